@@ -1,0 +1,88 @@
+# Build helpers shared by every folder.
+#
+# Engines (everything that transforms pixels or bits) must never see Qt. They are declared with
+# zn_engine_library(); at the end of configuration zn_check_engines_are_qt_free() walks their link
+# closure and stops the build when a Qt target slipped in.
+
+set_property(GLOBAL PROPERTY ZN_ENGINE_TARGETS "")
+
+function(zn_engine_library name)
+    add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    set_property(GLOBAL APPEND PROPERTY ZN_ENGINE_TARGETS ${name})
+endfunction()
+
+function(zn_gui_library name)
+    add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC Qt6::Widgets)
+endfunction()
+
+function(_zn_collect_links target out)
+    set(seen ${${out}})
+    get_target_property(libs ${target} LINK_LIBRARIES)
+    if(NOT libs)
+        set(libs "")
+    endif()
+    get_target_property(ilibs ${target} INTERFACE_LINK_LIBRARIES)
+    if(ilibs)
+        list(APPEND libs ${ilibs})
+    endif()
+    foreach(lib IN LISTS libs)
+        if(lib IN_LIST seen)
+            continue()
+        endif()
+        list(APPEND seen ${lib})
+        if(TARGET ${lib})
+            get_target_property(imported ${lib} IMPORTED)
+            if(NOT imported)
+                _zn_collect_links(${lib} seen)
+            endif()
+        endif()
+    endforeach()
+    set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+function(zn_check_engines_are_qt_free)
+    get_property(engines GLOBAL PROPERTY ZN_ENGINE_TARGETS)
+    foreach(engine IN LISTS engines)
+        set(closure "")
+        _zn_collect_links(${engine} closure)
+        foreach(lib IN LISTS closure)
+            if(lib MATCHES "^Qt[0-9]*::" OR lib MATCHES "zn_gui_")
+                message(FATAL_ERROR "Engine library ${engine} links ${lib}: engines must stay Qt-free")
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
+
+# zn_test(NAME name SOURCES ... LIBS ... LABELS ...)
+# One GoogleTest executable; every test case is registered with CTest on its own so ctest -j spreads
+# them over the cores. GUI tests run offscreen.
+function(zn_test)
+    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_definitions(${T_NAME} PRIVATE
+        ZN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+        ZN_BUILD_DIR="${PROJECT_BINARY_DIR}")
+    gtest_discover_tests(${T_NAME}
+        PROPERTIES LABELS "${T_LABELS}"
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZN_TEST_DATA_DIR=${PROJECT_SOURCE_DIR}/tests/data"
+        DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# Adds every direct subfolder that has a CMakeLists.txt, so each subsystem can grow its own folders
+# without touching its parent.
+function(zn_add_subdirectories)
+    file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+         ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    list(SORT children)
+    foreach(child IN LISTS children)
+        if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+           AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()

@@ -1,0 +1,15 @@
+// Frame loops ask, once per frame, whether a key was pressed since the last frame, and take that
+// press. The GUI installs the real poller (it also lets windows repaint); tests install a script.
+#pragma once
+
+#include <functional>
+
+namespace zn {
+
+using KeyPoller = std::function<bool()>;
+
+// True when a key press was waiting; the press is consumed.
+bool TakeKeyPress();
+KeyPoller SetKeyPoller(KeyPoller poller);
+
+} // namespace zn

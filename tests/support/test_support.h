@@ -1,0 +1,49 @@
+// Helpers shared by the tests: scratch folders, oracle tools, outside corpora.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zntest {
+
+// A fresh folder under the system temp dir, removed with everything in it at destruction.
+class ScratchDir
+{
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    const std::string &Path() const { return m_path; } // ends with '/'
+    std::string File(const std::string &name) const { return m_path + name; }
+
+private:
+    std::string m_path;
+};
+
+// True when the tool is on PATH. Under CI a missing oracle tool is a failure, elsewhere a skip: use
+// ZN_REQUIRE_TOOL in a test body.
+bool HaveTool(const std::string &tool);
+bool RunningUnderCi();
+
+// Runs a shell command; returns its exit status. Output goes to *out when given.
+int Run(const std::string &command, std::string *out = nullptr);
+std::string ShellQuote(const std::string &s);
+
+std::vector<unsigned char> ReadFileBytes(const std::string &path);
+bool WriteFileBytes(const std::string &path, const std::vector<unsigned char> &bytes);
+
+// Files in $ZANTHO_CORPUS/<kind>/ (sorted), or none when the variable is unset.
+std::vector<std::string> CorpusFiles(const std::string &kind);
+
+} // namespace zntest
+
+#define ZN_REQUIRE_TOOL(tool)                                                                                \
+    do {                                                                                                     \
+        if (!zntest::HaveTool(tool)) {                                                                       \
+            if (zntest::RunningUnderCi())                                                                    \
+                FAIL() << "oracle tool missing under CI: " << (tool);                                        \
+            else                                                                                             \
+                GTEST_SKIP() << "oracle tool missing: " << (tool);                                           \
+        }                                                                                                    \
+    } while (0)
