@@ -56,13 +56,18 @@ function(zn_check_engines_are_qt_free)
     endforeach()
 endfunction()
 
-# zn_test(NAME name SOURCES ... LIBS ... LABELS ...)
+# zn_test(NAME name [GUI] SOURCES ... LIBS ... LABELS ...)
+# GUI tests get a main() that makes an offscreen QApplication first.
 # One GoogleTest executable; every test case is registered with CTest on its own so ctest -j spreads
 # them over the cores. GUI tests run offscreen.
 function(zn_test)
-    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
-    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    if(T_GUI)
+        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} zn_gui_test_main GTest::gtest)
+    else()
+        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    endif()
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
     target_compile_definitions(${T_NAME} PRIVATE
         ZN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
