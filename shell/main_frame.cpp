@@ -5,10 +5,8 @@
 #include "shell/dialog_support.h"
 #include "shell/toolbar_images.h"
 
-#if __has_include("shell/dib_doc.h")
 #include "shell/dib_doc.h"
-#define ZN_HAVE_DIB_DOC 1
-#endif
+#include "shell/dib_frame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -220,15 +218,16 @@ bool CMainFrame::LoadFrame()
 
     // Menu 129 comes from the document side; its menus are kept and swapped in while a document
     // window is active.
-#ifdef ZN_HAVE_DIB_DOC
+    CDibDoc::SetMdiArea(m_pMdiArea);
     auto *docBar = new QMenuBar(this);
     docBar->hide();
-    CDibDoc::BuildMenu129(docBar, this);
+    CDibDoc::BuildMenu129(
+        docBar, [this](int id, const QString &text) { return Action(id, text); },
+        [this](QMenu *fileMenu) { AddRecentFileEntries(fileMenu); });
     for (QAction *a : docBar->actions()) {
         if (a->menu())
             m_menu129.push_back(a->menu());
     }
-#endif
     for (QMenu *m : m_menu128)
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     for (QMenu *m : m_menu129)
@@ -342,6 +341,11 @@ void CMainFrame::OnCommand(int id)
     case ID_WINDOW_ARRANGE: m_pMdiArea->tileSubWindows(); return;
     case ID_WINDOW_CASCADE: m_pMdiArea->cascadeSubWindows(); return;
     case ID_WINDOW_TILE_HORZ: m_pMdiArea->tileSubWindows(); return;
+    case ID_FILE_CLOSE:
+        // Closing the document's own window closes the document with all its windows.
+        if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()); doc && doc->m_pMainFrame)
+            doc->m_pMainFrame->close();
+        return;
     default: break;
     }
     if (id >= ID_FILE_MRU_FILE1 && id < ID_FILE_MRU_FILE1 + kRecentFileCount) {
@@ -355,25 +359,18 @@ void CMainFrame::OnCommand(int id)
         }
         return;
     }
-#ifdef ZN_HAVE_DIB_DOC
     if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()))
         doc->OnCommand(id);
-#endif
 }
 
 void CMainFrame::UpdateCommandUI()
 {
-#ifdef ZN_HAVE_DIB_DOC
     const CDibDoc *doc = m_pMdiArea ? CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()) : nullptr;
-#endif
     for (auto &[id, action] : m_actions) {
         if (IsFrameCommand(id))
             continue;
-#ifdef ZN_HAVE_DIB_DOC
-        action->setEnabled(doc && doc->IsCommandEnabled(id));
-#else
-        action->setEnabled(false);
-#endif
+        if (id == ID_FILE_CLOSE || CDibDoc::IsDocumentCommand(id))
+            action->setEnabled(doc && (id == ID_FILE_CLOSE || doc->IsCommandEnabled(id)));
     }
 }
 
@@ -416,16 +413,11 @@ void CMainFrame::UpdateCaption()
 
 bool CMainFrame::OpenDocumentFile(const QString &path)
 {
-#ifdef ZN_HAVE_DIB_DOC
     if (!CDibDoc::OpenDocumentFile(path))
         return false;
     theApp.AddToRecentFileList(path);
     UpdateRecentFileActions();
     return true;
-#else
-    (void)path;
-    return false;
-#endif
 }
 
 void CMainFrame::OpenWith(int commandId)

@@ -2,6 +2,8 @@
 #include "shell/module_dialog.h"
 
 #include "shell/compression_app.h"
+#include "shell/dib_doc.h"
+#include "shell/doc_commands.h"
 #include "shell/main_frame.h"
 
 #include <QCloseEvent>
@@ -207,6 +209,20 @@ void CModuleDialog::AppendResultText(const QString &text)
     if (!m_pResultBox)
         return;
     SetResultText(m_pResultBox->toPlainText() + QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void CModuleDialog::ClearDocumentPointer()
+{
+    if (!m_pStartDibDoc)
+        return;
+    using namespace zn::cmd;
+    for (int id : {kSubsampling, kPcm, kDpcm, kVq, kFractal, kDct, kJpeg, kSubband, kSpiht, kEzw, kJpeg2000,
+                   kVideoPlayer, kMotionEstimation, kMpegEncoder, kMpegDecoder, kH264Encoder, kH264Decoder,
+                   kStoreRD, kPlotRD, kTemplate}) {
+        QDialog **member = m_pStartDibDoc->DialogMember(id);
+        if (member && *member == this)
+            *member = nullptr;
+    }
 }
 
 void CModuleDialog::OnCancel()

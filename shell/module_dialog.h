@@ -97,8 +97,9 @@ protected:
     // The set-up sequence: pages, column, result box, scroll bar option, no Move/Close, results
     // font. A module calls it first in its own OnInitDialog, then sets its defaults.
     virtual bool OnInitDialog();
-    // Clears the document's member that points to this dialog (m_pStartDibDoc->m_pPcmDlg = nullptr).
-    virtual void ClearDocumentPointer() {}
+    // Clears the document's member that points to this dialog (m_pStartDibDoc->m_pPcmDlg = nullptr);
+    // the base finds it among the document's dialog members.
+    virtual void ClearDocumentPointer();
 
     void AddPage(CModulePage *page, const QString &label);
     void SetRDKey(const std::string &key) { m_sRDKey = key; }
