@@ -45,9 +45,7 @@ void ImgFFT(const Img *img, Spectrum *spec, int windowType);
 // Moves frequency 0 to (rows/2, cols/2): swaps the diagonal quadrants of both planes.
 void SwapQuadrants(Spectrum *spec);
 
-// Log power of a spectrum as display grey levels: 29 log10(re^2 + im^2 + 1e-30) - 100 per sample,
-// so a power of 1 is black and each 10 dB adds 29 levels. out holds rows x cols floats.
-void LogPowerSpectrumPlane(const Spectrum *spec, float *out);
+// The log power image of a spectrum is ZnImage::LogPowerSpectrum (image/znimage.h).
 
 // ---- Offset vectors and matrices -------------------------------------------------------------------
 // v[lo..hi] is valid; the pointer is shifted so index lo reaches the first element.
@@ -76,8 +74,7 @@ void **IndexArray(void *plane, int rep, int rl, int rh, int cl, int ch);
 void **IndexSubArray(void *plane, int rep, long offset, long stride, int rl, int rh, int cl, int ch);
 void FreeIndexArray(void **table, int rl);
 
-template <class T>
-inline T *IndexRow(void **table, int r)
+template <class T> inline T *IndexRow(void **table, int r)
 {
     return static_cast<T *>(table[r]);
 }

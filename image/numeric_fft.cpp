@@ -2,6 +2,7 @@
 // Twiddle factors advance by a recurrence (w += w * (cos t - 1 + i sin t), with cos t - 1 written as
 // -2 sin^2(t/2) to keep precision for small angles) instead of a sine and cosine per butterfly.
 #include "image/numeric.h"
+#include "image/znimage.h"
 
 #include "platform/messages.h"
 
@@ -12,7 +13,10 @@
 
 namespace {
 
-bool IsPowerOfTwo(long n) { return n > 0 && (n & (n - 1)) == 0; }
+bool IsPowerOfTwo(long n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
 
 // One dimension of the transform: `outer` independent arrays of n complex values spaced `inner`
 // values apart. The inner index runs innermost so every pass walks memory contiguously.
@@ -131,9 +135,15 @@ void ImgFFT(const Img *img, Spectrum *spec, int windowType)
             long k = static_cast<long>(r) * cols + c;
             double v;
             switch (img->rep) {
-            case IMG_REP_BYTE: v = img->BytePlane()[k]; break;
-            case IMG_REP_INT: v = img->IntPlane()[k]; break;
-            default: v = img->FloatPlane()[k]; break;
+            case IMG_REP_BYTE:
+                v = img->BytePlane()[k];
+                break;
+            case IMG_REP_INT:
+                v = img->IntPlane()[k];
+                break;
+            default:
+                v = img->FloatPlane()[k];
+                break;
             }
             work[2 * k + 1] = static_cast<float>(v * fc * fr * wc[c] * wr[r]);
             work[2 * k + 2] = 0.0f;
@@ -165,9 +175,14 @@ void SwapQuadrants(Spectrum *spec)
     }
 }
 
-void LogPowerSpectrumPlane(const Spectrum *spec, float *out)
+// 29 log10(power) - 100: a power of 1 shows black and each 10 dB adds 29 grey levels.
+void ZnImage::LogPowerSpectrum(const Spectrum *spec)
 {
+    Alloc(spec->rows, spec->cols);
+    float *out = Data();
     const long n = static_cast<long>(spec->rows) * spec->cols;
+    if (!out || !spec->re || !spec->im)
+        return;
     for (long k = 0; k < n; ++k) {
         double re = spec->re[k], im = spec->im[k];
         out[k] = static_cast<float>(29.0 * std::log10(re * re + im * im + 1e-30) - 100.0);

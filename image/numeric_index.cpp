@@ -10,7 +10,10 @@
 
 namespace {
 
-long ElementBytes(int rep) { return rep == IMG_REP_BYTE ? 1 : 4; }
+long ElementBytes(int rep)
+{
+    return rep == IMG_REP_BYTE ? 1 : 4;
+}
 
 void **MakeTable(void *plane, int rep, long offset, long stride, int rl, int rh, int cl, const char *failText,
                  bool failToLog)
@@ -49,11 +52,13 @@ void **IndexSubArray(void *plane, int rep, long offset, long stride, int rl, int
 {
     if (stride < static_cast<long>(ch) - cl + 1)
         zn::Log(zn::LogLevel::Info, "IndexSubArray-Incompatible dimensions\n");
-    return MakeTable(plane, rep, offset, stride, rl, rh, cl, "IndexSubArray-Sorry allocation failure\n", true);
+    return MakeTable(plane, rep, offset, stride, rl, rh, cl, "IndexSubArray-Sorry allocation failure\n",
+                     true);
 }
 
 void FreeIndexArray(void **table, int rl)
 {
     if (table)
-        delete[] reinterpret_cast<void **>(reinterpret_cast<uintptr_t>(table) + static_cast<long>(rl) * sizeof(void *));
+        delete[] reinterpret_cast<void **>(reinterpret_cast<uintptr_t>(table) +
+                                           static_cast<long>(rl) * sizeof(void *));
 }

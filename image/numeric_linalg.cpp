@@ -4,8 +4,8 @@
 
 #include "platform/messages.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <utility>
@@ -14,8 +14,7 @@
 // so that only in-range addresses are ever formed as pointers by the compiler's rules.
 namespace {
 
-template <class T>
-T *Shift(T *p, long by)
+template <class T> T *Shift(T *p, long by)
 {
     return reinterpret_cast<T *>(reinterpret_cast<uintptr_t>(p) + by * static_cast<long>(sizeof(T)));
 }

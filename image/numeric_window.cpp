@@ -26,9 +26,15 @@ double MakeTapering(float *window, int n, int type)
         double t = n > 1 ? static_cast<double>(i) / (n - 1) : 0.5;
         double w = 0;
         switch (type) {
-        case TAPER_TRIANGLE: w = 1.0 - std::fabs(1.0 - 2.0 * t); break;
-        case TAPER_HANN: w = 0.5 * (1.0 - std::cos(twoPi * t)); break;
-        case TAPER_HAMMING: w = a - b * std::cos(twoPi * t); break;
+        case TAPER_TRIANGLE:
+            w = 1.0 - std::fabs(1.0 - 2.0 * t);
+            break;
+        case TAPER_HANN:
+            w = 0.5 * (1.0 - std::cos(twoPi * t));
+            break;
+        case TAPER_HAMMING:
+            w = a - b * std::cos(twoPi * t);
+            break;
         }
         window[i] = static_cast<float>(w);
         energy += static_cast<double>(window[i]) * window[i];

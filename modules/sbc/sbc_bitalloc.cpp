@@ -15,7 +15,10 @@
 
 namespace {
 
-bool FloatLuma(const Subb *sb) { return sb->seqType == IMG_SEQ_MONO && sb->rep == IMG_REP_FLOAT; }
+bool FloatLuma(const Subb *sb)
+{
+    return sb->seqType == IMG_SEQ_MONO && sb->rep == IMG_REP_FLOAT;
+}
 
 // The steepest segment from point a to any later point of the curve: slope 0 when none decreases.
 void NextStep(const PerfQuant *c, int a, float *slope, int *next)
@@ -70,14 +73,15 @@ void SbcGetCodMethPar(float *vari, float *coef, const Subb *sb, const int *metho
             SbcCorr2d(cc, 5, sb->plane[0], sb->rep, rows, cols, first, sb->cols);
             YuleWalker2d(&vari[i], &coef[4 * i], cc, 5, model);
             break;
-        default: zn::ShowMessage("SbcGetCodMethPar: Unknown coding method for one of the subbands. Check code");
+        default:
+            zn::ShowMessage("SbcGetCodMethPar: Unknown coding method for one of the subbands. Check code");
         }
     }
     FreeMatrix(cc, -2, 2, -2, 2);
 }
 
-void SbcGetPerfPar(PerfQuant **curves, const Subb *sb, const float *vari, int codeType, const std::string &dir,
-                   const std::string &stem, const std::vector<std::string> &pdfNames)
+void SbcGetPerfPar(PerfQuant **curves, const Subb *sb, const float *vari, int codeType,
+                   const std::string &dir, const std::string &stem, const std::vector<std::string> &pdfNames)
 {
     if (!FloatLuma(sb))
         zn::ShowMessage("SbcGetPerfPar: Only float-Y subbands supported. Check code");
@@ -114,7 +118,8 @@ void SbcGetPerfPar(PerfQuant **curves, const Subb *sb, const float *vari, int co
             c->rate[j + 1] = table->rate[j];
             c->distortion[j + 1] = table->distortion[j];
         }
-        const double fraction = pixels > 0 ? comp.bandRows[i] * static_cast<double>(comp.bandCols[i]) / pixels : 0;
+        const double fraction =
+            pixels > 0 ? comp.bandRows[i] * static_cast<double>(comp.bandCols[i]) / pixels : 0;
         for (int j = 0; j < c->n; ++j) {
             c->rate[j] = static_cast<float>(c->rate[j] * fraction);
             c->distortion[j] *= vari[i];

@@ -16,7 +16,7 @@ void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Su
     const SubbComponent &comp = sb->comp[0];
     // Every band needs its quantiser; check them all before the plane is touched.
     for (int i = 0; i < comp.count; ++i)
-        if (!quants[i] || !quants[i]->code || quants[i]->levels < 1)
+        if (!SbcQuantUsable(quants[i]))
             throw zn::RunAborted(zn::Format("SbcCodec-No quantizer for subband %d", i + 1));
     const double pixels = static_cast<double>(sb->rows) * sb->cols;
     for (int i = 0; i < comp.count; ++i) {
@@ -31,10 +31,12 @@ void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Su
             SbcPcmQuantize(&rates[i], &dists[i], q, p, sb->plane[0], sb->rep, rows, cols, first, sb->cols);
             break;
         case SBC_DPCM:
-            SbcDpcmQuantize(&rates[i], &dists[i], q, &coef[4 * i], p, sb->plane[0], sb->rep, rows, cols, first,
-                            sb->cols);
+            SbcDpcmQuantize(&rates[i], &dists[i], q, &coef[4 * i], p, sb->plane[0], sb->rep, rows, cols,
+                            first, sb->cols);
             break;
-        default: zn::ShowMessage("SbcCodec-Unknown coding method for one of the subbands"); break;
+        default:
+            zn::ShowMessage("SbcCodec-Unknown coding method for one of the subbands");
+            break;
         }
         const double fraction = pixels > 0 ? rows * static_cast<double>(cols) / pixels : 0;
         *totalRate += static_cast<float>(fraction * rates[i]);

@@ -72,8 +72,10 @@ std::vector<int> SbcDct4Perm(int m)
 void SbcDct4(const SbcDctTable &t, const float *x, float *y, int m)
 {
     if (m == 2) {
-        y[0] = static_cast<float>(0.9238795f * static_cast<double>(x[0]) + 0.38268343f * static_cast<double>(x[1]));
-        y[1] = static_cast<float>(0.38268343f * static_cast<double>(x[0]) - 0.9238795f * static_cast<double>(x[1]));
+        y[0] = static_cast<float>(0.9238795f * static_cast<double>(x[0]) +
+                                  0.38268343f * static_cast<double>(x[1]));
+        y[1] = static_cast<float>(0.38268343f * static_cast<double>(x[0]) -
+                                  0.9238795f * static_cast<double>(x[1]));
         return;
     }
     const std::vector<int> perm = SbcDct4Perm(m);

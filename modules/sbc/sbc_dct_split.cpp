@@ -13,11 +13,13 @@
 
 namespace {
 
-bool ValidSide(int b) { return b >= 2 && b <= 16 && (b & (b - 1)) == 0; }
+bool ValidSide(int b)
+{
+    return b >= 2 && b <= 16 && (b & (b - 1)) == 0;
+}
 
 // Transforms every block's rows of bc samples, or columns of br samples, with one kernel.
-template <class Kernel>
-void BlockRows(float *plane, int rows, int cols, int bc, Kernel k)
+template <class Kernel> void BlockRows(float *plane, int rows, int cols, int bc, Kernel k)
 {
     const SbcDctTable t = SbcDctTables(bc);
     std::vector<float> in(bc), out(bc);
@@ -31,8 +33,7 @@ void BlockRows(float *plane, int rows, int cols, int bc, Kernel k)
     }
 }
 
-template <class Kernel>
-void BlockCols(float *plane, int rows, int cols, int br, Kernel k)
+template <class Kernel> void BlockCols(float *plane, int rows, int cols, int br, Kernel k)
 {
     const SbcDctTable t = SbcDctTables(br);
     std::vector<float> in(br), out(br);
@@ -53,7 +54,8 @@ void Regroup(float *plane, int rows, int cols, int br, int bc, bool forward)
     std::vector<float> line(std::max(rows, cols));
     const int nbc = cols / bc, nbr = rows / br;
     if (forward) {
-        const double sr = 1.0 / std::sqrt(static_cast<double>(br)), sc = 1.0 / std::sqrt(static_cast<double>(bc));
+        const double sr = 1.0 / std::sqrt(static_cast<double>(br)),
+                     sc = 1.0 / std::sqrt(static_cast<double>(bc));
         for (int r = 0; r < rows; ++r) {
             float *row = plane + static_cast<long>(r) * cols;
             for (int q = 0; q < nbc; ++q)
@@ -64,7 +66,8 @@ void Regroup(float *plane, int rows, int cols, int br, int bc, bool forward)
         for (int c = 0; c < cols; ++c) {
             for (int p = 0; p < nbr; ++p)
                 for (int j = 0; j < br; ++j)
-                    line[j * nbr + p] = static_cast<float>(plane[static_cast<long>(j + p * br) * cols + c] * sc);
+                    line[j * nbr + p] =
+                        static_cast<float>(plane[static_cast<long>(j + p * br) * cols + c] * sc);
             for (int r = 0; r < rows; ++r)
                 plane[static_cast<long>(r) * cols + c] = line[r];
         }
@@ -80,7 +83,8 @@ void Regroup(float *plane, int rows, int cols, int br, int bc, bool forward)
         for (int c = 0; c < cols; ++c) {
             for (int p = 0; p < nbr; ++p)
                 for (int j = 0; j < br; ++j)
-                    line[j + p * br] = static_cast<float>(plane[static_cast<long>(j * nbr + p) * cols + c] * sr);
+                    line[j + p * br] =
+                        static_cast<float>(plane[static_cast<long>(j * nbr + p) * cols + c] * sr);
             for (int r = 0; r < rows; ++r)
                 plane[static_cast<long>(r) * cols + c] = line[r];
         }
@@ -127,8 +131,9 @@ void SbcSplitDct(Subb **out, Img *src, int br, int bc, int takeOver)
 {
     *out = nullptr;
     if (!src || src->seqType != IMG_SEQ_MONO || src->rep != IMG_REP_FLOAT || !src->plane[0]) {
-        zn::ShowMessage("SbcSplitDct - Sorry the DCT based subband decomposition is \nonly supported for floating Y "
-                        "images");
+        zn::ShowMessage(
+            "SbcSplitDct - Sorry the DCT based subband decomposition is \nonly supported for floating Y "
+            "images");
         return;
     }
     bool ok = true;
@@ -186,8 +191,9 @@ void SbcReconDct(Img **out, Subb *sb, int takeOver)
     *out = nullptr;
     if (!sb || sb->seqType != IMG_SEQ_MONO || sb->rep != IMG_REP_FLOAT || sb->decomposed != SUBB_BLOCK_DCT ||
         !sb->plane[0] || sb->comp.empty()) {
-        zn::ShowMessage("SbcReconDct - Sorry the DCT-based subband reconstruction is\nonly supported for floating Y "
-                        "subbands.");
+        zn::ShowMessage(
+            "SbcReconDct - Sorry the DCT-based subband reconstruction is\nonly supported for floating Y "
+            "subbands.");
         return;
     }
     const int rows = sb->rows, cols = sb->cols;

@@ -15,15 +15,13 @@
 
 namespace {
 
-template <class T>
-struct Plane
+template <class T> struct Plane
 {
     static float Get(const void *p, long i) { return static_cast<float>(static_cast<const T *>(p)[i]); }
 };
 
 // Decoded values go into integer planes rounded (add 0.5, truncate), limited to the type's range.
-template <class T>
-void PutDecoded(void *p, long i, double v)
+template <class T> void PutDecoded(void *p, long i, double v)
 {
     if constexpr (std::is_same_v<T, float>) {
         static_cast<float *>(p)[i] = static_cast<float>(v);
@@ -38,8 +36,7 @@ void PutDecoded(void *p, long i, double v)
     }
 }
 
-template <class T>
-void PutError(void *p, long i, float e)
+template <class T> void PutError(void *p, long i, float e)
 {
     if constexpr (std::is_same_v<T, float>) {
         static_cast<float *>(p)[i] = e;
@@ -53,8 +50,7 @@ void PutError(void *p, long i, float e)
 }
 
 // Prediction from a neighbourhood accessor; a neighbour outside the window counts as 0.
-template <class At>
-inline double Predict(const float *coef, int r, int c, int cols, At at)
+template <class At> inline double Predict(const float *coef, int r, int c, int cols, At at)
 {
     double pred = 0;
     if (c > 0)
@@ -89,9 +85,8 @@ void DpcmLoop(float *rate, float *distortion, const Quant *q, const float *coef,
             const float x = Plane<T>::Get(plane, at);
             double predEnc;
             if (errors)
-                predEnc = Predict(coef, r, c, cols, [&](int rr, int cc) {
-                    return rr == r ? encCur[cc] : encPrev[cc];
-                });
+                predEnc = Predict(coef, r, c, cols,
+                                  [&](int rr, int cc) { return rr == r ? encCur[cc] : encPrev[cc]; });
             else
                 predEnc = Predict(coef, r, c, cols, decoded);
             const float e = static_cast<float>(x - predEnc);
@@ -124,18 +119,24 @@ void DpcmLoop(float *rate, float *distortion, const Quant *q, const float *coef,
 
 void CheckQuant(const Quant *q, const char *who)
 {
-    if (!q || q->levels < 1 || !q->code)
+    if (!SbcQuantUsable(q))
         throw zn::RunAborted(zn::Format("%s-No quantizer for the samples", who));
 }
 
-template <class F>
-bool DispatchRep(int rep, F f)
+template <class F> bool DispatchRep(int rep, F f)
 {
     switch (rep) {
-    case 0: f(uint8_t{}); return true;
-    case 1: f(int32_t{}); return true;
-    case 2: f(float{}); return true;
-    default: return false;
+    case 0:
+        f(uint8_t{});
+        return true;
+    case 1:
+        f(int32_t{});
+        return true;
+    case 2:
+        f(float{});
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -169,7 +170,8 @@ void SbcDpcmQuantize(float *rate, float *distortion, const Quant *q, const float
         float loopRate;
         bool ok = DispatchRep(rep, [&](auto tag) {
             using T = decltype(tag);
-            DpcmLoop<T>(&loopRate, distortion, q, coef, p, nullptr, plane, rows, cols, first, stride, &indices);
+            DpcmLoop<T>(&loopRate, distortion, q, coef, p, nullptr, plane, rows, cols, first, stride,
+                        &indices);
         });
         if (!ok)
             zn::ShowMessage("SbcDpcmQuantize--Unknown buffer type");

@@ -41,7 +41,7 @@ void SbcPcmQuantize(float *rate, float *distortion, const Quant *q, float p, voi
 {
     *rate = 0;
     *distortion = 0;
-    if (!q || q->levels < 1 || !q->code)
+    if (!SbcQuantUsable(q))
         throw zn::RunAborted("SbcPcmQuantize-No quantizer for the samples");
     const long n = static_cast<long>(rows) * cols;
     if (n <= 0)
@@ -77,8 +77,12 @@ void SbcPcmQuantize(float *rate, float *distortion, const Quant *q, float p, voi
         for (int k : indices)
             bits += codeLen[k];
         break;
-    case VLC_TYPE_ARITH: bits = static_cast<float>(SbcArithBits(indices.data(), n, q->code)); break;
-    default: zn::ShowMessage("SbcPcmQuantize-Invalid VLC type"); break;
+    case VLC_TYPE_ARITH:
+        bits = static_cast<float>(SbcArithBits(indices.data(), n, q->code));
+        break;
+    default:
+        zn::ShowMessage("SbcPcmQuantize-Invalid VLC type");
+        break;
     }
     *rate = bits / n;
     *distortion = dist / n;

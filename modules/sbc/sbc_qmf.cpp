@@ -33,8 +33,7 @@ struct QmfWork
 
     QmfWork(const float *taps, int len, int maxLine)
         : h(taps), d(len), pad(len + 2), line(maxLine), ext(maxLine + 2 * (len + 2)), out(maxLine)
-    {
-    }
+    {}
 
     void Extend(const float *x, int n)
     {
@@ -86,8 +85,9 @@ struct QmfWork
 
 bool BankUsable(const Filt *filt)
 {
-    return filt && filt->type == FILT_FIRQMF && filt->ndim == 1 && !filt->dims1.empty() && filt->dims1[0] >= 2 &&
-           filt->dims1[0] % 2 == 0 && static_cast<int>(filt->coef1.size()) >= filt->dims1[0];
+    return filt && filt->type == FILT_FIRQMF && filt->ndim == 1 && !filt->dims1.empty() &&
+           filt->dims1[0] >= 2 && filt->dims1[0] % 2 == 0 &&
+           static_cast<int>(filt->coef1.size()) >= filt->dims1[0];
 }
 
 // Rows of the R x C band at f through the line split (or merge), then its columns; a merge runs the
@@ -218,7 +218,8 @@ void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver)
     *out = nullptr;
     if (!sb)
         return;
-    const bool usable = sb->seqType == IMG_SEQ_MONO && sb->rep == IMG_REP_FLOAT && sb->decomposed == SUBB_QMF_TREE;
+    const bool usable =
+        sb->seqType == IMG_SEQ_MONO && sb->rep == IMG_REP_FLOAT && sb->decomposed == SUBB_QMF_TREE;
     if (!usable || !BankUsable(filt))
         zn::ShowMessage("SbcReconModHigh: Implementation problem. Check source code");
     const int rows = sb->rows, cols = sb->cols;

@@ -32,6 +32,16 @@ inline int SbcQuantCell(float x, const float *thr, int levels)
     return lo;
 }
 
+// A quantiser the coders can use: levels, thresholds, reconstructions and code lengths all present.
+// The coders refuse anything else by throwing zn::RunAborted, which ends the coding run.
+inline bool SbcQuantUsable(const Quant *q)
+{
+    if (!q || q->levels < 1 || !q->code)
+        return false;
+    const size_t l = static_cast<size_t>(q->levels);
+    return q->reconstruction.size() >= l && q->thresholds.size() >= l && q->code->VlcCodeLen.size() >= l;
+}
+
 // The received index after a channel that flips each of the n code bits with probability p.
 // Seeds the process generator from the clock on its first use with p > 0.
 int SbcBitErrors(int index, int codeLen, float p);
@@ -48,7 +58,8 @@ long SbcArithBits(const int *indices, long n, const Vlc *code);
 void SbcMean(float *mean, const void *plane, int rep, int rows, int cols, long first, long stride);
 void SbcMeanVari(float *mean, float *vari, const void *plane, int rep, int rows, int cols, long first,
                  long stride);
-void SbcVari(float *vari, const void *plane, int rep, float mean, int rows, int cols, long first, long stride);
+void SbcVari(float *vari, const void *plane, int rep, float mean, int rows, int cols, long first,
+             long stride);
 
 // Autocorrelation of the mean-free window into cc[-k..k][-k..k], size = 2k+1 (made odd when even).
 // Every shift is divided by the window size N; pairs leaving the window contribute 0.

@@ -15,7 +15,10 @@ double Fraction(const Subb *sb, int i)
     return pixels > 0 ? sb->comp[0].bandRows[i] * static_cast<double>(sb->comp[0].bandCols[i]) / pixels : 0;
 }
 
-int Levels(const Quant *q) { return q ? q->levels : 0; }
+int Levels(const Quant *q)
+{
+    return q ? q->levels : 0;
+}
 
 } // namespace
 
@@ -28,27 +31,29 @@ std::string SbcPrintBitAlloc(const Subb *sb, Quant *const *quants, const float *
     for (int i = 0; i < sb->comp[0].count; ++i) {
         const Quant *q = quants[i];
         const float rate = q ? q->rate : 0, dist = q ? q->distortion : 0;
-        text += zn::Format("   %2d      %8.2f\t%3d    %6.2f   %6.2f\r\n", i + 1, vari[i], Levels(q), rate, dist);
+        text +=
+            zn::Format("   %2d      %8.2f\t%3d    %6.2f   %6.2f\r\n", i + 1, vari[i], Levels(q), rate, dist);
         totalVari += vari[i];
         totalRate += Fraction(sb, i) * rate;
         totalDist += dist;
     }
     text += "\r\n";
-    text += zn::Format("  Total variance\t: %7.1f\r\n  Expected rate\t: %7.2f (bpp)\r\n  Expected m-s-e\t: %7.1f\r\n",
-                       totalVari, totalRate, totalDist);
+    text += zn::Format(
+        "  Total variance\t: %7.1f\r\n  Expected rate\t: %7.2f (bpp)\r\n  Expected m-s-e\t: %7.1f\r\n",
+        totalVari, totalRate, totalDist);
     text += "\r\n";
     return text;
 }
 
-std::string SbcPrintCodingResults(const Subb *sb, Quant *const *quants, const float *rates, const float *dists,
-                                  const float *vari)
+std::string SbcPrintCodingResults(const Subb *sb, Quant *const *quants, const float *rates,
+                                  const float *dists, const float *vari)
 {
     std::string text = "Results after coding and decoding:\r\n";
     text += kHeading;
     double totalVari = 0, totalRate = 0, totalDist = 0;
     for (int i = 0; i < sb->comp[0].count; ++i) {
-        text += zn::Format("   %2d      %8.2f\t%3d    %6.2f   %6.2f\r\n", i + 1, vari[i], Levels(quants[i]), rates[i],
-                           dists[i]);
+        text += zn::Format("   %2d      %8.2f\t%3d    %6.2f   %6.2f\r\n", i + 1, vari[i], Levels(quants[i]),
+                           rates[i], dists[i]);
         totalVari += vari[i];
         totalRate += Fraction(sb, i) * rates[i];
         totalDist += dists[i];

@@ -10,19 +10,24 @@
 
 namespace {
 
-bool ValidRep(int rep) { return rep == 0 || rep == 1 || rep == 2; }
+bool ValidRep(int rep)
+{
+    return rep == 0 || rep == 1 || rep == 2;
+}
 
 inline long double Sample(const void *plane, int rep, long i)
 {
     switch (rep) {
-    case 0: return static_cast<const uint8_t *>(plane)[i];
-    case 1: return static_cast<const int32_t *>(plane)[i];
-    default: return static_cast<const float *>(plane)[i];
+    case 0:
+        return static_cast<const uint8_t *>(plane)[i];
+    case 1:
+        return static_cast<const int32_t *>(plane)[i];
+    default:
+        return static_cast<const float *>(plane)[i];
     }
 }
 
-template <class F>
-void ForEach(const void *plane, int rep, int rows, int cols, long first, long stride, F f)
+template <class F> void ForEach(const void *plane, int rep, int rows, int cols, long first, long stride, F f)
 {
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c)

@@ -72,8 +72,8 @@ void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver);
 void SbcGetCodMethPar(float *vari, float *coef, const Subb *sb, const int *methods, int model);
 // Per-band operating-point curves: point 0 is "no quantiser" (rate 0, distortion 1), then the
 // performance table of the band's pdf, scaled to bits per image pixel and to the band's variance.
-void SbcGetPerfPar(PerfQuant **curves, const Subb *sb, const float *vari, int codeType, const std::string &dir,
-                   const std::string &stem, const std::vector<std::string> &pdfNames);
+void SbcGetPerfPar(PerfQuant **curves, const Subb *sb, const float *vari, int codeType,
+                   const std::string &dir, const std::string &stem, const std::vector<std::string> &pdfNames);
 // Greedy allocation: repeatedly moves the band with the steepest distortion decrease per bit along
 // its curve until the target is passed, then keeps the closer of the last two states.
 // targetKind 1 targets a rate, 0 a distortion. Returns the number of steps.
@@ -91,6 +91,7 @@ void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Su
               const int *methods, const float *coef, float p);
 
 std::string SbcPrintBitAlloc(const Subb *sb, Quant *const *quants, const float *vari, const int *methods,
-                             const std::string &label, const std::vector<std::string> &pdfNames, float target);
-std::string SbcPrintCodingResults(const Subb *sb, Quant *const *quants, const float *rates, const float *dists,
-                                  const float *vari);
+                             const std::string &label, const std::vector<std::string> &pdfNames,
+                             float target);
+std::string SbcPrintCodingResults(const Subb *sb, Quant *const *quants, const float *rates,
+                                  const float *dists, const float *vari);
