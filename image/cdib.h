@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+// Largest pixel store a CDib takes: the block size (header + palette + pixels) must fit an int.
+constexpr long long kMaxDibPixelBytes = 0x7FFFFFFFLL - 2048;
+
+// A file's title: its name without the folder, cut before the first dot unless the name starts with one.
+std::string DibTitleFromPath(const std::string &path);
+
 class CDib
 {
 public:
@@ -51,7 +57,8 @@ public:
     // biSizeImage = width x height); keeps caption, title and path. Returns false when the size is
     // not positive or too large.
     bool Create24(int width, int height);
-    // Makes this an 8-bit palette image with numColors entries (1..256).
+    // Makes this an 8-bit palette image with numColors entries (1..256). The stored palette always has
+    // 256 entries (the rest black) so that no pixel index can read past it.
     bool Create8(int width, int height, const RGBQUAD *palette, int numColors);
     // Releases pixels and palette and clears the valid flag.
     void Clear();
@@ -71,6 +78,9 @@ public:
     void ConvertYUV444Dib(uint8_t *planes[3], int unused1 = 0, int unused2 = 0, int unused3 = 0);
 
 private:
+    int ReadBmp(const std::string &path, bool grey);
+    int ReadTif(const std::string &path, bool grey);
+
     BITMAPINFOHEADER m_header;
     std::vector<RGBQUAD> m_palette;
     std::vector<uint8_t> m_pixels;

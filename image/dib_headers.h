@@ -41,11 +41,14 @@ constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kInfoHeaderBytes = 40;
 
 // Little-endian field access.
-inline uint16_t GetLE16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t GetLE16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t GetLE32(const uint8_t *p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 inline void PutLE16(uint8_t *p, uint16_t v)
 {
@@ -65,4 +68,7 @@ BITMAPINFOHEADER ReadInfoHeader(const uint8_t *p);
 void WriteInfoHeader(uint8_t *p, const BITMAPINFOHEADER &h);
 
 // Padded DIB row length: ((bits per pixel x width + 31) / 32) x 4.
-inline int DibRowBytes(int bitCount, int width) { return ((bitCount * width + 31) / 32) * 4; }
+inline int DibRowBytes(int bitCount, int width)
+{
+    return ((bitCount * width + 31) / 32) * 4;
+}

@@ -10,7 +10,10 @@
 
 namespace {
 
-size_t ElementSize(int rep) { return rep == IMG_REP_BYTE ? 1 : 4; }
+size_t ElementSize(int rep)
+{
+    return rep == IMG_REP_BYTE ? 1 : 4;
+}
 
 void *AllocPlane(size_t bytes)
 {
@@ -23,13 +26,19 @@ void *AllocPlane(size_t bytes)
 double Sample(const void *plane, int rep, long i)
 {
     switch (rep) {
-    case IMG_REP_BYTE: return static_cast<const uint8_t *>(plane)[i];
-    case IMG_REP_INT: return static_cast<const int32_t *>(plane)[i];
-    default: return static_cast<const float *>(plane)[i];
+    case IMG_REP_BYTE:
+        return static_cast<const uint8_t *>(plane)[i];
+    case IMG_REP_INT:
+        return static_cast<const int32_t *>(plane)[i];
+    default:
+        return static_cast<const float *>(plane)[i];
     }
 }
 
-bool ValidRep(int rep) { return rep == IMG_REP_BYTE || rep == IMG_REP_INT || rep == IMG_REP_FLOAT; }
+bool ValidRep(int rep)
+{
+    return rep == IMG_REP_BYTE || rep == IMG_REP_INT || rep == IMG_REP_FLOAT;
+}
 
 } // namespace
 
@@ -177,7 +186,8 @@ int MseSnrImg(float mse[3], float snr[3], float *psnr, const Img *orig, const Im
 {
     long n = static_cast<long>(orig->rows) * orig->cols;
     if (orig->rows != recon->rows || orig->cols != recon->cols) {
-        zn::ShowMessage("Fatal: \r\nMseSnrImg-Image dimensions not equal of\r\noriginal and reconstruction images");
+        zn::ShowMessage(
+            "Fatal: \r\nMseSnrImg-Image dimensions not equal of\r\noriginal and reconstruction images");
         // Measure only the samples both images have.
         long m = static_cast<long>(recon->rows) * recon->cols;
         if (m < n)
