@@ -25,7 +25,6 @@ struct Planes
 // cropped to height16 rows and filtered.
 Planes Expected(int f, int rows, int cols, int format, bool progressive)
 {
-    (void)rows;
     const int w = cols & ~15, h = rows & ~15, cw = w / 2, ch = h / 2;
     Planes e;
     for (int r = 0; r < h; ++r)
