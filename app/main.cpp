@@ -1,8 +1,8 @@
-// Zantho: starts the Qt application and hands over to the shell.
+// Zantho: starts the Qt application and hands over to the application object.
 #include "platform/qt/gui_platform.h"
+#include "shell/compression_app.h"
 
 #include <QApplication>
-#include <QMainWindow>
 #include <clocale>
 
 int main(int argc, char *argv[])
@@ -11,9 +11,9 @@ int main(int argc, char *argv[])
     // Numbers in tables, reports and PostScript are always written in the C locale.
     std::setlocale(LC_NUMERIC, "C");
     zn::InstallGuiPlatform();
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Zantho"));
-    window.resize(1024, 768);
-    window.show();
-    return app.exec();
+    if (!theApp.InitInstance(QApplication::arguments()))
+        return 1;
+    const int loop = app.exec();
+    const int code = theApp.ExitInstance();
+    return loop != 0 ? loop : code;
 }

@@ -6,6 +6,8 @@
 #include "image/img.h"
 
 class CDib;
+struct Spectrum;
+struct Subb;
 
 class ZnImage
 {
@@ -32,6 +34,13 @@ public:
     void DibToSubZnImage(const CDib *source, int border);
     // Writes this image into target as a 24-bit grey image, clipping to 0..255 and truncating.
     void ZnImageToDib(CDib *target) const;
+
+    // This image becomes the log power of the spectrum, as grey levels (image/numeric.h).
+    void LogPowerSpectrum(const Spectrum *spec);
+    // This image becomes a display of the first component of a subband decomposition: every band
+    // scaled to fill the grey range; factor 0 draws band borders, factor f > 0 regroups f x f bands
+    // into blocks. Defined with the subband library (modules/sbc/disp_subb.cpp).
+    void DispSubb(const Subb *sb, int factor);
 };
 
 // Bresenham line of `value` from (x0, y0) to (x1, y1), both end points drawn; element (x, y) is

@@ -1,5 +1,6 @@
 // BMP reader and writer: layouts that must load, files that must be refused, and writes that fail.
 // Fixtures are built byte by byte here, independently of the code under test.
+#include "file_size_limit.h"
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "platform/messages.h"
@@ -342,7 +343,14 @@ TEST_F(BmpTest, WriteFailuresAreReported)
                                        "\nDo you have the correct write permission for this directory?");
     messages.Clear();
     EXPECT_FALSE(dib.SaveDibFile("/dev/full"));
-    EXPECT_TRUE(messages.Contains("Sorry, Disk Full"));
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Sorry, Disk Full"});
+    messages.Clear();
+    {
+        zntest::FileSizeLimit limit(1000);
+        EXPECT_FALSE(dib.SaveDibFile(dir.File("big.bmp")));
+    }
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"(SaveDibFile) Write error on " + dir.File("big.bmp")});
     messages.Clear();
     CDib empty;
     EXPECT_FALSE(empty.SaveDibFile(dir.File("empty.bmp")));

@@ -141,11 +141,22 @@ TEST(CheckSelection, Table)
         {-4, 2, 1, 1, 0, 0, {}},
         {6, 3, 3, 0, 1, 1, {}},
         {2, 1, 3, 0, 0, 0, {"CheckSelection-U or G component not in both image type(s)"}},
-        {7, 1, 1, 1, 0, 0,
+        {7,
+         1,
+         1,
+         1,
+         0,
+         0,
          {"CheckSelection-U or G component not in both image type(s)",
           "CheckSelection-V or B component not in both image type(s)"}},
         {0, 2, 3, 1, 1, 1, {"Sorry incompatible image types (YUV and RGB)"}},
-        {1, 4, 1, 0, 0, 0, {"Sorry wrong image type", "CheckSelection-Y or R component not in both image type(s)"}},
+        {1,
+         4,
+         1,
+         0,
+         0,
+         0,
+         {"Sorry wrong image type", "CheckSelection-Y or R component not in both image type(s)"}},
     };
     for (const Case &c : cases) {
         zn::MessageRecorder rec;
@@ -170,4 +181,26 @@ TEST(MseSnrImg, DifferentSizesNeverReadBeyondTheSmallerImage)
     MseSnrImg(mse, snr, &psnr, a.img, b.img, 0);
     EXPECT_TRUE(rec.Contains(
         "Fatal: \r\nMseSnrImg-Image dimensions not equal of\r\noriginal and reconstruction images"));
+}
+
+TEST(MseSnrImg, RgbAgainstYuvNeverReadsPastTheHalfChromaPlanes)
+{
+    Img *rgb = nullptr, *yuv = nullptr;
+    AllocImg(&rgb, 4, 4, IMG_REP_BYTE, IMG_SEQ_RGB);
+    AllocImg(&yuv, 4, 4, IMG_REP_BYTE, IMG_SEQ_YUV); // chroma planes of 8 bytes
+    for (int k = 0; k < 3; ++k) {
+        for (int i = 0; i < 16; ++i)
+            rgb->BytePlane(k)[i] = static_cast<uint8_t>(i + k);
+        for (int i = 0; i < (k ? 8 : 16); ++i)
+            yuv->BytePlane(k)[i] = static_cast<uint8_t>(i + k);
+    }
+    zn::MessageRecorder rec;
+    float mse[3] = {-1, -1, -1}, snr[3], psnr = 0;
+    MseSnrImg(mse, snr, &psnr, rgb, yuv, 0);
+    EXPECT_TRUE(rec.Contains("Sorry incompatible image types (YUV and RGB)"));
+    // Only the 8 samples both chroma planes hold are compared: all equal.
+    EXPECT_EQ(mse[1], 0.0f);
+    EXPECT_EQ(mse[2], 0.0f);
+    FreeImg(rgb);
+    FreeImg(yuv);
 }

@@ -1,0 +1,291 @@
+// The module-dialog skeleton and its set-up sequence, and the tab-page conventions.
+#include "shell/module_dialog.h"
+
+#include "shell/compression_app.h"
+#include "shell/dib_doc.h"
+#include "shell/doc_commands.h"
+#include "shell/main_frame.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+ModuleDialogHooks &GetModuleDialogHooks()
+{
+    static ModuleDialogHooks hooks;
+    return hooks;
+}
+
+QRect ModuleColumnRect(int clientWidth, int clientHeight, int menuBarHeight, int dialogFrameHeight)
+{
+    const int band = menuBarHeight + dialogFrameHeight;
+    return QRect(clientWidth - 255, 3 * band, CModuleDialog::kColumnWidth, clientHeight - 2 * band);
+}
+
+int ResultBoxHeight(int mainClientHeight, int boxTopOnScreen)
+{
+    constexpr int kMinimum = 40; // a tiny main window still leaves a usable box
+    return std::max(kMinimum, mainClientHeight - boxTopOnScreen);
+}
+
+int FontPixelHeight(int pointSize, int dpiY)
+{
+    return static_cast<int>(std::lround(static_cast<double>(pointSize) * dpiY / 72.0));
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+CModuleDialog::CModuleDialog(int idd, const ModuleTemplate &tmpl, QWidget *parent)
+    : CZnDialog(idd, parent ? parent : static_cast<QWidget *>(theApp.m_pMainWnd),
+                Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_template(tmpl)
+{
+    setModal(false);
+}
+
+CModuleDialog::~CModuleDialog() = default;
+
+bool CModuleDialog::Create()
+{
+    BuildTemplate();
+    if (!OnInitDialog())
+        return false;
+    show();
+    raise();
+    return true;
+}
+
+void CModuleDialog::BuildTemplate()
+{
+    setWindowTitle(m_template.caption);
+    if (m_template.groupId)
+        m_pGroupBox = Ctrl(new QGroupBox(m_template.groupText, this), m_template.groupId);
+    if (m_template.tabId)
+        m_pTabCtrl = Ctrl(new CXTabCtrl(this), m_template.tabId);
+    if (m_template.applyId) {
+        m_pApplyButton = Ctrl(new QPushButton(m_template.applyText, this), m_template.applyId);
+        m_pApplyButton->setAutoDefault(false);
+    }
+    m_pCancelButton = Ctrl(new QPushButton(QStringLiteral("Cancel"), this), IDCANCEL);
+    m_pCancelButton->setAutoDefault(false);
+    connect(m_pCancelButton, &QPushButton::clicked, this, &CModuleDialog::OnCancel);
+    if (m_template.resultId) {
+        m_pResultBox = Ctrl(new QPlainTextEdit(this), m_template.resultId);
+        m_pResultBox->setReadOnly(true);
+        m_pResultBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+        m_pResultBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        m_pResultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    }
+}
+
+bool CModuleDialog::OnInitDialog()
+{
+    CreatePages();
+    LayoutSkeleton();
+    PlaceInColumn();
+    StretchResultBox();
+    ApplyHScrollbarOption();
+    // No Move and no Close: the caption has no close button (Cancel is the way out).
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    ApplyResultFont();
+    if (m_bStoringCursor) {
+        installEventFilter(this);
+        const auto children = findChildren<QWidget *>();
+        for (QWidget *w : children)
+            w->installEventFilter(this);
+    }
+    return true;
+}
+
+void CModuleDialog::AddPage(CModulePage *page, const QString &label)
+{
+    if (!m_pTabCtrl || !page)
+        return;
+    m_pTabCtrl->AddTab(page, label, m_pTabCtrl->GetItemCount());
+    page->SetOwner(this);
+    connect(page, &CModulePage::Notify, this, &CModuleDialog::SendMessage);
+}
+
+// Controls top-down in the 256-pixel column; the result box takes what is left below the buttons.
+void CModuleDialog::LayoutSkeleton()
+{
+    constexpr int kMargin = 6;
+    const int inner = kColumnWidth - 2 * kMargin - 6;
+    int y = kMargin;
+    if (m_pTabCtrl) {
+        QSize hint = m_pTabCtrl->sizeHint();
+        int tabWidth = inner - 12;
+        int tabTop = m_pGroupBox ? y + 20 : y;
+        m_pTabCtrl->setGeometry(kMargin + 6, tabTop, tabWidth, hint.height());
+        if (m_pGroupBox)
+            m_pGroupBox->setGeometry(kMargin, y, inner, hint.height() + 28);
+        y = (m_pGroupBox ? m_pGroupBox->geometry().bottom() : m_pTabCtrl->geometry().bottom()) + 8;
+    } else if (m_pGroupBox) {
+        m_pGroupBox->setGeometry(kMargin, y, inner, 40);
+        y = m_pGroupBox->geometry().bottom() + 8;
+    }
+    const int buttonWidth = 80;
+    const int buttonHeight = 24;
+    if (m_pApplyButton)
+        m_pApplyButton->setGeometry(kMargin + 12, y, buttonWidth, buttonHeight);
+    m_pCancelButton->setGeometry(kMargin + inner - buttonWidth - 12, y, buttonWidth, buttonHeight);
+    y += buttonHeight + 8;
+    if (m_pResultBox)
+        m_pResultBox->setGeometry(kMargin, y, inner, 120);
+    resize(kColumnWidth - 6, y + 120 + kMargin);
+}
+
+void CModuleDialog::PlaceInColumn()
+{
+    CMainFrame *main = theApp.m_pMainWnd;
+    if (!main)
+        return;
+    const QSize client = main->ClientSize();
+    const QRect r = ModuleColumnRect(client.width(), client.height(), main->MenuBarHeight(), kDialogFrameHeight);
+    const QPoint origin = main->frameGeometry().topLeft();
+    move(origin + r.topLeft());
+    resize(r.width(), std::max(r.height(), 100));
+    raise();
+}
+
+void CModuleDialog::StretchResultBox()
+{
+    CMainFrame *main = theApp.m_pMainWnd;
+    if (!m_pResultBox || !main)
+        return;
+    // The box's top on the screen, counted from the main frame's corner (which stands at 0,0).
+    const int boxTop = pos().y() - main->frameGeometry().top() + m_pResultBox->y();
+    QRect g = m_pResultBox->geometry();
+    g.setHeight(ResultBoxHeight(main->ClientSize().height(), boxTop));
+    m_pResultBox->setGeometry(g);
+}
+
+void CModuleDialog::ApplyHScrollbarOption()
+{
+    if (m_pResultBox)
+        m_pResultBox->setHorizontalScrollBarPolicy(theApp.m_bHScrollbar == 1 ? Qt::ScrollBarAlwaysOn
+                                                                              : Qt::ScrollBarAlwaysOff);
+}
+
+void CModuleDialog::ApplyResultFont()
+{
+    QFont *font = theApp.GetResultFont(this);
+    if (!font)
+        return;
+    if (m_pResultBox)
+        m_pResultBox->setFont(*font);
+    const auto children = findChildren<QWidget *>();
+    for (QWidget *w : children)
+        w->setFont(*font);
+}
+
+void CModuleDialog::SendMessage(int message)
+{
+    if (message == WM_DOCUMENT_ATTACHED)
+        OnDocumentAttached();
+    else
+        OnPageMessage(message);
+}
+
+void CModuleDialog::SetResultText(const QString &text)
+{
+    if (!m_pResultBox)
+        return;
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_pResultBox->setPlainText(t);
+    m_pResultBox->verticalScrollBar()->setValue(m_pResultBox->verticalScrollBar()->maximum());
+}
+
+void CModuleDialog::AppendResultText(const QString &text)
+{
+    if (!m_pResultBox)
+        return;
+    SetResultText(m_pResultBox->toPlainText() + QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void CModuleDialog::ClearDocumentPointer()
+{
+    if (!m_pStartDibDoc)
+        return;
+    using namespace zn::cmd;
+    for (int id : {kSubsampling, kPcm, kDpcm, kVq, kFractal, kDct, kJpeg, kSubband, kSpiht, kEzw, kJpeg2000,
+                   kVideoPlayer, kMotionEstimation, kMpegEncoder, kMpegDecoder, kH264Encoder, kH264Decoder,
+                   kStoreRD, kPlotRD, kTemplate}) {
+        QDialog **member = m_pStartDibDoc->DialogMember(id);
+        if (member && *member == this)
+            *member = nullptr;
+    }
+}
+
+void CModuleDialog::OnCancel()
+{
+    const ModuleDialogHooks &hooks = GetModuleDialogHooks();
+    if (!m_sRDKey.empty() && m_pStartDibDoc) {
+        const bool closing = hooks.isClosing && hooks.isClosing(m_pStartDibDoc);
+        if (!closing && hooks.setModuleInactive)
+            hooks.setModuleInactive(m_pStartDibDoc, m_sRDKey);
+    }
+    ClearDocumentPointer();
+    QDialog::reject(); // a modeless dialog is only hidden
+}
+
+// WM_CLOSE is Cancel, and is ignored while Cancel is disabled (the storing dialog while recording).
+void CModuleDialog::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    if (m_pCancelButton && !m_pCancelButton->isEnabled())
+        return;
+    if (isVisible())
+        OnCancel();
+}
+
+bool CModuleDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_bStoringCursor && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)) {
+        if (auto *w = qobject_cast<QWidget *>(watched)) {
+            const ModuleDialogHooks &hooks = GetModuleDialogHooks();
+            const bool storing = m_pStartDibDoc && hooks.isStoring && hooks.isStoring(m_pStartDibDoc);
+            w->setCursor(storing ? Qt::BusyCursor : Qt::ArrowCursor);
+        }
+    }
+    return CZnDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+CModulePage::CModulePage(int idd, QWidget *parent) : QWidget(parent), m_nIDD(idd) {}
+
+void CModulePage::OnHelpInfoForward()
+{
+    // The owner answers; without one, the nearest dialog up the parent chain.
+    for (QWidget *w = m_pOwner ? m_pOwner : parentWidget(); w; w = w->parentWidget()) {
+        if (auto *dlg = qobject_cast<CZnDialog *>(w)) {
+            dlg->OnCommandHelp();
+            return;
+        }
+    }
+}
+
+void CModulePage::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (key == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnHelpInfoForward();
+        event->accept();
+        return;
+    }
+    if ((m_bIgnoreOk && (key == Qt::Key_Return || key == Qt::Key_Enter)) ||
+        (m_bIgnoreCancel && key == Qt::Key_Escape)) {
+        event->accept(); // never reaches the dialog, which would close or hide
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
