@@ -4,6 +4,7 @@
 
 #include "platform/messages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <new>
@@ -205,7 +206,10 @@ int MseSnrImg(float mse[3], float snr[3], float *psnr, const Img *orig, const Im
     for (int k = 0; k < 3; ++k) {
         if (!c[k])
             continue;
-        long count = (k == 0 || orig->seqType == IMG_SEQ_RGB) ? n : n / 2;
+        // Chroma planes of a YUV record hold half as many samples: an RGB record measured against a
+        // YUV one (refused above with a message) must not read past the smaller plane.
+        auto planeCount = [&](const Img *im) { return (k == 0 || im->seqType == IMG_SEQ_RGB) ? n : n / 2; };
+        long count = std::min(planeCount(orig), planeCount(recon));
         if (!orig->plane[k] || !recon->plane[k])
             count = 0;
         MseSnr(&mse[slot], &snr[slot], orig->plane[k], orig->rep, recon->plane[k], recon->rep, 0, count);

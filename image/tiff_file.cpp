@@ -26,20 +26,17 @@ int g_tiffErrors = 0; // errors libtiff reported since the last reset
 
 std::string FormatV(const char *module, const char *fmt, va_list ap)
 {
-    char small[256];
+    std::string text = module ? std::string(module) + ": " : std::string();
     va_list copy;
     va_copy(copy, ap);
-    int n = std::vsnprintf(small, sizeof small, fmt, copy);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
     va_end(copy);
-    std::string text = module ? std::string(module) + ": " : std::string();
-    if (n < 0)
+    if (n <= 0)
         return text + fmt;
-    if (static_cast<size_t>(n) < sizeof small)
-        return text + small;
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(big.data(), big.size(), fmt, ap);
-    big.resize(static_cast<size_t>(n));
-    return text + big;
+    std::string body(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(body.data(), body.size(), fmt, ap);
+    body.resize(static_cast<size_t>(n));
+    return text + body;
 }
 
 void TiffWarning(const char *module, const char *fmt, va_list ap)

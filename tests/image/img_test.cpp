@@ -182,3 +182,25 @@ TEST(MseSnrImg, DifferentSizesNeverReadBeyondTheSmallerImage)
     EXPECT_TRUE(rec.Contains(
         "Fatal: \r\nMseSnrImg-Image dimensions not equal of\r\noriginal and reconstruction images"));
 }
+
+TEST(MseSnrImg, RgbAgainstYuvNeverReadsPastTheHalfChromaPlanes)
+{
+    Img *rgb = nullptr, *yuv = nullptr;
+    AllocImg(&rgb, 4, 4, IMG_REP_BYTE, IMG_SEQ_RGB);
+    AllocImg(&yuv, 4, 4, IMG_REP_BYTE, IMG_SEQ_YUV); // chroma planes of 8 bytes
+    for (int k = 0; k < 3; ++k) {
+        for (int i = 0; i < 16; ++i)
+            rgb->BytePlane(k)[i] = static_cast<uint8_t>(i + k);
+        for (int i = 0; i < (k ? 8 : 16); ++i)
+            yuv->BytePlane(k)[i] = static_cast<uint8_t>(i + k);
+    }
+    zn::MessageRecorder rec;
+    float mse[3] = {-1, -1, -1}, snr[3], psnr = 0;
+    MseSnrImg(mse, snr, &psnr, rgb, yuv, 0);
+    EXPECT_TRUE(rec.Contains("Sorry incompatible image types (YUV and RGB)"));
+    // Only the 8 samples both chroma planes hold are compared: all equal.
+    EXPECT_EQ(mse[1], 0.0f);
+    EXPECT_EQ(mse[2], 0.0f);
+    FreeImg(rgb);
+    FreeImg(yuv);
+}
