@@ -14,7 +14,10 @@
 #include <QWidget>
 
 // Resources live in a static library: they have to be registered by hand.
-static void InitResources() { Q_INIT_RESOURCE(zantho); }
+static void InitResources()
+{
+    Q_INIT_RESOURCE(zantho);
+}
 
 CCompressionApp theApp;
 
@@ -119,7 +122,10 @@ void CCompressionApp::OnAppAbout()
     dlg.exec();
 }
 
-void CCompressionApp::OnAppHelp() { zn::OpenHelp(kMainHelpContext); }
+void CCompressionApp::OnAppHelp()
+{
+    zn::OpenHelp(kMainHelpContext);
+}
 
 QFont *CCompressionApp::GetResultFont(const QWidget *forWidget)
 {
@@ -149,4 +155,7 @@ void CCompressionApp::AddToRecentFileList(const QString &path)
         m_recentFiles.removeLast();
 }
 
-void CCompressionApp::RemoveFromRecentFileList(const QString &path) { m_recentFiles.removeAll(path); }
+void CCompressionApp::RemoveFromRecentFileList(const QString &path)
+{
+    m_recentFiles.removeAll(path);
+}
