@@ -8,6 +8,7 @@
 #include "shell/dialog_support.h"
 #include "shell/main_frame.h"
 #include "shell/module_dialog.h"
+#include "shell/rd_doc_glue.h"
 #include "shell/settings_dlg.h"
 #include "shell/welcome_dlg.h"
 
@@ -47,6 +48,7 @@ bool CCompressionApp::InitInstance(const QStringList &args)
     // May show the message and the Preferences dialog before any window of the program exists.
     LoadSettings();
 
+    RegisterRDDialogs();
     m_pMainWnd = new CMainFrame;
     if (!m_pMainWnd->LoadFrame()) {
         delete m_pMainWnd;
