@@ -76,7 +76,8 @@ TEST(QmfTree, BandCountsFollowTheSplitPattern)
         int bands;
     };
     const Case cases[] = {{{1}, 4},         {{1, 1}, 7},      {{1, 4}, 16}, {{1, 4, 4}, 28},
-                          {{1, 4, 12}, 52}, {{1, 4, 16}, 64}, {{3, 9}, 16}, {{1, 1, 1, 1, 1, 1}, 19}};
+                          {{1, 4, 12}, 52}, {{1, 4, 16}, 64}, {{3, 9}, 16}, {{1, 1, 1, 1, 1, 1}, 19},
+                          {{1, 1, 4}, 19},  {{1, 1, 16}, 19}};
     for (const Case &c : cases) {
         Subb *sb = Split(img.get(), f.get(), c.splits);
         ASSERT_NE(sb, nullptr);
