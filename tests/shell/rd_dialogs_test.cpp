@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -257,6 +258,18 @@ TEST_F(RDDialogs, PlotListAndAutomaticScale)
     EXPECT_FLOAT_EQ(g.m_fValueMax, 30.0f);
     EXPECT_EQ(g.CurveCount(), 1);
     EXPECT_EQ(g.m_pRate[0], 0.5f);
+    // On screen the curve's points carry its colour (red for the first curve).
+    QImage shot = plot->View()->grab().toImage();
+    const double sx = shot.width() / 1000.0, sy = shot.height() / 1000.0;
+    for (int k = 0; k < 3; ++k) {
+        int cx = int(g.MapX(g.m_pRate[k]) * sx), cy = shot.height() - 1 - int(g.MapY(g.m_pValue[k]) * sy);
+        int red = 0;
+        for (int y = cy - 4; y <= cy + 4; ++y)
+            for (int x = cx - 4; x <= cx + 4; ++x)
+                if (shot.valid(x, y) && shot.pixelColor(x, y) == QColor(255, 0, 0))
+                    ++red;
+        EXPECT_GT(red, 0) << "point " << k;
+    }
 
     Click(P<QPushButton>(P_::IDC_RDPLOT_PSNR));
     list->setCurrentIndex(0);
