@@ -60,8 +60,8 @@ bool CDib::Create24(int width, int height)
     h.biHeight = height;
     h.biBitCount = 24;
     h.biSizeImage = static_cast<uint32_t>(static_cast<long long>(width) * height);
+    m_pixels.assign(static_cast<size_t>(bytes), 0); // may throw; nothing has changed before it
     m_palette.clear();
-    m_pixels.assign(static_cast<size_t>(bytes), 0);
     m_header = h;
     m_nPaletteSize = 0;
     m_nPixelSize = static_cast<int>(bytes);
@@ -81,10 +81,11 @@ bool CDib::Create8(int width, int height, const RGBQUAD *palette, int numColors)
     h.biBitCount = 8;
     h.biSizeImage = static_cast<uint32_t>(static_cast<long long>(width) * height);
     h.biClrUsed = static_cast<uint32_t>(numColors);
-    m_palette.assign(256, RGBQUAD{});
+    std::vector<RGBQUAD> entries(256);
     if (palette)
-        std::copy(palette, palette + numColors, m_palette.begin());
-    m_pixels.assign(static_cast<size_t>(bytes), 0);
+        std::copy(palette, palette + numColors, entries.begin());
+    m_pixels.assign(static_cast<size_t>(bytes), 0); // may throw; nothing has changed before it
+    m_palette.swap(entries);
     m_header = h;
     m_nPaletteSize = 4 * numColors;
     m_nPixelSize = static_cast<int>(bytes);
@@ -132,13 +133,14 @@ void CDib::CopyDib(const CDib *source)
 {
     if (!source || source == this)
         return;
+    // The big copy first: should it fail, this image is still whole.
+    m_pixels = source->m_pixels;
+    m_palette = source->m_palette;
+    m_header = source->m_header;
     m_title = source->m_title;
     m_caption = source->m_caption;
     m_nBlockSize = source->m_nBlockSize;
     m_nPaletteSize = source->m_nPaletteSize;
     m_nPixelSize = source->m_nPixelSize;
     m_bValid = source->m_bValid;
-    m_header = source->m_header;
-    m_palette = source->m_palette;
-    m_pixels = source->m_pixels;
 }

@@ -43,11 +43,21 @@ const QStringList &CreditsTable()
             }
             const QString text = line.mid(2);
             switch (line.at(0).toLatin1()) {
-            case 'T': lines << text + QLatin1Char('\t'); break;
-            case 'R': lines << text + QLatin1Char('\r'); break;
-            case 'U': lines << text + QLatin1Char('\n'); break;
-            case 'B': lines << text + QLatin1Char('\b'); break;
-            default: lines << text + QLatin1Char('\f'); break;
+            case 'T':
+                lines << text + QLatin1Char('\t');
+                break;
+            case 'R':
+                lines << text + QLatin1Char('\r');
+                break;
+            case 'U':
+                lines << text + QLatin1Char('\n');
+                break;
+            case 'B':
+                lines << text + QLatin1Char('\b');
+                break;
+            default:
+                lines << text + QLatin1Char('\f');
+                break;
             }
         }
         return lines;
@@ -69,7 +79,8 @@ CAboutDlg::CAboutDlg(QWidget *parent) : CZnDialog(IDD, parent)
     }
     m_pCredits = Ctrl(new QLabel(this), 1287);
     m_pCredits->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    m_pCredits->setFixedSize(kDisplayWidth + 2 * m_pCredits->frameWidth(), kDisplayHeight + 2 * m_pCredits->frameWidth());
+    m_pCredits->setFixedSize(kDisplayWidth + 2 * m_pCredits->frameWidth(),
+                             kDisplayHeight + 2 * m_pCredits->frameWidth());
     m_pCredits->setPixmap(m_display);
     top->addWidget(m_pCredits);
 
@@ -128,7 +139,10 @@ void CAboutDlg::OnShowWelcome()
     welcome->Create();
 }
 
-void CAboutDlg::OnWebSite() { QDesktopServices::openUrl(QUrl(GetAboutTexts().webAddress)); }
+void CAboutDlg::OnWebSite()
+{
+    QDesktopServices::openUrl(QUrl(GetAboutTexts().webAddress));
+}
 
 void CAboutDlg::OnOK()
 {
@@ -185,9 +199,10 @@ void CAboutDlg::PaintCredits()
             if (m_nTimer)
                 killTimer(m_nTimer);
             m_nTimer = 0;
-            zn::ShowMessage(zn::Format("Could not find bitmap resource \"%s\". Be sure to assign the bitmap a "
-                                       "QUOTED resource name",
-                                       text.toUtf8().constData()));
+            zn::ShowMessage(
+                zn::Format("Could not find bitmap resource \"%s\". Be sure to assign the bitmap a "
+                           "QUOTED resource name",
+                           text.toUtf8().constData()));
             return;
         }
         m_nPictureLeft = (m_display.width() - m_picture.width()) / 2;
@@ -229,6 +244,6 @@ void CAboutDlg::PaintCredits()
     // Redraw the whole strip the line occupies so far, so the glyphs stay whole as they rise.
     const int top = bottom - m_nScrolled;
     p.fillRect(0, top, m_display.width(), m_nScrolled, kBackground);
-    p.drawText(QRect(0, top, m_display.width(), m_nLineHeight), Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine,
-               text);
+    p.drawText(QRect(0, top, m_display.width(), m_nLineHeight),
+               Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, text);
 }

@@ -8,13 +8,17 @@
 #include "shell/dialog_support.h"
 #include "shell/main_frame.h"
 #include "shell/module_dialog.h"
+#include "shell/rd_doc_glue.h"
 #include "shell/settings_dlg.h"
 #include "shell/welcome_dlg.h"
 
 #include <QWidget>
 
 // Resources live in a static library: they have to be registered by hand.
-static void InitResources() { Q_INIT_RESOURCE(zantho); }
+static void InitResources()
+{
+    Q_INIT_RESOURCE(zantho);
+}
 
 CCompressionApp theApp;
 
@@ -44,6 +48,7 @@ bool CCompressionApp::InitInstance(const QStringList &args)
     // May show the message and the Preferences dialog before any window of the program exists.
     LoadSettings();
 
+    RegisterRDDialogs();
     m_pMainWnd = new CMainFrame;
     if (!m_pMainWnd->LoadFrame()) {
         delete m_pMainWnd;
@@ -119,7 +124,10 @@ void CCompressionApp::OnAppAbout()
     dlg.exec();
 }
 
-void CCompressionApp::OnAppHelp() { zn::OpenHelp(kMainHelpContext); }
+void CCompressionApp::OnAppHelp()
+{
+    zn::OpenHelp(kMainHelpContext);
+}
 
 QFont *CCompressionApp::GetResultFont(const QWidget *forWidget)
 {
@@ -149,4 +157,7 @@ void CCompressionApp::AddToRecentFileList(const QString &path)
         m_recentFiles.removeLast();
 }
 
-void CCompressionApp::RemoveFromRecentFileList(const QString &path) { m_recentFiles.removeAll(path); }
+void CCompressionApp::RemoveFromRecentFileList(const QString &path)
+{
+    m_recentFiles.removeAll(path);
+}

@@ -60,4 +60,7 @@ private:
 };
 
 extern CCompressionApp theApp;
-inline CCompressionApp *AfxGetApp() { return &theApp; }
+inline CCompressionApp *AfxGetApp()
+{
+    return &theApp;
+}

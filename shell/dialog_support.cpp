@@ -47,8 +47,14 @@ QWidget *FindControl(const QWidget *dialog, int id)
     return nullptr;
 }
 
-int DluToPixelsX(int dlu) { return MulDivRound(dlu, 6, 4); }
-int DluToPixelsY(int dlu) { return MulDivRound(dlu, 13, 8); }
+int DluToPixelsX(int dlu)
+{
+    return MulDivRound(dlu, 6, 4);
+}
+int DluToPixelsY(int dlu)
+{
+    return MulDivRound(dlu, 13, 8);
+}
 QRect DluRect(int x, int y, int w, int h)
 {
     return QRect(DluToPixelsX(x), DluToPixelsY(y), DluToPixelsX(w), DluToPixelsY(h));

@@ -26,7 +26,10 @@ QString CHelpWindow::TopicPath(int contextId)
     return QStringLiteral(":/help/%1.html").arg(contextId, 0, 16);
 }
 
-CHelpWindow *CHelpWindow::Instance() { return TheHelpWindow(); }
+CHelpWindow *CHelpWindow::Instance()
+{
+    return TheHelpWindow();
+}
 
 void CHelpWindow::ShowTopic(int contextId)
 {
@@ -39,8 +42,8 @@ void CHelpWindow::ShowTopic(int contextId)
         w->setSource(QUrl(QStringLiteral("qrc") + path));
     } else {
         w->setSource(QUrl(QStringLiteral("qrc:/help/contents.html")));
-        w->insertHtml(QStringLiteral("<p><i>There is no help topic for context 0x%1.</i></p>")
-                          .arg(contextId, 0, 16));
+        w->insertHtml(
+            QStringLiteral("<p><i>There is no help topic for context 0x%1.</i></p>").arg(contextId, 0, 16));
     }
     w->show();
     w->raise();

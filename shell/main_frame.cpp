@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -126,14 +127,14 @@ QString QtFilterFromBars(const QString &filter)
 const std::vector<int> &ToolBarLayout()
 {
     static const std::vector<int> layout = {
-        32826, 32792, 32796, 32833, 32781, ID_SEPARATOR,        // open, save
-        32827, 32825, ID_SEPARATOR,                             // R(D)
-        32775, 32771, 32772, ID_SEPARATOR,                      // subsampling, PCM, DPCM
-        32784, 32786, ID_SEPARATOR,                             // VQ, fractal
-        32778, 32789, ID_SEPARATOR,                             // DCT, JPEG
-        32777, 32816, 32815, 32817, ID_SEPARATOR,               // subband, EZW, SPIHT, JPEG2000
-        32803, 32793, ID_SEPARATOR,                             // player, motion estimation
-        32805, 32797, 32831, 32832,                             // MPEG and H.264 coders
+        32826, 32792, 32796,        32833,        32781,        ID_SEPARATOR, // open, save
+        32827, 32825, ID_SEPARATOR,                                           // R(D)
+        32775, 32771, 32772,        ID_SEPARATOR,                             // subsampling, PCM, DPCM
+        32784, 32786, ID_SEPARATOR,                                           // VQ, fractal
+        32778, 32789, ID_SEPARATOR,                                           // DCT, JPEG
+        32777, 32816, 32815,        32817,        ID_SEPARATOR,               // subband, EZW, SPIHT, JPEG2000
+        32803, 32793, ID_SEPARATOR,                                           // player, motion estimation
+        32805, 32797, 32831,        32832,                                    // MPEG and H.264 coders
     };
     return layout;
 }
@@ -159,8 +160,9 @@ CMainFrame::FileDialogHook CMainFrame::SetFileDialogHook(FileDialogHook hook)
 // ---------------------------------------------------------------------------------------------------
 
 CMainFrame::CMainFrame()
-    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Zantho"));
     // The frame covers the work area (the screen less its panels) from 0,0 and cannot be resized.
@@ -233,12 +235,6 @@ bool CMainFrame::LoadFrame()
     for (QMenu *m : m_menu129)
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     SwitchMenus(false);
-
-    // F1 in the main window: the main topic, as the Help command.
-    QAction *f1 = Action(ID_HELP);
-    f1->setShortcut(QKeySequence(Qt::Key_F1));
-    f1->setShortcutContext(Qt::WindowShortcut);
-    addAction(f1);
 
     // Tool bar 128: flat, with tool tips and fly-by prompts, dockable on any side.
     m_pToolBar = new QToolBar(QStringLiteral("Toolbar"), this);
@@ -329,24 +325,47 @@ bool CMainFrame::IsFrameCommand(int id) const
 void CMainFrame::OnCommand(int id)
 {
     switch (id) {
-    case ID_FILE_OPEN_IMAGE: OnOpenImage(); return;
-    case ID_FILE_OPEN_SEQUENCE: OnOpenSequence(); return;
-    case ID_FILE_OPEN_MPEG: OnOpenMpegStream(); return;
-    case ID_FILE_OPEN_H264: OnOpenH264Stream(); return;
-    case ID_SETTINGS: theApp.OnSettings(); return;
-    case ID_APP_ABOUT: theApp.OnAppAbout(); return;
+    case ID_FILE_OPEN_IMAGE:
+        OnOpenImage();
+        return;
+    case ID_FILE_OPEN_SEQUENCE:
+        OnOpenSequence();
+        return;
+    case ID_FILE_OPEN_MPEG:
+        OnOpenMpegStream();
+        return;
+    case ID_FILE_OPEN_H264:
+        OnOpenH264Stream();
+        return;
+    case ID_SETTINGS:
+        theApp.OnSettings();
+        return;
+    case ID_APP_ABOUT:
+        theApp.OnAppAbout();
+        return;
     case ID_APP_HELP:
-    case ID_HELP: theApp.OnAppHelp(); return;
-    case ID_APP_EXIT: close(); return;
-    case ID_WINDOW_ARRANGE: m_pMdiArea->tileSubWindows(); return;
-    case ID_WINDOW_CASCADE: m_pMdiArea->cascadeSubWindows(); return;
-    case ID_WINDOW_TILE_HORZ: m_pMdiArea->tileSubWindows(); return;
+    case ID_HELP:
+        theApp.OnAppHelp();
+        return;
+    case ID_APP_EXIT:
+        close();
+        return;
+    case ID_WINDOW_ARRANGE:
+        m_pMdiArea->tileSubWindows();
+        return;
+    case ID_WINDOW_CASCADE:
+        m_pMdiArea->cascadeSubWindows();
+        return;
+    case ID_WINDOW_TILE_HORZ:
+        m_pMdiArea->tileSubWindows();
+        return;
     case ID_FILE_CLOSE:
         // Closing the document's own window closes the document with all its windows.
         if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()); doc && doc->m_pMainFrame)
             doc->m_pMainFrame->close();
         return;
-    default: break;
+    default:
+        break;
     }
     if (id >= ID_FILE_MRU_FILE1 && id < ID_FILE_MRU_FILE1 + kRecentFileCount) {
         const int index = id - ID_FILE_MRU_FILE1;
@@ -374,7 +393,10 @@ void CMainFrame::UpdateCommandUI()
     }
 }
 
-QSize CMainFrame::ClientSize() const { return QSize(width(), height() - MenuBarHeight()); }
+QSize CMainFrame::ClientSize() const
+{
+    return QSize(width(), height() - MenuBarHeight());
+}
 
 int CMainFrame::MenuBarHeight() const
 {
@@ -432,10 +454,33 @@ void CMainFrame::OpenWith(int commandId)
     }
 }
 
-void CMainFrame::OnOpenImage() { OpenWith(ID_FILE_OPEN_IMAGE); }
-void CMainFrame::OnOpenSequence() { OpenWith(ID_FILE_OPEN_SEQUENCE); }
-void CMainFrame::OnOpenMpegStream() { OpenWith(ID_FILE_OPEN_MPEG); }
-void CMainFrame::OnOpenH264Stream() { OpenWith(ID_FILE_OPEN_H264); }
+void CMainFrame::OnOpenImage()
+{
+    OpenWith(ID_FILE_OPEN_IMAGE);
+}
+void CMainFrame::OnOpenSequence()
+{
+    OpenWith(ID_FILE_OPEN_SEQUENCE);
+}
+void CMainFrame::OnOpenMpegStream()
+{
+    OpenWith(ID_FILE_OPEN_MPEG);
+}
+void CMainFrame::OnOpenH264Stream()
+{
+    OpenWith(ID_FILE_OPEN_H264);
+}
+
+// F1 in the main window: the main topic, as the Help command.
+void CMainFrame::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnCommand(ID_HELP);
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
 
 // Exit closes every document without asking: nothing is ever marked modified.
 void CMainFrame::closeEvent(QCloseEvent *event)

@@ -148,7 +148,8 @@ void CModuleDialog::PlaceInColumn()
     if (!main)
         return;
     const QSize client = main->ClientSize();
-    const QRect r = ModuleColumnRect(client.width(), client.height(), main->MenuBarHeight(), kDialogFrameHeight);
+    const QRect r =
+        ModuleColumnRect(client.width(), client.height(), main->MenuBarHeight(), kDialogFrameHeight);
     const QPoint origin = main->frameGeometry().topLeft();
     move(origin + r.topLeft());
     resize(r.width(), std::max(r.height(), 100));
@@ -171,7 +172,7 @@ void CModuleDialog::ApplyHScrollbarOption()
 {
     if (m_pResultBox)
         m_pResultBox->setHorizontalScrollBarPolicy(theApp.m_bHScrollbar == 1 ? Qt::ScrollBarAlwaysOn
-                                                                              : Qt::ScrollBarAlwaysOff);
+                                                                             : Qt::ScrollBarAlwaysOff);
 }
 
 void CModuleDialog::ApplyResultFont()
@@ -208,7 +209,8 @@ void CModuleDialog::AppendResultText(const QString &text)
 {
     if (!m_pResultBox)
         return;
-    SetResultText(m_pResultBox->toPlainText() + QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    SetResultText(m_pResultBox->toPlainText() +
+                  QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 void CModuleDialog::ClearDocumentPointer()
@@ -216,9 +218,26 @@ void CModuleDialog::ClearDocumentPointer()
     if (!m_pStartDibDoc)
         return;
     using namespace zn::cmd;
-    for (int id : {kSubsampling, kPcm, kDpcm, kVq, kFractal, kDct, kJpeg, kSubband, kSpiht, kEzw, kJpeg2000,
-                   kVideoPlayer, kMotionEstimation, kMpegEncoder, kMpegDecoder, kH264Encoder, kH264Decoder,
-                   kStoreRD, kPlotRD, kTemplate}) {
+    for (int id : {kSubsampling,
+                   kPcm,
+                   kDpcm,
+                   kVq,
+                   kFractal,
+                   kDct,
+                   kJpeg,
+                   kSubband,
+                   kSpiht,
+                   kEzw,
+                   kJpeg2000,
+                   kVideoPlayer,
+                   kMotionEstimation,
+                   kMpegEncoder,
+                   kMpegDecoder,
+                   kH264Encoder,
+                   kH264Decoder,
+                   kStoreRD,
+                   kPlotRD,
+                   kTemplate}) {
         QDialog **member = m_pStartDibDoc->DialogMember(id);
         if (member && *member == this)
             *member = nullptr;

@@ -117,11 +117,20 @@ void CSettingsDirDlg::OnBrowse(int buttonId)
         Item<QLabel>(row.textId)->setText(path);
         const QString dir = WithOneSlash(path);
         switch (buttonId) {
-        case 1213: m_sImageDir = dir; break;
-        case 1220: m_sTableDir = dir; break;
-        case 1221: m_sCodebookDir = dir; break;
-        case 1225: m_sUserDir = dir; break;
-        default: break;
+        case 1213:
+            m_sImageDir = dir;
+            break;
+        case 1220:
+            m_sTableDir = dir;
+            break;
+        case 1221:
+            m_sCodebookDir = dir;
+            break;
+        case 1225:
+            m_sUserDir = dir;
+            break;
+        default:
+            break;
         }
         return;
     }
@@ -165,7 +174,8 @@ CSettingsOptionsDlg::CSettingsOptionsDlg(QWidget *parent) : CModulePage(264, par
 
     auto *scrollGroup = new QGroupBox(QStringLiteral("Scrollbar"), group);
     auto *h = new QHBoxLayout(scrollGroup);
-    h->addWidget(new QLabel(QStringLiteral("Enable horizontal scroll bar in results window"), scrollGroup), 1);
+    h->addWidget(new QLabel(QStringLiteral("Enable horizontal scroll bar in results window"), scrollGroup),
+                 1);
     auto *no = Ctrl(PushRadio(QStringLiteral("No")), 1619);
     auto *yes = Ctrl(PushRadio(QStringLiteral("Yes")), 1620);
     h->addWidget(no);
@@ -199,7 +209,8 @@ void CSettingsOptionsDlg::OnChangeFont()
     if (FontHook()) {
         ok = FontHook()(font);
     } else {
-        font = QFontDialog::getFont(&ok, font, this, QString(), QFontDialog::ScalableFonts | QFontDialog::NonScalableFonts);
+        font = QFontDialog::getFont(&ok, font, this, QString(),
+                                    QFontDialog::ScalableFonts | QFontDialog::NonScalableFonts);
     }
     if (ok) {
         m_sFontType = font.family();
@@ -294,4 +305,7 @@ void CSettingsDlg::OnOK()
     QDialog::accept();
 }
 
-void CSettingsDlg::OnApply() { CopyToApp(); }
+void CSettingsDlg::OnApply()
+{
+    CopyToApp();
+}

@@ -25,7 +25,8 @@ const AboutTexts &GetAboutTexts()
                 if (eq <= 0)
                     continue;
                 const QString key = line.left(eq).trimmed();
-                const QString value = line.mid(eq + 1).trimmed().replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+                const QString value =
+                    line.mid(eq + 1).trimmed().replace(QStringLiteral("\\n"), QStringLiteral("\n"));
                 if (key == QLatin1String("maker"))
                     t.maker = value;
                 else if (key == QLatin1String("version"))

@@ -77,9 +77,15 @@ void CXTabCtrl::ReplaceTab(int index, QWidget *page, const QString &label, int i
     update();
 }
 
-int CXTabCtrl::GetItemCount() const { return static_cast<int>(m_pages.size()); }
+int CXTabCtrl::GetItemCount() const
+{
+    return static_cast<int>(m_pages.size());
+}
 
-int CXTabCtrl::GetCurSel() const { return m_pTabBar->currentIndex(); }
+int CXTabCtrl::GetCurSel() const
+{
+    return m_pTabBar->currentIndex();
+}
 
 void CXTabCtrl::SetCurSel(int index)
 {
@@ -100,7 +106,10 @@ QWidget *CXTabCtrl::GetPage(int index) const
     return index >= 0 && index < GetItemCount() ? m_pages[index] : nullptr;
 }
 
-QString CXTabCtrl::GetTabText(int index) const { return m_pTabBar->tabText(index); }
+QString CXTabCtrl::GetTabText(int index) const
+{
+    return m_pTabBar->tabText(index);
+}
 
 QSize CXTabCtrl::sizeHint() const
 {
@@ -133,6 +142,7 @@ void CXTabCtrl::OnSelchange(int newIndex)
 void CXTabCtrl::UpdateLabelColour(int index)
 {
     const QPalette &pal = palette();
-    m_pTabBar->setTabTextColor(index, m_arrayStatusTab[index] ? pal.color(QPalette::Active, QPalette::ButtonText)
-                                                              : pal.color(QPalette::Disabled, QPalette::ButtonText));
+    m_pTabBar->setTabTextColor(index, m_arrayStatusTab[index]
+                                          ? pal.color(QPalette::Active, QPalette::ButtonText)
+                                          : pal.color(QPalette::Disabled, QPalette::ButtonText));
 }

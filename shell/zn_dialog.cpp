@@ -5,7 +5,10 @@
 
 CZnDialog::CZnDialog(int idd, QWidget *parent, Qt::WindowFlags flags) : QDialog(parent, flags), m_nIDD(idd) {}
 
-void CZnDialog::OnCommandHelp() { zn::OpenHelp(HelpContextId()); }
+void CZnDialog::OnCommandHelp()
+{
+    zn::OpenHelp(HelpContextId());
+}
 
 void CZnDialog::keyPressEvent(QKeyEvent *event)
 {

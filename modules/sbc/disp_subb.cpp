@@ -93,7 +93,7 @@ void ZnImage::DispSubb(const Subb *sb, int factor)
         for (int r = 0; r < br; ++r)
             for (int c = 0; c < bc; ++c) {
                 const long k = f + static_cast<long>(r) * cols + c;
-                const double g = gain * Sample(sb, k) + 127.5;
+                const double g = gain * static_cast<float>(Sample(sb, k)) + 127.5; // float product
                 raster[k] = std::isnan(g) ? 255 : static_cast<uint8_t>(g < 0 ? 0 : (g > 255 ? 255 : g));
             }
     }

@@ -131,9 +131,12 @@ TEST_F(BmpTest, Width5PaletteImageRoundTripsByteForByte)
     EXPECT_EQ(dib.GetNumColors(), 256);
     ExpectPixels(dib, s);
 
+    dib.SetBitRate(300);
     CDib copy;
     copy.CopyDib(&dib);
     EXPECT_EQ(copy.m_title, "in");
+    EXPECT_EQ(copy.m_path, ""); // path and bit rate stay with the original
+    EXPECT_EQ(copy.GetBitRate(), -1);
     ASSERT_TRUE(copy.SaveDibFile(dir.File("out.bmp")));
     Bytes written = zntest::ReadFileBytes(dir.File("out.bmp"));
     EXPECT_EQ(written, file);

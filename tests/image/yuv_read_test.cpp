@@ -8,6 +8,8 @@
 #include "yuv_fixtures.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace yuvtest;
@@ -23,7 +25,6 @@ struct Planes
 // cropped to height16 rows and filtered.
 Planes Expected(int f, int rows, int cols, int format, bool progressive)
 {
-    (void)rows;
     const int w = cols & ~15, h = rows & ~15, cw = w / 2, ch = h / 2;
     Planes e;
     for (int r = 0; r < h; ++r)
@@ -92,6 +93,40 @@ TEST(YuvRead, LayoutsCroppingAndOffsets)
         }
         EXPECT_EQ(rec.Count(), 0u);
     }
+}
+
+// Frame n starts at (n - 1) x frame bytes: frame 3 of a CIF 4:2:0 sequence at 304128, and frames past
+// 2 GiB (a sparse file) are reached with one 64-bit seek.
+TEST(YuvRead, FrameOffsetsAre64Bit)
+{
+    zntest::ScratchDir dir;
+    const std::string seq = dir.File("cif.yuv");
+    const long long frame = 152064, frames = 14200; // the last frame starts beyond 2^31
+    WriteText(dir.File("cif.hdr"),
+              "/* 1\n/* 2\n/* 3\n/* 4\n288\n352\n1\n2\n" + std::to_string(frames) + "\n");
+    {
+        std::ofstream out(seq, std::ios::binary);
+        for (long long n : {3LL, frames}) {
+            std::vector<uint8_t> bytes = FrameBytes(static_cast<int>(n - 1), 288, 352, YUV_CHROMA_420);
+            out.seekp((n - 1) * frame);
+            out.write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+        }
+        ASSERT_TRUE(out.good());
+    }
+    ASSERT_EQ(std::filesystem::file_size(seq), static_cast<uintmax_t>(frames * frame));
+    ASSERT_GT((frames - 1) * frame, 1LL << 31);
+    zn::MessageRecorder rec;
+    CYuvFrame f;
+    ASSERT_EQ(f.ReadHeader(seq), 0);
+    ASSERT_TRUE(f.AllocateYuvFrame());
+    for (int n : {3, static_cast<int>(frames)}) {
+        ASSERT_EQ(f.ReadFrame(seq, n), 0);
+        Planes e = Expected(n - 1, 288, 352, YUV_CHROMA_420, true), g = Got(f);
+        EXPECT_EQ(g.y, e.y) << n;
+        EXPECT_EQ(g.u, e.u) << n;
+        EXPECT_EQ(g.v, e.v) << n;
+    }
+    EXPECT_EQ(rec.Count(), 0u);
 }
 
 // ReadYUV fills the caller's planes the same way and reads the header itself when none is known.
