@@ -256,6 +256,7 @@ bool CMainFrame::LoadFrame()
 
     // Status bar: the message pane, and an indicator pane as wide as a quote, 95 blanks and a quote.
     statusBar()->setObjectName(QStringLiteral("ctrl%1").arg(0xE801));
+    statusBar()->setSizeGripEnabled(false); // the frame has a fixed size
     m_pIndicator = new QLabel(this);
     zn::SetCtrlId(m_pIndicator, kIndicatorPaneId);
     m_pIndicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
