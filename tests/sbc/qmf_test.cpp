@@ -209,4 +209,22 @@ TEST(QmfTree, RefusesUnusableInputWithItsMessage)
     ASSERT_NE(sb, nullptr);
     EXPECT_EQ(sb->comp[0].count, 1); // nothing split with a bank of the wrong kind
     FreeSubb(sb);
+
+    // Byte samples are not read as floats: no record, and nothing merged from a byte record.
+    rec.Clear();
+    Img *bytes;
+    AllocImg(&bytes, 16, 16, IMG_REP_BYTE, IMG_SEQ_MONO);
+    FiltPtr good = Bank({0.5f, 0.5f});
+    sb = reinterpret_cast<Subb *>(1);
+    int splits[1] = {1};
+    SbcSplitModHigh(&sb, bytes, good.get(), 1, splits, 1);
+    EXPECT_EQ(sb, nullptr);
+    EXPECT_EQ(rec.Count(), 1u);
+    FreeImg(bytes);
+    AllocSubb(&sb, 16, 16, IMG_REP_BYTE, IMG_SEQ_MONO);
+    sb->decomposed = SUBB_QMF_TREE;
+    Img *out = reinterpret_cast<Img *>(1);
+    SbcReconModHigh(&out, sb, good.get(), 0);
+    EXPECT_EQ(out, nullptr);
+    FreeSubb(sb);
 }
