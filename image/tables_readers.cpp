@@ -179,7 +179,8 @@ void ReadQuant(Quant **quant, const std::string &dir, const std::string &stem, c
         return;
     }
     float rate = 0, distortion = 0;
-    if (ReadFloat(f, &rate) != 1 || ReadFloat(f, &distortion) != 1) {
+    if (ReadFloat(f, &rate) != 1 || ReadFloat(f, &distortion) != 1 || std::isnan(rate) ||
+        std::isnan(distortion)) {
         zn::LogF(zn::LogLevel::Error, "Float read %f \n", static_cast<double>(rate));
         Refuse(kMsg, path, "rate or distortion missing");
         return;
@@ -203,8 +204,9 @@ void ReadQuant(Quant **quant, const std::string &dir, const std::string &stem, c
     q->entropy = 0;
     for (int i = 0; i < l; ++i) {
         float &r = q->reconstruction[i], &t = q->thresholds[i], &p = q->probabilities[i];
-        if (ReadFloat(f, &r) != 1 || ReadFloat(f, &t) != 1 || ReadFloat(f, &p) != 1) {
-            Refuse(kMsg, path, "level " + std::to_string(i) + ": value missing");
+        if (ReadFloat(f, &r) != 1 || ReadFloat(f, &t) != 1 || ReadFloat(f, &p) != 1 || std::isnan(r) ||
+            std::isnan(t) || std::isnan(p)) {
+            Refuse(kMsg, path, "level " + std::to_string(i) + ": value missing or not a number");
             return;
         }
         if (p > 0)
@@ -263,8 +265,8 @@ void ReadPerfQuant(PerfQuant **perf, const std::string &dir, const std::string &
     for (int i = 0; i < n; ++i) {
         float lev = 0;
         if (ReadFloat(f, &lev) != 1 || ReadFloat(f, &p->rate[i]) != 1 ||
-            ReadFloat(f, &p->distortion[i]) != 1) {
-            Refuse(kMsg, path, "point " + std::to_string(i) + ": value missing");
+            ReadFloat(f, &p->distortion[i]) != 1 || std::isnan(p->rate[i]) || std::isnan(p->distortion[i])) {
+            Refuse(kMsg, path, "point " + std::to_string(i) + ": value missing or not a number");
             return;
         }
         // Level counts are written as reals and truncated; one that no int can hold is refused.

@@ -17,14 +17,8 @@
 #include <algorithm>
 #include <map>
 
-#if __has_include("shell/rd_database.h")
-#include "shell/rd_database.h"
-#define ZN_HAVE_RD_STORE 1
-#endif
-#if __has_include("shell/module_dialog.h")
 #include "shell/module_dialog.h"
-#define ZN_HAVE_MODULE_DIALOG 1
-#endif
+#include "shell/rd_database.h"
 
 using namespace zn::cmd;
 
@@ -88,7 +82,6 @@ struct Registry
     std::vector<CDibDoc *> documents;
     std::map<int, CDibDoc::ModuleFactory> factories;
     std::map<int, CDibDoc::StreamOpener> openers;
-    std::function<void(QDialog *)> attachedSender;
     CDibDoc::ModuleActivatedHandler moduleActivated;
 };
 
@@ -114,17 +107,10 @@ std::string FileNameOf(const std::string &path)
 
 void SendDocumentAttached(QDialog *dlg)
 {
-    if (Reg().attachedSender) {
-        Reg().attachedSender(dlg);
-        return;
-    }
-#ifdef ZN_HAVE_MODULE_DIALOG
     if (auto *module = dynamic_cast<CModuleDialog *>(dlg))
         module->SendMessage(WM_DOCUMENT_ATTACHED);
-#endif
 }
 
-#ifdef ZN_HAVE_RD_STORE
 // The document as the R(D) store sees it.
 class DocRDLink : public zn::RDDocumentLink
 {
@@ -142,7 +128,6 @@ public:
 private:
     CDibDoc *m_doc;
 };
-#endif
 
 } // namespace
 
@@ -237,30 +222,18 @@ CDibDoc::CDibDoc()
     m_pLegendDib = new CDib;
     m_pResultDibD = new CDib;
     Reg().documents.push_back(this);
-#ifdef ZN_HAVE_MODULE_DIALOG
     // Module dialogs ask their document through these hooks.
     ModuleDialogHooks &hooks = GetModuleDialogHooks();
     if (!hooks.isClosing) {
         hooks.isClosing = [](const CDibDoc *doc) { return doc && doc->m_bClosing != 0; };
         hooks.isStoring = [](const CDibDoc *doc) {
-#ifdef ZN_HAVE_RD_STORE
             return doc && doc->m_pRDData && doc->m_pRDData->IsStoring();
-#else
-            (void)doc;
-            return false;
-#endif
         };
         hooks.setModuleInactive = [](CDibDoc *doc, const std::string &key) {
-#ifdef ZN_HAVE_RD_STORE
             if (doc && doc->m_pRDData)
                 doc->m_pRDData->SetModuleIsActive(key, false);
-#else
-            (void)doc;
-            (void)key;
-#endif
         };
     }
-#endif
 }
 
 CDibDoc::~CDibDoc()
@@ -273,9 +246,7 @@ CDibDoc::~CDibDoc()
     delete m_pStackDib;
     delete m_pLegendDib;
     delete m_pResultDibD;
-#ifdef ZN_HAVE_RD_STORE
     delete m_pRDData;
-#endif
     m_pRDData = nullptr;
 }
 
@@ -295,10 +266,6 @@ const std::vector<CDibDoc *> &CDibDoc::Documents()
 void CDibDoc::RegisterModuleDialog(int id, ModuleFactory factory)
 {
     Reg().factories[id] = std::move(factory);
-}
-void CDibDoc::SetDocumentAttachedSender(std::function<void(QDialog *)> sender)
-{
-    Reg().attachedSender = std::move(sender);
 }
 void CDibDoc::SetModuleActivatedHandler(ModuleActivatedHandler handler)
 {
@@ -438,20 +405,14 @@ bool CDibDoc::OnNewDocument(const CDib &startImage)
 
 void CDibDoc::CreateRDData()
 {
-#ifdef ZN_HAVE_RD_STORE
     auto *store = new zn::CRDDataBase;
     store->AttachDocument(std::make_unique<DocRDLink>(this));
     m_pRDData = store;
-#endif
 }
 
 int CDibDoc::ActiveRDModules() const
 {
-#ifdef ZN_HAVE_RD_STORE
     return m_pRDData ? m_pRDData->GetNumberOfActiveModules() : 0;
-#else
-    return 0;
-#endif
 }
 
 QDialog **CDibDoc::DialogMember(int id)
@@ -589,24 +550,18 @@ void CDibDoc::OnModuleCommand(int id)
                 this->*m = nullptr;
         });
         dlg->setWindowTitle(dlg->windowTitle() + QString::fromStdString(m_pDib ? m_pDib->m_title : ""));
-#ifdef ZN_HAVE_RD_STORE
         if (id == kPlotRD)
             if (auto *plot = dynamic_cast<zn::RDPlotLink *>(dlg))
                 plot->UpdateProfileList();
-#endif
         if (row->attach == Attach::BeforeRD)
             SendDocumentAttached(dlg);
-#ifdef ZN_HAVE_RD_STORE
         if (row->rdKey && m_pRDData)
             m_pRDData->SetModuleIsActive(row->rdKey, true);
-#endif
         if (row->attach == Attach::AfterRD)
             SendDocumentAttached(dlg);
-#ifdef ZN_HAVE_RD_STORE
         if (id == kStoreRD)
             if (auto *storing = dynamic_cast<zn::RDStoringLink *>(dlg))
                 storing->UpdateModuleList();
-#endif
         if (!dlg->isVisible())
             dlg->show();
     }
@@ -652,7 +607,6 @@ void CDibDoc::OnCloseDocument()
     CloseModuleDialogs();
 }
 
-#ifdef ZN_HAVE_RD_STORE
 std::string DocRDLink::UserDir()
 {
     return DocUserDir().toStdString();
@@ -670,4 +624,3 @@ bool DocRDLink::AskSaveFile(const zn::RDSaveRequest &request, std::string *path)
     *path = dlg.selectedFiles().first().toStdString();
     return true;
 }
-#endif

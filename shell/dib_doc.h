@@ -92,12 +92,11 @@ public:
     bool IsCommandEnabled(int id, const CDibFrame *frame = nullptr) const;
 
     // A module connects its dialog by registering a factory for its command id. The factory builds
-    // the dialog (top level, not shown) with its m_pStartDibDoc set; the document captions, shows
-    // and registers it. Without a factory the command is enabled by its rule but opens nothing.
+    // the dialog (top level, not shown) with its m_pStartDibDoc set; the document captions it,
+    // registers it with the R(D) store, sends it WM_DOCUMENT_ATTACHED and shows it. Without a factory the
+    // command is enabled by its rule but opens nothing.
     using ModuleFactory = std::function<QDialog *(CDibDoc *doc)>;
     static void RegisterModuleDialog(int id, ModuleFactory factory);
-    // Delivers the document-attached notice to a new dialog; the dialog base installs it.
-    static void SetDocumentAttachedSender(std::function<void(QDialog *)> sender);
     // Readers of stream types that other subsystems provide (MPEG and H.264): return -1 after their
     // message on failure, like the image readers.
     using StreamOpener = std::function<int(CDib *dib, const std::string &path)>;

@@ -5,7 +5,6 @@
 
 #include <QStringList>
 
-#if __has_include("shell/compression_app.h")
 #include "shell/compression_app.h"
 
 QString DocUserDir()
@@ -19,18 +18,6 @@ CDib *DocStartImage()
         theApp.m_pStartDib = new CDib;
     return theApp.m_pStartDib;
 }
-#else
-QString DocUserDir()
-{
-    return {};
-}
-
-CDib *DocStartImage()
-{
-    static CDib start;
-    return &start;
-}
-#endif
 
 QString DocQtFilter(const QString &bars)
 {

@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -235,12 +236,6 @@ bool CMainFrame::LoadFrame()
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     SwitchMenus(false);
 
-    // F1 in the main window: the main topic, as the Help command.
-    QAction *f1 = Action(ID_HELP);
-    f1->setShortcut(QKeySequence(Qt::Key_F1));
-    f1->setShortcutContext(Qt::WindowShortcut);
-    addAction(f1);
-
     // Tool bar 128: flat, with tool tips and fly-by prompts, dockable on any side.
     m_pToolBar = new QToolBar(QStringLiteral("Toolbar"), this);
     m_pToolBar->setObjectName(QStringLiteral("ctrl%1").arg(0xE800));
@@ -261,6 +256,7 @@ bool CMainFrame::LoadFrame()
 
     // Status bar: the message pane, and an indicator pane as wide as a quote, 95 blanks and a quote.
     statusBar()->setObjectName(QStringLiteral("ctrl%1").arg(0xE801));
+    statusBar()->setSizeGripEnabled(false); // the frame has a fixed size
     m_pIndicator = new QLabel(this);
     zn::SetCtrlId(m_pIndicator, kIndicatorPaneId);
     m_pIndicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -474,6 +470,17 @@ void CMainFrame::OnOpenMpegStream()
 void CMainFrame::OnOpenH264Stream()
 {
     OpenWith(ID_FILE_OPEN_H264);
+}
+
+// F1 in the main window: the main topic, as the Help command.
+void CMainFrame::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OnCommand(ID_HELP);
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 // Exit closes every document without asking: nothing is ever marked modified.

@@ -120,8 +120,16 @@ void CModuleDialog::LayoutSkeleton()
     const int inner = kColumnWidth - 2 * kMargin - 6;
     int y = kMargin;
     if (m_pTabCtrl) {
-        QSize hint = m_pTabCtrl->sizeHint();
-        int tabWidth = inner - 12;
+        const int tabWidth = inner - 12;
+        // Pages take the column's width; their layouts decide the height.
+        const int pageWidth = tabWidth - CXTabCtrl::kPageLeft - 4;
+        for (int i = 0; i < m_pTabCtrl->GetItemCount(); ++i) {
+            QWidget *page = m_pTabCtrl->GetPage(i);
+            const int h =
+                page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
+            page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));
+        }
+        const QSize hint = m_pTabCtrl->sizeHint();
         int tabTop = m_pGroupBox ? y + 20 : y;
         m_pTabCtrl->setGeometry(kMargin + 6, tabTop, tabWidth, hint.height());
         if (m_pGroupBox)

@@ -7,9 +7,10 @@
 #include "shell/rd_plot_dlg.h"
 #include "shell/rd_storing_dlg.h"
 
-#include <QApplication>
+#include "shell/compression_app.h"
+#include "shell/main_frame.h"
+
 #include <QDialog>
-#include <QMainWindow>
 
 void RDClearStoringDlgPointer(CDibDoc *doc)
 {
@@ -45,11 +46,17 @@ QWidget *RDModuleDialog(CDibDoc *doc, const std::string &key)
 
 QWidget *RDMainWindow()
 {
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow *>(w))
-            return w;
-    }
-    return nullptr;
+    return theApp.m_pMainWnd;
+}
+
+bool RDMainClientArea(QPoint *origin, QSize *client)
+{
+    CMainFrame *main = theApp.m_pMainWnd;
+    if (!main)
+        return false;
+    *origin = main->frameGeometry().topLeft();
+    *client = main->ClientSize();
+    return true;
 }
 
 void RegisterRDDialogs()

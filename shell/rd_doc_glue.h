@@ -3,6 +3,8 @@
 // document's module commands.
 #pragma once
 
+#include <QPoint>
+#include <QSize>
 #include <string>
 
 class CDibDoc;
@@ -12,7 +14,9 @@ void RDClearStoringDlgPointer(CDibDoc *doc);
 void RDClearPlotDlgPointer(CDibDoc *doc);
 // The document's open dialog of the module with this R(D) key, or nullptr.
 QWidget *RDModuleDialog(CDibDoc *doc, const std::string &key);
-// The main window (for placing the dialogs), or nullptr.
+// The main window (the dialogs' owner), or nullptr.
 QWidget *RDMainWindow();
+// Where the main window stands and the size of its client area; false without a main window.
+bool RDMainClientArea(QPoint *origin, QSize *client);
 // Connects "Store R(D) Points" and "Plot R(D) Points" of every document to the two dialogs.
 void RegisterRDDialogs();

@@ -109,8 +109,10 @@ CRDPlotDlg::CRDPlotDlg(CDibDoc *doc, zn::CRDDataBase *store, QWidget *parent)
         w->installEventFilter(this);
 
     // Initialisation: placed (not topmost), automatic scale, SNR.
-    if (QWidget *main = RDMainWindow())
-        move(main->mapToGlobal(QPoint(210, 120)));
+    QPoint origin;
+    QSize client;
+    if (RDMainClientArea(&origin, &client))
+        move(origin + QPoint(210, 120));
     m_pAutomatic->setChecked(true);
     m_bAutomaticScale = true;
     for (QLineEdit *e : {m_pRateFrom, m_pRateTo, m_pValueFrom, m_pValueTo})

@@ -122,10 +122,11 @@ CRDStoringDlg::CRDStoringDlg(CDibDoc *doc, zn::CRDDataBase *store, QWidget *pare
 
 void CRDStoringDlg::OnInitDialog()
 {
-    if (QWidget *main = RDMainWindow()) {
-        QPoint at = main->mapToGlobal(QPoint(main->width() - 237, main->height() - 297));
-        move(at);
-    }
+    // Low in the right corner of the main window, above everything.
+    QPoint origin;
+    QSize client;
+    if (RDMainClientArea(&origin, &client))
+        move(origin + QPoint(client.width() - 237, client.height() - 297));
     m_pStart->setChecked(false);
     m_pStop->setChecked(true);
     m_pProfiles->clear();

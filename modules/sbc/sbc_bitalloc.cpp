@@ -57,6 +57,8 @@ void SbcGetCodMethPar(float *vari, float *coef, const Subb *sb, const int *metho
     float **cc = matrix(-2, 2, -2, 2);
     for (int i = 0; i < comp.count; ++i) {
         vari[i] = 0;
+        if (!SubbBandInside(sb, i) || !sb->plane[0])
+            continue;
         const int rows = comp.bandRows[i], cols = comp.bandCols[i];
         const long first = comp.first[i];
         switch (methods[i]) {

@@ -9,10 +9,12 @@
 void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Subb *sb, Quant *const *quants,
               const int *methods, const float *coef, float p)
 {
-    if (sb->seqType != IMG_SEQ_MONO || sb->rep != IMG_REP_FLOAT)
-        zn::ShowMessage("SbcCodec-Only floating Y subband images are supported");
     *totalRate = 0;
     *totalDist = 0;
+    if (sb->seqType != IMG_SEQ_MONO || sb->rep != IMG_REP_FLOAT || !sb->plane[0] || sb->comp.empty()) {
+        zn::ShowMessage("SbcCodec-Only floating Y subband images are supported");
+        return; // the quantisers read and write floats
+    }
     const SubbComponent &comp = sb->comp[0];
     // Every band needs its quantiser; check them all before the plane is touched.
     for (int i = 0; i < comp.count; ++i)
@@ -26,6 +28,8 @@ void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Su
         const int rows = comp.bandRows[i], cols = comp.bandCols[i];
         const long first = comp.first[i];
         rates[i] = dists[i] = 0;
+        if (!SubbBandInside(sb, i))
+            continue;
         switch (methods[i]) {
         case SBC_PCM:
             SbcPcmQuantize(&rates[i], &dists[i], q, p, sb->plane[0], sb->rep, rows, cols, first, sb->cols);

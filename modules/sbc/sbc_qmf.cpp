@@ -136,8 +136,8 @@ void SbcSplitModHigh(Subb **out, Img *src, const Filt *filt, int levels, int *sp
     const bool usable = src && src->seqType == IMG_SEQ_MONO && src->rep == IMG_REP_FLOAT && src->plane[0];
     if (!usable || !BankUsable(filt))
         zn::ShowMessage("SbcSplitModHigh: Implementation problem. Check source code");
-    if (!src)
-        return;
+    if (!usable)
+        return; // samples of another kind cannot be read as floats
     if (levels > SUBB_MAX_LEVELS)
         levels = SUBB_MAX_LEVELS;
     for (int i = 0, cap = 1; i < levels; ++i, cap *= 4)
@@ -171,8 +171,6 @@ void SbcSplitModHigh(Subb **out, Img *src, const Filt *filt, int levels, int *sp
         return;
     }
     const float *source = takeOver ? plane : src->FloatPlane();
-    if (!source) // a source without samples leaves the record's zeroed plane
-        source = plane;
     MeanVari(&comp.mean, &comp.vari, source, IMG_REP_FLOAT, 0, n);
     for (long k = 0; k < n; ++k)
         plane[k] = source[k] - comp.mean;
@@ -222,6 +220,8 @@ void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver)
         sb->seqType == IMG_SEQ_MONO && sb->rep == IMG_REP_FLOAT && sb->decomposed == SUBB_QMF_TREE;
     if (!usable || !BankUsable(filt))
         zn::ShowMessage("SbcReconModHigh: Implementation problem. Check source code");
+    if (sb->seqType != IMG_SEQ_MONO || sb->rep != IMG_REP_FLOAT || !sb->plane[0] || sb->comp.empty())
+        return; // only float luminance planes can be merged
     const int rows = sb->rows, cols = sb->cols;
     const long n = static_cast<long>(rows) * cols;
     Img *img;
@@ -233,12 +233,12 @@ void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver)
         sb->plane[0] = nullptr;
     } else {
         AllocImg(&img, rows, cols, IMG_REP_FLOAT, IMG_SEQ_MONO);
-        if (img->plane[0] && sb->plane[0] && sb->rep == IMG_REP_FLOAT)
+        if (img->plane[0])
             std::memcpy(img->plane[0], sb->plane[0], n * sizeof(float));
     }
     *out = img;
     float *plane = img->FloatPlane();
-    const SubbComponent comp = sb->comp.empty() ? SubbComponent{} : sb->comp[0]; // a working copy
+    const SubbComponent comp = sb->comp[0]; // a working copy of the lists
     if (plane && n > 0) {
         if (usable && BankUsable(filt)) {
             SubbComponent list = comp;

@@ -55,6 +55,17 @@ struct Subb
     float *FloatPlane(int k = 0) const { return static_cast<float *>(plane[k]); }
 };
 
+// True when band i of component 0 lies inside the plane (a record made by a split always does).
+inline bool SubbBandInside(const Subb *sb, int i)
+{
+    const SubbComponent &c = sb->comp[0];
+    if (i < 0 || i >= c.count || i >= SUBB_MAX_BANDS || sb->cols <= 0)
+        return false;
+    const long f = c.first[i];
+    return f >= 0 && c.bandRows[i] >= 0 && c.bandCols[i] >= 0 && f / sb->cols + c.bandRows[i] <= sb->rows &&
+           f % sb->cols + c.bandCols[i] <= sb->cols;
+}
+
 // A record holding one band per component that covers the whole plane.
 void AllocSubb(Subb **sb, int rows, int cols, int rep, int seqType);
 void FreeSubb(Subb *sb); // null allowed
@@ -62,9 +73,11 @@ void FreeSubb(Subb *sb); // null allowed
 // QMF tree analysis of a float luminance image with a one-dimensional FIRQMF bank: the mean is
 // removed, then at level i the first splits[i] bands of the list are split into four. splits is
 // limited in place to 4^i. With takeOver the record adopts src's plane and src is freed.
+// A source that is not a float luminance image gets the message and no record (*sb null); with a
+// bank of another kind the record holds the mean-free image unsplit.
 void SbcSplitModHigh(Subb **sb, Img *src, const Filt *filt, int levels, int *splits, int takeOver);
 // QMF tree synthesis with the same bank; the mean is restored. With takeOver the image adopts the
-// record's plane and the record is freed.
+// record's plane and the record is freed. A record that is not float luminance gives no image.
 void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver);
 
 // Per-band statistics: PCM bands get their variance, DPCM bands their predictor (coef, 4 per band)
@@ -85,8 +98,9 @@ void SbcSelQuant(float *rate, float *distortion, Quant **quants, float *vari, fl
                  const int *methods, int model, int codeType, const std::string &dir, const std::string &stem,
                  const std::vector<std::string> &pdfNames, float target);
 
-// Codes and decodes every band in place. Totals: rate in bits per image pixel, distortion the plain
-// sum of the bands' mean square errors.
+// Codes and decodes every band in place; a record that is not float luminance is left alone after
+// the message, and bands outside the plane are skipped. Totals: rate in bits per image pixel, distortion the
+// plain sum of the bands' mean square errors.
 void SbcCodec(float *totalRate, float *totalDist, float *rates, float *dists, Subb *sb, Quant *const *quants,
               const int *methods, const float *coef, float p);
 

@@ -43,6 +43,7 @@ TEST(MalformedTables, QuantiserFiles)
         {"truncated level", "SQ 1 0.5 2 -1 -9 0.5 0 1 0"},
         {"missing code word", "SQ 1 0.5 2 -1 -9 0.5 0 1 0 0.5"},
         {"non-numeric value", "SQ 1 0.5 2 -1 -9 half 0 1 0 0.5 1"},
+        {"not-a-number probability", "SQ 1 0.5 2 -1 -9 nan 0 1 0 0.5 1"},
         {"non-binary code word", "SQ 1 0.5 2 -1 -9 0.5 0 1 0 0.5 12"},
         {"unclosed comment", "SQ 1 0.5 2 -1 -9 0.5 0 /* 1 0 0.5 1"},
     };
@@ -77,6 +78,7 @@ TEST(MalformedTables, PerformanceFiles)
         {"truncated point", "SQ 2 2 1 0.36 4 1.9"},
         {"non-numeric value", "SQ 1 2 one 0.36"},
         {"negative levels", "SQ 1 -4 2 0.1"},
+        {"not-a-number distortion", "SQ 1 4 2 nan"},
         {"levels beyond an int", "SQ 1 3e9 2 0.1"},
         {"unclosed comment", "SQ 2 2 1 0.36 /* 4 1.9 0.12"},
     };

@@ -300,3 +300,21 @@ TEST(SbcReports, TablesHaveTheirFixedLayout)
                   "\r\n");
     FreeSubb(sb);
 }
+
+TEST(SbcCodec, LeavesARecordOfAnotherSampleTypeAlone)
+{
+    Subb *sb;
+    AllocSubb(&sb, 4, 4, IMG_REP_BYTE, IMG_SEQ_MONO);
+    static_cast<uint8_t *>(sb->plane[0])[5] = 200;
+    QuantPtr q = Uniform(2, 1.0f);
+    Quant *qs[1] = {q.get()};
+    const int methods[1] = {SBC_PCM};
+    const float coef[4] = {};
+    float rate = -1, dist = -1, rates[1], dists[1];
+    zn::MessageRecorder rec;
+    SbcCodec(&rate, &dist, rates, dists, sb, qs, methods, coef, 0);
+    EXPECT_TRUE(rec.Contains("SbcCodec-Only floating Y subband images are supported"));
+    EXPECT_EQ(static_cast<uint8_t *>(sb->plane[0])[5], 200);
+    EXPECT_EQ(rate, 0.0f);
+    FreeSubb(sb);
+}

@@ -153,6 +153,21 @@ TEST(ImgFFT, ConstantImageConcentratesAtZeroFrequency)
     FreeImg(img);
 }
 
+TEST(ImgFFT, RefusesSidesThatAreNotPowersOfTwo)
+{
+    Img *img;
+    AllocImg(&img, 6, 8, IMG_REP_FLOAT, IMG_SEQ_MONO);
+    Spectrum *s;
+    AllocSpectrum(&s, 6, 8);
+    s->re[0] = 5;
+    zn::MessageRecorder rec;
+    ImgFFT(img, s, TAPER_RECT);
+    EXPECT_EQ(rec.Count(), 1u);
+    EXPECT_EQ(s->re[0], 5.0f);
+    FreeSpectrum(s);
+    FreeImg(img);
+}
+
 TEST(ImgFFT, UnequalSidesRestoreWindowEnergySquareOnesDoNot)
 {
     struct Case

@@ -76,7 +76,8 @@ TEST(QmfTree, BandCountsFollowTheSplitPattern)
         int bands;
     };
     const Case cases[] = {{{1}, 4},         {{1, 1}, 7},      {{1, 4}, 16}, {{1, 4, 4}, 28},
-                          {{1, 4, 12}, 52}, {{1, 4, 16}, 64}, {{3, 9}, 16}, {{1, 1, 1, 1, 1, 1}, 19}};
+                          {{1, 4, 12}, 52}, {{1, 4, 16}, 64}, {{3, 9}, 16}, {{1, 1, 1, 1, 1, 1}, 19},
+                          {{1, 1, 4}, 19},  {{1, 1, 16}, 19}};
     for (const Case &c : cases) {
         Subb *sb = Split(img.get(), f.get(), c.splits);
         ASSERT_NE(sb, nullptr);
@@ -207,5 +208,23 @@ TEST(QmfTree, RefusesUnusableInputWithItsMessage)
     EXPECT_TRUE(rec.Contains("SbcSplitModHigh: Implementation problem. Check source code"));
     ASSERT_NE(sb, nullptr);
     EXPECT_EQ(sb->comp[0].count, 1); // nothing split with a bank of the wrong kind
+    FreeSubb(sb);
+
+    // Byte samples are not read as floats: no record, and nothing merged from a byte record.
+    rec.Clear();
+    Img *bytes;
+    AllocImg(&bytes, 16, 16, IMG_REP_BYTE, IMG_SEQ_MONO);
+    FiltPtr good = Bank({0.5f, 0.5f});
+    sb = reinterpret_cast<Subb *>(1);
+    int splits[1] = {1};
+    SbcSplitModHigh(&sb, bytes, good.get(), 1, splits, 1);
+    EXPECT_EQ(sb, nullptr);
+    EXPECT_EQ(rec.Count(), 1u);
+    FreeImg(bytes);
+    AllocSubb(&sb, 16, 16, IMG_REP_BYTE, IMG_SEQ_MONO);
+    sb->decomposed = SUBB_QMF_TREE;
+    Img *out = reinterpret_cast<Img *>(1);
+    SbcReconModHigh(&out, sb, good.get(), 0);
+    EXPECT_EQ(out, nullptr);
     FreeSubb(sb);
 }

@@ -4,6 +4,7 @@
 
 #include "platform/messages.h"
 #include "shell/doc_commands.h"
+#include "shell/module_dialog.h"
 #include "shell/rd_database.h"
 
 #include <QAction>
@@ -222,30 +223,38 @@ TEST(ModuleEnabling, TableByTypeAndSize)
     EXPECT_FALSE(IsModuleCommandEnabled(kPlotRD, DOC_SEQ, 8, 8, true, 0, true));
 }
 
-// A stand-in module dialog; counts how often it was made and what it was told.
-struct TestDialog : QDialog
+// A stand-in module dialog on the shared module-dialog base; counts how often it was made and
+// attached.
+class TestDialog : public CModuleDialog
 {
+public:
     static inline int made = 0;
-    static inline int closedWhileClosing = 0;
-    CDibDoc *doc = nullptr;
-    QDialog *CDibDoc::*member = nullptr;
-    void reject() override
+    static inline int attached = 0;
+    TestDialog(const char *caption, const char *rdKey) : CModuleDialog(149, Template(caption))
     {
-        // Cancel as the module dialogs do it: clear the document's pointer, then hide.
-        if (doc->m_bClosing)
-            ++closedWhileClosing;
-        doc->*member = nullptr;
-        QDialog::reject();
+        if (rdKey)
+            SetRDKey(rdKey);
+    }
+    void OnDocumentAttached() override { ++attached; }
+
+private:
+    static ModuleTemplate Template(const char *caption)
+    {
+        ModuleTemplate t;
+        t.caption = QString::fromLatin1(caption);
+        t.tabId = 1501;
+        t.applyId = 1058;
+        t.resultId = 1503;
+        return t;
     }
 };
 
-CDibDoc::ModuleFactory TestFactory(QDialog *CDibDoc::*member, const char *caption)
+CDibDoc::ModuleFactory TestFactory(const char *caption, const char *rdKey)
 {
-    return [member, caption](CDibDoc *doc) -> QDialog * {
-        auto *dlg = new TestDialog;
-        dlg->doc = doc;
-        dlg->member = member;
-        dlg->setWindowTitle(caption);
+    return [caption, rdKey](CDibDoc *doc) -> QDialog * {
+        auto *dlg = new TestDialog(caption, rdKey);
+        dlg->m_pStartDibDoc = doc;
+        dlg->Create();
         ++TestDialog::made;
         return dlg;
     };
@@ -253,10 +262,11 @@ CDibDoc::ModuleFactory TestFactory(QDialog *CDibDoc::*member, const char *captio
 
 TEST_F(DibDocTest, SecondCommandActivatesTheOpenDialog)
 {
-    CDibDoc::RegisterModuleDialog(kPcm, TestFactory(&CDibDoc::m_pPcmDlg, "PCM: "));
+    CDibDoc::RegisterModuleDialog(kPcm, TestFactory("PCM: ", "PCM"));
+    CDibDoc::RegisterModuleDialog(kDct, TestFactory("Discrete Cosine Transform: ", "DCT"));
     CDibDoc *doc = OpenBmp("lena.bmp", 256, 256);
     ASSERT_NE(doc, nullptr);
-    TestDialog::made = 0;
+    TestDialog::made = TestDialog::attached = 0;
     EXPECT_FALSE(doc->IsCommandEnabled(kStoreRD));
     doc->OnCommand(kPcm);
     QDialog *first = doc->m_pPcmDlg;
@@ -265,34 +275,53 @@ TEST_F(DibDocTest, SecondCommandActivatesTheOpenDialog)
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(doc->m_pRDData->m_bModuleActive[doc->m_pRDData->GetModuleIndex("PCM")]);
     EXPECT_TRUE(doc->IsCommandEnabled(kStoreRD));
+    EXPECT_EQ(TestDialog::attached, 0); // PCM is not told
     first->hide();
     doc->OnCommand(kPcm);
     EXPECT_EQ(TestDialog::made, 1);
     EXPECT_EQ(doc->m_pPcmDlg, first);
     EXPECT_TRUE(first->isVisible());
+    // DCT is told once the document is attached; its second command makes nothing new.
+    doc->OnCommand(kDct);
+    doc->OnCommand(kDct);
+    EXPECT_EQ(TestDialog::made, 2);
+    EXPECT_EQ(TestDialog::attached, 1);
+    EXPECT_EQ(doc->m_pDctDlg->windowTitle(), "Discrete Cosine Transform: lena");
+    // Cancel clears the pointer and, with the document open, deactivates the R(D) module.
+    static_cast<CModuleDialog *>(doc->m_pPcmDlg)->OnCancel();
+    EXPECT_EQ(doc->m_pPcmDlg, nullptr);
+    EXPECT_FALSE(doc->m_pRDData->m_bModuleActive[doc->m_pRDData->GetModuleIndex("PCM")]);
+    EXPECT_TRUE(doc->IsCommandEnabled(kStoreRD)); // DCT is still open
     // A module without a connected dialog is enabled by its rule and opens nothing.
     EXPECT_TRUE(doc->IsCommandEnabled(kDpcm));
     doc->OnCommand(kDpcm);
     EXPECT_EQ(doc->m_pDpcmDlg, nullptr);
     CDibDoc::RegisterModuleDialog(kPcm, nullptr);
+    CDibDoc::RegisterModuleDialog(kDct, nullptr);
 }
 
 // Closing the document's window takes every window and dialog of the document with it: result
 // windows, the open dialog, a dialog cancelled earlier (only hidden) and Image Information windows.
 TEST_F(DibDocTest, ClosingTheDocumentWindowLeavesNothingBehind)
 {
-    CDibDoc::RegisterModuleDialog(kPcm, TestFactory(&CDibDoc::m_pPcmDlg, "PCM: "));
-    CDibDoc::RegisterModuleDialog(kDct, TestFactory(&CDibDoc::m_pDctDlg, "DCT: "));
+    CDibDoc::RegisterModuleDialog(kPcm, TestFactory("PCM: ", "PCM"));
+    CDibDoc::RegisterModuleDialog(kDct, TestFactory("DCT: ", "DCT"));
     CDibDoc *doc = OpenBmp("lena.bmp", 64, 64);
     CDibDoc *other = OpenBmp("other.bmp", 32, 32);
     ASSERT_TRUE(doc && other);
-    TestDialog::closedWhileClosing = 0;
+    // What the store is told while the document closes: nothing.
+    std::vector<std::string> deactivated;
+    const ModuleDialogHooks saved = GetModuleDialogHooks();
+    GetModuleDialogHooks().setModuleInactive = [&](CDibDoc *, const std::string &key) {
+        deactivated.push_back(key);
+    };
     doc->OnCommand(kPcm);
     doc->OnCommand(kDct);
     QPointer<QDialog> pcm = doc->m_pPcmDlg;
     QPointer<QDialog> dct = doc->m_pDctDlg;
-    dct->reject(); // cancelled: hidden, pointer cleared
+    static_cast<CModuleDialog *>(dct.data())->OnCancel(); // cancelled: hidden, pointer cleared
     EXPECT_EQ(doc->m_pDctDlg, nullptr);
+    EXPECT_EQ(deactivated, std::vector<std::string>{"DCT"});
     doc->m_pFinalDib->CopyDib(doc->m_pDib);
     doc->m_pResultDibA->CopyDib(doc->m_pDib);
     doc->m_pResultDibB->CopyDib(doc->m_pDib);
@@ -310,7 +339,8 @@ TEST_F(DibDocTest, ClosingTheDocumentWindowLeavesNothingBehind)
     EXPECT_TRUE(pcm.isNull());
     EXPECT_TRUE(dct.isNull());
     EXPECT_TRUE(chain.isNull());
-    EXPECT_EQ(TestDialog::closedWhileClosing, 1);
+    EXPECT_EQ(deactivated, std::vector<std::string>{"DCT"}); // PCM closed without a word
+    GetModuleDialogHooks() = saved;
     ASSERT_EQ(CDibDoc::Documents().size(), 1u);
     EXPECT_EQ(CDibDoc::Documents()[0], other);
     EXPECT_EQ(SubWindowCount(), 1);

@@ -157,7 +157,7 @@ TEST_F(ModuleDialogTest, SitsInTheRightColumnOfTheMainWindow)
 TEST_F(ModuleDialogTest, PagesNotifyTheirOwnerBeforeTheHandlerReturns)
 {
     TestDlg *dlg = Open();
-    QTest::mouseClick(dlg->first->box, Qt::LeftButton);
+    QTest::mouseClick(dlg->first->box, Qt::LeftButton, {}, QPoint(6, dlg->first->box->height() / 2));
     EXPECT_EQ(dlg->messages, std::vector<int>{WM_APP + 2});
     dlg->SendMessage(WM_DOCUMENT_ATTACHED);
     EXPECT_EQ(dlg->attached, 1);

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -257,6 +258,18 @@ TEST_F(RDDialogs, PlotListAndAutomaticScale)
     EXPECT_FLOAT_EQ(g.m_fValueMax, 30.0f);
     EXPECT_EQ(g.CurveCount(), 1);
     EXPECT_EQ(g.m_pRate[0], 0.5f);
+    // On screen the curve's points carry its colour (red for the first curve).
+    QImage shot = plot->View()->grab().toImage();
+    for (int k = 0; k < 3; ++k) {
+        QPointF at = plot->View()->LogicalToWindow(g.MapX(g.m_pRate[k]), g.MapY(g.m_pValue[k]));
+        int cx = int(at.x()), cy = int(at.y());
+        int red = 0;
+        for (int y = cy - 4; y <= cy + 4; ++y)
+            for (int x = cx - 4; x <= cx + 4; ++x)
+                if (shot.valid(x, y) && shot.pixelColor(x, y) == QColor(255, 0, 0))
+                    ++red;
+        EXPECT_GT(red, 0) << "point " << k;
+    }
 
     Click(P<QPushButton>(P_::IDC_RDPLOT_PSNR));
     list->setCurrentIndex(0);
