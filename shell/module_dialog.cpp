@@ -79,6 +79,8 @@ void CModuleDialog::BuildTemplate()
     if (m_template.resultId) {
         m_pResultBox = Ctrl(new QPlainTextEdit(this), m_template.resultId);
         m_pResultBox->setReadOnly(true);
+        // Result texts align their values with tabs; an edit control stops every 32 dialog units.
+        m_pResultBox->setTabStopDistance(zn::DluToPixelsX(32));
         m_pResultBox->setLineWrapMode(QPlainTextEdit::NoWrap);
         m_pResultBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         m_pResultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,6 +1,7 @@
 // Controls the module pages are made of. Push-like radio buttons behave as one group in which the
 // page may also clear every button (a switched-off option has no value chosen), which Qt's own
-// exclusive groups do not allow.
+// exclusive groups do not allow. Pages arrange their controls with layouts: the dialog gives every
+// page the column's width and takes the height from the page's layout.
 #pragma once
 
 #include <QObject>
@@ -21,8 +22,8 @@ class PushRadioGroup : public QObject
 public:
     explicit PushRadioGroup(QWidget *page);
 
-    // A checkable push button with a control id, placed at (x, y) in pixels.
-    QPushButton *Add(int id, const QString &text, int x, int y, int w = 36, int h = 22);
+    // A checkable push button with a control id, for the page's layout.
+    QPushButton *Add(int id, const QString &text);
     void Select(int id); // checks that button, clears the others
     void Clear();
     int Selected() const; // the id of the checked button, 0 when none
@@ -38,7 +39,9 @@ private:
     std::vector<QPushButton *> m_buttons;
 };
 
-QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);
-QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w = 140, int h = 20);
+// A group box holding one row of buttons (the row is its layout) and a check box, both with ids.
+QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
+                         const std::vector<QPushButton *> &buttons);
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text);
 
 } // namespace zn
