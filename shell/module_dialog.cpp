@@ -123,10 +123,12 @@ void CModuleDialog::LayoutSkeleton()
     int y = kMargin;
     if (m_pTabCtrl) {
         const int tabWidth = inner - 12;
-        // Pages take the column's width; their layouts decide the height.
+        // Pages with a layout take the column's width and the height their layout asks for.
         const int pageWidth = tabWidth - CXTabCtrl::kPageLeft - 4;
         for (int i = 0; i < m_pTabCtrl->GetItemCount(); ++i) {
             QWidget *page = m_pTabCtrl->GetPage(i);
+            if (!page->layout())
+                continue; // a page that places its controls itself keeps its own size
             const int h =
                 page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
             page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));

@@ -28,6 +28,13 @@ QPushButton *PushRadioGroup::Add(int id, const QString &text)
     return b;
 }
 
+QPushButton *PushRadioGroup::Add(int id, const QString &text, int x, int y, int w, int h)
+{
+    QPushButton *b = Add(id, text);
+    b->setGeometry(x, y, w, h);
+    return b;
+}
+
 void PushRadioGroup::Select(int id)
 {
     for (QPushButton *b : m_buttons)
@@ -71,6 +78,22 @@ QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text)
 {
     auto *c = new QCheckBox(text, page);
     SetCtrlId(c, id);
+    return c;
+}
+
+QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h)
+{
+    auto *g = new QGroupBox(text, page);
+    SetCtrlId(g, id);
+    g->setGeometry(x, y, w, h);
+    g->lower();
+    return g;
+}
+
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h)
+{
+    QCheckBox *c = MakeCheckBox(page, id, text);
+    c->setGeometry(x, y, w, h);
     return c;
 }
 

@@ -24,6 +24,8 @@ public:
 
     // A checkable push button with a control id, for the page's layout.
     QPushButton *Add(int id, const QString &text);
+    // The same placed at (x, y) in pixels, for a page without a layout.
+    QPushButton *Add(int id, const QString &text, int x, int y, int w = 36, int h = 22);
     void Select(int id); // checks that button, clears the others
     void Clear();
     int Selected() const; // the id of the checked button, 0 when none
@@ -43,5 +45,8 @@ private:
 QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
                          const std::vector<QPushButton *> &buttons);
 QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text);
+// Placed in pixels, for pages without a layout (the group box stays behind the buttons it frames).
+QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w = 140, int h = 20);
 
 } // namespace zn
