@@ -107,3 +107,11 @@ function(zn_glob_tests)
         endif()
     endforeach()
 endfunction()
+
+# Module dialogs reach the document through CDibDoc::RegisterModuleDialog. A module's GUI library
+# declares its registration function here (a plain `void F();`); the program calls every declared
+# function at start-up (app/ generates the calls and links the libraries), a test calls its own.
+function(zn_register_module target function)
+    set_property(GLOBAL APPEND PROPERTY ZN_MODULE_LIBS ${target})
+    set_property(GLOBAL APPEND PROPERTY ZN_MODULE_REGISTRARS ${function})
+endfunction()

@@ -1,0 +1,56 @@
+// The document side of a still-image module's Apply, shared by every module dialog: running the
+// engine so that a fatal error ends only this run, recording the R(D) point while the store records,
+// showing the reconstruction as the next chain window, and registering the dialog with the
+// document's command.
+#pragma once
+
+#include "modules/common/module_results.h"
+#include "shell/dib_doc.h"
+#include "shell/module_dialog.h"
+
+#include <QString>
+#include <functional>
+#include <string>
+
+class ZnImage;
+
+namespace zn {
+
+// Runs one Apply. A zn::RunAborted (or an exhausted memory) ends the run with its message; the
+// program and the document carry on. Returns false when the run was aborted.
+bool RunModuleApply(const std::function<void()> &run);
+
+// Stores (rate, SNR, PSNR, MSE) under key while the document's store records that module; the store
+// itself drops points of other modules. A document without a store shows nullStoreMessage instead.
+void StoreRDPointIfRecording(CDibDoc *doc, const std::string &key, float rate, const Measures &m,
+                             const std::string &nullStoreMessage);
+
+// The reconstruction goes into the document's work image m_pFinalDib, which takes the result name
+// as its title and the caption as its window title, and a new chain window shows a copy of it.
+void ShowChainResult(CDibDoc *doc, const ZnImage &decoded, const std::string &name,
+                     const std::string &caption, const std::string &description);
+// The same for a work image the module has filled itself.
+void ShowChainResult(CDibDoc *doc, const std::string &description);
+
+inline QString Q(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+// Connects a module dialog class to its document command: the command builds the dialog, creates
+// it modeless in the right-hand column and sets its m_pStartDibDoc; the document then appends the
+// image title to the caption, registers an R(D) module as active and keeps the pointer.
+template <class Dlg> void RegisterModuleDialogClass(int commandId)
+{
+    CDibDoc::RegisterModuleDialog(commandId, [](CDibDoc *doc) -> QDialog * {
+        auto *dlg = new Dlg;
+        if (!dlg->Create()) {
+            delete dlg;
+            return nullptr;
+        }
+        dlg->m_pStartDibDoc = doc;
+        return dlg;
+    });
+}
+
+} // namespace zn

@@ -1,0 +1,44 @@
+// Controls the module pages are made of. Push-like radio buttons behave as one group in which the
+// page may also clear every button (a switched-off option has no value chosen), which Qt's own
+// exclusive groups do not allow.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+class QAbstractButton;
+class QCheckBox;
+class QGroupBox;
+class QPushButton;
+class QWidget;
+
+namespace zn {
+
+class PushRadioGroup : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PushRadioGroup(QWidget *page);
+
+    // A checkable push button with a control id, placed at (x, y) in pixels.
+    QPushButton *Add(int id, const QString &text, int x, int y, int w = 36, int h = 22);
+    void Select(int id); // checks that button, clears the others
+    void Clear();
+    int Selected() const; // the id of the checked button, 0 when none
+    void SetEnabled(bool enable);
+    const std::vector<QPushButton *> &Buttons() const { return m_buttons; }
+
+signals:
+    // A click by the user (or a test); the button is checked by then.
+    void Clicked(int id);
+
+private:
+    QWidget *m_pPage;
+    std::vector<QPushButton *> m_buttons;
+};
+
+QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w = 140, int h = 20);
+
+} // namespace zn
