@@ -12,6 +12,8 @@
 #include "shell/settings_dlg.h"
 #include "shell/welcome_dlg.h"
 
+#include <QCoreApplication>
+#include <QMdiArea>
 #include <QWidget>
 
 // Resources live in a static library: they have to be registered by hand.
@@ -72,7 +74,12 @@ bool CCompressionApp::InitInstance(const QStringList &args)
 int CCompressionApp::ExitInstance()
 {
     SaveSettings();
-    delete m_pMainWnd; // closes what is left: module dialogs belong to it
+    if (m_pMainWnd) {
+        // Documents first (they close their dialogs and windows), then the frame with what it owns.
+        m_pMainWnd->MdiArea()->closeAllSubWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    delete m_pMainWnd;
     m_pMainWnd = nullptr;
     delete m_pResultFont;
     m_pResultFont = nullptr;

@@ -3,10 +3,13 @@
 
 #include "image/cdib.h"
 #include "platform/messages.h"
+#include "shell/compression_app.h"
 #include "shell/dib_doc.h"
 #include "shell/dib_scale.h"
 #include "shell/doc_app.h"
 #include "shell/doc_commands.h"
+#include "shell/main_frame.h"
+#include "shell/rd_database.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,17 +63,13 @@ QImage DibToQImage(const CDib &dib)
     return {};
 }
 
-void SetCtrl(QWidget *w, int id)
-{
-    w->setProperty("ctrlId", id);
-    w->setObjectName(QStringLiteral("ctrl%1").arg(id));
-}
-
 } // namespace
 
 ZnWindowMetrics WindowMetrics()
 {
     ZnWindowMetrics m;
+    if (theApp.m_pMainWnd)
+        m.menuBar = theApp.m_pMainWnd->MenuBarHeight();
     if (QStyle *style = QApplication::style()) {
         m.frame = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
         m.caption = style->pixelMetric(QStyle::PM_TitleBarHeight);
@@ -201,6 +200,18 @@ CDIbView::CDIbView(CDibFrame *frame, CDibDoc *doc) : QWidget(frame), m_pFrame(fr
 {
     (void)doc;
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
+
+bool CDIbView::event(QEvent *event)
+{
+    // The busy cursor tells the user that R(D) points of this image are being recorded.
+    if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
+        const CDibDoc *doc = m_pFrame->Doc();
+        const bool storing = doc && doc->m_pRDData && doc->m_pRDData->IsStoring();
+        setCursor(storing ? Qt::BusyCursor : Qt::ArrowCursor);
+    }
+    return QWidget::event(event);
 }
 
 CDIbView::~CDIbView()
@@ -383,7 +394,7 @@ void CDIbView::OnSubtractFromStack()
 
 // --- CImageInfoDlg ---------------------------------------------------------------------------------
 
-CImageInfoDlg::CImageInfoDlg(QWidget *parent) : QDialog(parent)
+CImageInfoDlg::CImageInfoDlg(QWidget *parent) : CZnDialog(IDD, parent)
 {
     setWindowTitle(QStringLiteral("Image Information"));
     auto *grid = new QGridLayout(this);
@@ -397,15 +408,15 @@ CImageInfoDlg::CImageInfoDlg(QWidget *parent) : QDialog(parent)
     for (const auto &row : rows) {
         grid->addWidget(new QLabel(QString::fromLatin1(row.label)), r, 0);
         auto *value = new QLabel;
-        SetCtrl(value, row.id);
+        zn::SetCtrlId(value, row.id);
         grid->addWidget(value, r++, 1);
     }
     auto *info = new QPlainTextEdit;
     info->setReadOnly(true);
-    SetCtrl(info, 1103);
+    zn::SetCtrlId(info, 1103);
     grid->addWidget(info, r++, 0, 1, 2);
     auto *ok = new QPushButton(QStringLiteral("OK"));
-    SetCtrl(ok, 1);
+    zn::SetCtrlId(ok, IDOK);
     grid->addWidget(ok, r, 1);
     connect(ok, &QPushButton::clicked, this, &QWidget::hide);
 }
@@ -414,7 +425,7 @@ void CImageInfoDlg::SetInfo(const QString &name, int height, int width, int bits
                             int dispWidth, const QString &description)
 {
     const auto set = [this](int id, const QString &text) {
-        if (auto *label = findChild<QLabel *>(QStringLiteral("ctrl%1").arg(id)))
+        if (auto *label = Item<QLabel>(id))
             label->setText(text);
     };
     set(1009, name);
@@ -423,6 +434,6 @@ void CImageInfoDlg::SetInfo(const QString &name, int height, int width, int bits
     set(1514, QStringLiteral("%1 bit )").arg(bits));
     set(1891, QString::number(dispHeight));
     set(2143, QString::number(dispWidth));
-    if (auto *info = findChild<QPlainTextEdit *>(QStringLiteral("ctrl1103")))
+    if (auto *info = Item<QPlainTextEdit>(1103))
         info->setPlainText(description.isEmpty() ? QStringLiteral("No Information Available") : description);
 }

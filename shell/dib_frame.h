@@ -5,6 +5,7 @@
 #pragma once
 
 #include "shell/window_placement.h"
+#include "shell/zn_dialog.h"
 
 #include <QDialog>
 #include <QImage>
@@ -93,6 +94,7 @@ public:
     int m_nLeft = 0;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
@@ -110,10 +112,11 @@ private:
 };
 
 // "Image Information": name, size, depth, display size and how a result was made.
-class CImageInfoDlg : public QDialog
+class CImageInfoDlg : public CZnDialog
 {
     Q_OBJECT
 public:
+    static constexpr int IDD = 136;
     explicit CImageInfoDlg(QWidget *parent = nullptr);
     void SetInfo(const QString &name, int height, int width, int bits, int dispHeight, int dispWidth,
                  const QString &description);

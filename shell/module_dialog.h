@@ -2,6 +2,8 @@
 // edge of the main window, with a group box, one CXTabCtrl of pages, an Apply button, Cancel and a
 // read-only result text in the shared results font. A module derives from CModuleDialog, adds its
 // pages in CreatePages() and writes only its own handlers; its pages derive from CModulePage.
+// Cancel only hides a module dialog; the object lives until its document closes or its owner, the
+// main window, goes (pages go with their dialog).
 #pragma once
 
 #include "shell/xtab_ctrl.h"

@@ -5,8 +5,10 @@
 
 namespace zn {
 
-CRDView::CRDView(QWidget *parent) : QWidget(parent)
+CRDView::CRDView(QWidget *parent) : QFrame(parent)
 {
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setLineWidth(1);
     setObjectName(QStringLiteral("RDPLOTAREA"));
     setEnabled(false); // a picture only: it takes no input
     setAutoFillBackground(true);
@@ -15,18 +17,26 @@ CRDView::CRDView(QWidget *parent) : QWidget(parent)
     setPalette(pal);
 }
 
-void CRDView::paintEvent(QPaintEvent *)
+void CRDView::paintEvent(QPaintEvent *event)
 {
+    QFrame::paintEvent(event);
     QPainter painter(this);
+    painter.setClipRect(contentsRect());
     OnDraw(painter);
+}
+
+QPointF CRDView::LogicalToWindow(int x, int y) const
+{
+    const QRect r = contentsRect();
+    return QPointF(r.left() + x * (r.width() / 1000.0), r.top() + r.height() - y * (r.height() / 1000.0));
 }
 
 void CRDView::OnDraw(QPainter &painter)
 {
-    const double sx = width() / 1000.0;
-    const double sy = height() / 1000.0;
+    const double sx = contentsRect().width() / 1000.0;
+    const double sy = contentsRect().height() / 1000.0;
     // Logical y grows upward from the bottom of the window.
-    auto pt = [&](int x, int y) { return QPointF(x * sx, height() - y * sy); };
+    auto pt = [&](int x, int y) { return LogicalToWindow(x, y); };
     auto line = [&](int x0, int y0, int x1, int y1) { painter.drawLine(pt(x0, y0), pt(x1, y1)); };
     auto text = [&](int x, int y, const QString &s) {
         QFontMetricsF fm(painter.font());

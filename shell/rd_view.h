@@ -4,11 +4,11 @@
 
 #include "shell/rd_graph.h"
 
-#include <QWidget>
+#include <QFrame>
 
 namespace zn {
 
-class CRDView : public QWidget
+class CRDView : public QFrame
 {
 public:
     explicit CRDView(QWidget *parent = nullptr);
@@ -27,6 +27,8 @@ public:
         return m_graph.WritePostScript(path, encapsulated);
     }
     const RDGraph &Graph() const { return m_graph; }
+    // Window position of a logical point (x to the right, y upward, 1000 x 1000 over the window).
+    QPointF LogicalToWindow(int x, int y) const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -44,7 +44,7 @@ const AboutTexts &GetAboutTexts()
 
 CWelcomeDlg::CWelcomeDlg() : CZnDialog(IDD, nullptr, Qt::Dialog | Qt::FramelessWindowHint)
 {
-    setAttribute(Qt::WA_DeleteOnClose); // the object goes with its window
+    DeleteOnPostNcDestroy();
     setModal(false);
     auto *frame = new QFrame(this);
     frame->setFrameStyle(QFrame::Box | QFrame::Plain);

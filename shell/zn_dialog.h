@@ -22,6 +22,10 @@ public:
         return control;
     }
 
+    // A modeless window without owner whose object goes when its window is closed (the welcome box,
+    // Image Information). Module dialogs and pages need none of this: their owner window deletes them.
+    void DeleteOnPostNcDestroy() { setAttribute(Qt::WA_DeleteOnClose); }
+
     // The help of this dialog (what the framework's command help does for it).
     virtual void OnCommandHelp();
     int HelpContextId() const { return kHelpContextBase + m_nIDD; }

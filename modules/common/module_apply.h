@@ -2,6 +2,18 @@
 // engine so that a fatal error ends only this run, recording the R(D) point while the store records,
 // showing the reconstruction as the next chain window, and registering the dialog with the
 // document's command.
+//
+// How a module is built (modules/pcm is the example to copy):
+//  - modules/<name>/<name>_coder.{h,cpp}: the engine, Qt-free (zn_engine_library), taking the
+//    parameter record and the document's CDib and returning the rate, zn::Measures and the texts
+//    (result text, description, name and caption via ResultImageName/ResultCaption/FindValueTag).
+//  - <name>_pages.{h,cpp} (CModulePage per tab; controls by id; NotifyOwner(WM_APP+n)) and
+//    <name>_dlg.{h,cpp} (CModuleDialog: CreatePages, OnInitDialog, OnPageMessage, Apply through
+//    RunModuleApply, StoreRDPointIfRecording, ShowChainResult), a zn_gui_library.
+//  - A `void Register<Name>Module()` calling RegisterModuleDialogClass<Dlg>(command id), declared in
+//    CMake with zn_register_module(<gui lib> Register<Name>Module): the program then calls it at
+//    start-up and links the library, and tests/modules links it for the tests.
+//  - tests/modules/<name>_test.cpp drives the dialog with zntest::ModuleHarness (module_harness.h).
 #pragma once
 
 #include "modules/common/module_results.h"

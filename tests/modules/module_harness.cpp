@@ -7,6 +7,7 @@
 #include "shell/dib_doc.h"
 #include "shell/dib_frame.h"
 #include "shell/main_frame.h"
+#include "shell/rd_doc_glue.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -53,6 +54,7 @@ ModuleHarness::ModuleHarness()
 {
     theApp.m_sUserDir = QString::fromStdString(m_dir.Path());
     theApp.m_sImageDir = theApp.m_sUserDir;
+    RegisterRDDialogs(); // Store and Plot R(D) Points, as the program's start-up does
     m_pFrame = new CMainFrame;
     m_pFrame->LoadFrame();
     theApp.m_pMainWnd = m_pFrame;

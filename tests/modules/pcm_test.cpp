@@ -12,6 +12,10 @@
 #include "shell/dib_doc.h"
 #include "shell/doc_commands.h"
 #include "shell/rd_database.h"
+#include "shell/rd_graph.h"
+#include "shell/rd_plot_dlg.h"
+#include "shell/rd_storing_dlg.h"
+#include "shell/rd_view.h"
 
 #include <QPushButton>
 #include <cmath>
@@ -212,6 +216,25 @@ TEST_F(PcmFixture, SevenBitsDecodeToTheMiddleOfEachStep)
     EXPECT_EQ(zntest::GreyAt(Result(), 4, 0), 3);
 }
 
+TEST_F(PcmFixture, PaletteImagesAreCodedToo)
+{
+    RGBQUAD palette[256];
+    for (int i = 0; i < 256; ++i)
+        palette[i] = RGBQUAD{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0};
+    CDib image;
+    ASSERT_TRUE(image.Create8(256, 3, palette, 256));
+    for (int k = 0; k < 3; ++k)
+        for (int x = 0; x < 256; ++x)
+            image.StoredRow(k)[x] = static_cast<uint8_t>(x);
+    CPcmDlg *dlg = Open("palette", image);
+    ASSERT_EQ(doc->m_pDib->GetInfoHeader()->biBitCount, 8);
+    Choose(dlg, 2);
+    ModuleHarness::Click(dlg, kApply);
+    for (int x = 0; x < 256; ++x)
+        ASSERT_EQ(zntest::GreyAt(Result(), x, 2), x <= 64 ? 32 : 64 * ((x - 1) / 64) + 32) << x;
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
 TEST_F(PcmFixture, ImageOnTheLevelsIsErrorFreeAndStoresSixty)
 {
     auto levels = zntest::MakeGreyDib(40, 24, [](int x, int y) { return 16 + 32 * ((x + y) % 8); });
@@ -338,25 +361,36 @@ TEST_F(PcmFixture, PointsAreStoredOnlyWhileThePcmCurveRecords)
     rd.StopStoring();
     EXPECT_EQ(rd.m_nNumberOfCurves[pcm], 0);
     EXPECT_EQ(rd.m_ModuleData[rd.GetModuleIndex("DPCM")].m_nNumberOfPoints[0], 0);
+}
 
-    rd.StartStoring("PCM", "rising");
+TEST_F(PcmFixture, ThreeRatesRecordedGiveARisingCurveInThePlot)
+{
+    CPcmDlg *dlg = Open("photo", *Photo());
+    auto *storing = h.Open<CRDStoringDlg>(doc, zn::cmd::kStoreRD);
+    ASSERT_NE(storing, nullptr);
+    ModuleHarness::Click(storing, CRDStoringDlg::IDC_RD_START);
+    ASSERT_TRUE(doc->m_pRDData->IsStoring());
     for (int bits : {6, 2, 4}) {
         Choose(dlg, bits);
         ModuleHarness::Click(dlg, kApply);
     }
-    rd.StopStoring();
-    const auto &data = rd.m_ModuleData[pcm];
-    ASSERT_EQ(rd.m_nNumberOfCurves[pcm], 1);
-    ASSERT_TRUE(data.m_bCurveClosed[0]);
-    ASSERT_EQ(data.m_nNumberOfPoints[0], 3);
-    const auto &c = data.m_Curve[0];
-    EXPECT_EQ(c.m_fRate[0], 2.0f);
-    EXPECT_EQ(c.m_fRate[1], 4.0f);
-    EXPECT_EQ(c.m_fRate[2], 6.0f);
-    EXPECT_LT(c.m_fPSNR[0], c.m_fPSNR[1]);
-    EXPECT_LT(c.m_fPSNR[1], c.m_fPSNR[2]);
-    EXPECT_LT(c.m_fSNR[0], c.m_fSNR[1]);
-    EXPECT_GT(c.m_fMSE[0], c.m_fMSE[2]);
+    ModuleHarness::Click(storing, CRDStoringDlg::IDC_RD_STOP);
+    EXPECT_FALSE(doc->m_pRDData->IsStoring());
+
+    auto *plot = h.Open<CRDPlotDlg>(doc, zn::cmd::kPlotRD);
+    ASSERT_NE(plot, nullptr);
+    for (int type : {CRDPlotDlg::IDC_RDPLOT_SNR, CRDPlotDlg::IDC_RDPLOT_PSNR}) {
+        ModuleHarness::Click(plot, type);
+        ModuleHarness::Click(plot, CRDPlotDlg::IDC_RDPLOT_PLOTCURVE);
+        const zn::RDGraph &g = plot->View()->Graph();
+        ASSERT_EQ(g.CurveCount(), 1);
+        ASSERT_EQ(g.EntryCount(), 3);
+        const std::vector<float> rates(g.m_pRate.begin(), g.m_pRate.begin() + 3);
+        EXPECT_EQ(rates, (std::vector<float>{2.0f, 4.0f, 6.0f}));
+        EXPECT_LT(g.m_pValue[0], g.m_pValue[1]) << type;
+        EXPECT_LT(g.m_pValue[1], g.m_pValue[2]) << type;
+    }
+    EXPECT_TRUE(messages.Texts().empty());
 }
 
 TEST_F(PcmFixture, CancelDeactivatesAndHides)

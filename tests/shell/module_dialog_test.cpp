@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -220,6 +221,22 @@ TEST_F(ModuleDialogTest, ResultsFontIsMadeOnceAndRenewedByPreferencesOk)
     EXPECT_EQ(theApp.m_pResultFont->pixelSize(), FontPixelHeight(12, c->logicalDpiY()));
     // The dialog opened before keeps the font it had.
     EXPECT_EQ(a->ResultBox()->font().pixelSize(), FontPixelHeight(8, a->logicalDpiY()));
+}
+
+TEST_F(ModuleDialogTest, ResultTextTakesWindowsLineEndsAndScrollsToTheEnd)
+{
+    TestDlg *dlg = Open();
+    QString text;
+    for (int i = 0; i < 200; ++i)
+        text += QStringLiteral("line %1\r\n").arg(i);
+    dlg->SetResultText(text);
+    QScrollBar *bar = dlg->ResultBox()->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_FALSE(dlg->ResultBox()->toPlainText().contains('\r'));
+    dlg->AppendResultText(QStringLiteral("PCM CODING RESULTS:\r\n"));
+    EXPECT_TRUE(dlg->ResultBox()->toPlainText().endsWith(QStringLiteral("line 199\nPCM CODING RESULTS:\n")));
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(ModuleDialogTest, HorizontalScrollBarFollowsTheOption)

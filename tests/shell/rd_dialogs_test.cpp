@@ -260,9 +260,9 @@ TEST_F(RDDialogs, PlotListAndAutomaticScale)
     EXPECT_EQ(g.m_pRate[0], 0.5f);
     // On screen the curve's points carry its colour (red for the first curve).
     QImage shot = plot->View()->grab().toImage();
-    const double sx = shot.width() / 1000.0, sy = shot.height() / 1000.0;
     for (int k = 0; k < 3; ++k) {
-        int cx = int(g.MapX(g.m_pRate[k]) * sx), cy = shot.height() - 1 - int(g.MapY(g.m_pValue[k]) * sy);
+        QPointF at = plot->View()->LogicalToWindow(g.MapX(g.m_pRate[k]), g.MapY(g.m_pValue[k]));
+        int cx = int(at.x()), cy = int(at.y());
         int red = 0;
         for (int y = cy - 4; y <= cy + 4; ++y)
             for (int x = cx - 4; x <= cx + 4; ++x)

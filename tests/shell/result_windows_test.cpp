@@ -246,8 +246,11 @@ TEST_F(ResultWindowsTest, WindowsSnapAndDoubleClickRestores)
                     Qt::NoModifier);
     QApplication::sendEvent(f->View(), &dbl);
     EXPECT_EQ(f->View()->size(), QSize(200, 100));
-    // Image Information of a sequence shows no display size.
+    // A sequence is drawn unscaled, and Image Information shows no display size for it.
+    const QImage shot = g->View()->grab().toImage();
+    EXPECT_EQ(qGray(shot.pixel(39, 29)), 50);
     EXPECT_EQ(g->View()->DisplayWidth(), 0);
+    EXPECT_EQ(g->View()->DisplayHeight(), 0);
 }
 
 TEST_F(ResultWindowsTest, SetAsStartImageOpensANewStillDocument)

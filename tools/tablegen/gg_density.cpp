@@ -3,6 +3,7 @@
 // a quantiser is integrated exactly, with no quadrature error and no cancellation in the tails.
 #include "gg_density.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -11,6 +12,36 @@ namespace tablegen {
 namespace {
 
 constexpr double kEps = 1e-17;
+constexpr int kGaussPoints = 20;
+
+// Gauss-Legendre nodes and weights on [-1, 1], by Newton's method on the Legendre polynomial.
+struct GaussLegendre
+{
+    double x[kGaussPoints], w[kGaussPoints];
+    GaussLegendre()
+    {
+        const int n = kGaussPoints;
+        for (int i = 0; i < n; ++i) {
+            double z = std::cos(3.14159265358979323846 * (i + 0.75) / (n + 0.5)), dp = 1;
+            for (int it = 0; it < 100; ++it) {
+                double p0 = 1, p1 = 0;
+                for (int k = 1; k <= n; ++k) {
+                    double p2 = p1;
+                    p1 = p0;
+                    p0 = ((2.0 * k - 1) * z * p1 - (k - 1.0) * p2) / k;
+                }
+                dp = n * (z * p0 - p1) / (z * z - 1);
+                double dz = p0 / dp;
+                z -= dz;
+                if (std::fabs(dz) < 1e-16)
+                    break;
+            }
+            x[i] = z;
+            w[i] = 2 / ((1 - z * z) * dp * dp);
+        }
+    }
+};
+const GaussLegendre kGauss;
 constexpr int kMaxIter = 100000;
 
 double SeriesP(double s, double x)
@@ -81,34 +112,69 @@ double GgDensity::Pdf(double x) const
     return m_k * std::exp(-std::pow(m_a * std::fabs(x), m_c));
 }
 
-void GgDensity::PositiveMoments(double a, double b, double *mass, double *moment) const
+GgDensity::Edge GgDensity::EdgeAt(double t) const
 {
-    double ya = std::pow(m_a * a, m_c);
-    double yb = std::isinf(b) ? std::numeric_limits<double>::infinity() : std::pow(m_a * b, m_c);
-    double pa0, qa0, pb0, qb0, pa1, qa1, pb1, qb1;
-    IncompleteGamma(1.0 / m_c, ya, &pa0, &qa0);
-    IncompleteGamma(1.0 / m_c, yb, &pb0, &qb0);
-    IncompleteGamma(2.0 / m_c, ya, &pa1, &qa1);
-    IncompleteGamma(2.0 / m_c, yb, &pb1, &qb1);
+    Edge e{t, 1, 0, 1, 0, 0};
+    if (std::isinf(t))
+        return e;
+    double y = std::pow(m_a * t, m_c);
+    IncompleteGamma(1.0 / m_c, y, &e.p0, &e.q0);
+    IncompleteGamma(2.0 / m_c, y, &e.p1, &e.q1);
+    e.pdf = m_k * std::exp(-y);
+    return e;
+}
+
+void GgDensity::Moments(const Edge &a, const Edge &b, double *mass, double *moment) const
+{
     // Difference the smaller of the two tails.
-    *mass = 0.5 * (qa0 < 0.5 ? qa0 - qb0 : pb0 - pa0);
-    *moment = m_m1 * (qa1 < 0.5 ? qa1 - qb1 : pb1 - pa1);
+    *mass = 0.5 * (a.q0 < 0.5 ? a.q0 - b.q0 : b.p0 - a.p0);
+    *moment = m_m1 * (a.q1 < 0.5 ? a.q1 - b.q1 : b.p1 - a.p1);
 }
 
 void GgDensity::Moments(double a, double b, double *mass, double *moment) const
 {
+    const Edge zero = EdgeAt(0);
     if (a >= 0) {
-        PositiveMoments(a, b, mass, moment);
+        Moments(EdgeAt(a), EdgeAt(b), mass, moment);
     } else if (b <= 0) {
-        PositiveMoments(-b, -a, mass, moment);
+        Moments(EdgeAt(-b), EdgeAt(-a), mass, moment);
         *moment = -*moment;
     } else {
         double m0a, m1a, m0b, m1b;
-        PositiveMoments(0, -a, &m0a, &m1a);
-        PositiveMoments(0, b, &m0b, &m1b);
+        Moments(zero, EdgeAt(-a), &m0a, &m1a);
+        Moments(zero, EdgeAt(b), &m0b, &m1b);
         *mass = m0a + m0b;
         *moment = m1b - m1a;
     }
+}
+
+double GgDensity::ErrorIntegral(double a, double b, double r) const
+{
+    if (std::isinf(b)) {
+        // Tail: integrals of x^2 f, x f and f beyond a are Q(3/c, y) / 2, m1 Q(2/c, y) and Q(1/c, y) / 2.
+        // Here the cell's spread is a fair fraction of r, so the sum loses only a few digits.
+        double y = std::pow(m_a * a, m_c), p, q0, q1, q2;
+        IncompleteGamma(1.0 / m_c, y, &p, &q0);
+        IncompleteGamma(2.0 / m_c, y, &p, &q1);
+        IncompleteGamma(3.0 / m_c, y, &p, &q2);
+        return std::max(0.0, 0.5 * q2 - 2 * r * m_m1 * q1 + r * r * 0.5 * q0);
+    }
+    const int panels = 3;
+    double sum = 0;
+    for (int k = 0; k < panels; ++k)
+        for (int i = 0; i < kGaussPoints; ++i) {
+            double t = (k + 0.5 + 0.5 * kGauss.x[i]) / panels, x, dx;
+            if (a == 0) {
+                // x = b t^4 flattens the cusp of the density at 0.
+                x = b * t * t * t * t;
+                dx = 4 * b * t * t * t;
+            } else {
+                x = a + (b - a) * t;
+                dx = b - a;
+            }
+            sum += kGauss.w[i] * 0.5 / panels * dx * (x - r) * (x - r) * Pdf(x);
+        }
+    return sum;
 }
 
 double GgDensity::InverseAbsCdf(double p, double scale) const

@@ -24,14 +24,14 @@ struct Cell
     double mass, centroid, dA, dB; // centroid and its derivatives w.r.t. the lower and upper edge
 };
 
-Cell MakeCell(const GgDensity &pdf, double a, double b)
+Cell MakeCell(const GgDensity &pdf, const GgDensity::Edge &a, const GgDensity::Edge &b)
 {
     Cell c{};
     double m1;
     pdf.Moments(a, b, &c.mass, &m1);
     c.centroid = m1 / c.mass;
-    c.dA = std::isinf(a) ? 0.0 : pdf.Pdf(a) * (c.centroid - a) / c.mass;
-    c.dB = std::isinf(b) ? 0.0 : pdf.Pdf(b) * (b - c.centroid) / c.mass;
+    c.dA = a.pdf * (c.centroid - a.t) / c.mass;
+    c.dB = std::isinf(b.t) ? 0.0 : b.pdf * (b.t - c.centroid) / c.mass;
     return c;
 }
 
@@ -47,16 +47,15 @@ struct Half
 
 std::vector<Cell> Cells(const GgDensity &pdf, const Half &h)
 {
+    std::vector<GgDensity::Edge> edges(h.u.size());
+    for (size_t k = 0; k < h.u.size(); ++k)
+        edges[k] = pdf.EdgeAt(h.u[k]);
     std::vector<Cell> cells(static_cast<size_t>(h.m) + 1);
-    for (int j = 0; j <= h.m; ++j) {
-        if (j == 0 && h.odd) {
-            double mass, m1;
-            pdf.Moments(-h.u[1], h.u[1], &mass, &m1);
-            cells[0] = Cell{mass, 0.0, 0.0, 0.0};
-        } else {
-            cells[static_cast<size_t>(j)] =
-                MakeCell(pdf, h.u[static_cast<size_t>(j)], h.u[static_cast<size_t>(j) + 1]);
-        }
+    for (size_t j = 0; j < cells.size(); ++j) {
+        if (j == 0 && h.odd) // the central cell [-u_1, u_1]: centroid 0 by symmetry
+            cells[0] = Cell{edges[1].p0, 0.0, 0.0, 0.0};
+        else
+            cells[j] = MakeCell(pdf, edges[j], edges[j + 1]);
     }
     return cells;
 }
@@ -168,12 +167,17 @@ bool DesignLloydMax(const GgDensity &pdf, int levels, LloydMaxQuantiser *out, st
     }
     if (h.odd)
         out->probabilities[static_cast<size_t>(centre)] = cells[0].mass;
-    // D = E[x^2] - sum p r^2 when every level is its cell's centroid.
+    // The MSE, cell by cell over the positive half, doubled (the central cell of odd L counts once
+    // in full: both of its halves are [0, u_1] around 0).
     double sum = 0;
-    for (int i = 0; i < levels; ++i)
-        sum += out->probabilities[static_cast<size_t>(i)] * out->reconstruction[static_cast<size_t>(i)] *
-               out->reconstruction[static_cast<size_t>(i)];
-    out->distortion = 1.0 - sum;
+    for (int j = 0; j <= h.m; ++j) {
+        size_t k = static_cast<size_t>(j);
+        if (j == 0 && h.odd)
+            sum += pdf.ErrorIntegral(0, h.u[1], 0);
+        else
+            sum += pdf.ErrorIntegral(h.u[k], h.u[k + 1], cells[k].centroid);
+    }
+    out->distortion = 2 * sum;
     out->residual = res;
     return true;
 }

@@ -23,7 +23,10 @@ using tablegen::GgDensity;
 using tablegen::LloydMaxQuantiser;
 
 constexpr int kMaxCodeLen = 24;
-constexpr int kMaxLevels = 8192; // 13 bits: enough for the DC band of a 16x16 DCT at 4 bpp
+// The finest quantiser. A 16x16 DCT at 4 bpp gives its DC band 12 bits and more; above the fine
+// ladder's top, powers of two carry the curves on to 15 bits so that no band runs out.
+constexpr int kFineTop = 8192;
+constexpr int kMaxLevels = 32768;
 
 struct PdfName
 {
@@ -51,10 +54,11 @@ std::vector<int> HuffmanLadder()
     std::set<int> s;
     for (int l = 2; l <= 32; ++l)
         s.insert(l);
-    for (int base = 32; base < kMaxLevels; base *= 2)
+    for (int base = 32; base < kFineTop; base *= 2)
         for (int q = 4; q < 8; ++q)
             s.insert(base * q / 4);
-    s.insert(kMaxLevels);
+    for (int l = kFineTop; l <= kMaxLevels; l *= 2)
+        s.insert(l);
     s.insert(63);
     return {s.begin(), s.end()};
 }
