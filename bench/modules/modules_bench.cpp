@@ -5,6 +5,7 @@
 #include "image/znimage.h"
 #include "modules/dpcm/dpcm_coder.h"
 #include "modules/pcm/pcm_coder.h"
+#include "modules/subsampling/ss_run.h"
 #include "platform/random.h"
 
 #include <benchmark/benchmark.h>
@@ -65,6 +66,24 @@ void BM_DpcmApply(benchmark::State &state)
     zn::UnpinRandSeed();
 }
 BENCHMARK(BM_DpcmApply)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+
+// Subsampling by range(0) (0: none) with the 21-tap filter, the Hamming-windowed spectrum and the
+// blow-up: one full-size FFT when not subsampling, a smaller one repeated otherwise.
+void BM_SsApply(benchmark::State &state)
+{
+    const int factor = static_cast<int>(state.range(0));
+    const SsParams par{factor, factor ? 21 : 0, 3, 1};
+    CDib chain, spectrum;
+    for (auto _ : state) {
+        SsRunResult r;
+        SsRun(par, &BenchImage(), "bench", &r);
+        if (r.hasChain)
+            r.result.ZnImageToDib(&chain);
+        r.spectrum.ZnImageToDib(&spectrum);
+        benchmark::DoNotOptimize(r.spectrum.Data());
+    }
+}
+BENCHMARK(BM_SsApply)->Arg(0)->Arg(2)->Arg(64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
