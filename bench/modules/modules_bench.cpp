@@ -4,8 +4,10 @@
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/dct/dct_coder.h"
+#include "modules/dpcm/dpcm_coder.h"
 #include "modules/pcm/pcm_coder.h"
 #include "modules/subband/subband_coder.h"
+#include "modules/subsampling/ss_run.h"
 #include "platform/random.h"
 
 #include <benchmark/benchmark.h>
@@ -48,9 +50,6 @@ void BM_PcmApply(benchmark::State &state)
 }
 BENCHMARK(BM_PcmApply)->Arg(1)->Arg(7)->Unit(benchmark::kMillisecond);
 
-// The generated tables of this build.
-const std::string kTables = std::string(ZN_BUILD_DIR) + "/tables/";
-
 // DCT at 1 bpp with entropy-coded code words (block side 2^range), then the three result images as
 // the dialog makes them.
 void BM_DctApply(benchmark::State &state)
@@ -61,7 +60,7 @@ void BM_DctApply(benchmark::State &state)
     for (auto _ : state) {
         ZnImage decoded, dispA, dispB;
         DctRunResult r =
-            DctCodeImage(par, true, 1, &BenchImage(), "bench", kTables, &decoded, &dispA, &dispB);
+            DctCodeImage(par, true, 1, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &dispA, &dispB);
         decoded.ZnImageToDib(&final);
         dispA.ZnImageToDib(&a);
         dispB.ZnImageToDib(&b);
@@ -81,7 +80,7 @@ void BM_SubbandApply(benchmark::State &state)
     for (auto _ : state) {
         ZnImage decoded, dispA, dispB;
         SbcRunResult r =
-            SbcCodeImage(par, true, 1, &BenchImage(), "bench", kTables, &decoded, &dispA, &dispB);
+            SbcCodeImage(par, true, 1, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &dispA, &dispB);
         decoded.ZnImageToDib(&final);
         dispA.ZnImageToDib(&a);
         dispB.ZnImageToDib(&b);
@@ -94,6 +93,42 @@ BENCHMARK(BM_SubbandApply)
     ->Args({6, 16})
     ->Args({6, 32})
     ->Unit(benchmark::kMillisecond);
+// DPCM with model 4 and channel errors: statistics, predictor, quantiser file, the prediction loop
+// with separate encoder and decoder predictions, and both result images.
+void BM_DpcmApply(benchmark::State &state)
+{
+    zn::PinRandSeed(1);
+    const int bits = static_cast<int>(state.range(0));
+    const DpcmParams par{4, bits, DpcmLevelsFor(bits, false), 0.005f};
+    CDib result, predImage;
+    for (auto _ : state) {
+        ZnImage decoded, predError;
+        DpcmRunResult r = DpcmCodeImage(par, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &predError);
+        decoded.ZnImageToDib(&result);
+        predError.ZnImageToDib(&predImage);
+        benchmark::DoNotOptimize(r.measures.psnr);
+    }
+    zn::UnpinRandSeed();
+}
+BENCHMARK(BM_DpcmApply)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+
+// Subsampling by range(0) (0: none) with the 21-tap filter, the Hamming-windowed spectrum and the
+// blow-up: one full-size FFT when not subsampling, a smaller one repeated otherwise.
+void BM_SsApply(benchmark::State &state)
+{
+    const int factor = static_cast<int>(state.range(0));
+    const SsParams par{factor, factor ? 21 : 0, 3, 1};
+    CDib chain, spectrum;
+    for (auto _ : state) {
+        SsRunResult r;
+        SsRun(par, &BenchImage(), "bench", &r);
+        if (r.hasChain)
+            r.result.ZnImageToDib(&chain);
+        r.spectrum.ZnImageToDib(&spectrum);
+        benchmark::DoNotOptimize(r.spectrum.Data());
+    }
+}
+BENCHMARK(BM_SsApply)->Arg(0)->Arg(2)->Arg(64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
