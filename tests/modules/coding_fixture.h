@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
@@ -87,6 +88,32 @@ inline void RejectNextModal(std::string *className)
             RejectNextModal(className);
         }
     });
+}
+
+// Outside images: each one with even sides (the document offers the module only then) is opened as a
+// document, coded once with the dialog's defaults, and its reported PSNR checked against ImageMagick
+// on the document's own grey image. Prints the corpus line when there were files.
+template <class Dlg> void CheckCorpus(zntest::ModuleHarness &h, int command, int apply, int results)
+{
+    const auto files = zntest::CorpusFiles("bmp");
+    int checked = 0;
+    for (const std::string &file : files) {
+        CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
+        ASSERT_NE(doc, nullptr) << file;
+        if (doc->m_pDib->GetWidth() % 2 || doc->m_pDib->GetHeight() % 2)
+            continue;
+        const std::string reference = h.Dir().File("reference.bmp");
+        ASSERT_TRUE(doc->m_pDib->SaveDibFile(reference));
+        auto *dlg = h.Open<Dlg>(doc, command);
+        ASSERT_NE(dlg, nullptr) << file;
+        zntest::ModuleHarness::Click(dlg, apply);
+        const double magick = zntest::MagickPsnr(reference, h.SaveChainImage(doc, "result.bmp"));
+        EXPECT_NEAR(ReportedPsnr(zntest::ModuleHarness::ResultText(dlg, results)), magick, 0.05 + 1e-3)
+            << file;
+        ++checked;
+    }
+    if (!files.empty())
+        std::printf("corpus: %d files checked\n", checked);
 }
 
 } // namespace codingtest

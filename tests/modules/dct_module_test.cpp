@@ -216,6 +216,27 @@ TEST_F(DctFixture, CodingOffIsLosslessAndComesBackAtThreeQuarterBit)
     EXPECT_NE(doc->m_pResultFrameB, nullptr);
 }
 
+TEST_F(DctFixture, DisplayRegroupsTheCoefficientsIntoBlocks)
+{
+    dlg = Open("house", *codingtest::Photo());
+    auto windowA = [this] {
+        std::vector<int> v;
+        const CDib *a = doc->m_pResultFrameA->View()->GetDib();
+        for (int y = 0; y < a->GetHeight(); ++y)
+            for (int x = 0; x < a->GetWidth(); ++x)
+                v.push_back(zntest::GreyAt(*a, x, y));
+        return v;
+    };
+    Apply();
+    const std::vector<int> collections = windowA();
+    ModuleHarness::Click(dlg, 1291);
+    EXPECT_EQ(dlg->PendingParams().nDisplay, 2);
+    Apply();
+    EXPECT_NE(windowA(), collections);
+    // The display changes only the pictures, never the coding.
+    EXPECT_EQ(ModuleHarness::ChainCaption(doc), "DCT(house): Coeffs:64 Bitr:1.00 Errors:No");
+}
+
 TEST_F(DctFixture, MethodListsDriveThePredictionModel)
 {
     dlg = Open("house", *codingtest::Photo());
@@ -358,6 +379,9 @@ TEST_F(DctFixture, ReportedPsnrAgreesWithImageMagick)
 {
     ZN_REQUIRE_TOOL("compare");
     dlg = Open("house", *codingtest::Photo(128, 96));
+    zn::CRDDataBase &rd = *doc->m_pRDData;
+    rd.StartStoring("DCT", "oracle");
+    int point = 0;
     struct Case
     {
         int sizeId, rateId;
@@ -368,9 +392,13 @@ TEST_F(DctFixture, ReportedPsnrAgreesWithImageMagick)
         ModuleHarness::Click(dlg, c.rateId);
         Apply();
         const std::string result = h.SaveChainImage(doc, "result.bmp");
-        EXPECT_NEAR(codingtest::ReportedPsnr(Text()), zntest::MagickPsnr(h.ImagePath(), result), 0.05 + 1e-3)
-            << c.sizeId << " " << c.rateId;
+        const double magick = zntest::MagickPsnr(h.ImagePath(), result);
+        const auto &curve = rd.m_ModuleData[rd.GetModuleIndex("DCT")].m_Curve[0];
+        EXPECT_NEAR(curve.m_fPSNR[point++], magick, 0.01);
+        EXPECT_NEAR(codingtest::ReportedPsnr(Text()), magick, 0.05 + 1e-3) << c.sizeId << " " << c.rateId;
     }
+    rd.StopStoring();
+    codingtest::CheckCorpus<CDctDlg>(h, zn::cmd::kDct, kApply, kResults);
 }
 
 TEST_F(DctFixture, CancelDeactivatesAndHides)

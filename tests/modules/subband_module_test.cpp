@@ -294,6 +294,9 @@ TEST_F(SbcFixture, ReportedPsnrAgreesWithImageMagick)
 {
     ZN_REQUIRE_TOOL("compare");
     dlg = Open("house", *codingtest::Photo(128, 96));
+    zn::CRDDataBase &rd = *doc->m_pRDData;
+    rd.StartStoring("SBC", "oracle");
+    int point = 0;
     struct Case
     {
         int decompId, filterId, rateId;
@@ -305,9 +308,14 @@ TEST_F(SbcFixture, ReportedPsnrAgreesWithImageMagick)
         ModuleHarness::Click(dlg, c.rateId);
         Apply();
         const std::string result = h.SaveChainImage(doc, "result.bmp");
-        EXPECT_NEAR(codingtest::ReportedPsnr(Text()), zntest::MagickPsnr(h.ImagePath(), result), 0.05 + 1e-3)
+        const double magick = zntest::MagickPsnr(h.ImagePath(), result);
+        const auto &curve = rd.m_ModuleData[rd.GetModuleIndex("SBC")].m_Curve[0];
+        EXPECT_NEAR(curve.m_fPSNR[point++], magick, 0.01);
+        EXPECT_NEAR(codingtest::ReportedPsnr(Text()), magick, 0.05 + 1e-3)
             << c.decompId << " " << c.filterId << " " << c.rateId;
     }
+    rd.StopStoring();
+    codingtest::CheckCorpus<CSbcDlg>(h, zn::cmd::kSubband, kApply, kResults);
 }
 
 TEST(SbcCoder, DecompositionTableAndRefusals)
