@@ -3,6 +3,7 @@
 // use wants each well under a second. A module adds one function here and links its engine.
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/dpcm/dpcm_coder.h"
 #include "modules/pcm/pcm_coder.h"
 #include "platform/random.h"
 
@@ -45,6 +46,25 @@ void BM_PcmApply(benchmark::State &state)
     zn::UnpinRandSeed();
 }
 BENCHMARK(BM_PcmApply)->Arg(1)->Arg(7)->Unit(benchmark::kMillisecond);
+
+// DPCM with model 4 and channel errors: statistics, predictor, quantiser file, the prediction loop
+// with separate encoder and decoder predictions, and both result images.
+void BM_DpcmApply(benchmark::State &state)
+{
+    zn::PinRandSeed(1);
+    const int bits = static_cast<int>(state.range(0));
+    const DpcmParams par{4, bits, DpcmLevelsFor(bits, false), 0.005f};
+    CDib result, predImage;
+    for (auto _ : state) {
+        ZnImage decoded, predError;
+        DpcmRunResult r = DpcmCodeImage(par, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &predError);
+        decoded.ZnImageToDib(&result);
+        predError.ZnImageToDib(&predImage);
+        benchmark::DoNotOptimize(r.measures.psnr);
+    }
+    zn::UnpinRandSeed();
+}
+BENCHMARK(BM_DpcmApply)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

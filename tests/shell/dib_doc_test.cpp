@@ -396,3 +396,25 @@ TEST_F(DibDocTest, MenusCarryEveryCommand)
         EXPECT_TRUE(contextIds.count(id)) << id;
     EXPECT_FALSE(CDibDoc::IsDocumentCommand(kOpenImage));
 }
+
+// Any outside file opens as a document and draws, or is refused with a message; never a crash.
+TEST_F(DibDocTest, CorpusFilesOpenDrawAndClose)
+{
+    size_t checked = 0;
+    for (const char *kind : {"bmp", "tif", "yuv"}) {
+        for (const std::string &path : zntest::CorpusFiles(kind)) {
+            zn::MessageRecorder rec;
+            CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(path));
+            if (doc) {
+                doc->MainView()->grab();
+                doc->m_pMainFrame->close();
+                Flush();
+            } else {
+                EXPECT_GE(rec.Count(), 1u) << path;
+            }
+            EXPECT_EQ(SubWindowCount(), 0) << path;
+            ++checked;
+        }
+    }
+    std::printf("corpus: %zu files checked\n", checked);
+}
