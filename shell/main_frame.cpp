@@ -167,9 +167,9 @@ CMainFrame::CMainFrame()
     setWindowTitle(QStringLiteral("Zantho"));
     // The frame covers the work area (the screen less its panels) from 0,0 and cannot be resized.
     QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    move(work.topLeft());
-    setFixedSize(work.size());
+    m_workArea = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    move(m_workArea.topLeft());
+    setFixedSize(m_workArea.size());
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -470,6 +470,23 @@ void CMainFrame::OnOpenMpegStream()
 void CMainFrame::OnOpenH264Stream()
 {
     OpenWith(ID_FILE_OPEN_H264);
+}
+
+// Once a window manager has put its caption and border around the frame, the whole window, not
+// only its inside, has to fit the work area.
+void CMainFrame::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_bFitted)
+        return;
+    m_bFitted = true;
+    QTimer::singleShot(0, this, [this]() {
+        const QSize decoration = frameGeometry().size() - geometry().size();
+        if (decoration.width() > 0 || decoration.height() > 0) {
+            setFixedSize(m_workArea.size() - decoration);
+            move(m_workArea.topLeft());
+        }
+    });
 }
 
 // F1 in the main window: the main topic, as the Help command.

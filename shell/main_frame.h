@@ -103,6 +103,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     bool IsFrameCommand(int id) const;
@@ -121,5 +122,6 @@ private:
     std::vector<QMenu *> m_menu128;
     std::vector<QMenu *> m_menu129;
     bool m_bDocMenu = false;
-    bool m_bClosingAll = false;
+    bool m_bFitted = false;
+    QRect m_workArea;
 };

@@ -2,6 +2,7 @@
 // enabling rules of the module commands, one dialog per module, and closing.
 #include "doc_fixture.h"
 
+#include "platform/errors.h"
 #include "platform/messages.h"
 #include "shell/doc_commands.h"
 #include "shell/module_dialog.h"
@@ -134,10 +135,19 @@ TEST_F(DibDocTest, RegisteredStreamOpenerOpensTypes3And5)
         return dib->m_nBlockSize;
     });
     CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("a.m2v")));
-    CDibDoc::RegisterStreamOpener(DOC_MPEG, nullptr);
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(doc->m_nDocType, DOC_MPEG);
     EXPECT_EQ(doc->m_pRDData, nullptr);
+    // A decoder that aborts its run fails the open and leaves nothing behind.
+    CDibDoc::RegisterStreamOpener(DOC_MPEG, [](CDib *, const std::string &) -> int {
+        zn::ShowMessage("Selected file is not an MPEG file");
+        throw zn::RunAborted("bad stream", 1);
+    });
+    zn::MessageRecorder rec;
+    EXPECT_EQ(CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("a.m2v"))), nullptr);
+    EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Selected file is not an MPEG file"});
+    EXPECT_EQ(SubWindowCount(), 1);
+    CDibDoc::RegisterStreamOpener(DOC_MPEG, nullptr);
 }
 
 // tennis.SEQ in its own letter case, frames in the folder tennis/, and a name ending in digits.
@@ -395,4 +405,26 @@ TEST_F(DibDocTest, MenusCarryEveryCommand)
          {kImageInfo, kPutOnStack, kSubtractFromStack, kSetAsStartImage, kSaveImageAs, kDeleteResultImages})
         EXPECT_TRUE(contextIds.count(id)) << id;
     EXPECT_FALSE(CDibDoc::IsDocumentCommand(kOpenImage));
+}
+
+// Any outside file opens as a document and draws, or is refused with a message; never a crash.
+TEST_F(DibDocTest, CorpusFilesOpenDrawAndClose)
+{
+    size_t checked = 0;
+    for (const char *kind : {"bmp", "tif", "yuv"}) {
+        for (const std::string &path : zntest::CorpusFiles(kind)) {
+            zn::MessageRecorder rec;
+            CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(path));
+            if (doc) {
+                doc->MainView()->grab();
+                doc->m_pMainFrame->close();
+                Flush();
+            } else {
+                EXPECT_GE(rec.Count(), 1u) << path;
+            }
+            EXPECT_EQ(SubWindowCount(), 0) << path;
+            ++checked;
+        }
+    }
+    std::printf("corpus: %zu files checked\n", checked);
 }

@@ -292,3 +292,40 @@ TEST_F(ResultWindowsTest, StreamDisplaysCheckTheDocumentType)
     }
     EXPECT_EQ(rec.Count(), 2u);
 }
+
+TEST_F(ResultWindowsTest, SequenceResultsReuseOneChainWindow)
+{
+    WriteBmp(m_dir.File("run.seq"), 40, 30, 50);
+    CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("run.seq")));
+    ASSERT_NE(doc, nullptr);
+    doc->m_pFinalDib->CopyDib(doc->m_pDib);
+    doc->m_pResultDibA->CopyDib(doc->m_pDib);
+    for (int n = 1; n <= 3; ++n) {
+        doc->m_pFinalDib->m_caption = "frame " + std::to_string(n);
+        doc->ShowSequenceResultImages(true, true, false, "c", "a", {});
+    }
+    ASSERT_EQ(doc->ChainFrames().size(), 1u);
+    EXPECT_EQ(doc->m_pResultChain->windowTitle(), "frame 3");
+    const zn::PlacementMetrics pm = PlacementFor(doc->m_pMainFrame);
+    EXPECT_EQ(doc->m_pResultFrameA->pos(), QPoint(pm.rRight - pm.dx, 0)); // no +2 for sequences
+    EXPECT_EQ(doc->m_pResultChain->pos(), QPoint(0, pm.rBottom - pm.dy3));
+    doc->ShowSequenceResultImages(false, false, false, {}, {}, {});
+    EXPECT_EQ(doc->m_pResultChain, nullptr);
+    EXPECT_EQ(doc->m_pResultFrameA, nullptr);
+}
+
+// Activating a document window brings its results forward and shows its dialogs again when they
+// were hidden while still open.
+TEST_F(ResultWindowsTest, ActivationShowsTheDocumentsDialogsAgain)
+{
+    CDibDoc *doc = OpenBmp("lena.bmp", 32, 32);
+    CDibDoc *other = OpenBmp("other.bmp", 32, 32);
+    ASSERT_TRUE(doc && other);
+    QDialog dlg;
+    doc->m_pPcmDlg = &dlg; // an open dialog, hidden for the moment
+    m_area->setActiveSubWindow(other->m_pMainFrame);
+    EXPECT_FALSE(dlg.isVisible());
+    m_area->setActiveSubWindow(doc->m_pMainFrame);
+    EXPECT_TRUE(dlg.isVisible());
+    doc->m_pPcmDlg = nullptr;
+}
