@@ -2,6 +2,7 @@
 #include "shell/dib_doc.h"
 
 #include "image/cdib.h"
+#include "platform/errors.h"
 #include "platform/messages.h"
 #include "shell/dib_frame.h"
 #include "shell/doc_app.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <algorithm>
 #include <map>
+#include <new>
 
 #include "shell/module_dialog.h"
 #include "shell/rd_database.h"
@@ -347,7 +349,16 @@ bool CDibDoc::OnOpenDocument(const QString &qpath)
     case DocReader::H264: {
         auto it = Reg().openers.find(info.type);
         if (it != Reg().openers.end() && it->second) {
-            result = it->second(dib, path);
+            // A stream decoder that cannot go on ends this open only, after its own message.
+            try {
+                result = it->second(dib, path);
+            } catch (const zn::RunAborted &) {
+                result = -1;
+            } catch (const std::bad_alloc &) {
+                zn::ShowMessage("OnOpenDocument: Not enough memory", zn::MsgButtons::Ok,
+                                zn::MsgIcon::Warning);
+                result = -1;
+            }
         } else {
             zn::ShowMessage(info.type == DOC_MPEG
                                 ? "Sorry, MPEG-1/2 streams cannot be opened: this build has no MPEG decoder."

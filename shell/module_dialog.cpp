@@ -79,6 +79,8 @@ void CModuleDialog::BuildTemplate()
     if (m_template.resultId) {
         m_pResultBox = Ctrl(new QPlainTextEdit(this), m_template.resultId);
         m_pResultBox->setReadOnly(true);
+        // Result texts align their values with tabs; an edit control stops every 32 dialog units.
+        m_pResultBox->setTabStopDistance(zn::DluToPixelsX(32));
         m_pResultBox->setLineWrapMode(QPlainTextEdit::NoWrap);
         m_pResultBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         m_pResultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -121,10 +123,12 @@ void CModuleDialog::LayoutSkeleton()
     int y = kMargin;
     if (m_pTabCtrl) {
         const int tabWidth = inner - 12;
-        // Pages take the column's width; their layouts decide the height.
+        // Pages with a layout take the column's width and the height their layout asks for.
         const int pageWidth = tabWidth - CXTabCtrl::kPageLeft - 4;
         for (int i = 0; i < m_pTabCtrl->GetItemCount(); ++i) {
             QWidget *page = m_pTabCtrl->GetPage(i);
+            if (!page->layout())
+                continue; // a page that places its controls itself keeps its own size
             const int h =
                 page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
             page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));

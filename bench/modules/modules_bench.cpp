@@ -3,8 +3,11 @@
 // use wants each well under a second. A module adds one function here and links its engine.
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/dct/dct_coder.h"
 #include "modules/dpcm/dpcm_coder.h"
 #include "modules/pcm/pcm_coder.h"
+#include "modules/subband/subband_coder.h"
+#include "modules/subsampling/ss_run.h"
 #include "platform/random.h"
 
 #include <benchmark/benchmark.h>
@@ -47,6 +50,49 @@ void BM_PcmApply(benchmark::State &state)
 }
 BENCHMARK(BM_PcmApply)->Arg(1)->Arg(7)->Unit(benchmark::kMillisecond);
 
+// DCT at 1 bpp with entropy-coded code words (block side 2^range), then the three result images as
+// the dialog makes them.
+void BM_DctApply(benchmark::State &state)
+{
+    DctParams par;
+    par.nSize = static_cast<int>(state.range(0));
+    CDib final, a, b;
+    for (auto _ : state) {
+        ZnImage decoded, dispA, dispB;
+        DctRunResult r =
+            DctCodeImage(par, true, 1, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &dispA, &dispB);
+        decoded.ZnImageToDib(&final);
+        dispA.ZnImageToDib(&a);
+        dispB.ZnImageToDib(&b);
+        benchmark::DoNotOptimize(r.measures.psnr);
+    }
+}
+BENCHMARK(BM_DctApply)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// Subband coding at 1 bpp: decomposition (1..6) and filter taps. Decompositions 4 to 6 take three
+// levels of the tree; 6 splits every band, the most work.
+void BM_SubbandApply(benchmark::State &state)
+{
+    SbcParams par;
+    par.nDecomp = static_cast<int>(state.range(0));
+    par.sFilter = state.range(1) == 16 ? "16b" : "32e";
+    CDib final, a, b;
+    for (auto _ : state) {
+        ZnImage decoded, dispA, dispB;
+        SbcRunResult r =
+            SbcCodeImage(par, true, 1, &BenchImage(), "bench", ZN_TABLE_DIR, &decoded, &dispA, &dispB);
+        decoded.ZnImageToDib(&final);
+        dispA.ZnImageToDib(&a);
+        dispB.ZnImageToDib(&b);
+        benchmark::DoNotOptimize(r.measures.psnr);
+    }
+}
+BENCHMARK(BM_SubbandApply)
+    ->Args({3, 16})
+    ->Args({4, 16})
+    ->Args({6, 16})
+    ->Args({6, 32})
+    ->Unit(benchmark::kMillisecond);
 // DPCM with model 4 and channel errors: statistics, predictor, quantiser file, the prediction loop
 // with separate encoder and decoder predictions, and both result images.
 void BM_DpcmApply(benchmark::State &state)
@@ -65,6 +111,24 @@ void BM_DpcmApply(benchmark::State &state)
     zn::UnpinRandSeed();
 }
 BENCHMARK(BM_DpcmApply)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
+
+// Subsampling by range(0) (0: none) with the 21-tap filter, the Hamming-windowed spectrum and the
+// blow-up: one full-size FFT when not subsampling, a smaller one repeated otherwise.
+void BM_SsApply(benchmark::State &state)
+{
+    const int factor = static_cast<int>(state.range(0));
+    const SsParams par{factor, factor ? 21 : 0, 3, 1};
+    CDib chain, spectrum;
+    for (auto _ : state) {
+        SsRunResult r;
+        SsRun(par, &BenchImage(), "bench", &r);
+        if (r.hasChain)
+            r.result.ZnImageToDib(&chain);
+        r.spectrum.ZnImageToDib(&spectrum);
+        benchmark::DoNotOptimize(r.spectrum.Data());
+    }
+}
+BENCHMARK(BM_SsApply)->Arg(0)->Arg(2)->Arg(64)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -5,25 +5,33 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 namespace zn {
 
 PushRadioGroup::PushRadioGroup(QWidget *page) : QObject(page), m_pPage(page) {}
 
-QPushButton *PushRadioGroup::Add(int id, const QString &text, int x, int y, int w, int h)
+QPushButton *PushRadioGroup::Add(int id, const QString &text)
 {
     auto *b = new QPushButton(text, m_pPage);
     SetCtrlId(b, id);
     b->setCheckable(true);
     b->setAutoExclusive(false);
     b->setAutoDefault(false);
-    b->setGeometry(x, y, w, h);
+    b->setMinimumWidth(20);
     connect(b, &QPushButton::clicked, this, [this, id] {
         Select(id); // a second click on the checked button keeps it checked
         emit Clicked(id);
     });
     m_buttons.push_back(b);
+    return b;
+}
+
+QPushButton *PushRadioGroup::Add(int id, const QString &text, int x, int y, int w, int h)
+{
+    QPushButton *b = Add(id, text);
+    b->setGeometry(x, y, w, h);
     return b;
 }
 
@@ -53,19 +61,38 @@ void PushRadioGroup::SetEnabled(bool enable)
         b->setEnabled(enable);
 }
 
+QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
+                         const std::vector<QPushButton *> &buttons)
+{
+    auto *g = new QGroupBox(text, page);
+    SetCtrlId(g, id);
+    auto *row = new QHBoxLayout(g);
+    row->setSpacing(2);
+    row->setContentsMargins(4, 4, 4, 4);
+    for (QPushButton *b : buttons)
+        row->addWidget(b);
+    return g;
+}
+
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text)
+{
+    auto *c = new QCheckBox(text, page);
+    SetCtrlId(c, id);
+    return c;
+}
+
 QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h)
 {
     auto *g = new QGroupBox(text, page);
     SetCtrlId(g, id);
     g->setGeometry(x, y, w, h);
-    g->lower(); // behind the buttons it frames
+    g->lower();
     return g;
 }
 
 QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h)
 {
-    auto *c = new QCheckBox(text, page);
-    SetCtrlId(c, id);
+    QCheckBox *c = MakeCheckBox(page, id, text);
     c->setGeometry(x, y, w, h);
     return c;
 }

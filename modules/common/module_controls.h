@@ -1,6 +1,7 @@
 // Controls the module pages are made of. Push-like radio buttons behave as one group in which the
 // page may also clear every button (a switched-off option has no value chosen), which Qt's own
-// exclusive groups do not allow.
+// exclusive groups do not allow. Pages arrange their controls with layouts: the dialog gives every
+// page the column's width and takes the height from the page's layout.
 #pragma once
 
 #include <QObject>
@@ -21,7 +22,9 @@ class PushRadioGroup : public QObject
 public:
     explicit PushRadioGroup(QWidget *page);
 
-    // A checkable push button with a control id, placed at (x, y) in pixels.
+    // A checkable push button with a control id, for the page's layout.
+    QPushButton *Add(int id, const QString &text);
+    // The same placed at (x, y) in pixels, for a page without a layout.
     QPushButton *Add(int id, const QString &text, int x, int y, int w = 36, int h = 22);
     void Select(int id); // checks that button, clears the others
     void Clear();
@@ -38,6 +41,11 @@ private:
     std::vector<QPushButton *> m_buttons;
 };
 
+// A group box holding one row of buttons (the row is its layout) and a check box, both with ids.
+QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
+                         const std::vector<QPushButton *> &buttons);
+QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text);
+// Placed in pixels, for pages without a layout (the group box stays behind the buttons it frames).
 QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);
 QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w = 140, int h = 20);
 

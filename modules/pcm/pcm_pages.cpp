@@ -4,34 +4,40 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
-
-namespace {
-constexpr int kPageWidth = 214;
-constexpr int kPageHeight = 104;
-} // namespace
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <vector>
 
 CPcmBitrateDlg::CPcmBitrateDlg(QWidget *parent) : CModulePage(IDD, parent)
 {
-    resize(kPageWidth, kPageHeight);
-    zn::MakeGroupBox(this, 1007, QStringLiteral("Set PCM Bitrate"), 4, 4, 206, 60);
     m_pBits = new zn::PushRadioGroup(this);
+    std::vector<QPushButton *> bits;
     for (int i = 0; i < 7; ++i)
-        m_pBits->Add(1000 + i, QString::number(i + 1), 10 + 28 * i, 28, 26);
+        bits.push_back(m_pBits->Add(1000 + i, QString::number(i + 1)));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(zn::MakeButtonRow(this, 1007, QStringLiteral("Set PCM Bitrate"), bits));
+    layout->addStretch();
     m_pBits->Select(1000);
     connect(m_pBits, &zn::PushRadioGroup::Clicked, this, [this] { NotifyOwner(WM_PCM_BITS_CHANGED); });
 }
 
 CPcmDitherDlg::CPcmDitherDlg(QWidget *parent) : CModulePage(IDD, parent)
 {
-    resize(kPageWidth, kPageHeight);
-    m_pGroup = zn::MakeGroupBox(this, 1008, QStringLiteral("Set Dithering Stepsize"), 4, 4, 206, 54);
     m_pFactor = new zn::PushRadioGroup(this);
-    m_pFactor->Add(1509, QStringLiteral("0.75"), 12, 26, 44);
-    m_pFactor->Add(1510, QStringLiteral("1.0"), 60, 26, 44);
-    m_pFactor->Add(1011, QStringLiteral("1.5"), 108, 26, 44);
-    m_pFactor->Add(1012, QStringLiteral("2.0"), 156, 26, 44);
-    m_pApply = zn::MakeCheckBox(this, 1013, QStringLiteral("Apply Dither"), 8, 64, 100);
-    m_pSubtract = zn::MakeCheckBox(this, 1098, QStringLiteral("Subtract Dither"), 108, 64, 104);
+    const std::vector<QPushButton *> factors = {
+        m_pFactor->Add(1509, QStringLiteral("0.75")), m_pFactor->Add(1510, QStringLiteral("1.0")),
+        m_pFactor->Add(1011, QStringLiteral("1.5")), m_pFactor->Add(1012, QStringLiteral("2.0"))};
+    m_pGroup = zn::MakeButtonRow(this, 1008, QStringLiteral("Set Dithering Stepsize"), factors);
+    m_pApply = zn::MakeCheckBox(this, 1013, QStringLiteral("Apply Dither"));
+    m_pSubtract = zn::MakeCheckBox(this, 1098, QStringLiteral("Subtract Dither"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_pGroup);
+    auto *checks = new QHBoxLayout;
+    checks->addWidget(m_pApply);
+    checks->addWidget(m_pSubtract);
+    layout->addLayout(checks);
+    layout->addStretch();
     m_pGroup->setEnabled(false);
     m_pFactor->SetEnabled(false);
     m_pSubtract->setEnabled(false);
@@ -56,14 +62,16 @@ void CPcmDitherDlg::OnApplyDither()
 
 CPcmErrorsDlg::CPcmErrorsDlg(QWidget *parent) : CModulePage(IDD, parent)
 {
-    resize(kPageWidth, kPageHeight);
-    m_pGroup = zn::MakeGroupBox(this, 1014, QStringLiteral("Set Channel Errors Probability"), 4, 4, 206, 54);
     m_pProb = new zn::PushRadioGroup(this);
-    m_pProb->Add(1015, QStringLiteral(".005"), 12, 26, 44);
-    m_pProb->Add(1016, QStringLiteral(".001"), 60, 26, 44);
-    m_pProb->Add(1017, QStringLiteral(".0005"), 108, 26, 44);
-    m_pProb->Add(1018, QStringLiteral(".0001"), 156, 26, 44);
-    m_pSimulate = zn::MakeCheckBox(this, 1019, QStringLiteral("Simulate Channel Errors"), 8, 64, 180);
+    const std::vector<QPushButton *> probs = {
+        m_pProb->Add(1015, QStringLiteral(".005")), m_pProb->Add(1016, QStringLiteral(".001")),
+        m_pProb->Add(1017, QStringLiteral(".0005")), m_pProb->Add(1018, QStringLiteral(".0001"))};
+    m_pGroup = zn::MakeButtonRow(this, 1014, QStringLiteral("Set Channel Errors Probability"), probs);
+    m_pSimulate = zn::MakeCheckBox(this, 1019, QStringLiteral("Simulate Channel Errors"));
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_pGroup);
+    layout->addWidget(m_pSimulate);
+    layout->addStretch();
     m_pGroup->setEnabled(false);
     m_pProb->SetEnabled(false);
     connect(m_pSimulate, &QCheckBox::clicked, this, &CPcmErrorsDlg::OnSimulateErrors);

@@ -5,18 +5,22 @@
 #include "modules/common/module_apply.h"
 #include "modules/common/module_controls.h"
 #include "shell/doc_commands.h"
+#include <QGroupBox>
 
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
+#include <vector>
 
 CtpltChoicePage::CtpltChoicePage(const Layout &l, QWidget *parent)
     : CModulePage(l.idd, parent), m_nMessage(l.message)
 {
-    resize(214, 70);
-    zn::MakeGroupBox(this, l.groupId, QString::fromLatin1(l.groupText), 4, 4, 206, 58);
     auto *radios = new zn::PushRadioGroup(this);
-    radios->Add(l.firstId, QString::fromLatin1(l.firstText), 12, 28, 92);
-    radios->Add(l.secondId, QString::fromLatin1(l.secondText), 108, 28, 96);
+    const std::vector<QPushButton *> buttons = {radios->Add(l.firstId, QString::fromLatin1(l.firstText)),
+                                                radios->Add(l.secondId, QString::fromLatin1(l.secondText))};
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(zn::MakeButtonRow(this, l.groupId, QString::fromLatin1(l.groupText), buttons));
+    layout->addStretch();
     m_nValue = 2;
     radios->Select(l.secondId);
     const int firstId = l.firstId;

@@ -228,6 +228,26 @@ TEST(DpcmCoder, FlatImageIsCodedWithoutErrorAndReportsNoNan)
     }
 }
 
+// Pictures smaller than the predictor's neighbourhood: every neighbour outside the picture counts
+// as 0, and nothing reads past the rows.
+TEST(DpcmCoder, TinyPicturesCodeWithEveryModel)
+{
+    const int sizes[][2] = {{1, 1}, {7, 1}, {1, 7}, {2, 2}, {3, 2}};
+    for (const auto &wh : sizes) {
+        const auto tiny = dpcmtest::Textured(wh[0], wh[1]);
+        for (int model = 1; model <= 4; ++model) {
+            SCOPED_TRACE(zn::Format("%dx%d model %d", wh[0], wh[1], model));
+            zn::PinRandSeed(3);
+            auto run = Code({model, 3, 8, 0.005f}, *tiny);
+            zn::UnpinRandSeed();
+            EXPECT_EQ(run->decoded.Cols(), wh[0]);
+            EXPECT_EQ(run->predError.Rows(), wh[1]);
+            for (const char *bad : {"nan", "NaN"})
+                EXPECT_EQ(run->r.results.find(bad), std::string::npos) << run->r.results;
+        }
+    }
+}
+
 TEST(DpcmCoder, ModelsSetOnlyTheirOwnCoefficients)
 {
     const auto imageHold = dpcmtest::Textured();

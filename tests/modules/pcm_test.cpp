@@ -449,6 +449,31 @@ TEST_F(PcmFixture, ReportedPsnrAgreesWithImageMagick)
         std::printf("corpus: %zu files checked\n", files.size());
 }
 
+TEST_F(PcmFixture, WithoutAStoreTheRunStillCompletes)
+{
+    CPcmDlg *dlg = Open("photo", *Photo());
+    zn::CRDDataBase *store = doc->m_pRDData;
+    doc->m_pRDData = nullptr;
+    ModuleHarness::Click(dlg, kApply);
+    doc->m_pRDData = store;
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{
+                                    "(OnPcmApply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen"});
+    EXPECT_EQ(ModuleHarness::ChainCount(doc), 1);
+}
+
+TEST_F(PcmFixture, AnAbortedRunEndsWithItsMessageAndTheDialogGoesOn)
+{
+    CPcmDlg *dlg = Open("photo", *Photo());
+    doc->m_pDib->m_bValid = 0; // the engine refuses to read it
+    ModuleHarness::Click(dlg, kApply);
+    doc->m_pDib->m_bValid = 1;
+    ASSERT_EQ(messages.Count(), 1u);
+    EXPECT_EQ(messages.Texts()[0], "OnPcmApply: No image to code");
+    EXPECT_EQ(ModuleHarness::ChainCount(doc), 0);
+    ModuleHarness::Click(dlg, kApply);
+    EXPECT_EQ(ModuleHarness::ChainCount(doc), 1);
+}
+
 TEST(PcmCoder, RefusesBitCountsOutsideOneToSeven)
 {
     auto image = zntest::MakeGreyDib(8, 8, [](int x, int) { return x * 30; });

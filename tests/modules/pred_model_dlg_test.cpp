@@ -5,9 +5,9 @@
 #include "modules/module_harness.h"
 #include "shell/shell_fixture.h"
 
-#include <QLabel>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <gtest/gtest.h>
 
 using zntest::ModuleHarness;

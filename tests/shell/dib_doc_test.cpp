@@ -2,6 +2,7 @@
 // enabling rules of the module commands, one dialog per module, and closing.
 #include "doc_fixture.h"
 
+#include "platform/errors.h"
 #include "platform/messages.h"
 #include "shell/doc_commands.h"
 #include "shell/module_dialog.h"
@@ -134,10 +135,19 @@ TEST_F(DibDocTest, RegisteredStreamOpenerOpensTypes3And5)
         return dib->m_nBlockSize;
     });
     CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("a.m2v")));
-    CDibDoc::RegisterStreamOpener(DOC_MPEG, nullptr);
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(doc->m_nDocType, DOC_MPEG);
     EXPECT_EQ(doc->m_pRDData, nullptr);
+    // A decoder that aborts its run fails the open and leaves nothing behind.
+    CDibDoc::RegisterStreamOpener(DOC_MPEG, [](CDib *, const std::string &) -> int {
+        zn::ShowMessage("Selected file is not an MPEG file");
+        throw zn::RunAborted("bad stream", 1);
+    });
+    zn::MessageRecorder rec;
+    EXPECT_EQ(CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("a.m2v"))), nullptr);
+    EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Selected file is not an MPEG file"});
+    EXPECT_EQ(SubWindowCount(), 1);
+    CDibDoc::RegisterStreamOpener(DOC_MPEG, nullptr);
 }
 
 // tennis.SEQ in its own letter case, frames in the folder tennis/, and a name ending in digits.

@@ -1,0 +1,57 @@
+// CDctDlg: the DCT module dialog. Its pages write the pending parameters; Apply takes them over as
+// the active ones, codes the document's image and shows three results: the coefficients before and
+// after coding (windows A and B) and the decoded image (a new chain window).
+#pragma once
+
+#include "modules/dct/dct_coder.h"
+#include "shell/module_dialog.h"
+
+#include <QString>
+
+class CDctBitrateDlg;
+class CDctCoefsDlg;
+class CDctDisplayDlg;
+class CDctErrorsDlg;
+class CDctSizeDlg;
+
+class CDctDlg : public CModuleDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int IDD = 179;
+    static constexpr int IDC_TAB = 1173;
+    static constexpr int IDC_APPLY = 1174;
+    static constexpr int IDC_RESULTS = 1175;
+    static constexpr int kErrorsTab = 3;
+
+    CDctDlg();
+
+    void OnDctApply();
+    const DctParams &ActiveParams() const { return m_activePar; }
+    const DctParams &PendingParams() const { return m_pendingPar; }
+
+    // Restricts the transform sizes to those whose blocks divide the document's image.
+    void OnDocumentAttached() override;
+
+protected:
+    void CreatePages() override;
+    bool OnInitDialog() override;
+    void OnPageMessage(int message) override;
+
+private:
+    void OnErrorsChanged();
+    void OnEntropyChanged();
+    void OnCodingSwitched();
+
+    CDctDisplayDlg *m_pDisplayPage = nullptr;
+    CDctBitrateDlg *m_pBitratePage = nullptr;
+    CDctSizeDlg *m_pSizePage = nullptr;
+    CDctCoefsDlg *m_pCoefsPage = nullptr;
+    CDctErrorsDlg *m_pErrorsPage = nullptr;
+    QString m_sResults;
+    DctParams m_pendingPar;
+    DctParams m_activePar;
+};
+
+// Connects the dialog to the document's DCT command.
+void RegisterDctModule();

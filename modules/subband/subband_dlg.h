@@ -1,0 +1,54 @@
+// CSbcDlg: the subband coding module dialog. Its pages write the pending parameters; Apply codes
+// the document's image and shows the subbands before coding (window A), after coding (window B)
+// and the decoded image (a new chain window).
+#pragma once
+
+#include "modules/subband/subband_coder.h"
+#include "shell/module_dialog.h"
+
+#include <QString>
+
+class CSbcBitrateDlg;
+class CSbcDecompDlg;
+class CSbcErrorsDlg;
+class CSbcFilterDlg;
+class CSbcSubbandsDlg;
+
+class CSbcDlg : public CModuleDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int IDD = 171;
+    static constexpr int IDC_TAB = 1145;
+    static constexpr int IDC_APPLY = 1146;
+    static constexpr int IDC_RESULTS = 1147;
+    static constexpr int kErrorsTab = 4;
+
+    CSbcDlg();
+
+    void OnSbcApply();
+    const SbcParams &ActiveParams() const { return m_activePar; }
+    const SbcParams &PendingParams() const { return m_pendingPar; }
+
+protected:
+    void CreatePages() override;
+    bool OnInitDialog() override;
+    void OnPageMessage(int message) override;
+
+private:
+    void OnErrorsChanged();
+    void OnEntropyChanged();
+    void OnCodingSwitched();
+
+    QString m_sResults;
+    SbcParams m_pendingPar;
+    SbcParams m_activePar;
+    CSbcFilterDlg *m_pFilterPage = nullptr;
+    CSbcErrorsDlg *m_pErrorsPage = nullptr;
+    CSbcBitrateDlg *m_pBitratePage = nullptr;
+    CSbcSubbandsDlg *m_pSubsPage = nullptr;
+    CSbcDecompDlg *m_pDecompPage = nullptr;
+};
+
+// Connects the dialog to the document's Subband Coding command.
+void RegisterSubbandModule();
