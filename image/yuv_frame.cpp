@@ -4,23 +4,14 @@
 #include "image/yuv_frame.h"
 
 #include "image/yuv_convert.h"
+#include "platform/file.h"
 #include "platform/messages.h"
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 #include <sys/types.h>
-
-namespace {
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
-} // namespace
 
 bool CYuvFrame::AllocateYuvFrame()
 {
@@ -110,7 +101,7 @@ int CYuvFrame::ReadPicture(const std::string &path, int n, uint8_t *y, uint8_t *
                                    path.c_str(), m_hdr.frames));
         return 1;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    zn::FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         zn::ShowMessage(zn::Format("Cannot open file %s", path.c_str()));
         return 1;

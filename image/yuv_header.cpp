@@ -3,13 +3,13 @@
 // line holds one decimal value: rows, cols, progressive flag, chroma format, frames, extra bytes.
 #include "image/yuv_frame.h"
 
+#include "platform/file.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -58,11 +58,6 @@ bool FileExists(const std::string &path)
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 } // namespace
 
@@ -120,7 +115,7 @@ long long YuvFrameBytes(int rows, int cols, int chromaFormat)
 
 int CYuvFrame::ReadHeader(const std::string &path)
 {
-    std::unique_ptr<std::FILE, FileCloser> file;
+    zn::FilePtr file;
     for (const std::string &name : YuvHeaderCandidates(path)) {
         if (!FileExists(name))
             continue;
