@@ -72,9 +72,17 @@ function(zn_test)
     target_compile_definitions(${T_NAME} PRIVATE
         ZN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
         ZN_BUILD_DIR="${PROJECT_BINARY_DIR}")
+    # The discovery script cannot carry list-valued properties: several labels go on the folder,
+    # which CTest applies to every test in it.
+    list(LENGTH T_LABELS nlabels)
+    if(nlabels GREATER 1)
+        set_property(DIRECTORY APPEND PROPERTY LABELS ${T_LABELS})
+        set(label_props "")
+    else()
+        set(label_props LABELS ${T_LABELS})
+    endif()
     gtest_discover_tests(${T_NAME}
-        PROPERTIES LABELS "${T_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZN_TEST_DATA_DIR=${PROJECT_SOURCE_DIR}/tests/data"
+        PROPERTIES ${label_props} ENVIRONMENT QT_QPA_PLATFORM=offscreen
         DISCOVERY_TIMEOUT 60)
 endfunction()
 
