@@ -21,6 +21,14 @@ inline void Rotate(const float *e, float &a, float &b)
     b = static_cast<float>(nb);
 }
 
+// The two-point orthonormal transform (its own inverse): the butterfly at both ends of the
+// even/odd split.
+inline void SumDiff(double a, double b, float &sum, float &diff)
+{
+    sum = static_cast<float>((a + b) * kSqrtHalf);
+    diff = static_cast<float>((a - b) * kSqrtHalf);
+}
+
 } // namespace
 
 SbcDctTable SbcDctTables(int n)
@@ -103,18 +111,13 @@ void SbcDct4(const SbcDctTable &t, const float *x, float *y, int m)
 void SbcDct2(const SbcDctTable &t, float *x, float *y, int n)
 {
     if (n == 2) {
-        const double a = x[0], b = x[1];
-        y[0] = static_cast<float>((a + b) * kSqrtHalf);
-        y[1] = static_cast<float>((a - b) * kSqrtHalf);
+        SumDiff(x[0], x[1], y[0], y[1]);
         return;
     }
     const int h = n / 2;
     std::vector<float> u(h), d(h), ou(h), od(h);
-    for (int i = 0; i < h; ++i) {
-        const double a = x[i], b = x[n - 1 - i];
-        u[i] = static_cast<float>((a + b) * kSqrtHalf);
-        d[i] = static_cast<float>((a - b) * kSqrtHalf);
-    }
+    for (int i = 0; i < h; ++i)
+        SumDiff(x[i], x[n - 1 - i], u[i], d[i]);
     SbcDct2(t, u.data(), ou.data(), h);
     SbcDct4(t, d.data(), od.data(), h);
     for (int k = 0; k < h; ++k) {
@@ -126,9 +129,7 @@ void SbcDct2(const SbcDctTable &t, float *x, float *y, int n)
 void SbcIdct2(const SbcDctTable &t, float *x, float *y, int n)
 {
     if (n == 2) {
-        const double a = x[0], b = x[1];
-        y[0] = static_cast<float>((a + b) * kSqrtHalf);
-        y[1] = static_cast<float>((a - b) * kSqrtHalf);
+        SumDiff(x[0], x[1], y[0], y[1]);
         return;
     }
     const int h = n / 2;
@@ -139,11 +140,8 @@ void SbcIdct2(const SbcDctTable &t, float *x, float *y, int n)
     }
     SbcIdct2(t, even.data(), u.data(), h);
     SbcDct4(t, odd.data(), d.data(), h);
-    for (int i = 0; i < h; ++i) {
-        const double a = u[i], b = d[i];
-        y[i] = static_cast<float>((a + b) * kSqrtHalf);
-        y[n - 1 - i] = static_cast<float>((a - b) * kSqrtHalf);
-    }
+    for (int i = 0; i < h; ++i)
+        SumDiff(u[i], d[i], y[i], y[n - 1 - i]);
 }
 
 void SbcDct2Reference(const float *x, float *y, int n)

@@ -4,6 +4,7 @@
 // transforms.
 #include "modules/sbc/sbc_dct.h"
 
+#include "modules/sbc/plane_lines.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -18,76 +19,54 @@ bool ValidSide(int b)
     return b >= 2 && b <= 16 && (b & (b - 1)) == 0;
 }
 
-// Transforms every block's rows of bc samples, or columns of br samples, with one kernel.
-template <class Kernel> void BlockRows(float *plane, int rows, int cols, int bc, Kernel k)
+// Transforms every line in blocks of b samples with one kernel.
+template <class Kernel> void BlockLines(const PlaneLines &lines, int b, Kernel k)
 {
-    const SbcDctTable t = SbcDctTables(bc);
-    std::vector<float> in(bc), out(bc);
-    for (int r = 0; r < rows; ++r) {
-        float *row = plane + static_cast<long>(r) * cols;
-        for (int c0 = 0; c0 + bc <= cols; c0 += bc) {
-            std::memcpy(in.data(), row + c0, bc * sizeof(float));
-            k(t, in.data(), out.data(), bc);
-            std::memcpy(row + c0, out.data(), bc * sizeof(float));
+    const SbcDctTable t = SbcDctTables(b);
+    std::vector<float> in(b), out(b);
+    for (int l = 0; l < lines.count; ++l) {
+        for (int s0 = 0; s0 + b <= lines.length; s0 += b) {
+            for (int i = 0; i < b; ++i)
+                in[i] = lines.At(l, s0 + i);
+            k(t, in.data(), out.data(), b);
+            for (int i = 0; i < b; ++i)
+                lines.At(l, s0 + i) = out[i];
         }
     }
 }
 
-template <class Kernel> void BlockCols(float *plane, int rows, int cols, int br, Kernel k)
+// Along every line of blocks of b samples, sample j of block q moves to j * (length / b) + q
+// (forward) or back from there, scaled.
+void RegroupLines(const PlaneLines &lines, int b, double scale, bool forward)
 {
-    const SbcDctTable t = SbcDctTables(br);
-    std::vector<float> in(br), out(br);
-    for (int c = 0; c < cols; ++c) {
-        for (int r0 = 0; r0 + br <= rows; r0 += br) {
-            for (int i = 0; i < br; ++i)
-                in[i] = plane[static_cast<long>(r0 + i) * cols + c];
-            k(t, in.data(), out.data(), br);
-            for (int i = 0; i < br; ++i)
-                plane[static_cast<long>(r0 + i) * cols + c] = out[i];
+    const int nb = lines.length / b;
+    std::vector<float> line(lines.length);
+    for (int l = 0; l < lines.count; ++l) {
+        for (int q = 0; q < nb; ++q) {
+            for (int j = 0; j < b; ++j) {
+                const int inBlocks = j + q * b, inBands = j * nb + q;
+                if (forward)
+                    line[inBands] = static_cast<float>(lines.At(l, inBlocks) * scale);
+                else
+                    line[inBlocks] = static_cast<float>(lines.At(l, inBands) * scale);
+            }
         }
+        for (int i = 0; i < lines.length; ++i)
+            lines.At(l, i) = line[i];
     }
 }
 
 // Rows: column j + q*bc <-> j*(cols/bc) + q; columns: row j + p*br <-> j*(rows/br) + p.
 void Regroup(float *plane, int rows, int cols, int br, int bc, bool forward)
 {
-    std::vector<float> line(std::max(rows, cols));
-    const int nbc = cols / bc, nbr = rows / br;
+    const PlaneLines byRow = RowsOf(plane, cols, 0, rows, cols);
+    const PlaneLines byCol = ColumnsOf(plane, cols, 0, rows, cols);
     if (forward) {
-        const double sr = 1.0 / std::sqrt(static_cast<double>(br)),
-                     sc = 1.0 / std::sqrt(static_cast<double>(bc));
-        for (int r = 0; r < rows; ++r) {
-            float *row = plane + static_cast<long>(r) * cols;
-            for (int q = 0; q < nbc; ++q)
-                for (int j = 0; j < bc; ++j)
-                    line[j * nbc + q] = static_cast<float>(row[j + q * bc] * sr);
-            std::memcpy(row, line.data(), cols * sizeof(float));
-        }
-        for (int c = 0; c < cols; ++c) {
-            for (int p = 0; p < nbr; ++p)
-                for (int j = 0; j < br; ++j)
-                    line[j * nbr + p] =
-                        static_cast<float>(plane[static_cast<long>(j + p * br) * cols + c] * sc);
-            for (int r = 0; r < rows; ++r)
-                plane[static_cast<long>(r) * cols + c] = line[r];
-        }
+        RegroupLines(byRow, bc, 1.0 / std::sqrt(static_cast<double>(br)), true);
+        RegroupLines(byCol, br, 1.0 / std::sqrt(static_cast<double>(bc)), true);
     } else {
-        const double sc = std::sqrt(static_cast<double>(bc)), sr = std::sqrt(static_cast<double>(br));
-        for (int r = 0; r < rows; ++r) {
-            float *row = plane + static_cast<long>(r) * cols;
-            for (int q = 0; q < nbc; ++q)
-                for (int j = 0; j < bc; ++j)
-                    line[j + q * bc] = static_cast<float>(row[j * nbc + q] * sc);
-            std::memcpy(row, line.data(), cols * sizeof(float));
-        }
-        for (int c = 0; c < cols; ++c) {
-            for (int p = 0; p < nbr; ++p)
-                for (int j = 0; j < br; ++j)
-                    line[j + p * br] =
-                        static_cast<float>(plane[static_cast<long>(j * nbr + p) * cols + c] * sr);
-            for (int r = 0; r < rows; ++r)
-                plane[static_cast<long>(r) * cols + c] = line[r];
-        }
+        RegroupLines(byRow, bc, std::sqrt(static_cast<double>(bc)), false);
+        RegroupLines(byCol, br, std::sqrt(static_cast<double>(br)), false);
     }
 }
 
@@ -95,14 +74,14 @@ void Regroup(float *plane, int rows, int cols, int br, int bc, bool forward)
 
 void SbcDctBlocks(float *plane, int rows, int cols, int br, int bc)
 {
-    BlockRows(plane, rows, cols, bc, SbcDct2);
-    BlockCols(plane, rows, cols, br, SbcDct2);
+    BlockLines(RowsOf(plane, cols, 0, rows, cols), bc, SbcDct2);
+    BlockLines(ColumnsOf(plane, cols, 0, rows, cols), br, SbcDct2);
 }
 
 void SbcIdctBlocks(float *plane, int rows, int cols, int br, int bc)
 {
-    BlockCols(plane, rows, cols, br, SbcIdct2);
-    BlockRows(plane, rows, cols, bc, SbcIdct2);
+    BlockLines(ColumnsOf(plane, cols, 0, rows, cols), br, SbcIdct2);
+    BlockLines(RowsOf(plane, cols, 0, rows, cols), bc, SbcIdct2);
 }
 
 void SbcDctSubbLayout(Subb *sb)
@@ -155,11 +134,7 @@ void SbcSplitDct(Subb **out, Img *src, int br, int bc, int takeOver)
     const long n = static_cast<long>(rows) * cols;
     Subb *sb;
     if (takeOver) {
-        AllocSubb(&sb, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
-        sb->rows = rows;
-        sb->cols = cols;
-        sb->plane[0] = src->plane[0];
-        src->plane[0] = nullptr;
+        sb = SubbTakingPlane(src);
     } else {
         AllocSubb(&sb, rows, cols, IMG_REP_FLOAT, IMG_SEQ_MONO);
         if (!sb->plane[0]) {
@@ -204,11 +179,7 @@ void SbcReconDct(Img **out, Subb *sb, int takeOver)
     const float mean = sb->comp[0].mean;
     Img *img;
     if (takeOver) {
-        AllocImg(&img, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
-        img->rows = rows;
-        img->cols = cols;
-        img->plane[0] = sb->plane[0];
-        sb->plane[0] = nullptr;
+        img = ImgTakingPlane(sb);
     } else {
         AllocImg(&img, rows, cols, IMG_REP_FLOAT, IMG_SEQ_MONO);
         if (!img->plane[0]) {

@@ -5,6 +5,7 @@
 // filter folds again and again, so no tap ever reads outside it.
 #include "modules/sbc/subb.h"
 
+#include "modules/sbc/plane_lines.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -64,7 +65,7 @@ struct QmfWork
     void Merge(int n)
     {
         const int m2 = n / 2, q = d / 4, half = d / 2;
-        std::vector<float> &z = out; // reuse as the interleaved S/D line
+        std::vector<float> &z = out; // the interleaved S/D line, free again once extended
         for (int m = 0; m < m2; ++m) {
             const double lo = line[m], hi = m % 2 ? -line[m2 + m] : line[m2 + m];
             z[2 * m] = static_cast<float>(lo + hi);
@@ -77,8 +78,8 @@ struct QmfWork
                 even += 2.0 * h[2 * s + 1] * At(2L * (l + half - 1 - q - s));
                 odd += 2.0 * h[2 * s] * At(2L * (l + q - s) + 1);
             }
-            line[2 * l] = static_cast<float>(even);
-            line[2 * l + 1] = static_cast<float>(odd);
+            out[2 * l] = static_cast<float>(even);
+            out[2 * l + 1] = static_cast<float>(odd);
         }
     }
 };
@@ -90,42 +91,30 @@ bool BankUsable(const Filt *filt)
            static_cast<int>(filt->coef1.size()) >= filt->dims1[0];
 }
 
+// One line operation (w.line -> w.out) along every line.
+void EachLine(const PlaneLines &lines, QmfWork &w, void (QmfWork::*op)(int))
+{
+    for (int l = 0; l < lines.count; ++l) {
+        for (int i = 0; i < lines.length; ++i)
+            w.line[i] = lines.At(l, i);
+        (w.*op)(lines.length);
+        for (int i = 0; i < lines.length; ++i)
+            lines.At(l, i) = w.out[i];
+    }
+}
+
 // Rows of the R x C band at f through the line split (or merge), then its columns; a merge runs the
 // two directions in the opposite order.
 void SplitBand(float *plane, int cols, long f, int rows, int bandCols, QmfWork &w)
 {
-    for (int r = 0; r < rows; ++r) {
-        float *row = plane + f + static_cast<long>(r) * cols;
-        std::memcpy(w.line.data(), row, bandCols * sizeof(float));
-        w.Split(bandCols);
-        std::memcpy(row, w.out.data(), bandCols * sizeof(float));
-    }
-    for (int c = 0; c < bandCols; ++c) {
-        float *col = plane + f + c;
-        for (int r = 0; r < rows; ++r)
-            w.line[r] = col[static_cast<long>(r) * cols];
-        w.Split(rows);
-        for (int r = 0; r < rows; ++r)
-            col[static_cast<long>(r) * cols] = w.out[r];
-    }
+    EachLine(RowsOf(plane, cols, f, rows, bandCols), w, &QmfWork::Split);
+    EachLine(ColumnsOf(plane, cols, f, rows, bandCols), w, &QmfWork::Split);
 }
 
 void MergeBand(float *plane, int cols, long f, int rows, int bandCols, QmfWork &w)
 {
-    for (int c = 0; c < bandCols; ++c) {
-        float *col = plane + f + c;
-        for (int r = 0; r < rows; ++r)
-            w.line[r] = col[static_cast<long>(r) * cols];
-        w.Merge(rows);
-        for (int r = 0; r < rows; ++r)
-            col[static_cast<long>(r) * cols] = w.line[r];
-    }
-    for (int r = 0; r < rows; ++r) {
-        float *row = plane + f + static_cast<long>(r) * cols;
-        std::memcpy(w.line.data(), row, bandCols * sizeof(float));
-        w.Merge(bandCols);
-        std::memcpy(row, w.line.data(), bandCols * sizeof(float));
-    }
+    EachLine(ColumnsOf(plane, cols, f, rows, bandCols), w, &QmfWork::Merge);
+    EachLine(RowsOf(plane, cols, f, rows, bandCols), w, &QmfWork::Merge);
 }
 
 } // namespace
@@ -145,18 +134,10 @@ void SbcSplitModHigh(Subb **out, Img *src, const Filt *filt, int levels, int *sp
             splits[i] = cap;
     const int rows = src->rows, cols = src->cols;
     Subb *sb;
-    if (takeOver) {
-        AllocSubb(&sb, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
-        sb->rows = rows;
-        sb->cols = cols;
-        sb->plane[0] = src->plane[0];
-        src->plane[0] = nullptr;
-        SubbComponent &c = sb->comp[0];
-        c.bandRows[0] = rows;
-        c.bandCols[0] = cols;
-    } else {
+    if (takeOver)
+        sb = SubbTakingPlane(src);
+    else
         AllocSubb(&sb, rows, cols, IMG_REP_FLOAT, IMG_SEQ_MONO);
-    }
     *out = sb;
     sb->decomposed = SUBB_QMF_TREE;
     SubbComponent &comp = sb->comp[0];
@@ -226,11 +207,7 @@ void SbcReconModHigh(Img **out, Subb *sb, const Filt *filt, int takeOver)
     const long n = static_cast<long>(rows) * cols;
     Img *img;
     if (takeOver) {
-        AllocImg(&img, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
-        img->rows = rows;
-        img->cols = cols;
-        img->plane[0] = sb->plane[0];
-        sb->plane[0] = nullptr;
+        img = ImgTakingPlane(sb);
     } else {
         AllocImg(&img, rows, cols, IMG_REP_FLOAT, IMG_SEQ_MONO);
         if (img->plane[0])

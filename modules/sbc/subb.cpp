@@ -60,3 +60,28 @@ void FreeSubb(Subb *sb)
     }
     delete sb;
 }
+
+Subb *SubbTakingPlane(Img *src)
+{
+    Subb *sb;
+    AllocSubb(&sb, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
+    sb->rows = src->rows;
+    sb->cols = src->cols;
+    sb->plane[0] = src->plane[0];
+    src->plane[0] = nullptr;
+    SubbComponent &c = sb->comp[0];
+    c.bandRows[0] = sb->rows;
+    c.bandCols[0] = sb->cols;
+    return sb;
+}
+
+Img *ImgTakingPlane(Subb *sb)
+{
+    Img *img;
+    AllocImg(&img, 0, 0, IMG_REP_FLOAT, IMG_SEQ_MONO);
+    img->rows = sb->rows;
+    img->cols = sb->cols;
+    img->plane[0] = sb->plane[0];
+    sb->plane[0] = nullptr;
+    return img;
+}

@@ -70,6 +70,11 @@ inline bool SubbBandInside(const Subb *sb, int i)
 void AllocSubb(Subb **sb, int rows, int cols, int rep, int seqType);
 void FreeSubb(Subb *sb); // null allowed
 
+// takeOver without a copy, for float luminance: a record of src's size (one band over the whole
+// plane) that takes src's plane, and an image that takes the record's plane. The giver keeps no plane.
+Subb *SubbTakingPlane(Img *src);
+Img *ImgTakingPlane(Subb *sb);
+
 // QMF tree analysis of a float luminance image with a one-dimensional FIRQMF bank: the mean is
 // removed, then at level i the first splits[i] bands of the list are split into four. splits is
 // limited in place to 4^i. With takeOver the record adopts src's plane and src is freed.

@@ -10,17 +10,18 @@
 
 namespace {
 
-// An 8 x 8 float record with four 4 x 4 bands in a 2 x 2 layout.
-Subb *FourBands()
+// A side x side float record with four bands of half the side in a 2 x 2 layout.
+Subb *FourBands(int side)
 {
     Subb *sb;
-    AllocSubb(&sb, 8, 8, IMG_REP_FLOAT, IMG_SEQ_MONO);
+    AllocSubb(&sb, side, side, IMG_REP_FLOAT, IMG_SEQ_MONO);
     SubbComponent &c = sb->comp[0];
     c.count = 4;
-    const int first[4] = {0, 4, 32, 36};
+    const int h = side / 2;
+    const int first[4] = {0, h, h * side, h * side + h};
     for (int i = 0; i < 4; ++i) {
-        c.bandRows[i] = 4;
-        c.bandCols[i] = 4;
+        c.bandRows[i] = h;
+        c.bandCols[i] = h;
         c.first[i] = first[i];
     }
     return sb;
@@ -30,7 +31,7 @@ Subb *FourBands()
 
 TEST(DispSubb, ScalesEachBandByItsOwnPeak)
 {
-    Subb *sb = FourBands();
+    Subb *sb = FourBands(8);
     float *p = sb->FloatPlane();
     // Band 0 stays zero; band 1 spans -2 .. 1; band 2 peaks at 0.005; band 3 at 1000.
     p[4] = -2, p[5] = 1, p[6] = 0;
@@ -57,17 +58,7 @@ TEST(DispSubb, ScalesEachBandByItsOwnPeak)
 
 TEST(DispSubb, BlockViewInterleavesTheBands)
 {
-    Subb *sb;
-    AllocSubb(&sb, 4, 4, IMG_REP_FLOAT, IMG_SEQ_MONO);
-    SubbComponent &c = sb->comp[0];
-    c.count = 4;
-    const int first[4] = {0, 2, 8, 10};
-    for (int i = 0; i < 4; ++i) {
-        c.bandRows[i] = 2;
-        c.bandCols[i] = 2;
-        c.first[i] = first[i];
-        // Each band ramps -1, 1 so samples map to 0 or 255 by position.
-    }
+    Subb *sb = FourBands(4);
     float *p = sb->FloatPlane();
     for (int k = 0; k < 16; ++k)
         p[k] = (k % 4 == 3) ? 1.0f : -1.0f; // raster column 3 bright, everything else dark
