@@ -1,10 +1,11 @@
 // The log sink: one process-wide function, silent until someone installs it.
 #include "platform/log.h"
 
+#include "platform/format.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 namespace zn {
 
@@ -32,14 +33,9 @@ void LogF(LogLevel level, const char *fmt, ...)
         return;
     va_list args;
     va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::vector<char> buf(n > 0 ? static_cast<size_t>(n) + 1 : 1, '\0');
-    std::vsnprintf(buf.data(), buf.size(), fmt, args);
+    std::string text = FormatV(fmt, args);
     va_end(args);
-    Log(level, buf.data());
+    Log(level, text);
 }
 
 LogSink SetLogSink(LogSink sink)

@@ -3,9 +3,6 @@
 
 #include "platform/log.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 namespace zn {
 
 namespace {
@@ -29,24 +26,6 @@ MsgAnswer ShowMessage(const std::string &text, MsgButtons buttons, MsgIcon icon,
         return handler(request);
     Log(LogLevel::Error, "[message] " + text);
     return FirstButton(buttons);
-}
-
-std::string Format(const char *fmt, ...)
-{
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string out;
-    if (n > 0) {
-        out.resize(static_cast<size_t>(n) + 1);
-        std::vsnprintf(out.data(), out.size(), fmt, args);
-        out.resize(static_cast<size_t>(n));
-    }
-    va_end(args);
-    return out;
 }
 
 MessageHandler SetMessageHandler(MessageHandler handler)

@@ -3,6 +3,8 @@
 // a fuzz target) decides how the question is shown and answered.
 #pragma once
 
+#include "platform/format.h" // zn::Format, for the many "%s"/"%d" messages of the engines
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -28,9 +30,6 @@ using MessageHandler = std::function<MsgAnswer(const MessageRequest &)>;
 // log sink and the answer is the first button (Ok or Yes).
 MsgAnswer ShowMessage(const std::string &text, MsgButtons buttons = MsgButtons::Ok,
                       MsgIcon icon = MsgIcon::None, const std::string &caption = "Zantho");
-
-// printf-style convenience for the many "%s"/"%d" messages of the engines.
-std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Installs a handler and returns the previous one.
 MessageHandler SetMessageHandler(MessageHandler handler);

@@ -2,8 +2,8 @@
 // box with its text report.
 #include "shell/rd_database.h"
 
+#include "platform/format.h"
 #include "platform/messages.h"
-#include "shell/rd_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -94,13 +94,13 @@ void CRDDataBase::StoreRDPoint(std::string key, float rate, float snr, float psn
     int slot = GetModuleIndex(key);
     if (slot != m_nCurrentModule) {
         SetLastMessage(
-            CFormat("(%s) Result of %s not stored", m_sModuleName[m_nCurrentModule].c_str(), key.c_str()));
+            Format("(%s) Result of %s not stored", m_sModuleName[m_nCurrentModule].c_str(), key.c_str()));
         return;
     }
     CRDModuleData &data = m_ModuleData[slot];
     int &count = data.m_nNumberOfPoints[m_nCurrentCurve];
     if (count >= MAXIMUM_NUMBER_OF_POINTS) {
-        SetLastMessage(CFormat("(%s) Not stored. Max. (%d) reached.", key.c_str(), MAXIMUM_NUMBER_OF_POINTS));
+        SetLastMessage(Format("(%s) Not stored. Max. (%d) reached.", key.c_str(), MAXIMUM_NUMBER_OF_POINTS));
         return;
     }
     CRDCurve &curve = data.m_Curve[m_nCurrentCurve];
@@ -109,7 +109,7 @@ void CRDDataBase::StoreRDPoint(std::string key, float rate, float snr, float psn
     curve.m_fPSNR[count] = psnr;
     curve.m_fMSE[count] = mse;
     ++count;
-    SetLastMessage(CFormat("(%s) Store R=%.1f bpp; SNR=%.1f dB", key.c_str(), rate, snr));
+    SetLastMessage(Format("(%s) Store R=%.1f bpp; SNR=%.1f dB", key.c_str(), rate, snr));
 }
 
 int CRDDataBase::GetNumberOfCurves() const
@@ -139,16 +139,16 @@ int CRDDataBase::StartStoring(std::string key, std::string profileName)
         ++m_nNumberOfCurves[slot];
     } else {
         ShowMessage(
-            CFormat("Maximum number (%d) of RD-curves for Module %s reached.\nOverwriting lastly stored "
-                    "RD-curve.",
-                    MAXIMUM_NUMBER_OF_CURVES, key.c_str()));
+            Format("Maximum number (%d) of RD-curves for Module %s reached.\nOverwriting lastly stored "
+                   "RD-curve.",
+                   MAXIMUM_NUMBER_OF_CURVES, key.c_str()));
     }
     m_nCurrentCurve = m_nNumberOfCurves[slot] - 1;
     CRDModuleData &data = m_ModuleData[slot];
     data.m_bCurveClosed[m_nCurrentCurve] = false;
     data.m_nNumberOfPoints[m_nCurrentCurve] = 0;
     data.m_sProfileName[m_nCurrentCurve] = profileName;
-    SetLastMessage(CFormat("Start storing R(D) for %s", key.c_str()));
+    SetLastMessage(Format("Start storing R(D) for %s", key.c_str()));
     return 0;
 }
 
@@ -157,8 +157,7 @@ void CRDDataBase::StopStoring()
     if (m_nCurrentModule >= 0 && m_nCurrentCurve >= 0) {
         CRDModuleData &data = m_ModuleData[m_nCurrentModule];
         int points = data.m_nNumberOfPoints[m_nCurrentCurve];
-        SetLastMessage(
-            CFormat("(%s) %d R(D) points stored", m_sModuleName[m_nCurrentModule].c_str(), points));
+        SetLastMessage(Format("(%s) %d R(D) points stored", m_sModuleName[m_nCurrentModule].c_str(), points));
         if (points == 0) {
             --m_nNumberOfCurves[m_nCurrentModule];
         } else {
@@ -192,9 +191,9 @@ std::string CRDDataBase::GetDefaultProfileName(std::string key)
     // Counting alone would repeat a stored name once an earlier curve has been deleted: step on to
     // the first free number.
     int number = m_nNumberOfCurves[slot] + 1;
-    std::string name = CFormat("%s_%4.4d", key.c_str(), number);
+    std::string name = Format("%s_%4.4d", key.c_str(), number);
     while (ProfileNameInUse(name))
-        name = CFormat("%s_%4.4d", key.c_str(), ++number);
+        name = Format("%s_%4.4d", key.c_str(), ++number);
     return name;
 }
 
@@ -270,20 +269,20 @@ std::string CRDDataBase::StatusText()
 {
     std::string title = m_pDoc ? m_pDoc->ImageTitle() : std::string();
     std::string text = "Current status of database storing R(D) points\n";
-    text += CFormat("Original image \t\t: %s\n", title.c_str());
+    text += Format("Original image \t\t: %s\n", title.c_str());
     if (m_bStoring)
         text +=
-            CFormat("Data currently being stored\t: YES\nNumber of profiles stored\t: %d\nNumber of active "
-                    "modules\t: %d\n\n",
-                    GetNumberOfCurves(), GetNumberOfActiveModules());
+            Format("Data currently being stored\t: YES\nNumber of profiles stored\t: %d\nNumber of active "
+                   "modules\t: %d\n\n",
+                   GetNumberOfCurves(), GetNumberOfActiveModules());
     else
-        text += CFormat("Data currently being stored\t: NO\nNumber of profile stored\t: %d\nNumber of active "
-                        "modules\t: %d\n\n",
-                        GetNumberOfCurves(), GetNumberOfActiveModules());
+        text += Format("Data currently being stored\t: NO\nNumber of profile stored\t: %d\nNumber of active "
+                       "modules\t: %d\n\n",
+                       GetNumberOfCurves(), GetNumberOfActiveModules());
     for (int i = 0; i < MAXIMUM_NUMBER_OF_MODULES && m_sModuleName[i] != kEmptySlot; ++i) {
         const char *fmt = m_bModuleActive[i] ? "%.7s\t(active)    \t: %d profiles stored\n"
                                              : "%.7s\t(not active)\t: %d profiles stored\n";
-        text += CFormat(fmt, m_sModuleName[i].c_str(), m_nNumberOfCurves[i]);
+        text += Format(fmt, m_sModuleName[i].c_str(), m_nNumberOfCurves[i]);
     }
     text += "\nSave R(D) data in a text file?";
     return text;
@@ -296,18 +295,18 @@ std::string CRDDataBase::ReportText() const
         if (m_nNumberOfCurves[s] < 1)
             continue;
         text += " -----------------------------------------\n";
-        text += CFormat("|              %.8s                       |\n", m_sModuleName[s].c_str());
+        text += Format("|              %.8s                       |\n", m_sModuleName[s].c_str());
         text += " -----------------------------------------\n\n";
         const CRDModuleData &data = m_ModuleData[s];
         for (int c = 0; c < m_nNumberOfCurves[s]; ++c) {
             if (!data.m_bCurveClosed[c])
                 continue;
-            text += CFormat("Profile name : %s\n", data.m_sProfileName[c].c_str());
+            text += Format("Profile name : %s\n", data.m_sProfileName[c].c_str());
             text += "  Bit rate       SNR      PSNR      MSE\n";
             const CRDCurve &curve = data.m_Curve[c];
             for (int p = 0; p < data.m_nNumberOfPoints[c]; ++p)
-                text += CFormat("%8.2f     %8.2f  %8.2f  %8.3f\n", curve.m_fRate[p], curve.m_fSNR[p],
-                                curve.m_fPSNR[p], curve.m_fMSE[p]);
+                text += Format("%8.2f     %8.2f  %8.2f  %8.3f\n", curve.m_fRate[p], curve.m_fSNR[p],
+                               curve.m_fPSNR[p], curve.m_fMSE[p]);
             text += "\n";
         }
     }

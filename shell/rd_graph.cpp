@@ -3,8 +3,8 @@
 // round numbers; the ends are rounded outward to whole steps.
 #include "shell/rd_graph.h"
 
+#include "platform/format.h"
 #include "platform/messages.h"
-#include "shell/rd_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -199,8 +199,8 @@ bool RDGraph::AddCurve(const std::string &profileName, int count, const float *r
     int curves = CurveCount();
     int entries = EntryCount();
     if (curves + 1 >= kMaxNames || entries + usable + 1 > kMaxEntries) {
-        ShowMessage(CFormat("The graph holds at most %d curves and %d points.\nProfile %s not added.",
-                            kMaxNames - 1, kMaxEntries - 1, profileName.c_str()));
+        ShowMessage(Format("The graph holds at most %d curves and %d points.\nProfile %s not added.",
+                           kMaxNames - 1, kMaxEntries - 1, profileName.c_str()));
         return false;
     }
     int pen = 2;
@@ -248,12 +248,12 @@ int RDGraph::ValueTickPos(int i) const
 
 std::string RDGraph::RateLabel(int i) const
 {
-    return CFormat("%.1f", m_fRateMin + (m_fRateMax - m_fRateMin) * static_cast<float>(i) / m_fRateTicks);
+    return Format("%.1f", m_fRateMin + (m_fRateMax - m_fRateMin) * static_cast<float>(i) / m_fRateTicks);
 }
 
 std::string RDGraph::ValueLabel(int i) const
 {
-    return CFormat("%.1f", m_fValueMin + (m_fValueMax - m_fValueMin) * static_cast<float>(i) / m_fValueTicks);
+    return Format("%.1f", m_fValueMin + (m_fValueMax - m_fValueMin) * static_cast<float>(i) / m_fValueTicks);
 }
 
 namespace {
@@ -264,7 +264,7 @@ public:
     {
         va_list args;
         va_start(args, fmt);
-        text += CFormatV(fmt, args);
+        text += FormatV(fmt, args);
         va_end(args);
         text += " \n";
     }
@@ -310,9 +310,9 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
             }
         }
         header = "%!PS-Adobe EPSF-3.0 \n";
-        header += CFormat("%%%%BoundingBox: %d %d %d %d \n", static_cast<int>(std::floor(box.x0)),
-                          static_cast<int>(std::floor(box.y0)), static_cast<int>(std::ceil(box.x1)),
-                          static_cast<int>(std::ceil(box.y1)));
+        header += Format("%%%%BoundingBox: %d %d %d %d \n", static_cast<int>(std::floor(box.x0)),
+                         static_cast<int>(std::floor(box.y0)), static_cast<int>(std::ceil(box.x1)),
+                         static_cast<int>(std::ceil(box.y1)));
     } else {
         header = "%!PS \n";
     }

@@ -2,10 +2,10 @@
 // PostScript export of the graph on show.
 #include "shell/rd_plot_dlg.h"
 
+#include "platform/format.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "shell/rd_doc_glue.h"
-#include "shell/rd_format.h"
 #include "shell/rd_storing_dlg.h"
 
 #include <QButtonGroup>
@@ -28,7 +28,7 @@ QString Q(const std::string &s)
 // How the edits show a float: the shortest form with single precision digits ("0.5", "40").
 QString FloatText(float v)
 {
-    return Q(zn::CFormat("%.*g", FLT_DIG, static_cast<double>(v)));
+    return Q(zn::Format("%.*g", FLT_DIG, static_cast<double>(v)));
 }
 
 struct ScaleField
@@ -142,8 +142,8 @@ bool CRDPlotDlg::UpdateData(bool fromControls)
             return false;
         }
         if (v < f.min || v > f.max) {
-            zn::ShowMessage(zn::CFormat("Please enter a number between %.*g and %.*g.", FLT_DIG,
-                                        static_cast<double>(f.min), FLT_DIG, static_cast<double>(f.max)),
+            zn::ShowMessage(zn::Format("Please enter a number between %.*g and %.*g.", FLT_DIG,
+                                       static_cast<double>(f.min), FLT_DIG, static_cast<double>(f.max)),
                             zn::MsgButtons::Ok, zn::MsgIcon::Warning);
             return false;
         }

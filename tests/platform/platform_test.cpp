@@ -7,6 +7,7 @@
 #include "platform/tempfile.h"
 #include "support/test_support.h"
 
+#include <clocale>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -40,6 +41,22 @@ TEST(Messages, FormatHasNoFixedBuffer)
     std::string longPath(5000, 'a');
     std::string s = Format("Cannot open file %s", longPath.c_str());
     EXPECT_EQ(s.size(), 17 + longPath.size());
+}
+
+// Messages, reports and tables are read back by programs: the number format must not follow the
+// user's locale, and formatting must not switch the process locale either.
+TEST(Messages, FormatUsesTheDecimalPointUnderAGermanLocale)
+{
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        if (zntest::RunningUnderCi())
+            FAIL() << "locale de_DE.UTF-8 missing (scripts/deps makes it)";
+        GTEST_SKIP() << "locale de_DE.UTF-8 missing";
+    }
+    const std::string s = Format("%.2f %g", 2.5, 0.125);
+    const std::string processPoint = std::localeconv()->decimal_point;
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(s, "2.50 0.125");
+    EXPECT_EQ(processPoint, ",");
 }
 
 TEST(Random, RangeAndReproducibility)

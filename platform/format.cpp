@@ -1,9 +1,7 @@
-// C-locale printf: switch this thread to a "C" locale object for the one call (uselocale is
+// C-locale printf: the calling thread switches to a "C" locale object for the one call (uselocale is
 // per-thread, so other threads and the process locale are left alone).
-#include "shell/rd_format.h"
+#include "platform/format.h"
 
-#include <clocale>
-#include <cstdarg>
 #include <cstdio>
 #include <locale.h>
 
@@ -33,7 +31,7 @@ private:
 };
 } // namespace
 
-std::string CFormatV(const char *fmt, va_list args)
+std::string FormatV(const char *fmt, va_list args)
 {
     ScopedCLocale guard;
     va_list copy;
@@ -49,11 +47,11 @@ std::string CFormatV(const char *fmt, va_list args)
     return out;
 }
 
-std::string CFormat(const char *fmt, ...)
+std::string Format(const char *fmt, ...)
 {
     va_list args;
     va_start(args, fmt);
-    std::string out = CFormatV(fmt, args);
+    std::string out = FormatV(fmt, args);
     va_end(args);
     return out;
 }
