@@ -3,13 +3,13 @@
 // gets a message and -1 instead of a read past the end of the file.
 #include "image/cdib.h"
 
+#include "platform/file.h"
 #include "platform/messages.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <sys/stat.h>
 
@@ -25,11 +25,7 @@ const char *const kCompressed = "Sorry, compressed bitmap files are not supporte
 const char *const kDamaged = "Sorry, this bitmap file is damaged or truncated.";
 const char *const kTooLarge = "Sorry, the image in this bitmap file is too large.";
 
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using zn::FilePtr;
 
 long long RowBytes64(int bitCount, long long width)
 {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 std::string DibTitleFromPath(const std::string &path)
 {
@@ -52,40 +53,32 @@ long long PixelBytes(int bitCount, int width, int height)
 
 bool CDib::Create24(int width, int height)
 {
-    long long bytes = PixelBytes(24, width, height);
+    return Create(24, width, height, {}, 0);
+}
+
+bool CDib::Create8(int width, int height, const RGBQUAD *palette, int numColors)
+{
+    if (numColors < 1 || numColors > 256)
+        return false;
+    std::vector<RGBQUAD> entries(256);
+    if (palette)
+        std::copy(palette, palette + numColors, entries.begin());
+    return Create(8, width, height, std::move(entries), numColors);
+}
+
+bool CDib::Create(int bitCount, int width, int height, std::vector<RGBQUAD> palette, int numColors)
+{
+    long long bytes = PixelBytes(bitCount, width, height);
     if (bytes < 0)
         return false;
     BITMAPINFOHEADER h;
     h.biWidth = width;
     h.biHeight = height;
-    h.biBitCount = 24;
-    h.biSizeImage = static_cast<uint32_t>(static_cast<long long>(width) * height);
-    m_pixels.assign(static_cast<size_t>(bytes), 0); // may throw; nothing has changed before it
-    m_palette.clear();
-    m_header = h;
-    m_nPaletteSize = 0;
-    m_nPixelSize = static_cast<int>(bytes);
-    m_nBlockSize = static_cast<int>(kInfoHeaderBytes) + m_nPixelSize;
-    m_bValid = 1;
-    return true;
-}
-
-bool CDib::Create8(int width, int height, const RGBQUAD *palette, int numColors)
-{
-    long long bytes = PixelBytes(8, width, height);
-    if (bytes < 0 || numColors < 1 || numColors > 256)
-        return false;
-    BITMAPINFOHEADER h;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biBitCount = 8;
+    h.biBitCount = static_cast<uint16_t>(bitCount);
     h.biSizeImage = static_cast<uint32_t>(static_cast<long long>(width) * height);
     h.biClrUsed = static_cast<uint32_t>(numColors);
-    std::vector<RGBQUAD> entries(256);
-    if (palette)
-        std::copy(palette, palette + numColors, entries.begin());
     m_pixels.assign(static_cast<size_t>(bytes), 0); // may throw; nothing has changed before it
-    m_palette.swap(entries);
+    m_palette.swap(palette);
     m_header = h;
     m_nPaletteSize = 4 * numColors;
     m_nPixelSize = static_cast<int>(bytes);

@@ -78,6 +78,9 @@ public:
     void ConvertYUV444Dib(uint8_t *planes[3], int unused1 = 0, int unused2 = 0, int unused3 = 0);
 
 private:
+    // The shared part of Create24 and Create8: numColors palette entries are counted in the header
+    // and the sizes (0 for a 24-bit image).
+    bool Create(int bitCount, int width, int height, std::vector<RGBQUAD> palette, int numColors);
     int ReadBmp(const std::string &path, bool grey);
     int ReadTif(const std::string &path, bool grey);
 

@@ -33,39 +33,25 @@ int CDib::PrepareDibforYUVFile(const std::string &path)
 
 namespace {
 
-bool Is24BitWithPixels(CDib &dib)
+// Planes of width x height luminance samples and chroma subsampled by 2^cShift, into the 24-bit image.
+void ConvertUnpaddedYuv(CDib &dib, uint8_t *planes[3], int cShift)
 {
-    return dib.GetBits() && dib.GetInfoHeader()->biBitCount == 24 && dib.GetWidth() > 0 &&
-           dib.GetHeight() > 0;
+    if (!planes || !dib.GetBits() || dib.GetInfoHeader()->biBitCount != 24 || dib.GetWidth() <= 0 ||
+        dib.GetHeight() <= 0)
+        return;
+    const YuvPlanes p =
+        UnpaddedYuvPlanes(planes[0], planes[1], planes[2], dib.GetWidth(), dib.GetHeight(), cShift);
+    YuvToDib24(p, dib.GetWidth(), dib.GetHeight(), dib.GetBits(), dib.RowBytes());
 }
 
 } // namespace
 
 void CDib::ConvertYUV420Dib(uint8_t *planes[3], int, int, int)
 {
-    if (!planes || !Is24BitWithPixels(*this))
-        return;
-    YuvPlanes p;
-    p.y = planes[0];
-    p.u = planes[1];
-    p.v = planes[2];
-    p.yStride = GetWidth();
-    p.cStride = p.cCols = GetWidth() / 2;
-    p.cRows = GetHeight() / 2;
-    p.cShift = 1;
-    YuvToDib24(p, GetWidth(), GetHeight(), GetBits(), RowBytes());
+    ConvertUnpaddedYuv(*this, planes, 1);
 }
 
 void CDib::ConvertYUV444Dib(uint8_t *planes[3], int, int, int)
 {
-    if (!planes || !Is24BitWithPixels(*this))
-        return;
-    YuvPlanes p;
-    p.y = planes[0];
-    p.u = planes[1];
-    p.v = planes[2];
-    p.yStride = p.cStride = p.cCols = GetWidth();
-    p.cRows = GetHeight();
-    p.cShift = 0;
-    YuvToDib24(p, GetWidth(), GetHeight(), GetBits(), RowBytes());
+    ConvertUnpaddedYuv(*this, planes, 0);
 }

@@ -41,6 +41,21 @@ void Refuse(const char *message, const std::string &path, const std::string &why
     zn::ShowMessage(std::string(message) + "\r\n" + path + ": " + why);
 }
 
+// Opens a table and reads its leading keyword. A file that cannot be opened gets the bare message,
+// an empty one the message with the path.
+bool OpenTable(TableText &f, const char *message, const std::string &path, std::string *keyword)
+{
+    if (!f.Open(path)) {
+        zn::ShowMessage(message);
+        return false;
+    }
+    if (ReadWord(f, keyword) != 1) {
+        Refuse(message, path, "empty file");
+        return false;
+    }
+    return true;
+}
+
 bool Contains(const std::string &s, const char *needle)
 {
     return s.find(needle) != std::string::npos;
@@ -127,16 +142,10 @@ int ReadFilt(Filt **filt, const std::string &dir, const std::string &prefix, con
     *filt = nullptr;
     std::string path = FiltFileName(dir, prefix, name);
     TableText f;
-    if (!f.Open(path)) {
-        zn::ShowMessage(kMsg);
-        return 0;
-    }
-    std::unique_ptr<Filt, FiltDel> bank(new Filt);
     std::string keyword, why;
-    if (ReadWord(f, &keyword) != 1) {
-        Refuse(kMsg, path, "empty file");
+    if (!OpenTable(f, kMsg, path, &keyword))
         return 0;
-    }
+    std::unique_ptr<Filt, FiltDel> bank(new Filt);
     // Later hits override earlier ones: "FIRQMF" contains "FIR".
     bank->type = -1; // none of the patterns: unknown kind
     if (Contains(keyword, "FIR"))
@@ -169,15 +178,9 @@ void ReadQuant(Quant **quant, const std::string &dir, const std::string &stem, c
     *quant = nullptr;
     std::string path = QuantFileName(dir, stem, pdf, levels);
     TableText f;
-    if (!f.Open(path)) {
-        zn::ShowMessage(kMsg);
-        return;
-    }
     std::string keyword;
-    if (ReadWord(f, &keyword) != 1) {
-        Refuse(kMsg, path, "empty file");
+    if (!OpenTable(f, kMsg, path, &keyword))
         return;
-    }
     float rate = 0, distortion = 0;
     if (ReadFloat(f, &rate) != 1 || ReadFloat(f, &distortion) != 1 || std::isnan(rate) ||
         std::isnan(distortion)) {
@@ -237,15 +240,9 @@ void ReadPerfQuant(PerfQuant **perf, const std::string &dir, const std::string &
     }
     std::string path = PerfQuantFileName(dir, stem, pdf, vlcType);
     TableText f;
-    if (!f.Open(path)) {
-        zn::ShowMessage(kMsg);
-        return;
-    }
     std::string keyword;
-    if (ReadWord(f, &keyword) != 1) {
-        Refuse(kMsg, path, "empty file");
+    if (!OpenTable(f, kMsg, path, &keyword))
         return;
-    }
     int n = 0;
     if (ReadInt(f, &n) != 1 || n < 0 || n > kMaxLevels || !CountFits(f, n, 3)) {
         Refuse(kMsg, path, "bad number of points");

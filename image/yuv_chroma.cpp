@@ -24,7 +24,7 @@ void CYuvFrame::DecimateChromaV(const uint8_t *in, uint8_t *out) const
         return;
     for (int c = 0; c < w; ++c) {
         auto x = [&](int k, int lo, int hi) { return static_cast<int>(in[std::clamp(k, lo, hi) * w + c]); };
-        if (m_progressive) {
+        if (m_hdr.progressive) {
             for (int j = 0; j < h / 2; ++j) {
                 const int i = 2 * j;
                 auto s = [&](int k) { return x(k, 0, h - 1); };

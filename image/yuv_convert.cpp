@@ -22,6 +22,20 @@ void YuvToBgr(int y, int u, int v, uint8_t bgr[3])
     bgr[2] = Clip255(y + ((443 * v) >> 8));
 }
 
+YuvPlanes UnpaddedYuvPlanes(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height,
+                            int cShift)
+{
+    YuvPlanes p;
+    p.y = y;
+    p.u = u;
+    p.v = v;
+    p.yStride = width;
+    p.cStride = p.cCols = width / (1 << cShift);
+    p.cRows = height / (1 << cShift);
+    p.cShift = cShift;
+    return p;
+}
+
 void YuvToDib24(const YuvPlanes &p, int width, int height, uint8_t *bits, int rowBytes)
 {
     if (!p.y || !p.u || !p.v || !bits || width <= 0 || height <= 0 || p.cCols <= 0 || p.cRows <= 0)

@@ -16,6 +16,11 @@ struct YuvPlanes
     int cRows = 0;  // repeats the last chroma sample rather than reading past the plane
 };
 
+// The planes of a picture stored without row padding: width luminance samples a row, and chroma
+// subsampled by 2^cShift in both directions.
+YuvPlanes UnpaddedYuvPlanes(const uint8_t *y, const uint8_t *u, const uint8_t *v, int width, int height,
+                            int cShift);
+
 // Writes width x height pixels, picture row 0 to the last stored row (bottom-up), rows rowBytes
 // apart; the row padding is left untouched.
 void YuvToDib24(const YuvPlanes &p, int width, int height, uint8_t *bits, int rowBytes);

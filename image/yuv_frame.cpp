@@ -4,27 +4,18 @@
 #include "image/yuv_frame.h"
 
 #include "image/yuv_convert.h"
+#include "platform/file.h"
 #include "platform/messages.h"
 
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <new>
 #include <sys/types.h>
 
-namespace {
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
-} // namespace
-
 bool CYuvFrame::AllocateYuvFrame()
 {
-    const size_t luma = static_cast<size_t>(m_rows) * m_cols;
+    const size_t luma = static_cast<size_t>(m_hdr.rows) * m_hdr.cols;
     try {
         m_y.assign(luma, 0);
         m_u.assign(luma / 4, 128);
@@ -47,14 +38,24 @@ bool CYuvFrame::PlanesFit() const
 
 void CYuvFrame::ClampPictureNumber(int &n) const
 {
-    if (m_cols != 0 && n > m_frames) {
-        zn::ShowMessage(zn::Format(
-            "Cannot read picture %d. Reading last picture\n in sequence instead (number %d).", n, m_frames));
-        n = m_frames;
+    if (m_hdr.cols != 0 && n > m_hdr.frames) {
+        zn::ShowMessage(
+            zn::Format("Cannot read picture %d. Reading last picture\n in sequence instead (number %d).", n,
+                       m_hdr.frames));
+        n = m_hdr.frames;
     } else if (n <= 0) {
         zn::ShowMessage(zn::Format("Cannot read picture %d.\nReading picture 1 in sequence instead.", n));
         n = 1;
     }
+}
+
+bool CYuvFrame::EnsureHeader(const std::string &path)
+{
+    if (!(m_hdr.rows && m_hdr.cols && m_hdr.frames) && ReadHeader(path) != 0) {
+        zn::ShowMessage(zn::Format("Problem with header file of %s", path.c_str()));
+        return false;
+    }
+    return true;
 }
 
 int CYuvFrame::ReadFrame(const std::string &path, int n)
@@ -65,10 +66,8 @@ int CYuvFrame::ReadFrame(const std::string &path, int n)
 
 int CYuvFrame::ReadPicYUV(const std::string &path, int n)
 {
-    if (!(m_rows && m_cols && m_frames) && ReadHeader(path) != 0) {
-        zn::ShowMessage(zn::Format("Problem with header file of %s", path.c_str()));
+    if (!EnsureHeader(path))
         return 1;
-    }
     if (!PlanesFit()) {
         zn::ShowMessage("ReadPicYUV - Programming error: Call AllocateYuvFrame() prior to ReadPicYUV");
         if (!AllocateYuvFrame())
@@ -84,34 +83,32 @@ int CYuvFrame::ReadYUV(const std::string &path, int n, uint8_t *planes[3])
         zn::ShowMessage("ReadYUV-error, memory blocks named frame[] not allocated");
         return 1;
     }
-    if (!(m_rows && m_cols && m_frames) && ReadHeader(path) != 0) {
-        zn::ShowMessage(zn::Format("Problem with header file of %s", path.c_str()));
+    if (!EnsureHeader(path))
         return 1;
-    }
     return ReadPicture(path, n, planes[0], planes[1], planes[2]);
 }
 
 int CYuvFrame::ReadPicture(const std::string &path, int n, uint8_t *y, uint8_t *u, uint8_t *v) const
 {
-    const long long frameBytes = YuvFrameBytes(m_rows, m_cols, m_chromaFormat);
+    const long long frameBytes = YuvFrameBytes(m_hdr.rows, m_hdr.cols, m_hdr.chromaFormat);
     if (frameBytes < 0) {
         zn::ShowMessage("Illegal chroma format in yuv file");
         return 1;
     }
     // Without a header known beforehand the clamp could not look at the frame count.
-    if (n < 1 || n > m_frames) {
+    if (n < 1 || n > m_hdr.frames) {
         zn::ShowMessage(zn::Format("Cannot read picture %d of %s:\nthe sequence has %d pictures", n,
-                                   path.c_str(), m_frames));
+                                   path.c_str(), m_hdr.frames));
         return 1;
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    zn::FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         zn::ShowMessage(zn::Format("Cannot open file %s", path.c_str()));
         return 1;
     }
 
     // Header values are bounded, so this product stays far below 2^63.
-    const long long offset = (n - 1LL) * (frameBytes + m_extra);
+    const long long offset = (n - 1LL) * (frameBytes + m_hdr.extra);
     std::vector<uint8_t> buf;
     try {
         buf.resize(static_cast<size_t>(frameBytes));
@@ -128,8 +125,8 @@ int CYuvFrame::ReadPicture(const std::string &path, int n, uint8_t *y, uint8_t *
     }
 
     const int w = m_width16, h = m_height16, cw = w / 2, ch = h / 2;
-    const size_t rows = m_rows, cols = m_cols;
-    if (m_chromaFormat == YUV_CHROMA_UYVY) {
+    const size_t rows = m_hdr.rows, cols = m_hdr.cols;
+    if (m_hdr.chromaFormat == YUV_CHROMA_UYVY) {
         // U Y0 V Y1 groups: luminance sample p sits at byte 2p + 1, chroma sample g at 4g and 4g + 2.
         std::vector<uint8_t> wu(static_cast<size_t>(cw) * h), wv(wu.size());
         for (int r = 0; r < h; ++r) {
@@ -149,7 +146,7 @@ int CYuvFrame::ReadPicture(const std::string &path, int n, uint8_t *y, uint8_t *
     for (int r = 0; r < h; ++r)
         std::memcpy(y + static_cast<size_t>(r) * w, buf.data() + r * cols, w);
     const uint8_t *fileU = buf.data() + rows * cols;
-    switch (m_chromaFormat) {
+    switch (m_hdr.chromaFormat) {
     case YUV_CHROMA_Y_ONLY:
         std::memset(u, 128, static_cast<size_t>(cw) * ch);
         std::memset(v, 128, static_cast<size_t>(cw) * ch);
@@ -196,13 +193,6 @@ void CYuvFrame::ConvertYUVFrameDib()
         LumaToDib24(m_y.data(), m_width16, m_width16, m_height16, m_pData, rowBytes);
         return;
     }
-    YuvPlanes p;
-    p.y = m_y.data();
-    p.u = m_u.data();
-    p.v = m_v.data();
-    p.yStride = m_width16;
-    p.cStride = p.cCols = m_width16 / 2;
-    p.cRows = m_height16 / 2;
-    p.cShift = 1;
-    YuvToDib24(p, m_width16, m_height16, m_pData, rowBytes);
+    YuvToDib24(UnpaddedYuvPlanes(m_y.data(), m_u.data(), m_v.data(), m_width16, m_height16, 1), m_width16,
+               m_height16, m_pData, rowBytes);
 }

@@ -70,13 +70,13 @@ public:
 
     int Width16() const { return m_width16; }
     int Height16() const { return m_height16; }
-    int Progressive() const { return m_progressive; }
+    int Progressive() const { return m_hdr.progressive; }
     int HeaderRead() const { return m_bHeaderRead; }
-    int Frames() const { return m_frames; }
-    int Cols() const { return m_cols; }
-    int Rows() const { return m_rows; }
-    int Extra() const { return m_extra; }
-    int ChromaFormat() const { return m_chromaFormat; }
+    int Frames() const { return m_hdr.frames; }
+    int Cols() const { return m_hdr.cols; }
+    int Rows() const { return m_hdr.rows; }
+    int Extra() const { return m_hdr.extra; }
+    int ChromaFormat() const { return m_hdr.chromaFormat; }
 
     // The frame's own planes (null before AllocateYuvFrame): Y at stride width16, U and V at stride
     // width16 / 2.
@@ -91,15 +91,12 @@ private:
     void ClampPictureNumber(int &n) const;
     bool PlanesFit() const;
     int ReadPicture(const std::string &path, int n, uint8_t *y, uint8_t *u, uint8_t *v) const;
+    // Reads the header unless one is known; false after the messages.
+    bool EnsureHeader(const std::string &path);
 
     int m_width16 = 0;
     int m_height16 = 0;
-    int m_progressive = 0;
+    YuvHeaderValues m_hdr; // the values of the last header accepted
     int m_bHeaderRead = 0;
-    int m_frames = 0;
-    int m_cols = 0;
-    int m_rows = 0;
-    int m_extra = 0;
-    int m_chromaFormat = 0;
     std::vector<uint8_t> m_y, m_u, m_v;
 };

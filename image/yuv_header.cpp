@@ -3,12 +3,13 @@
 // line holds one decimal value: rows, cols, progressive flag, chroma format, frames, extra bytes.
 #include "image/yuv_frame.h"
 
+#include "platform/file.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -52,23 +53,11 @@ bool LeadingInt(const std::string &line, int &value)
     return true;
 }
 
-std::string LowerCopy(std::string s)
-{
-    for (char &c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool FileExists(const std::string &path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
 
 } // namespace
 
@@ -95,13 +84,13 @@ std::vector<std::string> YuvHeaderCandidates(const std::string &sequencePath)
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string dir = sequencePath.substr(0, nameStart);
     const std::string name = sequencePath.substr(nameStart);
-    const std::string lower = LowerCopy(name);
+    const std::string lower = zn::ToLower(name);
     size_t cut = lower.find(".yuv");
     if (cut == std::string::npos)
         cut = lower.find(".y");
     const std::string stem = name.substr(0, cut);
     std::vector<std::string> candidates{dir + stem + ".hdr"};
-    const std::string lowerStem = LowerCopy(stem);
+    const std::string lowerStem = zn::ToLower(stem);
     if (lowerStem != stem)
         candidates.push_back(dir + lowerStem + ".hdr");
     return candidates;
@@ -126,7 +115,7 @@ long long YuvFrameBytes(int rows, int cols, int chromaFormat)
 
 int CYuvFrame::ReadHeader(const std::string &path)
 {
-    std::unique_ptr<std::FILE, FileCloser> file;
+    zn::FilePtr file;
     for (const std::string &name : YuvHeaderCandidates(path)) {
         if (!FileExists(name))
             continue;
@@ -139,12 +128,8 @@ int CYuvFrame::ReadHeader(const std::string &path)
         return 1;
     }
 
-    YuvHeaderValues start;
-    start.rows = m_rows;
-    start.cols = m_cols;
-    start.progressive = m_progressive;
-    start.chromaFormat = m_chromaFormat;
-    start.frames = m_frames; // extra is 0 unless a sixth value line gives it
+    YuvHeaderValues start = m_hdr;
+    start.extra = 0; // unless a sixth value line gives it
     const YuvHeaderValues v = ParseYuvHeader(file.get(), start);
 
     if (v.rows < 0 || v.cols < 0) {
@@ -177,14 +162,9 @@ int CYuvFrame::ReadHeader(const std::string &path)
         return 1;
     }
 
-    m_rows = v.rows;
-    m_cols = v.cols;
-    m_progressive = v.progressive;
-    m_chromaFormat = v.chromaFormat;
-    m_frames = v.frames;
-    m_extra = v.extra;
+    m_hdr = v;
     m_bHeaderRead = 1;
-    m_width16 = m_cols & ~15;
-    m_height16 = m_rows & ~15;
+    m_width16 = m_hdr.cols & ~15;
+    m_height16 = m_hdr.rows & ~15;
     return 0;
 }

@@ -3,18 +3,8 @@
 // frame count. Write failures (a full disk) are reported once and never counted as saved frames.
 #include "image/yuv_writer.h"
 
+#include "platform/file.h"
 #include "platform/messages.h"
-
-#include <memory>
-
-namespace {
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-
-} // namespace
 
 CYuvFileWriter::CYuvFileWriter(const std::string &path) : m_path(path)
 {
@@ -88,7 +78,7 @@ void CYuvFileWriter::WriteHeader()
                        m_path.c_str()));
         return;
     }
-    std::unique_ptr<std::FILE, FileCloser> hdr(std::fopen(hdrPath.c_str(), "w"));
+    zn::FilePtr hdr(std::fopen(hdrPath.c_str(), "w"));
     bool ok = hdr != nullptr;
     if (ok) {
         std::FILE *f = hdr.get();

@@ -2,11 +2,11 @@
 // box with its text report.
 #include "shell/rd_database.h"
 
+#include "platform/file.h"
 #include "platform/format.h"
 #include "platform/messages.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace zn {
@@ -16,15 +16,6 @@ constexpr const char *kEmptySlot = "_EMPTY_";
 constexpr const char *kModuleKeys[] = {"PCM",  "DPCM", "VQ",  "FRAC",  "DCT",
                                        "JPEG", "SBC",  "EZW", "SPIHT", "JPEG2000"};
 constexpr int kNumberOfKeys = sizeof(kModuleKeys) / sizeof(kModuleKeys[0]);
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const
-    {
-        if (f)
-            std::fclose(f);
-    }
-};
 } // namespace
 
 CRDDataBase::CRDDataBase()
@@ -315,15 +306,7 @@ std::string CRDDataBase::ReportText() const
 
 bool CRDDataBase::AppendReport(const std::string &path) const
 {
-    std::string text = ReportText();
-    bool ok = false;
-    {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "a+"));
-        if (file) {
-            ok = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-            ok = (std::fclose(file.release()) == 0) && ok;
-        }
-    }
+    const bool ok = WriteWholeFile(path, ReportText(), "a+");
     if (!ok)
         ShowMessage("The R(D) data could not be written to\n" + path, MsgButtons::Ok, MsgIcon::Error);
     return ok;

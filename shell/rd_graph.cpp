@@ -3,14 +3,13 @@
 // round numbers; the ends are rounded outward to whole steps.
 #include "shell/rd_graph.h"
 
+#include "platform/file.h"
 #include "platform/format.h"
 #include "platform/messages.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
-#include <cstdio>
-#include <memory>
 
 namespace zn {
 
@@ -86,15 +85,6 @@ bool Sane(float v)
 {
     return std::isfinite(v) && std::fabs(v) <= kLargestBound;
 }
-
-struct FileCloser
-{
-    void operator()(std::FILE *f) const
-    {
-        if (f)
-            std::fclose(f);
-    }
-};
 
 // Upper bounds of Helvetica glyph widths in em, to keep the bounding box around the text.
 double WidthEm(const std::string &text)
@@ -394,15 +384,7 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
 
 bool RDGraph::WritePostScript(const std::string &path, bool encapsulated) const
 {
-    std::string text = PostScriptText(encapsulated);
-    bool ok = false;
-    {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
-        if (file) {
-            ok = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-            ok = (std::fclose(file.release()) == 0) && ok;
-        }
-    }
+    const bool ok = WriteWholeFile(path, PostScriptText(encapsulated), "w");
     if (!ok)
         ShowMessage("The graph could not be written to\n" + path, MsgButtons::Ok, MsgIcon::Error);
     return ok;
