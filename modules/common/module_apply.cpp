@@ -5,6 +5,7 @@
 #include "image/znimage.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "shell/compression_app.h"
 #include "shell/rd_database.h"
 
 #include <new>
@@ -26,6 +27,16 @@ bool RunModuleApply(const std::function<void()> &run)
     return false;
 }
 
+std::string TablesDirOrPreferences()
+{
+    const std::string tableDir = theApp.m_sTableDir.toStdString();
+    if (tableDir.empty()) {
+        ShowMessage(kNoTablesDirMessage);
+        theApp.OnSettings();
+    }
+    return tableDir;
+}
+
 void StoreRDPointIfRecording(CDibDoc *doc, const std::string &key, float rate, const Measures &m,
                              const std::string &nullStoreMessage)
 {
@@ -39,14 +50,19 @@ void StoreRDPointIfRecording(CDibDoc *doc, const std::string &key, float rate, c
     doc->m_pRDData->StoreRDPoint(key, rate, v.snr, v.psnr, m.mse);
 }
 
+void PutResultImage(const ZnImage &image, CDib *dib, const std::string &name, const std::string &caption)
+{
+    image.ZnImageToDib(dib);
+    dib->m_title = name;
+    dib->m_caption = caption;
+}
+
 void ShowChainResult(CDibDoc *doc, const ZnImage &decoded, const std::string &name,
                      const std::string &caption, const std::string &description)
 {
     if (!doc || !doc->m_pFinalDib)
         return;
-    decoded.ZnImageToDib(doc->m_pFinalDib);
-    doc->m_pFinalDib->m_title = name;
-    doc->m_pFinalDib->m_caption = caption;
+    PutResultImage(decoded, doc->m_pFinalDib, name, caption);
     ShowChainResult(doc, description);
 }
 

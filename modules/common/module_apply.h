@@ -9,7 +9,9 @@
 //    (result text, description, name and caption via ResultImageName/ResultCaption/FindValueTag).
 //  - <name>_pages.{h,cpp} (CModulePage per tab; controls by id; NotifyOwner(WM_APP+n)) and
 //    <name>_dlg.{h,cpp} (CModuleDialog: CreatePages, OnInitDialog, OnPageMessage, Apply through
-//    RunModuleApply, StoreRDPointIfRecording, ShowChainResult), a zn_gui_library.
+//    RunModuleApply, StoreRDPointIfRecording, ShowChainResult; TablesDirOrPreferences when the
+//    engine reads tables; zn::IsChecked/CheckedValue of module_controls.h to read the pages'
+//    buttons by id), a zn_gui_library.
 //  - A `void Register<Name>Module()` calling RegisterModuleDialogClass<Dlg>(command id), declared in
 //    CMake with zn_register_module(<gui lib> Register<Name>Module): the program then calls it at
 //    start-up and links the library, and tests/modules links it for the tests.
@@ -24,6 +26,7 @@
 #include <functional>
 #include <string>
 
+class CDib;
 class ZnImage;
 
 namespace zn {
@@ -37,12 +40,20 @@ bool RunModuleApply(const std::function<void()> &run);
 void StoreRDPointIfRecording(CDibDoc *doc, const std::string &key, float rate, const Measures &m,
                              const std::string &nullStoreMessage);
 
+// Fills one of the document's work images (m_pFinalDib, m_pResultDibA or B) with a result, its name
+// as the title and its caption as the window title.
+void PutResultImage(const ZnImage &image, CDib *dib, const std::string &name, const std::string &caption);
+
 // The reconstruction goes into the document's work image m_pFinalDib, which takes the result name
 // as its title and the caption as its window title, and a new chain window shows a copy of it.
 void ShowChainResult(CDibDoc *doc, const ZnImage &decoded, const std::string &name,
                      const std::string &caption, const std::string &description);
 // The same for a work image the module has filled itself.
 void ShowChainResult(CDibDoc *doc, const std::string &description);
+
+// The tables directory. An unset one is never guessed: the user gets kNoTablesDirMessage and the
+// Preferences, and the empty string comes back (this Apply ends; the user applies again).
+std::string TablesDirOrPreferences();
 
 inline QString Q(const std::string &s)
 {

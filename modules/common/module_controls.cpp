@@ -3,6 +3,7 @@
 
 #include "shell/dialog_support.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -95,6 +96,20 @@ QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y
     QCheckBox *c = MakeCheckBox(page, id, text);
     c->setGeometry(x, y, w, h);
     return c;
+}
+
+bool IsChecked(const QWidget *dialog, int id)
+{
+    auto *b = FindControl<QAbstractButton>(dialog, id);
+    return b && b->isChecked();
+}
+
+float CheckedValue(const QWidget *dialog, std::span<const IdValue> choices, float none)
+{
+    for (const IdValue &c : choices)
+        if (IsChecked(dialog, c.id))
+            return c.value;
+    return none;
 }
 
 } // namespace zn

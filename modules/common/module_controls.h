@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <span>
 #include <vector>
 
 class QAbstractButton;
@@ -48,5 +49,16 @@ QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text);
 // Placed in pixels, for pages without a layout (the group box stays behind the buttons it frames).
 QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);
 QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text, int x, int y, int w = 140, int h = 20);
+
+// Reading a dialog's choices by control id (the buttons live on its pages): whether a button is
+// checked (false when there is none), and the value of the first checked button of a table of
+// choices, `none` when no button of it is checked.
+bool IsChecked(const QWidget *dialog, int id);
+struct IdValue
+{
+    int id;
+    float value;
+};
+float CheckedValue(const QWidget *dialog, std::span<const IdValue> choices, float none = 0.0f);
 
 } // namespace zn

@@ -45,4 +45,9 @@ struct ValueTag
 };
 const ValueTag &FindValueTag(float value, std::span<const ValueTag> table);
 
+// The message of an empty tables directory: a module that reads quantiser tables says so and opens
+// the Preferences instead of coding.
+inline constexpr const char *kNoTablesDirMessage =
+    "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!";
+
 } // namespace zn

@@ -120,6 +120,52 @@ BandCodingResult CodeBands(Subb *sb, const BandCodingParams &p, const std::strin
     return r;
 }
 
+BandCodingParams BandCodingOf(const BandCodingChoices &c, int entropyFlag, bool coding, const char *routine)
+{
+    BandCodingParams bp;
+    bp.nFirstMethod = c.nFirstMethod;
+    bp.sFirstPdf = c.sFirstPdf;
+    bp.nOtherMethod = c.nOtherMethod;
+    bp.sOtherPdf = c.sOtherPdf;
+    bp.fBitrate = c.fBitrate;
+    bp.fErrorProb = c.fErrorProb;
+    bp.nPredModel = c.nPredModel;
+    bp.nCodeType = BandCodeType(c.fErrorProb, entropyFlag);
+    if (coding)
+        CheckBandCodingParams(bp, routine);
+    return bp;
+}
+
+void SubbDeleter::operator()(Subb *sb) const
+{
+    FreeSubb(sb);
+}
+
+BandCodingResult CodeShownBands(Subb *sb, bool coding, const BandCodingParams &p, const std::string &tableDir,
+                                int displayFactor, ZnImage *dispA, ZnImage *dispB, CodedRunResult *out)
+{
+    out->coding = coding;
+    dispA->DispSubb(sb, displayFactor);
+    if (!coding) {
+        out->rate = 8.0f;
+        return {};
+    }
+    BandCodingResult coded = CodeBands(sb, p, tableDir);
+    dispB->DispSubb(sb, displayFactor);
+    out->rate = coded.rate;
+    return coded;
+}
+
+void TakeDecoded(Img *rebuilt, const ZnImage &source, const BandCodingResult &coded, ZnImage *decoded,
+                 CodedRunResult *out)
+{
+    FreeImg(decoded->img);
+    decoded->img = rebuilt;
+    RoundToGreyLevels(decoded);
+    out->measures = zn::MeasureReconstruction(source, *decoded);
+    out->results = coded.bitAllocReport + coded.codingReport + MeasureResultText(out->rate, out->measures);
+}
+
 void RoundToGreyLevels(ZnImage *image)
 {
     float *p = image->Data();

@@ -7,10 +7,26 @@
 #include "modules/common/module_results.h"
 
 #include <array>
+#include <memory>
 #include <string>
 
+struct Img;
 struct Subb;
 class ZnImage;
+
+// The choices the shared coding pages (Coefs or Subs, Bitrate, Errors) make; each module's parameter
+// record adds its own to them.
+struct BandCodingChoices
+{
+    int nFirstMethod = 1;
+    std::string sFirstPdf = "gg075";
+    int nOtherMethod = 0;
+    std::string sOtherPdf = "gg050";
+    float fBitrate = 1.0f;
+    float fErrorProb = 0.0f;
+    int nPredModel = 3;
+    int bEntropy = 1;
+};
 
 // The coding choices of one run. Band 0 (the DC collection, or the lowest subband) has its own
 // method and quantiser family; every other band shares the second pair.
@@ -40,9 +56,42 @@ struct BandCodingResult
 // quantiser family, rate or error probability, or DPCM without a prediction model.
 void CheckBandCodingParams(const BandCodingParams &p, const char *routine);
 
+// The coding of a run from the pages' choices and the Bitrate page's entropy flag; checked (with
+// `routine` named in a refusal) only when coding is on.
+BandCodingParams BandCodingOf(const BandCodingChoices &c, int entropyFlag, bool coding, const char *routine);
+
 // Codes every band of sb in place (each replaced by its decoded version). The quantiser and
 // performance tables come from tableDir; a missing one ends the run with zn::RunAborted.
 BandCodingResult CodeBands(Subb *sb, const BandCodingParams &p, const std::string &tableDir);
+
+// What a DCT or subband run produces besides its images.
+struct CodedRunResult
+{
+    bool coding = false;
+    float rate = 0; // coded bits per pixel (8 without coding)
+    zn::Measures measures;
+    std::string results;                 // the dialog's result text
+    std::string descChain, descA, descB; // what the three windows describe
+    std::string nameFinal, captionFinal; // decoded image
+    std::string nameA, captionA;         // bands before coding
+    std::string nameB, captionB;         // coded bands
+};
+
+struct SubbDeleter
+{
+    void operator()(Subb *sb) const;
+};
+using SubbPtr = std::unique_ptr<Subb, SubbDeleter>;
+
+// The middle of a run, once sb holds the bands: dispA shows them (scaled by displayFactor, see
+// DispSubb); with coding on they are coded in place and dispB shows them again. Sets out->coding and
+// out->rate (8 bpp without coding).
+BandCodingResult CodeShownBands(Subb *sb, bool coding, const BandCodingParams &p, const std::string &tableDir,
+                                int displayFactor, ZnImage *dispA, ZnImage *dispB, CodedRunResult *out);
+// The end of a run: the rebuilt image (owned from here) becomes decoded, rounded to grey levels and
+// measured against source; out->results gets the two reports and the measures.
+void TakeDecoded(Img *rebuilt, const ZnImage &source, const BandCodingResult &coded, ZnImage *decoded,
+                 CodedRunResult *out);
 
 // The code type of a run: fixed-length code words whenever the channel flips bits (a flipped
 // variable-length code word would lose the decoder its place), else the entropy flag decides.
@@ -64,7 +113,3 @@ std::string MeasureResultText(float rate, const zn::Measures &m);
 std::string MeasureDescription(float rate, const zn::Measures &m);
 // The predictor laid out as the neighbours stand around the predicted sample x.
 std::string PredictionText(const char *label, const std::array<float, 4> &coef);
-
-// The empty tables directory: the module says so and opens the Preferences instead of coding.
-inline constexpr const char *kNoTablesDirMessage =
-    "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!";

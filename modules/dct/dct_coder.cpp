@@ -14,11 +14,6 @@
 
 namespace {
 
-struct SubbDeleter
-{
-    void operator()(Subb *sb) const { FreeSubb(sb); }
-};
-
 double D(float v)
 {
     return static_cast<double>(v);
@@ -55,20 +50,10 @@ DctRunResult DctCodeImage(const DctParams &par, bool coding, int entropyFlag, co
                           ZnImage *dispA, ZnImage *dispB)
 {
     if (tableDir.empty())
-        throw zn::RunAborted(kNoTablesDirMessage);
+        throw zn::RunAborted(zn::kNoTablesDirMessage);
     if (!image || !image->IsValid())
         throw zn::RunAborted("OnDctApply: No image to code");
-    BandCodingParams bp;
-    bp.nFirstMethod = par.nFirstMethod;
-    bp.sFirstPdf = par.sFirstPdf;
-    bp.nOtherMethod = par.nOtherMethod;
-    bp.sOtherPdf = par.sOtherPdf;
-    bp.fBitrate = par.fBitrate;
-    bp.fErrorProb = par.fErrorProb;
-    bp.nPredModel = par.nPredModel;
-    bp.nCodeType = BandCodeType(par.fErrorProb, entropyFlag);
-    if (coding)
-        CheckBandCodingParams(bp, "OnDctApply");
+    const BandCodingParams bp = BandCodingOf(par, entropyFlag, coding, "OnDctApply");
 
     ZnImage source;
     source.DibToZnImage(image);
@@ -81,38 +66,23 @@ DctRunResult DctCodeImage(const DctParams &par, bool coding, int entropyFlag, co
             zn::Format("OnDctApply: A %ix%i image cannot be cut into %ix%i blocks", cols, rows, b, b));
 
     DctRunResult out;
-    out.coding = coding;
     out.nCoefs = b * b;
     const int n = out.nCoefs;
     const int factor = par.nDisplay == 1 ? 0 : b;
 
     Subb *raw = nullptr;
     SbcSplitDct(&raw, source.img, b, b, 0);
-    std::unique_ptr<Subb, SubbDeleter> sb(raw);
+    SubbPtr sb(raw);
     if (!sb)
         throw zn::RunAborted("OnDctApply: The transform failed", 1);
-    dispA->DispSubb(sb.get(), factor);
-
-    BandCodingResult coded;
-    if (coding) {
-        coded = CodeBands(sb.get(), bp, tableDir);
-        dispB->DispSubb(sb.get(), factor);
-        out.rate = coded.rate;
-    } else {
-        out.rate = 8.0f;
-    }
+    const BandCodingResult coded = CodeShownBands(sb.get(), coding, bp, tableDir, factor, dispA, dispB, &out);
 
     Img *rebuilt = nullptr;
     SbcReconDct(&rebuilt, sb.release(), 1);
     if (!rebuilt)
         throw zn::RunAborted("OnDctApply: The inverse transform failed", 1);
-    FreeImg(decoded->img);
-    decoded->img = rebuilt;
-    RoundToGreyLevels(decoded);
-    out.measures = zn::MeasureReconstruction(source, *decoded);
+    TakeDecoded(rebuilt, source, coded, decoded, &out);
     const zn::Measures &m = out.measures;
-
-    out.results = coded.bitAllocReport + coded.codingReport + MeasureResultText(out.rate, m);
 
     const char *t = title.c_str();
     out.descA =

@@ -10,17 +10,9 @@
 class CDib;
 class ZnImage;
 
-struct DctParams
+struct DctParams : BandCodingChoices
 {
-    int nSize = 3; // 1 = 2x2, 2 = 4x4, 3 = 8x8, 4 = 16x16
-    int nFirstMethod = 1;
-    std::string sFirstPdf = "gg075";
-    int nOtherMethod = 0;
-    std::string sOtherPdf = "gg050";
-    float fBitrate = 1.0f;
-    float fErrorProb = 0.0f;
-    int nPredModel = 3;
-    int bEntropy = 1;
+    int nSize = 3;    // 1 = 2x2, 2 = 4x4, 3 = 8x8, 4 = 16x16
     int nDisplay = 1; // 1 collections, 2 DCT blocks
 };
 
@@ -29,18 +21,9 @@ int DctBlockSide(int size);
 // The largest transform size (1..4) whose block divides both sides; 0 when not even 2x2 does.
 int DctLargestSize(int width, int height);
 
-// What one Apply produces besides its images.
-struct DctRunResult
+struct DctRunResult : CodedRunResult
 {
-    bool coding = false;
     int nCoefs = 0; // N = B x B
-    float rate = 0; // coded bits per pixel (8 without coding)
-    zn::Measures measures;
-    std::string results;                 // the dialog's result text
-    std::string descChain, descA, descB; // what the three windows describe
-    std::string nameFinal, captionFinal; // decoded image
-    std::string nameA, captionA;         // coefficients before coding
-    std::string nameB, captionB;         // coded coefficients
 };
 
 // One run. `coding` and `entropyFlag` are the Size and Bitrate pages' own flags. decoded, dispA and

@@ -3,12 +3,9 @@
 // decoded image then equals the original.
 #include "modules/dct/dct_dlg.h"
 
+#include "image/cdib.h"
 #include "modules/common/module_apply.h"
-#include "modules/dct/coded_results.h"
 #include "modules/dct/dct_pages.h"
-#include "platform/messages.h"
-#include "platform/qt/gui_platform.h"
-#include "shell/compression_app.h"
 #include "shell/doc_commands.h"
 
 #include <QPushButton>
@@ -29,33 +26,25 @@ ModuleTemplate DctTemplate()
 
 } // namespace
 
-CDctDlg::CDctDlg() : CModuleDialog(IDD, DctTemplate())
-{
-    SetRDKey("DCT");
-    UseStoringCursor();
-}
+CDctDlg::CDctDlg() : CBandCodingDlg(IDD, DctTemplate(), "DCT") {}
 
 void CDctDlg::CreatePages()
 {
     m_pSizePage = new CDctSizeDlg(TabCtrl());
-    m_pCoefsPage = new CDctCoefsDlg(TabCtrl());
-    m_pBitratePage = new CDctBitrateDlg(TabCtrl());
-    m_pErrorsPage = new CDctErrorsDlg(TabCtrl());
+    auto *coefs = new CDctCoefsDlg(TabCtrl());
+    auto *bitrate = new CDctBitrateDlg(TabCtrl());
+    auto *errors = new CDctErrorsDlg(TabCtrl());
     m_pDisplayPage = new CDctDisplayDlg(TabCtrl());
     AddPage(m_pSizePage, QStringLiteral("Size"));
-    AddPage(m_pCoefsPage, QStringLiteral("Coefs"));
-    AddPage(m_pBitratePage, QStringLiteral("Bitrate"));
-    AddPage(m_pErrorsPage, QStringLiteral("Errors"));
+    AddCodingPages(coefs, QStringLiteral("Coefs"), bitrate, errors);
     AddPage(m_pDisplayPage, QStringLiteral("Display"));
 }
 
 bool CDctDlg::OnInitDialog()
 {
     m_pendingPar = DctParams{};
-    if (!CModuleDialog::OnInitDialog())
+    if (!CBandCodingDlg::OnInitDialog())
         return false;
-    // Entropy coding is on at start, and channel errors need fixed-length code words.
-    TabCtrl()->EnableTab(kErrorsTab, false);
     // Enter in the dialog acts as Cancel, the template's default button.
     CancelButton()->setDefault(true);
     connect(ApplyButton(), &QPushButton::clicked, this, &CDctDlg::OnDctApply);
@@ -79,110 +68,35 @@ void CDctDlg::OnDocumentAttached()
     }
 }
 
-void CDctDlg::OnPageMessage(int message)
+bool CDctDlg::OnOwnPageMessage(int message)
 {
     switch (message) {
-    case WM_CODING_RATE_CHANGED:
-        m_pendingPar.fBitrate = m_pBitratePage->m_fBitrate;
-        break;
-    case WM_CODING_ERRORS_CHANGED:
-        OnErrorsChanged();
-        break;
-    case WM_CODING_SWITCHED:
-        OnCodingSwitched();
-        break;
-    case WM_CODING_COEFS_CHANGED:
-        m_pendingPar.nFirstMethod = m_pCoefsPage->m_nFirstMethod;
-        m_pendingPar.sFirstPdf = m_pCoefsPage->m_sFirstPdf;
-        m_pendingPar.nOtherMethod = m_pCoefsPage->m_nOtherMethod;
-        m_pendingPar.sOtherPdf = m_pCoefsPage->m_sOtherPdf;
-        m_pendingPar.nPredModel = m_pCoefsPage->m_nPredModel;
-        break;
-    case WM_CODING_ENTROPY_CHANGED:
-        OnEntropyChanged();
-        break;
     case WM_DCT_SIZE_CHANGED:
         m_pendingPar.nSize = m_pSizePage->m_nSize;
-        break;
+        return true;
     case WM_DCT_DISPLAY_CHANGED:
         m_pendingPar.nDisplay = m_pDisplayPage->m_nDisplay;
-        break;
+        return true;
     default:
-        return;
-    }
-    ApplyButton()->setEnabled(true);
-}
-
-void CDctDlg::OnErrorsChanged()
-{
-    const float p = m_pErrorsPage->m_fErrorProb > 0.0f ? m_pErrorsPage->m_fErrorProb : 0.0f;
-    m_pendingPar.fErrorProb = p;
-    // A flipped bit in a variable-length code would lose the decoder its place: channel errors go
-    // with fixed-length code words. Switching errors off again leaves entropy coding off, so the box,
-    // the page and the pending record keep agreeing.
-    if (p != 0.0f) {
-        m_pendingPar.bEntropy = 0;
-        m_pBitratePage->ClearEntropy();
+        return false;
     }
 }
 
-void CDctDlg::OnEntropyChanged()
+bool CDctDlg::EncodingOn() const
 {
-    m_pendingPar.bEntropy = m_pBitratePage->m_bEntropy;
-    m_pErrorsPage->Reset();
-    m_pendingPar.fErrorProb = 0.0f;
-    TabCtrl()->EnableTab(kErrorsTab, m_pendingPar.bEntropy != 1);
-}
-
-void CDctDlg::OnCodingSwitched()
-{
-    const bool on = m_pSizePage->m_bEncode == 1;
-    for (int tab : {1, 2, kErrorsTab})
-        TabCtrl()->EnableTab(tab, on);
-    if (!on)
-        return;
-    // Coding comes back in a fixed state, not the start state: 0.75 bpp with fixed-length code
-    // words, so the Errors tab is selectable at once.
-    m_pCoefsPage->ResetCoding();
-    m_pBitratePage->ResetCoding();
-    m_pErrorsPage->Reset();
-    m_pendingPar.fBitrate = 0.75f;
-    m_pendingPar.nFirstMethod = 1;
-    m_pendingPar.sFirstPdf = "gg075";
-    m_pendingPar.nOtherMethod = 0;
-    m_pendingPar.sOtherPdf = "gg050";
-    m_pendingPar.nPredModel = 3;
-    m_pendingPar.fErrorProb = 0.0f;
-    m_pendingPar.bEntropy = 0;
+    return m_pSizePage->m_bEncode == 1;
 }
 
 void CDctDlg::OnDctApply()
 {
-    const std::string tableDir = theApp.m_sTableDir.toStdString();
-    zn::WaitCursor wait;
-    ApplyButton()->setEnabled(true);
     m_activePar = m_pendingPar;
-    CDibDoc *doc = m_pStartDibDoc;
-    if (tableDir.empty()) {
-        // Nothing is read from an unset directory: this Apply ends once the Preferences close.
-        zn::ShowMessage(kNoTablesDirMessage);
-        theApp.OnSettings();
-        return;
-    }
-    if (!doc || !doc->m_pDib)
-        return;
-    zn::RunModuleApply([&] {
-        ZnImage decoded, dispA, dispB;
-        const DctRunResult r =
-            DctCodeImage(m_activePar, m_pSizePage->m_bEncode == 1, m_pBitratePage->m_bEntropy, doc->m_pDib,
-                         doc->m_pDib->m_title, tableDir, &decoded, &dispA, &dispB);
-        m_sResults = zn::Q(r.results);
-        SetResultText(m_sResults);
-        zn::StoreRDPointIfRecording(doc, "DCT", r.rate, r.measures,
-                                    "(OnDctApply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen");
-        zn::ShowCodedResults(doc, r, decoded, dispA, dispB);
-    });
-    ApplyButton()->setEnabled(true);
+    ApplyCoding(
+        [this](const CDib *image, const std::string &tableDir, ZnImage *decoded, ZnImage *dispA,
+               ZnImage *dispB) {
+            return DctCodeImage(m_activePar, m_pSizePage->m_bEncode == 1, m_pBitratePage->m_bEntropy, image,
+                                image->m_title, tableDir, decoded, dispA, dispB);
+        },
+        "(OnDctApply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen");
 }
 
 void RegisterDctModule()

@@ -3,18 +3,13 @@
 // after coding (windows A and B) and the decoded image (a new chain window).
 #pragma once
 
+#include "modules/dct/coding_dlg.h"
 #include "modules/dct/dct_coder.h"
-#include "shell/module_dialog.h"
 
-#include <QString>
-
-class CDctBitrateDlg;
-class CDctCoefsDlg;
 class CDctDisplayDlg;
-class CDctErrorsDlg;
 class CDctSizeDlg;
 
-class CDctDlg : public CModuleDialog
+class CDctDlg : public CBandCodingDlg
 {
     Q_OBJECT
 public:
@@ -36,19 +31,13 @@ public:
 protected:
     void CreatePages() override;
     bool OnInitDialog() override;
-    void OnPageMessage(int message) override;
+    bool OnOwnPageMessage(int message) override;
+    BandCodingChoices &PendingChoices() override { return m_pendingPar; }
+    bool EncodingOn() const override;
 
 private:
-    void OnErrorsChanged();
-    void OnEntropyChanged();
-    void OnCodingSwitched();
-
     CDctDisplayDlg *m_pDisplayPage = nullptr;
-    CDctBitrateDlg *m_pBitratePage = nullptr;
     CDctSizeDlg *m_pSizePage = nullptr;
-    CDctCoefsDlg *m_pCoefsPage = nullptr;
-    CDctErrorsDlg *m_pErrorsPage = nullptr;
-    QString m_sResults;
     DctParams m_pendingPar;
     DctParams m_activePar;
 };

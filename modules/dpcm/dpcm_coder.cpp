@@ -55,7 +55,7 @@ void CheckParams(const DpcmParams &par, const CDib *image, const std::string &ta
     if (!(par.fErrorProb >= 0.0f && par.fErrorProb <= 1.0f))
         throw zn::RunAborted("OnDpcmApply: The channel error probability must lie between 0 and 1");
     if (tableDir.empty())
-        throw zn::RunAborted("Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!");
+        throw zn::RunAborted(zn::kNoTablesDirMessage);
     if (!image || !image->IsValid())
         throw zn::RunAborted("OnDpcmApply: No image to code");
 }

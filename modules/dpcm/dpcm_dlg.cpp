@@ -6,10 +6,9 @@
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/common/module_apply.h"
+#include "modules/common/module_controls.h"
 #include "modules/dpcm/dpcm_pages.h"
-#include "platform/messages.h"
 #include "platform/qt/gui_platform.h"
-#include "shell/compression_app.h"
 #include "shell/doc_commands.h"
 
 #include <QAbstractButton>
@@ -28,9 +27,6 @@ ModuleTemplate DpcmTemplate()
     t.resultId = CDpcmDlg::IDC_RESULTS;
     return t;
 }
-
-constexpr const char *kNoTableDir =
-    "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!";
 
 } // namespace
 
@@ -82,12 +78,6 @@ void CDpcmDlg::OnPageMessage(int message)
     }
 }
 
-bool CDpcmDlg::IsChecked(int id) const
-{
-    auto *b = Item<QAbstractButton>(id);
-    return b && b->isChecked();
-}
-
 bool CDpcmDlg::Differs(const DpcmParams &a, const DpcmParams &b) const
 {
     return a.nPredModel != b.nPredModel || a.nBits != b.nBits || a.nLevels != b.nLevels ||
@@ -98,7 +88,7 @@ void CDpcmDlg::OnDpcmBitsChanged()
 {
     auto *fewer = Item<QAbstractButton>(1534);
     auto *all = Item<QAbstractButton>(1035);
-    if (IsChecked(1026)) {
+    if (zn::IsChecked(this, 1026)) {
         // One bit leaves no choice: two levels.
         m_pendingPar.nBits = 1;
         m_pendingPar.nLevels = 2;
@@ -111,7 +101,7 @@ void CDpcmDlg::OnDpcmBitsChanged()
     } else {
         int bits = 6;
         for (int i = 0; i < 4; ++i)
-            if (IsChecked(1027 + i)) {
+            if (zn::IsChecked(this, 1027 + i)) {
                 bits = i + 2;
                 break;
             }
@@ -130,9 +120,9 @@ void CDpcmDlg::OnDpcmLevelsChanged()
 {
     const int b = m_pendingPar.nBits;
     if (b > 1) {
-        if (IsChecked(1534))
+        if (zn::IsChecked(this, 1534))
             m_pendingPar.nLevels = DpcmLevelsFor(b, true);
-        else if (IsChecked(1035))
+        else if (zn::IsChecked(this, 1035))
             m_pendingPar.nLevels = DpcmLevelsFor(b, false);
     }
     ApplyButton()->setEnabled(true);
@@ -141,38 +131,25 @@ void CDpcmDlg::OnDpcmLevelsChanged()
 void CDpcmDlg::OnDpcmModelChanged()
 {
     for (int model = 1; model <= 4; ++model)
-        if (IsChecked(1044 + model))
+        if (zn::IsChecked(this, 1044 + model))
             m_pendingPar.nPredModel = model;
     ApplyButton()->setEnabled(true);
 }
 
 void CDpcmDlg::OnDpcmErrorsChanged()
 {
-    struct Choice
-    {
-        int id;
-        float prob;
-    };
-    static constexpr Choice kProbs[] = {{1021, 0.005f}, {1022, 0.001f}, {1023, 0.0005f}, {1024, 0.0001f}};
-    m_pendingPar.fErrorProb = 0.0f;
-    for (const Choice &c : kProbs)
-        if (IsChecked(c.id)) {
-            m_pendingPar.fErrorProb = c.prob;
-            break;
-        }
+    static constexpr zn::IdValue kProbs[] = {
+        {1021, 0.005f}, {1022, 0.001f}, {1023, 0.0005f}, {1024, 0.0001f}};
+    m_pendingPar.fErrorProb = zn::CheckedValue(this, kProbs);
     ApplyButton()->setEnabled(true);
 }
 
 void CDpcmDlg::OnDpcmApply()
 {
     CDibDoc *doc = m_pStartDibDoc;
-    const std::string tableDir = theApp.m_sTableDir.toStdString();
-    if (tableDir.empty()) {
-        // Never guess a directory: the user sets one and applies again.
-        zn::ShowMessage(kNoTableDir);
-        theApp.OnSettings();
+    const std::string tableDir = zn::TablesDirOrPreferences();
+    if (tableDir.empty())
         return;
-    }
     zn::WaitCursor wait;
     m_activePar = m_pendingPar;
     ApplyButton()->setEnabled(true);
@@ -188,12 +165,8 @@ void CDpcmDlg::OnDpcmApply()
         // The point's rate is what an entropy coder of the indices would spend, not the b bits sent.
         zn::StoreRDPointIfRecording(doc, "DPCM", r.entropy, r.measures,
                                     "(OnDpcmApply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen");
-        predError.ZnImageToDib(doc->m_pResultDibA);
-        doc->m_pResultDibA->m_title = r.nameA;
-        doc->m_pResultDibA->m_caption = r.captionA;
-        decoded.ZnImageToDib(doc->m_pFinalDib);
-        doc->m_pFinalDib->m_title = r.name;
-        doc->m_pFinalDib->m_caption = r.caption;
+        zn::PutResultImage(predError, doc->m_pResultDibA, r.nameA, r.captionA);
+        zn::PutResultImage(decoded, doc->m_pFinalDib, r.name, r.caption);
         doc->ShowResultImages(true, true, false, zn::Q(r.description), zn::Q(r.descriptionA), QString());
     });
     if (m_activePar.fErrorProb != 0.0f)

@@ -37,7 +37,6 @@ private:
     void OnDpcmLevelsChanged();
     void OnDpcmModelChanged();
     void OnDpcmErrorsChanged();
-    bool IsChecked(int id) const;
     bool Differs(const DpcmParams &a, const DpcmParams &b) const;
 
     DpcmParams m_pendingPar;

@@ -4,11 +4,11 @@
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/common/module_apply.h"
+#include "modules/common/module_controls.h"
 #include "modules/pcm/pcm_pages.h"
 #include "platform/qt/gui_platform.h"
 #include "shell/doc_commands.h"
 
-#include <QAbstractButton>
 #include <QPushButton>
 
 namespace {
@@ -71,17 +71,11 @@ void CPcmDlg::OnPageMessage(int message)
     }
 }
 
-bool CPcmDlg::IsChecked(int id) const
-{
-    auto *b = Item<QAbstractButton>(id);
-    return b && b->isChecked();
-}
-
 void CPcmDlg::OnPcmBitsChanged()
 {
     int bits = 7;
     for (int i = 0; i < 6; ++i)
-        if (IsChecked(1000 + i)) {
+        if (zn::IsChecked(this, 1000 + i)) {
             bits = i + 1;
             break;
         }
@@ -91,36 +85,17 @@ void CPcmDlg::OnPcmBitsChanged()
 
 void CPcmDlg::OnPcmDitherChanged()
 {
-    struct Choice
-    {
-        int id;
-        float factor;
-    };
-    static constexpr Choice kFactors[] = {{1509, 0.75f}, {1510, 1.0f}, {1011, 1.5f}, {1012, 2.0f}};
-    m_pendingPar.fDitherFactor = 0.0f;
-    for (const Choice &c : kFactors)
-        if (IsChecked(c.id)) {
-            m_pendingPar.fDitherFactor = c.factor;
-            break;
-        }
-    m_pendingPar.bSubtractDither = IsChecked(1098) ? 1 : 0;
+    static constexpr zn::IdValue kFactors[] = {{1509, 0.75f}, {1510, 1.0f}, {1011, 1.5f}, {1012, 2.0f}};
+    m_pendingPar.fDitherFactor = zn::CheckedValue(this, kFactors);
+    m_pendingPar.bSubtractDither = zn::IsChecked(this, 1098) ? 1 : 0;
     ApplyButton()->setEnabled(true);
 }
 
 void CPcmDlg::OnPcmErrorsChanged()
 {
-    struct Choice
-    {
-        int id;
-        float prob;
-    };
-    static constexpr Choice kProbs[] = {{1015, 0.005f}, {1016, 0.001f}, {1017, 0.0005f}, {1018, 0.0001f}};
-    m_pendingPar.fErrorProb = 0.0f;
-    for (const Choice &c : kProbs)
-        if (IsChecked(c.id)) {
-            m_pendingPar.fErrorProb = c.prob;
-            break;
-        }
+    static constexpr zn::IdValue kProbs[] = {
+        {1015, 0.005f}, {1016, 0.001f}, {1017, 0.0005f}, {1018, 0.0001f}};
+    m_pendingPar.fErrorProb = zn::CheckedValue(this, kProbs);
     ApplyButton()->setEnabled(true);
 }
 

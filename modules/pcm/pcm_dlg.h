@@ -34,7 +34,6 @@ private:
     void OnPcmBitsChanged();
     void OnPcmDitherChanged();
     void OnPcmErrorsChanged();
-    bool IsChecked(int id) const;
 
     CPcmErrorsDlg *m_pErrorsPage = nullptr;
     CPcmBitrateDlg *m_pBitratePage = nullptr;

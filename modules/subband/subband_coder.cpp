@@ -15,10 +15,6 @@
 
 namespace {
 
-struct SubbDeleter
-{
-    void operator()(Subb *sb) const { FreeSubb(sb); }
-};
 struct FiltDeleter
 {
     void operator()(Filt *f) const { FreeFilt(f); }
@@ -76,23 +72,13 @@ SbcRunResult SbcCodeImage(const SbcParams &par, bool coding, int entropyFlag, co
                           ZnImage *dispA, ZnImage *dispB)
 {
     if (tableDir.empty())
-        throw zn::RunAborted(kNoTablesDirMessage);
+        throw zn::RunAborted(zn::kNoTablesDirMessage);
     if (!image || !image->IsValid())
         throw zn::RunAborted("OnSbcApply: No image to code");
     const int taps = SbcFilterTaps(par.sFilter);
     if (taps == 0)
         throw zn::RunAborted(zn::Format("OnSbcApply: Unknown filter bank \"%s\"", par.sFilter.c_str()));
-    BandCodingParams bp;
-    bp.nFirstMethod = par.nFirstMethod;
-    bp.sFirstPdf = par.sFirstPdf;
-    bp.nOtherMethod = par.nOtherMethod;
-    bp.sOtherPdf = par.sOtherPdf;
-    bp.fBitrate = par.fBitrate;
-    bp.fErrorProb = par.fErrorProb;
-    bp.nPredModel = par.nPredModel;
-    bp.nCodeType = BandCodeType(par.fErrorProb, entropyFlag);
-    if (coding)
-        CheckBandCodingParams(bp, "OnSbcApply");
+    const BandCodingParams bp = BandCodingOf(par, entropyFlag, coding, "OnSbcApply");
 
     ZnImage source;
     source.DibToZnImage(image);
@@ -108,39 +94,24 @@ SbcRunResult SbcCodeImage(const SbcParams &par, bool coding, int entropyFlag, co
             zn::Format("OnSbcApply: qmf%s.fcs is not a two-band FIR QMF filter bank", par.sFilter.c_str()));
 
     SbcRunResult out;
-    out.coding = coding;
     out.nSubbands = dec.nSubbands;
     out.nTaps = taps;
 
     int splits[3] = {dec.splits[0], dec.splits[1], dec.splits[2]};
     Subb *raw = nullptr;
     SbcSplitModHigh(&raw, source.img, filt.get(), dec.nLevels, splits, 0);
-    std::unique_ptr<Subb, SubbDeleter> sb(raw);
+    SubbPtr sb(raw);
     if (!sb || !sb->plane[0])
         throw zn::RunAborted("OnSbcApply: The subband split failed", 1);
     out.nCodedBands = sb->comp[0].count;
-    dispA->DispSubb(sb.get(), 0);
-
-    BandCodingResult coded;
-    if (coding) {
-        coded = CodeBands(sb.get(), bp, tableDir);
-        dispB->DispSubb(sb.get(), 0);
-        out.rate = coded.rate;
-    } else {
-        out.rate = 8.0f;
-    }
+    const BandCodingResult coded = CodeShownBands(sb.get(), coding, bp, tableDir, 0, dispA, dispB, &out);
 
     Img *rebuilt = nullptr;
     SbcReconModHigh(&rebuilt, sb.release(), filt.get(), 1);
     if (!rebuilt)
         throw zn::RunAborted("OnSbcApply: The subband synthesis failed", 1);
-    FreeImg(decoded->img);
-    decoded->img = rebuilt;
-    RoundToGreyLevels(decoded);
-    out.measures = zn::MeasureReconstruction(source, *decoded);
+    TakeDecoded(rebuilt, source, coded, decoded, &out);
     const zn::Measures &m = out.measures;
-
-    out.results = coded.bitAllocReport + coded.codingReport + MeasureResultText(out.rate, m);
 
     const char *t = title.c_str();
     const int n = dec.nSubbands;

@@ -10,18 +10,10 @@
 class CDib;
 class ZnImage;
 
-struct SbcParams
+struct SbcParams : BandCodingChoices
 {
     int nDecomp = 3;             // 1..6, see SbcDecomposition
     std::string sFilter = "16b"; // "02", "08a", "12a", "16b", "24c", "32e": file qmf<name>.fcs
-    int nFirstMethod = 1;
-    std::string sFirstPdf = "gg075";
-    int nOtherMethod = 0;
-    std::string sOtherPdf = "gg050";
-    float fBitrate = 1.0f;
-    float fErrorProb = 0.0f;
-    int nPredModel = 3;
-    int bEntropy = 1;
 };
 
 // A decomposition: the number of subbands, the levels and how many bands split into four at each
@@ -37,19 +29,11 @@ SbcDecomposition SbcDecompositionOf(int decomp);
 // Taps of a filter name; 0 for a name that is not offered.
 int SbcFilterTaps(const std::string &filter);
 
-struct SbcRunResult
+struct SbcRunResult : CodedRunResult
 {
-    bool coding = false;
     int nSubbands = 0; // as the decomposition names it; a small image may split into fewer
     int nCodedBands = 0;
     int nTaps = 0;
-    float rate = 0;
-    zn::Measures measures;
-    std::string results;
-    std::string descChain, descA, descB;
-    std::string nameFinal, captionFinal;
-    std::string nameA, captionA;
-    std::string nameB, captionB;
 };
 
 // One run; `coding` and `entropyFlag` are the Decomp and Bitrate pages' flags. decoded, dispA and

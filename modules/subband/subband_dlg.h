@@ -3,18 +3,13 @@
 // and the decoded image (a new chain window).
 #pragma once
 
+#include "modules/dct/coding_dlg.h"
 #include "modules/subband/subband_coder.h"
-#include "shell/module_dialog.h"
 
-#include <QString>
-
-class CSbcBitrateDlg;
 class CSbcDecompDlg;
-class CSbcErrorsDlg;
 class CSbcFilterDlg;
-class CSbcSubbandsDlg;
 
-class CSbcDlg : public CModuleDialog
+class CSbcDlg : public CBandCodingDlg
 {
     Q_OBJECT
 public:
@@ -33,20 +28,14 @@ public:
 protected:
     void CreatePages() override;
     bool OnInitDialog() override;
-    void OnPageMessage(int message) override;
+    bool OnOwnPageMessage(int message) override;
+    BandCodingChoices &PendingChoices() override { return m_pendingPar; }
+    bool EncodingOn() const override;
 
 private:
-    void OnErrorsChanged();
-    void OnEntropyChanged();
-    void OnCodingSwitched();
-
-    QString m_sResults;
     SbcParams m_pendingPar;
     SbcParams m_activePar;
     CSbcFilterDlg *m_pFilterPage = nullptr;
-    CSbcErrorsDlg *m_pErrorsPage = nullptr;
-    CSbcBitrateDlg *m_pBitratePage = nullptr;
-    CSbcSubbandsDlg *m_pSubsPage = nullptr;
     CSbcDecompDlg *m_pDecompPage = nullptr;
 };
 

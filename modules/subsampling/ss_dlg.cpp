@@ -103,16 +103,10 @@ void CSsDlg::OnSsApply()
             SetResultText(m_sResults);
         }
         // Only the images this run made go into the work images; the others stay as they were.
-        if (r.hasSpectrum) {
-            r.spectrum.ZnImageToDib(doc->m_pResultDibA);
-            doc->m_pResultDibA->m_caption = r.spectrumCaption;
-            doc->m_pResultDibA->m_title = r.spectrumName;
-        }
-        if (r.hasChain) {
-            r.result.ZnImageToDib(doc->m_pFinalDib);
-            doc->m_pFinalDib->m_caption = r.chainCaption;
-            doc->m_pFinalDib->m_title = r.chainName;
-        }
+        if (r.hasSpectrum)
+            zn::PutResultImage(r.spectrum, doc->m_pResultDibA, r.spectrumName, r.spectrumCaption);
+        if (r.hasChain)
+            zn::PutResultImage(r.result, doc->m_pFinalDib, r.chainName, r.chainCaption);
         doc->ShowResultImages(r.hasChain, r.hasSpectrum, false, zn::Q(r.chainDescription),
                               zn::Q(r.spectrumDescription), QString());
     });
