@@ -34,7 +34,7 @@ void ZnImage::Alloc(int rows, int cols)
     if (n > 0 && !img->plane[0]) {
         // AllocImg showed "Fatal: Not enough memory"; no engine can go on without its plane.
         img->rows = img->cols = 0;
-        throw zn::RunAborted("Fatal: Not enough memory");
+        throw zn::RunAborted("Fatal: Not enough memory", zn::kMessageShown);
     }
 }
 

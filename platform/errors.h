@@ -7,6 +7,10 @@
 
 namespace zn {
 
+// Code of a RunAborted whose message the failing routine has shown already: the run boundary then
+// shows nothing more.
+constexpr int kMessageShown = 1;
+
 class RunAborted : public std::runtime_error
 {
 public:

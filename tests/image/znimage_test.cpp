@@ -1,6 +1,7 @@
 // Float luminance image: allocation reuse, conversions to and from the display image, line drawing.
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "platform/errors.h"
 #include "platform/messages.h"
 
 #include <cmath>
@@ -215,4 +216,19 @@ TEST(DrawLineFloat, WithHeightSkipsPointsOutsideTheRaster)
     const float want[12] = {0, 0, 2, 0, 1, 1, 2, 1, 0, 0, 2, 0};
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(raster[i], want[i]) << i;
+}
+
+// An impossible plane ends the run once: AllocImg has told the user, so the run boundary must not
+// repeat the message.
+TEST(ZnImage, FailedAllocationEndsTheRunWithOneMessage)
+{
+    zn::MessageRecorder rec;
+    ZnImage z;
+    try {
+        z.Alloc(1 << 20, 1 << 20);
+        FAIL() << "a 4 TiB plane was allocated";
+    } catch (const zn::RunAborted &e) {
+        EXPECT_EQ(e.Code(), zn::kMessageShown);
+    }
+    EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Fatal: Not enough memory"});
 }
