@@ -1,22 +1,19 @@
-// What the DCT and subband module tests share: a photo-like test image, the generated tables,
-// combo-box selection as a user makes it, the measures read back from the result text, the result
-// windows A and B, and the Preferences dialog that an empty tables directory opens.
+// What the DCT and subband module tests share: the dialog fixture, a photo-like test image, the
+// generated tables, combo-box selection as a user makes it, the measures read back from the result
+// text, and the corpus check.
 #pragma once
 
 #include "modules/module_harness.h"
 
 #include "image/cdib.h"
+#include "platform/messages.h"
+#include "platform/random.h"
 #include "shell/compression_app.h"
 #include "shell/dialog_support.h"
 #include "shell/dib_doc.h"
-#include "shell/dib_frame.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QTimer>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -44,76 +41,59 @@ inline void Choose(const QWidget *dialog, int id, int index)
     emit c->activated(index);
 }
 
-// A measure of the result text ("  PSNR\t\t\t:" and friends); NaN when absent or "Infinite".
-inline double Measure(const std::string &text, const std::string &label)
-{
-    const size_t at = text.find(label);
-    if (at == std::string::npos)
-        return std::nan("");
-    const char *s = text.c_str() + at + label.size();
-    char *end = nullptr;
-    const double v = std::strtod(s, &end);
-    return end == s ? std::nan("") : v;
-}
 inline double ReportedPsnr(const std::string &text)
 {
-    return Measure(text, "  PSNR\t\t\t:");
+    return zntest::ReportedPsnr(text);
 }
 inline double ReportedRate(const std::string &text)
 {
-    return Measure(text, "  Coded Bitrate\t\t:");
+    return zntest::ReportedMeasure(text, "  Coded Bitrate\t\t:");
 }
 
-inline std::string Caption(CDibFrame *f)
+// A DCT or subband dialog opened on an image of its own document, with the generated tables set and
+// every message recorded.
+template <class Dlg, void (*Register)(), int kCommand, int kApply, int kResults>
+struct DialogFixture : ::testing::Test
 {
-    return f ? f->windowTitle().toStdString() : std::string();
-}
-inline std::string ImageName(CDibFrame *f)
-{
-    return f && f->View() && f->View()->GetDib() ? f->View()->GetDib()->m_title : std::string();
-}
-inline std::string Description(CDibFrame *f)
-{
-    return f && f->View() ? f->View()->m_sDescription.toStdString() : std::string();
-}
+    void SetUp() override
+    {
+        Register();
+        theApp.m_sTableDir = QString::fromStdString(kTables);
+    }
+    void TearDown() override { zn::UnpinRandSeed(); }
 
-// Closes the next modal dialog (the Preferences) once it is up, and records its type name.
-inline void RejectNextModal(std::string *className)
-{
-    QTimer::singleShot(10, [className] {
-        if (QWidget *w = QApplication::activeModalWidget()) {
-            *className = w->metaObject()->className();
-            w->close();
-        } else {
-            RejectNextModal(className);
-        }
-    });
-}
+    Dlg *Open(const std::string &title, const CDib &image)
+    {
+        doc = h.OpenImage(title, image);
+        return h.template Open<Dlg>(doc, kCommand);
+    }
+    std::string Text() { return zntest::ModuleHarness::ResultText(dlg, kResults); }
+    void Apply() { zntest::ModuleHarness::Click(dlg, kApply); }
 
-// Outside images: each one with even sides (the document offers the module only then) is opened as a
-// document, coded once with the dialog's defaults, and its reported PSNR checked against ImageMagick
-// on the document's own grey image. Prints the corpus line when there were files.
+    zn::MessageRecorder messages;
+    zntest::ModuleHarness h;
+    CDibDoc *doc = nullptr;
+    Dlg *dlg = nullptr;
+};
+
+// Outside images: each one with even sides (the document offers the module only then) is coded once
+// with the dialog's defaults, and its reported PSNR checked against ImageMagick on the document's
+// own grey image.
 template <class Dlg> void CheckCorpus(zntest::ModuleHarness &h, int command, int apply, int results)
 {
-    const auto files = zntest::CorpusFiles("bmp");
-    int checked = 0;
-    for (const std::string &file : files) {
-        CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
-        ASSERT_NE(doc, nullptr) << file;
+    zntest::CheckCorpusImages([&](CDibDoc *doc, const std::string &reference) {
         if (doc->m_pDib->GetWidth() % 2 || doc->m_pDib->GetHeight() % 2)
-            continue;
-        const std::string reference = h.Dir().File("reference.bmp");
-        ASSERT_TRUE(doc->m_pDib->SaveDibFile(reference));
+            return false;
         auto *dlg = h.Open<Dlg>(doc, command);
-        ASSERT_NE(dlg, nullptr) << file;
+        EXPECT_NE(dlg, nullptr) << reference;
+        if (!dlg)
+            return false;
         zntest::ModuleHarness::Click(dlg, apply);
         const double magick = zntest::MagickPsnr(reference, h.SaveChainImage(doc, "result.bmp"));
         EXPECT_NEAR(ReportedPsnr(zntest::ModuleHarness::ResultText(dlg, results)), magick, 0.05 + 1e-3)
-            << file;
-        ++checked;
-    }
-    if (!files.empty())
-        std::printf("corpus: %d files checked\n", checked);
+            << doc->m_pDib->m_title;
+        return true;
+    });
 }
 
 } // namespace codingtest

@@ -16,9 +16,6 @@
 #include <QPushButton>
 #include <filesystem>
 
-using codingtest::Caption;
-using codingtest::Description;
-using codingtest::ImageName;
 using zntest::ModuleHarness;
 
 namespace {
@@ -29,28 +26,7 @@ constexpr int kEncode = 1181;
 constexpr int kEntropy = 1205;
 constexpr int kSimulate = 1019;
 
-struct DctFixture : ::testing::Test
-{
-    void SetUp() override
-    {
-        RegisterDctModule();
-        theApp.m_sTableDir = QString::fromStdString(codingtest::kTables);
-    }
-    void TearDown() override { zn::UnpinRandSeed(); }
-
-    CDctDlg *Open(const std::string &title, const CDib &image)
-    {
-        doc = h.OpenImage(title, image);
-        return h.Open<CDctDlg>(doc, zn::cmd::kDct);
-    }
-    std::string Text() { return ModuleHarness::ResultText(dlg, kResults); }
-    void Apply() { ModuleHarness::Click(dlg, kApply); }
-
-    zn::MessageRecorder messages;
-    ModuleHarness h;
-    CDibDoc *doc = nullptr;
-    CDctDlg *dlg = nullptr;
-};
+using DctFixture = codingtest::DialogFixture<CDctDlg, RegisterDctModule, zn::cmd::kDct, kApply, kResults>;
 
 TEST_F(DctFixture, OpensWithItsPagesAndDefaults)
 {
@@ -86,12 +62,14 @@ TEST_F(DctFixture, HouseAt8x8AndOneBitPerPixel)
     Apply();
     EXPECT_EQ(ModuleHarness::ChainCaption(doc), "DCT(house): Coeffs:64 Bitr:1.00 Errors:No");
     EXPECT_EQ(ModuleHarness::ChainImageName(doc), "DCT_house_64_1_No");
-    EXPECT_EQ(Caption(doc->m_pResultFrameA), "DCT: ORIGINAL COEF(house) Coeffs:64 Bitr:1.00 Errors:No");
-    EXPECT_EQ(ImageName(doc->m_pResultFrameA), "DCT_house_ocoef");
-    EXPECT_EQ(Caption(doc->m_pResultFrameB), "DCT: CODED COEF(house)Coeffs:64 Bitr:1.00 Errors:No");
-    EXPECT_EQ(ImageName(doc->m_pResultFrameB), "DCT_house_ccoef");
-    EXPECT_EQ(Description(doc->m_pResultFrameA), "ORIGINAL DCT COEFFS of the house image\r\n"
-                                                 "   Number of Coefficients\t\t: 64\r\n");
+    EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameA),
+              "DCT: ORIGINAL COEF(house) Coeffs:64 Bitr:1.00 Errors:No");
+    EXPECT_EQ(ModuleHarness::ImageName(doc->m_pResultFrameA), "DCT_house_ocoef");
+    EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameB),
+              "DCT: CODED COEF(house)Coeffs:64 Bitr:1.00 Errors:No");
+    EXPECT_EQ(ModuleHarness::ImageName(doc->m_pResultFrameB), "DCT_house_ccoef");
+    EXPECT_EQ(ModuleHarness::Description(doc->m_pResultFrameA), "ORIGINAL DCT COEFFS of the house image\r\n"
+                                                                "   Number of Coefficients\t\t: 64\r\n");
     const std::string chain = ModuleHarness::ChainDescription(doc);
     EXPECT_EQ(chain.substr(0, chain.find("   Coded Bitrate")),
               "DISCRETE COSINE TRANSFORM ENCODED house image\r\n"
@@ -105,7 +83,7 @@ TEST_F(DctFixture, HouseAt8x8AndOneBitPerPixel)
               "   Other DCT coeffs Encoding\t: PCM\r\n"
               "   Other coeffs c-value\t\t: 0.50\r\n"
               "\r\n");
-    const std::string b = Description(doc->m_pResultFrameB);
+    const std::string b = ModuleHarness::Description(doc->m_pResultFrameB);
     const std::string head = "ENCODED DCT COEFFS of the house image\r\n"
                              "   Number of Coefficients\t\t: 64\r\n"
                              "   Target Bitrate\t\t\t: 1.00\r\n"
@@ -187,7 +165,7 @@ TEST_F(DctFixture, CodingOffIsLosslessAndComesBackAtThreeQuarterBit)
               "   No encoding of the DCT coefficients applied\r\n"
               "\r\n   Coded Bitrate\t\t\t:   8.00 (bpp)\r\n   Mean Square Error\t\t:    0.0\r\n"
               "   Signal-to-Noise Ratio\t\t: Infinite (dB)\r\n   PSNR\t\t\t\t: Infinite (dB)");
-    EXPECT_EQ(Caption(doc->m_pResultFrameA), "DCT: ORIGINAL COEF(house) Coeffs:64");
+    EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameA), "DCT: ORIGINAL COEF(house) Coeffs:64");
     EXPECT_EQ(doc->m_pResultFrameB, nullptr); // window B closed
     const auto &curve = rd.m_ModuleData[rd.GetModuleIndex("DCT")].m_Curve[0];
     ASSERT_EQ(rd.m_ModuleData[rd.GetModuleIndex("DCT")].m_nNumberOfPoints[0], 1);
@@ -219,14 +197,7 @@ TEST_F(DctFixture, CodingOffIsLosslessAndComesBackAtThreeQuarterBit)
 TEST_F(DctFixture, DisplayRegroupsTheCoefficientsIntoBlocks)
 {
     dlg = Open("house", *codingtest::Photo());
-    auto windowA = [this] {
-        std::vector<int> v;
-        const CDib *a = doc->m_pResultFrameA->View()->GetDib();
-        for (int y = 0; y < a->GetHeight(); ++y)
-            for (int x = 0; x < a->GetWidth(); ++x)
-                v.push_back(zntest::GreyAt(*a, x, y));
-        return v;
-    };
+    auto windowA = [this] { return ModuleHarness::Greys(ModuleHarness::Image(doc->m_pResultFrameA)); };
     Apply();
     const std::vector<int> collections = windowA();
     ModuleHarness::Click(dlg, 1291);
@@ -249,7 +220,7 @@ TEST_F(DctFixture, MethodListsDriveThePredictionModel)
     codingtest::Choose(dlg, 1191, 3); // others: c = 2.00
     EXPECT_EQ(dlg->PendingParams().sOtherPdf, "gg200");
     Apply();
-    const std::string b = Description(doc->m_pResultFrameB);
+    const std::string b = ModuleHarness::Description(doc->m_pResultFrameB);
     EXPECT_EQ(b.find("Pred."), std::string::npos);
     EXPECT_NE(b.find("   First coeff. encoding\t\t: PCM\r\n   First coeff. c-value\t\t: 0.75\r\n\r\n"),
               std::string::npos);
@@ -260,7 +231,7 @@ TEST_F(DctFixture, MethodListsDriveThePredictionModel)
     EXPECT_TRUE(ModuleHarness::IsEnabled(dlg, 1212));
     EXPECT_EQ(dlg->PendingParams().nPredModel, 3);
     Apply();
-    EXPECT_NE(Description(doc->m_pResultFrameB).find("   Pred. coeff. 2-nd DCT coef.\t: "),
+    EXPECT_NE(ModuleHarness::Description(doc->m_pResultFrameB).find("   Pred. coeff. 2-nd DCT coef.\t: "),
               std::string::npos);
     EXPECT_TRUE(messages.Texts().empty());
 }
@@ -276,20 +247,8 @@ TEST_F(DctFixture, ChannelErrorsUseFixedLengthCodesAndRepeatWithThePinnedSeed)
     EXPECT_EQ(dlg->PendingParams().fErrorProb, 0.005f);
     ModuleHarness::Click(dlg, 1209);
     EXPECT_EQ(dlg->PendingParams().fErrorProb, 0.0005f);
-    std::vector<int> first;
-    for (int pass = 0; pass < 2; ++pass) {
-        zn::SeedRand(77);
-        Apply();
-        std::vector<int> pixels;
-        const CDib &r = *ModuleHarness::ChainImage(doc);
-        for (int y = 0; y < r.GetHeight(); ++y)
-            for (int x = 0; x < r.GetWidth(); ++x)
-                pixels.push_back(zntest::GreyAt(r, x, y));
-        if (pass == 0)
-            first = pixels;
-        else
-            EXPECT_EQ(pixels, first);
-    }
+    const std::vector<int> first = ModuleHarness::ApplySeeded(dlg, kApply, doc, 77);
+    EXPECT_EQ(ModuleHarness::ApplySeeded(dlg, kApply, doc, 77), first);
     EXPECT_EQ(ModuleHarness::ChainCaption(doc), "DCT(house): Coeffs:64 Bitr:1.00 Errors:0005");
     EXPECT_EQ(ModuleHarness::ChainImageName(doc), "DCT_house_64_1_0005");
     EXPECT_NE(ModuleHarness::ChainDescription(doc).find("   Channel Errors Probability\t: 0.0005\r\n"),
@@ -341,14 +300,10 @@ TEST_F(DctFixture, PointsOnlyWhileRecordingAndRisingWithTheRate)
 TEST_F(DctFixture, EmptyTablesDirectoryOpensThePreferences)
 {
     dlg = Open("house", *codingtest::Photo());
-    theApp.m_sTableDir.clear();
-    std::string modal;
-    codingtest::RejectNextModal(&modal);
-    Apply();
+    EXPECT_TRUE(ModuleHarness::ApplyOpensPreferences(dlg, kApply));
     EXPECT_EQ(messages.Texts(),
               std::vector<std::string>{
                   "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
-    EXPECT_EQ(modal, "CSettingsDlg");
     EXPECT_EQ(ModuleHarness::ChainCount(doc), 0);
 }
 

@@ -13,8 +13,6 @@
 #include "shell/dib_frame.h"
 #include "shell/doc_commands.h"
 #include "shell/rd_database.h"
-#include "shell/settings_dlg.h"
-#include "shell/shell_fixture.h"
 
 #include <QAbstractButton>
 #include <QPushButton>
@@ -56,13 +54,6 @@ struct DpcmFixture : ::testing::Test
     ModuleHarness h;
     CDibDoc *doc = nullptr;
 };
-
-double ReportedPsnr(const std::string &text)
-{
-    const std::string label = "   PSNR\t\t\t: ";
-    const size_t at = text.find(label);
-    return at == std::string::npos ? std::nan("") : std::atof(text.c_str() + at + label.size());
-}
 
 TEST_F(DpcmFixture, OpensWithItsPagesAndDefaults)
 {
@@ -222,20 +213,8 @@ TEST_F(DpcmFixture, ChannelErrorRunsRepeatFromAPinnedSeed)
     ModuleHarness::Click(dlg, 1025);
     ModuleHarness::Click(dlg, 1023);
     Bits(dlg, 4);
-    std::vector<int> first;
-    for (int pass = 0; pass < 2; ++pass) {
-        zn::SeedRand(5);
-        ModuleHarness::Click(dlg, kApply);
-        const CDib &img = *ModuleHarness::ChainImage(doc);
-        std::vector<int> pixels;
-        for (int y = 0; y < img.GetHeight(); ++y)
-            for (int x = 0; x < img.GetWidth(); ++x)
-                pixels.push_back(zntest::GreyAt(img, x, y));
-        if (pass == 0)
-            first = pixels;
-        else
-            EXPECT_EQ(pixels, first);
-    }
+    const std::vector<int> first = ModuleHarness::ApplySeeded(dlg, kApply, doc, 5);
+    EXPECT_EQ(ModuleHarness::ApplySeeded(dlg, kApply, doc, 5), first);
     EXPECT_EQ(ModuleHarness::ChainCaption(doc), "DPCM(house): Bitr:4 Levels:16 Errors:0.0005");
     EXPECT_EQ(ModuleHarness::ChainImageName(doc), "DPCM_house_4_16_0005");
     EXPECT_NE(ModuleHarness::ChainDescription(doc).find("   Channel Errors Probability\t: 0.0005\r\n"),
@@ -246,14 +225,7 @@ TEST_F(DpcmFixture, ChannelErrorRunsRepeatFromAPinnedSeed)
 TEST_F(DpcmFixture, EmptyTablesDirectoryAsksForOneAndCodesNothing)
 {
     CDpcmDlg *dlg = Open("house", *dpcmtest::Textured(16, 16));
-    theApp.m_sTableDir.clear();
-    bool preferences = false;
-    zntest::WhenModal<CSettingsDlg>([&](CSettingsDlg *settings) {
-        preferences = true;
-        settings->reject();
-    });
-    ModuleHarness::Click(dlg, kApply);
-    EXPECT_TRUE(preferences);
+    EXPECT_TRUE(ModuleHarness::ApplyOpensPreferences(dlg, kApply));
     EXPECT_EQ(messages.Texts(),
               std::vector<std::string>{
                   "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
@@ -330,7 +302,7 @@ TEST_F(DpcmFixture, ReportedPsnrAgreesWithImageMagick)
         Bits(dlg, 1);
         ModuleHarness::Click(dlg, kApply);
         const double magick = zntest::MagickPsnr(h.ImagePath(), h.SaveChainImage(doc, "result.bmp"));
-        EXPECT_NEAR(ReportedPsnr(Text(dlg)), magick, 0.05 + 1e-3) << model;
+        EXPECT_NEAR(zntest::ReportedPsnr(Text(dlg)), magick, 0.05 + 1e-3) << model;
         EXPECT_NEAR(doc->m_pRDData->m_ModuleData[1].m_Curve[0].m_fPSNR[point], magick, 0.05) << model;
         ++point;
     }
@@ -339,12 +311,7 @@ TEST_F(DpcmFixture, ReportedPsnrAgreesWithImageMagick)
     // Outside images: the stored point keeps the PSNR unrounded; the text prints it to 0.1 dB. On real
     // pictures, truncating the decoded values to whole grey levels (and clipping them at black and
     // white) moves the saved image's PSNR by a few hundredths of a dB, so the bound is wider here.
-    const auto files = zntest::CorpusFiles("bmp");
-    for (const std::string &file : files) {
-        CDibDoc *other = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
-        ASSERT_NE(other, nullptr) << file;
-        const std::string reference = h.Dir().File("reference.bmp");
-        ASSERT_TRUE(other->m_pDib->SaveDibFile(reference));
+    zntest::CheckCorpusImages([&](CDibDoc *other, const std::string &reference) {
         auto *d = h.Open<CDpcmDlg>(other, zn::cmd::kDpcm);
         Bits(d, 1);
         other->m_pRDData->StartStoring("DPCM", "corpus");
@@ -352,12 +319,11 @@ TEST_F(DpcmFixture, ReportedPsnrAgreesWithImageMagick)
         other->m_pRDData->StopStoring();
         const double magick = zntest::MagickPsnr(reference, h.SaveChainImage(other, "result.bmp"));
         const float stored = other->m_pRDData->m_ModuleData[1].m_Curve[0].m_fPSNR[0];
-        EXPECT_NEAR(stored, magick, 0.1) << file;
-        EXPECT_EQ(ReportedPsnr(ModuleHarness::ResultText(d, kResults)),
+        EXPECT_NEAR(stored, magick, 0.1) << other->m_pDib->m_title;
+        EXPECT_EQ(zntest::ReportedPsnr(ModuleHarness::ResultText(d, kResults)),
                   std::atof(zn::Format("%.1f", stored).c_str()));
-    }
-    if (!files.empty())
-        std::printf("corpus: %zu files checked\n", files.size());
+        return true;
+    });
 }
 
 } // namespace

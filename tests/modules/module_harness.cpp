@@ -2,12 +2,15 @@
 #include "modules/module_harness.h"
 
 #include "image/cdib.h"
+#include "platform/random.h"
 #include "shell/compression_app.h"
 #include "shell/dialog_support.h"
 #include "shell/dib_doc.h"
 #include "shell/dib_frame.h"
 #include "shell/main_frame.h"
 #include "shell/rd_doc_glue.h"
+#include "shell/settings_dlg.h"
+#include "shell/shell_fixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -48,6 +51,39 @@ double MagickPsnr(const std::string &a, const std::string &b)
     char *end = nullptr;
     const double v = std::strtod(out.c_str(), &end);
     return end == out.c_str() ? std::nan("") : v;
+}
+
+double ReportedMeasure(const std::string &text, const std::string &label)
+{
+    const size_t at = text.find(label);
+    if (at == std::string::npos)
+        return std::nan("");
+    const char *s = text.c_str() + at + label.size();
+    char *end = nullptr;
+    const double v = std::strtod(s, &end);
+    return end == s ? std::nan("") : v;
+}
+
+double ReportedPsnr(const std::string &text)
+{
+    return ReportedMeasure(text, "  PSNR\t\t\t:");
+}
+
+void CheckCorpusImages(const std::function<bool(CDibDoc *doc, const std::string &reference)> &check)
+{
+    const auto files = CorpusFiles("bmp");
+    ScratchDir dir;
+    int checked = 0;
+    for (const std::string &file : files) {
+        CDibDoc *doc = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
+        ASSERT_NE(doc, nullptr) << file;
+        const std::string reference = dir.File("reference.bmp");
+        ASSERT_TRUE(doc->m_pDib->SaveDibFile(reference)) << file;
+        if (check(doc, reference))
+            ++checked;
+    }
+    if (!files.empty())
+        std::printf("corpus: %d files checked\n", checked);
 }
 
 ModuleHarness::ModuleHarness()
@@ -127,26 +163,77 @@ int ModuleHarness::ChainCount(CDibDoc *doc)
 
 std::string ModuleHarness::ChainCaption(CDibDoc *doc)
 {
-    CDibFrame *f = LastChain(doc);
-    return f ? f->windowTitle().toStdString() : std::string();
+    return Caption(LastChain(doc));
 }
 
 const CDib *ModuleHarness::ChainImage(CDibDoc *doc)
 {
-    CDibFrame *f = LastChain(doc);
-    return f && f->View() ? f->View()->GetDib() : nullptr;
+    return Image(LastChain(doc));
+}
+
+std::vector<int> ModuleHarness::Greys(const CDib *dib)
+{
+    std::vector<int> greys;
+    if (dib)
+        for (int y = 0; y < dib->GetHeight(); ++y)
+            for (int x = 0; x < dib->GetWidth(); ++x)
+                greys.push_back(GreyAt(*dib, x, y));
+    return greys;
+}
+
+std::vector<int> ModuleHarness::ChainGreys(CDibDoc *doc)
+{
+    return Greys(ChainImage(doc));
+}
+
+std::vector<int> ModuleHarness::ApplySeeded(const QWidget *dialog, int applyId, CDibDoc *doc, int seed)
+{
+    zn::SeedRand(seed);
+    Click(dialog, applyId);
+    return ChainGreys(doc);
+}
+
+std::string ModuleHarness::Caption(CDibFrame *frame)
+{
+    return frame ? frame->windowTitle().toStdString() : std::string();
+}
+
+const CDib *ModuleHarness::Image(CDibFrame *frame)
+{
+    return frame && frame->View() ? frame->View()->GetDib() : nullptr;
+}
+
+std::string ModuleHarness::ImageName(CDibFrame *frame)
+{
+    const CDib *dib = Image(frame);
+    return dib ? dib->m_title : std::string();
+}
+
+std::string ModuleHarness::Description(CDibFrame *frame)
+{
+    return frame && frame->View() ? frame->View()->m_sDescription.toStdString() : std::string();
+}
+
+bool ModuleHarness::ApplyOpensPreferences(const QWidget *dialog, int applyId)
+{
+    theApp.m_sTableDir.clear();
+    bool preferences = false;
+    WhenModal<CSettingsDlg>([&preferences](CSettingsDlg *settings) {
+        preferences = true;
+        settings->reject();
+    });
+    Click(dialog, applyId);
+    return preferences;
 }
 
 std::string ModuleHarness::ChainImageName(CDibDoc *doc)
 {
-    const CDib *dib = ChainImage(doc);
-    return dib ? dib->m_title : std::string();
+    return ImageName(LastChain(doc));
 }
 
 std::string ModuleHarness::ChainDescription(CDibDoc *doc)
 {
-    CDibFrame *f = LastChain(doc);
-    return f && f->View() ? f->View()->m_sDescription.toStdString() : std::string();
+    return Description(LastChain(doc));
 }
 
 std::string ModuleHarness::SaveChainImage(CDibDoc *doc, const std::string &fileName)

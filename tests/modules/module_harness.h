@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CDib;
 class CDibDoc;
@@ -28,6 +29,16 @@ int GreyAt(const CDib &dib, int x, int y);
 // PSNR between two image files by ImageMagick's compare; +inf for identical images, NaN when the
 // tool fails. Needs ZN_REQUIRE_TOOL("compare") in the test.
 double MagickPsnr(const std::string &a, const std::string &b);
+
+// A measure of a module's result text: the number after label ("  PSNR\t\t\t:" and friends); NaN
+// when the label is missing or no number follows.
+double ReportedMeasure(const std::string &text, const std::string &label);
+double ReportedPsnr(const std::string &text);
+
+// The oracle runs on outside images: each BMP in $ZANTHO_CORPUS/bmp is opened as a document, its grey
+// image saved as the reference file, and check(doc, reference) runs; it returns whether it checked
+// the file. Prints the corpus line when there were files.
+void CheckCorpusImages(const std::function<bool(CDibDoc *doc, const std::string &reference)> &check);
 
 class ModuleHarness
 {
@@ -66,6 +77,20 @@ public:
     static std::string ChainImageName(CDibDoc *doc);
     static std::string ChainDescription(CDibDoc *doc);
     static const CDib *ChainImage(CDibDoc *doc);
+    // The grey levels of an image (none for no image) or of the newest chain image, row by row from
+    // the top.
+    static std::vector<int> Greys(const CDib *dib);
+    static std::vector<int> ChainGreys(CDibDoc *doc);
+    // Reseeds the random generator with seed, applies, and returns the new chain image's grey levels:
+    // two calls with one seed give equal levels when the noise of a run comes only from the seed.
+    static std::vector<int> ApplySeeded(const QWidget *dialog, int applyId, CDibDoc *doc, int seed);
+    // The same of any result window: its title, the name of its image, its description and image.
+    static std::string Caption(CDibFrame *frame);
+    static std::string ImageName(CDibFrame *frame);
+    static std::string Description(CDibFrame *frame);
+    static const CDib *Image(CDibFrame *frame);
+    // Apply with no tables directory set: true when the Preferences opened (they are closed again).
+    static bool ApplyOpensPreferences(const QWidget *dialog, int applyId);
     std::string SaveChainImage(CDibDoc *doc, const std::string &fileName);
 
 private:

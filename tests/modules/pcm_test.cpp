@@ -82,13 +82,6 @@ struct PcmFixture : ::testing::Test
     CDibDoc *doc = nullptr;
 };
 
-double ReportedPsnr(const std::string &text)
-{
-    const std::string label = "   PSNR\t\t\t: ";
-    const size_t at = text.find(label);
-    return at == std::string::npos ? std::nan("") : std::atof(text.c_str() + at + label.size());
-}
-
 TEST_F(PcmFixture, OpensWithItsPagesAndDefaults)
 {
     CPcmDlg *dlg = Open("photo", *Photo());
@@ -319,19 +312,9 @@ TEST_F(PcmFixture, PinnedSeedMakesRandomRunsReproducible)
     ModuleHarness::Click(dlg, kApply);
     for (const Run run : {Run{1012, 0}, Run{0, 1015}, Run{1509, 1016}}) {
         Choose(dlg, 4, run.ditherId, false, run.errorId);
-        std::vector<int> first;
-        for (int pass = 0; pass < 2; ++pass) {
-            zn::SeedRand(99);
-            ModuleHarness::Click(dlg, kApply);
-            std::vector<int> pixels;
-            for (int y = 0; y < Result().GetHeight(); ++y)
-                for (int x = 0; x < Result().GetWidth(); ++x)
-                    pixels.push_back(zntest::GreyAt(Result(), x, y));
-            if (pass == 0)
-                first = pixels;
-            else
-                EXPECT_EQ(pixels, first) << run.ditherId << " " << run.errorId;
-        }
+        const std::vector<int> first = ModuleHarness::ApplySeeded(dlg, kApply, doc, 99);
+        EXPECT_EQ(ModuleHarness::ApplySeeded(dlg, kApply, doc, 99), first)
+            << run.ditherId << " " << run.errorId;
     }
 }
 
@@ -426,27 +409,23 @@ TEST_F(PcmFixture, ReportedPsnrAgreesWithImageMagick)
         const std::string result = h.SaveChainImage(doc, "result.bmp");
         const double magick = zntest::MagickPsnr(h.ImagePath(), result);
         const auto &curve = doc->m_pRDData->m_ModuleData[0].m_Curve[0];
-        EXPECT_NEAR(ReportedPsnr(ModuleHarness::ResultText(dlg, kResults)), magick, 0.05 + 1e-3) << c.bits;
+        EXPECT_NEAR(zntest::ReportedPsnr(ModuleHarness::ResultText(dlg, kResults)), magick, 0.05 + 1e-3)
+            << c.bits;
         EXPECT_NEAR(curve.m_fPSNR[point], magick, 0.01) << c.bits;
         ++point;
     }
     doc->m_pRDData->StopStoring();
 
     // Outside images: the reference is the document's own grey image.
-    const auto files = zntest::CorpusFiles("bmp");
-    for (const std::string &file : files) {
-        CDibDoc *other = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
-        ASSERT_NE(other, nullptr) << file;
-        const std::string reference = h.Dir().File("reference.bmp");
-        ASSERT_TRUE(other->m_pDib->SaveDibFile(reference));
+    zntest::CheckCorpusImages([&](CDibDoc *other, const std::string &reference) {
         auto *pcm = h.Open<CPcmDlg>(other, zn::cmd::kPcm);
         Choose(pcm, 3);
         ModuleHarness::Click(pcm, kApply);
         const double magick = zntest::MagickPsnr(reference, h.SaveChainImage(other, "result.bmp"));
-        EXPECT_NEAR(ReportedPsnr(ModuleHarness::ResultText(pcm, kResults)), magick, 0.05 + 1e-3) << file;
-    }
-    if (!files.empty())
-        std::printf("corpus: %zu files checked\n", files.size());
+        EXPECT_NEAR(zntest::ReportedPsnr(ModuleHarness::ResultText(pcm, kResults)), magick, 0.05 + 1e-3)
+            << other->m_pDib->m_title;
+        return true;
+    });
 }
 
 TEST_F(PcmFixture, WithoutAStoreTheRunStillCompletes)

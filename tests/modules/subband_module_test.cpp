@@ -15,9 +15,6 @@
 #include <QPushButton>
 #include <filesystem>
 
-using codingtest::Caption;
-using codingtest::Description;
-using codingtest::ImageName;
 using zntest::ModuleHarness;
 
 namespace {
@@ -28,28 +25,8 @@ constexpr int kEncode = 1132;
 constexpr int kEntropy = 1143;
 constexpr int kSimulate = 1019;
 
-struct SbcFixture : ::testing::Test
-{
-    void SetUp() override
-    {
-        RegisterSubbandModule();
-        theApp.m_sTableDir = QString::fromStdString(codingtest::kTables);
-    }
-    void TearDown() override { zn::UnpinRandSeed(); }
-
-    CSbcDlg *Open(const std::string &title, const CDib &image)
-    {
-        doc = h.OpenImage(title, image);
-        return h.Open<CSbcDlg>(doc, zn::cmd::kSubband);
-    }
-    std::string Text() { return ModuleHarness::ResultText(dlg, kResults); }
-    void Apply() { ModuleHarness::Click(dlg, kApply); }
-
-    zn::MessageRecorder messages;
-    ModuleHarness h;
-    CDibDoc *doc = nullptr;
-    CSbcDlg *dlg = nullptr;
-};
+using SbcFixture =
+    codingtest::DialogFixture<CSbcDlg, RegisterSubbandModule, zn::cmd::kSubband, kApply, kResults>;
 
 // Rows of the coding table in the result text: one per coded subband.
 int CodedRows(const std::string &text)
@@ -92,14 +69,15 @@ TEST_F(SbcFixture, HouseWithTheDefaults)
     Apply();
     EXPECT_EQ(ModuleHarness::ChainCaption(doc), "SBC(house): Subs:16 Taps:16 Bitr:1.00 Errors:0.0000");
     EXPECT_EQ(ModuleHarness::ChainImageName(doc), "SBC_house_16_16_1_No");
-    EXPECT_EQ(Caption(doc->m_pResultFrameA),
+    EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameA),
               "SBC: ORIGINAL SUBS(house) Subs:16 Taps:16 Bitr:1.00 Errors:0.0000");
-    EXPECT_EQ(ImageName(doc->m_pResultFrameA), "SBC_house_osub");
-    EXPECT_EQ(Caption(doc->m_pResultFrameB), "SBC: CODED SUBS(house)Subs:16 Taps:16 Bitr:1.00 Errors:0.0000");
-    EXPECT_EQ(ImageName(doc->m_pResultFrameB), "SBC_house_csub");
-    EXPECT_EQ(Description(doc->m_pResultFrameA), "ORIGINAL SUBBANDS of the house image\r\n"
-                                                 "   Number of Subbands\t: 16\r\n"
-                                                 "   Number of Filter Taps\t: 16");
+    EXPECT_EQ(ModuleHarness::ImageName(doc->m_pResultFrameA), "SBC_house_osub");
+    EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameB),
+              "SBC: CODED SUBS(house)Subs:16 Taps:16 Bitr:1.00 Errors:0.0000");
+    EXPECT_EQ(ModuleHarness::ImageName(doc->m_pResultFrameB), "SBC_house_csub");
+    EXPECT_EQ(ModuleHarness::Description(doc->m_pResultFrameA), "ORIGINAL SUBBANDS of the house image\r\n"
+                                                                "   Number of Subbands\t: 16\r\n"
+                                                                "   Number of Filter Taps\t: 16");
     const std::string chain = ModuleHarness::ChainDescription(doc);
     EXPECT_EQ(chain.substr(0, chain.find("   Coded Bitrate")), "SUBBAND ENCODED house image\r\n"
                                                                "   Number of Subbands\t\t: 16\r\n"
@@ -113,7 +91,7 @@ TEST_F(SbcFixture, HouseWithTheDefaults)
                                                                "   Other Subbands Encoding\t: PCM\r\n"
                                                                "   Other Subbands C-Value\t: 0.50\r\n"
                                                                "\r\n");
-    const std::string b = Description(doc->m_pResultFrameB);
+    const std::string b = ModuleHarness::Description(doc->m_pResultFrameB);
     const std::string head = "ENCODED SUBBANDS of the house image\r\n"
                              "   Number of Subbands\t\t: 16\r\n"
                              "   Number of Filter Taps\t\t: 16\r\n"
@@ -230,20 +208,8 @@ TEST_F(SbcFixture, ChannelErrorsAreNamedAndRepeatWithThePinnedSeed)
     ModuleHarness::Click(dlg, kSimulate);
     ModuleHarness::Click(dlg, 1117); // .0005
     EXPECT_EQ(dlg->PendingParams().fErrorProb, 0.0005f);
-    std::vector<int> first;
-    for (int pass = 0; pass < 2; ++pass) {
-        zn::SeedRand(5);
-        Apply();
-        std::vector<int> pixels;
-        const CDib &r = *ModuleHarness::ChainImage(doc);
-        for (int y = 0; y < r.GetHeight(); ++y)
-            for (int x = 0; x < r.GetWidth(); ++x)
-                pixels.push_back(zntest::GreyAt(r, x, y));
-        if (pass == 0)
-            first = pixels;
-        else
-            EXPECT_EQ(pixels, first);
-    }
+    const std::vector<int> first = ModuleHarness::ApplySeeded(dlg, kApply, doc, 5);
+    EXPECT_EQ(ModuleHarness::ApplySeeded(dlg, kApply, doc, 5), first);
     EXPECT_EQ(ModuleHarness::ChainCaption(doc), "SBC(house): Subs:16 Taps:16 Bitr:1.00 Errors:0.0005");
     EXPECT_EQ(ModuleHarness::ChainImageName(doc), "SBC_house_16_16_1_0005");
     EXPECT_TRUE(dlg->ApplyButton()->isEnabled());
@@ -279,14 +245,10 @@ TEST_F(SbcFixture, PointsOnlyWhileRecordingAndRisingWithTheRate)
 TEST_F(SbcFixture, EmptyTablesDirectoryOpensThePreferences)
 {
     dlg = Open("house", *codingtest::Photo());
-    theApp.m_sTableDir.clear();
-    std::string modal;
-    codingtest::RejectNextModal(&modal);
-    Apply();
+    EXPECT_TRUE(ModuleHarness::ApplyOpensPreferences(dlg, kApply));
     EXPECT_EQ(messages.Texts(),
               std::vector<std::string>{
                   "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
-    EXPECT_EQ(modal, "CSettingsDlg");
     EXPECT_EQ(ModuleHarness::ChainCount(doc), 0);
 }
 

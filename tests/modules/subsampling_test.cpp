@@ -343,20 +343,12 @@ TEST_F(SsFixture, DecimationAgreesWithImageMagickPointSampling)
         for (bool blowUp : {false, true})
             check(doc, h.ImagePath(), factor, blowUp);
 
-    const auto files = zntest::CorpusFiles("bmp");
-    int checked = 0;
-    for (const std::string &file : files) {
-        CDibDoc *other = CDibDoc::OpenDocumentFile(QString::fromStdString(file));
-        ASSERT_NE(other, nullptr) << file;
+    zntest::CheckCorpusImages([&](CDibDoc *other, const std::string &reference) {
         if (!other->IsCommandEnabled(zn::cmd::kSubsampling))
-            continue; // sides not powers of two: the module is not offered
-        const std::string reference = h.Dir().File("reference.bmp");
-        ASSERT_TRUE(other->m_pDib->SaveDibFile(reference));
+            return false; // sides not powers of two: the module is not offered
         check(other, reference, 2, false);
-        ++checked;
-    }
-    if (!files.empty())
-        std::printf("corpus: %d files checked\n", checked);
+        return true;
+    });
 }
 
 } // namespace
