@@ -432,6 +432,13 @@ QDialog **CDibDoc::DialogMember(int id)
     return row ? &(this->*(row->member)) : nullptr;
 }
 
+void CDibDoc::ForgetDialog(const QDialog *dlg)
+{
+    for (const ModuleRow &row : kModules)
+        if (this->*(row.member) == dlg)
+            this->*(row.member) = nullptr;
+}
+
 bool CDibDoc::IsDocumentCommand(int id)
 {
     if (FindModule(id))

@@ -180,6 +180,8 @@ public:
 
     // The module dialog member of a command id, or nullptr for other ids.
     QDialog **DialogMember(int id);
+    // Clears whichever module dialog member points to dlg (a dialog that has gone or been cancelled).
+    void ForgetDialog(const QDialog *dlg);
 
 private:
     void OnModuleCommand(int id);

@@ -3,7 +3,6 @@
 
 #include "shell/compression_app.h"
 #include "shell/dib_doc.h"
-#include "shell/doc_commands.h"
 #include "shell/main_frame.h"
 
 #include <QCloseEvent>
@@ -227,33 +226,8 @@ void CModuleDialog::AppendResultText(const QString &text)
 
 void CModuleDialog::ClearDocumentPointer()
 {
-    if (!m_pStartDibDoc)
-        return;
-    using namespace zn::cmd;
-    for (int id : {kSubsampling,
-                   kPcm,
-                   kDpcm,
-                   kVq,
-                   kFractal,
-                   kDct,
-                   kJpeg,
-                   kSubband,
-                   kSpiht,
-                   kEzw,
-                   kJpeg2000,
-                   kVideoPlayer,
-                   kMotionEstimation,
-                   kMpegEncoder,
-                   kMpegDecoder,
-                   kH264Encoder,
-                   kH264Decoder,
-                   kStoreRD,
-                   kPlotRD,
-                   kTemplate}) {
-        QDialog **member = m_pStartDibDoc->DialogMember(id);
-        if (member && *member == this)
-            *member = nullptr;
-    }
+    if (m_pStartDibDoc)
+        m_pStartDibDoc->ForgetDialog(this);
 }
 
 void CModuleDialog::OnCancel()
