@@ -9,6 +9,7 @@
 
 #include <QMdiArea>
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -43,6 +44,32 @@ void ShowWorkWindow(CDibDoc *doc, CDibFrame *&frame, const CDib *dib, bool show,
     if (dropCache)
         view->DropCache();
     view->update();
+}
+
+// Result windows are placed around the document's own window: its view scrolls back to the top left
+// first, and the placement is measured from its frame. Nothing when the document has no view.
+std::optional<zn::PlacementMetrics> HomeMainView(const CDibDoc *doc)
+{
+    CDIbView *mainView = doc->MainView();
+    if (!mainView)
+        return std::nullopt;
+    mainView->m_nLeft = mainView->m_nTop = 0;
+    mainView->OnInitialUpdate();
+    return PlacementFor(doc->m_pMainFrame);
+}
+
+// The main view of a decoder's document (its stream type, or raw YUV), re-initialised for the next
+// frame. A document of another type gets routine's internal-error message and no view.
+CDIbView *DecoderView(const CDibDoc *doc, int streamType, const char *routine)
+{
+    if (doc->m_nDocType != streamType && doc->m_nDocType != DOC_YUV) {
+        zn::ShowMessage(std::string(routine) + " - Wrong display routine for document type (internal error)");
+        return nullptr;
+    }
+    CDIbView *view = doc->MainView();
+    if (view)
+        view->OnInitialUpdate();
+    return view;
 }
 
 } // namespace
@@ -121,14 +148,12 @@ void CDibDoc::DestroyDocument(CDibDoc *doc, bool closeResults)
 void CDibDoc::ShowResultImages(bool bChain, bool bA, bool bB, const QString &descChain, const QString &descA,
                                const QString &descB)
 {
-    CDIbView *mainView = MainView();
-    if (!mainView)
+    const std::optional<zn::PlacementMetrics> placed = HomeMainView(this);
+    if (!placed)
         return;
-    mainView->m_nLeft = mainView->m_nTop = 0;
-    mainView->OnInitialUpdate();
-    const zn::PlacementMetrics pm = PlacementFor(m_pMainFrame);
+    const zn::PlacementMetrics &pm = *placed;
     if (m_nDocType == DOC_SEQ)
-        mainView->update();
+        MainView()->update();
     ShowWorkWindow(this, m_pResultFrameA, m_pResultDibA, bA, descA, zn::ResultAPosition(pm, false), true);
     ShowWorkWindow(this, m_pResultFrameB, m_pResultDibB, bB, descB, zn::ResultBPosition(pm, false), true);
     if (bChain)
@@ -166,14 +191,12 @@ void CDibDoc::AddChainWindow(const CDib &image, const QString &desc, const QStri
 void CDibDoc::ShowSequenceResultImages(bool bChain, bool bA, bool bB, const QString &descChain,
                                        const QString &descA, const QString &descB)
 {
-    CDIbView *mainView = MainView();
-    if (!mainView)
+    const std::optional<zn::PlacementMetrics> placed = HomeMainView(this);
+    if (!placed)
         return;
-    mainView->m_nLeft = mainView->m_nTop = 0;
-    mainView->OnInitialUpdate();
-    const zn::PlacementMetrics pm = PlacementFor(m_pMainFrame);
+    const zn::PlacementMetrics &pm = *placed;
     if (m_nDocType == DOC_SEQ || m_nDocType == DOC_YUV)
-        mainView->update();
+        MainView()->update();
     ShowWorkWindow(this, m_pResultFrameA, m_pResultDibA, bA, descA, zn::ResultAPosition(pm, true), false);
     ShowWorkWindow(this, m_pResultFrameB, m_pResultDibB, bB, descB, zn::ResultBPosition(pm, true), false);
     // One chain window, reused frame after frame.
@@ -182,14 +205,9 @@ void CDibDoc::ShowSequenceResultImages(bool bChain, bool bA, bool bB, const QStr
 
 void CDibDoc::OnApplyMpegDecoding(bool, const QString &description, const QString &frameText)
 {
-    if (m_nDocType != DOC_MPEG && m_nDocType != DOC_YUV) {
-        zn::ShowMessage("OnApplyMpegDecoding - Wrong display routine for document type (internal error)");
-        return;
-    }
-    CDIbView *view = MainView();
+    CDIbView *view = DecoderView(this, DOC_MPEG, "OnApplyMpegDecoding");
     if (!view)
         return;
-    view->OnInitialUpdate();
     m_pMainFrame->setWindowTitle(QString::fromStdString(m_pDib->m_title) + "_" + frameText);
     view->m_sDescription = description;
     view->update();
@@ -197,14 +215,9 @@ void CDibDoc::OnApplyMpegDecoding(bool, const QString &description, const QStrin
 
 void CDibDoc::OnApplyH264Decoding(int frameNumber, int targetNumber, const QString &note)
 {
-    if (m_nDocType != DOC_H264 && m_nDocType != DOC_YUV) {
-        zn::ShowMessage("OnApplyH264Decoding - Wrong display routine for document type (internal error)");
-        return;
-    }
-    CDIbView *view = MainView();
+    CDIbView *view = DecoderView(this, DOC_H264, "OnApplyH264Decoding");
     if (!view)
         return;
-    view->OnInitialUpdate();
     const QString title = QString::fromStdString(m_pDib->m_title);
     if (targetNumber > 0)
         m_pMainFrame->setWindowTitle(QStringLiteral("%1 - Frame #%2(%3) --> #%4")
@@ -221,24 +234,20 @@ void CDibDoc::OnApplyH264Decoding(int frameNumber, int targetNumber, const QStri
 
 void CDibDoc::ShowLegendImage(bool bShow, const QString &description, bool f1, bool f2, bool f3, bool f4)
 {
-    CDIbView *mainView = MainView();
-    if (!mainView)
+    const std::optional<zn::PlacementMetrics> placed = HomeMainView(this);
+    if (!placed)
         return;
-    mainView->m_nLeft = mainView->m_nTop = 0;
-    mainView->OnInitialUpdate();
-    const zn::PlacementMetrics pm = PlacementFor(m_pMainFrame);
+    const zn::PlacementMetrics &pm = *placed;
     ShowWorkWindow(this, m_pLegendFrame, m_pLegendDib, bShow, description,
                    zn::LegendPosition(pm, f1, f2, f3, f4), true);
 }
 
 void CDibDoc::ShowResultImageD(bool bShow, const QString &description, bool g1, bool g2, bool g3)
 {
-    CDIbView *mainView = MainView();
-    if (!mainView)
+    const std::optional<zn::PlacementMetrics> placed = HomeMainView(this);
+    if (!placed)
         return;
-    mainView->m_nLeft = mainView->m_nTop = 0;
-    mainView->OnInitialUpdate();
-    const zn::PlacementMetrics pm = PlacementFor(m_pMainFrame);
+    const zn::PlacementMetrics &pm = *placed;
     ShowWorkWindow(this, m_pResultFrameD, m_pResultDibD, bShow, description,
                    zn::ResultDPosition(pm, g1, g2, g3), true);
 }
