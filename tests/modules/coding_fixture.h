@@ -11,11 +11,14 @@
 #include "shell/compression_app.h"
 #include "shell/dialog_support.h"
 #include "shell/dib_doc.h"
+#include "shell/rd_database.h"
 
 #include <QComboBox>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace codingtest {
 
@@ -69,6 +72,47 @@ struct DialogFixture : ::testing::Test
     }
     std::string Text() { return zntest::ModuleHarness::ResultText(dlg, kResults); }
     void Apply() { zntest::ModuleHarness::Click(dlg, kApply); }
+
+    // R(D) points go to the store only while it records this module (key). The store keeps a curve's
+    // points by rate, so the runs of the rate buttons, clicked in any order, rise in rate and quality.
+    void ExpectPointsOnlyWhileRecording(const std::string &key, const std::string &otherKey,
+                                        std::initializer_list<int> risingRateIds)
+    {
+        zn::CRDDataBase &rd = *doc->m_pRDData;
+        const int module = rd.GetModuleIndex(key);
+        Apply(); // not recording
+        rd.StartStoring(otherKey, "other");
+        Apply(); // recording another module
+        rd.StopStoring();
+        EXPECT_EQ(rd.m_nNumberOfCurves[module], 0);
+        EXPECT_EQ(rd.m_ModuleData[rd.GetModuleIndex(otherKey)].m_nNumberOfPoints[0], 0);
+
+        rd.StartStoring(key, "rising");
+        for (int id : risingRateIds) {
+            zntest::ModuleHarness::Click(dlg, id);
+            Apply();
+        }
+        rd.StopStoring();
+        const auto &data = rd.m_ModuleData[module];
+        ASSERT_EQ(data.m_nNumberOfPoints[0], static_cast<int>(risingRateIds.size()));
+        const auto &c = data.m_Curve[0];
+        for (size_t i = 0; i + 1 < risingRateIds.size(); ++i) {
+            EXPECT_LT(c.m_fRate[i], c.m_fRate[i + 1]);
+            EXPECT_LT(c.m_fPSNR[i], c.m_fPSNR[i + 1]);
+            EXPECT_LT(c.m_fSNR[i], c.m_fSNR[i + 1]);
+            EXPECT_GT(c.m_fMSE[i], c.m_fMSE[i + 1]);
+        }
+    }
+
+    // With no tables directory, Apply tells the user and opens the Preferences; nothing is coded.
+    void ExpectEmptyTablesDirOpensPreferences()
+    {
+        EXPECT_TRUE(zntest::ModuleHarness::ApplyOpensPreferences(dlg, kApply));
+        EXPECT_EQ(messages.Texts(),
+                  std::vector<std::string>{
+                      "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
+        EXPECT_EQ(zntest::ModuleHarness::ChainCount(doc), 0);
+    }
 
     zn::MessageRecorder messages;
     zntest::ModuleHarness h;

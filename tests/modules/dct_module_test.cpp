@@ -271,40 +271,13 @@ TEST_F(DctFixture, ChannelErrorsUseFixedLengthCodesAndRepeatWithThePinnedSeed)
 TEST_F(DctFixture, PointsOnlyWhileRecordingAndRisingWithTheRate)
 {
     dlg = Open("house", *codingtest::Photo());
-    zn::CRDDataBase &rd = *doc->m_pRDData;
-    const int dct = rd.GetModuleIndex("DCT");
-    Apply(); // not recording
-    rd.StartStoring("PCM", "other");
-    Apply(); // recording another module
-    rd.StopStoring();
-    EXPECT_EQ(rd.m_nNumberOfCurves[dct], 0);
-    EXPECT_EQ(rd.m_ModuleData[rd.GetModuleIndex("PCM")].m_nNumberOfPoints[0], 0);
-
-    rd.StartStoring("DCT", "rising");
-    for (int id : {1202, 1196, 1198}) { // 3.0, 0.5, 1.0 bpp
-        ModuleHarness::Click(dlg, id);
-        Apply();
-    }
-    rd.StopStoring();
-    const auto &data = rd.m_ModuleData[dct];
-    ASSERT_EQ(data.m_nNumberOfPoints[0], 3);
-    const auto &c = data.m_Curve[0];
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_LT(c.m_fRate[i], c.m_fRate[i + 1]);
-        EXPECT_LT(c.m_fPSNR[i], c.m_fPSNR[i + 1]);
-        EXPECT_LT(c.m_fSNR[i], c.m_fSNR[i + 1]);
-        EXPECT_GT(c.m_fMSE[i], c.m_fMSE[i + 1]);
-    }
+    ExpectPointsOnlyWhileRecording("DCT", "PCM", {1202, 1196, 1198}); // 3.0, 0.5, 1.0 bpp
 }
 
 TEST_F(DctFixture, EmptyTablesDirectoryOpensThePreferences)
 {
     dlg = Open("house", *codingtest::Photo());
-    EXPECT_TRUE(ModuleHarness::ApplyOpensPreferences(dlg, kApply));
-    EXPECT_EQ(messages.Texts(),
-              std::vector<std::string>{
-                  "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
-    EXPECT_EQ(ModuleHarness::ChainCount(doc), 0);
+    ExpectEmptyTablesDirOpensPreferences();
 }
 
 TEST_F(DctFixture, MissingQuantizerEndsTheRunWithItsMessage)

@@ -218,38 +218,13 @@ TEST_F(SbcFixture, ChannelErrorsAreNamedAndRepeatWithThePinnedSeed)
 TEST_F(SbcFixture, PointsOnlyWhileRecordingAndRisingWithTheRate)
 {
     dlg = Open("house", *codingtest::Photo());
-    zn::CRDDataBase &rd = *doc->m_pRDData;
-    const int sbc = rd.GetModuleIndex("SBC");
-    Apply();
-    rd.StartStoring("DCT", "other");
-    Apply();
-    rd.StopStoring();
-    EXPECT_EQ(rd.m_nNumberOfCurves[sbc], 0);
-
-    rd.StartStoring("SBC", "rising");
-    for (int id : {1113, 1108, 1111}) { // 2.0, 0.25, 1.0 bpp
-        ModuleHarness::Click(dlg, id);
-        Apply();
-    }
-    rd.StopStoring();
-    const auto &data = rd.m_ModuleData[sbc];
-    ASSERT_EQ(data.m_nNumberOfPoints[0], 3);
-    const auto &c = data.m_Curve[0];
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_LT(c.m_fRate[i], c.m_fRate[i + 1]);
-        EXPECT_LT(c.m_fPSNR[i], c.m_fPSNR[i + 1]);
-        EXPECT_GT(c.m_fMSE[i], c.m_fMSE[i + 1]);
-    }
+    ExpectPointsOnlyWhileRecording("SBC", "DCT", {1113, 1108, 1111}); // 2.0, 0.25, 1.0 bpp
 }
 
 TEST_F(SbcFixture, EmptyTablesDirectoryOpensThePreferences)
 {
     dlg = Open("house", *codingtest::Photo());
-    EXPECT_TRUE(ModuleHarness::ApplyOpensPreferences(dlg, kApply));
-    EXPECT_EQ(messages.Texts(),
-              std::vector<std::string>{
-                  "Sorry: No Tables Directory Selected.\r\nPlease set the Tables Directory path!"});
-    EXPECT_EQ(ModuleHarness::ChainCount(doc), 0);
+    ExpectEmptyTablesDirOpensPreferences();
 }
 
 TEST_F(SbcFixture, ReportedPsnrAgreesWithImageMagick)

@@ -242,50 +242,13 @@ TEST(ModuleEnabling, TableByTypeAndSize)
     EXPECT_FALSE(IsModuleCommandEnabled(kPlotRD, DOC_SEQ, 8, 8, true, 0, true));
 }
 
-// A stand-in module dialog on the shared module-dialog base; counts how often it was made and
-// attached.
-class TestDialog : public CModuleDialog
-{
-public:
-    static inline int made = 0;
-    static inline int attached = 0;
-    TestDialog(const char *caption, const char *rdKey) : CModuleDialog(149, Template(caption))
-    {
-        if (rdKey)
-            SetRDKey(rdKey);
-    }
-    void OnDocumentAttached() override { ++attached; }
-
-private:
-    static ModuleTemplate Template(const char *caption)
-    {
-        ModuleTemplate t;
-        t.caption = QString::fromLatin1(caption);
-        t.tabId = 1501;
-        t.applyId = 1058;
-        t.resultId = 1503;
-        return t;
-    }
-};
-
-CDibDoc::ModuleFactory TestFactory(const char *caption, const char *rdKey)
-{
-    return [caption, rdKey](CDibDoc *doc) -> QDialog * {
-        auto *dlg = new TestDialog(caption, rdKey);
-        dlg->m_pStartDibDoc = doc;
-        dlg->Create();
-        ++TestDialog::made;
-        return dlg;
-    };
-}
-
 TEST_F(DibDocTest, SecondCommandActivatesTheOpenDialog)
 {
-    CDibDoc::RegisterModuleDialog(kPcm, TestFactory("PCM: ", "PCM"));
-    CDibDoc::RegisterModuleDialog(kDct, TestFactory("Discrete Cosine Transform: ", "DCT"));
+    CDibDoc::RegisterModuleDialog(kPcm, StandInFactory("PCM: ", "PCM"));
+    CDibDoc::RegisterModuleDialog(kDct, StandInFactory("Discrete Cosine Transform: ", "DCT"));
     CDibDoc *doc = OpenBmp("lena.bmp", 256, 256);
     ASSERT_NE(doc, nullptr);
-    TestDialog::made = TestDialog::attached = 0;
+    StandInModule::made = StandInModule::attached = 0;
     EXPECT_FALSE(doc->IsCommandEnabled(kStoreRD));
     doc->OnCommand(kPcm);
     QDialog *first = doc->m_pPcmDlg;
@@ -294,17 +257,17 @@ TEST_F(DibDocTest, SecondCommandActivatesTheOpenDialog)
     EXPECT_TRUE(first->isVisible());
     EXPECT_TRUE(doc->m_pRDData->m_bModuleActive[doc->m_pRDData->GetModuleIndex("PCM")]);
     EXPECT_TRUE(doc->IsCommandEnabled(kStoreRD));
-    EXPECT_EQ(TestDialog::attached, 0); // PCM is not told
+    EXPECT_EQ(StandInModule::attached, 0); // PCM is not told
     first->hide();
     doc->OnCommand(kPcm);
-    EXPECT_EQ(TestDialog::made, 1);
+    EXPECT_EQ(StandInModule::made, 1);
     EXPECT_EQ(doc->m_pPcmDlg, first);
     EXPECT_TRUE(first->isVisible());
     // DCT is told once the document is attached; its second command makes nothing new.
     doc->OnCommand(kDct);
     doc->OnCommand(kDct);
-    EXPECT_EQ(TestDialog::made, 2);
-    EXPECT_EQ(TestDialog::attached, 1);
+    EXPECT_EQ(StandInModule::made, 2);
+    EXPECT_EQ(StandInModule::attached, 1);
     EXPECT_EQ(doc->m_pDctDlg->windowTitle(), "Discrete Cosine Transform: lena");
     // Cancel clears the pointer and, with the document open, deactivates the R(D) module.
     static_cast<CModuleDialog *>(doc->m_pPcmDlg)->OnCancel();
@@ -323,8 +286,8 @@ TEST_F(DibDocTest, SecondCommandActivatesTheOpenDialog)
 // windows, the open dialog, a dialog cancelled earlier (only hidden) and Image Information windows.
 TEST_F(DibDocTest, ClosingTheDocumentWindowLeavesNothingBehind)
 {
-    CDibDoc::RegisterModuleDialog(kPcm, TestFactory("PCM: ", "PCM"));
-    CDibDoc::RegisterModuleDialog(kDct, TestFactory("DCT: ", "DCT"));
+    CDibDoc::RegisterModuleDialog(kPcm, StandInFactory("PCM: ", "PCM"));
+    CDibDoc::RegisterModuleDialog(kDct, StandInFactory("DCT: ", "DCT"));
     CDibDoc *doc = OpenBmp("lena.bmp", 64, 64);
     CDibDoc *other = OpenBmp("other.bmp", 32, 32);
     ASSERT_TRUE(doc && other);

@@ -5,6 +5,7 @@
 #include "image/cdib.h"
 #include "shell/dib_doc.h"
 #include "shell/dib_frame.h"
+#include "shell/module_dialog.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -93,5 +94,42 @@ protected:
     std::unique_ptr<QMainWindow> m_window;
     QMdiArea *m_area = nullptr;
 };
+
+// A stand-in module dialog on the shared module-dialog base, with an R(D) key or none; counts how
+// often it was made and attached.
+class StandInModule : public CModuleDialog
+{
+public:
+    static inline int made = 0;
+    static inline int attached = 0;
+    StandInModule(const char *caption, const char *rdKey) : CModuleDialog(149, Template(caption))
+    {
+        if (rdKey)
+            SetRDKey(rdKey);
+    }
+    void OnDocumentAttached() override { ++attached; }
+
+private:
+    static ModuleTemplate Template(const char *caption)
+    {
+        ModuleTemplate t;
+        t.caption = QString::fromLatin1(caption);
+        t.tabId = 1501;
+        t.applyId = 1058;
+        t.resultId = 1503;
+        return t;
+    }
+};
+
+inline CDibDoc::ModuleFactory StandInFactory(const char *caption, const char *rdKey)
+{
+    return [caption, rdKey](CDibDoc *doc) -> QDialog * {
+        auto *dlg = new StandInModule(caption, rdKey);
+        dlg->m_pStartDibDoc = doc;
+        dlg->Create();
+        ++StandInModule::made;
+        return dlg;
+    };
+}
 
 } // namespace doctest

@@ -1,7 +1,7 @@
 // A module dialog opened the way the user opens it: the document's command through the main
 // window. The dialog lands in the column with the image title in its caption, hears that its
 // document is attached, registers with the R(D) store, and leaves cleanly on Cancel and on close.
-#include "image/cdib.h"
+#include "doc_fixture.h"
 #include "platform/messages.h"
 #include "shell/compression_app.h"
 #include "shell/dib_doc.h"
@@ -56,12 +56,7 @@ TEST(ModuleSeam, OpenedFromTheMenuCancelledAndClosedWithItsDocument)
         return dlg;
     });
 
-    CDib dib;
-    RGBQUAD grey[256];
-    for (int i = 0; i < 256; ++i)
-        grey[i] = RGBQUAD{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0};
-    ASSERT_TRUE(dib.Create8(64, 64, grey, 256));
-    ASSERT_TRUE(dib.SaveDibFile(dir.File("lena.bmp")));
+    doctest::WriteBmp8(dir.File("lena.bmp"), 64, 64, 0);
     zn::MessageRecorder rec;
     ASSERT_TRUE(frame->OpenDocumentFile(QString::fromStdString(dir.File("lena.bmp"))));
     CDibDoc *doc = CDibDoc::Documents().front();

@@ -20,33 +20,6 @@ using namespace zn::cmd;
 
 namespace {
 
-// A module dialog with an R(D) key and nothing else.
-class StandInModule : public CModuleDialog
-{
-public:
-    StandInModule(const char *caption, const char *key) : CModuleDialog(149, Template(caption))
-    {
-        SetRDKey(key);
-    }
-    static ModuleTemplate Template(const char *caption)
-    {
-        ModuleTemplate t;
-        t.caption = QString::fromLatin1(caption);
-        t.applyId = 1058;
-        return t;
-    }
-};
-
-CDibDoc::ModuleFactory StandIn(const char *caption, const char *key)
-{
-    return [caption, key](CDibDoc *doc) -> QDialog * {
-        auto *dlg = new StandInModule(caption, key);
-        dlg->m_pStartDibDoc = doc;
-        dlg->Create();
-        return dlg;
-    };
-}
-
 class RDDocument : public doctest::DocFixture
 {
 protected:
@@ -54,8 +27,8 @@ protected:
     {
         DocFixture::SetUp();
         RegisterRDDialogs();
-        CDibDoc::RegisterModuleDialog(kPcm, StandIn("PCM: ", "PCM"));
-        CDibDoc::RegisterModuleDialog(kDpcm, StandIn("DPCM: ", "DPCM"));
+        CDibDoc::RegisterModuleDialog(kPcm, doctest::StandInFactory("PCM: ", "PCM"));
+        CDibDoc::RegisterModuleDialog(kDpcm, doctest::StandInFactory("DPCM: ", "DPCM"));
     }
     void TearDown() override
     {

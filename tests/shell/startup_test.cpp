@@ -1,6 +1,6 @@
 // Start-up of the application object: the first-start message and Preferences, the order of the
 // empty-directory refusals, the stored settings, the ignored command line and the welcome box.
-#include "image/cdib.h"
+#include "doc_fixture.h"
 #include "platform/messages.h"
 #include "shell/dib_doc.h"
 #include "shell/main_frame.h"
@@ -88,12 +88,7 @@ TEST(Startup, FileOnCommandLineOpensNothing)
 {
     zntest::ScratchDir dir;
     zn::SettingsStore::Save(zntest::FilledSettings(dir.Path()));
-    CDib dib;
-    RGBQUAD grey[256];
-    for (int i = 0; i < 256; ++i)
-        grey[i] = RGBQUAD{static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0};
-    ASSERT_TRUE(dib.Create8(16, 16, grey, 256));
-    ASSERT_TRUE(dib.SaveDibFile(dir.File("named.bmp")));
+    doctest::WriteBmp8(dir.File("named.bmp"), 16, 16, 0);
 
     zn::MessageRecorder rec;
     ASSERT_TRUE(
