@@ -10,23 +10,16 @@
 
 #include <QPushButton>
 
-namespace {
-
-ModuleTemplate DctTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("Discrete Cosine Transform: ");
-    t.groupId = 1172;
-    t.groupText = QStringLiteral("Set DCT Parameters");
-    t.tabId = CDctDlg::IDC_TAB;
-    t.applyId = CDctDlg::IDC_APPLY;
-    t.resultId = CDctDlg::IDC_RESULTS;
-    return t;
-}
-
-} // namespace
-
-CDctDlg::CDctDlg() : CBandCodingDlg(IDD, DctTemplate(), "DCT") {}
+CDctDlg::CDctDlg()
+    : CBandCodingDlg(IDD,
+                     {.caption = QStringLiteral("Discrete Cosine Transform: "),
+                      .groupId = 1172,
+                      .groupText = QStringLiteral("Set DCT Parameters"),
+                      .tabId = IDC_TAB,
+                      .applyId = IDC_APPLY,
+                      .resultId = IDC_RESULTS},
+                     "DCT")
+{}
 
 void CDctDlg::CreatePages()
 {

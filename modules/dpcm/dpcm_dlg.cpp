@@ -14,23 +14,13 @@
 #include <QAbstractButton>
 #include <QPushButton>
 
-namespace {
-
-ModuleTemplate DpcmTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("DPCM: ");
-    t.groupId = 1036;
-    t.groupText = QStringLiteral("Set DPCM Parameters");
-    t.tabId = 1544;
-    t.applyId = CDpcmDlg::IDC_APPLY;
-    t.resultId = CDpcmDlg::IDC_RESULTS;
-    return t;
-}
-
-} // namespace
-
-CDpcmDlg::CDpcmDlg() : CModuleDialog(IDD, DpcmTemplate())
+CDpcmDlg::CDpcmDlg()
+    : CModuleDialog(IDD, {.caption = QStringLiteral("DPCM: "),
+                          .groupId = 1036,
+                          .groupText = QStringLiteral("Set DPCM Parameters"),
+                          .tabId = 1544,
+                          .applyId = IDC_APPLY,
+                          .resultId = IDC_RESULTS})
 {
     SetRDKey("DPCM");
     UseStoringCursor();

@@ -11,23 +11,13 @@
 
 #include <QPushButton>
 
-namespace {
-
-ModuleTemplate PcmTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("PCM: ");
-    t.groupId = 1056;
-    t.groupText = QStringLiteral("Set PCM Parameters");
-    t.tabId = 1501;
-    t.applyId = CPcmDlg::IDC_APPLY;
-    t.resultId = CPcmDlg::IDC_RESULTS;
-    return t;
-}
-
-} // namespace
-
-CPcmDlg::CPcmDlg() : CModuleDialog(IDD, PcmTemplate())
+CPcmDlg::CPcmDlg()
+    : CModuleDialog(IDD, {.caption = QStringLiteral("PCM: "),
+                          .groupId = 1056,
+                          .groupText = QStringLiteral("Set PCM Parameters"),
+                          .tabId = 1501,
+                          .applyId = IDC_APPLY,
+                          .resultId = IDC_RESULTS})
 {
     SetRDKey("PCM");
     UseStoringCursor();

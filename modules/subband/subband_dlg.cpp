@@ -10,23 +10,16 @@
 
 #include <QPushButton>
 
-namespace {
-
-ModuleTemplate SbcTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("Subband Coding: ");
-    t.groupId = 1144;
-    t.groupText = QStringLiteral("Set Subband Coding Parameters");
-    t.tabId = CSbcDlg::IDC_TAB;
-    t.applyId = CSbcDlg::IDC_APPLY;
-    t.resultId = CSbcDlg::IDC_RESULTS;
-    return t;
-}
-
-} // namespace
-
-CSbcDlg::CSbcDlg() : CBandCodingDlg(IDD, SbcTemplate(), "SBC") {}
+CSbcDlg::CSbcDlg()
+    : CBandCodingDlg(IDD,
+                     {.caption = QStringLiteral("Subband Coding: "),
+                      .groupId = 1144,
+                      .groupText = QStringLiteral("Set Subband Coding Parameters"),
+                      .tabId = IDC_TAB,
+                      .applyId = IDC_APPLY,
+                      .resultId = IDC_RESULTS},
+                     "SBC")
+{}
 
 void CSbcDlg::CreatePages()
 {

@@ -13,21 +13,16 @@ namespace {
 
 constexpr int kFilterTab = 1;
 
-ModuleTemplate SsTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("Subsampling: ");
-    t.groupId = 1555;
-    t.groupText = QStringLiteral("Set Subsampling Parameters");
-    t.tabId = 1054;
-    t.applyId = CSsDlg::IDC_APPLY;
-    t.resultId = CSsDlg::IDC_RESULTS;
-    return t;
-}
-
 } // namespace
 
-CSsDlg::CSsDlg() : CModuleDialog(IDD, SsTemplate()) {}
+CSsDlg::CSsDlg()
+    : CModuleDialog(IDD, {.caption = QStringLiteral("Subsampling: "),
+                          .groupId = 1555,
+                          .groupText = QStringLiteral("Set Subsampling Parameters"),
+                          .tabId = 1054,
+                          .applyId = IDC_APPLY,
+                          .resultId = IDC_RESULTS})
+{}
 
 void CSsDlg::CreatePages()
 {

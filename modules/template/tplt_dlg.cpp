@@ -48,23 +48,14 @@ CtpltMirrorDlg::CtpltMirrorDlg(QWidget *parent)
           parent)
 {}
 
-namespace {
-
-ModuleTemplate TpltTemplate()
-{
-    ModuleTemplate t;
-    t.caption = QStringLiteral("TEMPLATE: ");
-    t.groupId = 1660;
-    t.groupText = QStringLiteral("Set TPLT Parameters");
-    t.tabId = 1662;
-    t.applyId = CtpltDlg::IDC_APPLY;
-    t.resultId = CtpltDlg::IDC_RESULTS;
-    return t;
-}
-
-} // namespace
-
-CtpltDlg::CtpltDlg() : CModuleDialog(IDD, TpltTemplate()) {}
+CtpltDlg::CtpltDlg()
+    : CModuleDialog(IDD, {.caption = QStringLiteral("TEMPLATE: "),
+                          .groupId = 1660,
+                          .groupText = QStringLiteral("Set TPLT Parameters"),
+                          .tabId = 1662,
+                          .applyId = IDC_APPLY,
+                          .resultId = IDC_RESULTS})
+{}
 
 void CtpltDlg::CreatePages()
 {
