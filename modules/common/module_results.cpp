@@ -4,6 +4,9 @@
 #include "image/img.h"
 #include "image/znimage.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace zn {
 
 Measures MeasureReconstruction(const ZnImage &source, const ZnImage &decoded)
@@ -17,6 +20,16 @@ Measures MeasureReconstruction(const ZnImage &source, const ZnImage &decoded)
     m.snr = snr[0];
     m.psnr = m.errorFree ? 0.0f : psnr; // left unwritten by the measure in that case
     return m;
+}
+
+void RoundToGreyLevels(ZnImage *image)
+{
+    float *p = image->Data();
+    const long n = static_cast<long>(image->Rows()) * image->Cols();
+    for (long i = 0; i < n; ++i) {
+        const float v = p[i] >= 0.0f ? std::min(p[i], 255.0f) : 0.0f; // NaN too becomes 0
+        p[i] = std::floor(v + 0.5f);
+    }
 }
 
 RDValues RDPointValues(const Measures &m)

@@ -20,6 +20,11 @@ struct Measures
 };
 Measures MeasureReconstruction(const ZnImage &source, const ZnImage &decoded);
 
+// The decoded image as the result window shows it and a saved file holds it: every sample limited
+// to 0..255 and rounded to a whole grey level. Modules measure this image, so the reported MSE and
+// PSNR are those of the picture the user gets.
+void RoundToGreyLevels(ZnImage *image);
+
 // An error-free reconstruction has an infinite (P)SNR, which no graph can draw; its R(D) point is
 // stored at 60 dB for both, well above anything a lossy coder of 8-bit images reaches.
 constexpr float kErrorFreeDb = 60.0f;

@@ -161,19 +161,9 @@ void TakeDecoded(Img *rebuilt, const ZnImage &source, const BandCodingResult &co
 {
     FreeImg(decoded->img);
     decoded->img = rebuilt;
-    RoundToGreyLevels(decoded);
+    zn::RoundToGreyLevels(decoded);
     out->measures = zn::MeasureReconstruction(source, *decoded);
     out->results = coded.bitAllocReport + coded.codingReport + MeasureResultText(out->rate, out->measures);
-}
-
-void RoundToGreyLevels(ZnImage *image)
-{
-    float *p = image->Data();
-    const long n = static_cast<long>(image->Rows()) * image->Cols();
-    for (long i = 0; i < n; ++i) {
-        const float v = p[i] >= 0.0f ? std::min(p[i], 255.0f) : 0.0f; // NaN too becomes 0
-        p[i] = std::floor(v + 0.5f);
-    }
 }
 
 const char *MethodWord(int method)

@@ -97,11 +97,6 @@ void TakeDecoded(Img *rebuilt, const ZnImage &source, const BandCodingResult &co
 // variable-length code word would lose the decoder its place), else the entropy flag decides.
 int BandCodeType(float errorProb, int entropyFlag);
 
-// The decoded image as the result window shows it and a saved file holds it: every sample limited
-// to 0..255 and rounded to a whole grey level. The module measures this image, so the reported MSE
-// and PSNR are those of the picture the user gets.
-void RoundToGreyLevels(ZnImage *image);
-
 // ---- words and lines of the reports, titles and captions ----
 const char *MethodWord(int method);      // "DPCM" / "PCM"
 float PdfCValue(const std::string &pdf); // "gg075" -> 0.75; 0 for an unknown name

@@ -197,6 +197,7 @@ DpcmRunResult DpcmCodeImage(const DpcmParams &par, const CDib *image, const std:
 
     out.rate = rate;
     out.entropy = q->entropy;
+    zn::RoundToGreyLevels(decoded);
     out.measures = zn::MeasureReconstruction(source, *decoded);
     const zn::Measures &m = out.measures;
     out.results += MeasureLines(rate, q->entropy, m);

@@ -133,6 +133,7 @@ PcmRunResult PcmCodeImage(const PcmParams &par, const CDib *image, const std::st
     }
 
     out.rate = rate;
+    zn::RoundToGreyLevels(decoded);
     out.measures = zn::MeasureReconstruction(source, *decoded);
     const zn::Measures &m = out.measures;
 

@@ -53,6 +53,19 @@ double MagickPsnr(const std::string &a, const std::string &b)
     return end == out.c_str() ? std::nan("") : v;
 }
 
+::testing::AssertionResult PsnrAgrees(double ours, double magick, double tol)
+{
+    if (std::isinf(magick)) {
+        if (std::isinf(ours) || ours == 60.0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "ImageMagick finds no error, ours is " << ours;
+    }
+    if (std::fabs(ours - magick) <= tol)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "ours " << ours << ", ImageMagick " << magick << ", tolerance " << tol;
+}
+
 double ReportedMeasure(const std::string &text, const std::string &label)
 {
     const size_t at = text.find(label);

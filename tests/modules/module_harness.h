@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,9 @@ int GreyAt(const CDib &dib, int x, int y);
 // PSNR between two image files by ImageMagick's compare; +inf for identical images, NaN when the
 // tool fails. Needs ZN_REQUIRE_TOOL("compare") in the test.
 double MagickPsnr(const std::string &a, const std::string &b);
+// Our PSNR (a reported one, "Infinite" read as +inf, or a stored R(D) value, 60 for an error-free
+// result) agrees with ImageMagick's within tol; an error-free result must be error-free for both.
+::testing::AssertionResult PsnrAgrees(double ours, double magick, double tol);
 
 // A measure of a module's result text: the number after label ("  PSNR\t\t\t:" and friends); NaN
 // when the label is missing or no number follows.

@@ -99,3 +99,10 @@ std::vector<std::string> CorpusFiles(const std::string &kind)
 }
 
 } // namespace zntest
+
+// Sanitizer builds: impossible allocations fail as they do in the program (a null pointer), so their
+// messages can be tested; scripts/test sets the same through ASAN_OPTIONS.
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
