@@ -36,7 +36,7 @@ template <typename V> bool Resize(V &v, size_t n, const char *message)
 template <typename V> void ResizeOrAbort(V &v, size_t n, const char *message)
 {
     if (!Resize(v, n, message))
-        throw zn::RunAborted(message, 1);
+        throw zn::RunAborted(message, zn::kMessageShown);
 }
 
 void SetSymbolToLevel(Vlc *vlc, int i, float reconstruction)
@@ -123,7 +123,7 @@ void AllocVlc(Vlc **vlc, int symbols, int wordsPerSymbol, int codeWordSize)
         v = new Vlc;
     } catch (const std::bad_alloc &) {
         zn::ShowMessage("AllocVlc-Not enough memory at *vlc");
-        throw zn::RunAborted("AllocVlc-Not enough memory at *vlc", 1);
+        throw zn::RunAborted("AllocVlc-Not enough memory at *vlc", zn::kMessageShown);
     }
     *vlc = v;
     size_t s = symbols > 0 ? static_cast<size_t>(symbols) : 0;

@@ -19,7 +19,7 @@ bool RunModuleApply(const std::function<void()> &run)
         return true;
     } catch (const RunAborted &e) {
         // Code 1: the routine that gave up has shown its message already.
-        if (e.Code() != 1)
+        if (e.Code() != kMessageShown)
             ShowMessage(e.what(), MsgButtons::Ok, MsgIcon::Error);
     } catch (const std::bad_alloc &) {
         ShowMessage("Fatal: Not enough memory", MsgButtons::Ok, MsgIcon::Error);

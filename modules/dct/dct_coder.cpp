@@ -74,13 +74,13 @@ DctRunResult DctCodeImage(const DctParams &par, bool coding, int entropyFlag, co
     SbcSplitDct(&raw, source.img, b, b, 0);
     SubbPtr sb(raw);
     if (!sb)
-        throw zn::RunAborted("OnDctApply: The transform failed", 1);
+        throw zn::RunAborted("OnDctApply: The transform failed", zn::kMessageShown);
     const BandCodingResult coded = CodeShownBands(sb.get(), coding, bp, tableDir, factor, dispA, dispB, &out);
 
     Img *rebuilt = nullptr;
     SbcReconDct(&rebuilt, sb.release(), 1);
     if (!rebuilt)
-        throw zn::RunAborted("OnDctApply: The inverse transform failed", 1);
+        throw zn::RunAborted("OnDctApply: The inverse transform failed", zn::kMessageShown);
     TakeDecoded(rebuilt, source, coded, decoded, &out);
     const zn::Measures &m = out.measures;
 

@@ -140,7 +140,7 @@ DpcmRunResult DpcmCodeImage(const DpcmParams &par, const CDib *image, const std:
     ReadQuant(&raw, tableDir, kDpcmQuantStem, kDpcmQuantPdf, levels);
     std::unique_ptr<Quant, QuantDeleter> q(raw);
     if (!SbcQuantUsable(q.get()) || q->levels != levels)
-        throw zn::RunAborted("", 1); // the reader has said why
+        throw zn::RunAborted("", zn::kMessageShown); // the reader has said why
 
     // Every index goes out as a b-bit word, also when only 2^b - 1 of the words are used.
     q->rate = static_cast<float>(b);

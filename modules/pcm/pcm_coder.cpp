@@ -72,7 +72,7 @@ Quant *PcmMakeQuantizer(int bits)
     AllocQuant(&q, levels, bits);
     std::unique_ptr<Quant, QuantDeleter> guard(q);
     if (q->levels != levels || !q->code)
-        throw zn::RunAborted("PcmMakeQuantizer: Not enough memory", 1);
+        throw zn::RunAborted("PcmMakeQuantizer: Not enough memory", zn::kMessageShown);
     q->type = 0;
     q->rate = static_cast<float>(bits);
     q->distortion = 0;

@@ -88,7 +88,7 @@ SbcRunResult SbcCodeImage(const SbcParams &par, bool coding, int entropyFlag, co
     ReadFilt(&rawFilt, tableDir, "qmf", par.sFilter);
     std::unique_ptr<Filt, FiltDeleter> filt(rawFilt);
     if (!filt)
-        throw zn::RunAborted("ReadFilt failed", 1); // its message has been shown
+        throw zn::RunAborted("ReadFilt failed", zn::kMessageShown); // its message has been shown
     if (!UsableBank(filt.get()))
         throw zn::RunAborted(
             zn::Format("OnSbcApply: qmf%s.fcs is not a two-band FIR QMF filter bank", par.sFilter.c_str()));
@@ -102,14 +102,14 @@ SbcRunResult SbcCodeImage(const SbcParams &par, bool coding, int entropyFlag, co
     SbcSplitModHigh(&raw, source.img, filt.get(), dec.nLevels, splits, 0);
     SubbPtr sb(raw);
     if (!sb || !sb->plane[0])
-        throw zn::RunAborted("OnSbcApply: The subband split failed", 1);
+        throw zn::RunAborted("OnSbcApply: The subband split failed", zn::kMessageShown);
     out.nCodedBands = sb->comp[0].count;
     const BandCodingResult coded = CodeShownBands(sb.get(), coding, bp, tableDir, 0, dispA, dispB, &out);
 
     Img *rebuilt = nullptr;
     SbcReconModHigh(&rebuilt, sb.release(), filt.get(), 1);
     if (!rebuilt)
-        throw zn::RunAborted("OnSbcApply: The subband synthesis failed", 1);
+        throw zn::RunAborted("OnSbcApply: The subband synthesis failed", zn::kMessageShown);
     TakeDecoded(rebuilt, source, coded, decoded, &out);
     const zn::Measures &m = out.measures;
 
