@@ -29,9 +29,9 @@ struct Spectrum
     int32_t cols = 0;
 };
 
-void AllocSpectrum(Spectrum **spec, int rows, int cols);
+void AllocSpectrum(Spectrum **spectrum, int rows, int cols);
 // Releases both planes and the record (null allowed).
-void FreeSpectrum(Spectrum *spec);
+void FreeSpectrum(Spectrum *spectrum);
 
 // In-place radix-2 FFT of an ndim-dimensional complex array. data is 1-based and interleaved
 // (data[1] = re, data[2] = im of the first value), last dimension fastest; sizes is 1-based and each
@@ -39,11 +39,11 @@ void FreeSpectrum(Spectrum *spec);
 // Returns false (and leaves data untouched) when a size is not a power of two.
 bool FourierND(float *data, const int *sizes, int ndim, int sign);
 
-// Windowed 2-D spectrum of plane 0 of img into the first rows x cols samples of spec.
-void ImgFFT(const Img *img, Spectrum *spec, int windowType);
+// Windowed 2-D spectrum of plane 0 of img into the first rows x cols samples of spectrum.
+void ImgFFT(const Img *img, Spectrum *spectrum, int windowType);
 
 // Moves frequency 0 to (rows/2, cols/2): swaps the diagonal quadrants of both planes.
-void SwapQuadrants(Spectrum *spec);
+void SwapQuadrants(Spectrum *spectrum);
 
 // The log power image of a spectrum is ZnImage::LogPowerSpectrum (image/znimage.h).
 

@@ -85,10 +85,10 @@ bool FourierND(float *data, const int *sizes, int ndim, int sign)
     return true;
 }
 
-void AllocSpectrum(Spectrum **spec, int rows, int cols)
+void AllocSpectrum(Spectrum **spectrum, int rows, int cols)
 {
     Spectrum *s = new Spectrum;
-    *spec = s;
+    *spectrum = s;
     s->rows = rows;
     s->cols = cols;
     size_t n = rows > 0 && cols > 0 ? static_cast<size_t>(rows) * cols : 0;
@@ -100,23 +100,23 @@ void AllocSpectrum(Spectrum **spec, int rows, int cols)
         zn::ShowMessage("Not enough memory for spectrum allocation");
 }
 
-void FreeSpectrum(Spectrum *spec)
+void FreeSpectrum(Spectrum *spectrum)
 {
-    if (!spec)
+    if (!spectrum)
         return;
-    std::free(spec->re);
-    std::free(spec->im);
-    delete spec;
+    std::free(spectrum->re);
+    std::free(spectrum->im);
+    delete spectrum;
 }
 
-void ImgFFT(const Img *img, Spectrum *spec, int windowType)
+void ImgFFT(const Img *img, Spectrum *spectrum, int windowType)
 {
     const int rows = img->rows, cols = img->cols;
     if (img->rep != IMG_REP_BYTE && img->rep != IMG_REP_INT && img->rep != IMG_REP_FLOAT) {
         zn::ShowMessage("ImgFFT - Invalid representation");
         return;
     }
-    if (rows <= 0 || cols <= 0 || !img->plane[0] || !spec || !spec->re || !spec->im)
+    if (rows <= 0 || cols <= 0 || !img->plane[0] || !spectrum || !spectrum->re || !spectrum->im)
         return;
     const long n = static_cast<long>(rows) * cols;
     std::vector<float> work(2 * n + 1);
@@ -155,15 +155,15 @@ void ImgFFT(const Img *img, Spectrum *spec, int windowType)
         return;
     }
     for (long k = 0; k < n; ++k) {
-        spec->re[k] = work[2 * k + 1];
-        spec->im[k] = work[2 * k + 2];
+        spectrum->re[k] = work[2 * k + 1];
+        spectrum->im[k] = work[2 * k + 2];
     }
 }
 
-void SwapQuadrants(Spectrum *spec)
+void SwapQuadrants(Spectrum *spectrum)
 {
-    const int hr = spec->rows / 2, hc = spec->cols / 2, cols = spec->cols;
-    for (float *p : {spec->re, spec->im}) {
+    const int hr = spectrum->rows / 2, hc = spectrum->cols / 2, cols = spectrum->cols;
+    for (float *p : {spectrum->re, spectrum->im}) {
         if (!p)
             continue;
         for (int r = 0; r < hr; ++r) {
@@ -176,15 +176,15 @@ void SwapQuadrants(Spectrum *spec)
 }
 
 // 29 log10(power) - 100: a power of 1 shows black and each 10 dB adds 29 grey levels.
-void ZnImage::LogPowerSpectrum(const Spectrum *spec)
+void ZnImage::LogPowerSpectrum(const Spectrum *spectrum)
 {
-    Alloc(spec->rows, spec->cols);
+    Alloc(spectrum->rows, spectrum->cols);
     float *out = Data();
-    const long n = static_cast<long>(spec->rows) * spec->cols;
-    if (!out || !spec->re || !spec->im)
+    const long n = static_cast<long>(spectrum->rows) * spectrum->cols;
+    if (!out || !spectrum->re || !spectrum->im)
         return;
     for (long k = 0; k < n; ++k) {
-        double re = spec->re[k], im = spec->im[k];
+        double re = spectrum->re[k], im = spectrum->im[k];
         out[k] = static_cast<float>(29.0 * std::log10(re * re + im * im + 1e-30) - 100.0);
     }
 }

@@ -36,7 +36,7 @@ public:
     void ZnImageToDib(CDib *target) const;
 
     // This image becomes the log power of the spectrum, as grey levels (image/numeric.h).
-    void LogPowerSpectrum(const Spectrum *spec);
+    void LogPowerSpectrum(const Spectrum *spectrum);
     // This image becomes a display of the first component of a subband decomposition: every band
     // scaled to fill the grey range; factor 0 draws band borders, factor f > 0 regroups f x f bands
     // into blocks. Defined with the subband library (modules/sbc/disp_subb.cpp).

@@ -74,14 +74,14 @@ CMainFrame::FileDialogHook &FileDialogHookRef()
     return hook;
 }
 
-QString RunOpenDialog(const OpenDialogSpec &spec, const QString &initialDir)
+QString RunOpenDialog(const OpenDialogKind &kind, const QString &initialDir)
 {
     if (FileDialogHookRef())
-        return FileDialogHookRef()(spec, initialDir);
+        return FileDialogHookRef()(kind, initialDir);
     // No parent window, as the program's open dialogs have none.
-    QFileDialog dialog(nullptr, spec.title, initialDir, QtFilterFromBars(spec.filter));
+    QFileDialog dialog(nullptr, kind.title, initialDir, QtFilterFromBars(kind.filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.selectFile(spec.initialName);
+    dialog.selectFile(kind.initialName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().front();
@@ -89,9 +89,9 @@ QString RunOpenDialog(const OpenDialogSpec &spec, const QString &initialDir)
 
 } // namespace
 
-const std::vector<OpenDialogSpec> &OpenDialogSpecs()
+const std::vector<OpenDialogKind> &OpenDialogKinds()
 {
-    static const std::vector<OpenDialogSpec> specs = {
+    static const std::vector<OpenDialogKind> specs = {
         {ID_FILE_OPEN_IMAGE, QStringLiteral("Select an Image"), QStringLiteral("*.bmp"),
          QStringLiteral("Bitmap Image (8 or 24 bit) (*.bmp)|*.bmp|Tiff Image (*.tif)|*.tif||")},
         {ID_FILE_OPEN_SEQUENCE, QStringLiteral("Select an Image Sequence"), QStringLiteral("*.yuv"),
@@ -445,10 +445,10 @@ bool CMainFrame::OpenDocumentFile(const QString &path)
 
 void CMainFrame::OpenWith(int commandId)
 {
-    for (const OpenDialogSpec &spec : OpenDialogSpecs()) {
-        if (spec.commandId != commandId)
+    for (const OpenDialogKind &kind : OpenDialogKinds()) {
+        if (kind.commandId != commandId)
             continue;
-        const QString path = RunOpenDialog(spec, theApp.m_sImageDir);
+        const QString path = RunOpenDialog(kind, theApp.m_sImageDir);
         if (!path.isEmpty())
             OpenDocumentFile(path);
         return;

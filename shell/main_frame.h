@@ -44,14 +44,14 @@ enum : int {
 
 // One Open command's dialog: title, initial file name and filter in the two-bar form of the
 // templates ("Name (*.x)|*.x|...||").
-struct OpenDialogSpec
+struct OpenDialogKind
 {
     int commandId;
     QString title;
     QString initialName;
     QString filter;
 };
-const std::vector<OpenDialogSpec> &OpenDialogSpecs();
+const std::vector<OpenDialogKind> &OpenDialogKinds();
 // "A (*.a)|*.a|B|*.b||" -> "A (*.a);;B (*.b)": Qt takes the patterns from the parentheses.
 QString QtFilterFromBars(const QString &filter);
 // Tool bar 128 in button order; 0 stands for a separator.
@@ -97,7 +97,7 @@ public:
     void OnOpenH264Stream();
 
     // The open-file dialog; tests replace it. Returns the chosen path or "" for Cancel.
-    using FileDialogHook = std::function<QString(const OpenDialogSpec &, const QString &initialDir)>;
+    using FileDialogHook = std::function<QString(const OpenDialogKind &, const QString &initialDir)>;
     static FileDialogHook SetFileDialogHook(FileDialogHook hook);
 
 protected:

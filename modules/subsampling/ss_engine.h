@@ -26,4 +26,4 @@ void SsBlowUpImg(Img *img, int f);
 
 // The first (rows/f) x (cols/f) samples of both planes, read as a spectrum of that size, are
 // repeated f x f times over the whole rows x cols record.
-void SsRepeatSpectrum(Spectrum *spec, int f);
+void SsRepeatSpectrum(Spectrum *spectrum, int f);

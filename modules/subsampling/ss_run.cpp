@@ -93,11 +93,11 @@ void SsRun(const SsParams &par, const CDib *image, const std::string &title, SsR
         out->replaceText = true;
 
         if (par.window != -1) {
-            SpectrumPtr spec = NewSpectrum(rows, cols);
-            ImgFFT(out->result.img, spec.get(), par.window);
+            SpectrumPtr spectrum = NewSpectrum(rows, cols);
+            ImgFFT(out->result.img, spectrum.get(), par.window);
             // No quadrant swap: for an even factor the repeated plane looks the same shifted by half.
-            SsRepeatSpectrum(spec.get(), f);
-            out->spectrum.LogPowerSpectrum(spec.get());
+            SsRepeatSpectrum(spectrum.get(), f);
+            out->spectrum.LogPowerSpectrum(spectrum.get());
             if (taps != 0)
                 out->spectrumDescription = zn::Format("SPECTRUM of the %s image\r\n   Window type\t\t\t: "
                                                       "%s\r\n   Subsampling factor\t\t: %i\r\n"
@@ -114,10 +114,10 @@ void SsRun(const SsParams &par, const CDib *image, const std::string &title, SsR
             SsBlowUpImg(out->result.img, f);
         out->hasChain = true;
     } else if (par.window != -1) {
-        SpectrumPtr spec = NewSpectrum(rows, cols);
-        ImgFFT(input.img, spec.get(), par.window);
-        SwapQuadrants(spec.get()); // frequency 0 in the centre
-        out->spectrum.LogPowerSpectrum(spec.get());
+        SpectrumPtr spectrum = NewSpectrum(rows, cols);
+        ImgFFT(input.img, spectrum.get(), par.window);
+        SwapQuadrants(spectrum.get()); // frequency 0 in the centre
+        out->spectrum.LogPowerSpectrum(spectrum.get());
         out->spectrumDescription =
             zn::Format("SPECTRUM of the %s image\r\n   Window type\t\t: %s\r\n   No subsampling\r\n",
                        title.c_str(), windowName);

@@ -9,17 +9,17 @@
 #include <cstring>
 #include <vector>
 
-void SsRepeatSpectrum(Spectrum *spec, int f)
+void SsRepeatSpectrum(Spectrum *spectrum, int f)
 {
-    if (!spec || !spec->re || !spec->im || f < 1)
+    if (!spectrum || !spectrum->re || !spectrum->im || f < 1)
         return;
-    const int rows = spec->rows, cols = spec->cols;
+    const int rows = spectrum->rows, cols = spectrum->cols;
     if (rows <= 0 || cols <= 0)
         return;
     const int sr = rows / f, sc = cols / f;
     const size_t n = static_cast<size_t>(rows) * cols;
     std::vector<float> copy(n, 0.0f);
-    for (float *plane : {spec->re, spec->im}) {
+    for (float *plane : {spectrum->re, spectrum->im}) {
         std::fill(copy.begin(), copy.end(), 0.0f);
         for (int a = 0; a < f; ++a)
             for (int k = 0; k < sr; ++k)

@@ -13,7 +13,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-struct BmpSpec
+struct BmpShape
 {
     int bits = 8;
     int width = 5;
@@ -26,7 +26,7 @@ struct BmpSpec
 };
 
 // Picture sample (x, y from the top) of channel c: blue 0, green 1, red 2; the palette index for 8 bits.
-uint8_t Sample(const BmpSpec &s, int x, int y, int c)
+uint8_t Sample(const BmpShape &s, int x, int y, int c)
 {
     if (s.bits == 8)
         return static_cast<uint8_t>((x * 7 + y * 13) % 256);
@@ -54,7 +54,7 @@ void Put32(Bytes &b, size_t at, uint32_t v)
         b[at + i] = (v >> (8 * i)) & 0xFF;
 }
 
-Bytes MakeBmp(const BmpSpec &s)
+Bytes MakeBmp(const BmpShape &s)
 {
     int h = s.height < 0 ? -s.height : s.height;
     int entries = s.paletteEntries >= 0 ? s.paletteEntries : s.bits == 8 ? (s.clrUsed ? s.clrUsed : 256) : 0;
@@ -92,7 +92,7 @@ Bytes MakeBmp(const BmpSpec &s)
 }
 
 // Every picture sample of the loaded image matches the fixture.
-void ExpectPixels(const CDib &dib, const BmpSpec &s)
+void ExpectPixels(const CDib &dib, const BmpShape &s)
 {
     int h = s.height < 0 ? -s.height : s.height;
     ASSERT_EQ(dib.GetWidth(), s.width);
@@ -123,7 +123,7 @@ protected:
 
 TEST_F(BmpTest, Width5PaletteImageRoundTripsByteForByte)
 {
-    BmpSpec s; // 8 bits, width 5: rows of 8 bytes
+    BmpShape s; // 8 bits, width 5: rows of 8 bytes
     Bytes file = MakeBmp(s);
     CDib dib;
     ASSERT_EQ(dib.LoadDibFile(Write(file), false), static_cast<int>(file.size() - 14));
@@ -149,7 +149,7 @@ TEST_F(BmpTest, LayoutsThatLoad)
     struct Case
     {
         const char *name;
-        BmpSpec spec;
+        BmpShape shape;
         int numColors;
     };
     const Case cases[] = {
@@ -168,15 +168,15 @@ TEST_F(BmpTest, LayoutsThatLoad)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         CDib dib;
-        int block = dib.LoadDibFile(Write(MakeBmp(c.spec)), false);
+        int block = dib.LoadDibFile(Write(MakeBmp(c.shape)), false);
         ASSERT_GT(block, 0);
-        ExpectPixels(dib, c.spec);
+        ExpectPixels(dib, c.shape);
         EXPECT_EQ(dib.GetNumColors(), c.numColors);
         EXPECT_EQ(dib.GetInfoHeader()->biClrUsed, static_cast<uint32_t>(c.numColors));
         EXPECT_EQ(dib.GetInfoHeader()->biSizeImage, static_cast<uint32_t>(dib.GetPixelCount()));
         EXPECT_EQ(block, dib.m_nBlockSize);
         EXPECT_EQ(dib.m_nBlockSize, 40 + 4 * c.numColors + dib.m_nPixelSize);
-        if (c.spec.bits == 8)
+        if (c.shape.bits == 8)
             for (int i = 0; i < c.numColors; ++i)
                 ASSERT_EQ(dib.GetPalette()[i].rgbGreen, PaletteEntry(i).rgbGreen);
         else
@@ -193,7 +193,7 @@ TEST_F(BmpTest, LayoutsThatLoad)
         EXPECT_EQ(out.size(), static_cast<size_t>(dib.m_nBlockSize) + 14);
         CDib back;
         ASSERT_GT(back.LoadDibFile(dir.File("again.bmp"), false), 0);
-        BmpSpec up = c.spec;
+        BmpShape up = c.shape;
         up.height = up.height < 0 ? -up.height : up.height;
         ExpectPixels(back, up);
     }
@@ -203,7 +203,7 @@ TEST_F(BmpTest, LayoutsThatLoad)
 TEST_F(BmpTest, GreyFlagTurnsPaletteAndPixelsGrey)
 {
     // Palette entry 0 is blue 255, green 0, red 0: (29 x 255) >> 8 = 28.
-    BmpSpec s{8, 4, 2, 40, 256};
+    BmpShape s{8, 4, 2, 40, 256};
     CDib dib;
     ASSERT_GT(dib.LoadDibFile(Write(MakeBmp(s)), true), 0);
     const RGBQUAD &q = dib.GetPalette()[0];
@@ -216,7 +216,7 @@ TEST_F(BmpTest, GreyFlagTurnsPaletteAndPixelsGrey)
         ASSERT_EQ(dib.GetPalette()[i].rgbRed, g);
     }
 
-    BmpSpec c{24, 5, 2, 40, 0};
+    BmpShape c{24, 5, 2, 40, 0};
     ASSERT_GT(dib.LoadDibFile(Write(MakeBmp(c)), true), 0);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 5; ++x) {
@@ -230,7 +230,7 @@ TEST_F(BmpTest, GreyFlagTurnsPaletteAndPixelsGrey)
 
 TEST_F(BmpTest, PixelIndexBeyondShortPaletteReadsBlack)
 {
-    BmpSpec s{8, 5, 3, 40, 2, 2}; // two entries, indices up to 255
+    BmpShape s{8, 5, 3, 40, 2, 2}; // two entries, indices up to 255
     CDib dib;
     ASSERT_GT(dib.LoadDibFile(Write(MakeBmp(s)), true), 0);
     EXPECT_EQ(dib.GetNumColors(), 2);
@@ -251,7 +251,7 @@ TEST_F(BmpTest, MissingFileIsSilent)
 
 TEST_F(BmpTest, PathKeepsItsCase)
 {
-    BmpSpec s{24, 2, 2, 40, 0};
+    BmpShape s{24, 2, 2, 40, 0};
     std::string path = Write(MakeBmp(s), "Mixed.Case.BMP");
     CDib dib;
     ASSERT_GT(dib.LoadDibFile(path, false), 0);
@@ -263,8 +263,8 @@ TEST_F(BmpTest, PathKeepsItsCase)
 
 TEST_F(BmpTest, DamagedFilesAreRefused)
 {
-    const Bytes good8 = MakeBmp(BmpSpec{8, 5, 3, 40, 0});
-    const Bytes good24 = MakeBmp(BmpSpec{24, 5, 3, 40, 0});
+    const Bytes good8 = MakeBmp(BmpShape{8, 5, 3, 40, 0});
+    const Bytes good24 = MakeBmp(BmpShape{24, 5, 3, 40, 0});
     const std::string colours =
         "Sorry, Number of colors not supported.\r\nPlease convert to 8/24 bit bmp or tga file.";
     const std::string damaged = "Sorry, this bitmap file is damaged or truncated.";

@@ -244,9 +244,9 @@ TEST(SsRepeatSpectrum, EqualsTheSpectrumOfTheZeroStuffedImage)
     ImgPtr img = FloatImg(sr, sc, small);
     Spectrum *raw = nullptr;
     AllocSpectrum(&raw, rows, cols);
-    std::unique_ptr<Spectrum, void (*)(Spectrum *)> spec(raw, FreeSpectrum);
-    ImgFFT(img.get(), spec.get(), TAPER_RECT);
-    SsRepeatSpectrum(spec.get(), f);
+    std::unique_ptr<Spectrum, void (*)(Spectrum *)> spectrum(raw, FreeSpectrum);
+    ImgFFT(img.get(), spectrum.get(), TAPER_RECT);
+    SsRepeatSpectrum(spectrum.get(), f);
     for (int u = 0; u < rows; ++u)
         for (int v = 0; v < cols; ++v) {
             std::complex<double> x = 0;
@@ -254,8 +254,8 @@ TEST(SsRepeatSpectrum, EqualsTheSpectrumOfTheZeroStuffedImage)
                 for (int c = 0; c < sc; ++c) // the image is 0 away from (f r, f c)
                     x += double(small(r, c)) *
                          std::polar(1.0, 2 * kPi * (double(u * f * r) / rows + double(v * f * c) / cols));
-            EXPECT_NEAR(spec->re[u * cols + v], x.real(), 1e-3) << u << "," << v;
-            EXPECT_NEAR(spec->im[u * cols + v], x.imag(), 1e-3) << u << "," << v;
+            EXPECT_NEAR(spectrum->re[u * cols + v], x.real(), 1e-3) << u << "," << v;
+            EXPECT_NEAR(spectrum->im[u * cols + v], x.imag(), 1e-3) << u << "," << v;
         }
 }
 

@@ -67,8 +67,8 @@ protected:
         theApp.m_pMainWnd = frame;
         previousHelp = zn::SetHelpHandler([this](int id) { helpIds.push_back(id); });
         previousDialog =
-            CMainFrame::SetFileDialogHook([this](const OpenDialogSpec &spec, const QString &dir) {
-                asked.push_back({spec.title, spec.initialName, spec.filter, dir});
+            CMainFrame::SetFileDialogHook([this](const OpenDialogKind &kind, const QString &dir) {
+                asked.push_back({kind.title, kind.initialName, kind.filter, dir});
                 return answer;
             });
     }

@@ -38,7 +38,7 @@ const PdfName kPdfs[] = {{"gg050", 0.5}, {"gg075", 0.75}, {"gg100", 1.0}, {"gg20
 struct QmfName
 {
     const char *name;
-    tablegen::QmfSpec spec;
+    tablegen::QmfDesign design;
 };
 // Longer banks get narrower transition bands (the letter grows as the band narrows); the weight
 // trades stop-band energy against reconstruction ripple.
@@ -146,7 +146,7 @@ bool WritePerformance(const std::string &dir, const PdfName &pdf, const char *su
 
 bool WriteBank(const std::string &dir, const QmfName &bank)
 {
-    std::vector<double> h = tablegen::DesignQmf(bank.spec);
+    std::vector<double> h = tablegen::DesignQmf(bank.design);
     File f = Create(dir + "/qmf" + bank.name + ".fcs");
     if (!f)
         return false;
@@ -154,8 +154,8 @@ bool WriteBank(const std::string &dir, const QmfName &bank)
     const int n = static_cast<int>(h.size());
     std::fprintf(o, "/* two-band linear-phase QMF bank, %d taps: low-pass, then high-pass */\n", n);
     std::fprintf(o, "/* reconstruction ripple %.4f dB, stop band from %.4f pi at %.1f dB */\n",
-                 tablegen::QmfRippleDb(h), bank.spec.stopEdge,
-                 tablegen::QmfStopbandDb(h, bank.spec.stopEdge));
+                 tablegen::QmfRippleDb(h), bank.design.stopEdge,
+                 tablegen::QmfStopbandDb(h, bank.design.stopEdge));
     std::fprintf(o, "FIRQMF\n1\n%d\n", n);
     for (int k = 0; k < n; ++k)
         std::fprintf(o, "%.12g\n", h[static_cast<size_t>(k)]);

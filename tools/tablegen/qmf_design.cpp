@@ -98,9 +98,9 @@ struct Problem
 
 } // namespace
 
-std::vector<double> DesignQmf(const QmfSpec &spec)
+std::vector<double> DesignQmf(const QmfDesign &design)
 {
-    const int n = spec.taps, m = n / 2;
+    const int n = design.taps, m = n / 2;
     if (n == 2)
         return {0.5, 0.5}; // Haar: the only linear-phase QMF pair with exact reconstruction
     // Start: half-band sinc under a Hamming window, normalised to unit DC gain.
@@ -110,10 +110,10 @@ std::vector<double> DesignQmf(const QmfSpec &spec)
         double win = 0.54 - 0.46 * std::cos(2.0 * kPi * k / (n - 1));
         a[static_cast<size_t>(k)] = std::sin(kPi * t / 2.0) / (kPi * t) * win;
     }
-    Problem pb{n, {}, {}, spec.stopWeight};
+    Problem pb{n, {}, {}, design.stopWeight};
     const int grid = 32 * n;
     for (int i = 0; i <= grid; ++i) {
-        double w = kPi * (spec.stopEdge + (1.0 - spec.stopEdge) * i / grid);
+        double w = kPi * (design.stopEdge + (1.0 - design.stopEdge) * i / grid);
         pb.stopGrid.push_back(w);
         pb.recGrid.push_back(0.5 * kPi * i / grid);
     }

@@ -9,14 +9,14 @@
 
 namespace tablegen {
 
-struct QmfSpec
+struct QmfDesign
 {
     int taps;          // even
     double stopEdge;   // start of the stop band as a fraction of pi (above 0.5)
     double stopWeight; // weight of stop-band energy against reconstruction ripple
 };
 
-std::vector<double> DesignQmf(const QmfSpec &spec);
+std::vector<double> DesignQmf(const QmfDesign &design);
 
 // Largest deviation of |H(w)|^2 + |H(w + pi)|^2 from 1, in dB, and the peak stop-band gain in dB.
 double QmfRippleDb(const std::vector<double> &h);
