@@ -5,6 +5,7 @@
 
 #include "platform/file.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -53,7 +54,7 @@ int CDib::ReadBmp(const std::string &path, bool grey)
     struct stat st;
     if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
-    m_title = DibTitleFromPath(path);
+    m_title = zn::TitleBeforeFirstDot(path);
 
     const long long size = st.st_size;
     uint8_t magic[2] = {0, 0};

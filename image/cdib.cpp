@@ -7,16 +7,6 @@
 #include <cstring>
 #include <utility>
 
-std::string DibTitleFromPath(const std::string &path)
-{
-    size_t slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = name.find('.');
-    if (dot != std::string::npos && dot != 0)
-        name.resize(dot);
-    return name;
-}
-
 CDib::CDib() = default;
 CDib::~CDib() = default;
 

@@ -13,9 +13,6 @@
 // Largest pixel store a CDib takes: the block size (header + palette + pixels) must fit an int.
 constexpr long long kMaxDibPixelBytes = 0x7FFFFFFFLL - 2048;
 
-// A file's title: its name without the folder, cut before the first dot unless the name starts with one.
-std::string DibTitleFromPath(const std::string &path);
-
 class CDib
 {
 public:

@@ -3,6 +3,7 @@
 #include "image/cdib.h"
 #include "image/yuv_convert.h"
 #include "image/yuv_frame.h"
+#include "platform/paths.h"
 
 #include <cstdio>
 
@@ -13,7 +14,7 @@ int CDib::PrepareDibforYUVFile(const std::string &path)
     if (!probe)
         return -1;
     std::fclose(probe);
-    m_title = DibTitleFromPath(path);
+    m_title = zn::TitleBeforeFirstDot(path);
 
     CYuvFrame frame;
     if (frame.ReadHeader(path) != 0)

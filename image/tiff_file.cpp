@@ -5,6 +5,7 @@
 
 #include "platform/log.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -91,7 +92,7 @@ int CDib::ReadTif(const std::string &path, bool grey)
         if (!regular)
             return -1;
     }
-    m_title = DibTitleFromPath(path);
+    m_title = zn::TitleBeforeFirstDot(path);
 
     InstallTiffHandlers();
     g_tiffErrors = 0;

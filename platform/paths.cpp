@@ -1,17 +1,17 @@
 // Path helpers on std::string; no fixed-size buffers.
 #include "platform/paths.h"
 
-#include <algorithm>
-#include <cctype>
 #include <sys/stat.h>
 
 namespace zn {
 
 std::string ToLower(const std::string &s)
 {
+    // ASCII only: extensions are ASCII, and the result must not depend on the process locale.
     std::string out = s;
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
@@ -23,8 +23,8 @@ bool ContainsNoCase(const std::string &path, const std::string &lowerNeedle)
 bool EndsWithNoCase(const std::string &path, const std::string &lowerSuffix)
 {
     std::string l = ToLower(path);
-    return l.size() >= lowerSuffix.size() && l.compare(l.size() - lowerSuffix.size(), std::string::npos,
-                                                       lowerSuffix) == 0;
+    return l.size() >= lowerSuffix.size() &&
+           l.compare(l.size() - lowerSuffix.size(), std::string::npos, lowerSuffix) == 0;
 }
 
 std::string FileName(const std::string &path)

@@ -4,6 +4,7 @@
 #include "image/cdib.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 #include "shell/dib_frame.h"
 #include "shell/doc_app.h"
 #include "shell/doc_commands.h"
@@ -93,20 +94,6 @@ Registry &Reg()
     return registry;
 }
 
-std::string LowerAscii(std::string s)
-{
-    for (char &c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string FileNameOf(const std::string &path)
-{
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 void SendDocumentAttached(QDialog *dlg)
 {
     if (auto *module = dynamic_cast<CModuleDialog *>(dlg))
@@ -135,7 +122,7 @@ private:
 
 DocTypeInfo DocTypeFromPath(const std::string &path)
 {
-    const std::string name = LowerAscii(FileNameOf(path));
+    const std::string name = zn::ToLower(zn::FileName(path));
     const auto has = [&](const char *s) { return name.find(s) != std::string::npos; };
     int type = DOC_NONE;
     if (has(".bmp") || has(".tif"))
@@ -389,8 +376,8 @@ bool CDibDoc::OnOpenDocument(const QString &qpath)
         m_sSeqFrameName = m_sSeqName + "2";
         // The folder of the frame files is the .seq path without ".seq", in its own letter case; only
         // the file name is searched, and frame 1 is read again from the file as it was named.
-        const size_t nameStart = path.size() - FileNameOf(path).size();
-        const size_t dot = LowerAscii(path).find(".seq", nameStart);
+        const size_t nameStart = path.size() - zn::FileName(path).size();
+        const size_t dot = zn::ToLower(path).find(".seq", nameStart);
         m_sSeqPath = path.substr(0, dot);
         m_sSeqFile = path;
     }

@@ -4,6 +4,7 @@
 #include "shell/rd_storing_dlg.h"
 
 #include "platform/messages.h"
+#include "platform/paths.h"
 #include "shell/rd_doc_glue.h"
 
 #include <QButtonGroup>
@@ -15,7 +16,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <algorithm>
-#include <cctype>
 
 namespace {
 constexpr const char *kUseDefaultNames = "Use Default Names";
@@ -29,11 +29,7 @@ QString Q(const std::string &s)
 // A sorted list box orders without regard to case.
 bool SortedListLess(const std::string &a, const std::string &b)
 {
-    auto lower = [](std::string s) {
-        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-        return s;
-    };
-    std::string la = lower(a), lb = lower(b);
+    const std::string la = zn::ToLower(a), lb = zn::ToLower(b);
     return la != lb ? la < lb : a < b;
 }
 } // namespace

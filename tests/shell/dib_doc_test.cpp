@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 #include "platform/messages.h"
+#include "platform/paths.h"
 #include "shell/doc_commands.h"
 #include "shell/module_dialog.h"
 #include "shell/rd_database.h"
@@ -117,7 +118,7 @@ TEST_F(DibDocTest, OpensEachKindWithItsReader)
         EXPECT_EQ(doc->m_pRDData != nullptr, row.hasRD) << row.name;
         EXPECT_EQ(doc->MainView()->GetDib(), doc->m_pDib) << row.name;
         EXPECT_EQ(CDibDoc::FromSubWindow(doc->m_pMainFrame), doc);
-        EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), DibTitleFromPath(row.name));
+        EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), zn::TitleBeforeFirstDot(row.name));
     }
     EXPECT_EQ(rec.Count(), 0u) << rec.Texts()[0];
 }
