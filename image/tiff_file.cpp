@@ -3,6 +3,7 @@
 // libtiff's own warnings and errors go to the engine log; an error while reading refuses the file.
 #include "image/cdib.h"
 
+#include "platform/format.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
@@ -27,17 +28,7 @@ int g_tiffErrors = 0; // errors libtiff reported since the last reset
 
 std::string FormatV(const char *module, const char *fmt, va_list ap)
 {
-    std::string text = module ? std::string(module) + ": " : std::string();
-    va_list copy;
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    if (n <= 0)
-        return text + fmt;
-    std::string body(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(body.data(), body.size(), fmt, ap);
-    body.resize(static_cast<size_t>(n));
-    return text + body;
+    return (module ? std::string(module) + ": " : std::string()) + zn::FormatV(fmt, ap);
 }
 
 void TiffWarning(const char *module, const char *fmt, va_list ap)
