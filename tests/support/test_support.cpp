@@ -98,6 +98,13 @@ std::vector<std::string> CorpusFiles(const std::string &kind)
     return files;
 }
 
+std::string PhotoPath(const std::string &name, const std::string &ext)
+{
+    std::string path = std::string(ZN_BUILD_DIR) + "/photos/" + name + "." + ext;
+    std::error_code ec;
+    return fs::is_regular_file(path, ec) ? path : std::string();
+}
+
 } // namespace zntest
 
 // Sanitizer builds: impossible allocations fail as they do in the program (a null pointer), so their

@@ -36,7 +36,22 @@ bool WriteFileBytes(const std::string &path, const std::vector<unsigned char> &b
 // Files in $ZANTHO_CORPUS/<kind>/ (sorted), or none when the variable is unset.
 std::vector<std::string> CorpusFiles(const std::string &kind);
 
+// Debian's sample photographs ("camera", "coins", "moon"; ext "bmp" for the 8-bit grey BMP, "png" for
+// the original), which scripts/test puts into <build>/photos with scripts/photos. Empty when the
+// file is not there: use ZN_REQUIRE_PHOTO in a test body.
+std::string PhotoPath(const std::string &name, const std::string &ext = "bmp");
+
 } // namespace zntest
+
+#define ZN_REQUIRE_PHOTO(name)                                                                               \
+    do {                                                                                                     \
+        if (zntest::PhotoPath(name).empty()) {                                                               \
+            if (zntest::RunningUnderCi())                                                                    \
+                FAIL() << "sample photograph missing under CI (scripts/photos): " << (name);                 \
+            else                                                                                             \
+                GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): " << (name);   \
+        }                                                                                                    \
+    } while (0)
 
 #define ZN_REQUIRE_TOOL(tool)                                                                                \
     do {                                                                                                     \
