@@ -4,6 +4,8 @@
 // frequencies (anti-diagonals 1 to 6) over the lowest and highest ones.
 #include "modules/jpeg/jpeg_tables.h"
 
+#include "platform/file.h"
+
 #include <algorithm>
 
 namespace {
@@ -115,4 +117,29 @@ const std::array<int16_t, 64> &JpegDesignedMatrix()
 void JpegSetDesignedMatrix(const std::array<int16_t, 64> &zigzag)
 {
     DesignedMatrix() = zigzag;
+}
+
+bool JpegReadDesignedMatrix(const std::string &path, std::array<int16_t, 64> *zigzag)
+{
+    zn::FilePtr f(std::fopen(path.c_str(), "rb"));
+    uint8_t bytes[128];
+    if (!f || std::fread(bytes, 1, sizeof(bytes), f.get()) != sizeof(bytes))
+        return false;
+    for (int k = 0; k < 64; ++k)
+        (*zigzag)[k] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * k] | bytes[2 * k + 1] << 8));
+    return true;
+}
+
+bool JpegWriteDesignedMatrix(const std::string &path, const std::array<int16_t, 64> &zigzag)
+{
+    uint8_t bytes[128];
+    for (int k = 0; k < 64; ++k) {
+        const uint16_t v = static_cast<uint16_t>(zigzag[k]);
+        bytes[2 * k] = static_cast<uint8_t>(v & 0xFF);
+        bytes[2 * k + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    zn::FilePtr f(std::fopen(path.c_str(), "wb"));
+    if (!f || std::fwrite(bytes, 1, sizeof(bytes), f.get()) != sizeof(bytes))
+        return false;
+    return std::fclose(f.release()) == 0;
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 // Base tables as the Quant page numbers them.
 enum JpegQuantTable {
@@ -43,6 +44,13 @@ JpegTable JpegScaledTable(int n, int scale);
 // the program's run.
 const std::array<int16_t, 64> &JpegDesignedMatrix();
 void JpegSetDesignedMatrix(const std::array<int16_t, 64> &zigzag);
+
+// The designed matrix file in the user's folder: 64 signed 16-bit little-endian values in zigzag
+// order, no header. Reading fails (false) when the file is missing or shorter than 128 bytes;
+// writing fails when the file cannot be written completely.
+inline constexpr const char *kJpegMatrixName = "JpegQuantMatrix.dat";
+bool JpegReadDesignedMatrix(const std::string &path, std::array<int16_t, 64> *zigzag);
+bool JpegWriteDesignedMatrix(const std::string &path, const std::array<int16_t, 64> &zigzag);
 
 // The symbols of the fixed-length code: DC categories 0..11 and the 162 AC run/size symbols in the
 // order of the standard luminance AC table.
