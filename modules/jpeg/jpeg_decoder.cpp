@@ -34,6 +34,7 @@ struct NoisySource
     jpeg_source_mgr pub; // first member
     std::FILE *file;
     bool errors;
+    bool atEnd; // the file is exhausted: only end markers follow
     float p;
     int flips;
     long bytesRead;
@@ -63,6 +64,7 @@ boolean refill_input_noisy(j_decompress_ptr cinfo)
     auto *src = reinterpret_cast<NoisySource *>(cinfo->src);
     const size_t n = std::fread(src->buffer, 1, kInBufferSize, src->file);
     if (n == 0) {
+        src->atEnd = true;
         src->pub.next_input_byte = kEndOfImage;
         src->pub.bytes_in_buffer = sizeof(kEndOfImage);
         return TRUE;
@@ -85,6 +87,11 @@ void SkipInputData(j_decompress_ptr cinfo, long numBytes)
     while (left > src->pub.bytes_in_buffer) {
         left -= src->pub.bytes_in_buffer;
         refill_input_noisy(cinfo);
+        if (src->atEnd) {
+            // Past the end every refill gives the same two bytes: skip whole pairs at once.
+            left %= sizeof(kEndOfImage);
+            break;
+        }
     }
     src->pub.next_input_byte += left;
     src->pub.bytes_in_buffer -= left;

@@ -197,7 +197,7 @@ CJpgQuantDlg::CJpgQuantDlg(QWidget *parent) : CModulePage(IDD, parent)
         m_pTables->Add(1303, QStringLiteral("Flat")), m_pTables->Add(1304, QStringLiteral("Highpass")),
         m_pTables->Add(IDC_PERCEPTUAL, QStringLiteral("Percept. optim."))};
     QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(MakeButtonGrid(this, 1300, QStringLiteral("Set Quantization Matrix"), tables, 3));
+    layout->addWidget(MakeButtonGrid(this, 1300, QStringLiteral("Set Quantization Matrix"), tables, 2));
     layout->addStretch();
     m_pTables->Select(1301);
     connect(m_pTables, &zn::PushRadioGroup::Clicked, this, [this](int id) {
@@ -218,7 +218,7 @@ CJpgHuffmanDlg::CJpgHuffmanDlg(QWidget *parent) : CModulePage(IDD, parent)
                                               m_pModes->Add(1306, QStringLiteral("Standard VLC")),
                                               m_pModes->Add(1307, QStringLiteral("Optimal VLC"))};
     QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(MakeButtonGrid(this, 1308, QStringLiteral("Set Huffman Coding"), modes, 3));
+    layout->addWidget(MakeButtonGrid(this, 1308, QStringLiteral("Set Huffman Coding"), modes, 2));
     layout->addStretch();
     m_pModes->Select(1306);
     connect(m_pModes, &zn::PushRadioGroup::Clicked, this, [this](int id) {
