@@ -1,6 +1,7 @@
 // One Apply of each still-image module, engine only, on a 512x512 picture: the image to floats,
 // the coder, the measures and texts, and the reconstruction back into a display image. Interactive
 // use wants each well under a second. A module adds one function here and links its engine.
+#include "bench_image.h"
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/dct/dct_coder.h"
@@ -14,25 +15,6 @@
 #include <memory>
 
 namespace {
-
-// A 512x512 grey picture with gradients, edges and texture (made once).
-const CDib &BenchImage()
-{
-    static const std::unique_ptr<CDib> dib = [] {
-        auto d = std::make_unique<CDib>();
-        d->Create24(512, 512);
-        for (int y = 0; y < 512; ++y) {
-            uint8_t *row = d->StoredRow(511 - y);
-            for (int x = 0; x < 512; ++x) {
-                const int v = (x / 4 + y / 3 + ((x / 64 + y / 64) % 2) * 70 + (x * 7 + y * 13) % 17) % 256;
-                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = static_cast<uint8_t>(v);
-            }
-        }
-        d->m_title = "bench";
-        return d;
-    }();
-    return *dib;
-}
 
 // PCM with dither and channel errors switched on: the slowest path.
 void BM_PcmApply(benchmark::State &state)

@@ -34,6 +34,17 @@ int Wrap(long a, int n)
     return static_cast<int>(m < 0 ? m + n : m);
 }
 
+// block[i] *= spectrum[i], complex, for n values.
+void MultiplySpectra(double *block, const double *spectrum, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const double ar = block[2 * i], ai = block[2 * i + 1];
+        const double br = spectrum[2 * i], bi = spectrum[2 * i + 1];
+        block[2 * i] = ar * br - ai * bi;
+        block[2 * i + 1] = ar * bi + ai * br;
+    }
+}
+
 } // namespace
 
 JpgKernel2D JpgKernel2D::Rotated90() const
@@ -197,12 +208,7 @@ void CFftConvolution::Convolve2D(const float *in, float *out, int rows, int cols
             }
         }
         Fft2D(block.data(), f, -1);
-        for (size_t i = 0; i < cells; ++i) {
-            const double ar = block[2 * i], ai = block[2 * i + 1];
-            const double br = spectrum[2 * i], bi = spectrum[2 * i + 1];
-            block[2 * i] = ar * br - ai * bi;
-            block[2 * i + 1] = ar * bi + ai * br;
-        }
+        MultiplySpectra(block.data(), spectrum.data(), cells);
         Fft2D(block.data(), f, +1);
         for (int part = 0; part < 2 && t + part < tiles.size(); ++part) {
             const Tile &tile = tiles[t + part];
@@ -240,12 +246,7 @@ void CFftConvolution::ConvolveLines(const float *in, float *out, int count, int 
                         src[Wrap(static_cast<long>(x0) - (klen - 1 - centre) + i, length) * along];
             }
             Fft(block.data(), n, -1);
-            for (int i = 0; i < n; ++i) {
-                const double ar = block[2 * i], ai = block[2 * i + 1];
-                const double br = spectrum[2 * i], bi = spectrum[2 * i + 1];
-                block[2 * i] = ar * br - ai * bi;
-                block[2 * i + 1] = ar * bi + ai * br;
-            }
+            MultiplySpectra(block.data(), spectrum.data(), static_cast<size_t>(n));
             Fft(block.data(), n, +1);
             for (int part = 0; part < pair; ++part) {
                 float *dst = out + (line + part) * between;

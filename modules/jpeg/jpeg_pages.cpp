@@ -41,6 +41,28 @@ QVBoxLayout *PageLayout(QWidget *page)
     return layout;
 }
 
+// An option switched on by a check box enables its choices and selects selectId; switched off, it
+// disables and clears them.
+void SwitchChoices(QGroupBox *group, zn::PushRadioGroup *choices, bool on, int selectId)
+{
+    group->setEnabled(on);
+    choices->SetEnabled(on);
+    if (on)
+        choices->Select(selectId);
+    else
+        choices->Clear();
+}
+
+// A page of a check box above the group of choices it switches; the option starts off.
+void SwitchedOptionPage(QWidget *page, QCheckBox *check, QGroupBox *group, zn::PushRadioGroup *choices)
+{
+    QVBoxLayout *layout = PageLayout(page);
+    layout->addWidget(check);
+    layout->addWidget(group);
+    layout->addStretch();
+    SwitchChoices(group, choices, false, 0);
+}
+
 } // namespace
 
 // ---- up-down control ----------------------------------------------------------------------------
@@ -268,12 +290,7 @@ CJpgMarkersDlg::CJpgMarkersDlg(QWidget *parent) : CModulePage(IDD, parent)
                                               m_pAfter->Add(1316, QStringLiteral("Each Row")),
                                               m_pAfter->Add(1317, QStringLiteral("10 Rows"))};
     m_pGroup = MakeButtonGrid(this, 1314, QStringLiteral("Restart Markers After"), after, 3);
-    QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(m_pMarkers);
-    layout->addWidget(m_pGroup);
-    layout->addStretch();
-    m_pGroup->setEnabled(false);
-    m_pAfter->SetEnabled(false);
+    SwitchedOptionPage(this, m_pMarkers, m_pGroup, m_pAfter);
     connect(m_pMarkers, &QCheckBox::clicked, this, &CJpgMarkersDlg::OnRestartMarkers);
     connect(m_pAfter, &zn::PushRadioGroup::Clicked, this, [this](int id) {
         for (const RestartChoice &c : kRestartChoices)
@@ -288,17 +305,9 @@ CJpgMarkersDlg::CJpgMarkersDlg(QWidget *parent) : CModulePage(IDD, parent)
 void CJpgMarkersDlg::OnRestartMarkers()
 {
     const bool on = m_pMarkers->isChecked();
-    m_pGroup->setEnabled(on);
-    m_pAfter->SetEnabled(on);
-    if (on) {
-        m_pAfter->Select(1316);
-        m_nRestartValue = 1;
-        m_nRestartUnit = 1;
-    } else {
-        m_pAfter->Clear();
-        m_nRestartValue = 0;
-        m_nRestartUnit = 0;
-    }
+    SwitchChoices(m_pGroup, m_pAfter, on, 1316); // each row
+    m_nRestartValue = on ? 1 : 0;
+    m_nRestartUnit = on ? 1 : 0;
     NotifyOwner(WM_JPG_MARKERS_CHANGED);
 }
 
@@ -318,12 +327,7 @@ CJpgErrorsDlg::CJpgErrorsDlg(QWidget *parent) : CModulePage(IDD, parent)
         m_pProb->Add(1310, QStringLiteral(".001")), m_pProb->Add(1311, QStringLiteral(".0005")),
         m_pProb->Add(1312, QStringLiteral(".0001")), m_pProb->Add(1313, QStringLiteral(".00005"))};
     m_pGroup = MakeButtonGrid(this, 1309, QStringLiteral("Set Channel Error Probability"), probs, 4);
-    QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(m_pSimulate);
-    layout->addWidget(m_pGroup);
-    layout->addStretch();
-    m_pGroup->setEnabled(false);
-    m_pProb->SetEnabled(false);
+    SwitchedOptionPage(this, m_pSimulate, m_pGroup, m_pProb);
     connect(m_pSimulate, &QCheckBox::clicked, this, &CJpgErrorsDlg::OnSimulateErrors);
     connect(m_pProb, &zn::PushRadioGroup::Clicked, this, [this](int id) {
         for (const zn::IdValue &p : kProbabilities)
@@ -337,14 +341,7 @@ CJpgErrorsDlg::CJpgErrorsDlg(QWidget *parent) : CModulePage(IDD, parent)
 void CJpgErrorsDlg::OnSimulateErrors()
 {
     const bool on = m_pSimulate->isChecked();
-    m_pGroup->setEnabled(on);
-    m_pProb->SetEnabled(on);
-    if (on) {
-        m_pProb->Select(1313);
-        m_fErrorProb = 0.00005f;
-    } else {
-        m_pProb->Clear();
-        m_fErrorProb = 0.0f;
-    }
+    SwitchChoices(m_pGroup, m_pProb, on, 1313); // .00005
+    m_fErrorProb = on ? 0.00005f : 0.0f;
     NotifyOwner(WM_JPG_ERRORS_CHANGED);
 }

@@ -1,0 +1,26 @@
+// The picture every still-image module benchmark codes: 512x512 grey with gradients, edges and
+// texture, made once.
+#pragma once
+
+#include "image/cdib.h"
+
+#include <cstdint>
+#include <memory>
+
+inline const CDib &BenchImage()
+{
+    static const std::unique_ptr<CDib> dib = [] {
+        auto d = std::make_unique<CDib>();
+        d->Create24(512, 512);
+        for (int y = 0; y < 512; ++y) {
+            uint8_t *row = d->StoredRow(511 - y);
+            for (int x = 0; x < 512; ++x) {
+                const int v = (x / 4 + y / 3 + ((x / 64 + y / 64) % 2) * 70 + (x * 7 + y * 13) % 17) % 256;
+                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = static_cast<uint8_t>(v);
+            }
+        }
+        d->m_title = "bench";
+        return d;
+    }();
+    return *dib;
+}
