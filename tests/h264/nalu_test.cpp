@@ -130,6 +130,33 @@ TEST(AnnexB, AUnitLongerThanItsBufferEndsTheRunAsDamaged)
     EXPECT_EQ(nalu->len, 13);
 }
 
+// A source that cannot step back, as a pipe could not.
+class NoSeekSource : public NaluSource
+{
+public:
+    explicit NoSeekSource(Bytes b) : m_inner(NaluMemory(std::move(b))) {}
+    int GetByte() override { return m_inner->GetByte(); }
+    int Read(uint8_t *dst, int n) override { return m_inner->Read(dst, n); }
+    bool SeekBack(int) override { return false; }
+
+private:
+    std::unique_ptr<NaluSource> m_inner;
+};
+
+TEST(AnnexB, AFailedStepBackEndsTheRunWithCode600)
+{
+    zn::MessageRecorder boxes;
+    NoSeekSource source({0, 0, 1, 0x65, 0xAA, 0, 0, 0, 1, 0x41});
+    NaluPtr nalu = dec_AllocNALU(64);
+    try {
+        GetAnnexbNALU(source, nalu.get());
+        FAIL();
+    } catch (const H264FatalError &e) {
+        EXPECT_EQ(e.ExitCode(), 600);
+    }
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"GetAnnexbNALU: Cannot fseek -4 in the bit stream file"});
+}
+
 TEST(Rbsp, EmulationPreventionBytesAreRemovedAfterTheHeader)
 {
     struct Case
@@ -258,7 +285,7 @@ TEST(Rtp, BadPacketsAreRefused)
     auto padded = NaluMemory(RtpPacket({0x65}, 2, 1));
     EXPECT_EQ(GetRTPNALU(*padded, nalu.get()), -1);
     Bytes truncated = RtpPacket({0x65, 1, 2});
-    truncated.resize(truncated.size() - 2);
+    truncated.erase(truncated.end() - 2, truncated.end());
     auto cut = NaluMemory(truncated);
     EXPECT_EQ(GetRTPNALU(*cut, nalu.get()), -1);
     auto tooShort = NaluMemory({5, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 0});

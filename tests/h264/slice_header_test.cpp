@@ -35,7 +35,7 @@ std::vector<std::string> Decode(const SPS &sps, const PPS &pps, const std::vecto
     zn::MessageRecorder boxes;
     H264DecoderState dec;
     h264dec_open_memory(dec, stream);
-    NaluPtr nalu = dec_AllocNALU(kNaluCapacity);
+    NaluPtr nalu = dec_AllocNALU(1 << 16);
     try {
         for (size_t i = 0; h264dec_next_slice_unit(dec, nalu.get()); ++i) {
             h264dec_read_slice_unit(dec, *nalu);
