@@ -33,6 +33,18 @@ int ReadFromTable(SyntaxSymbol *sym, DataPartition *dp, const uint8_t *lentab, c
     return 1;
 }
 
+// One row of a table, chosen by value1: total_zeros by TotalCoeff, run_before by zeros left.
+template <size_t Rows, size_t Width>
+int ReadRow(SyntaxSymbol *sym, DataPartition *dp, const uint8_t (&lentab)[Rows][Width],
+            const uint8_t (&codtab)[Rows][Width], const char *failure)
+{
+    const int row = sym->value1;
+    if (row < 0 || row >= static_cast<int>(Rows))
+        h264_fatal_error(failure, kH264StreamErrorCode);
+    return ReadFromTable(sym, dp, lentab[row], codtab[row], 1, static_cast<int>(Width),
+                         static_cast<int>(Width), failure);
+}
+
 } // namespace
 
 int h264dec_read_element_cavlc(SyntaxSymbol *sym, H264DecoderState &, DataPartition *dp)
@@ -161,29 +173,18 @@ int h264dec_read_level_vlcn(SyntaxSymbol *sym, int vlc, DataPartition *dp)
 
 int h264dec_read_total_zeros(SyntaxSymbol *sym, DataPartition *dp)
 {
-    const int row = sym->value1;
-    if (row < 0 || row > 14)
-        h264_fatal_error("ERROR: failed to find Total Zeros", kH264StreamErrorCode);
-    return ReadFromTable(sym, dp, kTotalZerosLength[row], kTotalZerosCode[row], 1, 16, 16,
-                         "ERROR: failed to find Total Zeros");
+    return ReadRow(sym, dp, kTotalZerosLength, kTotalZerosCode, "ERROR: failed to find Total Zeros");
 }
 
 int h264dec_read_total_zeros_cdc(SyntaxSymbol *sym, DataPartition *dp)
 {
-    const int row = sym->value1;
-    if (row < 0 || row > 2)
-        h264_fatal_error("ERROR: failed to find Total Zeros", kH264StreamErrorCode);
-    return ReadFromTable(sym, dp, kTotalZerosChromaDcLength[row], kTotalZerosChromaDcCode[row], 1, 4, 4,
-                         "ERROR: failed to find Total Zeros");
+    return ReadRow(sym, dp, kTotalZerosChromaDcLength, kTotalZerosChromaDcCode,
+                   "ERROR: failed to find Total Zeros");
 }
 
 int h264dec_read_run_before(SyntaxSymbol *sym, DataPartition *dp)
 {
-    const int row = sym->value1;
-    if (row < 0 || row > 6)
-        h264_fatal_error("ERROR: failed to find Run", kH264StreamErrorCode);
-    return ReadFromTable(sym, dp, kRunBeforeLength[row], kRunBeforeCode[row], 1, 16, 16,
-                         "ERROR: failed to find Run");
+    return ReadRow(sym, dp, kRunBeforeLength, kRunBeforeCode, "ERROR: failed to find Run");
 }
 
 int h264dec_slice_end_cavlc(H264DecoderState &dec, int)

@@ -56,6 +56,14 @@ int64_t Size3D(int frames, int rows, int cols, size_t elem)
     return one < 0 ? -1 : Checked(frames, one, sizeof(void *));
 }
 
+// Freeing an array that holds nothing is a fault of the caller's bookkeeping: the run ends.
+template <class A> void FreeArray(A &array, bool inUse, const char *message)
+{
+    if (!inUse)
+        h264_fatal_error(message, 100);
+    array.Clear();
+}
+
 } // namespace
 
 int dec_get_mem2D(Array2D<uint8_t> &array2D, int rows, int columns)
@@ -91,37 +99,29 @@ int dec_get_mem4Dint(Array4D<int> &array4D, int idx, int frames, int rows, int c
 
 void dec_free_mem2D(Array2D<uint8_t> &array2D)
 {
-    if (!array2D.HasRows() || !array2D.HasData())
-        h264_fatal_error("dec_free_mem2D: trying to free unused memory", 100);
-    array2D.Clear();
+    FreeArray(array2D, array2D.HasRows() && array2D.HasData(),
+              "dec_free_mem2D: trying to free unused memory");
 }
 
 void dec_free_mem2Dint(Array2D<int> &array2D)
 {
-    if (!array2D.HasRows() || !array2D.HasData())
-        h264_fatal_error("dec_free_mem2D: trying to free unused memory", 100);
-    array2D.Clear();
+    FreeArray(array2D, array2D.HasRows() && array2D.HasData(),
+              "dec_free_mem2D: trying to free unused memory");
 }
 
 void dec_free_mem3D(Array3D<uint8_t> &array3D)
 {
-    if (!array3D.HasFrames())
-        h264_fatal_error("dec_free_mem3D: trying to free unused memory", 100);
-    array3D.Clear();
+    FreeArray(array3D, array3D.HasFrames(), "dec_free_mem3D: trying to free unused memory");
 }
 
 void dec_free_mem3Dint(Array3D<int> &array3D)
 {
-    if (!array3D.HasFrames())
-        h264_fatal_error("dec_free_mem3D: trying to free unused memory", 100);
-    array3D.Clear();
+    FreeArray(array3D, array3D.HasFrames(), "dec_free_mem3D: trying to free unused memory");
 }
 
 void dec_free_mem4Dint(Array4D<int> &array4D)
 {
-    if (!array4D.HasBlocks())
-        h264_fatal_error("dec_free_mem3D: trying to free unused memory", 100);
-    array4D.Clear();
+    FreeArray(array4D, array4D.HasBlocks(), "dec_free_mem3D: trying to free unused memory");
 }
 
 void dec_out_of_memory_exit(const std::string &what)

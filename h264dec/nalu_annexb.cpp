@@ -3,11 +3,15 @@
 // has just read, so that every call begins at a start code.
 #include "h264dec/nalu_input.h"
 
+#include "h264dec/dec_memory.h"
+
 #include "platform/file.h"
 #include "platform/format.h"
 #include "platform/log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -87,9 +91,18 @@ std::unique_ptr<NaluSource> NaluMemory(std::vector<uint8_t> bytes)
 
 NaluPtr dec_AllocNALU(int capacity)
 {
-    NaluPtr n(new NALU);
+    NaluPtr n;
+    try {
+        n.reset(new NALU);
+    } catch (const std::bad_alloc &) {
+        dec_out_of_memory_exit("dec_AllocNALU: n");
+    }
     n->capacity = capacity;
-    n->buf.assign(static_cast<size_t>(capacity) + kNaluSlack, 0);
+    try {
+        n->buf.assign(static_cast<size_t>(std::max(capacity, 0)) + kNaluSlack, 0);
+    } catch (const std::bad_alloc &) {
+        dec_out_of_memory_exit("dec_AllocNALU: n->buf");
+    }
     return n;
 }
 

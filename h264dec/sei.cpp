@@ -45,6 +45,14 @@ private:
     }
 };
 
+// The rate statistics of a sub-sequence layer or of a sub-sequence.
+void ReadStatistics(Payload &p)
+{
+    p.flag("SEI: accurate_statistics_flag");
+    p.u(16, "SEI: average_bit_rate");
+    p.u(16, "SEI: average_frame_rate");
+}
+
 using PayloadReader = bool (*)(H264DecoderState &, const uint8_t *, int);
 
 PayloadReader ReaderOf(int type)
@@ -307,11 +315,8 @@ bool h264dec_sei_sub_seq_layer(H264DecoderState &dec, const uint8_t *payload, in
 {
     Payload p(dec, payload, size);
     const int layers = p.ue("SEI: num_sub_layers_minus1");
-    for (int i = 0; i <= layers && !p.Exhausted(); ++i) {
-        p.flag("SEI: accurate_statistics_flag");
-        p.u(16, "SEI: average_bit_rate");
-        p.u(16, "SEI: average_frame_rate");
-    }
+    for (int i = 0; i <= layers && !p.Exhausted(); ++i)
+        ReadStatistics(p);
     return true;
 }
 
@@ -322,11 +327,8 @@ bool h264dec_sei_sub_seq_char(H264DecoderState &dec, const uint8_t *payload, int
     p.ue("SEI: sub_seq_id");
     if (p.flag("SEI: duration_flag"))
         p.u(32, "SEI: duration_flag");
-    if (p.flag("SEI: average_rate_flag")) {
-        p.flag("SEI: accurate_statistics_flag");
-        p.u(16, "SEI: average_bit_rate");
-        p.u(16, "SEI: average_frame_rate");
-    }
+    if (p.flag("SEI: average_rate_flag"))
+        ReadStatistics(p);
     const int referenced = p.ue("SEI: num_referenced_subseqs");
     for (int i = 0; i < referenced && !p.Exhausted(); ++i) {
         p.ue("SEI: ref_sub_seq_layer_num");

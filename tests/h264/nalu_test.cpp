@@ -154,7 +154,8 @@ TEST(AnnexB, AFailedStepBackEndsTheRunWithCode600)
     } catch (const H264FatalError &e) {
         EXPECT_EQ(e.ExitCode(), 600);
     }
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"GetAnnexbNALU: Cannot fseek -4 in the bit stream file"});
+    EXPECT_EQ(boxes.Texts(),
+              std::vector<std::string>{"GetAnnexbNALU: Cannot fseek -4 in the bit stream file"});
 }
 
 TEST(Rbsp, EmulationPreventionBytesAreRemovedAfterTheHeader)

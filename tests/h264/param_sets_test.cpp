@@ -441,19 +441,25 @@ int FirstProfile(const Bytes &s)
     return -1;
 }
 
-void ExpectRefused(const std::string &path)
+// Reads a stream file to its end, or until the run ends.
+Outcome ReadStreamFile(const std::string &path)
 {
-    const Bytes stream = zntest::ReadFileBytes(path);
-    const int profile = FirstProfile(stream);
-    ASSERT_GT(profile, 0) << path;
     H264DecoderState dec;
     dec.input.infile = path;
-    const Outcome o = RunDecoder([&] {
+    return RunDecoder([&] {
         h264dec_open_annexb(dec);
         NaluPtr nalu = dec_AllocNALU(kNaluCapacity);
         while (h264dec_next_slice_unit(dec, nalu.get()))
             h264dec_read_slice_unit(dec, *nalu);
     });
+}
+
+void ExpectRefused(const std::string &path)
+{
+    const Bytes stream = zntest::ReadFileBytes(path);
+    const int profile = FirstProfile(stream);
+    ASSERT_GT(profile, 0) << path;
+    const Outcome o = ReadStreamFile(path);
     EXPECT_EQ(o.boxes, std::vector<std::string>{FinalSyntaxMessage(profile)});
     EXPECT_EQ(o.boxes.front(), "This H.264 stream uses the final standard's syntax (profile_idc " +
                                    std::to_string(profile) +
@@ -496,15 +502,7 @@ TEST(FinalSyntax, CorpusFilesAreRefusedOrRead)
     // Outside files: each either reads to its end or ends the run with one box.
     int checked = 0;
     for (const std::string &path : zntest::CorpusFiles("h264")) {
-        H264DecoderState dec;
-        dec.input.infile = path;
-        const Outcome o = RunDecoder([&] {
-            h264dec_open_annexb(dec);
-            NaluPtr nalu = dec_AllocNALU(kNaluCapacity);
-            while (h264dec_next_slice_unit(dec, nalu.get()))
-                h264dec_read_slice_unit(dec, *nalu);
-        });
-        EXPECT_LE(o.boxes.size(), 1u) << path;
+        EXPECT_LE(ReadStreamFile(path).boxes.size(), 1u) << path;
         ++checked;
     }
     std::printf("corpus: %d files checked\n", checked);
