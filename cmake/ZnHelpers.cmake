@@ -60,18 +60,55 @@ endfunction()
 # GUI tests get a main() that makes an offscreen QApplication first.
 # One GoogleTest executable; every test case is registered with CTest on its own so ctest -j spreads
 # them over the cores. GUI tests run offscreen.
+# Test programs share one precompiled header each for plain and GUI tests (GoogleTest, the standard
+# library and, for GUI tests, Qt Widgets): parsing those headers was most of the build.
+function(_zn_test_settings target)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_definitions(${target} PRIVATE
+        ZN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+        ZN_BUILD_DIR="${PROJECT_BINARY_DIR}")
+endfunction()
+
+function(_zn_test_pch_host gui)
+    if(gui)
+        set(host zn_gui_test_pch)
+    else()
+        set(host zn_test_pch)
+    endif()
+    if(TARGET ${host})
+        return()
+    endif()
+    file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/pch/${host}.cpp CONTENT "// precompiled-header host\n")
+    add_library(${host} STATIC ${PROJECT_BINARY_DIR}/pch/${host}.cpp)
+    _zn_test_settings(${host})
+    set(headers <gtest/gtest.h> <algorithm> <cmath> <cstdint> <cstdio> <cstring> <functional> <map>
+                <memory> <string> <vector>)
+    if(gui)
+        # Not QTest: Qt's test target defines a per-folder macro that its headers read, which would
+        # make the header unusable for every other folder.
+        target_link_libraries(${host} PUBLIC Qt6::Widgets GTest::gtest)
+        list(APPEND headers <QtWidgets>)
+    else()
+        target_link_libraries(${host} PUBLIC GTest::gtest)
+    endif()
+    target_precompile_headers(${host} PRIVATE ${headers})
+endfunction()
+
 function(zn_test)
     cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     if(T_GUI)
-        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} zn_gui_test_main GTest::gtest)
+        target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} zn_gui_test_main GTest::gtest Qt6::Test)
     else()
         target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
     endif()
-    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-    target_compile_definitions(${T_NAME} PRIVATE
-        ZN_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
-        ZN_BUILD_DIR="${PROJECT_BINARY_DIR}")
+    _zn_test_settings(${T_NAME})
+    _zn_test_pch_host(${T_GUI})
+    if(T_GUI)
+        target_precompile_headers(${T_NAME} REUSE_FROM zn_gui_test_pch)
+    else()
+        target_precompile_headers(${T_NAME} REUSE_FROM zn_test_pch)
+    endif()
     # The discovery script cannot carry list-valued properties: several labels go on the folder,
     # which CTest applies to every test in it.
     list(LENGTH T_LABELS nlabels)
