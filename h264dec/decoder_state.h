@@ -1,0 +1,75 @@
+// One decoder object per run: every record the decoder keeps for the whole run lives here (the
+// parameters, the picture state, the slice with its partitions, the parameter-set tables, the input,
+// the picture-order ring, the reference stores, the slice-group map and the loss bookkeeping), so
+// that runs never see each other's sets or pictures.
+#pragma once
+
+#include "h264dec/decoder_records.h"
+#include "h264dec/erc.h"
+#include "h264dec/nalu_input.h"
+#include "h264dec/ref_buffers.h"
+
+#include <array>
+#include <memory>
+
+// The planes of one decoded picture: luma and the two chroma planes.
+struct DecodedPlanes
+{
+    Array2D<uint8_t> y;
+    Array3D<uint8_t> uv;
+};
+
+// Top and bottom picture order counts of the newest pictures, entry 0 the newest.
+struct PocHistory
+{
+    int top[10] = {};
+    int bottom[10] = {};
+    int ref_mark = 0; // set when the newest entry is a reference picture and stays
+};
+
+struct H264DecoderState
+{
+    H264DecoderState();
+    H264DecoderState(const H264DecoderState &) = delete;
+    H264DecoderState &operator=(const H264DecoderState &) = delete;
+
+    DecoderParams input;
+    DecoderImage img;
+    DecoderSlice slice; // the one slice record of the run, refilled for every slice
+    BitCounters counters;
+
+    std::unique_ptr<NaluSource> bitsfile;
+
+    std::array<SPS, kMaxSps> sps_table{};
+    std::array<PPS, kMaxPps> pps_table{};
+    SPS *active_sps = nullptr;
+    PPS *active_pps = nullptr;
+    int (*slice_end_test)(H264DecoderState &dec, int eos_bit) = nullptr;
+
+    PocHistory poc_history;
+
+    // Reference stores and the lists built from them.
+    std::unique_ptr<FrameStore> dec_frm, dec_fld;
+    FrameStore *dec_fb = nullptr; // the store of the picture being decoded
+    LumaRefList dec_mref_frm, dec_mref_fld;
+    ChromaRefList dec_mcef_frm, dec_mcef_fld;
+    LumaRefList *mref = nullptr;
+    ChromaRefList *mcef = nullptr;
+
+    // The decoded picture: frame planes and the planes of its two fields; cur_pic_y and cur_pic_uv
+    // select the ones being decoded.
+    DecodedPlanes dec_picture_frame, dec_picture_top, dec_picture_bottom;
+    Array2D<uint8_t> *cur_pic_y = nullptr;
+    Array3D<uint8_t> *cur_pic_uv = nullptr;
+
+    SliceGroupMap fmo;
+
+    int lost_flags[SE_MAX_ELEMENTS] = {};
+    std::vector<ErcObject> erc_object_list;
+    std::unique_ptr<ErcVariables> errorVar;
+};
+
+// n data partitions, each with a bitstream that counts into the decoder's counters and a stream
+// buffer of `bytes` bytes.
+DataPartition AllocPartition(H264DecoderState &dec, int bytes);
+std::vector<DataPartition> AllocPartitions(H264DecoderState &dec, int n, int bytes);
