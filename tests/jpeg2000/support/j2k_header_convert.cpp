@@ -40,10 +40,12 @@ bool ConvertHeaders(std::vector<uint8_t> &s, HeaderLayout to)
     size_t pos = 2, tile_start = 0;
     int components = 0;
     bool in_tile = false;
-    while (pos + 4 <= s.size() && s[pos] == 0xFF) {
+    while (pos + 2 <= s.size() && s[pos] == 0xFF) {
         int marker = s[pos + 1];
         if (marker == 0xD9)
             return true;
+        if (pos + 4 > s.size())
+            return false;
         size_t length = 2 + ((s[pos + 2] << 8) | s[pos + 3]);
         if (pos + length > s.size())
             return false;
