@@ -113,14 +113,14 @@ void stream_in::SettleLastTilePart()
         return;
     tp->settled = true;
     if (tp->finished) {
-        m_pos = tp->data_start + tp->data_len;
+        m_pos = std::min<int64_t>(tp->data_start + tp->data_len, static_cast<int64_t>(m_data.size()));
         return;
     }
     if (tp->psot_zero)
         local_error(
             "Only the last tile-part in the codestream is allowed to have a zero-valued tile-part length "
             "field!");
-    int64_t end = tp->data_start + tp->data_len;
+    int64_t end = std::min<int64_t>(tp->data_start + tp->data_len, static_cast<int64_t>(m_data.size()));
     for (int64_t i = tp->data_start + tp->data_pos; i + 1 < end; ++i)
         if (m_data[i] == 0xFF && (m_data[i + 1] == 0x90 || m_data[i + 1] == 0xD9)) {
             m_bytes_left += end - i; // given back to the following reads

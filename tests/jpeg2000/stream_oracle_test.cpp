@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace zn::j2k;
 using j2ktest::HeaderLayout;
@@ -26,12 +27,14 @@ struct Dumped
     std::vector<std::pair<int, int>> steps; // (mantissa, exponent)
 };
 
-int Field(const std::string &text, const std::string &pattern)
+// The number after the first "key" in the text (decimal, or hexadecimal with 0x); -1 when absent.
+// `key` includes what precedes the value, such as "numresolutions=" or "cblkw=2^".
+int Field(const std::string &text, const std::string &key)
 {
-    std::smatch m;
-    if (!std::regex_search(text, m, std::regex(pattern)))
+    size_t at = text.find(key);
+    if (at == std::string::npos)
         return -1;
-    return std::stoi(m[1].str(), nullptr, 0);
+    return int(std::strtol(text.c_str() + at + key.size(), nullptr, 0));
 }
 
 Dumped OpjDump(const std::string &path, std::string *raw = nullptr)
@@ -41,22 +44,25 @@ Dumped OpjDump(const std::string &path, std::string *raw = nullptr)
     if (raw)
         *raw = out;
     Dumped d;
-    d.resolutions = Field(out, R"(numresolutions=(\d+))");
-    d.cblkw = Field(out, R"(cblkw=2\^(\d+))");
-    d.cblkh = Field(out, R"(cblkh=2\^(\d+))");
-    d.layers = Field(out, R"(numlayers=(\d+))");
-    d.progression = Field(out, R"(prg=((?:0x)?[0-9a-fA-F]+))");
-    d.mct = Field(out, R"([\t ]mct=(\d+))");
-    d.qmfbid = Field(out, R"(qmfbid=(\d+))");
-    d.guard = Field(out, R"(numgbits=(\d+))");
-    d.qntsty = Field(out, R"(qntsty=(\d+))");
-    std::smatch m;
-    if (std::regex_search(out, m, std::regex(R"(stepsizes \(m,e\)=([^\n]*))"))) {
-        std::string list = m[1].str();
-        std::regex pair(R"(\((\d+),(\d+)\))");
-        for (auto it = std::sregex_iterator(list.begin(), list.end(), pair); it != std::sregex_iterator();
-             ++it)
-            d.steps.push_back({std::stoi((*it)[1].str()), std::stoi((*it)[2].str())});
+    d.resolutions = Field(out, "numresolutions=");
+    d.cblkw = Field(out, "cblkw=2^");
+    d.cblkh = Field(out, "cblkh=2^");
+    d.layers = Field(out, "numlayers=");
+    d.progression = Field(out, "prg=");
+    d.mct = Field(out, " mct=");
+    d.qmfbid = Field(out, "qmfbid=");
+    d.guard = Field(out, "numgbits=");
+    d.qntsty = Field(out, "qntsty=");
+    // "stepsizes (m,e)=(0,8) (0,9) ..." up to the end of the line.
+    size_t at = out.find("stepsizes (m,e)=");
+    if (at != std::string::npos) {
+        std::string line = out.substr(at + 16, out.find('\n', at) - at - 16);
+        const char *p = line.c_str();
+        int m = 0, e = 0, used = 0;
+        while (std::sscanf(p, " (%d,%d)%n", &m, &e, &used) == 2) {
+            d.steps.push_back({m, e});
+            p += used;
+        }
     }
     return d;
 }
