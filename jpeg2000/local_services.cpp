@@ -81,18 +81,18 @@ private:
         }
         // Only flags, width and precision reach the C library: the argument is fetched here with its
         // one fixed type, so no length modifier or '*' may ask for another.
-        std::string spec = "%";
+        std::string text = "%";
         for (char c : conversion.substr(1, conversion.size() - 2))
-            if (std::strchr("-+ #0123456789.", c) && spec.size() < 22)
-                spec += c;
-        spec += letter;
+            if (std::strchr("-+ #0123456789.", c) && text.size() < 22)
+                text += c;
+        text += letter;
         char out[84];
         if (std::strchr("eEfgG", letter))
-            std::snprintf(out, sizeof out, spec.c_str(), va_arg(args, double));
+            std::snprintf(out, sizeof out, text.c_str(), va_arg(args, double));
         else if (letter == 'p')
-            std::snprintf(out, sizeof out, spec.c_str(), va_arg(args, void *));
+            std::snprintf(out, sizeof out, text.c_str(), va_arg(args, void *));
         else
-            std::snprintf(out, sizeof out, spec.c_str(), va_arg(args, int));
+            std::snprintf(out, sizeof out, text.c_str(), va_arg(args, int));
         for (const char *s = out; *s; ++s)
             Put(*s);
     }

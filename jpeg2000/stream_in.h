@@ -136,6 +136,8 @@ private:
     int m_failures = 0;
     std::deque<std::deque<head_chunk>> m_ppm;
     bool m_initialized = false;
+    int64_t m_component_groups = 0;
+    static constexpr int64_t kMaxComponentGroups = 4'000'000;
 };
 
 std::unique_ptr<stream_in> create_stream_in();

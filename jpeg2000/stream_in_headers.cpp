@@ -285,6 +285,12 @@ int stream_in::ComponentsFor(tile_part *tp)
     int32_t c = get_marker_val(tp ? tp->tile : -1, elt::CSiz, 0, 0);
     if (c < 0 || c > 0xFFFF)
         local_error("The code-stream announces %d image components; at most 65535 are possible!", c);
+    // Every header with a COD or QCD gets one group per component. A damaged stream could repeat
+    // that in thousands of tile-parts; the total is bounded so such a stream costs bounded memory.
+    m_component_groups += 2 * int64_t(c);
+    if (m_component_groups > kMaxComponentGroups)
+        local_error("The code-stream's headers describe more than %d component settings; it cannot be read!",
+                    int(kMaxComponentGroups));
     return c;
 }
 
