@@ -5,6 +5,7 @@
 #include "h264dec/h264_shared.h"
 #include "platform/format.h"
 
+#include <algorithm>
 #include <array>
 
 namespace h264enc {
@@ -118,21 +119,11 @@ void map_levrun_4x4(int value, int second_value, int *len, int *inf)
     MapLevRun(value, second_value, maxLevel, 16, codes, 4, 32, len, inf);
 }
 
-void write_bits(Bitstream &bs, uint32_t code_bits, int len)
+void GrowStreamBuffer(Bitstream &bs, int bytes)
 {
-    // Whole runs of bits at a time: as many as the pending byte has room for.
-    while (len > 0) {
-        const int take = len < bs.free_bits ? len : bs.free_bits;
-        const uint32_t chunk = (code_bits >> (len - take)) & ((1u << take) - 1);
-        bs.pending_byte = static_cast<uint8_t>((static_cast<uint32_t>(bs.pending_byte) << take) | chunk);
-        bs.free_bits -= take;
-        len -= take;
-        if (bs.free_bits == 0) {
-            StoreByte(bs, bs.pending_byte);
-            bs.pending_byte = 0;
-            bs.free_bits = 8;
-        }
-    }
+    const size_t need = static_cast<size_t>(bs.byte_count) + static_cast<size_t>(bytes);
+    if (bs.StreamBuffer.size() < need)
+        bs.StreamBuffer.resize(std::max(need, std::max<size_t>(64, bs.StreamBuffer.size() * 2)));
 }
 
 void write_bits_reference(Bitstream &bs, uint32_t code_bits, int len)

@@ -110,8 +110,34 @@ inline uint32_t ExpGolombBits(int len, int inf)
     return (1u << s) | (static_cast<uint32_t>(inf) & ((1u << s) - 1));
 }
 
-// Writes the len low bits of code_bits; len <= 0 writes nothing. len is at most 32.
-void write_bits(Bitstream &bs, uint32_t code_bits, int len);
+// Makes room for `bytes` more bytes in the stream buffer.
+void GrowStreamBuffer(Bitstream &bs, int bytes);
+
+// Writes the len low bits of code_bits; len <= 0 writes nothing. len is at most 32. Inline: the
+// entropy coders call it for every code word.
+inline void write_bits(Bitstream &bs, uint32_t code_bits, int len)
+{
+    if (len <= 0)
+        return;
+    if (len > 24) {
+        // Two steps keep the pending bits and the code within one 32-bit accumulator.
+        write_bits(bs, code_bits >> 16, len - 16);
+        write_bits(bs, code_bits & 0xFFFFu, 16);
+        return;
+    }
+    // The pending bits and the code side by side in one word; whole bytes leave from the top.
+    int total = 8 - bs.free_bits + len;
+    const uint32_t acc = (static_cast<uint32_t>(bs.pending_byte) << len) | (code_bits & ((1u << len) - 1));
+    if (bs.byte_count + 4 > static_cast<int>(bs.StreamBuffer.size()))
+        GrowStreamBuffer(bs, 4);
+    uint8_t *out = bs.StreamBuffer.data();
+    while (total >= 8) {
+        total -= 8;
+        out[bs.byte_count++] = static_cast<uint8_t>(acc >> total);
+    }
+    bs.pending_byte = static_cast<uint8_t>(acc & ((1u << total) - 1));
+    bs.free_bits = 8 - total;
+}
 // The same one bit at a time: the plain reference of write_bits.
 void write_bits_reference(Bitstream &bs, uint32_t code_bits, int len);
 inline void write_bits_to_buffer(const SyntaxItem &item, Bitstream &bs)

@@ -99,8 +99,8 @@ struct BlockPlan
     int totalCoeff = 0;
     int trailingOnes = 0;
     int totalZeros = 0;
-    int levels[16] = {};
-    int runs[16] = {};
+    int levels[16]; // only the first totalCoeff entries are set
+    int runs[16];
 };
 
 BlockPlan Plan(int block_type, const int *level, const int *run)
