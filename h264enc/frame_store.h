@@ -64,7 +64,8 @@ void release_frame_buffers(FrameStores &fs);
 void add_short_term_frame(FrameStores &fs, int pic_num, int frame_counter);
 void remove_short_term_frame(FrameStores &fs, int pic_num);
 void keep_newest_reference(FrameStores &fs);
-// Fill the current set from fs.fb (the two routines of the Part fill one combined set here).
+// Fill the current set from fs.fb. One set holds the RefFrame of each entry, so the plane arrays and
+// the integer-sample arrays are filled together.
 void set_mref_arrays(FrameStores &fs);
 void set_refbuf_arrays(FrameStores &fs);
 // Applies the slice's reordering commands, then fills the current set. A command naming a picture that
