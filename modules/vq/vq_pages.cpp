@@ -10,6 +10,7 @@
 #include "modules/vq/vq_file_dialog.h"
 #include "platform/messages.h"
 #include "shell/compression_app.h"
+#include "shell/dialog_support.h"
 #include "shell/dib_doc.h"
 
 #include <QCheckBox>
@@ -25,7 +26,12 @@ CVqCodebookDlg::CVqCodebookDlg(QWidget *parent) : CModulePage(IDD, parent)
     auto *create = Ctrl(new QPushButton(QStringLiteral("Create Codebook"), this), IDC_CREATE);
     load->setAutoDefault(false);
     create->setAutoDefault(false);
-    QGroupBox *group = zn::MakeButtonRow(this, 1230, QStringLiteral("Set a Codebook"), {load, create});
+    // One button a row: the column is too narrow for both captions side by side.
+    auto *group = new QGroupBox(QStringLiteral("Set a Codebook"), this);
+    zn::SetCtrlId(group, 1230);
+    auto *buttons = new QVBoxLayout(group);
+    buttons->addWidget(load);
+    buttons->addWidget(create);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addStretch();
