@@ -2,7 +2,6 @@
 // that keep a codebook read from any BMP file from sending the coder outside the picture.
 #include "modules/vq/vq_codebook.h"
 
-#include "image/znimage.h"
 #include "platform/format.h"
 
 #include <cmath>
@@ -54,12 +53,14 @@ int HeaderValue(float v)
 
 } // namespace
 
-std::string VqReadHeader(const ZnImage &codebook, VqCodebookHeader *header)
+std::string VqReadHeader(const Img *codebook, VqCodebookHeader *header)
 {
-    const int rows = codebook.Rows(), cols = codebook.Cols();
-    if (rows < 1 || cols < kVqHeaderCols || !codebook.Data())
+    *header = VqCodebookHeader{};
+    if (!codebook || codebook->rep != IMG_REP_FLOAT || !codebook->FloatPlane() || codebook->rows < 1 ||
+        codebook->cols < kVqHeaderCols)
         return "The picture is too small to hold a codebook header.";
-    const float *p = codebook.Data();
+    const int rows = codebook->rows, cols = codebook->cols;
+    const float *p = codebook->FloatPlane();
     VqCodebookHeader hd{HeaderValue(p[0]), HeaderValue(p[1]), HeaderValue(p[2]), HeaderValue(p[3])};
     *header = hd;
     if (hd.w < 1 || hd.h < 1)
@@ -81,9 +82,9 @@ std::string VqReadHeader(const ZnImage &codebook, VqCodebookHeader *header)
     return {};
 }
 
-std::vector<float> VqGetRateVectors(const ZnImage &codebook, const VqCodebookHeader &header, int rate)
+std::vector<float> VqGetRateVectors(const Img *codebook, const VqCodebookHeader &header, int rate)
 {
-    const int w = header.w, h = header.h, cols = codebook.Cols();
+    const int w = header.w, h = header.h, cols = codebook->cols;
     VqPlacement cursor(w, cols);
     for (int r = header.rmin; r < rate; ++r) {
         for (int i = 0; i < (1 << r); ++i)
@@ -92,7 +93,7 @@ std::vector<float> VqGetRateVectors(const ZnImage &codebook, const VqCodebookHea
     }
     const int n = 1 << rate;
     std::vector<float> out(static_cast<size_t>(n) * w * h);
-    const float *plane = codebook.Data();
+    const float *plane = codebook->FloatPlane();
     float *v = out.data();
     for (int i = 0; i < n; ++i) {
         const size_t top = static_cast<size_t>(cursor.Band()) * h;

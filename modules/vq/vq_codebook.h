@@ -4,10 +4,11 @@
 // vectors finds them again, so writer and reader share one cursor.
 #pragma once
 
+#include "image/img.h"
+#include "image/znimage.h"
+
 #include <string>
 #include <vector>
-
-class ZnImage;
 
 // Rates a codebook may hold: 2^12 code vectors is the largest search the module offers.
 inline constexpr int kVqMinRate = 1;
@@ -52,11 +53,19 @@ void VqCodebookSize(int w, int h, int rmin, int rmax, int *rows, int *cols);
 // Reads and checks the header of a codebook image: sizes of at least 1, rates within 1..12 and in
 // order, and every code vector of every rate inside the picture. Returns "" when the codebook can be
 // used, otherwise why not (for the user).
-std::string VqReadHeader(const ZnImage &codebook, VqCodebookHeader *header);
+std::string VqReadHeader(const Img *codebook, VqCodebookHeader *header);
+inline std::string VqReadHeader(const ZnImage &codebook, VqCodebookHeader *header)
+{
+    return VqReadHeader(codebook.img, header);
+}
 
 // The 2^rate code vectors of one rate, each w*h components row by row, one after another. The header
 // must have passed VqReadHeader and rate lie within its range.
-std::vector<float> VqGetRateVectors(const ZnImage &codebook, const VqCodebookHeader &header, int rate);
+std::vector<float> VqGetRateVectors(const Img *codebook, const VqCodebookHeader &header, int rate);
+inline std::vector<float> VqGetRateVectors(const ZnImage &codebook, const VqCodebookHeader &header, int rate)
+{
+    return VqGetRateVectors(codebook.img, header, rate);
+}
 
 // Writes the vectors of one rate at the cursor and leaves it at the start of the next rate.
 void VqPutRateVectors(ZnImage *codebook, const VqCodebookHeader &header, int rate, const float *vectors,

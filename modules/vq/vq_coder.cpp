@@ -34,17 +34,9 @@ constexpr unsigned char kDefaultBits[12][12] = {
     {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 11, 11}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12},
 };
 
-// A float image record seen as the ZnImage the codebook routines read (borrowed, not owned).
-class BorrowedImage : public ZnImage
-{
-public:
-    explicit BorrowedImage(const Img *record) { img = const_cast<Img *>(record); }
-    ~BorrowedImage() override { img = nullptr; }
-};
-
 bool IsFloatPlane(const Img *im)
 {
-    return im && im->rows > 0 && im->cols > 0 && im->FloatPlane();
+    return im && im->rep == IMG_REP_FLOAT && im->rows > 0 && im->cols > 0 && im->FloatPlane();
 }
 
 } // namespace
@@ -67,9 +59,8 @@ float VqCodec(const Img *src, const Img *codebook, Img *rec, int bits, float err
         throw zn::RunAborted("VqCodec - Source and reconstruction images do not match.");
     if (!IsFloatPlane(codebook))
         throw zn::RunAborted("VqCodec - No codebook.");
-    const BorrowedImage cb(codebook);
     VqCodebookHeader hd;
-    const std::string problem = VqReadHeader(cb, &hd);
+    const std::string problem = VqReadHeader(codebook, &hd);
     if (!problem.empty())
         throw zn::RunAborted("VqCodec - " + problem);
     if (bits < hd.rmin || bits > hd.rmax) {
@@ -83,7 +74,7 @@ float VqCodec(const Img *src, const Img *codebook, Img *rec, int bits, float err
 
     std::vector<float> vectors;
     try {
-        vectors = VqGetRateVectors(cb, hd, bits);
+        vectors = VqGetRateVectors(codebook, hd, bits);
     } catch (const std::bad_alloc &) {
         throw zn::RunAborted("VqCodec-Memory allocation problem");
     }

@@ -23,7 +23,7 @@ constexpr float kDesignStart = 1e12f;
 
 void CheckParameters(const Img *train, int w, int h, int rmin, int rmax, int maxIterations)
 {
-    if (!train || train->rows < 1 || train->cols < 1 || !train->FloatPlane())
+    if (!train || train->rep != IMG_REP_FLOAT || train->rows < 1 || train->cols < 1 || !train->FloatPlane())
         throw zn::RunAborted("VqCodebookDesign - No training image.");
     if (w < 1 || h < 1 || w > 64 || h > 64)
         throw zn::RunAborted(zn::Format("VqCodebookDesign - Vectors of %ix%i cannot be designed.", w, h));
