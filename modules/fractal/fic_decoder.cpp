@@ -3,12 +3,14 @@
 #include "image/znimage.h"
 #include "modules/fractal/fic_bits.h"
 #include "modules/fractal/fic_codec.h"
+#include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/log.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -114,7 +116,13 @@ void fractal_decoder_apply_transformations(const FicCode &code, const uint8_t *c
 std::vector<uint8_t> FicDecodeImage(const FicCode &code, int iterations)
 {
     const size_t n = static_cast<size_t>(code.header.rows) * code.header.cols;
-    std::vector<uint8_t> cur(n, 128), next(n, 128);
+    std::vector<uint8_t> cur, next;
+    try {
+        cur.assign(n, 128);
+        next.assign(n, 128);
+    } catch (const std::bad_alloc &) {
+        throw zn::RunAborted("FractalDecoder - No memory in matrix allocate.");
+    }
     for (int i = 0; i < iterations; ++i) {
         fractal_decoder_apply_transformations(code, cur.data(), next.data());
         cur.swap(next);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -51,6 +52,7 @@ public:
 private:
     void MakeHalfCopies();
     void compute_sums();
+    void MakeLevels();
     const double *HalfAt(int x, int y) const
     {
         const int k = 2 * (x & 1) + (y & 1);
@@ -102,7 +104,21 @@ void Encoder::MakeHalfCopies()
 
 void Encoder::compute_sums()
 {
-    MakeHalfCopies();
+    try {
+        MakeHalfCopies();
+    } catch (const std::bad_alloc &) {
+        throw zn::RunAborted("matrix-allocate - No memory in matrix allocate.");
+    }
+    try {
+        MakeLevels();
+    } catch (const std::bad_alloc &) {
+        throw zn::RunAborted("compute_sums - No memory for domain pixel sums.");
+    }
+}
+
+// The domain records and class-pair lists of every depth.
+void Encoder::MakeLevels()
+{
     if (m_L < m_header.dmax)
         zn::Log(zn::LogLevel::Error, "compute_sums - Reduce maximum number of quadtree partitions.");
     const std::vector<FicLevel> grids = FicMakeLevels(m_header);
@@ -329,7 +345,12 @@ bool FractalEncoder(const ZnImage &source, const FicEncodeParams &p, const std::
     }
 
     // The coder sees whole grey levels: every sample truncated to a byte.
-    std::vector<uint8_t> pixels(static_cast<size_t>(rows) * cols);
+    std::vector<uint8_t> pixels;
+    try {
+        pixels.resize(static_cast<size_t>(rows) * cols);
+    } catch (const std::bad_alloc &) {
+        throw zn::RunAborted("matrix-allocate - No memory in matrix allocate.");
+    }
     const float *src = source.Data();
     for (size_t i = 0; i < pixels.size(); ++i) {
         const float v = src[i];
