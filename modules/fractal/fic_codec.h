@@ -76,3 +76,6 @@ enum FicDecodeStatus { kFicDecoded = 0, kFicNoCodeFile = 1, kFicCodeDoesNotFit =
 int FractalDecoder(ZnImage *output, int iterations, const std::string &path, std::string *problem = nullptr);
 // Reads the code file at path (bounded), false when it cannot be opened.
 bool FicReadCodeFile(const std::string &path, std::vector<uint8_t> *bytes);
+// What FractalDecoder would make of the code file at path for an image of rows x cols, without
+// decoding it.
+int FicCheckCodeFile(const std::string &path, int rows, int cols, std::string *problem = nullptr);

@@ -146,28 +146,46 @@ bool FicReadCodeFile(const std::string &path, std::vector<uint8_t> *bytes)
     return true;
 }
 
+namespace {
+
+int LoadCode(const std::string &path, int rows, int cols, FicCode *code, std::string *problem)
+{
+    std::vector<uint8_t> bytes;
+    if (!FicReadCodeFile(path, &bytes)) {
+        if (problem)
+            *problem = zn::Format("FractalDecoder - Cannot open code file: %s.", path.c_str());
+        return kFicNoCodeFile;
+    }
+    const std::string why = static_cast<long>(bytes.size()) > kMaxCodeBytes
+                                ? "it is longer than any code"
+                                : FicParseCode(bytes, rows, cols, code);
+    if (!why.empty()) {
+        zn::LogF(zn::LogLevel::Error, "FractalDecoder - %s: %s.", path.c_str(), why.c_str());
+        if (problem)
+            *problem = why;
+        return kFicCodeDoesNotFit;
+    }
+    return kFicDecoded;
+}
+
+} // namespace
+
+int FicCheckCodeFile(const std::string &path, int rows, int cols, std::string *problem)
+{
+    FicCode code;
+    return LoadCode(path, rows, cols, &code, problem);
+}
+
 int FractalDecoder(ZnImage *output, int iterations, const std::string &path, std::string *problem)
 {
     const int rows = output->Rows(), cols = output->Cols();
     float *out = output->Data();
     const size_t n = static_cast<size_t>(rows) * cols;
-    std::vector<uint8_t> bytes;
-    if (!FicReadCodeFile(path, &bytes)) {
-        std::fill(out, out + n, 0.0f);
-        if (problem)
-            *problem = zn::Format("FractalDecoder - Cannot open code file: %s.", path.c_str());
-        return kFicNoCodeFile;
-    }
     FicCode code;
-    std::string why = static_cast<long>(bytes.size()) > kMaxCodeBytes
-                          ? "it is longer than any code"
-                          : FicParseCode(bytes, rows, cols, &code);
-    if (!why.empty()) {
+    const int status = LoadCode(path, rows, cols, &code, problem);
+    if (status != kFicDecoded) {
         std::fill(out, out + n, 0.0f);
-        zn::LogF(zn::LogLevel::Error, "FractalDecoder - %s: %s.", path.c_str(), why.c_str());
-        if (problem)
-            *problem = why;
-        return kFicCodeDoesNotFit;
+        return status;
     }
     const std::vector<uint8_t> image = FicDecodeImage(code, iterations);
     for (size_t i = 0; i < n; ++i)

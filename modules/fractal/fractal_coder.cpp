@@ -89,9 +89,7 @@ FicRunResult FicCodeImage(const FicParams &par, bool encode, float lastRate, con
     r.rate = lastRate;
     if (!encode) {
         // The file is shared: another document's encoding may have replaced it since.
-        std::vector<uint8_t> bytes;
-        FicCode code;
-        if (FicReadCodeFile(path, &bytes) && !FicParseCode(bytes, rows, cols, &code).empty())
+        if (FicCheckCodeFile(path, rows, cols) == kFicCodeDoesNotFit)
             encode = true;
     }
     if (encode) {
