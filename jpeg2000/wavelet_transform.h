@@ -1,0 +1,81 @@
+// The discrete wavelet transform of one tile-component. Each level splits the current low-low
+// region by columns (vertical stage) and then by rows (horizontal stage) into four subbands; the
+// low-low band feeds the next level. Reversible components stay in integers throughout, all others
+// run in single precision. Band rows leave through a sink and come back through a source, which is
+// where the quantiser sits in the codec.
+#pragma once
+
+#include "jpeg2000/wavelet_kernels.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace zn::j2k {
+
+// rows, columns, first row, first column; the first row and column are absolute coordinates at
+// the region's own resolution, so their parity says which samples are low-pass.
+struct region_rect
+{
+    int rows = 0;
+    int cols = 0;
+    int first_row = 0;
+    int first_col = 0;
+};
+
+// Number of samples of parity p in [a, a + n - 1].
+int parity_count(int a, int n, int p);
+// The sub-region of vertical branch v and horizontal branch h.
+region_rect child_region(const region_rect &r, int v, int h);
+
+// One-dimensional lifting of one segment of `n` samples starting at absolute position `first`.
+// Low band: samples at even positions, high band: odd positions. `scale_always` false skips a
+// scale within 1e-5 of 1 (the vertical stages do this).
+void lift_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high,
+                   bool scale_always = true);
+void lift_analysis(const wavelet_kernel &k, const int32_t *in, int n, int first, int32_t *low, int32_t *high);
+void lift_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
+                    float *out, bool scale_always = true);
+void lift_synthesis(const wavelet_kernel &k, const int32_t *low, const int32_t *high, int n, int first,
+                    int32_t *out);
+
+// The same split by convolution with the kernel's analysis (synthesis) filters; symmetric extension.
+void conv_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high);
+void conv_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
+                    float *out);
+
+// Where analysed band rows go (the quantiser's place) and where synthesis takes them from.
+class band_row_sink
+{
+public:
+    virtual ~band_row_sink() = default;
+    virtual void push_int_row(const int32_t *row, int component, int level, int band, int length) = 0;
+    virtual void push_float_row(const float *row, int component, int level, int band, int length) = 0;
+};
+
+class band_row_source
+{
+public:
+    virtual ~band_row_source() = default;
+    virtual void pull_int_row(int32_t *row, int component, int level, int band, int length) = 0;
+    virtual void pull_float_row(float *row, int component, int level, int band, int length) = 0;
+};
+
+struct component_transform_setup
+{
+    int levels = 5;           // at most 32
+    bool reversible = false;  // integer path with an integer lifting kernel
+    bool convolution = false; // non-reversible only
+    const wavelet_kernel *vertical = nullptr;
+    const wavelet_kernel *horizontal = nullptr;
+};
+
+// Bands are addressed (level, band): level L..1 hold bands 1 (vertically low, horizontally high),
+// 2 (vertically high, horizontally low) and 3; level 0 holds the final low-low band 0. Rows of a
+// band are pushed top to bottom; bands are pushed level by level from L down.
+void analyse_component(const component_transform_setup &setup, int component, const region_rect &region,
+                       const int32_t *samples, band_row_sink &sink);
+// Reconstructs the region's samples; the float path rounds half away from zero.
+void synthesise_component(const component_transform_setup &setup, int component, const region_rect &region,
+                          band_row_source &source, int32_t *samples);
+
+} // namespace zn::j2k
