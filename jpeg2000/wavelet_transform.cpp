@@ -103,7 +103,7 @@ void Analysis(const wavelet_kernel &k, const T *in, int n, int first, T *low, T 
     int nl = (n - b + 1) >> 1, nh = (n + b) >> 1;
     std::vector<T> lo(static_cast<size_t>(nl)), hi(static_cast<size_t>(nh));
     for (int i = 0; i < n; ++i)
-        (((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + b) >> 1)]) = in[i];
+        (((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + 1 - b) >> 1)]) = in[i];
     if (n > 1) {
         for (int s = 0; s < k.num_steps; ++s)
             LiftStep(k.steps[s], s, b, e, lo, hi, +1);
@@ -142,7 +142,7 @@ void Synthesis(const wavelet_kernel &k, const T *low, const T *high, int n, int 
             LiftStep(k.steps[s], s, b, e, lo, hi, -1);
     }
     for (int i = 0; i < n; ++i)
-        out[i] = ((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + b) >> 1)];
+        out[i] = ((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + 1 - b) >> 1)];
 }
 
 // Whole-sample mirror of position p into [0, n-1], walking back and forth for short rows.
@@ -249,7 +249,7 @@ void conv_synthesis(const wavelet_kernel &k, const float *low, const float *high
     auto band = [&](int p) {
         int q = Mirror(p, n);
         int abs = first + q;
-        return (abs & 1) ? high[(q + b) >> 1] : low[(q + b) >> 1];
+        return (abs & 1) ? high[(q + b) >> 1] : low[(q + 1 - b) >> 1];
     };
     for (int r = 0; r < n; ++r) {
         double sum = 0;
