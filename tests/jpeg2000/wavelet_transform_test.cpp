@@ -1,6 +1,7 @@
 // The wavelet transform: one-dimensional lifting against closed formulas and a double-precision
 // convolution, lifting against the convolution path, and perfect reconstruction of tile-components
 // through a band-row store in the quantiser's place.
+#include "jpeg2000/dz_quantizer.h"
 #include "jpeg2000/local_services.h"
 #include "jpeg2000/support/band_row_store.h"
 #include "jpeg2000/wavelet_transform.h"
@@ -277,4 +278,72 @@ TEST(J2kTransform, BadSetupsEndTheRun)
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
         }
     }
+}
+
+namespace {
+// The quantiser and dequantiser in the pipeline, with the band-row store in the block coder's place:
+// rows are quantised to sign-magnitude words on the way in and dequantised on the way out.
+class QuantisedStore : public band_row_sink, public band_row_source
+{
+public:
+    QuantisedStore(double step, int exp_offset, int frac_bits)
+        : m_q(make_dz_band_entry(step, exp_offset, frac_bits)),
+          m_d(make_dz_dequant_entry(step, exp_offset, frac_bits))
+    {}
+    void push_int_row(const int32_t *row, int c, int l, int b, int n) override
+    {
+        std::vector<uint32_t> w(static_cast<size_t>(n));
+        dz_quantise_int_row(m_q, row, w.data(), n);
+        m_store.push_int_row(reinterpret_cast<const int32_t *>(w.data()), c, l, b, n);
+    }
+    void push_float_row(const float *row, int c, int l, int b, int n) override
+    {
+        std::vector<float> copy(row, row + n);
+        std::vector<uint32_t> w(static_cast<size_t>(n));
+        dz_quantise_float_row(m_q, copy.data(), w.data(), n);
+        m_store.push_int_row(reinterpret_cast<const int32_t *>(w.data()), c, l, b, n);
+    }
+    void pull_int_row(int32_t *row, int c, int l, int b, int n) override
+    {
+        std::vector<uint32_t> w(static_cast<size_t>(n));
+        m_store.pull_int_row(reinterpret_cast<int32_t *>(w.data()), c, l, b, n);
+        dz_dequantise_int_row(m_d, w.data(), row, n);
+    }
+    void pull_float_row(float *row, int c, int l, int b, int n) override
+    {
+        std::vector<uint32_t> w(static_cast<size_t>(n));
+        m_store.pull_int_row(reinterpret_cast<int32_t *>(w.data()), c, l, b, n);
+        dz_dequantise_float_row(m_d, w.data(), row, n);
+    }
+
+private:
+    dz_band_entry m_q;
+    dz_dequant_entry m_d;
+    zntest::BandRowStore m_store;
+};
+} // namespace
+
+// Reversible 5/3 through the quantiser (integer samples land at bit K) returns every sample; 9/7
+// through a fine quantiser returns 8-bit samples exactly.
+TEST(J2kTransform, TransformsThroughTheQuantiser)
+{
+    wavelet_kernel k5 = Kernel("W5X3", kKernelIntLifting), k9 = Kernel("W9X7", kKernelFloatLifting);
+    std::mt19937 rng(13);
+    for (int reversible = 0; reversible < 2; ++reversible)
+        for (int levels : {0, 2, 5})
+            for (auto [rows, cols, origin] :
+                 {std::tuple{1, 1, 0}, std::tuple{9, 14, 3}, std::tuple{32, 17, 1}}) {
+                component_transform_setup s;
+                s.levels = levels;
+                s.reversible = reversible;
+                s.vertical = s.horizontal = reversible ? &k5 : &k9;
+                region_rect r{rows, cols, origin, origin};
+                std::vector<int32_t> in(static_cast<size_t>(rows * cols)), out(in.size());
+                for (auto &v : in)
+                    v = int32_t(rng() % 256) - 128;
+                QuantisedStore q(reversible ? 1.0 : 1.0 / 16, reversible ? 0 : 8, 8);
+                analyse_component(s, 0, r, in.data(), q);
+                synthesise_component(s, 0, r, q, out.data());
+                ASSERT_EQ(out, in) << reversible << " " << levels << " " << rows << "x" << cols;
+            }
 }
