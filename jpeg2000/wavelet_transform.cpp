@@ -397,6 +397,89 @@ void CheckSetup(const component_transform_setup &s)
         local_error("A reversible decomposition cannot be implemented by convolution.");
 }
 
+int Descent(const component_transform_setup &s, int level)
+{
+    if (s.hp_descent.empty())
+        return 1;
+    if (int(s.hp_descent.size()) < s.levels + 1)
+        local_error("The decomposition structure names %d levels; %d are needed.",
+                    int(s.hp_descent.size()) - 1, s.levels);
+    int d = s.hp_descent[size_t(level)];
+    if (d < 0 || d > 3)
+        local_error("Illegal decomposition structure value %d at level %d (0 to 3 allowed).", d, level);
+    return d;
+}
+
+constexpr int kUnread = -1;
+
+// The tree of one component: a level splits its region into four bands; the low-low band goes to
+// the next level, the others are band buffers or, with a deeper descent, split again at this level.
+template <typename T>
+void AnalyseNode(const component_transform_setup &s, int component, int level, int d, int band, Plane<T> &in,
+                 band_row_sink &sink)
+{
+    if (level == 0) {
+        for (int y = 0; y < in.r.rows; ++y)
+            Push(sink, in.Row(y), component, 0, band, in.r.cols);
+        return;
+    }
+    if (d == kUnread) {
+        d = Descent(s, level);
+        if (d == 0) {
+            AnalyseNode(s, component, level - 1, kUnread, band, in, sink);
+            return;
+        }
+    }
+    Plane<T> quads[4];
+    AnalyseLevel(s, in, quads);
+    for (int c = 0; c < 4; ++c) {
+        int child = 4 * band + c;
+        if (child == 0)
+            AnalyseNode(s, component, level - 1, kUnread, 0, quads[0], sink);
+        else if (d < 2)
+            for (int y = 0; y < quads[c].r.rows; ++y)
+                Push(sink, quads[c].Row(y), component, level, child, quads[c].r.cols);
+        else
+            AnalyseNode(s, component, level, d - 1, child, quads[c], sink);
+    }
+}
+
+template <typename T>
+Plane<T> SynthesiseNode(const component_transform_setup &s, int component, int level, int d, int band,
+                        const region_rect &r, band_row_source &source)
+{
+    Plane<T> out;
+    out.r = r;
+    if (level == 0) {
+        out.v.assign(size_t(r.rows) * size_t(r.cols), T(0));
+        for (int y = 0; y < r.rows; ++y)
+            Pull(source, out.Row(y), component, 0, band, r.cols);
+        return out;
+    }
+    if (d == kUnread) {
+        d = Descent(s, level);
+        if (d == 0)
+            return SynthesiseNode<T>(s, component, level - 1, kUnread, band, r, source);
+    }
+    Plane<T> quads[4];
+    for (int c = 0; c < 4; ++c) {
+        int child = 4 * band + c;
+        region_rect cr = child_region(r, c >> 1, c & 1);
+        if (child == 0) {
+            quads[0] = SynthesiseNode<T>(s, component, level - 1, kUnread, 0, cr, source);
+        } else if (d < 2) {
+            quads[c].r = cr;
+            quads[c].v.assign(size_t(cr.rows) * size_t(cr.cols), T(0));
+            for (int y = 0; y < cr.rows; ++y)
+                Pull(source, quads[c].Row(y), component, level, child, cr.cols);
+        } else {
+            quads[c] = SynthesiseNode<T>(s, component, level, d - 1, child, cr, source);
+        }
+    }
+    SynthesiseLevel(s, quads, out);
+    return out;
+}
+
 template <typename T>
 void Analyse(const component_transform_setup &s, int component, const region_rect &region,
              const int32_t *samples, band_row_sink &sink)
@@ -406,53 +489,14 @@ void Analyse(const component_transform_setup &s, int component, const region_rec
     cur.v.assign(size_t(region.rows) * size_t(region.cols), T(0));
     for (size_t i = 0; i < cur.v.size(); ++i)
         cur.v[i] = T(samples[i]);
-    for (int level = s.levels; level >= 1; --level) {
-        Plane<T> quads[4];
-        AnalyseLevel(s, cur, quads);
-        for (int band = 1; band < 4; ++band)
-            for (int y = 0; y < quads[band].r.rows; ++y)
-                Push(sink, quads[band].Row(y), component, level, band, quads[band].r.cols);
-        cur = std::move(quads[0]);
-    }
-    for (int y = 0; y < cur.r.rows; ++y)
-        Push(sink, cur.Row(y), component, 0, 0, cur.r.cols);
+    AnalyseNode(s, component, s.levels, kUnread, 0, cur, sink);
 }
 
 template <typename T>
 void Synthesise(const component_transform_setup &s, int component, const region_rect &region,
                 band_row_source &source, int32_t *samples)
 {
-    std::vector<region_rect> regions{region};
-    for (int l = 0; l < s.levels; ++l)
-        regions.push_back(child_region(regions.back(), 0, 0));
-    Plane<T> cur;
-    cur.r = regions.back();
-    cur.v.assign(size_t(cur.r.rows) * size_t(cur.r.cols), T(0));
-    for (int y = 0; y < cur.r.rows; ++y)
-        Pull(source, cur.Row(y), component, 0, 0, cur.r.cols);
-    // Bands come back in the order they went out: level L first.
-    std::vector<Plane<T>> highs[3];
-    for (int level = s.levels; level >= 1; --level) {
-        const region_rect &parent = regions[size_t(s.levels - level)];
-        for (int band = 1; band < 4; ++band) {
-            Plane<T> p;
-            p.r = child_region(parent, band >> 1, band & 1);
-            p.v.assign(size_t(p.r.rows) * size_t(p.r.cols), T(0));
-            for (int y = 0; y < p.r.rows; ++y)
-                Pull(source, p.Row(y), component, level, band, p.r.cols);
-            highs[band - 1].push_back(std::move(p));
-        }
-    }
-    for (int level = 1; level <= s.levels; ++level) {
-        Plane<T> quads[4];
-        quads[0] = std::move(cur);
-        for (int band = 1; band < 4; ++band)
-            quads[band] = std::move(highs[band - 1][size_t(s.levels - level)]);
-        Plane<T> out;
-        out.r = regions[size_t(s.levels - level)];
-        SynthesiseLevel(s, quads, out);
-        cur = std::move(out);
-    }
+    Plane<T> cur = SynthesiseNode<T>(s, component, s.levels, kUnread, 0, region, source);
     for (size_t i = 0; i < cur.v.size(); ++i) {
         if constexpr (std::is_same_v<T, float>) {
             double v = cur.v[i];

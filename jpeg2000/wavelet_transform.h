@@ -67,11 +67,15 @@ struct component_transform_setup
     bool convolution = false; // non-reversible only
     const wavelet_kernel *vertical = nullptr;
     const wavelet_kernel *horizontal = nullptr;
+    // Decomposition structure, indexed by level (entry 0 unused): 0 leaves the level unsplit, 1 the
+    // usual split, 2 and 3 split the high bands again at the same level (their children are numbered
+    // 4 * band + 2 * v + h). Empty: 1 everywhere.
+    std::vector<int> hp_descent;
 };
 
 // Bands are addressed (level, band): level L..1 hold bands 1 (vertically low, horizontally high),
 // 2 (vertically high, horizontally low) and 3; level 0 holds the final low-low band 0. Rows of a
-// band are pushed top to bottom; bands are pushed level by level from L down.
+// band are pushed top to bottom.
 void analyse_component(const component_transform_setup &setup, int component, const region_rect &region,
                        const int32_t *samples, band_row_sink &sink);
 // Reconstructs the region's samples; the float path rounds half away from zero.
