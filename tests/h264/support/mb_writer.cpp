@@ -4,6 +4,7 @@
 #include "h264dec/fmo.h"
 #include "h264dec/macroblock.h"
 #include "h264dec/nal_dispatch.h"
+#include "platform/messages.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -157,6 +158,85 @@ SliceWalkResult WalkSlices(H264DecoderState &dec, const SliceWalkOptions &option
         result.macroblocks += ReadSliceMacroblocks(dec);
     }
     return result;
+}
+
+void CabacSliceData::Bits(CabacContext &c, int value, int n)
+{
+    for (int k = n - 1; k >= 0; --k)
+        Bin(c, (value >> k) & 1);
+}
+
+void CabacSliceData::ExpGolomb(int value, int k)
+{
+    while (value >= (1 << k)) {
+        Bypass(1);
+        value -= 1 << k;
+        ++k;
+    }
+    Bypass(0);
+    while (k--)
+        Bypass((value >> k) & 1);
+}
+
+StreamBuilder::StreamBuilder(int width_mbs, int height_mbs, bool cabac)
+    : sps(DefaultSps(width_mbs, height_mbs)), pps(DefaultPps())
+{
+    pps.entropy_coding_mode = cabac ? 1 : 0;
+}
+
+void StreamBuilder::Sets()
+{
+    if (m_sets)
+        return;
+    m_sets = true;
+    Append(stream, NalUnit(3, NALU_TYPE_SPS, SpsRbsp(sps)));
+    Append(stream, NalUnit(3, NALU_TYPE_PPS, PpsRbsp(pps)));
+}
+
+void StreamBuilder::CavlcSlice(const SliceHeaderFields &h, bool idr,
+                               const std::function<void(BitWriter &)> &body, int nal_ref_idc)
+{
+    Sets();
+    BitWriter w;
+    WriteSliceHeader(w, h, sps, pps, idr);
+    body(w);
+    w.trailing();
+    Append(stream, NalUnit(nal_ref_idc, idr ? NALU_TYPE_IDR : NALU_TYPE_SLICE, w.Bytes()));
+}
+
+void StreamBuilder::CabacSlice(const SliceHeaderFields &h, bool idr,
+                               const std::function<void(CabacSliceData &)> &body, int nal_ref_idc)
+{
+    Sets();
+    BitWriter w;
+    WriteSliceHeader(w, h, sps, pps, idr);
+    while (!w.ByteAligned())
+        w.u(1, 0);
+    CabacSliceData d;
+    const bool islice = IsI(h.slice_type);
+    const int qp = 26 + pps.pic_init_qp_minus26 + h.slice_qp_delta;
+    cabac_init_motion_contexts(&d.mi, islice, islice ? 0 : h.cabac_init_idc, qp);
+    cabac_init_texture_contexts(&d.ti, islice, islice ? 0 : h.cabac_init_idc, qp);
+    body(d);
+    if (!d.flushed)
+        d.enc.Final(1);
+    for (uint8_t b : d.data.Bytes())
+        w.u(8, b);
+    Append(stream, NalUnit(nal_ref_idc, idr ? NALU_TYPE_IDR : NALU_TYPE_SLICE, w.Bytes()));
+}
+
+DecodedStream DecodeStream(const std::vector<uint8_t> &stream, const SliceWalkOptions &options)
+{
+    zn::MessageRecorder recorder;
+    DecodedStream d;
+    h264dec_open_memory(*d.dec, stream);
+    try {
+        d.result = WalkSlices(*d.dec, options);
+    } catch (const zn::RunAborted &e) {
+        d.failed = true;
+        d.message = e.what();
+    }
+    return d;
 }
 
 } // namespace h264test
