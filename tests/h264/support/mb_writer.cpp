@@ -225,6 +225,47 @@ void StreamBuilder::CabacSlice(const SliceHeaderFields &h, bool idr,
     Append(stream, NalUnit(nal_ref_idc, idr ? NALU_TYPE_IDR : NALU_TYPE_SLICE, w.Bytes()));
 }
 
+void StreamBuilder::RawSlice(const SliceHeaderFields &h, bool idr, const uint8_t *data, size_t size,
+                             int nal_ref_idc)
+{
+    Sets();
+    BitWriter w;
+    WriteSliceHeader(w, h, sps, pps, idr);
+    if (pps.entropy_coding_mode)
+        while (!w.ByteAligned())
+            w.u(1, 0);
+    for (size_t i = 0; i < size; ++i)
+        w.u(8, data[i]);
+    w.trailing();
+    Append(stream, NalUnit(nal_ref_idc, idr ? NALU_TYPE_IDR : NALU_TYPE_SLICE, w.Bytes()));
+}
+
+std::vector<uint8_t> SliceStreamFromBytes(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return {};
+    const int sel = data[0];
+    const int kind = ((sel >> 1) & 3) % 3, structure = ((sel >> 3) & 3) % 3;
+    StreamBuilder b(3, 2, (sel & 1) != 0);
+    b.sps.num_ref_frames = 2;
+    if (structure) {
+        b.sps.frame_mbs_only_flag = 0;
+        b.sps.mb_adaptive_frame_field_flag = structure == 2 ? 1 : 0;
+    }
+    SliceHeaderFields h;
+    h.slice_type = kind == 0 ? 7 : kind == 1 ? 5 : 6;
+    h.field_pic_flag = structure == 1 ? 1 : 0;
+    h.direct_spatial_mv_pred_flag = (sel >> 5) & 1;
+    h.cabac_init_idc = ((sel >> 6) & 3) % 3;
+    if (kind) {
+        h.num_ref_idx_override_flag = 1;
+        h.num_ref_pic_active_fwd_minus1 = 1;
+        h.num_ref_pic_active_bwd_minus1 = 1;
+    }
+    b.RawSlice(h, kind == 0, data + 1, size - 1);
+    return b.stream;
+}
+
 DecodedStream DecodeStream(const std::vector<uint8_t> &stream, const SliceWalkOptions &options)
 {
     zn::MessageRecorder recorder;

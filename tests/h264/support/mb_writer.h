@@ -70,6 +70,10 @@ struct StreamBuilder
     void CabacSlice(const SliceHeaderFields &h, bool idr, const std::function<void(CabacSliceData &)> &body,
                     int nal_ref_idc = 1);
 
+    // The header (zero bits to the byte boundary for CABAC), the bytes as slice data, the trailing bits.
+    void RawSlice(const SliceHeaderFields &h, bool idr, const uint8_t *data, size_t size,
+                  int nal_ref_idc = 1);
+
 private:
     void Sets();
     bool m_sets = false;
@@ -83,6 +87,11 @@ struct DecodedStream
     std::string message;
     DecoderMacroblock &Mb(int i) { return (*dec->img.mb_data)[static_cast<size_t>(i)]; }
 };
+
+// A stream whose slice data is the bytes after the first: that byte chooses CAVLC or CABAC (bit 0),
+// I, P or B (bits 1-2), frame, field or MBAFF (bits 3-4), the direct mode (bit 5) and the CABAC model
+// (bits 6-7); three macroblocks by two, two references per list.
+std::vector<uint8_t> SliceStreamFromBytes(const uint8_t *data, size_t size);
 
 // Walks the stream through the macroblock layer; a run error is caught and kept.
 DecodedStream DecodeStream(const std::vector<uint8_t> &stream, const SliceWalkOptions &options = {});
