@@ -217,6 +217,95 @@ TEST(MacroblockSlices, SpChromaDcKeepsItsLevels)
     EXPECT_EQ(img.coef[2][4][0][0], 0);
 }
 
+TEST(MacroblockSlices, BSliceSkipDirectQuadrantsAndBothLists)
+{
+    StreamBuilder b(2, 1);
+    b.sps.num_ref_frames = 2;
+    SliceHeaderFields h;
+    h.slice_type = 6;
+    h.num_ref_idx_override_flag = 1;
+    h.num_ref_pic_active_fwd_minus1 = 1;
+    h.num_ref_pic_active_bwd_minus1 = 1;
+    b.CavlcSlice(h, false, [](BitWriter &w) {
+        w.ue(1);  // macroblock 0: direct without residual
+        w.ue(22); // macroblock 1: 8x8
+        for (int s = 0; s < 4; ++s)
+            w.ue(static_cast<uint32_t>(s)); // direct, forward, backward, both
+        w.ue(1);                            // forward indices of quadrants 1 and 3
+        w.ue(0);
+        w.ue(0); // backward indices of quadrants 2 and 3: 0 is stored as 1
+        w.ue(1);
+        for (int k = 0; k < 2; ++k) { // forward differences of quadrants 1 and 3
+            w.se(2);
+            w.se(-2);
+        }
+        for (int k = 0; k < 2; ++k) { // backward ones of quadrants 2 and 3
+            w.se(-6);
+            w.se(6);
+        }
+        w.ue(static_cast<uint32_t>(CbpCode(0, false)));
+    });
+    DecodedStream d = DecodeStream(b.stream);
+    ASSERT_FALSE(d.failed) << d.message;
+    EXPECT_EQ(d.Mb(0).mb_type, kMbSkipOrDirect);
+    DecoderMacroblock &m = d.Mb(1);
+    EXPECT_EQ(m.mb_type, kMb8x8);
+    const int modes[4] = {0, kSub8x8, kSub8x8, kSub8x8}, dirs[4] = {2, 0, 1, 2};
+    for (int q = 0; q < 4; ++q) {
+        EXPECT_EQ(m.sub_mode[q], modes[q]);
+        EXPECT_EQ(m.sub_pred_dir[q], dirs[q]);
+    }
+    DecoderImage &img = d.dec->img;
+    EXPECT_EQ((*img.fwd_ref)[0][6], 1);  // quadrant 1
+    EXPECT_EQ((*img.fwd_ref)[2][6], 0);  // quadrant 3
+    EXPECT_EQ((*img.fwd_ref)[2][4], -1); // quadrant 2: backward only
+    EXPECT_EQ((*img.bwd_ref)[2][4], 1);  // read 0, stored 1
+    EXPECT_EQ((*img.bwd_ref)[2][6], 0);  // read 1, stored 0
+    EXPECT_EQ((*img.bwd_ref)[0][6], -1);
+    EXPECT_EQ((*img.fwd_ref)[0][4], 0); // the direct quadrant: co-located reference 0
+    EXPECT_EQ(m.mvd[0][0][2][0], 2);
+    EXPECT_EQ(m.mvd[1][3][3][1], 6);
+    EXPECT_EQ(m.mvd[1][0][2][0], 0);
+}
+
+TEST(MacroblockSlices, CabacMbaffPeeksAtTheLowerSkipFlag)
+{
+    StreamBuilder b(1, 2, true);
+    b.sps.frame_mbs_only_flag = 0;
+    b.sps.mb_adaptive_frame_field_flag = 1;
+    SliceHeaderFields h;
+    h.slice_type = 5;
+    b.CabacSlice(h, false, [](CabacSliceData &d) {
+        auto *p = d.mi.mb_type_contexts[1];
+        d.Bin(p[0], 0);                    // upper skipped
+        d.Bin(p[0], 1);                    // lower coded (its upper neighbour is skipped): read twice
+        d.Bin(d.mi.mb_aff_contexts[0], 1); // the pair's field flag: read twice
+        d.Bin(p[4], 0);                    // lower: 16x16
+        d.Bin(p[5], 0);
+        d.Bin(p[6], 0);
+        auto *mv0 = d.mi.mv_res_contexts[0];
+        auto *mv1 = d.mi.mv_res_contexts[1];
+        d.Bin(mv0[0], 1); // +2
+        d.Bypass(0);
+        d.Bin(mv1[0], 1);
+        d.Bin(mv1[1], 0);
+        d.Bin(mv0[5], 0);
+        d.Bin(d.ti.cbp_contexts[0][2], 0); // the skipped upper macroblock above is not coded
+        d.Bin(d.ti.cbp_contexts[0][3], 0);
+        d.Bin(d.ti.cbp_contexts[0][2], 0);
+        d.Bin(d.ti.cbp_contexts[0][3], 0);
+        d.Bin(d.ti.cbp_contexts[1][0], 0);
+    });
+    DecodedStream d = DecodeStream(b.stream);
+    ASSERT_FALSE(d.failed) << d.message;
+    EXPECT_EQ(d.result.macroblocks, 2);
+    EXPECT_EQ(d.Mb(0).mb_type, 0);
+    EXPECT_EQ(d.Mb(0).mb_field, 1);
+    EXPECT_EQ(d.Mb(1).mb_field, 1);
+    EXPECT_EQ(d.Mb(1).mb_type, kMb16x16);
+    EXPECT_EQ(d.Mb(1).mvd[0][0][0][0], 2);
+}
+
 // The motion reader on its own: a one-macroblock B picture whose bits are only vector data.
 struct MotionHarness
 {
