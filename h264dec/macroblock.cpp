@@ -190,6 +190,18 @@ void dec_alloc_macroblock_arrays(H264DecoderState &dec, int width, int height)
         dec_get_mem2Dint(a.si_block, mbw, mbh);
         dec_get_mem4Dint(a.nzcoeff, mbw, mbh, 4, 6);
         a.intra_block.assign(static_cast<size_t>(mbw * mbh), std::array<int, 4>{1, 1, 1, 1});
+        for (MbaffFieldCopy &f : a.field_copy) {
+            const int fh = bh / 2;
+            dec_get_mem3Dint(f.mv, bw + 4, fh, 3);
+            dec_get_mem3Dint(f.fwd_mv, bw + 4, fh, 2);
+            dec_get_mem3Dint(f.bwd_mv, bw + 4, fh, 2);
+            dec_get_mem3Dint(f.direct_fwd_mv, bw + 4, fh, 2);
+            dec_get_mem3Dint(f.direct_bwd_mv, bw + 4, fh, 2);
+            dec_get_mem2Dint(f.ref_idx_arr, fh, bw);
+            dec_get_mem2Dint(f.fwd_ref, fh, bw);
+            dec_get_mem2Dint(f.bwd_ref, fh, bw);
+            dec_get_mem2Dint(f.intra_modes, bw + 1, fh + 1);
+        }
     }
     img.mb_data = &a.mb_data;
     img.mv = &a.mv;
@@ -506,6 +518,107 @@ void h264dec_init_b_macroblock(H264DecoderState &dec)
 }
 
 // ---------------------------------------------------------------------------------------------
+// MBAFF copies
+
+namespace {
+
+int HalveRef(int r)
+{
+    return r < 0 ? r : r / 2;
+}
+int DoubleRef(int r)
+{
+    return r < 0 ? r : 2 * r;
+}
+
+// Copies block (x, frame row fy) to (x, field row gy) of a field copy, or back, with the scaling of
+// the direction.
+void ToField(H264DecoderState &dec, MbaffFieldCopy &f, int x, int fy, int gy)
+{
+    DecoderImage &img = dec.img;
+    f.mv[x + 4][gy][0] = (*img.mv)[x + 4][fy][0];
+    f.mv[x + 4][gy][1] = (*img.mv)[x + 4][fy][1] / 2;
+    f.ref_idx_arr[gy][x] = DoubleRef((*img.ref_idx_arr)[fy][x]);
+    f.fwd_ref[gy][x] = DoubleRef((*img.fwd_ref)[fy][x]);
+    f.bwd_ref[gy][x] = DoubleRef((*img.bwd_ref)[fy][x]);
+    const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
+                                                               {img.bwd_mv, &f.bwd_mv},
+                                                               {img.direct_fwd_mv, &f.direct_fwd_mv},
+                                                               {img.direct_bwd_mv, &f.direct_bwd_mv}};
+    for (const auto &v : vecs) {
+        (*v.second)[x + 4][gy][0] = (*v.first)[x + 4][fy][0];
+        (*v.second)[x + 4][gy][1] = (*v.first)[x + 4][fy][1] / 2;
+    }
+    f.intra_modes[x + 1][gy + 1] = (*img.intra_modes)[x + 1][fy + 1];
+}
+
+void ToFrame(H264DecoderState &dec, MbaffFieldCopy &f, int x, int gy, int fy)
+{
+    DecoderImage &img = dec.img;
+    (*img.mv)[x + 4][fy][0] = f.mv[x + 4][gy][0];
+    (*img.mv)[x + 4][fy][1] = 2 * f.mv[x + 4][gy][1];
+    (*img.ref_idx_arr)[fy][x] = HalveRef(f.ref_idx_arr[gy][x]);
+    (*img.fwd_ref)[fy][x] = HalveRef(f.fwd_ref[gy][x]);
+    (*img.bwd_ref)[fy][x] = HalveRef(f.bwd_ref[gy][x]);
+    const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
+                                                               {img.bwd_mv, &f.bwd_mv},
+                                                               {img.direct_fwd_mv, &f.direct_fwd_mv},
+                                                               {img.direct_bwd_mv, &f.direct_bwd_mv}};
+    for (const auto &v : vecs) {
+        (*v.first)[x + 4][fy][0] = (*v.second)[x + 4][gy][0];
+        (*v.first)[x + 4][fy][1] = 2 * (*v.second)[x + 4][gy][1];
+    }
+    (*img.intra_modes)[x + 1][fy + 1] = f.intra_modes[x + 1][gy + 1];
+}
+
+} // namespace
+
+void h264dec_sync_mbaff_copies(H264DecoderState &dec)
+{
+    DecoderImage &img = dec.img;
+    if (!img.MbaffFrameFlag || img.structure != kFrame)
+        return;
+    MacroblockArrays &a = dec.mb_arrays;
+    const DecoderMacroblock &mb = h264dec_current_mb(dec);
+    const int x0 = img.block_x, pairRow = img.mb_y / 2;
+    if (!mb.mb_field) {
+        for (int j = 0; j < 4; ++j) {
+            const int fy = img.block_y + j;
+            for (int i = 0; i < 4; ++i)
+                ToField(dec, a.field_copy[fy % 2], x0 + i, fy, fy / 2);
+        }
+        return;
+    }
+    // A field macroblock was read in its own rectangle: those are its field's rows.
+    const int parity = img.mb_y % 2;
+    MbaffFieldCopy &f = a.field_copy[parity];
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+            const int gy = 4 * pairRow + j;
+            const int fy = img.block_y + j;
+            f.mv[x0 + i + 4][gy][0] = (*img.mv)[x0 + i + 4][fy][0];
+            f.mv[x0 + i + 4][gy][1] = (*img.mv)[x0 + i + 4][fy][1];
+            f.ref_idx_arr[gy][x0 + i] = (*img.ref_idx_arr)[fy][x0 + i];
+            f.fwd_ref[gy][x0 + i] = (*img.fwd_ref)[fy][x0 + i];
+            f.bwd_ref[gy][x0 + i] = (*img.bwd_ref)[fy][x0 + i];
+            const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
+                                                                       {img.bwd_mv, &f.bwd_mv},
+                                                                       {img.direct_fwd_mv, &f.direct_fwd_mv},
+                                                                       {img.direct_bwd_mv, &f.direct_bwd_mv}};
+            for (const auto &v : vecs)
+                for (int c = 0; c < 2; ++c)
+                    (*v.second)[x0 + i + 4][gy][c] = (*v.first)[x0 + i + 4][fy][c];
+            f.intra_modes[x0 + i + 1][gy + 1] = (*img.intra_modes)[x0 + i + 1][fy + 1];
+        }
+    f.mv[x0 + 4][4 * pairRow][2] = 2 * img.number;
+    // The pair's frame rows of every field read so far, from the copies.
+    for (int p = 0; p <= parity; ++p)
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i)
+                ToFrame(dec, a.field_copy[p], x0 + i, 4 * pairRow + j, 8 * pairRow + 2 * j + p);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Intra modes
 
 void h264dec_read_intra_modes(H264DecoderState &dec)
@@ -702,12 +815,14 @@ int h264dec_read_macroblock(H264DecoderState &dec)
             ClearLevels(dec);
             if (cabac)
                 img.skip_run = -1;
+            h264dec_sync_mbaff_copies(dec);
             return 1;
         }
         if (!isB) {
             mb.coded_block_pattern = 0;
             ClearLevels(dec);
             SkippedPMotion(dec, mb);
+            h264dec_sync_mbaff_copies(dec);
             return 1;
         }
     }
@@ -716,6 +831,7 @@ int h264dec_read_macroblock(H264DecoderState &dec)
     if (mb.mb_type != kMbSkipOrDirect && mb.mb_type != kMbIntra4x4 && mb.mb_type != kMbIntra16x16 &&
         mb.mb_type != kMbSI)
         h264dec_read_motion_info(dec);
+    h264dec_sync_mbaff_copies(dec);
     h264dec_read_residual(dec);
     return 1;
 }

@@ -29,6 +29,11 @@ void h264dec_set_sub_mode(DecoderImage &img, DecoderMacroblock &mb, int value, i
 void h264dec_read_intra_modes(H264DecoderState &dec);
 void h264dec_init_macroblock(H264DecoderState &dec);
 void h264dec_init_b_macroblock(H264DecoderState &dec);
+// MBAFF frames: after a macroblock, its motion and intra modes in the other addressing. A frame
+// macroblock's blocks go to the field copies (vertical components halved, reference indices
+// doubled); a field macroblock's blocks are its field's rows, and the pair's frame rows are rebuilt
+// from the field copies (vertical components doubled, indices halved).
+void h264dec_sync_mbaff_copies(H264DecoderState &dec);
 
 // Motion of an inter macroblock (modes 1, 2, 3, 8).
 void h264dec_read_motion_info(H264DecoderState &dec);

@@ -191,6 +191,59 @@ TEST(MacroblockSlices, MbaffPairsReadTheirFieldFlags)
         EXPECT_EQ(d.Mb(m).mb_type, kMbIntra16x16);
 }
 
+TEST(MacroblockSlices, MbaffCopiesScaleBetweenFrameAndFieldRows)
+{
+    for (int field = 0; field < 2; ++field) {
+        StreamBuilder b(1, 2);
+        b.sps.frame_mbs_only_flag = 0;
+        b.sps.mb_adaptive_frame_field_flag = 1;
+        b.sps.num_ref_frames = 2;
+        SliceHeaderFields h;
+        h.slice_type = 5;
+        h.num_ref_idx_override_flag = 1;
+        h.num_ref_pic_active_fwd_minus1 = 1;
+        b.CavlcSlice(h, false, [&](BitWriter &w) {
+            w.ue(0);
+            w.ue(static_cast<uint32_t>(field)); // the pair's field flag
+            w.ue(0);                            // upper: 16x16, reference 1, vector (2, 6)
+            w.ue(1);
+            w.se(2);
+            w.se(6);
+            w.ue(static_cast<uint32_t>(CbpCode(0, false)));
+            w.ue(0);
+            w.ue(0); // lower: 16x16, reference 0
+            w.ue(0);
+            w.se(1);
+            w.se(field ? 3 : 6); // the block above has another reference: median (0, 0)
+            w.ue(static_cast<uint32_t>(CbpCode(0, false)));
+        });
+        DecodedStream d = DecodeStream(b.stream);
+        ASSERT_FALSE(d.failed) << d.message;
+        const MacroblockArrays &a = d.dec->mb_arrays;
+        const DecoderImage &img = d.dec->img;
+        if (!field) {
+            // Frame rows 0..3 hold (2, 6) with index 1: field rows 0, 1 of both fields (3, 2).
+            for (int p = 0; p < 2; ++p) {
+                EXPECT_EQ(a.field_copy[p].mv[4][1][1], 3);
+                EXPECT_EQ(a.field_copy[p].ref_idx_arr[1][0], 2);
+                EXPECT_EQ(a.field_copy[p].mv[4][2][0], 1);
+                EXPECT_EQ(a.field_copy[p].mv[4][2][1], 3);
+                EXPECT_EQ(a.field_copy[p].ref_idx_arr[3][0], 0);
+            }
+        } else {
+            // The upper macroblock is the top field's rows 0..3, the lower the bottom field's.
+            EXPECT_EQ(a.field_copy[0].mv[4][3][1], 6);
+            EXPECT_EQ(a.field_copy[0].ref_idx_arr[3][0], 1);
+            EXPECT_EQ(a.field_copy[1].mv[4][0][0], 1);
+            EXPECT_EQ(a.field_copy[1].mv[4][0][1], 3);
+            for (int r = 0; r < 8; ++r) {
+                EXPECT_EQ((*img.mv)[4][r][1], r % 2 ? 6 : 12) << r;
+                EXPECT_EQ((*img.ref_idx_arr)[r][0], 0) << r;
+            }
+        }
+    }
+}
+
 TEST(MacroblockSlices, SpChromaDcKeepsItsLevels)
 {
     StreamBuilder b(1, 1);
