@@ -334,6 +334,57 @@ TEST(MacroblockCavlc, SkipRunsAndTheSkippedVector)
     EXPECT_EQ((*d.dec->img.ref_idx_arr)[7][11], 0);
 }
 
+TEST(MacroblockCavlc, SkippedVectorIsZeroNextToAStillBlock)
+{
+    Picture p(2, 2);
+    SliceHeaderFields h;
+    h.slice_type = 0;
+    p.Slice(h, false, [&](BitWriter &w) {
+        const int diffs[3][2] = {{8, 8}, {0, 0}, {-8, -8}}; // vectors (8,8), (8,8), (0,0)
+        for (const auto &d : diffs) {
+            w.ue(0);
+            w.ue(0);
+            w.se(d[0]);
+            w.se(d[1]);
+            w.ue(static_cast<uint32_t>(CbpCode(0, false)));
+        }
+        w.ue(1); // macroblock 3 skipped: the median would be (8, 8)
+    });
+    Decoded d = Decode(p.stream);
+    ASSERT_FALSE(d.failed) << d.message;
+    Array3D<int> &mv = *d.dec->img.mv;
+    EXPECT_EQ(mv[4 + 4][0][0], 8);
+    EXPECT_EQ(mv[0 + 4][4][0], 0);
+    EXPECT_EQ(mv[4 + 4][4][0], 0);
+    EXPECT_EQ(mv[7 + 4][7][1], 0);
+}
+
+TEST(MacroblockCavlc, PatternFiveReadsTheLeftQuadrantsOnly)
+{
+    Picture p(1, 1);
+    SliceHeaderFields h;
+    h.slice_type = 0;
+    int one[16] = {};
+    one[0] = 1;
+    p.Slice(h, false, [&](BitWriter &w) {
+        w.ue(0);
+        w.ue(0);
+        w.se(0);
+        w.se(0);
+        w.ue(static_cast<uint32_t>(CbpCode(5, false)));
+        w.se(0);
+        for (int k = 0; k < 8; ++k)
+            WriteCavlcBlock(w, one, 16, 0);
+    });
+    Decoded d = Decode(p.stream);
+    ASSERT_FALSE(d.failed) << d.message;
+    auto &nz = *d.dec->img.nzcoeff;
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(nz[0][0][i][j], i < 2 ? 1 : 0) << i << "," << j;
+    EXPECT_EQ(d.Mb(0).cbp_blocks, 0x3333);
+}
+
 TEST(MacroblockCavlc, EightByEightSubModesAndReferences)
 {
     for (int allZero = 0; allZero < 2; ++allZero) {
