@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace {
@@ -37,6 +38,7 @@ RandomCabacSlice MakeSlice(std::mt19937 &rng, int W, int H, int model)
     h.slice_type = 5;
     h.cabac_init_idc = model;
     b.CabacSlice(h, false, [&](CabacSliceData &d) {
+        int qp = 26;
         for (int m = 0; m < W * H; ++m) {
             const int x = m % W, y = m / W;
             const MbModel *up = y > 0 ? &out.mbs[static_cast<size_t>(m - W)] : nullptr;
@@ -118,7 +120,8 @@ RandomCabacSlice MakeSlice(std::mt19937 &rng, int W, int H, int model)
                 }
             }
             if (intra || cur.cbp) {
-                cur.qp_delta = rnd(7) - 3;
+                cur.qp_delta = std::clamp(rnd(7) - 3, -qp, 51 - qp); // the quantiser stays in 0..51
+                qp += cur.qp_delta;
                 const int qa = left && left->qp_delta != 0;
                 d.Bin(d.mi.delta_qp_contexts[qa], cur.qp_delta != 0);
                 if (cur.qp_delta) {
