@@ -156,6 +156,12 @@ void LoadFile(int id, const char *kernels_dir, wavelet_kernel &kernel)
                 iv.push_back(int(v));
             } else {
                 double v = std::strtod(p, &end);
+                // The code-stream carries a float tap as a 16-bit multiple of 1/1024.
+                if (end != p && (!std::isfinite(v) || std::fabs(v) * 1024 > 32767))
+                    local_error(
+                        "Lifting tap %g in user-defined lifting filter file, \"%s\", is outside the range "
+                        "that can be signalled (magnitude below 32).",
+                        v, path.c_str());
                 fv.push_back(std::floor(v * 1024 + 0.5) / 1024);
             }
             if (end == p)
@@ -379,8 +385,12 @@ void build_decoder_kernel(const char *name, const user_kernel_spec *spec, wavele
                 local_error("Invalid lifting kernel: step %d has %d taps and shift %d.", s + 1, n,
                             spec->shift[s]);
             std::vector<double> v;
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n; ++i) {
+                if (spec->taps[s][i] < -32768 || spec->taps[s][i] > 32767)
+                    local_error("Invalid lifting kernel: tap %d of step %d does not fit 16 bits.", i + 1,
+                                s + 1);
                 v.push_back(std::ldexp(double(spec->taps[s][i]), -spec->shift[s]));
+            }
             listed.push_back(v);
             shifts.push_back(spec->shift[s]);
         }

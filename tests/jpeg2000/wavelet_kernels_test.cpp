@@ -187,6 +187,8 @@ TEST(J2kKernels, BadKernelsEndTheRunWithTheirMessage)
     dir.Write("float_lifting", 15, "2 2\n1 1\n1\n");
     dir.Write("int_lifting", 16, "2\n1 1\n");
     dir.Write("float_lifting", 17, "");
+    dir.Write("float_lifting", 18, "2\n1e300 1\n");
+    dir.Write("float_lifting", 19, "2\nnan 1\n");
     std::string d = dir.Dir();
     struct Case
     {
@@ -208,6 +210,8 @@ TEST(J2kKernels, BadKernelsEndTheRunWithTheirMessage)
         {"14", kKernelFloatLifting, d.c_str(), "Syntax error in user-defined lifting filter file"},
         {"15", kKernelFloatLifting, d.c_str(), "Syntax error in user-defined lifting filter file"},
         {"16", kKernelIntLifting, d.c_str(), "Syntax error in user-defined lifting filter file"},
+        {"18", kKernelFloatLifting, d.c_str(), "is outside the range that can be signalled"},
+        {"19", kKernelFloatLifting, d.c_str(), "is outside the range that can be signalled"},
     };
     for (const Case &c : cases) {
         std::string e = ErrorOf([&] { Load(c.id, c.type, c.dir); });
@@ -215,6 +219,20 @@ TEST(J2kKernels, BadKernelsEndTheRunWithTheirMessage)
     }
     EXPECT_NE(ErrorOf([&] { Load("15", kKernelFloatLifting, d.c_str()); }).find("step 2 out of 2"),
               std::string::npos);
+    // Signalled kernels out of range: too many steps, too many taps, a shift or tap too wide.
+    for (int field = 0; field < 4; ++field) {
+        user_kernel_spec spec;
+        spec.num_steps = field == 0 ? 9 : 1;
+        spec.tap_count[0] = field == 1 ? 8 : 2;
+        spec.shift[0] = field == 2 ? 31 : 1;
+        spec.taps[0][0] = field == 3 ? 40000 : 1;
+        EXPECT_NE(ErrorOf([&] {
+                      wavelet_kernel k;
+                      build_decoder_kernel(nullptr, &spec, k);
+                  }).find("Invalid lifting kernel"),
+                  std::string::npos)
+            << field;
+    }
     EXPECT_NE(ErrorOf([&] {
                   wavelet_kernel k;
                   k.type = kKernelIntLifting;

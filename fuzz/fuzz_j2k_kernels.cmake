@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_j2k_kernels fuzz_j2k_kernels.cpp)
+target_link_libraries(fuzz_j2k_kernels PRIVATE zn_jpeg2000)
