@@ -289,6 +289,9 @@ void lifting_to_filters(wavelet_kernel &kernel)
             const tap_set &st = kernel.steps[i];
             double *target = (i % 2 == 0) ? high : low;
             const double *source = (i % 2 == 0) ? low : high;
+            // A step without taps (a signalled tap count of 0) changes nothing.
+            if (st.Count() <= 0)
+                continue;
             for (int j = st.neg_support; j <= kLen - 1 - st.pos_support; ++j) {
                 double sum = 0;
                 for (int k = 0; k < st.Count(); ++k)

@@ -2,6 +2,7 @@
 // normalisation, the synthesis filters and the code-stream form of a kernel.
 #include "jpeg2000/local_services.h"
 #include "jpeg2000/wavelet_kernels.h"
+#include "jpeg2000/wavelet_transform.h"
 #include "platform/errors.h"
 #include "platform/messages.h"
 
@@ -269,6 +270,23 @@ TEST(J2kKernels, SignalledKernelsAreRebuiltWithTheEncodersTaps)
         }
         EXPECT_EQ(Taps(dec.synthesis_low), Taps(enc.synthesis_low));
         EXPECT_EQ(dec.high_scale, enc.high_scale);
+    }
+    // A signalled step without taps is a step that changes nothing.
+    {
+        user_kernel_spec spec = make_user_kernel_spec(Load("W5X3", kKernelIntLifting));
+        spec.num_steps = 3;
+        spec.tap_count[2] = 0;
+        for (int type : {kKernelIntLifting, kKernelFloatLifting}) {
+            wavelet_kernel dec;
+            dec.type = type;
+            build_decoder_kernel(nullptr, &spec, dec);
+            EXPECT_EQ(Taps(dec.analysis_low), Taps(Load("W5X3", type).analysis_low));
+            float in[5] = {1, 2, 3, 4, 9}, lo[3], hi[2], back[5];
+            lift_analysis(dec, in, 5, 1, lo, hi);
+            lift_synthesis(dec, lo, hi, 5, 1, back);
+            for (int i = 0; i < 5; ++i)
+                EXPECT_NEAR(back[i], in[i], 1e-5);
+        }
     }
     for (const char *name : {"W9X7", "W5X3"}) {
         wavelet_kernel dec, enc;
