@@ -281,7 +281,7 @@ TEST(J2kKernels, SignalledKernelsAreRebuiltWithTheEncodersTaps)
             dec.type = type;
             build_decoder_kernel(nullptr, &spec, dec);
             EXPECT_EQ(Taps(dec.analysis_low), Taps(Load("W5X3", type).analysis_low));
-            float in[5] = {1, 2, 3, 4, 9}, lo[3], hi[2], back[5];
+            float in[5] = {1, 2, 3, 4, 9}, lo[3], hi[3], back[5]; // odd start: 2 low, 3 high
             lift_analysis(dec, in, 5, 1, lo, hi);
             lift_synthesis(dec, lo, hi, 5, 1, back);
             for (int i = 0; i < 5; ++i)
