@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -391,6 +392,17 @@ void SpihtCodec::CodePlanes(int n)
     m_lsp.clear();
 }
 
+// A failed allocation ends the coding run with the engine's message, naming what it was making.
+[[noreturn]] void MemoryFailure(const char *label)
+{
+    zn::Log(zn::LogLevel::Error,
+            zn::Format("\r\n\r\n\a -> Error: insufficient memory.\r\nOrigin = %s\r\n\r\n "
+                       "Execution terminated!\r\n",
+                       label));
+    zn::ShowMessage(std::string("SPIHT Execution terminated ") + label);
+    throw zn::RunAborted("", zn::kMessageShown);
+}
+
 } // namespace
 
 int SpihtContextClass(int h, int g, int b)
@@ -419,37 +431,43 @@ SpihtEncodeResult SpihtCompress(const ZnImage &original, ZnImage *display, float
     }
     smoothing = std::clamp(smoothing, 0, 7);
     const float factor = 8.0f / (static_cast<float>(W) * static_cast<float>(H));
-    ImageBW img;
-    img.read_image(original);
-    img.transform(smoothing);
-    SpihtCodec codec(true, &img, decisions);
-    codec.budget = SpihtByteBudget(W, H, rate);
-    if (display) {
-        img.write_image(display);
-        band_display(display, codec.Levels());
+    const char *stage = "< Image_SP >";
+    try {
+        ImageBW img;
+        img.read_image(original);
+        img.transform(smoothing);
+        stage = "LISP entry";
+        SpihtCodec codec(true, &img, decisions);
+        codec.budget = SpihtByteBudget(W, H, rate);
+        if (display) {
+            img.write_image(display);
+            band_display(display, codec.Levels());
+        }
+        const float top = codec.SetMaxima();
+        // The header has five bits for the top plane; a picture whose largest coefficient is below 1
+        // (flat or black) starts at plane 0, the value both sides then use.
+        const int n = top >= 1.0f ? std::clamp(static_cast<int>(std::floor(std::log2(top))), 0, 31) : 0;
+        zn::Log(zn::LogLevel::Info, "\r\n  Starting image compression...\n");
+        codec.coder.open();
+        codec.coder.encode_bits(6, W >> 8);
+        codec.coder.encode_bits(6, H >> 8);
+        codec.coder.encode_bits(8, W & 255);
+        codec.coder.encode_bits(8, H & 255);
+        codec.coder.encode_bits(5, n);
+        codec.coder.encode_bits(1, 0);
+        codec.coder.encode_bits(3, smoothing);
+        codec.coder.encode_bits(4, img.DcExponent());
+        codec.coder.encode_bits(10, img.DcMean());
+        codec.CodePlanes(n);
+        codec.coder.stop();
+        const long bytes = codec.coder.byte_count();
+        out.text += zn::Format("  Target bit rate\t\t:%6.2f (bpp)\r\n", static_cast<double>(bytes * factor));
+        out.text += zn::Format("  Target file size\t\t:%6ld bits\r\n\r\n", bytes * 8);
+        out.stream = codec.coder.Bytes();
+        out.levels = codec.Levels();
+    } catch (const std::bad_alloc &) {
+        MemoryFailure(stage);
     }
-    const float top = codec.SetMaxima();
-    // The header has five bits for the top plane; a picture whose largest coefficient is below 1
-    // (flat or black) starts at plane 0, the value both sides then use.
-    const int n = top >= 1.0f ? std::clamp(static_cast<int>(std::floor(std::log2(top))), 0, 31) : 0;
-    zn::Log(zn::LogLevel::Info, "\r\n  Starting image compression...\n");
-    codec.coder.open();
-    codec.coder.encode_bits(6, W >> 8);
-    codec.coder.encode_bits(6, H >> 8);
-    codec.coder.encode_bits(8, W & 255);
-    codec.coder.encode_bits(8, H & 255);
-    codec.coder.encode_bits(5, n);
-    codec.coder.encode_bits(1, 0);
-    codec.coder.encode_bits(3, smoothing);
-    codec.coder.encode_bits(4, img.DcExponent());
-    codec.coder.encode_bits(10, img.DcMean());
-    codec.CodePlanes(n);
-    codec.coder.stop();
-    const long bytes = codec.coder.byte_count();
-    out.text += zn::Format("  Target bit rate\t\t:%6.2f (bpp)\r\n", static_cast<double>(bytes * factor));
-    out.text += zn::Format("  Target file size\t\t:%6ld bits\r\n\r\n", bytes * 8);
-    out.stream = codec.coder.Bytes();
-    out.levels = codec.Levels();
     return out;
 }
 
@@ -478,20 +496,27 @@ SpihtDecodeResult SpihtRecover(std::span<const uint8_t> stream, ZnImage *reconst
                                         W, H));
     if (!(rate > 0))
         rate = 8;
-    img.prepare(W, H, bytes, mean, exponent, smoothing);
-    SpihtCodec codec(false, &img, decisions);
-    codec.decoder = dec;
-    codec.budget = SpihtByteBudget(W, H, rate);
-    codec.CodePlanes(n);
     SpihtDecodeResult out;
-    out.levels = codec.Levels();
-    out.bytesUsed = std::min(codec.decoder.byte_count(), static_cast<long>(stream.size()));
-    if (display) {
-        img.write_image(display);
-        band_display(display, codec.Levels());
+    const char *stage = "< Image_SP >";
+    try {
+        img.prepare(W, H, bytes, mean, exponent, smoothing);
+        stage = "LISP entry";
+        SpihtCodec codec(false, &img, decisions);
+        codec.decoder = dec;
+        codec.budget = SpihtByteBudget(W, H, rate);
+        codec.CodePlanes(n);
+        stage = "< Image_SP >";
+        out.levels = codec.Levels();
+        out.bytesUsed = std::min(codec.decoder.byte_count(), static_cast<long>(stream.size()));
+        if (display) {
+            img.write_image(display);
+            band_display(display, codec.Levels());
+        }
+        img.inverse_transform();
+        if (reconstruction)
+            img.write_image(reconstruction);
+    } catch (const std::bad_alloc &) {
+        MemoryFailure(stage);
     }
-    img.inverse_transform();
-    if (reconstruction)
-        img.write_image(reconstruction);
     return out;
 }
