@@ -92,20 +92,25 @@ private:
     }
     int CodeSymbol(SpihtDecision::Kind kind, int symbol, AdaptiveModel &model)
     {
+        // Past the decoder's symbol limit nothing is decoded any more, nor recorded.
+        const bool live = m_enc || !decoder.exhausted();
         if (m_enc)
             coder.encode_symbol(symbol, model);
         else
             symbol = decoder.decode_symbol(model);
-        Record(kind, symbol);
+        if (live)
+            Record(kind, symbol);
         return symbol;
     }
     int CodeBits(SpihtDecision::Kind kind, int n, int value)
     {
+        const bool live = m_enc || !decoder.exhausted();
         if (m_enc)
             coder.encode_bits(n, value);
         else
             value = decoder.decode_bits(n);
-        Record(kind, value);
+        if (live)
+            Record(kind, value);
         return value;
     }
     void CodeGroupPixels(size_t g);

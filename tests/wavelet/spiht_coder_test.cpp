@@ -182,6 +182,27 @@ TEST(SpihtDecode, DamagedStreams)
     }
 }
 
+TEST(SpihtDecode, SymbolLimitEndsTheDecodingAsItsBudget)
+{
+    const auto img = Scene(64, 64);
+    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 3.0f, 0);
+    std::vector<SpihtDecision> full;
+    ZnImage reference;
+    SpihtRecover(r.stream, &reference, nullptr, 3.0f, &full);
+    // The same code behind an 'S' start with a limit of 2000 symbols: the decoder stops there, still
+    // on the encoder's path, and the picture comes out.
+    std::vector<uint8_t> limited = {'S', 0, 0, 0x07, 0xD0};
+    limited.insert(limited.end(), r.stream.begin() + 1, r.stream.end());
+    std::vector<SpihtDecision> cut;
+    ZnImage out;
+    SpihtRecover(limited, &out, nullptr, 3.0f, &cut);
+    EXPECT_EQ(out.Rows(), 64);
+    ASSERT_LT(cut.size(), full.size());
+    EXPECT_LE(cut.size(), 2000u);
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), full.begin()));
+    EXPECT_LT(Psnr(*img, out), Psnr(*img, reference));
+}
+
 TEST(SpihtPhoto, CameraCodesToUsefulQuality)
 {
     ZN_REQUIRE_PHOTO("camera");
