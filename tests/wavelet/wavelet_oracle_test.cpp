@@ -6,6 +6,7 @@
 #include "platform/format.h"
 #include "wavelet/wavelet_test_util.h"
 
+#include <bit>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -53,6 +54,47 @@ TEST(WaveletOracle, MeasuresAgreeWithImageMagick)
     EzwDecodeBytes(e.stream, &out, nullptr, 0.5f);
     ASSERT_TRUE(WritePgm(dir.File("ezw.pgm"), out));
     EXPECT_NEAR(Psnr(*img, out), MagickPsnr(dir.File("orig.pgm"), dir.File("ezw.pgm")), 0.05);
+}
+
+// Both coders on every BMP of $ZANTHO_CORPUS/bmp: the picture decodes, and our PSNR is ImageMagick's.
+TEST(WaveletOracle, CorpusPicturesAgreeWithImageMagick)
+{
+    const std::vector<std::string> files = zntest::CorpusFiles("bmp");
+    if (files.empty())
+        GTEST_SKIP() << "no $ZANTHO_CORPUS/bmp files";
+    ZN_REQUIRE_TOOL("compare");
+    zntest::ScratchDir dir;
+    for (const std::string &file : files) {
+        CDib dib;
+        if (dib.LoadDibFile(file, true) < 0)
+            continue;
+        ZnImage img;
+        img.DibToZnImage(&dib);
+        ASSERT_TRUE(WritePgm(dir.File("orig.pgm"), img)) << file;
+        ZnImage out;
+        const SpihtEncodeResult s = SpihtCompress(img, nullptr, 1.0f, 0);
+        if (s.levels == 0)
+            continue; // larger than the coder takes
+        SpihtRecover(s.stream, &out, nullptr, 1.0f);
+        ASSERT_TRUE(WritePgm(dir.File("spiht.pgm"), out));
+        EXPECT_NEAR(Psnr(img, out), MagickPsnr(dir.File("orig.pgm"), dir.File("spiht.pgm")), 0.05) << file;
+        const int levels = std::min(
+            5, static_cast<int>(std::bit_width(static_cast<unsigned>(std::min(img.Rows(), img.Cols())))) - 1);
+        if (levels < 1)
+            continue;
+        const EzwEncodeResult e = EzwEncodeBytes(img, nullptr, 1.0f, levels);
+        EzwDecodeBytes(e.stream, &out, nullptr, 1.0f);
+        ZnImage cropped;
+        cropped.Alloc(out.Rows(), out.Cols());
+        for (int y = 0; y < out.Rows(); ++y)
+            for (int x = 0; x < out.Cols(); ++x)
+                cropped.Data()[y * out.Cols() + x] = img.Data()[y * img.Cols() + x];
+        ASSERT_TRUE(WritePgm(dir.File("orig_c.pgm"), cropped));
+        ASSERT_TRUE(WritePgm(dir.File("ezw.pgm"), out));
+        EXPECT_NEAR(Psnr(cropped, out), MagickPsnr(dir.File("orig_c.pgm"), dir.File("ezw.pgm")), 0.05)
+            << file;
+    }
+    std::printf("corpus: %zu bmp files\n", files.size());
 }
 
 TEST(WaveletOracle, CameraAgainstOpenJpeg)
