@@ -232,20 +232,25 @@ void CModuleDialog::PlaceInColumn()
     raise();
 }
 
-// Once a window manager has framed the dialog, the frame too must stay on the work area.
+// Once shown, and again once a window manager has framed the dialog, the frame too must stay on the
+// work area.
 void CModuleDialog::showEvent(QShowEvent *event)
 {
     CZnDialog::showEvent(event);
-    QTimer::singleShot(0, this, [this]() {
-        const QScreen *screen = this->screen();
-        if (!screen || !isVisible())
-            return;
-        const int overflow = frameGeometry().bottom() - screen->availableGeometry().bottom();
-        if (overflow > 0 && height() - overflow >= 100) {
-            resize(width(), height() - overflow);
-            StretchResultBox();
-        }
-    });
+    FitFrameToWorkArea();
+    QTimer::singleShot(0, this, &CModuleDialog::FitFrameToWorkArea);
+}
+
+void CModuleDialog::FitFrameToWorkArea()
+{
+    const QScreen *screen = this->screen();
+    if (!screen || !isVisible())
+        return;
+    const int overflow = frameGeometry().bottom() - screen->availableGeometry().bottom();
+    if (overflow > 0 && height() - overflow >= 100) {
+        resize(width(), height() - overflow);
+        StretchResultBox();
+    }
 }
 
 void CModuleDialog::StretchResultBox()

@@ -131,6 +131,7 @@ protected:
 
 private:
     void LayoutSkeleton();
+    void FitFrameToWorkArea();
 
     std::string m_sRDKey;
     bool m_bStoringCursor = false;
