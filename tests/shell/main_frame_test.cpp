@@ -10,6 +10,8 @@
 #include "support/test_support.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -268,6 +270,25 @@ TEST_F(MainFrameTest, WindowMenuListsTheOpenWindowsAndActivatesTheChosenOne)
     }
     theApp.RemoveFromRecentFileList(QString::fromStdString(dir.File("first.bmp")));
     theApp.RemoveFromRecentFileList(QString::fromStdString(dir.File("second.bmp")));
+}
+
+// While another top-level window (Image Information) has the focus, the MDI area has no active
+// window. The document commands stay with the last document window, so the first tool-bar click
+// after that window closes is not lost on a disabled button.
+TEST_F(MainFrameTest, DocumentCommandsStayEnabledWhileAnotherWindowHasTheFocus)
+{
+    answer = QString::fromStdString(WriteBmp("info.bmp", 64, 48));
+    frame->Action(ID_FILE_OPEN_IMAGE)->trigger();
+    ASSERT_EQ(frame->MdiArea()->subWindowList().size(), 1);
+    QApplication::setActiveWindow(frame);
+    frame->MdiArea()->setActiveSubWindow(frame->MdiArea()->subWindowList().front());
+    // The offscreen platform moves no focus between windows; the area's signal is what it sends when
+    // another top-level window takes the focus.
+    emit frame->MdiArea()->subWindowActivated(nullptr);
+    frame->UpdateCommandUI();
+    EXPECT_TRUE(frame->ShowsDocumentMenu());
+    EXPECT_TRUE(frame->Action(32771)->isEnabled()); // PCM
+    theApp.RemoveFromRecentFileList(answer);
 }
 
 TEST_F(MainFrameTest, ARecentFileThatIsGoneLeavesTheList)
