@@ -2,6 +2,7 @@
 #include "h264dec/picture_decode.h"
 
 #include "h264dec/fmo.h"
+#include "h264dec/h264_shared.h"
 #include "h264dec/inverse_transform.h"
 #include "h264dec/macroblock.h"
 #include "h264dec/reconstruct.h"
@@ -31,6 +32,11 @@ void dec_select_planes(H264DecoderState &dec, int structure)
 int h264dec_decode_slice(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;
+    // Field macroblock pairs need the pair routines of the reconstruction, which are not built yet:
+    // such a stream ends the run rather than decode to wrong samples.
+    if (img.MbaffFrameFlag)
+        h264_fatal_error("Macroblock-adaptive frame/field pictures cannot be reconstructed yet",
+                         kH264StreamErrorCode);
     const int frameHeight = img.height;
     dec_alloc_macroblock_arrays(dec, img.width, frameHeight);
     dec_alloc_picture_planes(dec, img.width, frameHeight);
