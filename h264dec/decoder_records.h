@@ -310,4 +310,7 @@ struct DecoderImage
     Array2D<int> *ref_idx_arr = nullptr;  // P reference index per 4x4 block, [block row][block column]
     Array2D<int> *moving_block = nullptr; // co-located block moves (temporal and spatial direct)
     Array2D<int> *field_mb = nullptr;     // field decoding flag per macroblock, [mb row][mb column]
+    // 1 while a field macroblock of an MBAFF frame is read: the arrays above are its field's copies,
+    // mb_y and block_y count field rows.
+    int mbaff_field_view = 0;
 };

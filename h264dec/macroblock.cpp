@@ -85,8 +85,7 @@ void ReadFieldFlag(H264DecoderState &dec)
 void SkippedPMotion(H264DecoderState &dec, DecoderMacroblock &mb)
 {
     DecoderImage &img = dec.img;
-    const int w = WidthMbs(img);
-    const bool up = img.mb_y > 0 && SameSlice(dec, img.mb_index - w);
+    const bool up = img.mb_y > 0 && SameSlice(dec, h264dec_above_index(img));
     const bool left = img.mb_x > 0 && SameSlice(dec, img.mb_index - 1);
     Array2D<int> &refs = *img.ref_idx_arr;
     Array3D<int> &mv = *img.mv;
@@ -137,6 +136,13 @@ void h264dec_macroblock_error(const H264DecoderState &dec, const std::string &wh
     h264_fatal_error(
         zn::Format("%s (picture %d, macroblock %d)", what.c_str(), dec.img.number, dec.img.mb_index),
         kH264StreamErrorCode);
+}
+
+int h264dec_above_index(const DecoderImage &img)
+{
+    const int w = img.width / 16;
+    const bool lowerField = img.mbaff_field_view && img.current_mb_nr % 2 == 1;
+    return img.mb_index - w - (lowerField ? w : 0);
 }
 
 bool h264dec_is_cabac(const H264DecoderState &dec)
@@ -234,10 +240,12 @@ void dec_start_picture_arrays(H264DecoderState &dec)
             for (int i = 0; i < 4; ++i)
                 std::fill(a.nzcoeff[x][y][i], a.nzcoeff[x][y][i] + 6, -1);
     // The border column and row mark blocks outside the picture as unusable for prediction.
-    for (int x = 0; x < a.intra_modes.Rows(); ++x)
-        std::fill(a.intra_modes[x], a.intra_modes[x] + a.intra_modes.Cols(), x == 0 ? -1 : 2);
-    for (int x = 0; x < a.intra_modes.Rows(); ++x)
-        a.intra_modes[x][0] = -1;
+    for (Array2D<int> *modes : {&a.intra_modes, &a.field_copy[0].intra_modes, &a.field_copy[1].intra_modes}) {
+        for (int x = 0; x < modes->Rows(); ++x)
+            std::fill((*modes)[x], (*modes)[x] + modes->Cols(), x == 0 ? -1 : 2);
+        for (int x = 0; x < modes->Rows(); ++x)
+            (*modes)[x][0] = -1;
+    }
     const int flag = dec.img.constrained_intra_pred_flag ? 1 : 0;
     for (auto &q : a.intra_block)
         q = {flag, flag, flag, flag};
@@ -490,7 +498,7 @@ void h264dec_init_macroblock(H264DecoderState &dec)
                                                                   : 0;
             refs[y0 + j][x0 + i] = r;
         }
-    mv[x0 + 4][y0][2] = img.number;
+    mv[x0 + 4][y0][2] = img.mbaff_field_view ? 2 * img.number : img.number;
 }
 
 void h264dec_init_b_macroblock(H264DecoderState &dec)
@@ -571,6 +579,87 @@ void ToFrame(H264DecoderState &dec, MbaffFieldCopy &f, int x, int gy, int fy)
     (*img.intra_modes)[x + 1][fy + 1] = f.intra_modes[x + 1][gy + 1];
 }
 
+// A field macroblock of an MBAFF frame reads and writes its field's copies in field rows, so that its
+// neighbours and predictors are those of its own field. B pictures keep the frame arrays of the
+// co-located motion.
+class FieldView
+{
+public:
+    FieldView(H264DecoderState &dec, bool active) : m_dec(dec), m_active(active)
+    {
+        if (!active)
+            return;
+        DecoderImage &img = dec.img;
+        m_saved = img;
+        MbaffFieldCopy &f = dec.mb_arrays.field_copy[img.current_mb_nr % 2];
+        if (!IsBPicture(img.type)) {
+            img.mv = &f.mv;
+            img.ref_idx_arr = &f.ref_idx_arr;
+        }
+        img.fwd_mv = &f.fwd_mv;
+        img.bwd_mv = &f.bwd_mv;
+        img.direct_fwd_mv = &f.direct_fwd_mv;
+        img.direct_bwd_mv = &f.direct_bwd_mv;
+        img.fwd_ref = &f.fwd_ref;
+        img.bwd_ref = &f.bwd_ref;
+        img.intra_modes = &f.intra_modes;
+        img.mb_y /= 2;
+        img.block_y = 4 * img.mb_y;
+        img.pix_y = 16 * img.mb_y;
+        img.pix_c_y = 8 * img.mb_y;
+        img.mbaff_field_view = 1;
+    }
+    ~FieldView() { End(); }
+    void End()
+    {
+        if (!m_active)
+            return;
+        m_active = false;
+        DecoderImage &img = m_dec.img;
+        img.mv = m_saved.mv;
+        img.ref_idx_arr = m_saved.ref_idx_arr;
+        img.fwd_mv = m_saved.fwd_mv;
+        img.bwd_mv = m_saved.bwd_mv;
+        img.direct_fwd_mv = m_saved.direct_fwd_mv;
+        img.direct_bwd_mv = m_saved.direct_bwd_mv;
+        img.fwd_ref = m_saved.fwd_ref;
+        img.bwd_ref = m_saved.bwd_ref;
+        img.intra_modes = m_saved.intra_modes;
+        img.mb_y = m_saved.mb_y;
+        img.block_y = m_saved.block_y;
+        img.pix_y = m_saved.pix_y;
+        img.pix_c_y = m_saved.pix_c_y;
+        img.mbaff_field_view = 0;
+    }
+
+private:
+    H264DecoderState &m_dec;
+    bool m_active;
+    struct Saved
+    {
+        Array3D<int> *mv, *fwd_mv, *bwd_mv, *direct_fwd_mv, *direct_bwd_mv;
+        Array2D<int> *ref_idx_arr, *fwd_ref, *bwd_ref, *intra_modes;
+        int mb_y, block_y, pix_y, pix_c_y;
+        Saved &operator=(const DecoderImage &img)
+        {
+            mv = img.mv;
+            fwd_mv = img.fwd_mv;
+            bwd_mv = img.bwd_mv;
+            direct_fwd_mv = img.direct_fwd_mv;
+            direct_bwd_mv = img.direct_bwd_mv;
+            ref_idx_arr = img.ref_idx_arr;
+            fwd_ref = img.fwd_ref;
+            bwd_ref = img.bwd_ref;
+            intra_modes = img.intra_modes;
+            mb_y = img.mb_y;
+            block_y = img.block_y;
+            pix_y = img.pix_y;
+            pix_c_y = img.pix_c_y;
+            return *this;
+        }
+    } m_saved{};
+};
+
 } // namespace
 
 void h264dec_sync_mbaff_copies(H264DecoderState &dec)
@@ -589,33 +678,11 @@ void h264dec_sync_mbaff_copies(H264DecoderState &dec)
         }
         return;
     }
-    // A field macroblock was read in its own rectangle: those are its field's rows.
-    const int parity = img.mb_y % 2;
-    MbaffFieldCopy &f = a.field_copy[parity];
+    // A field macroblock was read in its field's copy: its rows of the pair's frame rows follow.
+    const int parity = img.current_mb_nr % 2;
     for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i) {
-            const int gy = 4 * pairRow + j;
-            const int fy = img.block_y + j;
-            f.mv[x0 + i + 4][gy][0] = (*img.mv)[x0 + i + 4][fy][0];
-            f.mv[x0 + i + 4][gy][1] = (*img.mv)[x0 + i + 4][fy][1];
-            f.ref_idx_arr[gy][x0 + i] = (*img.ref_idx_arr)[fy][x0 + i];
-            f.fwd_ref[gy][x0 + i] = (*img.fwd_ref)[fy][x0 + i];
-            f.bwd_ref[gy][x0 + i] = (*img.bwd_ref)[fy][x0 + i];
-            const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
-                                                                       {img.bwd_mv, &f.bwd_mv},
-                                                                       {img.direct_fwd_mv, &f.direct_fwd_mv},
-                                                                       {img.direct_bwd_mv, &f.direct_bwd_mv}};
-            for (const auto &v : vecs)
-                for (int c = 0; c < 2; ++c)
-                    (*v.second)[x0 + i + 4][gy][c] = (*v.first)[x0 + i + 4][fy][c];
-            f.intra_modes[x0 + i + 1][gy + 1] = (*img.intra_modes)[x0 + i + 1][fy + 1];
-        }
-    f.mv[x0 + 4][4 * pairRow][2] = 2 * img.number;
-    // The pair's frame rows of every field read so far, from the copies.
-    for (int p = 0; p <= parity; ++p)
-        for (int j = 0; j < 4; ++j)
-            for (int i = 0; i < 4; ++i)
-                ToFrame(dec, a.field_copy[p], x0 + i, 4 * pairRow + j, 8 * pairRow + 2 * j + p);
+        for (int i = 0; i < 4; ++i)
+            ToFrame(dec, a.field_copy[parity], x0 + i, 4 * pairRow + j, 8 * pairRow + 2 * j + parity);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -804,6 +871,7 @@ int h264dec_read_macroblock(H264DecoderState &dec)
         img.current_mb_nr < static_cast<int>(img.intra_block->size()))
         (*img.intra_block)[static_cast<size_t>(img.current_mb_nr)] = {0, 0, 0, 0};
 
+    FieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
     if (isB)
         h264dec_init_b_macroblock(dec);
     else
@@ -815,6 +883,7 @@ int h264dec_read_macroblock(H264DecoderState &dec)
             ClearLevels(dec);
             if (cabac)
                 img.skip_run = -1;
+            view.End();
             h264dec_sync_mbaff_copies(dec);
             return 1;
         }
@@ -822,6 +891,7 @@ int h264dec_read_macroblock(H264DecoderState &dec)
             mb.coded_block_pattern = 0;
             ClearLevels(dec);
             SkippedPMotion(dec, mb);
+            view.End();
             h264dec_sync_mbaff_copies(dec);
             return 1;
         }
@@ -831,8 +901,9 @@ int h264dec_read_macroblock(H264DecoderState &dec)
     if (mb.mb_type != kMbSkipOrDirect && mb.mb_type != kMbIntra4x4 && mb.mb_type != kMbIntra16x16 &&
         mb.mb_type != kMbSI)
         h264dec_read_motion_info(dec);
-    h264dec_sync_mbaff_copies(dec);
     h264dec_read_residual(dec);
+    view.End();
+    h264dec_sync_mbaff_copies(dec);
     return 1;
 }
 

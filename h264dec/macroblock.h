@@ -70,3 +70,6 @@ bool h264dec_is_cabac(const H264DecoderState &dec);
 void h264dec_read_mb_element(H264DecoderState &dec, SyntaxSymbol &sym, int kind, CabacReadFn cabac_fn,
                              const char *what);
 DataPartition &h264dec_partition(H264DecoderState &dec, int kind);
+// Index in mb_data of the macroblock above in the current addressing (a field macroblock of an MBAFF
+// frame looks at the pair above).
+int h264dec_above_index(const DecoderImage &img);

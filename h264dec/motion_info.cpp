@@ -34,11 +34,12 @@ MbAvailability Neighbourhood(const H264DecoderState &dec)
     const DecoderImage &img = dec.img;
     const int m = img.mb_index, w = WidthMbs(img);
     MbAvailability a{};
+    const int above = h264dec_above_index(img);
     a.left = img.mb_x > 0 && Available(dec, m - 1);
-    a.up = img.mb_y > 0 && Available(dec, m - w);
-    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && Available(dec, m - w - 1);
-    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && Available(dec, m - w + 1);
-    if (img.MbaffFrameFlag && img.mb_y % 2 == 1)
+    a.up = img.mb_y > 0 && Available(dec, above);
+    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && Available(dec, above - 1);
+    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && Available(dec, above + 1);
+    if (img.MbaffFrameFlag && img.current_mb_nr % 2 == 1)
         a.upRight = false;
     return a;
 }

@@ -244,6 +244,40 @@ TEST(MacroblockSlices, MbaffCopiesScaleBetweenFrameAndFieldRows)
     }
 }
 
+TEST(MacroblockSlices, MbaffFieldMacroblocksPredictWithinTheirField)
+{
+    StreamBuilder b(2, 2);
+    b.sps.frame_mbs_only_flag = 0;
+    b.sps.mb_adaptive_frame_field_flag = 1;
+    SliceHeaderFields h;
+    h.slice_type = 5;
+    const int diffs[4][2] = {{4, 4}, {8, 0}, {0, 0}, {0, 0}};
+    b.CavlcSlice(h, false, [&](BitWriter &w) {
+        for (int c = 0; c < 4; ++c) {
+            w.ue(0);
+            if (c % 2 == 0)
+                w.ue(1); // both pairs field
+            w.ue(0);
+            w.se(diffs[c][0]);
+            w.se(diffs[c][1]);
+            w.ue(static_cast<uint32_t>(CbpCode(0, false)));
+        }
+    });
+    DecodedStream d = DecodeStream(b.stream);
+    ASSERT_FALSE(d.failed) << d.message;
+    const MacroblockArrays &a = d.dec->mb_arrays;
+    // The right pair's macroblocks take the vectors of the left pair's macroblock of their own field.
+    EXPECT_EQ(a.field_copy[0].mv[4 + 4][0][0], 4);
+    EXPECT_EQ(a.field_copy[0].mv[4 + 4][3][1], 4);
+    EXPECT_EQ(a.field_copy[1].mv[4 + 4][0][0], 8);
+    EXPECT_EQ(a.field_copy[1].mv[4 + 4][3][1], 0);
+    // Frame rows interleave the fields, vertical components in frame units.
+    const Array3D<int> &mv = *d.dec->img.mv;
+    EXPECT_EQ(mv[4 + 4][0][1], 8);
+    EXPECT_EQ(mv[4 + 4][1][0], 8);
+    EXPECT_EQ(mv[4 + 4][7][1], 0);
+}
+
 TEST(MacroblockSlices, SpChromaDcKeepsItsLevels)
 {
     StreamBuilder b(1, 1);
