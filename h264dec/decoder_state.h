@@ -90,6 +90,9 @@ struct H264DecoderState
     CabacCoefficientBuffer cabac_coefficients;
     std::vector<ErcObject> erc_object_list;
     std::unique_ptr<ErcVariables> errorVar;
+
+    // Reconstruction messages that a damaged stream could repeat for every block: each shows once a run.
+    int recon_messages_shown = 0;
 };
 
 // n data partitions, each with a bitstream that counts into the decoder's counters and a stream

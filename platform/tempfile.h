@@ -16,4 +16,36 @@ struct TempFile
 // removes it.
 TempFile CreateTempFile(const std::string &dir, const std::string &prefix);
 
+// A temporary file that stays open while its owner keeps it and is closed and removed with it (or
+// by Remove).
+class OwnedTempFile
+{
+public:
+    OwnedTempFile() = default;
+    OwnedTempFile(const OwnedTempFile &) = delete;
+    OwnedTempFile &operator=(const OwnedTempFile &) = delete;
+    ~OwnedTempFile() { Remove(); }
+
+    // Replaces any file held by a new one; false when it cannot be made.
+    bool Create(const std::string &dir, const std::string &prefix)
+    {
+        Remove();
+        m_file = CreateTempFile(dir, prefix);
+        return m_file.file != nullptr;
+    }
+    void Remove()
+    {
+        if (m_file.file) {
+            std::fclose(m_file.file);
+            std::remove(m_file.path.c_str());
+        }
+        m_file = TempFile{};
+    }
+    std::FILE *File() const { return m_file.file; }
+    const std::string &Path() const { return m_file.path; }
+
+private:
+    TempFile m_file;
+};
+
 } // namespace zn

@@ -13,8 +13,11 @@
 #include "shell/welcome_dlg.h"
 
 #include <QCoreApplication>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QMdiArea>
 #include <QWidget>
+#include <algorithm>
 
 // Resources live in a static library: they have to be registered by hand.
 static void InitResources()
@@ -136,16 +139,36 @@ void CCompressionApp::OnAppHelp()
     zn::OpenHelp(kMainHelpContext);
 }
 
+QFont CCompressionApp::MakeResultFont(const QFont &base, const QString &face, int pointSize, int dpiY)
+{
+    QFont f = base;
+    const int px = std::max(1, FontPixelHeight(pointSize, dpiY));
+    f.setWeight(QFont::Normal);
+    f.setItalic(false);
+    if (QFontDatabase::hasFamily(face)) {
+        f.setFamily(face);
+        f.setPixelSize(px);
+        return f;
+    }
+    // MS Sans Serif 8 at 96 dpi: 11 pixels high, 6 pixels the average letter.
+    const double widest = 6.0 * px / 11.0;
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    f.setFamily(QString::fromLatin1(kSubstituteResultFace));
+    const int smallest = std::max(1, (2 * px) / 3); // smaller would not be read comfortably
+    for (int size = px; size >= smallest; --size) {
+        f.setPixelSize(size);
+        if (QFontMetricsF(f).horizontalAdvance(letters) / letters.size() <= widest)
+            break;
+    }
+    return f;
+}
+
 QFont *CCompressionApp::GetResultFont(const QWidget *forWidget)
 {
     if (!m_pResultFont) {
-        QFont f = forWidget ? forWidget->font() : QFont();
+        const QFont base = forWidget ? forWidget->font() : QFont();
         const int dpiY = forWidget ? forWidget->logicalDpiY() : 96;
-        f.setFamily(m_sFontType);
-        f.setPixelSize(std::max(1, FontPixelHeight(m_nFontSize, dpiY)));
-        f.setWeight(QFont::Normal);
-        f.setItalic(false);
-        m_pResultFont = new QFont(f);
+        m_pResultFont = new QFont(MakeResultFont(base, m_sFontType, m_nFontSize, dpiY));
     }
     return m_pResultFont;
 }

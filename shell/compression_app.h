@@ -37,6 +37,12 @@ public:
     // the screen of forWidget; released by OK in Preferences so the next dialog makes a new one.
     QFont *GetResultFont(const QWidget *forWidget);
     void ResetResultFont();
+    // The results font of a face and point size on a screen of dpiY. A face the system lacks (the
+    // default "MS Sans Serif" among them) becomes kSubstituteResultFace, at the largest pixel size
+    // whose average letter is no wider than that of the Windows face the dialogs were drawn for,
+    // so result texts keep the width they had there.
+    static constexpr const char *kSubstituteResultFace = "DejaVu Sans Condensed";
+    static QFont MakeResultFont(const QFont &base, const QString &face, int pointSize, int dpiY);
 
     // Recent files (most recent first, at most 8), kept with the settings.
     const QStringList &RecentFiles() const { return m_recentFiles; }

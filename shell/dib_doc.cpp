@@ -22,6 +22,7 @@
 
 #include "shell/module_dialog.h"
 #include "shell/rd_database.h"
+#include "shell/rd_doc_glue.h"
 
 using namespace zn::cmd;
 
@@ -446,7 +447,7 @@ bool CDibDoc::IsDocumentCommand(int id)
 CDibFrame *CDibDoc::ActiveFrameOfDoc() const
 {
     if (QMdiArea *area = MdiArea()) {
-        auto *frame = dynamic_cast<CDibFrame *>(area->activeSubWindow());
+        auto *frame = dynamic_cast<CDibFrame *>(area->currentSubWindow());
         if (frame && frame->Doc() == this)
             return frame;
     }
@@ -619,11 +620,8 @@ std::string DocRDLink::UserDir()
 
 bool DocRDLink::AskSaveFile(const zn::RDSaveRequest &request, std::string *path)
 {
-    QFileDialog dlg(nullptr, QString::fromStdString(request.title),
-                    QString::fromStdString(request.dir + request.defaultName),
-                    DocQtFilter(QString::fromStdString(request.filter)));
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setDefaultSuffix(QString::fromStdString(request.defaultExt));
+    QFileDialog dlg;
+    RDConfigureSaveDialog(&dlg, request);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return false;
     *path = dlg.selectedFiles().first().toStdString();

@@ -138,6 +138,31 @@ int CDibFrame::BorderY() const
     return m.top() + m.bottom();
 }
 
+int CDibFrame::MinimumFrameWidth() const
+{
+    constexpr int kMostForTitle = 200; // a long caption may be cut, the window need not grow for it
+    const QStyle *st = style();
+    const int bar = st->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int text = std::min(kMostForTitle, fontMetrics().horizontalAdvance(windowTitle()));
+    // The system-menu icon and the close button each take about a bar height.
+    return text + 3 * bar + BorderX();
+}
+
+QRect CDibFrame::KeepInside(const QRect &g, const QSize &area)
+{
+    QRect r = g;
+    r.moveLeft(std::max(0, std::min(r.left(), area.width() - r.width())));
+    r.moveTop(std::max(0, std::min(r.top(), area.height() - r.height())));
+    return r;
+}
+
+void CDibFrame::changeEvent(QEvent *event)
+{
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange || event->type() == QEvent::FontChange)
+        setMinimumWidth(MinimumFrameWidth());
+}
+
 void CDibFrame::closeEvent(QCloseEvent *event)
 {
     if (CDibDoc *doc = m_pDoc) {
@@ -260,7 +285,10 @@ void CDIbView::OnInitialUpdate()
         m_nMaxHeight = std::max(1, mx.h);
         disp = zn::InitialDisplaySize(w0, h0, m_nMaxWidth, m_nMaxHeight);
     }
-    m_pFrame->setGeometry(m_nLeft, m_nTop, disp.w + cx, disp.h + cy);
+    QRect g(m_nLeft, m_nTop, std::max(disp.w + cx, m_pFrame->MinimumFrameWidth()), disp.h + cy);
+    if (QMdiArea *area = CDibDoc::MdiArea())
+        g = CDibFrame::KeepInside(g, area->viewport()->size());
+    m_pFrame->setGeometry(g);
     m_pFrame->show();
 }
 
@@ -314,10 +342,12 @@ void CDIbView::contextMenuEvent(QContextMenuEvent *event)
         return;
     if (QMdiArea *area = CDibDoc::MdiArea())
         area->setActiveSubWindow(m_pFrame);
-    QMenu menu;
+    // The view is the menu's parent, so its items' prompts travel up to the main window's status bar.
+    QMenu menu(this);
     CDibFrame *frame = m_pFrame;
     CDibDoc::BuildContextMenu(&menu, [&menu, doc, frame](int id, const QString &text) {
         QAction *action = new QAction(text, &menu);
+        action->setStatusTip(CommandPrompt(id).section(QLatin1Char('\n'), 0, 0));
         action->setEnabled(doc->IsCommandEnabled(id, frame));
         QObject::connect(action, &QAction::triggered, &menu, [doc, frame, id] { doc->OnCommand(id, frame); });
         return action;

@@ -52,11 +52,16 @@ bool PaletteToGrey24(CDib &dib)
     std::memcpy(index.data(), dib.GetBits(), index.size());
     const int srcRow = dib.RowBytes();
     // The luminance weights of the float conversion, so the view shows what the modules will code.
+    // The weights sum to one, yet a single-precision sum lands just below the integer for some
+    // greys (121 gives 120.99999) and truncation then darkens them. This runs on the document
+    // image itself, so the sum is taken in double: every grey entry keeps its level and colour
+    // entries keep the truncated weighted sum.
+    constexpr double kR = 0.3008f, kG = 0.5859f, kB = 0.1133f;
     std::vector<uint8_t> grey(256);
     for (int k = 0; k < 256; ++k) {
         const RGBQUAD q = k < numColors ? palette[k] : RGBQUAD{};
-        float g = 0.3008f * q.rgbRed + 0.5859f * q.rgbGreen + 0.1133f * q.rgbBlue;
-        grey[k] = static_cast<uint8_t>(std::clamp(g, 0.0f, 255.0f));
+        const double g = kR * q.rgbRed + kG * q.rgbGreen + kB * q.rgbBlue;
+        grey[k] = static_cast<uint8_t>(std::clamp(g, 0.0, 255.0));
     }
     if (!dib.Create24(w, h))
         return false;

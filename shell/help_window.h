@@ -15,6 +15,12 @@ public:
     int CurrentTopic() const { return m_nTopic; }
     // The resource path of a topic's page (":/help/20080.html").
     static QString TopicPath(int contextId);
+    // Where the window opens: inside the main window's work space, left of the module column, so
+    // it covers neither the menus and tool bar nor a module dialog. Empty rect: no main window.
+    static QRect PlaceBeside(const QRect &mdiOnScreen, const QSize &wanted);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     CHelpWindow();

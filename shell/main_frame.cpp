@@ -19,6 +19,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
@@ -45,7 +46,14 @@ const PromptEntry kPrompts[] = {
     {32788, "Display the Zantho Credits\nDisplay the Credits"},
     {32836, "Open Zantho Help File\nZantho Help File"},
     {57665, "Quit the application; prompts to save documents\nExit"},
+    {32773, "Display Information for the Selected Image"},
+    {32780, "Set the Current Processed Image as the one to be Processed\nSet the Current Processed Image as "
+            "the one to be Processed"},
     {32781, "Save the current image as...\nSave as..."},
+    {32819, "Put the Selected Image on Stack such that Another Image can be Subtracted from it\nPut Image on "
+            "Stack"},
+    {32820, "Subtract Selected Image from Image on Stack\nSubtract from Image on Stack"},
+    {32837, "Delete All Result Images\nDelete All Result Images"},
     {32775, "Open the Subsampling Module\nSubsampling Module"},
     {32771, "Open the Pulse Coded Modulation Module\nPCM Module"},
     {32772, "Open the Differential Pulse Coded Modulation Module\nDPCM Module"},
@@ -234,6 +242,12 @@ bool CMainFrame::LoadFrame()
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     for (QMenu *m : m_menu129)
         connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    for (QMenu *m : m_menu129) {
+        if (m->title() == QStringLiteral("&Window")) {
+            m_pWindowMenu = m;
+            connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateWindowList);
+        }
+    }
     SwitchMenus(false);
 
     // Tool bar 128: flat, with tool tips and fly-by prompts, dockable on any side.
@@ -362,7 +376,7 @@ void CMainFrame::OnCommand(int id)
         return;
     case ID_FILE_CLOSE:
         // Closing the document's own window closes the document with all its windows.
-        if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()); doc && doc->m_pMainFrame)
+        if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->currentSubWindow()); doc && doc->m_pMainFrame)
             doc->m_pMainFrame->close();
         return;
     default:
@@ -379,18 +393,64 @@ void CMainFrame::OnCommand(int id)
         }
         return;
     }
-    if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()))
+    if (CDibDoc *doc = CDibDoc::FromSubWindow(m_pMdiArea->currentSubWindow()))
         doc->OnCommand(id);
 }
 
 void CMainFrame::UpdateCommandUI()
 {
-    const CDibDoc *doc = m_pMdiArea ? CDibDoc::FromSubWindow(m_pMdiArea->activeSubWindow()) : nullptr;
+    // The current window, not the active one: while another top-level window (Image Information, a
+    // module dialog) has the focus, the MDI area has no active window, yet its last one still takes
+    // the commands, as the framework's MDI child does. Disabling them then swallowed the first
+    // tool-bar click after such a window closed.
+    const CDibDoc *doc = m_pMdiArea ? CDibDoc::FromSubWindow(m_pMdiArea->currentSubWindow()) : nullptr;
+    // The last document window went while another window had the focus: no activation told us.
+    if (m_bDocMenu && m_pMdiArea && !m_pMdiArea->currentSubWindow())
+        SwitchMenus(false);
     for (auto &[id, action] : m_actions) {
         if (IsFrameCommand(id))
             continue;
         if (id == ID_FILE_CLOSE || CDibDoc::IsDocumentCommand(id))
             action->setEnabled(doc && (id == ID_FILE_CLOSE || doc->IsCommandEnabled(id)));
+    }
+}
+
+// The framework lists the open windows at the end of every MDI Window menu, numbered, the current one
+// checked; choosing one brings it forward.
+void CMainFrame::UpdateWindowList()
+{
+    if (!m_pWindowMenu || !m_pMdiArea)
+        return;
+    for (QAction *a : m_windowListActions) {
+        m_pWindowMenu->removeAction(a);
+        a->deleteLater();
+    }
+    m_windowListActions.clear();
+    const QList<QMdiSubWindow *> windows = m_pMdiArea->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    QAction *separator = m_pWindowMenu->addSeparator();
+    m_windowListActions.push_back(separator);
+    QMdiSubWindow *current = m_pMdiArea->currentSubWindow();
+    int number = 0;
+    for (QMdiSubWindow *w : windows) {
+        if (!w->isVisible() && !w->isMinimized())
+            continue;
+        ++number;
+        const QString prefix =
+            number < 10 ? QStringLiteral("&%1 ").arg(number) : QStringLiteral("%1 ").arg(number);
+        QAction *a = m_pWindowMenu->addAction(prefix + w->windowTitle());
+        a->setCheckable(true);
+        a->setChecked(w == current);
+        QPointer<QMdiSubWindow> target(w);
+        connect(a, &QAction::triggered, this, [this, target]() {
+            if (!target)
+                return;
+            if (target->isMinimized())
+                target->showNormal();
+            m_pMdiArea->setActiveSubWindow(target);
+        });
+        m_windowListActions.push_back(a);
     }
 }
 
@@ -418,7 +478,7 @@ void CMainFrame::SwitchMenus(bool documentMenu)
 
 void CMainFrame::OnSubWindowActivated(QMdiSubWindow *window)
 {
-    const bool documentMenu = window != nullptr;
+    const bool documentMenu = (window ? window : m_pMdiArea->currentSubWindow()) != nullptr;
     if (documentMenu != m_bDocMenu)
         SwitchMenus(documentMenu);
     UpdateCaption();
@@ -427,7 +487,7 @@ void CMainFrame::OnSubWindowActivated(QMdiSubWindow *window)
 
 void CMainFrame::UpdateCaption()
 {
-    QMdiSubWindow *active = m_pMdiArea ? m_pMdiArea->activeSubWindow() : nullptr;
+    QMdiSubWindow *active = m_pMdiArea ? m_pMdiArea->currentSubWindow() : nullptr;
     if (active && !active->windowTitle().isEmpty())
         setWindowTitle(QStringLiteral("Zantho - ") + active->windowTitle());
     else

@@ -85,6 +85,8 @@ public:
     // Menus 128 and 129 as lists of top-level menus; which one is up.
     bool ShowsDocumentMenu() const { return m_bDocMenu; }
     const std::vector<QMenu *> &FrameMenus() const { return m_menu128; }
+    // The Window menu of the document menus (its open-window list is made when it opens).
+    QMenu *WindowMenu() const { return m_pWindowMenu; }
     // Appends the recent-file entries ("Recent File" when the list is empty) to a File menu.
     void AddRecentFileEntries(QMenu *fileMenu);
 
@@ -112,6 +114,7 @@ private:
     void SwitchMenus(bool documentMenu);
     void UpdateRecentFileActions();
     void UpdateCaption();
+    void UpdateWindowList();
 
     QMdiArea *m_pMdiArea = nullptr;
     QToolBar *m_pToolBar = nullptr;
@@ -121,6 +124,8 @@ private:
     std::map<int, QAction *> m_actions;
     std::vector<QMenu *> m_menu128;
     std::vector<QMenu *> m_menu129;
+    QMenu *m_pWindowMenu = nullptr;
+    std::vector<QAction *> m_windowListActions;
     bool m_bDocMenu = false;
     bool m_bFitted = false;
     QRect m_workArea;

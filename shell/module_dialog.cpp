@@ -5,14 +5,19 @@
 #include "shell/dib_doc.h"
 #include "shell/main_frame.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -32,6 +37,49 @@ int ResultBoxHeight(int mainClientHeight, int boxTopOnScreen)
 {
     constexpr int kMinimum = 40; // a tiny main window still leaves a usable box
     return std::max(kMinimum, mainClientHeight - boxTopOnScreen);
+}
+
+int ResultTabStop(const QFont &font)
+{
+    // The system's average character: the 52 letters' width over 26, halved with rounding.
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int average = (QFontMetrics(font).horizontalAdvance(letters) / 26 + 1) / 2;
+    return 8 * std::max(1, average); // 32 dialog units, 4 to the average character
+}
+
+void FitControlsToText(QWidget *root)
+{
+    const auto controls = root->findChildren<QWidget *>();
+    for (QWidget *w : controls) {
+        QWidget *parent = w->parentWidget();
+        const bool hasText = qobject_cast<QLabel *>(w) || qobject_cast<QAbstractButton *>(w);
+        if (!hasText || !parent || parent->layout() || w->isWindow())
+            continue;
+        int wanted = w->sizeHint().width();
+        if (auto *button = qobject_cast<QPushButton *>(w)) {
+            // A push button's hint keeps a minimum width for short captions; only its text counts.
+            const int margin = 2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) + 4;
+            wanted =
+                button->text().isEmpty()
+                    ? 0
+                    : w->fontMetrics().horizontalAdvance(QString(button->text()).remove(QLatin1Char('&'))) +
+                          margin;
+        }
+        if (wanted <= w->width())
+            continue;
+        // Grow to the right, up to the next control on the same row or the parent's edge.
+        const QRect g = w->geometry();
+        int limit = parent->width();
+        for (QObject *o : parent->children()) {
+            auto *other = qobject_cast<QWidget *>(o);
+            if (!other || other == w || other->isWindow() || qobject_cast<QGroupBox *>(other))
+                continue;
+            const QRect og = other->geometry();
+            if (og.left() >= g.right() && og.top() < g.bottom() && og.bottom() > g.top())
+                limit = std::min(limit, og.left() - 1);
+        }
+        w->resize(std::max(w->width(), std::min(wanted, limit - g.left())), w->height());
+    }
 }
 
 int FontPixelHeight(int pointSize, int dpiY)
@@ -78,8 +126,10 @@ void CModuleDialog::BuildTemplate()
     if (m_template.resultId) {
         m_pResultBox = Ctrl(new QPlainTextEdit(this), m_template.resultId);
         m_pResultBox->setReadOnly(true);
-        // Result texts align their values with tabs; an edit control stops every 32 dialog units.
-        m_pResultBox->setTabStopDistance(zn::DluToPixelsX(32));
+        // A caret moves through the text, so Home and End scroll a line wider than the box into
+        // view even without the horizontal scroll bar.
+        m_pResultBox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        m_pResultBox->setTabStopDistance(ResultTabStop(m_pResultBox->font()));
         m_pResultBox->setLineWrapMode(QPlainTextEdit::NoWrap);
         m_pResultBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         m_pResultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -89,13 +139,14 @@ void CModuleDialog::BuildTemplate()
 bool CModuleDialog::OnInitDialog()
 {
     CreatePages();
+    // The font first: the pages and the skeleton are then sized for the text they really show.
+    ApplyResultFont();
     LayoutSkeleton();
     PlaceInColumn();
     StretchResultBox();
     ApplyHScrollbarOption();
     // No Move and no Close: the caption has no close button (Cancel is the way out).
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    ApplyResultFont();
     if (m_bStoringCursor) {
         installEventFilter(this);
         const auto children = findChildren<QWidget *>();
@@ -115,13 +166,16 @@ void CModuleDialog::AddPage(CModulePage *page, const QString &label)
 }
 
 // Controls top-down in the 256-pixel column; the result box takes what is left below the buttons.
+// Margins are kept thin: the pages were drawn 230 pixels wide, and every pixel of the result box
+// shows more of the result lines.
 void CModuleDialog::LayoutSkeleton()
 {
-    constexpr int kMargin = 6;
-    const int inner = kColumnWidth - 2 * kMargin - 6;
-    int y = kMargin;
+    constexpr int kMargin = 3;
+    const int dialogWidth = kColumnWidth - 6;
+    const int inner = dialogWidth - 2 * kMargin;
+    int y = kMargin + 3;
     if (m_pTabCtrl) {
-        const int tabWidth = inner - 12;
+        const int tabWidth = inner - 2 * kMargin;
         // Pages with a layout take the column's width and the height their layout asks for.
         const int pageWidth = tabWidth - CXTabCtrl::kPageLeft - 4;
         for (int i = 0; i < m_pTabCtrl->GetItemCount(); ++i) {
@@ -133,24 +187,25 @@ void CModuleDialog::LayoutSkeleton()
             page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));
         }
         const QSize hint = m_pTabCtrl->sizeHint();
-        int tabTop = m_pGroupBox ? y + 20 : y;
-        m_pTabCtrl->setGeometry(kMargin + 6, tabTop, tabWidth, hint.height());
+        const int titleHeight = m_pGroupBox ? m_pGroupBox->fontMetrics().height() + 6 : 0;
+        const int tabTop = y + titleHeight;
+        m_pTabCtrl->setGeometry(2 * kMargin, tabTop, tabWidth, hint.height());
         if (m_pGroupBox)
-            m_pGroupBox->setGeometry(kMargin, y, inner, hint.height() + 28);
+            m_pGroupBox->setGeometry(kMargin, y, inner, titleHeight + hint.height() + 6);
         y = (m_pGroupBox ? m_pGroupBox->geometry().bottom() : m_pTabCtrl->geometry().bottom()) + 8;
     } else if (m_pGroupBox) {
         m_pGroupBox->setGeometry(kMargin, y, inner, 40);
         y = m_pGroupBox->geometry().bottom() + 8;
     }
     const int buttonWidth = 80;
-    const int buttonHeight = 24;
+    const int buttonHeight = std::max(24, m_pCancelButton->sizeHint().height());
     if (m_pApplyButton)
         m_pApplyButton->setGeometry(kMargin + 12, y, buttonWidth, buttonHeight);
     m_pCancelButton->setGeometry(kMargin + inner - buttonWidth - 12, y, buttonWidth, buttonHeight);
     y += buttonHeight + 8;
     if (m_pResultBox)
         m_pResultBox->setGeometry(kMargin, y, inner, 120);
-    resize(kColumnWidth - 6, y + 120 + kMargin);
+    resize(dialogWidth, y + 120 + kMargin);
 }
 
 void CModuleDialog::PlaceInColumn()
@@ -162,9 +217,40 @@ void CModuleDialog::PlaceInColumn()
     const QRect r =
         ModuleColumnRect(client.width(), client.height(), main->MenuBarHeight(), kDialogFrameHeight);
     const QPoint origin = main->frameGeometry().topLeft();
-    move(origin + r.topLeft());
-    resize(r.width(), std::max(r.height(), 100));
+    const QPoint topLeft = origin + r.topLeft();
+    move(topLeft);
+    // The column reaches a menu-bar height past the main window's client area; on a screen no
+    // taller than the main window, that would run off its bottom. The whole dialog, with whatever
+    // frame the window manager gives it, stays on the work area.
+    int height = r.height();
+    if (const QScreen *screen = main->screen()) {
+        const int decoration = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+        const int bottom = screen->availableGeometry().bottom() + 1;
+        height = std::min(height, bottom - topLeft.y() - decoration);
+    }
+    resize(r.width(), std::max(height, 100));
     raise();
+}
+
+// Once shown, and again once a window manager has framed the dialog, the frame too must stay on the
+// work area.
+void CModuleDialog::showEvent(QShowEvent *event)
+{
+    CZnDialog::showEvent(event);
+    FitFrameToWorkArea();
+    QTimer::singleShot(0, this, &CModuleDialog::FitFrameToWorkArea);
+}
+
+void CModuleDialog::FitFrameToWorkArea()
+{
+    const QScreen *screen = this->screen();
+    if (!screen || !isVisible())
+        return;
+    const int overflow = frameGeometry().bottom() - screen->availableGeometry().bottom();
+    if (overflow > 0 && height() - overflow >= 100) {
+        resize(width(), height() - overflow);
+        StretchResultBox();
+    }
 }
 
 void CModuleDialog::StretchResultBox()
@@ -175,7 +261,9 @@ void CModuleDialog::StretchResultBox()
     // The box's top on the screen, counted from the main frame's corner (which stands at 0,0).
     const int boxTop = pos().y() - main->frameGeometry().top() + m_pResultBox->y();
     QRect g = m_pResultBox->geometry();
-    g.setHeight(ResultBoxHeight(main->ClientSize().height(), boxTop));
+    // Never past the dialog's own bottom, which PlaceInColumn kept on the screen.
+    const int room = height() - g.top() - 3;
+    g.setHeight(std::min(ResultBoxHeight(main->ClientSize().height(), boxTop), std::max(40, room)));
     m_pResultBox->setGeometry(g);
 }
 
@@ -191,11 +279,14 @@ void CModuleDialog::ApplyResultFont()
     QFont *font = theApp.GetResultFont(this);
     if (!font)
         return;
-    if (m_pResultBox)
+    if (m_pResultBox) {
         m_pResultBox->setFont(*font);
+        m_pResultBox->setTabStopDistance(ResultTabStop(*font));
+    }
     const auto children = findChildren<QWidget *>();
     for (QWidget *w : children)
         w->setFont(*font);
+    FitControlsToText(this);
 }
 
 void CModuleDialog::SendMessage(int message)

@@ -15,7 +15,9 @@
 #include <string>
 
 class CDibDoc;
+class QFont;
 class QGroupBox;
+class QWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -49,6 +51,12 @@ QRect ModuleColumnRect(int clientWidth, int clientHeight, int menuBarHeight, int
 // The result box reaches down to the main client height, measured from the screen top; never less
 // than a few lines.
 int ResultBoxHeight(int mainClientHeight, int boxTopOnScreen);
+// The result box's tab distance: an edit control stops every 32 dialog units of its own font.
+int ResultTabStop(const QFont &font);
+// Controls a page places by pixels were sized for a narrower font: each label, button and check
+// box that is shorter than its text in the font it now has grows to the right, up to the next
+// control on its row or its parent's edge. Controls in layouts size themselves.
+void FitControlsToText(QWidget *root);
 // Pixel height of a font of pointSize points on a screen of dpiY dots per inch (rounded).
 int FontPixelHeight(int pointSize, int dpiY);
 
@@ -116,12 +124,14 @@ protected:
     void ApplyResultFont();
 
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     ModuleTemplate m_template;
 
 private:
     void LayoutSkeleton();
+    void FitFrameToWorkArea();
 
     std::string m_sRDKey;
     bool m_bStoringCursor = false;

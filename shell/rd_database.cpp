@@ -194,10 +194,9 @@ void CRDDataBase::SortCurveByRate(int module, int curve)
         return;
     int n = m_ModuleData[module].m_nNumberOfPoints[curve];
     CRDCurve &c = m_ModuleData[module].m_Curve[curve];
-    // Selection sort; only a strictly smaller rate takes over, so of equal rates the earliest is
-    // picked. The pick is moved into place by shifting the points between, not by an exchange,
-    // which could carry a later point of equal rate past an earlier one: the sort stays stable.
-    auto moveToFront = [](float *a, int front, int pick) { std::rotate(a + front, a + pick, a + pick + 1); };
+    // Selection sort by exchange; only a strictly smaller rate takes over, so of equal rates the
+    // earliest is picked. The exchange may carry a point past others of its rate, so equal rates
+    // need not keep their recording order; the report and the plotted line follow this order.
     for (int i = 0; i + 1 < n; ++i) {
         int best = i;
         for (int k = i + 1; k < n; ++k) {
@@ -205,10 +204,10 @@ void CRDDataBase::SortCurveByRate(int module, int curve)
                 best = k;
         }
         if (best != i) {
-            moveToFront(c.m_fRate, i, best);
-            moveToFront(c.m_fSNR, i, best);
-            moveToFront(c.m_fPSNR, i, best);
-            moveToFront(c.m_fMSE, i, best);
+            std::swap(c.m_fRate[i], c.m_fRate[best]);
+            std::swap(c.m_fSNR[i], c.m_fSNR[best]);
+            std::swap(c.m_fPSNR[i], c.m_fPSNR[best]);
+            std::swap(c.m_fMSE[i], c.m_fMSE[best]);
         }
     }
 }
@@ -325,6 +324,7 @@ void CRDDataBase::ReportStatus()
     request.defaultExt = ".txt";
     request.filter = "Text File (*.txt)|*.txt||";
     request.title = "Save the R(D) Data As...";
+    request.confirmOverwrite = false;
     std::string path;
     if (m_pDoc->AskSaveFile(request, &path))
         AppendReport(path);

@@ -41,6 +41,8 @@ struct RDSaveRequest
     std::string defaultExt;
     std::string filter; // "Text File (*.txt)|*.txt||" style
     std::string title;
+    // The report file is appended to, so asking "replace?" would mislead; the graph is rewritten.
+    bool confirmOverwrite = true;
 };
 
 // The owning document as the store sees it: its two dialog pointers, its image title and the

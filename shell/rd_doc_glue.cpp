@@ -8,9 +8,12 @@
 #include "shell/rd_storing_dlg.h"
 
 #include "shell/compression_app.h"
+#include "shell/doc_app.h"
 #include "shell/main_frame.h"
+#include "shell/rd_database.h"
 
 #include <QDialog>
+#include <QFileDialog>
 
 void RDClearStoringDlgPointer(CDibDoc *doc)
 {
@@ -71,4 +74,15 @@ void RegisterRDDialogs()
         if (auto *dlg = dynamic_cast<CRDStoringDlg *>(storingDlg))
             dlg->DisplayModuleActivated(key);
     });
+}
+
+void RDConfigureSaveDialog(QFileDialog *dialog, const zn::RDSaveRequest &request)
+{
+    dialog->setWindowTitle(QString::fromStdString(request.title));
+    dialog->setNameFilter(DocQtFilter(QString::fromStdString(request.filter)));
+    dialog->setDirectory(QString::fromStdString(request.dir));
+    dialog->selectFile(QString::fromStdString(request.dir + request.defaultName));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QString::fromStdString(request.defaultExt));
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
 }

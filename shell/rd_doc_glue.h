@@ -8,7 +8,11 @@
 #include <string>
 
 class CDibDoc;
+class QFileDialog;
 class QWidget;
+namespace zn {
+struct RDSaveRequest;
+}
 
 void RDClearStoringDlgPointer(CDibDoc *doc);
 void RDClearPlotDlgPointer(CDibDoc *doc);
@@ -20,3 +24,6 @@ QWidget *RDMainWindow();
 bool RDMainClientArea(QPoint *origin, QSize *client);
 // Connects "Store R(D) Points" and "Plot R(D) Points" of every document to the two dialogs.
 void RegisterRDDialogs();
+// A save dialog for an R(D) file as the request asks: title, start file, filter, default suffix and
+// whether choosing an existing file asks to replace it.
+void RDConfigureSaveDialog(QFileDialog *dialog, const zn::RDSaveRequest &request);

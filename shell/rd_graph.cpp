@@ -283,7 +283,8 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
     std::string header;
     if (encapsulated) {
         // The usual box holds the axes, labels and a few legends; points beyond the axes and long or
-        // many legends widen it so nothing drawn falls outside.
+        // many legends widen it so nothing drawn falls outside. It only ever widens: a drawing that
+        // fits keeps the usual box, and a box that cuts off marks would crop them when placed.
         Box box;
         int entries = EntryCount();
         int curve = -1;

@@ -3,6 +3,7 @@
 // its own flags and undoes a change onto a disabled tab.
 #include "shell/xtab_ctrl.h"
 
+#include <QEvent>
 #include <QPalette>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -13,7 +14,10 @@ CXTabCtrl::CXTabCtrl(QWidget *parent) : QWidget(parent)
     m_pTabBar = new QTabBar(this);
     m_pTabBar->setDrawBase(true);
     m_pTabBar->setExpanding(false);
+    // Labels stay whole; a row wider than the control gets scroll arrows, as the system's tab
+    // control shows them, so every tab can be reached.
     m_pTabBar->setUsesScrollButtons(true);
+    m_pTabBar->setElideMode(Qt::ElideNone);
     m_pTabBar->move(2, 2);
     connect(m_pTabBar, &QTabBar::currentChanged, this, &CXTabCtrl::OnSelchange);
 }
@@ -36,7 +40,7 @@ void CXTabCtrl::AddTab(QWidget *page, const QString &label, int image)
         QSignalBlocker block(m_pTabBar);
         m_pTabBar->addTab(label);
     }
-    m_pTabBar->resize(std::max(m_pTabBar->sizeHint().width(), width() - 4), m_pTabBar->sizeHint().height());
+    FitTabBar();
     UpdateLabelColour(index);
     page->setVisible(index == 0);
     updateGeometry();
@@ -75,6 +79,25 @@ void CXTabCtrl::ReplaceTab(int index, QWidget *page, const QString &label, int i
     if (focused >= 0 && m_pages[focused])
         m_pages[focused]->show();
     update();
+}
+
+void CXTabCtrl::FitTabBar()
+{
+    // The bar never reaches past the control: what does not fit scrolls instead of being cut off.
+    m_pTabBar->resize(std::max(1, width() - 4), m_pTabBar->sizeHint().height());
+}
+
+void CXTabCtrl::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    FitTabBar();
+}
+
+void CXTabCtrl::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        FitTabBar();
 }
 
 int CXTabCtrl::GetItemCount() const

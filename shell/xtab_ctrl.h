@@ -43,7 +43,12 @@ public:
     // Smallest size that holds the tab row and every page at the page position.
     QSize sizeHint() const override;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
+    void FitTabBar();
     void OnSelchange(int newIndex);
     void UpdateLabelColour(int index);
 

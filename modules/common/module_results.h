@@ -22,7 +22,8 @@ Measures MeasureReconstruction(const ZnImage &source, const ZnImage &decoded);
 
 // The decoded image as the result window shows it and a saved file holds it: every sample limited
 // to 0..255 and rounded to a whole grey level. Modules measure this image, so the reported MSE and
-// PSNR are those of the picture the user gets.
+// PSNR are those of the picture the user gets. Rounding, not truncation: truncating left a lossless
+// run showing and saving a picture one level off in about half its pixels.
 void RoundToGreyLevels(ZnImage *image);
 
 // An error-free reconstruction has an infinite (P)SNR, which no graph can draw; its R(D) point is

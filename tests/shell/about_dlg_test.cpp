@@ -7,6 +7,7 @@
 #include "shell_fixture.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QPushButton>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
@@ -91,6 +92,41 @@ TEST(Help, EveryDialogTopicHasAPage)
     CHelpWindow::ShowTopic(0x20000 + 999);
     EXPECT_TRUE(CHelpWindow::Instance()->toPlainText().contains(QStringLiteral("no help topic")));
     CHelpWindow::Instance()->close();
+}
+
+TEST(Help, EscapeClosesTheHelpWindow)
+{
+    CHelpWindow::ShowTopic(0x20080);
+    QPointer<CHelpWindow> w = CHelpWindow::Instance();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(w->isVisible());
+    QTest::keyClick(w.data(), Qt::Key_Escape);
+    EXPECT_TRUE(!w || !w->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The help opens inside the work space, clear of the menus above it and of the module column.
+TEST(Help, OpensBesideTheModuleColumnInsideTheWorkSpace)
+{
+    struct Case
+    {
+        QRect mdi;
+        QSize wanted;
+    };
+    const Case cases[] = {
+        {{0, 66, 1600, 900}, {520, 560}},
+        {{10, 80, 700, 300}, {520, 560}}, // too small for the wanted size: it shrinks to fit
+        {{0, 50, 1024, 700}, {520, 560}},
+    };
+    for (const Case &c : cases) {
+        const QRect r = CHelpWindow::PlaceBeside(c.mdi, c.wanted);
+        ASSERT_FALSE(r.isEmpty());
+        EXPECT_TRUE(c.mdi.contains(r)) << c.mdi.width();
+        EXPECT_LE(r.right(), c.mdi.right() - 256) << c.mdi.width();
+        EXPECT_LE(r.width(), c.wanted.width());
+        EXPECT_GE(r.top(), c.mdi.top());
+    }
+    EXPECT_TRUE(CHelpWindow::PlaceBeside(QRect(), QSize(520, 560)).isEmpty());
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <vector>
+
 using zn::Grey24RowBytes;
 using zn::ScaleGreyBilinear;
 
@@ -69,10 +72,61 @@ TEST(DibScale, PaletteImageBecomesGrey24)
     EXPECT_EQ(dib.m_title, "t");
     EXPECT_EQ(dib.GetInfoHeader()->biSizeImage, 16u * 2 / 3); // padded block / 3
     // 0.3008 R + 0.5859 G + 0.1133 B, truncated: colour 1 gives 15.04 + 117.18 + 1.133 = 133.
-    const int grey[3] = {0, 133, 254};
+    const int grey[3] = {0, 133, 255};
     for (int k = 0; k < 2; ++k)
         for (int x = 0; x < 5; ++x)
             for (int c = 0; c < 3; ++c)
                 EXPECT_EQ(dib.StoredRow(k)[3 * x + c], grey[(x + k) % 3]);
     EXPECT_FALSE(zn::PaletteToGrey24(dib)); // already 24-bit
+}
+
+// The first draw converts the document image itself, so a grey palette must come out unchanged:
+// a single-precision sum turned 121, 242 and 255 into 120, 241 and 254.
+TEST(DibScale, EveryGreyLevelSurvivesTheFirstDraw)
+{
+    std::vector<RGBQUAD> pal(256);
+    for (int k = 0; k < 256; ++k)
+        pal[k] = {static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k), 0};
+    CDib dib;
+    ASSERT_TRUE(dib.Create8(16, 16, pal.data(), 256));
+    for (int k = 0; k < 16; ++k)
+        for (int x = 0; x < 16; ++x)
+            dib.StoredRow(k)[x] = static_cast<uint8_t>(16 * k + x);
+    ASSERT_TRUE(zn::PaletteToGrey24(dib));
+    for (int k = 0; k < 16; ++k)
+        for (int x = 0; x < 16; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(dib.StoredRow(k)[3 * x + c], 16 * k + x) << "row " << k << " column " << x;
+}
+
+// Colour entries take the weighted sum truncated. Expected values are the exact decimal sums
+// (3008 R + 5859 G + 1133 B) / 10000 worked out by hand; 7/55/103 sums to exactly 46, which a
+// single-precision sum misses (45.999996).
+TEST(DibScale, ColourPaletteGivesTruncatedWeightedSum)
+{
+    struct Case
+    {
+        uint8_t r, g, b;
+        int grey;
+    };
+    const Case cases[] = {
+        {255, 0, 0, 76},     // 76.704
+        {0, 255, 0, 149},    // 149.4045
+        {0, 0, 255, 28},     // 28.8915
+        {200, 100, 50, 124}, // 60.16 + 58.59 + 5.665 = 124.415
+        {7, 55, 103, 46},    // 2.1056 + 32.2245 + 11.6699 = 46.0000
+        {255, 255, 0, 226},  // 226.1085
+    };
+    const int n = static_cast<int>(std::size(cases));
+    std::vector<RGBQUAD> pal;
+    for (const Case &c : cases)
+        pal.push_back({c.b, c.g, c.r, 0});
+    CDib dib;
+    ASSERT_TRUE(dib.Create8(n, 1, pal.data(), n));
+    for (int x = 0; x < n; ++x)
+        dib.StoredRow(0)[x] = static_cast<uint8_t>(x);
+    ASSERT_TRUE(zn::PaletteToGrey24(dib));
+    for (int x = 0; x < n; ++x)
+        EXPECT_EQ(dib.StoredRow(0)[3 * x], cases[x].grey)
+            << int(cases[x].r) << "/" << int(cases[x].g) << "/" << int(cases[x].b);
 }

@@ -10,6 +10,8 @@
 #include "support/test_support.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -52,6 +54,19 @@ TEST(MainFramePure, ToolBarHas24ButtonsAnd7SeparatorsInOrder)
         EXPECT_FALSE(pm.toImage().allGray() && pm.toImage().pixel(15, 7) == 0) << "blank image for " << id;
         EXPECT_TRUE(CommandPrompt(id).contains('\n')) << "no tool tip for " << id;
     }
+}
+
+TEST(MainFramePure, ImageWindowCommandsHaveTheirStatusPrompts)
+{
+    const std::pair<int, const char *> cases[] = {
+        {32773, "Display Information for the Selected Image"},
+        {32780, "Set the Current Processed Image as the one to be Processed"},
+        {32819, "Put the Selected Image on Stack such that Another Image can be Subtracted from it"},
+        {32820, "Subtract Selected Image from Image on Stack"},
+        {32837, "Delete All Result Images"},
+    };
+    for (const auto &[id, prompt] : cases)
+        EXPECT_EQ(CommandPrompt(id).section(QLatin1Char('\n'), 0, 0), QString::fromUtf8(prompt)) << id;
 }
 
 class MainFrameTest : public ::testing::Test
@@ -207,6 +222,9 @@ TEST_F(MainFrameTest, AnOpenedImageBringsMenu129AndItsCommands)
     EXPECT_FALSE(frame->Action(32775)->isEnabled()); // Subsampling needs sides that are powers of two
     EXPECT_FALSE(frame->Action(32797)->isEnabled()); // MPEG decoder needs a stream
     EXPECT_TRUE(frame->Action(ID_FILE_CLOSE)->isEnabled());
+    // The image window's own commands show their prompts in the status bar.
+    for (int id : {32773, 32780, 32781, 32819, 32820, 32837})
+        EXPECT_FALSE(frame->Action(id)->statusTip().isEmpty()) << id;
     // The file joined the recent files, first.
     EXPECT_EQ(theApp.RecentFiles().front(), answer);
     EXPECT_EQ(frame->Action(ID_FILE_MRU_FILE1)->text(), QStringLiteral("&1 ") + answer);
@@ -217,6 +235,60 @@ TEST_F(MainFrameTest, AnOpenedImageBringsMenu129AndItsCommands)
     EXPECT_FALSE(frame->ShowsDocumentMenu());
     theApp.RemoveFromRecentFileList(answer);
     theApp.RemoveFromRecentFileList(QStringLiteral("/old/one.bmp"));
+}
+
+TEST_F(MainFrameTest, WindowMenuListsTheOpenWindowsAndActivatesTheChosenOne)
+{
+    for (const char *name : {"first.bmp", "second.bmp"}) {
+        answer = QString::fromStdString(WriteBmp(name, 40, 30));
+        frame->Action(ID_FILE_OPEN_IMAGE)->trigger();
+    }
+    const QList<QMdiSubWindow *> windows = frame->MdiArea()->subWindowList(QMdiArea::CreationOrder);
+    ASSERT_EQ(windows.size(), 2);
+    frame->MdiArea()->setActiveSubWindow(windows[1]);
+    ASSERT_NE(frame->WindowMenu(), nullptr);
+    // Opened twice: the list is made anew, not appended to.
+    for (int pass = 0; pass < 2; ++pass) {
+        emit frame->WindowMenu()->aboutToShow();
+        QStringList listed;
+        QList<QAction *> entries;
+        for (QAction *a : frame->WindowMenu()->actions()) {
+            if (a->text().startsWith(QLatin1Char('&')) && a->text().at(1).isDigit()) {
+                listed << a->text();
+                entries << a;
+            }
+        }
+        ASSERT_EQ(listed.size(), 2) << listed.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(listed[0], QStringLiteral("&1 ") + windows[0]->windowTitle());
+        EXPECT_EQ(listed[1], QStringLiteral("&2 ") + windows[1]->windowTitle());
+        EXPECT_FALSE(entries[0]->isChecked());
+        EXPECT_TRUE(entries[1]->isChecked());
+        if (pass == 1) {
+            entries[0]->trigger();
+            EXPECT_EQ(frame->MdiArea()->activeSubWindow(), windows[0]);
+        }
+    }
+    theApp.RemoveFromRecentFileList(QString::fromStdString(dir.File("first.bmp")));
+    theApp.RemoveFromRecentFileList(QString::fromStdString(dir.File("second.bmp")));
+}
+
+// While another top-level window (Image Information) has the focus, the MDI area has no active
+// window. The document commands stay with the last document window, so the first tool-bar click
+// after that window closes is not lost on a disabled button.
+TEST_F(MainFrameTest, DocumentCommandsStayEnabledWhileAnotherWindowHasTheFocus)
+{
+    answer = QString::fromStdString(WriteBmp("info.bmp", 64, 48));
+    frame->Action(ID_FILE_OPEN_IMAGE)->trigger();
+    ASSERT_EQ(frame->MdiArea()->subWindowList().size(), 1);
+    QApplication::setActiveWindow(frame);
+    frame->MdiArea()->setActiveSubWindow(frame->MdiArea()->subWindowList().front());
+    // The offscreen platform moves no focus between windows; the area's signal is what it sends when
+    // another top-level window takes the focus.
+    emit frame->MdiArea()->subWindowActivated(nullptr);
+    frame->UpdateCommandUI();
+    EXPECT_TRUE(frame->ShowsDocumentMenu());
+    EXPECT_TRUE(frame->Action(32771)->isEnabled()); // PCM
+    theApp.RemoveFromRecentFileList(answer);
 }
 
 TEST_F(MainFrameTest, ARecentFileThatIsGoneLeavesTheList)

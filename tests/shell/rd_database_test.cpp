@@ -3,6 +3,7 @@
 #include "shell/rd_database.h"
 #include "support/test_support.h"
 
+#include <array>
 #include <clocale>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -115,27 +116,46 @@ TEST_F(RDStore, EmptyCurveIsDroppedOnStop)
     EXPECT_EQ(db->m_nCurrentCurve, -1);
 }
 
-TEST_F(RDStore, StopSortsByRateStablyWithAllFourColumns)
+// The selection sort exchanges its pick with the front, so points of equal rate may change places;
+// the expected orders are the exchanges worked by hand.
+TEST_F(RDStore, StopSortsByRateWithExchangesAndAllFourColumns)
 {
-    db->StartStoring("DCT", "D");
-    // rate, snr, psnr, mse; the two points at rate 1.0 must keep their order.
-    float pts[][4] = {
-        {2.0f, 30, 40, 3}, {1.0f, 21, 31, 21}, {0.5f, 15, 25, 15}, {1.0f, 22, 32, 22}, {0.5f, 16, 26, 16}};
-    for (auto &p : pts)
-        db->StoreRDPoint("DCT", p[0], p[1], p[2], p[3]);
-    EXPECT_EQ(fake.lastMessage, "(DCT) Store R=0.5 bpp; SNR=16.0 dB");
-    db->StopStoring();
-    EXPECT_EQ(fake.lastMessage, "(DCT) 5 R(D) points stored");
-    const auto &d = db->m_ModuleData[4];
-    ASSERT_TRUE(d.m_bCurveClosed[0]);
-    float want[][4] = {
-        {0.5f, 15, 25, 15}, {0.5f, 16, 26, 16}, {1.0f, 21, 31, 21}, {1.0f, 22, 32, 22}, {2.0f, 30, 40, 3}};
-    for (int k = 0; k < 5; ++k) {
-        EXPECT_EQ(d.m_Curve[0].m_fRate[k], want[k][0]) << k;
-        EXPECT_EQ(d.m_Curve[0].m_fSNR[k], want[k][1]) << k;
-        EXPECT_EQ(d.m_Curve[0].m_fPSNR[k], want[k][2]) << k;
-        EXPECT_EQ(d.m_Curve[0].m_fMSE[k], want[k][3]) << k;
+    struct Case
+    {
+        std::vector<std::array<float, 4>> recorded; // rate, snr, psnr, mse
+        std::vector<std::array<float, 4>> sorted;
+    };
+    const Case cases[] = {
+        // (2.0, 10), (2.0, 20), (1.0, 30): the 1.0 swaps with the first 2.0, which lands last.
+        {{{2.0f, 10, 20, 1}, {2.0f, 20, 30, 2}, {1.0f, 30, 40, 3}},
+         {{1.0f, 30, 40, 3}, {2.0f, 20, 30, 2}, {2.0f, 10, 20, 1}}},
+        {{{2.0f, 30, 40, 3}, {1.0f, 21, 31, 21}, {0.5f, 15, 25, 15}, {1.0f, 22, 32, 22}, {0.5f, 16, 26, 16}},
+         {{0.5f, 15, 25, 15}, {0.5f, 16, 26, 16}, {1.0f, 22, 32, 22}, {1.0f, 21, 31, 21}, {2.0f, 30, 40, 3}}},
+        // Already in order, equal rates included: nothing moves.
+        {{{1.0f, 1, 2, 3}, {1.0f, 4, 5, 6}, {3.0f, 7, 8, 9}},
+         {{1.0f, 1, 2, 3}, {1.0f, 4, 5, 6}, {3.0f, 7, 8, 9}}},
+    };
+    int curve = 0;
+    for (const Case &c : cases) {
+        db->StartStoring("DCT", "D" + std::to_string(curve));
+        for (const auto &p : c.recorded)
+            db->StoreRDPoint("DCT", p[0], p[1], p[2], p[3]);
+        if (curve == 1) {
+            EXPECT_EQ(fake.lastMessage, "(DCT) Store R=0.5 bpp; SNR=16.0 dB");
+        }
+        db->StopStoring();
+        const auto &d = db->m_ModuleData[4];
+        ASSERT_TRUE(d.m_bCurveClosed[curve]);
+        ASSERT_EQ(d.m_nNumberOfPoints[curve], static_cast<int>(c.sorted.size()));
+        for (size_t k = 0; k < c.sorted.size(); ++k) {
+            EXPECT_EQ(d.m_Curve[curve].m_fRate[k], c.sorted[k][0]) << curve << "/" << k;
+            EXPECT_EQ(d.m_Curve[curve].m_fSNR[k], c.sorted[k][1]) << curve << "/" << k;
+            EXPECT_EQ(d.m_Curve[curve].m_fPSNR[k], c.sorted[k][2]) << curve << "/" << k;
+            EXPECT_EQ(d.m_Curve[curve].m_fMSE[k], c.sorted[k][3]) << curve << "/" << k;
+        }
+        ++curve;
     }
+    EXPECT_EQ(fake.lastMessage, "(DCT) 3 R(D) points stored");
 }
 
 TEST_F(RDStore, PointsOnlyForTheModuleBeingRecorded)
@@ -374,6 +394,7 @@ TEST_F(RDStore, ReportStatusAppendsTheReportToTheChosenFile)
     EXPECT_EQ(r.defaultExt, ".txt");
     EXPECT_EQ(r.filter, "Text File (*.txt)|*.txt||");
     EXPECT_EQ(r.title, "Save the R(D) Data As...");
+    EXPECT_FALSE(r.confirmOverwrite); // the report is appended to, never replaced
     EXPECT_EQ(ReadAll(fake.savePath), std::string(kPcmAndEzwReport) + kPcmAndEzwReport);
     EXPECT_EQ(boxes.Count(), 3u);
 }

@@ -2,12 +2,14 @@
 #include "platform/messages.h"
 #include "platform/paths.h"
 #include "shell/rd_database.h"
+#include "shell/rd_doc_glue.h"
 #include "shell/rd_plot_dlg.h"
 #include "shell/rd_storing_dlg.h"
 #include "support/test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QImage>
 #include <QLabel>
@@ -378,11 +380,37 @@ TEST_F(RDDialogs, SaveKeepsTheNameAndPicksTheFormatByItsExtension)
     EXPECT_EQ(r.defaultExt, ".eps");
     EXPECT_EQ(r.filter, "Encapsulated postscript file (*.eps)|*.eps|Postscript file (*.ps)|*.ps||");
     EXPECT_EQ(r.title, "Save Graph as...");
+    EXPECT_TRUE(r.confirmOverwrite); // the graph file is rewritten
 
     boxes.Clear();
     doc.savePath = dir.File("missing/x.eps");
     Click(P<QPushButton>(CRDPlotDlg::IDC_RDPLOT_SAVE));
     EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"The graph could not be written to\n" + doc.savePath});
+}
+
+} // namespace
+
+namespace {
+
+// The report is appended to, so its save dialog must not ask to replace a file; the graph's may.
+TEST(RDSaveDialog, AsksToReplaceOnlyWhenTheFileIsRewritten)
+{
+    zn::RDSaveRequest request;
+    request.dir = "/tmp/";
+    request.defaultName = "coins_RD.txt";
+    request.defaultExt = ".txt";
+    request.filter = "Text File (*.txt)|*.txt||";
+    request.title = "Save the R(D) Data As...";
+    for (bool confirm : {false, true}) {
+        request.confirmOverwrite = confirm;
+        QFileDialog dialog;
+        RDConfigureSaveDialog(&dialog, request);
+        EXPECT_EQ(dialog.testOption(QFileDialog::DontConfirmOverwrite), !confirm);
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Save the R(D) Data As..."));
+        EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("txt"));
+        EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Text File (*.txt)")});
+    }
 }
 
 } // namespace

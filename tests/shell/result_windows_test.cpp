@@ -41,7 +41,9 @@ TEST_F(ResultWindowsTest, ChainGrowsCascadesAndRelinks)
         EXPECT_EQ(chain[k]->View()->m_sDescription, QStringLiteral("result %1").arg(k + 1));
         EXPECT_NE(chain[k]->View()->GetDib(), doc->m_pFinalDib); // each window has its own copy
         if (k > 0) {
-            EXPECT_EQ(chain[k]->pos(), chain[k - 1]->pos() + QPoint(pm.m, -2 * pm.m));
+            // Cascading up, but never above the top of the MDI area.
+            const QPoint prev = chain[k - 1]->pos();
+            EXPECT_EQ(chain[k]->pos(), QPoint(prev.x() + pm.m, std::max(0, prev.y() - 2 * pm.m)));
             EXPECT_EQ(chain[k]->m_pPrevResultFrame, chain[k - 1]);
         }
     }
@@ -240,7 +242,8 @@ TEST_F(ResultWindowsTest, WindowsSnapAndDoubleClickRestores)
     EXPECT_EQ(f->View()->size(), QSize(300, 150)); // back to 2:1
     CDibFrame *g = seq->m_pMainFrame;
     g->resize(300, 300);
-    EXPECT_EQ(g->View()->size(), QSize(40, 30)); // a sequence keeps its natural size
+    // A sequence keeps its natural size; only a window too narrow for its title is wider.
+    EXPECT_EQ(g->View()->size(), QSize(std::max(40, g->MinimumFrameWidth() - g->BorderX()), 30));
     f->View()->grab();
     QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
                     Qt::NoModifier);
@@ -308,7 +311,8 @@ TEST_F(ResultWindowsTest, SequenceResultsReuseOneChainWindow)
     EXPECT_EQ(doc->m_pResultChain->windowTitle(), "frame 3");
     const zn::PlacementMetrics pm = PlacementFor(doc->m_pMainFrame);
     EXPECT_EQ(doc->m_pResultFrameA->pos(), QPoint(pm.rRight - pm.dx, 0)); // no +2 for sequences
-    EXPECT_EQ(doc->m_pResultChain->pos(), QPoint(0, pm.rBottom - pm.dy3));
+    // Below the document window's caption, but not above the area's top.
+    EXPECT_EQ(doc->m_pResultChain->pos(), QPoint(0, std::max(0, pm.rBottom - pm.dy3)));
     doc->ShowSequenceResultImages(false, false, false, {}, {}, {});
     EXPECT_EQ(doc->m_pResultChain, nullptr);
     EXPECT_EQ(doc->m_pResultFrameA, nullptr);
@@ -328,4 +332,52 @@ TEST_F(ResultWindowsTest, ActivationShowsTheDocumentsDialogsAgain)
     m_area->setActiveSubWindow(doc->m_pMainFrame);
     EXPECT_TRUE(dlg.isVisible());
     doc->m_pPcmDlg = nullptr;
+}
+
+// After Window > Tile the last chain window may stand anywhere, even at the top edge; the next one
+// cascades from it and used to open with its title bar above the area, out of reach.
+TEST_F(ResultWindowsTest, AfterTileEveryNewResultWindowOpensInsideTheArea)
+{
+    CDibDoc *doc = OpenBmp("lena.bmp", 64, 64);
+    ASSERT_NE(doc, nullptr);
+    for (int n = 1; n <= 3; ++n)
+        ChainResult(doc, n);
+    m_area->tileSubWindows();
+    Flush();
+    const QRect area(QPoint(0, 0), m_area->viewport()->size());
+    for (int n = 4; n <= 12; ++n) {
+        ChainResult(doc, n);
+        CDibFrame *newest = doc->ChainFrames().back();
+        EXPECT_TRUE(area.contains(newest->geometry())) << n << ": " << newest->x() << "," << newest->y();
+    }
+}
+
+// KeepInside moves a frame only as far as needed, and a frame larger than the area keeps its top
+// left corner in it.
+TEST(ResultWindowPlacement, KeepInsideMovesOnlyWhatIsOutside)
+{
+    const QSize area(1000, 700);
+    const std::pair<QRect, QPoint> cases[] = {
+        {{10, 20, 100, 80}, {10, 20}},     // inside: unchanged
+        {{-30, -5, 100, 80}, {0, 0}},      // above and left
+        {{950, 690, 100, 80}, {900, 620}}, // below and right
+        {{20, -90, 1200, 900}, {0, 0}},    // larger than the area
+    };
+    for (const auto &[g, topLeft] : cases) {
+        const QRect r = CDibFrame::KeepInside(g, area);
+        EXPECT_EQ(r.topLeft(), topLeft) << g.x() << "," << g.y();
+        EXPECT_EQ(r.size(), g.size());
+    }
+}
+
+// A 1x1 image still gets a window wide enough for its title and close button.
+TEST_F(ResultWindowsTest, ATinyImageGetsAWindowWithRoomForItsTitle)
+{
+    CDibDoc *doc = OpenBmp("dot.bmp", 1, 1);
+    ASSERT_NE(doc, nullptr);
+    CDibFrame *frame = doc->m_pMainFrame;
+    ASSERT_NE(frame, nullptr);
+    EXPECT_GE(frame->width(), frame->fontMetrics().horizontalAdvance(frame->windowTitle()));
+    EXPECT_GE(frame->width(), frame->MinimumFrameWidth());
+    EXPECT_GT(frame->MinimumFrameWidth(), 40);
 }

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPalette>
 #include <QTabBar>
+#include <QToolButton>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -119,6 +120,51 @@ TEST(XTabCtrl, ReplaceTabKeepsTheEnableFlag)
     EXPECT_FALSE(f.tab.IsTabEnabled(2));
     f.Click(2);
     EXPECT_EQ(f.tab.GetCurSel(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// Tabs wider than the control: the row stays inside it and scroll arrows appear, as on the system's
+// tab control; labels are not shortened, and every tab, also one past a disabled tab, can be reached
+// with the arrows and then clicked.
+TEST(XTabCtrl, ARowWiderThanTheControlScrollsToEveryTab)
+{
+    CXTabCtrl tab;
+    const char *labels[] = {"Transform Size", "Coefficients", "Bitrate", "Errors", "Display"};
+    for (int i = 0; i < 5; ++i)
+        tab.AddTab(new QLabel(QStringLiteral("page %1").arg(i)), QString::fromLatin1(labels[i]), i);
+    tab.resize(160, 120);
+    tab.show();
+    QTabBar *bar = tab.TabBar();
+    EXPECT_LE(bar->width(), tab.width());
+    EXPECT_EQ(bar->elideMode(), Qt::ElideNone);
+    tab.EnableTab(3, false);
+    QToolButton *left = nullptr, *right = nullptr;
+    for (QToolButton *b : bar->findChildren<QToolButton *>()) {
+        if (!b->isVisible())
+            continue;
+        if (!left || b->x() < left->x())
+            left = b;
+        if (!right || b->x() > right->x())
+            right = b;
+    }
+    ASSERT_TRUE(left && right && left != right) << "no scroll arrows";
+    int selected = 0;
+    for (int i = 0; i < 5; ++i) {
+        // The part of the row left of the arrows is what the user sees.
+        auto shown = [&] { return bar->tabRect(i).left() >= 0 && bar->tabRect(i).right() < left->x(); };
+        for (int step = 0; step < 20 && !shown(); ++step)
+            QTest::mouseClick(bar->tabRect(i).left() < 0 ? left : right, Qt::LeftButton);
+        ASSERT_TRUE(shown()) << labels[i];
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+        if (tab.IsTabEnabled(i))
+            selected = i;
+        EXPECT_EQ(tab.GetCurSel(), selected) << labels[i];
+        EXPECT_TRUE(tab.GetPage(selected)->isVisible()) << labels[i];
+    }
+    EXPECT_EQ(selected, 4); // Display, past the disabled Errors
 }
 
 } // namespace

@@ -1,0 +1,209 @@
+// The in-loop deblocking filter.
+#include "h264dec/deblock.h"
+
+#include "h264dec/macroblock.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
+                                   0,  0,  0,  4,   4,   5,   6,   7,   8,   9,   10,  12,  13,
+                                   15, 17, 20, 22,  25,  28,  32,  36,  40,  45,  50,  56,  63,
+                                   71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+const uint8_t kDeblockBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
+                                  2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
+                                  11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
+// [indexA][strength]: 0 for strength 0, the clipping bound for 1..3, strength 4 repeating 3.
+const uint8_t kDeblockClip[52][5] = {
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},
+    {0, 0, 0, 1, 1},     {0, 0, 1, 1, 1},    {0, 0, 1, 1, 1},    {0, 1, 1, 1, 1},    {0, 1, 1, 1, 1},
+    {0, 1, 1, 1, 1},     {0, 1, 1, 1, 1},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},
+    {0, 1, 1, 2, 2},     {0, 1, 2, 3, 3},    {0, 1, 2, 3, 3},    {0, 2, 2, 3, 3},    {0, 2, 2, 4, 4},
+    {0, 2, 3, 4, 4},     {0, 2, 3, 4, 4},    {0, 3, 3, 5, 5},    {0, 3, 4, 6, 6},    {0, 3, 4, 6, 6},
+    {0, 4, 5, 7, 7},     {0, 4, 5, 8, 8},    {0, 4, 6, 9, 9},    {0, 5, 7, 10, 10},  {0, 6, 8, 11, 11},
+    {0, 6, 8, 13, 13},   {0, 7, 10, 14, 14}, {0, 8, 11, 16, 16}, {0, 9, 12, 18, 18}, {0, 10, 13, 20, 20},
+    {0, 11, 15, 23, 23}, {0, 13, 17, 25, 25}};
+
+namespace {
+
+bool IsIntraMb(const DecoderMacroblock &mb)
+{
+    return mb.mb_type == kMbIntra4x4 || mb.mb_type == kMbIntra16x16;
+}
+
+bool VectorsDiffer(const Array3D<int> &mv, int xp, int yp, int xq, int yq)
+{
+    return std::abs(mv[xp + 4][yp][0] - mv[xq + 4][yq][0]) >= 4 ||
+           std::abs(mv[xp + 4][yp][1] - mv[xq + 4][yq][1]) >= 4;
+}
+
+// Sample k away from the edge on the P (k < 0: -1 is p0) or Q side (k >= 0: 0 is q0).
+struct EdgeLine
+{
+    uint8_t *q0;
+    int across; // step across the edge
+    uint8_t &operator[](int k) const { return q0[k * across]; }
+};
+
+// One line of the filter; the values are read before any is written.
+void FilterLine(const EdgeLine &s, int bS, int alpha, int beta, int c0, bool chroma)
+{
+    const int p0 = s[-1], p1 = s[-2], q0 = s[0], q1 = s[1];
+    if (std::abs(p0 - q0) >= alpha || std::abs(q1 - q0) >= beta || std::abs(p1 - p0) >= beta)
+        return;
+    const int p2 = chroma ? 0 : s[-3], q2 = chroma ? 0 : s[2];
+    bool ap = !chroma && std::abs(p2 - p0) < beta;
+    bool aq = !chroma && std::abs(q2 - q0) < beta;
+    if (bS == 4) {
+        if (chroma) {
+            s[-1] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+            s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+            return;
+        }
+        const int p3 = s[-4], q3 = s[3];
+        const bool small = std::abs(p0 - q0) < (alpha >> 2) + 2;
+        ap = ap && small;
+        aq = aq && small;
+        if (aq) {
+            s[0] = static_cast<uint8_t>((p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3);
+            s[1] = static_cast<uint8_t>((p0 + q0 + q1 + q2 + 2) >> 2);
+            s[2] = static_cast<uint8_t>((2 * q3 + 3 * q2 + q1 + q0 + p0 + 4) >> 3);
+        } else {
+            s[0] = static_cast<uint8_t>((2 * q1 + q0 + p1 + 2) >> 2);
+        }
+        if (ap) {
+            s[-1] = static_cast<uint8_t>((q1 + 2 * q0 + 2 * p0 + 2 * p1 + p2 + 4) >> 3);
+            s[-2] = static_cast<uint8_t>((q0 + p0 + p1 + p2 + 2) >> 2);
+            s[-3] = static_cast<uint8_t>((2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3);
+        } else {
+            s[-1] = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
+        }
+        return;
+    }
+    const int c = chroma ? c0 + 1 : c0 + (ap ? 1 : 0) + (aq ? 1 : 0);
+    const int delta = std::clamp((4 * (q0 - p0) + (p1 - q1) + 4) >> 3, -c, c);
+    s[-1] = static_cast<uint8_t>(std::clamp(p0 + delta, 0, 255));
+    s[0] = static_cast<uint8_t>(std::clamp(q0 - delta, 0, 255));
+    if (ap)
+        s[-2] = static_cast<uint8_t>(p1 + std::clamp((p2 + ((p0 + q0) >> 1) - 2 * p1) >> 1, -c0, c0));
+    if (aq)
+        s[1] = static_cast<uint8_t>(q1 + std::clamp((q2 + ((p0 + q0) >> 1) - 2 * q1) >> 1, -c0, c0));
+}
+
+} // namespace
+
+void dec_edge_strength(int strength[4], const DecoderImage &img, const DecoderMacroblock &p,
+                       const DecoderMacroblock &q, int dir, int edge, int block_y, int block_x)
+{
+    const int start = edge == 0 ? 4 : 3;
+    const bool spsi = IsSPPicture(img.type) || img.type == kPictureSI;
+    const bool b = IsBPicture(img.type);
+    for (int i = 0; i < 4; ++i) {
+        // Block Q inside q (column, row), and its neighbour across the edge.
+        const int qc = dir == 0 ? edge : i, qr = dir == 0 ? i : edge;
+        const int pc = dir == 0 ? (qc + 3) % 4 : qc, pr = dir == 0 ? qr : (qr + 3) % 4;
+        const int xq = block_x + qc, yq = block_y + qr;
+        const int xp = dir == 0 ? xq - 1 : xq, yp = dir == 0 ? yq : yq - 1;
+        if (spsi || IsIntraMb(p) || IsIntraMb(q)) {
+            strength[i] = start;
+        } else if ((q.cbp_blocks >> (4 * qr + qc) & 1) || (p.cbp_blocks >> (4 * pr + pc) & 1)) {
+            strength[i] = 2;
+        } else if (b) {
+            strength[i] = VectorsDiffer(*img.fwd_mv, xp, yp, xq, yq) ||
+                                  VectorsDiffer(*img.bwd_mv, xp, yp, xq, yq) ||
+                                  (*img.fwd_ref)[yp][xp] != (*img.fwd_ref)[yq][xq] ||
+                                  (*img.bwd_ref)[yp][xp] != (*img.bwd_ref)[yq][xq]
+                              ? 1
+                              : 0;
+        } else {
+            strength[i] = VectorsDiffer(*img.mv, xp, yp, xq, yq) ||
+                                  (*img.ref_idx_arr)[yp][xp] != (*img.ref_idx_arr)[yq][xq]
+                              ? 1
+                              : 0;
+        }
+    }
+}
+
+void dec_edge_filter_reference(uint8_t *first, const int strength[4], int qp, int alpha_offset,
+                               int beta_offset, int dir, int width, bool chroma)
+{
+    const int indexA = std::clamp(qp + alpha_offset, 0, 51), indexB = std::clamp(qp + beta_offset, 0, 51);
+    const int samples = chroma ? 8 : 16;
+    for (int n = 0; n < samples; ++n) {
+        const int bS = strength[chroma ? n / 2 : n / 4];
+        if (bS == 0)
+            continue;
+        uint8_t *q0 = first + (dir == 0 ? n * width : n);
+        FilterLine(EdgeLine{q0, dir == 0 ? 1 : width}, bS, kDeblockAlpha[indexA], kDeblockBeta[indexB],
+                   kDeblockClip[indexA][bS], chroma);
+    }
+}
+
+void dec_edge_filter(uint8_t *first, const int strength[4], int qp, int alpha_offset, int beta_offset,
+                     int dir, int width, bool chroma)
+{
+    const int indexA = std::clamp(qp + alpha_offset, 0, 51), indexB = std::clamp(qp + beta_offset, 0, 51);
+    const int alpha = kDeblockAlpha[indexA], beta = kDeblockBeta[indexB];
+    if (alpha == 0 || beta == 0)
+        return; // no difference is below a zero threshold
+    const int along = dir == 0 ? width : 1, across = dir == 0 ? 1 : width;
+    const int per = chroma ? 2 : 4;
+    for (int seg = 0; seg < 4; ++seg) {
+        const int bS = strength[seg];
+        if (bS == 0)
+            continue;
+        const int c0 = kDeblockClip[indexA][bS];
+        for (int n = seg * per; n < (seg + 1) * per; ++n)
+            FilterLine(EdgeLine{first + n * along, across}, bS, alpha, beta, c0, chroma);
+    }
+}
+
+void dec_deblock_macroblock(const DecoderImage &img, Array2D<uint8_t> &y, Array3D<uint8_t> *uv, int mb_y,
+                            int mb_x)
+{
+    const int wMbs = img.width / 16;
+    const auto &mbs = *img.mb_data;
+    const DecoderMacroblock &q = mbs[static_cast<size_t>(mb_y * wMbs + mb_x)];
+    if (q.filter_disable_idc)
+        return;
+    const int width = y.Cols();
+    const bool haveChroma = uv && uv->HasFrames() && img.width_cr > 0;
+    for (int dir = 0; dir < 2; ++dir)
+        for (int edge = 0; edge < 4; ++edge) {
+            if (edge == 0 && (dir == 0 ? mb_x == 0 : mb_y == 0))
+                continue;
+            const DecoderMacroblock &p =
+                edge != 0
+                    ? q
+                    : mbs[static_cast<size_t>(dir == 0 ? mb_y * wMbs + mb_x - 1 : (mb_y - 1) * wMbs + mb_x)];
+            int strength[4];
+            dec_edge_strength(strength, img, p, q, dir, edge, mb_y * 4, mb_x * 4);
+            if (!(strength[0] | strength[1] | strength[2] | strength[3]))
+                continue;
+            const int qp = (p.qp + q.qp) >> 1;
+            const int px = 16 * mb_x + (dir == 0 ? 4 * edge : 0), py = 16 * mb_y + (dir == 0 ? 0 : 4 * edge);
+            dec_edge_filter(&y[py][px], strength, qp, q.filter_alpha_offset, q.filter_beta_offset, dir, width,
+                            false);
+            if (haveChroma && (edge == 0 || edge == 2)) {
+                const int cqp = kChromaQp[std::clamp(qp, 0, 51)];
+                const int cx = 8 * mb_x + (dir == 0 ? 2 * edge : 0),
+                          cy = 8 * mb_y + (dir == 0 ? 0 : 2 * edge);
+                for (int c = 0; c < 2; ++c) {
+                    Array2D<uint8_t> &plane = (*uv)[c];
+                    dec_edge_filter(&plane[cy][cx], strength, cqp, q.filter_alpha_offset,
+                                    q.filter_beta_offset, dir, plane.Cols(), true);
+                }
+            }
+        }
+}
+
+void dec_deblock_picture(const DecoderImage &img, Array2D<uint8_t> &y, Array3D<uint8_t> *uv)
+{
+    const int wMbs = img.width / 16, hMbs = img.height / 16;
+    for (int my = 0; my < hMbs; ++my)
+        for (int mx = 0; mx < wMbs; ++mx)
+            dec_deblock_macroblock(img, y, uv, my, mx);
+}

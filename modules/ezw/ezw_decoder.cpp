@@ -1,0 +1,237 @@
+// EZW decoder. It mirrors the encoder's passes symbol by symbol: a significant coefficient starts
+// at 1.5 T (the middle of [T, 2T)), and each subordinate symbol moves it a quarter of the threshold
+// up or down, halving the interval it is known to lie in.
+#include "modules/ezw/ezw_arith.h"
+#include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_tree.h"
+
+#include "image/znimage.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/log.h"
+
+#include <algorithm>
+
+using namespace ezw;
+
+namespace {
+
+class EzwDecoder
+{
+public:
+    EzwDecoder(std::span<const uint8_t> code, int w, int h, int levels, long budget,
+               std::vector<EzwDecision> *decisions)
+        : m_coder(code), m_decisions(decisions), m_remaining(budget), m_budget(budget)
+    {
+        m_p.Allocate(w, h, levels);
+        m_f.Allocate(m_p);
+        Ezw_filters(&m_filters);
+    }
+    // The passes; returns the bytes of code taken in when they ended.
+    long Decode(int *passes);
+    void Reconstruct(EzwPlane *image);
+    const EzwPyramid &Pyramid() const { return m_p; }
+
+private:
+    // Reads one symbol. False when it ends the passes: the end symbol, or the budget spent by it.
+    bool Get(int *symbol, bool counts = true)
+    {
+        int bits = 0;
+        *symbol = m_coder.GetSymbol(m_model, &bits);
+        m_model.Update(*symbol);
+        m_last = *symbol;
+        ++m_symbols;
+        if (!counts)
+            return true;
+        m_remaining -= bits;
+        return *symbol != 11 && m_remaining >= 1;
+    }
+    bool Dominant(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol);
+    bool Subordinate();
+
+    EzwPyramid m_p;
+    Flags m_f;
+    EzwFilterSet m_filters;
+    EzwModel m_model;
+    EzwArithDecoder m_coder;
+    std::vector<Node> m_list;
+    std::vector<EzwDecision> *m_decisions;
+    long m_remaining;
+    long m_budget;
+    double m_T = 0;
+    int m_last = 0;
+    int m_pass = 0;
+    long m_symbols = 0;
+};
+
+// Reads and applies the dominant symbol of one coefficient; false when the passes end.
+bool EzwDecoder::Dominant(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol)
+{
+    if (!Get(symbol))
+        return false;
+    if (m_decisions)
+        m_decisions->push_back({static_cast<uint8_t>(*symbol),
+                                type == 0 ? EzwDecision::Lowpass : EzwDecision::Detail,
+                                static_cast<int8_t>(level)});
+    switch (*symbol) {
+    case 1:
+    case 4:
+        *f &= static_cast<uint8_t>(~kSignificantNow);
+        break;
+    case 2:
+    case 3:
+        *f |= kSignificantNow | kSignificant;
+        if (*symbol == 2)
+            *f &= static_cast<uint8_t>(~kNegative);
+        else
+            *f |= kNegative;
+        *c = 1.5 * m_T;
+        m_list.push_back(Node{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, 0.0, *c});
+        break;
+    default:
+        zn::Log(zn::LogLevel::Error, "Something is terribly wrong!\n");
+        break;
+    }
+    return true;
+}
+
+bool EzwDecoder::Subordinate()
+{
+    for (Node &n : m_list) {
+        int symbol;
+        if (!Get(&symbol))
+            return false;
+        if (m_decisions)
+            m_decisions->push_back({static_cast<uint8_t>(symbol), EzwDecision::Refinement, -1});
+        double &c = n.type == 0 ? m_p.ll.at(n.row, n.col) : m_p.Band(n.level, n.type).at(n.row, n.col);
+        if (symbol == 1)
+            c -= m_T / 4;
+        else if (symbol == 2)
+            c += m_T / 4;
+        else // a damaged stream: the coefficient keeps its value
+            zn::LogF(zn::LogLevel::Info,
+                     "Something is terribly wrong (Y)! (symbol=%d, bits left: %ld, passes %d)\n", symbol,
+                     m_remaining, m_pass);
+        n.recon = c;
+    }
+    return true;
+}
+
+long EzwDecoder::Decode(int *passes)
+{
+    m_model.Reset();
+    std::vector<int> digits(1);
+    Get(&digits[0], false);
+    for (int k = 0; k < digits[0]; ++k) {
+        digits.push_back(0);
+        Get(&digits.back(), false);
+    }
+    m_T = EzwThresholdFromSymbols(digits);
+
+    const int L = m_p.levels;
+    int pass = 0;
+    for (bool going = true; going;) {
+        m_pass = ++pass;
+        const long before = m_symbols;
+        for (auto &band : m_f.detail)
+            for (uint8_t &f : band)
+                f |= kVisit;
+        int symbol = 0;
+        for (int r = 0; r < m_p.ll.rows && going; ++r)
+            for (int c = 0; c < m_p.ll.cols && going; ++c) {
+                const size_t k = static_cast<size_t>(r) * m_p.ll.cols + c;
+                if (m_f.ll[k] & kSignificant)
+                    continue;
+                going = Dominant(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c, &symbol);
+                if (going && symbol == 4)
+                    ClearLowpassDescendants(m_p, &m_f, r, c);
+            }
+        for (int i = L - 1; i >= 0 && going; --i)
+            for (int t = 1; t <= 3 && going; ++t) {
+                EzwPlane &band = m_p.Band(i, t);
+                std::vector<uint8_t> &flags = m_f.Band(i, t);
+                for (int r = 0; r < band.rows && going; ++r)
+                    for (int c = 0; c < band.cols && going; ++c) {
+                        const size_t k = static_cast<size_t>(r) * band.cols + c;
+                        if (!(flags[k] & kVisit) || (flags[k] & kSignificant))
+                            continue;
+                        going = Dominant(&band.v[k], &flags[k], t, i, r, c, &symbol);
+                        if (going && symbol == 4 && i > 0)
+                            ClearDetailDescendants(m_p, &m_f, i, t, r, c);
+                    }
+            }
+        if (!going || !Subordinate())
+            break;
+        zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols decoded\n", pass, m_symbols - before);
+        SortList(&m_list, m_T);
+        m_T /= 2;
+    }
+    zn::LogF(zn::LogLevel::Info, "Final %2d: %6ld symbols decoded\n\n", pass, m_symbols);
+    *passes = pass;
+    const long used = m_coder.BytesFetched();
+    // The rest of the stream up to its end symbol; a stream without one stops at its end.
+    while (m_last != 11 && !m_coder.PastEnd()) {
+        int symbol;
+        Get(&symbol, false);
+    }
+    zn::LogF(zn::LogLevel::Info, "Total number of bits decoded is %ld\n\n", m_budget - m_remaining);
+    return used;
+}
+
+void EzwDecoder::Reconstruct(EzwPlane *image)
+{
+    for (size_t k = 0; k < m_p.ll.v.size(); ++k)
+        if (m_f.ll[k] & kNegative)
+            m_p.ll.v[k] = -m_p.ll.v[k];
+    for (size_t b = 0; b < m_p.detail.size(); ++b)
+        for (size_t k = 0; k < m_p.detail[b].v.size(); ++k)
+            if (m_f.detail[b][k] & kNegative)
+                m_p.detail[b].v[k] = -m_p.detail[b].v[k];
+    EzwInverse(m_p, image, m_filters);
+}
+
+[[noreturn]] void Damaged(const std::string &why)
+{
+    throw zn::RunAborted("The EZW stream cannot be decoded: " + why);
+}
+
+} // namespace
+
+EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output, ZnImage *display, float rate,
+                               std::vector<EzwDecision> *decisions, long maxPixels)
+{
+    if (stream.size() < static_cast<size_t>(kEzwHeaderBytes))
+        Damaged("it is shorter than its header.");
+    const int L = stream[0];
+    const int W = stream[1] + 256 * stream[2];
+    const int H = stream[3] + 256 * stream[4];
+    const int mean = stream[5];
+    if (L < 1 || L > 8)
+        Damaged(zn::Format("%d wavelet levels.", L));
+    if (W == 0 || H == 0 || W % (1 << L) != 0 || H % (1 << L) != 0)
+        Damaged(zn::Format("a %d x %d picture cannot have %d wavelet levels.", W, H, L));
+    if (static_cast<long>(W) * H > maxPixels)
+        Damaged(zn::Format("a %d x %d picture is too large.", W, H));
+
+    EzwDecodeResult out;
+    const double bits = static_cast<double>(W) * H * static_cast<double>(rate);
+    const long budget = bits > 0 ? static_cast<long>(std::min(bits, 4.0e18)) : 0;
+    out.text += zn::Format(" Decoded bit rate\t     : %4.2f (bpp)\r\n", rate);
+    out.text += zn::Format(" Decoded #bits\t     : %ld (bits)\r\n", budget);
+
+    EzwDecoder dec(stream.subspan(kEzwHeaderBytes), W, H, L, budget, decisions);
+    const long used = dec.Decode(&out.passes);
+    out.bytesUsed = std::min<long>(kEzwHeaderBytes + used, static_cast<long>(stream.size()));
+    EzwPlane image;
+    dec.Reconstruct(&image);
+    if (output) {
+        output->Alloc(H, W);
+        float *dst = output->Data();
+        for (size_t k = 0; k < image.v.size(); ++k)
+            dst[k] =
+                static_cast<float>(std::clamp(mean + Ezw_round(std::clamp(image.v[k], -1e6, 1e6)), 0, 255));
+    }
+    if (display)
+        Ezw_subband_image(display, dec.Pyramid());
+    return out;
+}

@@ -1,0 +1,326 @@
+// EZW encoder. Each pass first marks the coefficients at or above the threshold, then the dominant
+// pass tells the decoder where they are (one zerotree symbol covers a whole tree of insignificant
+// coefficients), and the subordinate pass adds one bit of precision to every coefficient found so
+// far. The passes stop wherever the bit budget runs out.
+#include "modules/ezw/ezw_arith.h"
+#include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_tree.h"
+
+#include "image/znimage.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace ezw;
+
+namespace {
+
+// One encoding: the pyramid, its flags, the list and the coder.
+class EzwEncoder
+{
+public:
+    EzwEncoder(int w, int h, int levels, long budget, std::vector<EzwDecision> *decisions)
+        : m_decisions(decisions), m_budget(budget)
+    {
+        m_p.Allocate(w, h, levels);
+        m_f.Allocate(m_p);
+        Ezw_filters(&m_filters);
+    }
+    void Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult *out);
+    std::vector<uint8_t> TakeCode() { return m_coder.Bytes(); }
+
+private:
+    bool Put(int symbol, EzwDecision::Kind kind = EzwDecision::Refinement, int level = -1, bool record = true)
+    {
+        const int spent = m_coder.PutSymbol(symbol, m_model);
+        m_model.Update(symbol);
+        ++m_symbols;
+        if (record && m_decisions)
+            m_decisions->push_back({static_cast<uint8_t>(symbol), kind, static_cast<int8_t>(level)});
+        return spent != 0;
+    }
+    void Significance(double *c, uint8_t *f, int type, int level, int row, int col);
+    void MarkSignificantDescendants();
+    bool DominantPass();
+    bool SubordinatePass();
+
+    EzwPyramid m_p;
+    Flags m_f;
+    EzwFilterSet m_filters;
+    EzwModel m_model;
+    EzwArithEncoder m_coder;
+    std::vector<Node> m_list;
+    std::vector<std::vector<uint8_t>> m_below; // per detail band of level >= 1: a descendant is significant
+    std::vector<EzwDecision> *m_decisions;
+    long m_budget;
+    double m_T = 0;
+    int m_intervals = 0;
+    long m_symbols = 0;
+};
+
+void EzwEncoder::Significance(double *c, uint8_t *f, int type, int level, int row, int col)
+{
+    if (*c >= m_T) {
+        *f |= kSignificantNow | kSignificant;
+        m_list.push_back(Node{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, *c, 0.0});
+        *c = 0; // found once only
+    } else {
+        *f &= static_cast<uint8_t>(~kSignificantNow);
+    }
+}
+
+// Whether any descendant became significant in this pass does not change during the dominant pass,
+// so it is found once, finest levels first, instead of walking every tree from every root.
+void EzwEncoder::MarkSignificantDescendants()
+{
+    const int L = m_p.levels;
+    m_below.assign(m_p.detail.size(), {});
+    for (int i = 1; i < L; ++i)
+        for (int t = 1; t <= 3; ++t) {
+            const EzwPlane &band = m_p.Band(i, t);
+            const int childCols = m_p.Band(i - 1, t).cols;
+            const std::vector<uint8_t> &cf = m_f.Band(i - 1, t);
+            const std::vector<uint8_t> *cb =
+                i >= 2 ? &m_below[static_cast<size_t>(3 * (i - 1) + t - 1)] : nullptr;
+            std::vector<uint8_t> &mine = m_below[static_cast<size_t>(3 * i + t - 1)];
+            mine.assign(band.v.size(), 0);
+            for (int r = 0; r < band.rows; ++r)
+                for (int c = 0; c < band.cols; ++c) {
+                    uint8_t any = 0;
+                    for (int y = 2 * r; y < 2 * r + 2; ++y)
+                        for (int x = 2 * c; x < 2 * c + 2; ++x) {
+                            const size_t k = static_cast<size_t>(y) * childCols + x;
+                            any |= (cf[k] & kSignificantNow) | (cb ? (*cb)[k] : 0);
+                        }
+                    mine[static_cast<size_t>(r) * band.cols + c] = any ? 1 : 0;
+                }
+        }
+}
+
+// Returns true when the budget ran out.
+bool EzwEncoder::DominantPass()
+{
+    const int L = m_p.levels;
+    MarkSignificantDescendants();
+    const int top = L - 1;
+    for (int r = 0; r < m_p.ll.rows; ++r)
+        for (int c = 0; c < m_p.ll.cols; ++c) {
+            uint8_t &f = m_f.ll[static_cast<size_t>(r) * m_p.ll.cols + c];
+            if (!(f & kSignificantNow) && (f & kSignificant))
+                continue;
+            int symbol;
+            if (f & kSignificantNow) {
+                symbol = (f & kNegative) ? 3 : 2;
+            } else {
+                bool any = false;
+                for (int t = 1; t <= 3 && !any; ++t) {
+                    const size_t k = static_cast<size_t>(r) * m_p.Band(top, t).cols + c;
+                    any = (m_f.Band(top, t)[k] & kSignificantNow) ||
+                          (top >= 1 && m_below[static_cast<size_t>(3 * top + t - 1)][k]);
+                }
+                symbol = any ? 1 : 4;
+                if (!any)
+                    ClearLowpassDescendants(m_p, &m_f, r, c);
+            }
+            if (Put(symbol, EzwDecision::Lowpass, top))
+                return true;
+        }
+    for (int i = L - 1; i >= 0; --i)
+        for (int t = 1; t <= 3; ++t) {
+            const EzwPlane &band = m_p.Band(i, t);
+            std::vector<uint8_t> &flags = m_f.Band(i, t);
+            for (int r = 0; r < band.rows; ++r)
+                for (int c = 0; c < band.cols; ++c) {
+                    const size_t k = static_cast<size_t>(r) * band.cols + c;
+                    const uint8_t f = flags[k];
+                    if (!(f & kVisit) || (!(f & kSignificantNow) && (f & kSignificant)))
+                        continue;
+                    int symbol;
+                    if (f & kSignificantNow) {
+                        symbol = (f & kNegative) ? 3 : 2;
+                    } else if (i == 0) {
+                        symbol = 1; // the finest level has no descendants: never a zerotree root
+                    } else {
+                        const bool any = m_below[static_cast<size_t>(3 * i + t - 1)][k] != 0;
+                        symbol = any ? 1 : 4;
+                        if (!any)
+                            ClearDetailDescendants(m_p, &m_f, i, t, r, c);
+                    }
+                    if (Put(symbol, EzwDecision::Detail, i))
+                        return true;
+                }
+        }
+    return false;
+}
+
+bool EzwEncoder::SubordinatePass()
+{
+    const double h = m_T / 2;
+    m_intervals = 2 * m_intervals + 2;
+    for (Node &n : m_list) {
+        // The interval [T + j h, T + (j + 1) h) that holds the magnitude; j odd is the upper half of
+        // the interval the decoder knew so far.
+        int j = static_cast<int>(std::floor((n.magnitude - m_T) / h));
+        j = std::clamp(j, 0, m_intervals - 1);
+        while (j > 0 && m_T + j * h > n.magnitude)
+            --j;
+        while (j < m_intervals - 1 && m_T + (j + 1) * h <= n.magnitude)
+            ++j;
+        n.recon = m_T + (j + 0.5) * h;
+        if (Put(j % 2 == 1 ? 2 : 1))
+            return true;
+    }
+    return false;
+}
+
+void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult *out)
+{
+    m_coder.SetBudget(m_budget);
+    EzwForward(image, &m_p, m_filters);
+    if (display)
+        Ezw_subband_image(display, m_p);
+
+    // Signs go into the flags; from here on the pyramid holds magnitudes.
+    double M = 0;
+    auto sign = [&M](double &c, uint8_t &f) {
+        if (c < 0) {
+            f |= kNegative;
+            c = -c;
+        }
+        M = std::max(M, c);
+    };
+    for (size_t k = 0; k < m_p.ll.v.size(); ++k)
+        sign(m_p.ll.v[k], m_f.ll[k]);
+    for (size_t b = 0; b < m_p.detail.size(); ++b)
+        for (size_t k = 0; k < m_p.detail[b].v.size(); ++k)
+            sign(m_p.detail[b].v[k], m_f.detail[b][k]);
+
+    m_model.Reset();
+    const double T0 = M / 2 + 1;
+    // The decoder learns the integer part of the first threshold as decimal digits, least
+    // significant first.
+    // Their budget counts, but running out there does not stop the coding.
+    for (int symbol : EzwThresholdSymbols(T0))
+        Put(symbol, EzwDecision::Refinement, -1, false);
+    m_T = T0;
+    out->firstThreshold = static_cast<float>(T0);
+
+    int pass = 0;
+    bool stop = false;
+    const int L = m_p.levels;
+    for (;;) {
+        ++pass;
+        const long before = m_symbols;
+        for (int r = 0; r < m_p.ll.rows; ++r)
+            for (int c = 0; c < m_p.ll.cols; ++c) {
+                const size_t k = static_cast<size_t>(r) * m_p.ll.cols + c;
+                Significance(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c);
+            }
+        for (int i = L - 1; i >= 0; --i)
+            for (int t = 1; t <= 3; ++t) {
+                EzwPlane &band = m_p.Band(i, t);
+                std::vector<uint8_t> &flags = m_f.Band(i, t);
+                for (int r = 0; r < band.rows; ++r)
+                    for (int c = 0; c < band.cols; ++c) {
+                        const size_t k = static_cast<size_t>(r) * band.cols + c;
+                        flags[k] |= kVisit;
+                        Significance(&band.v[k], &flags[k], t, i, r, c);
+                    }
+            }
+        if (stop || DominantPass() || SubordinatePass())
+            break;
+        zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols coded\n", pass, m_symbols - before);
+        SortList(&m_list, m_T);
+        m_T /= 2;
+        if (m_T < 0.01)
+            stop = true;
+    }
+    Put(11, EzwDecision::Refinement, -1, false);
+    zn::LogF(zn::LogLevel::Info, "Final %2d: %6ld symbols coded\n\n", pass, m_symbols);
+    out->finalThreshold = m_T;
+    out->passes = pass;
+    m_coder.Finish();
+    zn::LogF(zn::LogLevel::Info, "Total number of bits encoded is %ld\n\n", m_coder.BitsEmitted());
+}
+
+} // namespace
+
+std::vector<int> EzwThresholdSymbols(double T0)
+{
+    int D = 0;
+    for (double F = T0; F >= 1; F *= 0.1) {
+        if (D > 10)
+            throw zn::RunAborted("Error in Ezw_encode: Threshold too high.\n");
+        ++D;
+    }
+    std::vector<int> symbols{D};
+    long Ti = static_cast<long>(T0);
+    for (int d = 0; d < D; ++d) {
+        symbols.push_back(static_cast<int>(Ti % 10) + 1);
+        Ti /= 10;
+    }
+    return symbols;
+}
+
+double EzwThresholdFromSymbols(const std::vector<int> &symbols)
+{
+    double T = 0, scale = 1;
+    for (size_t k = 1; k < symbols.size(); ++k) {
+        T += (symbols[k] - 1) * scale;
+        scale *= 10;
+    }
+    return T;
+}
+
+EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rate, int levels,
+                               std::vector<EzwDecision> *decisions)
+{
+    if (levels < 1 || levels > 8)
+        throw zn::RunAborted(zn::Format("EZW: %d wavelet levels cannot be coded (1 to 8).", levels));
+    const int W0 = input.Cols(), H0 = input.Rows();
+    const int W = EzwCroppedSide(W0, levels), H = EzwCroppedSide(H0, levels);
+    // A side below 2^L leaves nothing to code; the Levels page rules such choices out, and the
+    // engine refuses them rather than code an empty picture.
+    if (W <= 0 || H <= 0)
+        throw zn::RunAborted(
+            zn::Format("EZW: the image (%d x %d) is too small for %d wavelet levels.", W0, H0, levels));
+    if (W > 65535 || H > 65535)
+        throw zn::RunAborted(zn::Format("EZW: the image (%d x %d) is too large.", W0, H0));
+
+    // The coded picture is the top-left W x H part as whole grey levels.
+    EzwPlane image;
+    image.Resize(H, W);
+    const float *src = input.Data();
+    double sum = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const float v = src[static_cast<size_t>(y) * W0 + x];
+            const int b = v >= 255.0f ? 255 : (v > 0.0f ? static_cast<int>(v) : 0);
+            image.at(y, x) = b;
+            sum += b;
+        }
+    const int mean = Ezw_round(sum / (static_cast<double>(W) * H));
+    for (double &v : image.v)
+        v -= mean;
+
+    EzwEncodeResult out;
+    const long budget = static_cast<long>(static_cast<double>(W) * H * static_cast<double>(rate));
+    out.text += zn::Format(" #Resolution levels \t     : %2d \r\n", levels + 1);
+    out.text += zn::Format(" Target bit rate\t     : %4.2f (bpp)\r\n", rate);
+    out.text += zn::Format(" Target file size\t     : %ld (bits)\r\n", budget);
+
+    EzwEncoder enc(W, H, levels, budget, decisions);
+    enc.Encode(image, display, &out);
+    const std::vector<uint8_t> code = enc.TakeCode();
+    out.stream = {static_cast<uint8_t>(levels),  static_cast<uint8_t>(W % 256), static_cast<uint8_t>(W / 256),
+                  static_cast<uint8_t>(H % 256), static_cast<uint8_t>(H / 256), static_cast<uint8_t>(mean)};
+    out.stream.insert(out.stream.end(), code.begin(), code.end());
+    out.text += zn::Format(
+        " Quantizer coarseness\r\n    Pass 1                      : %.2f\r\n    Pass %2d (final)  "
+        "          : %.2f\r\n",
+        static_cast<float>(out.firstThreshold), out.passes, static_cast<float>(out.finalThreshold));
+    return out;
+}

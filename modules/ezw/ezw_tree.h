@@ -1,0 +1,87 @@
+// The zerotree structure shared by the EZW encoder and decoder: one flag byte per coefficient, the
+// subordinate list, and the walks over a coefficient's descendants (the blocks of the same
+// orientation at every finer level, or all three orientations below a coarsest low-pass sample).
+#pragma once
+
+#include "modules/ezw/ezw_wavelet.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace ezw {
+
+constexpr uint8_t kNegative = 0x80;
+constexpr uint8_t kSignificantNow = 0x40;
+constexpr uint8_t kSignificant = 0x20;
+constexpr uint8_t kVisit = 0x10;
+
+// Type 0 is the coarsest low-pass band, 1 LH, 2 HL, 3 HH.
+struct Flags
+{
+    std::vector<std::vector<uint8_t>> detail; // like EzwPyramid::detail
+    std::vector<uint8_t> ll;
+
+    void Allocate(const EzwPyramid &p)
+    {
+        detail.assign(p.detail.size(), {});
+        for (size_t b = 0; b < p.detail.size(); ++b)
+            detail[b].assign(p.detail[b].v.size(), 0);
+        ll.assign(p.ll.v.size(), 0);
+    }
+    std::vector<uint8_t> &Band(int level, int type)
+    {
+        return detail[static_cast<size_t>(3 * level + type - 1)];
+    }
+};
+
+struct Node
+{
+    uint8_t type;
+    uint8_t level;
+    int row;
+    int col;
+    double magnitude; // encoder: the magnitude when the coefficient became significant
+    double recon;
+};
+
+// Clears kVisit on the descendants of detail coefficient (r, c) of band type at level.
+inline void ClearDetailDescendants(const EzwPyramid &p, Flags *f, int level, int type, int r, int c)
+{
+    for (int d = 1; d <= level; ++d) {
+        const int cols = p.Band(level - d, type).cols;
+        std::vector<uint8_t> &band = f->Band(level - d, type);
+        const int n = 1 << d;
+        for (int y = r * n; y < r * n + n; ++y)
+            for (int x = c * n; x < c * n + n; ++x)
+                band[static_cast<size_t>(y) * cols + x] &= static_cast<uint8_t>(~kVisit);
+    }
+}
+
+// The same below coefficient (r, c) of the coarsest low-pass band: all three orientations.
+inline void ClearLowpassDescendants(const EzwPyramid &p, Flags *f, int r, int c)
+{
+    const int top = p.levels - 1;
+    for (int type = 1; type <= 3; ++type) {
+        f->Band(top, type)[static_cast<size_t>(r) * p.Band(top, type).cols + c] &=
+            static_cast<uint8_t>(~kVisit);
+        ClearDetailDescendants(p, f, top, type, r, c);
+    }
+}
+
+// The subordinate list is kept in decreasing order of reconstruction. Both sides sort on the same
+// integer key, the reconstruction in quarters of the pass threshold: the encoder's values are those of
+// its exact first threshold, the decoder's those of its integer part, and only a key computed alike
+// keeps their lists, and so their symbols, in step. Ties keep their order.
+inline void SortList(std::vector<Node> *list, double threshold)
+{
+    const double quarter = threshold / 4;
+    auto key = [quarter](const Node &n) { return std::round(n.recon / quarter); };
+    if (!(quarter > 0))
+        return;
+    std::stable_sort(list->begin(), list->end(),
+                     [&](const Node &a, const Node &b) { return key(a) > key(b); });
+}
+
+} // namespace ezw
