@@ -18,6 +18,34 @@ struct PlaneView
     int height = 0;
 };
 
+template <bool Average, typename F> inline void Rows(uint8_t *d, int ds, int w, int h, F sample)
+{
+    for (int j = 0; j < h; ++j, d += ds)
+        for (int i = 0; i < w; ++i) {
+            int v = sample(j, i);
+            d[i] = static_cast<uint8_t>(Average ? (d[i] + v + 1) >> 1 : v);
+        }
+}
+
+// The four half-pel cases, each with its own loop so that the compiler can vectorise it.
+template <bool Average>
+void CopyInside(const uint8_t *s, int ss, uint8_t *d, int ds, int w, int h, int hx, int hy)
+{
+    if (!hx && !hy)
+        Rows<Average>(d, ds, w, h, [&](int j, int i) { return static_cast<int>(s[j * ss + i]); });
+    else if (hx && !hy)
+        Rows<Average>(d, ds, w, h,
+                      [&](int j, int i) { return (s[j * ss + i] + s[j * ss + i + 1] + 1) >> 1; });
+    else if (!hx)
+        Rows<Average>(d, ds, w, h,
+                      [&](int j, int i) { return (s[j * ss + i] + s[(j + 1) * ss + i] + 1) >> 1; });
+    else
+        Rows<Average>(d, ds, w, h, [&](int j, int i) {
+            return (s[j * ss + i] + s[j * ss + i + 1] + s[(j + 1) * ss + i] + s[(j + 1) * ss + i + 1] + 2) >>
+                   2;
+        });
+}
+
 // One block of w x h samples at (x, y) of dst, from src displaced by (dx, dy) half-pels. Positions
 // outside the reference (damaged vectors) repeat its edge samples.
 void PredictBlock(const PlaneView &src, const PlaneView &dst, int x, int y, int w, int h, int dx, int dy,
@@ -31,21 +59,10 @@ void PredictBlock(const PlaneView &src, const PlaneView &dst, int x, int y, int 
     const bool inside = sx >= 0 && sy >= 0 && sx + w + hx <= src.width && sy + h + hy <= src.height;
     if (inside) {
         const uint8_t *s = src.base + static_cast<ptrdiff_t>(sy) * src.stride + sx;
-        const int ss = src.stride;
-        for (int j = 0; j < h; ++j, s += ss, d += dst.stride) {
-            for (int i = 0; i < w; ++i) {
-                int v;
-                if (!hx && !hy)
-                    v = s[i];
-                else if (hx && !hy)
-                    v = (s[i] + s[i + 1] + 1) >> 1;
-                else if (!hx)
-                    v = (s[i] + s[i + ss] + 1) >> 1;
-                else
-                    v = (s[i] + s[i + 1] + s[i + ss] + s[i + ss + 1] + 2) >> 2;
-                d[i] = static_cast<uint8_t>(average ? (d[i] + v + 1) >> 1 : v);
-            }
-        }
+        if (average)
+            CopyInside<true>(s, src.stride, d, dst.stride, w, h, hx, hy);
+        else
+            CopyInside<false>(s, src.stride, d, dst.stride, w, h, hx, hy);
         return;
     }
     auto at = [&](int px, int py) {
