@@ -4,6 +4,7 @@
 #pragma once
 
 #include "h264dec/bitstream.h"
+#include "h264dec/cabac_engine.h"
 #include "h264dec/dec_memory.h"
 #include "h264dec/h264_shared.h"
 
@@ -114,6 +115,7 @@ using ReadElementFn = int (*)(SyntaxSymbol *sym, H264DecoderState &dec, DataPart
 struct DataPartition
 {
     std::unique_ptr<Bitstream> bitstream;
+    CabacDecoder cabac;
     ReadElementFn read_element = nullptr;
 };
 
@@ -138,6 +140,8 @@ struct DecoderSlice
     int dp_mode = 0;
     int next_header = 0; // 1 end of stream, 2 new picture, 3 another slice of this picture
     std::vector<DataPartition> partitions;
+    std::unique_ptr<MotionInfo, void (*)(MotionInfo *)> motion_contexts{nullptr, release_cabac_contexts};
+    std::unique_ptr<TextureInfo, void (*)(TextureInfo *)> texture_contexts{nullptr, release_cabac_contexts};
 
     // Reference list reordering commands, read and never applied.
     int ref_pic_list_reordering_flag_l0 = 0;
@@ -177,6 +181,14 @@ struct DecoderMacroblock
     int filter_beta_offset = 0;
     int chroma_pred_mode = 0;
     int mb_field = 0;
+};
+
+// The levels of the CABAC residual block being handed out pair by pair, in scan order.
+struct CabacCoefficientBuffer
+{
+    int level[64] = {};
+    int pos = 0;        // next scan position to look at
+    int remaining = -1; // coefficients not yet handed out; -1 when no block is open
 };
 
 constexpr int kMaxRefIdx = 15; // active references per list
@@ -293,4 +305,12 @@ struct DecoderImage
     int long_term_reference_flag = 0;
     int adaptive_ref_pic_buffering_flag = 0;
     int model_number = 0;
+
+    // Arrays of the macroblock layer (owned by the decoder's MacroblockArrays).
+    Array2D<int> *ref_idx_arr = nullptr;  // P reference index per 4x4 block, [block row][block column]
+    Array2D<int> *moving_block = nullptr; // co-located block moves (temporal and spatial direct)
+    Array2D<int> *field_mb = nullptr;     // field decoding flag per macroblock, [mb row][mb column]
+    // 1 while a field macroblock of an MBAFF frame is read: the arrays above are its field's copies,
+    // mb_y and block_y count field rows.
+    int mbaff_field_view = 0;
 };

@@ -10,6 +10,8 @@ H264DecoderState::H264DecoderState()
 {
     // The stream buffers grow to the first unit loaded into them.
     slice.partitions = AllocPartitions(*this, 3, 0);
+    slice.motion_contexts.reset(dec_create_contexts_MotionInfo());
+    slice.texture_contexts.reset(dec_create_contexts_TextureInfo());
     slice.max_part_nr = 3;
     img.current_slice = &slice;
     img.number = 0;

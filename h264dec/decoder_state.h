@@ -27,6 +27,26 @@ struct PocHistory
     int ref_mark = 0; // set when the newest entry is a reference picture and stays
 };
 
+// One field's copy of the motion and intra arrays of an MBAFF frame: field rows, so half the block rows.
+struct MbaffFieldCopy
+{
+    Array3D<int> mv, fwd_mv, bwd_mv, direct_fwd_mv, direct_bwd_mv;
+    Array2D<int> ref_idx_arr, fwd_ref, bwd_ref, intra_modes;
+};
+
+// The per-picture arrays of the macroblock layer, sized for the frame (field pictures use the upper
+// half of the rows); picture control points the picture record's array members at them.
+struct MacroblockArrays
+{
+    int width = 0, height = 0; // frame size in pixels the arrays were made for
+    std::vector<DecoderMacroblock> mb_data;
+    Array3D<int> mv, fwd_mv, bwd_mv, direct_fwd_mv, direct_bwd_mv;
+    Array2D<int> ref_idx_arr, fwd_ref, bwd_ref, intra_modes, moving_block, field_mb, si_block;
+    Array4D<int> nzcoeff;
+    std::vector<std::array<int, 4>> intra_block;
+    MbaffFieldCopy field_copy[2]; // top and bottom field of MBAFF frames
+};
+
 struct H264DecoderState
 {
     H264DecoderState();
@@ -65,6 +85,9 @@ struct H264DecoderState
     SliceGroupMap fmo;
 
     int lost_flags[SE_MAX_ELEMENTS] = {};
+
+    MacroblockArrays mb_arrays;
+    CabacCoefficientBuffer cabac_coefficients;
     std::vector<ErcObject> erc_object_list;
     std::unique_ptr<ErcVariables> errorVar;
 };

@@ -9,7 +9,25 @@ KeyPoller &Poller()
     static KeyPoller poller;
     return poller;
 }
+KeyForgetter &Forgetter()
+{
+    static KeyForgetter forgetter;
+    return forgetter;
+}
 } // namespace
+
+void ForgetKeyPresses()
+{
+    if (auto &f = Forgetter())
+        f();
+}
+
+KeyForgetter SetKeyForgetter(KeyForgetter forgetter)
+{
+    KeyForgetter previous = std::move(Forgetter());
+    Forgetter() = std::move(forgetter);
+    return previous;
+}
 
 bool TakeKeyPress()
 {

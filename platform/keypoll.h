@@ -12,4 +12,10 @@ using KeyPoller = std::function<bool()>;
 bool TakeKeyPress();
 KeyPoller SetKeyPoller(KeyPoller poller);
 
+// A frame loop calls this before its first frame: keys pressed earlier (typing a file name, say) were
+// meant for other windows, not for stopping the loop. The GUI installs the forgetter.
+void ForgetKeyPresses();
+using KeyForgetter = std::function<void()>;
+KeyForgetter SetKeyForgetter(KeyForgetter forgetter);
+
 } // namespace zn

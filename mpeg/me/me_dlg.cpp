@@ -16,6 +16,7 @@
 #include "shell/doc_commands.h"
 
 #include <QPushButton>
+#include <QTabBar>
 #include <memory>
 
 namespace {
@@ -128,6 +129,9 @@ bool CMeDlg::OnInitDialog()
         return false;
     TabCtrl()->EnableTab(kDisplTab, true);
     TabCtrl()->EnableTab(kNStepTab, false);
+    // Six tabs are wider than the column: a tab bar no wider than its control shows its scroll
+    // arrows, so every tab stays reachable.
+    TabCtrl()->TabBar()->resize(TabCtrl()->width() - 4, TabCtrl()->TabBar()->height());
     connect(ApplyButton(), &QPushButton::clicked, this, &CMeDlg::OnMeApply);
     return true;
 }
@@ -269,6 +273,7 @@ void CMeDlg::RunEstimation()
     if (!frames.Open())
         return;
     BmBeginRun();
+    zn::ForgetKeyPresses();
     if (!replay) {
         m_fields.clear();
         m_nFields = 0;

@@ -16,7 +16,17 @@ CMeChoicePage::CMeChoicePage(const MeChoiceLayout &l, QWidget *parent)
     for (const MeChoice &c : l.choices)
         buttons.push_back(m_pChoices->Add(c.id, QString::fromLatin1(c.text)));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(zn::MakeButtonRow(this, l.groupId, QString::fromLatin1(l.groupText), buttons));
+    if (l.column) {
+        auto *group = Ctrl(new QGroupBox(QString::fromLatin1(l.groupText), this), l.groupId);
+        auto *column = new QVBoxLayout(group);
+        column->setSpacing(2);
+        column->setContentsMargins(4, 4, 4, 4);
+        for (QPushButton *b : buttons)
+            column->addWidget(b);
+        layout->addWidget(group);
+    } else {
+        layout->addWidget(zn::MakeButtonRow(this, l.groupId, QString::fromLatin1(l.groupText), buttons));
+    }
     layout->addStretch();
     m_pChoices->Select(IdOf(m_nValue));
     connect(m_pChoices, &zn::PushRadioGroup::Clicked, this, [this](int id) {
@@ -50,7 +60,8 @@ CMeChoicePage *MakeMeHierarchyPage(QWidget *parent)
          "Set Number of Resolution Levels",
          {{2151, "Original resolution only", 1}, {2152, "Two levels", 2}, {2153, "Three levels", 3}},
          1,
-         WM_ME_LEVELS_CHANGED},
+         WM_ME_LEVELS_CHANGED,
+         true},
         parent);
 }
 

@@ -31,6 +31,7 @@ struct MeChoiceLayout
     std::vector<MeChoice> choices;
     int defaultValue;
     int message;
+    bool column = false; // one choice a line, for labels too long to share a row
 };
 
 class CMeChoicePage : public CModulePage

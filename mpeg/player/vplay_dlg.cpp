@@ -66,6 +66,7 @@ void CVplayDlg::OnVplayApply()
             return;
         }
         zn::FramePacer pacer;
+        zn::ForgetKeyPresses();
         for (int n = 1; n <= length; ++n) {
             pacer.NoteFrameStart();
             const std::string text = VplayStatusText(doc->m_pDib->GetHeight(), doc->m_pDib->GetWidth(),

@@ -119,6 +119,16 @@ TEST(Paths, Table)
     EXPECT_EQ(WithTrailingSlash(""), "");
 }
 
+TEST(KeyPoll, ForgettingCallsTheInstalledForgetter)
+{
+    ForgetKeyPresses(); // none installed: nothing happens
+    int calls = 0;
+    KeyForgetter old = SetKeyForgetter([&] { ++calls; });
+    ForgetKeyPresses();
+    EXPECT_EQ(calls, 1);
+    SetKeyForgetter(old);
+}
+
 TEST(KeyPoll, ScriptedPoller)
 {
     int calls = 0;

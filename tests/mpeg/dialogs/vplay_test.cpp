@@ -72,7 +72,12 @@ TEST_F(VplayFixture, YuvSequencePlaysEveryFrameForFiftyMilliseconds)
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(dlg->windowTitle().toStdString(), "Video Player: levels");
     Record(dlg);
+    // Keys pressed before Play are forgotten before the first frame.
+    std::vector<size_t> forgotten;
+    const zn::KeyForgetter old = zn::SetKeyForgetter([&] { forgotten.push_back(steps.size()); });
     ModuleHarness::Click(dlg, CVplayDlg::IDC_PLAY);
+    zn::SetKeyForgetter(old);
+    EXPECT_EQ(forgotten, std::vector<size_t>{0});
     ASSERT_EQ(steps.size(), 3u);
     for (int n = 1; n <= 3; ++n) {
         EXPECT_EQ(steps[n - 1].title, "levels_" + std::to_string(n));

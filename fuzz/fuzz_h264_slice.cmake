@@ -1,0 +1,5 @@
+zn_fuzzer(fuzz_h264_slice fuzz_h264_slice.cpp ${PROJECT_SOURCE_DIR}/tests/h264/support/mb_writer.cpp
+    ${PROJECT_SOURCE_DIR}/tests/h264/support/h264_stream_writer.cpp
+    ${PROJECT_SOURCE_DIR}/tests/h264/support/cabac_writer.cpp)
+target_include_directories(fuzz_h264_slice PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(fuzz_h264_slice PRIVATE zn_h264dec)
