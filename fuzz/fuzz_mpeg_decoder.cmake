@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_mpeg_decoder fuzz_mpeg_decoder.cpp)
+target_link_libraries(fuzz_mpeg_decoder PRIVATE zn_mpgdec)

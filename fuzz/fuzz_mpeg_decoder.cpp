@@ -1,0 +1,44 @@
+// Feeds arbitrary bytes to the MPEG-1/2 decoder as an elementary or (bytes 2-3 = 01 BA) system
+// stream, with the overlay on and every output mode.
+#include "mpeg/decoder/mpeg_decoder.h"
+#include "platform/messages.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static zn::MessageRecorder *recorder = new zn::MessageRecorder;
+    recorder->Clear();
+    zn::MpegMemoryInput input(data, size);
+    zn::CMpegDecoder dec;
+    dec.system_stream = size >= 4 && data[2] == 0x01 && data[3] == 0xBA;
+    dec.mv_overlay = 1;
+    dec.output_mode = size ? data[size - 1] % 3 : 0;
+    dec.skip_b_frames = size > 1 && (data[size - 2] & 1);
+    dec.sink = [](const zn::MpegFrame &, int, const char *, int) {};
+    try {
+        dec.mpgdec_initbits(&input);
+        if (!dec.gethdr())
+            return 0;
+        dec.mpgdec_initdecoder();
+        for (int pictures = 0; pictures < 64; ++pictures) {
+            dec.mpgdec_getpicture(dec.frame_count);
+            if (!dec.second_field)
+                ++dec.frame_count;
+            if (dec.picture_coding_type == 1)
+                dec.ref_picture_type = 1;
+            else if (dec.picture_coding_type == 2) {
+                dec.ref_picture_type = 2;
+                if (!dec.second_field)
+                    dec.mv_p_select ^= 1;
+            }
+            if (!dec.gethdr())
+                break;
+        }
+        if (dec.frame_count)
+            dec.mpgdec_lastframe(dec.frame_count);
+    } catch (const zn::RunAborted &) {
+    }
+    return 0;
+}
