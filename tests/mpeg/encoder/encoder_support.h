@@ -3,8 +3,10 @@
 #pragma once
 
 #include "mpeg/encoder/mpgenc.h"
+#include "platform/messages.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
