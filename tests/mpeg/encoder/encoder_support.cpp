@@ -11,15 +11,15 @@
 namespace zntest {
 
 std::vector<Frame420> MakeColourPan(const std::string &dir, int width, int height, int frames, int dx, int dy,
-                                    const std::string &photo)
+                                    const std::string &photo, const std::string &extraFilter)
 {
     const std::string png = PhotoPath(photo, "png");
     const std::string out = dir + "pan.yuv";
     char filters[512];
     std::snprintf(filters, sizeof filters,
                   "format=rgb24,colorchannelmixer=rr=1:gg=0.75:bb=0.45,scale=iw*2:ih*2,"
-                  "crop=%d:%d:40+%d*n:40+%d*n,format=yuv420p",
-                  width, height, dx, dy);
+                  "crop=%d:%d:40+%d*n:40+%d*n%s,format=yuv420p",
+                  width, height, dx, dy, extraFilter.c_str());
     const std::string cmd = "ffmpeg -v error -y -loop 1 -i " + ShellQuote(png) + " -vf '" + filters +
                             "' -frames:v " + std::to_string(frames) + " -f rawvideo " + ShellQuote(out) +
                             " 2>&1";
@@ -59,10 +59,12 @@ private:
 } // namespace
 
 EncodeResult EncodeFrames(MpegEncoderParams params, int width, int height,
-                          const std::vector<Frame420> &frames, const std::string &path, int progressive)
+                          const std::vector<Frame420> &frames, const std::string &path, int progressive,
+                          std::initializer_list<zn::MsgAnswer> answers)
 {
     EncodeResult r;
     zn::MessageRecorder rec;
+    rec.Script(answers);
     params.outputPath = path;
     MemoryFrameSource source(width, height, frames, progressive);
     KeepSink sink(r);

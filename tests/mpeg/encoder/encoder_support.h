@@ -16,7 +16,7 @@ using Frame420 = std::vector<uint8_t>; // Y, then Cb, then Cr
 
 // A window of width x height moving by (dx, dy) per frame across a tinted photograph.
 std::vector<Frame420> MakeColourPan(const std::string &dir, int width, int height, int frames, int dx, int dy,
-                                    const std::string &photo = "camera");
+                                    const std::string &photo = "camera", const std::string &extraFilter = "");
 
 struct EncodeResult
 {
@@ -28,7 +28,8 @@ struct EncodeResult
 
 // Encodes frames into path with the given parameters (the output path is set here).
 EncodeResult EncodeFrames(MpegEncoderParams params, int width, int height,
-                          const std::vector<Frame420> &frames, const std::string &path, int progressive = 1);
+                          const std::vector<Frame420> &frames, const std::string &path, int progressive = 1,
+                          std::initializer_list<zn::MsgAnswer> answers = {});
 
 // ffmpeg's decode as 4:2:0 frames; empty when ffmpeg failed.
 std::vector<Frame420> FfmpegDecode(const std::string &path, int width, int height);
