@@ -21,10 +21,14 @@ const Gop kGops[] = {{"I only", 1, 1}, {"IBB", 3, 3},    {"I 11(P)", 12, 1},
 struct Standard
 {
     const char *name;
-    int mpeg1, progressive, frameDct;
+    int mpeg1, progressive, frameDct, topFirst;
+    const char *fieldOrder; // as ffprobe names it
 };
-const Standard kStandards[] = {
-    {"MPEG-1", 1, 1, 1}, {"MPEG-2 progressive", 0, 1, 1}, {"MPEG-2 interlaced, frame DCT flags on", 0, 0, 1}};
+const Standard kStandards[] = {{"MPEG-1", 1, 1, 1, 1, "progressive"},
+                               {"MPEG-2 progressive", 0, 1, 1, 1, "progressive"},
+                               {"MPEG-2 interlaced, frame DCT flags on", 0, 0, 1, 1, "tt"},
+                               {"MPEG-2 interlaced, frame DCT flags off", 0, 0, 0, 1, "tt"},
+                               {"MPEG-2 interlaced, bottom field first", 0, 0, 0, 0, "bb"}};
 
 // Picture types in display order from the GOP rule: I at each GOP start, P every M frames after.
 std::string DisplayTypes(int N, int M, int frames)
@@ -61,6 +65,7 @@ TEST(MpegEncoderStream, PansDecodeCleanlyInFfmpegAndMatchTheReconstruction)
                 p.mpeg1 = st.mpeg1;
                 p.progressive = st.progressive;
                 p.frameDctI = p.frameDctP = p.frameDctB = st.frameDct;
+                p.topFieldFirst = st.topFirst;
                 p.N = g.N;
                 p.M = g.M;
                 p.maxMotion = motion;
@@ -91,6 +96,11 @@ TEST(MpegEncoderStream, PansDecodeCleanlyInFfmpegAndMatchTheReconstruction)
                                     ShellQuote(out),
                                 &prof);
                     EXPECT_EQ(prof.substr(0, 6), "Main,8");
+                    std::string order;
+                    zntest::Run("ffprobe -v error -show_entries stream=field_order -of csv=p=0 " +
+                                    ShellQuote(out),
+                                &order);
+                    EXPECT_EQ(order.substr(0, order.find_first_of("\r\n,")), st.fieldOrder);
                 }
             }
 }
