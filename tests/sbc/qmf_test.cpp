@@ -168,7 +168,7 @@ TEST(QmfTree, LinesShorterThanTheFilterFoldRepeatedly)
 
 TEST(QmfTree, EveryBankOfTheTablesReconstructsAThreeLevelTree)
 {
-    const std::string dir = std::string(ZN_BUILD_DIR) + "/tables/";
+    const std::string dir = ZN_BUILD_DIR "/tables/";
     ASSERT_TRUE(std::filesystem::is_directory(dir)) << "tables not generated in " << dir;
     ImgPtr img = TestPicture(512, 512, 4);
     struct Case

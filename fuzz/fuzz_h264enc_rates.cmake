@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_h264enc_rates ${CMAKE_CURRENT_LIST_DIR}/fuzz_h264enc_rates.cpp)
+target_link_libraries(fuzz_h264enc_rates PRIVATE zn_h264enc)

@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_j2k_stream fuzz_j2k_stream.cpp)
+target_link_libraries(fuzz_j2k_stream PRIVATE zn_jpeg2000)

@@ -1,0 +1,43 @@
+// One encoder run: the parameters, the picture state, statistics and quality records, the reference
+// stores, the slice-group map, the SEI state, the output and the open files. Made per run and dropped
+// at its end, so a run that stops early leaves nothing behind for the next one.
+#pragma once
+
+#include "h264enc/enc_params.h"
+#include "h264enc/enc_state.h"
+#include "h264enc/frame_store.h"
+#include "h264enc/sei_state.h"
+#include "h264enc/slice_group_map.h"
+#include "h264enc/stream_out.h"
+#include "platform/file.h"
+
+#include <string>
+#include <vector>
+
+namespace h264enc {
+
+struct EncoderRun
+{
+    std::string settings_path; // the settings file the run reads
+    EncoderParams input;       // the working copy every stage reads
+    EncoderImage img;
+    EncoderStats stats;
+    EncoderSnr snr;
+    Picture frame_pic, top_pic, bottom_pic;
+    FrameStores refs;
+    EncoderFmo fmo;
+    SeiState sei;
+    StreamOutput out;
+    std::vector<int> picture_bits; // bits of each coded picture, in coding order
+    zn::FilePtr input_file, recon_file, trace_file;
+};
+
+// Picture geometry and the per-run tables of img from the parameters: sizes, macroblock count, reference
+// slots, the square table, the macroblock records and the coefficient counts.
+void init_image_geometry(const EncoderParams &input, EncoderImage &img);
+// Picture order count parameters of the parameter sets.
+void init_picture_order(const EncoderParams &input, EncoderImage &img);
+// The slice-group settings of the parameters.
+FmoSettings FmoSettingsOf(const EncoderParams &input);
+
+} // namespace h264enc

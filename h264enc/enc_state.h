@@ -1,0 +1,199 @@
+// The encoder's state of one run: the picture and coding state `img`, the bit statistics, the quality
+// values and the picture record, with the slice and macroblock records they hold. A run object makes
+// them afresh (enc_run.h), so nothing leaks from one run into the next.
+#pragma once
+
+#include "h264enc/bit_writer.h"
+#include "h264enc/enc_memory.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace h264enc {
+
+// Picture types of `img.type`; an SP picture is a P picture with sp_mode 3.
+enum EncPictureType { kTypeI = 0, kTypeP = 1, kTypeB = 2, kTypeSP = 3, kTypeStoredB = 4 };
+constexpr int kSpMode = 3;
+
+// Macroblock modes (mb_mode).
+enum EncMbMode {
+    kModeSkip = 0,
+    kMode16x16 = 1,
+    kMode16x8 = 2,
+    kMode8x16 = 3,
+    kMode8x8 = 8,
+    kModeI4 = 9,
+    kModeI16 = 10
+};
+
+// One macroblock.
+struct MacroblockRecord
+{
+    int slice_index = 0;
+    int mb_mode = 0;
+    int coded_pattern = 0;
+    int coded_block_bits = 0;
+    std::array<int, 4> quarter_mode{};
+    std::array<int, 4> quarter_dir{};
+    int chroma_pred_mode = 0;
+    int intra_chroma_flag = 0;
+    std::array<int, 16> intra4_codes{};
+    int qp_delta = 0;
+    int field_pair_flag = 0;
+    int lf_disable = 0, lf_alpha_c0_offset = 0, lf_beta_offset = 0;
+    int element_count = 0;
+    // 0 slice header, 1 total, 2 header and modes, 3 references and vectors, 4 coded block pattern,
+    // 5 luma coefficients, 6 chroma coefficients, 7 quantiser change.
+    std::array<int, 8> bit_counts{};
+};
+enum BitCountKind {
+    kBitsSliceHeader = 0,
+    kBitsTotal,
+    kBitsHeader,
+    kBitsVectors,
+    kBitsCbp,
+    kBitsLuma,
+    kBitsChroma,
+    kBitsDeltaQuant
+};
+
+// One reordering command of a slice header: kind 0 (subtract), 1 (add) or 2 (long-term number).
+struct ReorderCommand
+{
+    int kind = 0;
+    int value = 0;
+};
+
+// The slice being coded: the partitions its elements go to and the header values the coding tools read.
+struct Slice
+{
+    int picture_id = 0; // picture counter modulo 256
+    int qp = 0;
+    int start_mb_nr = 0;
+    int max_part_nr = 1;
+    std::vector<SlicePartition> partArr;
+    int ref_pic_list_reordering_flag_l0 = 0;
+    int ref_pic_list_reordering_flag_l1 = 0;
+    std::vector<ReorderCommand> reorder_l0, reorder_l1;
+};
+
+// Coefficient levels and runs of the current macroblock, pairs in scan order ended by a level of 0.
+// AC: blocks 0..3 the luma 8x8 quarters, 4 and 5 the U and V planes; then the 4x4 block, level or
+// run, entry. DC: plane 0 the luma DC of 16x16 prediction, 1 and 2 the chroma DC of U and V.
+struct CoefficientArrays
+{
+    int cofAC[6][4][2][65] = {};
+    int cofDC[3][2][65] = {};
+};
+
+// Non-zero coefficient counts per macroblock: 4 columns x 6 rows of 4x4 blocks (rows 4 and 5 the chroma
+// AC blocks, U in columns 0..1, V in 2..3); -1 before a block is coded.
+class NonzeroCounts
+{
+public:
+    void allocate(int mb_cols, int mb_rows)
+    {
+        m_cols = mb_cols;
+        m_counts.assign(static_cast<size_t>(mb_cols) * static_cast<size_t>(mb_rows) * 24, -1);
+    }
+    void reset() { std::fill(m_counts.begin(), m_counts.end(), -1); }
+    int &at(int mb_x, int mb_y, int i, int j)
+    {
+        return m_counts[(static_cast<size_t>(mb_y) * static_cast<size_t>(m_cols) +
+                         static_cast<size_t>(mb_x)) *
+                            24 +
+                        static_cast<size_t>(j) * 4 + static_cast<size_t>(i)];
+    }
+    bool empty() const { return m_counts.empty(); }
+
+private:
+    std::vector<int> m_counts;
+    int m_cols = 0;
+};
+
+// Picture and coding state.
+struct EncoderImage
+{
+    int number = 0;         // I/P picture index in coding order
+    int ref_frame_num = -1; // frame counter kept with each reference entry
+    int refs_in_use = 0;
+    int mb_count = 0;
+    int slices_in_picture = 0;
+    int type = kTypeI;
+    int sp_mode = 0;
+    int num_ref_frames = 0;
+    int qp = 0, qpsp = 0;
+    int framerate = 30;
+    int width = 0, width_cr = 0, height = 0, height_cr = 0;
+    int intra_line = 0, intra_line_prev = 0;
+    Array2D<int> intra_pred_modes; // (height/4 + 3) rows x (width/4 + 3), border -1
+    NonzeroCounts nzcoeff;
+    CoefficientArrays cof;
+    Slice *current_slice = nullptr;
+    std::vector<MacroblockRecord> mb_data;
+    std::array<int, 511> quad_table{}; // d x d for d = -255..255
+    int quad(int d) const { return quad_table[static_cast<size_t>(d + 255)]; }
+    std::vector<std::array<int, 4>> intra_block; // constrained intra prediction: intra flags per block
+    int src_frame = 0, src_last_ip = 0, src_prev_ip = 0;
+    int b_spacing = 0, ip_distance = 0, b_index = 0;
+    int num_ref_minus1 = 0, stored_b_ref = 0;
+    int field_picture = 0, field_pass = 0;
+    int max_ref = 1;
+    int enh_layer = 0;
+    // Picture order count parameters of the parameter sets, set once per run.
+    int poc_type = 0;
+    int delta_pic_order_always_zero_flag = 0;
+    int poc_b_offset = 0;      // offset_for_non_ref_pic
+    int bottom_field_flag = 0; // offset_for_top_to_bottom_field
+    int num_ref_frames_in_poc_cycle = 1;
+    int poc_step = 2; // offset_for_ref_frame[0]
+    int pic_order_present_flag = 0;
+    // Per-picture order fields.
+    int delta_poc = 0, toppoc = 0, bottompoc = 0, frame_in_gop = 0, idr_flag = 0, b_flag = 0;
+    // Current macroblock.
+    int mb_index = 0, mb_x = 0, mb_y = 0;
+    // Active references of the lists, as the parameter sets announce them.
+    int num_ref_idx_l0_active_minus1 = 0, num_ref_idx_l1_active_minus1 = 0;
+};
+
+// Bit statistics of a run (bits unless stated otherwise).
+struct EncoderStats
+{
+    float bitrate = 0;
+    int bit_counter = 0;
+    int bits_first_picture = 0;
+    int bits_at_last_picture = 0;
+    int slice_header_bits = 0;
+    std::array<std::array<int, 13>, 2> motion_bits{};
+    std::array<int, 13> mode_use_intra{};
+    std::array<std::array<int, 13>, 2> mode_use{};
+    int bits_p = 0, bits_b = 0;
+    // Indexed by picture type (0 I, 1 P, 2 B, 4 stored B).
+    std::array<int, 5> stuffing_bits{}, mode_bits{}, header_bits{}, cbp_bits{}, luma_bits{}, chroma_bits{},
+        delta_quant_bits{};
+    int bits_frame_pass = 0, bits_field_pass = 0;
+    int *pass_bits = &bits_frame_pass;
+};
+
+struct EncoderSnr
+{
+    float snr_y = 0, snr_u = 0, snr_v = 0;
+    float snr_y1 = 0, snr_u1 = 0, snr_v1 = 0;
+    float snr_ya = 0, snr_ua = 0, snr_va = 0;
+};
+
+struct Picture
+{
+    int no_slices = 0;
+    std::vector<std::unique_ptr<Slice>> slices; // at most kMaxSlicesPerPicture
+    int bits_per_picture = 0;
+    float distortion_y = 0, distortion_u = 0, distortion_v = 0;
+};
+constexpr int kMaxSlicesPerPicture = 100;
+
+// Clears every slice of the picture.
+void free_picture_slices(Picture &pic);
+
+} // namespace h264enc

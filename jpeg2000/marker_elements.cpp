@@ -1,0 +1,55 @@
+// The vocabulary as one list, for code that walks every element.
+#include "jpeg2000/marker_elements.h"
+
+namespace zn::j2k {
+
+const char *const kMarkerVocabulary[] = {
+    elt::XSiz,
+    elt::YSiz,
+    elt::XOSiz,
+    elt::YOSiz,
+    elt::XTSiz,
+    elt::YTSiz,
+    elt::XTOSiz,
+    elt::YTOSiz,
+    elt::CSiz,
+    elt::Precision,
+    elt::HorizontalSubsampling,
+    elt::VerticalSubsampling,
+    elt::Layers,
+    elt::Progression,
+    elt::SopUsed,
+    elt::EphUsed,
+    elt::Mct,
+    elt::Levels,
+    elt::DecompositionStructure,
+    elt::Reversible,
+    elt::KernelOptions,
+    elt::KernelSupports,
+    elt::KernelTaps,
+    elt::Xcb,
+    elt::Ycb,
+    elt::Ppx,
+    elt::Ppy,
+    elt::Xcl,
+    elt::Ycl,
+    elt::Xap,
+    elt::Yap,
+    elt::RespectCells,
+    elt::HorizontalSsoLevels,
+    elt::VerticalSsoLevels,
+    elt::CoderFlags,
+    elt::Overlap,
+    elt::SsoExtension,
+    elt::QuantizationType,
+    elt::GuardBits,
+    elt::ReversibleRanges,
+    elt::StepParams,
+    elt::RegionBoosts,
+    elt::RectRegions,
+    elt::CircularRegions,
+    elt::ProgressionChanges,
+};
+const int kMarkerVocabularySize = sizeof(kMarkerVocabulary) / sizeof(kMarkerVocabulary[0]);
+
+} // namespace zn::j2k
