@@ -81,7 +81,7 @@ void MpegEncoder::SetParameters(MpegEncoderParams p, MpegFrameSource *source)
     s.outputPath = p.outputPath;
     // The headers carry the coded size: an interlaced frame is coded in whole macroblock pairs of
     // 32 lines, so its height is cut to that grid, and a stream never declares lines it does not code.
-    if (!s.prog_seq && !s.mpeg1)
+    if (!s.prog_seq && !s.mpeg1 && s.vertical_size >= 32)
         s.vertical_size -= s.vertical_size % 32;
     s.display_vertical_size = s.vertical_size;
 
@@ -379,6 +379,17 @@ bool MpegEncoder::init()
         }
     }
     ResetBitWriter();
+
+    if (!s.prog_seq && s.vertical_size < 32) {
+        Msg("MpegEncoder: an interlaced sequence needs at least 32 rows");
+        return false;
+    }
+    if (s.fieldpic) {
+        // Field pictures are not carried by this encoder yet: the frame is coded as one interlaced
+        // frame picture, which every MPEG-2 decoder reads the same way.
+        Msg("MpegEncoder: field pictures are not available, coding frame pictures");
+        s.fieldpic = 0;
+    }
 
     s.mb_width = s.horizontal_size / 16;
     s.mb_height = s.prog_seq ? s.vertical_size / 16 : 2 * (s.vertical_size / 32);

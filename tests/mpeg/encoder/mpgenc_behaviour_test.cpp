@@ -112,3 +112,40 @@ TEST(MpegEncoderBehaviour, FileSizeMeetsTheBitRateOver100Frames)
         EXPECT_NEAR(size / expected, 1.0, 0.10) << rate << " bit/s: " << size << " bytes";
     }
 }
+
+TEST(MpegEncoderBehaviour, InterlacedSizesOffThe32GridAndTooFewRows)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    ZN_REQUIRE_PHOTO("camera");
+    ScratchDir dir;
+    // 48 rows interlaced: the stream declares and codes the 32 rows of whole macroblock pairs.
+    const std::vector<Frame420> pan = MakeColourPan(dir.Path(), 64, 48, 4, 1, 1);
+    ASSERT_EQ(pan.size(), 4u);
+    MpegEncoderParams p;
+    p.mpeg1 = 0;
+    p.progressive = 0;
+    const EncodeResult r = EncodeFrames(p, 64, 48, pan, dir.File("i48.mpg"), 0);
+    EXPECT_TRUE(r.messages.empty());
+    EXPECT_EQ(FfmpegErrors(dir.File("i48.mpg")), "");
+    std::string size;
+    zntest::Run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " +
+                    ShellQuote(dir.File("i48.mpg")),
+                &size);
+    EXPECT_EQ(size.substr(0, 5), "64,32");
+
+    // 16 rows interlaced: refused with a message, and nothing is coded.
+    const std::vector<Frame420> thin(2, Frame420(64 * 16 * 3 / 2, 90));
+    const EncodeResult t = EncodeFrames(p, 64, 16, thin, dir.File("i16.mpg"), 0);
+    EXPECT_FALSE(t.ok);
+    EXPECT_EQ(t.messages,
+              (std::vector<std::string>{"MpegEncoder: an interlaced sequence needs at least 32 rows"}));
+    EXPECT_TRUE(t.reports.empty());
+
+    // Field pictures asked for: said so, and coded as interlaced frame pictures.
+    p.fieldPictures = 1;
+    const EncodeResult f = EncodeFrames(p, 64, 48, pan, dir.File("f.mpg"), 0);
+    EXPECT_EQ(f.messages, (std::vector<std::string>{
+                              "MpegEncoder: field pictures are not available, coding frame pictures"}));
+    EXPECT_EQ(FfmpegErrors(dir.File("f.mpg")), "");
+    EXPECT_EQ(FfmpegDecode(dir.File("f.mpg"), 64, 32).size(), 4u);
+}
