@@ -91,7 +91,8 @@ int BlockVariance16(const uint8_t *p, int stride)
             s += v;
             s2 += v * v;
         }
-    return s2 - (s * s) / 256;
+    // The squared sum reaches 65280^2, beyond 32 bits; the variance itself fits.
+    return static_cast<int>(s2 - (static_cast<long long>(s) * s) / 256);
 }
 
 void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride)
