@@ -28,6 +28,60 @@ inline int Oddify(int v)
 
 } // namespace
 
+// One run/level pair of either standard, escapes included. A position past the block's end counts as
+// an invalid code, like a code the table does not hold.
+MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvlc::Table &table, int i,
+                                                                     const char *reader, int &pos, int &level,
+                                                                     bool &negative)
+{
+    const mpgvlc::Entry &e = table.Look(d.mpgdec_showbits(32));
+    if (!e.len) {
+        LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+        fault = true;
+        return CoefficientRead::Fault;
+    }
+    int run;
+    if (e.value == mpgvlc::kEob) {
+        d.mpgdec_flushbits(e.len);
+        return CoefficientRead::EndOfBlock;
+    }
+    if (e.value == mpgvlc::kEscapeCode) {
+        d.mpgdec_flushbits(e.len);
+        run = static_cast<int>(d.mpgdec_getbits(6));
+        if (d.mpeg2) {
+            int v = static_cast<int>(d.mpgdec_getbits(12));
+            if ((v & 2047) == 0) {
+                LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
+                fault = true;
+                return CoefficientRead::Fault;
+            }
+            level = v >= 2048 ? v - 4096 : v;
+        } else {
+            int v = static_cast<int>(d.mpgdec_getbits(8));
+            if (v == 0)
+                level = static_cast<int>(d.mpgdec_getbits(8));
+            else if (v == 128)
+                level = static_cast<int>(d.mpgdec_getbits(8)) - 256;
+            else
+                level = v > 128 ? v - 256 : v;
+        }
+        negative = level < 0;
+        level = std::abs(level);
+    } else {
+        d.mpgdec_flushbits(e.len);
+        run = e.run;
+        level = e.value;
+        negative = d.mpgdec_getbit();
+    }
+    pos = i + run;
+    if (pos > 63) {
+        LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+        fault = true;
+        return CoefficientRead::Fault;
+    }
+    return CoefficientRead::Coefficient;
+}
+
 void MpegPictureDecoder::ReadIntraBlock(int comp)
 {
     const char *reader = d.mpeg2 ? "getmpg2intrablock" : "getintrablock";
@@ -56,52 +110,11 @@ void MpegPictureDecoder::ReadIntraBlock(int comp)
         (cc != 0 && d.chroma_format != 1) ? d.chroma_intra_quantizer_matrix : d.intra_quantizer_matrix;
     const int q = d.quantizer_scale;
     for (int i = 1;;) {
-        const mpgvlc::Entry &e = table.Look(d.mpgdec_showbits(32));
-        if (!e.len) {
-            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
-            fault = true;
-            return;
-        }
-        int run, level;
+        int pos, level;
         bool negative;
-        if (e.value == mpgvlc::kEob) {
-            d.mpgdec_flushbits(e.len);
+        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
+        if (r != CoefficientRead::Coefficient)
             return;
-        }
-        if (e.value == mpgvlc::kEscapeCode) {
-            d.mpgdec_flushbits(e.len);
-            run = static_cast<int>(d.mpgdec_getbits(6));
-            if (mpeg2) {
-                int v = static_cast<int>(d.mpgdec_getbits(12));
-                if ((v & 2047) == 0) {
-                    LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
-                    fault = true;
-                    return;
-                }
-                level = v >= 2048 ? v - 4096 : v;
-            } else {
-                int v = static_cast<int>(d.mpgdec_getbits(8));
-                if (v == 0)
-                    level = static_cast<int>(d.mpgdec_getbits(8));
-                else if (v == 128)
-                    level = static_cast<int>(d.mpgdec_getbits(8)) - 256;
-                else
-                    level = v > 128 ? v - 256 : v;
-            }
-            negative = level < 0;
-            level = std::abs(level);
-        } else {
-            d.mpgdec_flushbits(e.len);
-            run = e.run;
-            level = e.value;
-            negative = d.mpgdec_getbit();
-        }
-        int pos = i + run;
-        if (pos > 63) {
-            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
-            fault = true;
-            return;
-        }
         int j = scan[pos];
         int v;
         if (mpeg2)
@@ -124,52 +137,11 @@ void MpegPictureDecoder::ReadInterBlock(int comp)
     short *bp = d.block[comp];
     for (int i = 0;;) {
         const mpgvlc::Table &table = mpgvlc::Coefficients(i == 0, false);
-        const mpgvlc::Entry &e = table.Look(d.mpgdec_showbits(32));
-        if (!e.len) {
-            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
-            fault = true;
-            return;
-        }
-        int run, level;
+        int pos, level;
         bool negative;
-        if (e.value == mpgvlc::kEob) {
-            d.mpgdec_flushbits(e.len);
+        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
+        if (r != CoefficientRead::Coefficient)
             return;
-        }
-        if (e.value == mpgvlc::kEscapeCode) {
-            d.mpgdec_flushbits(e.len);
-            run = static_cast<int>(d.mpgdec_getbits(6));
-            if (mpeg2) {
-                int v = static_cast<int>(d.mpgdec_getbits(12));
-                if ((v & 2047) == 0) {
-                    LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
-                    fault = true;
-                    return;
-                }
-                level = v >= 2048 ? v - 4096 : v;
-            } else {
-                int v = static_cast<int>(d.mpgdec_getbits(8));
-                if (v == 0)
-                    level = static_cast<int>(d.mpgdec_getbits(8));
-                else if (v == 128)
-                    level = static_cast<int>(d.mpgdec_getbits(8)) - 256;
-                else
-                    level = v > 128 ? v - 256 : v;
-            }
-            negative = level < 0;
-            level = std::abs(level);
-        } else {
-            d.mpgdec_flushbits(e.len);
-            run = e.run;
-            level = e.value;
-            negative = d.mpgdec_getbit();
-        }
-        int pos = i + run;
-        if (pos > 63) {
-            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
-            fault = true;
-            return;
-        }
         int j = scan[pos];
         int v;
         if (mpeg2)

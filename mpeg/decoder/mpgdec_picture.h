@@ -6,6 +6,10 @@
 
 namespace zn {
 
+namespace mpgvlc {
+struct Table;
+}
+
 enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward = 8, kMbQuant = 16 };
 
 struct MpegPictureDecoder
@@ -25,6 +29,9 @@ struct MpegPictureDecoder
     void UpdateVector(int &pred, int rSize, int code, int residual, bool fullPel);
     void RecordOverlay(int mba);
     // blocks (mpgdec_blocks.cpp)
+    enum class CoefficientRead { Coefficient, EndOfBlock, Fault };
+    CoefficientRead ReadRunLevel(const mpgvlc::Table &table, int i, const char *reader, int &pos, int &level,
+                                 bool &negative);
     void ReadIntraBlock(int comp);
     void ReadInterBlock(int comp);
     void Reconstruct(int mba, bool skipped, int cbp);
