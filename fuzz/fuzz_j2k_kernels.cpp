@@ -57,22 +57,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } catch (const zn::RunAborted &) {
         }
     }
-    user_kernel_spec spec;
+    user_kernel_spec signalled;
     size_t p = 0;
     auto next = [&]() -> int { return p < size ? data[p++] : 0; };
-    spec.num_steps = next() % 10;
+    signalled.num_steps = next() % 10;
     for (int s = 0; s < 8; ++s) {
-        spec.tap_count[s] = next() % 9;
-        spec.shift[s] = next() % 34;
+        signalled.tap_count[s] = next() % 9;
+        signalled.shift[s] = next() % 34;
         for (int t = 0; t < 7; ++t)
-            spec.taps[s][t] = int16_t(next() << 8 | next());
+            signalled.taps[s][t] = int16_t(next() << 8 | next());
     }
     for (int type : {kKernelFloatLifting, kKernelIntLifting}) {
         J2kRun run;
         try {
             wavelet_kernel k;
             k.type = type;
-            build_decoder_kernel(nullptr, &spec, k);
+            build_decoder_kernel(nullptr, &signalled, k);
         } catch (const zn::RunAborted &) {
         }
     }

@@ -343,23 +343,23 @@ void make_synthesis_filters(wavelet_kernel &kernel)
 
 user_kernel_spec make_user_kernel_spec(const wavelet_kernel &kernel)
 {
-    user_kernel_spec spec;
-    spec.num_steps = kernel.num_steps;
+    user_kernel_spec signalled;
+    signalled.num_steps = kernel.num_steps;
     bool integer = kernel.type == kKernelIntLifting;
     for (int s = 0; s < kernel.num_steps; ++s) {
         const tap_set &st = kernel.steps[s];
         int n = st.Count();
-        spec.tap_count[s] = n;
-        spec.shift[s] = integer ? st.downshift : 10;
+        signalled.tap_count[s] = n;
+        signalled.shift[s] = integer ? st.downshift : 10;
         for (int i = 0; i < n; ++i) {
             int k = n - 1 - i;
-            spec.taps[s][i] = integer ? st.int_taps[size_t(k)] : QuantiseTap(st.taps[size_t(k)], 10);
+            signalled.taps[s][i] = integer ? st.int_taps[size_t(k)] : QuantiseTap(st.taps[size_t(k)], 10);
         }
     }
-    return spec;
+    return signalled;
 }
 
-void build_decoder_kernel(const char *name, const user_kernel_spec *spec, wavelet_kernel &kernel)
+void build_decoder_kernel(const char *name, const user_kernel_spec *signalled, wavelet_kernel &kernel)
 {
     ResetKernel(kernel);
     std::vector<std::vector<double>> listed;
@@ -378,24 +378,24 @@ void build_decoder_kernel(const char *name, const user_kernel_spec *spec, wavele
                 shifts.push_back(kW5X3Shifts[i]);
             }
         }
-    } else if (spec) {
-        if (spec->num_steps < 0 || spec->num_steps > kMaxLiftingSteps)
-            local_error("Invalid lifting kernel: %d lifting steps signalled (at most %d).", spec->num_steps,
-                        kMaxLiftingSteps);
-        for (int s = 0; s < spec->num_steps; ++s) {
-            int n = spec->tap_count[s];
-            if (n < 0 || n > kMaxLiftingTaps || spec->shift[s] < 0 || spec->shift[s] > 30)
+    } else if (signalled) {
+        if (signalled->num_steps < 0 || signalled->num_steps > kMaxLiftingSteps)
+            local_error("Invalid lifting kernel: %d lifting steps signalled (at most %d).",
+                        signalled->num_steps, kMaxLiftingSteps);
+        for (int s = 0; s < signalled->num_steps; ++s) {
+            int n = signalled->tap_count[s];
+            if (n < 0 || n > kMaxLiftingTaps || signalled->shift[s] < 0 || signalled->shift[s] > 30)
                 local_error("Invalid lifting kernel: step %d has %d taps and shift %d.", s + 1, n,
-                            spec->shift[s]);
+                            signalled->shift[s]);
             std::vector<double> v;
             for (int i = 0; i < n; ++i) {
-                if (spec->taps[s][i] < -32768 || spec->taps[s][i] > 32767)
+                if (signalled->taps[s][i] < -32768 || signalled->taps[s][i] > 32767)
                     local_error("Invalid lifting kernel: tap %d of step %d does not fit 16 bits.", i + 1,
                                 s + 1);
-                v.push_back(std::ldexp(double(spec->taps[s][i]), -spec->shift[s]));
+                v.push_back(std::ldexp(double(signalled->taps[s][i]), -signalled->shift[s]));
             }
             listed.push_back(v);
-            shifts.push_back(spec->shift[s]);
+            shifts.push_back(signalled->shift[s]);
         }
     }
     kernel.num_steps = int(listed.size());

@@ -63,7 +63,7 @@ void make_synthesis_filters(wavelet_kernel &kernel);
 
 user_kernel_spec make_user_kernel_spec(const wavelet_kernel &kernel);
 
-// Decoder side: a built-in name, or (name null) the signalled spec.
-void build_decoder_kernel(const char *name, const user_kernel_spec *spec, wavelet_kernel &kernel);
+// Decoder side: a built-in name, or (name null) the signalled kernel.
+void build_decoder_kernel(const char *name, const user_kernel_spec *signalled, wavelet_kernel &kernel);
 
 } // namespace zn::j2k

@@ -222,14 +222,14 @@ TEST(J2kKernels, BadKernelsEndTheRunWithTheirMessage)
               std::string::npos);
     // Signalled kernels out of range: too many steps, too many taps, a shift or tap too wide.
     for (int field = 0; field < 4; ++field) {
-        user_kernel_spec spec;
-        spec.num_steps = field == 0 ? 9 : 1;
-        spec.tap_count[0] = field == 1 ? 8 : 2;
-        spec.shift[0] = field == 2 ? 31 : 1;
-        spec.taps[0][0] = field == 3 ? 40000 : 1;
+        user_kernel_spec signalled;
+        signalled.num_steps = field == 0 ? 9 : 1;
+        signalled.tap_count[0] = field == 1 ? 8 : 2;
+        signalled.shift[0] = field == 2 ? 31 : 1;
+        signalled.taps[0][0] = field == 3 ? 40000 : 1;
         EXPECT_NE(ErrorOf([&] {
                       wavelet_kernel k;
-                      build_decoder_kernel(nullptr, &spec, k);
+                      build_decoder_kernel(nullptr, &signalled, k);
                   }).find("Invalid lifting kernel"),
                   std::string::npos)
             << field;
@@ -249,19 +249,19 @@ TEST(J2kKernels, SignalledKernelsAreRebuiltWithTheEncodersTaps)
     dir.Write("int_lifting", 4, "4 2\n1 -9 -9 1 4\n1 1 2\n");
     for (auto [id, type] : {std::pair{"3", kKernelFloatLifting}, std::pair{"4", kKernelIntLifting}}) {
         wavelet_kernel enc = Load(id, type, dir.Dir().c_str());
-        user_kernel_spec spec = make_user_kernel_spec(enc);
-        ASSERT_EQ(spec.num_steps, 2);
-        EXPECT_EQ(spec.tap_count[0], 4);
+        user_kernel_spec signalled = make_user_kernel_spec(enc);
+        ASSERT_EQ(signalled.num_steps, 2);
+        EXPECT_EQ(signalled.tap_count[0], 4);
         if (type == kKernelFloatLifting) {
-            EXPECT_EQ(spec.shift[0], 10);
-            EXPECT_EQ(spec.taps[1][0], 307);
+            EXPECT_EQ(signalled.shift[0], 10);
+            EXPECT_EQ(signalled.taps[1][0], 307);
         } else {
-            EXPECT_EQ(spec.shift[0], 4);
-            EXPECT_EQ(spec.taps[0][1], -9);
+            EXPECT_EQ(signalled.shift[0], 4);
+            EXPECT_EQ(signalled.taps[0][1], -9);
         }
         wavelet_kernel dec;
         dec.type = type;
-        build_decoder_kernel(nullptr, &spec, dec);
+        build_decoder_kernel(nullptr, &signalled, dec);
         ASSERT_EQ(dec.num_steps, enc.num_steps);
         for (int s = 0; s < enc.num_steps; ++s) {
             EXPECT_EQ(Taps(dec.steps[s]), Taps(enc.steps[s]));
@@ -273,13 +273,13 @@ TEST(J2kKernels, SignalledKernelsAreRebuiltWithTheEncodersTaps)
     }
     // A signalled step without taps is a step that changes nothing.
     {
-        user_kernel_spec spec = make_user_kernel_spec(Load("W5X3", kKernelIntLifting));
-        spec.num_steps = 3;
-        spec.tap_count[2] = 0;
+        user_kernel_spec signalled = make_user_kernel_spec(Load("W5X3", kKernelIntLifting));
+        signalled.num_steps = 3;
+        signalled.tap_count[2] = 0;
         for (int type : {kKernelIntLifting, kKernelFloatLifting}) {
             wavelet_kernel dec;
             dec.type = type;
-            build_decoder_kernel(nullptr, &spec, dec);
+            build_decoder_kernel(nullptr, &signalled, dec);
             EXPECT_EQ(Taps(dec.analysis_low), Taps(Load("W5X3", type).analysis_low));
             float in[5] = {1, 2, 3, 4, 9}, lo[3], hi[3], back[5]; // odd start: 2 low, 3 high
             lift_analysis(dec, in, 5, 1, lo, hi);
