@@ -28,6 +28,8 @@ public:
     }
     void pull_block_line(uint32_t *words, int c, int l, int b, int width) override
     {
+        if (width == 0)
+            return; // empty rows of empty bands were never pushed
         auto &q = m_rows[{m_pull_tile, c, l, b}];
         if (q.empty() || int(q.front().size()) != width)
             throw std::logic_error("block row pulled that was not pushed");
