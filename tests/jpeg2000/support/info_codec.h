@@ -61,13 +61,15 @@ inline std::unique_ptr<zn::j2k::forward_info> MakeForward(const Image &im, zn::j
 }
 
 // The elements another encoder object would declare, so the headers form complete segments.
-inline void DeclareOtherObjects(zn::j2k::stream_out &out, int components, bool quantizer = true)
+inline void DeclareOtherObjects(zn::j2k::stream_out &out, int components, bool quantizer = true,
+                                bool mix = true)
 {
     using namespace zn::j2k;
     Declare(out, -1, elt::CSiz, 0, 16, {components});
     Declare(out, -1, elt::Layers, 0, 16, {1});
     Declare(out, -1, elt::Progression, 0, 8, {0});
-    Declare(out, -1, elt::Mct, 0, 3, {0});
+    if (mix)
+        Declare(out, -1, elt::Mct, 0, 3, {0});
     if (quantizer)
         Declare(out, -1, elt::QuantizationType, 0, 2, {0});
     for (int c = 0; c < components; ++c) {
