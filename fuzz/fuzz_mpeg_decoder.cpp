@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the MPEG-1/2 decoder as an elementary or (bytes 2-3 = 01 BA) system
 // stream, with the overlay on and every output mode.
-#include "mpeg/decoder/mpeg_decoder.h"
+#include "mpeg/mpgdec/mpeg_decoder.h"
 #include "platform/messages.h"
 
 #include <cstddef>

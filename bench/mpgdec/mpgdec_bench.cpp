@@ -1,7 +1,7 @@
 // Decoding speed of the MPEG-1/2 engine against ffmpeg -threads 1 on the same streams: frames per
 // CPU second of each and their ratio (at least 0.25 to pass, 0.5 is the goal). ffmpeg makes the
 // streams and decodes them to the null muxer; our engine decodes with the display off.
-#include "mpeg/decoder/mpeg_decoder.h"
+#include "mpeg/mpgdec/mpeg_decoder.h"
 
 #include <cstdio>
 #include <cstdlib>
