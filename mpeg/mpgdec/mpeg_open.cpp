@@ -4,35 +4,12 @@
 
 #include "image/cdib.h"
 #include "mpeg/mpgdec/mpeg_decoder.h"
+#include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
 #include <cerrno>
 #include <cstdio>
-
-namespace {
-
-// The image conversion takes 4:2:0; 4:2:2 and 4:4:4 chroma is averaged down to it.
-std::vector<uint8_t> ChromaTo420(const uint8_t *src, int cw, int ch, int width, int height, int chromaFormat)
-{
-    int w = width / 2, h = height / 2;
-    std::vector<uint8_t> out(static_cast<size_t>(w) * h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            int sum = 0, n = 0;
-            int xs = chromaFormat == 3 ? 2 * x : x;
-            int ys = 2 * y;
-            for (int dy = 0; dy < 2 && ys + dy < ch; ++dy)
-                for (int dx = 0; dx < (chromaFormat == 3 ? 2 : 1) && xs + dx < cw; ++dx) {
-                    sum += src[(ys + dy) * cw + xs + dx];
-                    ++n;
-                }
-            out[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>((sum + n / 2) / (n ? n : 1));
-        }
-    return out;
-}
-
-} // namespace
 
 int PrepareDibforMpegFile(CDib *dib, const std::string &path)
 {
@@ -63,15 +40,9 @@ int PrepareDibforMpegFile(CDib *dib, const std::string &path)
     dec.sink = [&](const zn::MpegFrame &fr, int, const char *, int) {
         if (dib->GetWidth() != fr.width || dib->GetHeight() != fr.height)
             dib->Create24(fr.width, fr.height); // the sequence changed its size
-        uint8_t *planes[3] = {const_cast<uint8_t *>(fr.y), const_cast<uint8_t *>(fr.cb),
-                              const_cast<uint8_t *>(fr.cr)};
+        uint8_t *planes[3];
         std::vector<uint8_t> cb, cr;
-        if (fr.chromaFormat != 1) {
-            cb = ChromaTo420(fr.cb, fr.chromaWidth, fr.chromaHeight, fr.width, fr.height, fr.chromaFormat);
-            cr = ChromaTo420(fr.cr, fr.chromaWidth, fr.chromaHeight, fr.width, fr.height, fr.chromaFormat);
-            planes[1] = cb.data();
-            planes[2] = cr.data();
-        }
+        zn::FramePlanes420(fr, cb, cr, planes);
         dib->ConvertYUV420Dib(planes);
         shown = true;
     };

@@ -1,4 +1,5 @@
-// Registers what the MPEG decoder gives the documents (called once at start-up).
+// Registers what the MPEG decoder gives the documents: the stream opener and the decoder dialog
+// (called once at start-up).
 #pragma once
 
 void RegisterMpegDecoderModule();
