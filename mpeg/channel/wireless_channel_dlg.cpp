@@ -8,7 +8,6 @@
 #include "platform/messages.h"
 #include "platform/qt/gui_platform.h"
 #include "platform/random.h"
-#include "shell/module_dialog.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -102,7 +101,8 @@ void CWirelessChannelDlg::BuildTemplate()
     m_pResult->setReadOnly(true);
     m_pResult->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pResult->setMinimumSize(520, 170);
-    m_pResult->setTabStopDistance(ResultTabStop(m_pResult->font()));
+    // The report's columns line up at tab stops 32 dialog units apart, as in the template's units.
+    m_pResult->setTabStopDistance(zn::DluToPixelsX(32));
 
     auto *apply = Ctrl(new QPushButton(QStringLiteral("Apply"), this), IDC_APPLY);
     m_pDecode = Ctrl(new QPushButton(QStringLiteral("Decode Stream"), this), IDC_DECODE);
