@@ -125,10 +125,14 @@ void CMpgdecDlg::OnPageMessage(int message)
 void CMpgdecDlg::OnMpgdecApply()
 {
     CDibDoc *doc = m_pStartDibDoc;
-    if (!doc || !doc->m_pDib)
+    // Windows repaint between frames, so Apply can be pressed again while a run is going on: the
+    // press is ignored rather than starting a run inside the run.
+    if (!doc || !doc->m_pDib || m_bRunning)
         return;
+    m_bRunning = true;
     zn::WaitCursor wait;
     zn::RunModuleApply([this] { RunDecoding(); });
+    m_bRunning = false;
     // Every way out of a run leaves no decoder and no open YUV file behind.
     m_pDecoder = nullptr;
     m_pYuvWriter.reset();

@@ -67,6 +67,7 @@ private:
     bool DecodePass(zn::CMpegDecoder &dec);
 
     zn::CMpegDecoder *m_pDecoder = nullptr; // the decoder of the Apply in progress
+    bool m_bRunning = false;
     zn::PictureTypeList m_types;
     std::string m_szFrameTitle;
     std::unique_ptr<CYuvFileWriter> m_pYuvWriter;

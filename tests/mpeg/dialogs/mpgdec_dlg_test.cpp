@@ -237,6 +237,24 @@ TEST_F(MpgdecFixture, KeyPressAsksAndNoStops)
     EXPECT_TRUE(messages.Texts().empty());
 }
 
+TEST_F(MpgdecFixture, ApplyPressedDuringARunIsIgnored)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMpgdecDlg *dlg = Open(Stream("again.m1v", 5, "-c:v mpeg1video -bf 0 -q:v 6"));
+    ASSERT_NE(dlg, nullptr);
+    int polls = 0;
+    zn::SetKeyPoller([&] {
+        if (++polls == 2)
+            ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY); // windows take clicks between frames
+        return false;
+    });
+    ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
+    EXPECT_EQ(polls, 5);
+    EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), "again_5_P (last)");
+    ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
+    EXPECT_EQ(polls, 10);
+}
+
 TEST_F(MpgdecFixture, NoBFramesSkipsTheirDisplayQuestionsAndPauses)
 {
     ZN_REQUIRE_TOOL("ffmpeg");
