@@ -29,23 +29,50 @@ int CeilDiv(int a, int b)
     return (a + b - 1) / b;
 }
 
-// What the receiver passes on: the packet itself, or with start-code cuts the last good packet in
-// place of one whose errors were detected.
-struct Receiver
+// The stream side of a simulation: the sender reads the file chunk by chunk; the receiver XORs each
+// arriving chunk with the channel's error mask and passes it on, or, with start-code cuts, passes
+// the last good packet in place of one whose errors were detected (or that was lost).
+class StreamLink
 {
-    bool align;
-    const std::string &output;
-    std::vector<uint8_t> good; // the last good packet (empty at first)
-
-    bool Received(const uint8_t *data, int len, bool uncorrectable)
+public:
+    StreamLink(const std::string &input, const std::string &output, bool align, const ProtocolConstants &p,
+               ChannelStats &stats)
+        : m_input(input), m_output(output), m_align(align), m_header(p.Header(align)),
+          m_maxRead(p.MaxRead(align)), m_stats(stats)
+    {}
+    bool Open() { return CreateStreamFile(m_output); }
+    // The next chunk's length (0 at the end: the last packet carries no data).
+    int Next()
     {
-        if (!align)
-            return AppendStreamChunk(data, len, output);
+        const int len = ReadStreamChunk(m_data, m_offset, m_maxRead, m_input, m_align);
+        m_offset += len;
+        m_stats.bits += 8 * static_cast<int64_t>(len);
+        return len;
+    }
+    int Header() const { return m_header; }
+    // The packet went through the channel; mask holds its frame's error bits.
+    bool Arrived(const std::vector<uint8_t> &mask, bool uncorrectable)
+    {
+        for (size_t i = 0; i < m_data.size(); ++i)
+            m_data[i] ^= mask[static_cast<size_t>(m_header) + i];
+        if (!m_align)
+            return AppendStreamChunk(m_data.data(), static_cast<int>(m_data.size()), m_output);
         if (!uncorrectable)
-            good.assign(data, data + len);
+            m_good = m_data;
         return Lost();
     }
-    bool Lost() { return !align || AppendStreamChunk(good.data(), static_cast<int>(good.size()), output); }
+    bool Lost()
+    {
+        return !m_align || AppendStreamChunk(m_good.data(), static_cast<int>(m_good.size()), m_output);
+    }
+
+private:
+    const std::string &m_input, &m_output;
+    bool m_align;
+    int m_header, m_maxRead;
+    ChannelStats &m_stats;
+    std::vector<uint8_t> m_data, m_good; // the chunk on its way, the last good packet (empty at first)
+    int64_t m_offset = 0;
 };
 
 } // namespace
@@ -115,29 +142,25 @@ bool AppendStreamChunk(const uint8_t *data, int n, const std::string &path)
 bool SimulateHiperlan(const std::string &input, const std::string &output, bool align, ChannelModel channel,
                       int users, int kbps, ChannelStats &stats)
 {
-    if (!CreateStreamFile(output))
-        return false;
     const ProtocolConstants &p = HiperlanConstants();
-    const int header = p.Header(align);
+    StreamLink link(input, output, align, p, stats);
+    if (!link.Open())
+        return false;
     const int slots = ContentionSlots(kbps);
     const bool fading = channel.model == 2;
     channel.state = 0;
-    Receiver rx{align, output, {}};
-    std::vector<uint8_t> data, mask;
-    int64_t offset = 0;
+    std::vector<uint8_t> mask;
     int len = 0;
     do {
-        len = ReadStreamChunk(data, offset, p.MaxRead(align), input, align);
-        const int blocks = CeilDiv(len + header + p.trailer, p.unitBytes);
-        offset += len;
-        stats.bits += 8 * static_cast<int64_t>(len);
+        len = link.Next();
+        const int frame = p.unitBytes * CeilDiv(len + link.Header() + p.trailer, p.unitBytes);
         const int slot = ContendForSlot(users, kbps);
         if (slot >= 0) {
             // Lost: every coded bit of the packet counts as in error.
             stats.errorBits += (static_cast<int64_t>(len) * 248) / 26;
             ++stats.packets;
             ++stats.contentionLosses;
-            if (!rx.Lost())
+            if (!link.Lost())
                 return false;
             if (fading)
                 GilbertElliotSteps(channel, slots);
@@ -146,13 +169,11 @@ bool SimulateHiperlan(const std::string &input, const std::string &output, bool 
         const int t = -1 - slot;
         if (fading)
             GilbertElliotSteps(channel, t + kHiperlanTurnaroundSteps);
-        mask.assign(static_cast<size_t>(p.unitBytes * blocks), 0);
-        const int result = TransmitPacket(p, mask.data(), p.unitBytes * blocks, channel, stats);
+        mask.assign(static_cast<size_t>(frame), 0);
+        const int result = TransmitPacket(p, mask.data(), frame, channel, stats);
         if (fading)
             GilbertElliotSteps(channel, slots - 1 - t);
-        for (int i = 0; i < len; ++i)
-            data[static_cast<size_t>(i)] ^= mask[static_cast<size_t>(header + i)];
-        if (!rx.Received(data.data(), len, result == 1))
+        if (!link.Arrived(mask, result == 1))
             return false;
     } while (len > 0);
     return true;
@@ -161,27 +182,21 @@ bool SimulateHiperlan(const std::string &input, const std::string &output, bool 
 bool SimulateGprs(const std::string &input, const std::string &output, bool align, ChannelModel channel,
                   int scheme, ChannelStats &stats)
 {
-    if (!CreateStreamFile(output))
-        return false;
     const ProtocolConstants &p = GprsConstants(scheme);
-    const int header = p.Header(align);
+    StreamLink link(input, output, align, p, stats);
+    if (!link.Open())
+        return false;
     channel.state = 0;
-    Receiver rx{align, output, {}};
-    std::vector<uint8_t> data, mask;
-    int64_t offset = 0;
+    std::vector<uint8_t> mask;
     int len = 0;
     do {
-        len = ReadStreamChunk(data, offset, p.MaxRead(align), input, align);
-        offset += len;
-        const int total = header + len + p.trailer;
+        len = link.Next();
+        const int total = link.Header() + len + p.trailer;
         // Short packets fill the scheme's smallest frame; longer ones whole units.
         const int frame = total < 140 ? p.smallestFrame : CeilDiv(total, p.unitBytes) * p.unitBytes;
-        stats.bits += 8 * static_cast<int64_t>(len);
         mask.assign(static_cast<size_t>(frame), 0);
         const int result = TransmitPacket(p, mask.data(), frame, channel, stats);
-        for (int i = 0; i < len; ++i)
-            data[static_cast<size_t>(i)] ^= mask[static_cast<size_t>(header + i)];
-        if (!rx.Received(data.data(), len, result == 1))
+        if (!link.Arrived(mask, result == 1))
             return false;
     } while (len > 0);
     return true;
