@@ -8,6 +8,7 @@
 #include "modules/common/file_dialog.h"
 #include "mpeg/channel/wireless_channel_dlg.h"
 #include "mpeg/mpgdec/decode_stream.h"
+#include "mpeg/mpgdec/field_stream.h"
 #include "mpeg/mpgdec/mpgdec_dlg.h"
 #include "mpeg/mpgdec/mpgdec_pages.h"
 #include "mpeg/mpgdec/mpgdec_register.h"
@@ -438,6 +439,40 @@ TEST_F(MpgdecFixture, AMissingOrDamagedStreamEndsTheApply)
     zntest::WriteFileBytes(path, std::vector<unsigned char>(5000, 0x55));
     ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{"MpegDecoder - This is not a valid Mpeg file"});
+}
+
+TEST_F(MpgdecFixture, FieldStreamListsFieldsAndWarnsOnceAboutTheOverlay)
+{
+    const std::string path = h_.Dir().File("fields.m2v");
+    ASSERT_TRUE(zntest::WriteFileBytes(
+        path, zntest::FieldCodedStream(64, 64, 3, [](int f, int field, int c, int x, int y) {
+            return c ? 128 : 40 + 50 * field + 20 * f + x + y;
+        })));
+    CMpgdecDlg *dlg = Open(path);
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, CMpgdecDisplayDlg::IDC_OVERLAY);
+    Record();
+    ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
+    const std::string warning =
+        "Sorry: Motion field overlay is not\r\nsupported for Mpeg-2 field pictures\r\n (too "
+        "messy for sensible display)";
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{warning});
+    const std::string result = ModuleHarness::ResultText(dlg, CMpgdecDlg::IDC_RESULTS);
+    EXPECT_NE(result.find("Coded picture types   : Fields\r\n"), std::string::npos) << result;
+    // One letter per field; the keys are polled and the frames paced once per frame.
+    const std::string head = "\r\nSequence of decoded field types:\r\n";
+    ASSERT_NE(result.find(head), std::string::npos) << result;
+    EXPECT_EQ(result.substr(result.find(head) + head.size()), "IIIIII");
+    EXPECT_EQ(titles.size(), 3u);
+    EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), "fields_3_I (last)");
+    // No vector lines over the picture: frame line 8 is line 4 of the last frame's top field, in the
+    // block at x = 8.
+    EXPECT_EQ(zntest::GreyAt(*doc->m_pDib, 8, 8), 40 + 20 * 2 + 8);
+    EXPECT_EQ(zntest::GreyAt(*doc->m_pDib, 8, 9), 40 + 50 + 20 * 2 + 8);
+    // The warning comes once per program run.
+    messages.Clear();
+    ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
+    EXPECT_TRUE(messages.Texts().empty());
 }
 
 // --- the wireless channel page -------------------------------------------------------------------

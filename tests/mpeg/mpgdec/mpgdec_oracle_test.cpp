@@ -2,6 +2,7 @@
 // with the same types, intra frames within 2 grey levels, every frame at 50 dB luma PSNR or more
 // (the inverse transforms differ in their last bit, and P and B frames inherit that).
 #include "mpeg/mpgdec/decode_stream.h"
+#include "mpeg/mpgdec/field_stream.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +147,40 @@ TEST(MpegOracle, OutsideCorpus)
         ++checked;
     }
     std::printf("corpus: %d files checked\n", checked);
+}
+
+} // namespace
+
+namespace {
+
+// Levels that differ between the fields, the blocks and the frames.
+int FieldLevel(int frame, int field, int c, int x, int y)
+{
+    return c ? 60 + 40 * c + 7 * frame + 3 * (x / 8) - 2 * (y / 8)
+             : 30 + 90 * field + 11 * frame + 5 * (x / 8) + 9 * (y / 8);
+}
+
+TEST(MpegOracle, FieldPicturesMatchFfmpeg)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    zntest::ScratchDir dir;
+    const std::string path = dir.File("fields.m2v");
+    ASSERT_TRUE(zntest::WriteFileBytes(path, zntest::FieldCodedStream(64, 64, 3, FieldLevel)));
+    const auto types = zntest::FfprobeTypes(path);
+    EXPECT_EQ(types, (std::vector<std::string>{"I", "I", "I"}));
+    CompareWithFfmpeg(path, "yuv420p", {}, false);
+    // The fields interleave: frame line 2k is line k of the top field, 2k + 1 of the bottom one.
+    const zntest::DecodedStream ours = zntest::DecodeMpegFile(path);
+    ASSERT_EQ(ours.frames.size(), 3u);
+    EXPECT_EQ(ours.frames.back().type, "I (last)");
+    for (int f = 0; f < 3; ++f)
+        for (int line : {0, 1, 17, 40, 63})
+            for (int x : {0, 9, 63}) {
+                const int field = line & 1, y = line / 2;
+                EXPECT_EQ(ours.frames[f].y[static_cast<size_t>(line) * 64 + x],
+                          FieldLevel(f, field, 0, x / 8 * 8, y / 8 * 8))
+                    << f << " " << line << " " << x;
+            }
 }
 
 } // namespace
