@@ -164,6 +164,22 @@ void CheckMaxShift(const roi_tile_record &r, int floor)
             floor);
 }
 
+// A component's state for the current tile from its tile record: boost, method, checks and masks.
+template <class Info>
+void PrepareComponent(Info &info, roi_component &rc, const roi_tile_record &rec, int c, bool generic,
+                      int discarded, bool masks_under_max_shift)
+{
+    region_rect rect;
+    rc.levels = info.get_tile_component_info(c, nullptr, &rect, nullptr, nullptr);
+    rc.boost = rec.boost;
+    rc.max_shift = rec.max_shift;
+    rc.rectangles_only = rec.rectangles_only && !generic;
+    if (rc.max_shift)
+        CheckMaxShift(rec, MaxShiftFloor(info, c));
+    if (rc.boost > 0 && (masks_under_max_shift || !rc.max_shift))
+        rc.masks.build(info, c, rec.regions, rect, rc.levels - discarded, rc.rectangles_only);
+}
+
 // The masks of one block through the component's mask tree, as the block coders take them.
 int BlockMask(roi_component &rc, int level, int band, int rows, int cols, int first_row, int first_col,
               bool align, int *shift, uint8_t **row_pointers)
@@ -386,15 +402,8 @@ void roi_encoder::PrepareTile()
         if (m_tile >= int(rc.tiles.size()))
             return;
         const roi_tile_record &rec = rc.tiles[size_t(m_tile)];
-        region_rect rect;
-        rc.levels = m_info->get_tile_component_info(c, nullptr, &rect, nullptr, nullptr);
-        rc.boost = rec.boost;
-        rc.max_shift = rec.max_shift;
-        rc.rectangles_only = rec.rectangles_only && !m_generic;
-        if (rc.max_shift)
-            CheckMaxShift(rec, MaxShiftFloor(*m_info, c));
-        if (rc.boost > 0)
-            rc.masks.build(*m_info, c, rec.regions, rect, rc.levels, rc.rectangles_only);
+        // The encoder's block coder shifts region samples also under max-shift, so it needs the masks.
+        PrepareComponent(*m_info, rc, rec, c, m_generic != 0, 0, true);
     }
 }
 
@@ -488,15 +497,7 @@ void roi_decoder::PrepareTile()
             }
             Summarise(rec);
         }
-        region_rect rect;
-        rc.levels = m_info->get_tile_component_info(c, nullptr, &rect, nullptr, nullptr);
-        rc.boost = rec.boost;
-        rc.max_shift = rec.max_shift;
-        rc.rectangles_only = rec.rectangles_only && !m_generic;
-        if (rc.max_shift)
-            CheckMaxShift(rec, MaxShiftFloor(*m_info, c));
-        if (rc.boost > 0 && !rc.max_shift)
-            rc.masks.build(*m_info, c, rec.regions, rect, rc.levels - m_discarded, rc.rectangles_only);
+        PrepareComponent(*m_info, rc, rec, c, m_generic != 0, m_discarded, false);
     }
 }
 

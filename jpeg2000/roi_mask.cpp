@@ -3,6 +3,7 @@
 #include "jpeg2000/roi_mask.h"
 
 #include "jpeg2000/local_services.h"
+#include "jpeg2000/wavelet_transform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +33,24 @@ bool MapInterval(int f, int l, int x0, int x1, int high, int N, int P, Interval 
         out->last = (std::min(x1, l + N) - 1) >> 1;
     }
     return out->first <= out->last;
+}
+
+// The rectangles of a child branch: each region's rows (or columns) mapped, those reaching none dropped.
+std::vector<roi_region> MapRegions(const std::vector<roi_region> &regions, bool rows, int x0, int x1,
+                                   int high, int N, int P)
+{
+    std::vector<roi_region> out;
+    for (const roi_region &g : regions) {
+        Interval i;
+        if (!MapInterval(rows ? g.first_row : g.first_col, rows ? g.last_row : g.last_col, x0, x1, high, N, P,
+                         &i))
+            continue;
+        roi_region m = g;
+        (rows ? m.first_row : m.first_col) = i.first;
+        (rows ? m.last_row : m.last_col) = i.last;
+        out.push_back(m);
+    }
+    return out;
 }
 
 // One direction of a split of a mask plane: child sample i takes the largest byte of its parent
@@ -96,6 +115,7 @@ void roi_mask_tree::build(const coding_info &info, int component, const std::vec
     m_fast = fast;
     int levels = info.get_tile_component_info(component, nullptr, nullptr, nullptr, nullptr);
     std::vector<uint8_t> plane;
+    check_plane_size(tile_component);
     if (!fast)
         plane = rasterise_regions(regions, tile_component);
     Node(info, component, levels, kUnread, 0, tile_component, std::move(plane), regions);
@@ -137,16 +157,7 @@ void roi_mask_tree::Node(const coding_info &info, int component, int level, int 
         std::vector<uint8_t> vplane;
         std::vector<roi_region> vregions;
         if (m_fast) {
-            for (const roi_region &g : regions) {
-                Interval rows;
-                if (MapInterval(g.first_row, g.last_row, rect.first_row, rect.first_row + rect.rows - 1, v,
-                                vN, vP, &rows)) {
-                    roi_region m = g;
-                    m.first_row = rows.first;
-                    m.last_row = rows.last;
-                    vregions.push_back(m);
-                }
-            }
+            vregions = MapRegions(regions, true, rect.first_row, rect.first_row + rect.rows - 1, v, vN, vP);
         } else {
             vplane = Dilate(plane, rect.rows, rect.cols, true, (rect.first_row & 1) ^ v, vr.rows, vN, vP);
         }
@@ -159,16 +170,8 @@ void roi_mask_tree::Node(const coding_info &info, int component, int level, int 
             std::vector<uint8_t> cplane;
             std::vector<roi_region> cregions;
             if (m_fast) {
-                for (const roi_region &g : vregions) {
-                    Interval cols;
-                    if (MapInterval(g.first_col, g.last_col, rect.first_col, rect.first_col + rect.cols - 1,
-                                    h, hN, hP, &cols)) {
-                        roi_region m = g;
-                        m.first_col = cols.first;
-                        m.last_col = cols.last;
-                        cregions.push_back(m);
-                    }
-                }
+                cregions =
+                    MapRegions(vregions, false, rect.first_col, rect.first_col + rect.cols - 1, h, hN, hP);
             } else {
                 cplane = Dilate(vplane, rect.cols, vr.rows, false, (rect.first_col & 1) ^ h, cr.cols, hN, hP);
             }

@@ -350,6 +350,33 @@ TEST(J2kRoi, TheDecoderRebuildsTheMasks)
     EXPECT_EQ(shift, 0);
 }
 
+// A signalled boost of 32 or more would shift samples out of their word: the decoder takes 31.
+TEST(J2kRoi, TheDecoderClampsBoostsBeyondTheSampleWord)
+{
+    zntest::ScratchDir dir;
+    zn::MessageRecorder rec;
+    J2kRun run;
+    j2ktest::Args args({"-Flev", "1"});
+    auto out = create_stream_out();
+    out->initialize(1 << 20, dir.File("c.j2c").c_str(), args.line.get());
+    auto fwd = j2ktest::MakeForward(Image::Grey(16, 16), args.line.get(), out.get());
+    j2ktest::WriteInfoStream(*fwd, *out, args.line.get(), [&] {
+        j2ktest::Declare(*out, -1, elt::RegionBoosts, 0, 8, {40, 200});
+        j2ktest::Declare(*out, -1, elt::RectRegions, 0, 32, {0, 0, 3, 3, 4, 4, 9, 9});
+    });
+    auto in = create_stream_in();
+    in->initialize(dir.File("c.j2c").c_str());
+    auto rev = create_reverse_info();
+    rev->initialize(1, in.get(), nullptr);
+    auto dec = create_roi_decoder();
+    dec->initialize(0, 1, rev.get(), in.get(), nullptr);
+    EXPECT_EQ(dec->get_boost(0, 0, 0, nullptr), kMaxRoiBoost);
+    uint8_t *rows[8];
+    int shift = -1;
+    EXPECT_EQ(dec->get_block_mask(0, 0, 0, 8, 8, 0, 0, &shift, rows), kMaxRoiBoost);
+    EXPECT_EQ(shift, 0);
+}
+
 TEST(J2kRoi, RefusedOptions)
 {
     struct Case

@@ -126,21 +126,6 @@ void WriteText(const std::string &path, const std::string &text)
     std::ofstream(path) << text;
 }
 
-std::vector<Plane> Noise(const Image &im, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<Plane> planes;
-    for (const canvas_rect &d : im.dims) {
-        Plane p;
-        p.rows = d.rows;
-        p.cols = d.cols;
-        for (int i = 0; i < p.rows * p.cols; ++i)
-            p.v.push_back(int32_t(rng() % 256) - 128);
-        planes.push_back(p);
-    }
-    return planes;
-}
-
 } // namespace
 
 // The objects in the pipeline: type of quantisation 2; with every plane decoded (midpoint bits set)
@@ -158,7 +143,7 @@ TEST(J2kTcq, ObjectsInThePipeline)
             im, {"-Qtcq", "-Flev", "3", "-Fsteps", dir.File("fine")}, dir.File("t.j2c"),
             scalar ? std::vector<std::string>{"-Qno_tcq"} : std::vector<std::string>{},
             [] { return create_tcq_quantizer(); });
-        std::vector<Plane> image = Noise(im, 9);
+        std::vector<Plane> image = j2ktest::RandomImage(im, 9);
         p.Encode(image);
         p.store.midpoint_bit = [&](int c, int l, int b) {
             int K = 0;
