@@ -254,6 +254,7 @@ void wavelet_analysis::BuildTile()
         cs.setup.point_symmetric = m_pse;
         cs.setup.sso_extension = sso_extension(c, m_tile) != 0;
         m_info->get_tile_component_info(c, nullptr, nullptr, nullptr, &cs.frac_bits);
+        check_plane_size(cs.region);
         cs.plane.assign(size_t(cs.region.rows) * size_t(cs.region.cols), 0);
         cs.rows = 0;
         if (cs.region.rows == 0 || cs.region.cols == 0)

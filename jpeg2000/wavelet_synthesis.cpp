@@ -104,6 +104,7 @@ void wavelet_synthesis::pull_line(int32_t *row, int component, int width)
             "A row of %d samples was asked of image component %d, whose tile holds %d rows of %d samples!",
             width, component, cs.region.rows, cs.region.cols);
     if (!cs.ready) {
+        check_plane_size(cs.region);
         cs.plane.assign(size_t(cs.region.rows) * size_t(cs.region.cols), 0);
         BandSource source(*this, cs);
         synthesise_component(cs.setup, component, cs.region, source, cs.plane.data());

@@ -12,6 +12,15 @@
 
 namespace zn::j2k {
 
+void check_plane_size(const region_rect &r)
+{
+    if (r.rows < 0 || r.cols < 0 || int64_t(r.rows) * r.cols > kMaxPlaneSamples)
+        local_error(
+            "A tile-component of %d rows and %d columns is too large to transform; at most %lld samples "
+            "are taken at a time.  Use smaller tiles!",
+            r.rows, r.cols, (long long)kMaxPlaneSamples);
+}
+
 int parity_count(int a, int n, int p)
 {
     return ((a + n - p - 1) >> 1) - ((a - p + 1) >> 1) + 1;
@@ -356,6 +365,7 @@ void analyse_component(const component_transform_setup &setup, int component, co
                        const int32_t *samples, band_row_sink &sink)
 {
     CheckSetup(setup);
+    check_plane_size(region);
     if (setup.reversible)
         Analyse<int32_t>(setup, component, region, samples, sink);
     else
@@ -366,6 +376,7 @@ void synthesise_component(const component_transform_setup &setup, int component,
                           band_row_source &source, int32_t *samples)
 {
     CheckSetup(setup);
+    check_plane_size(region);
     if (setup.reversible)
         Synthesise<int32_t>(setup, component, region, source, samples);
     else

@@ -22,6 +22,11 @@ struct region_rect
     int first_col = 0;
 };
 
+// The largest tile-component a whole-plane transform takes: 2^26 samples, 256 MiB as 32-bit values.
+constexpr int64_t kMaxPlaneSamples = int64_t(1) << 26;
+// Ends the run with a message for a region that is negative or larger than that.
+void check_plane_size(const region_rect &r);
+
 // Number of samples of parity p in [a, a + n - 1].
 int parity_count(int a, int n, int p);
 // The sub-region of vertical branch v and horizontal branch h.

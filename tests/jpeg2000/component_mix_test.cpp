@@ -23,6 +23,7 @@
 using namespace zn::j2k;
 using j2ktest::Image;
 using j2ktest::Plane;
+using j2ktest::RandomImage;
 
 namespace {
 
@@ -68,22 +69,6 @@ struct Mixer
     std::unique_ptr<forward_info> fwd;
     std::unique_ptr<component_mix> mix;
 };
-
-std::vector<Plane> RandomImage(const Image &im, uint32_t seed, int range = 256)
-{
-    std::mt19937 rng(seed);
-    std::vector<Plane> planes;
-    for (const canvas_rect &d : im.dims) {
-        Plane p;
-        p.rows = d.rows;
-        p.cols = d.cols;
-        p.v.resize(size_t(p.rows) * size_t(p.cols));
-        for (auto &v : p.v)
-            v = int32_t(rng() % unsigned(range)) - range / 2;
-        planes.push_back(p);
-    }
-    return planes;
-}
 
 void WriteFloats(const std::string &path, const std::vector<float> &m)
 {

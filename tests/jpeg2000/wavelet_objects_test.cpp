@@ -19,26 +19,9 @@
 using namespace zn::j2k;
 using j2ktest::Image;
 using j2ktest::Plane;
+using j2ktest::RandomImage;
 
 namespace {
-
-std::vector<Plane> RandomImage(const Image &im, uint32_t seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<Plane> planes;
-    for (size_t c = 0; c < im.dims.size(); ++c) {
-        Plane p;
-        p.rows = im.dims[c].rows;
-        p.cols = im.dims[c].cols;
-        int precision = std::abs(im.precisions[c]);
-        int offset = im.precisions[c] < 0 ? 0 : 1 << (precision - 1);
-        p.v.resize(size_t(p.rows) * size_t(p.cols));
-        for (auto &v : p.v)
-            v = int32_t(rng() % (1u << precision)) - offset;
-        planes.push_back(p);
-    }
-    return planes;
-}
 
 // Every decoded sample must equal the image's sample at the same place of its component.
 void ExpectPerfect(j2ktest::TransformPipeline &p, std::vector<Plane> &image, const std::string &label)
@@ -387,4 +370,11 @@ TEST(J2kTransformObjects, RefusedTransformOptions)
         }
         EXPECT_TRUE(j2ktest::Showed(rec, c.start)) << c.start << "\nshown: " << j2ktest::ShownText(rec);
     }
+    // A tile-component beyond the whole-plane transform's limit is refused before anything is allocated.
+    zntest::ScratchDir dir;
+    zn::MessageRecorder rec;
+    J2kRun run;
+    EXPECT_THROW(j2ktest::TransformPipeline(Image::Grey(9000, 8000), {"-Frev"}, dir.File("big.j2c")),
+                 zn::RunAborted);
+    EXPECT_TRUE(j2ktest::Showed(rec, "is too large to transform"));
 }

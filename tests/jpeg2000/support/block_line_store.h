@@ -6,6 +6,7 @@
 #include "jpeg2000/coding_pipeline.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <tuple>
@@ -35,6 +36,13 @@ public:
             throw std::logic_error("block row pulled that was not pushed");
         std::copy(q.front().begin(), q.front().end(), words);
         q.pop_front();
+        if (midpoint_bit) {
+            // A block decoder that decoded every plane marks the middle of each interval, one bit below K.
+            int K = midpoint_bit(c, l, b);
+            if (K >= 1 && K <= 31)
+                for (int i = 0; i < width; ++i)
+                    words[i] |= 1u << (K - 1);
+        }
     }
     // The encoder side and the decoder side keep their own tile counters.
     int next_tile() override { return ++(m_decoding ? m_pull_tile : m_push_tile); }
@@ -66,6 +74,9 @@ public:
         return true;
     }
     int TilesPushed() const { return m_push_tile; }
+
+    // When set: the band's K, and pulled words get the bit below K set.
+    std::function<int(int, int, int)> midpoint_bit;
 
 private:
     int m_height, m_width;

@@ -12,6 +12,7 @@
 #include "jpeg2000/stream_in.h"
 #include "jpeg2000/stream_out.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,10 +81,14 @@ inline void DeclareOtherObjects(zn::j2k::stream_out &out, int components, bool q
 }
 
 // Complete set-up, headers and one two-byte packet per tile, written to `path`.
-inline void WriteInfoStream(zn::j2k::forward_info &f, zn::j2k::stream_out &out, zn::j2k::command_line *args)
+// `more` declares what further objects would, before the headers are written.
+inline void WriteInfoStream(zn::j2k::forward_info &f, zn::j2k::stream_out &out, zn::j2k::command_line *args,
+                            const std::function<void()> &more = {})
 {
     DeclareOtherObjects(out, f.num_components());
     f.complete_setup(f.num_components(), {}, {}, &out, args);
+    if (more)
+        more();
     out.write_global_header();
     for (int t = 0; t < f.num_tiles(); ++t) {
         const uint8_t head[1] = {0x00};

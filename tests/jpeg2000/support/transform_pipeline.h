@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace j2ktest {
@@ -28,6 +29,25 @@ struct Plane
     std::vector<int32_t> v;
     int32_t &At(int y, int x) { return v[size_t(y) * size_t(cols) + size_t(x)]; }
 };
+
+// Random samples of every component at its precision, centred on 0 for unsigned components.
+inline std::vector<Plane> RandomImage(const Image &im, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<Plane> planes;
+    for (size_t c = 0; c < im.dims.size(); ++c) {
+        Plane p;
+        p.rows = im.dims[c].rows;
+        p.cols = im.dims[c].cols;
+        int precision = std::abs(im.precisions[c]);
+        int64_t offset = im.precisions[c] < 0 ? 0 : int64_t(1) << (precision - 1);
+        p.v.resize(size_t(p.rows) * size_t(p.cols));
+        for (auto &v : p.v)
+            v = int32_t(int64_t(rng() % (uint64_t(1) << precision)) - offset);
+        planes.push_back(p);
+    }
+    return planes;
+}
 
 using MakeQuantizer = std::function<std::unique_ptr<zn::j2k::quantizer>()>;
 using MakeDequantizer = std::function<std::unique_ptr<zn::j2k::dequantizer>()>;
