@@ -2,6 +2,7 @@
 // so that every direction is a 2- or 3-tap filter at an offset along it.
 #include "h264dec/intra_pred.h"
 
+#include "h264dec/decoder_analysis.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -193,6 +194,7 @@ int h264dec_intra_pred_4x4(H264DecoderState &dec, int ioff, int joff, int block_
     const int px = img.pix_x + ioff, py = img.pix_y + joff;
     if (!h264dec_above_right_allowed(px, py, img.MbaffFrameFlag != 0))
         aboveRight = false;
+    h264dec_paint_intra4x4_glyph(dec, mode, px, py);
 
     const Array2D<uint8_t> &pic = *dec.cur_pic_y;
     Intra4x4Neighbours n;
@@ -223,19 +225,10 @@ int h264dec_intra_pred_16x16(H264DecoderState &dec, int mode)
     const auto &mbs = *img.mb_data;
     const int addr = img.mb_index;
     const int slice = mbs[static_cast<size_t>(addr)].slice_number;
-    int row = img.pix_y;
-    bool up = false;
-    if (img.MbaffFrameFlag && img.mb_field_flag) {
-        row = img.pix_y / 2;
-        if (img.current_mb_nr % 2 == 0) {
-            up = img.mb_y / 2 != 0;
-        } else {
-            up = (img.mb_y - 1) / 2 != 0;
-            row -= 8;
-        }
-    } else {
-        up = img.mb_y != 0;
-    }
+    // A field macroblock of an MBAFF frame (in its field view, where mb_y and pix_y already count the
+    // pair's field rows) reads the rows of its field above the pair.
+    const int row = img.pix_y;
+    bool up = img.mb_y != 0;
     const int aboveAddr = addr - wMbs;
     up = up && aboveAddr >= 0 && mbs[static_cast<size_t>(aboveAddr)].slice_number == slice;
     bool left = img.mb_x != 0 && mbs[static_cast<size_t>(addr - 1)].slice_number == slice;
@@ -263,5 +256,6 @@ int h264dec_intra_pred_16x16(H264DecoderState &dec, int mode)
     n.corner = sample(row - 1, img.pix_x - 1);
     n.above_ok = up;
     n.left_ok = left;
+    h264dec_paint_intra16x16_glyph(dec, mode, img.pix_x, row);
     return h264dec_pred16x16_kernel(mode, n, img.pred_block);
 }

@@ -207,6 +207,7 @@ void dec_alloc_macroblock_arrays(H264DecoderState &dec, int width, int height)
             dec_get_mem2Dint(f.fwd_ref, fh, bw);
             dec_get_mem2Dint(f.bwd_ref, fh, bw);
             dec_get_mem2Dint(f.intra_modes, bw + 1, fh + 1);
+            dec_get_mem2Dint(f.moving_block, fh, bw);
         }
     }
     img.mb_data = &a.mb_data;
@@ -544,9 +545,12 @@ int DoubleRef(int r)
 void ToField(H264DecoderState &dec, MbaffFieldCopy &f, int x, int fy, int gy)
 {
     DecoderImage &img = dec.img;
-    f.mv[x + 4][gy][0] = (*img.mv)[x + 4][fy][0];
-    f.mv[x + 4][gy][1] = (*img.mv)[x + 4][fy][1] / 2;
-    f.ref_idx_arr[gy][x] = DoubleRef((*img.ref_idx_arr)[fy][x]);
+    // B pictures only read the co-located motion of the field copies; P pictures keep both forms.
+    if (!IsBPicture(img.type)) {
+        f.mv[x + 4][gy][0] = (*img.mv)[x + 4][fy][0];
+        f.mv[x + 4][gy][1] = (*img.mv)[x + 4][fy][1] / 2;
+        f.ref_idx_arr[gy][x] = DoubleRef((*img.ref_idx_arr)[fy][x]);
+    }
     f.fwd_ref[gy][x] = DoubleRef((*img.fwd_ref)[fy][x]);
     f.bwd_ref[gy][x] = DoubleRef((*img.bwd_ref)[fy][x]);
     const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
@@ -563,9 +567,11 @@ void ToField(H264DecoderState &dec, MbaffFieldCopy &f, int x, int fy, int gy)
 void ToFrame(H264DecoderState &dec, MbaffFieldCopy &f, int x, int gy, int fy)
 {
     DecoderImage &img = dec.img;
-    (*img.mv)[x + 4][fy][0] = f.mv[x + 4][gy][0];
-    (*img.mv)[x + 4][fy][1] = 2 * f.mv[x + 4][gy][1];
-    (*img.ref_idx_arr)[fy][x] = HalveRef(f.ref_idx_arr[gy][x]);
+    if (!IsBPicture(img.type)) {
+        (*img.mv)[x + 4][fy][0] = f.mv[x + 4][gy][0];
+        (*img.mv)[x + 4][fy][1] = 2 * f.mv[x + 4][gy][1];
+        (*img.ref_idx_arr)[fy][x] = HalveRef(f.ref_idx_arr[gy][x]);
+    }
     (*img.fwd_ref)[fy][x] = HalveRef(f.fwd_ref[gy][x]);
     (*img.bwd_ref)[fy][x] = HalveRef(f.bwd_ref[gy][x]);
     const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
@@ -578,87 +584,6 @@ void ToFrame(H264DecoderState &dec, MbaffFieldCopy &f, int x, int gy, int fy)
     }
     (*img.intra_modes)[x + 1][fy + 1] = f.intra_modes[x + 1][gy + 1];
 }
-
-// A field macroblock of an MBAFF frame reads and writes its field's copies in field rows, so that its
-// neighbours and predictors are those of its own field. B pictures keep the frame arrays of the
-// co-located motion.
-class FieldView
-{
-public:
-    FieldView(H264DecoderState &dec, bool active) : m_dec(dec), m_active(active)
-    {
-        if (!active)
-            return;
-        DecoderImage &img = dec.img;
-        m_saved = img;
-        MbaffFieldCopy &f = dec.mb_arrays.field_copy[img.current_mb_nr % 2];
-        if (!IsBPicture(img.type)) {
-            img.mv = &f.mv;
-            img.ref_idx_arr = &f.ref_idx_arr;
-        }
-        img.fwd_mv = &f.fwd_mv;
-        img.bwd_mv = &f.bwd_mv;
-        img.direct_fwd_mv = &f.direct_fwd_mv;
-        img.direct_bwd_mv = &f.direct_bwd_mv;
-        img.fwd_ref = &f.fwd_ref;
-        img.bwd_ref = &f.bwd_ref;
-        img.intra_modes = &f.intra_modes;
-        img.mb_y /= 2;
-        img.block_y = 4 * img.mb_y;
-        img.pix_y = 16 * img.mb_y;
-        img.pix_c_y = 8 * img.mb_y;
-        img.mbaff_field_view = 1;
-    }
-    ~FieldView() { End(); }
-    void End()
-    {
-        if (!m_active)
-            return;
-        m_active = false;
-        DecoderImage &img = m_dec.img;
-        img.mv = m_saved.mv;
-        img.ref_idx_arr = m_saved.ref_idx_arr;
-        img.fwd_mv = m_saved.fwd_mv;
-        img.bwd_mv = m_saved.bwd_mv;
-        img.direct_fwd_mv = m_saved.direct_fwd_mv;
-        img.direct_bwd_mv = m_saved.direct_bwd_mv;
-        img.fwd_ref = m_saved.fwd_ref;
-        img.bwd_ref = m_saved.bwd_ref;
-        img.intra_modes = m_saved.intra_modes;
-        img.mb_y = m_saved.mb_y;
-        img.block_y = m_saved.block_y;
-        img.pix_y = m_saved.pix_y;
-        img.pix_c_y = m_saved.pix_c_y;
-        img.mbaff_field_view = 0;
-    }
-
-private:
-    H264DecoderState &m_dec;
-    bool m_active;
-    struct Saved
-    {
-        Array3D<int> *mv, *fwd_mv, *bwd_mv, *direct_fwd_mv, *direct_bwd_mv;
-        Array2D<int> *ref_idx_arr, *fwd_ref, *bwd_ref, *intra_modes;
-        int mb_y, block_y, pix_y, pix_c_y;
-        Saved &operator=(const DecoderImage &img)
-        {
-            mv = img.mv;
-            fwd_mv = img.fwd_mv;
-            bwd_mv = img.bwd_mv;
-            direct_fwd_mv = img.direct_fwd_mv;
-            direct_bwd_mv = img.direct_bwd_mv;
-            ref_idx_arr = img.ref_idx_arr;
-            fwd_ref = img.fwd_ref;
-            bwd_ref = img.bwd_ref;
-            intra_modes = img.intra_modes;
-            mb_y = img.mb_y;
-            block_y = img.block_y;
-            pix_y = img.pix_y;
-            pix_c_y = img.pix_c_y;
-            return *this;
-        }
-    } m_saved{};
-};
 
 } // namespace
 
@@ -683,6 +608,66 @@ void h264dec_sync_mbaff_copies(H264DecoderState &dec)
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i)
             ToFrame(dec, a.field_copy[parity], x0 + i, 4 * pairRow + j, 8 * pairRow + 2 * j + parity);
+}
+
+MbaffFieldView::MbaffFieldView(H264DecoderState &dec, bool active) : m_dec(dec), m_active(active)
+{
+    if (!active)
+        return;
+    DecoderImage &img = dec.img;
+    m_saved.mv = img.mv;
+    m_saved.fwd_mv = img.fwd_mv;
+    m_saved.bwd_mv = img.bwd_mv;
+    m_saved.direct_fwd_mv = img.direct_fwd_mv;
+    m_saved.direct_bwd_mv = img.direct_bwd_mv;
+    m_saved.ref_idx_arr = img.ref_idx_arr;
+    m_saved.fwd_ref = img.fwd_ref;
+    m_saved.bwd_ref = img.bwd_ref;
+    m_saved.intra_modes = img.intra_modes;
+    m_saved.moving_block = img.moving_block;
+    m_saved.mb_y = img.mb_y;
+    m_saved.block_y = img.block_y;
+    m_saved.pix_y = img.pix_y;
+    m_saved.pix_c_y = img.pix_c_y;
+    MbaffFieldCopy &f = dec.mb_arrays.field_copy[img.current_mb_nr % 2];
+    img.mv = &f.mv;
+    img.ref_idx_arr = &f.ref_idx_arr;
+    img.moving_block = &f.moving_block;
+    img.fwd_mv = &f.fwd_mv;
+    img.bwd_mv = &f.bwd_mv;
+    img.direct_fwd_mv = &f.direct_fwd_mv;
+    img.direct_bwd_mv = &f.direct_bwd_mv;
+    img.fwd_ref = &f.fwd_ref;
+    img.bwd_ref = &f.bwd_ref;
+    img.intra_modes = &f.intra_modes;
+    img.mb_y /= 2;
+    img.block_y = 4 * img.mb_y;
+    img.pix_y = 16 * img.mb_y;
+    img.pix_c_y = 8 * img.mb_y;
+    img.mbaff_field_view = 1;
+}
+
+void MbaffFieldView::End()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    DecoderImage &img = m_dec.img;
+    img.mv = m_saved.mv;
+    img.ref_idx_arr = m_saved.ref_idx_arr;
+    img.fwd_mv = m_saved.fwd_mv;
+    img.bwd_mv = m_saved.bwd_mv;
+    img.direct_fwd_mv = m_saved.direct_fwd_mv;
+    img.direct_bwd_mv = m_saved.direct_bwd_mv;
+    img.fwd_ref = m_saved.fwd_ref;
+    img.bwd_ref = m_saved.bwd_ref;
+    img.intra_modes = m_saved.intra_modes;
+    img.moving_block = m_saved.moving_block;
+    img.mb_y = m_saved.mb_y;
+    img.block_y = m_saved.block_y;
+    img.pix_y = m_saved.pix_y;
+    img.pix_c_y = m_saved.pix_c_y;
+    img.mbaff_field_view = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -871,7 +856,7 @@ int h264dec_read_macroblock(H264DecoderState &dec)
         img.current_mb_nr < static_cast<int>(img.intra_block->size()))
         (*img.intra_block)[static_cast<size_t>(img.current_mb_nr)] = {0, 0, 0, 0};
 
-    FieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
+    MbaffFieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
     if (isB)
         h264dec_init_b_macroblock(dec);
     else

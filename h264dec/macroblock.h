@@ -35,6 +35,31 @@ void h264dec_init_b_macroblock(H264DecoderState &dec);
 // from the field copies (vertical components doubled, indices halved).
 void h264dec_sync_mbaff_copies(H264DecoderState &dec);
 
+// While it lives, a field macroblock of an MBAFF frame works in its field: the motion, co-located and
+// intra arrays are its field's copies (by the parity of current_mb_nr) and mb_y, block_y, pix_y and
+// pix_c_y count field rows.
+class MbaffFieldView
+{
+public:
+    MbaffFieldView(H264DecoderState &dec, bool active);
+    MbaffFieldView(const MbaffFieldView &) = delete;
+    MbaffFieldView &operator=(const MbaffFieldView &) = delete;
+    ~MbaffFieldView() { End(); }
+    void End();
+
+private:
+    H264DecoderState &m_dec;
+    bool m_active;
+    struct Saved
+    {
+        Array3D<int> *mv = nullptr, *fwd_mv = nullptr, *bwd_mv = nullptr, *direct_fwd_mv = nullptr,
+                     *direct_bwd_mv = nullptr;
+        Array2D<int> *ref_idx_arr = nullptr, *fwd_ref = nullptr, *bwd_ref = nullptr, *intra_modes = nullptr,
+                     *moving_block = nullptr;
+        int mb_y = 0, block_y = 0, pix_y = 0, pix_c_y = 0;
+    } m_saved;
+};
+
 // Motion of an inter macroblock (modes 1, 2, 3, 8).
 void h264dec_read_motion_info(H264DecoderState &dec);
 // Predicted vector of reference r for the partition at (bx, by) 4x4 blocks inside the macroblock,

@@ -5,6 +5,7 @@
 
 #include "h264dec/cabac_read.h"
 #include "h264dec/erc.h"
+#include "h264dec/picture_decode.h"
 #include "platform/format.h"
 
 #include <algorithm>
@@ -150,7 +151,9 @@ void TemporalVectors(H264DecoderState &dec, int x, int y)
         trp = (t + 1) * X;
         trb = trp + cur - img.ref_poc;
     } else {
-        const bool bottom = img.structure == kBottomField || (img.structure == kFrame && img.mb_y % 2 == 1);
+        // A field macroblock of an MBAFF frame counts field rows: its parity is that of the pair member.
+        const bool bottom =
+            img.structure == kBottomField || (img.structure == kFrame && img.current_mb_nr % 2 == 1);
         if (!bottom)
             trp = (t / 2 + 1) * X - ((t + 1) % 2);
         else
@@ -408,4 +411,6 @@ void h264dec_read_motion_info(H264DecoderState &dec)
     readVectors(0);
     if (isB)
         readVectors(1);
+    if (img.MbaffFrameFlag && img.structure == kFrame && !mb.mb_field && img.num_ref_idx_active_fwd <= 1)
+        h264dec_mbaff_zero_fwd_refs(dec);
 }
