@@ -339,6 +339,35 @@ struct CabacMbWriter
         d.Bypass(level < 0 ? 1 : 0);
     }
 
+    // The index as the decoder keeps it: backward 0 and 1 exchanged with two or more backward
+    // references, the low bit inverted in field pictures.
+    int StoredRef(int list, int r) const
+    {
+        if (list == 1 && s.num_ref_bwd >= 2 && r <= 1)
+            r = 1 - r;
+        if (s.field_picture)
+            r ^= 1;
+        return r;
+    }
+
+    // First bin by whether the blocks above and to the left refer past index 0, then unary.
+    void RefIndex(int list, int value)
+    {
+        const Written *up = Above(), *left = Left();
+        auto counts = [&](const Written *n) {
+            if (!n || n->b_mode0)
+                return 0;
+            int r = n->ref[list];
+            if (list == 1 && s.num_ref_bwd >= 2 && (r == 0 || r == 1))
+                r = 1 - r; // backward indices count as coded
+            return r > 0 ? 1 : 0;
+        };
+        CabacContext *c = d.mi.ref_no_contexts[0];
+        d.Bin(c[2 * counts(up) + counts(left)], value > 0 ? 1 : 0);
+        if (value > 0)
+            Unary(c + 4, 1, value - 1);
+    }
+
     void Mvd(int list, int comp, int value, bool B)
     {
         (void)B;
@@ -387,17 +416,20 @@ struct CabacMbWriter
             self.chroma_mode = m.chroma_mode;
         }
         if (m.kind == MbKind::P16x16 || m.kind == MbKind::B16x16) {
-            if ((B && m.dir != 1 && s.num_ref_fwd > 1) || (!B && s.num_ref_fwd > 1) ||
-                (B && m.dir != 0 && s.num_ref_bwd > 1))
-                throw std::logic_error("the CABAC writer codes single references only");
+            auto uses = [&](int list) { return B ? m.dir == 2 || m.dir == list : list == 0; };
+            for (int list = 0; list < 2; ++list)
+                if (uses(list)) {
+                    self.ref[list] = StoredRef(list, m.ref[list]);
+                    if ((list == 0 ? s.num_ref_fwd : s.num_ref_bwd) > 1)
+                        RefIndex(list, m.ref[list]);
+                }
             for (int list = 0; list < 2; ++list) {
-                if (B ? !(m.dir == 2 || m.dir == list) : list == 1)
+                if (!uses(list))
                     continue;
                 Mvd(list, 0, m.mvd[list][0], B);
                 Mvd(list, 1, m.mvd[list][1], B);
                 self.mvd[list][0] = m.mvd[list][0];
                 self.mvd[list][1] = m.mvd[list][1];
-                self.ref[list] = 0;
             }
         }
         const int cbp = Cbp(m);
