@@ -73,9 +73,12 @@ int ReadRefIndex(H264DecoderState &dec, bool bwd, int i, int j, int subMode)
         }
     } else {
         int limit = img.ref_buffer_cycle;
-        if (dec.mref) {
-            const int filled = static_cast<int>(std::count_if(dec.mref->begin(), dec.mref->end(),
-                                                              [](const auto *p) { return p != nullptr; }));
+        // A field macroblock of an MBAFF frame will predict from the field list.
+        const LumaRefList *list =
+            img.MbaffFrameFlag && img.structure == kFrame && img.mb_field_flag ? &dec.dec_mref_fld : dec.mref;
+        if (list) {
+            const int filled = static_cast<int>(
+                std::count_if(list->begin(), list->end(), [](const auto *p) { return p != nullptr; }));
             limit = std::max(filled, 1);
         }
         if (r < 0 || r >= limit)

@@ -88,7 +88,10 @@ struct MotionRecord
                 MbMotion{true, uses ? m.ref[l] : -1, {uses ? mv[l][0] : 0, uses ? mv[l][1] : 0}};
         }
     }
-    void Intra(int k) { list[0][static_cast<size_t>(k)] = list[1][static_cast<size_t>(k)] = MbMotion{true, -1, {0, 0}}; }
+    void Intra(int k)
+    {
+        list[0][static_cast<size_t>(k)] = list[1][static_cast<size_t>(k)] = MbMotion{true, -1, {0, 0}};
+    }
 };
 
 // I0 (textured), then P3 with the given vectors (an intra macroblock where the vector is absent).
@@ -121,7 +124,8 @@ struct Scene
                 p3mv.push_back({0, 0});
                 continue;
             }
-            const int mv[2][2] = {{moves[static_cast<size_t>(k)][0], moves[static_cast<size_t>(k)][1]}, {0, 0}};
+            const int mv[2][2] = {{moves[static_cast<size_t>(k)][0], moves[static_cast<size_t>(k)][1]},
+                                  {0, 0}};
             MbSpec m;
             m.kind = MbKind::P16x16;
             rec.Code(m, k, mv, true, false);
@@ -171,7 +175,9 @@ template <class F> Picture BiPicture(const Scene &s, F vectors)
             int v[2][2];
             bool use[2] = {true, true};
             vectors(bx, by, v, use);
-            auto combine = [&](int p0, int p1) { return use[0] && use[1] ? Scene::Bi(p0, p1) : use[0] ? p0 : p1; };
+            auto combine = [&](int p0, int p1) {
+                return use[0] && use[1] ? Scene::Bi(p0, p1) : use[0] ? p0 : p1;
+            };
             for (int y = 0; y < 4; ++y)
                 for (int x = 0; x < 4; ++x) {
                     const int X = 4 * bx + x, Y = 4 * by + y;
@@ -196,7 +202,8 @@ DecodeRunResult RunPlan(const StreamPlan &plan, bool cabac)
     return r;
 }
 
-const std::vector<std::array<int, 2>> kP3Moves = {{{6, -3}}, {{1, -1}}, {{0, 0}}, {{-9, 14}}, {{2, 1}}, {{0, 0}}};
+const std::vector<std::array<int, 2>> kP3Moves = {{{6, -3}},  {{1, -1}}, {{0, 0}},
+                                                  {{-9, 14}}, {{2, 1}},  {{0, 0}}};
 
 TEST(H264PictureOrder, I0P3B1B2GoOutInDisplayOrderWithExactTexts)
 {
@@ -218,7 +225,8 @@ TEST(H264PictureOrder, I0P3B1B2GoOutInDisplayOrderWithExactTexts)
     s.plan.pictures.push_back(Plan(6, 2, 2, b1, 0));
     s.plan.pictures.push_back(Plan(6, 2, 4, b2, 0));
 
-    const Picture wantB1 = BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
+    const Picture wantB1 =
+        BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
     const Picture wantB2 = BiPicture(s, [&](int bx, int by, int v[2][2], bool *use) {
         const int k = (by / 4) * Scene::kW + bx / 4;
         for (int l = 0; l < 2; ++l) {
@@ -232,8 +240,10 @@ TEST(H264PictureOrder, I0P3B1B2GoOutInDisplayOrderWithExactTexts)
         DecodeRunResult r = RunPlan(s.plan, cabac);
         ASSERT_EQ(r.pictures, 4);
         // Views see decoding order, the document display order.
-        EXPECT_EQ(r.sink->decoded_types, (std::vector<int>{kTypeIndexI, kTypeIndexP, kTypeIndexB, kTypeIndexB}));
-        EXPECT_EQ(r.sink->output_types, (std::vector<int>{kTypeIndexI, kTypeIndexB, kTypeIndexB, kTypeIndexP}));
+        EXPECT_EQ(r.sink->decoded_types,
+                  (std::vector<int>{kTypeIndexI, kTypeIndexP, kTypeIndexB, kTypeIndexB}));
+        EXPECT_EQ(r.sink->output_types,
+                  (std::vector<int>{kTypeIndexI, kTypeIndexB, kTypeIndexB, kTypeIndexP}));
         ASSERT_EQ(r.sink->output.size(), 4u);
         ExpectPicture(s.i0, r.sink->output[0], "I0");
         ExpectPicture(wantB1, r.sink->output[1], "B1");
@@ -243,19 +253,23 @@ TEST(H264PictureOrder, I0P3B1B2GoOutInDisplayOrderWithExactTexts)
 
         const std::vector<std::string> want = {
             "Display Order\t\t: 1\r\nBit Stream Order\t\t: 1\r\nPicture Type\t\t: I"
-            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 0\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - 16x8\t: 0"
+            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 0\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - "
+            "16x8\t: 0"
             "\r\n\tMode 4 - 8x8\t: 0\r\n\tMode 5 - 4x8\t: 0\r\n\tMode 6 - 8x4\t: 0\r\n\tMode 7 - 4x4\t: 0"
             "\r\n\tIntra MB 4x4\t: 6\r\n\tIntra MB 16x16\t: 0\r\n\r\n",
             "Display Order\t\t: 4\r\nBit Stream Order\t\t: 2\r\nPicture Type\t\t: P"
-            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 5\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - 16x8\t: 0"
+            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 5\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - "
+            "16x8\t: 0"
             "\r\n\tMode 4 - 8x8\t: 0\r\n\tMode 5 - 4x8\t: 0\r\n\tMode 6 - 8x4\t: 0\r\n\tMode 7 - 4x4\t: 0"
             "\r\n\tIntra MB 4x4\t: 0\r\n\tIntra MB 16x16\t: 1\r\n\r\n",
             "Display Order\t\t: 2\r\nBit Stream Order\t\t: 3\r\nPicture Type\t\t: B"
-            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 6\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - 16x8\t: 0"
+            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 6\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - "
+            "16x8\t: 0"
             "\r\n\tMode 4 - 8x8\t: 0\r\n\tMode 5 - 4x8\t: 0\r\n\tMode 6 - 8x4\t: 0\r\n\tMode 7 - 4x4\t: 0"
             "\r\n\tIntra MB 4x4\t: 0\r\n\tIntra MB 16x16\t: 0\r\n\r\n",
             "Display Order\t\t: 3\r\nBit Stream Order\t\t: 4\r\nPicture Type\t\t: B"
-            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 6\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - 16x8\t: 0"
+            "\r\n\tMode 0 - Direct\t: 0\r\n\tMode 1 - 16x16\t: 6\r\n\tMode 2 - 8x16\t: 0\r\n\tMode 3 - "
+            "16x8\t: 0"
             "\r\n\tMode 4 - 8x8\t: 0\r\n\tMode 5 - 4x8\t: 0\r\n\tMode 6 - 8x4\t: 0\r\n\tMode 7 - 4x4\t: 0"
             "\r\n\tIntra MB 4x4\t: 0\r\n\tIntra MB 16x16\t: 0\r\n\r\n",
         };
@@ -308,7 +322,9 @@ TEST(H264PictureOrder, DirectPredictionFollowsTheCoLocatedMotion)
             }
         }
         s.plan.pictures.push_back(Plan(6, 2, 2, b1, 0));
-        s.plan.pictures.back().header = [&](SliceHeaderFields &h) { h.direct_spatial_mv_pred_flag = spatial; };
+        s.plan.pictures.back().header = [&](SliceHeaderFields &h) {
+            h.direct_spatial_mv_pred_flag = spatial;
+        };
 
         // Co-located block (bx, by) of P3: its reference (-1 intra) and vector.
         auto colocated = [&](int bx, int by, int &ref, int mv[2]) {
@@ -346,7 +362,8 @@ TEST(H264PictureOrder, DirectPredictionFollowsTheCoLocatedMotion)
         for (const bool cabac : {false, true}) {
             DecodeRunResult r = RunPlan(s.plan, cabac);
             ASSERT_EQ(r.sink->output.size(), 3u);
-            ExpectPicture(want, r.sink->output[1], std::string(spatial ? "spatial" : "temporal") + (cabac ? " CABAC" : " CAVLC"));
+            ExpectPicture(want, r.sink->output[1],
+                          std::string(spatial ? "spatial" : "temporal") + (cabac ? " CABAC" : " CAVLC"));
         }
     }
 }
@@ -407,7 +424,8 @@ TEST(H264PictureOrder, ExplicitBiWeightsAtDenominatorZeroRoundByOne)
         h.weights[0] = {e0};
         h.weights[1] = {e1};
     };
-    Picture want = BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
+    Picture want =
+        BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
     for (int y = 0; y < want.h; ++y)
         for (int x = 0; x < want.w; ++x) {
             const int k = (y / 16) * Scene::kW + x / 16;
@@ -458,11 +476,13 @@ TEST(H264PictureOrder, ImplicitWeightsFollowTheOrderDistances)
         ASSERT_EQ(r.sink->output.size(), 4u);
         for (int b = 0; b < 2; ++b) {
             const int w0 = b == 0 ? 43 : 22, w1 = 64 - w0;
-            Picture want = BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
+            Picture want = BiPicture(
+                s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
             for (int y = 0; y < want.h; ++y)
                 for (int x = 0; x < want.w; ++x) {
                     const bool one = (y / 16) * Scene::kW + x / 16 == 4;
-                    want.Y(y, x) = one ? s.p3.Y(y, x) : Clip((w0 * s.i0.Y(y, x) + w1 * s.p3.Y(y, x) + 32) >> 6);
+                    want.Y(y, x) =
+                        one ? s.p3.Y(y, x) : Clip((w0 * s.i0.Y(y, x) + w1 * s.p3.Y(y, x) + 32) >> 6);
                 }
             for (int c = 0; c < 2; ++c)
                 for (int y = 0; y < want.h / 2; ++y)
@@ -487,7 +507,8 @@ TEST(H264PictureOrder, LongTermReferenceOutlivesTheSlidingWindow)
     plan.pictures.push_back(Plan(7, 0, 0, intra));
     const Picture i0 = IntraDcPicture(3, 1, intra, {0, 0, 0}, kQp);
     for (int k = 1; k <= 6; ++k) {
-        plan.pictures.push_back(Plan(5, k, 2 * k, {MbSpec::I16(10 * k - 40), MbSpec::I16(0), MbSpec::I16(0)}));
+        plan.pictures.push_back(
+            Plan(5, k, 2 * k, {MbSpec::I16(10 * k - 40), MbSpec::I16(0), MbSpec::I16(0)}));
         if (k == 1)
             plan.pictures.back().header = [](SliceHeaderFields &h) {
                 h.adaptive_ref_pic_buffering_flag = 1;

@@ -102,7 +102,8 @@ void CavlcMacroblock(BitWriter &w, const SliceShape &s, const MbSpec &m)
         break;
     case MbKind::P16x16:
         w.ue(0);
-        if (s.num_ref_fwd > 1)
+        // Field macroblocks of MBAFF frames count the references of both fields.
+        if (s.num_ref_fwd * (s.mbaff && m.field ? 2 : 1) > 1)
             w.ue(static_cast<uint32_t>(m.ref[0]));
         w.se(m.mvd[0][0]);
         w.se(m.mvd[0][1]);
