@@ -110,8 +110,9 @@ struct H264DecoderState
     int run_width = 0, run_height = 0; // frame size they were made for
     int last_slice_tr = -1, last_slice_structure = -1;
     DecoderAnalysis analysis;
-    DecodedPlanes stored_picture; // the latest reference picture, waiting for output
-    bool stored_valid = false;
+    DecodedPlanes stored_picture;    // the latest reference picture
+    bool stored_valid = false;       // it holds a picture
+    bool stored_pending = false;     // and that picture has not been output yet
     H264PictureSink *sink = nullptr; // where pictures go; none drops them
     PictureCounters picture_counters;
     std::string picture_text; // the text of the last picture

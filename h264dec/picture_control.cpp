@@ -203,7 +203,7 @@ void dec_release_global_buffers(H264DecoderState &dec)
     dec.cur_pic_y = nullptr;
     dec.cur_pic_uv = nullptr;
     dec.stored_picture = DecodedPlanes{};
-    dec.stored_valid = false;
+    dec.stored_valid = dec.stored_pending = false;
     dec.analysis = DecoderAnalysis{};
     dec.erc_object_list.clear();
     dec.errorVar.reset();

@@ -51,7 +51,7 @@ void h264dec_show_picture(H264DecoderState &dec, bool views, int type_index)
 {
     dec.analysis.vis_pic_type = type_index;
     CopyPlanes(dec.dec_picture_frame, dec.stored_picture);
-    dec.stored_valid = true;
+    dec.stored_valid = dec.stored_pending = true;
     if (dec.sink)
         dec.sink->PictureDecoded(dec, h264dec_current_picture_ref(dec, type_index), views);
     dec_reset_analysis_planes(dec.analysis);
@@ -69,6 +69,10 @@ void h264dec_output_picture(H264DecoderState &dec, int type_index)
 
 void h264dec_output_stored_picture(H264DecoderState &dec, int type_index)
 {
-    if (dec.sink && dec.stored_valid)
+    // Once only: a picture that started and never finished must not bring the same one out twice.
+    if (!dec.stored_pending)
+        return;
+    dec.stored_pending = false;
+    if (dec.sink)
         dec.sink->PictureOutput(dec, h264dec_stored_picture_ref(dec, type_index));
 }
