@@ -362,8 +362,9 @@ void h264dec_b_list_offsets(const DecoderImage &img, int &fwd_offset, int &bwd_o
 int h264dec_chroma_sample(const Array2D<uint8_t> &plane, int width, int height, int X, int Y)
 {
     const int fx = X & 7, fy = Y & 7;
-    const int x0 = std::clamp(X / 8, 0, width - 1), x1 = std::clamp((X + 7) / 8, 0, width - 1);
-    const int y0 = std::clamp(Y / 8, 0, height - 1), y1 = std::clamp((Y + 7) / 8, 0, height - 1);
+    // Shifts where the positions are divided: left of or above the plane both clamp to 0.
+    const int x0 = std::clamp(X >> 3, 0, width - 1), x1 = std::clamp((X + 7) >> 3, 0, width - 1);
+    const int y0 = std::clamp(Y >> 3, 0, height - 1), y1 = std::clamp((Y + 7) >> 3, 0, height - 1);
     return ((8 - fx) * (8 - fy) * plane[y0][x0] + fx * (8 - fy) * plane[y0][x1] +
             (8 - fx) * fy * plane[y1][x0] + fx * fy * plane[y1][x1] + 32) /
            64;
