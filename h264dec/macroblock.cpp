@@ -284,6 +284,38 @@ void h264dec_set_mb_index(H264DecoderState &dec)
         h264dec_macroblock_error(dec, "Macroblock address outside the picture");
 }
 
+namespace {
+
+// A field macroblock of an MBAFF frame predicts its 4x4 modes from its field's copy of the intra modes:
+// the copy's border entries beside it are cut off like the frame's when the left pair or the pair
+// above lies in another slice (or, under constrained intra prediction, is not intra there).
+void FieldCopyBorders(H264DecoderState &dec)
+{
+    DecoderImage &img = dec.img;
+    const int m = img.mb_index, w = WidthMbs(img);
+    Array2D<int> &modes = dec.mb_arrays.field_copy[img.current_mb_nr % 2].intra_modes;
+    const bool constrained = img.constrained_intra_pred_flag != 0;
+    const int gy = 4 * (img.mb_y / 2);
+    if (img.pix_x >= 16) {
+        const bool same = SameSlice(dec, m - 1);
+        if (!same || (constrained && !QuadrantIntra(dec, m - 1, 1)))
+            modes[img.block_x][gy + 1] = modes[img.block_x][gy + 2] = -1;
+        if (!same || (constrained && !QuadrantIntra(dec, m - 1, 3)))
+            modes[img.block_x][gy + 3] = modes[img.block_x][gy + 4] = -1;
+    }
+    if (img.mb_y >= 2) {
+        // The lower macroblock of the pair above.
+        const int a = m - w * (img.current_mb_nr % 2 == 0 ? 1 : 2);
+        const bool same = SameSlice(dec, a);
+        if (!same || (constrained && !QuadrantIntra(dec, a, 2)))
+            modes[img.block_x + 1][gy] = modes[img.block_x + 2][gy] = -1;
+        if (!same || (constrained && !QuadrantIntra(dec, a, 3)))
+            modes[img.block_x + 3][gy] = modes[img.block_x + 4][gy] = -1;
+    }
+}
+
+} // namespace
+
 void h264dec_check_neighbours(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;
@@ -813,6 +845,8 @@ int h264dec_read_macroblock(H264DecoderState &dec)
     }
 
     mb.mb_field = img.mb_field_flag;
+    if (mbaff && mb.mb_field)
+        FieldCopyBorders(dec);
     if (img.field_mb)
         (*img.field_mb)[img.mb_y][img.mb_x] = img.mb_field_flag;
     if (img.si_block)
@@ -849,6 +883,16 @@ int h264dec_read_macroblock(H264DecoderState &dec)
                 h264dec_macroblock_error(dec, zn::Format("sub_mb_type %d beyond the table", sym.value1));
             h264dec_set_sub_mode(img, mb, sym.value1, q);
         }
+    }
+
+    // An intra macroblock whose intra pattern was in a lost partition cannot be rebuilt: it is taken as
+    // skipped (direct in B pictures) instead, in every picture but the first.
+    if ((mb.mb_type == kMbIntra4x4 || mb.mb_type == kMbIntra16x16) && img.number != 0 &&
+        h264dec_partition(dec, SE_CBP_INTRA).bitstream->error_flag) {
+        mb.mb_type = kMbSkipOrDirect;
+        mb.lost_flag = 1;
+        for (int q = 0; q < 4; ++q)
+            mb.sub_mode[q] = mb.sub_pred_dir[q] = 0;
     }
 
     if (img.constrained_intra_pred_flag && (IsPPicture(type) || isB) && mb.mb_type != kMbIntra4x4 &&

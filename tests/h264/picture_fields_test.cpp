@@ -262,4 +262,37 @@ TEST(H264PictureFields, MbaffFramesMixFieldAndFramePairs)
     ExpectPicture(want, r.sink->output[1], "MBAFF P");
 }
 
+// A field pair of intra 4x4 macroblocks opening the second slice of an MBAFF frame: its left pair lies
+// in the first slice, so the field copy of the intra modes hides it too, and each field macroblock
+// predicts like a macroblock without neighbours (the first 4x4 block from 128).
+TEST(H264PictureFields, MbaffFieldMacroblocksStopAtSliceEdges)
+{
+    StreamPlan plan;
+    plan.frames_only = false;
+    plan.mbaff = true;
+    plan.width_mbs = 2;
+    plan.height_mbs = 2;
+    std::vector<MbSpec> mbs = FlatIntra(2, 8);
+    for (int k = 0; k < 2; ++k) {
+        MbSpec m;
+        m.kind = MbKind::I4;
+        m.field = 1;
+        for (int b = 0; b < 16; ++b)
+            m.block_dc[b] = (5 * b + 3 * k) % 13 - 6;
+        mbs.push_back(m);
+    }
+    PicturePlan pic = Plan(7, 0, 0, 0, mbs);
+    pic.slice_starts = {0, 1};
+    plan.pictures.push_back(pic);
+    DecodeRunResult r = DecodeRun(plan.Write(false));
+    ASSERT_FALSE(r.failed) << r.message;
+    ASSERT_EQ(r.sink->output.size(), 1u);
+    for (int parity = 0; parity < 2; ++parity) {
+        const Picture alone = IntraDcPicture(1, 1, {mbs[2 + static_cast<size_t>(parity)]}, {0}, kQp);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                ASSERT_EQ(r.sink->output[0].Y(2 * y + parity, 16 + x), alone.Y(y, x)) << parity << ": " << x << "," << y;
+    }
+}
+
 } // namespace
