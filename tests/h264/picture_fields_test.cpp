@@ -291,7 +291,8 @@ TEST(H264PictureFields, MbaffFieldMacroblocksStopAtSliceEdges)
         const Picture alone = IntraDcPicture(1, 1, {mbs[2 + static_cast<size_t>(parity)]}, {0}, kQp);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                ASSERT_EQ(r.sink->output[0].Y(2 * y + parity, 16 + x), alone.Y(y, x)) << parity << ": " << x << "," << y;
+                ASSERT_EQ(r.sink->output[0].Y(2 * y + parity, 16 + x), alone.Y(y, x))
+                    << parity << ": " << x << "," << y;
     }
 }
 
