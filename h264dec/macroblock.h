@@ -34,6 +34,9 @@ void h264dec_init_b_macroblock(H264DecoderState &dec);
 // doubled); a field macroblock's blocks are its field's rows, and the pair's frame rows are rebuilt
 // from the field copies (vertical components doubled, indices halved).
 void h264dec_sync_mbaff_copies(H264DecoderState &dec);
+// A field macroblock's border entries in its field's copy of the intra modes, cut off where the left
+// pair or the pair above is unusable for its prediction.
+void h264dec_mbaff_field_borders(H264DecoderState &dec);
 
 // While it lives, a field macroblock of an MBAFF frame works in its field: the motion, co-located and
 // intra arrays are its field's copies (by the parity of current_mb_nr) and mb_y, block_y, pix_y and
@@ -87,6 +90,10 @@ constexpr int kMaxVectorComponent = 8192; // quarter samples
 // Shared by the three readers: the current macroblock, element reading with the run's error for a
 // read past the data, and the end of a run that names the picture.
 DecoderMacroblock &h264dec_current_mb(H264DecoderState &dec);
+// Macroblock `index` exists and belongs to the slice being read.
+bool h264dec_mb_in_slice(const H264DecoderState &dec, int index);
+// Quadrant `quadrant` of macroblock `index` is intra (true for a macroblock outside the picture).
+bool h264dec_quadrant_intra(const H264DecoderState &dec, int index, int quadrant);
 [[noreturn]] void h264dec_macroblock_error(const H264DecoderState &dec, const std::string &what);
 using CabacReadFn = void (*)(SyntaxSymbol *sym, H264DecoderState &dec, CabacDecoder *cabac);
 bool h264dec_is_cabac(const H264DecoderState &dec);

@@ -76,7 +76,7 @@ int ReadRefIndex(H264DecoderState &dec, bool bwd, int i, int j, int subMode)
         // A field macroblock of an MBAFF frame will predict from the field list.
         const LumaRefList *list =
             img.MbaffFrameFlag && img.structure == kFrame && img.mb_field_flag ? &dec.dec_mref_fld : dec.mref;
-        if (list) {
+        if (list && !list->empty()) {
             const int filled = static_cast<int>(
                 std::count_if(list->begin(), list->end(), [](const auto *p) { return p != nullptr; }));
             limit = std::max(filled, 1);
