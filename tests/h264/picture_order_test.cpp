@@ -573,4 +573,85 @@ TEST(H264PictureOrder, DeblockingFiltersTheMacroblockEdge)
     }
 }
 
+// An SP picture: the motion-compensated prediction of every 4x4 luma block is transformed, quantised
+// at the switching quantiser QS and rebuilt, as an SP decoder must so that switching streams meet.
+// Written here with the standard's forward core transform and the published quantiser multipliers.
+TEST(H264PictureOrder, SpPicturesRequantiseThePrediction)
+{
+    static const int kQuant[6][3] = {{13107, 5243, 8066}, {11916, 4660, 7490}, {10082, 4194, 6554},
+                                     {9362, 3647, 5825},  {8192, 3355, 5243},  {7282, 2893, 4559}};
+    static const int kScale[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16},
+                                     {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
+    auto cls = [](int i, int j) { return i % 2 == 0 && j % 2 == 0 ? 0 : i % 2 && j % 2 ? 1 : 2; };
+    const int qs = 31;
+    Scene s(kP3Moves, false);
+    s.plan.pictures[1].slice_type = 8;
+    s.plan.pictures[1].header = [](SliceHeaderFields &h) { h.slice_qs_delta = qs - 26; };
+    Picture want = s.p3; // the prediction; luma requantised below
+    for (int by = 0; by < want.h / 4; ++by)
+        for (int bx = 0; bx < want.w / 4; ++bx) {
+            int p[4][4], t[4][4], c[4][4];
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    p[y][x] = s.p3.Y(4 * by + y, 4 * bx + x);
+            for (int y = 0; y < 4; ++y) { // rows: horizontal frequencies
+                const int s0 = p[y][0] + p[y][3], s1 = p[y][1] + p[y][2], d0 = p[y][0] - p[y][3],
+                          d1 = p[y][1] - p[y][2];
+                t[y][0] = s0 + s1;
+                t[y][1] = 2 * d0 + d1;
+                t[y][2] = s0 - s1;
+                t[y][3] = d0 - 2 * d1;
+            }
+            for (int i = 0; i < 4; ++i) { // columns
+                const int s0 = t[0][i] + t[3][i], s1 = t[1][i] + t[2][i], d0 = t[0][i] - t[3][i],
+                          d1 = t[1][i] - t[2][i];
+                c[0][i] = s0 + s1;
+                c[1][i] = 2 * d0 + d1;
+                c[2][i] = s0 - s1;
+                c[3][i] = d0 - 2 * d1;
+            }
+            const int bits = 15 + qs / 6;
+            for (int j = 0; j < 4; ++j)
+                for (int i = 0; i < 4; ++i) {
+                    const int v = c[j][i];
+                    const int level = (std::abs(v) * kQuant[qs % 6][cls(i, j)] + (1 << bits) / 2) >> bits;
+                    c[j][i] = (v < 0 ? -level : level) * kScale[qs % 6][cls(i, j)] << (qs / 6);
+                }
+            // The standard's inverse: rows then columns, (r + 32) >> 6.
+            int f[4][4], r[4][4];
+            for (int j = 0; j < 4; ++j) {
+                const int e0 = c[j][0] + c[j][2], e1 = c[j][0] - c[j][2];
+                const int e2 = (c[j][1] >> 1) - c[j][3], e3 = c[j][1] + (c[j][3] >> 1);
+                f[j][0] = e0 + e3;
+                f[j][1] = e1 + e2;
+                f[j][2] = e1 - e2;
+                f[j][3] = e0 - e3;
+            }
+            for (int i = 0; i < 4; ++i) {
+                const int e0 = f[0][i] + f[2][i], e1 = f[0][i] - f[2][i];
+                const int e2 = (f[1][i] >> 1) - f[3][i], e3 = f[1][i] + (f[3][i] >> 1);
+                r[0][i] = e0 + e3;
+                r[1][i] = e1 + e2;
+                r[2][i] = e1 - e2;
+                r[3][i] = e0 - e3;
+            }
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    want.Y(4 * by + y, 4 * bx + x) = Clip((r[y][x] + 32) >> 6);
+        }
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = RunPlan(s.plan, cabac);
+        ASSERT_EQ(r.sink->output.size(), 2u);
+        ASSERT_EQ(r.sink->output_types[1], kTypeIndexSP);
+        const Picture &got = r.sink->output[1];
+        int changed = 0;
+        for (int y = 0; y < want.h; ++y)
+            for (int x = 0; x < want.w; ++x) {
+                ASSERT_EQ(got.Y(y, x), want.Y(y, x)) << (cabac ? "CABAC " : "CAVLC ") << x << "," << y;
+                changed += want.Y(y, x) != s.p3.Y(y, x);
+            }
+        EXPECT_GT(changed, 100); // the requantisation is visible
+    }
+}
+
 } // namespace

@@ -223,7 +223,7 @@ struct CabacMbWriter
             return;
         }
         CabacContext *p = d.mi.mb_type_contexts[1];
-        if (kind == 0) {
+        if (kind == 0 || kind == 3) { // P and SP
             if (m.kind == MbKind::P16x16) {
                 d.Bin(p[4], 0);
                 d.Bin(p[5], 0);
