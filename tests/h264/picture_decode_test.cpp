@@ -18,16 +18,7 @@ constexpr int kQp = 28;
 
 void ExpectPicture(const Picture &want, const Picture &got, const std::string &what)
 {
-    ASSERT_EQ(got.w, want.w) << what;
-    ASSERT_EQ(got.h, want.h) << what;
-    for (int r = 0; r < want.h; ++r)
-        for (int c = 0; c < want.w; ++c)
-            ASSERT_EQ(got.Y(r, c), want.Y(r, c)) << what << ": luma at row " << r << " column " << c;
-    for (int k = 0; k < 2; ++k)
-        for (int r = 0; r < want.h / 2; ++r)
-            for (int c = 0; c < want.w / 2; ++c)
-                ASSERT_EQ(got.C(k, r, c), want.C(k, r, c))
-                    << what << ": chroma " << k << " at row " << r << " column " << c;
+    ASSERT_EQ(FirstDifference(want, got), "") << what;
 }
 
 // Random DC macroblocks: intra 16x16 and intra 4x4, some with chroma levels.

@@ -15,6 +15,12 @@ namespace {
 
 using namespace h264test;
 
+// Pictures by structure first, as these tests think of them.
+PicturePlan Plan(int type, int frameNum, int poc, int structure, std::vector<MbSpec> mbs, int refIdc = 1)
+{
+    return MakePicture(type, frameNum, poc, std::move(mbs), structure, refIdc);
+}
+
 constexpr int kQp = 28;
 
 int Clip(int v)
@@ -24,16 +30,7 @@ int Clip(int v)
 
 void ExpectPicture(const Picture &want, const Picture &got, const std::string &what)
 {
-    ASSERT_EQ(got.w, want.w) << what;
-    ASSERT_EQ(got.h, want.h) << what;
-    for (int r = 0; r < want.h; ++r)
-        for (int c = 0; c < want.w; ++c)
-            ASSERT_EQ(got.Y(r, c), want.Y(r, c)) << what << ": luma at row " << r << " column " << c;
-    for (int k = 0; k < 2; ++k)
-        for (int r = 0; r < want.h / 2; ++r)
-            for (int c = 0; c < want.w / 2; ++c)
-                ASSERT_EQ(got.C(k, r, c), want.C(k, r, c))
-                    << what << ": chroma " << k << " at row " << r << " column " << c;
+    ASSERT_EQ(FirstDifference(want, got), "") << what;
 }
 
 std::vector<MbSpec> FlatIntra(int n, unsigned seed)
@@ -47,18 +44,6 @@ std::vector<MbSpec> FlatIntra(int n, unsigned seed)
         mbs.push_back(m);
     }
     return mbs;
-}
-
-PicturePlan Plan(int sliceType, int frameNum, int poc, int structure, std::vector<MbSpec> mbs)
-{
-    PicturePlan p;
-    p.slice_type = sliceType;
-    p.frame_num = frameNum;
-    p.poc_lsb = poc;
-    p.idr = frameNum == 0 && poc == 0;
-    p.structure = structure;
-    p.mbs = std::move(mbs);
-    return p;
 }
 
 TEST(H264PictureFields, FieldPairsInterleaveAndPredictFromTheFieldStore)
@@ -171,16 +156,7 @@ Picture MbaffIntra(int wMbs, int hMbs, const std::vector<MbSpec> &mbs)
                 sum[3] += left ? p.C(k, chromaRow(4 + t), cx - 1) : 0;
             }
             int dc[2][2];
-            dc[0][0] = up && left ? (sum[0] + sum[2] + 4) / 8
-                       : up       ? (sum[0] + 2) / 4
-                       : left     ? (sum[2] + 2) / 4
-                                  : 128;
-            dc[1][0] = up ? (sum[1] + 2) / 4 : left ? (sum[2] + 2) / 4 : 128;
-            dc[0][1] = left ? (sum[3] + 2) / 4 : up ? (sum[0] + 2) / 4 : 128;
-            dc[1][1] = up && left ? (sum[1] + sum[3] + 4) / 8
-                       : up       ? (sum[1] + 2) / 4
-                       : left     ? (sum[3] + 2) / 4
-                                  : 128;
+            ChromaDcPrediction(sum, up, left, dc);
             for (int r = 0; r < 8; ++r)
                 for (int x = 0; x < 8; ++x)
                     p.C(k, chromaRow(r), cx + x) =
@@ -243,14 +219,16 @@ TEST(H264PictureFields, MbaffFramesMixFieldAndFramePairs)
             for (int x = 0; x < 16; ++x)
                 want.Y(Y + y, x) = v;
         for (int k = 0; k < 2; ++k) {
-            int s0 = 0, s1 = 0;
+            int sum[4] = {};
             for (int t = 0; t < 4; ++t) {
-                s0 += want.C(k, Y / 2 - 1, t);
-                s1 += want.C(k, Y / 2 - 1, 4 + t);
+                sum[0] += want.C(k, Y / 2 - 1, t);
+                sum[1] += want.C(k, Y / 2 - 1, 4 + t);
             }
+            int dc[2][2];
+            ChromaDcPrediction(sum, true, false, dc);
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)
-                    want.C(k, Y / 2 + y, x) = x < 4 ? (s0 + 2) / 4 : (s1 + 2) / 4;
+                    want.C(k, Y / 2 + y, x) = dc[x / 4][y / 4];
         }
     }
 

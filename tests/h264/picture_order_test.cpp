@@ -24,16 +24,7 @@ int Clip(int v)
 
 void ExpectPicture(const Picture &want, const Picture &got, const std::string &what)
 {
-    ASSERT_EQ(got.w, want.w) << what;
-    ASSERT_EQ(got.h, want.h) << what;
-    for (int r = 0; r < want.h; ++r)
-        for (int c = 0; c < want.w; ++c)
-            ASSERT_EQ(got.Y(r, c), want.Y(r, c)) << what << ": luma at row " << r << " column " << c;
-    for (int k = 0; k < 2; ++k)
-        for (int r = 0; r < want.h / 2; ++r)
-            for (int c = 0; c < want.w / 2; ++c)
-                ASSERT_EQ(got.C(k, r, c), want.C(k, r, c))
-                    << what << ": chroma " << k << " at row " << r << " column " << c;
+    ASSERT_EQ(FirstDifference(want, got), "") << what;
 }
 
 std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
@@ -50,18 +41,6 @@ std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
         mbs.push_back(m);
     }
     return mbs;
-}
-
-PicturePlan Plan(int sliceType, int frameNum, int poc, std::vector<MbSpec> mbs, int refIdc = 1)
-{
-    PicturePlan p;
-    p.slice_type = sliceType;
-    p.frame_num = frameNum;
-    p.poc_lsb = poc;
-    p.idr = frameNum == 0 && sliceType == 7;
-    p.nal_ref_idc = refIdc;
-    p.mbs = std::move(mbs);
-    return p;
 }
 
 // Whole-macroblock motion of one picture, for the vector predictor of each list.
@@ -108,7 +87,7 @@ struct Scene
         plan.width_mbs = kW;
         plan.height_mbs = kH;
         const auto intra = TexturedIntra(kN, 17);
-        plan.pictures.push_back(Plan(7, 0, 0, intra));
+        plan.pictures.push_back(MakePicture(7, 0, 0, intra));
         i0 = IntraDcPicture(kW, kH, intra, std::vector<int>(kN, 0), kQp);
         p3 = Picture(16 * kW, 16 * kH);
         MotionRecord rec(kW, kN);
@@ -152,14 +131,14 @@ struct Scene
                     sum[2] += p3.C(c, cy + t, cx - 1);
                     sum[3] += p3.C(c, cy + 4 + t, cx - 1);
                 }
-                const int dc[2][2] = {{(sum[0] + sum[2] + 4) / 8, (sum[3] + 2) / 4},
-                                      {(sum[1] + 2) / 4, (sum[1] + sum[3] + 4) / 8}};
+                int dc[2][2];
+                ChromaDcPrediction(sum, true, true, dc);
                 for (int y = 0; y < 8; ++y)
                     for (int x = 0; x < 8; ++x)
                         p3.C(c, cy + y, cx + x) = dc[x / 4][y / 4];
             }
         }
-        plan.pictures.push_back(Plan(5, 1, 6, mbs));
+        plan.pictures.push_back(MakePicture(5, 1, 6, mbs));
     }
 
     // Both directions of block samples combined as unweighted bi-prediction.
@@ -222,8 +201,8 @@ TEST(H264PictureOrder, I0P3B1B2GoOutInDisplayOrderWithExactTexts)
         rec.Code(m, k, mvs[k], dirs[k] != 1, dirs[k] != 0);
         b2.push_back(m);
     }
-    s.plan.pictures.push_back(Plan(6, 2, 2, b1, 0));
-    s.plan.pictures.push_back(Plan(6, 2, 4, b2, 0));
+    s.plan.pictures.push_back(MakePicture(6, 2, 2, b1, 0, 0));
+    s.plan.pictures.push_back(MakePicture(6, 2, 4, b2, 0, 0));
 
     const Picture wantB1 =
         BiPicture(s, [](int, int, int v[2][2], bool *) { v[0][0] = v[0][1] = v[1][0] = v[1][1] = 0; });
@@ -288,9 +267,9 @@ TEST(H264PictureOrder, BiPredictionOf10And11Gives11)
     plan.width_mbs = 2;
     plan.height_mbs = 1;
     // Flat 10 (128 - 118), then a P picture of intra macroblocks at 11, then a bi-predicted B.
-    plan.pictures.push_back(Plan(7, 0, 0, {MbSpec::I16(-118), MbSpec::I16(0)}));
-    plan.pictures.push_back(Plan(5, 1, 6, {MbSpec::I16(-117), MbSpec::I16(0)}));
-    plan.pictures.push_back(Plan(6, 2, 2, {MbSpec::B(2, 0, 0, 0, 0), MbSpec::B(2, 0, 0, 0, 0)}, 0));
+    plan.pictures.push_back(MakePicture(7, 0, 0, {MbSpec::I16(-118), MbSpec::I16(0)}));
+    plan.pictures.push_back(MakePicture(5, 1, 6, {MbSpec::I16(-117), MbSpec::I16(0)}));
+    plan.pictures.push_back(MakePicture(6, 2, 2, {MbSpec::B(2, 0, 0, 0, 0), MbSpec::B(2, 0, 0, 0, 0)}, 0, 0));
     for (const bool cabac : {false, true}) {
         DecodeRunResult r = RunPlan(plan, cabac);
         ASSERT_EQ(r.sink->output.size(), 3u);
@@ -321,7 +300,7 @@ TEST(H264PictureOrder, DirectPredictionFollowsTheCoLocatedMotion)
                 b1.push_back(k % 2 ? MbSpec::Skip(true) : MbSpec{MbKind::BDirect});
             }
         }
-        s.plan.pictures.push_back(Plan(6, 2, 2, b1, 0));
+        s.plan.pictures.push_back(MakePicture(6, 2, 2, b1, 0, 0));
         s.plan.pictures.back().header = [&](SliceHeaderFields &h) {
             h.direct_spatial_mv_pred_flag = spatial;
         };
@@ -412,7 +391,7 @@ TEST(H264PictureOrder, ExplicitBiWeightsAtDenominatorZeroRoundByOne)
     std::vector<MbSpec> b1(Scene::kN, MbSpec::B(2, 0, 0, 0, 0));
     b1[1] = MbSpec::B(0, 0, 0, 0, 0);
     b1[2] = MbSpec::B(1, 0, 0, 0, 0);
-    s.plan.pictures.push_back(Plan(6, 2, 2, b1, 0));
+    s.plan.pictures.push_back(MakePicture(6, 2, 2, b1, 0, 0));
     s.plan.pictures.back().header = [](SliceHeaderFields &h) {
         h.luma_log_weight_denom = h.chroma_log_weight_denom = 0;
         WeightEntry e0, e1;
@@ -467,9 +446,9 @@ TEST(H264PictureOrder, ImplicitWeightsFollowTheOrderDistances)
     s.plan.pictures[1].header = [](SliceHeaderFields &h) { h.delta_pic_order_cnt[0] = 6; };
     std::vector<MbSpec> bs(Scene::kN, MbSpec::B(2, 0, 0, 0, 0));
     bs[4] = MbSpec::B(1, 0, 0, 0, 0);
-    s.plan.pictures.push_back(Plan(6, 2, 2, bs, 0));
+    s.plan.pictures.push_back(MakePicture(6, 2, 2, bs, 0, 0));
     s.plan.pictures.back().header = [](SliceHeaderFields &h) { h.delta_pic_order_cnt[0] = 2; };
-    s.plan.pictures.push_back(Plan(6, 2, 4, bs, 0));
+    s.plan.pictures.push_back(MakePicture(6, 2, 4, bs, 0, 0));
     s.plan.pictures.back().header = [](SliceHeaderFields &h) { h.delta_pic_order_cnt[0] = 4; };
     for (const bool cabac : {false, true}) {
         DecodeRunResult r = RunPlan(s.plan, cabac);
@@ -504,11 +483,11 @@ TEST(H264PictureOrder, LongTermReferenceOutlivesTheSlidingWindow)
     plan.width_mbs = 3;
     plan.height_mbs = 1;
     const auto intra = TexturedIntra(3, 5);
-    plan.pictures.push_back(Plan(7, 0, 0, intra));
+    plan.pictures.push_back(MakePicture(7, 0, 0, intra));
     const Picture i0 = IntraDcPicture(3, 1, intra, {0, 0, 0}, kQp);
     for (int k = 1; k <= 6; ++k) {
         plan.pictures.push_back(
-            Plan(5, k, 2 * k, {MbSpec::I16(10 * k - 40), MbSpec::I16(0), MbSpec::I16(0)}));
+            MakePicture(5, k, 2 * k, {MbSpec::I16(10 * k - 40), MbSpec::I16(0), MbSpec::I16(0)}));
         if (k == 1)
             plan.pictures.back().header = [](SliceHeaderFields &h) {
                 h.adaptive_ref_pic_buffering_flag = 1;
@@ -533,7 +512,7 @@ TEST(H264PictureOrder, LongTermReferenceOutlivesTheSlidingWindow)
         rec.Code(m, k, mvs[k], true, false);
         last.push_back(m);
     }
-    plan.pictures.push_back(Plan(5, 7, 14, last));
+    plan.pictures.push_back(MakePicture(5, 7, 14, last));
     plan.pictures.back().header = [](SliceHeaderFields &h) { h.num_ref_pic_active_fwd_minus1 = 6; };
     auto flat = [](int value) {
         Picture p(48, 16);
@@ -559,7 +538,7 @@ TEST(H264PictureOrder, DeblockingFiltersTheMacroblockEdge)
     StreamPlan plan;
     plan.width_mbs = 2;
     plan.height_mbs = 1;
-    plan.pictures.push_back(Plan(7, 0, 0, {MbSpec::I16(-28), MbSpec::I16(10)}));
+    plan.pictures.push_back(MakePicture(7, 0, 0, {MbSpec::I16(-28), MbSpec::I16(10)}));
     plan.pictures.back().header = [](SliceHeaderFields &h) { h.disable_deblocking_filter_idc = 0; };
     for (const bool cabac : {false, true}) {
         DecodeRunResult r = RunPlan(plan, cabac);

@@ -14,17 +14,10 @@ namespace {
 
 using namespace h264test;
 
-PicturePlan Plan(int sliceType, int frameNum, int poc, int structure, std::vector<MbSpec> mbs, int refIdc = 1)
+// Pictures by structure first, as these tests think of them.
+PicturePlan Plan(int type, int frameNum, int poc, int structure, std::vector<MbSpec> mbs, int refIdc = 1)
 {
-    PicturePlan p;
-    p.slice_type = sliceType;
-    p.frame_num = frameNum;
-    p.poc_lsb = poc;
-    p.idr = frameNum == 0 && poc == 0;
-    p.structure = structure;
-    p.nal_ref_idc = refIdc;
-    p.mbs = std::move(mbs);
-    return p;
+    return MakePicture(type, frameNum, poc, std::move(mbs), structure, refIdc);
 }
 
 std::vector<MbSpec> Intra(int n)

@@ -87,6 +87,34 @@ Picture Picture::From(const H264PictureRef &ref)
     return p;
 }
 
+std::string FirstDifference(const Picture &want, const Picture &got)
+{
+    if (want.w != got.w || want.h != got.h)
+        return "size " + std::to_string(got.w) + "x" + std::to_string(got.h) + " where " +
+               std::to_string(want.w) + "x" + std::to_string(want.h) + " was due";
+    for (int r = 0; r < want.h; ++r)
+        for (int c = 0; c < want.w; ++c)
+            if (got.Y(r, c) != want.Y(r, c))
+                return "luma at row " + std::to_string(r) + " column " + std::to_string(c) + ": " +
+                       std::to_string(got.Y(r, c)) + " where " + std::to_string(want.Y(r, c)) + " was due";
+    for (int k = 0; k < 2; ++k)
+        for (int r = 0; r < want.h / 2; ++r)
+            for (int c = 0; c < want.w / 2; ++c)
+                if (got.C(k, r, c) != want.C(k, r, c))
+                    return "chroma " + std::to_string(k) + " at row " + std::to_string(r) + " column " +
+                           std::to_string(c) + ": " + std::to_string(got.C(k, r, c)) + " where " +
+                           std::to_string(want.C(k, r, c)) + " was due";
+    return "";
+}
+
+void ChromaDcPrediction(const int s[4], bool up, bool left, int dc[2][2])
+{
+    dc[0][0] = up && left ? (s[0] + s[2] + 4) / 8 : up ? (s[0] + 2) / 4 : left ? (s[2] + 2) / 4 : 128;
+    dc[1][0] = up ? (s[1] + 2) / 4 : left ? (s[2] + 2) / 4 : 128;
+    dc[0][1] = left ? (s[3] + 2) / 4 : up ? (s[0] + 2) / 4 : 128;
+    dc[1][1] = up && left ? (s[1] + s[3] + 4) / 8 : up ? (s[1] + 2) / 4 : left ? (s[3] + 2) / 4 : 128;
+}
+
 int LumaQpel(const Picture &p, int xq, int yq)
 {
     const int dx = xq & 3, dy = yq & 3, x = (xq - dx) / 4, y = (yq - dy) / 4;
@@ -216,10 +244,7 @@ Picture IntraDcPicture(int wMbs, int hMbs, const std::vector<MbSpec> &mbs, const
                 s[3] += left ? p.C(k, cy + 4 + t, cx - 1) : 0;
             }
             int dc[2][2];
-            dc[0][0] = up && left ? (s[0] + s[2] + 4) / 8 : up ? (s[0] + 2) / 4 : left ? (s[2] + 2) / 4 : 128;
-            dc[1][0] = up ? (s[1] + 2) / 4 : left ? (s[2] + 2) / 4 : 128;
-            dc[0][1] = left ? (s[3] + 2) / 4 : up ? (s[0] + 2) / 4 : 128;
-            dc[1][1] = up && left ? (s[1] + s[3] + 4) / 8 : up ? (s[1] + 2) / 4 : left ? (s[3] + 2) / 4 : 128;
+            ChromaDcPrediction(s, up, left, dc);
             const int off = ChromaDcOffset(m.chroma_dc[k], qp);
             for (int y = 0; y < 8; ++y)
                 for (int x = 0; x < 8; ++x)

@@ -7,6 +7,7 @@
 #include "h264/support/picture_writer.h"
 #include "h264dec/decoder_output.h"
 
+#include <string>
 #include <vector>
 
 namespace h264test {
@@ -31,6 +32,12 @@ struct Picture
     static Picture Interleave(const Picture &top, const Picture &bottom);
     static Picture From(const H264PictureRef &r);
 };
+
+// "" when the pictures are equal, else where they first differ and how.
+std::string FirstDifference(const Picture &want, const Picture &got);
+// The DC prediction of a chroma macroblock's four 4x4 blocks ([column][row]) from the sums of the four
+// samples above its left and right halves and beside its upper and lower halves.
+void ChromaDcPrediction(const int sums[4], bool up, bool left, int dc[2][2]);
 
 // Sample of the luma plane at quarter-sample position (xq, yq), every tap clamped into the plane.
 int LumaQpel(const Picture &ref, int xq, int yq);

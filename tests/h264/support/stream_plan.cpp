@@ -3,6 +3,20 @@
 
 namespace h264test {
 
+PicturePlan MakePicture(int slice_type, int frame_num, int poc_lsb, std::vector<MbSpec> mbs, int structure,
+                        int nal_ref_idc)
+{
+    PicturePlan p;
+    p.slice_type = slice_type;
+    p.frame_num = frame_num;
+    p.poc_lsb = poc_lsb;
+    p.idr = frame_num == 0 && poc_lsb == 0 && IsI(slice_type);
+    p.structure = structure;
+    p.nal_ref_idc = nal_ref_idc;
+    p.mbs = std::move(mbs);
+    return p;
+}
+
 std::vector<uint8_t> StreamPlan::Write(bool cabac) const
 {
     StreamBuilder b(width_mbs, height_mbs, cabac);

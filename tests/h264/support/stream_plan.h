@@ -25,6 +25,10 @@ struct PicturePlan
     std::function<void(SliceHeaderFields &)> header;
 };
 
+// A picture of one slice; the first frame (an I picture with frame_num and order count 0) is IDR.
+PicturePlan MakePicture(int slice_type, int frame_num, int poc_lsb, std::vector<MbSpec> mbs,
+                        int structure = 0, int nal_ref_idc = 1);
+
 struct StreamPlan
 {
     int width_mbs = 2, height_mbs = 2;
