@@ -53,6 +53,7 @@ struct MacroblockRecord
     int intra_chroma_flag = 0;
     std::array<int, 16> intra4_codes{}; // quarter order; -1 the predicted mode, else the remaining mode
     int qp_delta = 0;
+    int i16_type = 0; // intra 16x16 type number: 1 + mode + 4 x chroma pattern + 12 x (luma pattern != 0)
     int field_pair_flag = 0;
     int lf_disable = 0, lf_alpha_c0_offset = 0, lf_beta_offset = 0;
     int element_count = 0;
@@ -102,6 +103,7 @@ struct Slice
     int ref_pic_list_reordering_flag_l0 = 0;
     int ref_pic_list_reordering_flag_l1 = 0;
     std::vector<ReorderCommand> reorder_l0, reorder_l1;
+    int last_mb = -1; // the last macroblock coded into it
     // CABAC only: the two context sets.
     std::unique_ptr<MotionContextSet> motion;
     std::unique_ptr<TextureContextSet> texture;
@@ -214,6 +216,9 @@ struct EncoderImage
     int pic_order_present_flag = 0;
     // Per-picture order fields.
     int delta_poc = 0, toppoc = 0, bottompoc = 0, frame_in_gop = 0, idr_flag = 0, b_flag = 0;
+    int delta_poc_bottom = 0;  // the second order field (delta_pic_order_cnt[1]): 0
+    int bottom_field = 0;      // the field picture being coded is the bottom field
+    int pic_order_cnt_lsb = 0; // as the slice header sent it
     // Current macroblock.
     int mb_index = 0, mb_x = 0, mb_y = 0;
     // Active references of the lists, as the parameter sets announce them.
@@ -224,11 +229,12 @@ struct EncoderImage
     int cabac_model = 0;       // cabac_init_idc of the slice
     int cabac_count_usage = 0; // set while a coded macroblock is written (context usage counts)
     int skip_run = 0;
-    int i16_type = 0;                   // intra 16x16 type number of the current macroblock
     int subblock_x = 0, subblock_y = 0; // 4x4 block of the element being written (chroma AC: 0..1)
     int chroma_plane = 0;               // 0 U, 1 V
     int direct_spatial = 0;             // DirectModeType of B slices
     int mbaff = 0;                      // macroblock-adaptive frame/field coding of the picture
+    int mb_field = 0; // the pair being decided is coded as fields (macroblock-adaptive frames)
+    int tr = 0;       // temporal reference of the picture (display order)
     MotionMaps maps;
     CabacLevelBuffer cabac_levels;
     // Loop-filter values of the slices (offsets in table units, twice the header's values).
@@ -262,6 +268,10 @@ struct EncoderStats
         delta_quant_bits{};
     int bits_frame_pass = 0, bits_field_pass = 0;
     int *pass_bits = &bits_frame_pass;
+    std::array<int, 5> inter_bits{};    // reference indices and vector differences, by picture type
+    int bit_slice = 0;                  // bits of the slice being coded
+    int em_prev_bits = 0;               // emulation-prevention bytes, in bits
+    int quant_sum = 0, quant_count = 0; // quantisers of P and SP macroblocks and their count
 };
 
 struct EncoderSnr
