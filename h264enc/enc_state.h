@@ -284,11 +284,10 @@ struct EncoderSnr
 struct Picture
 {
     int no_slices = 0;
-    std::vector<std::unique_ptr<Slice>> slices; // at most kMaxSlicesPerPicture
+    std::vector<std::unique_ptr<Slice>> slices; // as many as the slice mode makes
     int bits_per_picture = 0;
     float distortion_y = 0, distortion_u = 0, distortion_v = 0;
 };
-constexpr int kMaxSlicesPerPicture = 100;
 
 // Clears every slice of the picture.
 void free_picture_slices(Picture &pic);

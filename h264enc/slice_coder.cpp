@@ -112,9 +112,10 @@ std::unique_ptr<Slice> malloc_slice(EncoderRun &run)
         slice = std::make_unique<Slice>();
         slice->max_part_nr = run.input.PartitionMode != 0 ? 3 : 1;
         slice->partArr.resize(static_cast<size_t>(slice->max_part_nr));
+        // An eighth of a byte per sample to start with; the writers grow the buffer when a slice needs more.
         for (SlicePartition &p : slice->partArr)
             p.bitstream.StreamBuffer.resize(
-                static_cast<size_t>(std::max(run.img.width * run.img.height, 64)));
+                static_cast<size_t>(std::max(run.img.width * run.img.height / 8, 256)));
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("malloc_slie: slice structure");
     }
