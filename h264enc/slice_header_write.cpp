@@ -90,7 +90,10 @@ int h264enc_write_slice_header(EncoderRun &run)
     const int sliceType = h264enc_slice_type_code(img);
     const bool isB = sliceType == 6, isP = sliceType == 5 || sliceType == 8;
     int bits = 0;
-    bits += write_ue_v("SH: first_mb_in_slice", img.mb_index, part);
+    // Macroblock-adaptive frames count the slice's start in macroblock pairs.
+    const int w = img.WidthMbs();
+    const int firstMb = img.mbaff && w > 0 ? (img.mb_index / (2 * w)) * w + img.mb_index % w : img.mb_index;
+    bits += write_ue_v("SH: first_mb_in_slice", firstMb, part);
     bits += write_ue_v("SH: slice_type", sliceType, part);
     bits += write_ue_v("SH: pic_parameter_set_id", 0, part);
     bits += write_u_v(8, "SH: frame_num", img.frame_in_gop & 0xFF, part);
