@@ -4,8 +4,10 @@
 // always sends its quantiser change and never a pattern; a B direct macroblock with coefficients sends
 // no vectors; pattern 16 sends the chroma DC blocks only, 47 the AC blocks too. Each stream also
 // parses back in the decoder.
+#include "h264enc/cabac_write.h"
 #include "h264enc/mb_write.h"
 #include "h264enc/support/bit_strings.h"
+#include "platform/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -138,6 +140,80 @@ TEST(MacroblockWriting, Intra16x16AlwaysSendsItsQuantiserChange)
     EmptyBlocks(m);
     // Type, chroma mode, quantiser change, then the empty DC block (nC 0: coeff_token "1").
     Check(Small(1), enc::kTypeI, {m}, Ue(3) + Ue(3) + Se(-2) + "1");
+}
+
+TEST(MacroblockWriting, Intra16x16WithoutAcBlocksLeavesNoCoefficientCounts)
+{
+    // The DC block has levels, the pattern has no luma AC: the decoder keeps count 0 for every block, so
+    // the writer does too (the right neighbour's nC depends on it).
+    SyntheticMb m;
+    m.mode = enc::kModeI16;
+    m.i16_type = 1;
+    for (int q = 0; q < 4; ++q)
+        m.quarter_dir[q] = -1;
+    for (auto &list : m.refs)
+        for (auto &row : list)
+            for (int &r : row)
+                r = -1;
+    EmptyBlocks(m);
+    for (int k = 0; k < 5; ++k) {
+        m.cof.cofDC[0][0][k] = 3 - k;
+        m.cof.cofDC[0][1][k] = 0;
+    }
+    m.cof.cofDC[0][0][3] = 0;
+    SyntheticMb right = m;
+    right.i16_type = 1 + 12; // with AC blocks, whose nC reads the left macroblock's counts
+    right.coded_pattern = 15;
+    for (int q = 0; q < 4; ++q)
+        for (int b = 0; b < 4; ++b) {
+            right.cof.cofAC[q][b][0][0] = 1;
+            right.cof.cofAC[q][b][0][1] = 0;
+        }
+    auto run = MakeRun(Small(2));
+    std::vector<uint8_t> stream = ParameterSetUnits(*run);
+    RecordCoder coder;
+    coder.mbs = {m, right};
+    SliceBody(*run, coder, PictureSetup(), &stream);
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(run->img.nzcoeff.at(0, 0, i, j), 0);
+    EXPECT_EQ(run->img.nzcoeff.at(1, 0, 0, 0), 1);
+    std::string error;
+    const std::vector<DecodedPicture> d = DecodeMacroblocks(stream, &error);
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(CompareMacroblock(right, d[0].mbs[1], enc::kTypeI, false), "");
+}
+
+TEST(MacroblockWriting, NegativePTypeAndUnknownModesEndTheRun)
+{
+    auto run = MakeRun(Small(1));
+    run->img.type = enc::kTypeP;
+    enc::MacroblockRecord mb;
+    mb.mb_mode = 7; // a sub-mode is no macroblock mode of a B picture
+    run->img.type = enc::kTypeB;
+    zn::MessageRecorder recorder;
+    EXPECT_THROW(enc::mb_type_code(*run, mb), H264FatalError);
+    run->img.type = enc::kTypeI;
+    mb.mb_mode = enc::kMode16x16;
+    EXPECT_THROW(enc::mb_type_code(*run, mb), H264FatalError);
+    // A negative P type reaching the CABAC writer ends the run with code 1.
+    enctest::RunOptions o;
+    o.cabac = 1;
+    auto crun = MakeRun(o);
+    crun->img.type = enc::kTypeP;
+    enc::set_macroblock_position(crun->img, 0);
+    enc::create_slice(*crun);
+    enc::begin_slice(*crun);
+    enc::SyntaxItem item;
+    item.category = enc::SE_MBTYPE;
+    item.value = -1;
+    item.cabac = enc::writeMB_typeInfo2Buffer_CABAC;
+    try {
+        enc::write_syntax_element(*crun, item);
+        FAIL();
+    } catch (const H264FatalError &e) {
+        EXPECT_EQ(e.ExitCode(), 1);
+    }
 }
 
 TEST(MacroblockWriting, BDirectWithCoefficientsSendsNoVectorsAndPattern16OnlyChromaDc)

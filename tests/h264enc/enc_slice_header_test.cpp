@@ -266,6 +266,17 @@ TEST(SliceHeader, DecoderReadsTheFieldsBack)
              EXPECT_EQ(d.img.wp_offset[1][0][1], -2);
              EXPECT_EQ(d.img.wp_weight[1][0][0], 1);
          }},
+        {"redundant slices announced: no redundant_pic_cnt",
+         [](enc::EncoderParams &p) { p.UseRedundantSlice = 1; },
+         [](enc::EncoderImage &img) {
+             img.type = enc::kTypeP;
+             img.qp = 40;
+         },
+         [](const H264DecoderState &d, const enc::EncoderImage &) {
+             EXPECT_EQ(d.active_sps->redundant_slices_allowed_flag, 1);
+             EXPECT_EQ(d.img.redundant_pic_cnt, 0);
+             EXPECT_EQ(d.img.qp, 40);
+         }},
         {"reference marking commands", [](enc::EncoderParams &) {},
          [](enc::EncoderImage &img) {
              img.type = enc::kTypeP;
