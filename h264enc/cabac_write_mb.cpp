@@ -306,40 +306,24 @@ void writeMB_typeInfo2Buffer_CABAC(SyntaxItem *item, EncoderImage &img, CabacEnc
         zn::Log(zn::LogLevel::Error, "Unsupported MB-MODE in writeMB_typeInfo2Buffer_CABAC!\n");
         h264_fatal_error("Unsupported MB-MODE in writeMB_typeInfo2Buffer_CABAC!", 1);
     }
-    switch (value >= 7 ? 7 : value) {
-    case 0:
-        return;
-    case 1:
-        cabac_enc_symbol(env, 0, &p[4]);
-        cabac_enc_symbol(env, 0, &p[5]);
-        cabac_enc_symbol(env, 0, &p[6]);
-        return;
-    case 2:
-        cabac_enc_symbol(env, 0, &p[4]);
-        cabac_enc_symbol(env, 1, &p[5]);
-        cabac_enc_symbol(env, 1, &p[7]);
-        return;
-    case 3:
-        cabac_enc_symbol(env, 0, &p[4]);
-        cabac_enc_symbol(env, 1, &p[5]);
-        cabac_enc_symbol(env, 0, &p[7]);
-        return;
-    case 4:
-    case 5:
-        cabac_enc_symbol(env, 0, &p[4]);
-        cabac_enc_symbol(env, 0, &p[5]);
-        cabac_enc_symbol(env, 1, &p[6]);
-        return;
-    case 6:
-        cabac_enc_symbol(env, 1, &p[4]);
-        cabac_enc_symbol(env, 0, &p[7]);
-        return;
-    default:
-        cabac_enc_symbol(env, 1, &p[4]);
-        cabac_enc_symbol(env, 1, &p[7]);
+    // The P table: bins and their entries of row 1 for values 1 to 7 (7: intra 16x16, then its suffix).
+    struct Bins
+    {
+        int count, bin[3], ctx[3];
+    };
+    static const Bins kP[8] = {{0, {}, {}},
+                               {3, {0, 0, 0}, {4, 5, 6}},
+                               {3, {0, 1, 1}, {4, 5, 7}},
+                               {3, {0, 1, 0}, {4, 5, 7}},
+                               {3, {0, 0, 1}, {4, 5, 6}},
+                               {3, {0, 0, 1}, {4, 5, 6}},
+                               {2, {1, 0}, {4, 7}},
+                               {2, {1, 1}, {4, 7}}};
+    const Bins &bins = kP[value >= 7 ? 7 : value];
+    for (int k = 0; k < bins.count; ++k)
+        cabac_enc_symbol(env, bins.bin[k], &p[bins.ctx[k]]);
+    if (value >= 7)
         Intra16x16Suffix(env, value - 7, &p[8], &p[9], &p[9], &p[10], &p[10]);
-        return;
-    }
 }
 
 void cabac_write_sub_type(SyntaxItem *item, EncoderImage &img, CabacEncEnv *env)

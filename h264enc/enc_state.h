@@ -248,6 +248,14 @@ struct EncoderImage
     int wp_offset[2][kMaxWeightRefs][3] = {};
 
     MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }
+    // Macroblock `index` when it lies in slice `slice`, else null (outside the picture, another slice).
+    MacroblockRecord *InSlice(int index, int slice)
+    {
+        if (index < 0 || index >= static_cast<int>(mb_data.size()))
+            return nullptr;
+        MacroblockRecord &mb = mb_data[static_cast<size_t>(index)];
+        return mb.slice_index == slice ? &mb : nullptr;
+    }
     int WidthMbs() const { return width / 16; }
 };
 

@@ -159,13 +159,8 @@ void set_cabac_neighbours_mbaff(EncoderImage &img)
 {
     MacroblockRecord &mb = img.CurrentMb();
     const int w = img.WidthMbs(), m = img.mb_index;
-    auto same = [&](int i) {
-        return i >= 0 && i < static_cast<int>(img.mb_data.size()) &&
-               img.mb_data[static_cast<size_t>(i)].slice_index == mb.slice_index;
-    };
-    mb.cabac_left = img.mb_x > 0 && same(m - 1) ? &img.mb_data[static_cast<size_t>(m - 1)] : nullptr;
-    mb.cabac_up =
-        16 * img.mb_y >= 32 && same(m - 2 * w) ? &img.mb_data[static_cast<size_t>(m - 2 * w)] : nullptr;
+    mb.cabac_left = img.mb_x > 0 ? img.InSlice(m - 1, mb.slice_index) : nullptr;
+    mb.cabac_up = 16 * img.mb_y >= 32 ? img.InSlice(m - 2 * w, mb.slice_index) : nullptr;
 }
 
 void write_end_of_slice_flag(EncoderRun &run, int bit)

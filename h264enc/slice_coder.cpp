@@ -218,26 +218,21 @@ void set_macroblock_position(EncoderImage &img, int n)
 void set_macroblock_neighbours(EncoderImage &img)
 {
     MacroblockRecord &mb = img.CurrentMb();
-    const int w = img.WidthMbs(), m = img.mb_index;
-    auto same = [&](int i) {
-        return i >= 0 && i < static_cast<int>(img.mb_data.size()) &&
-               img.mb_data[static_cast<size_t>(i)].slice_index == mb.slice_index;
-    };
-    auto at = [&](int i) { return &img.mb_data[static_cast<size_t>(i)]; };
+    const int w = img.WidthMbs(), m = img.mb_index, slice = mb.slice_index;
     for (auto &row : mb.neighbours)
         std::fill(std::begin(row), std::end(row), nullptr);
     mb.neighbours[1][1] = &mb;
-    if (img.mb_x > 0 && same(m - 1))
-        mb.neighbours[1][0] = at(m - 1);
+    if (img.mb_x > 0)
+        mb.neighbours[1][0] = img.InSlice(m - 1, slice);
     // A field macroblock of a macroblock-adaptive frame finds no macroblock above in the first pair row.
     const bool fieldMb = img.mbaff && mb.field_pair_flag;
-    if (16 * img.mb_y >= (fieldMb ? 32 : 16) && same(m - w)) {
-        mb.neighbours[0][1] = at(m - w);
-        if (img.mb_x > 0 && same(m - w - 1))
-            mb.neighbours[0][0] = at(m - w - 1);
+    if (16 * img.mb_y >= (fieldMb ? 32 : 16) && img.InSlice(m - w, slice)) {
+        mb.neighbours[0][1] = img.InSlice(m - w, slice);
+        if (img.mb_x > 0)
+            mb.neighbours[0][0] = img.InSlice(m - w - 1, slice);
     }
-    if (img.mb_y > 0 && img.mb_x < w - 1 && !img.mbaff && same(m - w + 1))
-        mb.neighbours[0][2] = at(m - w + 1);
+    if (img.mb_y > 0 && img.mb_x < w - 1 && !img.mbaff)
+        mb.neighbours[0][2] = img.InSlice(m - w + 1, slice);
 }
 
 void begin_macroblock(EncoderRun &run)

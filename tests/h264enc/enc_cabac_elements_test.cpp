@@ -20,7 +20,7 @@ enum ElementKind { kSkip, kType, kSub, kIntra, kChroma, kRefFwd, kRefBwd, kMvd, 
 
 struct Element
 {
-    ElementKind kind;
+    ElementKind kind = kSkip;
     int value = 0, second = 0, context = 0;
     int x = 0, y = 0, plane = 0;
     std::vector<std::pair<int, int>> pairs; // blocks: (level, run), without the closing pair
@@ -39,7 +39,8 @@ Element RandomBlock(std::mt19937 &rng)
 {
     static const int kinds[5] = {enc::kKindLuma16DC, enc::kKindLuma16AC, enc::kKindLuma4x4,
                                  enc::kKindChromaDC, enc::kKindChromaAC};
-    Element e{kBlock};
+    Element e;
+    e.kind = kBlock;
     e.context = kinds[rng() % 5];
     const int positions = enc::kCabacBlockKinds[e.context].positions;
     if (e.context == enc::kKindChromaAC) {
@@ -67,7 +68,8 @@ Element RandomElement(std::mt19937 &rng, int type)
 {
     const bool isB = type == enc::kTypeB;
     for (;;) {
-        Element e{static_cast<ElementKind>(rng() % 11)};
+        Element e;
+        e.kind = static_cast<ElementKind>(rng() % 11);
         e.x = static_cast<int>(rng() % 4);
         e.y = static_cast<int>(rng() % 4);
         switch (e.kind) {

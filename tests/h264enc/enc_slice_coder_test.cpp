@@ -15,23 +15,6 @@ namespace {
 namespace enc = h264enc;
 using namespace enctest;
 
-// The payload of a slice partition without emulation prevention.
-std::vector<uint8_t> Rbsp(const enc::Bitstream &bs)
-{
-    std::vector<uint8_t> out;
-    int zeros = 0;
-    for (int i = 0; i < bs.byte_count; ++i) {
-        const uint8_t b = bs.StreamBuffer[static_cast<size_t>(i)];
-        if (zeros >= 2 && b == 3) {
-            zeros = 0;
-            continue;
-        }
-        zeros = b == 0 ? zeros + 1 : 0;
-        out.push_back(b);
-    }
-    return out;
-}
-
 struct Coded
 {
     std::unique_ptr<enc::EncoderRun> run;
@@ -83,8 +66,9 @@ TEST(SliceCoder, ByteLimitTakesBackTheMacroblockThatDoesNotFit)
         for (const auto &s : pic.slices) {
             mbs += s->mb_count;
             // The limit holds up to the closing bits of the slice.
-            if (s->mb_count > 1)
-                EXPECT_LE(static_cast<int>(Rbsp(s->partArr[0].bitstream).size()), o.slice_argument + 3);
+            if (s->mb_count > 1) {
+                EXPECT_LE(static_cast<int>(Unescaped(s->partArr[0].bitstream).size()), o.slice_argument + 3);
+            }
         }
         EXPECT_EQ(mbs, 99);
         // Consecutive slices: each starts where the one before stopped.
@@ -169,7 +153,7 @@ TEST(SliceCoder, MacroblockBitCountsAddUpToTheSlice)
         for (int i = s->start_mb_nr; i <= s->last_mb; ++i)
             for (int k = enc::kBitsHeader; k <= enc::kBitsDeltaQuant; ++k)
                 bits += img.mb_data[static_cast<size_t>(i)].bit_counts[static_cast<size_t>(k)];
-        const std::vector<uint8_t> rbsp = Rbsp(s->partArr[0].bitstream);
+        const std::vector<uint8_t> rbsp = Unescaped(s->partArr[0].bitstream);
         std::string all;
         for (uint8_t b : rbsp)
             all += Bits(b, 8);
@@ -200,7 +184,7 @@ TEST(SliceCoder, DataPartitionsCarryTheirHeadersAndResiduals)
         ASSERT_EQ(s.partArr.size(), 3u);
         for (int part = 1; part < 3; ++part) {
             // Slice identifier and slice number, Exp-Golomb, as the partition's header.
-            const std::vector<uint8_t> rbsp = Rbsp(s.partArr[static_cast<size_t>(part)].bitstream);
+            const std::vector<uint8_t> rbsp = Unescaped(s.partArr[static_cast<size_t>(part)].bitstream);
             std::string bits;
             for (uint8_t b : rbsp)
                 bits += Bits(b, 8);

@@ -45,8 +45,9 @@ void RoundTrip(const Case &c, unsigned seed, std::vector<int> *slices = nullptr)
     ASSERT_EQ(error, "") << c.name;
     ASSERT_EQ(decoded.size(), 4u) << c.name;
     for (int k = 0; k < 4; ++k) {
-        if (slices)
+        if (slices) {
             EXPECT_EQ(decoded[static_cast<size_t>(k)].slices, (*slices)[static_cast<size_t>(k)]) << c.name;
+        }
         const auto &recs = records[static_cast<size_t>(k)];
         for (size_t i = 0; i < recs.size(); ++i) {
             const std::string diff = enctest::CompareMacroblock(

@@ -34,6 +34,22 @@ std::string CbpCode(int cbp, bool intra)
     return "?";
 }
 
+std::vector<uint8_t> Unescaped(const h264enc::Bitstream &bs)
+{
+    std::vector<uint8_t> out;
+    int zeros = 0;
+    for (int i = 0; i < bs.byte_count; ++i) {
+        const uint8_t b = bs.StreamBuffer[static_cast<size_t>(i)];
+        if (zeros >= 2 && b == 3) {
+            zeros = 0;
+            continue;
+        }
+        zeros = b == 0 ? zeros + 1 : 0;
+        out.push_back(b);
+    }
+    return out;
+}
+
 std::string SliceBody(h264enc::EncoderRun &run, RecordCoder &coder, const PictureSetup &p,
                       std::vector<uint8_t> *stream)
 {
@@ -43,18 +59,7 @@ std::string SliceBody(h264enc::EncoderRun &run, RecordCoder &coder, const Pictur
         stream->insert(stream->end(), units.begin(), units.end());
     const h264enc::Slice &slice = *h264enc::current_picture(run).slices.front();
     const h264enc::Bitstream &bs = slice.partArr[0].bitstream;
-    // The payload without emulation prevention.
-    std::vector<uint8_t> rbsp;
-    int zeros = 0;
-    for (int i = 0; i < bs.byte_count; ++i) {
-        const uint8_t b = bs.StreamBuffer[static_cast<size_t>(i)];
-        if (zeros >= 2 && b == 3) {
-            zeros = 0;
-            continue;
-        }
-        zeros = b == 0 ? zeros + 1 : 0;
-        rbsp.push_back(b);
-    }
+    const std::vector<uint8_t> rbsp = Unescaped(bs);
     std::string bits;
     for (uint8_t b : rbsp)
         bits += Bits(b, 8);

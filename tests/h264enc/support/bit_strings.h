@@ -15,6 +15,9 @@ std::string CbpCode(int cbp, bool intra);
 // The n-bit code `code`, most significant first.
 std::string Bits(int code, int n);
 
+// A partition's payload with the emulation-prevention bytes taken out.
+std::vector<uint8_t> Unescaped(const h264enc::Bitstream &bs);
+
 // Codes one picture of the records (one slice) and returns the slice data after the header, without
 // the trailing bits, from the picture's first slice. The header's length comes from the first
 // macroblock's record.
