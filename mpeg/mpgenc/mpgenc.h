@@ -103,6 +103,7 @@ public:
     void WriteMotionVectors(const MacroblockRecord &mb, int s, int fh, int fv);
     void WriteMotionVector(int d, int fcode);
     void WriteMotionCode(int code);
+    void WriteDualPrimeVector(int value);
     void WriteCbp(int cbp);
     void WriteIntraBlock(const int16_t *blk, int cc);
     void WriteNonIntraBlock(const int16_t *blk);

@@ -6,6 +6,3 @@
 
 void ForwardDct(int16_t *block);
 void Idct(int16_t *block);
-// Block-wise prediction sample at half-pel position: copy, mean of two or of four neighbours.
-void PredictBlock(const uint8_t *src, int srcStride, uint8_t *dst, int dstStride, int w, int h, int dx,
-                  int dy, bool average);

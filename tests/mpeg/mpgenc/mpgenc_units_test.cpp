@@ -4,6 +4,7 @@
 #include "mpeg/mpgenc/encoder_support.h"
 #include "mpeg/mpgenc/mpgenc.h"
 #include "mpeg/mpgenc/mpgenc_dct.h"
+#include "mpeg/mpgenc/mpgenc_predict.h"
 #include "mpeg/mpgenc/mpgenc_quant.h"
 #include "mpeg/mpgenc/mpgenc_source.h"
 #include "platform/messages.h"
