@@ -4,5 +4,6 @@
 
 #include <cstdint>
 
-void ForwardDct(int16_t *block);
+void ForwardDct(int16_t *block);      // vectorisable
+void ForwardDctPlain(int16_t *block); // the definition, row by row
 void Idct(int16_t *block);
