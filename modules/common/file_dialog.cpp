@@ -1,5 +1,5 @@
-// File dialogs of the VQ module, replaceable by tests.
-#include "modules/vq/vq_file_dialog.h"
+// Module file dialogs, replaceable by tests.
+#include "modules/common/file_dialog.h"
 
 #include "shell/doc_app.h"
 
@@ -8,27 +8,28 @@
 
 namespace {
 
-VqFileDialogHook &Hook()
+ModuleFileDialogHook &Hook()
 {
-    static VqFileDialogHook hook;
+    static ModuleFileDialogHook hook;
     return hook;
 }
 
 } // namespace
 
-VqFileDialogHook SetVqFileDialogHook(VqFileDialogHook hook)
+ModuleFileDialogHook SetModuleFileDialogHook(ModuleFileDialogHook hook)
 {
     return std::exchange(Hook(), std::move(hook));
 }
 
-QString RunVqFileDialog(const VqFileRequest &request)
+QString RunModuleFileDialog(const ModuleFileRequest &request)
 {
     if (Hook())
         return Hook()(request);
     QFileDialog dialog(nullptr, request.title, request.initialDir, DocQtFilter(request.filter));
     if (request.save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        // An existing codebook is replaced without a question, as the design dialog promises.
+        // An existing file is replaced without a question: the modules' save buttons promise a new
+        // file of that name (a codebook, a decoded sequence).
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     } else {
         dialog.setFileMode(QFileDialog::ExistingFile);
