@@ -194,15 +194,38 @@ int BlockVariance16(const uint8_t *p, int stride)
     return static_cast<int>(s2 - (static_cast<long long>(s) * s) / 256);
 }
 
-int SadArea(const uint8_t *ref, int refStride, const uint8_t *cur, int curStride, int w, int h, int best)
+namespace {
+
+template <int W>
+int SadAreaRows(const uint8_t *ref, int refStride, const uint8_t *cur, int curStride, int h, int best)
 {
     int s = 0;
-    if (w == 16) {
-        for (int j = 0; j < h && s <= best; ++j)
-            s += RowSad16(ref + static_cast<long>(j) * refStride, cur + static_cast<long>(j) * curStride);
-        return s;
+    for (int j = 0; j < h && s <= best; ++j) {
+        const uint8_t *r = ref + static_cast<long>(j) * refStride,
+                      *c = cur + static_cast<long>(j) * curStride;
+        int row = 0;
+        for (int i = 0; i < W; ++i)
+            row += std::abs(static_cast<int>(r[i]) - static_cast<int>(c[i]));
+        s += row;
     }
-    return SadAreaPlain(ref, refStride, cur, curStride, w, h, best);
+    return s;
+}
+
+} // namespace
+
+int SadArea(const uint8_t *ref, int refStride, const uint8_t *cur, int curStride, int w, int h, int best)
+{
+    // The pyramid's three block widths get loops of fixed length.
+    switch (w) {
+    case 16:
+        return SadAreaRows<16>(ref, refStride, cur, curStride, h, best);
+    case 8:
+        return SadAreaRows<8>(ref, refStride, cur, curStride, h, best);
+    case 4:
+        return SadAreaRows<4>(ref, refStride, cur, curStride, h, best);
+    default:
+        return SadAreaPlain(ref, refStride, cur, curStride, w, h, best);
+    }
 }
 
 int SadAreaPlain(const uint8_t *ref, int refStride, const uint8_t *cur, int curStride, int w, int h, int best)
