@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 
 using namespace zntest;
@@ -37,6 +38,12 @@ const Standard kStandards[] = {
     {"FieldPicturesTopFirst", 0, 0, 0, 1, 1, nullptr},
     {"FieldPicturesBottomFirst", 0, 0, 0, 1, 0, nullptr},
 };
+
+// Test names show the coding, not the bytes of the record.
+void PrintTo(const Standard &s, std::ostream *os)
+{
+    *os << s.name;
+}
 
 // Picture types in display order from the GOP rule: I at each GOP start, P every M frames after.
 std::string DisplayTypes(int N, int M, int frames)
