@@ -5,6 +5,7 @@
 // per CPU second and their ratio (0.1 to pass, 0.25 the goal) and the luma PSNR of each decode
 // against the source (ours at most 0.5 dB below ffmpeg's to pass, 0.3 the goal).
 // Usage: bench_mpgenc [camera.png]   (default: the build's photos/camera.png)
+#include "bench/cpu_time.h"
 #include "mpeg/mpgenc/mpgenc.h"
 #include "mpeg/mpgenc/mpgenc_source.h"
 
@@ -15,29 +16,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
 namespace {
 
-// CPU time, not wall time: the machine may be shared, and ffmpeg's process start is not coding.
-double OwnCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-double ChildrenCpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    auto s = [](const timeval &t) {
-        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
-    };
-    return s(ru.ru_utime) + s(ru.ru_stime);
-}
+using znbench::ChildrenCpuSeconds;
+using znbench::OwnCpuSeconds;
 
 std::vector<uint8_t> ReadAll(const std::string &path)
 {

@@ -130,6 +130,7 @@ public:
 
 private:
     void AllocateStore(std::vector<uint8_t> store[3]);
+    void BecomeP();
     void PictureChain(int secondField, int ipflag, uint8_t *cur[3], uint8_t *rec[3], int fieldCode,
                       int codedFrame, int frameNo);
     void PutBlockCode(const VlcCode &c, int level);

@@ -155,7 +155,11 @@ int SseBlockPlain(const uint8_t *ref, const uint8_t *cur, int stride, int h, int
     return s;
 }
 
-int SadInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
+namespace {
+
+// The summed row measure of the averaged reference against the current block.
+template <int (*Row)(const uint8_t *, const uint8_t *)>
+int InterpolatedSum(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
                     int phy, int qhx, int qhy)
 {
     int s = 0;
@@ -163,22 +167,23 @@ int SadInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int 
     for (int j = 0; j < h; ++j) {
         const long o = static_cast<long>(j) * stride;
         MeanRow(p + o, q + o, stride, phx, phy, qhx, qhy, row);
-        s += RowSad16(row, cur + o);
+        s += Row(row, cur + o);
     }
     return s;
+}
+
+} // namespace
+
+int SadInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
+                    int phy, int qhx, int qhy)
+{
+    return InterpolatedSum<RowSad16>(p, q, cur, stride, h, phx, phy, qhx, qhy);
 }
 
 int SseInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
                     int phy, int qhx, int qhy)
 {
-    int s = 0;
-    uint8_t row[16];
-    for (int j = 0; j < h; ++j) {
-        const long o = static_cast<long>(j) * stride;
-        MeanRow(p + o, q + o, stride, phx, phy, qhx, qhy, row);
-        s += RowSse16(row, cur + o);
-    }
-    return s;
+    return InterpolatedSum<RowSse16>(p, q, cur, stride, h, phx, phy, qhx, qhy);
 }
 
 int BlockVariance16(const uint8_t *p, int stride)

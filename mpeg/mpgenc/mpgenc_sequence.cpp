@@ -52,6 +52,19 @@ void MpegEncoder::PictureChain(int secondField, int ipflag, uint8_t *cur[3], uin
     }
 }
 
+// A P picture: forward f_codes and search widths of the nearest reference distance, no backward.
+void MpegEncoder::BecomeP()
+{
+    MpegEncoderState &s = m_s;
+    const MotionData &d = s.motion_data[0];
+    s.pict_type = P_TYPE;
+    s.forw_hor_f_code = d.forw_hor_f_code;
+    s.forw_vert_f_code = d.forw_vert_f_code;
+    s.back_hor_f_code = s.back_vert_f_code = 15;
+    s.sxf = d.sxf;
+    s.syf = d.syf;
+}
+
 void MpegEncoder::EncodeSequence()
 {
     MpegEncoderState &s = m_s;
@@ -89,13 +102,7 @@ void MpegEncoder::EncodeSequence()
                 RcInitGop(np, nb);
                 WriteGopHeader(f0, i == 0 ? 1 : 0);
             } else {
-                const MotionData &d = s.motion_data[0];
-                s.pict_type = P_TYPE;
-                s.forw_hor_f_code = d.forw_hor_f_code;
-                s.forw_vert_f_code = d.forw_vert_f_code;
-                s.back_hor_f_code = s.back_vert_f_code = 15;
-                s.sxf = d.sxf;
-                s.syf = d.syf;
+                BecomeP();
             }
         } else {
             cur = m_auxorg;
@@ -135,13 +142,7 @@ void MpegEncoder::EncodeSequence()
             int ipflag = 0;
             if (s.pict_type == I_TYPE) {
                 ipflag = 1;
-                const MotionData &d = s.motion_data[0];
-                s.pict_type = P_TYPE;
-                s.forw_hor_f_code = d.forw_hor_f_code;
-                s.forw_vert_f_code = d.forw_vert_f_code;
-                s.back_hor_f_code = s.back_vert_f_code = 15;
-                s.sxf = d.sxf;
-                s.syf = d.syf;
+                BecomeP();
             }
             s.pict_struct = first == TOP_FIELD ? BOTTOM_FIELD : TOP_FIELD;
             PictureChain(1, ipflag, cur, rec, first == TOP_FIELD ? 1 : 0, i + 1, f + 1);
