@@ -134,17 +134,17 @@ void swap_to_value_order(dec_block &block)
 
 uint8_t *code_bytes_room(codeword_heap &heap, dec_block &b, int *room)
 {
-    int used = b.total_bytes % 32;
     if (!b.chain) {
         b.chain = b.chain_last = heap.get_block();
-        used = 0;
-    } else if (used == 0 && b.total_bytes > 0) {
+        b.last_fill = 0;
+    } else if (b.last_fill >= 32) {
         code_byte_block *fresh = heap.get_block();
         b.chain_last->next = fresh;
         b.chain_last = fresh;
+        b.last_fill = 0;
     }
-    *room = 32 - used;
-    return reinterpret_cast<uint8_t *>(b.chain_last->words) + used;
+    *room = 32 - b.last_fill;
+    return reinterpret_cast<uint8_t *>(b.chain_last->words) + b.last_fill;
 }
 
 void append_code_bytes(codeword_heap &heap, dec_block &b, const uint8_t *bytes, int n)
@@ -156,7 +156,7 @@ void append_code_bytes(codeword_heap &heap, dec_block &b, const uint8_t *bytes, 
         std::copy(bytes, bytes + take, at);
         bytes += take;
         n -= take;
-        b.total_bytes += take;
+        commit_code_bytes(b, take);
     }
 }
 
@@ -249,6 +249,7 @@ void decode_code_block(block_decoder_work &work, const decoder_pass_function pas
         b = next;
     }
     block.chain = block.chain_last = nullptr;
+    block.last_fill = 0;
 }
 
 } // namespace zn::j2k

@@ -28,6 +28,7 @@ struct dec_block
     int32_t y = 0, x = 0, height = 0, width = 0;
     code_byte_block *chain = nullptr; // code bytes in stream order
     code_byte_block *chain_last = nullptr;
+    int32_t last_fill = 0;    // bytes used in the chain's last heap block
     int32_t total_bytes = 0;  // received, usable or not
     int32_t usable_bytes = 0; // bytes of the passes to decode
     int32_t capacity = 0;
@@ -90,8 +91,14 @@ void decode_code_block(block_decoder_work &work, const decoder_pass_function pas
 
 // Appends code bytes (stream order) to the block's chain, taking heap blocks as it fills.
 void append_code_bytes(codeword_heap &heap, dec_block &block, const uint8_t *bytes, int n);
-// The free room at the end of the block's chain (a fresh heap block when the last one is full).
+// The free room at the end of the block's chain (a fresh heap block when the last one is full);
+// commit_code_bytes counts the bytes then placed there.
 uint8_t *code_bytes_room(codeword_heap &heap, dec_block &block, int *room);
+inline void commit_code_bytes(dec_block &block, int n)
+{
+    block.last_fill += n;
+    block.total_bytes += n;
+}
 
 // Puts the block's code words into the MQ decoder's value order (first byte most significant).
 void swap_to_value_order(dec_block &block);
