@@ -79,7 +79,7 @@ struct block_roi_mask
 {
     int shift = 0;
     bool max_shift = true;
-    const uint8_t *levels = nullptr; // block width per row
+    uint8_t *const *rows = nullptr; // one pointer per block row
 };
 
 // Decodes a block completely into `out` (row pitch `out_pitch`), with error-resilience dropping,

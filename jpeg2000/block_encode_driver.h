@@ -81,7 +81,7 @@ struct block_roi
 {
     int shift = 0;                   // s: planes the region is lifted above the background
     int weight_exponent = 0;         // m: the background's distortion weight is (2^m)^2
-    const uint8_t *levels = nullptr; // a level per sample, block width per row; null: all 0
+    uint8_t *const *rows = nullptr; // a level per sample, one pointer per block row; null: all 0
     bool mask_mode = false;
 };
 
