@@ -20,15 +20,20 @@ namespace zn::j2k {
 namespace {
 const char *const kUsage[] = {
     "-Cno_speedup",
-    "Prevent use of certain implementation tricks in critical block decoding functions, which interact directly "
+    "Prevent use of certain implementation tricks in critical block decoding functions, which interact "
+    "directly "
     "with the internal MQ coder state.",
     "-Cer <confidence bits> [default = ignore error resilience info]",
-    "Provision of this argument will generate an error unless the global header of the bit-stream indicates that "
-    "the encoder has introduced some error resilience information. Passes whose segment checks fail are dropped, "
+    "Provision of this argument will generate an error unless the global header of the bit-stream indicates "
+    "that "
+    "the encoder has introduced some error resilience information. Passes whose segment checks fail are "
+    "dropped, "
     "together with the passes before them until the given number of confidence bits is covered.",
     "-Ccpu",
-    "Report CPU time for block decoding engine.  Note that the block decoding engine is invoked 5 times and the "
-    "total amount of time spent in this routine is then divided by 5 in order to obtain more reliable results.",
+    "Report CPU time for block decoding engine.  Note that the block decoding engine is invoked 5 times and "
+    "the "
+    "total amount of time spent in this routine is then divided by 5 in order to obtain more reliable "
+    "results.",
     nullptr,
 };
 } // namespace
@@ -58,11 +63,12 @@ usage_table ebcot_decoder::get_usage()
     return kUsage;
 }
 
-void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode, coding_info *info,
-                               roi_block_masks *roi, stream_in *in, command_line *args)
+void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode,
+                               coding_info *info, roi_block_masks *roi, stream_in *in, command_line *args)
 {
     if (components < 1 || discard_levels < 0)
-        local_error("The block decoder needs at least one component and a non-negative number of discarded levels!");
+        local_error(
+            "The block decoder needs at least one component and a non-negative number of discarded levels!");
     m_components = components;
     m_discard = discard_levels;
     m_to_decode = std::clamp(components_to_decode, 0, components);
@@ -94,7 +100,8 @@ void ebcot_decoder::initialize(int components, int discard_levels, int component
         int bits = 0;
         char tail = 0;
         if (n != 1 || std::sscanf(p[0], "%d%c", &bits, &tail) != 1 || bits < 1 || bits > 15)
-            local_error("The `-Cer' argument requires a single positive integer parameter, in the range 1 to 15!");
+            local_error(
+                "The `-Cer' argument requires a single positive integer parameter, in the range 1 to 15!");
         m_confidence = bits;
     }
     n = args ? args->find("-Cno_speedup", -1) : -1;
@@ -221,13 +228,16 @@ dec_band &ebcot_decoder::BandOf(int component, int level, int band)
 {
     if (m_current < 0 || m_current >= static_cast<int>(m_tiles.size()) || component < 0 ||
         component >= m_components)
-        local_error("Attempting to access a band of a tile or component that the block decoder does not have!");
+        local_error(
+            "Attempting to access a band of a tile or component that the block decoder does not have!");
     dec_component &comp = m_tiles[size_t(m_current)]->components[size_t(component)];
     if (level < 0 || level > comp.levels)
-        local_error("Attempting to access a band of a tile or component that the block decoder does not have!");
+        local_error(
+            "Attempting to access a band of a tile or component that the block decoder does not have!");
     dec_level &lv = comp.level_records[size_t(level)];
     if (band < lv.first_band || band > lv.last_band)
-        local_error("Attempting to access a band of a tile or component that the block decoder does not have!");
+        local_error(
+            "Attempting to access a band of a tile or component that the block decoder does not have!");
     return lv.bands[size_t(band - lv.first_band)];
 }
 
@@ -240,8 +250,8 @@ void ebcot_decoder::get_block_dims(int component, int level, int band, int *heig
         *width = b.block_width;
 }
 
-void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &band, dec_block &block, int32_t *out,
-                                int out_pitch)
+void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &band, dec_block &block,
+                                int32_t *out, int out_pitch)
 {
     if (tile.packets_read <= block.last_packet)
         ReadPackets(tile, block.last_packet);
@@ -262,8 +272,8 @@ void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &b
     }
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
-    decode_code_block(*comp.work, band.passes, band.orientation, band.K, block, roi_ptr, out, out_pitch, *m_heap,
-                      m_ticks >= 0 ? 5 : 1);
+    decode_code_block(*comp.work, band.passes, band.orientation, band.K, block, roi_ptr, out, out_pitch,
+                      *m_heap, m_ticks >= 0 ? 5 : 1);
     if (m_ticks >= 0)
         m_ticks += std::chrono::duration<double>(clock::now() - start).count();
 }
@@ -294,7 +304,8 @@ int ebcot_decoder::pull_block_line(int32_t *buffer, int component, int level, in
     for (int k = 0; k < band.blocks_across; ++k) {
         const dec_block &b = band.blocks[first + size_t(k)];
         std::memcpy(buffer + b.x,
-                    band.block_buffers[size_t(k)] + size_t(band.row_in_block_row) * size_t(comp.nominal_width),
+                    band.block_buffers[size_t(k)] +
+                        size_t(band.row_in_block_row) * size_t(comp.nominal_width),
                     sizeof(int32_t) * size_t(b.width));
     }
     const int delivered = ++band.row_in_block_row;
@@ -317,8 +328,9 @@ void ebcot_decoder::next_tile()
     ++m_current;
     if (m_roi)
         m_roi->next_tile();
+    // The row loop has moved the parameters' tile cursor to the new tile already.
+    m_info_cursor = m_current;
     if (m_current < static_cast<int>(m_tiles.size())) {
-        MoveInfoTo(m_current);
         dec_tile &tile = *m_tiles[size_t(m_current)];
         if (!tile.built)
             BuildTile(tile);
@@ -336,8 +348,8 @@ int32_t ebcot_decoder::terminate()
     if (m_ticks >= 0) {
         const double seconds = m_ticks * 0.2;
         const double pixels = std::max(1.0, double(m_image_rows) * double(m_image_cols));
-        local_printf(4, 72, ">> CPU time for EBCOT decoder:\n%g seconds (%g micro-seconds per pixel)", seconds,
-                     seconds * 1000000.0 / pixels);
+        local_printf(4, 72, ">> CPU time for EBCOT decoder:\n%g seconds (%g micro-seconds per pixel)",
+                     seconds, seconds * 1000000.0 / pixels);
     }
     m_tiles.clear();
     m_pools.clear();

@@ -42,7 +42,10 @@ public:
     static constexpr int64_t kMemoryCap = int64_t(512) << 20;
 
     int32_t bytes_used() const { return m_bytes_used; }
-    const dec_tile *tile(int t) const { return t >= 0 && t < int(m_tiles.size()) ? m_tiles[size_t(t)].get() : nullptr; }
+    const dec_tile *tile(int t) const
+    {
+        return t >= 0 && t < int(m_tiles.size()) ? m_tiles[size_t(t)].get() : nullptr;
+    }
 
 private:
     class PacketSource;

@@ -18,8 +18,9 @@ namespace zn::j2k {
 namespace {
 int32_t ValueOr(stream_in &in, int tile, const char *description, int instance, int index, int32_t fallback)
 {
-    return in.marker_elt_count(tile, description, instance) > index ? in.get_marker_val(tile, description, instance, index)
-                                                                    : fallback;
+    return in.marker_elt_count(tile, description, instance) > index
+               ? in.get_marker_val(tile, description, instance, index)
+               : fallback;
 }
 
 int64_t CeilDiv(int64_t a, int64_t b)
@@ -29,7 +30,8 @@ int64_t CeilDiv(int64_t a, int64_t b)
 
 [[noreturn]] void TooBig(int tile)
 {
-    local_error("The code-stream's partitions of tile %d would need more than %lld MB of decoder memory; the stream is "
+    local_error("The code-stream's partitions of tile %d would need more than %lld MB of decoder memory; the "
+                "stream is "
                 "damaged or asks for far too many precincts or code-blocks!",
                 tile, static_cast<long long>(ebcot_decoder::kMemoryCap >> 20));
 }
@@ -55,19 +57,22 @@ void ebcot_decoder::BuildComponent(dec_tile &tile, dec_component &comp)
     int reversible = 0, frac = 0, index = 0;
     comp.levels = m_info->get_tile_component_info(c, &index, &widened, &reversible, &frac);
     if (comp.levels < 0 || comp.levels > 32)
-        local_error("The code-stream gives component %d %d decomposition levels; at most 32 are supported!", c,
-                    comp.levels);
-    if (widened.height != comp.rect.height || widened.width != comp.rect.width || widened.y0 != comp.rect.y0 ||
-        widened.x0 != comp.rect.x0)
+        local_error("The code-stream gives component %d %d decomposition levels; at most 32 are supported!",
+                    c, comp.levels);
+    if (widened.height != comp.rect.height || widened.width != comp.rect.width ||
+        widened.y0 != comp.rect.y0 || widened.x0 != comp.rect.x0)
         tile.overlap = true;
     comp.kept_levels = comp.levels - m_discard;
     if (comp.kept_levels < 0)
-        local_error("The current codestream does not support sufficient resolution scalability for the requested "
-                    "reduction in resolution.  At most %d resolution levels may be discarded!",
-                    comp.levels);
-    const int xcb = ValueOr(*m_in, tile.index, elt::Xcb, c, 0, 4), ycb = ValueOr(*m_in, tile.index, elt::Ycb, c, 0, 4);
+        local_error(
+            "The current codestream does not support sufficient resolution scalability for the requested "
+            "reduction in resolution.  At most %d resolution levels may be discarded!",
+            comp.levels);
+    const int xcb = ValueOr(*m_in, tile.index, elt::Xcb, c, 0, 4),
+              ycb = ValueOr(*m_in, tile.index, elt::Ycb, c, 0, 4);
     if (xcb < 0 || ycb < 0 || xcb > 8 || ycb > 8 || xcb + ycb > 8)
-        local_error("The code-stream gives component %d code-blocks of 2^%d x 2^%d samples; code-block dimensions run "
+        local_error("The code-stream gives component %d code-blocks of 2^%d x 2^%d samples; code-block "
+                    "dimensions run "
                     "from 4 to 1024 with at most 4096 samples!",
                     c, ycb + 2, xcb + 2);
     comp.nominal_height = 1 << (ycb + 2);
@@ -89,8 +94,8 @@ void ebcot_decoder::BuildComponent(dec_tile &tile, dec_component &comp)
         m_info->get_level_info(c, r, &lv.rect, &hp, &frame);
         lv.splits = r == 0 ? 0 : hp;
         if (lv.splits < 0 || lv.splits > 3)
-            local_error("The code-stream gives level %d of component %d %d splits; at most 3 are supported!", r, c,
-                        lv.splits);
+            local_error("The code-stream gives level %d of component %d %d splits; at most 3 are supported!",
+                        r, c, lv.splits);
         lv.precinct_y = frame.anchor_row;
         lv.precinct_x = frame.anchor_col;
         lv.ppx = r < nppx ? m_in->get_marker_val(tile.index, elt::Ppx, c, r) : 15;
@@ -114,9 +119,10 @@ void ebcot_decoder::BuildComponent(dec_tile &tile, dec_component &comp)
             int negative_exponent = 0;
             m_info->get_band_quant_info(c, r, b, &step, &negative_exponent, nullptr, &band.K);
             if (band.K < -8 || band.K > 31)
-                local_error("The code-stream's step exponents leave band %d of level %d of component %d with %d "
-                            "fraction bits; a 32-bit sample holds 31 magnitude bits!",
-                            b, r, c, band.K);
+                local_error(
+                    "The code-stream's step exponents leave band %d of level %d of component %d with %d "
+                    "fraction bits; a 32-bit sample holds 31 magnitude bits!",
+                    b, r, c, band.K);
             install_decoder_passes(band.passes, m_plain);
             lv.bands.push_back(std::move(band));
         }
@@ -135,12 +141,9 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
                                   int64_t(lv.bands.size()) * int64_t(sizeof(dec_precinct_band)));
             for (dec_band &b : lv.bands) {
                 const int64_t blocks = (CeilDiv(b.rect.width, 4) + 1) * (CeilDiv(b.rect.height, 4) + 1);
-                const int64_t limited = std::min<int64_t>(blocks, (CeilDiv(b.rect.width, std::min<int64_t>(
-                                                                                            comp.nominal_width, pw)) +
-                                                                   1) *
-                                                                      (CeilDiv(b.rect.height,
-                                                                               std::min<int64_t>(comp.nominal_height, ph)) +
-                                                                       1));
+                const int64_t limited = std::min<int64_t>(
+                    blocks, (CeilDiv(b.rect.width, std::min<int64_t>(comp.nominal_width, pw)) + 1) *
+                                (CeilDiv(b.rect.height, std::min<int64_t>(comp.nominal_height, ph)) + 1));
                 bytes += limited * (int64_t(sizeof(dec_block)) + 94 * int64_t(sizeof(dec_pass_record)) + 64);
             }
             if (bytes > kMemoryCap)
@@ -170,9 +173,10 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
                 in.bands.push_back(partition_band_input{b.index, b.rect, b.grid_y, b.grid_x});
             partition_level out;
             if (!build_level_partition(in, out))
-                local_error("Precinct partition dimensions too small for given decomposition; precinct size must be "
-                            "sufficiently large that the partition occupies at least one full sample in each "
-                            "subband!");
+                local_error(
+                    "Precinct partition dimensions too small for given decomposition; precinct size must be "
+                    "sufficiently large that the partition occupies at least one full sample in each "
+                    "subband!");
             lv.precincts_across = out.precincts_across;
             lv.precincts_down = out.precincts_down;
             for (size_t k = 0; k < lv.bands.size(); ++k) {
@@ -232,11 +236,12 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
     }
     tile.layers = ValueOr(*m_in, tile.index, elt::Layers, 0, 0, 1);
     if (tile.layers < 1 || tile.layers > 65535)
-        local_error("The code-stream gives tile %d %d quality layers; a tile has 1 to 65535!", tile.index, tile.layers);
+        local_error("The code-stream gives tile %d %d quality layers; a tile has 1 to 65535!", tile.index,
+                    tile.layers);
     tile.order = ValueOr(*m_in, tile.index, elt::Progression, 0, 0, 0);
     if (tile.order < 0 || tile.order > 4)
-        local_error("The code-stream gives tile %d the progression order %d; the orders run from 0 to 4!", tile.index,
-                    tile.order);
+        local_error("The code-stream gives tile %d the progression order %d; the orders run from 0 to 4!",
+                    tile.index, tile.order);
     const int changes = m_in->marker_elt_count(tile.index, elt::ProgressionChanges, 0);
     tile.changes.clear();
     for (int k = 0; k + 6 <= changes; k += 6) {
@@ -244,7 +249,8 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
         for (int i = 0; i < 6; ++i)
             v[i] = m_in->get_marker_val(tile.index, elt::ProgressionChanges, 0, k + i);
         if (v[0] < 0 || v[1] < 0 || v[2] < 0 || v[3] < 0 || v[4] < 0 || v[5] < 0 || v[5] > 4)
-            local_error("The code-stream holds a progression change of tile %d that is not valid!", tile.index);
+            local_error("The code-stream holds a progression change of tile %d that is not valid!",
+                        tile.index);
         tile.changes.push_back(progression_change{v[0], v[1], v[2], v[3], v[4], v[5]});
     }
     BuildPartitions(tile);
@@ -286,7 +292,8 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
                                          dec_pass_record{0, 0, 0, 0});
                 for (size_t i = 0; i < band.blocks.size(); ++i) {
                     band.blocks[i].capacity = band.pass_capacity;
-                    band.blocks[i].records = band.pass_storage.data() + i * size_t(std::max(band.pass_capacity, 1));
+                    band.blocks[i].records =
+                        band.pass_storage.data() + i * size_t(std::max(band.pass_capacity, 1));
                 }
             }
     for (size_t k = 0; k < tile.sequence.size(); ++k)
@@ -303,8 +310,8 @@ void ebcot_decoder::AllocWorkAreas(dec_tile &tile)
 {
     m_pools.clear();
     for (dec_component &comp : tile.components) {
-        comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width, comp.modes, m_plain,
-                                                         comp.confidence_bits);
+        comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width, comp.modes,
+                                                         m_plain, comp.confidence_bits);
         m_pools.push_back(std::make_unique<block_buffer_pool>(comp.nominal_height, comp.nominal_width));
     }
 }

@@ -45,7 +45,8 @@ const char *const kUsage[] = {
     "Use predictable terminations, which a decoder can check for errors; without lazy coding every pass is "
     "terminated.",
     "-Corder[+<tnum>] L|RL|RP|PC|CP [<minLEV> <minC> <LAYERS> <LEVS> <COMPS> ...]",
-    "Packet progression order (layer, resolution, position or component first), optionally followed by groups of "
+    "Packet progression order (layer, resolution, position or component first), optionally followed by "
+    "groups of "
     "five limits and the order that applies to the packets outside them.",
     "-Cvis <exponent> (default = do not exploit visual masking)",
     "Weight the distortion of every 8x8 cell by a visual masking model with this exponent, between 0 and 1.",
@@ -63,7 +64,8 @@ const char *const kUsage[] = {
     "-Ccpu",
     "Report CPU time for block encoding engine.",
     "-Cscan_buffer_bytes",
-    "Reduced-memory scan buffer: write the code-stream as the image arrives, buffering at most this many bytes.",
+    "Reduced-memory scan buffer: write the code-stream as the image arrives, buffering at most this many "
+    "bytes.",
     "-Cscan_buffer_elements",
     "Reduced-memory scan buffer: write the code-stream as the image arrives, buffering at most this many "
     "elements (precinct rows or tiles).",
@@ -125,10 +127,11 @@ void ebcot_encoder::BuildTiles()
             int reversible = 0, frac = 0, index = 0;
             comp.levels = m_info->get_tile_component_info(c, &index, &widened, &reversible, &frac);
             if (comp.levels < 0 || comp.levels > 32)
-                local_error("The block coder supports at most 32 decomposition levels; component %d asks for %d!", c,
-                            comp.levels);
-            if (widened.height != comp.rect.height || widened.width != comp.rect.width || widened.y0 != comp.rect.y0 ||
-                widened.x0 != comp.rect.x0)
+                local_error(
+                    "The block coder supports at most 32 decomposition levels; component %d asks for %d!", c,
+                    comp.levels);
+            if (widened.height != comp.rect.height || widened.width != comp.rect.width ||
+                widened.y0 != comp.rect.y0 || widened.x0 != comp.rect.x0)
                 tile->overlap = true;
             comp.level_records.resize(size_t(comp.levels + 1));
             for (int r = 0; r <= comp.levels; ++r) {
@@ -232,9 +235,10 @@ void ebcot_encoder::BuildPartitions(enc_tile &tile)
                 in.bands.push_back(partition_band_input{b.index, b.rect, b.grid_y, b.grid_x});
             partition_level out;
             if (!build_level_partition(in, out))
-                local_error("precinct partition dimensions too small for given decomposition; precinct size must be "
-                            "sufficiently large that the partition occupies at least one full sample in each "
-                            "subband!");
+                local_error(
+                    "precinct partition dimensions too small for given decomposition; precinct size must be "
+                    "sufficiently large that the partition occupies at least one full sample in each "
+                    "subband!");
             lv.precincts_across = out.precincts_across;
             lv.precincts_down = out.precincts_down;
             for (size_t k = 0; k < lv.bands.size(); ++k) {
@@ -342,9 +346,11 @@ void ebcot_encoder::initialize(int components, int32_t budget, coding_info *info
     if (count >= 0) {
         float exponent = 0;
         char tail = 0;
-        if (count != 1 || std::sscanf(p[0], "%f%c", &exponent, &tail) != 1 || !(exponent > 0) || !(exponent < 1))
-            local_error("The `-Cvis' argument requires a positive real parameter, which must be strictly less than "
-                        "1.0!");
+        if (count != 1 || std::sscanf(p[0], "%f%c", &exponent, &tail) != 1 || !(exponent > 0) ||
+            !(exponent < 1))
+            local_error(
+                "The `-Cvis' argument requires a positive real parameter, which must be strictly less than "
+                "1.0!");
         for (auto &tile : m_tiles)
             for (enc_component &comp : tile->components) {
                 comp.masking = true;
@@ -370,7 +376,8 @@ void ebcot_encoder::initialize(int components, int32_t budget, coding_info *info
             for (enc_component &comp : tile->components)
                 comp.no_truncation = true;
     }
-    m_reverse_tiles = NoParameters(args, "-Creverse_tiles", "The `-Creverse_tiles' argument takes no parameters!");
+    m_reverse_tiles =
+        NoParameters(args, "-Creverse_tiles", "The `-Creverse_tiles' argument takes no parameters!");
     m_omit_tile_length =
         NoParameters(args, "-Comit_tile_length", "The `-Comit_tile_length' argument takes no parameters!");
 
@@ -416,7 +423,8 @@ void ebcot_encoder::get_block_dims(int component, int level, int band, int *heig
         *width = b.block_width;
 }
 
-void ebcot_encoder::push_block_line(const int32_t *samples, int component, int level, int band_index, int width)
+void ebcot_encoder::push_block_line(const int32_t *samples, int component, int level, int band_index,
+                                    int width)
 {
     if (width == 0)
         return;
@@ -436,7 +444,8 @@ void ebcot_encoder::push_block_line(const int32_t *samples, int component, int l
         band.pass_storage.assign(band.blocks.size() * size_t(std::max(band.code.pass_capacity, 1)),
                                  pass_record{0, -1, 0});
         for (size_t i = 0; i < band.blocks.size(); ++i)
-            band.blocks[i].code.records = band.pass_storage.data() + i * size_t(std::max(band.code.pass_capacity, 1));
+            band.blocks[i].code.records =
+                band.pass_storage.data() + i * size_t(std::max(band.code.pass_capacity, 1));
     }
     if (band.rows_received == 0) {
         band.block_buffers.assign(size_t(band.blocks_across), nullptr);
@@ -474,16 +483,16 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
             for (int y = 0; y < b.height; ++y)
                 m_roi_rows[size_t(y)] = m_roi_mask.data() + size_t(y) * size_t(b.width);
             int shift = 0;
-            roi.weight_exponent = m_roi->get_block_mask(comp.component, band.level, band.index, b.height, b.width,
-                                                        band.rect.y0 + b.y, band.rect.x0 + b.x, &shift,
-                                                        m_roi_rows.data());
+            roi.weight_exponent =
+                m_roi->get_block_mask(comp.component, band.level, band.index, b.height, b.width,
+                                      band.rect.y0 + b.y, band.rect.x0 + b.x, &shift, m_roi_rows.data());
             roi.shift = shift;
             roi.rows = m_roi_rows.data();
             roi.mask_mode = band.roi_mask_mode != 0;
             roi_ptr = &roi;
         }
-        encode_code_block(*comp.work, band.code, b.code, band.block_buffers[size_t(k)], comp.nominal_width, b.height,
-                          b.width, roi_ptr, *m_heap, m_histogram);
+        encode_code_block(*comp.work, band.code, b.code, band.block_buffers[size_t(k)], comp.nominal_width,
+                          b.height, b.width, roi_ptr, *m_heap, m_histogram);
     }
 }
 
@@ -509,8 +518,8 @@ void ebcot_encoder::terminate()
             FreeWorkArea(*m_tiles[size_t(m_current)]);
         if (m_ticks >= 0) {
             const double pixels = std::max(1.0, double(m_image_rows) * double(m_image_cols));
-            local_printf(4, 72, ">> CPU time for EBCOT encoder:\n%g seconds (%g micro-seconds per pixel)", m_ticks,
-                         m_ticks * 1000000.0 / pixels);
+            local_printf(4, 72, ">> CPU time for EBCOT encoder:\n%g seconds (%g micro-seconds per pixel)",
+                         m_ticks, m_ticks * 1000000.0 / pixels);
         }
         if (!scan_buffer_active(*this))
             FormAndWrite();

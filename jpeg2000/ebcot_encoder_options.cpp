@@ -51,9 +51,10 @@ void ReadBlockSizes(command_line *args, int scope, scope_coding_options &o)
             local_error("Illegal block size specifier, \"%s\", for argument `-Cblk'!", word);
         const int eh = Log2Exact(h), ew = Log2Exact(w);
         if (eh < 2 || ew < 2 || eh + ew > 12)
-            local_error("The `-Cblk' argument requires dimensions which are exact powers of two, no less than 4 and "
-                        "no larger than 1024, such that the product of the code-block dimensions does not exceed "
-                        "4096!");
+            local_error(
+                "The `-Cblk' argument requires dimensions which are exact powers of two, no less than 4 and "
+                "no larger than 1024, such that the product of the code-block dimensions does not exceed "
+                "4096!");
         o.components[c].block_height = h;
         o.components[c].block_width = w;
     }
@@ -96,8 +97,9 @@ void ReadPrecincts(command_line *args, int scope, scope_coding_options &o, const
                 local_error("Illegal precinct_partition specifier, \"%s\", for argument `-Cpp'!", word);
             const int eh = Log2Exact(h), ew = Log2Exact(w);
             if (eh < 0 || ew < 0 || eh > 15 || ew > 15)
-                local_error("Precinct partition dimensions supplied via the `-Cpp' argument must be exact powers of "
-                            "2, no larger than 2^15!");
+                local_error(
+                    "Precinct partition dimensions supplied via the `-Cpp' argument must be exact powers of "
+                    "2, no larger than 2^15!");
             cc.ppx[size_t(r)] = ew;
             cc.ppy[size_t(r)] = eh;
         }
@@ -115,7 +117,8 @@ void ReadOrder(command_line *args, int scope, scope_coding_options &o)
     auto order_of = [](const char *word) {
         int code = progression_order_code(word);
         if (code < 0)
-            local_error("Illegal progression style string, \"%s\", supplied to the `-Corder' argument!", word);
+            local_error("Illegal progression style string, \"%s\", supplied to the `-Corder' argument!",
+                        word);
         return code;
     };
     o.order = order_of(p[0]);
@@ -127,8 +130,9 @@ void ReadOrder(command_line *args, int scope, scope_coding_options &o)
         for (int k = 0; k < 5; ++k) {
             char tail = 0;
             if (std::sscanf(p[i + k], "%d%c", &v[k], &tail) != 1)
-                local_error("Expected 5 constraints on the layers, levels and components to which a progression "
-                            "order applies in the `-Corder' argument!");
+                local_error(
+                    "Expected 5 constraints on the layers, levels and components to which a progression "
+                    "order applies in the `-Corder' argument!");
         }
         o.changes.push_back(progression_change{v[0], v[1], v[2], v[3], v[4], order_of(p[i + 5])});
     }
@@ -148,9 +152,10 @@ int yes_no_option(command_line *args, const char *name, int scope, int component
         return 1;
     if (std::strcmp(word, "N") == 0)
         return 0;
-    local_error("The `%s' argument requires zero or more single character parameters, each of which must be either "
-                "`Y' or `N'!",
-                name);
+    local_error(
+        "The `%s' argument requires zero or more single character parameters, each of which must be either "
+        "`Y' or `N'!",
+        name);
 }
 
 scope_coding_options read_coding_options(command_line *args, int scope, const std::vector<int> &levels)
@@ -186,7 +191,8 @@ scope_coding_options read_coding_options(command_line *args, int scope, const st
     return o;
 }
 
-void declare_coding_elements(stream_out &out, int scope, const scope_coding_options &o, const std::vector<int> &levels)
+void declare_coding_elements(stream_out &out, int scope, const scope_coding_options &o,
+                             const std::vector<int> &levels)
 {
     for (size_t c = 0; c < o.components.size(); ++c) {
         const component_coding_options &cc = o.components[c];
@@ -214,8 +220,8 @@ void declare_coding_elements(stream_out &out, int scope, const scope_coding_opti
     out.declare_marker_elt(scope, elt::ProgressionChanges, 0, 16, static_cast<int>(6 * o.changes.size()));
     for (size_t k = 0; k < o.changes.size(); ++k) {
         const progression_change &ch = o.changes[k];
-        const int32_t v[6] = {ch.min_level, ch.min_component, ch.layer_limit, ch.level_limit, ch.component_limit,
-                              ch.order};
+        const int32_t v[6] = {ch.min_level,   ch.min_component,   ch.layer_limit,
+                              ch.level_limit, ch.component_limit, ch.order};
         for (int i = 0; i < 6; ++i)
             out.set_marker_val(scope, elt::ProgressionChanges, 0, v[i], static_cast<int>(6 * k) + i);
     }

@@ -112,7 +112,8 @@ void ebcot_encoder::FormAndWrite()
             T = bisect_threshold(m_histogram, previous, layer.target, m_vpw != nullptr, simulate);
         } else {
             T = estimate_threshold(m_histogram, previous,
-                                   static_cast<int32_t>(std::min<int64_t>(previous_actual, INT32_MAX)), layer.target);
+                                   static_cast<int32_t>(std::min<int64_t>(previous_actual, INT32_MAX)),
+                                   layer.target);
             T = std::clamp(T, 0, previous);
             // An estimate must not spend bytes the next given rate needs: then search instead.
             int32_t next_fixed = m_layers.back().target;
@@ -147,7 +148,8 @@ void ebcot_encoder::WriteTiles()
             const int written = code_packet(P, layer.threshold, *m_out, false, e.layer, m_bits);
             const int simulated = P.layer_bytes[size_t(e.layer)];
             if (written != simulated)
-                local_error("Error made during packet simulation by `stream_out' object: simulated bytes = %d; actual "
+                local_error("Error made during packet simulation by `stream_out' object: simulated bytes = "
+                            "%d; actual "
                             "bytes = %d!",
                             simulated, written);
         }

@@ -245,8 +245,9 @@ void encode_lines(coding_info &info, image_line_reader &reader, component_line_s
                 const int from = s.column_offset - s.left;
                 for (int i = 0; i < n; ++i) {
                     const int64_t x = int64_t(row[size_t(std::clamp(from + i, 0, s.width - 1))]) + s.offset;
-                    line[size_t(i)] = static_cast<int32_t>(s.K >= 0 ? x * (int64_t(1) << std::min(s.K, 31))
-                                                                    : (x + (int64_t(1) << (-s.K - 1))) >> -s.K);
+                    line[size_t(i)] =
+                        static_cast<int32_t>(s.K >= 0 ? x * (int64_t(1) << std::min(s.K, 31))
+                                                      : (x + (int64_t(1) << (-s.K - 1))) >> -s.K);
                 }
                 mix.push_line(line.data(), c, n);
             });
@@ -288,8 +289,9 @@ void decode_lines(coding_info &info, image_line_writer &writer, component_line_s
                 const bool overlap_row = r < s.overlap_rows[size_t(tc)];
                 for (int i = 0; i < n; ++i) {
                     const int64_t x = line[size_t(i)];
-                    const int64_t v = (s.K > 0 ? ((x + (int64_t(1) << (s.K - 1))) >> s.K) : x * (int64_t(1) << -s.K)) -
-                                      s.offset;
+                    const int64_t v =
+                        (s.K > 0 ? ((x + (int64_t(1) << (s.K - 1))) >> s.K) : x * (int64_t(1) << -s.K)) -
+                        s.offset;
                     const int at = from + i;
                     if (at < 0 || at >= s.width)
                         continue;
@@ -318,9 +320,10 @@ bool check_encoder_arguments(command_line *args)
     const int no_trunc = args->find("-Cno_trunc", -1);
     const int iter = args->find("-iter", -1);
     if (iter >= 0 && no_trunc < 0)
-        local_error("The `-iter' argument must not be supplied without `-Cno_trunc', since otherwise the EBCOT "
-                    "coding algorithm and the compressor's invocation environment will both be implementing "
-                    "incompatible rate control algorithms!");
+        local_error(
+            "The `-iter' argument must not be supplied without `-Cno_trunc', since otherwise the EBCOT "
+            "coding algorithm and the compressor's invocation environment will both be implementing "
+            "incompatible rate control algorithms!");
     const int tcq = args->find("-Qtcq", -1);
     if (tcq > 0)
         local_error("The `-Qtcq' argument takes no parameters!");

@@ -28,7 +28,8 @@ struct memory_image
 class memory_image_reader : public image_line_reader
 {
 public:
-    explicit memory_image_reader(const memory_image &image) : m_image(image), m_next(image.planes.size(), 0) {}
+    explicit memory_image_reader(const memory_image &image) : m_image(image), m_next(image.planes.size(), 0)
+    {}
     void get_line(int component, int32_t *line, int width) override;
 
 private:
@@ -40,7 +41,8 @@ private:
 class memory_image_writer : public image_line_writer
 {
 public:
-    memory_image_writer(int precision, const std::vector<int32_t> &heights, const std::vector<int32_t> &widths);
+    memory_image_writer(int precision, const std::vector<int32_t> &heights,
+                        const std::vector<int32_t> &widths);
     void put_line(int component, const int32_t *line, int width) override;
     memory_image &image() { return m_image; }
 

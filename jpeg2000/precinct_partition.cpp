@@ -27,14 +27,15 @@ int32_t CarryDown(int32_t v, int band, int splits, bool vertical)
 
 struct Axis
 {
-    int32_t start, length;      // band extent
-    int32_t grid, block;        // code-block grid origin and size
-    int32_t origin, cell;       // precinct grid origin and size in the band
-    int64_t first_cell;         // the level's first precinct cell
+    int32_t start, length; // band extent
+    int32_t grid, block;   // code-block grid origin and size
+    int32_t origin, cell;  // precinct grid origin and size in the band
+    int64_t first_cell;    // the level's first precinct cell
 };
 
 // Block starts and lengths along one axis, and each block's precinct (relative to the level's first).
-void CutAxis(const Axis &a, std::vector<int32_t> &starts, std::vector<int32_t> &lengths, std::vector<int32_t> &cells)
+void CutAxis(const Axis &a, std::vector<int32_t> &starts, std::vector<int32_t> &lengths,
+             std::vector<int32_t> &cells)
 {
     starts.clear();
     lengths.clear();
@@ -61,8 +62,10 @@ bool build_level_partition(const partition_level_input &in, partition_level &out
     const int64_t ey = FloorDiv(int64_t(in.rect.y0) - in.origin_y, ph) * ph;
     const int64_t offset_x = int64_t(in.rect.x0) - in.origin_x - ex; // into the first cell
     const int64_t offset_y = int64_t(in.rect.y0) - in.origin_y - ey;
-    out.precincts_across = static_cast<int32_t>(std::max<int64_t>(1, (in.rect.width + offset_x + pw - 1) / pw));
-    out.precincts_down = static_cast<int32_t>(std::max<int64_t>(1, (in.rect.height + offset_y + ph - 1) / ph));
+    out.precincts_across =
+        static_cast<int32_t>(std::max<int64_t>(1, (in.rect.width + offset_x + pw - 1) / pw));
+    out.precincts_down =
+        static_cast<int32_t>(std::max<int64_t>(1, (in.rect.height + offset_y + ph - 1) / ph));
     const int64_t scale_x = int64_t(in.sub_x) << (in.levels - in.level);
     const int64_t scale_y = int64_t(in.sub_y) << (in.levels - in.level);
     out.precinct_x.clear();
@@ -78,7 +81,8 @@ bool build_level_partition(const partition_level_input &in, partition_level &out
     const int s = in.level == 0 ? 0 : in.splits;
     const int64_t band_cell_w = pw >> std::min(s, in.ppx), band_cell_h = ph >> std::min(s, in.ppy);
     out.block_width = static_cast<int32_t>(std::min<int64_t>(in.nominal_width, s > in.ppx ? 0 : band_cell_w));
-    out.block_height = static_cast<int32_t>(std::min<int64_t>(in.nominal_height, s > in.ppy ? 0 : band_cell_h));
+    out.block_height =
+        static_cast<int32_t>(std::min<int64_t>(in.nominal_height, s > in.ppy ? 0 : band_cell_h));
     if (out.block_width == 0 || out.block_height == 0)
         return false;
     if (in.cell_width > 0)
@@ -95,8 +99,8 @@ bool build_level_partition(const partition_level_input &in, partition_level &out
         const int32_t oyb = CarryDown(in.origin_y, b.index, s, true);
         const int64_t level_first_x = FloorDiv(int64_t(in.rect.x0) - in.origin_x, pw);
         const int64_t level_first_y = FloorDiv(int64_t(in.rect.y0) - in.origin_y, ph);
-        CutAxis(Axis{b.rect.x0, b.rect.width, b.grid_x, out.block_width, oxb, static_cast<int32_t>(band_cell_w),
-                     level_first_x},
+        CutAxis(Axis{b.rect.x0, b.rect.width, b.grid_x, out.block_width, oxb,
+                     static_cast<int32_t>(band_cell_w), level_first_x},
                 xs, ws, cx);
         CutAxis(Axis{b.rect.y0, b.rect.height, b.grid_y, out.block_height, oyb,
                      static_cast<int32_t>(band_cell_h), level_first_y},
@@ -106,7 +110,8 @@ bool build_level_partition(const partition_level_input &in, partition_level &out
         for (size_t r = 0; r < ys.size(); ++r)
             for (size_t c = 0; c < xs.size(); ++c)
                 pb.blocks.push_back(enc_rect{hs[r], ws[c], ys[r], xs[c]});
-        pb.precincts.assign(size_t(out.precincts_across) * size_t(out.precincts_down), partition_precinct_band{});
+        pb.precincts.assign(size_t(out.precincts_across) * size_t(out.precincts_down),
+                            partition_precinct_band{});
         // Blocks of precinct (py, px): the block columns whose cell is px and rows whose cell is py.
         for (int py = 0; py < out.precincts_down; ++py) {
             int r0 = 0;

@@ -39,7 +39,7 @@ struct partition_precinct_band
 struct partition_band
 {
     int32_t blocks_across = 0, blocks_down = 0;
-    std::vector<enc_rect> blocks;                  // offsets within the band, raster order
+    std::vector<enc_rect> blocks;                   // offsets within the band, raster order
     std::vector<partition_precinct_band> precincts; // one per precinct of the level, raster order
 };
 

@@ -22,8 +22,8 @@ memory_image Picture(int height, int width, int components = 1, unsigned seed = 
         image.add_component(height, width);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
-                double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05) + (x > width / 2 ? 40 : -20) +
-                           int(rng() % 9) - 4;
+                double v = 128 + 60 * std::sin(x * 0.07 + c) * std::cos(y * 0.05) +
+                           (x > width / 2 ? 40 : -20) + int(rng() % 9) - 4;
                 image.planes[size_t(c)][size_t(y) * size_t(width) + size_t(x)] =
                     std::clamp(int(std::lround(v)), 0, 255);
             }

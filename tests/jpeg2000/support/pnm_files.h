@@ -37,7 +37,8 @@ inline bool ReadPnm(const std::string &path, zn::j2k::memory_image &image)
         return token;
     };
     const std::string magic = field();
-    const int width = std::atoi(field().c_str()), height = std::atoi(field().c_str()), top = std::atoi(field().c_str());
+    const int width = std::atoi(field().c_str()), height = std::atoi(field().c_str()),
+              top = std::atoi(field().c_str());
     bool ok = top == 255 && width > 0 && height > 0 && (magic == "P5" || magic == "P6");
     const int components = ok && magic == std::string("P6") ? 3 : 1;
     std::vector<unsigned char> bytes(size_t(width) * size_t(height) * size_t(components));
@@ -66,7 +67,8 @@ inline bool WritePnm(const std::string &path, const zn::j2k::memory_image &image
     std::vector<unsigned char> bytes(size_t(image.widths[0]) * size_t(image.heights[0]) * size_t(components));
     for (int c = 0; c < components; ++c)
         for (size_t i = 0; i < image.planes[size_t(c)].size(); ++i)
-            bytes[i * size_t(components) + size_t(c)] = static_cast<unsigned char>(image.planes[size_t(c)][i]);
+            bytes[i * size_t(components) + size_t(c)] =
+                static_cast<unsigned char>(image.planes[size_t(c)][i]);
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }

@@ -77,7 +77,9 @@ SimpleCodingInfo::SimpleCodingInfo(const CodecSettings &s, int precision, const 
 
 SimpleCodingInfo::SimpleCodingInfo(stream_in &in)
 {
-    auto value = [&](const char *d, int instance, int index) { return in.get_marker_val(-1, d, instance, index); };
+    auto value = [&](const char *d, int instance, int index) {
+        return in.get_marker_val(-1, d, instance, index);
+    };
     m_components = value(elt::CSiz, 0, 0);
     m_canvas.left = value(elt::XOSiz, 0, 0);
     m_canvas.top = value(elt::YOSiz, 0, 0);
@@ -158,7 +160,7 @@ void SimpleCodingInfo::Declare(stream_out &out) const
     one(elt::YTSiz, 32, m_canvas.tile_height > 0 ? m_canvas.tile_height : m_canvas.top + m_canvas.height);
     one(elt::XTOSiz, 32, m_canvas.ref_col);
     one(elt::YTOSiz, 32, m_canvas.ref_row);
-    one(elt::QuantizationType, 2, 0);
+    one(elt::QuantizationType, 2, m_settings.quantization_type);
     one(elt::Mct, 8, 0);
     for (const char *d : {elt::Precision, elt::HorizontalSubsampling, elt::VerticalSubsampling})
         out.declare_marker_elt(-1, d, 0, 8, m_components);
@@ -186,8 +188,8 @@ void SimpleCodingInfo::Declare(stream_out &out) const
     }
 }
 
-bool SimpleCodingInfo::get_tile_info(int component, int tile, int *column, int *row, enc_rect *rect, int *sub_x,
-                                     int *sub_y, int *signed_precision)
+bool SimpleCodingInfo::get_tile_info(int component, int tile, int *column, int *row, enc_rect *rect,
+                                     int *sub_x, int *sub_y, int *signed_precision)
 {
     if (tile < 0 || tile >= static_cast<int>(m_partition.tiles.size()) || component >= m_components)
         return false;
@@ -259,8 +261,8 @@ int SimpleCodingInfo::get_band_info(int component, int level, int band, enc_rect
     return r.rows;
 }
 
-void SimpleCodingInfo::get_band_quant_info(int component, int level, int band, float *step, int *negative_exponent,
-                                           float *weight, int *K)
+void SimpleCodingInfo::get_band_quant_info(int component, int level, int band, float *step,
+                                           int *negative_exponent, float *weight, int *K)
 {
     const Band &b = m_bands[size_t(component)][size_t(BandIndex(level, band))];
     const int G = m_guard[size_t(component)];
@@ -446,8 +448,9 @@ struct Arguments
 };
 } // namespace
 
-std::vector<uint8_t> EncodeImage(const memory_image &image, const CodecSettings &s, const std::vector<std::string> &args,
-                                 int64_t budget, const std::string &path)
+std::vector<uint8_t> EncodeImage(const memory_image &image, const CodecSettings &s,
+                                 const std::vector<std::string> &args, int64_t budget,
+                                 const std::string &path)
 {
     J2kRun run;
     Arguments a("Jpeg2000Encoder", args);

@@ -28,6 +28,7 @@ struct CodecSettings
     double base_step = 1.0 / 128;
     int tile_height = 0, tile_width = 0; // 0: one tile
     int top = 0, left = 0;               // image offset on the reference grid
+    int quantization_type = 0;           // what the header says the quantiser was
 };
 
 // The coding parameters of the test pipeline, for the encoder (from settings) or the decoder (from
@@ -86,7 +87,8 @@ private:
 // Encodes `image` with the block coder's options in `args`; returns the code-stream file's bytes.
 // `budget` in bytes (0: lossless, as the module asks for it).
 std::vector<uint8_t> EncodeImage(const zn::j2k::memory_image &image, const CodecSettings &s,
-                                 const std::vector<std::string> &args, int64_t budget, const std::string &path);
+                                 const std::vector<std::string> &args, int64_t budget,
+                                 const std::string &path);
 
 struct DecodeOptions
 {
@@ -95,7 +97,8 @@ struct DecodeOptions
     std::vector<std::string> args;
 };
 // Decodes a code-stream file of our layout. `bytes_used` receives what the block decoder reports.
-zn::j2k::memory_image DecodeImage(const std::string &path, const DecodeOptions &o = {}, int32_t *bytes_used = nullptr);
+zn::j2k::memory_image DecodeImage(const std::string &path, const DecodeOptions &o = {},
+                                  int32_t *bytes_used = nullptr);
 
 // Peak signal-to-noise ratio of two 8-bit images, over all components.
 double Psnr(const zn::j2k::memory_image &a, const zn::j2k::memory_image &b);
