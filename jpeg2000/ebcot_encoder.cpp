@@ -372,6 +372,7 @@ void ebcot_encoder::initialize(int components, int32_t budget, coding_info *info
     const bool tcq = args && args->find("-Qtcq", -1) >= 0;
     if (m_no_truncation || tcq) {
         m_budget = 2147483647;
+        m_out->lift_budget();
         for (auto &tile : m_tiles)
             for (enc_component &comp : tile->components)
                 comp.no_truncation = true;

@@ -2,6 +2,8 @@
 // budget, and decoding a cut stream equals decoding the stream cut to the same length.
 #include "jpeg2000/support/test_codec.h"
 
+#include "platform/errors.h"
+#include "platform/messages.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -64,4 +66,146 @@ TEST(J2kCodec, LossyStaysWithinBudgetAndImproves)
         previous = psnr;
     }
     EXPECT_GT(previous, 33.0);
+}
+
+TEST(J2kCodec, DecodingAtARateEqualsDecodingTheFileCutThere)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(120, 104);
+    CodecSettings s;
+    s.levels = 3;
+    auto bytes = j2ktest::EncodeImage(image, s, {"-Clayers", "-Cblk", "16"}, 4000, dir.File("full.j2k"));
+    for (size_t cut : {size_t(150), size_t(400), size_t(1111), size_t(2500), bytes.size() - 1}) {
+        j2ktest::DecodeOptions at_rate;
+        at_rate.truncation = int64_t(cut);
+        auto a = j2ktest::DecodeImage(dir.File("full.j2k"), at_rate);
+        zntest::WriteFileBytes(dir.File("cut.j2k"),
+                               std::vector<unsigned char>(bytes.begin(), bytes.begin() + cut));
+        auto b = j2ktest::DecodeImage(dir.File("cut.j2k"));
+        EXPECT_EQ(a.planes, b.planes) << cut;
+    }
+}
+
+TEST(J2kCodec, LayersRaiseQualityAcrossTheDecodingRates)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(128, 128);
+    CodecSettings s;
+    s.levels = 4;
+    j2ktest::EncodeImage(image, s, {"-Clayers", "-Cblk", "32"}, 128 * 128 * 3 / 8, dir.File("l.j2k"));
+    double previous = 0;
+    for (double rate : {0.1, 0.2, 0.3, 0.5, 1.0, 2.0, 3.0}) {
+        j2ktest::DecodeOptions o;
+        o.truncation = int64_t(128 * 128 * rate / 8);
+        const double psnr = j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("l.j2k"), o));
+        EXPECT_GT(psnr, previous) << rate;
+        previous = psnr;
+    }
+}
+
+TEST(J2kCodec, NoTruncationWritesEveryPass)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(64, 80);
+    CodecSettings rev;
+    rev.reversible = true;
+    rev.levels = 3;
+    // The budget given does not matter: every pass goes out and a reversible stream is exact.
+    auto small = j2ktest::EncodeImage(image, rev, {"-Cno_trunc"}, 100, dir.File("a.j2k"));
+    EXPECT_EQ(j2ktest::DecodeImage(dir.File("a.j2k")).planes, image.planes);
+    auto large =
+        j2ktest::EncodeImage(image, rev, {"-Cno_trunc", "-Clayers", "0.5", "+2"}, 100000, dir.File("b.j2k"));
+    EXPECT_EQ(j2ktest::DecodeImage(dir.File("b.j2k")).planes, image.planes);
+    EXPECT_GT(small.size(), 100u);
+    CodecSettings lossy;
+    lossy.levels = 3;
+    auto c = j2ktest::EncodeImage(image, lossy, {"-Cno_trunc"}, 50, dir.File("c.j2k"));
+    auto d = j2ktest::EncodeImage(image, lossy, {"-Cno_trunc"}, 50000, dir.File("d.j2k"));
+    EXPECT_EQ(c, d);
+    EXPECT_GT(j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("c.j2k"))), 40.0);
+}
+
+TEST(J2kCodec, MultiSegmentModesRoundTripAndSurviveDamage)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(96, 88, 1, 9);
+    CodecSettings s;
+    s.levels = 3;
+    const std::vector<std::vector<std::string>> modes = {
+        {"-Clazy"},
+        {"-Cparallel"},
+        {"-Cer_term"},
+        {"-Clazy", "-Cer_term"},
+        {"-Csegmark", "-Cer_term"},
+        {"-Clazy", "-Cparallel", "-Csegmark", "-Cer_term", "-Ccausal"}};
+    for (const auto &mode : modes) {
+        std::string name;
+        for (const auto &w : mode)
+            name += w + " ";
+        auto args = mode;
+        args.insert(args.end(), {"-Clayers", "0.4", "+2", "-Cblk", "16"});
+        auto bytes = j2ktest::EncodeImage(image, s, args, 2500, dir.File("m.j2k"));
+        EXPECT_LE(bytes.size(), 2500u) << name;
+        auto plain = j2ktest::DecodeImage(dir.File("m.j2k"));
+        EXPECT_GT(j2ktest::Psnr(image, plain), 30.0) << name;
+        // Error resilience on an intact stream changes nothing.
+        j2ktest::DecodeOptions er;
+        er.args = {"-Cer", "4"};
+        EXPECT_EQ(j2ktest::DecodeImage(dir.File("m.j2k"), er).planes, plain.planes) << name;
+        // Damaged body bytes decode without harm to the run; with checks, no worse than without.
+        std::mt19937 rng(1);
+        auto damaged = bytes;
+        for (int k = 0; k < 6; ++k)
+            damaged[300 + rng() % (damaged.size() - 400)] ^= uint8_t(1 << (rng() % 8));
+        zntest::WriteFileBytes(dir.File("d.j2k"), std::vector<unsigned char>(damaged.begin(), damaged.end()));
+        auto without = j2ktest::DecodeImage(dir.File("d.j2k"));
+        auto with = j2ktest::DecodeImage(dir.File("d.j2k"), er);
+        EXPECT_EQ(with.planes[0].size(), image.planes[0].size()) << name;
+        EXPECT_EQ(without.planes[0].size(), image.planes[0].size()) << name;
+    }
+}
+
+TEST(J2kCodec, DecoderSwitchesGiveTheSameSamples)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(100, 76, 1, 4);
+    CodecSettings s;
+    s.levels = 4;
+    s.tile_height = s.tile_width = 48;
+    j2ktest::EncodeImage(image, s, {"-Clayers", "-Cblk", "16", "-Corder", "RP"}, 2000, dir.File("s.j2k"));
+    auto plain = j2ktest::DecodeImage(dir.File("s.j2k"));
+    j2ktest::DecodeOptions o;
+    o.args = {"-Cno_speedup"};
+    EXPECT_EQ(j2ktest::DecodeImage(dir.File("s.j2k"), o).planes, plain.planes);
+    zn::MessageRecorder recorder;
+    o.args = {"-Ccpu"};
+    EXPECT_EQ(j2ktest::DecodeImage(dir.File("s.j2k"), o).planes, plain.planes);
+    bool reported = false;
+    for (const auto &t : recorder.Texts())
+        reported |= t.find(">> CPU time for EBCOT decoder:") != std::string::npos;
+    EXPECT_TRUE(reported);
+}
+
+TEST(J2kCodec, DiscardedLevelsDecodeSmallerPictures)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(99, 70);
+    CodecSettings s;
+    s.levels = 3;
+    s.reversible = true;
+    j2ktest::EncodeImage(image, s, {"-Cblk", "16"}, 0, dir.File("r.j2k"));
+    int32_t all = 0, fewer = 0;
+    j2ktest::DecodeImage(dir.File("r.j2k"), {}, &all);
+    for (int d = 1; d <= 3; ++d) {
+        j2ktest::DecodeOptions o;
+        o.discard_levels = d;
+        auto out = j2ktest::DecodeImage(dir.File("r.j2k"), o, &fewer);
+        EXPECT_EQ(out.heights[0], (99 + (1 << d) - 1) >> d);
+        EXPECT_EQ(out.widths[0], (70 + (1 << d) - 1) >> d);
+        EXPECT_LT(fewer, all) << "packets of discarded levels cost nothing";
+    }
+    zn::MessageRecorder recorder;
+    j2ktest::DecodeOptions too_many;
+    too_many.discard_levels = 4;
+    EXPECT_THROW(j2ktest::DecodeImage(dir.File("r.j2k"), too_many), zn::RunAborted);
 }

@@ -479,20 +479,31 @@ std::vector<uint8_t> EncodeImage(const memory_image &image, const CodecSettings 
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-memory_image DecodeImage(const std::string &path, const DecodeOptions &o, int32_t *bytes_used)
+namespace {
+memory_image Decode(const std::string *path, const std::vector<uint8_t> *bytes, const DecodeOptions &o,
+                    int32_t *bytes_used)
 {
     J2kRun run;
     Arguments a("Jpeg2000Decoder", o.args);
     auto cl = create_command_line();
     cl->parse(static_cast<int>(a.pointers.size()), a.pointers.data());
     auto in = create_stream_in();
-    in->initialize(path.c_str());
+    if (path)
+        in->initialize(path->c_str());
+    else
+        in->initialize_from_memory(*bytes);
     if (o.truncation > 0)
         in->set_truncation(static_cast<int>(std::min<int64_t>(o.truncation, INT32_MAX)));
     SimpleCodingInfo info(*in);
     const int n = info.components();
+    if (n < 1 || (o.max_components > 0 && n > o.max_components))
+        local_error("The test decoder takes 1 to %d components; the stream has %d!", o.max_components, n);
     std::vector<int> dims(size_t(4 * n));
     reduced_image_dims(info, n, o.discard_levels, dims.data());
+    for (int c = 0; c < n; ++c)
+        if (dims[size_t(4 * c)] < 0 || dims[size_t(4 * c + 1)] < 0 ||
+            (o.max_pixels > 0 && int64_t(dims[size_t(4 * c)]) * dims[size_t(4 * c + 1)] > o.max_pixels))
+            local_error("The stream's picture is larger than the test decoder takes!");
     auto ebcot = create_ebcot_decoder();
     ebcot->initialize(n, o.discard_levels, n, &info, nullptr, in.get(), cl.get());
     std::vector<int32_t> heights, widths;
@@ -510,6 +521,17 @@ memory_image DecodeImage(const std::string &path, const DecodeOptions &o, int32_
         *bytes_used = used;
     in->terminate();
     return writer.image();
+}
+} // namespace
+
+memory_image DecodeImage(const std::string &path, const DecodeOptions &o, int32_t *bytes_used)
+{
+    return Decode(&path, nullptr, o, bytes_used);
+}
+
+memory_image DecodeBytes(const std::vector<uint8_t> &bytes, const DecodeOptions &o, int32_t *bytes_used)
+{
+    return Decode(nullptr, &bytes, o, bytes_used);
 }
 
 double Psnr(const memory_image &a, const memory_image &b)

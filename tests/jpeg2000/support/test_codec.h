@@ -95,9 +95,14 @@ struct DecodeOptions
     int discard_levels = 0;
     int64_t truncation = 0; // bytes; 0: none
     std::vector<std::string> args;
+    int64_t max_pixels = 0; // per component; 0: no limit (fuzzing sets limits)
+    int max_components = 0;
 };
 // Decodes a code-stream file of our layout. `bytes_used` receives what the block decoder reports.
 zn::j2k::memory_image DecodeImage(const std::string &path, const DecodeOptions &o = {},
+                                  int32_t *bytes_used = nullptr);
+// The same from bytes in memory.
+zn::j2k::memory_image DecodeBytes(const std::vector<uint8_t> &bytes, const DecodeOptions &o = {},
                                   int32_t *bytes_used = nullptr);
 
 // Peak signal-to-noise ratio of two 8-bit images, over all components.
