@@ -460,6 +460,7 @@ void ebcot_encoder::push_block_line(const int32_t *samples, int component, int l
                     samples + b.x, sizeof(int32_t) * size_t(b.width));
     }
     ++band.rows_received;
+    ++band.scan_rows;
     if (band.rows_received == band.blocks[first].height) {
         CodeBlockRow(comp, band);
         for (int32_t *buffer : band.block_buffers)

@@ -53,6 +53,7 @@ private:
     friend bool scan_buffer_active(const ebcot_encoder &e);
     friend void scan_buffer_after_block_row(ebcot_encoder &e, enc_band &band);
     friend void scan_buffer_finish(ebcot_encoder &e);
+    friend void scan_buffer_output(ebcot_encoder &e, scan_buffer_state &s, int last);
     void ReadOptions(int scope);
     void BuildTiles();
     void BuildPartitions(enc_tile &tile);
@@ -60,6 +61,7 @@ private:
     void FreeWorkArea(enc_tile &tile);
     void CodeBlockRow(enc_component &comp, enc_band &band);
     int32_t MinimumIncrement() const;
+    void BuildSequences(int layers);
     void FormAndWrite();
     int64_t SimulateLayer(int layer, int threshold, bool commit);
     void WriteTiles();

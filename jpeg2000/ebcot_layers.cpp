@@ -41,6 +41,19 @@ sequence_input SequenceInputOf(const enc_tile &tile)
 }
 } // namespace
 
+void ebcot_encoder::BuildSequences(int layers)
+{
+    for (auto &tile : m_tiles) {
+        tile->layers = layers;
+        tile->length = 0;
+        sequence_input in = SequenceInputOf(*tile);
+        tile->sequence = build_packet_sequence(in);
+        tile->packets = static_cast<int32_t>(tile->sequence.size());
+        for (enc_precinct *P : tile->precincts)
+            P->layer_bytes.assign(size_t(layers), 0);
+    }
+}
+
 int32_t ebcot_encoder::MinimumIncrement() const
 {
     int64_t precincts = 0;
@@ -90,15 +103,7 @@ void ebcot_encoder::FormAndWrite()
         l.target += kHeaderAllowance - h;
     if (m_vpw)
         vpw_set_limits(*m_vpw, m_image_rows, m_image_cols, h);
-    for (auto &tile : m_tiles) {
-        tile->layers = count;
-        tile->length = 0;
-        sequence_input in = SequenceInputOf(*tile);
-        tile->sequence = build_packet_sequence(in);
-        tile->packets = static_cast<int32_t>(tile->sequence.size());
-        for (enc_precinct *P : tile->precincts)
-            P->layer_bytes.assign(size_t(count), 0);
-    }
+    BuildSequences(count);
 
     int64_t committed = 0;
     int previous = kNothingThreshold;

@@ -195,6 +195,22 @@ TEST(J2kCodecOracle, OptionMatrixDecodesAlikeInOpenJpeg)
                      1.0},
                     &odd});
     rows.push_back({{"causal", lossy, {"-Ccausal"}, 1.0}, &odd});
+    rows.push_back({{"scan buffer",
+                     lossy,
+                     {"-Corder", "PC", "-Cpp", "128x128", "64x64", "32x32", "16x16", "8x8",
+                      "-Cscan_buffer_elements", "2"},
+                     1.0},
+                    &odd});
+    rows.push_back({{"scan buffer tiles",
+                     with(lossy, [](CodecSettings &s) { s.tile_height = s.tile_width = 64; }),
+                     {"-Cscan_buffer_bytes", "800", "-Clayers", "0.3", "+1"},
+                     1.0},
+                    &odd});
+    rows.push_back({{"reverse tiles",
+                     with(lossy, [](CodecSettings &s) { s.tile_height = s.tile_width = 48; }),
+                     {"-Creverse_tiles", "-Comit_tile_length"},
+                     1.0},
+                    &odd});
     rows.push_back({{"segmark", lossy, {"-Csegmark"}, 1.0}, &odd});
     rows.push_back({{"causal segmark lossless", lossless, {"-Ccausal", "-Csegmark"}, 0}, &odd});
     for (double bpp : {0.25, 0.5, 1.0, 2.0, 3.0})

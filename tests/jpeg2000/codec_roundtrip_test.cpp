@@ -1,6 +1,7 @@
 // The whole codec on memory images: lossless round trips are exact, lossy ones stay within their
 // budget, and decoding a cut stream equals decoding the stream cut to the same length.
 #include "jpeg2000/support/test_codec.h"
+#include "jpeg2000/support/tier2_fixture.h"
 
 #include "platform/errors.h"
 #include "platform/messages.h"
@@ -208,4 +209,79 @@ TEST(J2kCodec, DiscardedLevelsDecodeSmallerPictures)
     j2ktest::DecodeOptions too_many;
     too_many.discard_levels = 4;
     EXPECT_THROW(j2ktest::DecodeImage(dir.File("r.j2k"), too_many), zn::RunAborted);
+}
+
+TEST(J2kCodec, ScanBufferWritesWhileThePictureArrives)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(128, 96, 1, 5);
+    CodecSettings s;
+    s.levels = 3;
+    const int budget = 3000;
+    // Position-first packets: each element is a row of precincts of every level.
+    auto whole = j2ktest::EncodeImage(image, s, {"-Corder", "PC", "-Cpp", "64x64", "32x32", "16x16", "8x8"},
+                                      budget, dir.File("w.j2k"));
+    const double reference = j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("w.j2k")));
+    const std::vector<std::vector<std::string>> cases = {
+        {"-Corder", "PC", "-Cpp", "64x64", "32x32", "16x16", "8x8", "-Cscan_buffer_elements", "1"},
+        {"-Corder", "PC", "-Cpp", "64x64", "32x32", "16x16", "8x8", "-Cscan_buffer_elements", "2", "-Clayers",
+         "0.3", "+2"},
+        {"-Corder", "PC", "-Cpp", "128x64", "64x32", "32x16", "16x8", "-Cscan_buffer_bytes", "1500", "-Cblk",
+         "16"},
+    };
+    for (const auto &args : cases) {
+        zn::MessageRecorder recorder;
+        auto bytes = j2ktest::EncodeImage(image, s, args, budget, dir.File("s.j2k"));
+        EXPECT_LE(int(bytes.size()), budget) << args[1];
+        EXPECT_EQ(bytes[bytes.size() - 1], 0xD9);
+        EXPECT_TRUE(recorder.Contains("Reduced Memory Scan Buffer in use:"));
+        const double psnr = j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("s.j2k")));
+        EXPECT_GT(psnr, reference - 3.0) << args[1] << " " << args.size();
+    }
+    // A layer-first order leaves one element in effect: the stream is still whole and decodes.
+    auto layer_first = j2ktest::EncodeImage(
+        image, s, {"-Cpp", "64x64", "32x32", "16x16", "8x8", "-Cscan_buffer_elements", "1"}, budget,
+        dir.File("l.j2k"));
+    EXPECT_LE(int(layer_first.size()), budget);
+    EXPECT_GT(j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("l.j2k"))), 15.0);
+    // Tiles are elements of their own.
+    CodecSettings tiled = s;
+    tiled.tile_height = tiled.tile_width = 32;
+    j2ktest::EncodeImage(image, tiled, {}, budget, dir.File("tw.j2k"));
+    const double tiled_reference = j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("tw.j2k")));
+    auto bytes =
+        j2ktest::EncodeImage(image, tiled, {"-Cscan_buffer_elements", "3"}, budget, dir.File("t.j2k"));
+    EXPECT_LE(int(bytes.size()), budget);
+    EXPECT_GT(j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("t.j2k"))), tiled_reference - 3.0);
+}
+
+TEST(J2kCodec, ScanBufferRefusesPartitionsItCannotFollow)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(64, 64);
+    CodecSettings s;
+    s.levels = 2;
+    CodecSettings tiled = s;
+    tiled.tile_height = tiled.tile_width = 32;
+    const struct
+    {
+        CodecSettings settings;
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {s, {"-Cscan_buffer_elements", "2"}, "should be used with either precinct or tiles!"},
+        {s, {"-Cscan_buffer_elements", "2", "-Cpp", "32x32"}, "precinct heights which decrease octavely"},
+        {s,
+         {"-Cscan_buffer_elements", "2", "-Cpp", "32x32", "16x8", "8x4"},
+         "precinct widths which either decrease"},
+        {tiled, {"-Cscan_buffer_elements", "2", "-Cpp", "16x16"}, "either precincts or tiling, not both!"},
+        {s, {"-Cscan_buffer_bytes"}, "requires a parameter to specify the reduced memory buffer size!"},
+        {s, {"-Cscan_buffer_elements", "x"}, "Illegal scanner buffer size specifier, \"x\""},
+    };
+    for (const auto &c : cases) {
+        zn::MessageRecorder recorder;
+        EXPECT_THROW(j2ktest::EncodeImage(image, c.settings, c.args, 1000, dir.File("r.j2k")), zn::RunAborted)
+            << c.message;
+        EXPECT_NE(j2ktest::ShownText(recorder).find(c.message), std::string::npos) << c.message;
+    }
 }

@@ -39,7 +39,8 @@ struct Encoder
         j2ktest::CodecSettings s;
         s.levels = levels;
         s.tile_height = s.tile_width = tile;
-        info = std::make_unique<j2ktest::SimpleCodingInfo>(s, 8, std::vector<int32_t>{96}, std::vector<int32_t>{128});
+        info = std::make_unique<j2ktest::SimpleCodingInfo>(s, 8, std::vector<int32_t>{96},
+                                                           std::vector<int32_t>{128});
         info->Declare(*out);
         ebcot->initialize(1, 100000, info.get(), nullptr, out.get(), args.get());
     }
@@ -164,8 +165,10 @@ TEST(J2kEbcotOptions, RefusedValues)
         {{"-Corder"}, "The `-Corder' argument requires at least one parameter!"},
         {{"-Corder", "XY"}, "Illegal progression style string, \"XY\", supplied to the `-Corder' argument!"},
         {{"-Corder", "L", "0", "0", "1"}, "The `-Corder' argument requires 6P+1 parameters"},
-        {{"-Corder", "L", "0", "a", "1", "1", "1", "L"}, "Expected 5 constraints on the layers, levels and components"},
-        {{"-Cvis", "1"}, "The `-Cvis' argument requires a positive real parameter, which must be strictly less than 1.0!"},
+        {{"-Corder", "L", "0", "a", "1", "1", "1", "L"},
+         "Expected 5 constraints on the layers, levels and components"},
+        {{"-Cvis", "1"},
+         "The `-Cvis' argument requires a positive real parameter, which must be strictly less than 1.0!"},
         {{"-Cvis", "0"}, "The `-Cvis' argument requires a positive real parameter"},
         {{"-Cvis"}, "The `-Cvis' argument requires a positive real parameter"},
         {{"-Ccpu", "x"}, "The `-Ccpu' argument takes no parameters!"},
@@ -173,8 +176,10 @@ TEST(J2kEbcotOptions, RefusedValues)
         {{"-Creverse_tiles", "x"}, "The `-Creverse_tiles' argument takes no parameters!"},
         {{"-Comit_tile_length", "x"}, "The `-Comit_tile_length' argument takes no parameters!"},
         {{"-Cvpw"}, "The `-Cvpw' argument requires at least one parameter!"},
-        {{"-Cvpw", "1.0"}, "The `-Cpvw' argument must be followed by one or more pairs of rate/filename pairs"},
-        {{"-Cvpw", "0", "f"}, "The `-Cpvw' argument must be followed by one or more pairs of rate/filename pairs"},
+        {{"-Cvpw", "1.0"},
+         "The `-Cpvw' argument must be followed by one or more pairs of rate/filename pairs"},
+        {{"-Cvpw", "0", "f"},
+         "The `-Cpvw' argument must be followed by one or more pairs of rate/filename pairs"},
     };
     for (const auto &c : cases) {
         std::string shown = Refusal(c.args);
