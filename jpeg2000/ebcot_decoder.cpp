@@ -64,7 +64,7 @@ usage_table ebcot_decoder::get_usage()
 }
 
 void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode,
-                               coding_info *info, roi_block_masks *roi, stream_in *in, command_line *args)
+                               block_coder_params *info, roi_block_masks *roi, stream_in *in, command_line *args)
 {
     if (components < 1 || discard_levels < 0)
         local_error(

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "jpeg2000/codec_object.h"
-#include "jpeg2000/coding_info.h"
+#include "jpeg2000/block_coder_params.h"
 #include "jpeg2000/ebcot_decoder_records.h"
 
 #include <memory>
@@ -26,7 +26,7 @@ public:
     ebcot_decoder(const ebcot_decoder &) = delete;
     ebcot_decoder &operator=(const ebcot_decoder &) = delete;
 
-    void initialize(int components, int discard_levels, int components_to_decode, coding_info *info,
+    void initialize(int components, int discard_levels, int components_to_decode, block_coder_params *info,
                     roi_block_masks *roi, stream_in *in, command_line *args);
     usage_table get_usage();
     // Reads every remaining packet and cuts the decoded layers down to `limit` bytes.
@@ -63,7 +63,7 @@ private:
     dec_band &BandOf(int component, int level, int band);
 
     int m_components = 0, m_discard = 0, m_to_decode = 0;
-    coding_info *m_info = nullptr;
+    block_coder_params *m_info = nullptr;
     roi_block_masks *m_roi = nullptr;
     stream_in *m_in = nullptr;
     command_line *m_args = nullptr;

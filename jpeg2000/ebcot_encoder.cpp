@@ -322,7 +322,7 @@ void ebcot_encoder::FreeWorkArea(enc_tile &tile)
     m_pools.clear();
 }
 
-void ebcot_encoder::initialize(int components, int32_t budget, coding_info *info, roi_block_masks *roi,
+void ebcot_encoder::initialize(int components, int32_t budget, block_coder_params *info, roi_block_masks *roi,
                                stream_out *out, command_line *args)
 {
     if (components < 1)

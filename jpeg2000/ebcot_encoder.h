@@ -5,7 +5,7 @@
 #pragma once
 
 #include "jpeg2000/codec_object.h"
-#include "jpeg2000/coding_info.h"
+#include "jpeg2000/block_coder_params.h"
 #include "jpeg2000/ebcot_encoder_records.h"
 #include "jpeg2000/layer_targets.h"
 #include "jpeg2000/progressive_weights.h"
@@ -29,7 +29,7 @@ public:
     ebcot_encoder(const ebcot_encoder &) = delete;
     ebcot_encoder &operator=(const ebcot_encoder &) = delete;
 
-    void initialize(int components, int32_t budget, coding_info *info, roi_block_masks *roi, stream_out *out,
+    void initialize(int components, int32_t budget, block_coder_params *info, roi_block_masks *roi, stream_out *out,
                     command_line *args);
     usage_table get_usage();
     // One row of band (level, band) of `component` in the current tile, `width` sign-magnitude words.
@@ -70,7 +70,7 @@ private:
 
     int m_components = 0;
     int32_t m_budget = 0;
-    coding_info *m_info = nullptr;
+    block_coder_params *m_info = nullptr;
     roi_block_masks *m_roi = nullptr;
     stream_out *m_out = nullptr;
     command_line *m_args = nullptr;

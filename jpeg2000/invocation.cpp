@@ -103,7 +103,7 @@ struct Layout
     int32_t largest_tile_width = 0;
 };
 
-Layout SetUp(coding_info &info, std::vector<component_row_state> &states, int discard)
+Layout SetUp(block_coder_params &info, std::vector<component_row_state> &states, int discard)
 {
     Layout l;
     int32_t tallest = 0;
@@ -139,7 +139,7 @@ Layout SetUp(coding_info &info, std::vector<component_row_state> &states, int di
 }
 
 // Geometry of tile t in every component at the start of the tile.
-void StartTile(coding_info &info, std::vector<component_row_state> &states, int t, int discard)
+void StartTile(block_coder_params &info, std::vector<component_row_state> &states, int t, int discard)
 {
     for (size_t c = 0; c < states.size(); ++c) {
         component_row_state &s = states[c];
@@ -195,7 +195,7 @@ enc_rect reduce_tile_rect(const enc_rect &r, int levels)
     return out;
 }
 
-int reduced_image_dims(coding_info &info, int components, int discard, int *dims)
+int reduced_image_dims(block_coder_params &info, int components, int discard, int *dims)
 {
     int tiles = 0;
     for (int c = 0; c < components; ++c) {
@@ -219,7 +219,7 @@ int reduced_image_dims(coding_info &info, int components, int discard, int *dims
     return tiles;
 }
 
-void encode_lines(coding_info &info, image_line_reader &reader, component_line_sink &mix, int components)
+void encode_lines(block_coder_params &info, image_line_reader &reader, component_line_sink &mix, int components)
 {
     std::vector<component_row_state> states(static_cast<size_t>(components));
     const Layout l = SetUp(info, states, 0);
@@ -259,7 +259,7 @@ void encode_lines(coding_info &info, image_line_reader &reader, component_line_s
     }
 }
 
-void decode_lines(coding_info &info, image_line_writer &writer, component_line_source &demix, int components,
+void decode_lines(block_coder_params &info, image_line_writer &writer, component_line_source &demix, int components,
                   int discard)
 {
     std::vector<component_row_state> states(static_cast<size_t>(components));

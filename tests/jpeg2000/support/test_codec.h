@@ -4,7 +4,7 @@
 // runs the block coders and the row loops. Images go in and come out as memory images.
 #pragma once
 
-#include "jpeg2000/coding_info.h"
+#include "jpeg2000/block_coder_params.h"
 #include "jpeg2000/memory_image.h"
 #include "jpeg2000/tile_partition.h"
 #include "jpeg2000/wavelet_kernels.h"
@@ -33,7 +33,7 @@ struct CodecSettings
 
 // The coding parameters of the test pipeline, for the encoder (from settings) or the decoder (from
 // the code-stream's elements).
-class SimpleCodingInfo : public zn::j2k::coding_info
+class SimpleCodingInfo : public zn::j2k::block_coder_params
 {
 public:
     SimpleCodingInfo(const CodecSettings &s, int precision, const std::vector<int32_t> &heights,

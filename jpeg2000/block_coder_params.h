@@ -20,10 +20,10 @@ struct frame_geometry
     int32_t vertical_sso = 0, horizontal_sso = 0;
 };
 
-class coding_info
+class block_coder_params
 {
 public:
-    virtual ~coding_info() = default;
+    virtual ~block_coder_params() = default;
     // Tile `tile` of `component` (-1: the tile on the reference grid, factors 1). False past the
     // last tile. Every out-pointer may be null.
     virtual bool get_tile_info(int component, int tile, int *column, int *row, enc_rect *rect, int *sub_x,
