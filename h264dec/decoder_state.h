@@ -4,6 +4,8 @@
 // that runs never see each other's sets or pictures.
 #pragma once
 
+#include "h264dec/decoder_analysis.h"
+#include "h264dec/decoder_output.h"
 #include "h264dec/decoder_records.h"
 #include "h264dec/erc.h"
 #include "h264dec/nalu_input.h"
@@ -27,11 +29,13 @@ struct PocHistory
     int ref_mark = 0; // set when the newest entry is a reference picture and stays
 };
 
-// One field's copy of the motion and intra arrays of an MBAFF frame: field rows, so half the block rows.
+// One field's motion and intra arrays, in field rows (half the block rows). mv, ref_idx_arr and
+// moving_block are that field's co-located motion, kept from picture to picture like the frame's: field
+// pictures decode into them, and field macroblocks of MBAFF frames read and write them too.
 struct MbaffFieldCopy
 {
     Array3D<int> mv, fwd_mv, bwd_mv, direct_fwd_mv, direct_bwd_mv;
-    Array2D<int> ref_idx_arr, fwd_ref, bwd_ref, intra_modes;
+    Array2D<int> ref_idx_arr, fwd_ref, bwd_ref, intra_modes, moving_block;
 };
 
 // The per-picture arrays of the macroblock layer, sized for the frame (field pictures use the upper
@@ -45,6 +49,12 @@ struct MacroblockArrays
     Array4D<int> nzcoeff;
     std::vector<std::array<int, 4>> intra_block;
     MbaffFieldCopy field_copy[2]; // top and bottom field of MBAFF frames
+};
+
+// Pictures decoded in a run, by kind (SI counts as I; SP in none).
+struct PictureCounters
+{
+    int decoded = 0, i = 0, p = 0, b = 0;
 };
 
 struct H264DecoderState
@@ -93,6 +103,19 @@ struct H264DecoderState
 
     // Reconstruction messages that a damaged stream could repeat for every block: each shows once a run.
     int recon_messages_shown = 0;
+
+    // Picture control.
+    NaluPtr nalu;                      // the unit buffer of read_new_slice, made at the first read
+    bool buffers_ready = false;        // the stores and per-run arrays exist (from the first picture on)
+    int run_width = 0, run_height = 0; // frame size they were made for
+    int last_slice_tr = -1, last_slice_structure = -1;
+    DecoderAnalysis analysis;
+    DecodedPlanes stored_picture;    // the latest reference picture
+    bool stored_valid = false;       // it holds a picture
+    bool stored_pending = false;     // and that picture has not been output yet
+    H264PictureSink *sink = nullptr; // where pictures go; none drops them
+    PictureCounters picture_counters;
+    std::string picture_text; // the text of the last picture
 };
 
 // n data partitions, each with a bitstream that counts into the decoder's counters and a stream

@@ -2,9 +2,11 @@
 // so that every direction is a 2- or 3-tap filter at an offset along it.
 #include "h264dec/intra_pred.h"
 
+#include "h264dec/decoder_analysis.h"
 #include "platform/messages.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -27,7 +29,7 @@ int Clip255(int v)
 
 } // namespace
 
-int h264dec_pred4x4_kernel(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4])
+int h264dec_pred4x4_reference(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4])
 {
     if (mode < 0 || mode > 8)
         return 1;
@@ -111,7 +113,7 @@ int h264dec_pred4x4_kernel(int mode, const Intra4x4Neighbours &n, int dc_avail, 
     return 0;
 }
 
-int h264dec_pred16x16_kernel(int mode, const Intra16x16Neighbours &n, int pred[16][16])
+int h264dec_pred16x16_reference(int mode, const Intra16x16Neighbours &n, int pred[16][16])
 {
     switch (mode) {
     case 0:
@@ -163,6 +165,141 @@ int h264dec_pred16x16_kernel(int mode, const Intra16x16Neighbours &n, int pred[1
     }
 }
 
+namespace {
+
+// Every directional 4x4 prediction sample is a 2-tap or 3-tap filter centred on one position of the
+// edge E (E[0] = L again, E[1..4] = L K J I, E[5] = X, E[6..13] = A..H, E[14] = H again), or a copy
+// of one edge sample. The tables below say which, per mode and sample; they are the standard's
+// equations with each neighbour p[x, -1] at E[6 + x] and p[-1, y] at E[4 - y].
+enum TapKind : uint8_t { kTap2, kTap3, kCopy };
+struct Tap
+{
+    uint8_t kind, index;
+};
+
+constexpr Tap DirectionalTap(int mode, int x, int y)
+{
+    switch (mode) {
+    case 3: // diagonal down-left
+        return {kTap3, static_cast<uint8_t>(7 + x + y)};
+    case 4: // diagonal down-right
+        return {kTap3, static_cast<uint8_t>(5 + x - y)};
+    case 5: { // vertical-right
+        const int z = 2 * x - y;
+        if (z >= 0)
+            return {z % 2 ? kTap3 : kTap2, static_cast<uint8_t>(5 + x - (y >> 1))};
+        return {kTap3, static_cast<uint8_t>(z == -1 ? 5 : 6 - y)};
+    }
+    case 6: { // horizontal-down
+        const int z = 2 * y - x;
+        if (z >= 0)
+            return z % 2 ? Tap{kTap3, static_cast<uint8_t>(5 - y + (x >> 1))}
+                         : Tap{kTap2, static_cast<uint8_t>(4 - y + (x >> 1))};
+        return {kTap3, static_cast<uint8_t>(z == -1 ? 5 : 4 + x)};
+    }
+    case 7: // vertical-left
+        return y % 2 ? Tap{kTap3, static_cast<uint8_t>(7 + x + (y >> 1))}
+                     : Tap{kTap2, static_cast<uint8_t>(6 + x + (y >> 1))};
+    default: { // horizontal-up
+        const int z = x + 2 * y;
+        if (z > 5)
+            return {kCopy, 1};
+        if (z == 5)
+            return {kTap3, 1};
+        return {z % 2 ? kTap3 : kTap2, static_cast<uint8_t>(3 - y - (x >> 1))};
+    }
+    }
+}
+
+struct DirectionalTable
+{
+    Tap tap[6][4][4]; // [mode - 3][y][x]
+    constexpr DirectionalTable() : tap{}
+    {
+        for (int m = 3; m <= 8; ++m)
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    tap[m - 3][y][x] = DirectionalTap(m, x, y);
+    }
+};
+constexpr DirectionalTable kDirectional;
+
+} // namespace
+
+int h264dec_pred4x4_kernel(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4])
+{
+    switch (mode) {
+    case 0:
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y)
+                pred[x][y] = n.above[x];
+        return 0;
+    case 1:
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y)
+                pred[x][y] = n.left[y];
+        return 0;
+    case 2: {
+        const int sa = n.above[0] + n.above[1] + n.above[2] + n.above[3];
+        const int sl = n.left[0] + n.left[1] + n.left[2] + n.left[3];
+        const int dc = (dc_avail & 3) == 3 ? (sa + sl + 4) >> 3
+                       : dc_avail & 1      ? (sa + 2) >> 2
+                       : dc_avail & 2      ? (sl + 2) >> 2
+                                           : 128;
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y)
+                pred[x][y] = dc;
+        return 0;
+    }
+    default:
+        break;
+    }
+    if (mode < 0 || mode > 8)
+        return 1;
+    int e[15];
+    e[0] = n.left[3];
+    for (int k = 0; k < 4; ++k)
+        e[4 - k] = n.left[k];
+    e[5] = n.corner;
+    for (int k = 0; k < 8; ++k)
+        e[6 + k] = n.above[k];
+    e[14] = n.above[7];
+    int t2[14], t3[14];
+    for (int i = 0; i < 14; ++i)
+        t2[i] = (e[i] + e[i + 1] + 1) >> 1;
+    for (int i = 1; i < 14; ++i)
+        t3[i] = (e[i - 1] + 2 * e[i] + e[i + 1] + 2) >> 2;
+    const Tap(&table)[4][4] = kDirectional.tap[mode - 3];
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const Tap t = table[y][x];
+            pred[x][y] = t.kind == kTap3 ? t3[t.index] : t.kind == kTap2 ? t2[t.index] : e[t.index];
+        }
+    return 0;
+}
+
+int h264dec_pred16x16_kernel(int mode, const Intra16x16Neighbours &n, int pred[16][16])
+{
+    if (mode != 3)
+        return h264dec_pred16x16_reference(mode, n, pred); // fills: nothing to gain
+    auto top = [&](int i) { return i < 0 ? n.corner : n.above[i]; };
+    auto side = [&](int i) { return i < 0 ? n.corner : n.left[i]; };
+    int ih = 0, iv = 0;
+    for (int k = 1; k <= 8; ++k) {
+        ih += k * (top(7 + k) - top(7 - k));
+        iv += k * (side(7 + k) - side(7 - k));
+    }
+    const int b = (5 * ih + 32) >> 6, c = (5 * iv + 32) >> 6;
+    const int a = 16 * (n.left[15] + n.above[15]);
+    // Walk the plane by adding the gradients; a sum below 0 clips to 0 whether it is divided or shifted.
+    for (int x = 0; x < 16; ++x) {
+        int v = a + b * (x - 7) - 7 * c + 16;
+        for (int y = 0; y < 16; ++y, v += c)
+            pred[x][y] = Clip255(v >> 5);
+    }
+    return 0;
+}
+
 bool h264dec_above_right_allowed(int x_in_mb, int y_in_mb, bool mbaff)
 {
     const int x = x_in_mb % 16, y = y_in_mb % 16;
@@ -193,6 +330,7 @@ int h264dec_intra_pred_4x4(H264DecoderState &dec, int ioff, int joff, int block_
     const int px = img.pix_x + ioff, py = img.pix_y + joff;
     if (!h264dec_above_right_allowed(px, py, img.MbaffFrameFlag != 0))
         aboveRight = false;
+    h264dec_paint_intra4x4_glyph(dec, mode, px, py);
 
     const Array2D<uint8_t> &pic = *dec.cur_pic_y;
     Intra4x4Neighbours n;
@@ -223,19 +361,10 @@ int h264dec_intra_pred_16x16(H264DecoderState &dec, int mode)
     const auto &mbs = *img.mb_data;
     const int addr = img.mb_index;
     const int slice = mbs[static_cast<size_t>(addr)].slice_number;
-    int row = img.pix_y;
-    bool up = false;
-    if (img.MbaffFrameFlag && img.mb_field_flag) {
-        row = img.pix_y / 2;
-        if (img.current_mb_nr % 2 == 0) {
-            up = img.mb_y / 2 != 0;
-        } else {
-            up = (img.mb_y - 1) / 2 != 0;
-            row -= 8;
-        }
-    } else {
-        up = img.mb_y != 0;
-    }
+    // A field macroblock of an MBAFF frame (in its field view, where mb_y and pix_y already count the
+    // pair's field rows) reads the rows of its field above the pair.
+    const int row = img.pix_y;
+    bool up = img.mb_y != 0;
     const int aboveAddr = addr - wMbs;
     up = up && aboveAddr >= 0 && mbs[static_cast<size_t>(aboveAddr)].slice_number == slice;
     bool left = img.mb_x != 0 && mbs[static_cast<size_t>(addr - 1)].slice_number == slice;
@@ -263,5 +392,6 @@ int h264dec_intra_pred_16x16(H264DecoderState &dec, int mode)
     n.corner = sample(row - 1, img.pix_x - 1);
     n.above_ok = up;
     n.left_ok = left;
+    h264dec_paint_intra16x16_glyph(dec, mode, img.pix_x, row);
     return h264dec_pred16x16_kernel(mode, n, img.pred_block);
 }

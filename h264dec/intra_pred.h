@@ -28,8 +28,13 @@ struct Intra16x16Neighbours
 
 // The predictions [x][y]. Each returns 1 for a mode outside its range and then leaves pred untouched.
 // dc_avail: bit 0 above, bit 1 left (the 4x4 DC averages only the sides that exist).
+// The kernels the decoder runs read each directional 4x4 sample from a table of edge filters and walk
+// the 16x16 plane incrementally; the references compute every sample from its equation. Both give the
+// same output for every input.
 int h264dec_pred4x4_kernel(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4]);
 int h264dec_pred16x16_kernel(int mode, const Intra16x16Neighbours &n, int pred[16][16]);
+int h264dec_pred4x4_reference(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4]);
+int h264dec_pred16x16_reference(int mode, const Intra16x16Neighbours &n, int pred[16][16]);
 
 // Whether the above-right 4x4 block may be used by the block at (x, y) pixels inside its macroblock:
 // the blocks whose above-right neighbour is decoded later never may, nor in MBAFF frames the right column.

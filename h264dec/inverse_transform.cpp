@@ -73,7 +73,7 @@ int h264dec_sign(int a, int b)
     return b > 0 ? std::abs(a) : -std::abs(a);
 }
 
-void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int recon[4][4], int resid[4][4])
+void h264dec_itrans4x4_reference(const int coef[4][4], const int pred[4][4], int recon[4][4], int resid[4][4])
 {
     int tmp[4][4]; // [x][j]
     for (int j = 0; j < 4; ++j) {
@@ -91,6 +91,48 @@ void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int re
                 recon[x][y] = Clip255((o[y] + 64 * pred[x][y] + 32) >> 6);
             if (resid)
                 resid[x][y] = Clip255((o[y] + 32) >> 6);
+        }
+    }
+}
+
+void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int recon[4][4], int resid[4][4])
+{
+    // Most blocks of a coded picture carry no coefficients, or only their DC: every output sample
+    // of such a block is the same value r (0 for none), so the butterflies are skipped.
+    int ac = 0;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            ac |= (i | j) ? coef[i][j] : 0;
+    if (ac == 0) {
+        const int r = coef[0][0];
+        const int res = Clip255((r + 32) >> 6);
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y) {
+                if (recon)
+                    recon[x][y] = r == 0 ? Clip255(pred[x][y]) : Clip255((r + 64 * pred[x][y] + 32) >> 6);
+                if (resid)
+                    resid[x][y] = res;
+            }
+        return;
+    }
+    int t[4][4]; // [x][j]: the horizontal pass, rows of the block
+    for (int j = 0; j < 4; ++j) {
+        const int e0 = coef[0][j] + coef[2][j], e1 = coef[0][j] - coef[2][j];
+        const int e2 = (coef[1][j] >> 1) - coef[3][j], e3 = coef[1][j] + (coef[3][j] >> 1);
+        t[0][j] = e0 + e3;
+        t[1][j] = e1 + e2;
+        t[2][j] = e1 - e2;
+        t[3][j] = e0 - e3;
+    }
+    for (int x = 0; x < 4; ++x) {
+        const int *c = t[x];
+        const int e0 = c[0] + c[2], e1 = c[0] - c[2], e2 = (c[1] >> 1) - c[3], e3 = c[1] + (c[3] >> 1);
+        const int r[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
+        for (int y = 0; y < 4; ++y) {
+            if (recon)
+                recon[x][y] = Clip255((r[y] + 64 * pred[x][y] + 32) >> 6);
+            if (resid)
+                resid[x][y] = Clip255((r[y] + 32) >> 6);
         }
     }
 }

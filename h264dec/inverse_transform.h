@@ -8,7 +8,11 @@
 // The transform kernel: coefficients [horizontal][vertical] frequency, prediction and outputs
 // [x][y]. recon = clip((r + 64 pred + 32) >> 6); resid = clip((r + 32) >> 6), so a negative
 // residual shows as 0. Either output may be null.
+// The kernel the decoder runs skips the butterflies of blocks without AC coefficients; the reference
+// is the plain two-pass transform. Both give the same output for every input.
 void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int recon[4][4], int resid[4][4]);
+void h264dec_itrans4x4_reference(const int coef[4][4], const int pred[4][4], int recon[4][4],
+                                 int resid[4][4]);
 // The forward core transform of a 4x4 sample block ([x][y] in, [i][j] out).
 void h264dec_forward4x4_kernel(const int in[4][4], int out[4][4]);
 // |a| when b > 0, otherwise -|a|.

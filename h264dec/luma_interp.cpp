@@ -79,13 +79,22 @@ void h264dec_luma_block_fast(const LumaPlaneView &p, int x_pos, int y_pos, int b
     const int x = (x_pos - dx) / 4, y = (y_pos - dy) / 4;
     // Window rows y-2..y+6, columns x-2..x+6, clamped once.
     int w[9][9];
-    int cols[9];
-    for (int c = 0; c < 9; ++c)
-        cols[c] = std::clamp(x - 2 + c, 0, p.width - 1);
-    for (int r = 0; r < 9; ++r) {
-        const uint8_t *row = (*p.plane)[std::clamp(y - 2 + r, 0, p.max_y)];
+    if (x >= 2 && x + 6 < p.width && y >= 2 && y + 6 <= p.max_y) {
+        // Inside the plane: no clamping.
+        for (int r = 0; r < 9; ++r) {
+            const uint8_t *row = (*p.plane)[y - 2 + r] + x - 2;
+            for (int c = 0; c < 9; ++c)
+                w[r][c] = row[c];
+        }
+    } else {
+        int cols[9];
         for (int c = 0; c < 9; ++c)
-            w[r][c] = row[cols[c]];
+            cols[c] = std::clamp(x - 2 + c, 0, p.width - 1);
+        for (int r = 0; r < 9; ++r) {
+            const uint8_t *row = (*p.plane)[std::clamp(y - 2 + r, 0, p.max_y)];
+            for (int c = 0; c < 9; ++c)
+                w[r][c] = row[cols[c]];
+        }
     }
     if (dx == 0 && dy == 0) {
         for (int j = 0; j < 4; ++j)
@@ -94,6 +103,30 @@ void h264dec_luma_block_fast(const LumaPlaneView &p, int x_pos, int y_pos, int b
         return;
     }
     auto tapRow = [&](const int *v) { return v[0] - 5 * v[1] + 20 * v[2] + 20 * v[3] - 5 * v[4] + v[5]; };
+    // One direction only: the half samples of that direction alone.
+    if (dy == 0) {
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i) {
+                int out = Clip255((tapRow(&w[j + 2][i]) + 16) / 32);
+                if (dx & 1)
+                    out = (out + w[j + 2][i + 2 + dx / 2]) / 2;
+                block[i][j] = out;
+            }
+        return;
+    }
+    if (dx == 0) {
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i) {
+                const int c = i + 2;
+                const int v = w[j][c] - 5 * w[j + 1][c] + 20 * w[j + 2][c] + 20 * w[j + 3][c] -
+                              5 * w[j + 4][c] + w[j + 5][c];
+                int out = Clip255((v + 16) / 32);
+                if (dy & 1)
+                    out = (out + w[j + 2 + dy / 2][c]) / 2;
+                block[i][j] = out;
+            }
+        return;
+    }
     // hRaw[r][i]: unrounded horizontal half sample of window row r at output column i.
     int hRaw[9][4];
     // vRaw[j][c]: unrounded vertical half sample of output row j at window column c.

@@ -30,9 +30,7 @@ int WidthMbs(const DecoderImage &img)
 
 bool SameSlice(const H264DecoderState &dec, int index)
 {
-    const auto &mbs = *dec.img.mb_data;
-    return index >= 0 && index < static_cast<int>(mbs.size()) &&
-           mbs[static_cast<size_t>(index)].slice_number == dec.img.current_slice_nr;
+    return h264dec_mb_in_slice(dec, index);
 }
 
 DecoderMacroblock *MbAt(H264DecoderState &dec, int index)
@@ -61,9 +59,7 @@ void SetPosition(H264DecoderState &dec)
 
 bool QuadrantIntra(const H264DecoderState &dec, int index, int quadrant)
 {
-    if (!dec.img.intra_block || index < 0 || index >= static_cast<int>(dec.img.intra_block->size()))
-        return true;
-    return (*dec.img.intra_block)[static_cast<size_t>(index)][static_cast<size_t>(quadrant)] != 0;
+    return h264dec_quadrant_intra(dec, index, quadrant);
 }
 
 void CheckRead(H264DecoderState &dec, int result, const char *what)
@@ -125,6 +121,20 @@ void ClearLevels(H264DecoderState &dec)
 
 // ---------------------------------------------------------------------------------------------
 // Shared helpers
+
+bool h264dec_mb_in_slice(const H264DecoderState &dec, int index)
+{
+    const auto &mbs = *dec.img.mb_data;
+    return index >= 0 && index < static_cast<int>(mbs.size()) &&
+           mbs[static_cast<size_t>(index)].slice_number == dec.img.current_slice_nr;
+}
+
+bool h264dec_quadrant_intra(const H264DecoderState &dec, int index, int quadrant)
+{
+    if (!dec.img.intra_block || index < 0 || index >= static_cast<int>(dec.img.intra_block->size()))
+        return true;
+    return (*dec.img.intra_block)[static_cast<size_t>(index)][static_cast<size_t>(quadrant)] != 0;
+}
 
 DecoderMacroblock &h264dec_current_mb(H264DecoderState &dec)
 {
@@ -207,6 +217,7 @@ void dec_alloc_macroblock_arrays(H264DecoderState &dec, int width, int height)
             dec_get_mem2Dint(f.fwd_ref, fh, bw);
             dec_get_mem2Dint(f.bwd_ref, fh, bw);
             dec_get_mem2Dint(f.intra_modes, bw + 1, fh + 1);
+            dec_get_mem2Dint(f.moving_block, fh, bw);
         }
     }
     img.mb_data = &a.mb_data;
@@ -526,166 +537,6 @@ void h264dec_init_b_macroblock(H264DecoderState &dec)
 }
 
 // ---------------------------------------------------------------------------------------------
-// MBAFF copies
-
-namespace {
-
-int HalveRef(int r)
-{
-    return r < 0 ? r : r / 2;
-}
-int DoubleRef(int r)
-{
-    return r < 0 ? r : 2 * r;
-}
-
-// Copies block (x, frame row fy) to (x, field row gy) of a field copy, or back, with the scaling of
-// the direction.
-void ToField(H264DecoderState &dec, MbaffFieldCopy &f, int x, int fy, int gy)
-{
-    DecoderImage &img = dec.img;
-    f.mv[x + 4][gy][0] = (*img.mv)[x + 4][fy][0];
-    f.mv[x + 4][gy][1] = (*img.mv)[x + 4][fy][1] / 2;
-    f.ref_idx_arr[gy][x] = DoubleRef((*img.ref_idx_arr)[fy][x]);
-    f.fwd_ref[gy][x] = DoubleRef((*img.fwd_ref)[fy][x]);
-    f.bwd_ref[gy][x] = DoubleRef((*img.bwd_ref)[fy][x]);
-    const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
-                                                               {img.bwd_mv, &f.bwd_mv},
-                                                               {img.direct_fwd_mv, &f.direct_fwd_mv},
-                                                               {img.direct_bwd_mv, &f.direct_bwd_mv}};
-    for (const auto &v : vecs) {
-        (*v.second)[x + 4][gy][0] = (*v.first)[x + 4][fy][0];
-        (*v.second)[x + 4][gy][1] = (*v.first)[x + 4][fy][1] / 2;
-    }
-    f.intra_modes[x + 1][gy + 1] = (*img.intra_modes)[x + 1][fy + 1];
-}
-
-void ToFrame(H264DecoderState &dec, MbaffFieldCopy &f, int x, int gy, int fy)
-{
-    DecoderImage &img = dec.img;
-    (*img.mv)[x + 4][fy][0] = f.mv[x + 4][gy][0];
-    (*img.mv)[x + 4][fy][1] = 2 * f.mv[x + 4][gy][1];
-    (*img.ref_idx_arr)[fy][x] = HalveRef(f.ref_idx_arr[gy][x]);
-    (*img.fwd_ref)[fy][x] = HalveRef(f.fwd_ref[gy][x]);
-    (*img.bwd_ref)[fy][x] = HalveRef(f.bwd_ref[gy][x]);
-    const std::pair<Array3D<int> *, Array3D<int> *> vecs[4] = {{img.fwd_mv, &f.fwd_mv},
-                                                               {img.bwd_mv, &f.bwd_mv},
-                                                               {img.direct_fwd_mv, &f.direct_fwd_mv},
-                                                               {img.direct_bwd_mv, &f.direct_bwd_mv}};
-    for (const auto &v : vecs) {
-        (*v.first)[x + 4][fy][0] = (*v.second)[x + 4][gy][0];
-        (*v.first)[x + 4][fy][1] = 2 * (*v.second)[x + 4][gy][1];
-    }
-    (*img.intra_modes)[x + 1][fy + 1] = f.intra_modes[x + 1][gy + 1];
-}
-
-// A field macroblock of an MBAFF frame reads and writes its field's copies in field rows, so that its
-// neighbours and predictors are those of its own field. B pictures keep the frame arrays of the
-// co-located motion.
-class FieldView
-{
-public:
-    FieldView(H264DecoderState &dec, bool active) : m_dec(dec), m_active(active)
-    {
-        if (!active)
-            return;
-        DecoderImage &img = dec.img;
-        m_saved = img;
-        MbaffFieldCopy &f = dec.mb_arrays.field_copy[img.current_mb_nr % 2];
-        if (!IsBPicture(img.type)) {
-            img.mv = &f.mv;
-            img.ref_idx_arr = &f.ref_idx_arr;
-        }
-        img.fwd_mv = &f.fwd_mv;
-        img.bwd_mv = &f.bwd_mv;
-        img.direct_fwd_mv = &f.direct_fwd_mv;
-        img.direct_bwd_mv = &f.direct_bwd_mv;
-        img.fwd_ref = &f.fwd_ref;
-        img.bwd_ref = &f.bwd_ref;
-        img.intra_modes = &f.intra_modes;
-        img.mb_y /= 2;
-        img.block_y = 4 * img.mb_y;
-        img.pix_y = 16 * img.mb_y;
-        img.pix_c_y = 8 * img.mb_y;
-        img.mbaff_field_view = 1;
-    }
-    ~FieldView() { End(); }
-    void End()
-    {
-        if (!m_active)
-            return;
-        m_active = false;
-        DecoderImage &img = m_dec.img;
-        img.mv = m_saved.mv;
-        img.ref_idx_arr = m_saved.ref_idx_arr;
-        img.fwd_mv = m_saved.fwd_mv;
-        img.bwd_mv = m_saved.bwd_mv;
-        img.direct_fwd_mv = m_saved.direct_fwd_mv;
-        img.direct_bwd_mv = m_saved.direct_bwd_mv;
-        img.fwd_ref = m_saved.fwd_ref;
-        img.bwd_ref = m_saved.bwd_ref;
-        img.intra_modes = m_saved.intra_modes;
-        img.mb_y = m_saved.mb_y;
-        img.block_y = m_saved.block_y;
-        img.pix_y = m_saved.pix_y;
-        img.pix_c_y = m_saved.pix_c_y;
-        img.mbaff_field_view = 0;
-    }
-
-private:
-    H264DecoderState &m_dec;
-    bool m_active;
-    struct Saved
-    {
-        Array3D<int> *mv, *fwd_mv, *bwd_mv, *direct_fwd_mv, *direct_bwd_mv;
-        Array2D<int> *ref_idx_arr, *fwd_ref, *bwd_ref, *intra_modes;
-        int mb_y, block_y, pix_y, pix_c_y;
-        Saved &operator=(const DecoderImage &img)
-        {
-            mv = img.mv;
-            fwd_mv = img.fwd_mv;
-            bwd_mv = img.bwd_mv;
-            direct_fwd_mv = img.direct_fwd_mv;
-            direct_bwd_mv = img.direct_bwd_mv;
-            ref_idx_arr = img.ref_idx_arr;
-            fwd_ref = img.fwd_ref;
-            bwd_ref = img.bwd_ref;
-            intra_modes = img.intra_modes;
-            mb_y = img.mb_y;
-            block_y = img.block_y;
-            pix_y = img.pix_y;
-            pix_c_y = img.pix_c_y;
-            return *this;
-        }
-    } m_saved{};
-};
-
-} // namespace
-
-void h264dec_sync_mbaff_copies(H264DecoderState &dec)
-{
-    DecoderImage &img = dec.img;
-    if (!img.MbaffFrameFlag || img.structure != kFrame)
-        return;
-    MacroblockArrays &a = dec.mb_arrays;
-    const DecoderMacroblock &mb = h264dec_current_mb(dec);
-    const int x0 = img.block_x, pairRow = img.mb_y / 2;
-    if (!mb.mb_field) {
-        for (int j = 0; j < 4; ++j) {
-            const int fy = img.block_y + j;
-            for (int i = 0; i < 4; ++i)
-                ToField(dec, a.field_copy[fy % 2], x0 + i, fy, fy / 2);
-        }
-        return;
-    }
-    // A field macroblock was read in its field's copy: its rows of the pair's frame rows follow.
-    const int parity = img.current_mb_nr % 2;
-    for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i)
-            ToFrame(dec, a.field_copy[parity], x0 + i, 4 * pairRow + j, 8 * pairRow + 2 * j + parity);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Intra modes
 
 void h264dec_read_intra_modes(H264DecoderState &dec)
@@ -828,6 +679,8 @@ int h264dec_read_macroblock(H264DecoderState &dec)
     }
 
     mb.mb_field = img.mb_field_flag;
+    if (mbaff && mb.mb_field)
+        h264dec_mbaff_field_borders(dec);
     if (img.field_mb)
         (*img.field_mb)[img.mb_y][img.mb_x] = img.mb_field_flag;
     if (img.si_block)
@@ -866,12 +719,22 @@ int h264dec_read_macroblock(H264DecoderState &dec)
         }
     }
 
+    // An intra macroblock whose intra pattern was in a lost partition cannot be rebuilt: it is taken as
+    // skipped (direct in B pictures) instead, in every picture but the first.
+    if ((mb.mb_type == kMbIntra4x4 || mb.mb_type == kMbIntra16x16) && img.number != 0 &&
+        h264dec_partition(dec, SE_CBP_INTRA).bitstream->error_flag) {
+        mb.mb_type = kMbSkipOrDirect;
+        mb.lost_flag = 1;
+        for (int q = 0; q < 4; ++q)
+            mb.sub_mode[q] = mb.sub_pred_dir[q] = 0;
+    }
+
     if (img.constrained_intra_pred_flag && (IsPPicture(type) || isB) && mb.mb_type != kMbIntra4x4 &&
         mb.mb_type != kMbIntra16x16 && img.intra_block &&
         img.current_mb_nr < static_cast<int>(img.intra_block->size()))
         (*img.intra_block)[static_cast<size_t>(img.current_mb_nr)] = {0, 0, 0, 0};
 
-    FieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
+    MbaffFieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
     if (isB)
         h264dec_init_b_macroblock(dec);
     else

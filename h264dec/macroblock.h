@@ -34,6 +34,34 @@ void h264dec_init_b_macroblock(H264DecoderState &dec);
 // doubled); a field macroblock's blocks are its field's rows, and the pair's frame rows are rebuilt
 // from the field copies (vertical components doubled, indices halved).
 void h264dec_sync_mbaff_copies(H264DecoderState &dec);
+// A field macroblock's border entries in its field's copy of the intra modes, cut off where the left
+// pair or the pair above is unusable for its prediction.
+void h264dec_mbaff_field_borders(H264DecoderState &dec);
+
+// While it lives, a field macroblock of an MBAFF frame works in its field: the motion, co-located and
+// intra arrays are its field's copies (by the parity of current_mb_nr) and mb_y, block_y, pix_y and
+// pix_c_y count field rows.
+class MbaffFieldView
+{
+public:
+    MbaffFieldView(H264DecoderState &dec, bool active);
+    MbaffFieldView(const MbaffFieldView &) = delete;
+    MbaffFieldView &operator=(const MbaffFieldView &) = delete;
+    ~MbaffFieldView() { End(); }
+    void End();
+
+private:
+    H264DecoderState &m_dec;
+    bool m_active;
+    struct Saved
+    {
+        Array3D<int> *mv = nullptr, *fwd_mv = nullptr, *bwd_mv = nullptr, *direct_fwd_mv = nullptr,
+                     *direct_bwd_mv = nullptr;
+        Array2D<int> *ref_idx_arr = nullptr, *fwd_ref = nullptr, *bwd_ref = nullptr, *intra_modes = nullptr,
+                     *moving_block = nullptr;
+        int mb_y = 0, block_y = 0, pix_y = 0, pix_c_y = 0;
+    } m_saved;
+};
 
 // Motion of an inter macroblock (modes 1, 2, 3, 8).
 void h264dec_read_motion_info(H264DecoderState &dec);
@@ -62,6 +90,10 @@ constexpr int kMaxVectorComponent = 8192; // quarter samples
 // Shared by the three readers: the current macroblock, element reading with the run's error for a
 // read past the data, and the end of a run that names the picture.
 DecoderMacroblock &h264dec_current_mb(H264DecoderState &dec);
+// Macroblock `index` exists and belongs to the slice being read.
+bool h264dec_mb_in_slice(const H264DecoderState &dec, int index);
+// Quadrant `quadrant` of macroblock `index` is intra (true for a macroblock outside the picture).
+bool h264dec_quadrant_intra(const H264DecoderState &dec, int index, int quadrant);
 [[noreturn]] void h264dec_macroblock_error(const H264DecoderState &dec, const std::string &what);
 using CabacReadFn = void (*)(SyntaxSymbol *sym, H264DecoderState &dec, CabacDecoder *cabac);
 bool h264dec_is_cabac(const H264DecoderState &dec);

@@ -5,6 +5,7 @@
 
 #include "h264dec/cabac_read.h"
 #include "h264dec/erc.h"
+#include "h264dec/picture_decode.h"
 #include "platform/format.h"
 
 #include <algorithm>
@@ -72,9 +73,12 @@ int ReadRefIndex(H264DecoderState &dec, bool bwd, int i, int j, int subMode)
         }
     } else {
         int limit = img.ref_buffer_cycle;
-        if (dec.mref) {
-            const int filled = static_cast<int>(std::count_if(dec.mref->begin(), dec.mref->end(),
-                                                              [](const auto *p) { return p != nullptr; }));
+        // A field macroblock of an MBAFF frame will predict from the field list.
+        const LumaRefList *list =
+            img.MbaffFrameFlag && img.structure == kFrame && img.mb_field_flag ? &dec.dec_mref_fld : dec.mref;
+        if (list && !list->empty()) {
+            const int filled = static_cast<int>(
+                std::count_if(list->begin(), list->end(), [](const auto *p) { return p != nullptr; }));
             limit = std::max(filled, 1);
         }
         if (r < 0 || r >= limit)
@@ -150,7 +154,9 @@ void TemporalVectors(H264DecoderState &dec, int x, int y)
         trp = (t + 1) * X;
         trb = trp + cur - img.ref_poc;
     } else {
-        const bool bottom = img.structure == kBottomField || (img.structure == kFrame && img.mb_y % 2 == 1);
+        // A field macroblock of an MBAFF frame counts field rows: its parity is that of the pair member.
+        const bool bottom =
+            img.structure == kBottomField || (img.structure == kFrame && img.current_mb_nr % 2 == 1);
         if (!bottom)
             trp = (t / 2 + 1) * X - ((t + 1) % 2);
         else
@@ -408,4 +414,6 @@ void h264dec_read_motion_info(H264DecoderState &dec)
     readVectors(0);
     if (isB)
         readVectors(1);
+    if (img.MbaffFrameFlag && img.structure == kFrame && !mb.mb_field && img.num_ref_idx_active_fwd <= 1)
+        h264dec_mbaff_zero_fwd_refs(dec);
 }

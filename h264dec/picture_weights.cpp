@@ -43,6 +43,11 @@ void dec_bipred_weights(H264DecoderState &dec)
         for (auto &list : img.wp_weight)
             for (auto &r : list)
                 std::fill(std::begin(r), std::end(r), 32);
+        // Implicit weighting has no offsets; those of an earlier explicitly weighted picture would
+        // otherwise still be added.
+        for (auto &list : img.wp_offset)
+            for (auto &r : list)
+                std::fill(std::begin(r), std::end(r), 0);
     }
     const int nf = std::clamp(img.num_ref_idx_active_fwd, 0, kMaxRefIdx);
     const int nb = std::clamp(img.num_ref_idx_active_bwd, 0, kMaxRefIdx);

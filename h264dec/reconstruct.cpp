@@ -2,10 +2,12 @@
 // entries, weight-table indices and vectors of up to two directions); luma and chroma then share that.
 #include "h264dec/reconstruct.h"
 
+#include "h264dec/decoder_analysis.h"
 #include "h264dec/intra_pred.h"
 #include "h264dec/inverse_transform.h"
 #include "h264dec/luma_interp.h"
 #include "h264dec/macroblock.h"
+#include "h264dec/picture_decode.h"
 
 #include <algorithm>
 #include <string>
@@ -273,6 +275,8 @@ void PredictLumaBlock(MbContext &c, int i, int j, const BlockSource &s)
 void PredictChromaInter(MbContext &c, int uv)
 {
     DecoderImage &img = c.img;
+    // A field macroblock of an MBAFF frame reads a field: half the frame's chroma rows.
+    const int heightCr = img.mbaff_field_view ? img.height_cr / 2 : img.height_cr;
     for (int cx = 0; cx < 8; ++cx)
         for (int cy = 0; cy < 8; ++cy) {
             const BlockSource &s = c.src[cx / 2][cy / 2];
@@ -284,7 +288,7 @@ void PredictChromaInter(MbContext &c, int uv)
                 const int X = s.mv[list][0] + 8 * (img.pix_c_x + cx),
                           Y = s.mv[list][1] + 8 * (img.pix_c_y + cy);
                 p[list] = h264dec_chroma_sample(plane, std::min(img.width_cr, plane.Cols()),
-                                                std::min(img.height_cr, plane.Rows()), X, Y);
+                                                std::min(heightCr, plane.Rows()), X, Y);
             }
             img.pred_block[cx][cy] = Combine(c, s, p, uv + 1);
         }
@@ -358,8 +362,9 @@ void h264dec_b_list_offsets(const DecoderImage &img, int &fwd_offset, int &bwd_o
 int h264dec_chroma_sample(const Array2D<uint8_t> &plane, int width, int height, int X, int Y)
 {
     const int fx = X & 7, fy = Y & 7;
-    const int x0 = std::clamp(X / 8, 0, width - 1), x1 = std::clamp((X + 7) / 8, 0, width - 1);
-    const int y0 = std::clamp(Y / 8, 0, height - 1), y1 = std::clamp((Y + 7) / 8, 0, height - 1);
+    // Shifts where the positions are divided: left of or above the plane both clamp to 0.
+    const int x0 = std::clamp(X >> 3, 0, width - 1), x1 = std::clamp((X + 7) >> 3, 0, width - 1);
+    const int y0 = std::clamp(Y >> 3, 0, height - 1), y1 = std::clamp((Y + 7) >> 3, 0, height - 1);
     return ((8 - fx) * (8 - fy) * plane[y0][x0] + fx * (8 - fy) * plane[y0][x1] +
             (8 - fx) * fy * plane[y1][x0] + fx * fy * plane[y1][x1] + 32) /
            64;
@@ -421,11 +426,29 @@ int h264dec_chroma_intra_kernel(int mode, const int *above, const int *left, boo
     }
 }
 
-int h264dec_reconstruct_macroblock(H264DecoderState &dec)
+namespace {
+
+void DrawVectors(MbContext &c, const BlockSource &s, int px, int py, int m, bool bi)
+{
+    for (int list = 0; list < 2; ++list)
+        if (s.use[list]) {
+            // Bi-predicted blocks mark their forward vector in U, everything else in V.
+            const bool u = bi && list == 0;
+            h264dec_draw_vector(c.dec, px, py, m, s.mv[list][0], s.mv[list][1], u ? 1 : 0, u ? 0 : 1);
+        }
+}
+
+int Reconstruct(H264DecoderState &dec, bool hooks)
 {
     DecoderImage &img = dec.img;
     MbContext c(dec, (*img.mb_data)[static_cast<size_t>(img.mb_index)]);
     DecoderMacroblock &mb = c.mb;
+    DecoderAnalysis &a = dec.analysis;
+    const bool paint = hooks && a.paint && a.vis_residual_y.HasData();
+    if (hooks) {
+        h264dec_count_macroblock(dec, mb);
+        h264dec_store_mb_bits(dec);
+    }
     h264dec_b_list_offsets(img, c.fwdOffset, c.bwdOffset);
     const bool intraMb = mb.mb_type == kMbIntra4x4 || mb.mb_type == kMbIntra16x16;
     const bool spTreatment =
@@ -449,6 +472,8 @@ int h264dec_reconstruct_macroblock(H264DecoderState &dec)
             BlockSource &s = c.src[i][j];
             InterSource(c, i, j, m, d, s);
             CheckSource(c, s);
+            if (hooks)
+                DrawVectors(c, s, 4 * bx, 4 * by, m, IsBPicture(img.type) && d == 2);
             PredictLumaBlock(c, i, j, s);
         }
         if (spTreatment && m != kSubIntra)
@@ -459,7 +484,15 @@ int h264dec_reconstruct_macroblock(H264DecoderState &dec)
         for (int x = 0; x < 4; ++x)
             for (int y = 0; y < 4; ++y)
                 pic[4 * by + y][4 * bx + x] = static_cast<uint8_t>(img.resid_block[x][y]);
+        if (paint && 4 * by + 3 < a.vis_residual_y.Rows() && 4 * bx + 3 < a.vis_residual_y.Cols())
+            for (int x = 0; x < 4; ++x)
+                for (int y = 0; y < 4; ++y)
+                    a.vis_residual_y[4 * by + y][4 * bx + x] = static_cast<uint8_t>(img.work_block[x][y]);
     }
+
+    if (hooks && img.MbaffFrameFlag && mb.mb_type == kMbSkipOrDirect &&
+        (IsPPicture(img.type) || IsSPPicture(img.type)) && img.current_mb_nr % 2 == 0)
+        h264dec_mbaff_skip_top_field(dec);
 
     if (!dec.cur_pic_uv || !dec.cur_pic_uv->HasFrames())
         return 0;
@@ -477,4 +510,17 @@ int h264dec_reconstruct_macroblock(H264DecoderState &dec)
             }
     }
     return 0;
+}
+
+} // namespace
+
+int h264dec_reconstruct_macroblock(H264DecoderState &dec)
+{
+    return Reconstruct(dec, true);
+}
+
+int h264dec_reconstruct_mbaff_macroblock(H264DecoderState &dec)
+{
+    MbaffFieldView view(dec, true);
+    return Reconstruct(dec, false);
 }

@@ -8,7 +8,13 @@
 // 0, or 1 when a 4x4 intra block has an illegal mode (the rest of the macroblock is then left alone).
 // A reference that the lists do not hold, or a chroma intra mode that needs a missing neighbour,
 // ends the run.
+// It also feeds the analysis records: the mode counters, the block-division overlay and intra marks,
+// the macroblock's bits, the vectors and the residual plane.
 int h264dec_reconstruct_macroblock(H264DecoderState &dec);
+// The twin for field macroblocks of MBAFF frames: the same arithmetic in the macroblock's field (its
+// planes and lists chosen by h264dec_mbaff_select_planes), with none of the analysis hooks; its bits
+// count on into the next frame macroblock's.
+int h264dec_reconstruct_mbaff_macroblock(H264DecoderState &dec);
 
 // The list offsets of B pictures: a B picture that follows its latest reference in time reaches past
 // it, and the top field of a non-reference B picture past its own first field.

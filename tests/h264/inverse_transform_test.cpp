@@ -212,4 +212,33 @@ TEST(H264InverseTransform, SpWithZeroPredictionKeepsTheLevelAtEqualQuantisers)
     }
 }
 
+// The kernel the decoder runs equals the plain two-pass reference: random blocks, DC-only and empty
+// blocks (its shortcuts), and extreme coefficients and predictions.
+TEST(InverseTransform, FastKernelEqualsTheReference)
+{
+    std::mt19937 rng(21);
+    for (int trial = 0; trial < 20000; ++trial) {
+        int coef[4][4] = {}, pred[4][4];
+        const int kind = trial % 5;
+        const int range = kind == 4 ? 1 << 22 : 4096;
+        for (int i = 0; i < 4; ++i)
+            for (int j = 0; j < 4; ++j) {
+                const bool keep = kind == 0 || (kind == 1 && i == 0 && j == 0) || kind >= 3 ||
+                                  (kind == 2 && rng() % 8 == 0);
+                coef[i][j] = keep ? static_cast<int>(rng() % (2 * range + 1)) - range : 0;
+                pred[i][j] = kind == 3 ? (rng() % 2 ? 255 : 0) : static_cast<int>(rng() % 256);
+            }
+        if (trial % 7 == 0)
+            coef[0][0] = 0;
+        int r1[4][4], r2[4][4], s1[4][4], s2[4][4];
+        h264dec_itrans4x4_kernel(coef, pred, r1, s1);
+        h264dec_itrans4x4_reference(coef, pred, r2, s2);
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y) {
+                ASSERT_EQ(r1[x][y], r2[x][y]) << trial;
+                ASSERT_EQ(s1[x][y], s2[x][y]) << trial;
+            }
+    }
+}
+
 } // namespace

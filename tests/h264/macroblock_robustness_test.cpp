@@ -3,6 +3,8 @@
 // byte and bit-flipped: every damaged stream ends cleanly, with the run's message or without.
 #include "h264/support/mb_writer.h"
 #include "h264dec/macroblock.h"
+#include "h264dec/nal_dispatch.h"
+#include "platform/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -227,6 +229,38 @@ TEST(MacroblockRobustness, EveryBitFlipEndsCleanly)
                 EXPECT_FALSE(d.message.empty());
             }
         }
+}
+
+// An intra macroblock whose intra pattern lies in a partition marked as damaged is taken as a
+// skipped macroblock in any picture but the first; in the first it stays intra.
+TEST(MacroblockRobustness, IntraMacroblockOfADamagedPartitionBecomesSkipped)
+{
+    for (const int number : {0, 3}) {
+        h264test::StreamBuilder b(1, 1);
+        h264test::SliceHeaderFields h;
+        h.slice_type = 5;
+        b.CavlcSlice(h, false, [](h264test::BitWriter &w) {
+            w.ue(0); // no skip run
+            w.ue(8); // intra 16x16 DC in a P slice
+            w.ue(2);
+            w.se(0);
+            int dc[16] = {5};
+            h264test::WriteCavlcBlock(w, dc, 16, 0);
+        });
+        zn::MessageRecorder recorder;
+        H264DecoderState dec;
+        h264dec_open_memory(dec, b.stream);
+        NaluPtr nalu = dec_AllocNALU(1 << 16);
+        ASSERT_EQ(h264dec_next_slice_unit(dec, nalu.get()), 1);
+        h264dec_read_slice_unit(dec, *nalu);
+        dec.img.number = number;
+        dec.slice.partitions[0].bitstream->error_flag = 1;
+        h264test::ReadSliceMacroblocks(dec);
+        const DecoderMacroblock &mb = (*dec.img.mb_data)[0];
+        EXPECT_EQ(mb.mb_type, number == 0 ? kMbIntra16x16 : kMbSkipOrDirect);
+        EXPECT_EQ(mb.lost_flag, 1); // one partition carries the type too
+        EXPECT_EQ(recorder.Count(), 0u);
+    }
 }
 
 } // namespace

@@ -43,7 +43,11 @@ TEST(H264PictureWeights, ImplicitWeightsFollowTheOrderDistances)
         img.non_reference = 1;
         img.weighted_bipred_idc = 2;
         img.num_ref_idx_active_fwd = img.num_ref_idx_active_bwd = 1;
+        img.wp_offset[0][0][0] = 9; // left by an explicitly weighted P picture
+        img.wp_offset[1][0][2] = -4;
         dec_bipred_weights(dec);
+        EXPECT_EQ(img.wp_offset[0][0][0], 0);
+        EXPECT_EQ(img.wp_offset[1][0][2], 0);
         if (c.p3Poc == 4) {
             // tb 2, td 4: tx 4096, scale 128, weights 32 and 32 by the formula itself.
             EXPECT_EQ(img.wbp_weight[0][0][0][0], 32);

@@ -1,0 +1,139 @@
+// Decoding speed of the H.264 engine in frames per CPU second, views off. Until the encoder writes
+// streams of real pictures, the streams come from the test-side writer: CIF, IBPBP in decoding order
+// I0 P2 B1 P4 B3 ..., 300 frames, once in CAVLC and once in CABAC, with textured intra pictures,
+// moving and skipped P macroblocks and B macroblocks of every direction and direct. Only the rate is
+// reported: a comparison with ffmpeg needs the same pictures in the final standard's syntax.
+#include "h264/support/stream_plan.h"
+#include "h264dec/decoder_state.h"
+#include "h264dec/nal_dispatch.h"
+#include "h264dec/picture_control.h"
+#include "h264dec/picture_output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+
+namespace {
+
+using namespace h264test;
+
+double CpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+constexpr int kW = 22, kH = 18, kFrames = 300;
+
+StreamPlan Plan()
+{
+    StreamPlan plan;
+    plan.width_mbs = kW;
+    plan.height_mbs = kH;
+    plan.sets = [](SPS &sps, PPS &) {
+        sps.log2_max_pic_order_cnt_lsb_minus4 = 6;
+        sps.log2_max_frame_num_minus4 = 6;
+    };
+    std::mt19937 rng(1);
+    auto rnd = [&](int lo, int hi) {
+        return lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+    };
+    const int n = kW * kH;
+    int frameNum = 0;
+    auto intra = [&](int display) {
+        PicturePlan p;
+        p.slice_type = 7;
+        p.frame_num = frameNum++ % 1024;
+        p.poc_lsb = (2 * display) % 1024;
+        p.idr = display == 0;
+        for (int k = 0; k < n; ++k) {
+            MbSpec m;
+            if (k % 3) {
+                m.kind = MbKind::I4;
+                for (int &b : m.block_dc)
+                    b = rnd(-6, 6);
+            } else {
+                m = MbSpec::I16(rnd(-10, 10));
+            }
+            m.chroma_dc[0] = rnd(-3, 3);
+            m.chroma_dc[1] = rnd(-3, 3);
+            p.mbs.push_back(m);
+        }
+        p.header = [](SliceHeaderFields &h) { h.disable_deblocking_filter_idc = 0; };
+        return p;
+    };
+    auto inter = [&](int display, bool b) {
+        PicturePlan p;
+        p.slice_type = b ? 6 : 5;
+        p.frame_num = frameNum % 1024;
+        if (!b)
+            ++frameNum;
+        p.poc_lsb = (2 * display) % 1024;
+        p.nal_ref_idc = b ? 0 : 1;
+        for (int k = 0; k < n; ++k) {
+            const int r = rnd(0, 9);
+            if (r < 3)
+                p.mbs.push_back(MbSpec::Skip(b));
+            else if (!b)
+                p.mbs.push_back(r == 9 ? MbSpec::I16(rnd(-5, 5)) : MbSpec::P(rnd(-6, 6), rnd(-6, 6)));
+            else if (r < 5)
+                p.mbs.push_back(MbSpec{MbKind::BDirect});
+            else
+                p.mbs.push_back(MbSpec::B(r % 3, rnd(-4, 4), rnd(-4, 4), rnd(-4, 4), rnd(-4, 4)));
+        }
+        p.header = [](SliceHeaderFields &h) {
+            h.disable_deblocking_filter_idc = 0;
+            h.direct_spatial_mv_pred_flag = 1;
+        };
+        return p;
+    };
+    plan.pictures.push_back(intra(0));
+    for (int d = 2; static_cast<int>(plan.pictures.size()) < kFrames; d += 2) {
+        plan.pictures.push_back(d % 60 == 0 ? intra(d) : inter(d, false));
+        plan.pictures.push_back(inter(d - 1, true));
+    }
+    plan.pictures.resize(kFrames);
+    return plan;
+}
+
+int DecodeOnce(const std::vector<uint8_t> &stream)
+{
+    H264DecoderState dec;
+    h264dec_open_memory(dec, stream);
+    int frames = 0;
+    while (h264dec_decode_picture(dec, false) == 2) {
+        ++frames;
+        dec_clear_picture_counters(dec);
+    }
+    return frames;
+}
+
+} // namespace
+
+int main()
+{
+    const StreamPlan plan = Plan();
+    int status = 0;
+    for (const bool cabac : {false, true}) {
+        const std::vector<uint8_t> stream = plan.Write(cabac);
+        double best = 1e30;
+        int frames = 0;
+        for (int r = 0; r < 3; ++r) {
+            const double t0 = CpuSeconds();
+            try {
+                frames = DecodeOnce(stream);
+            } catch (const std::exception &e) {
+                std::fprintf(stderr, "decoding failed: %s\n", e.what());
+                return 1;
+            }
+            best = std::min(best, CpuSeconds() - t0);
+        }
+        std::printf("CIF %s IBPBP: %d frames, %zu bytes, %.1f fps\n", cabac ? "CABAC" : "CAVLC", frames,
+                    stream.size(), frames / best);
+        if (frames != kFrames)
+            status = 1;
+    }
+    return status;
+}
