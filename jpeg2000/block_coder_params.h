@@ -7,6 +7,7 @@
 #include "jpeg2000/ebcot_encoder_records.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace zn::j2k {
 
@@ -50,11 +51,23 @@ public:
     virtual ~roi_block_masks() = default;
     // The component's boost in the current tile, the level's align flag and the max-shift flag.
     virtual int get_boost(int component, int level, int *align, int *max_shift) = 0;
-    // Fills one mask byte per sample of the block (rows point into it; null rows with max-shift)
-    // and gives the block's shift; returns the boost range left in the mask.
+    // Fills one mask byte per sample of the block at band-relative rows [first_row, first_row + rows)
+    // and columns [first_column, ...) (row pointers into it; null rows with max-shift) and gives the
+    // block's shift; returns the boost range left in the mask.
     virtual int get_block_mask(int component, int level, int band, int rows, int columns, int first_row,
                                int first_column, int *shift, uint8_t **row_pointers) = 0;
     virtual void next_tile() = 0;
 };
+
+class forward_info;
+class reverse_info;
+class roi_encoder;
+class roi_decoder;
+
+// The coding parameter and region objects of both sides, as the block coders see them.
+std::unique_ptr<block_coder_params> make_block_coder_params(forward_info &info);
+std::unique_ptr<block_coder_params> make_block_coder_params(reverse_info &info);
+std::unique_ptr<roi_block_masks> make_roi_block_masks(roi_encoder &roi);
+std::unique_ptr<roi_block_masks> make_roi_block_masks(roi_decoder &roi);
 
 } // namespace zn::j2k

@@ -64,7 +64,8 @@ usage_table ebcot_decoder::get_usage()
 }
 
 void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode,
-                               block_coder_params *info, roi_block_masks *roi, stream_in *in, command_line *args)
+                               block_coder_params *info, roi_block_masks *roi, stream_in *in,
+                               command_line *args)
 {
     if (components < 1 || discard_levels < 0)
         local_error(
@@ -263,8 +264,8 @@ void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &b
         for (int y = 0; y < block.height; ++y)
             m_roi_rows[size_t(y)] = m_roi_mask.data() + size_t(y) * size_t(block.width);
         int shift = 0;
-        m_roi->get_block_mask(comp.component, band.level, band.index, block.height, block.width,
-                              band.rect.y0 + block.y, band.rect.x0 + block.x, &shift, m_roi_rows.data());
+        m_roi->get_block_mask(comp.component, band.level, band.index, block.height, block.width, block.y,
+                              block.x, &shift, m_roi_rows.data());
         roi.shift = band.roi_max_shift ? band.roi_boost : shift;
         roi.max_shift = band.roi_max_shift;
         roi.rows = m_roi_rows.data();
@@ -316,10 +317,10 @@ int ebcot_decoder::pull_block_line(int32_t *buffer, int component, int level, in
     return delivered;
 }
 
-void ebcot_decoder::next_tile()
+int ebcot_decoder::next_tile()
 {
     if (m_current >= static_cast<int>(m_tiles.size()))
-        return;
+        return 0;
     dec_tile &old = *m_tiles[size_t(m_current)];
     if (old.built) {
         old.packets_read = old.packets; // later tile-parts of it are skipped
@@ -335,7 +336,17 @@ void ebcot_decoder::next_tile()
         if (!tile.built)
             BuildTile(tile);
         AllocWorkAreas(tile);
+        return 1;
     }
+    return 0;
+}
+
+void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode,
+                               reverse_info *info, roi_decoder *roi, stream_in *in, command_line *args)
+{
+    m_own_info = make_block_coder_params(*info);
+    m_own_roi = roi ? make_roi_block_masks(*roi) : nullptr;
+    initialize(components, discard_levels, components_to_decode, m_own_info.get(), m_own_roi.get(), in, args);
 }
 
 int32_t ebcot_decoder::terminate()

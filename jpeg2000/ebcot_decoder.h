@@ -4,8 +4,9 @@
 // dropped, and cost nothing in the bytes it reports.
 #pragma once
 
-#include "jpeg2000/codec_object.h"
 #include "jpeg2000/block_coder_params.h"
+#include "jpeg2000/codec_object.h"
+#include "jpeg2000/coding_pipeline.h"
 #include "jpeg2000/ebcot_decoder_records.h"
 
 #include <memory>
@@ -18,7 +19,10 @@ class stream_in;
 class codeword_heap;
 class block_buffer_pool;
 
-class ebcot_decoder
+class reverse_info;
+class roi_decoder;
+
+class ebcot_decoder : public block_line_source
 {
 public:
     ebcot_decoder();
@@ -28,13 +32,25 @@ public:
 
     void initialize(int components, int discard_levels, int components_to_decode, block_coder_params *info,
                     roi_block_masks *roi, stream_in *in, command_line *args);
+    // The decoder run's form: the parameter and region objects themselves (the region may be null).
+    void initialize(int components, int discard_levels, int components_to_decode, reverse_info *info,
+                    roi_decoder *roi, stream_in *in, command_line *args);
     usage_table get_usage();
     // Reads every remaining packet and cuts the decoded layers down to `limit` bytes.
     void read_tile_limited(int32_t limit);
-    void next_tile();
+    int next_tile() override;
     void get_block_dims(int component, int level, int band, int *height, int *width);
     // One row of the band, left to right; returns the rows handed out from the current block row.
     int pull_block_line(int32_t *buffer, int component, int level, int band, int width);
+    // The pipeline's form: the dequantiser's words.
+    void pull_block_line(uint32_t *words, int component, int level, int band, int width) override
+    {
+        pull_block_line(reinterpret_cast<int32_t *>(words), component, level, band, width);
+    }
+    void get_band_block_size(int component, int level, int band, int *height, int *width) override
+    {
+        get_block_dims(component, level, band, height, width);
+    }
     // Returns the code-stream bytes used.
     int32_t terminate();
 
@@ -81,6 +97,8 @@ private:
     std::vector<uint8_t> m_roi_mask;
     std::vector<uint8_t *> m_roi_rows;
     bool m_terminated = false;
+    std::unique_ptr<block_coder_params> m_own_info;
+    std::unique_ptr<roi_block_masks> m_own_roi;
 };
 
 std::unique_ptr<ebcot_decoder> create_ebcot_decoder();

@@ -485,9 +485,8 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
             for (int y = 0; y < b.height; ++y)
                 m_roi_rows[size_t(y)] = m_roi_mask.data() + size_t(y) * size_t(b.width);
             int shift = 0;
-            roi.weight_exponent =
-                m_roi->get_block_mask(comp.component, band.level, band.index, b.height, b.width,
-                                      band.rect.y0 + b.y, band.rect.x0 + b.x, &shift, m_roi_rows.data());
+            roi.weight_exponent = m_roi->get_block_mask(comp.component, band.level, band.index, b.height,
+                                                        b.width, b.y, b.x, &shift, m_roi_rows.data());
             roi.shift = shift;
             roi.rows = m_roi_rows.data();
             roi.mask_mode = band.roi_mask_mode != 0;
@@ -498,16 +497,26 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
     }
 }
 
-void ebcot_encoder::next_tile()
+int ebcot_encoder::next_tile()
 {
     if (m_current >= static_cast<int>(m_tiles.size()))
-        return;
+        return 0;
     FreeWorkArea(*m_tiles[size_t(m_current)]);
     if (m_roi)
         m_roi->next_tile();
     ++m_current;
-    if (m_current < static_cast<int>(m_tiles.size()))
-        PrepareWorkArea(*m_tiles[size_t(m_current)]);
+    if (m_current >= static_cast<int>(m_tiles.size()))
+        return 0;
+    PrepareWorkArea(*m_tiles[size_t(m_current)]);
+    return 1;
+}
+
+void ebcot_encoder::initialize(int components, int32_t budget, forward_info *info, roi_encoder *roi,
+                               stream_out *out, command_line *args)
+{
+    m_own_info = make_block_coder_params(*info);
+    m_own_roi = roi ? make_roi_block_masks(*roi) : nullptr;
+    initialize(components, budget, m_own_info.get(), m_own_roi.get(), out, args);
 }
 
 void ebcot_encoder::terminate()

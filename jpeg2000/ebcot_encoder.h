@@ -4,8 +4,9 @@
 // progression order.
 #pragma once
 
-#include "jpeg2000/codec_object.h"
 #include "jpeg2000/block_coder_params.h"
+#include "jpeg2000/codec_object.h"
+#include "jpeg2000/coding_pipeline.h"
 #include "jpeg2000/ebcot_encoder_records.h"
 #include "jpeg2000/layer_targets.h"
 #include "jpeg2000/progressive_weights.h"
@@ -21,7 +22,10 @@ class codeword_heap;
 class block_buffer_pool;
 struct scan_buffer_state;
 
-class ebcot_encoder
+class forward_info;
+class roi_encoder;
+
+class ebcot_encoder : public block_line_sink
 {
 public:
     ebcot_encoder();
@@ -29,12 +33,24 @@ public:
     ebcot_encoder(const ebcot_encoder &) = delete;
     ebcot_encoder &operator=(const ebcot_encoder &) = delete;
 
-    void initialize(int components, int32_t budget, block_coder_params *info, roi_block_masks *roi, stream_out *out,
+    void initialize(int components, int32_t budget, block_coder_params *info, roi_block_masks *roi,
+                    stream_out *out, command_line *args);
+    // The encoder run's form: the parameter and region objects themselves (the region may be null).
+    void initialize(int components, int32_t budget, forward_info *info, roi_encoder *roi, stream_out *out,
                     command_line *args);
     usage_table get_usage();
     // One row of band (level, band) of `component` in the current tile, `width` sign-magnitude words.
     void push_block_line(const int32_t *samples, int component, int level, int band, int width);
-    void next_tile();
+    // The pipeline's form of the row push: the quantiser's words.
+    void push_block_line(uint32_t *words, int component, int level, int band, int width) override
+    {
+        push_block_line(reinterpret_cast<const int32_t *>(words), component, level, band, width);
+    }
+    int next_tile() override;
+    void get_band_block_size(int component, int level, int band, int *height, int *width) override
+    {
+        get_block_dims(component, level, band, height, width);
+    }
     void terminate();
     // Effective code-block height and width of a band of the current tile.
     void get_block_dims(int component, int level, int band, int *height, int *width);
@@ -86,6 +102,8 @@ private:
     bool m_no_truncation = false;
     std::unique_ptr<vpw_schedule> m_vpw;
     std::unique_ptr<scan_buffer_state> m_scan;
+    std::unique_ptr<block_coder_params> m_own_info;
+    std::unique_ptr<roi_block_masks> m_own_roi;
     packet_bits m_bits;
     std::vector<uint8_t> m_roi_mask;
     std::vector<uint8_t *> m_roi_rows;

@@ -6,6 +6,8 @@
 #include "jpeg2000/invocation.h"
 
 #include "jpeg2000/command_line.h"
+#include "jpeg2000/component_demix.h"
+#include "jpeg2000/component_mix.h"
 #include "jpeg2000/local_services.h"
 #include "jpeg2000/marker_elements.h"
 #include "jpeg2000/stream_in.h"
@@ -103,7 +105,7 @@ struct Layout
     int32_t largest_tile_width = 0;
 };
 
-Layout SetUp(block_coder_params &info, std::vector<component_row_state> &states, int discard)
+Layout SetUp(coding_info &info, std::vector<component_row_state> &states, int discard)
 {
     Layout l;
     int32_t tallest = 0;
@@ -112,19 +114,19 @@ Layout SetUp(block_coder_params &info, std::vector<component_row_state> &states,
         int rows = 0, columns = 0, t = 0;
         for (;; ++t) {
             int column = 0, row = 0;
-            enc_rect r;
+            canvas_rect r;
             if (!info.get_tile_info(static_cast<int>(c), t, &column, &row, &r, nullptr, nullptr, nullptr))
                 break;
             r = reduce_tile_rect(r, discard);
             if (column == 0) {
-                s.height += r.height;
+                s.height += r.rows;
                 ++rows;
             }
             if (row == 0) {
-                s.width += r.width;
+                s.width += r.cols;
                 ++columns;
             }
-            l.largest_tile_width = std::max(l.largest_tile_width, r.width);
+            l.largest_tile_width = std::max(l.largest_tile_width, r.cols);
         }
         l.tile_rows = rows;
         l.tile_columns = columns;
@@ -139,22 +141,22 @@ Layout SetUp(block_coder_params &info, std::vector<component_row_state> &states,
 }
 
 // Geometry of tile t in every component at the start of the tile.
-void StartTile(block_coder_params &info, std::vector<component_row_state> &states, int t, int discard)
+void StartTile(coding_info &info, std::vector<component_row_state> &states, int t, int discard)
 {
     for (size_t c = 0; c < states.size(); ++c) {
         component_row_state &s = states[c];
-        enc_rect rect, widened;
+        canvas_rect rect, widened;
         int precision = 0, reversible = 0, index = 0;
         info.get_tile_info(static_cast<int>(c), t, nullptr, nullptr, &rect, nullptr, nullptr, &precision);
         info.get_tile_component_info(static_cast<int>(c), &index, &widened, &reversible, &s.K);
         rect = reduce_tile_rect(rect, discard);
         widened = reduce_tile_rect(widened, discard);
-        s.tile_height = rect.height;
-        s.tile_width = rect.width;
-        s.top = rect.y0 - widened.y0;
-        s.left = rect.x0 - widened.x0;
-        s.bottom = (widened.y0 + widened.height) - (rect.y0 + rect.height);
-        s.right = (widened.x0 + widened.width) - (rect.x0 + rect.width);
+        s.tile_height = rect.rows;
+        s.tile_width = rect.cols;
+        s.top = rect.first_row - widened.first_row;
+        s.left = rect.first_col - widened.first_col;
+        s.bottom = (widened.first_row + widened.rows) - (rect.first_row + rect.rows);
+        s.right = (widened.first_col + widened.cols) - (rect.first_col + rect.cols);
         s.next = s.top ? -1 : 0;
         s.last = s.tile_height - 1 + (s.bottom ? 1 : 0);
         s.offset = precision > 0 ? -(int32_t(1) << std::min(precision - 1, 30)) : 0;
@@ -183,19 +185,59 @@ template <class RowFunction> void Sweeps(std::vector<component_row_state> &state
 }
 } // namespace
 
-enc_rect reduce_tile_rect(const enc_rect &r, int levels)
+canvas_rect reduce_tile_rect(const canvas_rect &r, int levels)
 {
     if (levels <= 0)
         return r;
-    enc_rect out;
-    out.y0 = static_cast<int32_t>(CeilShift(r.y0, levels));
-    out.x0 = static_cast<int32_t>(CeilShift(r.x0, levels));
-    out.height = static_cast<int32_t>(CeilShift(int64_t(r.y0) + r.height, levels) - out.y0);
-    out.width = static_cast<int32_t>(CeilShift(int64_t(r.x0) + r.width, levels) - out.x0);
+    canvas_rect out;
+    out.first_row = static_cast<int32_t>(CeilShift(r.first_row, levels));
+    out.first_col = static_cast<int32_t>(CeilShift(r.first_col, levels));
+    out.rows = static_cast<int32_t>(CeilShift(int64_t(r.first_row) + r.rows, levels) - out.first_row);
+    out.cols = static_cast<int32_t>(CeilShift(int64_t(r.first_col) + r.cols, levels) - out.first_col);
     return out;
 }
 
-int reduced_image_dims(block_coder_params &info, int components, int discard, int *dims)
+namespace {
+class MixSink : public component_line_sink
+{
+public:
+    explicit MixSink(component_mix &mix) : m_mix(mix) {}
+    void push_line(const int32_t *line, int component, int width) override
+    {
+        m_mix.push_line(line, component, width);
+    }
+    void next_tile() override { m_mix.next_tile(); }
+
+private:
+    component_mix &m_mix;
+};
+
+class DemixSource : public component_line_source
+{
+public:
+    explicit DemixSource(component_demix &demix) : m_demix(demix) {}
+    void pull_line(int32_t *line, int component, int width) override
+    {
+        m_demix.pull_line(line, component, width);
+    }
+    void next_tile() override { m_demix.next_tile(); }
+
+private:
+    component_demix &m_demix;
+};
+} // namespace
+
+std::unique_ptr<component_line_sink> as_line_sink(component_mix &mix)
+{
+    return std::make_unique<MixSink>(mix);
+}
+
+std::unique_ptr<component_line_source> as_line_source(component_demix &demix)
+{
+    return std::make_unique<DemixSource>(demix);
+}
+
+int reduced_image_dims(coding_info &info, int components, int discard, int *dims)
 {
     int tiles = 0;
     for (int c = 0; c < components; ++c) {
@@ -203,14 +245,14 @@ int reduced_image_dims(block_coder_params &info, int components, int discard, in
         int t = 0;
         for (;; ++t) {
             int column = 0, row = 0;
-            enc_rect r;
+            canvas_rect r;
             if (!info.get_tile_info(c, t, &column, &row, &r, nullptr, nullptr, nullptr))
                 break;
             r = reduce_tile_rect(r, discard);
             if (column == 0)
-                rows += r.height;
+                rows += r.rows;
             if (row == 0)
-                cols += r.width;
+                cols += r.cols;
         }
         dims[4 * c] = static_cast<int>(rows);
         dims[4 * c + 1] = static_cast<int>(cols);
@@ -219,7 +261,7 @@ int reduced_image_dims(block_coder_params &info, int components, int discard, in
     return tiles;
 }
 
-void encode_lines(block_coder_params &info, image_line_reader &reader, component_line_sink &mix, int components)
+void encode_lines(coding_info &info, image_line_reader &reader, component_line_sink &mix, int components)
 {
     std::vector<component_row_state> states(static_cast<size_t>(components));
     const Layout l = SetUp(info, states, 0);
@@ -259,7 +301,7 @@ void encode_lines(block_coder_params &info, image_line_reader &reader, component
     }
 }
 
-void decode_lines(block_coder_params &info, image_line_writer &writer, component_line_source &demix, int components,
+void decode_lines(coding_info &info, image_line_writer &writer, component_line_source &demix, int components,
                   int discard)
 {
     std::vector<component_row_state> states(static_cast<size_t>(components));

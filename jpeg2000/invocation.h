@@ -4,9 +4,10 @@
 // in raster order while the image is read and written strictly from the top row down.
 #pragma once
 
-#include "jpeg2000/block_coder_params.h"
+#include "jpeg2000/coding_info.h"
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace zn::j2k {
@@ -47,17 +48,23 @@ public:
     virtual void next_tile() = 0;
 };
 
+// The component mix and demix objects in those places.
+class component_mix;
+class component_demix;
+std::unique_ptr<component_line_sink> as_line_sink(component_mix &mix);
+std::unique_ptr<component_line_source> as_line_source(component_demix &demix);
+
 // A rectangle at `levels` fewer levels of resolution: edges divided by 2^levels, rounding up.
-enc_rect reduce_tile_rect(const enc_rect &r, int levels);
+canvas_rect reduce_tile_rect(const canvas_rect &r, int levels);
 
 // Rows and columns of each component of the image the decoder will deliver with `discard` levels
 // dropped (dims: four integers per component, rows first). Returns the number of tiles.
-int reduced_image_dims(block_coder_params &info, int components, int discard, int *dims);
+int reduced_image_dims(coding_info &info, int components, int discard, int *dims);
 
 // Feeds the whole image to the encoder pipeline; starts on the tile `info` stands on (tile 0).
-void encode_lines(block_coder_params &info, image_line_reader &reader, component_line_sink &mix, int components);
+void encode_lines(coding_info &info, image_line_reader &reader, component_line_sink &mix, int components);
 // Drains the decoder pipeline into the writer.
-void decode_lines(block_coder_params &info, image_line_writer &writer, component_line_source &demix, int components,
+void decode_lines(coding_info &info, image_line_writer &writer, component_line_source &demix, int components,
                   int discard);
 
 // The checks the constructor factories make on the argument vector: "-iter" only with

@@ -1,6 +1,6 @@
 // The block coder's options: what they declare in the code-stream, the code-block sizes they give
 // each band, and a table of refused values, one per message.
-#include "jpeg2000/support/test_codec.h"
+#include "jpeg2000/support/info_codec.h"
 #include "jpeg2000/support/tier2_fixture.h"
 
 #include "jpeg2000/command_line.h"
@@ -23,12 +23,14 @@ struct Encoder
     std::vector<const char *> pointers;
     std::unique_ptr<command_line> args = create_command_line();
     std::unique_ptr<stream_out> out = create_stream_out();
-    std::unique_ptr<j2ktest::SimpleCodingInfo> info;
+    std::unique_ptr<forward_info> info;
     std::unique_ptr<ebcot_encoder> ebcot = create_ebcot_encoder();
 
     Encoder(const std::vector<std::string> &a, int levels = 3, int tile = 0)
     {
-        words.push_back("Jpeg2000Encoder");
+        words = {"Jpeg2000Encoder", "-Flev", std::to_string(levels)};
+        if (tile > 0)
+            words.insert(words.end(), {"-Ftiles", std::to_string(tile), std::to_string(tile)});
         words.insert(words.end(), a.begin(), a.end());
         for (const auto &w : words)
             pointers.push_back(w.c_str());
@@ -36,13 +38,9 @@ struct Encoder
         out->initialize(100000, dir.File("o.j2k").c_str(), args.get());
         out->declare_marker_elt(-1, elt::CSiz, 0, 16, 1);
         out->set_marker_val(-1, elt::CSiz, 0, 1, 0);
-        j2ktest::CodecSettings s;
-        s.levels = levels;
-        s.tile_height = s.tile_width = tile;
-        info = std::make_unique<j2ktest::SimpleCodingInfo>(s, 8, std::vector<int32_t>{96},
-                                                           std::vector<int32_t>{128});
-        info->Declare(*out);
-        ebcot->initialize(1, 100000, info.get(), nullptr, out.get(), args.get());
+        info = j2ktest::MakeForward(j2ktest::Image::Grey(96, 128), args.get(), out.get());
+        info->complete_setup(1, {}, {}, out.get(), args.get());
+        ebcot->initialize(1, 100000, info.get(), static_cast<roi_encoder *>(nullptr), out.get(), args.get());
     }
     int32_t Value(const char *element, int index = 0, int tile = -1)
     {

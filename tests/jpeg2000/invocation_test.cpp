@@ -1,6 +1,7 @@
 // The invocation environment: the row loops read and write each image row once, in order, feed
 // tiles in raster order from the row caches, shift and scale samples into fixed point and back, and
 // shrink tiles for discarded levels; the constructor checks refuse what they must.
+#include "jpeg2000/support/info_codec.h"
 #include "jpeg2000/support/j2k_elements.h"
 #include "jpeg2000/support/test_codec.h"
 #include "jpeg2000/support/tier2_fixture.h"
@@ -76,9 +77,9 @@ memory_image Ramp(int height, int width)
 TEST(J2kInvocation, TilesOfSixtyFourOnAHundredReadEveryRowOnceAndInOrder)
 {
     auto image = Ramp(100, 100);
-    j2ktest::CodecSettings s;
-    s.tile_height = s.tile_width = 64;
-    j2ktest::SimpleCodingInfo info(s, 8, image.heights, image.widths);
+    j2ktest::Args args({"-Ftiles", "64", "64"});
+    auto forward = j2ktest::MakeForward(j2ktest::Image::Grey(100, 100), args.line.get());
+    forward_info &info = *forward;
     CountingReader reader(image);
     RecordingMix mix;
     encode_lines(info, reader, mix, 1);
@@ -111,8 +112,9 @@ TEST(J2kInvocation, EightBitSampleAtTwentyTwoFractionBits)
     memory_image image;
     image.add_component(1, 1);
     image.planes[0][0] = 255;
-    j2ktest::CodecSettings s;
-    j2ktest::SimpleCodingInfo info(s, 8, image.heights, image.widths);
+    j2ktest::Args args;
+    auto forward = j2ktest::MakeForward(j2ktest::Image::Grey(1, 1), args.line.get());
+    forward_info &info = *forward;
     memory_image_reader reader(image);
     RecordingMix mix;
     encode_lines(info, reader, mix, 1);
@@ -129,27 +131,25 @@ TEST(J2kInvocation, DiscardedLevelsShrinkTileRectangles)
     // Rows 0..32 give 17 rows at half resolution; rows 33..63 start at 17 and give 15.
     const struct
     {
-        enc_rect in;
+        canvas_rect in;
         int levels;
-        enc_rect out;
+        canvas_rect out;
     } cases[] = {
         {{33, 10, 0, 0}, 1, {17, 5, 0, 0}},    {{31, 10, 33, 0}, 1, {15, 5, 17, 0}},
         {{100, 100, 0, 0}, 2, {25, 25, 0, 0}}, {{7, 9, 5, 3}, 2, {1, 2, 2, 1}},
         {{5, 5, 0, 0}, 0, {5, 5, 0, 0}},
     };
     for (const auto &c : cases) {
-        enc_rect r = reduce_tile_rect(c.in, c.levels);
-        EXPECT_EQ(r.height, c.out.height);
-        EXPECT_EQ(r.width, c.out.width);
-        EXPECT_EQ(r.y0, c.out.y0);
-        EXPECT_EQ(r.x0, c.out.x0);
+        canvas_rect r = reduce_tile_rect(c.in, c.levels);
+        EXPECT_EQ(r.rows, c.out.rows);
+        EXPECT_EQ(r.cols, c.out.cols);
+        EXPECT_EQ(r.first_row, c.out.first_row);
+        EXPECT_EQ(r.first_col, c.out.first_col);
     }
-    auto image = Ramp(100, 100);
-    j2ktest::CodecSettings s;
-    s.tile_height = s.tile_width = 64;
-    j2ktest::SimpleCodingInfo info(s, 8, image.heights, image.widths);
+    j2ktest::Args args({"-Ftiles", "64", "64"});
+    auto info = j2ktest::MakeForward(j2ktest::Image::Grey(100, 100), args.line.get());
     int dims[4] = {};
-    EXPECT_EQ(reduced_image_dims(info, 1, 1, dims), 4);
+    EXPECT_EQ(reduced_image_dims(*info, 1, 1, dims), 4);
     EXPECT_EQ(dims[0], 50);
     EXPECT_EQ(dims[1], 50);
 }
@@ -192,20 +192,13 @@ TEST(J2kInvocation, QuantisationTypeChoosesTheDequantiser)
         J2kRun run;
         const std::string path = dir.File("q" + std::to_string(type) + ".j2k");
         {
+            j2ktest::Args args;
             auto out = create_stream_out();
             out->initialize(1 << 20, path.c_str(), nullptr);
-            out->declare_marker_elt(-1, elt::CSiz, 0, 16, 1);
-            out->set_marker_val(-1, elt::CSiz, 0, 1, 0);
-            memory_image image = Ramp(8, 8);
-            j2ktest::CodecSettings s;
-            s.quantization_type = type;
-            j2ktest::SimpleCodingInfo info(s, 8, image.heights, image.widths);
-            info.Declare(*out);
-            j2ktest::Declare(*out, -1, elt::Layers, 0, 16, {1});
-            j2ktest::Declare(*out, -1, elt::Progression, 0, 8, {0});
-            j2ktest::Declare(*out, -1, elt::Xcb, 0, 4, {4});
-            j2ktest::Declare(*out, -1, elt::Ycb, 0, 4, {4});
-            j2ktest::Declare(*out, -1, elt::CoderFlags, 0, 8, {0});
+            auto info = j2ktest::MakeForward(j2ktest::Image::Grey(8, 8), args.line.get(), out.get());
+            j2ktest::DeclareOtherObjects(*out, 1, false);
+            j2ktest::Declare(*out, -1, elt::QuantizationType, 0, 2, {type});
+            info->complete_setup(1, {}, {}, out.get(), args.line.get());
             out->write_global_header();
             const uint8_t empty = 0x00;
             out->start_tile(0, 0, out->start_tile(0, 1, 0) + 1);
