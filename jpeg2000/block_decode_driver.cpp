@@ -192,7 +192,7 @@ void ApplyRoi(const dec_block &block, const block_roi_mask &roi, int32_t *out, i
                 if (s <= 30 && magnitude < (1u << (31 - s)))
                     lift = s;
             } else {
-                int level = roi.rows && roi.rows[y] ? roi.rows[y][x] : 0;
+                int level = roi.base + (roi.rows && roi.rows[y] ? roi.rows[y][x] : 0);
                 if (level < s)
                     lift = s - level;
             }

@@ -77,7 +77,8 @@ bool decode_block_passes(block_decoder_work &work, const decoder_pass_function p
 // What the region decoder says of a block: the shift and, without max-shift, a level per sample.
 struct block_roi_mask
 {
-    int shift = 0;
+    int shift = 0; // the block's highest boost
+    int base = 0;  // the boost every sample shares; mask levels lie above it
     bool max_shift = true;
     uint8_t *const *rows = nullptr; // one pointer per block row
 };

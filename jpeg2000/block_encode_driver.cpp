@@ -72,7 +72,7 @@ uint32_t LoadSamples(block_coder_work &work, const stripe_geometry &g, const int
             uint32_t v = static_cast<uint32_t>(row[x]);
             if (s != 0) {
                 uint32_t sign = v & 0x80000000u, magnitude = v & kMagnitudeMask;
-                int level = roi->rows && roi->rows[y] ? roi->rows[y][x] : 0;
+                int level = roi->base + (roi->rows && roi->rows[y] ? roi->rows[y][x] : 0);
                 if (level < s)
                     magnitude = s - level >= 31 ? 0 : magnitude >> (s - level);
                 else if (level == s && roi->mask_mode)

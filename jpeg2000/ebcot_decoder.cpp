@@ -264,9 +264,10 @@ void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &b
         for (int y = 0; y < block.height; ++y)
             m_roi_rows[size_t(y)] = m_roi_mask.data() + size_t(y) * size_t(block.width);
         int shift = 0;
-        m_roi->get_block_mask(comp.component, band.level, band.index, block.height, block.width, block.y,
-                              block.x, &shift, m_roi_rows.data());
-        roi.shift = band.roi_max_shift ? band.roi_boost : shift;
+        const int range = m_roi->get_block_mask(comp.component, band.level, band.index, block.height,
+                                                block.width, block.y, block.x, &shift, m_roi_rows.data());
+        roi.base = band.roi_max_shift ? 0 : shift;
+        roi.shift = band.roi_max_shift ? range : shift + range;
         roi.max_shift = band.roi_max_shift;
         roi.rows = m_roi_rows.data();
         roi_ptr = &roi;

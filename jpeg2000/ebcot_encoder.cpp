@@ -484,10 +484,13 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
             m_roi_rows.resize(size_t(b.height));
             for (int y = 0; y < b.height; ++y)
                 m_roi_rows[size_t(y)] = m_roi_mask.data() + size_t(y) * size_t(b.width);
+            // The region object gives the boost every sample of the block shares and the range of
+            // boosts above it; the block is lifted by their sum, less where a sample's boost is less.
             int shift = 0;
             roi.weight_exponent = m_roi->get_block_mask(comp.component, band.level, band.index, b.height,
                                                         b.width, b.y, b.x, &shift, m_roi_rows.data());
-            roi.shift = shift;
+            roi.base = shift;
+            roi.shift = shift + roi.weight_exponent;
             roi.rows = m_roi_rows.data();
             roi.mask_mode = band.roi_mask_mode != 0;
             roi_ptr = &roi;

@@ -61,9 +61,6 @@ public:
     int32_t budget() const { return m_budget; }
     const int32_t *histogram() const { return m_histogram; }
 
-    // Reads the weights files of "-Cvpw".
-    vpw_factor_reader vpw_reader;
-
 private:
     friend void scan_buffer_setup(ebcot_encoder &e);
     friend bool scan_buffer_active(const ebcot_encoder &e);

@@ -65,7 +65,7 @@ int32_t ebcot_encoder::MinimumIncrement() const
 void ebcot_encoder::ApplyVpw(int32_t target)
 {
     if (m_vpw)
-        vpw_apply(*m_vpw, m_tiles, m_components, target, vpw_reader);
+        vpw_apply(*m_vpw, m_tiles, m_components, target);
 }
 
 int64_t ebcot_encoder::SimulateLayer(int layer, int threshold, bool commit)

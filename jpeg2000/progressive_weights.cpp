@@ -1,6 +1,7 @@
 // The "-Cvpw" schedule: parsing, byte limits from the rates, and the weights of the entry in force.
 #include "jpeg2000/progressive_weights.h"
 
+#include "jpeg2000/factor_file.h"
 #include "jpeg2000/local_services.h"
 
 #include <cstdio>
@@ -36,8 +37,7 @@ void vpw_set_limits(vpw_schedule &s, int32_t rows, int32_t columns, int32_t head
         e.limit = static_cast<int32_t>(double(rows) * double(columns) * double(e.rate) / 8.0) - header_bytes;
 }
 
-bool vpw_apply(vpw_schedule &s, std::vector<std::unique_ptr<enc_tile>> &tiles, int components, int32_t target,
-               const vpw_factor_reader &reader)
+bool vpw_apply(vpw_schedule &s, std::vector<std::unique_ptr<enc_tile>> &tiles, int components, int32_t target)
 {
     int entry = -1;
     for (size_t i = 0; i < s.entries.size(); ++i)
@@ -48,22 +48,20 @@ bool vpw_apply(vpw_schedule &s, std::vector<std::unique_ptr<enc_tile>> &tiles, i
     if (entry == s.in_force)
         return false;
     s.in_force = entry;
-    std::function<double(int, int, int)> factor;
-    if (entry >= 0) {
-        if (!reader)
-            local_error("Unable to read the visual weights file, \"%s\", of the `-Cvpw' argument!",
-                        s.entries[size_t(entry)].file.c_str());
-        factor = reader(s.entries[size_t(entry)].file, components);
-    }
+    quant_factor_file file;
+    if (entry >= 0)
+        file = read_quant_factor_file(s.entries[size_t(entry)].file.c_str(), components);
     for (auto &tile : tiles)
         for (enc_component &comp : tile->components)
             for (enc_level &lv : comp.level_records)
                 for (enc_band &b : lv.bands) {
                     b.visual_weight = entry >= 0 ? 1.0f : -1.0f;
-                    if (factor) {
-                        const double f = factor(comp.component, lv.level, b.index);
-                        b.visual_weight = static_cast<float>(b.visual_weight * f * f);
-                    }
+                    for (const factor_segment &seg : file.segments)
+                        if (comp.component >= seg.first_component && comp.component <= seg.last_component) {
+                            const double f = segment_band_factor(seg, comp.levels, lv.level, b.index);
+                            b.visual_weight = static_cast<float>(b.visual_weight * f * f);
+                            break;
+                        }
                 }
     return true;
 }

@@ -5,7 +5,6 @@
 
 #include "jpeg2000/ebcot_encoder_records.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,15 +24,11 @@ struct vpw_schedule
     int in_force = -2;              // entry index; -1: none; -2: not applied yet
 };
 
-// Reads a weights file and returns each band's factor (component, level, band); the file has the
-// syntax of the factor files of "-Fweights".
-using vpw_factor_reader =
-    std::function<std::function<double(int, int, int)>(const std::string &file, int components)>;
-
 std::unique_ptr<vpw_schedule> vpw_parse(int count, const char *const *params);
 void vpw_set_limits(vpw_schedule &s, int32_t rows, int32_t columns, int32_t header_bytes);
-// Puts the weights of the entry for layer target G into every band; true when they changed.
-bool vpw_apply(vpw_schedule &s, std::vector<std::unique_ptr<enc_tile>> &tiles, int components, int32_t target,
-               const vpw_factor_reader &reader);
+// Puts the weights of the entry for layer target G into every band (its file has the syntax of the
+// "-Fweights" factor files); true when they changed.
+bool vpw_apply(vpw_schedule &s, std::vector<std::unique_ptr<enc_tile>> &tiles, int components,
+               int32_t target);
 
 } // namespace zn::j2k

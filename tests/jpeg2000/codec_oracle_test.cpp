@@ -216,6 +216,14 @@ TEST(J2kCodecOracle, OptionMatrixDecodesAlikeInOpenJpeg)
     for (double bpp : {0.25, 0.5, 1.0, 2.0, 3.0})
         rows.push_back({{"rate", lossy, {}, bpp}, &large});
     rows.push_back({{"three components", lossy, {"-Cblk", "32"}, 2.0, 3}, &colour});
+    rows.push_back({{"YCbCr", lossy, {"-Mycc"}, 2.0, 3}, &colour});
+    rows.push_back({{"RCT", lossless, {"-Mycc"}, 0, 3}, &colour});
+    rows.push_back(
+        {{"max-shift region", lossy, {"-Rrgn", "30", "R", "0.2", "0.2", "0.5", "0.5", "-Rmax_shift"}, 1.0},
+         &odd});
+    rows.push_back(
+        {{"max-shift circle lossless", lossless, {"-Rrgn", "14", "C", "0.5", "0.5", "0.3", "-Rmax_shift"}, 0},
+         &odd});
     rows.push_back({{"three components lossless", lossless, {}, 0, 3}, &colour});
     for (const Row &r : rows) {
         SCOPED_TRACE(r.c.name);

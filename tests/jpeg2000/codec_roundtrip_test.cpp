@@ -285,3 +285,67 @@ TEST(J2kCodec, ScanBufferRefusesPartitionsItCannotFollow)
         EXPECT_NE(j2ktest::ShownText(recorder).find(c.message), std::string::npos) << c.message;
     }
 }
+
+TEST(J2kCodec, FeaturesOnlyWeReadRoundTrip)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(96, 112, 1, 6);
+    CodecSettings s;
+    s.levels = 3;
+    const std::string weights = dir.File("weights.txt");
+    zntest::WriteFileBytes(weights, std::vector<unsigned char>{'(', '1', ' ', '1', ')', '\n', '1', ' ', '2',
+                                                               ' ', '2', ' ', '4', '\n'});
+    const struct
+    {
+        const char *name;
+        std::vector<std::string> args;
+        int64_t budget;
+        double at_least; // dB
+    } cases[] = {
+        {"TCQ", {"-Qtcq"}, 0, 30.0},
+        {"rate allocation", {"-Flra"}, 0, 30.0},
+        {"visual masking", {"-Xmask", "0.7", "0.3"}, 2500, 25.0},
+        {"masked distortion", {"-Cvis", "0.5"}, 2500, 25.0},
+        {"progressive weights",
+         {"-Clayers", "0.2", "+2", "-Cvpw", "0.3", weights, "0.8", weights},
+         2500,
+         28.0},
+        {"no truncation", {"-Cno_trunc"}, 0, 30.0},
+    };
+    for (const auto &c : cases) {
+        auto bytes = j2ktest::EncodeImage(image, s, c.args, c.budget, dir.File("f.j2k"));
+        if (c.budget > 0) {
+            EXPECT_LE(int64_t(bytes.size()), c.budget) << c.name;
+        }
+        EXPECT_GT(j2ktest::Psnr(image, j2ktest::DecodeImage(dir.File("f.j2k"))), c.at_least) << c.name;
+    }
+}
+
+TEST(J2kCodec, RegionOfInterestBeatsTheBackgroundAtALowRate)
+{
+    zntest::ScratchDir dir;
+    auto image = Picture(128, 128, 1, 2);
+    CodecSettings s;
+    s.levels = 3;
+    auto region_error = [&](const memory_image &out, bool inside) {
+        double sum = 0;
+        int n = 0;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const bool in = y >= 32 && y < 96 && x >= 32 && x < 96;
+                if (in != inside)
+                    continue;
+                const double d = out.planes[0][size_t(y * 128 + x)] - image.planes[0][size_t(y * 128 + x)];
+                sum += d * d;
+                ++n;
+            }
+        return sum / n;
+    };
+    for (const std::vector<std::string> &roi :
+         {std::vector<std::string>{"-Rrgn", "12", "R", "0.25", "0.25", "0.5", "0.5"},
+          std::vector<std::string>{"-Rrgn", "12", "C", "0.5", "0.5", "0.25"}}) {
+        j2ktest::EncodeImage(image, s, roi, 700, dir.File("r.j2k"));
+        auto out = j2ktest::DecodeImage(dir.File("r.j2k"));
+        EXPECT_LT(region_error(out, true), region_error(out, false) / 2) << roi[2];
+    }
+}

@@ -13,14 +13,17 @@ void ConvertSegment(uint8_t *seg, size_t length, int components, HeaderLayout to
     uint8_t *body = seg + 4; // after marker and length
     size_t n = length - 4;
     if (marker == 0x52 && n >= 10) {
-        // Ours: Scod L P Ly Ly X Y S T M.  Standard: Scod P Ly Ly M L X Y S T.
+        // Ours: Scod L P Ly Ly X Y S T M.  Standard: Scod P Ly Ly M L X Y S T. Our component
+        // transform codes RCT 1 and YCbCr 2; the standard has 1 for both, the kernel telling them apart.
         uint8_t f[10];
         std::copy(body, body + 10, f);
         if (to == HeaderLayout::Standard) {
-            uint8_t s[10] = {f[0], f[2], f[3], f[4], f[9], f[1], f[5], f[6], f[7], f[8]};
+            const uint8_t mct = f[9] == 1 || f[9] == 2 ? 1 : f[9];
+            uint8_t s[10] = {f[0], f[2], f[3], f[4], mct, f[1], f[5], f[6], f[7], f[8]};
             std::copy(s, s + 10, body);
         } else {
-            uint8_t s[10] = {f[0], f[5], f[1], f[2], f[3], f[6], f[7], f[8], f[9], f[4]};
+            const uint8_t mct = f[4] == 1 ? (f[9] == 1 ? 1 : 2) : f[4];
+            uint8_t s[10] = {f[0], f[5], f[1], f[2], f[3], f[6], f[7], f[8], f[9], mct};
             std::copy(s, s + 10, body);
         }
     } else if (marker == 0x5C || marker == 0x5D) {
