@@ -4,7 +4,7 @@
 #include "jpeg2000/command_line.h"
 #include "jpeg2000/component_demix.h"
 #include "jpeg2000/component_mix.h"
-#include "jpeg2000/dz_quantizer.h"
+#include "jpeg2000/constructors.h"
 #include "jpeg2000/ebcot_decoder.h"
 #include "jpeg2000/ebcot_encoder.h"
 #include "jpeg2000/forward_info.h"
@@ -15,7 +15,6 @@
 #include "jpeg2000/reverse_info.h"
 #include "jpeg2000/stream_in.h"
 #include "jpeg2000/stream_out.h"
-#include "jpeg2000/tcq_quantizer.h"
 #include "jpeg2000/wavelet_analysis.h"
 #include "jpeg2000/wavelet_synthesis.h"
 
@@ -71,8 +70,10 @@ std::vector<uint8_t> EncodeImage(const memory_image &image, const CodecSettings 
     if (budget <= 0)
         budget = int64_t(double(image.heights[0]) * image.widths[0] * n * 12.5);
     budget = std::min<int64_t>(budget, INT32_MAX - 1);
-    const bool tcq = check_encoder_arguments(cl.get());
-    auto out = create_stream_out();
+    enc_constructor make;
+    make_enc_constructor(make, cl.get());
+    make.image_reader = [&image] { return std::make_unique<memory_image_reader>(image); };
+    auto out = make.stream();
     out->initialize(static_cast<int32_t>(budget), path.c_str(), cl.get());
     out->declare_marker_elt(-1, elt::CSiz, 0, 16, 1);
     out->set_marker_val(-1, elt::CSiz, 0, n, 0);
@@ -80,21 +81,21 @@ std::vector<uint8_t> EncodeImage(const memory_image &image, const CodecSettings 
     std::vector<canvas_rect> dims;
     for (int c = 0; c < n; ++c)
         dims.push_back(canvas_rect{image.heights[size_t(c)], image.widths[size_t(c)], 0, 0});
-    auto info = create_forward_info();
+    auto info = make.info();
     info->initialize(n, precisions.data(), dims.data(), float(s.base_step), 0, 0, out.get(), cl.get());
-    auto mix = create_component_mix();
-    auto analysis = create_wavelet_analysis();
+    auto mix = make.mix();
+    auto analysis = make.analysis();
     mix->initialize(n, info.get(), analysis.get(), out.get(), cl.get());
-    auto roi = create_roi_encoder();
+    auto roi = make.roi();
     roi->initialize(n, info.get(), out.get(), cl.get());
-    auto ebcot = create_ebcot_encoder();
+    auto ebcot = make.ebcot();
     ebcot->initialize(n, static_cast<int32_t>(budget), info.get(), roi.get(), out.get(), cl.get());
-    auto quantizer = tcq ? create_tcq_quantizer() : create_dz_quantizer();
+    auto quantizer = make.quant();
     quantizer->initialize(n, info.get(), ebcot.get(), out.get());
     analysis->initialize(n, info.get(), quantizer.get(), ebcot.get(), out.get(), cl.get());
-    memory_image_reader reader(image);
+    auto reader = make.image_reader();
     auto sink = as_line_sink(*mix);
-    encode_lines(*info, reader, *sink, n);
+    encode_lines(*info, *reader, *sink, n);
     mix->terminate();
     analysis->terminate();
     quantizer->terminate();
@@ -115,18 +116,20 @@ memory_image Decode(const std::string *path, const std::vector<uint8_t> *bytes, 
     Arguments a("Jpeg2000Decoder", o.args);
     auto cl = create_command_line();
     cl->parse(static_cast<int>(a.pointers.size()), a.pointers.data());
-    auto in = create_stream_in();
+    dec_constructor make;
+    make_dec_constructor(make, cl.get());
+    auto in = make.stream();
     if (path)
         in->initialize(path->c_str());
     else
         in->initialize_from_memory(*bytes);
     if (o.truncation > 0)
         in->set_truncation(static_cast<int>(std::min<int64_t>(o.truncation, INT32_MAX)));
-    const bool tcq = dequantizer_is_tcq(*in);
+    modify_dec_constructor(make, *in);
     const int n = in->get_marker_val(-1, elt::CSiz, 0, 0);
     if (n < 1 || (o.max_components > 0 && n > o.max_components))
         local_error("The test decoder takes 1 to %d components; the stream has %d!", o.max_components, n);
-    auto info = create_reverse_info();
+    auto info = make.info();
     info->initialize(n, in.get(), cl.get());
     std::vector<int> dims(size_t(4 * n));
     reduced_image_dims(*info, n, o.discard_levels, dims.data());
@@ -136,26 +139,29 @@ memory_image Decode(const std::string *path, const std::vector<uint8_t> *bytes, 
             local_error("The stream's picture is larger than the test decoder takes!");
     int precision = 8;
     info->get_tile_info(0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, &precision);
-    auto roi = create_roi_decoder();
+    auto roi = make.roi();
     roi->initialize(o.discard_levels, n, info.get(), in.get(), cl.get());
-    auto ebcot = create_ebcot_decoder();
+    auto ebcot = make.ebcot();
     ebcot->initialize(n, o.discard_levels, n, info.get(), roi.get(), in.get(), cl.get());
-    auto dequantizer = tcq ? create_tcq_dequantizer() : create_dz_dequantizer();
+    auto dequantizer = make.dequant();
     dequantizer->initialize(n, info.get(), ebcot.get(), in.get(), cl.get());
-    auto synthesis = create_wavelet_synthesis();
+    auto synthesis = make.synthesis();
     synthesis->initialize(o.discard_levels, n, info.get(), dequantizer.get(), ebcot.get(), in.get(),
                           cl.get());
-    auto demix = create_component_demix();
+    auto demix = make.demix();
     demix->initialize(o.discard_levels, n, n, info.get(), synthesis.get(), in.get());
     std::vector<int32_t> heights, widths;
     for (int c = 0; c < n; ++c) {
         heights.push_back(dims[size_t(4 * c)]);
         widths.push_back(dims[size_t(4 * c + 1)]);
     }
-    memory_image_writer writer(std::clamp(std::abs(precision), 1, 30), heights, widths);
+    make.image_writer = [&] {
+        return std::make_unique<memory_image_writer>(std::clamp(std::abs(precision), 1, 30), heights, widths);
+    };
+    auto writer = make.image_writer();
     cl->terminate(1);
     auto source = as_line_source(*demix);
-    decode_lines(*info, writer, *source, n, o.discard_levels);
+    decode_lines(*info, *writer, *source, n, o.discard_levels);
     demix->terminate();
     synthesis->terminate();
     dequantizer->terminate();
@@ -165,7 +171,7 @@ memory_image Decode(const std::string *path, const std::vector<uint8_t> *bytes, 
     roi->terminate();
     info->terminate();
     in->terminate();
-    return writer.image();
+    return static_cast<memory_image_writer &>(*writer).image();
 }
 } // namespace
 
