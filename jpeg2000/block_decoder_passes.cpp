@@ -7,6 +7,7 @@
 #include "jpeg2000/coding_tables.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace zn::j2k {
 
@@ -112,10 +113,15 @@ template <bool Fast, class Column> inline void ForColumns(block_decoding_record 
     }
 }
 
-template <bool Fast> void DecodeSignificanceRaw(block_decoding_record &r)
+// The significance and refinement passes, arithmetic-coded or raw: the same samples in the same
+// order, only the way each bit arrives differs.
+template <bool Fast, bool Raw> void SignificancePass(block_decoding_record &r)
 {
     const int p = r.plane - 1;
     mq_decoder &d = r.decoder;
+    std::optional<mq_decode_loop> mq;
+    if constexpr (!Raw)
+        mq.emplace(ActiveDecoder(r));
     ForColumns<Fast>(r, [&](int s, int c) {
         const int base = s * r.geometry.pitch + 4 * c;
         uint16_t *cw = r.contexts + base;
@@ -127,33 +133,13 @@ template <bool Fast> void DecodeSignificanceRaw(block_decoding_record &r)
             if (!(w & kCtxNeighbours) || (w & (kCtxSignificant | kCtxVisited | kCtxOutside)))
                 continue;
             cw[q] = static_cast<uint16_t>(w | kCtxVisited);
-            if (mq_decode_raw(d))
-                Significant<Fast>(r, cw, x, q, s, c, p, mq_decode_raw(d));
-        }
-    });
-}
-
-template <bool Fast> void DecodeSignificance(block_decoding_record &r)
-{
-    if (raw_passes_due(r)) {
-        DecodeSignificanceRaw<Fast>(r);
-        return;
-    }
-    const int p = r.plane - 1;
-    mq_decode_loop mq(ActiveDecoder(r));
-    ForColumns<Fast>(r, [&](int s, int c) {
-        const int base = s * r.geometry.pitch + 4 * c;
-        uint16_t *cw = r.contexts + base;
-        if (!(column_words(cw) & kLowBytes))
-            return;
-        int32_t *x = r.samples + base;
-        for (int q = 0; q < 4; ++q) {
-            const uint16_t w = cw[q];
-            if (!(w & kCtxNeighbours) || (w & (kCtxSignificant | kCtxVisited | kCtxOutside)))
-                continue;
-            cw[q] = static_cast<uint16_t>(w | kCtxVisited);
-            if (mq.decode(kSignificanceContext + r.significance_table[w & kCtxNeighbours]))
-                Significant<Fast>(r, cw, x, q, s, c, p, DecodeSign(mq, w));
+            if constexpr (Raw) {
+                if (mq_decode_raw(d))
+                    Significant<Fast>(r, cw, x, q, s, c, p, mq_decode_raw(d));
+            } else {
+                if (mq->decode(kSignificanceContext + r.significance_table[w & kCtxNeighbours]))
+                    Significant<Fast>(r, cw, x, q, s, c, p, DecodeSign(*mq, w));
+            }
         }
     });
 }
@@ -167,30 +153,13 @@ inline int32_t Refine(int32_t x, int p, int bit)
     return static_cast<int32_t>(v);
 }
 
-template <bool Fast> void DecodeRefinementRaw(block_decoding_record &r)
+template <bool Fast, bool Raw> void RefinementPass(block_decoding_record &r)
 {
     const int p = r.plane - 1;
     mq_decoder &d = r.decoder;
-    ForColumns<Fast>(r, [&](int s, int c) {
-        const int base = s * r.geometry.pitch + 4 * c;
-        const uint16_t *cw = r.contexts + base;
-        if (!(column_words(cw) & kSignificantBits))
-            return;
-        int32_t *x = r.samples + base;
-        for (int q = 0; q < 4; ++q)
-            if ((cw[q] & (kCtxSignificant | kCtxVisited)) == kCtxSignificant)
-                x[q] = Refine(x[q], p, mq_decode_raw(d));
-    });
-}
-
-template <bool Fast> void DecodeRefinement(block_decoding_record &r)
-{
-    if (raw_passes_due(r)) {
-        DecodeRefinementRaw<Fast>(r);
-        return;
-    }
-    const int p = r.plane - 1;
-    mq_decode_loop mq(ActiveDecoder(r));
+    std::optional<mq_decode_loop> mq;
+    if constexpr (!Raw)
+        mq.emplace(ActiveDecoder(r));
     ForColumns<Fast>(r, [&](int s, int c) {
         const int base = s * r.geometry.pitch + 4 * c;
         const uint16_t *cw = r.contexts + base;
@@ -201,13 +170,33 @@ template <bool Fast> void DecodeRefinement(block_decoding_record &r)
             const uint16_t w = cw[q];
             if ((w & (kCtxSignificant | kCtxVisited)) != kCtxSignificant)
                 continue;
-            const uint32_t above = (static_cast<uint32_t>(x[q]) & kMagnitudeMask) >> p;
-            const int context = above > 3                   ? kRefinementContext + 2
-                                : (w & kCtxNeighbours) != 0 ? kRefinementContext + 1
-                                                            : kRefinementContext;
-            x[q] = Refine(x[q], p, mq.decode(context));
+            if constexpr (Raw) {
+                x[q] = Refine(x[q], p, mq_decode_raw(d));
+            } else {
+                const uint32_t above = (static_cast<uint32_t>(x[q]) & kMagnitudeMask) >> p;
+                const int context = above > 3                   ? kRefinementContext + 2
+                                    : (w & kCtxNeighbours) != 0 ? kRefinementContext + 1
+                                                                : kRefinementContext;
+                x[q] = Refine(x[q], p, mq->decode(context));
+            }
         }
     });
+}
+
+template <bool Fast> void DecodeSignificance(block_decoding_record &r)
+{
+    if (raw_passes_due(r))
+        SignificancePass<Fast, true>(r);
+    else
+        SignificancePass<Fast, false>(r);
+}
+
+template <bool Fast> void DecodeRefinement(block_decoding_record &r)
+{
+    if (raw_passes_due(r))
+        RefinementPass<Fast, true>(r);
+    else
+        RefinementPass<Fast, false>(r);
 }
 } // namespace
 

@@ -5,6 +5,8 @@
 
 #include "jpeg2000/coding_tables.h"
 
+#include <optional>
+
 namespace zn::j2k {
 
 namespace {
@@ -150,17 +152,19 @@ void encode_cleanup_pass(block_coding_record &r)
     }
 }
 
-void encode_significance_pass(block_coding_record &r)
+namespace {
+// The significance and refinement passes, arithmetic-coded or raw: the same samples in the same
+// order, only the way each bit is sent differs.
+template <bool Raw> void SignificancePass(block_coding_record &r)
 {
-    if (raw_passes_due(r)) {
-        encode_significance_pass_raw(r);
-        return;
-    }
     const stripe_geometry &g = r.geometry;
     const int p = r.plane - 1;
     const uint32_t mask = PlaneMask(p);
     const uint8_t *table = r.significance_table;
-    MqRegisters mq(r.coder);
+    mq_encoder &e = r.coder;
+    std::optional<MqRegisters> mq;
+    if constexpr (!Raw)
+        mq.emplace(e);
     for (int s = 0; s < g.stripes; ++s) {
         for (int c = 0; c < g.width; ++c) {
             const int base = s * g.pitch + 4 * c;
@@ -174,25 +178,30 @@ void encode_significance_pass(block_coding_record &r)
                     continue;
                 cw[q] = static_cast<uint16_t>(w | kCtxVisited);
                 const int bit = (static_cast<uint32_t>(x[q]) & mask) != 0;
-                mq.code(kSignificanceContext + table[w & kCtxNeighbours], bit);
-                if (bit) {
-                    CodeSign(mq, w, x[q]);
-                    Significant(r, cw, q, x[q], s, c, p);
-                }
+                if constexpr (Raw)
+                    mq_encode_raw(e, bit);
+                else
+                    mq->code(kSignificanceContext + table[w & kCtxNeighbours], bit);
+                if (!bit)
+                    continue;
+                if constexpr (Raw)
+                    mq_encode_raw(e, x[q] < 0 ? 1 : 0);
+                else
+                    CodeSign(*mq, w, x[q]);
+                Significant(r, cw, q, x[q], s, c, p);
             }
         }
     }
 }
 
-void encode_refinement_pass(block_coding_record &r)
+template <bool Raw> void RefinementPass(block_coding_record &r)
 {
-    if (raw_passes_due(r)) {
-        encode_refinement_pass_raw(r);
-        return;
-    }
     const stripe_geometry &g = r.geometry;
     const int p = r.plane - 1;
-    MqRegisters mq(r.coder);
+    mq_encoder &e = r.coder;
+    std::optional<MqRegisters> mq;
+    if constexpr (!Raw)
+        mq.emplace(e);
     for (int s = 0; s < g.stripes; ++s) {
         for (int c = 0; c < g.width; ++c) {
             const int base = s * g.pitch + 4 * c;
@@ -207,65 +216,44 @@ void encode_refinement_pass(block_coding_record &r)
                 const uint32_t magnitude = static_cast<uint32_t>(x[q]) & kMagnitudeMask;
                 CellOf(r, s, c).distortion += r.refinement_distortion[DistortionIndex(magnitude, p)];
                 const uint32_t above = magnitude >> p;
-                const int context = above >= 4             ? kRefinementContext + 2
-                                    : (w & kCtxNeighbours) ? kRefinementContext + 1
-                                                           : kRefinementContext;
-                mq.code(context, static_cast<int>(above & 1));
-            }
-        }
-    }
-}
-
-void encode_significance_pass_raw(block_coding_record &r)
-{
-    const stripe_geometry &g = r.geometry;
-    const int p = r.plane - 1;
-    const uint32_t mask = PlaneMask(p);
-    mq_encoder &e = r.coder;
-    for (int s = 0; s < g.stripes; ++s) {
-        for (int c = 0; c < g.width; ++c) {
-            const int base = s * g.pitch + 4 * c;
-            uint16_t *cw = r.contexts + base;
-            if (!(column_words(cw) & kLowBytes))
-                continue;
-            const int32_t *x = r.samples + base;
-            for (int q = 0; q < 4; ++q) {
-                const uint16_t w = cw[q];
-                if (!(w & kCtxNeighbours) || (w & (kCtxSignificant | kCtxVisited | kCtxOutside)))
-                    continue;
-                cw[q] = static_cast<uint16_t>(w | kCtxVisited);
-                const int bit = (static_cast<uint32_t>(x[q]) & mask) != 0;
-                mq_encode_raw(e, bit);
-                if (bit) {
-                    mq_encode_raw(e, x[q] < 0 ? 1 : 0);
-                    Significant(r, cw, q, x[q], s, c, p);
+                if constexpr (Raw) {
+                    mq_encode_raw(e, static_cast<int>(above & 1));
+                } else {
+                    const int context = above >= 4                  ? kRefinementContext + 2
+                                        : (w & kCtxNeighbours) != 0 ? kRefinementContext + 1
+                                                                    : kRefinementContext;
+                    mq->code(context, static_cast<int>(above & 1));
                 }
             }
         }
     }
 }
+} // namespace
+
+void encode_significance_pass(block_coding_record &r)
+{
+    if (raw_passes_due(r))
+        SignificancePass<true>(r);
+    else
+        SignificancePass<false>(r);
+}
+
+void encode_refinement_pass(block_coding_record &r)
+{
+    if (raw_passes_due(r))
+        RefinementPass<true>(r);
+    else
+        RefinementPass<false>(r);
+}
+
+void encode_significance_pass_raw(block_coding_record &r)
+{
+    SignificancePass<true>(r);
+}
 
 void encode_refinement_pass_raw(block_coding_record &r)
 {
-    const stripe_geometry &g = r.geometry;
-    const int p = r.plane - 1;
-    mq_encoder &e = r.coder;
-    for (int s = 0; s < g.stripes; ++s) {
-        for (int c = 0; c < g.width; ++c) {
-            const int base = s * g.pitch + 4 * c;
-            uint16_t *cw = r.contexts + base;
-            if (!(column_words(cw) & kSignificantBits))
-                continue;
-            const int32_t *x = r.samples + base;
-            for (int q = 0; q < 4; ++q) {
-                if ((cw[q] & (kCtxSignificant | kCtxVisited)) != kCtxSignificant)
-                    continue;
-                const uint32_t magnitude = static_cast<uint32_t>(x[q]) & kMagnitudeMask;
-                CellOf(r, s, c).distortion += r.refinement_distortion[DistortionIndex(magnitude, p)];
-                mq_encode_raw(e, static_cast<int>((magnitude >> p) & 1));
-            }
-        }
-    }
+    RefinementPass<true>(r);
 }
 
 void install_encoder_passes(encoder_pass_function passes[3])

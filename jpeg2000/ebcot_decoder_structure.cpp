@@ -152,70 +152,17 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
     tile.precincts.clear();
     for (dec_component &comp : tile.components) {
         for (dec_level &lv : comp.level_records) {
-            partition_level_input in;
-            in.level = lv.level;
-            in.levels = comp.levels;
-            in.splits = lv.splits;
-            in.rect = lv.rect;
-            in.origin_y = lv.precinct_y;
-            in.origin_x = lv.precinct_x;
-            in.ppx = lv.ppx;
-            in.ppy = lv.ppy;
-            in.sub_y = comp.sub_y;
-            in.sub_x = comp.sub_x;
-            in.nominal_height = comp.nominal_height;
-            in.nominal_width = comp.nominal_width;
-            if (comp.respect_cells && !lv.bands.empty()) {
-                in.cell_height = lv.bands[0].cell_height;
-                in.cell_width = lv.bands[0].cell_width;
-            }
-            for (const dec_band &b : lv.bands)
-                in.bands.push_back(partition_band_input{b.index, b.rect, b.grid_y, b.grid_x});
+            const partition_level_input in = make_partition_input(comp, lv);
             partition_level out;
             if (!build_level_partition(in, out))
                 local_error(
                     "Precinct partition dimensions too small for given decomposition; precinct size must be "
                     "sufficiently large that the partition occupies at least one full sample in each "
                     "subband!");
-            lv.precincts_across = out.precincts_across;
-            lv.precincts_down = out.precincts_down;
-            for (size_t k = 0; k < lv.bands.size(); ++k) {
-                dec_band &band = lv.bands[k];
-                const partition_band &pb = out.bands[k];
-                band.block_height = out.block_height;
-                band.block_width = out.block_width;
-                band.blocks_across = pb.blocks_across;
-                band.blocks_down = pb.blocks_down;
-                band.blocks.resize(pb.blocks.size());
-                for (size_t i = 0; i < pb.blocks.size(); ++i) {
-                    band.blocks[i].y = pb.blocks[i].y0;
-                    band.blocks[i].x = pb.blocks[i].x0;
-                    band.blocks[i].height = pb.blocks[i].height;
-                    band.blocks[i].width = pb.blocks[i].width;
-                }
-            }
-            lv.precincts.resize(size_t(out.precincts_across) * size_t(out.precincts_down));
-            for (size_t p = 0; p < lv.precincts.size(); ++p) {
-                dec_precinct &P = lv.precincts[p];
-                P.component = comp.component;
-                P.level = lv.level;
-                P.index = static_cast<int32_t>(p);
-                P.y = out.precinct_y[p];
-                P.x = out.precinct_x[p];
+            apply_band_partition(lv, out);
+            apply_precinct_partition(lv, out, comp.component);
+            for (dec_precinct &P : lv.precincts)
                 P.layer_bytes.assign(size_t(tile.layers), 0);
-                P.bands.resize(lv.bands.size());
-                for (size_t k = 0; k < lv.bands.size(); ++k) {
-                    const partition_precinct_band &src = out.bands[k].precincts[p];
-                    dec_precinct_band &pb = P.bands[k];
-                    pb.rows = src.rows;
-                    pb.columns = src.columns;
-                    pb.band_columns = lv.bands[k].blocks_across;
-                    pb.first_block = src.first_block;
-                    pb.band = &lv.bands[k];
-                    pb.inclusion = tag_tree(pb.rows, pb.columns);
-                    pb.zero_planes = tag_tree(pb.rows, pb.columns);
-                }
-            }
         }
     }
     for (dec_component &comp : tile.components)
@@ -256,25 +203,7 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
     BuildPartitions(tile);
 
     // The packet sequence, over the same plain description the encoder uses.
-    sequence_input in;
-    in.layers = tile.layers;
-    in.tile = tile.rect;
-    in.overlap = tile.overlap;
-    in.order = tile.order;
-    in.changes = tile.changes;
-    int32_t next = 0;
-    for (const dec_component &comp : tile.components) {
-        sequence_component sc;
-        sc.sub_x = comp.sub_x;
-        sc.sub_y = comp.sub_y;
-        for (const dec_level &lv : comp.level_records) {
-            sc.levels.push_back(sequence_level{lv.precincts_across, lv.precincts_down, lv.ppx, lv.ppy, next});
-            for (const dec_precinct &P : lv.precincts)
-                in.precincts.push_back(sequence_precinct{P.x, P.y, 0});
-            next += static_cast<int32_t>(lv.precincts.size());
-        }
-        in.components.push_back(std::move(sc));
-    }
+    sequence_input in = make_sequence_input(tile);
     tile.sequence = build_packet_sequence(in);
     tile.packets = static_cast<int32_t>(tile.sequence.size());
     tile.packets_read = 0;

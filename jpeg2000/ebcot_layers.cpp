@@ -15,38 +15,12 @@
 
 namespace zn::j2k {
 
-namespace {
-sequence_input SequenceInputOf(const enc_tile &tile)
-{
-    sequence_input in;
-    in.layers = tile.layers;
-    in.tile = tile.rect;
-    in.overlap = tile.overlap;
-    in.order = tile.order;
-    in.changes = tile.changes;
-    int32_t next = 0;
-    for (const enc_component &comp : tile.components) {
-        sequence_component sc;
-        sc.sub_x = comp.sub_x;
-        sc.sub_y = comp.sub_y;
-        for (const enc_level &lv : comp.level_records) {
-            sc.levels.push_back(sequence_level{lv.precincts_across, lv.precincts_down, lv.ppx, lv.ppy, next});
-            for (const enc_precinct &P : lv.precincts)
-                in.precincts.push_back(sequence_precinct{P.x, P.y, 0});
-            next += static_cast<int32_t>(lv.precincts.size());
-        }
-        in.components.push_back(std::move(sc));
-    }
-    return in;
-}
-} // namespace
-
 void ebcot_encoder::BuildSequences(int layers)
 {
     for (auto &tile : m_tiles) {
         tile->layers = layers;
         tile->length = 0;
-        sequence_input in = SequenceInputOf(*tile);
+        sequence_input in = make_sequence_input(*tile);
         tile->sequence = build_packet_sequence(in);
         tile->packets = static_cast<int32_t>(tile->sequence.size());
         for (enc_precinct *P : tile->precincts)

@@ -39,6 +39,31 @@ struct sequence_input
     std::vector<sequence_precinct> precincts;
 };
 
+// The plain description of an encoder's or a decoder's tile (their records share these fields).
+template <class Tile> sequence_input make_sequence_input(const Tile &tile)
+{
+    sequence_input in;
+    in.layers = tile.layers;
+    in.tile = tile.rect;
+    in.overlap = tile.overlap;
+    in.order = tile.order;
+    in.changes = tile.changes;
+    int32_t next = 0;
+    for (const auto &comp : tile.components) {
+        sequence_component sc;
+        sc.sub_x = comp.sub_x;
+        sc.sub_y = comp.sub_y;
+        for (const auto &lv : comp.level_records) {
+            sc.levels.push_back(sequence_level{lv.precincts_across, lv.precincts_down, lv.ppx, lv.ppy, next});
+            for (const auto &P : lv.precincts)
+                in.precincts.push_back(sequence_precinct{P.x, P.y, 0});
+            next += static_cast<int32_t>(lv.precincts.size());
+        }
+        in.components.push_back(std::move(sc));
+    }
+    return in;
+}
+
 // Builds the sequence; every packet of the tile appears exactly once. The two refusals (spatial
 // orders over sub-sampling that is not a power of two, or over overlapping tiles) end the run.
 std::vector<packet_entry> build_packet_sequence(sequence_input &in);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "jpeg2000/ebcot_encoder_records.h"
+#include "jpeg2000/tag_tree.h"
 
 #include <vector>
 
@@ -53,6 +54,82 @@ struct partition_level
 
 // False when the precincts leave no whole sample for a code-block in some band (block size 0).
 bool build_level_partition(const partition_level_input &in, partition_level &out);
+
+// The partition input of a level of an encoder's or a decoder's tile-component (their records
+// share these fields).
+template <class Component, class Level>
+partition_level_input make_partition_input(const Component &comp, const Level &lv)
+{
+    partition_level_input in;
+    in.level = lv.level;
+    in.levels = comp.levels;
+    in.splits = lv.splits;
+    in.rect = lv.rect;
+    in.origin_y = lv.precinct_y;
+    in.origin_x = lv.precinct_x;
+    in.ppx = lv.ppx;
+    in.ppy = lv.ppy;
+    in.sub_y = comp.sub_y;
+    in.sub_x = comp.sub_x;
+    in.nominal_height = comp.nominal_height;
+    in.nominal_width = comp.nominal_width;
+    if (comp.respect_cells && !lv.bands.empty()) {
+        in.cell_height = lv.bands[0].cell_height;
+        in.cell_width = lv.bands[0].cell_width;
+    }
+    for (const auto &b : lv.bands)
+        in.bands.push_back(partition_band_input{b.index, b.rect, b.grid_y, b.grid_x});
+    return in;
+}
+
+// Gives the level's bands their code-blocks and the level its precinct counts.
+template <class Level> void apply_band_partition(Level &lv, const partition_level &out)
+{
+    lv.precincts_across = out.precincts_across;
+    lv.precincts_down = out.precincts_down;
+    for (size_t k = 0; k < lv.bands.size(); ++k) {
+        auto &band = lv.bands[k];
+        const partition_band &pb = out.bands[k];
+        band.block_height = out.block_height;
+        band.block_width = out.block_width;
+        band.blocks_across = pb.blocks_across;
+        band.blocks_down = pb.blocks_down;
+        band.blocks.resize(pb.blocks.size());
+        for (size_t i = 0; i < pb.blocks.size(); ++i) {
+            band.blocks[i].y = pb.blocks[i].y0;
+            band.blocks[i].x = pb.blocks[i].x0;
+            band.blocks[i].height = pb.blocks[i].height;
+            band.blocks[i].width = pb.blocks[i].width;
+        }
+    }
+}
+
+// Gives the level its precinct records: corners and, per band, the blocks each one holds, with
+// empty tag trees over them.
+template <class Level> void apply_precinct_partition(Level &lv, const partition_level &out, int component)
+{
+    lv.precincts.resize(size_t(out.precincts_across) * size_t(out.precincts_down));
+    for (size_t p = 0; p < lv.precincts.size(); ++p) {
+        auto &P = lv.precincts[p];
+        P.component = component;
+        P.level = lv.level;
+        P.index = static_cast<int32_t>(p);
+        P.y = out.precinct_y[p];
+        P.x = out.precinct_x[p];
+        P.bands.resize(lv.bands.size());
+        for (size_t k = 0; k < lv.bands.size(); ++k) {
+            const partition_precinct_band &src = out.bands[k].precincts[p];
+            auto &pb = P.bands[k];
+            pb.rows = src.rows;
+            pb.columns = src.columns;
+            pb.band_columns = lv.bands[k].blocks_across;
+            pb.first_block = src.first_block;
+            pb.band = &lv.bands[k];
+            pb.inclusion = tag_tree(pb.rows, pb.columns);
+            pb.zero_planes = tag_tree(pb.rows, pb.columns);
+        }
+    }
+}
 
 // The first and last band index of a level with `splits` splits (level 0: band 0).
 inline void level_band_range(int level, int splits, int *first, int *last)
