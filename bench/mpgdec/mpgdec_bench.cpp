@@ -2,6 +2,7 @@
 // CPU second of each (medians of five runs) and their ratio (at least 0.25 to pass, 0.5 is the
 // goal). ffmpeg makes the streams and decodes them to the null muxer; our engine decodes with the
 // display off.
+#include "bench/cpu_time.h"
 #include "mpeg/mpgdec/mpeg_decoder.h"
 
 #include <algorithm>
@@ -9,28 +10,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
-// CPU time, not wall time: the machine may be shared, and ffmpeg's process start is not decoding.
-double OwnCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-double ChildrenCpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    auto s = [](const timeval &t) {
-        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
-    };
-    return s(ru.ru_utime) + s(ru.ru_stime);
-}
+using znbench::ChildrenCpuSeconds;
+using znbench::OwnCpuSeconds;
 
 double Median(std::vector<double> v)
 {

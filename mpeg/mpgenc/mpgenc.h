@@ -103,6 +103,7 @@ public:
     void WriteMotionVectors(const MacroblockRecord &mb, int s, int fh, int fv);
     void WriteMotionVector(int d, int fcode);
     void WriteMotionCode(int code);
+    void WriteDualPrimeVector(int value);
     void WriteCbp(int cbp);
     void WriteIntraBlock(const int16_t *blk, int cc);
     void WriteNonIntraBlock(const int16_t *blk);
@@ -129,6 +130,7 @@ public:
 
 private:
     void AllocateStore(std::vector<uint8_t> store[3]);
+    void BecomeP();
     void PictureChain(int secondField, int ipflag, uint8_t *cur[3], uint8_t *rec[3], int fieldCode,
                       int codedFrame, int frameNo);
     void PutBlockCode(const VlcCode &c, int level);

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-void ForwardDct(int16_t *block);
+void ForwardDct(int16_t *block);      // vectorisable
+void ForwardDctPlain(int16_t *block); // the definition, row by row
 void Idct(int16_t *block);
-// Block-wise prediction sample at half-pel position: copy, mean of two or of four neighbours.
-void PredictBlock(const uint8_t *src, int srcStride, uint8_t *dst, int dstStride, int w, int h, int dx,
-                  int dy, bool average);

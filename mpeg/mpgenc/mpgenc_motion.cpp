@@ -2,98 +2,10 @@
 // free of coding noise, so vectors follow the true motion; the half-pel step and all mode decisions
 // use the reconstructions, since those are what the decoder predicts from.
 #include "mpeg/mpgenc/mpgenc_motion.h"
+#include "mpeg/mpgenc/mpgenc_predict.h"
 
 #include <algorithm>
 #include <cstdlib>
-
-namespace {
-
-inline int HalfSample(const uint8_t *p, int stride, int i, bool xh, bool yh)
-{
-    if (xh && yh)
-        return (p[i] + p[i + 1] + p[i + stride] + p[i + stride + 1] + 2) >> 2;
-    if (xh)
-        return (p[i] + p[i + 1] + 1) >> 1;
-    if (yh)
-        return (p[i] + p[i + stride] + 1) >> 1;
-    return p[i];
-}
-
-constexpr int kIntraThreshold = 9 * 256; // below this a prediction error is not worth intra coding
-
-} // namespace
-
-int SadBlock(const uint8_t *ref, const uint8_t *cur, int stride, int h, int hx, int hy, int limit)
-{
-    int s = 0;
-    for (int j = 0; j < h; ++j) {
-        const uint8_t *r = ref + static_cast<long>(j) * stride;
-        const uint8_t *c = cur + static_cast<long>(j) * stride;
-        for (int i = 0; i < 16; ++i)
-            s += std::abs(HalfSample(r, stride, i, hx, hy) - c[i]);
-        if (!hx && !hy && s >= limit)
-            break;
-    }
-    return s;
-}
-
-int SseBlock(const uint8_t *ref, const uint8_t *cur, int stride, int h, int hx, int hy)
-{
-    int s = 0;
-    for (int j = 0; j < h; ++j) {
-        const uint8_t *r = ref + static_cast<long>(j) * stride;
-        const uint8_t *c = cur + static_cast<long>(j) * stride;
-        for (int i = 0; i < 16; ++i) {
-            const int d = HalfSample(r, stride, i, hx, hy) - c[i];
-            s += d * d;
-        }
-    }
-    return s;
-}
-
-int SadInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
-                    int phy, int qhx, int qhy)
-{
-    int s = 0;
-    for (int j = 0; j < h; ++j) {
-        const long o = static_cast<long>(j) * stride;
-        for (int i = 0; i < 16; ++i) {
-            const int v =
-                (HalfSample(p + o, stride, i, phx, phy) + HalfSample(q + o, stride, i, qhx, qhy) + 1) >> 1;
-            s += std::abs(v - cur[o + i]);
-        }
-    }
-    return s;
-}
-
-int SseInterpolated(const uint8_t *p, const uint8_t *q, const uint8_t *cur, int stride, int h, int phx,
-                    int phy, int qhx, int qhy)
-{
-    int s = 0;
-    for (int j = 0; j < h; ++j) {
-        const long o = static_cast<long>(j) * stride;
-        for (int i = 0; i < 16; ++i) {
-            const int v =
-                (HalfSample(p + o, stride, i, phx, phy) + HalfSample(q + o, stride, i, qhx, qhy) + 1) >> 1;
-            const int d = v - cur[o + i];
-            s += d * d;
-        }
-    }
-    return s;
-}
-
-int BlockVariance16(const uint8_t *p, int stride)
-{
-    int s = 0, s2 = 0;
-    for (int j = 0; j < 16; ++j)
-        for (int i = 0; i < 16; ++i) {
-            const int v = p[static_cast<long>(j) * stride + i];
-            s += v;
-            s2 += v * v;
-        }
-    // The squared sum reaches 65280^2, beyond 32 bits; the variance itself fits.
-    return static_cast<int>(s2 - (static_cast<long long>(s) * s) / 256);
-}
 
 void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride)
 {
@@ -146,12 +58,8 @@ void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int 
     const uint8_t *c = cur + bx + static_cast<long>(by) * curStride;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
-            const uint8_t *r = ref + x + static_cast<long>(y) * refStride;
-            int s = 0;
-            for (int j = 0; j < h && s <= best; ++j)
-                for (int i = 0; i < w; ++i)
-                    s += std::abs(r[static_cast<long>(j) * refStride + i] -
-                                  c[static_cast<long>(j) * curStride + i]);
+            const int s =
+                SadArea(ref + x + static_cast<long>(y) * refStride, refStride, c, curStride, w, h, best);
             if (s < best) {
                 best = s;
                 outX = x;
@@ -215,24 +123,86 @@ std::vector<SearchResult> MpegMotionEstimator::HierarchicalSearch(const uint8_t 
 
 void MpegMotionEstimator::EstimatePicture(const uint8_t *oldorg, const uint8_t *neworg, const uint8_t *oldref,
                                           const uint8_t *newref, const uint8_t *cur, int sxf, int syf,
-                                          int sxb, int syb, std::vector<MacroblockRecord> &mbs)
+                                          int sxb, int syb, std::vector<MacroblockRecord> &mbs,
+                                          int secondField, int ipflag)
 {
+    const int w = m_width;
+    if (m_pictStruct != FRAME_PICTURE) {
+        // A field picture: the reference fields of a P picture are those of the previous frame,
+        // except that the second field may also predict from the first field of its own frame.
+        const int parity = m_pictStruct == BOTTOM_FIELD ? 1 : 0;
+        RefPlane fwd[2], bwd[2];
+        for (int rp = 0; rp < 2; ++rp) {
+            const bool own = m_pictType == P_TYPE && secondField && rp != parity;
+            fwd[rp] = {(own ? neworg : oldorg) + rp * w, (own ? newref : oldref) + rp * w};
+            bwd[rp] = {neworg + rp * w, newref + rp * w};
+        }
+        const uint8_t *opposite = (secondField ? newref : oldref) + (1 - parity) * w;
+        for (int j = 0, k = 0; j < m_height2; j += 16)
+            for (int i = 0; i < w; i += 16, ++k)
+                EstimateFieldMacroblock(i, j, fwd, bwd, {nullptr, opposite}, cur, sxf, syf, sxb, syb, ipflag,
+                                        mbs[k]);
+        return;
+    }
+    for (auto *set : {&m_fwdField, &m_bwdField})
+        for (auto &row : *set)
+            for (auto &v : row)
+                v.clear();
     m_forward.clear();
     m_backward.clear();
+    // Field searches treat each field as a picture of its own: every other line, half the height,
+    // blocks of 16 x 8 and half the vertical reach.
+    auto searchDirection = [&](const uint8_t *org, const uint8_t *rec, int sx, int sy,
+                               std::vector<SearchResult> &frame, std::vector<SearchResult>(&fields)[2][2]) {
+        frame = HierarchicalSearch(org, rec, cur, sx, sy, m_height, w, 16, 16, w);
+        if (m_framePredDct)
+            return;
+        for (int cp = 0; cp < 2; ++cp)
+            for (int rp = 0; rp < 2; ++rp)
+                fields[cp][rp] = HierarchicalSearch(org + rp * w, rec + rp * w, cur + cp * w, sx, sy / 2,
+                                                    m_height / 2, w, 16, 8, 2 * w);
+    };
     if (m_pictType != I_TYPE)
-        m_forward = HierarchicalSearch(oldorg, oldref, cur, sxf, syf, m_height, m_width, 16, 16, m_width);
+        searchDirection(oldorg, oldref, sxf, syf, m_forward, m_fwdField);
     if (m_pictType == B_TYPE)
-        m_backward = HierarchicalSearch(neworg, newref, cur, sxb, syb, m_height, m_width, 16, 16, m_width);
+        searchDirection(neworg, newref, sxb, syb, m_backward, m_bwdField);
     for (int j = 0, k = 0; j < m_height2; j += 16)
-        for (int i = 0; i < m_width; i += 16, ++k)
+        for (int i = 0; i < w; i += 16, ++k)
             EstimateFrameMacroblock(i, j, k, oldref, newref, cur, mbs[k]);
 }
+
+namespace {
+
+// The field predictions a frame macroblock can use in one direction: for each of its fields the
+// better reference field (the other parity only when strictly better) and the summed distortion.
+struct FieldPair
+{
+    const SearchResult *r[2];
+    int sel[2];
+    int dist;
+};
+
+FieldPair ChooseFieldPair(const std::vector<SearchResult> (&fields)[2][2], int k)
+{
+    FieldPair p{};
+    for (int cp = 0; cp < 2; ++cp) {
+        const SearchResult &same = fields[cp][cp][static_cast<size_t>(k)];
+        const SearchResult &other = fields[cp][1 - cp][static_cast<size_t>(k)];
+        const bool useOther = other.dist < same.dist;
+        p.r[cp] = useOther ? &other : &same;
+        p.sel[cp] = useOther ? 1 - cp : cp;
+    }
+    p.dist = p.r[0]->dist + p.r[1]->dist;
+    return p;
+}
+
+} // namespace
 
 void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uint8_t *oldref,
                                                   const uint8_t *newref, const uint8_t *cur,
                                                   MacroblockRecord &mb) const
 {
-    const int lx = m_width;
+    const int lx = m_width, fs = 2 * m_width;
     const uint8_t *c = cur + i + static_cast<long>(j) * lx;
     const int var = BlockVariance16(c, lx);
     mb = MacroblockRecord{};
@@ -242,13 +212,66 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
         mb.mb_type = MB_INTRA;
         return;
     }
+    const size_t kk = static_cast<size_t>(k);
     auto refAt = [&](const uint8_t *ref, const SearchResult &r) {
         return ref + (r.x >> 1) + static_cast<long>(r.y >> 1) * lx;
     };
+    // Field areas: reference field sel of a frame store, and the current macroblock's field cp (its
+    // first field line is j / 2, which is frame line j + cp).
+    auto fieldRef = [&](const uint8_t *ref, int sel, const SearchResult &r) {
+        return ref + sel * lx + (r.x >> 1) + static_cast<long>(r.y >> 1) * fs;
+    };
+    auto curField = [&](int cp) { return c + cp * lx; };
+    auto fieldSse = [&](const uint8_t *ref, const FieldPair &p) {
+        int s = 0;
+        for (int cp = 0; cp < 2; ++cp)
+            s += SseBlock(fieldRef(ref, p.sel[cp], *p.r[cp]), curField(cp), fs, 8, p.r[cp]->x & 1,
+                          p.r[cp]->y & 1);
+        return s;
+    };
+    auto setFrameVector = [&](int s, const SearchResult &r) {
+        mb.MV[0][s][0] = r.x - 2 * i;
+        mb.MV[0][s][1] = r.y - 2 * j;
+    };
+    // Field vectors keep their vertical component in frame units (twice the field value).
+    auto setFieldVectors = [&](int s, const FieldPair &p) {
+        for (int cp = 0; cp < 2; ++cp) {
+            mb.MV[cp][s][0] = p.r[cp]->x - 2 * i;
+            mb.MV[cp][s][1] = 2 * p.r[cp]->y - 2 * j;
+            mb.mv_field_sel[cp][s] = p.sel[cp];
+        }
+    };
+
     if (m_pictType == P_TYPE) {
-        const SearchResult &f = m_forward[k];
-        const int vmc = SseBlock(refAt(oldref, f), c, lx, 16, f.x & 1, f.y & 1);
+        const SearchResult &f = m_forward[kk];
+        int vmc;
+        if (m_framePredDct) {
+            vmc = SseBlock(refAt(oldref, f), c, lx, 16, f.x & 1, f.y & 1);
+            setFrameVector(0, f);
+        } else {
+            const FieldPair fp = ChooseFieldPair(m_fwdField, k);
+            DualPrime dp;
+            if (m_M == 1)
+                dp = DualPrimeFrameEstimate(k, i, j, oldref, cur);
+            if (m_M == 1 && dp.dmc < f.dist && dp.dmc < fp.dist) {
+                mb.motion_type = MC_DMV;
+                vmc = dp.vmc;
+                mb.MV[0][0][0] = dp.mx;
+                mb.MV[0][0][1] = 2 * dp.my;
+                mb.dmvector[0] = dp.dx;
+                mb.dmvector[1] = dp.dy;
+            } else if (fp.dist < f.dist) {
+                mb.motion_type = MC_FIELD;
+                vmc = fieldSse(oldref, fp);
+                setFieldVectors(0, fp);
+            } else {
+                vmc = SseBlock(refAt(oldref, f), c, lx, 16, f.x & 1, f.y & 1);
+                setFrameVector(0, f);
+            }
+        }
         if (vmc > var && vmc >= kIntraThreshold) {
+            mb = MacroblockRecord{};
+            mb.var = var;
             mb.mb_type = MB_INTRA;
             return;
         }
@@ -256,35 +279,160 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
         // A zero vector costs almost nothing to send: keep it unless motion compensation clearly wins.
         if (4 * vz > 5 * vmc && vz >= kIntraThreshold) {
             mb.mb_type = MB_FORWARD;
-            mb.MV[0][0][0] = f.x - 2 * i;
-            mb.MV[0][0][1] = f.y - 2 * j;
         } else {
+            mb = MacroblockRecord{};
+            mb.var = var;
             mb.mb_type = 0;
+            mb.motion_type = MC_FRAME;
         }
         return;
     }
-    const SearchResult &f = m_forward[k], &b = m_backward[k];
+
+    const SearchResult &f = m_forward[kk], &b = m_backward[kk];
     const uint8_t *pf = refAt(oldref, f), *pb = refAt(newref, b);
-    const int vf = SseBlock(pf, c, lx, 16, f.x & 1, f.y & 1);
-    const int vr = SseBlock(pb, c, lx, 16, b.x & 1, b.y & 1);
-    const int vi = SseInterpolated(pf, pb, c, lx, 16, f.x & 1, f.y & 1, b.x & 1, b.y & 1);
     int vmc;
-    if (vf <= vr && vf <= vi) {
-        mb.mb_type = MB_FORWARD;
-        vmc = vf;
-    } else if (vr <= vi) {
-        mb.mb_type = MB_BACKWARD;
-        vmc = vr;
+    if (m_framePredDct) {
+        const int vf = SseBlock(pf, c, lx, 16, f.x & 1, f.y & 1);
+        const int vr = SseBlock(pb, c, lx, 16, b.x & 1, b.y & 1);
+        const int vi = SseInterpolated(pf, pb, c, lx, 16, f.x & 1, f.y & 1, b.x & 1, b.y & 1);
+        if (vf <= vr && vf <= vi) {
+            mb.mb_type = MB_FORWARD;
+            vmc = vf;
+        } else if (vr <= vi) {
+            mb.mb_type = MB_BACKWARD;
+            vmc = vr;
+        } else {
+            mb.mb_type = MB_FORWARD | MB_BACKWARD;
+            vmc = vi;
+        }
+        setFrameVector(0, f);
+        setFrameVector(1, b);
     } else {
-        mb.mb_type = MB_FORWARD | MB_BACKWARD;
-        vmc = vi;
+        const FieldPair ff = ChooseFieldPair(m_fwdField, k), fb = ChooseFieldPair(m_bwdField, k);
+        const int dmcf = f.dist, dmcr = b.dist, dmcfieldf = ff.dist, dmcfieldr = fb.dist;
+        const int dmcfi = SadInterpolated(pf, pb, c, lx, 16, f.x & 1, f.y & 1, b.x & 1, b.y & 1);
+        int dmcfieldi = 0;
+        for (int cp = 0; cp < 2; ++cp) {
+            const SearchResult &rf = *ff.r[cp], &rb = *fb.r[cp];
+            const uint8_t *p = fieldRef(oldref, ff.sel[cp], rf), *q = fieldRef(newref, fb.sel[cp], rb);
+            dmcfieldi += SadInterpolated(p, q, curField(cp), fs, 8, rf.x & 1, rf.y & 1, rb.x & 1, rb.y & 1);
+        }
+        if (dmcfi < dmcfieldi && dmcfi < dmcf && dmcfi < dmcfieldf && dmcfi < dmcr && dmcfi < dmcfieldr) {
+            mb.mb_type = MB_FORWARD | MB_BACKWARD;
+            vmc = SseInterpolated(pf, pb, c, lx, 16, f.x & 1, f.y & 1, b.x & 1, b.y & 1);
+            setFrameVector(0, f);
+            setFrameVector(1, b);
+        } else if (dmcfieldi < dmcf && dmcfieldi < dmcfieldf && dmcfieldi < dmcr && dmcfieldi < dmcfieldr) {
+            mb.mb_type = MB_FORWARD | MB_BACKWARD;
+            mb.motion_type = MC_FIELD;
+            vmc = 0;
+            for (int cp = 0; cp < 2; ++cp) {
+                const SearchResult &rf = *ff.r[cp], &rb = *fb.r[cp];
+                vmc += SseInterpolated(fieldRef(oldref, ff.sel[cp], rf), fieldRef(newref, fb.sel[cp], rb),
+                                       curField(cp), fs, 8, rf.x & 1, rf.y & 1, rb.x & 1, rb.y & 1);
+            }
+            setFieldVectors(0, ff);
+            setFieldVectors(1, fb);
+        } else if (dmcf < dmcfieldf && dmcf < dmcr && dmcf < dmcfieldr) {
+            mb.mb_type = MB_FORWARD;
+            vmc = SseBlock(pf, c, lx, 16, f.x & 1, f.y & 1);
+            setFrameVector(0, f);
+        } else if (dmcfieldf < dmcr && dmcfieldf < dmcfieldr) {
+            mb.mb_type = MB_FORWARD;
+            mb.motion_type = MC_FIELD;
+            vmc = fieldSse(oldref, ff);
+            setFieldVectors(0, ff);
+        } else if (dmcr < dmcfieldr) {
+            mb.mb_type = MB_BACKWARD;
+            vmc = SseBlock(pb, c, lx, 16, b.x & 1, b.y & 1);
+            setFrameVector(1, b);
+        } else {
+            mb.mb_type = MB_BACKWARD;
+            mb.motion_type = MC_FIELD;
+            vmc = fieldSse(newref, fb);
+            setFieldVectors(1, fb);
+        }
     }
     if (vmc > var && vmc >= kIntraThreshold) {
+        mb = MacroblockRecord{};
+        mb.var = var;
         mb.mb_type = MB_INTRA;
-        return;
     }
-    mb.MV[0][0][0] = f.x - 2 * i;
-    mb.MV[0][0][1] = f.y - 2 * j;
-    mb.MV[0][1][0] = b.x - 2 * i;
-    mb.MV[0][1][1] = b.y - 2 * j;
+}
+
+namespace {
+
+// A vector over three field periods scaled to two: 2 v / 3, rounded.
+int TwoThirdsOf(int v)
+{
+    return v >= 0 ? (2 * v + 1) / 3 : -((-2 * v + 1) / 3);
+}
+
+} // namespace
+
+MpegMotionEstimator::DualPrime MpegMotionEstimator::DualPrimeFrameEstimate(int k, int i, int j,
+                                                                           const uint8_t *oldref,
+                                                                           const uint8_t *cur) const
+{
+    const int lx = m_width, fs = 2 * m_width;
+    const int xmax = 2 * (lx - 16), ymax = 2 * (m_height / 2 - 8);
+    const uint8_t *c = cur + i + static_cast<long>(j) * lx;
+    auto at = [&](int sel, int x, int y) {
+        return oldref + sel * lx + (x >> 1) + static_cast<long>(y >> 1) * fs;
+    };
+    auto inside = [&](int x, int y) { return x >= 0 && x <= xmax && y >= 0 && y <= ymax; };
+    DualPrime best;
+    int bestSse = 1 << 30;
+    bool found = false;
+    for (int cp = 0; cp < 2; ++cp)
+        for (int rp = 0; rp < 2; ++rp) {
+            const SearchResult &r = m_fwdField[cp][rp][static_cast<size_t>(k)];
+            int mx = r.x - 2 * i, my = r.y - j;
+            if (rp != cp) {
+                // An opposite-parity vector spans three field periods only for the field coded
+                // second; it then scales to the two periods of a same-parity vector. The half-line
+                // offset between the fields is taken out first.
+                if (cp != m_topFirst)
+                    continue;
+                my += cp == 0 ? 1 : -1;
+                mx = TwoThirdsOf(mx);
+                my = TwoThirdsOf(my);
+            }
+            const int sx = 2 * i + mx, sy = j + my;
+            if (!inside(sx, sy))
+                continue;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int dmv[2] = {dx, dy};
+                    int v[2][2];
+                    DualPrimeVectors(v, dmv, mx, my, FRAME_PICTURE, m_topFirst);
+                    const int tx = 2 * i + v[0][0], ty = j + v[0][1]; // top from bottom
+                    const int bx = 2 * i + v[1][0], by = j + v[1][1]; // bottom from top
+                    if (!inside(tx, ty) || !inside(bx, by))
+                        continue;
+                    const int d = SseInterpolated(at(0, sx, sy), at(1, tx, ty), c, fs, 8, sx & 1, sy & 1,
+                                                  tx & 1, ty & 1) +
+                                  SseInterpolated(at(1, sx, sy), at(0, bx, by), c + lx, fs, 8, sx & 1, sy & 1,
+                                                  bx & 1, by & 1);
+                    if (d < bestSse) {
+                        bestSse = d;
+                        best.mx = mx;
+                        best.my = my;
+                        best.dx = dx;
+                        best.dy = dy;
+                        found = true;
+                    }
+                }
+        }
+    if (!found)
+        return DualPrime{};
+    best.vmc = bestSse;
+    const int dmv[2] = {best.dx, best.dy};
+    int v[2][2];
+    DualPrimeVectors(v, dmv, best.mx, best.my, FRAME_PICTURE, m_topFirst);
+    const int sx = 2 * i + best.mx, sy = j + best.my;
+    const int tx = 2 * i + v[0][0], ty = j + v[0][1], bx = 2 * i + v[1][0], by = j + v[1][1];
+    best.dmc = SadInterpolated(at(0, sx, sy), at(1, tx, ty), c, fs, 8, sx & 1, sy & 1, tx & 1, ty & 1) +
+               SadInterpolated(at(1, sx, sy), at(0, bx, by), c + lx, fs, 8, sx & 1, sy & 1, bx & 1, by & 1);
+    return best;
 }

@@ -83,13 +83,55 @@ void MpegEncoder::WriteMotionVector(int d, int fcode)
         WriteBits(t & (f - 1), rsize);
 }
 
+void MpegEncoder::WriteDualPrimeVector(int value)
+{
+    if (value == 0)
+        WriteBits(0, 1);
+    else
+        WriteBits(value > 0 ? 2 : 3, 2);
+}
+
 void MpegEncoder::WriteMotionVectors(const MacroblockRecord &mb, int s, int fh, int fv)
 {
-    // Frame prediction in frame pictures: one vector, which predicts both of the next ones.
-    WriteMotionVector(mb.MV[0][s][0] - m_pmv[0][s][0], fh);
-    WriteMotionVector(mb.MV[0][s][1] - m_pmv[0][s][1], fv);
-    m_pmv[0][s][0] = m_pmv[1][s][0] = mb.MV[0][s][0];
-    m_pmv[0][s][1] = m_pmv[1][s][1] = mb.MV[0][s][1];
+    // Each vector is sent as its difference to a predictor, the previous vector of the slice. Field
+    // vectors of frame pictures keep frame units in the predictors and travel in field units.
+    const bool frame = m_s.pict_struct == FRAME_PICTURE;
+    auto vector = [&](int r, bool fieldInFrame) {
+        WriteMotionVector(mb.MV[r][s][0] - m_pmv[r][s][0], fh);
+        if (fieldInFrame)
+            WriteMotionVector((mb.MV[r][s][1] >> 1) - (m_pmv[r][s][1] >> 1), fv);
+        else
+            WriteMotionVector(mb.MV[r][s][1] - m_pmv[r][s][1], fv);
+    };
+    auto keep = [&](int r, int from) {
+        m_pmv[r][s][0] = mb.MV[from][s][0];
+        m_pmv[r][s][1] = mb.MV[from][s][1];
+    };
+    const bool two = frame ? mb.motion_type == MC_FIELD : mb.motion_type == MC_16X8;
+    if (two) {
+        // Two vectors, each with its reference field.
+        for (int r = 0; r < 2; ++r) {
+            WriteBits(mb.mv_field_sel[r][s], 1);
+            vector(r, frame);
+            keep(r, r);
+        }
+        return;
+    }
+    if (mb.motion_type == MC_DMV) {
+        const int p0 = m_pmv[0][s][0], p1 = m_pmv[0][s][1];
+        WriteMotionVector(mb.MV[0][s][0] - p0, fh);
+        WriteDualPrimeVector(mb.dmvector[0]);
+        WriteMotionVector(frame ? (mb.MV[0][s][1] >> 1) - (p1 >> 1) : mb.MV[0][s][1] - p1, fv);
+        WriteDualPrimeVector(mb.dmvector[1]);
+    } else if (frame) {
+        vector(0, false);
+    } else {
+        WriteBits(mb.mv_field_sel[0][s], 1);
+        vector(0, false);
+    }
+    // One vector predicts both of the next ones.
+    keep(0, 0);
+    keep(1, 0);
 }
 
 void MpegEncoder::WriteCbp(int cbp)
@@ -200,6 +242,8 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
         WritePictureCodingExtension();
         WriteQuantMatrixExtension();
     }
+    const bool frame = s.pict_struct == FRAME_PICTURE;
+    const int parity = s.pict_struct == BOTTOM_FIELD ? 1 : 0;
     int prevMquant = RcStartMquant();
     int addrInc = 1;
     const bool mpeg1 = s.mpeg1 != 0;
@@ -250,15 +294,19 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
                     for (auto &a : m_pmv)
                         for (auto &b : a)
                             b[0] = b[1] = 0;
-                } else if (s.pict_type == B_TYPE && s.pict_struct == FRAME_PICTURE &&
-                           mb.motion_type == MC_FRAME) {
+                } else if (s.pict_type == B_TYPE && !(mbType & MB_INTRA) &&
+                           mb.motion_type == (frame ? MC_FRAME : MC_FIELD)) {
+                    // A skipped B macroblock repeats the previous one's directions with the
+                    // predicted vectors; in a field picture it predicts from the same-parity fields.
                     const MacroblockRecord &prev = m_mbinfo[k - 1];
                     const int dirs = MB_FORWARD | MB_BACKWARD;
-                    skip = ((prev.mb_type ^ mbType) & dirs) == 0 && !(mbType & MB_INTRA);
-                    if (skip && (mbType & MB_FORWARD))
-                        skip = mb.MV[0][0][0] == m_pmv[0][0][0] && mb.MV[0][0][1] == m_pmv[0][0][1];
-                    if (skip && (mbType & MB_BACKWARD))
-                        skip = mb.MV[0][1][0] == m_pmv[0][1][0] && mb.MV[0][1][1] == m_pmv[0][1][1];
+                    skip = ((prev.mb_type ^ mbType) & dirs) == 0;
+                    for (int d = 0; d < 2 && skip; ++d) {
+                        if (!(mbType & (d ? MB_BACKWARD : MB_FORWARD)))
+                            continue;
+                        skip = mb.MV[0][d][0] == m_pmv[0][d][0] && mb.MV[0][d][1] == m_pmv[0][d][1] &&
+                               (frame || mb.mv_field_sel[0][d] == parity);
+                    }
                 }
                 if (skip) {
                     mb.mb_type = mbType;
@@ -272,13 +320,14 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
             if (s.pict_type == P_TYPE && !cbp && !(mbType & MB_FORWARD)) {
                 mbType |= MB_FORWARD;
                 mb.MV[0][0][0] = mb.MV[0][0][1] = 0;
+                mb.mv_field_sel[0][0] = parity;
             }
             WriteAddressIncrement(addrInc);
             addrInc = 1;
             WriteMbType(s.pict_type, mbType);
             if ((mbType & (MB_FORWARD | MB_BACKWARD)) && !s.frame_pred_dct)
                 WriteBits(mb.motion_type, 2);
-            if (s.pict_struct == FRAME_PICTURE && cbp && !s.frame_pred_dct)
+            if (frame && cbp && !s.frame_pred_dct)
                 WriteBits(mb.dct_type, 1);
             if (mbType & MB_QUANT) {
                 WriteBits(mquant / 2, 5);

@@ -13,13 +13,12 @@
 void MpegEncoder::PictureChain(int secondField, int ipflag, uint8_t *cur[3], uint8_t *rec[3], int fieldCode,
                                int codedFrame, int frameNo)
 {
-    (void)ipflag;
     MpegEncoderState &s = m_s;
     s.secondfield = secondField;
     m_estimator.SetPicture(s.height, s.width, s.height2, s.width2, s.mb_width, s.mb_height2, s.pict_struct,
                            s.pict_type, s.M, s.frame_pred_dct, s.topfirst);
     m_estimator.EstimatePicture(m_oldorg[0], m_neworg[0], m_oldref[0], m_newref[0], cur[0], s.sxf, s.syf,
-                                s.sxb, s.syb, m_mbinfo);
+                                s.sxb, s.syb, m_mbinfo, secondField, ipflag);
     PredictPicture(m_oldref, m_newref, m_predframe);
     DctTypeEstimation(m_predframe, cur);
     Transform(m_predframe, cur);
@@ -51,6 +50,19 @@ void MpegEncoder::PictureChain(int secondField, int ipflag, uint8_t *cur[3], uin
         const uint8_t *planes[3] = {rec[0], rec[1], rec[2]};
         m_sink->ShowCodedFrame(planes, s.width, s.height, frameNo);
     }
+}
+
+// A P picture: forward f_codes and search widths of the nearest reference distance, no backward.
+void MpegEncoder::BecomeP()
+{
+    MpegEncoderState &s = m_s;
+    const MotionData &d = s.motion_data[0];
+    s.pict_type = P_TYPE;
+    s.forw_hor_f_code = d.forw_hor_f_code;
+    s.forw_vert_f_code = d.forw_vert_f_code;
+    s.back_hor_f_code = s.back_vert_f_code = 15;
+    s.sxf = d.sxf;
+    s.syf = d.syf;
 }
 
 void MpegEncoder::EncodeSequence()
@@ -90,13 +102,7 @@ void MpegEncoder::EncodeSequence()
                 RcInitGop(np, nb);
                 WriteGopHeader(f0, i == 0 ? 1 : 0);
             } else {
-                const MotionData &d = s.motion_data[0];
-                s.pict_type = P_TYPE;
-                s.forw_hor_f_code = d.forw_hor_f_code;
-                s.forw_vert_f_code = d.forw_vert_f_code;
-                s.back_hor_f_code = s.back_vert_f_code = 15;
-                s.sxf = d.sxf;
-                s.syf = d.syf;
+                BecomeP();
             }
         } else {
             cur = m_auxorg;
@@ -123,8 +129,24 @@ void MpegEncoder::EncodeSequence()
         if (!m_source || !m_source->Read(f + 1, cur))
             break; // the source has shown its message; the stream ends after the last coded frame
 
-        s.pict_struct = FRAME_PICTURE;
-        PictureChain(0, 0, cur, rec, -1, i + 1, f + 1);
+        if (!s.fieldpic) {
+            s.pict_struct = FRAME_PICTURE;
+            PictureChain(0, 0, cur, rec, -1, i + 1, f + 1);
+        } else {
+            // Two field pictures; field pictures always choose their prediction per macroblock.
+            s.frame_pred_dct = 0;
+            const int first = s.topfirst ? TOP_FIELD : BOTTOM_FIELD;
+            s.pict_struct = first;
+            PictureChain(0, 0, cur, rec, first == TOP_FIELD ? 0 : 1, i + 1, f + 1);
+            // The second field of an I frame is a P field predicted from the first.
+            int ipflag = 0;
+            if (s.pict_type == I_TYPE) {
+                ipflag = 1;
+                BecomeP();
+            }
+            s.pict_struct = first == TOP_FIELD ? BOTTOM_FIELD : TOP_FIELD;
+            PictureChain(1, ipflag, cur, rec, first == TOP_FIELD ? 1 : 0, i + 1, f + 1);
+        }
 
         if (zn::TakeKeyPress() &&
             zn::ShowMessage("Encoding interrupted by User\nContinue encoding this sequence?",

@@ -63,7 +63,7 @@ void MpegEncoder::SetParameters(MpegEncoderParams p, MpegFrameSource *source)
     for (int t = 0; t < 3; ++t) {
         s.qscale_tab[t] = 0;
         s.altscan_tab[t] = 0;
-        s.intravlc_tab[t] = 0; // intra VLC table B-15 not carried yet
+        s.intravlc_tab[t] = t == 0 ? 1 : 0; // MPEG-2 I pictures use the intra table
     }
     m_rc = RateControlState{};
 
@@ -383,12 +383,6 @@ bool MpegEncoder::init()
     if (!s.prog_seq && s.vertical_size < 32) {
         Msg("MpegEncoder: an interlaced sequence needs at least 32 rows");
         return false;
-    }
-    if (s.fieldpic) {
-        // Field pictures are not carried by this encoder yet: the frame is coded as one interlaced
-        // frame picture, which every MPEG-2 decoder reads the same way.
-        Msg("MpegEncoder: field pictures are not available, coding frame pictures");
-        s.fieldpic = 0;
     }
 
     s.mb_width = s.horizontal_size / 16;

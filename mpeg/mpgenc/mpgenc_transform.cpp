@@ -1,6 +1,5 @@
-// Motion-compensated prediction of each macroblock, the frame/field DCT choice, the forward
-// transform of the prediction error, reconstruction (inverse transform plus prediction), and the
-// per-picture quality figures and macroblock statistics.
+// The frame/field DCT choice, the forward transform of the prediction error, reconstruction
+// (inverse transform plus prediction), and the per-picture quality figures and macroblock statistics.
 #include "mpeg/mpgenc/mpgenc.h"
 
 #include "mpeg/mpgenc/mpgenc_dct.h"
@@ -9,55 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// One prediction of a 16 x 16 luminance area and its two 8 x 8 chrominance areas. Chrominance vectors
-// are the luminance ones halved, truncating toward zero.
-void PredictComponents(uint8_t *const src[3], uint8_t *const dst[3], int lx, int x, int y, int h, int dx,
-                       int dy, bool average)
-{
-    PredictBlock(src[0] + x + static_cast<long>(y) * lx, lx, dst[0] + x + static_cast<long>(y) * lx, lx, 16,
-                 h, dx, dy, average);
-    const int cl = lx / 2, cx = x / 2, cy = y / 2;
-    for (int c = 1; c < 3; ++c)
-        PredictBlock(src[c] + cx + static_cast<long>(cy) * cl, cl, dst[c] + cx + static_cast<long>(cy) * cl,
-                     cl, 8, h / 2, dx / 2, dy / 2, average);
-}
-
-void ClearMacroblock(uint8_t *const dst[3], int lx, int x, int y)
-{
-    for (int j = 0; j < 16; ++j)
-        std::fill_n(dst[0] + x + static_cast<long>(y + j) * lx, 16, uint8_t{128});
-    for (int c = 1; c < 3; ++c)
-        for (int j = 0; j < 8; ++j)
-            std::fill_n(dst[c] + x / 2 + static_cast<long>(y / 2 + j) * (lx / 2), 8, uint8_t{128});
-}
-
-} // namespace
-
-void MpegEncoder::PredictPicture(uint8_t *const oldRef[3], uint8_t *const newRef[3], uint8_t *const pred[3])
-{
-    const MpegEncoderState &s = m_s;
-    for (int j = 0, k = 0; j < s.height2; j += 16)
-        for (int i = 0; i < s.width; i += 16, ++k) {
-            const MacroblockRecord &mb = m_mbinfo[k];
-            if (mb.mb_type & MB_INTRA) {
-                ClearMacroblock(pred, s.width2, i, j);
-                continue;
-            }
-            if (mb.motion_type != MC_FRAME) {
-                zn::ShowMessage("Predict-Error: invalid motion_type in frame picture");
-                ClearMacroblock(pred, s.width2, i, j);
-                continue;
-            }
-            const bool forward = (mb.mb_type & MB_FORWARD) || s.pict_type == P_TYPE;
-            if (forward)
-                PredictComponents(oldRef, pred, s.width2, i, j, 16, mb.MV[0][0][0], mb.MV[0][0][1], false);
-            if (mb.mb_type & MB_BACKWARD)
-                PredictComponents(newRef, pred, s.width2, i, j, 16, mb.MV[0][1][0], mb.MV[0][1][1], forward);
-        }
-}
 
 void MpegEncoder::DctTypeEstimation(uint8_t *const pred[3], uint8_t *const cur[3])
 {

@@ -92,6 +92,30 @@ const VlcCode *DctCodeTable0(int run, int level)
 
 const VlcCode *DctCodeTable1(int run, int level)
 {
-    // The intra table of MPEG-2 is not carried yet: I pictures use table zero (intra_vlc_format 0).
+    // The intra table of MPEG-2 gives the large levels and short runs of finely quantised intra blocks
+    // shorter codes; the pairs it leaves alone keep the codes of table zero.
+    struct Entry
+    {
+        uint8_t run, level;
+        VlcCode code;
+    };
+    static constexpr Entry kOwn[] = {
+        {0, 1, {0b10, 2}},         {0, 2, {0b110, 3}},         {0, 3, {0b0111, 4}},
+        {0, 4, {0b11100, 5}},      {0, 5, {0b11101, 5}},       {0, 6, {0b000101, 6}},
+        {0, 7, {0b000100, 6}},     {0, 8, {0b1111011, 7}},     {0, 9, {0b1111100, 7}},
+        {0, 10, {0b00100011, 8}},  {0, 11, {0b00100010, 8}},   {0, 12, {0b11111010, 8}},
+        {0, 13, {0b11111011, 8}},  {0, 14, {0b11111110, 8}},   {0, 15, {0b11111111, 8}},
+        {1, 1, {0b010, 3}},        {1, 2, {0b00110, 5}},       {1, 3, {0b1111001, 7}},
+        {1, 4, {0b00100111, 8}},   {1, 5, {0b00100000, 8}},    {2, 1, {0b00101, 5}},
+        {2, 2, {0b0000111, 7}},    {2, 3, {0b11111100, 8}},    {2, 4, {0b0000001100, 10}},
+        {3, 1, {0b00111, 5}},      {3, 2, {0b00100110, 8}},    {4, 1, {0b000110, 6}},
+        {4, 2, {0b11111101, 8}},   {5, 1, {0b000111, 6}},      {5, 2, {0b000000100, 9}},
+        {6, 1, {0b0000110, 7}},    {7, 1, {0b0000100, 7}},     {8, 1, {0b0000101, 7}},
+        {9, 1, {0b1111000, 7}},    {10, 1, {0b1111010, 7}},    {11, 1, {0b00100001, 8}},
+        {12, 1, {0b00100101, 8}},  {13, 1, {0b00100100, 8}},   {14, 1, {0b000000101, 9}},
+        {15, 1, {0b000000111, 9}}, {16, 1, {0b0000001101, 10}}};
+    for (const Entry &e : kOwn)
+        if (e.run == run && e.level == level)
+            return &e.code;
     return DctCodeTable0(run, level);
 }

@@ -14,9 +14,11 @@ namespace zntest {
 
 using Frame420 = std::vector<uint8_t>; // Y, then Cb, then Cr
 
-// A window of width x height moving by (dx, dy) per frame across a tinted photograph.
+// A window of width x height moving by (dx, dy) per frame across a tinted photograph shown at twice its
+// size, starting at (x0, y0) of the enlarged picture.
 std::vector<Frame420> MakeColourPan(const std::string &dir, int width, int height, int frames, int dx, int dy,
-                                    const std::string &photo = "camera", const std::string &extraFilter = "");
+                                    const std::string &photo = "camera", const std::string &extraFilter = "",
+                                    int x0 = 40, int y0 = 40);
 
 struct EncodeResult
 {

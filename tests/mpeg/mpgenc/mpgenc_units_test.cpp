@@ -4,7 +4,9 @@
 #include "mpeg/mpgenc/encoder_support.h"
 #include "mpeg/mpgenc/mpgenc.h"
 #include "mpeg/mpgenc/mpgenc_dct.h"
+#include "mpeg/mpgenc/mpgenc_predict.h"
 #include "mpeg/mpgenc/mpgenc_quant.h"
+#include "mpeg/mpgenc/mpgenc_report.h"
 #include "mpeg/mpgenc/mpgenc_source.h"
 #include "platform/messages.h"
 #include "support/test_support.h"
@@ -383,4 +385,36 @@ TEST(MpegEncoderStatistics, TextFormatAndMap)
                                   " #interpolated MB\t:    1 (33.3%)\r\n"
                                   "\r\n"
                                   " ISD\r\n");
+}
+
+TEST(MpegEncoderReport, LinesOfAFrameAFieldAndAnIllegalFieldCode)
+{
+    MpegPictureReport r;
+    r.codedFrame = 3;
+    r.frameNo = 2;
+    r.type = 'B';
+    r.bitsPerPixel = 0.125f;
+    r.mse[0] = 6.5025;
+    r.mse[1] = 65.025;
+    r.mse[2] = 0.0;
+    r.snr[0] = 30.04;
+    r.snr[1] = 20.0;
+    r.snr[2] = INFINITY;
+    r.statistics = "<stats>";
+    EXPECT_EQ(MpegReportText(r), " Compressed frame\t:  3\r\n"
+                                 " Actual frame num.\t:  2\r\n"
+                                 " Picture type  \t:  B\r\n"
+                                 " Bit rate       \t:  0.12 (bpp)\r\n"
+                                 " MSE Y, U, V \t:  6.5  65.0  0.0\r\n"
+                                 " SNR Y, U, V \t:  30.0  20.0  inf (dB)\r\n"
+                                 " PSNR Y, U, V \t:  40.0  30.0  inf (dB)\r\n"
+                                 "<stats>");
+    // A field has half a frame's samples: its bits per pixel are doubled.
+    r.field = 0;
+    EXPECT_EQ(MpegReportText(r).substr(0, 54), " Compressed frame \t:  3 (top)\r\n Actual frame num.\t:  2");
+    EXPECT_NE(MpegReportText(r).find(":  0.25 (bpp)"), std::string::npos);
+    r.field = 1;
+    EXPECT_EQ(MpegReportText(r).substr(0, 33), " Compressed frame\t:  3 (bottom)\r\n");
+    r.field = 2;
+    EXPECT_EQ(MpegReportText(r).substr(0, 42), " Illegal fieldcode in ShowDecodingInfo()\r\n");
 }
