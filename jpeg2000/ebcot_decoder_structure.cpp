@@ -237,11 +237,24 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
 
 void ebcot_decoder::AllocWorkAreas(dec_tile &tile)
 {
-    m_pools.clear();
-    for (dec_component &comp : tile.components) {
-        comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width, comp.modes,
-                                                         m_plain, comp.confidence_bits);
-        m_pools.push_back(std::make_unique<block_buffer_pool>(comp.nominal_height, comp.nominal_width));
+    m_pools.resize(tile.components.size());
+    m_spare_work.resize(std::max(m_spare_work.size(), tile.components.size()));
+    for (size_t c = 0; c < tile.components.size(); ++c) {
+        dec_component &comp = tile.components[c];
+        std::unique_ptr<block_decoder_work> &spare = m_spare_work[c];
+        if (spare && spare->nominal_height() == comp.nominal_height &&
+            spare->nominal_width() == comp.nominal_width && spare->plain() == m_plain) {
+            comp.work = std::move(spare);
+            comp.work->modes = comp.modes;
+            comp.work->confidence_bits = comp.confidence_bits;
+        } else {
+            comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width,
+                                                             comp.modes, m_plain, comp.confidence_bits);
+        }
+        // A pool hands out buffers with old contents anyway, so one of the right size carries over.
+        std::unique_ptr<block_buffer_pool> &pool = m_pools[c];
+        if (!pool || pool->rows() != comp.nominal_height || pool->cols() != comp.nominal_width)
+            pool = std::make_unique<block_buffer_pool>(comp.nominal_height, comp.nominal_width);
     }
 }
 
@@ -262,9 +275,10 @@ void ebcot_decoder::FreeTile(dec_tile &tile)
                         chain = next;
                     }
             }
-        comp.work.reset();
+        if (c >= m_spare_work.size())
+            m_spare_work.resize(c + 1);
+        m_spare_work[c] = std::move(comp.work);
     }
-    m_pools.clear();
     tile.components.clear();
     tile.precincts.clear();
     tile.sequence.clear();
