@@ -134,10 +134,13 @@ void synthesise_plane(const component_transform_setup &setup, int component, con
 void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
                       band_row_source &source, float *plane);
 
-// A synthesised float sample as an integer, rounded half away from zero.
+// A synthesised float sample as an integer, rounded half away from zero. A damaged stream can
+// drive the synthesis far outside any sample range: such values saturate instead of overflowing.
 inline int32_t round_sample(float value)
 {
-    const double v = value;
+    if (std::isnan(value))
+        return 0;
+    const double v = std::fmin(std::fmax(double(value), -2147483648.0), 2147483647.0);
     return int32_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
 }
 
