@@ -311,6 +311,7 @@ TEST(J2kCodec, FeaturesOnlyWeReadRoundTrip)
          2500,
          28.0},
         {"no truncation", {"-Cno_trunc"}, 0, 30.0},
+        {"blocks within cells", {"-Fframes", "32", "32", "2", "2", "-Cframes"}, 2500, 28.0},
     };
     for (const auto &c : cases) {
         auto bytes = j2ktest::EncodeImage(image, s, c.args, c.budget, dir.File("f.j2k"));

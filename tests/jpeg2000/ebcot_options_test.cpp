@@ -142,6 +142,25 @@ TEST(J2kEbcotOptions, ModeFlags)
     EXPECT_EQ(order.Value(elt::ProgressionChanges, 5), 4);
 }
 
+TEST(J2kEbcotOptions, CodeBlocksRespectCellsOnlyWhenAsked)
+{
+    J2kRun run;
+    // 32 x 32 frames: the first split's bands lie on 16 x 16 cells, the next level's on 8 x 8.
+    Encoder free({"-Fframes", "32", "32", "2", "2"});
+    Encoder cells({"-Fframes", "32", "32", "2", "2", "-Cframes"});
+    EXPECT_EQ(free.Value(elt::RespectCells), 0);
+    EXPECT_EQ(cells.Value(elt::RespectCells), 1);
+    for (int level = 1; level <= 3; ++level) {
+        int h = 0, w = 0;
+        free.ebcot->get_block_dims(0, level, 1, &h, &w);
+        EXPECT_EQ(h, 64) << level;
+        EXPECT_EQ(w, 64) << level;
+        cells.ebcot->get_block_dims(0, level, 1, &h, &w);
+        EXPECT_EQ(h, 32 >> (4 - level)) << level;
+        EXPECT_EQ(w, 32 >> (4 - level)) << level;
+    }
+}
+
 TEST(J2kEbcotOptions, RefusedValues)
 {
     const struct
