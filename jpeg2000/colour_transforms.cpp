@@ -9,13 +9,15 @@
 namespace zn::j2k {
 
 // Sums are taken in 64 bits: samples of any 32-bit range cannot overflow the intermediate values.
+// The chroma components come in the standard's order, blue difference first, so that every decoder
+// reads the components the same way.
 void rct_forward(int32_t *r, int32_t *g, int32_t *b, int width)
 {
     for (int i = 0; i < width; ++i) {
         int64_t R = r[i], G = g[i], B = b[i];
         r[i] = int32_t((R + 2 * G + B) >> 2);
-        g[i] = int32_t(R - G);
-        b[i] = int32_t(B - G);
+        g[i] = int32_t(B - G);
+        b[i] = int32_t(R - G);
     }
 }
 
@@ -24,9 +26,9 @@ void rct_inverse(int32_t *c0, int32_t *c1, int32_t *c2, int width)
     for (int i = 0; i < width; ++i) {
         int64_t y = c0[i], u = c1[i], v = c2[i];
         int64_t G = y - ((u + v) >> 2);
-        c0[i] = int32_t(u + G);
+        c0[i] = int32_t(v + G);
         c1[i] = int32_t(G);
-        c2[i] = int32_t(v + G);
+        c2[i] = int32_t(u + G);
     }
 }
 

@@ -144,6 +144,16 @@ public:
     explicit mq_decode_loop(mq_decoder &d) : m_d(d), m_A(d.A), m_C(d.C), m_CT(d.CT) { Allowance(); }
     ~mq_decode_loop() { store(); }
     int decode(int context);
+    // Decides `count` MPS-of-0 decisions in `context` at once when the allowance still absorbs them
+    // all; exactly what `count` calls of decode would return. False leaves everything unchanged.
+    bool skip_zeros(int context, int count)
+    {
+        uint32_t p = static_cast<uint32_t>(m_d.contexts[context + kMqContextWords]) * count;
+        if (m_P + p > m_Q)
+            return false;
+        m_P += p;
+        return true;
+    }
     void store()
     {
         m_C -= m_P << 16;

@@ -8,6 +8,7 @@
 #include "jpeg2000/marker_elements.h"
 #include "jpeg2000/stream_out.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -255,7 +256,11 @@ void wavelet_analysis::BuildTile()
         cs.setup.sso_extension = sso_extension(c, m_tile) != 0;
         m_info->get_tile_component_info(c, nullptr, nullptr, nullptr, &cs.frac_bits);
         check_plane_size(cs.region);
-        cs.plane.assign(size_t(cs.region.rows) * size_t(cs.region.cols), 0);
+        const size_t samples = size_t(cs.region.rows) * size_t(cs.region.cols);
+        if (cs.setup.reversible)
+            cs.plane.resize(samples);
+        else
+            cs.float_plane.resize(samples);
         cs.rows = 0;
         if (cs.region.rows == 0 || cs.region.cols == 0)
             Transform(c); // nothing will arrive; the bands are empty
@@ -272,7 +277,11 @@ void wavelet_analysis::push_line(const int32_t *row, int component, int width)
             "The wavelet analysis received a row of %d samples for image component %d, whose tile holds "
             "%d rows of %d samples!",
             width, component, cs.region.rows, cs.region.cols);
-    std::copy(row, row + width, cs.plane.begin() + int64_t(cs.rows) * width);
+    const size_t at = size_t(cs.rows) * size_t(width);
+    if (cs.setup.reversible)
+        std::copy(row, row + width, cs.plane.begin() + int64_t(at));
+    else
+        std::copy(row, row + width, cs.float_plane.begin() + int64_t(at));
     if (++cs.rows == cs.region.rows)
         Transform(component);
 }
@@ -281,9 +290,12 @@ void wavelet_analysis::Transform(int component)
 {
     component_state &cs = m_components[size_t(component)];
     BandSink sink(*this, cs);
-    analyse_component(cs.setup, component, cs.region, cs.plane.data(), sink);
-    cs.plane.clear();
-    cs.plane.shrink_to_fit();
+    if (cs.setup.reversible)
+        analyse_plane(cs.setup, component, cs.region, cs.plane.data(), sink);
+    else
+        analyse_plane(cs.setup, component, cs.region, cs.float_plane.data(), sink);
+    cs.plane = {};
+    cs.float_plane = {};
 }
 
 void wavelet_analysis::FinishTile()

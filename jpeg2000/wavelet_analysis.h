@@ -55,7 +55,10 @@ private:
     {
         component_transform_setup setup;
         region_rect region;
+        // The tile-component as it arrives, transformed in place: integers for a reversible
+        // decomposition, floats otherwise.
         std::vector<int32_t> plane;
+        std::vector<float> float_plane;
         int rows = 0;
         int frac_bits = 0;
         std::map<std::pair<int, int>, band_buffer_state> bands;

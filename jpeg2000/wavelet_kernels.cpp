@@ -315,10 +315,13 @@ void lifting_to_filters(wavelet_kernel &kernel)
 
 float normalize_filter(tap_set &filter)
 {
+    // The Nyquist response counts signs from the centre tap: counted from the first stored tap, a
+    // high-pass filter with an odd number of taps before its centre would come out negated, and its
+    // band would carry the opposite sign of every other decoder's.
     double sum = 0, alternating = 0;
     for (size_t k = 0; k < filter.taps.size(); ++k) {
         sum += filter.taps[k];
-        alternating += (k & 1) ? -filter.taps[k] : filter.taps[k];
+        alternating += ((int(k) - filter.neg_support) & 1) ? -filter.taps[k] : filter.taps[k];
     }
     double factor = 1.0 / std::max(sum, std::fabs(alternating));
     if (alternating < 0 && sum < std::fabs(alternating))

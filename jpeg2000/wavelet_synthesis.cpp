@@ -7,6 +7,7 @@
 #include "jpeg2000/reverse_info.h"
 #include "jpeg2000/stream_in.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zn::j2k {
@@ -105,16 +106,25 @@ void wavelet_synthesis::pull_line(int32_t *row, int component, int width)
             width, component, cs.region.rows, cs.region.cols);
     if (!cs.ready) {
         check_plane_size(cs.region);
-        cs.plane.assign(size_t(cs.region.rows) * size_t(cs.region.cols), 0);
+        const size_t samples = size_t(cs.region.rows) * size_t(cs.region.cols);
         BandSource source(*this, cs);
-        synthesise_component(cs.setup, component, cs.region, source, cs.plane.data());
+        if (cs.setup.reversible) {
+            cs.plane.resize(samples);
+            synthesise_plane(cs.setup, component, cs.region, source, cs.plane.data());
+        } else {
+            cs.float_plane.resize(samples);
+            synthesise_plane(cs.setup, component, cs.region, source, cs.float_plane.data());
+        }
         cs.ready = true;
     }
-    std::copy(cs.plane.begin() + int64_t(cs.next_row) * width,
-              cs.plane.begin() + int64_t(cs.next_row + 1) * width, row);
+    const int64_t at = int64_t(cs.next_row) * width;
+    if (cs.setup.reversible)
+        std::copy(cs.plane.begin() + at, cs.plane.begin() + at + width, row);
+    else
+        std::transform(cs.float_plane.begin() + at, cs.float_plane.begin() + at + width, row, round_sample);
     if (++cs.next_row == cs.region.rows) {
-        cs.plane.clear();
-        cs.plane.shrink_to_fit();
+        cs.plane = {};
+        cs.float_plane = {};
     }
 }
 

@@ -35,7 +35,10 @@ private:
     {
         component_transform_setup setup;
         region_rect region;
+        // The rebuilt tile-component: integers for a reversible decomposition, floats (rounded as
+        // each row leaves) otherwise.
         std::vector<int32_t> plane;
+        std::vector<float> float_plane;
         bool ready = false;
         int next_row = 0;
         int frac_bits = 0;

@@ -38,11 +38,21 @@ region_rect child_region(const region_rect &r, int v, int h)
 
 namespace {
 
-template <typename T> struct Plane
+// A region of a plane held in place: a level's four bands sit in its quadrants, low rows above high
+// rows and low columns left of high columns, so the whole tree needs one plane and a few lines.
+template <typename T> struct View
 {
+    T *data = nullptr;
+    size_t stride = 0;
     region_rect r;
-    std::vector<T> v;
-    T *Row(int y) { return v.data() + size_t(y) * size_t(r.cols); }
+    T *Row(int y) const { return data + size_t(y) * stride; }
+    // The band of vertical branch v and horizontal branch h.
+    View Quad(int v, int h) const
+    {
+        const int low_rows = parity_count(r.first_row, r.rows, 0);
+        const int low_cols = parity_count(r.first_col, r.cols, 0);
+        return {Row(v ? low_rows : 0) + (h ? low_cols : 0), stride, child_region(r, v, h)};
+    }
 };
 
 // SSO-DWT frame geometry at a node's resolution.
@@ -159,65 +169,54 @@ void Directions(const component_transform_setup &s, int level, const Frames &f, 
     }
 }
 
-// One level: columns into two row sets, then every row into two bands.
-template <typename T>
-void AnalyseLevel(const Direction &vd, const Direction &hd, Plane<T> &in, Plane<T> quads[4])
+// One level in place: every column into its low and high rows, then every row into its low and
+// high columns.
+template <typename T> void AnalyseLevel(const Direction &vd, const Direction &hd, const View<T> &p)
 {
-    const region_rect &r = in.r;
-    Plane<T> vert[2];
-    for (int v = 0; v < 2; ++v) {
-        vert[v].r = child_region(r, v, 0);
-        vert[v].r.cols = r.cols;
-        vert[v].r.first_col = r.first_col;
-        vert[v].v.assign(size_t(vert[v].r.rows) * size_t(r.cols), T(0));
-    }
+    const region_rect &r = p.r;
+    const int low_rows = parity_count(r.first_row, r.rows, 0);
+    const int low_cols = parity_count(r.first_col, r.cols, 0);
     std::vector<T> col(size_t(r.rows)), lo(size_t(r.rows + 1)), hi(size_t(r.rows + 1));
     for (int x = 0; x < r.cols; ++x) {
         for (int y = 0; y < r.rows; ++y)
-            col[size_t(y)] = in.Row(y)[x];
+            col[size_t(y)] = p.Row(y)[x];
         Split(vd, col.data(), r.rows, r.first_row, lo.data(), hi.data());
-        for (int y = 0; y < vert[0].r.rows; ++y)
-            vert[0].Row(y)[x] = lo[size_t(y)];
-        for (int y = 0; y < vert[1].r.rows; ++y)
-            vert[1].Row(y)[x] = hi[size_t(y)];
+        for (int y = 0; y < low_rows; ++y)
+            p.Row(y)[x] = lo[size_t(y)];
+        for (int y = low_rows; y < r.rows; ++y)
+            p.Row(y)[x] = hi[size_t(y - low_rows)];
     }
-    for (int v = 0; v < 2; ++v)
-        for (int h = 0; h < 2; ++h) {
-            Plane<T> &q = quads[2 * v + h];
-            q.r = child_region(r, v, h);
-            q.v.assign(size_t(q.r.rows) * size_t(q.r.cols), T(0));
-        }
     std::vector<T> a(size_t(r.cols + 1)), c(size_t(r.cols + 1));
-    for (int v = 0; v < 2; ++v)
-        for (int y = 0; y < vert[v].r.rows; ++y) {
-            Split(hd, vert[v].Row(y), r.cols, r.first_col, a.data(), c.data());
-            std::copy(a.begin(), a.begin() + quads[2 * v].r.cols, quads[2 * v].Row(y));
-            std::copy(c.begin(), c.begin() + quads[2 * v + 1].r.cols, quads[2 * v + 1].Row(y));
-        }
+    for (int y = 0; y < r.rows; ++y) {
+        T *row = p.Row(y);
+        Split(hd, row, r.cols, r.first_col, a.data(), c.data());
+        std::copy(a.begin(), a.begin() + low_cols, row);
+        std::copy(c.begin(), c.begin() + (r.cols - low_cols), row + low_cols);
+    }
 }
 
-template <typename T>
-void SynthesiseLevel(const Direction &vd, const Direction &hd, Plane<T> quads[4], Plane<T> &out)
+// The inverse, in place: every row from its low and high columns, then every column from its low
+// and high rows.
+template <typename T> void SynthesiseLevel(const Direction &vd, const Direction &hd, const View<T> &p)
 {
-    const region_rect &r = out.r;
-    out.v.assign(size_t(r.rows) * size_t(r.cols), T(0));
-    Plane<T> vert[2];
-    for (int v = 0; v < 2; ++v) {
-        vert[v].r = child_region(r, v, 0);
-        vert[v].r.cols = r.cols;
-        vert[v].v.assign(size_t(vert[v].r.rows) * size_t(r.cols), T(0));
-        for (int y = 0; y < vert[v].r.rows; ++y)
-            Merge(hd, quads[2 * v].Row(y), quads[2 * v + 1].Row(y), r.cols, r.first_col, vert[v].Row(y));
+    const region_rect &r = p.r;
+    const int low_rows = parity_count(r.first_row, r.rows, 0);
+    const int low_cols = parity_count(r.first_col, r.cols, 0);
+    std::vector<T> line(size_t(r.cols + 1));
+    for (int y = 0; y < r.rows; ++y) {
+        T *row = p.Row(y);
+        Merge(hd, row, row + low_cols, r.cols, r.first_col, line.data());
+        std::copy(line.begin(), line.begin() + r.cols, row);
     }
     std::vector<T> col(size_t(r.rows)), lo(size_t(r.rows + 1)), hi(size_t(r.rows + 1));
     for (int x = 0; x < r.cols; ++x) {
-        for (int y = 0; y < vert[0].r.rows; ++y)
-            lo[size_t(y)] = vert[0].Row(y)[x];
-        for (int y = 0; y < vert[1].r.rows; ++y)
-            hi[size_t(y)] = vert[1].Row(y)[x];
+        for (int y = 0; y < low_rows; ++y)
+            lo[size_t(y)] = p.Row(y)[x];
+        for (int y = low_rows; y < r.rows; ++y)
+            hi[size_t(y - low_rows)] = p.Row(y)[x];
         Merge(vd, lo.data(), hi.data(), r.rows, r.first_row, col.data());
         for (int y = 0; y < r.rows; ++y)
-            out.Row(y)[x] = col[size_t(y)];
+            p.Row(y)[x] = col[size_t(y)];
     }
 }
 
@@ -254,8 +253,8 @@ constexpr int kUnread = -1;
 // The tree of one component: a level splits its region into four bands; the low-low band goes to
 // the next level, the others are band buffers or, with a deeper descent, split again at this level.
 template <typename T>
-void AnalyseNode(const component_transform_setup &s, int component, int level, int d, int band, Plane<T> &in,
-                 const Frames &f, band_row_sink &sink)
+void AnalyseNode(const component_transform_setup &s, int component, int level, int d, int band,
+                 const View<T> &in, const Frames &f, band_row_sink &sink)
 {
     if (level == 0) {
         for (int y = 0; y < in.r.rows; ++y)
@@ -271,60 +270,52 @@ void AnalyseNode(const component_transform_setup &s, int component, int level, i
     }
     Direction vd, hd;
     Directions(s, level, f, vd, hd);
-    Plane<T> quads[4];
-    AnalyseLevel(vd, hd, in, quads);
-    in.v.clear();
-    in.v.shrink_to_fit();
+    AnalyseLevel(vd, hd, in);
     for (int c = 0; c < 4; ++c) {
-        int child = 4 * band + c;
-        Frames cf = f.Child(c >> 1, c & 1);
+        const int child = 4 * band + c;
+        const View<T> q = in.Quad(c >> 1, c & 1);
+        const Frames cf = f.Child(c >> 1, c & 1);
         if (child == 0)
-            AnalyseNode(s, component, level - 1, kUnread, 0, quads[0], cf, sink);
+            AnalyseNode(s, component, level - 1, kUnread, 0, q, cf, sink);
         else if (d < 2)
-            for (int y = 0; y < quads[c].r.rows; ++y)
-                Push(sink, quads[c].Row(y), component, level, child, quads[c].r.cols);
+            for (int y = 0; y < q.r.rows; ++y)
+                Push(sink, q.Row(y), component, level, child, q.r.cols);
         else
-            AnalyseNode(s, component, level, d - 1, child, quads[c], cf, sink);
+            AnalyseNode(s, component, level, d - 1, child, q, cf, sink);
     }
 }
 
 template <typename T>
-Plane<T> SynthesiseNode(const component_transform_setup &s, int component, int level, int d, int band,
-                        const region_rect &r, const Frames &f, band_row_source &source)
+void SynthesiseNode(const component_transform_setup &s, int component, int level, int d, int band,
+                    const View<T> &out, const Frames &f, band_row_source &source)
 {
-    Plane<T> out;
-    out.r = r;
     if (level == 0) {
-        out.v.assign(size_t(r.rows) * size_t(r.cols), T(0));
-        for (int y = 0; y < r.rows; ++y)
-            Pull(source, out.Row(y), component, 0, band, r.cols);
-        return out;
+        for (int y = 0; y < out.r.rows; ++y)
+            Pull(source, out.Row(y), component, 0, band, out.r.cols);
+        return;
     }
     if (d == kUnread) {
         d = Descent(s, level);
-        if (d == 0)
-            return SynthesiseNode<T>(s, component, level - 1, kUnread, band, r, f, source);
+        if (d == 0) {
+            SynthesiseNode<T>(s, component, level - 1, kUnread, band, out, f, source);
+            return;
+        }
     }
     Direction vd, hd;
     Directions(s, level, f, vd, hd);
-    Plane<T> quads[4];
     for (int c = 0; c < 4; ++c) {
-        int child = 4 * band + c;
-        region_rect cr = child_region(r, c >> 1, c & 1);
-        Frames cf = f.Child(c >> 1, c & 1);
-        if (child == 0) {
-            quads[0] = SynthesiseNode<T>(s, component, level - 1, kUnread, 0, cr, cf, source);
-        } else if (d < 2) {
-            quads[c].r = cr;
-            quads[c].v.assign(size_t(cr.rows) * size_t(cr.cols), T(0));
-            for (int y = 0; y < cr.rows; ++y)
-                Pull(source, quads[c].Row(y), component, level, child, cr.cols);
-        } else {
-            quads[c] = SynthesiseNode<T>(s, component, level, d - 1, child, cr, cf, source);
-        }
+        const int child = 4 * band + c;
+        const View<T> q = out.Quad(c >> 1, c & 1);
+        const Frames cf = f.Child(c >> 1, c & 1);
+        if (child == 0)
+            SynthesiseNode<T>(s, component, level - 1, kUnread, 0, q, cf, source);
+        else if (d < 2)
+            for (int y = 0; y < q.r.rows; ++y)
+                Pull(source, q.Row(y), component, level, child, q.r.cols);
+        else
+            SynthesiseNode<T>(s, component, level, d - 1, child, q, cf, source);
     }
-    SynthesiseLevel(vd, hd, quads, out);
-    return out;
+    SynthesiseLevel(vd, hd, out);
 }
 
 Frames TopFrames(const component_transform_setup &s)
@@ -333,43 +324,68 @@ Frames TopFrames(const component_transform_setup &s)
 }
 
 template <typename T>
-void Analyse(const component_transform_setup &s, int component, const region_rect &region,
-             const int32_t *samples, band_row_sink &sink)
+void AnalysePlane(const component_transform_setup &s, int component, const region_rect &region, T *plane,
+                  band_row_sink &sink)
 {
-    Plane<T> cur;
-    cur.r = region;
-    cur.v.assign(size_t(region.rows) * size_t(region.cols), T(0));
-    for (size_t i = 0; i < cur.v.size(); ++i)
-        cur.v[i] = T(samples[i]);
-    AnalyseNode(s, component, s.levels, kUnread, 0, cur, TopFrames(s), sink);
+    CheckSetup(s);
+    check_plane_size(region);
+    if (s.reversible != std::is_same_v<T, int32_t>)
+        local_error("A reversible decomposition runs on integers, and only a reversible one.");
+    AnalyseNode(s, component, s.levels, kUnread, 0, View<T>{plane, size_t(region.cols), region}, TopFrames(s),
+                sink);
 }
 
 template <typename T>
-void Synthesise(const component_transform_setup &s, int component, const region_rect &region,
-                band_row_source &source, int32_t *samples)
+void SynthesisePlane(const component_transform_setup &s, int component, const region_rect &region,
+                     band_row_source &source, T *plane)
 {
-    Plane<T> cur = SynthesiseNode<T>(s, component, s.levels, kUnread, 0, region, TopFrames(s), source);
-    for (size_t i = 0; i < cur.v.size(); ++i) {
-        if constexpr (std::is_same_v<T, float>) {
-            double v = cur.v[i];
-            samples[i] = int32_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
-        } else {
-            samples[i] = cur.v[i];
-        }
-    }
+    CheckSetup(s);
+    check_plane_size(region);
+    if (s.reversible != std::is_same_v<T, int32_t>)
+        local_error("A reversible decomposition runs on integers, and only a reversible one.");
+    SynthesiseNode<T>(s, component, s.levels, kUnread, 0, View<T>{plane, size_t(region.cols), region},
+                      TopFrames(s), source);
 }
 
 } // namespace
+
+void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                   int32_t *plane, band_row_sink &sink)
+{
+    AnalysePlane(setup, component, region, plane, sink);
+}
+
+void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                   float *plane, band_row_sink &sink)
+{
+    AnalysePlane(setup, component, region, plane, sink);
+}
+
+void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                      band_row_source &source, int32_t *plane)
+{
+    SynthesisePlane(setup, component, region, source, plane);
+}
+
+void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                      band_row_source &source, float *plane)
+{
+    SynthesisePlane(setup, component, region, source, plane);
+}
 
 void analyse_component(const component_transform_setup &setup, int component, const region_rect &region,
                        const int32_t *samples, band_row_sink &sink)
 {
     CheckSetup(setup);
     check_plane_size(region);
-    if (setup.reversible)
-        Analyse<int32_t>(setup, component, region, samples, sink);
-    else
-        Analyse<float>(setup, component, region, samples, sink);
+    const size_t n = size_t(region.rows) * size_t(region.cols);
+    if (setup.reversible) {
+        std::vector<int32_t> plane(samples, samples + n);
+        AnalysePlane(setup, component, region, plane.data(), sink);
+    } else {
+        std::vector<float> plane(samples, samples + n);
+        AnalysePlane(setup, component, region, plane.data(), sink);
+    }
 }
 
 void synthesise_component(const component_transform_setup &setup, int component, const region_rect &region,
@@ -377,10 +393,13 @@ void synthesise_component(const component_transform_setup &setup, int component,
 {
     CheckSetup(setup);
     check_plane_size(region);
-    if (setup.reversible)
-        Synthesise<int32_t>(setup, component, region, source, samples);
-    else
-        Synthesise<float>(setup, component, region, source, samples);
+    if (setup.reversible) {
+        SynthesisePlane(setup, component, region, source, samples);
+        return;
+    }
+    std::vector<float> plane(size_t(region.rows) * size_t(region.cols));
+    SynthesisePlane(setup, component, region, source, plane.data());
+    std::transform(plane.begin(), plane.end(), samples, round_sample);
 }
 
 } // namespace zn::j2k

@@ -7,6 +7,7 @@
 
 #include "jpeg2000/wavelet_kernels.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -120,5 +121,27 @@ void analyse_component(const component_transform_setup &setup, int component, co
 // Reconstructs the region's samples; the float path rounds half away from zero.
 void synthesise_component(const component_transform_setup &setup, int component, const region_rect &region,
                           band_row_source &source, int32_t *samples);
+
+// The same on a plane the caller holds (region.rows x region.cols, row by row), transformed in place
+// so that a tile-component needs no other plane: analysis uses the plane as its scratch, synthesis
+// fills it. Integer planes take the reversible path, float planes the other.
+void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                   int32_t *plane, band_row_sink &sink);
+void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                   float *plane, band_row_sink &sink);
+void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                      band_row_source &source, int32_t *plane);
+void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
+                      band_row_source &source, float *plane);
+
+// A synthesised float sample as an integer, rounded half away from zero. A damaged stream can
+// drive the synthesis far outside any sample range: such values saturate instead of overflowing.
+inline int32_t round_sample(float value)
+{
+    if (std::isnan(value))
+        return 0;
+    const double v = std::fmin(std::fmax(double(value), -2147483648.0), 2147483647.0);
+    return int32_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
+}
 
 } // namespace zn::j2k

@@ -14,7 +14,7 @@ TEST(J2kColour, RctExamples)
     struct Case
     {
         int rgb[3], c[3];
-    } cases[] = {{{255, 0, 0}, {63, 255, 0}}, {{-1, 0, 0}, {-1, -1, 0}}, {{0, 0, 0}, {0, 0, 0}}};
+    } cases[] = {{{255, 0, 0}, {63, 0, 255}}, {{-1, 0, 0}, {-1, 0, -1}}, {{0, 0, 0}, {0, 0, 0}}};
     for (const Case &k : cases) {
         int32_t r = k.rgb[0], g = k.rgb[1], b = k.rgb[2];
         rct_forward(&r, &g, &b, 1);

@@ -116,8 +116,9 @@ TEST(J2kComponentMix, ColourTransformsOfTheExamples)
         m.mix->push_line(b, 2, 2);
         ASSERT_EQ(m.recorder.rows.size(), 4u);
         EXPECT_EQ(m.recorder.rows[1].second, (std::vector<int32_t>{63, -1}));
-        EXPECT_EQ(m.recorder.rows[2].second, (std::vector<int32_t>{255, -1}));
-        EXPECT_EQ(m.recorder.rows[3].second, (std::vector<int32_t>{0, 0}));
+        EXPECT_EQ(m.recorder.rows[2].second,
+                  (std::vector<int32_t>{0, 0})); // B - G first, as the standard has it
+        EXPECT_EQ(m.recorder.rows[3].second, (std::vector<int32_t>{255, -1}));
         EXPECT_NEAR(m.mix->norm_scales()[0][0], 1.7321f, 1e-6);
         EXPECT_NEAR(m.mix->norm_scales()[0][2], 0.8292f, 1e-6);
         EXPECT_EQ(m.mix->norm_scales()[0][3], 1.0f);
@@ -135,7 +136,7 @@ TEST(J2kComponentMix, ColourTransformsOfTheExamples)
         EXPECT_NEAR(m.mix->norm_scales()[0][1], 1.8051f, 1e-6);
     }
     // The inverse examples.
-    int32_t c0[2] = {63, -1}, c1[2] = {255, -1}, c2[2] = {0, 0};
+    int32_t c0[2] = {63, -1}, c1[2] = {0, 0}, c2[2] = {255, -1};
     rct_inverse(c0, c1, c2, 2);
     EXPECT_EQ(c0[0], 255);
     EXPECT_EQ(c1[0], 0);

@@ -97,9 +97,10 @@ TEST(J2kKernels, FloatFiveThreeIsNormalisedToUnitNyquistGain)
 {
     wavelet_kernel k = Load("W5X3", kKernelFloatLifting);
     ExpectTaps(k.analysis_low, 2, {-1. / 8, 1. / 4, 3. / 4, 1. / 4, -1. / 8});
-    ExpectTaps(k.analysis_high, 1, {0.25, -0.5, 0.25});
+    // The standard's orientation: a positive centre tap (its Nyquist response counted from the centre).
+    ExpectTaps(k.analysis_high, 1, {-0.25, 0.5, -0.25});
     EXPECT_FLOAT_EQ(k.low_scale, 1.0f);
-    EXPECT_FLOAT_EQ(k.high_scale, -0.5f);
+    EXPECT_FLOAT_EQ(k.high_scale, 0.5f);
 }
 
 // The 9/7 analysis filters as published (unit DC gain low-pass), an oracle independent of lifting.

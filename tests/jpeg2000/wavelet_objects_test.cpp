@@ -336,7 +336,7 @@ TEST(J2kTransformObjects, MaskedCodingComesBackClose)
             worst = std::max(worst, std::abs(row[size_t(x)] - image[size_t(c)].At(y, x)));
     });
     RecordProperty("worst_error", worst);
-    EXPECT_LE(worst, 12);
+    EXPECT_LE(worst, 13); // measured: 13 with the standard's high-pass orientation, 12 before
 }
 
 TEST(J2kTransformObjects, RefusedTransformOptions)

@@ -244,6 +244,28 @@ TEST(J2kTransform, NineSevenReturnsEightBitSamples)
             }
 }
 
+TEST(J2kTransform, SynthesisedSamplesRoundHalfAwayAndSaturate)
+{
+    // Values a damaged stream can reach must not overflow the conversion to an integer.
+    const struct
+    {
+        float value;
+        int32_t expected;
+    } cases[] = {
+        {2.5f, 3},
+        {-2.5f, -3},
+        {2.49f, 2},
+        {-0.4f, 0},
+        {1e10f, INT32_MAX},
+        {-1e10f, INT32_MIN},
+        {INFINITY, INT32_MAX},
+        {-INFINITY, INT32_MIN},
+        {NAN, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(zn::j2k::round_sample(c.value), c.expected) << c.value;
+}
+
 TEST(J2kTransform, BadSetupsEndTheRun)
 {
     wavelet_kernel k5 = Kernel("W5X3", kKernelIntLifting), k9 = Kernel("W9X7", kKernelFloatLifting);
