@@ -470,6 +470,58 @@ TEST(MacroblockMotion, TemporalDirectScalesTheColocatedVector)
     }
 }
 
+// Temporal direct in field pictures and in field macroblocks of MBAFF frames: the distance of the
+// co-located block's reference counts fields, the parity deciding which field index t names, and a
+// bottom field counts its own distance one field shorter.
+TEST(MacroblockMotion, FieldTemporalDirectCountsFields)
+{
+    enum Form { kTop, kBottom, kMbaffUpper, kMbaffLower };
+    const int refPoc = 8, prev = 0, X = refPoc - prev, v[2] = {40, -24};
+    for (const Form form : {kTop, kBottom, kMbaffUpper, kMbaffLower})
+        for (int t = 0; t < 4; ++t) {
+            MotionHarness m(1);
+            DecoderImage &img = m.dec.img;
+            img.ref_poc = refPoc;
+            img.ref_poc_prev = prev;
+            int current = 0;
+            if (form == kTop || form == kBottom) {
+                img.structure = form == kTop ? kTopField : kBottomField;
+                img.field_poc = current = form == kTop ? 3 : 4;
+            } else {
+                img.MbaffFrameFlag = 1;
+                img.mb_field_flag = 1;
+                img.current_mb_nr = form == kMbaffLower ? 1 : 0;
+                img.frame_poc_half = 2;
+                current = 4;
+            }
+            // The field distances, written out per parity.
+            const bool bottom = form == kBottom || form == kMbaffLower;
+            const int trp = bottom ? ((t + 1) / 2) * X - (t % 2) + 1 : (t / 2 + 1) * X - ((t + 1) % 2);
+            const int trb = trp + current - refPoc - (form == kBottom ? 1 : 0);
+            const int f = trb * 256 / trp;
+            img.direct_spatial_mv_pred_flag = 0;
+            DecoderMacroblock &mb = m.Mb();
+            mb.mb_type = kMb8x8;
+            for (int q = 0; q < 4; ++q)
+                mb.sub_mode[q] = 0, mb.sub_pred_dir[q] = 2;
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x) {
+                    (*img.ref_idx_arr)[y][x] = t;
+                    (*img.mv)[x + 4][y][0] = v[0];
+                    (*img.mv)[x + 4][y][1] = v[1];
+                }
+            h264dec_init_b_macroblock(m.dec);
+            m.Bits(BitWriter{});
+            h264dec_read_motion_info(m.dec);
+            for (int c = 0; c < 2; ++c) {
+                EXPECT_EQ((*img.fwd_mv)[5][2][c], (f * v[c] + 128) >> 8) << form << " t " << t;
+                EXPECT_EQ((*img.bwd_mv)[5][2][c], ((f - 256) * v[c] + 128) >> 8) << form << " t " << t;
+            }
+            EXPECT_EQ((*img.fwd_ref)[2][1], t);
+            EXPECT_EQ((*img.bwd_ref)[2][1], 0);
+        }
+}
+
 TEST(MacroblockMotion, BackwardIndexSwappedAndTheScaledPrediction)
 {
     for (int after = 0; after < 2; ++after) {

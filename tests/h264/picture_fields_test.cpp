@@ -232,12 +232,13 @@ TEST(H264PictureFields, MbaffFramesMixFieldAndFramePairs)
         }
     }
 
-    // CABAC has no MBAFF writer in the tests; the pairs are checked in CAVLC.
-    DecodeRunResult r = DecodeRun(plan.Write(false));
-    ASSERT_FALSE(r.failed) << r.message;
-    ASSERT_EQ(r.sink->output.size(), 2u);
-    ExpectPicture(i0, r.sink->output[0], "MBAFF I");
-    ExpectPicture(want, r.sink->output[1], "MBAFF P");
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        ASSERT_EQ(r.sink->output.size(), 2u);
+        ExpectPicture(i0, r.sink->output[0], cabac ? "CABAC MBAFF I" : "CAVLC MBAFF I");
+        ExpectPicture(want, r.sink->output[1], cabac ? "CABAC MBAFF P" : "CAVLC MBAFF P");
+    }
 }
 
 // A field pair of intra 4x4 macroblocks opening the second slice of an MBAFF frame: its left pair lies
