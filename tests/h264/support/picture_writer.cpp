@@ -19,6 +19,13 @@ bool IsIntra(MbKind k)
     return k == MbKind::I16 || k == MbKind::I4;
 }
 
+// The test a lower macroblock of an MBAFF pair applies to the upper one before its own flag: skipped,
+// or in B slices a direct macroblock without residual.
+bool CountsSkipped(const MbSpec &m, const SliceShape &s)
+{
+    return IsSkip(m.kind) || (s.slice_type % 5 == 1 && m.kind == MbKind::BDirect);
+}
+
 int CbpCodeNumber(int cbp, bool intra)
 {
     for (int k = 0; k < 48; ++k)
@@ -161,7 +168,7 @@ struct Written
 constexpr int kUnknownRef = -99;
 struct RefForms
 {
-    int width = 0; // in 4x4 blocks
+    int width = 0;                          // in 4x4 blocks
     std::vector<int> frame[2], field[2][2]; // [list] and [parity][list], row-major
     void Resize(int wBlocks, int hBlocks)
     {
@@ -608,7 +615,8 @@ void WriteCavlcMacroblocks(BitWriter &w, const SliceShape &s, const std::vector<
         if (s.mbaff && !upper && run > 0 && IsSkip(mbs[k - 1].kind))
             w.ue(static_cast<uint32_t>(m.field));
         run = 0;
-        if (s.mbaff && (upper || IsSkip(mbs[k - 1].kind)))
+        // A direct B macroblock without residual counts as skipped here too.
+        if (s.mbaff && (upper || CountsSkipped(mbs[k - 1], s)))
             w.ue(static_cast<uint32_t>(m.field));
         CavlcMacroblock(w, s, m);
     }
