@@ -1,6 +1,6 @@
-// Field pictures and MBAFF frames from hand-built streams: field pairs decode into interleaved
-// frames, field P pictures predict from the field store (a coded index 0 names the field of the same
-// parity), a frame after field pairs predicts from the merged frame, and MBAFF frames mix field and
+// Field pictures and MBAFF frames from hand-built streams: field pairs (I, P and a B pair) decode into
+// interleaved frames, field P pictures predict from the field store (a coded index 0 names the field of the
+// same parity), a frame after field pairs predicts from the merged frame, and MBAFF frames mix field and
 // frame macroblock pairs, in intra prediction and in field prediction from the fields of the last frame.
 #include "h264/support/picture_model.h"
 #include "h264/support/stream_plan.h"
@@ -116,6 +116,66 @@ TEST(H264PictureFields, FieldPairsInterleaveAndPredictFromTheFieldStore)
                 ASSERT_EQ(last.Y(y, x), want.Y(y, x));
                 ASSERT_EQ(last.Y(32 + y, x), want.Y(32 + y, x));
             }
+    }
+}
+
+// A non-reference B field pair between an I pair and a P pair, every macroblock bi-predicted with zero
+// vectors. The list is the field store, most recent first (P bottom, P top, I bottom, I top); forward
+// indices skip the two later fields, and a top field of a non-reference B picture starts its backward
+// index one entry on. Stored indices have their low bit inverted, so coded forward 0 is entry 3 (I top)
+// and 1 is entry 2 (I bottom) in both fields; backward 0 (not coded: one backward reference) is P top
+// for the top field and P bottom for the bottom one.
+TEST(H264PictureFields, BFieldPairAveragesTheListedFields)
+{
+    StreamPlan plan;
+    plan.frames_only = false;
+    plan.width_mbs = 2;
+    plan.height_mbs = 4;
+    plan.num_ref_frames = 2;
+    plan.pictures.push_back(Plan(7, 0, 0, 1, FlatIntra(4, 11)));
+    plan.pictures.push_back(Plan(7, 0, 1, 2, FlatIntra(4, 12)));
+    plan.pictures.push_back(Plan(5, 1, 8, 1, FlatIntra(4, 13)));
+    plan.pictures.push_back(Plan(5, 1, 9, 2, FlatIntra(4, 14)));
+    const int coded[2][4] = {{0, 1, 1, 0}, {1, 0, 0, 1}};
+    for (int f = 0; f < 2; ++f) {
+        std::vector<MbSpec> mbs;
+        for (int k = 0; k < 4; ++k) {
+            mbs.push_back(MbSpec::B(2, 0, 0, 0, 0));
+            mbs.back().ref[0] = coded[f][k];
+        }
+        plan.pictures.push_back(Plan(6, 2, 4 + f, 1 + f, mbs, 0));
+        plan.pictures.back().header = [](SliceHeaderFields &h) {
+            h.num_ref_idx_override_flag = 1;
+            h.num_ref_pic_active_fwd_minus1 = 1;
+            h.num_ref_pic_active_bwd_minus1 = 0;
+        };
+    }
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        ASSERT_EQ(r.sink->output.size(), 3u);
+        const Picture &i0 = r.sink->output[0], &b = r.sink->output[1], &p = r.sink->output[2];
+        Picture want[2];
+        for (int f = 0; f < 2; ++f) {
+            const Picture back = p.Field(f);
+            want[f] = back;
+            for (int k = 0; k < 4; ++k) {
+                const Picture fwd = i0.Field(coded[f][k] == 0 ? 0 : 1);
+                const int mx = k % 2, my = k / 2;
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 16; ++x) {
+                        const int Y = 16 * my + y, X = 16 * mx + x;
+                        want[f].Y(Y, X) = (fwd.Y(Y, X) + back.Y(Y, X) + 1) / 2;
+                    }
+                for (int c = 0; c < 2; ++c)
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x) {
+                            const int Y = 8 * my + y, X = 8 * mx + x;
+                            want[f].C(c, Y, X) = (fwd.C(c, Y, X) + back.C(c, Y, X) + 1) / 2;
+                        }
+            }
+        }
+        ExpectPicture(Picture::Interleave(want[0], want[1]), b, cabac ? "CABAC B pair" : "CAVLC B pair");
     }
 }
 
