@@ -72,30 +72,37 @@ struct Randomiser
     }
 };
 
-StreamPlan RandomPlan(unsigned seed)
+// Interlaced streams of kW x kH macroblocks keeping two reference frames.
+StreamPlan InterlacedPlan(bool mbaff)
 {
-    Randomiser r(seed);
     StreamPlan plan;
     plan.frames_only = false;
-    plan.mbaff = true;
+    plan.mbaff = mbaff;
     plan.width_mbs = kW;
     plan.height_mbs = kH;
     plan.num_ref_frames = 2;
+    return plan;
+}
+
+// Two forward references, one backward.
+void TwoForward(SliceHeaderFields &h)
+{
+    h.num_ref_idx_override_flag = 1;
+    h.num_ref_pic_active_fwd_minus1 = 1;
+    h.num_ref_pic_active_bwd_minus1 = 0;
+}
+
+// MBAFF frames I, P, P with two references, and a non-reference B.
+StreamPlan RandomPlan(unsigned seed)
+{
+    Randomiser r(seed);
+    StreamPlan plan = InterlacedPlan(true);
     plan.pictures.push_back(MakePicture(7, 0, 0, r.Pairs(7, 1)));
     plan.pictures.push_back(MakePicture(5, 1, 4, r.Pairs(5, 1)));
-    PicturePlan p2 = MakePicture(5, 2, 8, r.Pairs(5, 2));
-    p2.header = [](SliceHeaderFields &h) {
-        h.num_ref_idx_override_flag = 1;
-        h.num_ref_pic_active_fwd_minus1 = 1;
-    };
-    plan.pictures.push_back(p2);
-    PicturePlan b = MakePicture(6, 3, 6, r.Pairs(6, 2), 0, 0);
-    b.header = [](SliceHeaderFields &h) {
-        h.num_ref_idx_override_flag = 1;
-        h.num_ref_pic_active_fwd_minus1 = 1;
-        h.num_ref_pic_active_bwd_minus1 = 0;
-    };
-    plan.pictures.push_back(b);
+    plan.pictures.push_back(MakePicture(5, 2, 8, r.Pairs(5, 2)));
+    plan.pictures.back().header = TwoForward;
+    plan.pictures.push_back(MakePicture(6, 3, 6, r.Pairs(6, 2), 0, 0));
+    plan.pictures.back().header = TwoForward;
     return plan;
 }
 
@@ -103,25 +110,16 @@ StreamPlan RandomPlan(unsigned seed)
 StreamPlan RandomFieldPlan(unsigned seed)
 {
     Randomiser r(seed);
-    StreamPlan plan;
-    plan.frames_only = false;
-    plan.width_mbs = kW;
-    plan.height_mbs = kH;
-    plan.num_ref_frames = 2;
-    auto twoForward = [](SliceHeaderFields &h) {
-        h.num_ref_idx_override_flag = 1;
-        h.num_ref_pic_active_fwd_minus1 = 1;
-        h.num_ref_pic_active_bwd_minus1 = 0;
-    };
+    StreamPlan plan = InterlacedPlan(false);
     for (int parity = 0; parity < 2; ++parity)
         plan.pictures.push_back(MakePicture(7, 0, parity, r.Field(7, 1), 1 + parity));
     for (int parity = 0; parity < 2; ++parity) {
         plan.pictures.push_back(MakePicture(5, 1, 8 + parity, r.Field(5, 2), 1 + parity));
-        plan.pictures.back().header = twoForward;
+        plan.pictures.back().header = TwoForward;
     }
     for (int parity = 0; parity < 2; ++parity) {
         plan.pictures.push_back(MakePicture(6, 2, 4 + parity, r.Field(6, 2), 1 + parity, 0));
-        plan.pictures.back().header = twoForward;
+        plan.pictures.back().header = TwoForward;
     }
     return plan;
 }
