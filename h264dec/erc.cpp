@@ -4,6 +4,7 @@
 #include "h264dec/erc.h"
 
 #include "h264dec/decoder_state.h"
+#include "h264dec/macroblock.h"
 
 #include <algorithm>
 #include <new>
@@ -125,4 +126,36 @@ void h264dec_set_lost_flag(H264DecoderState &dec, int kind)
 void h264dec_reset_lost_flags(H264DecoderState &dec)
 {
     std::fill(std::begin(dec.lost_flags), std::end(dec.lost_flags), 0);
+}
+
+void h264dec_erc_write_macroblock(H264DecoderState &dec)
+{
+    const DecoderImage &img = dec.img;
+    const DecoderMacroblock &mb = h264dec_current_mb(dec);
+    const int perRow = img.width / 8;
+    const bool isB = IsBPicture(img.type);
+    const Array3D<int> *mv = isB ? img.fwd_mv : img.mv;
+    const Array2D<int> *refs = isB ? img.fwd_ref : img.ref_idx_arr;
+    const bool intra = mb.mb_type == kMbIntra4x4 || mb.mb_type == kMbIntra16x16;
+    for (int q = 0; q < 4; ++q) {
+        const int xMin = img.pix_x + 8 * (q % 2), yMin = img.pix_y + 8 * (q / 2);
+        const long long index = static_cast<long long>(yMin / 8) * perRow + xMin / 8;
+        if (perRow <= 0 || index < 0 || index >= static_cast<long long>(dec.erc_object_list.size()))
+            continue;
+        ErcObject &o = dec.erc_object_list[static_cast<size_t>(index)];
+        o.regionMode = mb.mb_type == kMb8x8 ? mb.sub_mode[q] : mb.mb_type;
+        o.xMin = xMin;
+        o.yMin = yMin;
+        const int bx = img.block_x + 2 * (q % 2), by = img.block_y + 2 * (q / 2);
+        int sum[2] = {};
+        if (!intra && mv && refs) {
+            for (int j = 0; j < 2; ++j)
+                for (int i = 0; i < 2; ++i)
+                    for (int c = 0; c < 2; ++c)
+                        sum[c] += (*mv)[bx + i + 4][by + j][c];
+        }
+        o.mv[0] = sum[0] / 4;
+        o.mv[1] = sum[1] / 4;
+        o.mv[2] = intra || !refs ? -1 : (*refs)[by][bx];
+    }
 }

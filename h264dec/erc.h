@@ -43,5 +43,11 @@ void ercReset(ErcVariables *errorVar, int nOfMBs, int numOfSegments, int picSize
 void h264dec_erc_close(H264DecoderState &dec);
 void h264dec_erc_set_concealment(ErcVariables *errorVar, int value);
 
+// Records the current macroblock's four 8x8 objects once it is decoded: its mode (an 8x8 macroblock
+// gives each quadrant its sub mode), the block's first sample, and the block's forward motion: the
+// average of its four 4x4 vectors and the reference index of its first 4x4 block (-1 for intra). Objects
+// lie over the picture being decoded, in its own rows (a field covers the first half of the list).
+void h264dec_erc_write_macroblock(H264DecoderState &dec);
+
 void h264dec_set_lost_flag(H264DecoderState &dec, int kind);
 void h264dec_reset_lost_flags(H264DecoderState &dec);

@@ -155,6 +155,7 @@ int h264dec_decode_slice(H264DecoderState &dec)
                 h264dec_reconstruct_macroblock(dec);
             }
             img.num_ref_idx_active_fwd = frameRefs;
+            h264dec_erc_write_macroblock(dec);
             ++count;
             const int eos = mbaff && img.current_mb_nr % 2 == 0 ? 0 : 1;
             if (h264dec_exit_macroblock(dec, eos) || count > limit)

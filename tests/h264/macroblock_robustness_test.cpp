@@ -1,7 +1,9 @@
 // Random valid slices (CAVLC, written here with their own count prediction for the coefficient
-// tables) read back type for type; then the same slices and hand-built CABAC ones truncated at every
-// byte and bit-flipped: every damaged stream ends cleanly, with the run's message or without.
+// tables) read back type for type; then the same slices, valid hand-built CABAC slices (intra, P, B,
+// MBAFF, field) and CABAC headers over random data truncated at every byte and bit-flipped: every
+// damaged stream ends cleanly, with the run's message or without.
 #include "h264/support/mb_writer.h"
+#include "h264/support/picture_writer.h"
 #include "h264dec/macroblock.h"
 #include "h264dec/nal_dispatch.h"
 #include "platform/messages.h"
@@ -190,25 +192,85 @@ TEST(MacroblockRobustness, RandomCavlcSlicesReadBack)
     }
 }
 
-std::vector<std::vector<uint8_t>> DamageSources()
+struct Source
 {
-    std::vector<std::vector<uint8_t>> s;
+    std::vector<uint8_t> stream;
+    bool valid = true; // a slice written to decode cleanly, not fuzz-like data
+};
+
+std::vector<Source> DamageSources()
+{
+    std::vector<Source> s;
     std::mt19937 rng(4);
-    s.push_back(RandomCavlcSlice(rng, true).stream);
-    s.push_back(RandomCavlcSlice(rng, false).stream);
+    s.push_back({RandomCavlcSlice(rng, true).stream});
+    s.push_back({RandomCavlcSlice(rng, false).stream});
+    // Valid hand-built CABAC slices: intra, P with two references, B with every kind of macroblock,
+    // MBAFF pairs of both forms, and a bottom field.
+    auto cabacSlice = [&](int w, int h, int type, std::vector<MbSpec> mbs, int form) {
+        StreamBuilder b(w, h, true);
+        b.sps.num_ref_frames = 2;
+        if (form != 0) {
+            b.sps.frame_mbs_only_flag = 0;
+            b.sps.mb_adaptive_frame_field_flag = form == 1 ? 1 : 0;
+        }
+        SliceOfPicture sl;
+        sl.header.slice_type = type;
+        sl.header.num_ref_idx_override_flag = type == 7 ? 0 : 1;
+        sl.header.num_ref_pic_active_fwd_minus1 = 1;
+        sl.header.field_pic_flag = form == 2 ? 1 : 0;
+        sl.header.bottom_field_flag = form == 2 ? 1 : 0;
+        sl.idr = type == 7;
+        sl.mbs = std::move(mbs);
+        WriteSlice(b, sl, static_cast<int>(sl.mbs.size()));
+        s.push_back({b.stream});
+    };
+    std::vector<MbSpec> intra;
+    for (int k = 0; k < 6; ++k) {
+        MbSpec m = MbSpec::I16(5 * k - 12, k % 4);
+        m.chroma_mode = (k + 1) % 4;
+        if (k % 3 == 1) {
+            m = MbSpec{MbKind::I4};
+            for (int b = 0; b < 16; ++b)
+                m.block_dc[b] = (3 * b + k) % 7 - 3;
+        }
+        m.chroma_dc[0] = k - 3;
+        m.chroma_dc[1] = 2 - k;
+        intra.push_back(m);
+    }
+    cabacSlice(3, 2, 7, intra, 0);
+    cabacSlice(3, 2, 5,
+               {MbSpec::Skip(false), MbSpec::P(7, -3, 1), MbSpec::I16(4), MbSpec::P(-2, 9, 0),
+                MbSpec::Skip(false), MbSpec::P(1, 1, 1)},
+               0);
+    cabacSlice(3, 2, 6,
+               {MbSpec::Skip(true), MbSpec{MbKind::BDirect}, MbSpec::B(0, 3, 1, 0, 0),
+                MbSpec::B(1, 0, 0, -4, 2), MbSpec::B(2, 1, -1, 2, 2), MbSpec::I16(-6)},
+               0);
+    std::vector<MbSpec> pairs = {MbSpec::P(2, 5, 3),  MbSpec::P(-1, 0, 2), MbSpec::Skip(false),
+                                 MbSpec::P(4, 4, 1),  MbSpec::I16(3),      MbSpec::P(0, -6, 0),
+                                 MbSpec::Skip(false), MbSpec::Skip(false)};
+    for (int k : {0, 1, 4, 5})
+        pairs[static_cast<size_t>(k)].field = 1;
+    cabacSlice(2, 4, 5, pairs, 1);
+    cabacSlice(2, 2, 5, {MbSpec::P(3, 3, 2), MbSpec::Skip(false)}, 2);
     // CABAC, B and MBAFF headers over fixed data, as the fuzz target builds them.
     for (int sel : {1, 3, 5, 17, 21, 9, 0x2D}) {
         std::vector<uint8_t> bytes{static_cast<uint8_t>(sel)};
         for (int k = 0; k < 60; ++k)
             bytes.push_back(static_cast<uint8_t>(rng()));
-        s.push_back(SliceStreamFromBytes(bytes.data(), bytes.size()));
+        s.push_back({SliceStreamFromBytes(bytes.data(), bytes.size()), false});
     }
     return s;
 }
 
 TEST(MacroblockRobustness, EveryTruncationEndsCleanly)
 {
-    for (const auto &stream : DamageSources())
+    for (const Source &source : DamageSources()) {
+        const std::vector<uint8_t> &stream = source.stream;
+        if (source.valid) {
+            const DecodedStream whole = DecodeStream(stream);
+            ASSERT_FALSE(whole.failed) << whole.message;
+        }
         for (size_t n = 0; n < stream.size(); ++n) {
             const DecodedStream d =
                 DecodeStream(std::vector<uint8_t>(stream.begin(), stream.begin() + static_cast<long>(n)));
@@ -216,13 +278,14 @@ TEST(MacroblockRobustness, EveryTruncationEndsCleanly)
                 EXPECT_FALSE(d.message.empty());
             }
         }
+    }
 }
 
 TEST(MacroblockRobustness, EveryBitFlipEndsCleanly)
 {
-    for (const auto &stream : DamageSources())
-        for (size_t n = 0; n < stream.size() * 8; n += 3) {
-            std::vector<uint8_t> damaged = stream;
+    for (const Source &source : DamageSources())
+        for (size_t n = 0; n < source.stream.size() * 8; n += 3) {
+            std::vector<uint8_t> damaged = source.stream;
             damaged[n / 8] ^= static_cast<uint8_t>(0x80 >> (n % 8));
             const DecodedStream d = DecodeStream(damaged);
             if (d.failed) {

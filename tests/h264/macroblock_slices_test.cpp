@@ -426,6 +426,26 @@ struct MotionHarness
         h264dec_load_payload(bs, bytes.data(), static_cast<int>(bytes.size()));
         bs->byte_length = static_cast<int>(bytes.size());
     }
+    // Reads an 8x8 macroblock of four direct quadrants in temporal mode over co-located blocks of
+    // reference t and vector (vx, vy); the last block is intra (-1) when asked.
+    void TemporalDirect(int t, int vx, int vy, bool intraCorner)
+    {
+        DecoderImage &img = dec.img;
+        img.direct_spatial_mv_pred_flag = 0;
+        DecoderMacroblock &mb = Mb();
+        mb.mb_type = kMb8x8;
+        for (int q = 0; q < 4; ++q)
+            mb.sub_mode[q] = 0, mb.sub_pred_dir[q] = 2;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) {
+                (*img.ref_idx_arr)[y][x] = intraCorner && x == 3 && y == 3 ? -1 : t;
+                (*img.mv)[x + 4][y][0] = vx;
+                (*img.mv)[x + 4][y][1] = vy;
+            }
+        h264dec_init_b_macroblock(dec);
+        Bits(BitWriter{});
+        h264dec_read_motion_info(dec);
+    }
 };
 
 TEST(MacroblockMotion, TemporalDirectScalesTheColocatedVector)
@@ -445,20 +465,7 @@ TEST(MacroblockMotion, TemporalDirectScalesTheColocatedVector)
         img.ref_poc = c.ref_poc;
         img.ref_poc_prev = c.prev;
         img.frame_poc_half = c.count2 / 2;
-        img.direct_spatial_mv_pred_flag = 0;
-        DecoderMacroblock &mb = m.Mb();
-        mb.mb_type = kMb8x8;
-        for (int q = 0; q < 4; ++q)
-            mb.sub_mode[q] = 0, mb.sub_pred_dir[q] = 2;
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) {
-                (*img.ref_idx_arr)[y][x] = x == 3 && y == 3 ? -1 : c.t;
-                (*img.mv)[x + 4][y][0] = c.vx;
-                (*img.mv)[x + 4][y][1] = c.vy;
-            }
-        h264dec_init_b_macroblock(m.dec);
-        m.Bits(BitWriter{});
-        h264dec_read_motion_info(m.dec);
+        m.TemporalDirect(c.t, c.vx, c.vy, true);
         EXPECT_EQ((*img.fwd_mv)[4][0][0], c.fx);
         EXPECT_EQ((*img.fwd_mv)[4][0][1], c.fy);
         EXPECT_EQ((*img.bwd_mv)[4][0][0], c.bx);
@@ -468,6 +475,45 @@ TEST(MacroblockMotion, TemporalDirectScalesTheColocatedVector)
         EXPECT_EQ((*img.fwd_ref)[3][3], -1);
         EXPECT_EQ((*img.bwd_mv)[7][3][0], 0);
     }
+}
+
+// Temporal direct in field pictures and in field macroblocks of MBAFF frames: the distance of the
+// co-located block's reference counts fields, the parity deciding which field index t names, and a
+// bottom field counts its own distance one field shorter.
+TEST(MacroblockMotion, FieldTemporalDirectCountsFields)
+{
+    enum Form { kTop, kBottom, kMbaffUpper, kMbaffLower };
+    const int refPoc = 8, prev = 0, X = refPoc - prev, v[2] = {40, -24};
+    for (const Form form : {kTop, kBottom, kMbaffUpper, kMbaffLower})
+        for (int t = 0; t < 4; ++t) {
+            MotionHarness m(1);
+            DecoderImage &img = m.dec.img;
+            img.ref_poc = refPoc;
+            img.ref_poc_prev = prev;
+            int current = 0;
+            if (form == kTop || form == kBottom) {
+                img.structure = form == kTop ? kTopField : kBottomField;
+                img.field_poc = current = form == kTop ? 3 : 4;
+            } else {
+                img.MbaffFrameFlag = 1;
+                img.mb_field_flag = 1;
+                img.current_mb_nr = form == kMbaffLower ? 1 : 0;
+                img.frame_poc_half = 2;
+                current = 4;
+            }
+            // The field distances, written out per parity.
+            const bool bottom = form == kBottom || form == kMbaffLower;
+            const int trp = bottom ? ((t + 1) / 2) * X - (t % 2) + 1 : (t / 2 + 1) * X - ((t + 1) % 2);
+            const int trb = trp + current - refPoc - (form == kBottom ? 1 : 0);
+            const int f = trb * 256 / trp;
+            m.TemporalDirect(t, v[0], v[1], false);
+            for (int c = 0; c < 2; ++c) {
+                EXPECT_EQ((*img.fwd_mv)[5][2][c], (f * v[c] + 128) >> 8) << form << " t " << t;
+                EXPECT_EQ((*img.bwd_mv)[5][2][c], ((f - 256) * v[c] + 128) >> 8) << form << " t " << t;
+            }
+            EXPECT_EQ((*img.fwd_ref)[2][1], t);
+            EXPECT_EQ((*img.bwd_ref)[2][1], 0);
+        }
 }
 
 TEST(MacroblockMotion, BackwardIndexSwappedAndTheScaledPrediction)

@@ -158,4 +158,36 @@ TEST(H264PictureDecode, PPicturesMoveByIntegerHalfAndQuarterVectors)
     }
 }
 
+// The loss bookkeeping keeps one object per 8x8 block of the last picture: the macroblock's mode,
+// the block's first sample, and its forward motion.
+TEST(H264PictureDecode, LossBookkeepingRecordsModesAndVectorsPerEightByEightBlock)
+{
+    StreamPlan plan;
+    plan.width_mbs = 3;
+    plan.height_mbs = 1;
+    plan.pictures.push_back(MakePicture(7, 0, 0, {MbSpec::I16(3), MbSpec::I16(-4), MbSpec::I16(7)}));
+    plan.pictures.push_back(MakePicture(5, 1, 2, {MbSpec::P(5, -3), MbSpec::I16(2), MbSpec::Skip(false)}));
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        const std::vector<ErcObject> &objects = r.dec->erc_object_list;
+        ASSERT_EQ(objects.size(), 12u); // 48 x 16 samples
+        const struct
+        {
+            int mode, mvx, mvy, ref;
+        } want[3] = {{kMb16x16, 5, -3, 0}, {kMbIntra16x16, 0, 0, -1}, {kMbSkipOrDirect, 0, 0, 0}};
+        for (int mb = 0; mb < 3; ++mb)
+            for (int q = 0; q < 4; ++q) {
+                const int x = 16 * mb + 8 * (q % 2), y = 8 * (q / 2);
+                const ErcObject &o = objects[static_cast<size_t>((y / 8) * 6 + x / 8)];
+                EXPECT_EQ(o.regionMode, want[mb].mode) << mb;
+                EXPECT_EQ(o.xMin, x);
+                EXPECT_EQ(o.yMin, y);
+                EXPECT_EQ(o.mv[0], want[mb].mvx) << mb;
+                EXPECT_EQ(o.mv[1], want[mb].mvy) << mb;
+                EXPECT_EQ(o.mv[2], want[mb].ref) << mb;
+            }
+    }
+}
+
 } // namespace

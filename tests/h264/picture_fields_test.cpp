@@ -1,6 +1,6 @@
-// Field pictures and MBAFF frames from hand-built streams: field pairs decode into interleaved
-// frames, field P pictures predict from the field store (a coded index 0 names the field of the same
-// parity), a frame after field pairs predicts from the merged frame, and MBAFF frames mix field and
+// Field pictures and MBAFF frames from hand-built streams: field pairs (I, P and a B pair) decode into
+// interleaved frames, field P pictures predict from the field store (a coded index 0 names the field of the
+// same parity), a frame after field pairs predicts from the merged frame, and MBAFF frames mix field and
 // frame macroblock pairs, in intra prediction and in field prediction from the fields of the last frame.
 #include "h264/support/picture_model.h"
 #include "h264/support/stream_plan.h"
@@ -119,6 +119,66 @@ TEST(H264PictureFields, FieldPairsInterleaveAndPredictFromTheFieldStore)
     }
 }
 
+// A non-reference B field pair between an I pair and a P pair, every macroblock bi-predicted with zero
+// vectors. The list is the field store, most recent first (P bottom, P top, I bottom, I top); forward
+// indices skip the two later fields, and a top field of a non-reference B picture starts its backward
+// index one entry on. Stored indices have their low bit inverted, so coded forward 0 is entry 3 (I top)
+// and 1 is entry 2 (I bottom) in both fields; backward 0 (not coded: one backward reference) is P top
+// for the top field and P bottom for the bottom one.
+TEST(H264PictureFields, BFieldPairAveragesTheListedFields)
+{
+    StreamPlan plan;
+    plan.frames_only = false;
+    plan.width_mbs = 2;
+    plan.height_mbs = 4;
+    plan.num_ref_frames = 2;
+    plan.pictures.push_back(Plan(7, 0, 0, 1, FlatIntra(4, 11)));
+    plan.pictures.push_back(Plan(7, 0, 1, 2, FlatIntra(4, 12)));
+    plan.pictures.push_back(Plan(5, 1, 8, 1, FlatIntra(4, 13)));
+    plan.pictures.push_back(Plan(5, 1, 9, 2, FlatIntra(4, 14)));
+    const int coded[2][4] = {{0, 1, 1, 0}, {1, 0, 0, 1}};
+    for (int f = 0; f < 2; ++f) {
+        std::vector<MbSpec> mbs;
+        for (int k = 0; k < 4; ++k) {
+            mbs.push_back(MbSpec::B(2, 0, 0, 0, 0));
+            mbs.back().ref[0] = coded[f][k];
+        }
+        plan.pictures.push_back(Plan(6, 2, 4 + f, 1 + f, mbs, 0));
+        plan.pictures.back().header = [](SliceHeaderFields &h) {
+            h.num_ref_idx_override_flag = 1;
+            h.num_ref_pic_active_fwd_minus1 = 1;
+            h.num_ref_pic_active_bwd_minus1 = 0;
+        };
+    }
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        ASSERT_EQ(r.sink->output.size(), 3u);
+        const Picture &i0 = r.sink->output[0], &b = r.sink->output[1], &p = r.sink->output[2];
+        Picture want[2];
+        for (int f = 0; f < 2; ++f) {
+            const Picture back = p.Field(f);
+            want[f] = back;
+            for (int k = 0; k < 4; ++k) {
+                const Picture fwd = i0.Field(coded[f][k] == 0 ? 0 : 1);
+                const int mx = k % 2, my = k / 2;
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 16; ++x) {
+                        const int Y = 16 * my + y, X = 16 * mx + x;
+                        want[f].Y(Y, X) = (fwd.Y(Y, X) + back.Y(Y, X) + 1) / 2;
+                    }
+                for (int c = 0; c < 2; ++c)
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x) {
+                            const int Y = 8 * my + y, X = 8 * mx + x;
+                            want[f].C(c, Y, X) = (fwd.C(c, Y, X) + back.C(c, Y, X) + 1) / 2;
+                        }
+            }
+        }
+        ExpectPicture(Picture::Interleave(want[0], want[1]), b, cabac ? "CABAC B pair" : "CAVLC B pair");
+    }
+}
+
 // MBAFF intra model: macroblocks in pair order; a frame macroblock covers 16 frame rows, a field
 // macroblock every other row of its pair; DC prediction reads the rows its form sees.
 Picture MbaffIntra(int wMbs, int hMbs, const std::vector<MbSpec> &mbs)
@@ -232,12 +292,85 @@ TEST(H264PictureFields, MbaffFramesMixFieldAndFramePairs)
         }
     }
 
-    // CABAC has no MBAFF writer in the tests; the pairs are checked in CAVLC.
-    DecodeRunResult r = DecodeRun(plan.Write(false));
-    ASSERT_FALSE(r.failed) << r.message;
-    ASSERT_EQ(r.sink->output.size(), 2u);
-    ExpectPicture(i0, r.sink->output[0], "MBAFF I");
-    ExpectPicture(want, r.sink->output[1], "MBAFF P");
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        ASSERT_EQ(r.sink->output.size(), 2u);
+        ExpectPicture(i0, r.sink->output[0], cabac ? "CABAC MBAFF I" : "CAVLC MBAFF I");
+        ExpectPicture(want, r.sink->output[1], cabac ? "CABAC MBAFF P" : "CAVLC MBAFF P");
+    }
+}
+
+// A non-reference B MBAFF frame after I0 and P1 (both MBAFF frames of intra pairs), every macroblock
+// bi-predicted with zero vectors. A frame pair lists the frames (P1, I0) and starts its forward index
+// one entry on: forward 0 is I0, backward 0 is P1. A field pair lists the fields most recent first
+// (P1 bottom, P1 top, I0 bottom, I0 top) with the same offset of one entry, its indices stored as
+// coded: forward 0 is P1 top, 1 I0 bottom, 2 I0 top; backward 0 is P1 bottom.
+TEST(H264PictureFields, MbaffBFrameAveragesTheListedFramesAndFields)
+{
+    StreamPlan plan;
+    plan.frames_only = false;
+    plan.mbaff = true;
+    plan.width_mbs = 2;
+    plan.height_mbs = 4;
+    plan.num_ref_frames = 2;
+    std::vector<MbSpec> i0 = FlatIntra(8, 21), p1 = FlatIntra(8, 22);
+    const int fieldPair[4] = {1, 0, 0, 1};
+    const int coded[8] = {0, 2, 0, 0, 0, 0, 1, 2}; // forward index per macroblock, decoding order
+    std::vector<MbSpec> b;
+    for (size_t c = 0; c < 8; ++c) {
+        i0[c].field = p1[c].field = fieldPair[(c / 2 + 1) % 4];
+        b.push_back(MbSpec::B(2, 0, 0, 0, 0));
+        b.back().ref[0] = coded[c];
+        b.back().field = fieldPair[c / 2];
+    }
+    plan.pictures.push_back(Plan(7, 0, 0, 0, i0));
+    plan.pictures.push_back(Plan(5, 1, 4, 0, p1));
+    plan.pictures.push_back(Plan(6, 2, 2, 0, b, 0));
+    plan.pictures.back().header = [](SliceHeaderFields &h) {
+        h.num_ref_idx_override_flag = 1;
+        h.num_ref_pic_active_fwd_minus1 = 1;
+        h.num_ref_pic_active_bwd_minus1 = 0;
+    };
+    for (const bool cabac : {false, true}) {
+        DecodeRunResult r = DecodeRun(plan.Write(cabac));
+        ASSERT_FALSE(r.failed) << r.message;
+        ASSERT_EQ(r.sink->output.size(), 3u);
+        const Picture &I = r.sink->output[0], &B = r.sink->output[1], &P = r.sink->output[2];
+        Picture want(32, 64);
+        for (int c = 0; c < 8; ++c) {
+            const int pair = c / 2, s = c % 2, mx = pair % 2, pairRow = pair / 2;
+            const bool field = fieldPair[pair] != 0;
+            // Frame rows of luma row y (chroma row y for chroma) of this macroblock.
+            auto row = [&](int y, int size) {
+                return field ? 2 * (size * pairRow + y) + s : size * (2 * pairRow + s) + y;
+            };
+            // The reference rows each direction reads: frame rows, or rows of one field.
+            auto fetch = [&](const Picture &pic, int parity, int y, int size, int comp, int x) {
+                const int fy = parity < 0 ? row(y, size) : 2 * (size * pairRow + y) + parity;
+                return comp < 0 ? pic.Y(fy, x) : pic.C(comp, fy, x);
+            };
+            const Picture *fwd = &I, *bwd = &P;
+            int fwdParity = -1, bwdParity = -1;
+            if (field) {
+                const int f = coded[c];
+                fwd = f == 0 ? &P : &I;
+                fwdParity = f == 1 ? 1 : 0;
+                bwdParity = 1;
+            }
+            for (int comp = -1; comp < 2; ++comp) {
+                const int size = comp < 0 ? 16 : 8, x0 = size * mx;
+                for (int y = 0; y < size; ++y)
+                    for (int x = x0; x < x0 + size; ++x) {
+                        const int v = (fetch(*fwd, fwdParity, y, size, comp, x) +
+                                       fetch(*bwd, bwdParity, y, size, comp, x) + 1) /
+                                      2;
+                        (comp < 0 ? want.Y(row(y, size), x) : want.C(comp, row(y, size), x)) = v;
+                    }
+            }
+        }
+        ExpectPicture(want, B, cabac ? "CABAC MBAFF B" : "CAVLC MBAFF B");
+    }
 }
 
 // A field pair of intra 4x4 macroblocks opening the second slice of an MBAFF frame: its left pair lies

@@ -126,6 +126,7 @@ TEST(H264PictureRobustness, TruncatedAndBitFlippedStreamsEndCleanly)
     Damage(FieldPlan().Write(false), "fields CAVLC");
     Damage(FieldPlan().Write(true), "fields CABAC");
     Damage(MbaffPlan().Write(false), "MBAFF CAVLC");
+    Damage(MbaffPlan().Write(true), "MBAFF CABAC");
 }
 
 TEST(H264PictureRobustness, ASizeChangeEndsTheRunAndKeepsThePicturesBefore)

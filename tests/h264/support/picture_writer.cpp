@@ -2,6 +2,7 @@
 // elements as the tests understand them; a decoder that chose another context would lose the bins.
 #include "h264/support/picture_writer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -16,6 +17,13 @@ bool IsSkip(MbKind k)
 bool IsIntra(MbKind k)
 {
     return k == MbKind::I16 || k == MbKind::I4;
+}
+
+// The test a lower macroblock of an MBAFF pair applies to the upper one before its own flag: skipped,
+// or in B slices a direct macroblock without residual.
+bool CountsSkipped(const MbSpec &m, const SliceShape &s)
+{
+    return IsSkip(m.kind) || (s.slice_type % 5 == 1 && m.kind == MbKind::BDirect);
 }
 
 int CbpCodeNumber(int cbp, bool intra)
@@ -113,7 +121,7 @@ void CavlcMacroblock(BitWriter &w, const SliceShape &s, const MbSpec &m)
         break;
     case MbKind::B16x16:
         w.ue(static_cast<uint32_t>(1 + m.dir));
-        if (m.dir != 1 && s.num_ref_fwd > 1)
+        if (m.dir != 1 && s.num_ref_fwd * (s.mbaff && m.field ? 2 : 1) > 1)
             w.ue(static_cast<uint32_t>(m.ref[0]));
         if (m.dir != 0 && s.num_ref_bwd > 1)
             w.ue(static_cast<uint32_t>(m.ref[1]));
@@ -150,27 +158,90 @@ struct Written
     int ref[2] = {-1, -1}; // stored reference indices, -1 for none
     bool b_mode0 = false;
     bool intra = false;
+    int field = 0; // MBAFF: a field macroblock
 };
+
+// Reference indices per 4x4 block as the decoder keeps them for the context of the next index: one
+// frame form and, in MBAFF frames, a form per field in field rows. A field macroblock's index goes
+// to the frame form halved, a frame macroblock's to the field forms doubled (-1 stays -1). Indices
+// the writer does not model (derived by direct prediction) are kUnknownRef.
+constexpr int kUnknownRef = -99;
+struct RefForms
+{
+    int width = 0;                          // in 4x4 blocks
+    std::vector<int> frame[2], field[2][2]; // [list] and [parity][list], row-major
+    void Resize(int wBlocks, int hBlocks)
+    {
+        width = wBlocks;
+        for (int l = 0; l < 2; ++l) {
+            frame[l].assign(static_cast<size_t>(wBlocks * hBlocks), -1);
+            for (int p = 0; p < 2; ++p)
+                field[p][l].assign(static_cast<size_t>(wBlocks * (hBlocks / 2 + 1)), -1);
+        }
+    }
+    int &Frame(int list, int y, int x) { return frame[list][static_cast<size_t>(y * width + x)]; }
+    int &Field(int parity, int list, int y, int x)
+    {
+        return field[parity][list][static_cast<size_t>(y * width + x)];
+    }
+};
+int HalfRef(int r)
+{
+    return r == kUnknownRef || r < 0 ? r : r / 2;
+}
+int DoubleRef(int r)
+{
+    return r == kUnknownRef || r < 0 ? r : 2 * r;
+}
 
 struct CabacMbWriter
 {
     CabacSliceData &d;
     const SliceShape &s;
-    std::vector<Written> mbs;
-    int address = 0;
+    std::vector<Written> mbs; // by macroblock index (row-major, also in MBAFF frames)
+    RefForms refs;
+    int address = 0; // index of the current macroblock
+    int mb_x = 0, mb_y = 0;
+    int field = 0; // the current macroblock is a field macroblock of an MBAFF frame
 
-    const Written *Left() const
+    // Decoding position c -> macroblock index: MBAFF frames go pair by pair, upper member first.
+    void Place(int c)
     {
-        const int x = address % s.width_mbs;
-        return x > 0 && mbs[static_cast<size_t>(address - 1)].present ? &mbs[static_cast<size_t>(address - 1)]
-                                                                      : nullptr;
+        const int w = s.width_mbs;
+        if (s.mbaff) {
+            mb_x = (c % (2 * w)) / 2;
+            mb_y = 2 * (c / (2 * w)) + c % 2;
+        } else {
+            mb_x = c % w;
+            mb_y = c / w;
+        }
+        address = mb_y * w + mb_x;
     }
+    const Written *At(int index) const
+    {
+        return index >= 0 && index < static_cast<int>(mbs.size()) && mbs[static_cast<size_t>(index)].present
+                   ? &mbs[static_cast<size_t>(index)]
+                   : nullptr;
+    }
+    // Neighbours in frame addressing: the macroblock left of this one in the same row, and the one
+    // above it, which a field macroblock of an MBAFF frame only has from its second pair row on.
+    const Written *Left() const { return mb_x > 0 ? At(address - 1) : nullptr; }
     const Written *Above() const
     {
-        const int a = address - s.width_mbs;
-        return a >= 0 && mbs[static_cast<size_t>(a)].present ? &mbs[static_cast<size_t>(a)] : nullptr;
+        const int minRow = s.mbaff && field ? 2 : 1;
+        return mb_y >= minRow ? At(address - s.width_mbs) : nullptr;
     }
-    bool FieldCoding() const { return s.field_picture; }
+    bool FieldCoding() const { return s.field_picture || (s.mbaff && field); }
+
+    // The field decoding flag: its context counts field pairs among the same member of the pair
+    // above and of the pair to the left.
+    void FieldFlag(int value)
+    {
+        const Written *up = mb_y >= 2 ? At(address - 2 * s.width_mbs) : nullptr;
+        const Written *left = mb_x > 0 ? At(address - 1) : nullptr;
+        const int a = up && up->field, b = left && left->field;
+        d.Bin(d.mi.mb_aff_contexts[a + b], value);
+    }
 
     void Unary(CabacContext *c, int step, int value)
     {
@@ -347,34 +418,80 @@ struct CabacMbWriter
         if (list == 1 && s.num_ref_bwd >= 2 && r <= 1)
             r = 1 - r;
         if (s.field_picture)
-            r ^= 1;
+            r ^= 1; // field pictures only: MBAFF field macroblocks store the index as coded
         return r;
     }
 
-    // First bin by whether the blocks above and to the left refer past index 0, then unary.
+    // The index this macroblock's first 4x4 block sees above it / left of it, in the form it reads:
+    // its field's rows for a field macroblock of an MBAFF frame, frame rows otherwise.
+    int NeighbourRef(int list, bool above) const
+    {
+        RefForms &r = const_cast<RefForms &>(refs);
+        const int x = 4 * mb_x;
+        if (s.mbaff && field) {
+            const int parity = mb_y % 2, y = 4 * (mb_y / 2);
+            return above ? r.Field(parity, list, y - 1, x) : r.Field(parity, list, y, x - 1);
+        }
+        const int y = 4 * mb_y;
+        return above ? r.Frame(list, y - 1, x) : r.Frame(list, y, x - 1);
+    }
+
+    // First bin by whether the blocks above and to the left refer past index 0, then unary. A
+    // neighbour counts when its macroblock exists and is no direct B macroblock.
     void RefIndex(int list, int value)
     {
-        const Written *up = Above(), *left = Left();
-        auto counts = [&](const Written *n) {
-            if (!n || n->b_mode0)
+        const int viewRow = s.mbaff && field ? mb_y / 2 : mb_y;
+        auto counts = [&](const Written *n, bool above) {
+            if (!n || n->b_mode0 || (above && viewRow == 0))
                 return 0;
-            int r = n->ref[list];
+            int r = NeighbourRef(list, above);
+            if (r == kUnknownRef)
+                throw std::logic_error("the writer does not model a direct neighbour's reference index");
             if (list == 1 && s.num_ref_bwd >= 2 && (r == 0 || r == 1))
                 r = 1 - r; // backward indices count as coded
             return r > 0 ? 1 : 0;
         };
         CabacContext *c = d.mi.ref_no_contexts[0];
-        d.Bin(c[2 * counts(up) + counts(left)], value > 0 ? 1 : 0);
+        d.Bin(c[2 * counts(Above(), true) + counts(Left(), false)], value > 0 ? 1 : 0);
         if (value > 0)
             Unary(c + 4, 1, value - 1);
+    }
+
+    // Records this macroblock's indices in every form.
+    void StoreRefs(const Written &self)
+    {
+        const int x0 = 4 * mb_x;
+        for (int list = 0; list < 2; ++list)
+            for (int j = 0; j < 4; ++j)
+                for (int i = 0; i < 4; ++i) {
+                    const int r = self.ref[list];
+                    if (!s.mbaff) {
+                        refs.Frame(list, 4 * mb_y + j, x0 + i) = r;
+                    } else if (field) {
+                        const int parity = mb_y % 2, pairRow = mb_y / 2;
+                        refs.Field(parity, list, 4 * pairRow + j, x0 + i) = r;
+                        refs.Frame(list, 8 * pairRow + 2 * j + parity, x0 + i) = HalfRef(r);
+                    } else {
+                        const int fy = 4 * mb_y + j;
+                        refs.Frame(list, fy, x0 + i) = r;
+                        refs.Field(fy % 2, list, fy / 2, x0 + i) = DoubleRef(r);
+                    }
+                }
     }
 
     void Mvd(int list, int comp, int value, bool B)
     {
         (void)B;
-        const Written *up = Above(), *left = Left();
-        const int sum =
-            (left ? std::abs(left->mvd[list][comp]) : 0) + (up ? std::abs(up->mvd[list][comp]) : 0);
+        // Vertical differences of MBAFF neighbours of the other form are rescaled to this one's rows.
+        auto scaled = [&](const Written *n) {
+            if (!n)
+                return 0;
+            int v = std::abs(n->mvd[list][comp]);
+            if (comp == 1 && s.mbaff && n->field != field)
+                v = n->field ? 2 * v : v / 2;
+            return v;
+        };
+        const int sum = scaled(Left()) + scaled(Above());
         const int inc = sum < 3 ? 0 : sum <= 32 ? 2 : 3;
         CabacContext *first = d.mi.mv_res_contexts[0] + 5 * comp;
         CabacContext *further = d.mi.mv_res_contexts[1] + 5 * comp;
@@ -391,24 +508,36 @@ struct CabacMbWriter
             d.ExpGolomb(u - 8, 3);
     }
 
+    // The skip bin (P and B slices): whether the macroblock is skipped.
+    void Skip(const MbSpec &m)
+    {
+        const int kind = s.slice_type % 5;
+        if (kind != 2)
+            SkipBin(kind == 1, IsSkip(m.kind) ? 0 : 1);
+    }
+
+    // Everything after the skip bin and the field flag.
     void Macroblock(const MbSpec &m)
     {
         const int kind = s.slice_type % 5;
         const bool B = kind == 1;
         Written self;
         self.present = true;
+        self.field = field;
         self.intra = IsIntra(m.kind);
-        if (kind != 2)
-            SkipBin(B, IsSkip(m.kind) ? 0 : 1);
         if (IsSkip(m.kind)) {
             self.b_mode0 = B;
-            self.ref[0] = B ? -1 : 0;
+            self.ref[0] = B ? kUnknownRef : 0;
+            self.ref[1] = B ? kUnknownRef : -1;
             mbs[static_cast<size_t>(address)] = self;
+            StoreRefs(self);
             return;
         }
         MbType(m);
         self.type = m.kind == MbKind::I16 ? 10 : m.kind == MbKind::I4 ? 9 : m.kind == MbKind::BDirect ? 0 : 1;
         self.b_mode0 = m.kind == MbKind::BDirect;
+        if (self.b_mode0)
+            self.ref[0] = self.ref[1] = kUnknownRef;
         if (m.kind == MbKind::I4)
             for (int k = 0; k < 16; ++k)
                 d.Bin(d.ti.ipr_contexts[0], 0); // the predicted mode
@@ -421,7 +550,9 @@ struct CabacMbWriter
             for (int list = 0; list < 2; ++list)
                 if (uses(list)) {
                     self.ref[list] = StoredRef(list, m.ref[list]);
-                    if ((list == 0 ? s.num_ref_fwd : s.num_ref_bwd) > 1)
+                    // Field macroblocks of MBAFF frames count the forward references of both fields.
+                    const int count = list == 0 ? s.num_ref_fwd * (s.mbaff && field ? 2 : 1) : s.num_ref_bwd;
+                    if (count > 1)
                         RefIndex(list, m.ref[list]);
                 }
             for (int list = 0; list < 2; ++list) {
@@ -455,6 +586,7 @@ struct CabacMbWriter
             for (int c = 0; c < 2; ++c)
                 Block(self, 6, 17 + c, false, 17 + c, false, 17 + c, m.chroma_dc[c]);
         mbs[static_cast<size_t>(address)] = self;
+        StoreRefs(self);
     }
 };
 
@@ -483,7 +615,8 @@ void WriteCavlcMacroblocks(BitWriter &w, const SliceShape &s, const std::vector<
         if (s.mbaff && !upper && run > 0 && IsSkip(mbs[k - 1].kind))
             w.ue(static_cast<uint32_t>(m.field));
         run = 0;
-        if (s.mbaff && (upper || IsSkip(mbs[k - 1].kind)))
+        // A direct B macroblock without residual counts as skipped here too.
+        if (s.mbaff && (upper || CountsSkipped(mbs[k - 1], s)))
             w.ue(static_cast<uint32_t>(m.field));
         CavlcMacroblock(w, s, m);
     }
@@ -493,16 +626,60 @@ void WriteCavlcMacroblocks(BitWriter &w, const SliceShape &s, const std::vector<
 
 void WriteCabacMacroblocks(CabacSliceData &d, const SliceShape &s, const std::vector<MbSpec> &mbs)
 {
-    if (s.mbaff)
-        throw std::logic_error("the CABAC writer has no MBAFF pairs");
-    CabacMbWriter w{d, s, {}, s.first_mb};
-    w.mbs.resize(static_cast<size_t>(s.first_mb) + mbs.size());
-    for (size_t k = 0; k < mbs.size(); ++k) {
-        w.address = s.first_mb + static_cast<int>(k);
-        w.Macroblock(mbs[k]);
-        const bool last = k + 1 == mbs.size();
+    CabacMbWriter w{d, s, {}, {}};
+    const int first = s.mbaff ? 2 * s.first_mb : s.first_mb;
+    const int count = static_cast<int>(mbs.size());
+    int rows = 1;
+    for (int k = 0; k < count; ++k) {
+        w.Place(first + k);
+        rows = std::max(rows, w.mb_y + 1);
+    }
+    w.mbs.resize(static_cast<size_t>(rows * s.width_mbs));
+    w.refs.Resize(4 * s.width_mbs, 4 * rows);
+    const int kind = s.slice_type % 5;
+    auto endOfMacroblock = [&](int k) {
+        const bool last = k + 1 == count;
         if (!(last && s.last_mb_of_picture))
             d.EndOfSlice(last ? 1 : 0);
+    };
+    if (!s.mbaff) {
+        for (int k = 0; k < count; ++k) {
+            w.Place(first + k);
+            w.Skip(mbs[static_cast<size_t>(k)]);
+            w.Macroblock(mbs[static_cast<size_t>(k)]);
+            endOfMacroblock(k);
+        }
+        return;
+    }
+    if (count % 2 != 0)
+        throw std::logic_error("MBAFF slices hold whole pairs");
+    for (int k = 0; k < count; k += 2) {
+        const MbSpec &upper = mbs[static_cast<size_t>(k)], &lower = mbs[static_cast<size_t>(k + 1)];
+        // The pair's flag. A skipped upper macroblock of a P slice takes the lower one's, or 0 when
+        // both are skipped; it is then sent with the lower macroblock only.
+        const bool pUpperSkipped = kind != 1 && IsSkip(upper.kind);
+        const int pairField = pUpperSkipped ? (IsSkip(lower.kind) ? 0 : lower.field) : upper.field;
+        // Upper member: skip bin, flag (unless a skipped P macroblock), the rest. No end-of-slice bin.
+        w.Place(first + k);
+        w.field = 0; // the upper macroblock's neighbours are found before its flag is known
+        w.Skip(upper);
+        if (!pUpperSkipped) {
+            w.field = 0;
+            w.FieldFlag(pairField);
+        }
+        w.field = pairField;
+        w.Macroblock(upper);
+        // Lower member: skip bin; the flag again when the upper one counted as skipped (B: no
+        // residual either) and this one is not.
+        const Written &u = w.mbs[static_cast<size_t>(w.address)];
+        const bool upperCountsSkipped = u.type == 0 && (kind != 1 || u.cbp == 0) && kind != 2;
+        w.Place(first + k + 1);
+        w.field = pairField;
+        w.Skip(lower);
+        if (upperCountsSkipped && !IsSkip(lower.kind))
+            w.FieldFlag(pairField);
+        w.Macroblock(lower);
+        endOfMacroblock(k + 1);
     }
 }
 
