@@ -8,6 +8,7 @@
 #include "h264dec/decoder_state.h"
 #include "h264dec/decoder_view_sink.h"
 #include "h264dec/nal_dispatch.h"
+#include "h264dec/nalu_input.h"
 #include "h264dec/picture_control.h"
 #include "h264dec/picture_output.h"
 #include "platform/file.h"
@@ -16,6 +17,7 @@
 #include "platform/log.h"
 #include "platform/messages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -56,6 +58,69 @@ void SetAnalysisChoices(H264DecoderState &dec, const H264DecoderHost *host)
     a.intra_shown = ch.intra;
     a.intra_colored = ch.intra_colored;
     a.vectors_drawn = ch.vectors || ch.BitsMvOverlay();
+}
+
+// The input seen through a window that counts how far it has moved, so a look ahead can return.
+class CountingSource : public NaluSource
+{
+public:
+    explicit CountingSource(NaluSource &source) : m_source(source) {}
+    int GetByte() override
+    {
+        const int c = m_source.GetByte();
+        if (c >= 0)
+            ++m_moved;
+        return c;
+    }
+    int Read(uint8_t *dst, int n) override
+    {
+        const int got = m_source.Read(dst, n);
+        m_moved += got;
+        return got;
+    }
+    bool SeekBack(int n) override
+    {
+        if (!m_source.SeekBack(n))
+            return false;
+        m_moved -= n;
+        return true;
+    }
+    long long Moved() const { return m_moved; }
+
+private:
+    NaluSource &m_source;
+    long long m_moved = 0;
+};
+
+// Whether another slice follows in the stream; the position is left where it was. A picture's decoding
+// ends with its last macroblock, so this is how the run knows that the picture just decoded was the
+// last one: the questions come between pictures only.
+bool MoreSlices(H264DecoderState &dec, NaluPtr &scratch)
+{
+    if (!dec.bitsfile)
+        return false;
+    if (!scratch)
+        scratch = dec_AllocNALU(kNaluCapacity);
+    CountingSource source(*dec.bitsfile);
+    bool found = false;
+    for (;;) {
+        const int ret = dec.input.FileFormat == 1 ? GetRTPNALU(source, scratch.get())
+                                                  : GetAnnexbNALU(source, scratch.get());
+        if (ret == 0)
+            break;
+        if (ret > 0 && (scratch->nal_unit_type == NALU_TYPE_SLICE || scratch->nal_unit_type == NALU_TYPE_IDR)) {
+            found = true;
+            break;
+        }
+    }
+    long long back = source.Moved();
+    while (back > 0) {
+        const int step = static_cast<int>(std::min<long long>(back, 1 << 30));
+        if (!dec.bitsfile->SeekBack(step))
+            break;
+        back -= step;
+    }
+    return found;
 }
 
 double Psnr(const uint8_t *a, const uint8_t *b, size_t n)
@@ -132,7 +197,8 @@ void H264Decoder(const std::string &infile, const std::string &outfile, const st
     };
 
     zn::ForgetKeyPresses();
-    if (decode() != kEndOfStream) {
+    NaluPtr lookahead;
+    if (decode() != kEndOfStream && MoreSlices(dec, lookahead)) {
         // The last answer to either box; Cancel in the step box stops the steps until a Yes.
         std::optional<zn::MsgAnswer> last;
         for (;;) {
@@ -153,7 +219,7 @@ void H264Decoder(const std::string &infile, const std::string &outfile, const st
                 if (*last == zn::MsgAnswer::No)
                     break;
             }
-            if (decode() == kEndOfStream)
+            if (decode() == kEndOfStream || !MoreSlices(dec, lookahead))
                 break;
         }
     }
