@@ -5,6 +5,7 @@
 #include "h264/support/picture_model.h"
 #include "h264/support/recording_host.h"
 #include "h264/support/run_streams.h"
+#include "h264/support/stream_plan.h"
 #include "h264dec/stream_open.h"
 #include "image/cdib.h"
 #include "platform/messages.h"
@@ -73,6 +74,49 @@ TEST(H264Open, AFourByteStartCodeOpensTheFirstPictureInColour)
     auto dotted = OpenBytes(dir, ".264", bytes);
     EXPECT_EQ(dotted->result, dotted->dib.m_nBlockSize);
     EXPECT_EQ(dotted->dib.m_title, ".264");
+}
+
+// A stream coded in field pairs: the document, and the run's output, get whole frames.
+TEST(H264Open, AFieldCodedStreamOpensAsItsWholeFirstFrame)
+{
+    StreamPlan plan;
+    plan.frames_only = false;
+    plan.width_mbs = 2;
+    plan.height_mbs = 4;
+    std::vector<Picture> frames;
+    for (int pair = 0; pair < 2; ++pair) {
+        Picture fields[2];
+        for (int f = 0; f < 2; ++f) {
+            std::vector<MbSpec> mbs;
+            for (int k = 0; k < 4; ++k)
+                mbs.push_back(MbSpec::I16(7 * (k + 1) * (f ? -1 : 1) + pair, 2));
+            plan.pictures.push_back(MakePicture(7, pair, 4 * pair + f, mbs, f + 1));
+            fields[f] = IntraDcPicture(2, 2, mbs, {0, 0, 0, 0}, 28);
+        }
+        frames.push_back(Picture::Interleave(fields[0], fields[1]));
+    }
+    zntest::ScratchDir dir;
+    const std::vector<uint8_t> bytes = plan.Write(false);
+    auto o = OpenBytes(dir, "fields.264", bytes);
+    EXPECT_TRUE(o->messages.empty());
+    ASSERT_EQ(o->dib.GetWidth(), 32);
+    ASSERT_EQ(o->dib.GetHeight(), 64);
+    auto planes = [](const Picture &p) {
+        std::vector<uint8_t> all;
+        for (const auto *plane : {&p.y, &p.u, &p.v})
+            all.insert(all.end(), plane->begin(), plane->end());
+        return all;
+    };
+    const std::vector<uint8_t> first = planes(frames[0]);
+    EXPECT_EQ(Pixels(o->dib), ConvertedPixels(32, 64, first.data(), first.data() + 32 * 64,
+                                              first.data() + 32 * 64 * 5 / 4, false));
+
+    const std::string out = dir.File("fields.yuv");
+    ASSERT_TRUE(zntest::DecodeH264ToYuv(dir.File("fields.264"), out).ok);
+    std::vector<uint8_t> want = first, second = planes(frames[1]);
+    want.insert(want.end(), second.begin(), second.end());
+    const std::vector<unsigned char> got = zntest::ReadFileBytes(out);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin(), got.end()));
 }
 
 TEST(H264Open, FilesThatAreNotH264StreamsAreRefusedWithTheirMessage)
