@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (g_file.empty())
         return 0;
-    std::ofstream(g_file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char *>(data), size);
+    std::ofstream(g_file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char *>(data), size);
     DecoderParams input;
     input.LeakyBucketParamFile = g_file;
     check_leaky_buckets(input);
