@@ -11,10 +11,13 @@
 #include "modules/common/module_apply.h"
 #include "platform/messages.h"
 #include "platform/qt/gui_platform.h"
+#include "shell/dib_frame.h"
 #include "shell/doc_app.h"
 #include "shell/doc_commands.h"
 
+#include <QEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabBar>
@@ -28,6 +31,36 @@ std::string LeakyBucketPath()
 {
     return DocUserDir().toStdString() + kLeakyBucketFileName;
 }
+
+// While a run decodes, windows repaint and take input between pictures. The document must stay (the
+// run writes into its images), so closing its window waits for the run's end.
+class KeepDocumentOpen : public QObject
+{
+public:
+    explicit KeepDocumentOpen(QWidget *window) : m_window(window)
+    {
+        if (m_window)
+            m_window->installEventFilter(this);
+    }
+    ~KeepDocumentOpen() override
+    {
+        if (m_window)
+            m_window->removeEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWidget> m_window;
+};
 
 } // namespace
 
@@ -114,8 +147,11 @@ void CH264decDlg::OnPageMessage(int message)
 void CH264decDlg::OnH264decApply()
 {
     CDibDoc *doc = m_pStartDibDoc;
-    if (!doc || !doc->m_pDib)
+    // One run at a time: a click on Apply between the pictures of a run is not a second run.
+    if (!doc || !doc->m_pDib || m_bRunning)
         return;
+    m_bRunning = true;
+    KeepDocumentOpen keep(doc->m_pMainFrame);
     zn::WaitCursor wait;
     doc->OnApplyH264Decoding(0, 0, QString());
     doc->ShowSequenceResultImages(false, false, false, QString(), QString(), QString());
@@ -143,6 +179,7 @@ void CH264decDlg::OnH264decApply()
     SetResultText(m_sResultText);
     // The writer closes the file and writes its header, after a stop or an error too.
     m_pYuvWriter.reset();
+    m_bRunning = false;
 }
 
 void CH264decDlg::h264dec_append_text(const std::string &text)

@@ -67,6 +67,7 @@ protected:
 private:
     H264ViewChoices m_choices;
     std::unique_ptr<CYuvFileWriter> m_pYuvWriter;
+    bool m_bRunning = false;
     CH264decSaveDlg *m_pSavePage = nullptr;
     CH264decStreamDlg *m_pStreamPage = nullptr;
     CH264decMotionDlg *m_pMotionPage = nullptr;

@@ -272,6 +272,30 @@ TEST_F(H264decFixture, ARunErrorKeepsWhatWasShownAndSaved)
     EXPECT_EQ(boxes.Count(), 1u);
 }
 
+TEST_F(H264decFixture, BetweenPicturesTheDocumentStaysAndApplyStartsNoSecondRun)
+{
+    CH264decDlg *dlg = Open(IbbpStream(false));
+    CDibFrame *window = doc->m_pMainFrame;
+    int polls = 0;
+    zn::SetKeyPoller([&] {
+        if (polls++ == 0) {
+            window->close();
+            ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+        }
+        return false;
+    });
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(polls, 3);
+    ASSERT_EQ(doc->m_pMainFrame, window);
+    const std::string text = Result(dlg);
+    EXPECT_EQ(text.substr(text.size() - kSummary4.size()), kSummary4);
+    EXPECT_EQ(text.find("Number of Frames Decoded"), text.rfind("Number of Frames Decoded"));
+    // Once the run is over the window closes as usual.
+    const size_t open = CDibDoc::Documents().size();
+    window->close();
+    EXPECT_EQ(CDibDoc::Documents().size(), open - 1);
+}
+
 TEST_F(H264decFixture, StreamsOpenAsDocumentsOrAreRefusedWithoutOne)
 {
     doc = h.OpenStream("clip.264", Bytes(IbbpStream(false)));
