@@ -319,3 +319,27 @@ TEST_F(H264decFixture, StreamsOpenAsDocumentsOrAreRefusedWithoutOne)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(H264decFixture, AnX264StreamOpensNoDocument)
+{
+    ZN_REQUIRE_TOOL("x264");
+    ZN_REQUIRE_TOOL("ffmpeg");
+    const std::string yuv = h.Dir().File("in.yuv"), x264 = h.Dir().File("x264.264");
+    ASSERT_EQ(
+        zntest::Run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 2 -pix_fmt yuv420p -f "
+                    "rawvideo " +
+                    zntest::ShellQuote(yuv)),
+        0);
+    ASSERT_EQ(zntest::Run("x264 --quiet --input-res 64x48 --fps 25 -o " + zntest::ShellQuote(x264) + " " +
+                          zntest::ShellQuote(yuv) + " 2>/dev/null"),
+              0);
+    const size_t open = CDibDoc::Documents().size();
+    EXPECT_EQ(CDibDoc::OpenDocumentFile(QString::fromStdString(x264)), nullptr);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_NE(boxes.Texts()[0].find("final standard's syntax"), std::string::npos) << boxes.Texts()[0];
+    EXPECT_EQ(CDibDoc::Documents().size(), open);
+}
+
+} // namespace
