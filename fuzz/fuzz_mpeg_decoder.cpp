@@ -1,6 +1,9 @@
 // Feeds arbitrary bytes to the MPEG-1/2 decoder as an elementary or (bytes 2-3 = 01 BA) system
-// stream, with the overlay on and every output mode.
-#include "mpeg/decoder/mpeg_decoder.h"
+// stream, with the overlay on and every output mode; every frame goes through what the dialog does
+// with it: the image, the vector lines and the 4:2:0 planes of the YUV save.
+#include "image/cdib.h"
+#include "mpeg/mpgdec/mpeg_decoder.h"
+#include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 
 #include <cstddef>
@@ -16,7 +19,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     dec.mv_overlay = 1;
     dec.output_mode = size ? data[size - 1] % 3 : 0;
     dec.skip_b_frames = size > 1 && (data[size - 2] & 1);
-    dec.sink = [](const zn::MpegFrame &, int, const char *, int) {};
+    CDib dib;
+    dec.sink = [&](const zn::MpegFrame &f, int, const char *, int kind) {
+        if (!zn::FrameToDib(f, kind != 3, &dib))
+            return;
+        const auto &v = kind == 1   ? dec.mv_i
+                        : kind == 2 ? (dec.mv_p_select ? dec.mv_p_b : dec.mv_p_a)
+                                    : dec.mv_b;
+        zn::DrawMacroblockVectors(v, dec.mb_width, dec.mb_height, dib.GetBits(), f.width, f.height);
+        uint8_t *planes[3];
+        std::vector<uint8_t> cb, cr;
+        zn::FramePlanes420(f, cb, cr, planes);
+    };
     try {
         dec.mpgdec_initbits(&input);
         if (!dec.gethdr())

@@ -166,6 +166,11 @@ int write_element_uvlc(SyntaxItem *item, SlicePartition *part)
     return item->len;
 }
 
+int write_element_uvlc_slice(SyntaxItem *item, EncoderImage &, SlicePartition *part)
+{
+    return write_element_uvlc(item, part);
+}
+
 int write_element_fixed(SyntaxItem *item, SlicePartition *part)
 {
     write_bits_to_buffer(*item, part->bitstream);

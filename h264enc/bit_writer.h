@@ -3,6 +3,8 @@
 // bits, and the header element writers. Bits go out most significant first.
 #pragma once
 
+#include "h264enc/cabac_enc.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -33,9 +35,13 @@ struct Bitstream
 
 struct SlicePartition;
 struct SyntaxItem;
+struct EncoderImage;
 using MapFn = void (*)(int value, int second_value, int *len, int *inf);
-using CabacWriteFn = void (*)(SyntaxItem *item, SlicePartition *part);
-using WriteElementFn = int (*)(SyntaxItem *item, SlicePartition *part);
+// A CABAC element writer: binarises the item and codes its bins, choosing contexts from the current
+// macroblock's neighbourhood in img.
+using CabacWriteFn = void (*)(SyntaxItem *item, EncoderImage &img, CabacEncEnv *env);
+// A partition's element writer (CAVLC or CABAC); returns the bits the element took.
+using WriteElementFn = int (*)(SyntaxItem *item, EncoderImage &img, SlicePartition *part);
 
 // Element categories: they select the data partition and decide whether has_content is set.
 enum SyntaxCategory {
@@ -76,10 +82,12 @@ struct SyntaxItem
     CabacWriteFn cabac = nullptr;
 };
 
-// One data partition of a slice: its bitstream and the writer that its entropy mode installs.
+// One data partition of a slice: its bitstream, its arithmetic coder (CABAC) and the writer that its
+// entropy mode installs.
 struct SlicePartition
 {
     Bitstream bitstream;
+    CabacEncEnv cabac;
     WriteElementFn write_element = nullptr;
 };
 
@@ -155,6 +163,8 @@ void write_rbsp_trailing_bits(Bitstream &bs);
 // Element writers (return the code length and set has_content unless the category is SE_HEADER)
 
 int write_element_uvlc(SyntaxItem *item, SlicePartition *part);
+// The same as a partition's element writer (CAVLC slices).
+int write_element_uvlc_slice(SyntaxItem *item, EncoderImage &img, SlicePartition *part);
 int write_element_fixed(SyntaxItem *item, SlicePartition *part);
 // value -1 (the predicted mode) writes the bit 1; otherwise 0 and the 3-bit remaining mode.
 int write_intra_pred_mode(SyntaxItem *item, SlicePartition *part);

@@ -354,7 +354,9 @@ int writeCoeff4x4_CAVLC(const EncoderParams &input, EncoderImage &img, int block
     int total = 0;
     const int bits = write_cavlc_block(slice->partArr[static_cast<size_t>(part)].bitstream, block_type, level,
                                        run, nC, &total);
-    if (block_type != kChrDC)
+    // The luma DC block of intra 16x16 leaves no count: the decoder keeps those of the AC blocks, or 0
+    // when the pattern has none.
+    if (block_type != kChrDC && block_type != kLum16DC)
         img.nzcoeff.at(img.mb_x, img.mb_y, i, j) = total;
     MacroblockRecord &mb = img.mb_data[static_cast<size_t>(img.mb_index)];
     mb.bit_counts[block_type == kChrDC || block_type == kChrAC ? kBitsChroma : kBitsLuma] += bits;

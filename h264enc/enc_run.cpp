@@ -21,6 +21,7 @@ void init_image_geometry(const EncoderParams &input, EncoderImage &img)
     try {
         img.mb_data.assign(static_cast<size_t>(std::max(img.mb_count, 0)), MacroblockRecord());
         img.nzcoeff.allocate(img.width / 16, img.height / 16);
+        img.maps.allocate(img.width / 4, img.height / 4);
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("init_img: mb_data");
     }

@@ -3,6 +3,8 @@
 // at its end, so a run that stops early leaves nothing behind for the next one.
 #pragma once
 
+#include "h264enc/cabac_contexts.h"
+#include "h264enc/coding_state.h"
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
 #include "h264enc/frame_store.h"
@@ -29,6 +31,8 @@ struct EncoderRun
     SeiState sei;
     StreamOutput out;
     std::vector<int> picture_bits; // bits of each coded picture, in coding order
+    CabacModelMemory cabac_models; // the adaptive model choices (create_context_memory)
+    RecodePoint recode_point;      // the slice's writers before the current macroblock (SliceMode 2 and 3)
     zn::FilePtr input_file, recon_file, trace_file;
 };
 

@@ -1,7 +1,26 @@
-// The picture record's slices.
+// The picture record's slices and the motion maps of a picture.
 #include "h264enc/enc_state.h"
 
+#include <new>
+
 namespace h264enc {
+
+void MotionMaps::allocate(int block_cols, int block_rows)
+{
+    cols = block_cols;
+    rows = block_rows;
+    const size_t n = static_cast<size_t>(cols) * static_cast<size_t>(rows);
+    try {
+        ref.assign(n, -1);
+        fw_ref.assign(n, -1);
+        bw_ref.assign(n, -1);
+        mv.assign(n, {0, 0});
+        fw_mv.assign(n, {0, 0});
+        bw_mv.assign(n, {0, 0});
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("init_img: motion maps");
+    }
+}
 
 void free_picture_slices(Picture &pic)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "h264enc/bit_writer.h"
+#include "h264enc/cabac_contexts.h"
 #include "h264enc/enc_memory.h"
 
 #include <algorithm>
@@ -25,28 +26,53 @@ enum EncMbMode {
     kMode8x16 = 3,
     kMode8x8 = 8,
     kModeI4 = 9,
-    kModeI16 = 10
+    kModeI16 = 10,
+    kModeIntraQuarter = 11, // sub-mode of the quarters of an intra 4x4 macroblock
+    kModeSI4 = 12
 };
+// Sub-modes of an 8x8 quarter (quarter_mode of mode 8): 0 direct (B pictures), then these.
+enum EncSubMode { kSubDirect = 0, kSub8x8 = 4, kSub8x4 = 5, kSub4x8 = 6, kSub4x4 = 7 };
 
-// One macroblock.
+// One macroblock: what the mode decision chose and the writer sends, and what later macroblocks, the
+// CABAC contexts and the loop filter read of it.
 struct MacroblockRecord
 {
     int slice_index = 0;
+    int qp = 0; // quantiser of the macroblock (after its change)
     int mb_mode = 0;
+    // Bits 0..3 the luma 8x8 quarters, bits 4..5 chroma (16 DC only, 32 AC).
     int coded_pattern = 0;
+    // One bit per 4x4 block with coefficients: luma 0..15 in raster order, chroma 16..23 (the loop filter).
     int coded_block_bits = 0;
+    // The CABAC coded-block flags: bit 0 luma DC, 1 + x + 4y luma block, 17 and 18 chroma DC,
+    // 19 + x + 2y U AC, 23 + x + 2y V AC.
+    int cbf_bits = 0;
     std::array<int, 4> quarter_mode{};
-    std::array<int, 4> quarter_dir{};
+    std::array<int, 4> quarter_dir{}; // -1 intra, 0 forward, 1 backward, 2 both
     int chroma_pred_mode = 0;
     int intra_chroma_flag = 0;
-    std::array<int, 16> intra4_codes{};
+    std::array<int, 16> intra4_codes{}; // quarter order; -1 the predicted mode, else the remaining mode
     int qp_delta = 0;
+    int i16_type = 0; // intra 16x16 type number: 1 + mode + 4 x chroma pattern + 12 x (luma pattern != 0)
     int field_pair_flag = 0;
     int lf_disable = 0, lf_alpha_c0_offset = 0, lf_beta_offset = 0;
     int element_count = 0;
     // 0 slice header, 1 total, 2 header and modes, 3 references and vectors, 4 coded block pattern,
     // 5 luma coefficients, 6 chroma coefficients, 7 quantiser change.
     std::array<int, 8> bit_counts{};
+    // Vector differences as written, per list, 4x4 block row and column, component (CABAC contexts).
+    int mv_diff[2][4][4][2] = {};
+    // The prediction each written vector is coded against: per list, at the 4x4 block where a
+    // partition or sub-block starts (row, column), component. Set by the mode decision.
+    int mv_pred[2][4][4][2] = {};
+    // Neighbours in the same slice, [row][column] around the macroblock (itself at [1][1]); null when
+    // missing. The CABAC contexts use the upper [0][1] and left [1][0] ones.
+    MacroblockRecord *neighbours[3][3] = {};
+    // Field-flag neighbours of a macroblock-adaptive pair: the left pair and the pair above.
+    MacroblockRecord *cabac_left = nullptr, *cabac_up = nullptr;
+
+    const MacroblockRecord *Up() const { return neighbours[0][1]; }
+    const MacroblockRecord *Left() const { return neighbours[1][0]; }
 };
 enum BitCountKind {
     kBitsSliceHeader = 0,
@@ -77,7 +103,37 @@ struct Slice
     int ref_pic_list_reordering_flag_l0 = 0;
     int ref_pic_list_reordering_flag_l1 = 0;
     std::vector<ReorderCommand> reorder_l0, reorder_l1;
+    int last_mb = -1; // the last macroblock coded into it
+    // CABAC only: the two context sets.
+    std::unique_ptr<MotionContextSet> motion;
+    std::unique_ptr<TextureContextSet> texture;
+    int mb_count = 0; // macroblocks coded into it
 };
+
+// One reference-marking command of a slice header (operation 0 ends the list).
+struct MmcoCommand
+{
+    int operation = 0;
+    int difference_of_pic_nums_minus1 = 0;
+    int long_term_pic_idx = 0;
+    int max_long_term_pic_idx_plus1 = 0;
+};
+
+// Per 4x4 block of the picture: reference indices and vectors (quarter samples) of the P list and of
+// the two B lists. Blocks without a reference of a list hold -1 and a zero vector.
+struct MotionMaps
+{
+    int cols = 0, rows = 0;
+    std::vector<int> ref, fw_ref, bw_ref;
+    std::vector<std::array<int, 2>> mv, fw_mv, bw_mv;
+    void allocate(int block_cols, int block_rows);
+    size_t At(int x, int y) const
+    {
+        return static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(x);
+    }
+};
+
+constexpr int kMaxWeightRefs = 16;
 
 // Coefficient levels and runs of the current macroblock, pairs in scan order ended by a level of 0.
 // AC: blocks 0..3 the luma 8x8 quarters, 4 and 5 the U and V planes; then the 4x4 block, level or
@@ -86,6 +142,14 @@ struct CoefficientArrays
 {
     int cofAC[6][4][2][65] = {};
     int cofDC[3][2][65] = {};
+};
+
+// The levels of the CABAC coefficient block being gathered, by position from the block's first one.
+struct CabacLevelBuffer
+{
+    int level[64] = {};
+    int pos = 0;   // next position
+    int count = 0; // non-zero levels
 };
 
 // Non-zero coefficient counts per macroblock: 4 columns x 6 rows of 4x4 blocks (rows 4 and 5 the chroma
@@ -152,10 +216,47 @@ struct EncoderImage
     int pic_order_present_flag = 0;
     // Per-picture order fields.
     int delta_poc = 0, toppoc = 0, bottompoc = 0, frame_in_gop = 0, idr_flag = 0, b_flag = 0;
+    int delta_poc_bottom = 0;  // the second order field (delta_pic_order_cnt[1]): 0
+    int bottom_field = 0;      // the field picture being coded is the bottom field
+    int pic_order_cnt_lsb = 0; // as the slice header sent it
     // Current macroblock.
     int mb_index = 0, mb_x = 0, mb_y = 0;
     // Active references of the lists, as the parameter sets announce them.
     int num_ref_idx_l0_active_minus1 = 0, num_ref_idx_l1_active_minus1 = 0;
+
+    // Slice and macroblock coding.
+    int current_slice_nr = 0;
+    int cabac_model = 0;       // cabac_init_idc of the slice
+    int cabac_count_usage = 0; // set while a coded macroblock is written (context usage counts)
+    int skip_run = 0;
+    int subblock_x = 0, subblock_y = 0; // 4x4 block of the element being written (chroma AC: 0..1)
+    int chroma_plane = 0;               // 0 U, 1 V
+    int direct_spatial = 0;             // DirectModeType of B slices
+    int mbaff = 0;                      // macroblock-adaptive frame/field coding of the picture
+    int mb_field = 0; // the pair being decided is coded as fields (macroblock-adaptive frames)
+    int tr = 0;       // temporal reference of the picture (display order)
+    MotionMaps maps;
+    CabacLevelBuffer cabac_levels;
+    // Loop-filter values of the slices (offsets in table units, twice the header's values).
+    int lf_disable = 0, lf_alpha_offset = 0, lf_beta_offset = 0;
+    // Reference marking of the picture.
+    int no_output_of_prior_pics_flag = 0, long_term_reference_flag = 0;
+    std::vector<MmcoCommand> mmco;
+    // Prediction weights: [list][reference][Y, U, V].
+    int luma_log_weight_denom = 0, chroma_log_weight_denom = 0;
+    int wp_weight[2][kMaxWeightRefs][3] = {};
+    int wp_offset[2][kMaxWeightRefs][3] = {};
+
+    MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }
+    // Macroblock `index` when it lies in slice `slice`, else null (outside the picture, another slice).
+    MacroblockRecord *InSlice(int index, int slice)
+    {
+        if (index < 0 || index >= static_cast<int>(mb_data.size()))
+            return nullptr;
+        MacroblockRecord &mb = mb_data[static_cast<size_t>(index)];
+        return mb.slice_index == slice ? &mb : nullptr;
+    }
+    int WidthMbs() const { return width / 16; }
 };
 
 // Bit statistics of a run (bits unless stated otherwise).
@@ -175,6 +276,10 @@ struct EncoderStats
         delta_quant_bits{};
     int bits_frame_pass = 0, bits_field_pass = 0;
     int *pass_bits = &bits_frame_pass;
+    std::array<int, 5> inter_bits{};    // reference indices and vector differences, by picture type
+    int bit_slice = 0;                  // bits of the slice being coded
+    int em_prev_bits = 0;               // emulation-prevention bytes, in bits
+    int quant_sum = 0, quant_count = 0; // quantisers of P and SP macroblocks and their count
 };
 
 struct EncoderSnr
@@ -187,11 +292,10 @@ struct EncoderSnr
 struct Picture
 {
     int no_slices = 0;
-    std::vector<std::unique_ptr<Slice>> slices; // at most kMaxSlicesPerPicture
+    std::vector<std::unique_ptr<Slice>> slices; // as many as the slice mode makes
     int bits_per_picture = 0;
     float distortion_y = 0, distortion_u = 0, distortion_v = 0;
 };
-constexpr int kMaxSlicesPerPicture = 100;
 
 // Clears every slice of the picture.
 void free_picture_slices(Picture &pic);

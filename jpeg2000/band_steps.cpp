@@ -2,6 +2,7 @@
 
 #include "jpeg2000/local_services.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zn::j2k {
@@ -65,18 +66,46 @@ std::vector<double> upsample_convolve(const tap_set &g, const std::vector<double
     return out;
 }
 
+double cascade_norm(const std::vector<const tap_set *> &stages)
+{
+    // The energy is the cascade's autocorrelation at lag 0. Working from the deepest stage outwards,
+    // the autocorrelation at lags |l| <= W (W the longest filter's span) needs only the next stage's
+    // lags |l| <= W, so the work stays small however deep the cascade and however wide its basis.
+    int W = 0;
+    for (const tap_set *f : stages)
+        W = std::max(W, f->Count() - 1);
+    std::vector<double> R(size_t(2 * W + 1), 0.0), next(R.size());
+    R[size_t(W)] = 1.0;
+    for (auto it = stages.rbegin(); it != stages.rend(); ++it) {
+        const tap_set &f = **it;
+        int n = f.Count();
+        std::vector<double> r(size_t(2 * n - 1), 0.0); // autocorrelation of f, lag -(n-1) .. n-1
+        for (int l = -(n - 1); l <= n - 1; ++l)
+            for (int k = 0; k < n; ++k)
+                if (k + l >= 0 && k + l < n)
+                    r[size_t(l + n - 1)] += double(f.taps[size_t(k)]) * f.taps[size_t(k + l)];
+        std::fill(next.begin(), next.end(), 0.0);
+        for (int l = -W; l <= W; ++l)
+            for (int m = -W; m <= W; ++m) {
+                int lag = l - 2 * m;
+                if (lag >= -(n - 1) && lag <= n - 1)
+                    next[size_t(l + W)] += r[size_t(lag + n - 1)] * R[size_t(m + W)];
+            }
+        R.swap(next);
+    }
+    return std::sqrt(std::max(0.0, R[size_t(W)]));
+}
+
 namespace {
 
 // The 1-D synthesis basis of a band in one direction: `depth` low-pass stages, then the band's own
 // filter (none for the final low-low band).
-std::vector<double> Chain(const wavelet_kernel &k, int depth, int high)
+double ChainNorm(const wavelet_kernel &k, int depth, int high)
 {
-    std::vector<double> h{1.0};
-    for (int i = 0; i < depth; ++i)
-        h = upsample_convolve(k.synthesis_low, h, 1 << i);
+    std::vector<const tap_set *> stages(size_t(depth), &k.synthesis_low);
     if (high >= 0)
-        h = upsample_convolve(high ? k.synthesis_high : k.synthesis_low, h, 1 << depth);
-    return h;
+        stages.push_back(high ? &k.synthesis_high : &k.synthesis_low);
+    return cascade_norm(stages);
 }
 
 void CheckBand(int levels, int level, int band)
@@ -94,9 +123,9 @@ double band_basis_norm(const wavelet_kernel &vertical, const wavelet_kernel &hor
 {
     CheckBand(levels, level, band);
     if (level == 0)
-        return filter_norm(Chain(horizontal, levels, -1)) * filter_norm(Chain(vertical, levels, -1));
+        return ChainNorm(horizontal, levels, -1) * ChainNorm(vertical, levels, -1);
     int depth = levels - level;
-    return filter_norm(Chain(horizontal, depth, band & 1)) * filter_norm(Chain(vertical, depth, band >> 1));
+    return ChainNorm(horizontal, depth, band & 1) * ChainNorm(vertical, depth, band >> 1);
 }
 
 double band_nominal_gain(const wavelet_kernel &vertical, const wavelet_kernel &horizontal, int levels,
@@ -126,10 +155,10 @@ int reversible_range_exponent(double range)
     return e;
 }
 
-exp_mant implicit_band_step(double base_step, int levels, int level)
+exp_mant implicit_band_step(double base_step, int levels, int level, int hp_descent)
 {
     exp_mant r = step_to_exp_mant(base_step);
-    r.e += level == 0 ? levels : levels - level;
+    r.e += level == 0 ? levels : levels - level + hp_descent;
     return r;
 }
 

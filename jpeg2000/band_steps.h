@@ -25,8 +25,11 @@ exp_mant step_word_to_exp_mant(unsigned word);
 // Largest of the DC and Nyquist gains of a filter; the L2 norm of its taps.
 double filter_gain(const tap_set &f);
 double filter_norm(const std::vector<double> &taps);
-// h convolved with g upsampled by s (g's taps at multiples of s).
+// h convolved with g upsampled by s (g's taps at multiples of s): the plain way to build a basis.
 std::vector<double> upsample_convolve(const tap_set &g, const std::vector<double> &h, int s);
+// The L2 norm of the cascade f_0 * up2(f_1 * up2(f_2 * ...)), stage j filtering at step 2^j, without
+// building the basis (its support doubles per stage).
+double cascade_norm(const std::vector<const tap_set *> &stages);
 
 // Band (level, band) of a `levels`-level decomposition, addressed as the wavelet transform pushes
 // it: level L..1 with bands 1..3, level 0 with the low-low band 0.
@@ -37,7 +40,8 @@ double band_nominal_gain(const wavelet_kernel &vertical, const wavelet_kernel &h
 
 // Exponent of a reversible band: the halvings that bring its nominal range to 1 (threshold 1.1).
 int reversible_range_exponent(double nominal_range);
-// Implicit steps: every band derives from the low-low band's step, one exponent per depth.
-exp_mant implicit_band_step(double base_step, int levels, int level);
+// Implicit steps: every band derives from the low-low band's step (exponent e0 + levels); a band of
+// `level` with descent d sits levels - level + d splits below the image.
+exp_mant implicit_band_step(double base_step, int levels, int level, int hp_descent = 1);
 
 } // namespace zn::j2k

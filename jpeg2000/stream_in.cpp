@@ -588,7 +588,8 @@ int stream_in::global_header_bytes()
 const uint8_t *stream_in::get_comment(int rcme, int n, int *length)
 {
     for (auto &s : m_main.segments) {
-        if (s.marker() != 0x64 || s.bytes.size() < 6 || s.length_field() < 6)
+        // Lcme counts itself and Rcme: a comment without data has the length 4.
+        if (s.marker() != 0x64 || s.bytes.size() < 6 || s.length_field() < 4)
             continue;
         if (((s.bytes[4] << 8) | s.bytes[5]) != rcme || n-- > 0)
             continue;

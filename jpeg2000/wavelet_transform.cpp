@@ -1,3 +1,7 @@
+// The tree of one tile-component: each level splits its region by columns (vertical stage) and then
+// by rows (horizontal stage) into four bands; the low-low band feeds the next level, and Part-2
+// structures split high bands again at the same level. Whole band planes are transformed here;
+// band rows leave through the sink and come back through the source, top to bottom.
 #include "jpeg2000/wavelet_transform.h"
 
 #include "jpeg2000/local_services.h"
@@ -8,171 +12,14 @@
 
 namespace zn::j2k {
 
-namespace {
-
-// The half-sample (sigma 1 or -1) or whole-sample (sigma 0) mirror of a source band, produced
-// alternately left and right so that very short bands extend periodically instead of running out.
-template <typename T> class ExtendedBand
+void check_plane_size(const region_rect &r)
 {
-public:
-    ExtendedBand(const T *u, int n, int left, int right, int sigma_l, int sigma_r)
-        : m_margin(std::max(left, right) + 1), m_n(n), m_data(size_t(n + 2 * m_margin), T(0))
-    {
-        std::copy(u, u + n, m_data.begin() + m_margin);
-        for (int j = 1; j <= std::max(left, right); ++j) {
-            if (j <= left)
-                At(-j) = sigma_l == 0 ? Read(j) : T(sigma_l * Read(j - 1));
-            if (j <= right)
-                At(n - 1 + j) = sigma_r == 0 ? Read(n - 1 - j) : T(sigma_r * Read(n - j));
-        }
-    }
-    T operator[](int i) const { return Read(i); }
-
-private:
-    T &At(int i) { return m_data[size_t(i + m_margin)]; }
-    T Read(int i) const
-    {
-        int k = i + m_margin;
-        return (k < 0 || k >= int(m_data.size())) ? T(0) : m_data[size_t(k)];
-    }
-    int m_margin;
-    int m_n;
-    std::vector<T> m_data;
-};
-
-// One lifting step on a segment; direction +1 analysis, -1 synthesis (the same sums subtracted).
-template <typename T>
-void LiftStep(const tap_set &st, int k, int b, int e, std::vector<T> &low, std::vector<T> &high,
-              int direction)
-{
-    bool even = k % 2 == 0;
-    std::vector<T> &t = even ? high : low;
-    const std::vector<T> &u = even ? low : high;
-    int t_index = even ? 1 : 0;
-    int n_t = int(t.size()), n_u = int(u.size());
-    if (n_t == 0)
-        return;
-    int N = st.neg_support, P = st.pos_support;
-    int sigma_l, sigma_r;
-    if ((N + P) & 1) {
-        int c = even ? b : -b;
-        N += c;
-        P -= c;
-        sigma_l = 1 - (t_index ^ b);
-        sigma_r = 1 - (t_index ^ e);
-    } else {
-        if (b)
-            local_error("Cannot start image, tile or frame with an odd indexed sample when using even length "
-                        "filters!  Use odd length filters!");
-        bool even_length = ((n_t + n_u) & 1) == 0;
-        sigma_l = even ? 1 : -1;
-        sigma_r = even ? (even_length ? 1 : 0) : -1;
-    }
-    if (n_u == 0)
-        return;
-    ExtendedBand<T> ext(u.data(), n_u, N, std::max(0, P + n_t - n_u), sigma_l, sigma_r);
-    int count = st.Count();
-    for (int i = 0; i < n_t; ++i) {
-        if constexpr (std::is_same_v<T, int32_t>) {
-            int64_t sum = 0;
-            for (int m = 0; m < count; ++m)
-                sum += int64_t(st.int_taps[size_t(m)]) * ext[i - N + m];
-            int s = st.downshift;
-            int64_t delta = s > 0 ? ((int64_t(1) << (s - 1)) + sum) >> s : sum;
-            t[size_t(i)] = int32_t(t[size_t(i)] + direction * delta);
-        } else {
-            double sum = 0;
-            for (int m = 0; m < count; ++m)
-                sum += double(st.taps[size_t(m)]) * double(ext[i - N + m]);
-            t[size_t(i)] = float(double(t[size_t(i)]) + direction * sum);
-        }
-    }
+    if (r.rows < 0 || r.cols < 0 || int64_t(r.rows) * r.cols > kMaxPlaneSamples)
+        local_error(
+            "A tile-component of %d rows and %d columns is too large to transform; at most %lld samples "
+            "are taken at a time.  Use smaller tiles!",
+            r.rows, r.cols, (long long)kMaxPlaneSamples);
 }
-
-bool ScaleMatters(float s, bool always)
-{
-    return always || s > 1.00001f || s < 0.99999f;
-}
-
-template <typename T>
-void Analysis(const wavelet_kernel &k, const T *in, int n, int first, T *low, T *high, bool scale_always)
-{
-    if (n <= 0)
-        return;
-    int b = first & 1, e = (first + n - 1) & 1;
-    int nl = (n - b + 1) >> 1, nh = (n + b) >> 1;
-    std::vector<T> lo(static_cast<size_t>(nl)), hi(static_cast<size_t>(nh));
-    for (int i = 0; i < n; ++i)
-        (((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + 1 - b) >> 1)]) = in[i];
-    if (n > 1) {
-        for (int s = 0; s < k.num_steps; ++s)
-            LiftStep(k.steps[s], s, b, e, lo, hi, +1);
-        if constexpr (std::is_same_v<T, float>) {
-            if (ScaleMatters(k.low_scale, scale_always))
-                for (float &v : lo)
-                    v *= k.low_scale;
-            if (ScaleMatters(k.high_scale, scale_always))
-                for (float &v : hi)
-                    v *= k.high_scale;
-        }
-    }
-    std::copy(lo.begin(), lo.end(), low);
-    std::copy(hi.begin(), hi.end(), high);
-}
-
-template <typename T>
-void Synthesis(const wavelet_kernel &k, const T *low, const T *high, int n, int first, T *out,
-               bool scale_always)
-{
-    if (n <= 0)
-        return;
-    int b = first & 1, e = (first + n - 1) & 1;
-    int nl = (n - b + 1) >> 1, nh = (n + b) >> 1;
-    std::vector<T> lo(low, low + nl), hi(high, high + nh);
-    if (n > 1) {
-        if constexpr (std::is_same_v<T, float>) {
-            if (ScaleMatters(k.low_scale, scale_always))
-                for (float &v : lo)
-                    v /= k.low_scale;
-            if (ScaleMatters(k.high_scale, scale_always))
-                for (float &v : hi)
-                    v /= k.high_scale;
-        }
-        for (int s = k.num_steps - 1; s >= 0; --s)
-            LiftStep(k.steps[s], s, b, e, lo, hi, -1);
-    }
-    for (int i = 0; i < n; ++i)
-        out[i] = ((first + i) & 1) ? hi[size_t((i + b) >> 1)] : lo[size_t((i + 1 - b) >> 1)];
-}
-
-// Whole-sample mirror of position p into [0, n-1], walking back and forth for short rows.
-int Mirror(int p, int n)
-{
-    if (n == 1)
-        return 0;
-    int period = 2 * (n - 1);
-    p %= period;
-    if (p < 0)
-        p += period;
-    return p < n ? p : period - p;
-}
-
-void CheckConvolutionSymmetry(const wavelet_kernel &k)
-{
-    for (const tap_set *f : {&k.analysis_low, &k.analysis_high}) {
-        bool ok = f->neg_support == f->pos_support;
-        for (int j = 0; ok && j <= f->pos_support; ++j)
-            ok = std::fabs(f->Tap(j) - f->Tap(-j)) <= 0.0001f;
-        if (!ok)
-            local_error(
-                "Wavelet kernels may be implemented by convolution only if they satisfy the symmetry "
-                "requirements imposed by the boundary extension policy.  All other kernels must be "
-                "implemented by lifting -- i.e. the identifier supplied via the `-Fkernels' argument must "
-                "be preceded with a capital `L'.");
-    }
-}
-
-} // namespace
 
 int parity_count(int a, int n, int p)
 {
@@ -189,82 +36,6 @@ region_rect child_region(const region_rect &r, int v, int h)
     return c;
 }
 
-void lift_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high,
-                   bool scale_always)
-{
-    Analysis(k, in, n, first, low, high, scale_always);
-}
-void lift_analysis(const wavelet_kernel &k, const int32_t *in, int n, int first, int32_t *low, int32_t *high)
-{
-    Analysis(k, in, n, first, low, high, true);
-}
-void lift_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
-                    float *out, bool scale_always)
-{
-    Synthesis(k, low, high, n, first, out, scale_always);
-}
-void lift_synthesis(const wavelet_kernel &k, const int32_t *low, const int32_t *high, int n, int first,
-                    int32_t *out)
-{
-    Synthesis(k, low, high, n, first, out, true);
-}
-
-// Odd-length filters only (the built-in kernels): whole-sample symmetric extension.
-void conv_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high)
-{
-    if (n <= 0)
-        return;
-    CheckConvolutionSymmetry(k);
-    int b = first & 1;
-    if (n == 1) {
-        (b ? high : low)[0] = in[0];
-        return;
-    }
-    for (int i = 0; i < 2; ++i) {
-        const tap_set &h = i == 0 ? k.analysis_low : k.analysis_high;
-        float *out = i == 0 ? low : high;
-        int start = b ^ i;
-        int count = (n - start + 1) >> 1;
-        for (int m = 0; m < count; ++m) {
-            double sum = 0;
-            for (int j = -h.neg_support; j <= h.pos_support; ++j)
-                sum += double(h.Tap(j)) * in[Mirror(start + 2 * m + j, n)];
-            out[m] = float(sum);
-        }
-    }
-}
-
-void conv_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
-                    float *out)
-{
-    if (n <= 0)
-        return;
-    CheckConvolutionSymmetry(k);
-    int b = first & 1;
-    if (n == 1) {
-        out[0] = b ? high[0] : low[0];
-        return;
-    }
-    // Band sample at row position p (0-based from the first sample) after mirroring the interleaved row.
-    auto band = [&](int p) {
-        int q = Mirror(p, n);
-        int abs = first + q;
-        return (abs & 1) ? high[(q + b) >> 1] : low[(q + 1 - b) >> 1];
-    };
-    for (int r = 0; r < n; ++r) {
-        double sum = 0;
-        for (int parity = 0; parity < 2; ++parity) {
-            const tap_set &g = parity == 0 ? k.synthesis_low : k.synthesis_high;
-            for (int j = -g.neg_support; j <= g.pos_support; ++j) {
-                int p = r - j;
-                if (((first + p) & 1) == parity)
-                    sum += double(g.Tap(j)) * band(p);
-            }
-        }
-        out[r] = float(sum);
-    }
-}
-
 namespace {
 
 template <typename T> struct Plane
@@ -274,31 +45,47 @@ template <typename T> struct Plane
     T *Row(int y) { return v.data() + size_t(y) * size_t(r.cols); }
 };
 
-template <typename T>
-void SplitRows(const wavelet_kernel &k, bool conv, const T *in, int n, int first, T *low, T *high,
-               bool vertical)
+// SSO-DWT frame geometry at a node's resolution.
+struct Frames
+{
+    int height, width, anchor_row, anchor_col;
+    Frames Child(int v, int h) const
+    {
+        return {height >> 1, width >> 1, (anchor_row - v + 1) >> 1, (anchor_col - h + 1) >> 1};
+    }
+};
+
+// How one direction of one level is transformed.
+struct Direction
+{
+    const wavelet_kernel *kernel = nullptr;
+    bool conv = false;
+    bool scale_always = true; // vertical stages skip a scale within 1e-5 of 1
+    lifting_frames frames;
+    bool point_symmetric = false;
+};
+
+template <typename T> void Split(const Direction &d, const T *in, int n, int first, T *low, T *high)
 {
     if constexpr (std::is_same_v<T, float>) {
-        if (conv)
-            conv_analysis(k, in, n, first, low, high);
+        if (d.conv)
+            conv_analysis(*d.kernel, in, n, first, low, high, d.point_symmetric);
         else
-            lift_analysis(k, in, n, first, low, high, !vertical);
+            lift_analysis(*d.kernel, in, n, first, low, high, d.scale_always, d.frames);
     } else {
-        lift_analysis(k, in, n, first, low, high);
+        lift_analysis(*d.kernel, in, n, first, low, high, d.frames);
     }
 }
 
-template <typename T>
-void MergeRows(const wavelet_kernel &k, bool conv, const T *low, const T *high, int n, int first, T *out,
-               bool vertical)
+template <typename T> void Merge(const Direction &d, const T *low, const T *high, int n, int first, T *out)
 {
     if constexpr (std::is_same_v<T, float>) {
-        if (conv)
-            conv_synthesis(k, low, high, n, first, out);
+        if (d.conv)
+            conv_synthesis(*d.kernel, low, high, n, first, out, d.point_symmetric);
         else
-            lift_synthesis(k, low, high, n, first, out, !vertical);
+            lift_synthesis(*d.kernel, low, high, n, first, out, d.scale_always, d.frames);
     } else {
-        lift_synthesis(k, low, high, n, first, out);
+        lift_synthesis(*d.kernel, low, high, n, first, out, d.frames);
     }
 }
 
@@ -319,8 +106,62 @@ void Pull(band_row_source &src, float *row, int c, int l, int b, int n)
     src.pull_float_row(row, c, l, b, n);
 }
 
+int Descent(const component_transform_setup &s, int level)
+{
+    if (!s.level.empty())
+        return s.level[size_t(level)].hp_descent;
+    if (s.hp_descent.empty())
+        return 1;
+    if (int(s.hp_descent.size()) < s.levels + 1)
+        local_error("The decomposition structure names %d levels; %d are needed.",
+                    int(s.hp_descent.size()) - 1, s.levels);
+    return s.hp_descent[size_t(level)];
+}
+
+level_transform LevelOf(const component_transform_setup &s, int level)
+{
+    if (!s.level.empty())
+        return s.level[size_t(level)];
+    level_transform l;
+    l.vertical = s.vertical;
+    l.horizontal = s.horizontal;
+    l.hp_descent = Descent(s, level);
+    return l;
+}
+
+// The two directions of a level, checked against the options that only lifting can serve.
+void Directions(const component_transform_setup &s, int level, const Frames &f, Direction &vert,
+                Direction &hor)
+{
+    level_transform lt = LevelOf(s, level);
+    for (int i = 0; i < 2; ++i) {
+        Direction &d = i == 0 ? vert : hor;
+        d.kernel = i == 0 ? lt.vertical : lt.horizontal;
+        bool sso = i == 0 ? lt.vert_sso : lt.hor_sso;
+        d.conv = !s.reversible && (s.convolution || d.kernel->type == kKernelConvolution);
+        d.scale_always = i == 1;
+        d.point_symmetric = s.point_symmetric;
+        d.frames.frames = sso;
+        d.frames.size = i == 0 ? f.height : f.width;
+        d.frames.anchor = i == 0 ? f.anchor_row : f.anchor_col;
+        d.frames.sso_extension = s.sso_extension;
+        if (d.conv) {
+            if (s.sso_extension)
+                local_error("SSO-DWT style extensions are implemented only in lifting; you have opted for a "
+                            "convolution-style implementation!");
+            if (sso)
+                local_error(
+                    "Single sample overlap mode cannot be used with convolution implementations of the "
+                    "Wavelet transform.");
+        } else if (sso) {
+            check_sso_kernel(*d.kernel);
+        }
+    }
+}
+
 // One level: columns into two row sets, then every row into two bands.
-template <typename T> void AnalyseLevel(const component_transform_setup &s, Plane<T> &in, Plane<T> quads[4])
+template <typename T>
+void AnalyseLevel(const Direction &vd, const Direction &hd, Plane<T> &in, Plane<T> quads[4])
 {
     const region_rect &r = in.r;
     Plane<T> vert[2];
@@ -334,7 +175,7 @@ template <typename T> void AnalyseLevel(const component_transform_setup &s, Plan
     for (int x = 0; x < r.cols; ++x) {
         for (int y = 0; y < r.rows; ++y)
             col[size_t(y)] = in.Row(y)[x];
-        SplitRows(*s.vertical, s.convolution, col.data(), r.rows, r.first_row, lo.data(), hi.data(), true);
+        Split(vd, col.data(), r.rows, r.first_row, lo.data(), hi.data());
         for (int y = 0; y < vert[0].r.rows; ++y)
             vert[0].Row(y)[x] = lo[size_t(y)];
         for (int y = 0; y < vert[1].r.rows; ++y)
@@ -349,15 +190,14 @@ template <typename T> void AnalyseLevel(const component_transform_setup &s, Plan
     std::vector<T> a(size_t(r.cols + 1)), c(size_t(r.cols + 1));
     for (int v = 0; v < 2; ++v)
         for (int y = 0; y < vert[v].r.rows; ++y) {
-            SplitRows(*s.horizontal, s.convolution, vert[v].Row(y), r.cols, r.first_col, a.data(), c.data(),
-                      false);
+            Split(hd, vert[v].Row(y), r.cols, r.first_col, a.data(), c.data());
             std::copy(a.begin(), a.begin() + quads[2 * v].r.cols, quads[2 * v].Row(y));
             std::copy(c.begin(), c.begin() + quads[2 * v + 1].r.cols, quads[2 * v + 1].Row(y));
         }
 }
 
 template <typename T>
-void SynthesiseLevel(const component_transform_setup &s, Plane<T> quads[4], Plane<T> &out)
+void SynthesiseLevel(const Direction &vd, const Direction &hd, Plane<T> quads[4], Plane<T> &out)
 {
     const region_rect &r = out.r;
     out.v.assign(size_t(r.rows) * size_t(r.cols), T(0));
@@ -367,8 +207,7 @@ void SynthesiseLevel(const component_transform_setup &s, Plane<T> quads[4], Plan
         vert[v].r.cols = r.cols;
         vert[v].v.assign(size_t(vert[v].r.rows) * size_t(r.cols), T(0));
         for (int y = 0; y < vert[v].r.rows; ++y)
-            MergeRows(*s.horizontal, s.convolution, quads[2 * v].Row(y), quads[2 * v + 1].Row(y), r.cols,
-                      r.first_col, vert[v].Row(y), false);
+            Merge(hd, quads[2 * v].Row(y), quads[2 * v + 1].Row(y), r.cols, r.first_col, vert[v].Row(y));
     }
     std::vector<T> col(size_t(r.rows)), lo(size_t(r.rows + 1)), hi(size_t(r.rows + 1));
     for (int x = 0; x < r.cols; ++x) {
@@ -376,7 +215,7 @@ void SynthesiseLevel(const component_transform_setup &s, Plane<T> quads[4], Plan
             lo[size_t(y)] = vert[0].Row(y)[x];
         for (int y = 0; y < vert[1].r.rows; ++y)
             hi[size_t(y)] = vert[1].Row(y)[x];
-        MergeRows(*s.vertical, s.convolution, lo.data(), hi.data(), r.rows, r.first_row, col.data(), true);
+        Merge(vd, lo.data(), hi.data(), r.rows, r.first_row, col.data());
         for (int y = 0; y < r.rows; ++y)
             out.Row(y)[x] = col[size_t(y)];
     }
@@ -386,28 +225,28 @@ void CheckSetup(const component_transform_setup &s)
 {
     if (s.levels < 0 || s.levels > 32)
         local_error("At most 32 decomposition levels can be used (%d requested).", s.levels);
-    if (!s.vertical || !s.horizontal)
+    if (!s.level.empty() && int(s.level.size()) < s.levels + 1)
+        local_error("The decomposition names %d levels; %d are needed.", int(s.level.size()) - 1, s.levels);
+    for (int l = 1; l <= s.levels; ++l) {
+        level_transform lt = LevelOf(s, l);
+        if (lt.hp_descent < 0 || lt.hp_descent > 3)
+            local_error("Illegal decomposition structure value %d at level %d (0 to 3 allowed).",
+                        lt.hp_descent, l);
+        if (!lt.vertical || !lt.horizontal)
+            local_error("The wavelet transform has no kernel.");
+        for (const wavelet_kernel *k : {lt.vertical, lt.horizontal})
+            if ((k->type == kKernelIntLifting) != s.reversible)
+                local_error(
+                    "A reversible decomposition needs an integer lifting kernel, and only a reversible one.");
+    }
+    if (s.level.empty() && (!s.vertical || !s.horizontal))
         local_error("The wavelet transform has no kernel.");
-    int want = s.reversible ? kKernelIntLifting : kKernelFloatLifting;
-    for (const wavelet_kernel *k : {s.vertical, s.horizontal})
-        if ((k->type == kKernelIntLifting) != (want == kKernelIntLifting))
-            local_error(
-                "A reversible decomposition needs an integer lifting kernel, and only a reversible one.");
     if (s.reversible && s.convolution)
         local_error("A reversible decomposition cannot be implemented by convolution.");
-}
-
-int Descent(const component_transform_setup &s, int level)
-{
-    if (s.hp_descent.empty())
-        return 1;
-    if (int(s.hp_descent.size()) < s.levels + 1)
-        local_error("The decomposition structure names %d levels; %d are needed.",
-                    int(s.hp_descent.size()) - 1, s.levels);
-    int d = s.hp_descent[size_t(level)];
-    if (d < 0 || d > 3)
-        local_error("Illegal decomposition structure value %d at level %d (0 to 3 allowed).", d, level);
-    return d;
+    int frame_sizes[2] = {s.frame_height, s.frame_width};
+    for (int size : frame_sizes)
+        if (size < 1 || (size & (size - 1)) != 0)
+            local_error("SSO-DWT frames must be a power of 2 in size (%d given).", size);
 }
 
 constexpr int kUnread = -1;
@@ -416,7 +255,7 @@ constexpr int kUnread = -1;
 // the next level, the others are band buffers or, with a deeper descent, split again at this level.
 template <typename T>
 void AnalyseNode(const component_transform_setup &s, int component, int level, int d, int band, Plane<T> &in,
-                 band_row_sink &sink)
+                 const Frames &f, band_row_sink &sink)
 {
     if (level == 0) {
         for (int y = 0; y < in.r.rows; ++y)
@@ -426,27 +265,32 @@ void AnalyseNode(const component_transform_setup &s, int component, int level, i
     if (d == kUnread) {
         d = Descent(s, level);
         if (d == 0) {
-            AnalyseNode(s, component, level - 1, kUnread, band, in, sink);
+            AnalyseNode(s, component, level - 1, kUnread, band, in, f, sink);
             return;
         }
     }
+    Direction vd, hd;
+    Directions(s, level, f, vd, hd);
     Plane<T> quads[4];
-    AnalyseLevel(s, in, quads);
+    AnalyseLevel(vd, hd, in, quads);
+    in.v.clear();
+    in.v.shrink_to_fit();
     for (int c = 0; c < 4; ++c) {
         int child = 4 * band + c;
+        Frames cf = f.Child(c >> 1, c & 1);
         if (child == 0)
-            AnalyseNode(s, component, level - 1, kUnread, 0, quads[0], sink);
+            AnalyseNode(s, component, level - 1, kUnread, 0, quads[0], cf, sink);
         else if (d < 2)
             for (int y = 0; y < quads[c].r.rows; ++y)
                 Push(sink, quads[c].Row(y), component, level, child, quads[c].r.cols);
         else
-            AnalyseNode(s, component, level, d - 1, child, quads[c], sink);
+            AnalyseNode(s, component, level, d - 1, child, quads[c], cf, sink);
     }
 }
 
 template <typename T>
 Plane<T> SynthesiseNode(const component_transform_setup &s, int component, int level, int d, int band,
-                        const region_rect &r, band_row_source &source)
+                        const region_rect &r, const Frames &f, band_row_source &source)
 {
     Plane<T> out;
     out.r = r;
@@ -459,25 +303,33 @@ Plane<T> SynthesiseNode(const component_transform_setup &s, int component, int l
     if (d == kUnread) {
         d = Descent(s, level);
         if (d == 0)
-            return SynthesiseNode<T>(s, component, level - 1, kUnread, band, r, source);
+            return SynthesiseNode<T>(s, component, level - 1, kUnread, band, r, f, source);
     }
+    Direction vd, hd;
+    Directions(s, level, f, vd, hd);
     Plane<T> quads[4];
     for (int c = 0; c < 4; ++c) {
         int child = 4 * band + c;
         region_rect cr = child_region(r, c >> 1, c & 1);
+        Frames cf = f.Child(c >> 1, c & 1);
         if (child == 0) {
-            quads[0] = SynthesiseNode<T>(s, component, level - 1, kUnread, 0, cr, source);
+            quads[0] = SynthesiseNode<T>(s, component, level - 1, kUnread, 0, cr, cf, source);
         } else if (d < 2) {
             quads[c].r = cr;
             quads[c].v.assign(size_t(cr.rows) * size_t(cr.cols), T(0));
             for (int y = 0; y < cr.rows; ++y)
                 Pull(source, quads[c].Row(y), component, level, child, cr.cols);
         } else {
-            quads[c] = SynthesiseNode<T>(s, component, level, d - 1, child, cr, source);
+            quads[c] = SynthesiseNode<T>(s, component, level, d - 1, child, cr, cf, source);
         }
     }
-    SynthesiseLevel(s, quads, out);
+    SynthesiseLevel(vd, hd, quads, out);
     return out;
+}
+
+Frames TopFrames(const component_transform_setup &s)
+{
+    return {s.frame_height, s.frame_width, s.anchor_row, s.anchor_col};
 }
 
 template <typename T>
@@ -489,14 +341,14 @@ void Analyse(const component_transform_setup &s, int component, const region_rec
     cur.v.assign(size_t(region.rows) * size_t(region.cols), T(0));
     for (size_t i = 0; i < cur.v.size(); ++i)
         cur.v[i] = T(samples[i]);
-    AnalyseNode(s, component, s.levels, kUnread, 0, cur, sink);
+    AnalyseNode(s, component, s.levels, kUnread, 0, cur, TopFrames(s), sink);
 }
 
 template <typename T>
 void Synthesise(const component_transform_setup &s, int component, const region_rect &region,
                 band_row_source &source, int32_t *samples)
 {
-    Plane<T> cur = SynthesiseNode<T>(s, component, s.levels, kUnread, 0, region, source);
+    Plane<T> cur = SynthesiseNode<T>(s, component, s.levels, kUnread, 0, region, TopFrames(s), source);
     for (size_t i = 0; i < cur.v.size(); ++i) {
         if constexpr (std::is_same_v<T, float>) {
             double v = cur.v[i];
@@ -513,6 +365,7 @@ void analyse_component(const component_transform_setup &setup, int component, co
                        const int32_t *samples, band_row_sink &sink)
 {
     CheckSetup(setup);
+    check_plane_size(region);
     if (setup.reversible)
         Analyse<int32_t>(setup, component, region, samples, sink);
     else
@@ -523,6 +376,7 @@ void synthesise_component(const component_transform_setup &setup, int component,
                           band_row_source &source, int32_t *samples)
 {
     CheckSetup(setup);
+    check_plane_size(region);
     if (setup.reversible)
         Synthesise<int32_t>(setup, component, region, source, samples);
     else

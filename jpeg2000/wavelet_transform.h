@@ -22,26 +22,49 @@ struct region_rect
     int first_col = 0;
 };
 
+// The largest tile-component a whole-plane transform takes: 2^26 samples, 256 MiB as 32-bit values.
+constexpr int64_t kMaxPlaneSamples = int64_t(1) << 26;
+// Ends the run with a message for a region that is negative or larger than that.
+void check_plane_size(const region_rect &r);
+
 // Number of samples of parity p in [a, a + n - 1].
 int parity_count(int a, int n, int p);
 // The sub-region of vertical branch v and horizontal branch h.
 region_rect child_region(const region_rect &r, int v, int h);
 
-// One-dimensional lifting of one segment of `n` samples starting at absolute position `first`.
-// Low band: samples at even positions, high band: odd positions. `scale_always` false skips a
-// scale within 1e-5 of 1 (the vertical stages do this).
-void lift_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high,
-                   bool scale_always = true);
-void lift_analysis(const wavelet_kernel &k, const int32_t *in, int n, int first, int32_t *low, int32_t *high);
-void lift_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
-                    float *out, bool scale_always = true);
-void lift_synthesis(const wavelet_kernel &k, const int32_t *low, const int32_t *high, int n, int first,
-                    int32_t *out);
+// SSO-DWT frames of one direction at one stage: the row is transformed frame by frame, frames of
+// `size` samples (a power of 2) laid from `anchor`. With `sso_extension` the row's own ends also
+// become single-sample-overlap boundaries where they fall on a low-pass sample.
+struct lifting_frames
+{
+    bool frames = false;
+    int size = 1 << 28;
+    int anchor = 0;
+    bool sso_extension = false;
+};
 
-// The same split by convolution with the kernel's analysis (synthesis) filters; symmetric extension.
-void conv_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high);
+// One-dimensional lifting of `n` samples starting at absolute position `first`. Low band: samples
+// at even positions, high band: odd positions. `scale_always` false skips a scale within 1e-5 of 1
+// (the vertical stages do this).
+void lift_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high,
+                   bool scale_always = true, const lifting_frames &f = {});
+void lift_analysis(const wavelet_kernel &k, const int32_t *in, int n, int first, int32_t *low, int32_t *high,
+                   const lifting_frames &f = {});
+void lift_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
+                    float *out, bool scale_always = true, const lifting_frames &f = {});
+void lift_synthesis(const wavelet_kernel &k, const int32_t *low, const int32_t *high, int n, int first,
+                    int32_t *out, const lifting_frames &f = {});
+// SSO-DWT frames need a kernel whose prediction steps reach beyond two taps.
+void check_sso_kernel(const wavelet_kernel &k);
+
+// The same split by convolution with the kernel's analysis (synthesis) filters: symmetric extension,
+// or point-symmetric extension (odd-length filters starting on an even sample).
+void conv_analysis(const wavelet_kernel &k, const float *in, int n, int first, float *low, float *high,
+                   bool point_symmetric = false);
 void conv_synthesis(const wavelet_kernel &k, const float *low, const float *high, int n, int first,
-                    float *out);
+                    float *out, bool point_symmetric = false);
+// Convolution needs filters symmetric (or antisymmetric) as the boundary extension assumes.
+void check_convolution_symmetry(const wavelet_kernel &k);
 
 // Where analysed band rows go (the quantiser's place) and where synthesis takes them from.
 class band_row_sink
@@ -60,17 +83,33 @@ public:
     virtual void pull_float_row(float *row, int component, int level, int band, int length) = 0;
 };
 
+// One level of a component's decomposition.
+struct level_transform
+{
+    const wavelet_kernel *vertical = nullptr;
+    const wavelet_kernel *horizontal = nullptr;
+    int hp_descent = 1;
+    bool vert_sso = false, hor_sso = false; // SSO-DWT frames at this level
+};
+
 struct component_transform_setup
 {
     int levels = 5;           // at most 32
     bool reversible = false;  // integer path with an integer lifting kernel
-    bool convolution = false; // non-reversible only
+    bool convolution = false; // non-reversible only (kernels of the convolution type select it too)
     const wavelet_kernel *vertical = nullptr;
     const wavelet_kernel *horizontal = nullptr;
     // Decomposition structure, indexed by level (entry 0 unused): 0 leaves the level unsplit, 1 the
     // usual split, 2 and 3 split the high bands again at the same level (their children are numbered
     // 4 * band + 2 * v + h). Empty: 1 everywhere.
     std::vector<int> hp_descent;
+    // Per level 0 .. levels, when given: kernels, structure and frames of each level, in place of the
+    // single kernel pair and `hp_descent` above.
+    std::vector<level_transform> level;
+    // SSO-DWT frames at the top level's resolution; each split halves them.
+    int frame_height = 1 << 28, frame_width = 1 << 28, anchor_row = 0, anchor_col = 0;
+    bool sso_extension = false;   // "-Xsso_ext"
+    bool point_symmetric = false; // "-XpsExt", convolution only
 };
 
 // Bands are addressed (level, band): level L..1 hold bands 1 (vertically low, horizontally high),

@@ -1,33 +1,26 @@
 // Decoding speed of the MPEG-1/2 engine against ffmpeg -threads 1 on the same streams: frames per
-// CPU second of each and their ratio (at least 0.25 to pass, 0.5 is the goal). ffmpeg makes the
-// streams and decodes them to the null muxer; our engine decodes with the display off.
-#include "mpeg/decoder/mpeg_decoder.h"
+// CPU second of each (medians of five runs) and their ratio (at least 0.25 to pass, 0.5 is the
+// goal). ffmpeg makes the streams and decodes them to the null muxer; our engine decodes with the
+// display off.
+#include "bench/cpu_time.h"
+#include "mpeg/mpgdec/mpeg_decoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
 
-// CPU time, not wall time: the machine may be shared, and ffmpeg's process start is not decoding.
-double OwnCpuSeconds()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
+using znbench::ChildrenCpuSeconds;
+using znbench::OwnCpuSeconds;
 
-double ChildrenCpuSeconds()
+double Median(std::vector<double> v)
 {
-    rusage ru{};
-    getrusage(RUSAGE_CHILDREN, &ru);
-    auto s = [](const timeval &t) {
-        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
-    };
-    return s(ru.ru_utime) + s(ru.ru_stime);
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 int DecodeOnce(const std::string &path)
@@ -78,25 +71,28 @@ int main()
             std::fprintf(stderr, "ffmpeg could not make the %s stream\n", c.name);
             return 1;
         }
-        const int reps = 3;
-        double ours = 1e30, theirs = 1e30, startup = 1e30;
+        // Medians of five runs each: on a shared machine one run can land on a busy moment.
+        const int reps = 5;
+        std::vector<double> oursRuns, theirRuns, startupRuns;
         int frames = 0;
         for (int r = 0; r < reps; ++r) {
             double t0 = OwnCpuSeconds();
             frames = DecodeOnce(path);
-            ours = std::min(ours, OwnCpuSeconds() - t0);
+            oursRuns.push_back(OwnCpuSeconds() - t0);
             std::string cmd = "ffmpeg -v error -threads 1 -i " + path + " -f null -";
             double t1 = ChildrenCpuSeconds();
             if (std::system(cmd.c_str()) != 0)
                 return 1;
-            theirs = std::min(theirs, ChildrenCpuSeconds() - t1);
+            theirRuns.push_back(ChildrenCpuSeconds() - t1);
             // ffmpeg's start-up and probing, measured on one frame, is not decoding time.
             std::string one = "ffmpeg -v error -threads 1 -i " + path + " -frames:v 1 -f null -";
             double t2 = ChildrenCpuSeconds();
             if (std::system(one.c_str()) != 0)
                 return 1;
-            startup = std::min(startup, ChildrenCpuSeconds() - t2);
+            startupRuns.push_back(ChildrenCpuSeconds() - t2);
         }
+        const double ours = Median(oursRuns), startup = Median(startupRuns);
+        double theirs = Median(theirRuns);
         theirs = std::max(theirs - startup, 1e-6);
         double ratio = theirs / ours;
         std::printf("%-11s %4d frames: ours %7.1f fps, ffmpeg %7.1f fps, ratio %.2f (%s)\n", c.name, frames,

@@ -7,7 +7,7 @@
 #include "modules/common/module_apply.h"
 #include "modules/common/module_controls.h"
 #include "modules/vq/vq_design.h"
-#include "modules/vq/vq_file_dialog.h"
+#include "modules/common/file_dialog.h"
 #include "platform/format.h"
 #include "platform/qt/gui_platform.h"
 #include "shell/doc_app.h"
@@ -304,7 +304,7 @@ void CCodebookDesignDlg::OnSaveCodebook()
     if (!HoldsCodebook())
         return;
     const CodebookDesignParams &p = m_applied;
-    VqFileRequest request;
+    ModuleFileRequest request;
     request.save = true;
     request.title = QStringLiteral("Save the Current Codebook As...");
     request.initialDir = DocUserDir();
@@ -312,7 +312,7 @@ void CCodebookDesignDlg::OnSaveCodebook()
         QString::fromStdString(m_sName + zn::Format("_%ix%i_min%i_max%i.cbk", p.w, p.h, p.rmin, p.rmax));
     request.filter = QStringLiteral("Codebook File (*.cbk)|*.cbk||");
     request.defaultSuffix = QStringLiteral("cbk");
-    const QString path = RunVqFileDialog(request);
+    const QString path = RunModuleFileDialog(request);
     if (path.isEmpty())
         return;
     CDib file;

@@ -7,7 +7,7 @@
 #include "modules/common/module_controls.h"
 #include "modules/vq/codebook_design_dlg.h"
 #include "modules/vq/vq_codebook.h"
-#include "modules/vq/vq_file_dialog.h"
+#include "modules/common/file_dialog.h"
 #include "platform/messages.h"
 #include "shell/compression_app.h"
 #include "shell/dialog_support.h"
@@ -48,12 +48,12 @@ void CVqCodebookDlg::SetFileImage(std::unique_ptr<CDib> image)
 
 void CVqCodebookDlg::OnLoadCodebook()
 {
-    VqFileRequest request;
+    ModuleFileRequest request;
     request.title = QStringLiteral("Select a VQ Codebook");
     request.initialDir = theApp.m_sCodebookDir;
     request.initialName = QStringLiteral("*.cbk");
     request.filter = QStringLiteral("Codebook Files (*.cbk)|*.cbk||");
-    const QString path = RunVqFileDialog(request);
+    const QString path = RunModuleFileDialog(request);
     if (path.isEmpty())
         return;
     auto file = std::make_unique<CDib>();

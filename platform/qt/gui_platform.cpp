@@ -63,19 +63,52 @@ MsgAnswer ShowQtMessage(const MessageRequest &r)
     }
 }
 
-// Remembers that a key went down anywhere in the application since the last question.
+// Remembers that a key went down anywhere in the application since the last question. While a frame
+// loop polls, the user's other input is dropped: a click or a closed window inside a run would reach
+// dialogs and documents that the loop is still using.
 class KeyWatcher : public QObject
 {
 public:
     using QObject::QObject;
     bool pressed = false;
+    bool polling = false;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::KeyPress)
+        if (event->type() == QEvent::KeyPress) {
             pressed = true;
+            return polling;
+        }
+        if (polling && IsUserInput(event))
+            return true;
         return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static bool IsUserInput(const QEvent *event)
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        case QEvent::Close:
+            return event->spontaneous();
+        default:
+            return false;
+        }
     }
 };
 
@@ -88,7 +121,9 @@ void InstallGuiPlatform()
     qApp->installEventFilter(watcher);
     SetKeyPoller([watcher]() {
         // Let windows repaint between frames, and collect key presses.
+        watcher->polling = true;
         QCoreApplication::processEvents();
+        watcher->polling = false;
         bool was = watcher->pressed;
         watcher->pressed = false;
         return was;

@@ -63,15 +63,39 @@ TEST(J2kSteps, ReversibleRangeExponents)
         EXPECT_NEAR(band_nominal_gain(k9, k9, 5, 2, band), 1.0, 1e-5);
 }
 
-TEST(J2kSteps, ImplicitStepsAddOneExponentPerDepth)
+// A band's exponent grows by one per split between it and the image: the highest level's bands sit
+// one split below (e0 + 1), level 1's as deep as the low-low band (e0 + levels).
+TEST(J2kSteps, ImplicitStepsAddOneExponentPerSplit)
 {
     exp_mant ll = implicit_band_step(0.75, 5, 0);
     EXPECT_EQ(ll.e, 1 + 5);
     EXPECT_EQ(ll.m, 1024);
     for (int level = 1; level <= 5; ++level) {
         exp_mant r = implicit_band_step(0.75, 5, level);
-        EXPECT_EQ(r.e, 1 + 5 - level);
+        EXPECT_EQ(r.e, 1 + 5 - level + 1);
         EXPECT_EQ(r.m, 1024);
+    }
+    EXPECT_EQ(implicit_band_step(0.75, 3, 3).e, 1 + 1);
+    EXPECT_EQ(implicit_band_step(0.75, 3, 1).e, 1 + 3);
+    // A Part-2 level whose high bands split twice more sits two splits deeper.
+    EXPECT_EQ(implicit_band_step(0.75, 3, 3, 3).e, 1 + 3);
+}
+
+// The fast cascade norm equals the norm of the basis built plainly, stage by stage.
+TEST(J2kSteps, CascadeNormEqualsThePlainlyBuiltBasis)
+{
+    for (auto [id, type] : {std::pair{"W9X7", kKernelFloatLifting}, std::pair{"W5X3", kKernelIntLifting}}) {
+        wavelet_kernel k = Kernel(id, type);
+        for (int depth = 0; depth <= 6; ++depth)
+            for (int high = 0; high < 2; ++high) {
+                std::vector<const tap_set *> stages(size_t(depth), &k.synthesis_low);
+                stages.push_back(high ? &k.synthesis_high : &k.synthesis_low);
+                std::vector<double> h{1.0};
+                for (size_t j = 0; j < stages.size(); ++j)
+                    h = upsample_convolve(*stages[j], h, 1 << j);
+                EXPECT_NEAR(cascade_norm(stages), filter_norm(h), 1e-12 * filter_norm(h))
+                    << id << depth << high;
+            }
     }
 }
 

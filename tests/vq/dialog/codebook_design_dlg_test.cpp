@@ -215,7 +215,7 @@ TEST_F(DesignTest, ApplySaveAndOk)
             EXPECT_FALSE(ModuleHarness::IsEnabled(d, IDOK));
             ModuleHarness::Click(d, kSave);
             ASSERT_EQ(files.requests.size(), 1u);
-            const VqFileRequest &r = files.requests[0];
+            const ModuleFileRequest &r = files.requests[0];
             EXPECT_TRUE(r.save);
             EXPECT_EQ(r.title.toStdString(), "Save the Current Codebook As...");
             EXPECT_EQ(r.initialDir.toStdString(), userDir);

@@ -85,7 +85,7 @@ TEST_F(VqDialogTest, LoadedCodebookOffersItsRatesAndCodesAtAQuarterBit)
     const std::string path = SaveCodebook("flat_4x4_min1_max8.cbk", *MakeCodebook(4, 4, 1, 8, FlatLevel));
     Load(path);
     ASSERT_EQ(files.requests.size(), 1u);
-    const VqFileRequest &r = files.requests[0];
+    const ModuleFileRequest &r = files.requests[0];
     EXPECT_FALSE(r.save);
     EXPECT_EQ(r.title.toStdString(), "Select a VQ Codebook");
     EXPECT_EQ(r.initialDir.toStdString(), h.Dir().Path());

@@ -8,7 +8,7 @@
 #include "image/znimage.h"
 #include "modules/vq/vq_codebook.h"
 #include "modules/vq/vq_dlg.h"
-#include "modules/vq/vq_file_dialog.h"
+#include "modules/common/file_dialog.h"
 #include "modules/vq/vq_pages.h"
 #include "platform/messages.h"
 #include "platform/random.h"
@@ -81,7 +81,7 @@ struct FileDialogScript
 {
     FileDialogScript()
     {
-        previous = SetVqFileDialogHook([this](const VqFileRequest &r) {
+        previous = SetModuleFileDialogHook([this](const ModuleFileRequest &r) {
             requests.push_back(r);
             if (answers.empty())
                 return QString();
@@ -90,10 +90,10 @@ struct FileDialogScript
             return a;
         });
     }
-    ~FileDialogScript() { SetVqFileDialogHook(previous); }
-    std::vector<VqFileRequest> requests;
+    ~FileDialogScript() { SetModuleFileDialogHook(previous); }
+    std::vector<ModuleFileRequest> requests;
     std::vector<std::string> answers;
-    VqFileDialogHook previous;
+    ModuleFileDialogHook previous;
 };
 
 struct VqDialogTest : ::testing::Test

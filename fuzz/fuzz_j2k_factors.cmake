@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_j2k_factors fuzz_j2k_factors.cpp)
+target_link_libraries(fuzz_j2k_factors PRIVATE zn_jpeg2000)

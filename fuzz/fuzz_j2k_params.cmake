@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_j2k_params fuzz_j2k_params.cpp)
+target_link_libraries(fuzz_j2k_params PRIVATE zn_jpeg2000)

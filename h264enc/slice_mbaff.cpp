@@ -1,0 +1,100 @@
+// The macroblock-pair loop of macroblock-adaptive frames: each vertical pair is decided twice, as two
+// frame macroblocks and as two field macroblocks (the field references selected), and the pair is coded
+// as fields when that costs no more. Both macroblocks are then written, the upper one behind the
+// end-of-slice bin of the pair before, and the slice's limits are checked once per pair.
+#include "h264enc/enc_run.h"
+#include "h264enc/mb_write.h"
+#include "h264enc/slice_coder.h"
+#include "platform/format.h"
+
+namespace h264enc {
+
+namespace {
+
+bool SkippedP(const EncoderImage &img, const MacroblockRecord &mb)
+{
+    return img.type != kTypeI && img.type != kTypeB && img.type != kTypeStoredB && mb.mb_mode == kModeSkip;
+}
+
+} // namespace
+
+void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int *end_of_slice, int *recode)
+{
+    EncoderImage &img = run.img;
+    Slice &slice = *img.current_slice;
+    const int pair[2] = {top, top + img.WidthMbs()};
+    int cost[2] = {0, 0};
+    for (int field = 0; field < 2; ++field) {
+        img.mb_field = field;
+        if (field)
+            select_field_refs(run.refs);
+        for (int m : pair) {
+            set_macroblock_position(img, m);
+            begin_macroblock(run);
+            cost[field] += coder.encode_macroblock(run);
+            coder.save_pair_candidate(run, field);
+        }
+    }
+    select_frame_refs(run.refs, img, img.height);
+    int field = cost[1] <= cost[0] ? 1 : 0;
+    if (field) {
+        // A P pair whose two macroblocks are skipped carries no field flag and reads as frame macroblocks.
+        bool bothSkipped = true;
+        for (int m : pair) {
+            set_macroblock_position(img, m);
+            coder.restore_pair_candidate(run, 1);
+            bothSkipped = bothSkipped && SkippedP(img, img.CurrentMb());
+        }
+        if (bothSkipped)
+            field = 0;
+    }
+    img.mb_field = field;
+    for (int k = 0; k < 2; ++k) {
+        set_macroblock_position(img, pair[k]);
+        coder.restore_pair_candidate(run, field);
+        h264enc_write_macroblock(run, k == 0 ? 1 : 0);
+    }
+
+    // The slice's limits, once per pair.
+    const EncoderParams &input = run.input;
+    const bool lastOfPicture = pair[1] == img.mb_count - 1;
+    *recode = 0;
+    *end_of_slice = 0;
+    switch (input.SliceMode) {
+    case 0:
+    case 3:
+        slice.mb_count += 2;
+        *end_of_slice = lastOfPicture;
+        break;
+    case 1:
+    case 4:
+        slice.mb_count += 2;
+        *end_of_slice = slice.mb_count >= input.SliceArgument || lastOfPicture;
+        break;
+    case 2: {
+        const bool tooBig = slice_exceeds_limit(run, 0) != 0;
+        if (slice.mb_count > 0 && tooBig) {
+            *recode = 1;
+            *end_of_slice = 1;
+        } else {
+            slice.mb_count += 2;
+            *end_of_slice = lastOfPicture || tooBig;
+        }
+        break;
+    }
+    default:
+        h264_fatal_error(zn::Format("Slice Mode %d not supported", input.SliceMode), 600);
+    }
+    if (*recode) {
+        restore_recode_point(run);
+    } else {
+        for (int m : pair) {
+            set_macroblock_position(img, m);
+            count_macroblock_statistics(run);
+        }
+    }
+    if (*end_of_slice)
+        write_closing_skip_run(run);
+}
+
+} // namespace h264enc

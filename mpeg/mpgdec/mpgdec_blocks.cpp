@@ -1,0 +1,187 @@
+// Picture data, block layer: DC differentials, run/level coefficient codes and inverse
+// quantisation of both standards, then saturation, mismatch control and the inverse transform of
+// each block of a macroblock.
+#include "mpeg/mpgdec/mpgdec_picture.h"
+
+#include "mpeg/mpgdec/mpgdec_vlc.h"
+#include "platform/log.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace zn {
+
+namespace {
+
+inline short Saturate(int v)
+{
+    return static_cast<short>(std::clamp(v, -2048, 2047));
+}
+
+// MPEG-1 keeps reconstructed coefficients odd, away from zero: the decoder's and the encoder's
+// inverse transforms then drift apart more slowly (MPEG-2 toggles one coefficient instead).
+inline int Oddify(int v)
+{
+    return v ? ((v - 1) | 1) : 0;
+}
+
+} // namespace
+
+// One run/level pair of either standard, escapes included. A position past the block's end counts as
+// an invalid code, like a code the table does not hold.
+MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvlc::Table &table, int i,
+                                                                     const char *reader, int &pos, int &level,
+                                                                     bool &negative)
+{
+    const mpgvlc::Entry &e = table.Look(d.mpgdec_showbits(32));
+    if (!e.len) {
+        LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+        fault = true;
+        return CoefficientRead::Fault;
+    }
+    int run;
+    if (e.value == mpgvlc::kEob) {
+        d.mpgdec_flushbits(e.len);
+        return CoefficientRead::EndOfBlock;
+    }
+    if (e.value == mpgvlc::kEscapeCode) {
+        d.mpgdec_flushbits(e.len);
+        run = static_cast<int>(d.mpgdec_getbits(6));
+        if (d.mpeg2) {
+            int v = static_cast<int>(d.mpgdec_getbits(12));
+            if ((v & 2047) == 0) {
+                LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
+                fault = true;
+                return CoefficientRead::Fault;
+            }
+            level = v >= 2048 ? v - 4096 : v;
+        } else {
+            int v = static_cast<int>(d.mpgdec_getbits(8));
+            if (v == 0)
+                level = static_cast<int>(d.mpgdec_getbits(8));
+            else if (v == 128)
+                level = static_cast<int>(d.mpgdec_getbits(8)) - 256;
+            else
+                level = v > 128 ? v - 256 : v;
+        }
+        negative = level < 0;
+        level = std::abs(level);
+    } else {
+        d.mpgdec_flushbits(e.len);
+        run = e.run;
+        level = e.value;
+        negative = d.mpgdec_getbit();
+    }
+    pos = i + run;
+    if (pos > 63) {
+        LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+        fault = true;
+        return CoefficientRead::Fault;
+    }
+    return CoefficientRead::Coefficient;
+}
+
+void MpegPictureDecoder::ReadIntraBlock(int comp)
+{
+    const char *reader = d.mpeg2 ? "getmpg2intrablock" : "getintrablock";
+    int cc = comp < 4 ? 0 : (comp & 1) ? 2 : 1;
+    const mpgvlc::Entry &dc = mpgvlc::DcSize(cc != 0).Look(d.mpgdec_showbits(32));
+    short *bp = d.block[comp];
+    if (!dc.len) {
+        fault = true;
+        return;
+    }
+    d.mpgdec_flushbits(dc.len);
+    int size = dc.value;
+    if (size) {
+        int v = static_cast<int>(d.mpgdec_getbits(size));
+        if (!(v & (1 << (size - 1))))
+            v = v - (1 << size) + 1;
+        dcPred[cc] = std::clamp(dcPred[cc] + v, -(1 << 16), 1 << 16);
+    }
+    int dcValue = d.mpeg2 ? dcPred[cc] * (1 << (3 - d.intra_dc_precision)) : dcPred[cc] * 8;
+    bp[0] = Saturate(dcValue);
+
+    const bool mpeg2 = d.mpeg2;
+    const mpgvlc::Table &table = mpgvlc::Coefficients(false, mpeg2 && d.intra_vlc_format);
+    const uint8_t *scan = (mpeg2 && d.alternate_scan) ? kMpegAlternateScan : kMpegZigZag;
+    const int *matrix =
+        (cc != 0 && d.chroma_format != 1) ? d.chroma_intra_quantizer_matrix : d.intra_quantizer_matrix;
+    const int q = d.quantizer_scale;
+    for (int i = 1;;) {
+        int pos, level;
+        bool negative;
+        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
+        if (r != CoefficientRead::Coefficient)
+            return;
+        int j = scan[pos];
+        int v;
+        if (mpeg2)
+            v = (matrix[j] * q * level) >> 4;
+        else
+            v = Oddify((level * q * matrix[j]) >> 3);
+        bp[j] = Saturate(negative ? -v : v);
+        i = pos + 1;
+    }
+}
+
+void MpegPictureDecoder::ReadInterBlock(int comp)
+{
+    const char *reader = d.mpeg2 ? "getmpg2interblock" : "getinterblock";
+    const bool mpeg2 = d.mpeg2;
+    const uint8_t *scan = (mpeg2 && d.alternate_scan) ? kMpegAlternateScan : kMpegZigZag;
+    const int *matrix = (comp >= 4 && d.chroma_format != 1) ? d.chroma_non_intra_quantizer_matrix
+                                                            : d.non_intra_quantizer_matrix;
+    const int q = d.quantizer_scale;
+    short *bp = d.block[comp];
+    for (int i = 0;;) {
+        const mpgvlc::Table &table = mpgvlc::Coefficients(i == 0, false);
+        int pos, level;
+        bool negative;
+        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
+        if (r != CoefficientRead::Coefficient)
+            return;
+        int j = scan[pos];
+        int v;
+        if (mpeg2)
+            v = ((2 * level + 1) * matrix[j] * q) >> 5;
+        else
+            v = Oddify(((2 * level + 1) * matrix[j] * q) >> 4);
+        bp[j] = Saturate(negative ? -v : v);
+        i = pos + 1;
+    }
+}
+
+void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
+{
+    const bool bSkipped = d.picture_coding_type == 3 && d.skip_b_frames;
+    if (bSkipped)
+        return;
+    int bx = 16 * (mba % d.mb_width);
+    int by = 16 * (mba / d.mb_width);
+    bool intra = macroblockType & kMbIntra;
+    if (!intra)
+        Predict(bx, by);
+    if (skipped)
+        return; // a skipped macroblock is its prediction, in every output mode
+    for (int comp = 0; comp < d.block_count; ++comp) {
+        short *bp = d.block[comp];
+        bool coded = cbp & (1 << (d.block_count - 1 - comp));
+        if (!coded && !intra && d.output_mode == 0 && (!d.mpeg2 || d.m_mismatchOnlyBlockIsZero))
+            continue; // adds nothing to the prediction
+        if (d.mpeg2) {
+            // Mismatch control: an odd coefficient sum keeps the inverse transforms of encoder and
+            // decoder from rounding a half the same wrong way, picture after picture.
+            int sum = 0;
+            for (int k = 0; k < 64; ++k)
+                sum += bp[k];
+            if ((sum & 1) == 0)
+                bp[63] = static_cast<short>(bp[63] ^ 1);
+        }
+        CMpegDecoder::InverseDct(bp);
+        BlockToFrame(comp, bx, by, !intra);
+    }
+}
+
+} // namespace zn

@@ -1,0 +1,54 @@
+// Picture data: the per-picture state shared by the macroblock reader, the block readers and
+// motion-compensated prediction.
+#pragma once
+
+#include "mpeg/mpgdec/mpeg_decoder.h"
+
+namespace zn {
+
+namespace mpgvlc {
+struct Table;
+}
+
+enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward = 8, kMbQuant = 16 };
+
+struct MpegPictureDecoder
+{
+    explicit MpegPictureDecoder(CMpegDecoder &decoder) : d(decoder) {}
+    void Run();
+
+    // macroblock layer (mpgdec_picture.cpp)
+    bool Resync(int &mba, int &mbaInc);
+    void ReadSliceHeader();
+    int ReadAddressIncrement();
+    void ReadMacroblockModes();
+    void ReadQuantiserScale();
+    void ReadMotionVectors(int s);
+    void ReadMotionVector(int *pmv, int hRSize, int vRSize, bool dmv, bool mvscale, bool fullPel);
+    int ReadMotionCode();
+    void UpdateVector(int &pred, int rSize, int code, int residual, bool fullPel);
+    void RecordOverlay(int mba);
+    // blocks (mpgdec_blocks.cpp)
+    enum class CoefficientRead { Coefficient, EndOfBlock, Fault };
+    CoefficientRead ReadRunLevel(const mpgvlc::Table &table, int i, const char *reader, int &pos, int &level,
+                                 bool &negative);
+    void ReadIntraBlock(int comp);
+    void ReadInterBlock(int comp);
+    void Reconstruct(int mba, bool skipped, int cbp);
+    // prediction (mpgdec_predict.cpp)
+    void Predict(int bx, int by);
+    // output (mpgdec_output.cpp)
+    void BlockToFrame(int comp, int bx, int by, bool nonIntra);
+
+    CMpegDecoder &d;
+    bool fault = false;
+    int mbaMax = 0;
+    int dcPred[3] = {};
+    int PMV[2][2][2] = {};
+    int fieldSelect[2][2] = {};
+    int dmvector[2] = {};
+    int macroblockType = 0, motionType = 0, dctType = 0;
+    int mvCount = 1, mvFormatField = 0, dualPrime = 0, mvScale = 0;
+};
+
+} // namespace zn

@@ -1,0 +1,259 @@
+// Motion estimation and prediction of the encoder: the fast kernels against their plain forms, the
+// dual-prime vectors by their closed formulas, the spiral search on a known displacement, the frame
+// or field DCT choice, the intra code table against our decoder's, and field pictures in a run.
+#include "mpeg/mpgdec/mpgdec_vlc.h"
+#include "mpeg/mpgenc/encoder_support.h"
+#include "mpeg/mpgenc/mpgenc.h"
+#include "mpeg/mpgenc/mpgenc_dct.h"
+#include "mpeg/mpgenc/mpgenc_distortion.h"
+#include "mpeg/mpgenc/mpgenc_motion.h"
+#include "mpeg/mpgenc/mpgenc_predict.h"
+#include "mpeg/mpgenc/mpgenc_source.h"
+#include "mpeg/mpgenc/mpgenc_tables.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace zntest;
+
+namespace {
+
+std::vector<uint8_t> RandomPlane(size_t n, std::mt19937 &rng, int lo = 0, int hi = 255)
+{
+    std::uniform_int_distribution<int> d(lo, hi);
+    std::vector<uint8_t> v(n);
+    for (auto &x : v)
+        x = static_cast<uint8_t>(d(rng));
+    return v;
+}
+
+} // namespace
+
+TEST(MpegEncoderKernels, FastDistortionsEqualThePlainOnes)
+{
+    std::mt19937 rng(7);
+    const int stride = 48;
+    // Random samples, and the extremes that make the largest sums and the roundings at .5.
+    for (int kind = 0; kind < 3; ++kind)
+        for (int trial = 0; trial < 60; ++trial) {
+            std::vector<uint8_t> ref = RandomPlane(stride * 20, rng), cur = RandomPlane(stride * 20, rng);
+            if (kind == 1)
+                for (size_t i = 0; i < ref.size(); ++i) {
+                    ref[i] = (i % 2) ? 255 : 0;
+                    cur[i] = (i % 3) ? 0 : 255;
+                }
+            if (kind == 2)
+                ref = RandomPlane(stride * 20, rng, 254, 255);
+            for (int h : {8, 16})
+                for (int hx = 0; hx < 2; ++hx)
+                    for (int hy = 0; hy < 2; ++hy) {
+                        for (int limit : {0, 500, 65536})
+                            EXPECT_EQ(
+                                SadBlock(ref.data() + 3, cur.data() + 5, stride, h, hx, hy, limit),
+                                SadBlockPlain(ref.data() + 3, cur.data() + 5, stride, h, hx, hy, limit));
+                        EXPECT_EQ(SseBlock(ref.data() + 1, cur.data(), stride, h, hx, hy),
+                                  SseBlockPlain(ref.data() + 1, cur.data(), stride, h, hx, hy));
+                    }
+            for (int w : {4, 8, 16})
+                for (int best : {0, 300, 1000000000})
+                    EXPECT_EQ(SadArea(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best),
+                              SadAreaPlain(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best));
+        }
+}
+
+TEST(MpegEncoderKernels, FastForwardDctEqualsThePlainOne)
+{
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> d(-255, 255);
+    for (int trial = 0; trial < 3000; ++trial) {
+        int16_t a[64], b[64];
+        for (int i = 0; i < 64; ++i)
+            a[i] = static_cast<int16_t>(trial % 3 == 0 ? ((i + trial) % 2 ? 255 : -255) : d(rng));
+        std::copy(a, a + 64, b);
+        ForwardDct(a);
+        ForwardDctPlain(b);
+        ASSERT_TRUE(std::equal(a, a + 64, b)) << "trial " << trial;
+    }
+}
+
+TEST(MpegEncoderPrediction, DualPrimeVectorsByTheirClosedFormulas)
+{
+    // h(v) = (v + (v > 0)) >> 1 and g(v) = (3 v + (v > 0)) >> 1, rounding halves away from zero.
+    struct Case
+    {
+        int mx, my, ex, ey, pictStruct, topFirst;
+        int expect[2][2];
+    };
+    const Case cases[] = {
+        {5, 3, 1, -1, FRAME_PICTURE, 1, {{3 + 1, 2 - 1 - 1}, {8 + 1, 5 - 1 + 1}}},
+        {5, 3, 1, -1, FRAME_PICTURE, 0, {{8 + 1, 5 - 1 - 1}, {3 + 1, 2 - 1 + 1}}},
+        {-5, -3, 0, 1, FRAME_PICTURE, 1, {{-3, -2 + 1 - 1}, {-8, -5 + 1 + 1}}},
+        {-1, 0, -1, 0, TOP_FIELD, 1, {{-1 - 1, 0 - 1}, {0, 0}}},
+        {7, -7, 0, 0, BOTTOM_FIELD, 0, {{4, -4 + 1}, {0, 0}}},
+    };
+    for (const Case &c : cases) {
+        const int dmv[2] = {c.ex, c.ey};
+        int v[2][2];
+        DualPrimeVectors(v, dmv, c.mx, c.my, c.pictStruct, c.topFirst);
+        EXPECT_EQ(v[0][0], c.expect[0][0]) << c.mx << "," << c.my;
+        EXPECT_EQ(v[0][1], c.expect[0][1]) << c.mx << "," << c.my;
+        if (c.pictStruct == FRAME_PICTURE) {
+            EXPECT_EQ(v[1][0], c.expect[1][0]) << c.mx << "," << c.my;
+            EXPECT_EQ(v[1][1], c.expect[1][1]) << c.mx << "," << c.my;
+        }
+    }
+}
+
+TEST(MpegEncoderMotion, SpiralSearchFindsADisplacedBlockAndKeepsTheCentreOfAFlatField)
+{
+    std::mt19937 rng(3);
+    const int w = 96, h = 64;
+    const std::vector<uint8_t> ref = RandomPlane(static_cast<size_t>(w) * h, rng);
+    // The current block is the reference at (40 + 5, 24 - 3): the search around (40, 24) finds it
+    // exactly, at a whole pel, with no error.
+    std::vector<uint8_t> cur(ref.size(), 0);
+    for (int j = 0; j < 16; ++j)
+        for (int i = 0; i < 16; ++i)
+            cur[static_cast<size_t>((24 + j) * w + 40 + i)] = ref[static_cast<size_t>((21 + j) * w + 45 + i)];
+    const RefPlane plane{ref.data(), ref.data()};
+    const SearchResult r =
+        MpegMotionEstimator::FullSearch(plane, cur.data() + 24 * w + 40, 40, 24, 7, 7, 16, w, h, w);
+    EXPECT_EQ(r.x, 2 * 45);
+    EXPECT_EQ(r.y, 2 * 21);
+    EXPECT_EQ(r.dist, 0);
+    // Out of reach (7 pels), the displacement cannot be found; the search stays inside the picture.
+    const SearchResult near =
+        MpegMotionEstimator::FullSearch(plane, cur.data() + 24 * w + 40, 40, 24, 3, 3, 16, w, h, w);
+    EXPECT_GT(near.dist, 0);
+    EXPECT_LE(std::abs(near.x - 80), 7);
+    EXPECT_LE(std::abs(near.y - 48), 7);
+
+    // A flat picture: every full-pel position ties and the centre, tested first, stays.
+    const std::vector<uint8_t> flat(ref.size(), 77);
+    const SearchResult f = MpegMotionEstimator::FullSearch(
+        {flat.data(), flat.data()}, flat.data() + 16 * w + 32, 32, 16, 5, 5, 16, w, h, w);
+    EXPECT_EQ(f.dist, 0);
+    EXPECT_LE(std::abs(f.x - 64), 1);
+    EXPECT_LE(std::abs(f.y - 32), 1);
+}
+
+TEST(MpegEncoderTransform, FieldDctWhereTheFieldsDifferAndNeverWhenProgressive)
+{
+    std::mt19937 rng(5);
+    const int w = 64, h = 64;
+    // Each field smooth on its own, the two unrelated: line pairs do not correlate.
+    std::vector<uint8_t> y(static_cast<size_t>(w) * h);
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i)
+            y[static_cast<size_t>(j * w + i)] = static_cast<uint8_t>(
+                j % 2 ? 128 + 60 * std::sin(i * 0.7 + j * 0.3) : 128 + 60 * std::cos(i * 0.2 - j * 0.9));
+    std::vector<uint8_t> grey(y.size(), 128), u(y.size() / 4, 128);
+    for (int progressive = 0; progressive < 2; ++progressive) {
+        MemoryFrameSource source(w, h, {}, progressive);
+        MpegEncoder enc;
+        zn::MessageRecorder messages;
+        enc.WriteToMemory();
+        MpegEncoderParams p;
+        p.mpeg1 = 0;
+        p.progressive = progressive;
+        enc.SetParameters(p, &source);
+        enc.InitQuantMatrices();
+        ASSERT_TRUE(enc.init());
+        MpegEncoderState &s = enc.MutableState();
+        s.pict_struct = FRAME_PICTURE;
+        s.frame_pred_dct = s.frame_pred_dct_tab[1];
+        uint8_t *cur[3] = {y.data(), u.data(), u.data()}, *pred[3] = {grey.data(), u.data(), u.data()};
+        enc.DctTypeEstimation(pred, cur);
+        int field = 0;
+        for (const MacroblockRecord &mb : enc.Macroblocks())
+            field += mb.dct_type;
+        if (progressive)
+            EXPECT_EQ(field, 0);
+        else
+            EXPECT_GE(field, 14) << "of 16 macroblocks";
+        enc.Close();
+    }
+}
+
+TEST(MpegEncoderCodes, IntraTableAgreesWithTheDecodersTableOne)
+{
+    // Every pair the encoder sends with a code of the intra table must come back from our decoder's
+    // table one as the same run and level with the same length; the pairs it covers are those of
+    // table zero.
+    const zn::mpgvlc::Table &one = zn::mpgvlc::Coefficients(false, true);
+    int pairs = 0;
+    for (int run = 0; run < 64; ++run)
+        for (int level = 1; level <= 40; ++level) {
+            const VlcCode *c = DctCodeTable1(run, level);
+            EXPECT_EQ(c != nullptr, DctCodeTable0(run, level) != nullptr) << run << "/" << level;
+            if (!c)
+                continue;
+            ++pairs;
+            const uint32_t window = static_cast<uint32_t>(c->code) << (32 - c->len);
+            const zn::mpgvlc::Entry &e = one.Look(window);
+            EXPECT_EQ(e.len, c->len) << run << "/" << level;
+            EXPECT_EQ(e.run, run) << run << "/" << level;
+            EXPECT_EQ(e.value, level) << run << "/" << level;
+        }
+    EXPECT_EQ(pairs, 111); // the run/level pairs both tables carry
+}
+
+TEST(MpegEncoderSequence, FieldPicturesFollowTheFieldOrderAndAnIFrameEndsInAPField)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    ZN_REQUIRE_PHOTO("camera");
+    ScratchDir dir;
+    const std::vector<Frame420> pan = MakeColourPan(dir.Path(), 64, 64, 4, 2, 1, "camera", "", 500, 500);
+    ASSERT_EQ(pan.size(), 4u);
+    for (int topFirst = 0; topFirst < 2; ++topFirst) {
+        MpegEncoderParams p;
+        p.mpeg1 = 0;
+        p.progressive = 0;
+        p.fieldPictures = 1;
+        p.topFieldFirst = topFirst;
+        p.N = 3;
+        p.M = 3;
+        const EncodeResult r = EncodeFrames(p, 64, 64, pan, dir.File("f.mpg"), 0);
+        ASSERT_EQ(r.reports.size(), 8u);
+        std::string order, types;
+        for (const MpegPictureReport &rep : r.reports) {
+            order += std::to_string(rep.field);
+            types += rep.type;
+        }
+        EXPECT_EQ(order, topFirst ? "01010101" : "10101010");
+        // Coding order 1 (I frame: I then P field), 4 (I), 2, 3 (B fields).
+        EXPECT_EQ(types, "IPIPBBBB");
+        EXPECT_EQ(r.reports[0].frameNo, 1);
+        EXPECT_EQ(r.reports[2].frameNo, 4);
+    }
+}
+
+TEST(MpegEncoderMotion, DualPrimeOnlyWithoutBPictures)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    ZN_REQUIRE_PHOTO("camera");
+    ScratchDir dir;
+    const std::vector<Frame420> pan = MakeColourPan(dir.Path(), 176, 128, 5, 3, 1, "camera", "", 500, 500);
+    ASSERT_EQ(pan.size(), 5u);
+    for (int fieldPictures = 0; fieldPictures < 2; ++fieldPictures)
+        for (int M : {1, 3}) {
+            MpegEncoderParams p;
+            p.mpeg1 = 0;
+            p.progressive = 0;
+            p.fieldPictures = fieldPictures;
+            p.N = M == 1 ? 6 : 12;
+            p.M = M;
+            const EncodeResult r = EncodeFrames(p, 176, 128, pan, dir.File("d.mpg"), 0);
+            int dualPrime = 0;
+            for (const MpegPictureReport &rep : r.reports) {
+                const std::string map = rep.statistics.substr(rep.statistics.find("\r\n\r\n"));
+                dualPrime += static_cast<int>(std::count(map.begin(), map.end(), 'p'));
+            }
+            if (M == 3)
+                EXPECT_EQ(dualPrime, 0) << "field pictures " << fieldPictures;
+            else
+                EXPECT_GT(dualPrime, 0) << "field pictures " << fieldPictures;
+        }
+}
