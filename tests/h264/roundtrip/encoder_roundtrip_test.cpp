@@ -1,0 +1,127 @@
+// The encoder's round trip, one row per coding choice: a pan over the colour photograph (whole-sample
+// and 1.5-sample speeds) is coded by the encoding run with a reconstruction file, the stream is decoded
+// by the decoder's own run, and both files must be equal byte for byte. The stream must also hold one
+// picture per coded picture, so nothing is dropped or repeated on either side.
+#include "h264/support/h264_roundtrip.h"
+#include "h264enc/support/encoder_fixture.h"
+#include "platform/format.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+struct RoundTripRow
+{
+    const char *name;
+    int width, height, frames;
+    std::vector<std::string> settings; // lines after the dialog's, overriding them
+};
+
+void PrintTo(const RoundTripRow &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
+class EncoderRoundTrip : public ::testing::TestWithParam<RoundTripRow>
+{
+};
+
+// The pans, made once per size and speed for the program (ffmpeg's start costs more than a small run),
+// long enough for every row: a row codes its first frames.
+constexpr int kPanFrames = 9;
+std::string PanFile(const RoundTripRow &row, int dx, int zoom, std::string *err)
+{
+    static zntest::ScratchDir dir;
+    static std::map<std::string, std::string> made;
+    const std::string key = zn::Format("%dx%d_%d_%d", row.width, row.height, dx, zoom);
+    if (const auto it = made.find(key); it != made.end())
+        return it->second;
+    const std::string path = dir.File(key + ".yuv");
+    *err = enctest::MakePan(zntest::PhotoPath("astronaut", "png"), path, row.width, row.height, kPanFrames,
+                            dx, 1, zoom);
+    if (err->empty())
+        made[key] = path;
+    return path;
+}
+
+void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
+{
+    zntest::ScratchDir dir;
+    std::string err;
+    const std::string yuv = PanFile(row, dx, zoom, &err);
+    ASSERT_EQ(err, "");
+    auto v = enctest::DialogValues(yuv, row.width, row.height, row.frames, dir.File("out.264"));
+    // The dialog derives the frame count from FrameSkip, so a row's FrameSkip goes to the dialog too.
+    for (const std::string &line : row.settings)
+        if (line.rfind("FrameSkip = ", 0) == 0)
+            v.FrameSkip = std::stoi(line.substr(12));
+    std::vector<std::string> lines = row.settings;
+    lines.push_back("ReconFile = \"" + dir.File("rec.yuv") + "\"");
+    const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
+    ASSERT_TRUE(e.ok) << e.message;
+    const zntest::H264DecodeResult d = zntest::DecodeH264ToYuv(dir.File("out.264"), dir.File("dec.yuv"));
+    ASSERT_TRUE(d.ok) << d.message;
+    const auto rec = zntest::ReadFileBytes(dir.File("rec.yuv"));
+    const auto dec = zntest::ReadFileBytes(dir.File("dec.yuv"));
+    const size_t pictureBytes = static_cast<size_t>(row.width) * row.height * 3 / 2;
+    EXPECT_EQ(rec.size(), e.host.frames.size() * pictureBytes);
+    const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
+                                                  std::vector<uint8_t>(dec.begin(), dec.end()));
+    EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
+                      << ", first difference in picture "
+                      << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
+}
+
+TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    if (zntest::PhotoPath("astronaut", "png").empty()) {
+        if (zntest::RunningUnderCi())
+            FAIL() << "sample photograph missing under CI (scripts/photos): astronaut";
+        GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): astronaut";
+    }
+    {
+        SCOPED_TRACE("whole-sample pan");
+        CheckRoundTrip(GetParam(), 1, 1);
+    }
+    {
+        SCOPED_TRACE("1.5-sample pan");
+        CheckRoundTrip(GetParam(), 3, 2);
+    }
+}
+
+const RoundTripRow kRows[] = {
+    {"DialogDefaultsCabac", 176, 144, 5, {}},
+    {"DialogDefaultsUvlc", 176, 144, 5, {"SymbolMode = 0"}},
+    {"IpppOneReference", 176, 144, 4, {"NumberBFrames = 0", "FrameSkip = 0"}},
+    {"IpppThreeReferences", 176, 144, 5, {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3"}},
+    {"IpppThreeReferencesUvlc",
+     176,
+     144,
+     5,
+     {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3", "SymbolMode = 0"}},
+    {"IntraOnly", 176, 144, 3, {"IntraPeriod = 1", "NumberBFrames = 0", "FrameSkip = 0"}},
+    {"IntraPeriod3", 176, 144, 5, {"IntraPeriod = 3", "NumberBFrames = 0", "FrameSkip = 0"}},
+    {"IbbpSpatialDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 1"}},
+    {"IbbpTemporalDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0"}},
+    {"IbbpTemporalDirectUvlc",
+     176,
+     144,
+     7,
+     {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0", "SymbolMode = 0"}},
+    {"FrameSkip3TwoBTemporalDirect",
+     176,
+     144,
+     9,
+     {"NumberBFrames = 2", "FrameSkip = 3", "DirectModeType = 0"}},
+    {"SixteenBySixteen", 16, 16, 5, {}},
+    {"OneMacroblockWide", 16, 64, 5, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, EncoderRoundTrip, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
