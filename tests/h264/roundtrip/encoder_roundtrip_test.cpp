@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace {
 
@@ -18,6 +19,10 @@ struct RoundTripRow
     const char *name;
     int width, height, frames;
     std::vector<std::string> settings; // lines after the dialog's, overriding them
+    // What the stream must show for the row to test what it names: these slice types among its
+    // slices (7 I, 5 P, 6 B, 8 SP), and whether pictures hold several slices.
+    std::vector<int> slice_types = {};
+    bool several_slices = false;
 };
 
 void PrintTo(const RoundTripRow &r, std::ostream *os)
@@ -62,6 +67,21 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
     lines.push_back("ReconFile = \"" + dir.File("rec.yuv") + "\"");
     const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
     ASSERT_TRUE(e.ok) << e.message;
+    const std::vector<unsigned char> stream = zntest::ReadFileBytes(dir.File("out.264"));
+    const auto units = enctest::ScanNalUnits(std::vector<uint8_t>(stream.begin(), stream.end()));
+    std::set<int> types;
+    int slices = 0, pictures = 0;
+    for (const enctest::NalUnitSeen &u : units)
+        if (u.slice_type >= 0) {
+            types.insert(u.slice_type);
+            ++slices;
+            pictures += u.first_mb == 0 ? 1 : 0;
+        }
+    EXPECT_EQ(pictures, static_cast<int>(e.host.frames.size()));
+    for (int t : row.slice_types)
+        EXPECT_TRUE(types.count(t)) << "no slice of type " << t;
+    if (row.several_slices)
+        EXPECT_GT(slices, pictures);
     const zntest::H264DecodeResult d = zntest::DecodeH264ToYuv(dir.File("out.264"), dir.File("dec.yuv"));
     ASSERT_TRUE(d.ok) << d.message;
     const auto rec = zntest::ReadFileBytes(dir.File("rec.yuv"));
@@ -79,8 +99,9 @@ TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
 {
     ZN_REQUIRE_TOOL("ffmpeg");
     if (zntest::PhotoPath("astronaut", "png").empty()) {
-        if (zntest::RunningUnderCi())
+        if (zntest::RunningUnderCi()) {
             FAIL() << "sample photograph missing under CI (scripts/photos): astronaut";
+        }
         GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): astronaut";
     }
     {
@@ -94,31 +115,51 @@ TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
 }
 
 const RoundTripRow kRows[] = {
-    {"DialogDefaultsCabac", 176, 144, 5, {}},
-    {"DialogDefaultsUvlc", 176, 144, 5, {"SymbolMode = 0"}},
-    {"IpppOneReference", 176, 144, 4, {"NumberBFrames = 0", "FrameSkip = 0"}},
-    {"IpppThreeReferences", 176, 144, 5, {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3"}},
+    {"DialogDefaultsCabac", 176, 144, 5, {}, {7, 5, 6}},
+    {"DialogDefaultsUvlc", 176, 144, 5, {"SymbolMode = 0"}, {7, 5, 6}},
+    {"IpppOneReference", 176, 144, 4, {"NumberBFrames = 0", "FrameSkip = 0"}, {7, 5}},
+    {"IpppThreeReferences",
+     176,
+     144,
+     5,
+     {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3"},
+     {5}},
     {"IpppThreeReferencesUvlc",
      176,
      144,
      5,
-     {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3", "SymbolMode = 0"}},
-    {"IntraOnly", 176, 144, 3, {"IntraPeriod = 1", "NumberBFrames = 0", "FrameSkip = 0"}},
-    {"IntraPeriod3", 176, 144, 5, {"IntraPeriod = 3", "NumberBFrames = 0", "FrameSkip = 0"}},
-    {"IbbpSpatialDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 1"}},
-    {"IbbpTemporalDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0"}},
+     {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3", "SymbolMode = 0"},
+     {5}},
+    {"IntraOnly", 176, 144, 3, {"IntraPeriod = 1", "NumberBFrames = 0", "FrameSkip = 0"}, {7}},
+    {"IntraPeriod3", 176, 144, 5, {"IntraPeriod = 3", "NumberBFrames = 0", "FrameSkip = 0"}, {7, 5}},
+    {"IbbpSpatialDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 1"}, {6}},
+    {"IbbpTemporalDirect", 176, 144, 7, {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0"}, {6}},
     {"IbbpTemporalDirectUvlc",
      176,
      144,
      7,
-     {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0", "SymbolMode = 0"}},
+     {"NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0", "SymbolMode = 0"},
+     {6}},
     {"FrameSkip3TwoBTemporalDirect",
      176,
      144,
      9,
-     {"NumberBFrames = 2", "FrameSkip = 3", "DirectModeType = 0"}},
-    {"SixteenBySixteen", 16, 16, 5, {}},
-    {"OneMacroblockWide", 16, 64, 5, {}},
+     {"NumberBFrames = 2", "FrameSkip = 3", "DirectModeType = 0"},
+     {6}},
+    {"SliceMode1", 176, 144, 5, {"SliceMode = 1", "SliceArgument = 13"}, {}, true},
+    {"SliceMode2Uvlc", 176, 144, 5, {"SliceMode = 2", "SliceArgument = 300", "SymbolMode = 0"}, {}, true},
+    {"SliceMode2Cabac", 176, 144, 5, {"SliceMode = 2", "SliceArgument = 300"}, {}, true},
+    {"TenForcedIntraMacroblocks", 176, 144, 5, {"RandomIntraMBRefresh = 10"}},
+    {"SpPictures", 176, 144, 5, {"SPPicturePeriodicity = 2", "NumberBFrames = 0", "FrameSkip = 0"}, {8}},
+    {"SpPicturesUvlc",
+     176,
+     144,
+     5,
+     {"SPPicturePeriodicity = 2", "NumberBFrames = 0", "FrameSkip = 0", "SymbolMode = 0"},
+     {8}},
+    {"ConstrainedIntra", 176, 144, 5, {"UseConstrainedIntraPred = 1"}},
+    {"SixteenBySixteen", 16, 16, 5, {}, {7, 5, 6}},
+    {"OneMacroblockWide", 16, 64, 5, {}, {7, 5, 6}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, EncoderRoundTrip, ::testing::ValuesIn(kRows),

@@ -117,6 +117,66 @@ DecodeResult DecodeH264(const std::string &stream)
     return r;
 }
 
+namespace {
+
+// Unsigned Exp-Golomb values from a NAL payload with its emulation prevention bytes removed.
+struct UeReader
+{
+    std::vector<uint8_t> rbsp;
+    size_t bit = 0;
+    int Bit()
+    {
+        const int b = bit / 8 < rbsp.size() ? (rbsp[bit / 8] >> (7 - bit % 8)) & 1 : 0;
+        ++bit;
+        return b;
+    }
+    int Ue()
+    {
+        int zeros = 0;
+        while (Bit() == 0 && zeros < 32)
+            ++zeros;
+        int v = 0;
+        for (int i = 0; i < zeros; ++i)
+            v = (v << 1) | Bit();
+        return (1 << zeros) - 1 + v;
+    }
+};
+
+} // namespace
+
+std::vector<NalUnitSeen> ScanNalUnits(const std::vector<uint8_t> &s)
+{
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 <= s.size(); ++i)
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    std::vector<NalUnitSeen> units;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
+        while (end > starts[k] && s[end - 1] == 0)
+            --end; // the zero byte of the next four-byte start code
+        if (end <= starts[k])
+            continue;
+        NalUnitSeen u;
+        u.type = s[starts[k]] & 31;
+        u.ref_idc = (s[starts[k]] >> 5) & 3;
+        if (u.type == 1 || u.type == 5) {
+            UeReader r;
+            for (size_t i = starts[k] + 1; i < end; ++i) {
+                if (i >= starts[k] + 3 && s[i] == 3 && s[i - 1] == 0 && s[i - 2] == 0)
+                    continue;
+                r.rbsp.push_back(s[i]);
+            }
+            u.first_mb = r.Ue();
+            u.slice_type = r.Ue();
+        }
+        units.push_back(u);
+    }
+    return units;
+}
+
 long long FirstDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
 {
     const size_t n = std::min(a.size(), b.size());

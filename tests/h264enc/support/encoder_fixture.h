@@ -58,6 +58,16 @@ struct DecodeResult
 // Decodes a .264 file with the decoder.
 DecodeResult DecodeH264(const std::string &stream);
 
+// One NAL unit of an Annex B stream as a test sees it: the header fields and, for slices (types 1 and
+// 5), the first two fields of the slice header.
+struct NalUnitSeen
+{
+    int type = 0, ref_idc = 0;
+    int first_mb = -1, slice_type = -1;
+};
+// The NAL units of an Annex B stream in order.
+std::vector<NalUnitSeen> ScanNalUnits(const std::vector<uint8_t> &stream);
+
 // Index of the first differing byte, or -1.
 long long FirstDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b);
 
