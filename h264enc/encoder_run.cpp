@@ -164,8 +164,8 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         h264_fatal_error(zn::Format("InterlaceCodingOption %d is not supported by this encoder yet",
                                     in.InterlaceCodingOption),
                          500);
-    if (in.WeightedPrediction != 0 || in.WeightedBiprediction != 0)
-        h264_fatal_error("Weighted prediction is not supported by this encoder yet", 500);
+    if (in.WeightedBiprediction != 0)
+        h264_fatal_error("Weighted bi-prediction is not supported by this encoder yet", 500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     init_global_buffers(run);

@@ -59,11 +59,20 @@ int ChromaSample(const Array2D<uint8_t> &plane, int X, int Y)
            64;
 }
 
-int Combine(const BlockSource &s, const int p[2])
+// One or two predictions combined; a weighted P picture scales its one prediction as the decoder does:
+// weight, rounding shift by the denominator, offset, clipped.
+int Combine(const EncoderImage &img, const BlockSource &s, const int p[2], int comp)
 {
     if (s.use[0] && s.use[1])
         return (p[0] + p[1] + 1) / 2;
-    return s.use[0] ? p[0] : p[1];
+    const int list = s.use[0] ? 0 : 1;
+    if (!img.apply_weights)
+        return p[list];
+    const int denom = comp == 0 ? img.luma_log_weight_denom : img.chroma_log_weight_denom;
+    const int round = denom > 0 ? 1 << (denom - 1) : 0;
+    const int r = std::clamp(s.ref[list], 0, kMaxWeightRefs - 1);
+    return std::clamp(
+        ((img.wp_weight[list][r][comp] * p[list] + round) >> denom) + img.wp_offset[list][r][comp], 0, 255);
 }
 
 } // namespace
@@ -163,7 +172,7 @@ void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
                 if (s.use[list])
                     p[list] = luma_sample(*s.frame[list], 4 * (py + y) + s.mv[list][1],
                                           4 * (px + x) + s.mv[list][0]);
-            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = Combine(s, p);
+            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = Combine(img, s, p, 0);
         }
 }
 
@@ -316,7 +325,7 @@ void code_chroma_macroblock(EncoderRun &run)
                                 p[list] =
                                     ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
                                                  s.mv[list][1] + 8 * (cy0 + qy + y));
-                        w.cpred[qx + x][qy + y] = Combine(s, p);
+                        w.cpred[qx + x][qy + y] = Combine(img, s, p, 1 + uv);
                     }
             }
         }

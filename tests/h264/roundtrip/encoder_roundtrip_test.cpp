@@ -5,11 +5,14 @@
 #include "h264/support/h264_roundtrip.h"
 #include "h264enc/support/encoder_fixture.h"
 #include "platform/format.h"
+#include "platform/log.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <regex>
 #include <set>
 
 namespace {
@@ -23,6 +26,7 @@ struct RoundTripRow
     // slices (7 I, 5 P, 6 B, 8 SP), and whether pictures hold several slices.
     std::vector<int> slice_types = {};
     bool several_slices = false;
+    const char *filter = ""; // a further ffmpeg filter on the pan (its own pan files)
 };
 
 void PrintTo(const RoundTripRow &r, std::ostream *os)
@@ -41,12 +45,13 @@ std::string PanFile(const RoundTripRow &row, int dx, int zoom, std::string *err)
 {
     static zntest::ScratchDir dir;
     static std::map<std::string, std::string> made;
-    const std::string key = zn::Format("%dx%d_%d_%d", row.width, row.height, dx, zoom);
+    const std::string key =
+        zn::Format("%dx%d_%d_%d_%zu", row.width, row.height, dx, zoom, std::hash<std::string>()(row.filter));
     if (const auto it = made.find(key); it != made.end())
         return it->second;
     const std::string path = dir.File(key + ".yuv");
     *err = enctest::MakePan(zntest::PhotoPath("astronaut", "png"), path, row.width, row.height, kPanFrames,
-                            dx, 1, zoom);
+                            dx, 1, zoom, row.filter);
     if (err->empty())
         made[key] = path;
     return path;
@@ -65,8 +70,19 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
             v.FrameSkip = std::stoi(line.substr(12));
     std::vector<std::string> lines = row.settings;
     lines.push_back("ReconFile = \"" + dir.File("rec.yuv") + "\"");
+    std::string log;
+    zn::LogSink old = zn::SetLogSink([&log](zn::LogLevel, const std::string &text) { log += text; });
     const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
+    zn::SetLogSink(old);
     ASSERT_TRUE(e.ok) << e.message;
+    if (std::find(lines.begin(), lines.end(), "WeightedPrediction = 1") != lines.end()) {
+        // The brightness ramp must give weights other than one, or the row tests nothing.
+        const std::regex re("weight\\[\\d+\\] = (\\d+)");
+        int notOne = 0;
+        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
+            notOne += std::stoi((*it)[1]) != 32;
+        EXPECT_GT(notOne, 0);
+    }
     const std::vector<unsigned char> stream = zntest::ReadFileBytes(dir.File("out.264"));
     const auto units = enctest::ScanNalUnits(std::vector<uint8_t>(stream.begin(), stream.end()));
     std::set<int> types;
@@ -158,6 +174,16 @@ const RoundTripRow kRows[] = {
      5,
      {"SPPicturePeriodicity = 2", "NumberBFrames = 0", "FrameSkip = 0", "SymbolMode = 0"},
      {8}},
+    {"WeightedP", 176, 144, 5, {"WeightedPrediction = 1"}, {5, 6}, false, "eq=brightness=0.04*n:eval=frame"},
+    {"WeightedPUvlcThreeReferences",
+     176,
+     144,
+     5,
+     {"WeightedPrediction = 1", "NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3",
+      "SymbolMode = 0"},
+     {5},
+     false,
+     "eq=brightness=0.04*n:eval=frame"},
     {"ConstrainedIntra", 176, 144, 5, {"UseConstrainedIntraPred = 1"}},
     {"SixteenBySixteen", 16, 16, 5, {}, {7, 5, 6}},
     {"OneMacroblockWide", 16, 64, 5, {}, {7, 5, 6}},

@@ -14,11 +14,12 @@
 namespace enctest {
 
 std::string MakePan(const std::string &photo, const std::string &out, int w, int h, int frames, int dx,
-                    int dy, int zoom)
+                    int dy, int zoom, const std::string &after)
 {
     const std::string filter =
         zn::Format("scale=iw*%d:ih*%d,crop=%d:%d:x=16+%d*n:y=16+%d*n,scale=%d:%d:flags=bicubic", zoom, zoom,
-                   w * zoom, h * zoom, dx, dy, w, h);
+                   w * zoom, h * zoom, dx, dy, w, h) +
+        (after.empty() ? "" : "," + after);
     const std::string cmd = "ffmpeg -v error -y -loop 1 -i " + zntest::ShellQuote(photo) + " -vf " +
                             zntest::ShellQuote(filter) + zn::Format(" -frames:v %d", frames) +
                             " -pix_fmt yuv420p -f rawvideo " + zntest::ShellQuote(out);

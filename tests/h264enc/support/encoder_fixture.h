@@ -16,8 +16,9 @@ namespace enctest {
 // A pan over the photograph at `photo`: frame k shows the window at (x0 + k * dx, y0 + k * dy) of the
 // photograph scaled by `zoom` (so dx = 3 with zoom 2 moves 1.5 samples per frame), w x h, 4:2:0.
 // Empty on success, else ffmpeg's complaint.
+// `after` is a further ffmpeg filter applied to the pan (e.g. a brightness ramp), none when empty.
 std::string MakePan(const std::string &photo, const std::string &out, int w, int h, int frames, int dx,
-                    int dy, int zoom = 1);
+                    int dy, int zoom = 1, const std::string &after = "");
 // A synthetic textured pan without tools: smooth gradients, edges and noise moving (dx, dy) samples a frame.
 std::vector<uint8_t> SyntheticPan(int w, int h, int frames, int dx, int dy, unsigned seed = 1);
 
