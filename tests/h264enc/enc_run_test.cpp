@@ -138,6 +138,24 @@ TEST(EncoderRun, NalUnitTypesAndOneIdrWithIntraPeriod3)
     EXPECT_EQ(intra, 1); // I/P pictures 0 and 3 of 0, 1, 2, 3, 4: the second I is not IDR
 }
 
+TEST(EncoderRun, DataPartitionsGoOutAsPartitionUnits)
+{
+    const auto r =
+        RunSmall(5, 1, {"PartitionMode = 1", "SymbolMode = 0", "UseConstrainedIntraPred = 1"}, 32, 32);
+    ASSERT_TRUE(r->result.ok) << r->result.message;
+    const auto units = enctest::ScanNalUnits(r->Stream());
+    ASSERT_GT(units.size(), 2u);
+    int partitionA = 0;
+    for (size_t i = 2; i < units.size(); ++i) {
+        EXPECT_TRUE(units[i].type >= 2 && units[i].type <= 4) << "unit " << i << " type " << units[i].type;
+        if (units[i].type == 2) {
+            ++partitionA;
+            EXPECT_EQ(units[i].first_mb, 0);
+        }
+    }
+    EXPECT_EQ(partitionA, static_cast<int>(r->result.host.frames.size()));
+}
+
 TEST(EncoderRun, FrameAndReferenceLimits)
 {
     // 32768 frames pass the limit; a key press and No after the first picture stop the run.

@@ -163,7 +163,7 @@ std::vector<NalUnitSeen> ScanNalUnits(const std::vector<uint8_t> &s)
         NalUnitSeen u;
         u.type = s[starts[k]] & 31;
         u.ref_idc = (s[starts[k]] >> 5) & 3;
-        if (u.type == 1 || u.type == 5) {
+        if (u.type == 1 || u.type == 5 || u.type == 2) {
             UeReader r;
             for (size_t i = starts[k] + 1; i < end; ++i) {
                 if (i >= starts[k] + 3 && s[i] == 3 && s[i - 1] == 0 && s[i - 2] == 0)

@@ -60,7 +60,7 @@ struct DecodeResult
 DecodeResult DecodeH264(const std::string &stream);
 
 // One NAL unit of an Annex B stream as a test sees it: the header fields and, for slices (types 1 and
-// 5), the first two fields of the slice header.
+// 5, and partition A, type 2), the first two fields of the slice header.
 struct NalUnitSeen
 {
     int type = 0, ref_idc = 0;
