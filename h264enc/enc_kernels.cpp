@@ -56,6 +56,15 @@ int satd4x4_reference(int d[16], bool hadamard)
     return sum >> 1;
 }
 
+void hadamard4x4(const int d[16], int out[16])
+{
+    std::memcpy(out, d, 16 * sizeof(int));
+    for (int y = 0; y < 4; ++y)
+        Hadamard1D(out[4 * y], out[4 * y + 1], out[4 * y + 2], out[4 * y + 3]);
+    for (int x = 0; x < 4; ++x)
+        Hadamard1D(out[x], out[4 + x], out[8 + x], out[12 + x]);
+}
+
 int satd4x4(int d[16], bool hadamard)
 {
     if (!hadamard) {

@@ -12,6 +12,9 @@ namespace h264enc {
 int satd4x4(int d[16], bool hadamard);
 int satd4x4_reference(int d[16], bool hadamard);
 
+// The unnormalised 4x4 Hadamard transform of d (row-major) into out (row-major, out[0] the DC term).
+void hadamard4x4(const int d[16], int out[16]);
+
 // SADs of the sixteen 4x4 blocks of a 16x16 source block (row-major, stride 16) against the reference
 // window `win` (stride win_stride) at every offset (dx, dy), 0 <= dx, dy < side: the block starts at
 // win + dy x win_stride + dx. out[(dy x side + dx) x 16 + b] receives the SAD of block b (raster order).

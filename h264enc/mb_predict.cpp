@@ -473,37 +473,15 @@ int intra16x16_cost(EncoderRun &run, int *mode)
                     d[4 * y + x] = org[py + y0 + y][px + x0 + x] - run.mbw.intra16[m][x0 + x][y0 + y];
             // Unscaled 4x4 Hadamard; every coefficient but the DC counts here.
             int t[16];
-            for (int y = 0; y < 4; ++y) {
-                const int *r = d + 4 * y;
-                t[4 * y + 0] = (r[0] + r[3]) + (r[1] + r[2]);
-                t[4 * y + 1] = (r[0] - r[3]) + (r[1] - r[2]);
-                t[4 * y + 2] = (r[0] + r[3]) - (r[1] + r[2]);
-                t[4 * y + 3] = (r[0] - r[3]) - (r[1] - r[2]);
-            }
-            for (int x = 0; x < 4; ++x) {
-                const int a = t[x], bb = t[4 + x], c = t[8 + x], e = t[12 + x];
-                const int o[4] = {(a + e) + (bb + c), (a - e) + (bb - c), (a + e) - (bb + c),
-                                  (a - e) - (bb - c)};
-                for (int k = 0; k < 4; ++k)
-                    if (x != 0 || k != 0)
-                        cost += std::abs(o[k]);
-                if (x == 0)
-                    dc[b] = o[0] / 4;
-            }
+            hadamard4x4(d, t);
+            for (int k = 1; k < 16; ++k)
+                cost += std::abs(t[k]);
+            dc[b] = t[0] / 4;
         }
         int t[16];
-        for (int y = 0; y < 4; ++y) {
-            const int *r = dc + 4 * y;
-            t[4 * y + 0] = (r[0] + r[3]) + (r[1] + r[2]);
-            t[4 * y + 1] = (r[0] - r[3]) + (r[1] - r[2]);
-            t[4 * y + 2] = (r[0] + r[3]) - (r[1] + r[2]);
-            t[4 * y + 3] = (r[0] - r[3]) - (r[1] - r[2]);
-        }
-        for (int x = 0; x < 4; ++x) {
-            const int a = t[x], bb = t[4 + x], c = t[8 + x], e = t[12 + x];
-            cost += std::abs((a + e) + (bb + c)) + std::abs((a - e) + (bb - c)) +
-                    std::abs((a + e) - (bb + c)) + std::abs((a - e) - (bb - c));
-        }
+        hadamard4x4(dc, t);
+        for (int k = 0; k < 16; ++k)
+            cost += std::abs(t[k]);
         if (cost < best) {
             best = cost;
             *mode = m;

@@ -58,6 +58,21 @@ std::vector<std::array<int, 2>> &MvMapOf(EncoderImage &img, int list)
     return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
 }
 
+// SATD of the source against the prediction of 4x4 block (i, j) of the macroblock with the given modes
+// and references.
+int PredictedBlockSatd(EncoderRun &run, int i, int j, int fw_mode, int bw_mode, int fw_ref, int bw_ref)
+{
+    const EncoderImage &img = run.img;
+    const Array2D<uint8_t> &org = run.org->y;
+    predict_luma_4x4(run, i, j, fw_mode, bw_mode, fw_ref, bw_ref);
+    int d[16];
+    for (int v = 0; v < 4; ++v)
+        for (int u = 0; u < 4; ++u)
+            d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
+                           run.mbw.pred[4 * i + u][4 * j + v];
+    return satd4x4(d, run.input.UseHadamard != 0);
+}
+
 int Median(int a, int b, int c)
 {
     return a + b + c - std::min({a, b, c}) - std::max({a, b, c});
@@ -296,7 +311,6 @@ void search_partition_motion(EncoderRun &run, int type, int block)
 
 int bidir_block_cost(EncoderRun &run, int type, int block, int f)
 {
-    EncoderImage &img = run.img;
     MacroblockMotion &mo = run.motion;
     const MotionSearchTables &t = run.search;
     int x0, y0, aw, ah;
@@ -312,18 +326,9 @@ int bidir_block_cost(EncoderRun &run, int type, int block, int f)
                     t.mvbits(bw[jj][ii][0] - bwp[jj][ii][0]) + t.mvbits(bw[jj][ii][1] - bwp[jj][ii][1]);
         }
     int cost = (bits * mo.fixed_lambda) >> 16;
-    const Array2D<uint8_t> &org = run.org->y;
-    const bool hadamard = run.input.UseHadamard != 0;
     for (int j = y0; j < y0 + ah; ++j)
-        for (int i = x0; i < x0 + aw; ++i) {
-            predict_luma_4x4(run, i, j, type, type, f, 0);
-            int d[16];
-            for (int v = 0; v < 4; ++v)
-                for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
-                                   run.mbw.pred[4 * i + u][4 * j + v];
-            cost += satd4x4(d, hadamard);
-        }
+        for (int i = x0; i < x0 + aw; ++i)
+            cost += PredictedBlockSatd(run, i, j, type, type, f, 0);
     return cost;
 }
 
@@ -349,20 +354,10 @@ void p_skip_vector(EncoderRun &run)
 
 int p_skip_cost(EncoderRun &run)
 {
-    EncoderImage &img = run.img;
-    const Array2D<uint8_t> &org = run.org->y;
-    const bool hadamard = run.input.UseHadamard != 0;
     int cost = 0;
     for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 4; ++i) {
-            predict_luma_4x4(run, i, j, 0, 0, 0, 0);
-            int d[16];
-            for (int v = 0; v < 4; ++v)
-                for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
-                                   run.mbw.pred[4 * i + u][4 * j + v];
-            cost += satd4x4(d, hadamard);
-        }
+        for (int i = 0; i < 4; ++i)
+            cost += PredictedBlockSatd(run, i, j, 0, 0, 0, 0);
     return cost;
 }
 
@@ -440,20 +435,10 @@ void compute_direct_vectors(EncoderRun &run)
 
 int direct_cost_8x8(EncoderRun &run, int quarter)
 {
-    EncoderImage &img = run.img;
-    const Array2D<uint8_t> &org = run.org->y;
-    const bool hadamard = run.input.UseHadamard != 0;
     int cost = 0;
     for (int j = 2 * (quarter / 2); j < 2 * (quarter / 2) + 2; ++j)
-        for (int i = 2 * (quarter % 2); i < 2 * (quarter % 2) + 2; ++i) {
-            predict_luma_4x4(run, i, j, 0, 0, 0, 0);
-            int d[16];
-            for (int v = 0; v < 4; ++v)
-                for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
-                                   run.mbw.pred[4 * i + u][4 * j + v];
-            cost += satd4x4(d, hadamard);
-        }
+        for (int i = 2 * (quarter % 2); i < 2 * (quarter % 2) + 2; ++i)
+            cost += PredictedBlockSatd(run, i, j, 0, 0, 0, 0);
     return cost;
 }
 
