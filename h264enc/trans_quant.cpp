@@ -218,6 +218,18 @@ int h264enc_trans_quant_16x16(EncoderRun &run, int mode)
     return ac;
 }
 
+void store_chroma_block(EncoderRun &run, int uv, int bx, int by, const int recon[4][4])
+{
+    const EncoderImage &img = run.img;
+    Array2D<uint8_t> &rec = run.rec->uv[uv];
+    const int px = 8 * img.mb_x, py = 8 * img.mb_y;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y) {
+            run.mbw.resid[4 * bx + x][4 * by + y] = recon[x][y];
+            rec[py + 4 * by + y][px + 4 * bx + x] = static_cast<uint8_t>(recon[x][y]);
+        }
+}
+
 int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp)
 {
     EncoderImage &img = run.img;
@@ -292,8 +304,6 @@ int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp)
     coef[0][1][0][0] = (dq[0] + dq[1] - dq[2] - dq[3]) >> 1;
     coef[1][1][0][0] = (dq[0] - dq[1] - dq[2] + dq[3]) >> 1;
 
-    Array2D<uint8_t> &rec = run.rec->uv[uv];
-    const int px = 8 * img.mb_x, py = 8 * img.mb_y;
     for (int bx = 0; bx < 2; ++bx)
         for (int by = 0; by < 2; ++by) {
             int p[4][4], recon[4][4];
@@ -301,11 +311,7 @@ int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp)
                 for (int y = 0; y < 4; ++y)
                     p[x][y] = w.cpred[4 * bx + x][4 * by + y];
             h264dec_itrans4x4_kernel(coef[bx][by], p, recon, nullptr);
-            for (int x = 0; x < 4; ++x)
-                for (int y = 0; y < 4; ++y) {
-                    w.resid[4 * bx + x][4 * by + y] = recon[x][y];
-                    rec[py + 4 * by + y][px + 4 * bx + x] = static_cast<uint8_t>(recon[x][y]);
-                }
+            store_chroma_block(run, uv, bx, by, recon);
         }
     return cr_cbp;
 }

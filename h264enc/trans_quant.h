@@ -30,6 +30,10 @@ int h264enc_trans_quant_16x16(EncoderRun &run, int mode);
 // returns the chroma pattern (0 none, 1 DC only, 2 AC) updated from cr_cbp.
 int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp);
 
+// Stores the reconstruction of 4x4 chroma block (bx, by) of component uv into the work block and the
+// picture.
+void store_chroma_block(EncoderRun &run, int uv, int bx, int by, const int recon[4][4]);
+
 // SP pictures: the same blocks with the prediction transformed as well and the sum quantised at the
 // switching quantiser, so that the reconstruction is the decoder's SP requantisation.
 int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost);

@@ -198,8 +198,6 @@ int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
         cr_cbp = 2;
     }
 
-    Array2D<uint8_t> &rec = run.rec->uv[uv];
-    const int px = 8 * img.mb_x, py = 8 * img.mb_y;
     for (int bx = 0; bx < 2; ++bx)
         for (int by = 0; by < 2; ++by) {
             int out[4][4];
@@ -215,11 +213,7 @@ int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
             const int zero[4][4] = {};
             int recon[4][4];
             h264dec_itrans4x4_kernel(out, zero, recon, nullptr);
-            for (int x = 0; x < 4; ++x)
-                for (int y = 0; y < 4; ++y) {
-                    w.resid[4 * bx + x][4 * by + y] = recon[x][y];
-                    rec[py + 4 * by + y][px + 4 * bx + x] = static_cast<uint8_t>(recon[x][y]);
-                }
+            store_chroma_block(run, uv, bx, by, recon);
         }
     return cr_cbp;
 }
