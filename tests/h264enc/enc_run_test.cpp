@@ -156,6 +156,41 @@ TEST(EncoderRun, DataPartitionsGoOutAsPartitionUnits)
     EXPECT_EQ(partitionA, static_cast<int>(r->result.host.frames.size()));
 }
 
+TEST(EncoderRun, WithoutInterSearchEveryPMacroblockIsIntra)
+{
+    const auto r =
+        RunSmall(4, 0,
+                 {"NumberBFrames = 0", "InterSearch16x16 = 0", "InterSearch16x8 = 0", "InterSearch8x16 = 0",
+                  "InterSearch8x8 = 0", "InterSearch8x4 = 0", "InterSearch4x8 = 0", "InterSearch4x4 = 0"},
+                 32, 32);
+    ASSERT_TRUE(r->result.ok) << r->result.message;
+    ASSERT_EQ(r->result.host.frames.size(), 4u);
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(r->result.host.frames[i].type_letters, "P");
+        EXPECT_EQ(r->result.host.frames[i].intra_mbs, 4) << i;
+    }
+    const enctest::DecodeResult d = enctest::DecodeH264(r->dir.File("out.264"));
+    EXPECT_TRUE(d.ok) << d.message;
+}
+
+TEST(EncoderRun, ErrorFreePicturesKeepThePreviousSnr)
+{
+    // A flat mid-grey sequence is predicted without error from the first sample on: no component has
+    // an error to measure, so every SNR stays at its start, 0.
+    zntest::ScratchDir dir;
+    const int w = 32, h = 32, frames = 3;
+    zntest::WriteFileBytes(dir.File("in.yuv"), std::vector<unsigned char>(w * h * 3 / 2 * frames, 128));
+    auto v = enctest::DialogValues(dir.File("in.yuv"), w, h, frames, dir.File("out.264"));
+    const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, {}));
+    ASSERT_TRUE(e.ok) << e.message;
+    ASSERT_FALSE(e.host.frames.empty());
+    for (const auto &f : e.host.frames) {
+        EXPECT_EQ(f.snr_y, 0.0f);
+        EXPECT_EQ(f.snr_u, 0.0f);
+        EXPECT_EQ(f.snr_v, 0.0f);
+    }
+}
+
 TEST(EncoderRun, FrameAndReferenceLimits)
 {
     // 32768 frames pass the limit; a key press and No after the first picture stop the run.
