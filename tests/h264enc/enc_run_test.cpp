@@ -191,6 +191,21 @@ TEST(EncoderRun, ErrorFreePicturesKeepThePreviousSnr)
     }
 }
 
+TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
+{
+    const std::vector<std::string> refused[] = {{"InterlaceCodingOption = 2"},
+                                                {"InterlaceCodingOption = 1"},
+                                                {"StoredBPictures = 1"},
+                                                {"WeightedBiprediction = 1"},
+                                                {"WeightedBiprediction = 2"}};
+    for (const auto &lines : refused) {
+        const auto r = RunSmall(3, 1, lines, 32, 32);
+        EXPECT_FALSE(r->result.ok) << lines[0];
+        EXPECT_FALSE(r->result.message.empty()) << lines[0];
+        EXPECT_TRUE(r->result.host.frames.empty()) << lines[0];
+    }
+}
+
 TEST(EncoderRun, FrameAndReferenceLimits)
 {
     // 32768 frames pass the limit; a key press and No after the first picture stop the run.
