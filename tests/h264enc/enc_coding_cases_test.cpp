@@ -1,0 +1,352 @@
+// Worked values of the encoder's coding tools, each computed here from the quantiser formula and the
+// coefficient costs rather than taken from the code: the rounding constant of I and P pictures, the
+// cost that lets a chroma component drop lone ones, and the cost that protects larger luma levels.
+#include "h264enc/enc_kernels.h"
+#include "h264enc/enc_run.h"
+#include "h264enc/mb_predict.h"
+#include "h264enc/mode_decision.h"
+#include "h264enc/slice_coder.h"
+#include "h264enc/trans_quant.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+using namespace h264enc;
+
+// A w x h picture at macroblock `mb`, source and reconstruction allocated (one macroblock unless
+// asked otherwise).
+std::unique_ptr<EncoderRun> OneMacroblockRun(int type, int qp, int w = 16, int h = 16, int mb = 0)
+{
+    auto run = std::make_unique<EncoderRun>();
+    run->input.SourceWidth = w;
+    run->input.SourceHeight = h;
+    run->input.NumberReferenceFrames = 1;
+    init_image_geometry(run->input, run->img);
+    run->org_frame.allocate(w, h, "test");
+    run->rec_frame.allocate(w, h, "test");
+    run->img.type = type;
+    run->img.qp = qp;
+    set_macroblock_position(run->img, mb);
+    run->img.CurrentMb().qp = qp;
+    return run;
+}
+
+// The residual of a 4x4 block whose core transform is k x n_i x n_j at (i, j) and 0 elsewhere: the
+// transform's basis rows are orthogonal with squared norms 4, 10, 4, 10, so the outer product of rows
+// i and j transforms into a single coefficient.
+void SingleCoefficientResidual(int out[4][4], int i, int j, int k)
+{
+    static const int A[4][4] = {{1, 1, 1, 1}, {2, 1, -1, -2}, {1, -1, -1, 1}, {1, -2, 2, -1}};
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            out[x][y] += k * A[i][x] * A[j][y];
+}
+
+TEST(EncTransQuant, TheTransformOfABasisProductIsOneCoefficient)
+{
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            int in[4][4] = {}, out[4][4];
+            SingleCoefficientResidual(in, i, j, 1);
+            forward4x4(in, out);
+            const int n[4] = {4, 10, 4, 10};
+            for (int a = 0; a < 4; ++a)
+                for (int b = 0; b < 4; ++b)
+                    ASSERT_EQ(out[a][b], a == i && b == j ? n[i] * n[j] : 0) << i << j << a << b;
+        }
+}
+
+// At qp 28 (per 4, rem 4, 19 bits) a flat luma residual r has the single coefficient 16 r with
+// multiplier 8192: level = (131072 r + f) >> 19 with f = 2^19 / 3 = 174762 (I) or 2^19 / 6 = 87381.
+TEST(EncTransQuant, LumaBlockRoundingByPictureTypeAndItsCost)
+{
+    const struct
+    {
+        int type, r, level, cost;
+    } cases[] = {
+        {kTypeI, 3, 1, 3},      // 393216 + 174762 = 567978 >= 524288: a lone 1 at run 0 costs 3
+        {kTypeP, 3, 0, 0},      // 393216 + 87381 = 480597 < 524288: nothing
+        {kTypeB, 3, 0, 0},      // every non-I picture takes the smaller constant
+        {kTypeP, 4, 1, 3},      // 524288 + 87381: a 1 again
+        {kTypeP, 8, 2, 999999}, // 1048576 + 87381 = 1135957 >> 19 = 2: a level above 1
+        {kTypeI, 8, 2, 999999},
+    };
+    for (const auto &c : cases) {
+        auto run = OneMacroblockRun(c.type, 28);
+        for (int x = 0; x < 16; ++x)
+            for (int y = 0; y < 16; ++y) {
+                run->mbw.resid[x][y] = c.r;
+                run->mbw.pred[x][y] = 100;
+            }
+        int cost = 7; // the routine adds to what the caller has
+        const int nonzero = h264enc_trans_quant_4x4(*run, 4, 8, &cost);
+        const int(*list)[65] = run->img.cof.cofAC[2][1]; // quarter 2, block 1: offset (4, 8)
+        EXPECT_EQ(nonzero, c.level != 0) << c.type << " " << c.r;
+        EXPECT_EQ(list[0][0], c.level) << c.type << " " << c.r;
+        EXPECT_EQ(list[0][c.level != 0 ? 1 : 0], 0) << "the list ends with a 0 level";
+        EXPECT_EQ(cost, 7 + c.cost) << c.type << " " << c.r;
+        if (c.level == 0) { // nothing kept: the reconstruction is the prediction
+            EXPECT_EQ(run->rec->y[9][5], 100);
+        }
+    }
+}
+
+// Intra 16x16 coding rounds with 2^q / 3 in every picture type. One flat block of residual 11 has the
+// DC 176; the Hadamard spreads it to 88 in all sixteen DC terms (the columns halved). At qp 28 the DC
+// level is (88 x 8192 + 2f) >> 20: 720896 + 349524 = 1070420 gives 1; with the P constant it would be
+// 720896 + 174762 = 895658, 0.
+TEST(EncTransQuant, Intra16x16RoundsAsInIPicturesEvenInPPictures)
+{
+    for (int type : {kTypeI, kTypeP}) {
+        auto run = OneMacroblockRun(type, 28);
+        for (int x = 0; x < 16; ++x)
+            for (int y = 0; y < 16; ++y) {
+                run->mbw.intra16[2][x][y] = 100;
+                run->org->y[y][x] = static_cast<uint8_t>(x < 4 && y < 4 ? 111 : 100);
+            }
+        EXPECT_EQ(h264enc_trans_quant_16x16(*run, 2), 0) << "no AC level";
+        const int(*dc)[65] = run->img.cof.cofDC[0];
+        for (int k = 0; k < 16; ++k) {
+            EXPECT_EQ(dc[0][k], 1) << type << " " << k;
+            EXPECT_EQ(dc[1][k], 0) << type << " " << k;
+        }
+        EXPECT_EQ(dc[0][16], 0);
+    }
+}
+
+// Chroma at qp 28 (chroma qp 28) in a P picture: a coefficient 3 x 40 at a position with one odd
+// coordinate quantises to (120 x 5243 + 87381) >> 19 = 716541 >> 19 = 1. Two such ones at zig-zag
+// positions 1 and 8 have runs 0 and 6 (cost 3 + 0 = 3 < 4): dropped. At positions 1 and 2 the runs are
+// 0 and 0 (cost 3 + 3 = 6): kept.
+TEST(EncTransQuant, ChromaDropsLoneOnesBelowCostFour)
+{
+    const struct
+    {
+        int i2, j2; // the second coefficient; the first is at (1, 0)
+        bool kept;
+    } cases[] = {{1, 2, false}, {0, 1, true}};
+    for (const auto &c : cases)
+        for (int uv : {0, 1})
+            for (int blk : {0, 3}) {
+                auto run = OneMacroblockRun(kTypeP, 28);
+                int block[4][4] = {};
+                SingleCoefficientResidual(block, 1, 0, 3);
+                SingleCoefficientResidual(block, c.i2, c.j2, 3);
+                const int bx = blk % 2, by = blk / 2;
+                for (int x = 0; x < 8; ++x)
+                    for (int y = 0; y < 8; ++y) {
+                        run->mbw.cpred[x][y] = 128;
+                        run->mbw.resid[x][y] = x / 4 == bx && y / 4 == by ? block[x % 4][y % 4] : 0;
+                    }
+                const int pattern = h264enc_trans_quant_chroma(*run, uv, 0);
+                const int bits = run->img.CurrentMb().coded_block_bits;
+                const int(*list)[65] = run->img.cof.cofAC[4 + uv][blk];
+                const std::string what =
+                    "second at (" + std::to_string(c.i2) + ", " + std::to_string(c.j2) + ") uv " +
+                    std::to_string(uv) + " block " + std::to_string(blk);
+                EXPECT_EQ(run->img.cof.cofDC[1 + uv][0][0], 0) << what << ": no DC level";
+                if (c.kept) {
+                    EXPECT_EQ(pattern, 2) << what;
+                    EXPECT_EQ(bits, 1 << (16 + 4 * uv + blk)) << what;
+                    EXPECT_EQ(list[0][0], 1) << what;
+                    EXPECT_EQ(list[1][0], 0) << what;
+                    EXPECT_EQ(list[0][1], 1) << what;
+                    EXPECT_EQ(list[1][1], 0) << what;
+                    EXPECT_EQ(list[0][2], 0) << what;
+                } else {
+                    EXPECT_EQ(pattern, 0) << what;
+                    EXPECT_EQ(bits, 0) << what;
+                    EXPECT_EQ(list[0][0], 0) << what;
+                    for (int x = 0; x < 8; ++x)
+                        for (int y = 0; y < 8; ++y)
+                            ASSERT_EQ(run->rec->uv[uv][y][x], 128) << what << ": the prediction stands";
+                }
+            }
+}
+
+// The pattern passed in is kept when the component adds nothing, and a dropped component does not
+// lower it.
+TEST(EncTransQuant, ChromaPatternIsNeverLowered)
+{
+    for (int before : {1, 2}) {
+        auto run = OneMacroblockRun(kTypeP, 28);
+        for (int x = 0; x < 8; ++x)
+            for (int y = 0; y < 8; ++y)
+                run->mbw.cpred[x][y] = 128;
+        int block[4][4] = {};
+        SingleCoefficientResidual(block, 1, 0, 3);
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y)
+                run->mbw.resid[x][y] = block[x][y];
+        EXPECT_EQ(h264enc_trans_quant_chroma(*run, 1, before), before);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Intra 4x4 mode decision
+
+// Macroblock 3 of a 32x32 picture (lower right): its first block has neighbours above and to the left,
+// whose modes in the map are up and left; the reconstruction around it is textured so that every
+// prediction mode differs clearly from every other.
+std::unique_ptr<EncoderRun> IntraBlockRun(int up, int left, unsigned seed)
+{
+    auto run = OneMacroblockRun(kTypeI, 28, 32, 32, 3);
+    run->input.UseHadamard = 0;
+    std::mt19937 rng(seed);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            run->rec->y[y][x] = static_cast<uint8_t>(rng() % 256);
+    Array2D<int> &map = run->img.intra_pred_modes;
+    map[4 + 0][4 + 1] = up;   // the block above (4, 3), with the border of one
+    map[4 + 1][4 + 0] = left; // the block to the left (3, 4)
+    map[4 + 0][4 + 2] = 2;    // the upper right one
+    return run;
+}
+
+// Makes the source of the macroblock's first block equal to prediction `mode`.
+void SourceIsPrediction(EncoderRun &run, int mode)
+{
+    h264enc_intra_pred_4x4(run, 16, 16);
+    ASSERT_TRUE(run.mbw.intra4_ok[mode]);
+    for (int u = 0; u < 4; ++u)
+        for (int v = 0; v < 4; ++v)
+            run.org->y[16 + v][16 + u] = static_cast<uint8_t>(run.mbw.intra4[mode][u][v]);
+}
+
+// With lambda 1 a mode other than the most probable one costs 4 plus its SATD; the coded mode counts
+// the remaining modes, skipping the most probable one.
+TEST(EncIntra4x4Decision, CodedModeAndCostAgainstTheMostProbableMode)
+{
+    const struct
+    {
+        int up, left; // the neighbours' modes: most probable min(up, left)
+        int best;     // the mode the source equals
+        int code, cost;
+    } cases[] = {
+        {3, 5, 5, 4, 4},  // best 5 above most probable 3: coded 5 - 1 = 4
+        {3, 3, 1, 1, 4},  // best 1 below most probable 3: coded 1
+        {4, 3, 3, -1, 0}, // the most probable mode itself: no penalty, coded -1
+        {8, 6, 0, 0, 4},
+        {0, 7, 8, 7, 4},
+    };
+    for (const auto &c : cases)
+        for (unsigned seed : {1u, 2u, 3u}) {
+            auto run = IntraBlockRun(c.up, c.left, seed);
+            SourceIsPrediction(*run, c.best);
+            int nonzero = -1;
+            const int cost = choose_intra4x4_mode(*run, 0, 0, 1.0, &nonzero);
+            EXPECT_EQ(run->img.intra_pred_modes[5][5], c.best) << c.up << " " << c.left << " " << c.best;
+            EXPECT_EQ(run->img.CurrentMb().intra4_codes[0], c.code) << c.up << " " << c.left << " " << c.best;
+            EXPECT_EQ(cost, c.cost) << c.up << " " << c.left << " " << c.best;
+            EXPECT_EQ(nonzero, 0) << "an exact prediction leaves no coefficient";
+        }
+}
+
+TEST(EncIntra4x4Decision, EqualCostsGoToTheLowerModeNumber)
+{
+    // Flat surroundings and source: every mode predicts the source exactly. With lambda 0 no penalty
+    // separates them, so mode 0 wins even though 8 is the most probable one.
+    auto run = IntraBlockRun(8, 8, 1);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            run->rec->y[y][x] = 90;
+            run->org->y[y][x] = 90;
+        }
+    int nonzero = -1;
+    EXPECT_EQ(choose_intra4x4_mode(*run, 0, 0, 0.0, &nonzero), 0);
+    EXPECT_EQ(run->img.intra_pred_modes[5][5], 0);
+    EXPECT_EQ(run->img.CurrentMb().intra4_codes[0], 0);
+    // With lambda 1 the most probable mode is the only one without a penalty.
+    auto again = IntraBlockRun(8, 8, 1);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            again->rec->y[y][x] = 90;
+            again->org->y[y][x] = 90;
+        }
+    EXPECT_EQ(choose_intra4x4_mode(*again, 0, 0, 1.0, &nonzero), 0);
+    EXPECT_EQ(again->img.intra_pred_modes[5][5], 8);
+    EXPECT_EQ(again->img.CurrentMb().intra4_codes[0], -1);
+}
+
+TEST(EncIntra4x4Decision, NeighboursDecideTheModesTried)
+{
+    // The picture's first block: DC alone, at 128, and DC is the most probable mode, so the cost is
+    // the SAD against 128 (source 130: sixteen differences of 2).
+    {
+        auto run = OneMacroblockRun(kTypeI, 28);
+        run->input.UseHadamard = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                run->org->y[y][x] = 130;
+        int nonzero = -1;
+        EXPECT_EQ(choose_intra4x4_mode(*run, 0, 0, 1.0, &nonzero), 32);
+        for (int m = 0; m < 9; ++m)
+            EXPECT_EQ(run->mbw.intra4_ok[m], m == 2) << m;
+        EXPECT_EQ(run->mbw.intra4[2][1][2], 128);
+        EXPECT_EQ(run->img.CurrentMb().intra4_codes[0], -1);
+    }
+    // A neighbour above and none to the left (the second macroblock row of a one-macroblock-wide
+    // picture): vertical and DC only; the diagonals that need the upper samples alone are not offered.
+    {
+        auto run = OneMacroblockRun(kTypeI, 28, 16, 32, 1);
+        run->input.UseHadamard = 0;
+        run->img.intra_pred_modes[4][1] = 2;
+        run->img.intra_pred_modes[4][2] = 2;
+        for (int x = 0; x < 16; ++x)
+            run->rec->y[15][x] = static_cast<uint8_t>(20 * x);
+        for (int y = 16; y < 32; ++y)
+            for (int x = 0; x < 16; ++x)
+                run->org->y[y][x] = static_cast<uint8_t>(20 * x);
+        int nonzero = -1;
+        EXPECT_EQ(choose_intra4x4_mode(*run, 0, 0, 1.0, &nonzero), 4); // vertical, exact, not most probable
+        for (int m = 0; m < 9; ++m)
+            EXPECT_EQ(run->mbw.intra4_ok[m], m == 0 || m == 2) << m;
+        EXPECT_EQ(run->img.intra_pred_modes[5][1], 0);
+        EXPECT_EQ(run->img.CurrentMb().intra4_codes[0], 0);
+    }
+}
+
+// With lambda 1 each quarter adds (int)floor(6 + 0.4999) = 6 and each block off its most probable mode
+// adds 4. A flat 128 picture at its first macroblock: every block predicts 128 exactly with DC, the
+// most probable mode of each (the blocks above or to the left inside the macroblock choose 2 too).
+TEST(EncIntra4x4Decision, QuarterAndBlockCostsAtLambdaOne)
+{
+    auto run = OneMacroblockRun(kTypeI, 28);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            run->org->y[y][x] = 128;
+    int cbp = -1;
+    EXPECT_EQ(choose_intra4x4_mb(*run, 1.0, &cbp), 4 * 6);
+    EXPECT_EQ(cbp, 0);
+    // One quarter: 6; with lambda 0.99 still 6 (floor(5.94 + 0.4999)), a penalty of floor(3.96) = 3.
+    auto quarter = OneMacroblockRun(kTypeI, 28);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            quarter->org->y[y][x] = 128;
+    int nz = -1;
+    EXPECT_EQ(choose_intra4x4_8x8(*quarter, 0, 0.99, &nz), 6);
+    // A vertical ramp under a ramped row above, no left neighbour (the second macroblock row of a
+    // one-macroblock-wide picture): every block of the quarter predicts exactly with vertical. Blocks 0
+    // and 2 have no left neighbour, so their most probable mode is DC and vertical costs 4; blocks 1 and
+    // 3 have a vertical block to the left and above, so vertical is most probable: 6 + 2 x 4.
+    auto ramp = OneMacroblockRun(kTypeI, 28, 16, 32, 1);
+    ramp->input.UseHadamard = 0;
+    for (int k = 1; k <= 4; ++k)
+        ramp->img.intra_pred_modes[4][k] = 2;
+    for (int x = 0; x < 16; ++x)
+        ramp->rec->y[15][x] = static_cast<uint8_t>(10 + 20 * x);
+    for (int y = 16; y < 32; ++y)
+        for (int x = 0; x < 16; ++x)
+            ramp->org->y[y][x] = static_cast<uint8_t>(10 + 20 * x);
+    EXPECT_EQ(choose_intra4x4_8x8(*ramp, 0, 1.0, &nz), 6 + 2 * 4);
+    const int codes[4] = {0, -1, 0, -1};
+    for (int b = 0; b < 4; ++b)
+        EXPECT_EQ(ramp->img.CurrentMb().intra4_codes[static_cast<size_t>(b)], codes[b]) << b;
+    EXPECT_EQ(nz, 0);
+}
+
+} // namespace
