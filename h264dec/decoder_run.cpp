@@ -108,7 +108,8 @@ bool MoreSlices(H264DecoderState &dec, NaluPtr &scratch)
                                                   : GetAnnexbNALU(source, scratch.get());
         if (ret == 0)
             break;
-        if (ret > 0 && (scratch->nal_unit_type == NALU_TYPE_SLICE || scratch->nal_unit_type == NALU_TYPE_IDR)) {
+        if (ret > 0 &&
+            (scratch->nal_unit_type == NALU_TYPE_SLICE || scratch->nal_unit_type == NALU_TYPE_IDR)) {
             found = true;
             break;
         }
@@ -239,17 +240,14 @@ bool H264DecodeFirstFrame(const std::string &infile, const std::string &leakyBuc
     h264dec_open_annexb(dec);
     if (h264dec_decode_picture(dec, false) == kEndOfStream)
         return false;
+    if (h264dec_copy_stored_picture(dec, planes, width, height))
+        return true;
     // A non-reference first picture never becomes the stored picture: it is taken as decoded.
-    const H264PictureRef p =
-        dec.stored_valid ? h264dec_stored_picture_ref(dec, 0) : h264dec_current_picture_ref(dec, 0);
-    if (!p.y || p.width <= 0 || p.height <= 0)
+    const H264PictureRef p = h264dec_current_picture_ref(dec, 0);
+    if (!h264dec_copy_picture(p, planes))
         return false;
     width = p.width;
     height = p.height;
-    const size_t luma = static_cast<size_t>(width) * height, chroma = luma / 4;
-    planes[0].assign(p.y, p.y + luma);
-    planes[1].assign(p.u, p.u + chroma);
-    planes[2].assign(p.v, p.v + chroma);
     return true;
 }
 

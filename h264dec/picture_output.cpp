@@ -76,3 +76,25 @@ void h264dec_output_stored_picture(H264DecoderState &dec, int type_index)
     if (dec.sink)
         dec.sink->PictureOutput(dec, h264dec_stored_picture_ref(dec, type_index));
 }
+
+bool h264dec_copy_picture(const H264PictureRef &p, std::vector<uint8_t> planes[3])
+{
+    if (!p.y || p.width <= 0 || p.height <= 0)
+        return false;
+    const size_t luma = static_cast<size_t>(p.width) * p.height, chroma = luma / 4;
+    planes[0].assign(p.y, p.y + luma);
+    planes[1].assign(p.u, p.u + chroma);
+    planes[2].assign(p.v, p.v + chroma);
+    return true;
+}
+
+bool h264dec_copy_stored_picture(const H264DecoderState &dec, std::vector<uint8_t> planes[3], int &width,
+                                 int &height)
+{
+    const H264PictureRef p = h264dec_stored_picture_ref(dec, 0);
+    if (!dec.stored_valid || !h264dec_copy_picture(p, planes))
+        return false;
+    width = p.width;
+    height = p.height;
+    return true;
+}

@@ -99,17 +99,7 @@ MovingScene PScene(const std::vector<std::vector<std::array<int, 2>>> &moves, un
     const int w = 3, h = 2, n = w * h;
     s.plan.width_mbs = w;
     s.plan.height_mbs = h;
-    std::mt19937 rng(seed);
-    std::vector<MbSpec> intra;
-    for (int k = 0; k < n; ++k) {
-        MbSpec m;
-        m.kind = MbKind::I4;
-        for (int &b : m.block_dc)
-            b = static_cast<int>(rng() % 41) - 20;
-        m.chroma_dc[0] = static_cast<int>(rng() % 21) - 10;
-        m.chroma_dc[1] = static_cast<int>(rng() % 21) - 10;
-        intra.push_back(m);
-    }
+    const std::vector<MbSpec> intra = TexturedIntra(n, seed);
     s.plan.pictures.push_back(IntraPicture(intra, 0, 0, true));
     s.want.push_back(IntraDcPicture(w, h, intra, std::vector<int>(static_cast<size_t>(n), 0), kQp));
     int frameNum = 1;

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 
 namespace {
 
@@ -25,22 +24,6 @@ int Clip(int v)
 void ExpectPicture(const Picture &want, const Picture &got, const std::string &what)
 {
     ASSERT_EQ(FirstDifference(want, got), "") << what;
-}
-
-std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<MbSpec> mbs;
-    for (int k = 0; k < n; ++k) {
-        MbSpec m;
-        m.kind = MbKind::I4;
-        for (int &b : m.block_dc)
-            b = static_cast<int>(rng() % 41) - 20;
-        m.chroma_dc[0] = static_cast<int>(rng() % 21) - 10;
-        m.chroma_dc[1] = static_cast<int>(rng() % 21) - 10;
-        mbs.push_back(m);
-    }
-    return mbs;
 }
 
 // Whole-macroblock motion of one picture, for the vector predictor of each list.

@@ -117,10 +117,36 @@ TEST_F(H264decFixture, PagesComeInTabOrderWithTheirControlsAndFirstStates)
     EXPECT_FALSE(dlg->isVisible());
 }
 
+// Every title the document's window takes, in order.
+class TitleRecorder : public QObject
+{
+public:
+    explicit TitleRecorder(QWidget *window) : m_window(window) { window->installEventFilter(this); }
+    ~TitleRecorder() override { m_window->removeEventFilter(this); }
+    std::vector<std::string> titles;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::WindowTitleChange)
+            titles.push_back(m_window->windowTitle().toStdString());
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
 TEST_F(H264decFixture, ApplyShowsThePicturesInTheDocumentAndTheTextInTheResultBox)
 {
     CH264decDlg *dlg = Open(IbbpStream(false));
+    TitleRecorder titles(doc->m_pMainFrame);
     ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    // Output order I0 B1 B2 P3: the picture number as it stands when each picture goes out, then the
+    // frame counter of that output.
+    const std::vector<std::string> wantTitles = {"clip - Frame #1(I) --> #1", "clip - Frame #2(B) --> #2",
+                                                 "clip - Frame #2(B) --> #3", "clip - Frame #2(P) --> #4"};
+    EXPECT_EQ(titles.titles, wantTitles);
     const std::string text = Result(dlg);
     EXPECT_EQ(
         text.rfind(

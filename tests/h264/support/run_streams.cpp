@@ -9,26 +9,6 @@
 
 namespace h264test {
 
-namespace {
-
-std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<MbSpec> mbs;
-    for (int k = 0; k < n; ++k) {
-        MbSpec m;
-        m.kind = MbKind::I4;
-        for (int &b : m.block_dc)
-            b = static_cast<int>(rng() % 41) - 20;
-        m.chroma_dc[0] = static_cast<int>(rng() % 21) - 10;
-        m.chroma_dc[1] = static_cast<int>(rng() % 21) - 10;
-        mbs.push_back(m);
-    }
-    return mbs;
-}
-
-} // namespace
-
 std::vector<uint8_t> IbbpStream(bool cabac, int width_mbs, int height_mbs, int groups)
 {
     StreamPlan plan;
@@ -73,7 +53,7 @@ bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
 

@@ -1,6 +1,8 @@
 // Multi-picture stream plans (see the header).
 #include "h264/support/stream_plan.h"
 
+#include <random>
+
 namespace h264test {
 
 PicturePlan MakePicture(int slice_type, int frame_num, int poc_lsb, std::vector<MbSpec> mbs, int structure,
@@ -15,6 +17,22 @@ PicturePlan MakePicture(int slice_type, int frame_num, int poc_lsb, std::vector<
     p.nal_ref_idc = nal_ref_idc;
     p.mbs = std::move(mbs);
     return p;
+}
+
+std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<MbSpec> mbs;
+    for (int k = 0; k < n; ++k) {
+        MbSpec m;
+        m.kind = MbKind::I4;
+        for (int &b : m.block_dc)
+            b = static_cast<int>(rng() % 41) - 20;
+        m.chroma_dc[0] = static_cast<int>(rng() % 21) - 10;
+        m.chroma_dc[1] = static_cast<int>(rng() % 21) - 10;
+        mbs.push_back(m);
+    }
+    return mbs;
 }
 
 std::vector<uint8_t> StreamPlan::Write(bool cabac) const

@@ -29,6 +29,9 @@ struct PicturePlan
 PicturePlan MakePicture(int slice_type, int frame_num, int poc_lsb, std::vector<MbSpec> mbs,
                         int structure = 0, int nal_ref_idc = 1);
 
+// n 4x4-intra macroblocks with random block and chroma DC levels: a textured picture to predict from.
+std::vector<MbSpec> TexturedIntra(int n, unsigned seed);
+
 struct StreamPlan
 {
     int width_mbs = 2, height_mbs = 2;
