@@ -232,13 +232,15 @@ CH264encIntraContDlg::CH264encIntraContDlg(QWidget *parent) : CModulePage(IDD, p
 
 // ---------------------------------------------------------------------------------------------------
 
-CH264encIntraDlg::CH264encIntraDlg(std::function<int()> picturesToCode, QWidget *parent)
-    : CH264encSpinPage(IDD, IDC_GROUP, "Set Period of I-Frames (0=only first)", IDC_EDIT, IDC_SPIN,
-                       {{IDC_I_FRAMES, "I Frames"}, {IDC_QP_FIRST, "QP First"}, {IDC_QP_REMAIN, "QP Remain"}},
-                       parent),
-      m_picturesToCode(std::move(picturesToCode))
+CH264encPeriodPage::CH264encPeriodPage(const Layout &layout, std::function<int()> picturesToCode,
+                                       QWidget *parent)
+    : CH264encSpinPage(layout.idd, layout.groupId, layout.groupText, layout.editId, layout.spinId,
+                       {layout.period, layout.firstQp, layout.secondQp}, parent),
+      m_layout(layout), m_picturesToCode(std::move(picturesToCode))
 {
-    m_pRadios->Select(IDC_I_FRAMES);
+    m_nQP[0] = layout.firstQpStart;
+    m_nQP[1] = layout.secondQpStart;
+    m_pRadios->Select(layout.period.id);
     {
         const QSignalBlocker block(m_pSpin);
         m_pSpin->setRange(0, 10);
@@ -251,28 +253,28 @@ CH264encIntraDlg::CH264encIntraDlg(std::function<int()> picturesToCode, QWidget 
     };
 }
 
-void CH264encIntraDlg::OnRadio(int id)
+void CH264encPeriodPage::OnRadio(int id)
 {
-    m_bPeriod = id == IDC_I_FRAMES ? 1 : 0;
-    m_bQPFirst = id == IDC_QP_FIRST ? 1 : 0;
+    m_bPeriod = id == m_layout.period.id ? 1 : 0;
+    m_bFirstQP = id == m_layout.firstQp.id ? 1 : 0;
     if (m_bPeriod)
-        ShowValue("Set Period of I-Frames (0=Only First)", 0, m_picturesToCode() - 1, m_nPeriod);
-    else if (m_bQPFirst)
-        ShowValue("Set QP for First Frame (Intra)", 0, 51, m_nQPFirst);
+        ShowValue(m_layout.periodTitle, 0, m_picturesToCode() - 1, m_nPeriod);
+    else if (m_bFirstQP)
+        ShowValue(m_layout.firstQpTitle, 0, 51, m_nQP[0]);
     else
-        ShowValue("Set QP for Other Frames", 0, 51, m_nQPRemain);
+        ShowValue(m_layout.secondQpTitle, 0, 51, m_nQP[1]);
 }
 
-void CH264encIntraDlg::OnEditChanged(int value)
+void CH264encPeriodPage::OnEditChanged(int value)
 {
-    int &target = m_bPeriod ? m_nPeriod : m_bQPFirst ? m_nQPFirst : m_nQPRemain;
+    int &target = m_bPeriod ? m_nPeriod : m_bFirstQP ? m_nQP[0] : m_nQP[1];
     if (value == target)
         return;
     target = value;
-    NotifyOwner(WM_H264ENC_INTRA);
+    NotifyOwner(m_layout.message);
 }
 
-void CH264encIntraDlg::SetPeriod(int period)
+void CH264encPeriodPage::SetPeriod(int period)
 {
     m_nPeriod = period;
     // Only the spinner of the period moves: another value shown there would take the number.
@@ -283,44 +285,41 @@ void CH264encIntraDlg::SetPeriod(int period)
     }
 }
 
+CH264encIntraDlg::CH264encIntraDlg(std::function<int()> picturesToCode, QWidget *parent)
+    : CH264encPeriodPage({IDD,
+                          IDC_GROUP,
+                          "Set Period of I-Frames (0=only first)",
+                          IDC_EDIT,
+                          IDC_SPIN,
+                          {IDC_I_FRAMES, "I Frames"},
+                          {IDC_QP_FIRST, "QP First"},
+                          {IDC_QP_REMAIN, "QP Remain"},
+                          "Set Period of I-Frames (0=Only First)",
+                          "Set QP for First Frame (Intra)",
+                          "Set QP for Other Frames",
+                          28,
+                          28,
+                          WM_H264ENC_INTRA},
+                         std::move(picturesToCode), parent)
+{}
+
 CH264encSPFramesDlg::CH264encSPFramesDlg(std::function<int()> picturesToCode, QWidget *parent)
-    : CH264encSpinPage(IDD, IDC_GROUP, "Set Number of SP Frames", IDC_EDIT, IDC_SPIN,
-                       {{IDC_SP_FRAMES, "SP Frames"}, {IDC_QP_BLOCK, "QP Block"}, {IDC_QP_ERROR, "QP Error"}},
-                       parent),
-      m_picturesToCode(std::move(picturesToCode))
-{
-    m_pRadios->Select(IDC_SP_FRAMES);
-    {
-        const QSignalBlocker block(m_pSpin);
-        m_pSpin->setRange(0, 10);
-        m_pSpin->setValue(m_nPeriod);
-    }
-    m_pSpin->beforeStep = [this] {
-        if (m_bPeriod)
-            RenewRange(0, m_picturesToCode() - 1);
-    };
-}
-
-void CH264encSPFramesDlg::OnRadio(int id)
-{
-    m_bPeriod = id == IDC_SP_FRAMES ? 1 : 0;
-    m_bQPBlock = id == IDC_QP_BLOCK ? 1 : 0;
-    if (m_bPeriod)
-        ShowValue("Set SP-Picture Periodicity", 0, m_picturesToCode() - 1, m_nPeriod);
-    else if (m_bQPBlock)
-        ShowValue("Set QP for Predicted Blocks", 0, 51, m_nQPBlock);
-    else
-        ShowValue("Set QP for Prediction Error", 0, 51, m_nQPError);
-}
-
-void CH264encSPFramesDlg::OnEditChanged(int value)
-{
-    int &target = m_bPeriod ? m_nPeriod : m_bQPBlock ? m_nQPBlock : m_nQPError;
-    if (value == target)
-        return;
-    target = value;
-    NotifyOwner(WM_H264ENC_SPFRAMES);
-}
+    : CH264encPeriodPage({IDD,
+                          IDC_GROUP,
+                          "Set Number of SP Frames",
+                          IDC_EDIT,
+                          IDC_SPIN,
+                          {IDC_SP_FRAMES, "SP Frames"},
+                          {IDC_QP_BLOCK, "QP Block"},
+                          {IDC_QP_ERROR, "QP Error"},
+                          "Set SP-Picture Periodicity",
+                          "Set QP for Predicted Blocks",
+                          "Set QP for Prediction Error",
+                          27,
+                          28,
+                          WM_H264ENC_SPFRAMES},
+                         std::move(picturesToCode), parent)
+{}
 
 // ---------------------------------------------------------------------------------------------------
 

@@ -154,8 +154,42 @@ public:
     int m_bConstrainedIntra = 0;
 };
 
+// One spinner for a period of pictures (limited by the dialog's number of I/P pictures to code) and
+// two quantisers.
+class CH264encPeriodPage : public CH264encSpinPage
+{
+    Q_OBJECT
+public:
+    struct Layout
+    {
+        int idd, groupId;
+        const char *groupText;
+        int editId, spinId;
+        Radio period, firstQp, secondQp;
+        const char *periodTitle, *firstQpTitle, *secondQpTitle;
+        int firstQpStart, secondQpStart;
+        int message;
+    };
+    int m_nPeriod = 0;
+    int m_nQP[2] = {0, 0};
+    int m_bFirstQP = 0; // which value the spinner edits
+    int m_bPeriod = 1;
+    // The dialog lowers the period; the spinner follows when it shows the period.
+    void SetPeriod(int period);
+
+protected:
+    // picturesToCode: the dialog's number of I and P pictures to code, the period's limit + 1.
+    CH264encPeriodPage(const Layout &layout, std::function<int()> picturesToCode, QWidget *parent);
+    void OnEditChanged(int value) override;
+    void OnRadio(int id) override;
+
+private:
+    Layout m_layout;
+    std::function<int()> m_picturesToCode;
+};
+
 // IntraFrame (298): the I-picture period and the quantisers of the first and of the other pictures.
-class CH264encIntraDlg : public CH264encSpinPage
+class CH264encIntraDlg : public CH264encPeriodPage
 {
     Q_OBJECT
 public:
@@ -166,26 +200,13 @@ public:
     static constexpr int IDC_I_FRAMES = 2049;
     static constexpr int IDC_QP_FIRST = 2050;
     static constexpr int IDC_QP_REMAIN = 2051;
-    // picturesToCode: the dialog's number of I and P pictures to code, the period's limit + 1.
     CH264encIntraDlg(std::function<int()> picturesToCode, QWidget *parent);
-    int m_nQPRemain = 28;
-    int m_nQPFirst = 28;
-    int m_nPeriod = 0;
-    int m_bQPFirst = 0;
-    int m_bPeriod = 1;
-    // The dialog lowers the period; the spinner follows when it shows the period.
-    void SetPeriod(int period);
-
-protected:
-    void OnEditChanged(int value) override;
-    void OnRadio(int id) override;
-
-private:
-    std::function<int()> m_picturesToCode;
+    int &m_nQPFirst = m_nQP[0];
+    int &m_nQPRemain = m_nQP[1];
 };
 
 // SP frames (296): the same scheme for SP pictures. The dialog never creates it.
-class CH264encSPFramesDlg : public CH264encSpinPage
+class CH264encSPFramesDlg : public CH264encPeriodPage
 {
     Q_OBJECT
 public:
@@ -197,18 +218,8 @@ public:
     static constexpr int IDC_QP_BLOCK = 2041;
     static constexpr int IDC_QP_ERROR = 2042;
     CH264encSPFramesDlg(std::function<int()> picturesToCode, QWidget *parent);
-    int m_nQPBlock = 27;
-    int m_nQPError = 28;
-    int m_nPeriod = 0;
-    int m_bQPBlock = 0;
-    int m_bPeriod = 1;
-
-protected:
-    void OnEditChanged(int value) override;
-    void OnRadio(int id) override;
-
-private:
-    std::function<int()> m_picturesToCode;
+    int &m_nQPBlock = m_nQP[0];
+    int &m_nQPError = m_nQP[1];
 };
 
 // B-Frames (295): the number of B pictures between I/P pictures, their quantiser and the direct mode.
