@@ -199,8 +199,6 @@ void h264dec_store_mb_bits(H264DecoderState &dec)
     dec.counters.mb_bits_count = 0;
 }
 
-void h264dec_draw_vector(H264DecoderState &, int, int, int, int, int, int, int) {}
-
 void h264dec_paint_intra4x4_glyph(H264DecoderState &dec, int mode, int x, int y)
 {
     if (!GlyphsOn(dec) || mode < 0 || mode > 8)

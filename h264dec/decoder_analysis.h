@@ -32,6 +32,7 @@ struct DecoderAnalysis
     bool paint = false;
     bool intra_shown = false;   // vis_intra_shown: intra-direction glyphs go into the vector planes
     bool intra_colored = false; // vis_intra_colored: and colour them
+    bool vectors_drawn = false; // motion vectors go into the vector planes
 
     // Luma-sized planes of the picture being decoded (frame size; field pictures use their own rows).
     Array2D<uint8_t> vis_vec_y, vis_bdiv_y, vis_intra_mark, vis_residual_y;
@@ -59,7 +60,7 @@ void h264dec_count_macroblock(H264DecoderState &dec, const DecoderMacroblock &mb
 void h264dec_store_mb_bits(H264DecoderState &dec);
 
 // One motion vector of a 4x4 block at pixel (x, y), in quarter samples, for the vector view. The
-// flags mark forward (U) and backward (V) vectors. Drawing belongs to the views; here it does nothing.
+// flags mark forward (U) and backward (V) vectors. Drawn only while painting and vectors_drawn are on.
 void h264dec_draw_vector(H264DecoderState &dec, int x, int y, int sub_mode, int dx, int dy, int u_mark,
                          int v_mark);
 

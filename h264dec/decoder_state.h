@@ -51,6 +51,9 @@ struct MacroblockArrays
     MbaffFieldCopy field_copy[2]; // top and bottom field of MBAFF frames
 };
 
+// Units the decoder reads past by design; a run reports each kind once.
+enum DecoderAdvisory { kAdvisoryPartitions = 1, kAdvisorySliceGroups = 2 };
+
 // Pictures decoded in a run, by kind (SI counts as I; SP in none).
 struct PictureCounters
 {
@@ -116,6 +119,7 @@ struct H264DecoderState
     H264PictureSink *sink = nullptr; // where pictures go; none drops them
     PictureCounters picture_counters;
     std::string picture_text; // the text of the last picture
+    int advisories = 0;       // DecoderAdvisory bits met so far
 };
 
 // n data partitions, each with a bitstream that counts into the decoder's counters and a stream

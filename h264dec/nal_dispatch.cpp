@@ -59,13 +59,16 @@ int h264dec_next_slice_unit(H264DecoderState &dec, NALU *nalu)
         case NALU_TYPE_IDR:
             return 1;
         case NALU_TYPE_DPA:
+            dec.advisories |= kAdvisoryPartitions;
             break;
         case NALU_TYPE_DPB:
+            dec.advisories |= kAdvisoryPartitions;
             zn::LogF(zn::LogLevel::Info, "read_new_slice: Found unexpected NALU_TYPE_DPB, len %d\n",
                      nalu->len);
             zn::Log(zn::LogLevel::Info, "ignoring... moving on with next NALU\n");
             break;
         case NALU_TYPE_DPC:
+            dec.advisories |= kAdvisoryPartitions;
             zn::LogF(zn::LogLevel::Info, "read_new_slice: Found NALU_TYPE_DPC, len %d\n", nalu->len);
             zn::Log(zn::LogLevel::Info, "ignoring... moving on with next NALU\n");
             break;
@@ -107,5 +110,7 @@ void h264dec_read_slice_unit(H264DecoderState &dec, const NALU &nalu)
 
     h264dec_read_slice_header_first(dec);
     h264dec_activate_param_sets(dec, slice.pic_parameter_set_id);
+    if (dec.active_pps && dec.active_pps->num_slice_groups_minus1 > 0)
+        dec.advisories |= kAdvisorySliceGroups;
     h264dec_read_slice_header_rest(dec);
 }

@@ -5,6 +5,7 @@
 
 #include "h264enc/cabac_contexts.h"
 #include "h264enc/coding_state.h"
+#include "h264enc/coding_tools.h"
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
 #include "h264enc/frame_store.h"
@@ -34,6 +35,21 @@ struct EncoderRun
     CabacModelMemory cabac_models; // the adaptive model choices (create_context_memory)
     RecodePoint recode_point;      // the slice's writers before the current macroblock (SliceMode 2 and 3)
     zn::FilePtr input_file, recon_file, trace_file;
+
+    // The coding tools' state.
+    PictureBuffers org_frame, rec_frame;                     // source and reconstruction of the frame
+    PictureBuffers org_top, org_bottom, rec_top, rec_bottom; // field coding
+    PictureBuffers *org = &org_frame, *rec = &rec_frame;     // the picture being coded
+    MacroblockWork mbw;
+    MotionSearchTables search;
+    MacroblockMotion motion;
+    ModeDecisionState md;
+    IntraRefresh refresh;
+    PictureBuffers recon_held;           // the last I/P reconstruction, written after its B pictures
+    Array2D<int> interp_work;            // the quarter-sample interpolation's intermediate rows
+    std::vector<int> moving_map;         // per 4x4 block of the last I/P picture: 1 when it moved
+    int intra_mbs = 0;                   // intra macroblocks of the picture being coded
+    int tr_forward = 0, tr_backward = 0; // order counts of the references around a B picture
 };
 
 // Picture geometry and the per-run tables of img from the parameters: sizes, macroblock count, reference

@@ -246,6 +246,7 @@ struct EncoderImage
     int luma_log_weight_denom = 0, chroma_log_weight_denom = 0;
     int wp_weight[2][kMaxWeightRefs][3] = {};
     int wp_offset[2][kMaxWeightRefs][3] = {};
+    int apply_weights = 0; // the picture's predictions are weighted
 
     MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }
     // Macroblock `index` when it lies in slice `slice`, else null (outside the picture, another slice).

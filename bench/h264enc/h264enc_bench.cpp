@@ -1,12 +1,15 @@
 // Kernels of the H.264 encoder's entropy, NAL and loop-filter stages: CAVLC block writing on a mix of
 // blocks like a coded picture's (mostly small levels and trailing ones, some empty), fast and plain;
 // emulation prevention over slice-like payloads; CABAC bins (context bins of every skew and bypass
-// bins), fast and plain; and deblocking a CIF picture of inter and intra macroblocks, fast and plain.
+// bins), fast and plain; deblocking a CIF picture of inter and intra macroblocks, fast and plain; and
+// the motion search kernels (SATD, the 4x4 SAD window) and the CIF quarter-sample plane, fast and plain.
 #include "h264enc/cabac_enc.h"
 #include "h264enc/cavlc_write.h"
 #include "h264enc/enc_deblock.h"
+#include "h264enc/enc_kernels.h"
 #include "h264enc/enc_state.h"
 #include "h264enc/nal_unit.h"
+#include "h264enc/quarter_plane.h"
 
 #include <benchmark/benchmark.h>
 
@@ -205,6 +208,65 @@ template <bool Fast> void BM_DeblockCif(benchmark::State &state)
 }
 BENCHMARK(BM_DeblockCif<true>)->Name("BM_DeblockCif/fast")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeblockCif<false>)->Name("BM_DeblockCif/plain")->Unit(benchmark::kMillisecond);
+
+template <bool Fast> void BM_Satd4x4(benchmark::State &state)
+{
+    std::mt19937 rng(5);
+    std::vector<int> diffs(16 * 1024);
+    for (int &d : diffs)
+        d = static_cast<int>(rng() % 61) - 30;
+    for (auto _ : state) {
+        int sum = 0;
+        for (size_t b = 0; b < diffs.size(); b += 16) {
+            int d[16];
+            std::copy(diffs.begin() + static_cast<std::ptrdiff_t>(b),
+                      diffs.begin() + static_cast<std::ptrdiff_t>(b) + 16, d);
+            sum += Fast ? h264enc::satd4x4(d, true) : h264enc::satd4x4_reference(d, true);
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_Satd4x4<true>)->Name("BM_Satd4x4_1024/fast");
+BENCHMARK(BM_Satd4x4<false>)->Name("BM_Satd4x4_1024/plain");
+
+// One macroblock's 4x4 SAD table over the window of search range 16 (33 x 33 positions).
+template <bool Fast> void BM_SadWindow(benchmark::State &state)
+{
+    std::mt19937 rng(9);
+    const int side = 33, stride = side + 15;
+    std::vector<uint8_t> src(256), win(static_cast<size_t>(stride) * stride);
+    for (auto &v : src)
+        v = static_cast<uint8_t>(rng());
+    for (auto &v : win)
+        v = static_cast<uint8_t>(rng());
+    std::vector<int> out(static_cast<size_t>(side) * side * 16);
+    for (auto _ : state) {
+        if (Fast)
+            h264enc::sad4x4_window(src.data(), win.data(), stride, side, out.data());
+        else
+            h264enc::sad4x4_window_reference(src.data(), win.data(), stride, side, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_SadWindow<true>)->Name("BM_SadWindowRange16/fast");
+BENCHMARK(BM_SadWindow<false>)->Name("BM_SadWindowRange16/plain");
+
+template <bool Fast> void BM_QuarterPlaneCif(benchmark::State &state)
+{
+    const CifPicture pic;
+    h264enc::Array2D<int> work;
+    h264enc::Array2D<uint8_t> plane;
+    plane.allocate(4 * 288 + 32, 4 * 352 + 32, "bench");
+    for (auto _ : state) {
+        if (Fast)
+            h264enc::interpolate_quarter_plane(pic.y, work, plane);
+        else
+            h264enc::interpolate_quarter_plane_reference(pic.y, work, plane);
+        benchmark::DoNotOptimize(plane.data());
+    }
+}
+BENCHMARK(BM_QuarterPlaneCif<true>)->Name("BM_QuarterPlaneCif/fast")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QuarterPlaneCif<false>)->Name("BM_QuarterPlaneCif/plain")->Unit(benchmark::kMillisecond);
 
 } // namespace
 

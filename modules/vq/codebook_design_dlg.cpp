@@ -4,10 +4,10 @@
 
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/common/file_dialog.h"
 #include "modules/common/module_apply.h"
 #include "modules/common/module_controls.h"
 #include "modules/vq/vq_design.h"
-#include "modules/common/file_dialog.h"
 #include "platform/format.h"
 #include "platform/qt/gui_platform.h"
 #include "shell/doc_app.h"

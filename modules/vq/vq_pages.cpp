@@ -4,10 +4,10 @@
 
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/common/file_dialog.h"
 #include "modules/common/module_controls.h"
 #include "modules/vq/codebook_design_dlg.h"
 #include "modules/vq/vq_codebook.h"
-#include "modules/common/file_dialog.h"
 #include "platform/messages.h"
 #include "shell/compression_app.h"
 #include "shell/dialog_support.h"

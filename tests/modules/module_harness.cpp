@@ -128,6 +128,13 @@ CDibDoc *ModuleHarness::OpenImage(const std::string &title, const CDib &image)
     return doc;
 }
 
+CDibDoc *ModuleHarness::OpenStream(const std::string &fileName, const std::vector<unsigned char> &bytes)
+{
+    m_lastPath = m_dir.File(fileName);
+    EXPECT_TRUE(WriteFileBytes(m_lastPath, bytes));
+    return CDibDoc::OpenDocumentFile(QString::fromStdString(m_lastPath));
+}
+
 QDialog *ModuleHarness::OpenModule(CDibDoc *doc, int commandId)
 {
     doc->OnCommand(commandId);

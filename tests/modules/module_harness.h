@@ -56,7 +56,10 @@ public:
 
     // Writes image as <title>.bmp in the scratch folder and opens it as a document (title = title).
     CDibDoc *OpenImage(const std::string &title, const CDib &image);
-    // The path of the last file OpenImage wrote.
+    // Writes bytes as fileName in the scratch folder and opens it as a document, the way File Open
+    // does: its type comes from the name (".264" an H.264 stream). nullptr when the reader refused it.
+    CDibDoc *OpenStream(const std::string &fileName, const std::vector<unsigned char> &bytes);
+    // The path of the last file OpenImage or OpenStream wrote.
     const std::string &ImagePath() const { return m_lastPath; }
 
     // Runs the document's module command and returns the dialog it keeps for it.

@@ -39,7 +39,7 @@ struct Design
 };
 
 void DesignOn(Design &d, const ZnImage &train, int w, int h, int rmin, int rmax, int init, float threshold,
-         int maxIter)
+              int maxIter)
 {
     VqCodebookDesign(train.img, &d.codebook, w, h, rmin, rmax, init, threshold, maxIter,
                      [&d](const std::string &text) { d.logs.push_back(text); });
@@ -141,7 +141,7 @@ TEST(VqDesign, StopsAtTheThresholdOrTheIterationLimit)
         zn::PinRandSeed(11);
         Design d;
         DesignOn(d, *train, 2, 2, 6, 6, kVqInitRandom, -1.0f,
-            maxIter); // below any difference: only the limit stops
+                 maxIter); // below any difference: only the limit stops
         zn::UnpinRandSeed();
         const std::string &log = d.logs.back();
         EXPECT_NE(log.find(zn::Format(" Iteration :(%d)\t", maxIter)), std::string::npos) << log;
@@ -206,7 +206,8 @@ TEST(VqDesign, RefusesWhatCannotBeDesigned)
                          Case{2, 2, 0, 2}, Case{2, 2, 1, 13}, Case{2, 2, 3, 2}}) {
         Design d;
         d.codebook.Alloc(2, 2);
-        EXPECT_THROW(DesignOn(d, *small, c.w, c.h, c.rmin, c.rmax, kVqInitConstant, 0.01f, 20), zn::RunAborted)
+        EXPECT_THROW(DesignOn(d, *small, c.w, c.h, c.rmin, c.rmax, kVqInitConstant, 0.01f, 20),
+                     zn::RunAborted)
             << c.w << "x" << c.h << " " << c.rmin << ".." << c.rmax;
         EXPECT_EQ(d.codebook.Rows() * d.codebook.Cols(), 0);
     }

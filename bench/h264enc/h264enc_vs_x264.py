@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Speed and rate-distortion of the H.264 encoder against Debian's x264, both black boxes.
+
+61-frame pans over the colour photograph (QCIF and CIF) are coded by our run (bench_h264enc_run, the
+engine alone) and by x264 with matching tools (one reference, one B picture, full search of range 16,
+no psycho-visual tuning, deblocking on). Rate: the bytes of slice NAL units only. Distortion: mean
+per-frame luma PSNR from ffmpeg's psnr filter, ours from the reconstruction file (which equals our
+decoder's output), x264's from ffmpeg's decoding. Prints frames per CPU second at the dialog defaults
+with the ratio to x264, and BD-rate (and PSNR at equal rate) over QP 22, 27, 32, 37 for CAVLC and CABAC.
+
+Usage: bench/h264enc/h264enc_vs_x264.py BUILD_DIR [--sizes qcif,cif]
+"""
+import math
+import os
+import re
+import resource
+import subprocess
+import sys
+import tempfile
+
+SIZES = {"qcif": (176, 144), "cif": (352, 288)}
+FRAMES = 61
+QPS = [22, 27, 32, 37]
+
+
+def children_cpu():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+
+def run(cmd):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_pan(photo, out, w, h):
+    vf = f"scale=iw*2:ih*2,crop={2*w}:{2*h}:x=16+3*n:y=16+n,scale={w}:{h}:flags=bicubic"
+    run(["ffmpeg", "-v", "error", "-y", "-loop", "1", "-i", photo, "-vf", vf, "-frames:v", str(FRAMES),
+         "-pix_fmt", "yuv420p", "-f", "rawvideo", out])
+
+
+def slice_bytes(path):
+    data = open(path, "rb").read()
+    starts = [m.end() for m in re.finditer(b"\x00\x00\x01", data)]
+    total = 0
+    for k, s in enumerate(starts):
+        end = starts[k + 1] - 3 if k + 1 < len(starts) else len(data)
+        while end > s and data[end - 1] == 0:
+            end -= 1
+        if end > s and 1 <= (data[s] & 31) <= 5:
+            total += end - s
+    return total
+
+
+def mean_psnr(src, rec, w, h, workdir):
+    stats = os.path.join(workdir, "psnr.txt")
+    raw = ["-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", f"{w}x{h}", "-i"]
+    run(["ffmpeg", "-v", "error", "-y"] + raw + [rec] + raw + [src] +
+        ["-lavfi", f"psnr=stats_file={stats}", "-f", "null", "-"])
+    vals = [float(m.group(1)) for m in re.finditer(r"psnr_y:([0-9.]+)", open(stats).read())]
+    return sum(vals) / len(vals)
+
+
+def ours(build, src, w, h, qp, cabac, workdir):
+    out, rec = os.path.join(workdir, "ours.264"), os.path.join(workdir, "ours.yuv")
+    runner = os.path.join(build, "bench", "h264enc", "bench_h264enc_run")
+    settings = subprocess.run([runner, "--settings", workdir, src, str(w), str(h), str(FRAMES), out, rec,
+                               str(qp), "1" if cabac else "0"], check=True, capture_output=True,
+                              text=True).stdout.strip()
+    res = subprocess.run([runner, settings], check=True, capture_output=True, text=True).stdout
+    m = re.search(r"pictures (\d+) cpu_seconds ([0-9.]+)", res)
+    pictures, seconds = int(m.group(1)), float(m.group(2))
+    return slice_bytes(out), mean_psnr(src, rec, w, h, workdir), pictures / seconds
+
+
+def x264(src, w, h, qp, cabac, workdir):
+    out, dec = os.path.join(workdir, "x.264"), os.path.join(workdir, "x.yuv")
+    cmd = ["x264", "--threads", "1", "--demuxer", "raw", "--input-csp", "i420", "--input-res", f"{w}x{h}",
+           "--fps", "30", "--qp", str(qp), "--ipratio", "1.0", "--pbratio", "1.26", "--chroma-qp-offset", "0",
+           "--keyint", "infinite", "--no-scenecut", "--bframes", "1", "--b-adapt", "0", "--b-pyramid", "none",
+           "--direct", "spatial", "--no-weightb", "--weightp", "0", "--ref", "1", "--partitions",
+           "p8x8,p4x4,b8x8,i4x4", "--no-8x8dct", "--me", "esa", "--merange", "16", "--subme", "5",
+           "--no-fast-pskip", "--no-chroma-me", "--trellis", "0", "--no-psy", "--aq-mode", "0", "--no-mbtree",
+           "--deblock", "0:0"] + ([] if cabac else ["--no-cabac"]) + ["-o", out, src]
+    before = children_cpu()
+    run(cmd)
+    seconds = children_cpu() - before
+    run(["ffmpeg", "-v", "error", "-y", "-i", out, "-f", "rawvideo", "-pix_fmt", "yuv420p", dec])
+    return slice_bytes(out), mean_psnr(src, dec, w, h, workdir), FRAMES / seconds
+
+
+def cubic_fit(xs, ys):
+    # Least squares y = a + b x + c x^2 + d x^3 through the normal equations.
+    n = 4
+    m = [[sum(x ** (i + j) for x in xs) for j in range(n)] + [sum(y * x ** i for x, y in zip(xs, ys))]
+         for i in range(n)]
+    for col in range(n):
+        piv = max(range(col, n), key=lambda r: abs(m[r][col]))
+        m[col], m[piv] = m[piv], m[col]
+        for r in range(n):
+            if r != col:
+                f = m[r][col] / m[col][col]
+                m[r] = [a - f * b for a, b in zip(m[r], m[col])]
+    return [m[i][n] / m[i][i] for i in range(n)]
+
+
+def integral(c, lo, hi):
+    f = lambda x: c[0] * x + c[1] * x ** 2 / 2 + c[2] * x ** 3 / 3 + c[3] * x ** 4 / 4
+    return f(hi) - f(lo)
+
+
+def bd_rate(anchor, test):
+    # Bjontegaard: log-rate as a cubic of PSNR, averaged over the common PSNR range.
+    pa, ra = [p for _, p in anchor], [math.log(r) for r, _ in anchor]
+    pt, rt = [p for _, p in test], [math.log(r) for r, _ in test]
+    lo, hi = max(min(pa), min(pt)), min(max(pa), max(pt))
+    ca, ct = cubic_fit(pa, ra), cubic_fit(pt, rt)
+    diff = (integral(ct, lo, hi) - integral(ca, lo, hi)) / (hi - lo)
+    return (math.exp(diff) - 1) * 100
+
+
+def bd_psnr(anchor, test):
+    ra, pa = [math.log(r) for r, _ in anchor], [p for _, p in anchor]
+    rt, pt = [math.log(r) for r, _ in test], [p for _, p in test]
+    lo, hi = max(min(ra), min(rt)), min(max(ra), max(rt))
+    ca, ct = cubic_fit(ra, pa), cubic_fit(rt, pt)
+    return (integral(ct, lo, hi) - integral(ca, lo, hi)) / (hi - lo)
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    sizes = ["qcif", "cif"]
+    if "--sizes" in sys.argv:
+        sizes = sys.argv[sys.argv.index("--sizes") + 1].split(",")
+    photo = os.path.join(build, "photos", "astronaut.png")
+    with tempfile.TemporaryDirectory() as workdir:
+        for size in sizes:
+            w, h = SIZES[size]
+            src = os.path.join(workdir, f"{size}.yuv")
+            make_pan(photo, src, w, h)
+            _, _, fps = ours(build, src, w, h, 28, True, workdir)
+            _, _, xfps = x264(src, w, h, 28, True, workdir)
+            print(f"{size.upper()} dialog defaults: ours {fps:.1f} fps, x264 {xfps:.1f} fps, ratio {fps / xfps:.3f}")
+            for cabac in (False, True):
+                a, t = [], []
+                for qp in QPS:
+                    rb, rp, _ = ours(build, src, w, h, qp, cabac, workdir)
+                    xb, xp, _ = x264(src, w, h, qp, cabac, workdir)
+                    t.append((rb, rp))
+                    a.append((xb, xp))
+                    print(f"  {size} {'CABAC' if cabac else 'CAVLC'} QP {qp}: ours {rb} bytes {rp:.2f} dB,"
+                          f" x264 {xb} bytes {xp:.2f} dB")
+                print(f"{size.upper()} {'CABAC' if cabac else 'CAVLC'}: BD-rate {bd_rate(a, t):+.1f} %,"
+                      f" PSNR at equal rate {bd_psnr(a, t):+.2f} dB")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,2 @@
+zn_fuzzer(fuzz_h264_leaky_buckets ${CMAKE_CURRENT_LIST_DIR}/fuzz_h264_leaky_buckets.cpp)
+target_link_libraries(fuzz_h264_leaky_buckets PRIVATE zn_h264dec_run)

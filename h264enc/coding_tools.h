@@ -1,0 +1,130 @@
+// The working state of the coding tools during a run: the source and reconstructed planes of the
+// picture being coded, the macroblock's prediction and residual work blocks, the motion search tables
+// and the per-macroblock search results, and the decision state of the mode decision. Everything here
+// is rewritten macroblock by macroblock or picture by picture; the run object owns it.
+#pragma once
+
+#include "h264enc/enc_memory.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace h264enc {
+
+// One picture's planes: luma and the two chroma planes (U, V), [row][column].
+struct PictureBuffers
+{
+    Array2D<uint8_t> y;
+    Array3D<uint8_t> uv;
+    void allocate(int width, int height, const char *what)
+    {
+        y.allocate(height, width, what);
+        uv.allocate(2, height / 2, width / 2, what);
+    }
+    int Width() const { return y.cols(); }
+    int Height() const { return y.rows(); }
+};
+
+// Work blocks of the current macroblock, indexed [x][y] like the transform kernels.
+struct MacroblockWork
+{
+    int pred[16][16] = {};  // luma prediction of the macroblock
+    int resid[16][16] = {}; // residual in, reconstruction out (one 4x4 block, or an 8x8 chroma block)
+    int cpred[8][8] = {};   // chroma prediction of the component being coded
+    int intra4[9][4][4] = {};
+    int intra4_ok[9] = {};
+    int intra16[4][16][16] = {};
+    int chroma_intra[2][4][8][8] = {};
+    int direct_no_residue = 0;
+};
+
+// The motion search tables of a run and the fast integer search's SAD tables.
+struct MotionSearchTables
+{
+    int search_range = 0;
+    int positions = 0; // (2 x SearchRange + 1)^2
+    std::vector<int> spiral_x, spiral_y;
+    int max_mvd = 0;
+    std::vector<int> mvbits_table; // indexed by d + max_mvd
+    std::vector<int> refbits;
+    int lists = 0; // ref_frame_count + 1: the forward references, then the backward one last
+    // BlockSAD[L][t][b][p] in one block per list, t 1..7, b 0..15 (the 4x4 block starting it).
+    std::vector<std::vector<int>> block_sad;
+    std::vector<int> setup_done, center_x, center_y, pos_00, max_search_range;
+
+    int mvbits(int d) const
+    {
+        if (d < -max_mvd || d > max_mvd)
+            return LongMvBits(d);
+        return mvbits_table[static_cast<size_t>(d + max_mvd)];
+    }
+    int Refbits(int v) const
+    {
+        return v >= 0 && v < static_cast<int>(refbits.size()) ? refbits[static_cast<size_t>(v)] : 99;
+    }
+    int *Sad(int list, int type, int block)
+    {
+        return block_sad[static_cast<size_t>(list)].data() +
+               (static_cast<size_t>(type) * 16 + static_cast<size_t>(block)) * static_cast<size_t>(positions);
+    }
+    // A difference beyond the table (a vector far outside the window): the Exp-Golomb length itself.
+    static int LongMvBits(int d);
+};
+
+// Vectors of one macroblock, per 4x4 block [y][x], quarter samples.
+using BlockVectors = std::array<std::array<std::array<int, 2>, 4>, 4>;
+
+// The motion search results of the current macroblock: the searched and the predicted vectors per
+// reference and block type (type 0 holds the P-skip and the direct vectors), the partition costs and
+// the direct references.
+struct MacroblockMotion
+{
+    int refs = 0;                                      // forward reference slots
+    std::vector<BlockVectors> search_mv, predicted_mv; // [ref x 8 + type]
+    BlockVectors search_mv_bw[8] = {}, predicted_mv_bw[8] = {};
+    std::vector<int> partition_costs; // [type][ref + 1][block], ref -1 the backward reference
+    // Direct mode of the macroblock per 4x4 block [y][x]: the references the prediction uses (-1: the
+    // direction is not used), the references the maps record, and the vectors.
+    int direct_fw_ref[4][4] = {}, direct_bw_ref[4][4] = {};
+    int direct_map_fw_ref[4][4] = {}, direct_map_bw_ref[4][4] = {};
+    BlockVectors direct_fw = {}, direct_bw = {};
+    int fixed_lambda = 0;
+    double lambda = 0;
+
+    BlockVectors &Mv(int ref, int type) { return search_mv[static_cast<size_t>(ref * 8 + type)]; }
+    BlockVectors &Pred(int ref, int type) { return predicted_mv[static_cast<size_t>(ref * 8 + type)]; }
+    int &Cost(int type, int ref, int block)
+    {
+        return partition_costs[(static_cast<size_t>(type) * static_cast<size_t>(refs + 1) +
+                                static_cast<size_t>(ref + 1)) *
+                                   4 +
+                               static_cast<size_t>(block)];
+    }
+};
+
+// What the mode decision keeps between its steps for one macroblock.
+struct ModeDecisionState
+{
+    int best_mode = 0;
+    // Per mode 1, 2, 3 and 8 (index 0..3) and quarter: sub-mode, direction, forward and backward reference.
+    int sub_mode[4][4] = {}, dir[4][4] = {}, fw_ref[4][4] = {}, bw_ref[4][4] = {};
+    // The kept 8x8-split coding.
+    int cbp8x8 = 0, cbp_blk8x8 = 0, cost8x8_coef = 0;
+    int ac8x8[4][4][2][65] = {}; // per quarter and block: levels and runs
+    int rec8x8[16][16] = {};     // [x][y]
+    int pred8x8[16][16] = {};
+    int ipred8x8[16] = {}, intra_codes8x8[16] = {};
+    int direct_cost_sum = 0, direct_count = 0;
+    int i16_mode = 0;
+};
+
+// The refresh order of forced intra macroblocks.
+struct IntraRefresh
+{
+    int mb_count = 0;
+    int per_picture = 0;
+    std::vector<int> order, current;
+};
+
+} // namespace h264enc

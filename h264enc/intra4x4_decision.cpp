@@ -1,0 +1,86 @@
+// Intra 4x4 mode decision: each 4x4 block takes the prediction mode with the least SATD plus a bit
+// penalty unless it is the most probable mode, and is coded at once, so that the next block predicts
+// from reconstructed samples as the decoder will.
+#include "h264enc/enc_kernels.h"
+#include "h264enc/enc_run.h"
+#include "h264enc/mb_predict.h"
+#include "h264enc/mode_decision.h"
+#include "h264enc/trans_quant.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace h264enc {
+
+int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonzero)
+{
+    EncoderImage &img = run.img;
+    MacroblockWork &w = run.mbw;
+    const int ox = 8 * (q % 2) + 4 * (b % 2), oy = 8 * (q / 2) + 4 * (b / 2);
+    const int x = 16 * img.mb_x + ox, y = 16 * img.mb_y + oy;
+    const int bx = x / 4, by = y / 4;
+    Array2D<int> &map = img.intra_pred_modes;
+    const int up = map[by][bx + 1], left = map[by + 1][bx];
+    const int mostProbable = up < 0 || left < 0 ? 2 : std::min(up, left);
+    h264enc_intra_pred_4x4(run, x, y);
+    const Array2D<uint8_t> &org = run.org->y;
+    const int penalty = static_cast<int>(std::floor(4 * lambda));
+    const bool hadamard = run.input.UseHadamard != 0;
+    int best = 1 << 20, bestMode = 2;
+    for (int m = 0; m < 9; ++m) {
+        if (!w.intra4_ok[m])
+            continue;
+        int d[16];
+        for (int v = 0; v < 4; ++v)
+            for (int u = 0; u < 4; ++u)
+                d[4 * v + u] = org[y + v][x + u] - w.intra4[m][u][v];
+        const int cost = (m == mostProbable ? 0 : penalty) + satd4x4(d, hadamard);
+        if (cost < best) {
+            best = cost;
+            bestMode = m;
+        }
+    }
+    map[by + 1][bx + 1] = bestMode;
+    img.CurrentMb().intra4_codes[static_cast<size_t>(4 * q + b)] = bestMode == mostProbable  ? -1
+                                                                   : bestMode < mostProbable ? bestMode
+                                                                                             : bestMode - 1;
+    for (int u = 0; u < 4; ++u)
+        for (int v = 0; v < 4; ++v) {
+            w.pred[ox + u][oy + v] = w.intra4[bestMode][u][v];
+            w.resid[u][v] = org[y + v][x + u] - w.intra4[bestMode][u][v];
+        }
+    int coefCost = 0;
+    *nonzero = h264enc_trans_quant_4x4(run, ox, oy, &coefCost);
+    if (*nonzero)
+        img.CurrentMb().coded_block_bits |= 1 << (4 * (oy / 4) + ox / 4);
+    return best;
+}
+
+int choose_intra4x4_8x8(EncoderRun &run, int q, double lambda, int *nonzero)
+{
+    int cost = static_cast<int>(std::floor(6 * lambda + 0.4999));
+    *nonzero = 0;
+    for (int b = 0; b < 4; ++b) {
+        int nz = 0;
+        cost += choose_intra4x4_mode(run, q, b, lambda, &nz);
+        if (nz)
+            *nonzero = 1;
+    }
+    return cost;
+}
+
+int choose_intra4x4_mb(EncoderRun &run, double lambda, int *cbp)
+{
+    run.img.CurrentMb().coded_block_bits &= ~0xFFFF;
+    int cost = 0;
+    *cbp = 0;
+    for (int q = 0; q < 4; ++q) {
+        int nz = 0;
+        cost += choose_intra4x4_8x8(run, q, lambda, &nz);
+        if (nz)
+            *cbp |= 1 << q;
+    }
+    return cost;
+}
+
+} // namespace h264enc

@@ -1,0 +1,34 @@
+// Macroblock mode decision without rate-distortion trials: every allowed partition is motion searched,
+// the costs (prediction error plus lambda times estimated bits, lambda growing with the quantiser) are
+// compared with the direct or skip candidate and with intra 4x4 and 16x16 coding, and the winner is
+// coded and recorded for the writer and for the prediction of the macroblocks that follow.
+#pragma once
+
+#include "h264enc/slice_coder.h"
+
+namespace h264enc {
+
+struct EncoderRun;
+
+// The mode decision behind the slice coder.
+class ModeDecisionCoder : public MacroblockCoder
+{
+public:
+    int encode_macroblock(EncoderRun &run) override;
+};
+
+// Decides and codes the current macroblock; returns the winning cost.
+int h264enc_encode_macroblock(EncoderRun &run);
+
+// Lambda of the mode decision at a quantiser.
+double mode_lambda(int qp);
+// The intra 16x16 type number the writer sends: 1 + mode + 4 x chroma pattern, plus 12 with luma AC.
+int intra16x16_mb_type(int coded_pattern, int mode);
+
+// Intra 4x4: chooses and codes the mode of each 4x4 block, quarter by quarter. Returns the cost and
+// the luma coded-block bits (bit q for a quarter with a significant coefficient).
+int choose_intra4x4_mb(EncoderRun &run, double lambda, int *cbp);
+int choose_intra4x4_8x8(EncoderRun &run, int q, double lambda, int *nonzero);
+int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonzero);
+
+} // namespace h264enc

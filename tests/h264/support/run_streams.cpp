@@ -1,0 +1,80 @@
+// Run streams (see the header). The vector differences are chosen, not predicted: the pictures they
+// give are whatever the decoder makes of them, which is what the run tests compare.
+#include "h264/support/run_streams.h"
+
+#include "h264/support/stream_plan.h"
+
+#include <cstdio>
+#include <random>
+
+namespace h264test {
+
+namespace {
+
+std::vector<MbSpec> TexturedIntra(int n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<MbSpec> mbs;
+    for (int k = 0; k < n; ++k) {
+        MbSpec m;
+        m.kind = MbKind::I4;
+        for (int &b : m.block_dc)
+            b = static_cast<int>(rng() % 41) - 20;
+        m.chroma_dc[0] = static_cast<int>(rng() % 21) - 10;
+        m.chroma_dc[1] = static_cast<int>(rng() % 21) - 10;
+        mbs.push_back(m);
+    }
+    return mbs;
+}
+
+} // namespace
+
+std::vector<uint8_t> IbbpStream(bool cabac, int width_mbs, int height_mbs, int groups)
+{
+    StreamPlan plan;
+    plan.width_mbs = width_mbs;
+    plan.height_mbs = height_mbs;
+    plan.num_ref_frames = 2;
+    plan.sets = [](SPS &sps, PPS &) {
+        sps.log2_max_frame_num_minus4 = 12;
+        sps.log2_max_pic_order_cnt_lsb_minus4 = 12;
+    };
+    const int n = width_mbs * height_mbs;
+    plan.pictures.push_back(MakePicture(7, 0, 0, TexturedIntra(n, 17)));
+    std::mt19937 rng(5);
+    auto small = [&](int range) { return static_cast<int>(rng() % (2 * range + 1)) - range; };
+    for (int g = 1; g <= groups; ++g) {
+        std::vector<MbSpec> p;
+        for (int k = 0; k < n; ++k)
+            p.push_back(k == n / 2 + 1 ? MbSpec::I16(7) : MbSpec::P(small(9), small(9)));
+        plan.pictures.push_back(MakePicture(5, g, 6 * g, p));
+        for (int b = 1; b <= 2; ++b) {
+            std::vector<MbSpec> mbs;
+            for (int k = 0; k < n; ++k)
+                mbs.push_back(b == 1 ? MbSpec::B(2, 0, 0, 0, 0)
+                                     : MbSpec::B(k % 3, small(6), small(6), small(6), small(6)));
+            plan.pictures.push_back(MakePicture(6, g + 1, 6 * (g - 1) + 2 * b, mbs, 0, 0));
+        }
+    }
+    return plan.Write(cabac);
+}
+
+std::vector<uint8_t> IntraStream(bool cabac, int width_mbs, int height_mbs)
+{
+    StreamPlan plan;
+    plan.width_mbs = width_mbs;
+    plan.height_mbs = height_mbs;
+    plan.pictures.push_back(MakePicture(7, 0, 0, TexturedIntra(width_mbs * height_mbs, 3)));
+    return plan.Write(cabac);
+}
+
+bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+} // namespace h264test
