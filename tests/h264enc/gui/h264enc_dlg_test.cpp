@@ -10,6 +10,7 @@
 #include "image/cdib.h"
 #include "modules/common/file_dialog.h"
 #include "platform/errors.h"
+#include "platform/keypoll.h"
 #include "platform/messages.h"
 #include "shell/compression_app.h"
 #include "shell/dib_doc.h"
@@ -67,6 +68,9 @@ std::vector<std::string> Lines(const std::string &text)
     for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(text.substr(start, end - start));
     lines.push_back(text.substr(start));
+    for (std::string &line : lines)
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
     return lines;
 }
 
@@ -771,6 +775,87 @@ TEST_F(H264encDlgFixture, OtherLayoutsAreConvertedTo420)
         }
         dlg->OnCancel();
     }
+}
+
+// The dialog with the encoder itself: the stream, the report of the ten-frame example, a stop after
+// the first picture, and a run error that leaves the dialog usable.
+struct H264encDlgRunFixture : H264encDlgFixture
+{
+    void SetUp() override
+    {
+        H264encDlgFixture::SetUp();
+        SetH264EncoderRun(nullptr);
+    }
+    void TearDown() override
+    {
+        zn::SetKeyPoller(oldPoller);
+        H264encDlgFixture::TearDown();
+    }
+    zn::KeyPoller oldPoller = zn::SetKeyPoller([] { return false; });
+};
+
+TEST_F(H264encDlgRunFixture, TheTenFrameExampleReportsNinePicturesInCodingOrder)
+{
+    CH264encDlg *dlg = OpenWithFile(32, 32, 10);
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, CH264encDlg::IDC_APPLY);
+    EXPECT_EQ(messages.Count(), 0u) << (messages.Count() ? messages.Texts()[0] : "");
+    const std::string text = ModuleHarness::ResultText(dlg, CH264encDlg::IDC_RESULTS);
+    EXPECT_EQ(text.rfind("Number of Frames\t\t: 10\r\nI/P frames to be Encoded\t: 5\r\n", 0), 0u);
+    std::vector<int> display, stream;
+    std::vector<std::string> types;
+    std::vector<bool> intraLine;
+    for (const std::string &line : Lines(text)) {
+        if (line.rfind("Display Order\t:  ", 0) == 0)
+            display.push_back(std::stoi(line.substr(17)));
+        if (line.rfind("Bit Stream Order\t:  ", 0) == 0)
+            stream.push_back(std::stoi(line.substr(20)));
+        if (line.rfind("Picture Type\t:  ", 0) == 0) {
+            types.push_back(line.substr(16));
+            intraLine.push_back(false);
+        }
+        if (line.rfind("Intra MBs\t\t:  ", 0) == 0 && !intraLine.empty())
+            intraLine.back() = true;
+    }
+    EXPECT_EQ(display, (std::vector<int>{1, 3, 2, 5, 4, 7, 6, 9, 8}));
+    EXPECT_EQ(stream, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    ASSERT_EQ(types.size(), 9u);
+    for (size_t n = 0; n < types.size(); ++n)
+        EXPECT_EQ(intraLine[n], types[n] == "P") << n << " " << types[n];
+    EXPECT_NE(text.find("H.264 ENCODING STATISTICS"), std::string::npos);
+    EXPECT_NE(text.find("Encoder mode selection and motion vector bit usage"), std::string::npos);
+    EXPECT_GT(zntest::ReadFileBytes(h.Dir().File("out.264")).size(), 0u);
+    // The last picture coded is the B picture of display order 8.
+    EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), "seq - Frame #8");
+}
+
+TEST_F(H264encDlgRunFixture, AStopAfterTheFirstPictureAndARunErrorLeaveTheDialogUsable)
+{
+    CH264encDlg *dlg = OpenWithFile(32, 32, 10);
+    ASSERT_NE(dlg, nullptr);
+    zn::SetKeyPoller([] { return true; });
+    messages.Script({zn::MsgAnswer::No});
+    ModuleHarness::Click(dlg, CH264encDlg::IDC_APPLY);
+    ASSERT_EQ(messages.Count(), 1u);
+    EXPECT_EQ(messages.Messages()[0].buttons, zn::MsgButtons::YesNo);
+    const std::string stopped = ModuleHarness::ResultText(dlg, CH264encDlg::IDC_RESULTS);
+    EXPECT_NE(stopped.find("Display Order\t:  1"), std::string::npos);
+    EXPECT_EQ(stopped.find("Display Order\t:  2"), std::string::npos);
+    EXPECT_NE(stopped.find("H.264 ENCODING STATISTICS"), std::string::npos);
+
+    // The sequence is gone: the encoder cannot open it, says so, and the next Apply runs again.
+    zn::SetKeyPoller([] { return false; });
+    messages.Clear();
+    ASSERT_EQ(std::rename(sequence.c_str(), (sequence + ".away").c_str()), 0);
+    ModuleHarness::Click(dlg, CH264encDlg::IDC_APPLY);
+    EXPECT_GE(messages.Count(), 1u);
+    EXPECT_TRUE(ModuleHarness::IsEnabled(dlg, CH264encDlg::IDC_APPLY));
+    ASSERT_EQ(std::rename((sequence + ".away").c_str(), sequence.c_str()), 0);
+    messages.Clear();
+    ModuleHarness::Click(dlg, CH264encDlg::IDC_APPLY);
+    EXPECT_EQ(messages.Count(), 0u);
+    EXPECT_NE(ModuleHarness::ResultText(dlg, CH264encDlg::IDC_RESULTS).find("Display Order\t:  9"),
+              std::string::npos);
 }
 
 } // namespace
