@@ -32,18 +32,6 @@ H264EncoderRun &RunHook()
 // The copy of a sequence that is not plain 4:2:0, which the encoder reads instead.
 const char *const kConvertedInputName = "H264EncoderInput.yuv";
 
-void RunEngine(const std::string &settingsPath, h264enc::H264EncoderHost *host)
-{
-#if ZN_H264ENC_HAS_RUN
-    h264enc::H264Encoder(settingsPath, host);
-#else
-    (void)host;
-    zn::ShowMessage(zn::Format("The settings are in %s, but this build has no H.264 encoding run yet.",
-                               settingsPath.c_str()),
-                    zn::MsgButtons::Ok, zn::MsgIcon::Warning);
-#endif
-}
-
 } // namespace
 
 H264EncoderRun SetH264EncoderRun(H264EncoderRun run)
@@ -243,7 +231,7 @@ void CH264encDlg::OnH264encApply()
             if (hook)
                 hook(settingsPath, this);
             else
-                RunEngine(settingsPath, this);
+                h264enc::H264Encoder(settingsPath, this);
         });
         SetResultText(m_sResultText);
     }
