@@ -743,6 +743,18 @@ TEST_F(H264encDlgFixture, ASequenceInAFolderWithAHashIsRefused)
     EXPECT_NE(messages.Texts()[0].find("take#2"), std::string::npos);
 }
 
+TEST_F(H264encDlgFixture, ASequenceWhoseHeaderIsGoneKeepsThePagesClosed)
+{
+    CH264encDlg *dlg = Open(32, 32, 3);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_EQ(std::remove(h.Dir().File("seq.hdr").c_str()), 0);
+    ChooseFile(dlg, h.Dir().File("out.264"));
+    EXPECT_GE(messages.Count(), 1u);
+    EXPECT_FALSE(dlg->HasSequenceReader());
+    EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, CH264encDlg::IDC_APPLY));
+    EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(CH264encDlg::kIntraTab));
+}
+
 // Sequences the encoder cannot read as they are reach it as a 4:2:0 copy in the user folder.
 TEST_F(H264encDlgFixture, OtherLayoutsAreConvertedTo420)
 {
