@@ -17,6 +17,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -311,8 +312,11 @@ void CModuleDialog::AppendResultText(const QString &text)
 {
     if (!m_pResultBox)
         return;
-    SetResultText(m_pResultBox->toPlainText() +
-                  QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // Inserted at the end: a long run's text is not laid out again for every line it adds.
+    QTextCursor end(m_pResultBox->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_pResultBox->verticalScrollBar()->setValue(m_pResultBox->verticalScrollBar()->maximum());
 }
 
 void CModuleDialog::ClearDocumentPointer()
