@@ -197,7 +197,8 @@ TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
                                                 {"InterlaceCodingOption = 1"},
                                                 {"StoredBPictures = 1"},
                                                 {"WeightedBiprediction = 1"},
-                                                {"WeightedBiprediction = 2"}};
+                                                {"WeightedBiprediction = 2"},
+                                                {"RDOptimization = 1"}};
     for (const auto &lines : refused) {
         const auto r = RunSmall(3, 1, lines, 32, 32);
         EXPECT_FALSE(r->result.ok) << lines[0];
