@@ -13,6 +13,24 @@ double Bitrate(const Jpeg2000Decoding &d)
     return pixels > 0 ? 8.0 * d.bytesRead / pixels : 0.0;
 }
 
+// The decoding lines; the description aligns its labels with more tabs than the result box.
+std::string DecodedLines(const Jpeg2000Decoding &d, const char *bitsTabs)
+{
+    return zn::Format("  Decoded #bits%s:%7lld\r\n  Decoded bitrate\t\t:%6.2f (bpp)\r\n"
+                      "  Number of tiles decoded\t:%5d\r\n",
+                      bitsTabs, 8LL * d.bytesRead, Bitrate(d), d.tiles);
+}
+
+// An error-free reconstruction has no finite SNR or PSNR: the text says so.
+std::string MeasureLines(const zn::Measures &m, const char *snrTabs, const char *psnrTabs)
+{
+    const std::string snr = m.errorFree ? " Infinite" : zn::Format("%6.1f", double(m.snr));
+    const std::string psnr = m.errorFree ? " Infinite" : zn::Format("%6.1f", double(m.psnr));
+    return zn::Format("  Mean Square Error\t\t:%6.1f\r\n  Signal-to-Noise Ratio%s:%s (dB)\r\n"
+                      "  PSNR%s:%s (dB)\r\n\r\n",
+                      double(m.mse), snrTabs, snr.c_str(), psnrTabs, psnr.c_str());
+}
+
 } // namespace
 
 std::string Jpeg2000Description(const Jpeg2000Params &p, const std::string &title, int32_t generatedBytes,
@@ -36,39 +54,18 @@ std::string Jpeg2000Description(const Jpeg2000Params &p, const std::string &titl
         t += "  Encoded bit stream is SNR scalable\r\n";
     if (p.bRoi)
         t += "  Encoder has used boosting of a circular area\r\n";
-    t += zn::Format("\r\n  Decoded #bits\t\t\t:%7lld\r\n  Decoded bitrate\t\t:%6.2f (bpp)\r\n"
-                    "  Number of tiles decoded\t:%5d\r\n",
-                    8LL * d.bytesRead, Bitrate(d), d.tiles);
-    if (measured) {
-        if (m.errorFree)
-            t += zn::Format("  Mean Square Error\t\t:%6.1f\r\n  Signal-to-Noise Ratio\t\t: Infinite (dB)\r\n"
-                            "  PSNR\t\t\t\t: Infinite (dB)\r\n\r\n",
-                            double(m.mse));
-        else
-            t += zn::Format("  Mean Square Error\t\t:%6.1f\r\n  Signal-to-Noise Ratio\t\t:%6.1f (dB)\r\n"
-                            "  PSNR\t\t\t\t:%6.1f (dB)\r\n\r\n",
-                            double(m.mse), double(m.snr), double(m.psnr));
-    }
+    t += "\r\n" + DecodedLines(d, "\t\t\t");
+    if (measured)
+        t += MeasureLines(m, "\t\t", "\t\t\t\t");
     return t;
 }
 
 std::string Jpeg2000ResultText(const std::string &encoderText, const Jpeg2000Decoding &d, bool measured,
                                const zn::Measures &m)
 {
-    std::string t = encoderText + kJpeg2000DecoderText;
-    t += zn::Format("  Decoded #bits\t\t:%7lld\r\n  Decoded bitrate\t\t:%6.2f (bpp)\r\n"
-                    "  Number of tiles decoded\t:%5d\r\n",
-                    8LL * d.bytesRead, Bitrate(d), d.tiles);
-    if (measured) {
-        if (m.errorFree)
-            t += zn::Format("  Mean Square Error\t\t:%6.1f\r\n  Signal-to-Noise Ratio\t: Infinite (dB)\r\n"
-                            "  PSNR\t\t\t: Infinite (dB)\r\n\r\n",
-                            double(m.mse));
-        else
-            t += zn::Format("  Mean Square Error\t\t:%6.1f\r\n  Signal-to-Noise Ratio\t:%6.1f (dB)\r\n"
-                            "  PSNR\t\t\t:%6.1f (dB)\r\n\r\n",
-                            double(m.mse), double(m.snr), double(m.psnr));
-    }
+    std::string t = encoderText + kJpeg2000DecoderText + DecodedLines(d, "\t\t");
+    if (measured)
+        t += MeasureLines(m, "\t", "\t\t\t");
     return t;
 }
 
