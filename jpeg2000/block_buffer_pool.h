@@ -19,6 +19,8 @@ public:
     void put(int32_t *buffer);
     void terminate();
 
+    int rows() const { return m_rows; }
+    int cols() const { return m_cols; }
     int capacity() const { return m_capacity; }
     int created() const { return m_created; }
     int held() const { return m_held; }

@@ -177,10 +177,16 @@ void ebcot_decoder::ReadPackets(dec_tile &current, int32_t n)
         const int data = m_in->start_packet(&t, &header);
         if (t < 0) {
             // The code-stream has ended: whatever was not read is empty. Tiles not built yet find
-            // the same end when they become current.
-            for (auto &tile : m_tiles)
-                if (tile->built && !tile->components.empty())
-                    MarkRemainingEmpty(*tile);
+            // the same end when they become current; the sweep over all tiles happens once, or a
+            // stream of thousands of tiles would cost their square.
+            if (!m_stream_ended) {
+                m_stream_ended = true;
+                for (auto &tile : m_tiles)
+                    if (tile->built && !tile->components.empty())
+                        MarkRemainingEmpty(*tile);
+            } else if (current.built && !current.components.empty()) {
+                MarkRemainingEmpty(current);
+            }
             break;
         }
         if (t >= static_cast<int>(m_tiles.size()))
@@ -365,6 +371,7 @@ int32_t ebcot_decoder::terminate()
     }
     m_tiles.clear();
     m_pools.clear();
+    m_spare_work.clear();
     m_heap.reset();
     return m_bytes_used;
 }

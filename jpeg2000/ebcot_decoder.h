@@ -90,6 +90,9 @@ private:
     int32_t m_image_rows = 0, m_image_cols = 0;
     std::unique_ptr<codeword_heap> m_heap;
     std::vector<std::unique_ptr<block_buffer_pool>> m_pools;
+    // Work areas of the last tile's components, kept for the next tile of the same block size:
+    // streams of many small tiles would otherwise spend their time allocating.
+    std::vector<std::unique_ptr<block_decoder_work>> m_spare_work;
     double m_ticks = -1.0;
     bool m_plain = false;
     int m_confidence = 0;
@@ -97,6 +100,7 @@ private:
     std::vector<uint8_t> m_roi_mask;
     std::vector<uint8_t *> m_roi_rows;
     bool m_terminated = false;
+    bool m_stream_ended = false; // the tiles built when the code-stream ended have been closed
     std::unique_ptr<block_coder_params> m_own_info;
     std::unique_ptr<roi_block_masks> m_own_roi;
 };

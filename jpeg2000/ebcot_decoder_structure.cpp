@@ -105,16 +105,7 @@ void ebcot_decoder::BuildComponent(dec_tile &tile, dec_component &comp)
         level_band_range(r, lv.splits, &lv.first_band, &lv.last_band);
         for (int b = lv.first_band; b <= lv.last_band; ++b) {
             dec_band band;
-            band.component = c;
-            band.level = r;
-            band.index = b;
-            band.orientation = band_orientation(b, lv.splits);
-            frame_geometry bf;
-            m_info->get_band_info(c, r, b, &band.rect, &bf);
-            band.cell_height = bf.height;
-            band.cell_width = bf.width;
-            band.grid_y = bf.anchor_row;
-            band.grid_x = bf.anchor_col;
+            set_band_geometry(band, *m_info, c, r, b, lv.splits);
             float step = 1.0f;
             int negative_exponent = 0;
             m_info->get_band_quant_info(c, r, b, &step, &negative_exponent, nullptr, &band.K);
@@ -237,11 +228,24 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
 
 void ebcot_decoder::AllocWorkAreas(dec_tile &tile)
 {
-    m_pools.clear();
-    for (dec_component &comp : tile.components) {
-        comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width, comp.modes,
-                                                         m_plain, comp.confidence_bits);
-        m_pools.push_back(std::make_unique<block_buffer_pool>(comp.nominal_height, comp.nominal_width));
+    m_pools.resize(tile.components.size());
+    m_spare_work.resize(std::max(m_spare_work.size(), tile.components.size()));
+    for (size_t c = 0; c < tile.components.size(); ++c) {
+        dec_component &comp = tile.components[c];
+        std::unique_ptr<block_decoder_work> &spare = m_spare_work[c];
+        if (spare && spare->nominal_height() == comp.nominal_height &&
+            spare->nominal_width() == comp.nominal_width && spare->plain() == m_plain) {
+            comp.work = std::move(spare);
+            comp.work->modes = comp.modes;
+            comp.work->confidence_bits = comp.confidence_bits;
+        } else {
+            comp.work = std::make_unique<block_decoder_work>(comp.nominal_height, comp.nominal_width,
+                                                             comp.modes, m_plain, comp.confidence_bits);
+        }
+        // A pool hands out buffers with old contents anyway, so one of the right size carries over.
+        std::unique_ptr<block_buffer_pool> &pool = m_pools[c];
+        if (!pool || pool->rows() != comp.nominal_height || pool->cols() != comp.nominal_width)
+            pool = std::make_unique<block_buffer_pool>(comp.nominal_height, comp.nominal_width);
     }
 }
 
@@ -262,9 +266,10 @@ void ebcot_decoder::FreeTile(dec_tile &tile)
                         chain = next;
                     }
             }
-        comp.work.reset();
+        if (c >= m_spare_work.size())
+            m_spare_work.resize(c + 1);
+        m_spare_work[c] = std::move(comp.work);
     }
-    m_pools.clear();
     tile.components.clear();
     tile.precincts.clear();
     tile.sequence.clear();

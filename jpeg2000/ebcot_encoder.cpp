@@ -146,16 +146,7 @@ void ebcot_encoder::BuildTiles()
                 level_band_range(r, lv.splits, &lv.first_band, &lv.last_band);
                 for (int b = lv.first_band; b <= lv.last_band; ++b) {
                     enc_band band;
-                    band.component = c;
-                    band.level = r;
-                    band.index = b;
-                    band.orientation = band_orientation(b, lv.splits);
-                    frame_geometry bf;
-                    m_info->get_band_info(c, r, b, &band.rect, &bf);
-                    band.cell_height = bf.height;
-                    band.cell_width = bf.width;
-                    band.grid_y = bf.anchor_row;
-                    band.grid_x = bf.anchor_col;
+                    set_band_geometry(band, *m_info, c, r, b, lv.splits);
                     float step = 1.0f, weight = 1.0f;
                     int negative_exponent = 0, K = 0;
                     m_info->get_band_quant_info(c, r, b, &step, &negative_exponent, &weight, &K);

@@ -10,14 +10,6 @@
 namespace zn::j2k {
 
 namespace {
-int FloorLog2(int v)
-{
-    int k = 0;
-    while ((v >> (k + 1)) > 0)
-        ++k;
-    return k;
-}
-
 // The number-of-passes code; -1 when the head ran out.
 int ReadPassCount(packet_bit_reader &bits)
 {
@@ -136,7 +128,7 @@ bool read_packet_head(dec_precinct &P, const coder_modes &modes, int l, packet_b
                             return false;
                     if (bit < 0)
                         return false;
-                    const int width = b.lblock + FloorLog2(last - k + 1);
+                    const int width = b.lblock + floor_log2(last - k + 1);
                     if (width > 16)
                         return false;
                     int32_t length = bits.get_bits(width);

@@ -11,14 +11,6 @@
 namespace zn::j2k {
 
 namespace {
-int FloorLog2(int v)
-{
-    int k = 0;
-    while ((v >> (k + 1)) > 0)
-        ++k;
-    return k;
-}
-
 struct BodyPiece
 {
     const enc_block *block;
@@ -158,7 +150,7 @@ int code_packet(enc_precinct &P, int T, stream_out &out, bool simulate, int l, p
                     ++end;
                 const int passes = end - k + 1;
                 const int32_t length = r[end].length - segment_start;
-                int width = b.lblock + FloorLog2(passes);
+                int width = b.lblock + floor_log2(passes);
                 while (length >= (int64_t(1) << width)) {
                     bits.put_bit(1);
                     ++b.lblock;

@@ -4,6 +4,7 @@
 // packet names the same blocks on both sides.
 #pragma once
 
+#include "jpeg2000/block_coder_params.h"
 #include "jpeg2000/ebcot_encoder_records.h"
 #include "jpeg2000/tag_tree.h"
 
@@ -150,6 +151,23 @@ inline void level_band_range(int level, int splits, int *first, int *last)
 inline int band_orientation(int band, int splits)
 {
     return splits <= 1 ? band : band >> (2 * splits - 2);
+}
+
+// A band record of an encoder's or a decoder's level: its place, orientation, rectangle and the
+// cell grid it lies on.
+template <class Band>
+void set_band_geometry(Band &band, block_coder_params &info, int component, int level, int index, int splits)
+{
+    band.component = component;
+    band.level = level;
+    band.index = index;
+    band.orientation = band_orientation(index, splits);
+    frame_geometry bf;
+    info.get_band_info(component, level, index, &band.rect, &bf);
+    band.cell_height = bf.height;
+    band.cell_width = bf.width;
+    band.grid_y = bf.anchor_row;
+    band.grid_x = bf.anchor_col;
 }
 
 } // namespace zn::j2k

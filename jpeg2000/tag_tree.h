@@ -102,4 +102,14 @@ private:
     bool m_failed = false;
 };
 
+// The largest k with 2^k <= v (0 for v < 2): a segment length field grows by this many bits for
+// the passes it spans.
+inline int floor_log2(int v)
+{
+    int k = 0;
+    while ((v >> (k + 1)) > 0)
+        ++k;
+    return k;
+}
+
 } // namespace zn::j2k

@@ -306,6 +306,35 @@ TEST(J2kCodecOracle, OpenJpegStreamsDecodeAlikeInOurDecoder)
         CheckOpjStream(image, c.options, c.reversible);
 }
 
+namespace {
+// The main header's coding style of a standard code-stream: whether its transform is reversible and
+// whether its code-blocks carry several segments per packet (bypass or termination on every pass),
+// which only our own layout can say where they end.
+struct StandardStyle
+{
+    bool found = false, reversible = false, multi_segment = false;
+};
+
+StandardStyle MainCodingStyle(const std::vector<unsigned char> &b)
+{
+    StandardStyle style;
+    size_t at = 2; // after SOC
+    while (at + 4 <= b.size() && b[at] == 0xFF && b[at + 1] != 0x90) {
+        const size_t length = size_t(b[at + 2]) << 8 | b[at + 3];
+        if (b[at + 1] == 0x52 && length >= 12 && at + 2 + length <= b.size()) {
+            // Scod, progression, layers (2), colour transform, levels, block width, block height,
+            // block style, transform.
+            const unsigned char block_style = b[at + 12], transform = b[at + 13];
+            style.found = true;
+            style.reversible = transform == 1;
+            style.multi_segment = (block_style & 0x05) != 0;
+        }
+        at += 2 + length;
+    }
+    return style;
+}
+} // namespace
+
 TEST(J2kCodecOracle, CorpusFilesDecodeAlikeInBothDecoders)
 {
     // Standard code-streams from $ZANTHO_CORPUS/j2k, converted to our layout: our decoder must agree
@@ -316,6 +345,7 @@ TEST(J2kCodecOracle, CorpusFilesDecodeAlikeInBothDecoders)
     for (const std::string &path : files) {
         SCOPED_TRACE(path);
         auto raw = zntest::ReadFileBytes(path);
+        const StandardStyle style = MainCodingStyle(raw);
         std::vector<uint8_t> bytes(raw.begin(), raw.end());
         if (!j2ktest::ConvertHeaders(bytes, j2ktest::HeaderLayout::Ours))
             continue;
@@ -330,7 +360,8 @@ TEST(J2kCodecOracle, CorpusFilesDecodeAlikeInBothDecoders)
             continue;
         }
         ++checked;
-        if (ours.components() != 1 && ours.components() != 3)
+        // Several segments per packet: decoding without a crash is all that is asked.
+        if (style.multi_segment || (ours.components() != 1 && ours.components() != 3))
             continue;
         memory_image theirs;
         const std::string pnm = dir.File(ours.components() == 3 ? "t.ppm" : "t.pgm");
@@ -340,7 +371,12 @@ TEST(J2kCodecOracle, CorpusFilesDecodeAlikeInBothDecoders)
                         &log) != 0 ||
             !j2ktest::ReadPnm(pnm, theirs))
             continue;
-        EXPECT_LE(j2ktest::MaxDifference(ours, theirs), 2);
+        if (style.found && style.reversible) {
+            EXPECT_EQ(j2ktest::MaxDifference(ours, theirs), 0);
+        } else {
+            EXPECT_LE(j2ktest::MaxDifference(ours, theirs), 2);
+            EXPECT_GE(j2ktest::Psnr(ours, theirs), 50.0);
+        }
     }
     std::printf("corpus: %d files checked\n", checked);
 }
