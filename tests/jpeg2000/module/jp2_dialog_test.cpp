@@ -362,10 +362,14 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
 {
     Jpeg2000Dlg *dlg = Open("photo", *Photo(128, 96));
     auto *scal = PageOf<Jpeg2000ScalDecDlg>(dlg);
+    ModuleHarness::Click(dlg, kApply);
+    const auto lossy = FileBytes(dlg->StreamPath());
     doc->m_pRDData->StartStoring("JPEG2000", "scaled");
     ModuleHarness::Click(scal, 1517); // on: one level out
     EXPECT_EQ(dlg->Params().nDiscardLevels, 1);
     EXPECT_EQ(dlg->Params().fEncRate, 100.0f);
+    // The encoding rate moved to lossless: the stream must be written again.
+    EXPECT_EQ(dlg->Reencode(), 1);
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(3));
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 2173));
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1556));
@@ -376,6 +380,7 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
     EXPECT_EQ(half->GetWidth(), 64);
     EXPECT_EQ(half->GetHeight(), 48);
     EXPECT_EQ(Result(dlg).find("Mean Square Error"), std::string::npos);
+    EXPECT_GT(FileBytes(dlg->StreamPath()).size(), lossy.size());
     const auto &data = doc->m_pRDData->m_ModuleData[doc->m_pRDData->GetModuleIndex("JPEG2000")];
     EXPECT_EQ(data.m_nNumberOfPoints[0], 0);
     ModuleHarness::Click(scal, 1517); // off again
