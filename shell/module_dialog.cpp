@@ -363,6 +363,20 @@ bool CModuleDialog::eventFilter(QObject *watched, QEvent *event)
 
 CModulePage::CModulePage(int idd, QWidget *parent) : QWidget(parent), m_nIDD(idd) {}
 
+void CModulePage::NotifyOwner(int message)
+{
+    if (m_pOwner) {
+        emit Notify(message);
+        return;
+    }
+    for (QWidget *w = parentWidget(); w; w = w->parentWidget()) {
+        if (auto *dlg = qobject_cast<CModuleDialog *>(w)) {
+            dlg->SendMessage(message);
+            return;
+        }
+    }
+}
+
 void CModulePage::OnHelpInfoForward()
 {
     // The owner answers; without one, the nearest dialog up the parent chain.

@@ -162,7 +162,9 @@ public:
         return control;
     }
 
-    void NotifyOwner(int message) { emit Notify(message); }
+    // The owner hears the page through Notify; a page without an owner tells the nearest module
+    // dialog above it.
+    void NotifyOwner(int message);
     // F1: the owner's help (or the nearest dialog's when there is no owner).
     void OnHelpInfoForward();
 

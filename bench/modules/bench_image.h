@@ -5,7 +5,10 @@
 #include "image/cdib.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 inline const CDib &BenchImage()
 {
@@ -23,4 +26,22 @@ inline const CDib &BenchImage()
         return d;
     }();
     return *dib;
+}
+
+// A folder of the benchmark's own for the stream files a module writes (ends with '/'); removed at
+// exit.
+inline const std::string &BenchUserDir()
+{
+    static const std::string dir = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zantho-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        static struct Remover
+        {
+            std::string path;
+            ~Remover() { std::filesystem::remove_all(path); }
+        } remover{pattern};
+        return pattern + "/";
+    }();
+    return dir;
 }

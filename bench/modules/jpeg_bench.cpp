@@ -7,35 +7,16 @@
 #include "modules/jpeg/jpeg_run.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
-
-// A folder of our own for the stream file, removed at exit.
-const std::string &StreamDir()
-{
-    static const std::string dir = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zantho-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        static struct Remover
-        {
-            std::string path;
-            ~Remover() { std::filesystem::remove_all(path); }
-        } remover{pattern};
-        return pattern + "/";
-    }();
-    return dir;
-}
 
 void JpegApplyLoop(benchmark::State &state, const JpegParams &par)
 {
     CDib result;
     for (auto _ : state) {
         ZnImage decoded;
-        const JpegRunResult r = JpegCodeImage(par, &BenchImage(), "bench", StreamDir(), &decoded);
+        const JpegRunResult r = JpegCodeImage(par, &BenchImage(), "bench", BenchUserDir(), &decoded);
         decoded.ZnImageToDib(&result);
         benchmark::DoNotOptimize(r.measures.psnr);
     }

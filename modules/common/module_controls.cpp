@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -72,6 +73,19 @@ QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
     row->setContentsMargins(4, 4, 4, 4);
     for (QPushButton *b : buttons)
         row->addWidget(b);
+    return g;
+}
+
+QGroupBox *MakeButtonGrid(QWidget *page, int id, const QString &text,
+                          const std::vector<QPushButton *> &buttons, int columns)
+{
+    auto *g = new QGroupBox(text, page);
+    SetCtrlId(g, id);
+    auto *grid = new QGridLayout(g);
+    grid->setSpacing(2);
+    grid->setContentsMargins(4, 4, 4, 4);
+    for (size_t i = 0; i < buttons.size(); ++i)
+        grid->addWidget(buttons[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
     return g;
 }
 

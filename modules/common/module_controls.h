@@ -45,6 +45,9 @@ private:
 // A group box holding one row of buttons (the row is its layout) and a check box, both with ids.
 QGroupBox *MakeButtonRow(QWidget *page, int id, const QString &text,
                          const std::vector<QPushButton *> &buttons);
+// The same with the buttons in rows of `columns`.
+QGroupBox *MakeButtonGrid(QWidget *page, int id, const QString &text,
+                          const std::vector<QPushButton *> &buttons, int columns);
 QCheckBox *MakeCheckBox(QWidget *page, int id, const QString &text);
 // Placed in pixels, for pages without a layout (the group box stays behind the buttons it frames).
 QGroupBox *MakeGroupBox(QWidget *page, int id, const QString &text, int x, int y, int w, int h);

@@ -20,20 +20,6 @@
 
 namespace {
 
-// A group box holding buttons in rows of `columns`.
-QGroupBox *MakeButtonGrid(QWidget *page, int id, const QString &text,
-                          const std::vector<QPushButton *> &buttons, int columns)
-{
-    auto *g = new QGroupBox(text, page);
-    zn::SetCtrlId(g, id);
-    auto *grid = new QGridLayout(g);
-    grid->setSpacing(2);
-    grid->setContentsMargins(4, 4, 4, 4);
-    for (size_t i = 0; i < buttons.size(); ++i)
-        grid->addWidget(buttons[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
-    return g;
-}
-
 QVBoxLayout *PageLayout(QWidget *page)
 {
     auto *layout = new QVBoxLayout(page);
@@ -219,7 +205,7 @@ CJpgQuantDlg::CJpgQuantDlg(QWidget *parent) : CModulePage(IDD, parent)
         m_pTables->Add(1303, QStringLiteral("Flat")), m_pTables->Add(1304, QStringLiteral("Highpass")),
         m_pTables->Add(IDC_PERCEPTUAL, QStringLiteral("Percept. optim."))};
     QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(MakeButtonGrid(this, 1300, QStringLiteral("Set Quantization Matrix"), tables, 2));
+    layout->addWidget(zn::MakeButtonGrid(this, 1300, QStringLiteral("Set Quantization Matrix"), tables, 2));
     layout->addStretch();
     m_pTables->Select(1301);
     connect(m_pTables, &zn::PushRadioGroup::Clicked, this, [this](int id) {
@@ -240,7 +226,7 @@ CJpgHuffmanDlg::CJpgHuffmanDlg(QWidget *parent) : CModulePage(IDD, parent)
                                               m_pModes->Add(1306, QStringLiteral("Standard VLC")),
                                               m_pModes->Add(1307, QStringLiteral("Optimal VLC"))};
     QVBoxLayout *layout = PageLayout(this);
-    layout->addWidget(MakeButtonGrid(this, 1308, QStringLiteral("Set Huffman Coding"), modes, 2));
+    layout->addWidget(zn::MakeButtonGrid(this, 1308, QStringLiteral("Set Huffman Coding"), modes, 2));
     layout->addStretch();
     m_pModes->Select(1306);
     connect(m_pModes, &zn::PushRadioGroup::Clicked, this, [this](int id) {
@@ -289,7 +275,7 @@ CJpgMarkersDlg::CJpgMarkersDlg(QWidget *parent) : CModulePage(IDD, parent)
     const std::vector<QPushButton *> after = {m_pAfter->Add(1315, QStringLiteral("Each Block")),
                                               m_pAfter->Add(1316, QStringLiteral("Each Row")),
                                               m_pAfter->Add(1317, QStringLiteral("10 Rows"))};
-    m_pGroup = MakeButtonGrid(this, 1314, QStringLiteral("Restart Markers After"), after, 3);
+    m_pGroup = zn::MakeButtonGrid(this, 1314, QStringLiteral("Restart Markers After"), after, 3);
     SwitchedOptionPage(this, m_pMarkers, m_pGroup, m_pAfter);
     connect(m_pMarkers, &QCheckBox::clicked, this, &CJpgMarkersDlg::OnRestartMarkers);
     connect(m_pAfter, &zn::PushRadioGroup::Clicked, this, [this](int id) {
@@ -326,7 +312,7 @@ CJpgErrorsDlg::CJpgErrorsDlg(QWidget *parent) : CModulePage(IDD, parent)
     const std::vector<QPushButton *> probs = {
         m_pProb->Add(1310, QStringLiteral(".001")), m_pProb->Add(1311, QStringLiteral(".0005")),
         m_pProb->Add(1312, QStringLiteral(".0001")), m_pProb->Add(1313, QStringLiteral(".00005"))};
-    m_pGroup = MakeButtonGrid(this, 1309, QStringLiteral("Set Channel Error Probability"), probs, 4);
+    m_pGroup = zn::MakeButtonGrid(this, 1309, QStringLiteral("Set Channel Error Probability"), probs, 4);
     SwitchedOptionPage(this, m_pSimulate, m_pGroup, m_pProb);
     connect(m_pSimulate, &QCheckBox::clicked, this, &CJpgErrorsDlg::OnSimulateErrors);
     connect(m_pProb, &zn::PushRadioGroup::Clicked, this, [this](int id) {

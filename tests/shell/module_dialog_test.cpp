@@ -163,6 +163,11 @@ TEST_F(ModuleDialogTest, PagesNotifyTheirOwnerBeforeTheHandlerReturns)
     dlg->SendMessage(WM_DOCUMENT_ATTACHED);
     EXPECT_EQ(dlg->attached, 1);
     EXPECT_EQ(dlg->messages.size(), 1u);
+    // A page that nobody made the owner of tells the dialog it sits in.
+    auto *loose = new TestPage(132, 1020);
+    loose->setParent(dlg->TabCtrl());
+    loose->box->click();
+    EXPECT_EQ(dlg->messages, (std::vector<int>{WM_APP + 2, WM_APP + 2}));
 }
 
 TEST_F(ModuleDialogTest, EnterAndEscapeDoNothingInAPageButEscapeCancelsTheDialog)
