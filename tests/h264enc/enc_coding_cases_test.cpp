@@ -187,6 +187,69 @@ TEST(EncTransQuant, ChromaPatternIsNeverLowered)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Chroma intra prediction
+
+TEST(EncChromaIntra, NoNeighbourGivesDc128AndMode2)
+{
+    auto run = OneMacroblockRun(kTypeI, 28, 32, 32, 0);
+    std::mt19937 rng(5);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                run->org->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+                run->rec->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+            }
+    run->img.CurrentMb().chroma_pred_mode = 0;
+    bool up = true, left = true;
+    decide_chroma_intra_mode(*run, &up, &left);
+    EXPECT_FALSE(up);
+    EXPECT_FALSE(left);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int x = 0; x < 8; ++x)
+            for (int y = 0; y < 8; ++y)
+                ASSERT_EQ(run->mbw.chroma_intra[uv][2][x][y], 128) << uv << " " << x << " " << y;
+    EXPECT_EQ(run->img.CurrentMb().chroma_pred_mode, 2);
+}
+
+TEST(EncChromaIntra, FirstRowOfASliceStartingMidPictureHasNoUpperNeighbour)
+{
+    // Macroblocks 2 and 3 (the second row of a 32x32 picture) form a new slice; macroblock 3 has its
+    // left neighbour but not the one above. Its source is exactly the vertical prediction from the row
+    // above, which must not be tried, nor plane.
+    auto run = OneMacroblockRun(kTypeI, 28, 32, 32, 3);
+    run->img.mb_data[2].slice_index = 1;
+    run->img.mb_data[3].slice_index = 1;
+    std::mt19937 rng(9);
+    int leftColumn[2][8];
+    for (int uv = 0; uv < 2; ++uv) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                run->rec->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+        for (int y = 0; y < 8; ++y) {
+            leftColumn[uv][y] = run->rec->uv[uv][8 + y][7];
+            for (int x = 0; x < 8; ++x)
+                run->org->uv[uv][8 + y][8 + x] = run->rec->uv[uv][7][8 + x];
+        }
+    }
+    run->img.CurrentMb().chroma_pred_mode = 0;
+    bool up = true, left = false;
+    decide_chroma_intra_mode(*run, &up, &left);
+    EXPECT_FALSE(up);
+    EXPECT_TRUE(left);
+    const int mode = run->img.CurrentMb().chroma_pred_mode;
+    EXPECT_TRUE(mode == 1 || mode == 2) << mode;
+    for (int uv = 0; uv < 2; ++uv) {
+        const int *l = leftColumn[uv];
+        const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2, lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
+        // Block (4, 0) has no samples above: it takes those to its left, as (0, 0) does.
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][5][1], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][1][2], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][2][6], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][6][5], lowerRows) << uv;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Intra 4x4 mode decision
 
 // Macroblock 3 of a 32x32 picture (lower right): its first block has neighbours above and to the left,
