@@ -5,6 +5,7 @@
 #include "h264enc/enc_run.h"
 #include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
+#include "h264enc/quarter_plane.h"
 #include "h264enc/slice_coder.h"
 #include "h264enc/trans_quant.h"
 
@@ -183,6 +184,122 @@ TEST(EncTransQuant, ChromaPatternIsNeverLowered)
             for (int y = 0; y < 4; ++y)
                 run->mbw.resid[x][y] = block[x][y];
         EXPECT_EQ(h264enc_trans_quant_chroma(*run, 1, before), before);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inter luma coding: dropping quarters and macroblocks of lone ones
+
+// A P picture of one macroblock whose single reference is flat 100, so that a zero vector predicts 100
+// everywhere; the macroblock's quarters are 16x16 blocks of reference 0 with zero vectors.
+std::unique_ptr<EncoderRun> InterRun()
+{
+    auto run = OneMacroblockRun(kTypeP, 28);
+    init_frame_buffers(run->refs, run->input, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    Array2D<uint8_t> luma;
+    luma.allocate(16, 16, "test");
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            luma[y][x] = 100;
+    Array2D<int> work;
+    interpolate_quarter_plane(luma, work, ref.mref);
+    run->motion.refs = 1;
+    run->motion.search_mv.assign(8, BlockVectors{});
+    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    MacroblockRecord &mb = run->img.CurrentMb();
+    mb.mb_mode = 1;
+    for (int q = 0; q < 4; ++q)
+        mb.quarter_mode[static_cast<size_t>(q)] = 1;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            run->org->y[y][x] = 100;
+    return run;
+}
+
+// Source of 4x4 block (bx, by) of the macroblock: 100 plus a residual whose only levels at qp 28 in a P
+// picture are ones. A flat 4 gives the DC 64: (64 x 8192 + 87381) >> 19 = 1 at scan position 0.
+// Position 1 (1, 0) and 2 (0, 1): 3 x 40 with multiplier 5243 gives 1; position 4 (1, 1): 2 x 100 with
+// 3355 gives (671000 + 87381) >> 19 = 1.
+void AddOnes(EncoderRun &run, int bx, int by, int second_position)
+{
+    int block[4][4] = {};
+    for (auto &column : block)
+        for (int &v : column)
+            v = 4;
+    switch (second_position) {
+    case 1:
+        SingleCoefficientResidual(block, 1, 0, 3);
+        break;
+    case 2:
+        SingleCoefficientResidual(block, 0, 1, 3);
+        break;
+    default:
+        SingleCoefficientResidual(block, 1, 1, 2);
+        break;
+    }
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            run.org->y[by + y][bx + x] = static_cast<uint8_t>(100 + block[x][y]);
+}
+
+TEST(EncInterLuma, QuarterOfCostFourIsDroppedFiveIsKept)
+{
+    const struct
+    {
+        int second, cost; // ones at scan position 0 and `second`: runs 0 and second - 1
+        bool kept;
+    } cases[] = {{4, 3 + 1, false}, {2, 3 + 2, true}, {1, 3 + 3, true}};
+    for (const auto &c : cases)
+        for (int q : {0, 3}) {
+            auto run = InterRun();
+            const int bx = 8 * (q % 2) + 4, by = 8 * (q / 2); // block 1 of the quarter
+            AddOnes(*run, bx, by, c.second);
+            int cbp = 0, cbpBlk = 0;
+            const int cost = code_luma_quarter(*run, &cbp, &cbpBlk, q, 1, 0, 0, 0);
+            const int blockBit = 1 << (4 * (by / 4) + bx / 4);
+            if (c.kept) {
+                EXPECT_EQ(cost, c.cost) << q << " " << c.second;
+                EXPECT_EQ(cbp, 1 << q) << q << " " << c.second;
+                EXPECT_EQ(cbpBlk, blockBit) << q << " " << c.second;
+            } else {
+                EXPECT_EQ(cost, 0) << q << " " << c.second;
+                EXPECT_EQ(cbp, 0) << q << " " << c.second;
+                EXPECT_EQ(cbpBlk, 0) << q << " " << c.second;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        ASSERT_EQ(run->rec->y[8 * (q / 2) + y][8 * (q % 2) + x], 100) << "the prediction";
+            }
+        }
+}
+
+TEST(EncInterLuma, MacroblockOfCostFiveLosesItsLumaSixKeepsIt)
+{
+    const struct
+    {
+        int second, q_other; // a second quarter with a dropped cost-4 block, -1 for none
+        bool kept;
+    } cases[] = {{2, -1, false}, {2, 1, false}, {1, -1, true}, {1, 2, true}};
+    for (const auto &c : cases) {
+        auto run = InterRun();
+        AddOnes(*run, 12, 12, c.second); // quarter 3
+        if (c.q_other >= 0)
+            AddOnes(*run, 8 * (c.q_other % 2), 8 * (c.q_other / 2), 4); // cost 4: dropped, counts 0
+        code_luma_macroblock(*run);
+        const MacroblockRecord &mb = run->img.CurrentMb();
+        if (c.kept) {
+            EXPECT_EQ(mb.coded_pattern, 8) << c.second << " " << c.q_other;
+            EXPECT_EQ(mb.coded_block_bits, 1 << 15) << c.second << " " << c.q_other;
+            EXPECT_NE(run->rec->y[12][12], 100);
+        } else {
+            EXPECT_EQ(mb.coded_pattern, 0) << c.second << " " << c.q_other;
+            EXPECT_EQ(mb.coded_block_bits, 0) << c.second << " " << c.q_other;
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x)
+                    ASSERT_EQ(run->rec->y[y][x], 100) << "the prediction";
+        }
     }
 }
 
