@@ -5,11 +5,15 @@
 #include "h264enc/enc_run.h"
 #include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
+#include "h264enc/motion_search.h"
 #include "h264enc/quarter_plane.h"
 #include "h264enc/slice_coder.h"
 #include "h264enc/trans_quant.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include <memory>
 #include <random>
@@ -301,6 +305,94 @@ TEST(EncInterLuma, MacroblockOfCostFiveLosesItsLumaSixKeepsIt)
                     ASSERT_EQ(run->rec->y[y][x], 100) << "the prediction";
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer-sample search window
+
+// A P picture w x h at macroblock mb with one random reference (its integer plane is what the integer
+// search reads), SearchRange 2, every vector of the picture's map (-9, 6) with reference 0.
+std::unique_ptr<EncoderRun> SearchRun(int w, int h, int mb)
+{
+    auto run = OneMacroblockRun(kTypeP, 28, w, h, mb);
+    run->input.SearchRange = 2;
+    run->input.RestrictSearchRange = 2;
+    init_frame_buffers(run->refs, run->input, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    Init_Motion_Search_Module(*run);
+    std::mt19937 rng(17);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    for (uint8_t &v : ref.Refbuf11)
+        v = static_cast<uint8_t>(rng() % 256);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            run->org->y[y][x] = static_cast<uint8_t>(rng() % 256);
+    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    std::fill(run->img.maps.mv.begin(), run->img.maps.mv.end(), std::array<int, 2>{-9, 6});
+    return run;
+}
+
+// The SAD of the 4x4 block (bx, by) of the macroblock at whole-sample offset (dx, dy), reading the
+// reference with coordinates clamped into the picture.
+int ClampedSad(const EncoderRun &run, int bx, int by, int dx, int dy)
+{
+    const RefFrame &ref = *run.refs.frm.picbuf_short.front();
+    const int w = run.img.width, h = run.img.height;
+    int sad = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const int px = 16 * run.img.mb_x + bx + x, py = 16 * run.img.mb_y + by + y;
+            const int rx = std::clamp(px + dx, 0, w - 1), ry = std::clamp(py + dy, 0, h - 1);
+            sad += std::abs(run.org->y[py][px] - ref.Refbuf11[static_cast<size_t>(ry * w + rx)]);
+        }
+    return sad;
+}
+
+TEST(EncIntegerSearch, CornerMacroblockReadsThroughTheClampAndKeepsTheZeroVectorFirst)
+{
+    auto run = SearchRun(32, 32, 0); // no neighbours: the predicted vector is (0, 0)
+    setup_fast_integer_search(*run, 0);
+    const MotionSearchTables &t = run->search;
+    EXPECT_EQ(t.center_x[0], 0);
+    EXPECT_EQ(t.center_y[0], 0);
+    EXPECT_EQ(t.pos_00[0], 0);
+    ASSERT_EQ(t.positions, 25);
+    MotionSearchTables &tables = run->search;
+    for (int p = 0; p < 25; ++p) {
+        const int dx = t.spiral_x[static_cast<size_t>(p)], dy = t.spiral_y[static_cast<size_t>(p)];
+        int whole = 0;
+        for (int b = 0; b < 16; ++b) {
+            const int sad = ClampedSad(*run, 4 * (b % 4), 4 * (b / 4), dx, dy);
+            EXPECT_EQ(tables.Sad(0, 7, b)[p], sad) << p << " " << b;
+            whole += sad;
+        }
+        EXPECT_EQ(tables.Sad(0, 1, 0)[p], whole) << "the 16x16 SAD is the sum of its 4x4 SADs, " << p;
+    }
+}
+
+TEST(EncIntegerSearch, CentreIsThePredictedVectorInWholeSamples)
+{
+    // Macroblock 4 of a 48x48 picture: all its neighbours carry (-9, 6), so that is the prediction; in
+    // whole samples (-2, 1), the quarter samples dropped towards zero.
+    auto run = SearchRun(48, 48, 4);
+    int px = 0, py = 0;
+    predict_block_vector(*run, 0, 0, 0, 0, 16, 16, &px, &py);
+    ASSERT_EQ(px, -9);
+    ASSERT_EQ(py, 6);
+    setup_fast_integer_search(*run, 0);
+    const MotionSearchTables &t = run->search;
+    EXPECT_EQ(t.center_x[0], 16 - 2);
+    EXPECT_EQ(t.center_y[0], 16 + 1);
+    // The zero vector is the window position (2, -1) from the centre.
+    const int p = t.pos_00[0];
+    EXPECT_EQ(t.spiral_x[static_cast<size_t>(p)], 2);
+    EXPECT_EQ(t.spiral_y[static_cast<size_t>(p)], -1);
+    MotionSearchTables &tables = run->search;
+    for (int q = 0; q < 25; ++q)
+        EXPECT_EQ(tables.Sad(0, 7, 5)[q], ClampedSad(*run, 4, 4, t.spiral_x[static_cast<size_t>(q)] - 2,
+                                                     t.spiral_y[static_cast<size_t>(q)] + 1))
+            << q;
 }
 
 // ---------------------------------------------------------------------------------------------
