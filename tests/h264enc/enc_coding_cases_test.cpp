@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <array>
 #include <memory>
 #include <random>
 
@@ -150,9 +151,8 @@ TEST(EncTransQuant, ChromaDropsLoneOnesBelowCostFour)
                 const int pattern = h264enc_trans_quant_chroma(*run, uv, 0);
                 const int bits = run->img.CurrentMb().coded_block_bits;
                 const int(*list)[65] = run->img.cof.cofAC[4 + uv][blk];
-                const std::string what =
-                    "second at (" + std::to_string(c.i2) + ", " + std::to_string(c.j2) + ") uv " +
-                    std::to_string(uv) + " block " + std::to_string(blk);
+                const std::string what = "second at (" + std::to_string(c.i2) + ", " + std::to_string(c.j2) +
+                                         ") uv " + std::to_string(uv) + " block " + std::to_string(blk);
                 EXPECT_EQ(run->img.cof.cofDC[1 + uv][0][0], 0) << what << ": no DC level";
                 if (c.kept) {
                     EXPECT_EQ(pattern, 2) << what;
@@ -396,6 +396,74 @@ TEST(EncIntegerSearch, CentreIsThePredictedVectorInWholeSamples)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Vector prediction
+
+// Sets the vectors and references of the 4x4 blocks [x0, x1) x [y0, y1) of the picture's maps.
+void SetBlocks(EncoderRun &run, int x0, int x1, int y0, int y1, std::array<int, 2> mv, int ref)
+{
+    MotionMaps &m = run.img.maps;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            m.mv[m.At(x, y)] = mv;
+            m.ref[m.At(x, y)] = ref;
+        }
+}
+
+TEST(EncVectorPrediction, KindsOfPrediction)
+{
+    // Macroblock 4 of a 48x48 picture: the left macroblock covers 4x4 columns 0..3, rows 4..7; the
+    // current one columns 4..7.
+    const struct
+    {
+        const char *what;
+        int bx, by, w, h;
+        int ref; // reference predicted for
+        int expect_x, expect_y;
+    } cases[] = {
+        // Lower 16x8 block: A (left, (1, 1)) has the same reference, so A is taken although the median
+        // of A, B (the upper half, (5, 5)) and D (up-left, (9, 9)) is (5, 5).
+        {"16x8 lower takes A", 0, 8, 16, 8, 0, 1, 1},
+        // Upper 16x8 block takes B, the block above the macroblock ((20, 20)).
+        {"16x8 upper takes B", 0, 0, 16, 8, 0, 20, 20},
+        // 16x16 with all three of reference 0: the median of A (1, 1), B (20, 20), C (30, -30).
+        {"median", 0, 0, 16, 16, 0, 20, 1},
+        // For reference 1 only C matches: C's vector alone.
+        {"single match", 0, 0, 16, 16, 1, 30, -30},
+    };
+    for (const auto &c : cases) {
+        auto run = SearchRun(48, 48, 4);
+        SetBlocks(*run, 0, 12, 0, 12, {0, 0}, 0);
+        SetBlocks(*run, 0, 4, 4, 8, {1, 1}, 0);   // left macroblock
+        SetBlocks(*run, 3, 4, 5, 6, {9, 9}, 0);   // its block at row 5: D of the lower 16x8 block
+        SetBlocks(*run, 4, 8, 3, 4, {20, 20}, 0); // the row above the macroblock
+        SetBlocks(*run, 8, 12, 3, 4, {30, -30}, c.ref == 1 ? 1 : 0); // above right
+        SetBlocks(*run, 4, 8, 4, 6, {5, 5}, 0); // the macroblock's upper half, as searched
+        int px = -99, py = -99;
+        predict_block_vector(*run, 0, c.ref, c.bx, c.by, c.w, c.h, &px, &py);
+        EXPECT_EQ(px, c.expect_x) << c.what;
+        EXPECT_EQ(py, c.expect_y) << c.what;
+    }
+}
+
+TEST(EncVectorPrediction, NoNeighbourInTheSlicePredictsZero)
+{
+    // Every macroblock its own slice: the vectors of the maps around macroblock 4 are not reachable.
+    auto run = SearchRun(48, 48, 4);
+    for (size_t i = 0; i < run->img.mb_data.size(); ++i)
+        run->img.mb_data[i].slice_index = static_cast<int>(i);
+    int px = -99, py = -99;
+    predict_block_vector(*run, 0, 0, 0, 0, 16, 16, &px, &py);
+    EXPECT_EQ(px, 0);
+    EXPECT_EQ(py, 0);
+    // Inside the macroblock the left half is reachable: for the right 8x16 half it is the only
+    // neighbour (A), so its vector is taken.
+    SetBlocks(*run, 4, 6, 4, 8, {7, -3}, 0);
+    predict_block_vector(*run, 0, 0, 8, 0, 8, 16, &px, &py);
+    EXPECT_EQ(px, 7);
+    EXPECT_EQ(py, -3);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Chroma intra prediction
 
 TEST(EncChromaIntra, NoNeighbourGivesDc128AndMode2)
@@ -449,7 +517,8 @@ TEST(EncChromaIntra, FirstRowOfASliceStartingMidPictureHasNoUpperNeighbour)
     EXPECT_TRUE(mode == 1 || mode == 2) << mode;
     for (int uv = 0; uv < 2; ++uv) {
         const int *l = leftColumn[uv];
-        const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2, lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
+        const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2,
+                  lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
         // Block (4, 0) has no samples above: it takes those to its left, as (0, 0) does.
         EXPECT_EQ(run->mbw.chroma_intra[uv][2][5][1], upperRows) << uv;
         EXPECT_EQ(run->mbw.chroma_intra[uv][2][1][2], upperRows) << uv;
@@ -502,8 +571,7 @@ TEST(EncIntra4x4Decision, CodedModeAndCostAgainstTheMostProbableMode)
         {3, 5, 5, 4, 4},  // best 5 above most probable 3: coded 5 - 1 = 4
         {3, 3, 1, 1, 4},  // best 1 below most probable 3: coded 1
         {4, 3, 3, -1, 0}, // the most probable mode itself: no penalty, coded -1
-        {8, 6, 0, 0, 4},
-        {0, 7, 8, 7, 4},
+        {8, 6, 0, 0, 4},  {0, 7, 8, 7, 4},
     };
     for (const auto &c : cases)
         for (unsigned seed : {1u, 2u, 3u}) {
