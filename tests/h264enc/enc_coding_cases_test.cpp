@@ -2,7 +2,9 @@
 // coefficient costs rather than taken from the code: the rounding constant of I and P pictures, the
 // cost that lets a chroma component drop lone ones, and the cost that protects larger luma levels.
 #include "h264enc/enc_kernels.h"
+#include "h264enc/enc_memory.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
 #include "h264enc/motion_search.h"
@@ -461,6 +463,85 @@ TEST(EncVectorPrediction, NoNeighbourInTheSlicePredictsZero)
     predict_block_vector(*run, 0, 0, 8, 0, 8, 16, &px, &py);
     EXPECT_EQ(px, 7);
     EXPECT_EQ(py, -3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mode decision of a P macroblock
+
+// Macroblock 0 of a 32x32 P picture at qp 28 whose reference is flat (luma 100, chroma 128), all inter
+// searches allowed, SearchRange 2; the source is flat likewise.
+std::unique_ptr<EncoderRun> DecisionRun()
+{
+    auto run = OneMacroblockRun(kTypeP, 28, 32, 32, 0);
+    EncoderParams &in = run->input;
+    in.SearchRange = 2;
+    in.RestrictSearchRange = 2;
+    in.UseHadamard = 1;
+    in.InterSearch16x16 = in.InterSearch16x8 = in.InterSearch8x16 = in.InterSearch8x8 = 1;
+    in.InterSearch8x4 = in.InterSearch4x8 = in.InterSearch4x4 = 1;
+    init_frame_buffers(run->refs, in, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    run->img.refs_in_use = 1;
+    MacroblockMotion &mo = run->motion; // the run's motion buffers, as its set-up leaves them
+    mo.refs = run->img.max_ref + 2;
+    mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
+    mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
+    mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
+    run->moving_map.assign(run->img.maps.ref.size(), 1);
+    run->interp_work.allocate(32 + 8, 2 * 32 + 16, "test");
+    Init_Motion_Search_Module(*run);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    Array2D<uint8_t> luma;
+    luma.allocate(32, 32, "test");
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            luma[y][x] = 100;
+            run->org->y[y][x] = 100;
+        }
+    interpolate_quarter_plane(luma, run->interp_work, ref.mref);
+    std::fill(ref.Refbuf11.begin(), ref.Refbuf11.end(), 100);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                ref.mcef[uv][y][x] = 128;
+                run->org->uv[uv][y][x] = 128;
+            }
+    reset_fast_integer_search(*run);
+    begin_macroblock(*run);
+    return run;
+}
+
+TEST(EncModeDecision, PMacroblockWithoutCoefficientsOnTheSkipVectorIsACopy)
+{
+    auto run = DecisionRun();
+    h264enc_encode_macroblock(*run);
+    const MacroblockRecord &mb = run->img.CurrentMb();
+    EXPECT_EQ(mb.mb_mode, kModeSkip);
+    EXPECT_EQ(mb.coded_pattern, 0);
+    const MotionMaps &m = run->img.maps;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(m.ref[m.At(x, y)], 0);
+            EXPECT_EQ(m.mv[m.At(x, y)], (std::array<int, 2>{0, 0}));
+        }
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(run->rec->y[y][x], 100);
+}
+
+TEST(EncModeDecision, PMacroblockWithALargeLevelIsNotACopy)
+{
+    // A flat 8 over one 4x4 block gives a level of 2 (cost 999999): the coefficients stay, so the
+    // macroblock is coded as an inter partition with a luma pattern, not copied.
+    auto run = DecisionRun();
+    for (int y = 4; y < 8; ++y)
+        for (int x = 4; x < 8; ++x)
+            run->org->y[y][x] = 108;
+    h264enc_encode_macroblock(*run);
+    const MacroblockRecord &mb = run->img.CurrentMb();
+    EXPECT_NE(mb.mb_mode, kModeSkip);
+    EXPECT_NE(mb.coded_pattern & 15, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
