@@ -2,14 +2,22 @@
 // coefficient costs rather than taken from the code: the rounding constant of I and P pictures, the
 // cost that lets a chroma component drop lone ones, and the cost that protects larger luma levels.
 #include "h264enc/enc_kernels.h"
+#include "h264enc/enc_memory.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
+#include "h264enc/motion_search.h"
+#include "h264enc/quarter_plane.h"
 #include "h264enc/slice_coder.h"
 #include "h264enc/trans_quant.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
+#include <array>
 #include <memory>
 #include <random>
 
@@ -145,9 +153,8 @@ TEST(EncTransQuant, ChromaDropsLoneOnesBelowCostFour)
                 const int pattern = h264enc_trans_quant_chroma(*run, uv, 0);
                 const int bits = run->img.CurrentMb().coded_block_bits;
                 const int(*list)[65] = run->img.cof.cofAC[4 + uv][blk];
-                const std::string what =
-                    "second at (" + std::to_string(c.i2) + ", " + std::to_string(c.j2) + ") uv " +
-                    std::to_string(uv) + " block " + std::to_string(blk);
+                const std::string what = "second at (" + std::to_string(c.i2) + ", " + std::to_string(c.j2) +
+                                         ") uv " + std::to_string(uv) + " block " + std::to_string(blk);
                 EXPECT_EQ(run->img.cof.cofDC[1 + uv][0][0], 0) << what << ": no DC level";
                 if (c.kept) {
                     EXPECT_EQ(pattern, 2) << what;
@@ -183,6 +190,421 @@ TEST(EncTransQuant, ChromaPatternIsNeverLowered)
             for (int y = 0; y < 4; ++y)
                 run->mbw.resid[x][y] = block[x][y];
         EXPECT_EQ(h264enc_trans_quant_chroma(*run, 1, before), before);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inter luma coding: dropping quarters and macroblocks of lone ones
+
+// A P picture of one macroblock whose single reference is flat 100, so that a zero vector predicts 100
+// everywhere; the macroblock's quarters are 16x16 blocks of reference 0 with zero vectors.
+std::unique_ptr<EncoderRun> InterRun()
+{
+    auto run = OneMacroblockRun(kTypeP, 28);
+    init_frame_buffers(run->refs, run->input, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    Array2D<uint8_t> luma;
+    luma.allocate(16, 16, "test");
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            luma[y][x] = 100;
+    Array2D<int> work;
+    interpolate_quarter_plane(luma, work, ref.mref);
+    run->motion.refs = 1;
+    run->motion.search_mv.assign(8, BlockVectors{});
+    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    MacroblockRecord &mb = run->img.CurrentMb();
+    mb.mb_mode = 1;
+    for (int q = 0; q < 4; ++q)
+        mb.quarter_mode[static_cast<size_t>(q)] = 1;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            run->org->y[y][x] = 100;
+    return run;
+}
+
+// Source of 4x4 block (bx, by) of the macroblock: 100 plus a residual whose only levels at qp 28 in a P
+// picture are ones. A flat 4 gives the DC 64: (64 x 8192 + 87381) >> 19 = 1 at scan position 0.
+// Position 1 (1, 0) and 2 (0, 1): 3 x 40 with multiplier 5243 gives 1; position 4 (1, 1): 2 x 100 with
+// 3355 gives (671000 + 87381) >> 19 = 1.
+void AddOnes(EncoderRun &run, int bx, int by, int second_position)
+{
+    int block[4][4] = {};
+    for (auto &column : block)
+        for (int &v : column)
+            v = 4;
+    switch (second_position) {
+    case 1:
+        SingleCoefficientResidual(block, 1, 0, 3);
+        break;
+    case 2:
+        SingleCoefficientResidual(block, 0, 1, 3);
+        break;
+    default:
+        SingleCoefficientResidual(block, 1, 1, 2);
+        break;
+    }
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            run.org->y[by + y][bx + x] = static_cast<uint8_t>(100 + block[x][y]);
+}
+
+TEST(EncInterLuma, QuarterOfCostFourIsDroppedFiveIsKept)
+{
+    const struct
+    {
+        int second, cost; // ones at scan position 0 and `second`: runs 0 and second - 1
+        bool kept;
+    } cases[] = {{4, 3 + 1, false}, {2, 3 + 2, true}, {1, 3 + 3, true}};
+    for (const auto &c : cases)
+        for (int q : {0, 3}) {
+            auto run = InterRun();
+            const int bx = 8 * (q % 2) + 4, by = 8 * (q / 2); // block 1 of the quarter
+            AddOnes(*run, bx, by, c.second);
+            int cbp = 0, cbpBlk = 0;
+            const int cost = code_luma_quarter(*run, &cbp, &cbpBlk, q, 1, 0, 0, 0);
+            const int blockBit = 1 << (4 * (by / 4) + bx / 4);
+            if (c.kept) {
+                EXPECT_EQ(cost, c.cost) << q << " " << c.second;
+                EXPECT_EQ(cbp, 1 << q) << q << " " << c.second;
+                EXPECT_EQ(cbpBlk, blockBit) << q << " " << c.second;
+            } else {
+                EXPECT_EQ(cost, 0) << q << " " << c.second;
+                EXPECT_EQ(cbp, 0) << q << " " << c.second;
+                EXPECT_EQ(cbpBlk, 0) << q << " " << c.second;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x)
+                        ASSERT_EQ(run->rec->y[8 * (q / 2) + y][8 * (q % 2) + x], 100) << "the prediction";
+            }
+        }
+}
+
+TEST(EncInterLuma, MacroblockOfCostFiveLosesItsLumaSixKeepsIt)
+{
+    const struct
+    {
+        int second, q_other; // a second quarter with a dropped cost-4 block, -1 for none
+        bool kept;
+    } cases[] = {{2, -1, false}, {2, 1, false}, {1, -1, true}, {1, 2, true}};
+    for (const auto &c : cases) {
+        auto run = InterRun();
+        AddOnes(*run, 12, 12, c.second); // quarter 3
+        if (c.q_other >= 0)
+            AddOnes(*run, 8 * (c.q_other % 2), 8 * (c.q_other / 2), 4); // cost 4: dropped, counts 0
+        code_luma_macroblock(*run);
+        const MacroblockRecord &mb = run->img.CurrentMb();
+        if (c.kept) {
+            EXPECT_EQ(mb.coded_pattern, 8) << c.second << " " << c.q_other;
+            EXPECT_EQ(mb.coded_block_bits, 1 << 15) << c.second << " " << c.q_other;
+            EXPECT_NE(run->rec->y[12][12], 100);
+        } else {
+            EXPECT_EQ(mb.coded_pattern, 0) << c.second << " " << c.q_other;
+            EXPECT_EQ(mb.coded_block_bits, 0) << c.second << " " << c.q_other;
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x)
+                    ASSERT_EQ(run->rec->y[y][x], 100) << "the prediction";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer-sample search window
+
+// A P picture w x h at macroblock mb with one random reference (its integer plane is what the integer
+// search reads), SearchRange 2, every vector of the picture's map (-9, 6) with reference 0.
+std::unique_ptr<EncoderRun> SearchRun(int w, int h, int mb)
+{
+    auto run = OneMacroblockRun(kTypeP, 28, w, h, mb);
+    run->input.SearchRange = 2;
+    run->input.RestrictSearchRange = 2;
+    init_frame_buffers(run->refs, run->input, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    Init_Motion_Search_Module(*run);
+    std::mt19937 rng(17);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    for (uint8_t &v : ref.Refbuf11)
+        v = static_cast<uint8_t>(rng() % 256);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            run->org->y[y][x] = static_cast<uint8_t>(rng() % 256);
+    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    std::fill(run->img.maps.mv.begin(), run->img.maps.mv.end(), std::array<int, 2>{-9, 6});
+    return run;
+}
+
+// The SAD of the 4x4 block (bx, by) of the macroblock at whole-sample offset (dx, dy), reading the
+// reference with coordinates clamped into the picture.
+int ClampedSad(const EncoderRun &run, int bx, int by, int dx, int dy)
+{
+    const RefFrame &ref = *run.refs.frm.picbuf_short.front();
+    const int w = run.img.width, h = run.img.height;
+    int sad = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const int px = 16 * run.img.mb_x + bx + x, py = 16 * run.img.mb_y + by + y;
+            const int rx = std::clamp(px + dx, 0, w - 1), ry = std::clamp(py + dy, 0, h - 1);
+            sad += std::abs(run.org->y[py][px] - ref.Refbuf11[static_cast<size_t>(ry * w + rx)]);
+        }
+    return sad;
+}
+
+TEST(EncIntegerSearch, CornerMacroblockReadsThroughTheClampAndKeepsTheZeroVectorFirst)
+{
+    auto run = SearchRun(32, 32, 0); // no neighbours: the predicted vector is (0, 0)
+    setup_fast_integer_search(*run, 0);
+    const MotionSearchTables &t = run->search;
+    EXPECT_EQ(t.center_x[0], 0);
+    EXPECT_EQ(t.center_y[0], 0);
+    EXPECT_EQ(t.pos_00[0], 0);
+    ASSERT_EQ(t.positions, 25);
+    MotionSearchTables &tables = run->search;
+    for (int p = 0; p < 25; ++p) {
+        const int dx = t.spiral_x[static_cast<size_t>(p)], dy = t.spiral_y[static_cast<size_t>(p)];
+        int whole = 0;
+        for (int b = 0; b < 16; ++b) {
+            const int sad = ClampedSad(*run, 4 * (b % 4), 4 * (b / 4), dx, dy);
+            EXPECT_EQ(tables.Sad(0, 7, b)[p], sad) << p << " " << b;
+            whole += sad;
+        }
+        EXPECT_EQ(tables.Sad(0, 1, 0)[p], whole) << "the 16x16 SAD is the sum of its 4x4 SADs, " << p;
+    }
+}
+
+TEST(EncIntegerSearch, CentreIsThePredictedVectorInWholeSamples)
+{
+    // Macroblock 4 of a 48x48 picture: all its neighbours carry (-9, 6), so that is the prediction; in
+    // whole samples (-2, 1), the quarter samples dropped towards zero.
+    auto run = SearchRun(48, 48, 4);
+    int px = 0, py = 0;
+    predict_block_vector(*run, 0, 0, 0, 0, 16, 16, &px, &py);
+    ASSERT_EQ(px, -9);
+    ASSERT_EQ(py, 6);
+    setup_fast_integer_search(*run, 0);
+    const MotionSearchTables &t = run->search;
+    EXPECT_EQ(t.center_x[0], 16 - 2);
+    EXPECT_EQ(t.center_y[0], 16 + 1);
+    // The zero vector is the window position (2, -1) from the centre.
+    const int p = t.pos_00[0];
+    EXPECT_EQ(t.spiral_x[static_cast<size_t>(p)], 2);
+    EXPECT_EQ(t.spiral_y[static_cast<size_t>(p)], -1);
+    MotionSearchTables &tables = run->search;
+    for (int q = 0; q < 25; ++q)
+        EXPECT_EQ(tables.Sad(0, 7, 5)[q], ClampedSad(*run, 4, 4, t.spiral_x[static_cast<size_t>(q)] - 2,
+                                                     t.spiral_y[static_cast<size_t>(q)] + 1))
+            << q;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Vector prediction
+
+// Sets the vectors and references of the 4x4 blocks [x0, x1) x [y0, y1) of the picture's maps.
+void SetBlocks(EncoderRun &run, int x0, int x1, int y0, int y1, std::array<int, 2> mv, int ref)
+{
+    MotionMaps &m = run.img.maps;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            m.mv[m.At(x, y)] = mv;
+            m.ref[m.At(x, y)] = ref;
+        }
+}
+
+TEST(EncVectorPrediction, KindsOfPrediction)
+{
+    // Macroblock 4 of a 48x48 picture: the left macroblock covers 4x4 columns 0..3, rows 4..7; the
+    // current one columns 4..7.
+    const struct
+    {
+        const char *what;
+        int bx, by, w, h;
+        int ref; // reference predicted for
+        int expect_x, expect_y;
+    } cases[] = {
+        // Lower 16x8 block: A (left, (1, 1)) has the same reference, so A is taken although the median
+        // of A, B (the upper half, (5, 5)) and D (up-left, (9, 9)) is (5, 5).
+        {"16x8 lower takes A", 0, 8, 16, 8, 0, 1, 1},
+        // Upper 16x8 block takes B, the block above the macroblock ((20, 20)).
+        {"16x8 upper takes B", 0, 0, 16, 8, 0, 20, 20},
+        // 16x16 with all three of reference 0: the median of A (1, 1), B (20, 20), C (30, -30).
+        {"median", 0, 0, 16, 16, 0, 20, 1},
+        // For reference 1 only C matches: C's vector alone.
+        {"single match", 0, 0, 16, 16, 1, 30, -30},
+    };
+    for (const auto &c : cases) {
+        auto run = SearchRun(48, 48, 4);
+        SetBlocks(*run, 0, 12, 0, 12, {0, 0}, 0);
+        SetBlocks(*run, 0, 4, 4, 8, {1, 1}, 0);   // left macroblock
+        SetBlocks(*run, 3, 4, 5, 6, {9, 9}, 0);   // its block at row 5: D of the lower 16x8 block
+        SetBlocks(*run, 4, 8, 3, 4, {20, 20}, 0); // the row above the macroblock
+        SetBlocks(*run, 8, 12, 3, 4, {30, -30}, c.ref == 1 ? 1 : 0); // above right
+        SetBlocks(*run, 4, 8, 4, 6, {5, 5}, 0); // the macroblock's upper half, as searched
+        int px = -99, py = -99;
+        predict_block_vector(*run, 0, c.ref, c.bx, c.by, c.w, c.h, &px, &py);
+        EXPECT_EQ(px, c.expect_x) << c.what;
+        EXPECT_EQ(py, c.expect_y) << c.what;
+    }
+}
+
+TEST(EncVectorPrediction, NoNeighbourInTheSlicePredictsZero)
+{
+    // Every macroblock its own slice: the vectors of the maps around macroblock 4 are not reachable.
+    auto run = SearchRun(48, 48, 4);
+    for (size_t i = 0; i < run->img.mb_data.size(); ++i)
+        run->img.mb_data[i].slice_index = static_cast<int>(i);
+    int px = -99, py = -99;
+    predict_block_vector(*run, 0, 0, 0, 0, 16, 16, &px, &py);
+    EXPECT_EQ(px, 0);
+    EXPECT_EQ(py, 0);
+    // Inside the macroblock the left half is reachable: for the right 8x16 half it is the only
+    // neighbour (A), so its vector is taken.
+    SetBlocks(*run, 4, 6, 4, 8, {7, -3}, 0);
+    predict_block_vector(*run, 0, 0, 8, 0, 8, 16, &px, &py);
+    EXPECT_EQ(px, 7);
+    EXPECT_EQ(py, -3);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mode decision of a P macroblock
+
+// Macroblock 0 of a 32x32 P picture at qp 28 whose reference is flat (luma 100, chroma 128), all inter
+// searches allowed, SearchRange 2; the source is flat likewise.
+std::unique_ptr<EncoderRun> DecisionRun()
+{
+    auto run = OneMacroblockRun(kTypeP, 28, 32, 32, 0);
+    EncoderParams &in = run->input;
+    in.SearchRange = 2;
+    in.RestrictSearchRange = 2;
+    in.UseHadamard = 1;
+    in.InterSearch16x16 = in.InterSearch16x8 = in.InterSearch8x16 = in.InterSearch8x8 = 1;
+    in.InterSearch8x4 = in.InterSearch4x8 = in.InterSearch4x4 = 1;
+    init_frame_buffers(run->refs, in, run->img);
+    add_short_term_frame(run->refs, 0, 0);
+    set_mref_arrays(run->refs);
+    run->img.refs_in_use = 1;
+    MacroblockMotion &mo = run->motion; // the run's motion buffers, as its set-up leaves them
+    mo.refs = run->img.max_ref + 2;
+    mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
+    mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
+    mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
+    run->moving_map.assign(run->img.maps.ref.size(), 1);
+    run->interp_work.allocate(32 + 8, 2 * 32 + 16, "test");
+    Init_Motion_Search_Module(*run);
+    RefFrame &ref = *run->refs.frm.picbuf_short.front();
+    Array2D<uint8_t> luma;
+    luma.allocate(32, 32, "test");
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            luma[y][x] = 100;
+            run->org->y[y][x] = 100;
+        }
+    interpolate_quarter_plane(luma, run->interp_work, ref.mref);
+    std::fill(ref.Refbuf11.begin(), ref.Refbuf11.end(), 100);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                ref.mcef[uv][y][x] = 128;
+                run->org->uv[uv][y][x] = 128;
+            }
+    reset_fast_integer_search(*run);
+    begin_macroblock(*run);
+    return run;
+}
+
+TEST(EncModeDecision, PMacroblockWithoutCoefficientsOnTheSkipVectorIsACopy)
+{
+    auto run = DecisionRun();
+    h264enc_encode_macroblock(*run);
+    const MacroblockRecord &mb = run->img.CurrentMb();
+    EXPECT_EQ(mb.mb_mode, kModeSkip);
+    EXPECT_EQ(mb.coded_pattern, 0);
+    const MotionMaps &m = run->img.maps;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(m.ref[m.At(x, y)], 0);
+            EXPECT_EQ(m.mv[m.At(x, y)], (std::array<int, 2>{0, 0}));
+        }
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(run->rec->y[y][x], 100);
+}
+
+TEST(EncModeDecision, PMacroblockWithALargeLevelIsNotACopy)
+{
+    // A flat 8 over one 4x4 block gives a level of 2 (cost 999999): the coefficients stay, so the
+    // macroblock is coded as an inter partition with a luma pattern, not copied.
+    auto run = DecisionRun();
+    for (int y = 4; y < 8; ++y)
+        for (int x = 4; x < 8; ++x)
+            run->org->y[y][x] = 108;
+    h264enc_encode_macroblock(*run);
+    const MacroblockRecord &mb = run->img.CurrentMb();
+    EXPECT_NE(mb.mb_mode, kModeSkip);
+    EXPECT_NE(mb.coded_pattern & 15, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Chroma intra prediction
+
+TEST(EncChromaIntra, NoNeighbourGivesDc128AndMode2)
+{
+    auto run = OneMacroblockRun(kTypeI, 28, 32, 32, 0);
+    std::mt19937 rng(5);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                run->org->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+                run->rec->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+            }
+    run->img.CurrentMb().chroma_pred_mode = 0;
+    bool up = true, left = true;
+    decide_chroma_intra_mode(*run, &up, &left);
+    EXPECT_FALSE(up);
+    EXPECT_FALSE(left);
+    for (int uv = 0; uv < 2; ++uv)
+        for (int x = 0; x < 8; ++x)
+            for (int y = 0; y < 8; ++y)
+                ASSERT_EQ(run->mbw.chroma_intra[uv][2][x][y], 128) << uv << " " << x << " " << y;
+    EXPECT_EQ(run->img.CurrentMb().chroma_pred_mode, 2);
+}
+
+TEST(EncChromaIntra, FirstRowOfASliceStartingMidPictureHasNoUpperNeighbour)
+{
+    // Macroblocks 2 and 3 (the second row of a 32x32 picture) form a new slice; macroblock 3 has its
+    // left neighbour but not the one above. Its source is exactly the vertical prediction from the row
+    // above, which must not be tried, nor plane.
+    auto run = OneMacroblockRun(kTypeI, 28, 32, 32, 3);
+    run->img.mb_data[2].slice_index = 1;
+    run->img.mb_data[3].slice_index = 1;
+    std::mt19937 rng(9);
+    int leftColumn[2][8];
+    for (int uv = 0; uv < 2; ++uv) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                run->rec->uv[uv][y][x] = static_cast<uint8_t>(rng() % 256);
+        for (int y = 0; y < 8; ++y) {
+            leftColumn[uv][y] = run->rec->uv[uv][8 + y][7];
+            for (int x = 0; x < 8; ++x)
+                run->org->uv[uv][8 + y][8 + x] = run->rec->uv[uv][7][8 + x];
+        }
+    }
+    run->img.CurrentMb().chroma_pred_mode = 0;
+    bool up = true, left = false;
+    decide_chroma_intra_mode(*run, &up, &left);
+    EXPECT_FALSE(up);
+    EXPECT_TRUE(left);
+    const int mode = run->img.CurrentMb().chroma_pred_mode;
+    EXPECT_TRUE(mode == 1 || mode == 2) << mode;
+    for (int uv = 0; uv < 2; ++uv) {
+        const int *l = leftColumn[uv];
+        const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2,
+                  lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
+        // Block (4, 0) has no samples above: it takes those to its left, as (0, 0) does.
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][5][1], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][1][2], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][2][6], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra[uv][2][6][5], lowerRows) << uv;
     }
 }
 
@@ -230,8 +652,7 @@ TEST(EncIntra4x4Decision, CodedModeAndCostAgainstTheMostProbableMode)
         {3, 5, 5, 4, 4},  // best 5 above most probable 3: coded 5 - 1 = 4
         {3, 3, 1, 1, 4},  // best 1 below most probable 3: coded 1
         {4, 3, 3, -1, 0}, // the most probable mode itself: no penalty, coded -1
-        {8, 6, 0, 0, 4},
-        {0, 7, 8, 7, 4},
+        {8, 6, 0, 0, 4},  {0, 7, 8, 7, 4},
     };
     for (const auto &c : cases)
         for (unsigned seed : {1u, 2u, 3u}) {
