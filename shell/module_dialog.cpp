@@ -365,10 +365,10 @@ CModulePage::CModulePage(int idd, QWidget *parent) : QWidget(parent), m_nIDD(idd
 
 void CModulePage::NotifyOwner(int message)
 {
-    if (m_pOwner) {
-        emit Notify(message);
+    // Whoever listens hears it; a page that nobody made the owner of also tells the dialog it sits in.
+    emit Notify(message);
+    if (m_pOwner)
         return;
-    }
     for (QWidget *w = parentWidget(); w; w = w->parentWidget()) {
         if (auto *dlg = qobject_cast<CModuleDialog *>(w)) {
             dlg->SendMessage(message);
