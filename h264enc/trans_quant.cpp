@@ -230,6 +230,15 @@ void store_chroma_block(EncoderRun &run, int uv, int bx, int by, const int recon
         }
 }
 
+void chroma_dc_2x2(const int coef[2][2][4][4], int out[4])
+{
+    const int d00 = coef[0][0][0][0], d10 = coef[1][0][0][0], d01 = coef[0][1][0][0], d11 = coef[1][1][0][0];
+    out[0] = d00 + d10 + d01 + d11;
+    out[1] = d00 - d10 + d01 - d11;
+    out[2] = d00 + d10 - d01 - d11;
+    out[3] = d00 - d10 - d01 + d11;
+}
+
 int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp)
 {
     EncoderImage &img = run.img;
@@ -250,10 +259,8 @@ int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp)
             h264dec_forward4x4_kernel(d, coef[bx][by]);
         }
 
-    // 2x2 transform of the DC terms, quantised in the order sum, horizontal, vertical, diagonal.
-    const int d00 = coef[0][0][0][0], d10 = coef[1][0][0][0], d01 = coef[0][1][0][0], d11 = coef[1][1][0][0];
-    const int m[4] = {d00 + d10 + d01 + d11, d00 - d10 + d01 - d11, d00 + d10 - d01 - d11,
-                      d00 - d10 - d01 + d11};
+    int m[4];
+    chroma_dc_2x2(coef, m);
     const int dcBits = 0xF << (16 + 4 * uv);
     int dq[4];
     bool dcNonzero = false;

@@ -34,6 +34,9 @@ int h264enc_trans_quant_chroma(EncoderRun &run, int uv, int cr_cbp);
 // picture.
 void store_chroma_block(EncoderRun &run, int uv, int bx, int by, const int recon[4][4]);
 
+// The 2x2 transform of the four chroma DC terms, in the order sum, horizontal, vertical, diagonal.
+void chroma_dc_2x2(const int coef[2][2][4][4], int out[4]);
+
 // SP pictures: the same blocks with the prediction transformed as well and the sum quantised at the
 // switching quantiser, so that the reconstruction is the decoder's SP requantisation.
 int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost);

@@ -132,12 +132,9 @@ int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
             h264dec_forward4x4_kernel(d, coef[bx][by]);
             h264dec_forward4x4_kernel(p, predCoef[bx][by]);
         }
-    const int d00 = coef[0][0][0][0], d10 = coef[1][0][0][0], d01 = coef[0][1][0][0], d11 = coef[1][1][0][0];
-    const int m[4] = {d00 + d10 + d01 + d11, d00 - d10 + d01 - d11, d00 + d10 - d01 - d11,
-                      d00 - d10 - d01 + d11};
-    const int p0 = predCoef[0][0][0][0], p1 = predCoef[1][0][0][0], p2 = predCoef[0][1][0][0],
-              p3 = predCoef[1][1][0][0];
-    const int pdc[4] = {p0 + p1 + p2 + p3, p0 - p1 + p2 - p3, p0 + p1 - p2 - p3, p0 - p1 - p2 + p3};
+    int m[4], pdc[4];
+    chroma_dc_2x2(coef, m);
+    chroma_dc_2x2(predCoef, pdc);
     const int dcBits = 0xF << (16 + 4 * uv);
     const int qsBits = 15 + qsc / 6, qsRound = (1 << qsBits) / 2;
     int dc[4];
