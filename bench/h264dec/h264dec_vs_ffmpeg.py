@@ -3,7 +3,9 @@
 
 A 300-frame CIF pan is coded at QP 28 in IBPBP by our encoder (bench_h264enc_run, dialog defaults) and
 by x264 with matching tools (one reference, one B picture, spatial direct, no 8x8 transform, no
-weighted prediction), once in CAVLC and once in CABAC. Our engine decodes our streams from memory with
+weighted prediction), once in CAVLC and once in CABAC. Our encoder codes 299 pictures of the 300 (the
+last frame has no later anchor for its B picture); x264 is given the same 299. Our streams follow the
+draft syntax, which ffmpeg does not read, hence the peer decodes x264's stream. Our engine decodes our streams from memory with
 the views off (bench_h264dec, best of three, its own CPU time). `ffmpeg -threads 1` decodes x264's
 stream repeated ten times (each copy starts with its parameter sets and an IDR picture) to a null
 output, best of three, timed by its own -benchmark figures (user plus system CPU of the decoding,
@@ -94,7 +96,7 @@ def main():
     missing = [t for t in ("ffmpeg", "ffprobe", "x264") if shutil.which(t) is None]
     missing += [p for p in (photo, runner) if not os.path.exists(p)]
     if missing:
-        print("missing " + ", ".join(missing) + ": writer streams, our rate only")
+        print("missing " + ", ".join(missing) + ": writer streams, our rate only", flush=True)
         subprocess.run([os.path.join(build, "bench", "h264dec", "bench_h264dec")], check=True)
         return
     with tempfile.TemporaryDirectory() as workdir:
