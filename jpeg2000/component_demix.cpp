@@ -131,34 +131,34 @@ void component_demix::StartTile()
             build_decoder_kernel(name.c_str(), nullptr, m_kernel);
         } else {
             // A user kernel: steps, (tap count, shift) per step, then every tap in 16 bits, high byte first.
-            user_kernel_spec spec;
+            user_kernel_spec lifting;
             int pos = 1;
             auto next = [&]() {
                 if (pos >= length)
                     local_error("The kernel of the component transform is incomplete!");
                 return int(data[pos++]);
             };
-            spec.num_steps = next();
-            if (spec.num_steps > kMaxLiftingSteps)
+            lifting.num_steps = next();
+            if (lifting.num_steps > kMaxLiftingSteps)
                 local_error(
                     "The kernel of the component transform has %d lifting steps; at most %d are possible!",
-                    spec.num_steps, kMaxLiftingSteps);
-            for (int s = 0; s < spec.num_steps; ++s) {
-                spec.tap_count[s] = next();
-                spec.shift[s] = next();
-                if (spec.tap_count[s] > kMaxLiftingTaps)
+                    lifting.num_steps, kMaxLiftingSteps);
+            for (int s = 0; s < lifting.num_steps; ++s) {
+                lifting.tap_count[s] = next();
+                lifting.shift[s] = next();
+                if (lifting.tap_count[s] > kMaxLiftingTaps)
                     local_error(
                         "The kernel of the component transform has %d taps in one step; at most %d are "
                         "possible!",
-                        spec.tap_count[s], kMaxLiftingTaps);
+                        lifting.tap_count[s], kMaxLiftingTaps);
             }
-            for (int s = 0; s < spec.num_steps; ++s)
-                for (int i = 0; i < spec.tap_count[s]; ++i) {
+            for (int s = 0; s < lifting.num_steps; ++s)
+                for (int i = 0; i < lifting.tap_count[s]; ++i) {
                     int hi = next(), lo = next();
                     int v = (hi << 8) | lo;
-                    spec.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
+                    lifting.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
                 }
-            build_decoder_kernel(nullptr, &spec, m_kernel);
+            build_decoder_kernel(nullptr, &lifting, m_kernel);
         }
     }
     m_counter -= 1;

@@ -277,15 +277,15 @@ void component_mix::StartTile()
         if (s.kernel_id != (reversible ? "W5X3" : "W9X7")) {
             std::vector<uint8_t> payload{uint8_t(s.kernel_user ? 1 : 0)};
             if (s.kernel_user) {
-                user_kernel_spec spec = make_user_kernel_spec(s.kernel);
-                payload.push_back(uint8_t(spec.num_steps));
-                for (int st = 0; st < spec.num_steps; ++st) {
-                    payload.push_back(uint8_t(spec.tap_count[st]));
-                    payload.push_back(uint8_t(spec.shift[st]));
+                user_kernel_spec lifting = make_user_kernel_spec(s.kernel);
+                payload.push_back(uint8_t(lifting.num_steps));
+                for (int st = 0; st < lifting.num_steps; ++st) {
+                    payload.push_back(uint8_t(lifting.tap_count[st]));
+                    payload.push_back(uint8_t(lifting.shift[st]));
                 }
-                for (int st = 0; st < spec.num_steps; ++st)
-                    for (int i = 0; i < spec.tap_count[st]; ++i) {
-                        uint16_t v = uint16_t(spec.taps[st][i]);
+                for (int st = 0; st < lifting.num_steps; ++st)
+                    for (int i = 0; i < lifting.tap_count[st]; ++i) {
+                        uint16_t v = uint16_t(lifting.taps[st][i]);
                         payload.push_back(uint8_t(v >> 8));
                         payload.push_back(uint8_t(v));
                     }

@@ -574,11 +574,12 @@ void forward_info::DeclareKernelElements(int tile, const component_info &ci, str
         codes.clear();
     std::vector<int> supports, taps;
     for (const wavelet_kernel *k : user) {
-        user_kernel_spec spec = make_user_kernel_spec(*k);
-        for (int s = 0; s < spec.num_steps; ++s) {
-            supports.push_back(spec.tap_count[s] + 8 * spec.shift[s] + (s == spec.num_steps - 1 ? 0x80 : 0));
-            for (int i = 0; i < spec.tap_count[s]; ++i)
-                taps.push_back(spec.taps[s][i] & 0xFFFF);
+        user_kernel_spec lifting = make_user_kernel_spec(*k);
+        for (int s = 0; s < lifting.num_steps; ++s) {
+            supports.push_back(lifting.tap_count[s] + 8 * lifting.shift[s] +
+                               (s == lifting.num_steps - 1 ? 0x80 : 0));
+            for (int i = 0; i < lifting.tap_count[s]; ++i)
+                taps.push_back(lifting.taps[s][i] & 0xFFFF);
         }
     }
     auto put = [&](const char *d, int precision, const std::vector<int> &values) {

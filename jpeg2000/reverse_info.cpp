@@ -206,24 +206,24 @@ void reverse_info::ReadKernelCodes(int tile, component_info &ci)
     int next_code = 0, next_support = 0, next_tap = 0;
     // The next user kernel: step counts and shifts from the supports, then every step's taps.
     auto read_user = [&](wavelet_kernel &k) {
-        user_kernel_spec spec;
+        user_kernel_spec lifting;
         for (bool last = false; !last;) {
-            if (next_support >= num_supports || spec.num_steps >= kMaxLiftingSteps)
+            if (next_support >= num_supports || lifting.num_steps >= kMaxLiftingSteps)
                 BadKernelData(c);
             int v = m_in->get_marker_val(tile, elt::KernelSupports, c, next_support++);
-            spec.tap_count[spec.num_steps] = v & 7;
-            spec.shift[spec.num_steps] = (v >> 3) & 15;
+            lifting.tap_count[lifting.num_steps] = v & 7;
+            lifting.shift[lifting.num_steps] = (v >> 3) & 15;
             last = (v & 0x80) != 0;
-            ++spec.num_steps;
+            ++lifting.num_steps;
         }
-        for (int s = 0; s < spec.num_steps; ++s)
-            for (int i = 0; i < spec.tap_count[s]; ++i) {
+        for (int s = 0; s < lifting.num_steps; ++s)
+            for (int i = 0; i < lifting.tap_count[s]; ++i) {
                 if (next_tap >= num_taps)
                     BadKernelData(c);
                 int v = m_in->get_marker_val(tile, elt::KernelTaps, c, next_tap++) & 0xFFFF;
-                spec.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
+                lifting.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
             }
-        build_decoder_kernel(nullptr, &spec, k);
+        build_decoder_kernel(nullptr, &lifting, k);
     };
     auto make = [&](int code, wavelet_kernel &k) {
         if (code == 2)

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 inline const CDib &BenchImage()
@@ -35,7 +36,7 @@ inline const std::string &BenchUserDir()
     static const std::string dir = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "zantho-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
-            std::abort();
+            throw std::runtime_error("cannot make the benchmark's scratch folder " + pattern);
         static struct Remover
         {
             std::string path;
