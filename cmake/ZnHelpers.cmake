@@ -6,9 +6,18 @@
 
 set_property(GLOBAL PROPERTY ZN_ENGINE_TARGETS "")
 
+# Libraries compile as one unity source each: a library's files share most of their headers, and on
+# a two-core machine parsing them once per file was half the build. Two files of a library that define
+# the same file-local name therefore fail to compile; give such helpers names of their own, or share
+# them through a header.
+function(_zn_unity target)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+endfunction()
+
 function(zn_engine_library name)
     add_library(${name} STATIC ${ARGN})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    _zn_unity(${name})
     set_property(GLOBAL APPEND PROPERTY ZN_ENGINE_TARGETS ${name})
 endfunction()
 
@@ -41,6 +50,7 @@ function(zn_gui_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC Qt6::Widgets)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    _zn_unity(${name})
     _zn_gui_library_pch_host()
     target_precompile_headers(${name} REUSE_FROM zn_gui_lib_pch)
 endfunction()
@@ -209,7 +219,7 @@ function(zn_glob_tests)
     else()
         zn_test(NAME ${name} SOURCES ${sources} LIBS ${G_LIBS} zn_test_support LABELS ${G_LABELS})
     endif()
-    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+    _zn_unity(${name})
     # Inside the one source each test file reads as an included file, where GCC warns about a test
     # class that derives from its file's own fixture (in an unnamed namespace). The fixture is file-
     # local on purpose; in the file's own source the warning would not be given.

@@ -12,7 +12,7 @@
 
 namespace {
 
-bool ValidRep(int rep)
+bool ValidTableRep(int rep)
 {
     return rep == 0 || rep == 1 || rep == 2;
 }
@@ -56,7 +56,7 @@ void AllocVF(VF **vf, int rows, int cols, int blockHeight, int blockWidth, int r
     r->cols = cols;
     r->blockHeight = blockHeight;
     r->blockWidth = blockWidth;
-    if (!ValidRep(rep)) {
+    if (!ValidTableRep(rep)) {
         zn::ShowMessage("AllocVF - Invallid representation type");
         return;
     }

@@ -22,7 +22,7 @@ namespace {
 constexpr long long kMaxTiffPixels = 1LL << 26;
 
 const char *const kNotTiff = "Sorry, file is not in TIFF format";
-const char *const kDamaged = "Sorry, this TIFF file is damaged or cannot be read.";
+const char *const kTiffDamaged = "Sorry, this TIFF file is damaged or cannot be read.";
 
 int g_tiffErrors = 0; // errors libtiff reported since the last reset
 
@@ -95,7 +95,7 @@ int CDib::ReadTif(const std::string &path, bool grey)
     uint32_t width = 0, height = 0;
     if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0) {
-        zn::ShowMessage(kDamaged);
+        zn::ShowMessage(kTiffDamaged);
         return -1;
     }
     if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu ||
@@ -114,7 +114,7 @@ int CDib::ReadTif(const std::string &path, bool grey)
     int ok = TIFFReadRGBAImage(tif.get(), width, height, raster.data(), 1);
     tif.reset();
     if (!ok || g_tiffErrors > 0) {
-        zn::ShowMessage(kDamaged);
+        zn::ShowMessage(kTiffDamaged);
         return -1;
     }
 

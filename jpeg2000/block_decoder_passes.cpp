@@ -12,8 +12,6 @@
 namespace zn::j2k {
 
 namespace {
-constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
-constexpr uint64_t kSignificantBits = 0x0200020002000200ull;
 
 template <bool Fast>
 inline void Significant(block_decoding_record &r, uint16_t *column, int32_t *x, int q, int s, int c, int p,

@@ -10,8 +10,6 @@
 namespace zn::j2k {
 
 namespace {
-constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
-constexpr uint64_t kSignificantBits = 0x0200020002000200ull;
 
 // The MQ coder's registers for the duration of one pass.
 class MqRegisters

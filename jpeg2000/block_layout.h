@@ -79,6 +79,11 @@ inline uint64_t column_words(const uint16_t *cw)
     return v;
 }
 
+// Masks over the four context words of a column: any state in their low bytes, and any sample
+// significant.
+constexpr uint64_t kLowBytes = 0x00FF00FF00FF00FFull;
+constexpr uint64_t kSignificantBits = 0x0200020002000200ull;
+
 // Marks a newly significant sample in its neighbours' context words. `q` is its row in the stripe;
 // with vertically causal contexts a row-0 sample leaves the stripe above untouched.
 inline void update_neighbours(uint16_t *cw, int q, int pitch, bool negative, bool causal)

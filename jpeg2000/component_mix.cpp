@@ -19,7 +19,7 @@ namespace zn::j2k {
 
 namespace {
 
-const char *const kUsage[] = {
+const char *const kMixUsage[] = {
     "-Mycc[+<tnum>] [Y|N]",
     "Colour transform of the first three components: the reversible RCT when they are coded reversibly, "
     "else YCbCr.",
@@ -33,10 +33,10 @@ const char *const kUsage[] = {
     nullptr,
 };
 
-struct FileCloser
+struct MixFileCloser
 {
     FILE *f = nullptr;
-    ~FileCloser()
+    ~MixFileCloser()
     {
         if (f)
             std::fclose(f);
@@ -56,12 +56,12 @@ std::unique_ptr<component_mix> create_component_mix()
 
 usage_table component_mix::get_usage()
 {
-    return kUsage;
+    return kMixUsage;
 }
 
 bool read_matrix_file(const char *path, int n, std::vector<float> *matrix, bool *opened)
 {
-    FileCloser file;
+    MixFileCloser file;
     file.f = std::fopen(path, "rb");
     *opened = file.f != nullptr;
     if (!file.f)

@@ -18,7 +18,7 @@
 namespace zn::j2k {
 
 namespace {
-const char *const kUsage[] = {
+const char *const kEbcotDecoderUsage[] = {
     "-Cno_speedup",
     "Prevent use of certain implementation tricks in critical block decoding functions, which interact "
     "directly "
@@ -60,7 +60,7 @@ std::unique_ptr<ebcot_decoder> create_ebcot_decoder()
 
 usage_table ebcot_decoder::get_usage()
 {
-    return kUsage;
+    return kEbcotDecoderUsage;
 }
 
 void ebcot_decoder::initialize(int components, int discard_levels, int components_to_decode,

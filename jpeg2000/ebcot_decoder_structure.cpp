@@ -23,7 +23,7 @@ int32_t ValueOr(stream_in &in, int tile, const char *description, int instance, 
                : fallback;
 }
 
-int64_t CeilDiv(int64_t a, int64_t b)
+int64_t CeilDivPositive(int64_t a, int64_t b)
 {
     return b <= 0 ? 0 : (a + b - 1) / b;
 }
@@ -127,14 +127,14 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
     for (dec_component &comp : tile.components)
         for (dec_level &lv : comp.level_records) {
             const int64_t pw = int64_t(1) << lv.ppx, ph = int64_t(1) << lv.ppy;
-            const int64_t precincts = (CeilDiv(lv.rect.width, pw) + 1) * (CeilDiv(lv.rect.height, ph) + 1);
+            const int64_t precincts = (CeilDivPositive(lv.rect.width, pw) + 1) * (CeilDivPositive(lv.rect.height, ph) + 1);
             bytes += precincts * (int64_t(sizeof(dec_precinct)) + tile.layers * 12 +
                                   int64_t(lv.bands.size()) * int64_t(sizeof(dec_precinct_band)));
             for (dec_band &b : lv.bands) {
-                const int64_t blocks = (CeilDiv(b.rect.width, 4) + 1) * (CeilDiv(b.rect.height, 4) + 1);
+                const int64_t blocks = (CeilDivPositive(b.rect.width, 4) + 1) * (CeilDivPositive(b.rect.height, 4) + 1);
                 const int64_t limited = std::min<int64_t>(
-                    blocks, (CeilDiv(b.rect.width, std::min<int64_t>(comp.nominal_width, pw)) + 1) *
-                                (CeilDiv(b.rect.height, std::min<int64_t>(comp.nominal_height, ph)) + 1));
+                    blocks, (CeilDivPositive(b.rect.width, std::min<int64_t>(comp.nominal_width, pw)) + 1) *
+                                (CeilDivPositive(b.rect.height, std::min<int64_t>(comp.nominal_height, ph)) + 1));
                 bytes += limited * (int64_t(sizeof(dec_block)) + 94 * int64_t(sizeof(dec_pass_record)) + 64);
             }
             if (bytes > kMemoryCap)

@@ -22,7 +22,7 @@
 namespace zn::j2k {
 
 namespace {
-const char *const kUsage[] = {
+const char *const kEbcotEncoderUsage[] = {
     "-Cblk[+<tnum>] <ht>[x<wd>] [<ht>[x<wd>] [...]] (default = 64x64)",
     "Nominal code-block height and width, one size per component; the last size applies to the remaining "
     "components. Both dimensions must be powers of two of at least 4, with at most 4096 samples in a block.",
@@ -91,7 +91,7 @@ std::unique_ptr<ebcot_encoder> create_ebcot_encoder()
 
 usage_table ebcot_encoder::get_usage()
 {
-    return kUsage;
+    return kEbcotEncoderUsage;
 }
 
 enc_band &ebcot_encoder::BandOf(int component, int level, int band)

@@ -17,7 +17,7 @@ namespace zn::j2k {
 
 namespace {
 
-const char *const kUsage[] = {
+const char *const kForwardUsage[] = {
     "-Fref <missing rows> <missing columns> (default = (0,0))",
     "Places the image on the canvas: the number of rows above it and of columns to its left.",
     "-Ftiles <hi-res tile height> <hi-res tile width> (default = no tiling)",
@@ -76,7 +76,7 @@ int YesNo(const char *word)
     return -1;
 }
 
-int Log2Exact(int v)
+int ExactLog2(int v)
 {
     int l = 0;
     while ((1 << l) < v && l < 30)
@@ -93,7 +93,7 @@ std::unique_ptr<forward_info> create_forward_info()
 
 usage_table forward_info::get_usage()
 {
-    return kUsage;
+    return kForwardUsage;
 }
 
 bool find_reference_grid(const std::vector<int> &sizes, int offset, int64_t *grid_end,
@@ -298,7 +298,7 @@ void forward_info::ParseComponentOptions(int tile, component_array &array, comma
                 int size = v[dir], sso = v[2 + dir];
                 int log2 = 28, on = 0;
                 if (size != 0) {
-                    log2 = Log2Exact(size);
+                    log2 = ExactLog2(size);
                     if (log2 < 0)
                         local_error(
                             "The `-Fframes' argument requires nominal frame dimensions which are exact "

@@ -19,7 +19,7 @@
 namespace zn::j2k {
 
 namespace {
-int64_t CeilShift(int64_t v, int levels)
+int64_t CeilShiftLevels(int64_t v, int levels)
 {
     const int64_t d = int64_t(1) << levels;
     return v >= 0 ? (v + d - 1) / d : -((-v) / d);
@@ -190,10 +190,10 @@ canvas_rect reduce_tile_rect(const canvas_rect &r, int levels)
     if (levels <= 0)
         return r;
     canvas_rect out;
-    out.first_row = static_cast<int32_t>(CeilShift(r.first_row, levels));
-    out.first_col = static_cast<int32_t>(CeilShift(r.first_col, levels));
-    out.rows = static_cast<int32_t>(CeilShift(int64_t(r.first_row) + r.rows, levels) - out.first_row);
-    out.cols = static_cast<int32_t>(CeilShift(int64_t(r.first_col) + r.cols, levels) - out.first_col);
+    out.first_row = static_cast<int32_t>(CeilShiftLevels(r.first_row, levels));
+    out.first_col = static_cast<int32_t>(CeilShiftLevels(r.first_col, levels));
+    out.rows = static_cast<int32_t>(CeilShiftLevels(int64_t(r.first_row) + r.rows, levels) - out.first_row);
+    out.cols = static_cast<int32_t>(CeilShiftLevels(int64_t(r.first_col) + r.cols, levels) - out.first_col);
     return out;
 }
 

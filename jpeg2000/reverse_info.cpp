@@ -14,7 +14,7 @@ namespace zn::j2k {
 
 namespace {
 
-const char *const kUsage[] = {
+const char *const kReverseUsage[] = {
     "-Fconv (default=use lifting implementation)",
     "Implement non-reversible kernels by convolution with their synthesis filters instead of lifting.",
     nullptr,
@@ -35,7 +35,7 @@ std::unique_ptr<reverse_info> create_reverse_info()
 
 usage_table reverse_info::get_usage()
 {
-    return kUsage;
+    return kReverseUsage;
 }
 
 void reverse_info::initialize(int num_components, stream_in *in, command_line *args)

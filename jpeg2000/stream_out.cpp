@@ -11,7 +11,7 @@
 namespace zn::j2k {
 
 namespace {
-const char *const kUsage[] = {
+const char *const kStreamOutUsage[] = {
     "-Bresync[+<tnum>] [Y|N]",
     "Insert resync (SOP) markers on packet boundaries, for the whole image or for one tile. Without a "
     "parameter, or with Y, the markers are used; N turns them off.",
@@ -59,7 +59,7 @@ stream_out::~stream_out() = default;
 
 usage_table stream_out::get_usage()
 {
-    return kUsage;
+    return kStreamOutUsage;
 }
 
 void stream_out::ReadMarkerFlag(command_line *args, const char *option, const char *message,

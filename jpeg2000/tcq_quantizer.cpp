@@ -18,7 +18,7 @@ namespace zn::j2k {
 
 namespace {
 
-const char *const kUsage[] = {
+const char *const kTcqUsage[] = {
     "-Qtcq",
     "Use trellis coded quantization on entropy coder blocks.",
     nullptr,
@@ -244,7 +244,7 @@ std::unique_ptr<dequantizer> create_tcq_dequantizer()
 
 usage_table tcq_quantizer::get_usage()
 {
-    return kUsage;
+    return kTcqUsage;
 }
 
 usage_table tcq_dequantizer::get_usage()

@@ -16,7 +16,7 @@ namespace zn::j2k {
 
 namespace {
 
-const char *const kUsage[] = {
+const char *const kAnalysisUsage[] = {
     "-XpsExt",
     "Use point-symmetric extension instead of normal symmetric extension.",
     "-Xmask [alpha=0.7] [beta=0.0] [respect_block_boundaries=1] [win_width=6] [bits_retained=9] [minlevel=1]",
@@ -110,7 +110,7 @@ std::unique_ptr<wavelet_analysis> create_wavelet_analysis()
 
 usage_table wavelet_analysis::get_usage()
 {
-    return kUsage;
+    return kAnalysisUsage;
 }
 
 // The band buffers: masking, statistics, then the quantiser.

@@ -248,7 +248,7 @@ void CheckSetup(const component_transform_setup &s)
             local_error("SSO-DWT frames must be a power of 2 in size (%d given).", size);
 }
 
-constexpr int kUnread = -1;
+constexpr int kRowUnread = -1;
 
 // The tree of one component: a level splits its region into four bands; the low-low band goes to
 // the next level, the others are band buffers or, with a deeper descent, split again at this level.
@@ -261,10 +261,10 @@ void AnalyseNode(const component_transform_setup &s, int component, int level, i
             Push(sink, in.Row(y), component, 0, band, in.r.cols);
         return;
     }
-    if (d == kUnread) {
+    if (d == kRowUnread) {
         d = Descent(s, level);
         if (d == 0) {
-            AnalyseNode(s, component, level - 1, kUnread, band, in, f, sink);
+            AnalyseNode(s, component, level - 1, kRowUnread, band, in, f, sink);
             return;
         }
     }
@@ -276,7 +276,7 @@ void AnalyseNode(const component_transform_setup &s, int component, int level, i
         const View<T> q = in.Quad(c >> 1, c & 1);
         const Frames cf = f.Child(c >> 1, c & 1);
         if (child == 0)
-            AnalyseNode(s, component, level - 1, kUnread, 0, q, cf, sink);
+            AnalyseNode(s, component, level - 1, kRowUnread, 0, q, cf, sink);
         else if (d < 2)
             for (int y = 0; y < q.r.rows; ++y)
                 Push(sink, q.Row(y), component, level, child, q.r.cols);
@@ -294,10 +294,10 @@ void SynthesiseNode(const component_transform_setup &s, int component, int level
             Pull(source, out.Row(y), component, 0, band, out.r.cols);
         return;
     }
-    if (d == kUnread) {
+    if (d == kRowUnread) {
         d = Descent(s, level);
         if (d == 0) {
-            SynthesiseNode<T>(s, component, level - 1, kUnread, band, out, f, source);
+            SynthesiseNode<T>(s, component, level - 1, kRowUnread, band, out, f, source);
             return;
         }
     }
@@ -308,7 +308,7 @@ void SynthesiseNode(const component_transform_setup &s, int component, int level
         const View<T> q = out.Quad(c >> 1, c & 1);
         const Frames cf = f.Child(c >> 1, c & 1);
         if (child == 0)
-            SynthesiseNode<T>(s, component, level - 1, kUnread, 0, q, cf, source);
+            SynthesiseNode<T>(s, component, level - 1, kRowUnread, 0, q, cf, source);
         else if (d < 2)
             for (int y = 0; y < q.r.rows; ++y)
                 Pull(source, q.Row(y), component, level, child, q.r.cols);
@@ -331,7 +331,7 @@ void AnalysePlane(const component_transform_setup &s, int component, const regio
     check_plane_size(region);
     if (s.reversible != std::is_same_v<T, int32_t>)
         local_error("A reversible decomposition runs on integers, and only a reversible one.");
-    AnalyseNode(s, component, s.levels, kUnread, 0, View<T>{plane, size_t(region.cols), region}, TopFrames(s),
+    AnalyseNode(s, component, s.levels, kRowUnread, 0, View<T>{plane, size_t(region.cols), region}, TopFrames(s),
                 sink);
 }
 
@@ -343,7 +343,7 @@ void SynthesisePlane(const component_transform_setup &s, int component, const re
     check_plane_size(region);
     if (s.reversible != std::is_same_v<T, int32_t>)
         local_error("A reversible decomposition runs on integers, and only a reversible one.");
-    SynthesiseNode<T>(s, component, s.levels, kUnread, 0, View<T>{plane, size_t(region.cols), region},
+    SynthesiseNode<T>(s, component, s.levels, kRowUnread, 0, View<T>{plane, size_t(region.cols), region},
                       TopFrames(s), source);
 }
 

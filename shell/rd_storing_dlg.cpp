@@ -21,11 +21,6 @@ namespace {
 constexpr const char *kUseDefaultNames = "Use Default Names";
 constexpr const char *kProfileListEmpty = "Profile List Empty";
 
-QString Q(const std::string &s)
-{
-    return QString::fromStdString(s);
-}
-
 // A sorted list box orders without regard to case.
 bool SortedListLess(const std::string &a, const std::string &b)
 {
@@ -135,7 +130,7 @@ void CRDStoringDlg::OnInitDialog()
 
 void CRDStoringDlg::SetLastMessage(const std::string &text)
 {
-    m_pLastMessage->setText(Q(text));
+    m_pLastMessage->setText(QString::fromStdString(text));
 }
 
 void CRDStoringDlg::RestoreWindow()
@@ -154,11 +149,11 @@ void CRDStoringDlg::UpdateModuleList()
     if (m_pRDData && m_pRDData->GetNumberOfActiveModules() > 0) {
         for (int i = 0; i < zn::MAXIMUM_NUMBER_OF_MODULES && m_pRDData->m_sModuleName[i] != "_EMPTY_"; ++i) {
             if (m_pRDData->m_bModuleActive[i])
-                m_pModules->addItem(Q(m_pRDData->m_sModuleName[i]));
+                m_pModules->addItem(QString::fromStdString(m_pRDData->m_sModuleName[i]));
         }
         if (m_pRDData->IsStoring()) {
-            m_pModules->setCurrentIndex(
-                m_pModules->findText(Q(m_pRDData->m_sModuleName[m_pRDData->GetCurrentModule()])));
+            m_pModules->setCurrentIndex(m_pModules->findText(
+                QString::fromStdString(m_pRDData->m_sModuleName[m_pRDData->GetCurrentModule()])));
         } else {
             m_pModules->setEnabled(true);
             m_pStart->setEnabled(true);
@@ -186,7 +181,7 @@ void CRDStoringDlg::UpdateProfileList()
     std::vector<std::string> names =
         m_pRDData ? RDClosedProfileNames(*m_pRDData) : std::vector<std::string>{};
     for (const std::string &n : names)
-        m_pProfiles->addItem(Q(n));
+        m_pProfiles->addItem(QString::fromStdString(n));
     if (names.empty())
         m_pProfiles->addItem(QString::fromLatin1(kProfileListEmpty));
     m_pProfiles->setCurrentIndex(-1);
@@ -210,7 +205,8 @@ CRDStoringDlg::Verdict CRDStoringDlg::ChosenProfileName(std::string *name) const
         return *name == kProfileListEmpty ? Verdict::DefaultWanted : Verdict::StoredProfile;
     }
     *name = m_pProfiles->currentText().toStdString();
-    if (name->empty() || *name == kUseDefaultNames || m_pProfiles->findText(Q(*name)) >= 0)
+    if (name->empty() || *name == kUseDefaultNames ||
+        m_pProfiles->findText(QString::fromStdString(*name)) >= 0)
         return Verdict::DefaultWanted;
     return Verdict::NewName;
 }
@@ -237,7 +233,7 @@ void CRDStoringDlg::OnRdStoringStart()
         ChosenProfileName(&chosen) == Verdict::NewName ? chosen : m_pRDData->GetDefaultProfileName(key);
     {
         const QSignalBlocker block(m_pProfiles);
-        m_pProfiles->insertItem(0, Q(name));
+        m_pProfiles->insertItem(0, QString::fromStdString(name));
         m_pProfiles->setCurrentIndex(0);
         m_bProfileTyped = false;
     }
@@ -300,7 +296,7 @@ void CRDStoringDlg::DisplayModuleActivated(const std::string &key)
 {
     if (m_pRDData && m_pRDData->IsStoring())
         return;
-    int at = m_pModules->findText(Q(key));
+    int at = m_pModules->findText(QString::fromStdString(key));
     if (at >= 0)
         m_pModules->setCurrentIndex(at);
 }

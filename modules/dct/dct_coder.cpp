@@ -14,7 +14,7 @@
 
 namespace {
 
-double D(float v)
+double ToDouble(float v)
 {
     return static_cast<double>(v);
 }
@@ -95,8 +95,8 @@ DctRunResult DctCodeImage(const DctParams &par, bool coding, int entropyFlag, co
             "   Target Bitrate\t\t\t: %1.2f (bpp)\r\n   %s\r\n\r\n   First coeff. encoding\t\t: %s\r\n"
             "   First coeff c-value\t\t: %1.2f\r\n\r\n   Other DCT coeffs Encoding\t: %s\r\n"
             "   Other coeffs c-value\t\t: %1.2f\r\n",
-            t, n, D(par.fBitrate), errorLine.c_str(), MethodWord(par.nFirstMethod),
-            D(PdfCValue(par.sFirstPdf)), MethodWord(par.nOtherMethod), D(PdfCValue(par.sOtherPdf)));
+            t, n, ToDouble(par.fBitrate), errorLine.c_str(), MethodWord(par.nFirstMethod),
+            ToDouble(PdfCValue(par.sFirstPdf)), MethodWord(par.nOtherMethod), ToDouble(PdfCValue(par.sOtherPdf)));
         const std::string firstPred =
             par.nFirstMethod == 1 ? PredictionText("Pred. coefficients\t", coded.firstCoef) : std::string();
         const std::string otherPred = par.nOtherMethod == 1
@@ -107,10 +107,10 @@ DctRunResult DctCodeImage(const DctParams &par, bool coding, int entropyFlag, co
                        "   Target Bitrate\t\t\t: %1.2f\r\n   %s\r\n\r\n   First coeff. encoding\t\t: %s\r\n"
                        "   First coeff. c-value\t\t: %1.2f\r\n%s\r\n   Other coeffs encoding\t\t: %s\r\n"
                        "   Other coeffs c-value\t\t: %1.2f\r\n%s",
-                       t, n, D(par.fBitrate), errorLine.c_str(), MethodWord(par.nFirstMethod),
-                       D(PdfCValue(par.sFirstPdf)), firstPred.c_str(), MethodWord(par.nOtherMethod),
-                       D(PdfCValue(par.sOtherPdf)), otherPred.c_str());
-        tag = zn::Format("Coeffs:%i Bitr:%1.2f Errors:%s", n, D(par.fBitrate), ErrorWord(par.fErrorProb));
+                       t, n, ToDouble(par.fBitrate), errorLine.c_str(), MethodWord(par.nFirstMethod),
+                       ToDouble(PdfCValue(par.sFirstPdf)), firstPred.c_str(), MethodWord(par.nOtherMethod),
+                       ToDouble(PdfCValue(par.sOtherPdf)), otherPred.c_str());
+        tag = zn::Format("Coeffs:%i Bitr:%1.2f Errors:%s", n, ToDouble(par.fBitrate), ErrorWord(par.fErrorProb));
         suffix = zn::Format("_%i_%s_%s", n, RateWord(par.fBitrate), ErrorWord(par.fErrorProb));
     } else {
         out.descChain =

@@ -7,13 +7,14 @@
 
 #include <string>
 
-namespace {
-
-void Diagnostic(const char *text)
+// The coder's error line in the log, in the original program's form.
+void SpihtDiagnostic(const char *text)
 {
     zn::Log(zn::LogLevel::Error,
             std::string("\r\r\n\r\r\n\a -> Error: ") + text + "\r\n Execution terminated!\r\n");
 }
+
+namespace {
 
 constexpr int kHalf = 32768, kFirstQuarter = 16384, kThirdQuarter = 49152;
 
@@ -22,7 +23,7 @@ constexpr int kHalf = 32768, kFirstQuarter = 16384, kThirdQuarter = 49152;
 void AdaptiveModel::set_symbols(int n)
 {
     if (n < 2 || n > 1024) {
-        Diagnostic("invalid number of < Adaptive_Model > symbols");
+        SpihtDiagnostic("invalid number of < Adaptive_Model > symbols");
         n = std::max(2, std::min(n, 1024)); // the arrays are sized by n: keep it usable
     }
     if (n != m_n) {
@@ -75,7 +76,7 @@ void AdaptiveModel::update(int i)
 void SpihtArithEncoder::open()
 {
     if (m_open)
-        Diagnostic("< Encoder > file already open");
+        SpihtDiagnostic("< Encoder > file already open");
     m_out.assign(1, static_cast<uint8_t>('o'));
     m_byteCount = 1;
     m_byte = 0;
@@ -147,7 +148,7 @@ void SpihtArithEncoder::encode_bits(int n, int v)
 void SpihtArithEncoder::stop()
 {
     if (!m_open)
-        Diagnostic("< Encoder > file already closed");
+        SpihtDiagnostic("< Encoder > file already closed");
     ++m_pending;
     output(m_low >= kFirstQuarter ? 1 : 0);
     m_out.push_back(static_cast<uint8_t>(m_byte >> m_free));
@@ -175,10 +176,10 @@ void SpihtArithDecoder::start(std::span<const uint8_t> stream)
         for (; got < 4 && m_pos < m_in.size(); ++got)
             limit = (limit << 8) | m_in[m_pos++];
         if (got < 4)
-            Diagnostic("< Decoder > symbol limit is incomplete");
+            SpihtDiagnostic("< Decoder > symbol limit is incomplete");
         m_limit = limit;
     } else {
-        Diagnostic("invalid < Decoder > file");
+        SpihtDiagnostic("invalid < Decoder > file");
         m_invalid = true;
         m_limit = 16777216;
     }
@@ -199,7 +200,7 @@ int SpihtArithDecoder::next_bit()
         } else {
             m_byte = -1; // all ones, shifting keeps it so
             if (++m_pastEnd == 15)
-                Diagnostic("< Decoder > end of file reached");
+                SpihtDiagnostic("< Decoder > end of file reached");
         }
         m_left = 8;
         ++m_byteCount;

@@ -81,3 +81,6 @@ private:
     bool m_exhausted = false;
     bool m_invalid = false;
 };
+
+// Writes the coder's error line to the log, in the original program's form.
+void SpihtDiagnostic(const char *text);

@@ -1,6 +1,7 @@
 // Wavelet image of the SPIHT coder. The 9/7 filters run on one work line with four spare places per
 // side holding the symmetric extension, so no filter tap needs a bounds check.
 #include "modules/spiht/spiht_image.h"
+#include "modules/spiht/spiht_arith.h"
 
 #include "image/znimage.h"
 #include "platform/log.h"
@@ -11,12 +12,6 @@
 #include <string>
 
 namespace {
-
-void Diagnostic(const char *text)
-{
-    zn::Log(zn::LogLevel::Error,
-            std::string("\r\r\n\r\r\n\a -> Error: ") + text + "\r\n Execution terminated!\r\n");
-}
 
 // Symmetric extension about the end samples, which are not repeated.
 inline void Reflect(float *s, int n)
@@ -106,12 +101,12 @@ float SpihtSmoothingFactor(int smoothing, int level)
 void ImageBW::resize(int nx, int ny, int bytes)
 {
     if (bytes < 1 || bytes > 2)
-        Diagnostic("Invalid number of < Image_BW > bytes");
+        SpihtDiagnostic("Invalid number of < Image_BW > bytes");
     if (m_levels >= 0 && nx == m_nx && ny == m_ny)
         return;
     release();
     if (nx < 64 || ny < 64)
-        Diagnostic("< Image_BW > dimension is too small or negative");
+        SpihtDiagnostic("< Image_BW > dimension is too small or negative");
     m_nx = nx;
     m_ny = ny;
     m_pw = SpihtPaddedSide(nx);
@@ -192,17 +187,17 @@ void ImageBW::prepare(int nx, int ny, int bytes, int dcMean, int dcExponent, int
 void ImageBW::transform(int smoothing)
 {
     if (m_levels != 0)
-        Diagnostic("cannot transform < Image_BW >");
+        SpihtDiagnostic("cannot transform < Image_BW >");
     if (m_nx < 32 || m_ny < 32)
-        Diagnostic("< Image_BW > is too small to transform");
+        SpihtDiagnostic("< Image_BW > is too small to transform");
     Chronometer chrono("\r\n  Starting image transformation...");
     const int K = SpihtTransformLevels(m_pw, m_ph);
     m_levels = K;
     if (K < 3)
-        Diagnostic("invalid < Image_BW > dimension");
+        SpihtDiagnostic("invalid < Image_BW > dimension");
     m_smoothing = smoothing;
     if (smoothing < 0 || smoothing > 7)
-        Diagnostic("invalid < Image_BW > smoothing factor");
+        SpihtDiagnostic("invalid < Image_BW > smoothing factor");
 
     std::vector<float> work(static_cast<std::size_t>(std::max(m_pw, m_ph)) + 8);
     float *line = work.data() + 4;
@@ -245,7 +240,7 @@ void ImageBW::transform(int smoothing)
 void ImageBW::inverse_transform()
 {
     if (m_levels <= 0) {
-        Diagnostic("cannot recover < Image_BW >");
+        SpihtDiagnostic("cannot recover < Image_BW >");
         if (m_levels < 0)
             return;
     }

@@ -3,6 +3,7 @@
 // picture edge fewer positions count, so the measure is a mean, not a sum. The zero displacement sits
 // in the middle of every candidate list, which is what a block gets when nothing can be judged.
 #include "mpeg/me/bm_search.h"
+#include "mpeg/me/me_measures.h"
 
 #include "image/numeric.h"
 #include "platform/messages.h"
@@ -89,12 +90,6 @@ void SetComponent(VF *vf, bool a, int idx, int v)
     default:
         static_cast<float *>(plane)[idx] = static_cast<float>(v);
     }
-}
-
-bool FieldUsable(const VF *vf)
-{
-    return vf && vf->planeA && vf->planeB && vf->rows > 0 && vf->cols > 0 && vf->blockHeight > 0 &&
-           vf->blockWidth > 0 && vf->rep >= 0 && vf->rep <= 2;
 }
 
 // The frames as row tables over the bordered index ranges; released on leaving the search.

@@ -55,13 +55,14 @@ int Component(const VF *vf, const void *plane, int idx)
     }
 }
 
+} // namespace
+
+// A vector field the measures and the search can work on: both planes, a size and a representation.
 bool FieldUsable(const VF *vf)
 {
     return vf && vf->planeA && vf->planeB && vf->rows > 0 && vf->cols > 0 && vf->blockHeight > 0 &&
            vf->blockWidth > 0 && vf->rep >= 0 && vf->rep <= 2;
 }
-
-} // namespace
 
 double MeImageVariance(const Img *frame, int border)
 {

@@ -12,6 +12,9 @@ double MeImageVariance(const Img *frame, int border);
 double MeFrameDiff(const Img *cur, const Img *prev, Img *out, int border);
 // pred(x, y) = previous(x + A, y + B) with (A, B) the vector of the block holding (x, y); diff =
 // current - pred + 127 (both of interior size); returns the mean squared difference.
+// True when the field has both vector planes, a positive size and a known representation.
+bool FieldUsable(const VF *vf);
+
 double MeMcFrameDiff(const Img *cur, const Img *prev, const VF *vf, Img *pred, Img *diff, int border);
 // Draws each vector as a white line from its block's centre, shortened until it ends inside the image,
 // with a black dot on the centre.
