@@ -323,10 +323,12 @@ struct LossRun
     int w, h;
     int flicker = 0;
 
-    LossRun(int width, int height, int decoders, int a, int b, int c, int partition, int refs)
+    LossRun(int width, int height, int decoders, int a, int b, int c, int partition, int refs,
+            int bframes = 0)
         : run(std::make_unique<EncoderRun>()), w(width), h(height)
     {
         EncoderParams &in = run->input;
+        in.NumberBFrames = bframes;
         in.SourceWidth = w;
         in.SourceHeight = h;
         in.NumberReferenceFrames = refs;
@@ -382,10 +384,41 @@ struct LossRun
         }
         img.idr_flag = k == 0 ? 1 : 0;
         img.frame_in_gop = k;
-        img.toppoc = 2 * k;
-        img.tr = k;
+        img.toppoc = img.poc_step * k;
+        img.tr = img.toppoc / 2;
         img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
-        const std::vector<uint8_t> y = MovingTexture(w, h, k, flicker);
+        Picture(img.tr, coder, after_slices, after_end);
+        r.tr_forward = r.tr_backward;
+        r.tr_backward = img.toppoc;
+    }
+
+    // Codes the B picture between the last two I or P pictures (one B picture per gap).
+    void CodeB(WatchingCoder &coder, const std::function<void()> &after_slices)
+    {
+        EncoderImage &img = run->img;
+        img.type = kTypeB;
+        img.qp = 30;
+        img.idr_flag = 0;
+        img.frame_in_gop = img.number + 1;
+        img.toppoc = img.poc_step * (img.number - 1) + 2;
+        img.tr = img.toppoc / 2;
+        img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
+        img.stored_b_ref = 0;
+        MotionMaps &m = img.maps;
+        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
+        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
+        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        Picture(img.tr, coder, after_slices, [] {});
+    }
+
+    // Codes the current picture from source time t; I and P pictures become references.
+    void Picture(int t, WatchingCoder &coder, const std::function<void()> &after_slices,
+                 const std::function<void()> &after_end)
+    {
+        EncoderRun &r = *run;
+        EncoderImage &img = r.img;
+        const std::vector<uint8_t> y = MovingTexture(w, h, t, flicker);
         std::copy(y.begin(), y.end(), r.org_frame.y.data());
         for (int c = 0; c < 2; ++c)
             std::fill(r.org_frame.uv[c].data(), r.org_frame.uv[c].data() + w * h / 4, uint8_t{128});
@@ -400,6 +433,8 @@ struct LossRun
         deblock_picture(img, r.rec->y, &r.rec->uv);
         losssim_end_picture(r);
         after_end();
+        if (img.type == kTypeB)
+            return;
         FrameStores &fs = r.refs;
         add_short_term_frame(fs, img.ref_frame_num, img.number);
         RefFrame &f = *fs.fb->picbuf_short.front();
@@ -408,7 +443,7 @@ struct LossRun
             std::copy(r.rec->uv[c].data(), r.rec->uv[c].data() + w * h / 4, f.mcef[c].data());
         std::copy(r.rec->y.data(), r.rec->y.data() + w * h, f.Refbuf11.data());
         set_mref_arrays(fs);
-        img.refs_in_use = std::min({img.refs_in_use + 1, img.max_ref + 1, s.short_slots});
+        img.refs_in_use = std::min({img.refs_in_use + 1, img.max_ref + 1, fs.frm.short_slots});
     }
 
     bool Equal(const Array2D<uint8_t> &a) const
@@ -480,6 +515,35 @@ TEST(EncLossSim, WithoutLossesEveryReceiverReconstructsAndDeblocksTheEncodersPic
     EXPECT_EQ(checked, 5 * 12);
     EXPECT_GT(fractional, 0); // the quarter-sample fetch took part
     EXPECT_GT(farther, 0);    // and the older receiver references
+}
+
+TEST(EncLossSim, WithoutLossesReceiversDecodeBPicturesFromBothReferences)
+{
+    LossRun lr(64, 48, 2, 0, 0, 0, 0, 2, 1);
+    WatchingCoder coder;
+    int both = 0, backward = 0;
+    coder.watch = [&](EncoderRun &run) {
+        ASSERT_EQ(losssim_expected_distortion(run), OwnSquaredError(run)) << "mb " << run.img.mb_index;
+        if (run.img.type != kTypeB)
+            return;
+        const MotionMaps &m = run.img.maps;
+        const size_t at = m.At(4 * run.img.mb_x, 4 * run.img.mb_y);
+        both += m.fw_ref[at] >= 0 && m.bw_ref[at] >= 0 ? 1 : 0;
+        backward += m.fw_ref[at] < 0 && m.bw_ref[at] >= 0 ? 1 : 0;
+    };
+    auto same = [&] {
+        for (int d = 0; d < 2; ++d)
+            ASSERT_TRUE(lr.Equal(lr.run->losssim.best[static_cast<size_t>(d)])) << "receiver " << d;
+    };
+    for (int k = 0; k < 3; ++k) {
+        lr.Code(k, coder, same, [] {});
+        ASSERT_FALSE(HasFatalFailure());
+        if (k > 0) {
+            lr.CodeB(coder, same);
+            ASSERT_FALSE(HasFatalFailure());
+        }
+    }
+    EXPECT_GT(both + backward, 0);
 }
 
 TEST(EncLossSim, LosingEveryInterResidualLeavesTheEncodersPrediction)
