@@ -16,13 +16,6 @@ namespace {
 
 constexpr uint8_t kLostIntraGrey = 127;
 
-bool Simulated(const EncoderRun &run)
-{
-    const LossSimState &st = run.losssim;
-    return st.allocated() && !run.img.field_picture && !run.img.mbaff && run.rec_frame.Width() == st.width &&
-           run.rec_frame.Height() == st.height;
-}
-
 // One draw of the program's generator as a percentage, compared with a loss rate.
 bool Lost(int rate)
 {
@@ -64,7 +57,7 @@ void PredictWithoutResidual(const EncoderRun &run, int d, Array2D<uint8_t> &pic,
 
 void h264enc_losssim_deblock(EncoderRun &run)
 {
-    if (!Simulated(run))
+    if (!losssim_simulated(run))
         return;
     for (Array2D<uint8_t> &pic : run.losssim.best)
         deblock_picture(run.img, pic, nullptr);
@@ -140,7 +133,7 @@ void h264enc_losssim_update(EncoderRun &run)
     LossSimState &st = run.losssim;
     if (!st.allocated() || run.img.type == kTypeB)
         return;
-    const bool simulated = Simulated(run);
+    const bool simulated = losssim_simulated(run);
     for (int d = 0; d < st.decoders; ++d) {
         if (simulated) {
             h264enc_losssim_draw_losses(run);

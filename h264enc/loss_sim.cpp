@@ -21,13 +21,6 @@ bool IsIntraMode(int mode)
     return mode == kModeI4 || mode == kModeI16 || mode == kModeSI4;
 }
 
-// Macroblocks the receivers can follow: frame macroblocks of frame pictures.
-bool Simulated(const EncoderRun &run)
-{
-    return run.losssim.allocated() && !run.img.field_picture && !run.img.mbaff &&
-           run.rec->Width() == run.losssim.width && run.rec->Height() == run.losssim.height;
-}
-
 int Pel(const Array2D<uint8_t> &pic, int y, int x)
 {
     return pic[std::clamp(y, 0, pic.rows() - 1)][std::clamp(x, 0, pic.cols() - 1)];
@@ -183,6 +176,13 @@ double OwnError(const EncoderRun &run, int x0, int y0, int size)
 }
 
 } // namespace
+
+bool losssim_simulated(const EncoderRun &run)
+{
+    const LossSimState &st = run.losssim;
+    return st.allocated() && !run.img.field_picture && !run.img.mbaff && run.rec_frame.Width() == st.width &&
+           run.rec_frame.Height() == st.height;
+}
 
 bool losssim_predict_block(const EncoderRun &run, int d, const LossBlockSource &s, int px, int py,
                            int out[4][4])
@@ -344,7 +344,7 @@ void h264enc_losssim_decode_mb(EncoderRun &run, int d)
 
 double losssim_expected_distortion(EncoderRun &run)
 {
-    if (!Simulated(run))
+    if (!losssim_simulated(run))
         return OwnError(run, 0, 0, 16);
     h264enc_losssim_residual(run, -1);
     for (int d = 0; d < run.losssim.decoders; ++d)
@@ -356,7 +356,7 @@ double losssim_expected_quarter_distortion(EncoderRun &run, int q, int fw_mode, 
                                            int bw_ref)
 {
     const int x0 = 8 * (q % 2), y0 = 8 * (q / 2);
-    if (!Simulated(run))
+    if (!losssim_simulated(run))
         return OwnError(run, x0, y0, 8);
     QuarterResidual(run, q, fw_mode, bw_mode, fw_ref, bw_ref);
     for (int d = 0; d < run.losssim.decoders; ++d)
@@ -366,7 +366,7 @@ double losssim_expected_quarter_distortion(EncoderRun &run, int q, int fw_mode, 
 
 void losssim_finish_macroblock(EncoderRun &run)
 {
-    if (!Simulated(run))
+    if (!losssim_simulated(run))
         return;
     EncoderImage &img = run.img;
     LossSimState &st = run.losssim;

@@ -62,6 +62,9 @@ int h264enc_losssim_sample(const Array2D<uint8_t> &pic, int y4, int x4);
 // The 4x4 block whose top-left sample is at quarter position (y4, x4), [y][x].
 void h264enc_losssim_fetch(const Array2D<uint8_t> &pic, int y4, int x4, int out[4][4]);
 
+// Whether the receivers follow the current picture: frame macroblocks of frame pictures of the run's size.
+bool losssim_simulated(const EncoderRun &run);
+
 // ---------------------------------------------------------------------------------------------
 // Steps of one macroblock (the current one of run.img, coded as a candidate: reconstruction in
 // run.rec, modes in its record and the motion maps).

@@ -4,6 +4,7 @@
 // by case on small pictures against the table; and whole runs of the real mode decision show that a
 // receiver without losses reconstructs and deblocks exactly the encoder's pictures, that a receiver that
 // loses every inter residual shows the encoder's prediction, and one that loses everything shows grey.
+#include "h264dec/h264_shared.h"
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/frame_store.h"
@@ -13,6 +14,7 @@
 #include "h264enc/motion_search.h"
 #include "h264enc/quarter_plane.h"
 #include "h264enc/slice_coder.h"
+#include "platform/messages.h"
 #include "platform/random.h"
 
 #include <gtest/gtest.h>
@@ -179,6 +181,22 @@ TEST(EncLossSim, LossRatesHoldOverManyDrawsWithinAHoeffdingBound)
     for (int s = 0; s < 6; ++s)
         EXPECT_NEAR(static_cast<double>(count[s]) / n, expect[s], t) << "status " << s;
     EXPECT_EQ(count[4], 0);
+}
+
+TEST(EncLossSim, ReceiversThatDoNotFitEndTheRunWithTheAllocationText)
+{
+    zn::MessageRecorder rec;
+    EncoderParams in;
+    in.SourceWidth = 176;
+    in.SourceHeight = 144;
+    in.NumberReferenceFrames = 5;
+    in.NumberOfDecoders = 200000; // 200000 x 8 QCIF pictures: beyond what an allocation may ask
+    EncoderImage img;
+    init_image_geometry(in, img);
+    LossSimState st;
+    EXPECT_THROW(h264enc_losssim_init(st, in, img), H264FatalError);
+    EXPECT_TRUE(rec.Contains("Could not allocate memory: init_global_buffers: decref"));
+    EXPECT_FALSE(st.allocated());
 }
 
 // ---------------------------------------------------------------------------------------------
