@@ -564,6 +564,31 @@ TEST(EncLossSim, WithoutLossesReceiversDecodeBPicturesFromBothReferences)
     EXPECT_GT(both + backward, 0);
 }
 
+TEST(EncLossSim, RunsRepeatTheirLossesBecauseTheRunSeedsTheGenerator)
+{
+    // Two runs with losses: the run's start seeds the generator, so the receivers of both runs hold the
+    // same pictures, while the receivers of one run, drawing one after the other, differ.
+    std::vector<std::vector<uint8_t>> pictures[2];
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        zn::SeedRand(1000 + attempt); // whatever came before the run
+        LossRun lr(64, 48, 3, 20, 30, 30, 1, 1);
+        WatchingCoder coder;
+        for (int k = 0; k < 4; ++k)
+            lr.Code(
+                k, coder, [] {},
+                [&] {
+                    for (const auto &ring : lr.run->losssim.rings)
+                        pictures[attempt].emplace_back(ring[0].data(), ring[0].data() + 64 * 48);
+                });
+    }
+    ASSERT_EQ(pictures[0].size(), 12u);
+    EXPECT_EQ(pictures[0], pictures[1]);
+    int differing = 0;
+    for (size_t k = 0; k < 12; k += 3)
+        differing += pictures[0][k] != pictures[0][k + 1] || pictures[0][k] != pictures[0][k + 2] ? 1 : 0;
+    EXPECT_GT(differing, 0);
+}
+
 TEST(EncLossSim, LosingEveryInterResidualLeavesTheEncodersPrediction)
 {
     LossRun lr(64, 48, 2, 0, 0, 100, 1, 1);
