@@ -5,6 +5,7 @@
 // the intra macroblocks, a lost partition C the inter residual (predicted from the vectors alone).
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/frame_store.h"
 #include "h264enc/loss_sim.h"
 #include "platform/random.h"
 
@@ -150,8 +151,16 @@ void h264enc_losssim_update(EncoderRun &run)
 
 void losssim_end_picture(EncoderRun &run)
 {
-    if (run.img.type == kTypeB)
+    LossSimState &st = run.losssim;
+    const auto &store = run.refs.frm.picbuf_short;
+    if (!st.allocated() || store.empty() || !store.front()->used)
         return;
+    const RefFrame &front = *store.front();
+    if (&front == st.newest && front.pic_num == st.newest_pic_num && front.pic_id == st.newest_pic_id)
+        return; // not a reference picture: the receivers keep what they have
+    st.newest = &front;
+    st.newest_pic_num = front.pic_num;
+    st.newest_pic_id = front.pic_id;
     h264enc_losssim_deblock(run);
     h264enc_losssim_update(run);
 }

@@ -46,6 +46,9 @@ struct LossSimState
     Array2D<uint8_t> loss;                // [mb row][mb column]: the receiver being updated
     Array2D<uint8_t> modes;               // [mb row][mb column]: the chosen macroblock modes of the picture
     std::vector<LossBlockSource> sources; // per 4x4 block of the picture, raster order: the chosen vectors
+    // The encoder's newest reference at the last update, to recognise the pictures it made references.
+    const void *newest = nullptr;
+    int newest_pic_num = -1, newest_pic_id = -1;
 
     bool allocated() const { return decoders > 0; }
 };
@@ -109,7 +112,9 @@ void h264enc_losssim_conceal(EncoderRun &run, int d);
 // newest reference. Pictures the receivers cannot simulate (fields, macroblock-adaptive frames) are
 // stored as the encoder reconstructed them.
 void h264enc_losssim_update(EncoderRun &run);
-// h264enc_losssim_deblock, then h264enc_losssim_update.
+// The end of any picture, once the encoder has stored it (or not) as a reference: when the encoder's
+// frame store has a new newest picture, h264enc_losssim_deblock, then h264enc_losssim_update, so that the
+// receivers' references stay the encoder's, index for index. Other pictures change nothing.
 void losssim_end_picture(EncoderRun &run);
 
 } // namespace h264enc

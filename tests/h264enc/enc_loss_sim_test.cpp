@@ -449,10 +449,16 @@ struct LossRun
         free_picture_slices(r.frame_pic);
         after_slices();
         deblock_picture(img, r.rec->y, &r.rec->uv);
-        losssim_end_picture(r);
+        if (img.type != kTypeB)
+            MakeReference();
+        losssim_end_picture(r); // after the picture became a reference, as the run calls it
         after_end();
-        if (img.type == kTypeB)
-            return;
+    }
+
+    void MakeReference()
+    {
+        EncoderRun &r = *run;
+        EncoderImage &img = r.img;
         FrameStores &fs = r.refs;
         add_short_term_frame(fs, img.ref_frame_num, img.number);
         RefFrame &f = *fs.fb->picbuf_short.front();
@@ -486,12 +492,12 @@ bool IsInter(int mode)
 }
 
 // The encoder's own prediction of luma sample (y, x) of a P picture, from its reference planes by the
-// motion maps.
-int EncoderPredictionAt(EncoderRun &run, int y, int x)
+// motion maps; `stored` 1 once the picture itself has become the newest reference.
+int EncoderPredictionAt(EncoderRun &run, int y, int x, int stored = 0)
 {
     const MotionMaps &m = run.img.maps;
     const size_t at = m.At(x / 4, y / 4);
-    const RefFrame &f = *(*run.refs.current)[static_cast<size_t>(m.ref[at])];
+    const RefFrame &f = *(*run.refs.current)[static_cast<size_t>(m.ref[at] + stored)];
     return get_pel_quarter_clamped(f.mref, 4 * y + m.mv[at][1], 4 * x + m.mv[at][0]);
 }
 
@@ -611,8 +617,8 @@ TEST(EncLossSim, LosingEveryInterResidualLeavesTheEncodersPrediction)
                             const int mode = modes[static_cast<size_t>((y / 16) * 4 + x / 16)];
                             // The I picture has no inter residual to lose; in the P picture the inter
                             // macroblocks are their prediction, the others as coded and deblocked.
-                            const int expect =
-                                k == 1 && IsInter(mode) ? EncoderPredictionAt(run, y, x) : run.rec->y[y][x];
+                            const int expect = k == 1 && IsInter(mode) ? EncoderPredictionAt(run, y, x, 1)
+                                                                       : run.rec->y[y][x];
                             ASSERT_EQ(got[y][x], expect) << "picture " << k << " receiver " << d << " (" << y
                                                          << ", " << x << ") mode " << mode;
                         }
