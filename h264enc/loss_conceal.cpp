@@ -29,15 +29,18 @@ void FillMacroblock(Array2D<uint8_t> &pic, int mb_x, int mb_y, uint8_t v)
         std::fill(pic[y] + 16 * mb_x, pic[y] + 16 * mb_x + 16, v);
 }
 
-void CopyMacroblock(Array2D<uint8_t> &pic, const Array2D<uint8_t> &from, int mb_x, int mb_y)
+// From the previous picture (row by row, pic's width).
+void CopyMacroblock(Array2D<uint8_t> &pic, const uint8_t *prev, int mb_x, int mb_y)
 {
-    for (int y = 16 * mb_y; y < 16 * mb_y + 16; ++y)
-        std::copy(from[y] + 16 * mb_x, from[y] + 16 * mb_x + 16, pic[y] + 16 * mb_x);
+    for (int y = 16 * mb_y; y < 16 * mb_y + 16; ++y) {
+        const uint8_t *row = prev + static_cast<size_t>(y) * static_cast<size_t>(pic.cols());
+        std::copy(row + 16 * mb_x, row + 16 * mb_x + 16, pic[y] + 16 * mb_x);
+    }
 }
 
 // Inter prediction from the kept vectors, without residual; a block whose reference the receiver does
 // not hold is copied from the previous picture.
-void PredictWithoutResidual(const EncoderRun &run, int d, Array2D<uint8_t> &pic, const Array2D<uint8_t> &prev,
+void PredictWithoutResidual(const EncoderRun &run, int d, Array2D<uint8_t> &pic, const uint8_t *prev,
                             int mb_x, int mb_y)
 {
     const LossSimState &st = run.losssim;
@@ -50,7 +53,9 @@ void PredictWithoutResidual(const EncoderRun &run, int d, Array2D<uint8_t> &pic,
             const bool ok = losssim_predict_block(run, d, s, bx, by, pred);
             for (int y = 0; y < 4; ++y)
                 for (int x = 0; x < 4; ++x)
-                    pic[by + y][bx + x] = static_cast<uint8_t>(ok ? pred[y][x] : prev[by + y][bx + x]);
+                    pic[by + y][bx + x] = static_cast<uint8_t>(
+                        ok ? pred[y][x]
+                           : prev[static_cast<size_t>(by + y) * static_cast<size_t>(st.width) + bx + x]);
         }
 }
 
@@ -100,7 +105,7 @@ void h264enc_losssim_conceal(EncoderRun &run, int d)
     const EncoderImage &img = run.img;
     LossSimState &st = run.losssim;
     Array2D<uint8_t> &pic = st.best[static_cast<size_t>(d)];
-    const Array2D<uint8_t> *prev = st.stored > 0 ? &st.rings[static_cast<size_t>(d)][0] : nullptr;
+    const uint8_t *prev = st.stored > 0 ? losssim_reference(st, d, 0) : nullptr;
     const bool pSkipPicture = img.type == kTypeP || img.type == kTypeSP;
     for (int mb_y = 0; mb_y < st.height / 16; ++mb_y)
         for (int mb_x = 0; mb_x < st.width / 16; ++mb_x) {
@@ -123,9 +128,9 @@ void h264enc_losssim_conceal(EncoderRun &run, int d)
                 status == kLossAll || (intra && (status == kLossPartB || status == kLossPartBC));
             const bool predict = inter && (status == kLossPartC || status == kLossPartBC);
             if (copy && prev)
-                CopyMacroblock(pic, *prev, mb_x, mb_y);
+                CopyMacroblock(pic, prev, mb_x, mb_y);
             else if (predict && prev)
-                PredictWithoutResidual(run, d, pic, *prev, mb_x, mb_y);
+                PredictWithoutResidual(run, d, pic, prev, mb_x, mb_y);
         }
 }
 
@@ -140,11 +145,7 @@ void h264enc_losssim_update(EncoderRun &run)
             h264enc_losssim_draw_losses(run);
             h264enc_losssim_conceal(run, d);
         }
-        std::vector<Array2D<uint8_t>> &ring = st.rings[static_cast<size_t>(d)];
-        std::rotate(ring.rbegin(), ring.rbegin() + 1, ring.rend());
-        const Array2D<uint8_t> &from = simulated ? st.best[static_cast<size_t>(d)] : run.rec_frame.y;
-        if (from.rows() == st.height && from.cols() == st.width)
-            std::copy(from.data(), from.data() + static_cast<size_t>(st.width) * st.height, ring[0].data());
+        losssim_store_reference(st, d, simulated ? st.best[static_cast<size_t>(d)] : run.rec_frame.y);
     }
     st.stored = std::min(st.stored + 1, st.ring_size);
 }

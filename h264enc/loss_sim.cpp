@@ -4,6 +4,8 @@
 // prediction, so while it has lost nothing it reconstructs exactly what the encoder did.
 #include "h264enc/loss_sim.h"
 
+#include "h264dec/dec_memory.h"
+#include "h264dec/luma_interp.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
@@ -11,6 +13,16 @@
 #include <algorithm>
 
 namespace h264enc {
+
+struct ReceiverReferences
+{
+    std::vector<std::vector<::Array2D<uint8_t>>> pictures; // [receiver][k], newest first
+};
+
+LossSimState::LossSimState() : rings(std::make_unique<ReceiverReferences>()) {}
+LossSimState::~LossSimState() = default;
+LossSimState::LossSimState(LossSimState &&) noexcept = default;
+LossSimState &LossSimState::operator=(LossSimState &&) noexcept = default;
 
 namespace {
 
@@ -21,41 +33,9 @@ bool IsIntraMode(int mode)
     return mode == kModeI4 || mode == kModeI16 || mode == kModeSI4;
 }
 
-int Pel(const Array2D<uint8_t> &pic, int y, int x)
-{
-    return pic[std::clamp(y, 0, pic.rows() - 1)][std::clamp(x, 0, pic.cols() - 1)];
-}
-
-// Six-tap sums before rounding: between columns x and x + 1 of row y, and between rows y and y + 1.
-int HorizontalSum(const Array2D<uint8_t> &pic, int y, int x)
-{
-    return Pel(pic, y, x - 2) - 5 * Pel(pic, y, x - 1) + 20 * Pel(pic, y, x) + 20 * Pel(pic, y, x + 1) -
-           5 * Pel(pic, y, x + 2) + Pel(pic, y, x + 3);
-}
-int VerticalSum(const Array2D<uint8_t> &pic, int y, int x)
-{
-    return Pel(pic, y - 2, x) - 5 * Pel(pic, y - 1, x) + 20 * Pel(pic, y, x) + 20 * Pel(pic, y + 1, x) -
-           5 * Pel(pic, y + 2, x) + Pel(pic, y + 3, x);
-}
 int Clip255(int v)
 {
     return std::clamp(v, 0, 255);
-}
-int HalfH(const Array2D<uint8_t> &pic, int y, int x)
-{
-    return Clip255((HorizontalSum(pic, y, x) + 16) >> 5);
-}
-int HalfV(const Array2D<uint8_t> &pic, int y, int x)
-{
-    return Clip255((VerticalSum(pic, y, x) + 16) >> 5);
-}
-// The centre of four samples: the vertical filter over the unrounded horizontal sums, rounded once.
-int Centre(const Array2D<uint8_t> &pic, int y, int x)
-{
-    const int s = HorizontalSum(pic, y - 2, x) - 5 * HorizontalSum(pic, y - 1, x) +
-                  20 * HorizontalSum(pic, y, x) + 20 * HorizontalSum(pic, y + 1, x) -
-                  5 * HorizontalSum(pic, y + 2, x) + HorizontalSum(pic, y + 3, x);
-    return Clip255((s + 512) >> 10);
 }
 
 // The receiver reference a stored picture of the encoder is: its place in the frame store, newest first.
@@ -188,7 +168,6 @@ bool losssim_predict_block(const EncoderRun &run, int d, const LossBlockSource &
                            int out[4][4])
 {
     const LossSimState &st = run.losssim;
-    const std::vector<Array2D<uint8_t>> &ring = st.rings[static_cast<size_t>(d)];
     int p[2][4][4] = {};
     BlockSource b;
     for (int l = 0; l < 2; ++l) {
@@ -198,8 +177,7 @@ bool losssim_predict_block(const EncoderRun &run, int d, const LossBlockSource &
             return false;
         b.use[l] = true;
         b.ref[l] = s.ref[l];
-        h264enc_losssim_fetch(ring[static_cast<size_t>(s.slot[l])], 4 * py + s.mv[l][1], 4 * px + s.mv[l][0],
-                              p[l]);
+        h264enc_losssim_fetch(st, d, s.slot[l], 4 * py + s.mv[l][1], 4 * px + s.mv[l][0], p[l]);
     }
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
@@ -224,7 +202,7 @@ void h264enc_losssim_init(LossSimState &s, const EncoderParams &input, const Enc
     try {
         s.current.resize(static_cast<size_t>(n));
         s.best.resize(static_cast<size_t>(n));
-        s.rings.resize(static_cast<size_t>(n));
+        s.rings->pictures.resize(static_cast<size_t>(n));
         s.sources.assign(static_cast<size_t>(img.mb_count) * 16, LossBlockSource());
     } catch (const std::bad_alloc &) {
         out_of_memory_exit(kAllocText);
@@ -232,14 +210,14 @@ void h264enc_losssim_init(LossSimState &s, const EncoderParams &input, const Enc
     for (int d = 0; d < n; ++d) {
         s.current[static_cast<size_t>(d)].allocate(img.height, img.width, kAllocText);
         s.best[static_cast<size_t>(d)].allocate(img.height, img.width, kAllocText);
-        std::vector<Array2D<uint8_t>> &ring = s.rings[static_cast<size_t>(d)];
+        std::vector<::Array2D<uint8_t>> &ring = s.rings->pictures[static_cast<size_t>(d)];
         try {
             ring.resize(static_cast<size_t>(s.ring_size));
+            for (::Array2D<uint8_t> &pic : ring)
+                pic.Reset(img.height, img.width);
         } catch (const std::bad_alloc &) {
             out_of_memory_exit(kAllocText);
         }
-        for (Array2D<uint8_t> &pic : ring)
-            pic.allocate(img.height, img.width, kAllocText);
     }
     s.loss.allocate(img.height / 16, img.width / 16, kAllocText);
     s.modes.allocate(img.height / 16, img.width / 16, kAllocText);
@@ -251,56 +229,33 @@ void h264enc_losssim_free(LossSimState &s)
     s = LossSimState();
 }
 
-int h264enc_losssim_sample(const Array2D<uint8_t> &pic, int y4, int x4)
+void h264enc_losssim_fetch(const LossSimState &s, int d, int k, int y4, int x4, int out[4][4])
 {
-    const int x = x4 >> 2, y = y4 >> 2, fx = x4 & 3, fy = y4 & 3;
-    switch (4 * fy + fx) {
-    case 0:
-        return Pel(pic, y, x);
-    case 1:
-        return (Pel(pic, y, x) + HalfH(pic, y, x)) / 2;
-    case 2:
-        return HalfH(pic, y, x);
-    case 3:
-        return (HalfH(pic, y, x) + Pel(pic, y, x + 1)) / 2;
-    case 4:
-        return (Pel(pic, y, x) + HalfV(pic, y, x)) / 2;
-    case 5:
-        return (HalfH(pic, y, x) + HalfV(pic, y, x)) / 2;
-    case 6:
-        return (HalfH(pic, y, x) + Centre(pic, y, x)) / 2;
-    case 7:
-        return (HalfH(pic, y, x) + HalfV(pic, y, x + 1)) / 2;
-    case 8:
-        return HalfV(pic, y, x);
-    case 9:
-        return (HalfV(pic, y, x) + Centre(pic, y, x)) / 2;
-    case 10:
-        return Centre(pic, y, x);
-    case 11:
-        return (Centre(pic, y, x) + HalfV(pic, y, x + 1)) / 2;
-    case 12:
-        return (HalfV(pic, y, x) + Pel(pic, y + 1, x)) / 2;
-    case 13:
-        return (HalfV(pic, y, x) + HalfH(pic, y + 1, x)) / 2;
-    case 14:
-        return (Centre(pic, y, x) + HalfH(pic, y + 1, x)) / 2;
-    default:
-        return (HalfV(pic, y, x + 1) + HalfH(pic, y + 1, x)) / 2;
-    }
-}
-
-void h264enc_losssim_fetch(const Array2D<uint8_t> &pic, int y4, int x4, int out[4][4])
-{
-    if ((x4 & 3) == 0 && (y4 & 3) == 0) {
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x)
-                out[y][x] = Pel(pic, (y4 >> 2) + y, (x4 >> 2) + x);
-        return;
-    }
+    const ::Array2D<uint8_t> &pic = s.rings->pictures[static_cast<size_t>(d)][static_cast<size_t>(k)];
+    const LumaPlaneView view{&pic, s.width, s.height - 1};
+    int block[4][4]; // [x][y]
+    h264dec_luma_block_fast(view, x4, y4, block);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
-            out[y][x] = h264enc_losssim_sample(pic, y4 + 4 * y, x4 + 4 * x);
+            out[y][x] = block[x][y];
+}
+
+const uint8_t *losssim_reference(const LossSimState &s, int d, int k)
+{
+    return s.rings->pictures[static_cast<size_t>(d)][static_cast<size_t>(k)].Data();
+}
+
+uint8_t *losssim_reference(LossSimState &s, int d, int k)
+{
+    return s.rings->pictures[static_cast<size_t>(d)][static_cast<size_t>(k)].Data();
+}
+
+void losssim_store_reference(LossSimState &s, int d, const Array2D<uint8_t> &picture)
+{
+    std::vector<::Array2D<uint8_t>> &ring = s.rings->pictures[static_cast<size_t>(d)];
+    std::rotate(ring.rbegin(), ring.rbegin() + 1, ring.rend());
+    if (picture.rows() == s.height && picture.cols() == s.width)
+        std::copy(picture.data(), picture.data() + static_cast<size_t>(s.width) * s.height, ring[0].Data());
 }
 
 void h264enc_losssim_residual(EncoderRun &run, int i16_mode)

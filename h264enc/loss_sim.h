@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace h264enc {
@@ -31,8 +32,16 @@ struct LossBlockSource
     int mv[2][2] = {};
 };
 
+// The receivers' reference pictures, in the layout the decoder's quarter-sample fetch reads (loss_sim.cpp).
+struct ReceiverReferences;
+
 struct LossSimState
 {
+    LossSimState();
+    ~LossSimState();
+    LossSimState(LossSimState &&) noexcept;
+    LossSimState &operator=(LossSimState &&) noexcept;
+
     int decoders = 0;
     int width = 0, height = 0;
     int ring_size = 0; // reference pictures per receiver, as many as the encoder's frame store holds
@@ -42,7 +51,7 @@ struct LossSimState
     std::vector<Array2D<uint8_t>> current; // per receiver: the candidate being decoded
     std::vector<Array2D<uint8_t>> best;    // per receiver: the picture under the modes finally chosen
     // Per receiver, newest first: the receiver's previous pictures, deblocked and concealed.
-    std::vector<std::vector<Array2D<uint8_t>>> rings;
+    std::unique_ptr<ReceiverReferences> rings;
     Array2D<uint8_t> loss;                // [mb row][mb column]: the receiver being updated
     Array2D<uint8_t> modes;               // [mb row][mb column]: the chosen macroblock modes of the picture
     std::vector<LossBlockSource> sources; // per 4x4 block of the picture, raster order: the chosen vectors
@@ -58,12 +67,16 @@ struct LossSimState
 void h264enc_losssim_init(LossSimState &s, const EncoderParams &input, const EncoderImage &img);
 void h264enc_losssim_free(LossSimState &s);
 
-// The sample at quarter-sample position (y4, x4) of a luma picture, the picture's edges repeated: the
-// six-tap half samples, the centre filtered in both directions before rounding, quarter samples the
-// truncated average of their two neighbours (as the encoder's quarter-sample plane holds it).
-int h264enc_losssim_sample(const Array2D<uint8_t> &pic, int y4, int x4);
-// The 4x4 block whose top-left sample is at quarter position (y4, x4), [y][x].
-void h264enc_losssim_fetch(const Array2D<uint8_t> &pic, int y4, int x4, int out[4][4]);
+// Receiver d's k-th newest reference picture (k below s.stored): width x height samples, row by row.
+const uint8_t *losssim_reference(const LossSimState &s, int d, int k);
+uint8_t *losssim_reference(LossSimState &s, int d, int k);
+// Makes `picture` receiver d's newest reference (the oldest one drops out of a full ring); the caller
+// counts the stored pictures in s.stored once every receiver has stored.
+void losssim_store_reference(LossSimState &s, int d, const Array2D<uint8_t> &picture);
+
+// The 4x4 block, [y][x], whose top-left sample is at quarter-sample position (y4, x4) of receiver d's
+// k-th newest reference: the decoder's fetch, the picture's edges repeated.
+void h264enc_losssim_fetch(const LossSimState &s, int d, int k, int y4, int x4, int out[4][4]);
 
 // Whether the receivers follow the current picture: frame macroblocks of frame pictures of the run's size.
 bool losssim_simulated(const EncoderRun &run);

@@ -31,44 +31,75 @@ using namespace h264enc;
 // ---------------------------------------------------------------------------------------------
 // Quarter-sample fetch
 
-TEST(EncLossSim, FetchEqualsTheEncodersQuarterSamplePlaneEverywhere)
+// The encoder's quarter-sample plane of a picture, the oracle of the receivers' fetch.
+Array2D<uint8_t> QuarterPlane(const Array2D<uint8_t> &luma)
 {
+    Array2D<int> work;
+    Array2D<uint8_t> plane;
+    plane.allocate(4 * luma.rows() + 2 * kQuarterMargin, 4 * luma.cols() + 2 * kQuarterMargin, "test");
+    interpolate_quarter_plane(luma, work, plane);
+    return plane;
+}
+
+TEST(EncLossSim, FetchFromEveryReceiverReferenceEqualsTheEncodersQuarterSamplePlane)
+{
+    // Two receivers with two references each (32x16 pictures): random samples, alternating extremes
+    // (clipping) and a ramp, stored so that every receiver and age holds a different one.
+    const int w = 32, h = 16;
+    EncoderParams in;
+    in.SourceWidth = w;
+    in.SourceHeight = h;
+    in.NumberReferenceFrames = 1;
+    in.NumberOfDecoders = 2;
+    EncoderImage img;
+    init_image_geometry(in, img);
+    LossSimState st;
+    h264enc_losssim_init(st, in, img);
+    ASSERT_EQ(st.ring_size, 2);
     std::mt19937 rng(11);
-    for (int kind = 0; kind < 3; ++kind) {
-        const int w = 24, h = 20;
-        Array2D<uint8_t> luma;
-        luma.allocate(h, w, "test");
+    Array2D<uint8_t> pics[4];
+    for (int kind = 0; kind < 4; ++kind) {
+        pics[kind].allocate(h, w, "test");
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                luma[y][x] = static_cast<uint8_t>(kind == 0   ? rng() % 256
-                                                  : kind == 1 ? ((x + y) % 2) * 255 // extremes: clipping
-                                                              : (x * 37 + y * 11) % 256);
-        Array2D<int> work;
-        Array2D<uint8_t> plane;
-        plane.allocate(4 * h + 2 * kQuarterMargin, 4 * w + 2 * kQuarterMargin, "test");
-        interpolate_quarter_plane(luma, work, plane);
-        // Inside, in the margin and far outside (where the plane repeats its border samples).
-        for (int y4 = -70; y4 < 4 * h + 70; ++y4)
-            for (int x4 = -70; x4 < 4 * w + 70; ++x4)
-                ASSERT_EQ(h264enc_losssim_sample(luma, y4, x4), get_pel_quarter_clamped(plane, y4, x4))
-                    << "kind " << kind << " at (" << y4 << ", " << x4 << ")";
-        for (int trial = 0; trial < 200; ++trial) {
-            const int y4 = static_cast<int>(rng() % 160) - 60, x4 = static_cast<int>(rng() % 180) - 60;
-            int block[4][4];
-            h264enc_losssim_fetch(luma, y4, x4, block);
-            for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 4; ++x)
-                    ASSERT_EQ(block[y][x], h264enc_losssim_sample(luma, y4 + 4 * y, x4 + 4 * x));
-        }
+                pics[kind][y][x] = static_cast<uint8_t>(kind == 0   ? rng() % 256
+                                                        : kind == 1 ? ((x + y) % 2) * 255
+                                                        : kind == 2 ? (x * 37 + y * 11) % 256
+                                                                    : 255 - rng() % 64);
     }
+    // Receiver d holds pictures 2d + 1 (newest) and 2d.
+    for (int d = 0; d < 2; ++d) {
+        losssim_store_reference(st, d, pics[2 * d]);
+        losssim_store_reference(st, d, pics[2 * d + 1]);
+    }
+    st.stored = 2;
+    for (int d = 0; d < 2; ++d)
+        for (int k = 0; k < 2; ++k) {
+            const Array2D<uint8_t> plane = QuarterPlane(pics[2 * d + 1 - k]);
+            // Inside, in the plane's margin and far outside (where it repeats its border samples).
+            for (int y4 = -70; y4 < 4 * h + 70; ++y4)
+                for (int x4 = -70; x4 < 4 * w + 70; ++x4) {
+                    int block[4][4];
+                    h264enc_losssim_fetch(st, d, k, y4, x4, block);
+                    for (int y = 0; y < 4; ++y)
+                        for (int x = 0; x < 4; ++x)
+                            ASSERT_EQ(block[y][x], get_pel_quarter_clamped(plane, y4 + 4 * y, x4 + 4 * x))
+                                << "receiver " << d << " reference " << k << " at (" << y4 << ", " << x4
+                                << ")";
+                }
+        }
     // One bright sample in black: the half sample beside it is (20 x 255 + 16) / 32 = 159, the one two
     // samples away (-5 x 255 + 16) / 32 clipped to 0, and the quarter between them (255 + 159) / 2 = 207.
     Array2D<uint8_t> dot;
-    dot.allocate(8, 8, "test");
+    dot.allocate(h, w, "test");
     dot[4][4] = 255;
-    EXPECT_EQ(h264enc_losssim_sample(dot, 16, 14), 159);
-    EXPECT_EQ(h264enc_losssim_sample(dot, 16, 10), 0);
-    EXPECT_EQ(h264enc_losssim_sample(dot, 16, 15), 207);
+    losssim_store_reference(st, 0, dot);
+    int block[4][4];
+    h264enc_losssim_fetch(st, 0, 0, 16, 10, block);
+    EXPECT_EQ(block[0][0], 0);
+    EXPECT_EQ(block[0][1], 159);
+    h264enc_losssim_fetch(st, 0, 0, 16, 11, block);
+    EXPECT_EQ(block[0][1], 207);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -222,7 +253,7 @@ struct ConcealFixture
         st.stored = 1;
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 48; ++x) {
-                st.rings[0][0][y][x] = static_cast<uint8_t>(Prev(y, x));
+                losssim_reference(st, 0, 0)[y * 48 + x] = static_cast<uint8_t>(Prev(y, x));
                 st.best[0][y][x] = static_cast<uint8_t>(Cur(y, x));
             }
         for (int m = 0; m < 6; ++m) {
@@ -470,10 +501,10 @@ struct LossRun
         img.refs_in_use = std::min({img.refs_in_use + 1, img.max_ref + 1, fs.frm.short_slots});
     }
 
-    bool Equal(const Array2D<uint8_t> &a) const
-    {
-        return std::equal(a.data(), a.data() + w * h, run->rec->y.data());
-    }
+    bool Equal(const Array2D<uint8_t> &a) const { return Equal(a.data()); }
+    bool Equal(const uint8_t *a) const { return std::equal(a, a + w * h, run->rec->y.data()); }
+    // Receiver d's newest reference.
+    const uint8_t *Newest(int d) const { return losssim_reference(run->losssim, d, 0); }
 };
 
 double OwnSquaredError(const EncoderRun &run)
@@ -531,8 +562,7 @@ TEST(EncLossSim, WithoutLossesEveryReceiverReconstructsAndDeblocksTheEncodersPic
             },
             [&] {
                 for (int d = 0; d < 3; ++d)
-                    ASSERT_TRUE(lr.Equal(lr.run->losssim.rings[static_cast<size_t>(d)][0]))
-                        << "deblocked picture " << k << " receiver " << d;
+                    ASSERT_TRUE(lr.Equal(lr.Newest(d))) << "deblocked picture " << k << " receiver " << d;
             });
         ASSERT_FALSE(HasFatalFailure());
     }
@@ -583,8 +613,8 @@ TEST(EncLossSim, RunsRepeatTheirLossesBecauseTheRunSeedsTheGenerator)
             lr.Code(
                 k, coder, [] {},
                 [&] {
-                    for (const auto &ring : lr.run->losssim.rings)
-                        pictures[attempt].emplace_back(ring[0].data(), ring[0].data() + 64 * 48);
+                    for (int d = 0; d < 3; ++d)
+                        pictures[attempt].emplace_back(lr.Newest(d), lr.Newest(d) + 64 * 48);
                 });
     }
     ASSERT_EQ(pictures[0].size(), 12u);
@@ -611,7 +641,7 @@ TEST(EncLossSim, LosingEveryInterResidualLeavesTheEncodersPrediction)
             [&] {
                 EncoderRun &run = *lr.run;
                 for (int d = 0; d < 2; ++d) {
-                    const Array2D<uint8_t> &got = run.losssim.rings[static_cast<size_t>(d)][0];
+                    const uint8_t *got = lr.Newest(d);
                     for (int y = 0; y < 48; ++y)
                         for (int x = 0; x < 64; ++x) {
                             const int mode = modes[static_cast<size_t>((y / 16) * 4 + x / 16)];
@@ -619,8 +649,8 @@ TEST(EncLossSim, LosingEveryInterResidualLeavesTheEncodersPrediction)
                             // macroblocks are their prediction, the others as coded and deblocked.
                             const int expect = k == 1 && IsInter(mode) ? EncoderPredictionAt(run, y, x, 1)
                                                                        : run.rec->y[y][x];
-                            ASSERT_EQ(got[y][x], expect) << "picture " << k << " receiver " << d << " (" << y
-                                                         << ", " << x << ") mode " << mode;
+                            ASSERT_EQ(got[y * 64 + x], expect) << "picture " << k << " receiver " << d << " ("
+                                                               << y << ", " << x << ") mode " << mode;
                         }
                 }
             });
@@ -660,9 +690,9 @@ TEST(EncLossSim, LosingEverythingLeavesGreyAndTheExpectedDistortionFollowsIt)
             k, coder, [] {},
             [&] {
                 for (int d = 0; d < 2; ++d) {
-                    const Array2D<uint8_t> &got = lr.run->losssim.rings[static_cast<size_t>(d)][0];
+                    const uint8_t *got = lr.Newest(d);
                     for (int i = 0; i < 64 * 48; ++i)
-                        ASSERT_EQ(got.data()[i], 127) << "picture " << k << " receiver " << d;
+                        ASSERT_EQ(got[i], 127) << "picture " << k << " receiver " << d;
                 }
             });
         ASSERT_FALSE(HasFatalFailure());
