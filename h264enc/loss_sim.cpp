@@ -76,7 +76,8 @@ void EncoderPrediction(const EncoderRun &run, const BlockSource &b, int px, int 
         }
 }
 
-// Quarter q of the current macroblock into picture `to` of receiver d.
+// Quarter q of the current macroblock into receiver d's current picture. A block whose reference the
+// receiver does not hold (none that the encoder could name) takes the encoder's reconstruction.
 void DecodeQuarter(EncoderRun &run, int d, int q, bool intra, int fw_mode, int bw_mode, int fw_ref,
                    int bw_ref)
 {
