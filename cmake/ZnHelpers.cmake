@@ -188,20 +188,28 @@ function(zn_add_subdirectories)
     endforeach()
 endfunction()
 
-# Every <name>_test.cpp in the calling folder becomes its own test program test_<name>.
+# Every <name>_test.cpp in the calling folder goes into one test program, test_<folder> (the folder's
+# path under tests/, with '_' for '/'), compiled as one unity source. Most of a test source's compile
+# time is the precompiled header and GoogleTest's templates, and every program costs a link and a
+# test discovery: one program per folder pays these once. The whole folder is one source, so two
+# files that define the same file-local name fail to compile instead of clashing silently.
 # zn_glob_tests([GUI] LIBS ... LABELS ...)
 function(zn_glob_tests)
     cmake_parse_arguments(G "GUI" "" "LIBS;LABELS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
-    foreach(src IN LISTS sources)
-        get_filename_component(stem ${src} NAME_WE)
-        string(REGEX REPLACE "_test$" "" stem ${stem})
-        if(G_GUI)
-            zn_test(NAME test_${stem} GUI SOURCES ${src} LIBS ${G_LIBS} zn_test_support LABELS ${G_LABELS})
-        else()
-            zn_test(NAME test_${stem} SOURCES ${src} LIBS ${G_LIBS} zn_test_support LABELS ${G_LABELS})
-        endif()
-    endforeach()
+    list(SORT sources)
+    if(NOT sources)
+        return()
+    endif()
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+    string(REPLACE "/" "_" folder "${folder}")
+    set(name test_${folder})
+    if(G_GUI)
+        zn_test(NAME ${name} GUI SOURCES ${sources} LIBS ${G_LIBS} zn_test_support LABELS ${G_LABELS})
+    else()
+        zn_test(NAME ${name} SOURCES ${sources} LIBS ${G_LIBS} zn_test_support LABELS ${G_LABELS})
+    endif()
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
 endfunction()
 
 # Module dialogs reach the document through CDibDoc::RegisterModuleDialog. A module's GUI library

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+namespace fic_coder_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using Pixels = std::vector<uint8_t>;
@@ -375,3 +377,5 @@ TEST(FractalCoder, DecoderRefusesMissingForeignAndDamagedCodes)
 }
 
 } // namespace
+
+} // namespace fic_coder_test

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+namespace fic_stream_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(FicBits, ValuesGoInLeastSignificantBitFirstFromTheTopOfEachByte)
@@ -358,3 +360,5 @@ TEST(FicHeaderProblem, RefusesHeadersThatDoNotFitTheImage)
 }
 
 } // namespace
+
+} // namespace fic_stream_test

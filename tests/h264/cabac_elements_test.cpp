@@ -12,6 +12,8 @@
 #include <functional>
 #include <random>
 
+namespace cabac_elements_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using h264test::BitWriter;
@@ -588,3 +590,5 @@ TEST(CabacElements, RandomBlocksOfEveryType)
 }
 
 } // namespace
+
+} // namespace cabac_elements_test

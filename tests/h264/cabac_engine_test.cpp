@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace cabac_engine_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct Engine
@@ -302,3 +304,5 @@ TEST(CabacTables, SliceInitialisationSkipsTheUnusedRow)
 }
 
 } // namespace
+
+} // namespace cabac_engine_test

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <set>
 
+namespace cabac_init_tables_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // Context indices 0..10. One column for every slice type.
@@ -292,3 +294,5 @@ TEST(CabacTables, EveryNumberedPairEqualsThePublishedTables)
 }
 
 } // namespace
+
+} // namespace cabac_init_tables_test

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <random>
 
+namespace deblock_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(H264Deblock, TablesEqualThePublishedOnes)
@@ -332,3 +334,5 @@ TEST(H264Deblock, ChromaUsesTheTableOfTheAveragedQpAndTwoSamplesPerStrength)
 }
 
 } // namespace
+
+} // namespace deblock_test

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <random>
 
+namespace intra_pred_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // p(x, -1) for x = -1..7 and p(-1, y) for y = 0..3.
@@ -439,3 +441,5 @@ TEST(IntraPred, FastKernelsEqualTheReferences)
 }
 
 } // namespace
+
+} // namespace intra_pred_test

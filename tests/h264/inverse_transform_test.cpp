@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <random>
 
+namespace inverse_transform_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // The standard's residual transform: d[i][j] with i the row (vertical frequency).
@@ -242,3 +244,5 @@ TEST(InverseTransform, FastKernelEqualsTheReference)
 }
 
 } // namespace
+
+} // namespace inverse_transform_test

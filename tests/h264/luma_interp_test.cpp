@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <random>
 
+namespace luma_interp_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct Plane
@@ -194,3 +196,5 @@ TEST(H264LumaInterp, FieldMacroblockOfAFrameClampsToTheFieldRows)
 }
 
 } // namespace
+
+} // namespace luma_interp_test

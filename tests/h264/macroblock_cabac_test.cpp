@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <random>
 
+namespace macroblock_cabac_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -187,3 +189,5 @@ TEST(MacroblockCabac, RandomPredictedSlicesReadBack)
 }
 
 } // namespace
+
+} // namespace macroblock_cabac_test

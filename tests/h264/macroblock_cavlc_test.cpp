@@ -10,6 +10,8 @@
 
 #include <random>
 
+namespace macroblock_cavlc_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -570,3 +572,5 @@ TEST(MacroblockCavlc, NcIsTheTruncatedAverage)
 }
 
 } // namespace
+
+} // namespace macroblock_cavlc_test

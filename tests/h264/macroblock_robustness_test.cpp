@@ -12,6 +12,8 @@
 
 #include <random>
 
+namespace macroblock_robustness_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -327,3 +329,5 @@ TEST(MacroblockRobustness, IntraMacroblockOfADamagedPartitionBecomesSkipped)
 }
 
 } // namespace
+
+} // namespace macroblock_robustness_test

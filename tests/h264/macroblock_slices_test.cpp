@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace macroblock_slices_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -595,3 +597,5 @@ TEST(MacroblockMotion, VectorsBeyondTheRangeEndTheRun)
 }
 
 } // namespace
+
+} // namespace macroblock_slices_test

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+namespace nalu_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -361,3 +363,5 @@ TEST(Dispatch, AMissingFileEndsTheRunWithCode500)
 }
 
 } // namespace
+
+} // namespace nalu_test

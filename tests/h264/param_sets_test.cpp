@@ -15,6 +15,8 @@
 
 #include <cstring>
 
+namespace param_sets_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -509,3 +511,5 @@ TEST(FinalSyntax, CorpusFilesAreRefusedOrRead)
 }
 
 } // namespace
+
+} // namespace param_sets_test

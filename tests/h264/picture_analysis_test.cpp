@@ -13,6 +13,8 @@
 
 #include <functional>
 
+namespace picture_analysis_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -241,3 +243,5 @@ TEST(H264PictureAnalysis, VerticalGlyphClearsItsEnds)
 }
 
 } // namespace
+
+} // namespace picture_analysis_test

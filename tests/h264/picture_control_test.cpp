@@ -9,6 +9,8 @@
 
 #include <random>
 
+namespace picture_control_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(H264PictureWeights, DefaultWeightsAreOneAtTheDenominator)
@@ -191,3 +193,5 @@ TEST(H264PictureFields, ReferenceBPictureBecomesTheCoLocatedPicture)
 }
 
 } // namespace
+
+} // namespace picture_control_test

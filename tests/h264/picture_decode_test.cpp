@@ -10,6 +10,8 @@
 
 #include <random>
 
+namespace picture_decode_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -181,3 +183,5 @@ TEST(H264PictureDecode, LossBookkeepingRecordsModesAndVectorsPerEightByEightBloc
 }
 
 } // namespace
+
+} // namespace picture_decode_test

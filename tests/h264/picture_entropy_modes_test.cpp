@@ -12,6 +12,8 @@
 #include <random>
 #include <stdexcept>
 
+namespace picture_entropy_modes_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -161,3 +163,5 @@ TEST(H264PictureEntropyModes, RandomPairsDecodeAlikeInCavlcAndCabac)
 }
 
 } // namespace
+
+} // namespace picture_entropy_modes_test

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <random>
 
+namespace picture_fields_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -408,3 +410,5 @@ TEST(H264PictureFields, MbaffFieldMacroblocksStopAtSliceEdges)
 }
 
 } // namespace
+
+} // namespace picture_fields_test

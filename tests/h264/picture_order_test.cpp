@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+namespace picture_order_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -617,3 +619,5 @@ TEST(H264PictureOrder, SpPicturesRequantiseThePrediction)
 }
 
 } // namespace
+
+} // namespace picture_order_test

@@ -10,6 +10,8 @@
 
 #include <random>
 
+namespace picture_robustness_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -214,3 +216,5 @@ TEST(H264PictureRobustness, ARepeatedOrderCountStillStartsAPicture)
 }
 
 } // namespace
+
+} // namespace picture_robustness_test

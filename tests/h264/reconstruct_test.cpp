@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <random>
 
+namespace reconstruct_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // A 32x32 picture (2x2 macroblocks) with reference pictures, reconstructing macroblock (1, 1).
@@ -459,3 +461,5 @@ TEST(H264Reconstruct, SpInterBlocksAreRequantisedAtTheSwitchingQuantiser)
 }
 
 } // namespace
+
+} // namespace reconstruct_test

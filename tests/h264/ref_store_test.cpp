@@ -17,6 +17,8 @@
 #include <numeric>
 #include <set>
 
+namespace ref_store_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -625,3 +627,5 @@ TEST(LossBookkeeping, ResetKeepsThePreviousConditionsAndMarksSegments)
 }
 
 } // namespace
+
+} // namespace ref_store_test

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+namespace robustness_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -221,3 +223,5 @@ TEST(Robustness, RandomBytesEndCleanly)
 }
 
 } // namespace
+
+} // namespace robustness_test

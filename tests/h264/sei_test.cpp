@@ -10,6 +10,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+namespace sei_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -391,3 +393,5 @@ TEST(Sei, ABufferingPeriodNamingAnSpsBeyondTheTableIsRead)
 }
 
 } // namespace
+
+} // namespace sei_test

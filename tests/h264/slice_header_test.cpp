@@ -9,6 +9,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+namespace slice_header_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -698,3 +700,5 @@ TEST(Poc, TheOrderRingKeepsReferencePicturesAndReplacesOthers)
 }
 
 } // namespace
+
+} // namespace slice_header_test

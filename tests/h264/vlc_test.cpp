@@ -10,6 +10,8 @@
 
 #include <string>
 
+namespace vlc_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -622,3 +624,5 @@ TEST(CavlcReaders, AFixedPartPastTheDataFailsWithoutMoving)
 }
 
 } // namespace
+
+} // namespace vlc_test

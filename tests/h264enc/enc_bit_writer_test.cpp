@@ -11,6 +11,8 @@
 
 #include <random>
 
+namespace enc_bit_writer_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264enc;
@@ -188,3 +190,5 @@ TEST(Elements, FixedLengthFieldsKeepTheirLowBits)
 }
 
 } // namespace
+
+} // namespace enc_bit_writer_test

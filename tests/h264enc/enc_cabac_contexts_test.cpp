@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_cabac_contexts_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -144,3 +146,5 @@ TEST(CabacContexts, SlicePositionsFallBackToThePositionBefore)
 }
 
 } // namespace
+
+} // namespace enc_cabac_contexts_test

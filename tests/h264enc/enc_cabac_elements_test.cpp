@@ -11,6 +11,8 @@
 #include <cstring>
 #include <random>
 
+namespace enc_cabac_elements_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -451,3 +453,5 @@ TEST(CabacElements, EightByEightBlockCodesNoFlagAndMarksItsFourBlocks)
 }
 
 } // namespace
+
+} // namespace enc_cabac_elements_test

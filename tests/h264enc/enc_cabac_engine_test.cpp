@@ -13,6 +13,8 @@
 #include <random>
 #include <vector>
 
+namespace enc_cabac_engine_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -292,3 +294,5 @@ TEST(CabacEngine, FlushOnAByteBoundaryAddsNoPadding)
 }
 
 } // namespace
+
+} // namespace enc_cabac_engine_test

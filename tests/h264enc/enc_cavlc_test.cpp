@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <random>
 
+namespace enc_cavlc_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -302,3 +304,5 @@ TEST(CavlcNeighbours, BlockWriterUsesThePredictedTableAndStoresTheCount)
 }
 
 } // namespace
+
+} // namespace enc_cavlc_test

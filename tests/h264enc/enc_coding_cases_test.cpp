@@ -21,6 +21,8 @@
 #include <memory>
 #include <random>
 
+namespace enc_coding_cases_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264enc;
@@ -205,12 +207,12 @@ std::unique_ptr<EncoderRun> InterRun()
     add_short_term_frame(run->refs, 0, 0);
     set_mref_arrays(run->refs);
     RefFrame &ref = *run->refs.frm.picbuf_short.front();
-    Array2D<uint8_t> luma;
+    h264enc::Array2D<uint8_t> luma;
     luma.allocate(16, 16, "test");
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             luma[y][x] = 100;
-    Array2D<int> work;
+    h264enc::Array2D<int> work;
     interpolate_quarter_plane(luma, work, ref.mref);
     run->motion.refs = 1;
     run->motion.search_mv.assign(8, BlockVectors{});
@@ -492,7 +494,7 @@ std::unique_ptr<EncoderRun> DecisionRun()
     run->interp_work.allocate(32 + 8, 2 * 32 + 16, "test");
     Init_Motion_Search_Module(*run);
     RefFrame &ref = *run->refs.frm.picbuf_short.front();
-    Array2D<uint8_t> luma;
+    h264enc::Array2D<uint8_t> luma;
     luma.allocate(32, 32, "test");
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
@@ -622,7 +624,7 @@ std::unique_ptr<EncoderRun> IntraBlockRun(int up, int left, unsigned seed)
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x)
             run->rec->y[y][x] = static_cast<uint8_t>(rng() % 256);
-    Array2D<int> &map = run->img.intra_pred_modes;
+    h264enc::Array2D<int> &map = run->img.intra_pred_modes;
     map[4 + 0][4 + 1] = up;   // the block above (4, 3), with the border of one
     map[4 + 1][4 + 0] = left; // the block to the left (3, 4)
     map[4 + 0][4 + 2] = 2;    // the upper right one
@@ -771,3 +773,5 @@ TEST(EncIntra4x4Decision, QuarterAndBlockCostsAtLambdaOne)
 }
 
 } // namespace
+
+} // namespace enc_coding_cases_test

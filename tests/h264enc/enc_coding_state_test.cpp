@@ -11,6 +11,8 @@
 
 #include <cstring>
 
+namespace enc_coding_state_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -122,3 +124,5 @@ TEST(CodingState, CabacTrialTakenBackLeavesNoTrace)
 }
 
 } // namespace
+
+} // namespace enc_coding_state_test

@@ -12,6 +12,8 @@
 
 #include <random>
 
+namespace enc_deblock_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -315,3 +317,5 @@ TEST(EncDeblock, DisabledMacroblockKeepsItsEdgesButItsRightNeighbourFiltersTheSh
 }
 
 } // namespace
+
+} // namespace enc_deblock_test

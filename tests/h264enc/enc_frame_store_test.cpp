@@ -10,6 +10,8 @@
 
 #include <set>
 
+namespace enc_frame_store_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -180,3 +182,5 @@ TEST(Memory, FreeingUnusedArraysEndsTheRunAndBadSizesAreOutOfMemory)
 }
 
 } // namespace
+
+} // namespace enc_frame_store_test

@@ -12,6 +12,8 @@
 
 #include <random>
 
+namespace enc_leaky_bucket_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -189,3 +191,5 @@ TEST(LeakyBucket, TestSideBucketNeverRunsDryAtTheComputedValues)
 }
 
 } // namespace
+
+} // namespace enc_leaky_bucket_test

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_mb_write_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -288,3 +290,5 @@ TEST(MacroblockWriting, MacroblockTypeAndSubTypeCodes)
 }
 
 } // namespace
+
+} // namespace enc_mb_write_test

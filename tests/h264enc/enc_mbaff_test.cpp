@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_mbaff_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -100,3 +102,5 @@ TEST(MacroblockPairs, SlicesEndBetweenPairs)
 }
 
 } // namespace
+
+} // namespace enc_mbaff_test

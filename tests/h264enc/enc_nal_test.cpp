@@ -12,6 +12,8 @@
 
 #include <random>
 
+namespace enc_nal_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -216,3 +218,5 @@ TEST(Rtp, DecoderReadsThePacketFileBack)
 }
 
 } // namespace
+
+} // namespace enc_nal_test

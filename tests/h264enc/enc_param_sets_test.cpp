@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_param_sets_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -240,3 +242,5 @@ TEST(StreamStart, FfmpegListsBothParameterSetsWithRefIdcThree)
 }
 
 } // namespace
+
+} // namespace enc_param_sets_test

@@ -11,6 +11,8 @@
 #include <regex>
 #include <sstream>
 
+namespace enc_quality_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 constexpr int kW = 176, kH = 144, kFrames = 5;
@@ -156,3 +158,5 @@ TEST_F(EncoderQuality, FfmpegListsTheNalUnitsOurScannerFinds)
 }
 
 } // namespace
+
+} // namespace enc_quality_test

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_run_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct RunCase
@@ -239,3 +241,5 @@ TEST(EncoderRun, FrameAndReferenceLimits)
 }
 
 } // namespace
+
+} // namespace enc_run_test

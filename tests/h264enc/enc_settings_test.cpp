@@ -11,6 +11,8 @@
 
 #include <sstream>
 
+namespace enc_settings_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -351,3 +353,5 @@ TEST(SettingsFile, WriterWritesTheFileInTheUserFolder)
 }
 
 } // namespace
+
+} // namespace enc_settings_test

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_slice_coder_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -216,3 +218,5 @@ TEST(SliceCoder, UnknownSliceModeEndsTheRun)
 }
 
 } // namespace
+
+} // namespace enc_slice_coder_test

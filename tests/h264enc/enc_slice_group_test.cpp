@@ -7,6 +7,8 @@
 
 #include <numeric>
 
+namespace enc_slice_group_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -143,3 +145,5 @@ TEST(SliceGroupMap, EvolvingMapShapes)
 }
 
 } // namespace
+
+} // namespace enc_slice_group_test

@@ -14,6 +14,8 @@
 
 #include <functional>
 
+namespace enc_slice_header_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -353,3 +355,5 @@ TEST(SliceHeader, MarkingListWithoutEndEndsTheRun)
 }
 
 } // namespace
+
+} // namespace enc_slice_header_test

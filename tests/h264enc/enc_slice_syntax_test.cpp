@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_slice_syntax_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -106,3 +108,5 @@ TEST(SliceSyntax, QcifInSlicesOf11MacroblocksMakesNineSlices)
 }
 
 } // namespace
+
+} // namespace enc_slice_syntax_test

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace enc_state_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 namespace enc = h264enc;
@@ -80,3 +82,5 @@ TEST(RunState, RtpCountersOutliveARunAndNothingElseDoes)
 }
 
 } // namespace
+
+} // namespace enc_state_test

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <random>
 
+namespace enc_tools_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264enc;
@@ -255,3 +257,5 @@ TEST(EncIntraRefresh, QcifWalkOfTenTakesTheOrderInGroupsAcrossRuns)
 }
 
 } // namespace
+
+} // namespace enc_tools_test

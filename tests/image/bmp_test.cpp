@@ -9,6 +9,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+namespace bmp_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -359,3 +361,5 @@ TEST_F(BmpTest, WriteFailuresAreReported)
     EXPECT_FALSE(empty.SaveDibFile(dir.File("empty.bmp")));
     EXPECT_EQ(messages.Count(), 1u);
 }
+
+} // namespace bmp_test

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace cdib_yuv_test { // one namespace per test file: a folder compiles as one source
+
 using namespace yuvtest;
 
 TEST(PrepareDibforYUVFile, OpensPictureOneCroppedTo16)
@@ -152,3 +154,5 @@ TEST(CDibYuv, MatrixExamples)
     grey.ConvertYUV444Dib(planes4);
     EXPECT_TRUE(std::equal(before.begin(), before.end(), grey.GetBits()));
 }
+
+} // namespace cdib_yuv_test

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
+namespace image_oracle_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using zntest::Run;
@@ -267,3 +269,5 @@ TEST_F(ImageOracleTest, CorpusFilesLoadAsImageMagickReadsThem)
     }
     std::printf("corpus: %d files checked\n", checked);
 }
+
+} // namespace image_oracle_test

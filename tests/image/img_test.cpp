@@ -5,6 +5,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+namespace img_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct FloatImg
@@ -204,3 +206,5 @@ TEST(MseSnrImg, RgbAgainstYuvNeverReadsPastTheHalfChromaPlanes)
     FreeImg(rgb);
     FreeImg(yuv);
 }
+
+} // namespace img_test

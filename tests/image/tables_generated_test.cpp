@@ -14,6 +14,8 @@
 #include <numbers>
 #include <random>
 
+namespace tables_generated_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 const std::string kDir = std::string(ZN_BUILD_DIR) + "/tables/";
@@ -386,3 +388,5 @@ TEST(GeneratedTables, FilterBanksAreSymmetricQmfPairsThatReconstruct)
         std::printf("bank qmf%s: %d taps, split/merge SNR %.1f dB\n", b.name, t, snr);
     }
 }
+
+} // namespace tables_generated_test

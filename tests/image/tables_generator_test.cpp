@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace tables_generator_test { // one namespace per test file: a folder compiles as one source
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,3 +41,5 @@ TEST(TableGenerator, RerunReproducesTheBuildTablesByteForByte)
         ASSERT_EQ(zntest::ReadFileBytes(out.Path() + "t/" + name), zntest::ReadFileBytes(tables + name))
             << name;
 }
+
+} // namespace tables_generator_test

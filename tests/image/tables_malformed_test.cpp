@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tables_malformed_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct Case
@@ -135,3 +137,5 @@ TEST(MalformedTables, DirectoryInPlaceOfAFile)
     EXPECT_EQ(q, nullptr);
     EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Can't open Quantizer file"});
 }
+
+} // namespace tables_malformed_test

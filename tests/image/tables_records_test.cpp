@@ -7,6 +7,8 @@
 #include <bit>
 #include <gtest/gtest.h>
 
+namespace tables_records_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct Quantiser
@@ -272,3 +274,5 @@ TEST(TableRecords, AllocatorsGiveEmptyRecordsOfTheRightShape)
     FreePerfQuant(nullptr);
     FreeVlc(nullptr);
 }
+
+} // namespace tables_records_test

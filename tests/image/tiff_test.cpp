@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+namespace tiff_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -258,3 +260,5 @@ TEST_F(TiffTest, MissingFileIsSilent)
     EXPECT_EQ(dib.LoadTifFile(dir.File("none.tif"), true), -1);
     EXPECT_EQ(messages.Count(), 0u);
 }
+
+} // namespace tiff_test

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace yuv_header_test { // one namespace per test file: a folder compiles as one source
+
 using yuvtest::HeaderText;
 using yuvtest::WriteText;
 
@@ -164,3 +166,5 @@ TEST(YuvHeader, UpperCaseSequenceNamesFindTheirHeader)
         EXPECT_EQ(f.Rows(), 16);
     }
 }
+
+} // namespace yuv_header_test

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
+namespace yuv_oracle_test { // one namespace per test file: a folder compiles as one source
+
 using namespace yuvtest;
 
 namespace {
@@ -196,3 +198,5 @@ TEST(YuvOracle, Corpus)
     }
     std::printf("corpus: %d files checked\n", checked);
 }
+
+} // namespace yuv_oracle_test

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+namespace yuv_read_test { // one namespace per test file: a folder compiles as one source
+
 using namespace yuvtest;
 
 namespace {
@@ -359,3 +361,5 @@ TEST(YuvToRgb, FramePixelsUseTheirBlockChroma)
             ASSERT_TRUE(px[0] == bgr[0] && px[1] == bgr[1] && px[2] == bgr[2]) << r << "," << c;
         }
 }
+
+} // namespace yuv_read_test

@@ -10,6 +10,8 @@
 #include <array>
 #include <gtest/gtest.h>
 
+namespace yuv_writer_test { // one namespace per test file: a folder compiles as one source
+
 using namespace yuvtest;
 
 namespace {
@@ -189,3 +191,5 @@ TEST(YuvWriter, EmptyAndShortRunsLeaveAConsistentHeader)
     EXPECT_EQ(r.Y()[64 * 47 + 63], Sample(3, 0, 47, 63));
     EXPECT_EQ(rec.Count(), 0u);
 }
+
+} // namespace yuv_writer_test

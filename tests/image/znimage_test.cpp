@@ -11,6 +11,8 @@
 #include <set>
 #include <utility>
 
+namespace znimage_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 void SetPixel(CDib &dib, int x, int y, uint8_t b, uint8_t g, uint8_t r)
@@ -232,3 +234,5 @@ TEST(ZnImage, FailedAllocationEndsTheRunWithOneMessage)
     }
     EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Fatal: Not enough memory"});
 }
+
+} // namespace znimage_test

@@ -26,6 +26,8 @@
 #define STBI_ONLY_JPEG
 #include <stb/stb_image.h>
 
+namespace jpeg_coder_test { // one namespace per test file: a folder compiles as one source
+
 using jpegtest::Find;
 using jpegtest::Segment;
 using jpegtest::Segments;
@@ -715,3 +717,5 @@ TEST_F(JpegCoderTest, ChannelSoakFlipsWithinBinomialBounds)
 }
 
 } // namespace
+
+} // namespace jpeg_coder_test

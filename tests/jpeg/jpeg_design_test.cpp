@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace jpeg_design_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // out(y, x) = sum k(r, c) in((y - (r - cr)) mod rows, (x - (c - cc)) mod cols), in double.
@@ -415,3 +417,5 @@ TEST(JpegModel, DesignedMatrixFileRoundTrip)
 }
 
 } // namespace
+
+} // namespace jpeg_design_test

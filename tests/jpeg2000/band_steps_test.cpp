@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+namespace band_steps_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -138,3 +140,5 @@ TEST(J2kSteps, BasisNormsEqualTheEnergyOfASynthesisedCoefficient)
             }
     }
 }
+
+} // namespace band_steps_test

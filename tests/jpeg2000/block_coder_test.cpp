@@ -7,6 +7,8 @@
 
 #include <random>
 
+namespace block_coder_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::BlockSetup;
 using j2ktest::DecodeBlock;
@@ -319,3 +321,5 @@ TEST(J2kBlockCoder, ReversibleBandReachesItsExactLastPlane)
     auto e = EncodeBlock(v, 16, 16, s);
     EXPECT_GT(e.passes.back().slope, 0);
 }
+
+} // namespace block_coder_test

@@ -15,6 +15,8 @@
 #include <cmath>
 #include <random>
 
+namespace codec_oracle_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::CodecSettings;
 
@@ -380,3 +382,5 @@ TEST(J2kCodecOracle, CorpusFilesDecodeAlikeInBothDecoders)
     }
     std::printf("corpus: %d files checked\n", checked);
 }
+
+} // namespace codec_oracle_test

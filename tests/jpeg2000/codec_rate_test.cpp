@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+namespace codec_rate_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -74,3 +76,5 @@ TEST(J2kCodecRate, CameraAgainstOpenJpeg)
     EXPECT_LE(double(bytes.size()), 1.01 * double(opj_bytes));
     EXPECT_GE(psnr, 99.0);
 }
+
+} // namespace codec_rate_test

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <random>
 
+namespace codec_robustness_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -99,3 +101,5 @@ TEST(J2kCodecRobustness, StreamsWithFlippedBits)
             Survives(damaged);
         }
 }
+
+} // namespace codec_robustness_test

@@ -12,6 +12,8 @@
 #include <cmath>
 #include <random>
 
+namespace codec_roundtrip_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::CodecSettings;
 
@@ -282,7 +284,7 @@ TEST(J2kCodec, ScanBufferRefusesPartitionsItCannotFollow)
         zn::MessageRecorder recorder;
         EXPECT_THROW(j2ktest::EncodeImage(image, c.settings, c.args, 1000, dir.File("r.j2k")), zn::RunAborted)
             << c.message;
-        EXPECT_NE(j2ktest::ShownText(recorder).find(c.message), std::string::npos) << c.message;
+        EXPECT_NE(j2ktest::JoinedText(recorder).find(c.message), std::string::npos) << c.message;
     }
 }
 
@@ -350,3 +352,5 @@ TEST(J2kCodec, RegionOfInterestBeatsTheBackgroundAtALowRate)
         EXPECT_LT(region_error(out, true), region_error(out, false) / 2) << roi[2];
     }
 }
+
+} // namespace codec_roundtrip_test

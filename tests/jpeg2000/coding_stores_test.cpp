@@ -8,6 +8,8 @@
 
 #include <cmath>
 
+namespace coding_stores_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -154,3 +156,5 @@ TEST(J2kTables, InitialStatesAndDistortionRows)
         EXPECT_EQ(distortion_refinement_exact[r.i], r.re) << r.i;
     }
 }
+
+} // namespace coding_stores_test

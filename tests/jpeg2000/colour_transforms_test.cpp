@@ -7,6 +7,8 @@
 #include <cmath>
 #include <random>
 
+namespace colour_transforms_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 TEST(J2kColour, RctExamples)
@@ -64,3 +66,5 @@ TEST(J2kColour, RctIsExactAndYccWithinOne)
     EXPECT_EQ(cb, 100);
     EXPECT_EQ(cr, 100);
 }
+
+} // namespace colour_transforms_test

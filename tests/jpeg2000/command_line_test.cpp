@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+namespace command_line_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -112,3 +114,5 @@ TEST(J2kCommandLine, MalformedWordsEndTheRunWithTheirMessage)
     Parsed ok({"prog", "-Flev+12abc", "1"}); // trailing characters after the number are ignored
     EXPECT_EQ(ok.cl->find("-Flev", 12), 1);
 }
+
+} // namespace command_line_test

@@ -20,6 +20,8 @@
 #include <fstream>
 #include <random>
 
+namespace component_mix_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Image;
 using j2ktest::Plane;
@@ -422,3 +424,5 @@ TEST(J2kComponentDemix, MonochromeOutputAndRefusals)
     EXPECT_THROW(two->initialize(0, 3, 2, p.rev.get(), &source, p.in.get()), zn::RunAborted);
     EXPECT_TRUE(j2ktest::Showed(rec, "Attempting to reconstruct only 2 components of a colour image"));
 }
+
+} // namespace component_mix_test

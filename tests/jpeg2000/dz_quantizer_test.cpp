@@ -12,6 +12,8 @@
 
 #include <random>
 
+namespace dz_quantizer_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 TEST(J2kDeadZone, FloatSamplesBecomeSignMagnitudeIndices)
@@ -140,3 +142,5 @@ TEST(J2kDeadZoneObjects, TypeElementAndThreeEighthsOption)
         EXPECT_TRUE(j2ktest::Showed(r, "The `-Q3_8' argument requires a single non-negative integer"));
     }
 }
+
+} // namespace dz_quantizer_test

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+namespace ebcot_options_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -55,7 +57,7 @@ std::string Refusal(const std::vector<std::string> &args, int levels = 3)
     try {
         Encoder s(args, levels);
     } catch (const zn::RunAborted &) {
-        return j2ktest::ShownText(recorder);
+        return j2ktest::JoinedText(recorder);
     }
     return "";
 }
@@ -205,3 +207,5 @@ TEST(J2kEbcotOptions, RefusedValues)
     }
     EXPECT_EQ(Refusal({"-Cvis", "0.5"}), "");
 }
+
+} // namespace ebcot_options_test

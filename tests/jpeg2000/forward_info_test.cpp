@@ -16,6 +16,8 @@
 #include <cmath>
 #include <fstream>
 
+namespace forward_info_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Args;
 using j2ktest::Image;
@@ -450,3 +452,5 @@ TEST(J2kForwardInfo, RefusedOptions)
         EXPECT_TRUE(j2ktest::Showed(rec, c.start)) << c.start << "\nshown: " << j2ktest::ShownText(rec);
     }
 }
+
+} // namespace forward_info_test

@@ -18,6 +18,8 @@
 
 #include <map>
 
+namespace invocation_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -174,13 +176,13 @@ TEST(J2kInvocation, ConstructorChecksRefuseWhatTheyMust)
         EXPECT_THROW(check({"-iter"}), zn::RunAborted);
     }
     EXPECT_NE(
-        j2ktest::ShownText(recorder).find("The `-iter' argument must not be supplied without `-Cno_trunc'"),
+        j2ktest::JoinedText(recorder).find("The `-iter' argument must not be supplied without `-Cno_trunc'"),
         std::string::npos);
     {
         J2kRun run;
         EXPECT_THROW(check({"-Qtcq", "x"}), zn::RunAborted);
     }
-    EXPECT_NE(j2ktest::ShownText(recorder).find("The `-Qtcq' argument takes no parameters!"),
+    EXPECT_NE(j2ktest::JoinedText(recorder).find("The `-Qtcq' argument takes no parameters!"),
               std::string::npos);
 }
 
@@ -212,7 +214,7 @@ TEST(J2kInvocation, QuantisationTypeChoosesTheDequantiser)
         recorder.Clear();
         if (type == 3) {
             EXPECT_THROW(dequantizer_is_tcq(*in), zn::RunAborted);
-            EXPECT_NE(j2ktest::ShownText(recorder).find("Invalid quantization flag in header!"),
+            EXPECT_NE(j2ktest::JoinedText(recorder).find("Invalid quantization flag in header!"),
                       std::string::npos);
             continue;
         }
@@ -223,3 +225,5 @@ TEST(J2kInvocation, QuantisationTypeChoosesTheDequantiser)
             type == 1);
     }
 }
+
+} // namespace invocation_test

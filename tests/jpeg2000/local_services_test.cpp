@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+namespace local_services_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -127,3 +129,5 @@ TEST(J2kMemory, AFailedAllocationShowsItsBoxAndAbortsTheRun)
     void *small = local_malloc("TEST", 8);
     EXPECT_THROW(local_realloc(small, SIZE_MAX - 1), zn::RunAborted);
 }
+
+} // namespace local_services_test

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <random>
 
+namespace lra_allocation_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 TEST(J2kLra, ClassesOfTheKurtosisMeasure)
@@ -180,3 +182,5 @@ TEST(J2kLra, TheHookMakesFillsAndAllocates)
     budget->terminate();
     lra_reset_state();
 }
+
+} // namespace lra_allocation_test

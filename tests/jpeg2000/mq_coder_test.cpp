@@ -8,6 +8,8 @@
 #include <optional>
 #include <random>
 
+namespace mq_coder_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -369,3 +371,5 @@ TEST(J2kMq, ShortcutNeverDecidesAContextWhoseMpsIsOne)
         }
     }
 }
+
+} // namespace mq_coder_test

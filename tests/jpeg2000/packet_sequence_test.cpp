@@ -11,6 +11,8 @@
 #include <map>
 #include <set>
 
+namespace packet_sequence_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -81,7 +83,7 @@ TEST(J2kPacketSequence, SpatialOrdersNeedPowerOfTwoSubsampling)
             EXPECT_THROW(build_packet_sequence(in), zn::RunAborted) << order;
         }
     }
-    EXPECT_NE(j2ktest::ShownText(recorder).find(
+    EXPECT_NE(j2ktest::JoinedText(recorder).find(
                   "Cannot use packet progressions where spatial progression dominates "
                   "component progression unless component sub-sampling factors are "
                   "exact powers of 2!"),
@@ -90,7 +92,7 @@ TEST(J2kPacketSequence, SpatialOrdersNeedPowerOfTwoSubsampling)
     auto in = SmallTile(1, 4);
     in.overlap = true;
     EXPECT_THROW(build_packet_sequence(in), zn::RunAborted);
-    EXPECT_NE(j2ktest::ShownText(recorder).find(
+    EXPECT_NE(j2ktest::JoinedText(recorder).find(
                   "Spatially oriented packet progressions not defined for overlapping "
                   "tiles!"),
               std::string::npos);
@@ -177,3 +179,5 @@ TEST(J2kPacketSequence, EveryPacketExactlyOnceInEveryOrder)
         }
     }
 }
+
+} // namespace packet_sequence_test

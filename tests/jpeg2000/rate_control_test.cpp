@@ -13,6 +13,8 @@
 #include <cmath>
 #include <set>
 
+namespace rate_control_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -181,7 +183,7 @@ TEST(J2kRateControl, LayerTableFromTheOption)
         recorder.Clear();
         J2kRun run;
         EXPECT_THROW(make_layer_table(Args(b.words).get(), P, 65536), zn::RunAborted) << b.message;
-        EXPECT_NE(j2ktest::ShownText(recorder).find(b.message), std::string::npos) << b.message;
+        EXPECT_NE(j2ktest::JoinedText(recorder).find(b.message), std::string::npos) << b.message;
     }
 }
 
@@ -220,7 +222,7 @@ TEST(J2kRateControl, BudgetTooSmallForTheHeaders)
     J2kRun run;
     auto layers = make_layer_table(nullptr, 100 * 100, 150);
     EXPECT_THROW(form_layer_targets(layers, 32), zn::RunAborted);
-    EXPECT_NE(j2ktest::ShownText(recorder).find(
+    EXPECT_NE(j2ktest::JoinedText(recorder).find(
                   "Requested target bit-rate is probably too small to accommodate the "
                   "global header, let alone any coded subband samples!"),
               std::string::npos);
@@ -303,3 +305,5 @@ TEST(J2kRateControl, HistogramEstimateLandsInTheRightOctave)
     const int corrected = estimate_threshold(histogram, T, histogram[30] * 4, histogram[25]);
     EXPECT_GT(corrected, exact);
 }
+
+} // namespace rate_control_test

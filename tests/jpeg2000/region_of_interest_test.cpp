@@ -17,6 +17,8 @@
 
 #include <random>
 
+namespace region_of_interest_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Image;
 
@@ -411,3 +413,5 @@ TEST(J2kRoi, RefusedOptions)
         EXPECT_TRUE(j2ktest::Showed(rec, c.start)) << c.start << "\nshown: " << j2ktest::ShownText(rec);
     }
 }
+
+} // namespace region_of_interest_test

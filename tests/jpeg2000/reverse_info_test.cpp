@@ -16,6 +16,8 @@
 #include <fstream>
 #include <functional>
 
+namespace reverse_info_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Declare;
 using j2ktest::Image;
@@ -442,3 +444,5 @@ TEST(J2kReverseInfo, TileOptionsReachOnlyTheirTile)
     EXPECT_EQ(reversible[2], 1);
     EXPECT_EQ(reversible[1] + reversible[3] + reversible[15], 0);
 }
+
+} // namespace reverse_info_test

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+namespace stream_in_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using Bytes = std::vector<uint8_t>;
 
@@ -302,3 +304,5 @@ TEST(J2kStreamIn, AShortSegmentIsAFailedTranslationNotARead)
     // The segment swallows the rest of the file, so no SOT follows: the stream is refused cleanly.
     EXPECT_EQ(AbortMessage(stream), "Input codestream does not appear to contain an initial SOT marker!");
 }
+
+} // namespace stream_in_test

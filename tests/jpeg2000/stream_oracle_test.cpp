@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace stream_oracle_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::HeaderLayout;
 
@@ -197,3 +199,5 @@ TEST(J2kOracle, OpenJpegHeadersReadBackAsOpjDumpReportsThem)
         ExpectReaderAgreesWithDump(file, dir.Path());
     }
 }
+
+} // namespace stream_oracle_test

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+namespace stream_out_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Declare;
 
@@ -274,3 +276,5 @@ TEST(J2kStreamOut, MisuseEndsTheRunWithItsMessage)
         EXPECT_THROW(Writer w(words), zn::RunAborted) << words[0];
     }
 }
+
+} // namespace stream_out_test

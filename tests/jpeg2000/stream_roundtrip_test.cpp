@@ -16,6 +16,8 @@
 #include <random>
 #include <tuple>
 
+namespace stream_roundtrip_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -265,3 +267,5 @@ TEST(J2kStreamRoundTrip, EveryVocabularyEntryIsDistinctAndBelowTheIdLimit)
     }
     EXPECT_EQ(kMarkerVocabularySize, 45);
 }
+
+} // namespace stream_roundtrip_test

@@ -17,6 +17,8 @@
 #include <fstream>
 #include <random>
 
+namespace tcq_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Image;
 using j2ktest::Plane;
@@ -215,3 +217,5 @@ TEST(J2kTcq, Refusals)
         zn::RunAborted);
     EXPECT_TRUE(j2ktest::Showed(rec, "The `-Qno_tcq' argument takes no parameters!"));
 }
+
+} // namespace tcq_test

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+namespace tier2_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::DecoderPrecinct;
 using j2ktest::EncoderPrecinct;
@@ -361,7 +363,7 @@ TEST(J2kTier2, OversizedSegmentEndsTheRun)
     j2ktest::CapturedStream s;
     packet_bits bits;
     EXPECT_THROW(code_packet(e.precinct, 1, *s.out, true, 0, bits), zn::RunAborted);
-    EXPECT_NE(j2ktest::ShownText(recorder).find(j2ktest::Collapsed(
+    EXPECT_NE(j2ktest::JoinedText(recorder).find(j2ktest::Collapsed(
                   "Too many code bytes in a single bit-stream layer for one or more blocks!  Use "
                   "smaller code blocks or more layers (SNR progressive)!")),
               std::string::npos);
@@ -447,3 +449,5 @@ TEST(J2kTier2, DroppingLayersGivesBackTheHighestLayersFirst)
     EXPECT_TRUE(
         recorder.Contains("Parsing stream: problem because it has only one layer (not SNR scalable)"));
 }
+
+} // namespace tier2_test

@@ -9,6 +9,8 @@
 
 #include <random>
 
+namespace tile_partition_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 TEST(J2kTiles, SixtyFourSquareTilesOnAHundredByOneFifty)
@@ -106,3 +108,5 @@ TEST(J2kTiles, TiledImageReconstructsPerfectly)
         EXPECT_EQ(out, in) << "tile " << t.index;
     }
 }
+
+} // namespace tile_partition_test

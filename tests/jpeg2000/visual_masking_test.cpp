@@ -9,6 +9,8 @@
 #include <cmath>
 #include <random>
 
+namespace visual_masking_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 TEST(J2kMasking, AlphaOneBetaZeroOnlyTruncates)
@@ -87,3 +89,5 @@ TEST(J2kMasking, MagnitudesBeyondTheTableWarnOncePerRun)
     EXPECT_EQ(row[0], 4092.0f);
     EXPECT_EQ(row[2], -4092.0f);
 }
+
+} // namespace visual_masking_test

@@ -14,6 +14,8 @@
 #include <functional>
 #include <unistd.h>
 
+namespace wavelet_kernels_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 namespace fs = std::filesystem;
 
@@ -297,3 +299,5 @@ TEST(J2kKernels, SignalledKernelsAreRebuiltWithTheEncodersTaps)
         EXPECT_EQ(Taps(dec.analysis_low), Taps(enc.analysis_low)) << name;
     }
 }
+
+} // namespace wavelet_kernels_test

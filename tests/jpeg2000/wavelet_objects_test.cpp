@@ -16,6 +16,8 @@
 
 #include <random>
 
+namespace wavelet_objects_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 using j2ktest::Image;
 using j2ktest::Plane;
@@ -378,3 +380,5 @@ TEST(J2kTransformObjects, RefusedTransformOptions)
                  zn::RunAborted);
     EXPECT_TRUE(j2ktest::Showed(rec, "is too large to transform"));
 }
+
+} // namespace wavelet_objects_test

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <random>
 
+namespace wavelet_transform_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -418,3 +420,5 @@ TEST(J2kTransform, DecompositionStructuresReconstructPerfectly)
         EXPECT_THROW(analyse_component(s, 0, region_rect{1, 1, 0, 0}, &v, store), zn::RunAborted);
     }
 }
+
+} // namespace wavelet_transform_test

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <filesystem>
 
+namespace dct_module_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -371,3 +373,5 @@ TEST(DctCoder, RefusesWhatThePagesCannotChoose)
 }
 
 } // namespace
+
+} // namespace dct_module_test

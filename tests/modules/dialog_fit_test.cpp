@@ -27,6 +27,8 @@
 
 void ZnRegisterModules(); // generated with the program's list of modules
 
+namespace dialog_fit_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 const std::string kTables = std::string(ZN_BUILD_DIR) + "/tables/";
@@ -285,3 +287,5 @@ TEST(ResultFont, SubstituteIsCondensedAtAWidthLikeTheWindowsFace)
 }
 
 } // namespace
+
+} // namespace dialog_fit_test

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+namespace dpcm_coder_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using dpcmtest::Tables;
@@ -336,3 +338,5 @@ TEST(DpcmCoder, QualityRisesWithTheRate)
 }
 
 } // namespace
+
+} // namespace dpcm_coder_test

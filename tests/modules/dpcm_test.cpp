@@ -20,6 +20,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace dpcm_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -329,3 +331,5 @@ TEST_F(DpcmFixture, ReportedPsnrAgreesWithImageMagick)
 }
 
 } // namespace
+
+} // namespace dpcm_test

@@ -22,6 +22,8 @@
 #include <gtest/gtest.h>
 #include <set>
 
+namespace pcm_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -467,3 +469,5 @@ TEST(PcmCoder, RefusesBitCountsOutsideOneToSeven)
 }
 
 } // namespace
+
+} // namespace pcm_test

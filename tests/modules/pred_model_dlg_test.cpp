@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <gtest/gtest.h>
 
+namespace pred_model_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -96,3 +98,5 @@ TEST(PredModelPictures, SizesAndMarks)
 }
 
 } // namespace
+
+} // namespace pred_model_dlg_test

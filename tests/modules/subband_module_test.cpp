@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <filesystem>
 
+namespace subband_module_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -275,3 +277,5 @@ TEST(SbcCoder, DecompositionTableAndRefusals)
 }
 
 } // namespace
+
+} // namespace subband_module_test

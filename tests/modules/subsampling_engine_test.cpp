@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+namespace subsampling_engine_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -334,3 +336,5 @@ TEST(SsRun, SpectrumOfSubsampledImageIsRepeatedOverTheFullPlane)
 }
 
 } // namespace
+
+} // namespace subsampling_engine_test

@@ -15,6 +15,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+namespace subsampling_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -352,3 +354,5 @@ TEST_F(SsFixture, DecimationAgreesWithImageMagickPointSampling)
 }
 
 } // namespace
+
+} // namespace subsampling_test

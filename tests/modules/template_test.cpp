@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+namespace template_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -120,3 +122,5 @@ TEST_F(TpltFixture, CancelClearsTheDocumentPointer)
 }
 
 } // namespace
+
+} // namespace template_test

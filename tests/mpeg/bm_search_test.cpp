@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace bm_search_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -213,3 +215,5 @@ TEST(BlockMatching, UnknownCriterionIsToldOnceAndLeavesTheStartingVectors)
 }
 
 } // namespace
+
+} // namespace bm_search_test

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace frame_pacer_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(FramePacer, WaitsOutTheRestOfThePeriod)
@@ -32,3 +34,5 @@ TEST(FramePacer, WaitsOutTheRestOfThePeriod)
 }
 
 } // namespace
+
+} // namespace frame_pacer_test

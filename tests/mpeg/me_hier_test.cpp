@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <random>
 
+namespace me_hier_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -173,3 +175,5 @@ TEST(Hierarchy, GridsThatDoNotNestStayInsideTheirFields)
 }
 
 } // namespace
+
+} // namespace me_hier_test

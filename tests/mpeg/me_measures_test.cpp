@@ -7,6 +7,8 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
+namespace me_measures_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -116,3 +118,5 @@ TEST(Measures, ReportTexts)
 }
 
 } // namespace
+
+} // namespace me_measures_test

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+namespace pan_search_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -265,3 +267,5 @@ TEST(PanSearch, LevelsReachBeyondOneLevel)
 }
 
 } // namespace
+
+} // namespace pan_search_test

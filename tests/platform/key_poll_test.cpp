@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+namespace key_poll_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 void PostClick(QWidget *w)
@@ -49,3 +51,5 @@ TEST(GuiKeyPoll, KeysStopLoopsAndClicksDuringAPollAreDropped)
 }
 
 } // namespace
+
+} // namespace key_poll_test

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+namespace platform_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 TEST(Messages, RecorderKeepsTextsAndAnswersFromScript)
@@ -137,3 +139,5 @@ TEST(KeyPoll, ScriptedPoller)
     EXPECT_TRUE(TakeKeyPress());
     SetKeyPoller(old);
 }
+
+} // namespace platform_test

@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
+namespace settings_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 TEST(Settings, DefaultsThenRoundTrip)
@@ -38,3 +40,5 @@ TEST(Settings, DefaultsThenRoundTrip)
     SettingsStore::SaveRecentFiles({"/a.bmp", "/b.tif"});
     EXPECT_EQ(SettingsStore::LoadRecentFiles(), (QStringList{"/a.bmp", "/b.tif"}));
 }
+
+} // namespace settings_test

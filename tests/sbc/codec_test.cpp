@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace codec_test { // one namespace per test file: a folder compiles as one source
+
 using namespace sbctest;
 
 namespace {
@@ -318,3 +320,5 @@ TEST(SbcCodec, LeavesARecordOfAnotherSampleTypeAlone)
     EXPECT_EQ(rate, 0.0f);
     FreeSubb(sb);
 }
+
+} // namespace codec_test

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace dct_test { // one namespace per test file: a folder compiles as one source
+
 using namespace sbctest;
 
 namespace {
@@ -188,3 +190,5 @@ TEST(SbcSplitDct, RefusesBlockSidesItCannotTransform)
     EXPECT_EQ(rec.Count(), 1u);
     FreeSubb(plain);
 }
+
+} // namespace dct_test

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+namespace disp_subb_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // A side x side float record with four bands of half the side in a 2 x 2 layout.
@@ -98,3 +100,5 @@ TEST(DrawLineByte, HorizontalAndVerticalLines)
         EXPECT_EQ(got, want) << c.x0 << "," << c.y0 << " -> " << c.x1 << "," << c.y1;
     }
 }
+
+} // namespace disp_subb_test

@@ -10,6 +10,8 @@
 #include <random>
 #include <vector>
 
+namespace numeric_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using cd = std::complex<double>;
@@ -289,3 +291,5 @@ TEST(RowPointerTables, IndexPlanesAndWindows)
     FreeIndexArray(b, 1);
     EXPECT_EQ(IndexArray(bytes.data(), 5, 0, 1, 0, 1), nullptr);
 }
+
+} // namespace numeric_test

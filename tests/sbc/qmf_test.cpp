@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace qmf_test { // one namespace per test file: a folder compiles as one source
+
 using namespace sbctest;
 
 namespace {
@@ -228,3 +230,5 @@ TEST(QmfTree, RefusesUnusableInputWithItsMessage)
     EXPECT_EQ(out, nullptr);
     FreeSubb(sb);
 }
+
+} // namespace qmf_test

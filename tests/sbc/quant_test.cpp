@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+namespace quant_test { // one namespace per test file: a folder compiles as one source
+
 using namespace sbctest;
 
 namespace {
@@ -360,3 +362,5 @@ TEST(YuleWalker2d, RecoversTheSourceOfAnAutoregressiveField)
     YuleWalker2d(&var, c1, cc.m, 5, 5);
     EXPECT_TRUE(rec.Contains("YuleWalker2d-Unknown prediction model"));
 }
+
+} // namespace quant_test

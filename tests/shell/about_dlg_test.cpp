@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <map>
 
+namespace about_dlg_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(Credits, TableHas153LinesOfTheFiveKinds)
@@ -130,3 +132,5 @@ TEST(Help, OpensBesideTheModuleColumnInsideTheWorkSpace)
 }
 
 } // namespace
+
+} // namespace about_dlg_test

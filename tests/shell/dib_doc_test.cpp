@@ -18,6 +18,8 @@
 #include <fstream>
 #include <set>
 
+namespace dib_doc_test { // one namespace per test file: a folder compiles as one source
+
 using namespace doctest;
 using namespace zn::cmd;
 
@@ -381,3 +383,5 @@ TEST_F(DibDocTest, CorpusFilesOpenDrawAndClose)
     }
     std::printf("corpus: %zu files checked\n", checked);
 }
+
+} // namespace dib_doc_test

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <vector>
 
+namespace dib_scale_test { // one namespace per test file: a folder compiles as one source
+
 using zn::Grey24RowBytes;
 using zn::ScaleGreyBilinear;
 
@@ -130,3 +132,5 @@ TEST(DibScale, ColourPaletteGivesTruncatedWeightedSum)
         EXPECT_EQ(dib.StoredRow(0)[3 * x], cases[x].grey)
             << int(cases[x].r) << "/" << int(cases[x].g) << "/" << int(cases[x].b);
 }
+
+} // namespace dib_scale_test

@@ -24,6 +24,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace main_frame_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 TEST(MainFramePure, FilterBarsBecomeQtFilters)
@@ -318,3 +320,5 @@ TEST_F(MainFrameTest, ExitClosesEveryDocumentWithoutAsking)
 }
 
 } // namespace
+
+} // namespace main_frame_test

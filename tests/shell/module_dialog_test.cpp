@@ -17,6 +17,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace module_dialog_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 class TestPage : public CModulePage
@@ -314,3 +316,5 @@ TEST_F(ModuleDialogTest, BusyCursorWhileRecording)
 }
 
 } // namespace
+
+} // namespace module_dialog_test

@@ -17,6 +17,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace module_seam_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 class DctLikeDlg : public CModuleDialog
@@ -103,3 +105,5 @@ TEST(ModuleSeam, OpenedFromTheMenuCancelledAndClosedWithItsDocument)
 }
 
 } // namespace
+
+} // namespace module_seam_test

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <unistd.h>
 
+namespace rd_database_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 namespace {
@@ -436,3 +438,5 @@ TEST_F(RDStore, NumbersUseADecimalPointUnderAGermanLocale)
 }
 
 } // namespace
+
+} // namespace rd_database_test

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace rd_dialogs_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 namespace {
@@ -414,3 +416,5 @@ TEST(RDSaveDialog, AsksToReplaceOnlyWhenTheFileIsRewritten)
 }
 
 } // namespace
+
+} // namespace rd_dialogs_test

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+namespace rd_document_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::cmd;
 
 namespace {
@@ -128,3 +130,5 @@ TEST_F(RDDocument, ClosingTheDocumentWhileRecording)
 }
 
 } // namespace
+
+} // namespace rd_document_test

@@ -13,6 +13,8 @@
 #include <limits>
 #include <sstream>
 
+namespace rd_graph_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 namespace {
@@ -382,3 +384,5 @@ TEST(RDGraphPostScript, FailedWriteIsReported)
 }
 
 } // namespace
+
+} // namespace rd_graph_test

@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 
+namespace result_windows_test { // one namespace per test file: a folder compiles as one source
+
 using namespace doctest;
 using namespace zn::cmd;
 
@@ -381,3 +383,5 @@ TEST_F(ResultWindowsTest, ATinyImageGetsAWindowWithRoomForItsTitle)
     EXPECT_GE(frame->width(), frame->MinimumFrameWidth());
     EXPECT_GT(frame->MinimumFrameWidth(), 40);
 }
+
+} // namespace result_windows_test

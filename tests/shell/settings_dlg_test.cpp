@@ -9,6 +9,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace settings_dlg_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 class SettingsDlgTest : public ::testing::Test
@@ -160,3 +162,5 @@ TEST_F(SettingsDlgTest, FontDialogAndDefault)
 }
 
 } // namespace
+
+} // namespace settings_dlg_test

@@ -15,6 +15,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace startup_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 const char kInitMessage[] =
@@ -151,3 +153,5 @@ TEST(Startup, ExitWritesTheSettingsBack)
 }
 
 } // namespace
+
+} // namespace startup_test

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace window_placement_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn;
 
 TEST(WindowPlacement, AspectFit)
@@ -102,3 +104,5 @@ TEST(WindowPlacement, PowerOfTwo)
     for (int x : {0, -4, 3, 6, 200, 255, 257, 513, (1 << 30) + 1, 0x7FFFFFFF})
         EXPECT_FALSE(IsPowerOfTwo(x)) << x;
 }
+
+} // namespace window_placement_test

@@ -9,6 +9,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace xtab_ctrl_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct TabFixture
@@ -168,3 +170,5 @@ TEST(XTabCtrl, ARowWiderThanTheControlScrollsToEveryTab)
 }
 
 } // namespace
+
+} // namespace xtab_ctrl_test

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+namespace vq_codebook_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // Bands a rate fills when 64 vectors make a band.
@@ -197,3 +199,5 @@ TEST(VqCodebookImage, RefusesPicturesThatAreNoCodebook)
 }
 
 } // namespace
+
+} // namespace vq_codebook_test

@@ -18,6 +18,8 @@
 #include <set>
 #include <vector>
 
+namespace vq_codec_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // A codebook image of whole-number components (so every float sum is exact and the oracle can use
@@ -350,3 +352,5 @@ TEST(VqCodebookFile, SaveAndLoadTruncateTheComponents)
 }
 
 } // namespace
+
+} // namespace vq_codec_test

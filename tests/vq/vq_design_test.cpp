@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+namespace vq_design_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 std::unique_ptr<ZnImage> Picture(int rows, int cols, const std::function<float(int x, int y)> &level)
@@ -255,3 +257,5 @@ TEST(VqDesign, DesignedCodebookCodesItsTrainingPhotograph)
 }
 
 } // namespace
+
+} // namespace vq_design_test

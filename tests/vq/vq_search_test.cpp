@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+namespace vq_search_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 void ExpectSameAsPlain(const std::vector<float> &cb, int n, int dim, const std::vector<float> &xs,
@@ -81,3 +83,5 @@ TEST(VqSearch, ExtremeValuesAndTheStartDistance)
 }
 
 } // namespace
+
+} // namespace vq_search_test

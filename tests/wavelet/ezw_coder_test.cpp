@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace ezw_coder_test { // one namespace per test file: a folder compiles as one source
+
 using namespace wavelettest;
 
 namespace {
@@ -228,3 +230,5 @@ TEST(EzwPhoto, CameraCodesToUsefulQuality)
 }
 
 } // namespace
+
+} // namespace ezw_coder_test

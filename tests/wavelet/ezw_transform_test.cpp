@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace ezw_transform_test { // one namespace per test file: a folder compiles as one source
+
 using namespace wavelettest;
 
 namespace {
@@ -245,3 +247,5 @@ TEST(EzwArith, FinishCompletingAByteWritesAZeroByte)
 }
 
 } // namespace
+
+} // namespace ezw_transform_test

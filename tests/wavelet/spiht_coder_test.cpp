@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace spiht_coder_test { // one namespace per test file: a folder compiles as one source
+
 using namespace wavelettest;
 
 namespace {
@@ -215,3 +217,5 @@ TEST(SpihtPhoto, CameraCodesToUsefulQuality)
 }
 
 } // namespace
+
+} // namespace spiht_coder_test

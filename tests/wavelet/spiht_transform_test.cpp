@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace spiht_transform_test { // one namespace per test file: a folder compiles as one source
+
 using namespace wavelettest;
 
 namespace {
@@ -291,3 +293,5 @@ TEST(SpihtArith, SymbolLimitStopsTheDecoder)
 }
 
 } // namespace
+
+} // namespace spiht_transform_test

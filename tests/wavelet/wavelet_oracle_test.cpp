@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
+namespace wavelet_oracle_test { // one namespace per test file: a folder compiles as one source
+
 using namespace wavelettest;
 
 namespace {
@@ -138,3 +140,5 @@ TEST(WaveletOracle, CameraAgainstOpenJpeg)
 }
 
 } // namespace
+
+} // namespace wavelet_oracle_test

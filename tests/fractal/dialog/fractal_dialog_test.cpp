@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace fractal_dialog_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -379,3 +381,5 @@ TEST_F(FractalFixture, CancelDeactivatesTheModule)
 }
 
 } // namespace
+
+} // namespace fractal_dialog_test

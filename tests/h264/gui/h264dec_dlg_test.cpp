@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+namespace h264dec_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -369,3 +371,5 @@ TEST_F(H264decFixture, AnX264StreamOpensNoDocument)
 }
 
 } // namespace
+
+} // namespace h264dec_dlg_test

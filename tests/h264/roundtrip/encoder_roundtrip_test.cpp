@@ -15,6 +15,8 @@
 #include <regex>
 #include <set>
 
+namespace encoder_roundtrip_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct RoundTripRow
@@ -188,3 +190,5 @@ INSTANTIATE_TEST_SUITE_P(Rows, EncoderRoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
+
+} // namespace encoder_roundtrip_test

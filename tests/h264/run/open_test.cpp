@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace open_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -260,3 +262,5 @@ TEST(H264Open, CorpusStreamsDecodeOrAreRefused)
 }
 
 } // namespace
+
+} // namespace open_test

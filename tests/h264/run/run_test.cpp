@@ -21,6 +21,8 @@
 #include <functional>
 #include <regex>
 
+namespace run_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -444,3 +446,5 @@ TEST(H264Snr, ComparesWithAReferenceSequenceFrameByFrame)
 }
 
 } // namespace
+
+} // namespace run_test

@@ -17,6 +17,8 @@
 #include <map>
 #include <random>
 
+namespace views_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using namespace h264test;
@@ -579,3 +581,5 @@ TEST(H264Views, ARunShowsEveryViewWithItsCaptionAndImageName)
 }
 
 } // namespace
+
+} // namespace views_test

@@ -27,6 +27,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+namespace h264enc_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 namespace enc = h264enc;
 
@@ -871,3 +873,5 @@ TEST_F(H264encDlgRunFixture, AStopAfterTheFirstPictureAndARunErrorLeaveTheDialog
 }
 
 } // namespace
+
+} // namespace h264enc_dlg_test

@@ -23,6 +23,8 @@
 #include <QTest>
 #include <cmath>
 
+namespace jpeg_dialog_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -501,3 +503,5 @@ TEST_F(JpegDialogTest, ReportedPsnrAgreesWithImageMagick)
 }
 
 } // namespace
+
+} // namespace jpeg_dialog_test

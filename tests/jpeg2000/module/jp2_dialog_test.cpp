@@ -26,6 +26,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace jp2_dialog_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -581,3 +583,5 @@ TEST_F(Jp2Fixture, OpjDecompressReadsTheStreamToTheChainImage)
 }
 
 } // namespace
+
+} // namespace jp2_dialog_test

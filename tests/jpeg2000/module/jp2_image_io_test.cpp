@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+namespace jp2_image_io_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zn::j2k;
 
 namespace {
@@ -144,3 +146,5 @@ TEST(Jp2ImageBindings, AreClearedWhenTheRunEnds)
     const int precision = 8, dims[4] = {4, 4, 0, 0};
     EXPECT_THROW(writer->initialize(1, &precision, dims, nullptr), zn::RunAborted);
 }
+
+} // namespace jp2_image_io_test

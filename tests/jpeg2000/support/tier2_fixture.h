@@ -152,7 +152,7 @@ struct DecoderPrecinct
 };
 
 // The lines of the codec's box pairs joined by single blanks (the wrapping undone).
-inline std::string ShownText(const zn::MessageRecorder &recorder)
+inline std::string JoinedText(const zn::MessageRecorder &recorder)
 {
     std::string all;
     for (const auto &text : recorder.Texts()) {
@@ -167,7 +167,7 @@ inline std::string ShownText(const zn::MessageRecorder &recorder)
     return all;
 }
 
-// The same text with runs of blanks collapsed, to look for in ShownText.
+// The same text with runs of blanks collapsed, to look for in JoinedText.
 inline std::string Collapsed(const std::string &text)
 {
     std::string out;

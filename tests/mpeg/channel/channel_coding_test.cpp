@@ -12,6 +12,8 @@
 #include <numeric>
 #include <vector>
 
+namespace channel_coding_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using zn::ChannelModel;
@@ -269,3 +271,5 @@ TEST(ChannelContention, ManyUsersLoseSlots)
 }
 
 } // namespace
+
+} // namespace channel_coding_test

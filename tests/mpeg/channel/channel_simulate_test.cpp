@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+namespace channel_simulate_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using zn::ChannelModel;
@@ -250,3 +252,5 @@ TEST(ChannelSimulation, ReceivedStreamsDecodeSafely)
 }
 
 } // namespace
+
+} // namespace channel_simulate_test

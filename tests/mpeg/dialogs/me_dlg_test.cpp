@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+namespace me_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -271,3 +273,5 @@ TEST_F(MeFixture, CorpusSequences)
 }
 
 } // namespace
+
+} // namespace me_dlg_test

@@ -26,6 +26,8 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+namespace mpgdec_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -646,3 +648,5 @@ TEST_F(MpgdecFixture, VariableRateStreamIsSimulatedAtOneMegabit)
 }
 
 } // namespace
+
+} // namespace mpgdec_dlg_test

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+namespace vplay_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -142,3 +144,5 @@ TEST_F(VplayFixture, CancelClearsTheDocumentPointer)
 }
 
 } // namespace
+
+} // namespace vplay_test

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mpeg_open_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 std::vector<unsigned char> Encode(const zntest::ScratchDir &dir, const std::string &name,
@@ -135,3 +137,5 @@ TEST(MpegOpen, RefusalsCarryTheirMessages)
 }
 
 } // namespace
+
+} // namespace mpeg_open_test

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+namespace mpgdec_display_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 using zn::DrawVectorLine;
@@ -195,3 +197,5 @@ TEST(MpegFrameImage, ColourUsesTheProgramMatrixAndGreyTheLuminance)
 }
 
 } // namespace
+
+} // namespace mpgdec_display_test

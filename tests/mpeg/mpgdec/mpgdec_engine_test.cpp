@@ -11,6 +11,8 @@
 #include <cmath>
 #include <random>
 
+namespace mpgdec_engine_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 // The tables' code lengths checked by their Kraft sums: complete codes sum to 1, and each gap is
@@ -254,3 +256,5 @@ TEST(MpegDecoder, TruncatedAndBitFlippedStreamsDecodeSafely)
 }
 
 } // namespace
+
+} // namespace mpgdec_engine_test

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+namespace mpgdec_oracle_test { // one namespace per test file: a folder compiles as one source
+
 namespace {
 
 struct StreamCase
@@ -184,3 +186,5 @@ TEST(MpegOracle, FieldPicturesMatchFfmpeg)
 }
 
 } // namespace
+
+} // namespace mpgdec_oracle_test

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+namespace mpgenc_behaviour_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 TEST(MpegEncoderBehaviour, StaticSceneSkipsAllButTheFirstAndLastMacroblockOfEachRow)
@@ -149,3 +151,5 @@ TEST(MpegEncoderBehaviour, InterlacedSizesOffThe32GridAndTooFewRows)
     EXPECT_EQ(FfmpegErrors(dir.File("f.mpg")), "");
     EXPECT_EQ(FfmpegDecode(dir.File("f.mpg"), 64, 32).size(), 4u);
 }
+
+} // namespace mpgenc_behaviour_test

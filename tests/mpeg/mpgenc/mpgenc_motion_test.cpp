@@ -16,6 +16,8 @@
 
 #include <random>
 
+namespace mpgenc_motion_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -257,3 +259,5 @@ TEST(MpegEncoderMotion, DualPrimeOnlyWithoutBPictures)
                 EXPECT_GT(dualPrime, 0) << "field pictures " << fieldPictures;
         }
 }
+
+} // namespace mpgenc_motion_test

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace mpgenc_units_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -418,3 +420,5 @@ TEST(MpegEncoderReport, LinesOfAFrameAFieldAndAnIllegalFieldCode)
     r.field = 2;
     EXPECT_EQ(MpegReportText(r).substr(0, 42), " Illegal fieldcode in ShowDecodingInfo()\r\n");
 }
+
+} // namespace mpgenc_units_test

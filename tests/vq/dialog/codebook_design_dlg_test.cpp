@@ -60,11 +60,6 @@ struct DesignTest : VqDialogTest
 {
 };
 
-std::string GroupText(CVqDlg *dlg)
-{
-    return dlg->BitsPage()->Group()->title().toStdString();
-}
-
 TEST_F(DesignTest, OpensWithTheDefaults)
 {
     ZnImage codebook;

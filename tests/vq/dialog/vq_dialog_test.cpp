@@ -15,11 +15,6 @@ using zntest::ModuleHarness;
 namespace vqtest {
 namespace {
 
-std::string GroupText(CVqDlg *dlg)
-{
-    return dlg->BitsPage()->Group()->title().toStdString();
-}
-
 std::vector<int> EnabledBits(CVqDlg *dlg)
 {
     std::vector<int> out;

@@ -131,4 +131,10 @@ struct VqDialogTest : ::testing::Test
     CVqDlg *dlg = nullptr;
 };
 
+// The title of the bits page's group box, which names the vector shape.
+inline std::string GroupText(CVqDlg *dlg)
+{
+    return dlg->BitsPage()->Group()->title().toStdString();
+}
+
 } // namespace vqtest

@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+namespace wavelet_dialog_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -392,3 +394,5 @@ TEST_F(SpihtFixture, RecordedPointsAndImageMagick)
 }
 
 } // namespace
+
+} // namespace wavelet_dialog_test

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+namespace mpgenc_dlg_test { // one namespace per test file: a folder compiles as one source
+
 using zntest::ModuleHarness;
 
 namespace {
@@ -243,3 +245,5 @@ TEST_F(MpgencFixture, BottomFieldFirstReportsTheBottomFieldThenTheTop)
 }
 
 } // namespace
+
+} // namespace mpgenc_dlg_test

@@ -12,6 +12,8 @@
 #include <ostream>
 #include <sstream>
 
+namespace mpgenc_stream_test { // one namespace per test file: a folder compiles as one source
+
 using namespace zntest;
 
 namespace {
@@ -177,3 +179,5 @@ TEST_P(MpegEncoderStream, OurDecoderRebuildsTheReconstructionAndFfmpegAgrees)
 
 INSTANTIATE_TEST_SUITE_P(Matrix, MpegEncoderStream, ::testing::ValuesIn(kStandards),
                          [](const ::testing::TestParamInfo<Standard> &info) { return info.param.name; });
+
+} // namespace mpgenc_stream_test
