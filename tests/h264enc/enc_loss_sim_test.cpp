@@ -27,6 +27,7 @@
 namespace enc_loss_sim_test {
 
 using namespace h264enc;
+using h264enc::Array2D; // the decoder has its own, global one
 
 // ---------------------------------------------------------------------------------------------
 // Quarter-sample fetch
