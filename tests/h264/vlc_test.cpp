@@ -103,7 +103,9 @@ TEST(ExpGolomb, WrittenValuesReadBack)
 
 TEST(ExpGolomb, ThirtyOneZerosFail)
 {
-    Bits b(std::string(31, '0') + "1" + std::string(31, '0'));
+    std::string code(63, '0');
+    code[31] = '1';
+    Bits b(code);
     SyntaxSymbol sym;
     sym.map_fn = h264dec_map_ue;
     EXPECT_EQ(h264dec_read_vlc(&sym, &b.bs), -1);
