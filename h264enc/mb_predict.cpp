@@ -77,6 +77,11 @@ int Combine(const EncoderImage &img, const BlockSource &s, const int p[2], int c
 
 } // namespace
 
+int combine_predictions(const EncoderImage &img, const BlockSource &s, const int p[2], int comp)
+{
+    return Combine(img, s, p, comp);
+}
+
 void mark_neighbour_availability(EncoderRun &run)
 {
     EncoderImage &img = run.img;

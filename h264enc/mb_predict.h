@@ -10,6 +10,7 @@
 namespace h264enc {
 
 struct EncoderRun;
+struct EncoderImage;
 struct RefFrame;
 
 // Marks the intra mode map entries of neighbours that intra prediction may not use (another slice, or
@@ -32,6 +33,9 @@ struct BlockSource
 // skip (both modes 0 in a P picture) takes the P-skip vector, direct (both 0 in a B picture) the direct
 // vectors, other modes the searched vectors.
 BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_mode, int fw_ref, int bw_ref);
+// One sample's predictions of the used directions combined as the decoder combines them (comp 0 luma,
+// 1 U, 2 V): the rounded average of two, or one with the picture's weights.
+int combine_predictions(const EncoderImage &img, const BlockSource &s, const int p[2], int comp);
 // Luma prediction of the 4x4 block into run.mbw.pred.
 void predict_luma_4x4(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_mode, int fw_ref, int bw_ref);
 void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s);
