@@ -1,32 +1,40 @@
 // The encoder's round trip, one row per coding choice: a pan over the colour photograph (whole-sample
 // and 1.5-sample speeds) is coded by the encoding run with a reconstruction file, the stream is decoded
 // by the decoder's own run, and both files must be equal byte for byte. The stream must also hold one
-// picture per coded picture, so nothing is dropped or repeated on either side.
+// picture per coded picture, so nothing is dropped or repeated on either side; ffmpeg's PSNR of the
+// reconstruction must equal the run's SNR lines; and the total the run reports must be the stream's
+// bits without its parameter sets. A row whose settings the encoder refuses names the message instead.
 #include "h264/support/h264_roundtrip.h"
 #include "h264enc/support/encoder_fixture.h"
 #include "platform/format.h"
 #include "platform/log.h"
+#include "roundtrip_checks.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <regex>
 #include <set>
 
-namespace {
+namespace encoder_roundtrip_test {
 
 struct RoundTripRow
 {
     const char *name;
-    int width, height, frames;
+    int width = 176, height = 144, frames = 9;
     std::vector<std::string> settings; // lines after the dialog's, overriding them
     // What the stream must show for the row to test what it names: these slice types among its
     // slices (7 I, 5 P, 6 B, 8 SP), and whether pictures hold several slices.
     std::vector<int> slice_types = {};
     bool several_slices = false;
     const char *filter = ""; // a further ffmpeg filter on the pan (its own pan files)
+    // The run must end with this message instead (nothing else is checked).
+    const char *refused = nullptr;
+    int slices_per_picture = 0; // exact count of every picture when not 0
+    int idr_pictures = 1;       // pictures coded as IDR units
 };
 
 void PrintTo(const RoundTripRow &r, std::ostream *os)
@@ -57,6 +65,74 @@ std::string PanFile(const RoundTripRow &row, int dx, int zoom, std::string *err)
     return path;
 }
 
+// The NAL units as the row expects them: the parameter sets first, one picture per coded picture, B
+// pictures never stored, the slice types and slice counts the row names.
+void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, const enctest::EncodeResult &e)
+{
+    const auto units = enctest::ScanNalUnits(stream);
+    ASSERT_GE(units.size(), 3u);
+    EXPECT_EQ(units[0].type, 7);
+    EXPECT_EQ(units[1].type, 8);
+    std::set<int> types;
+    std::vector<int> slicesPerPicture;
+    int idr = 0, lastFirstMb = -1;
+    for (size_t k = 2; k < units.size(); ++k) {
+        const enctest::NalUnitSeen &u = units[k];
+        ASSERT_TRUE(u.type == 1 || u.type == 5) << "unit " << k << " of type " << u.type;
+        types.insert(u.slice_type);
+        if (u.first_mb == 0) {
+            slicesPerPicture.push_back(0);
+            idr += u.type == 5;
+        } else {
+            EXPECT_GT(u.first_mb, lastFirstMb) << "unit " << k;
+        }
+        ASSERT_FALSE(slicesPerPicture.empty()) << "the first slice does not start at macroblock 0";
+        ++slicesPerPicture.back();
+        lastFirstMb = u.first_mb;
+        // A B slice is never a reference; I and P slices always are.
+        EXPECT_EQ(u.ref_idc == 0, u.slice_type == 6 || u.slice_type == 1) << "unit " << k;
+    }
+    EXPECT_EQ(slicesPerPicture.size(), e.host.frames.size());
+    EXPECT_EQ(idr, row.idr_pictures);
+    for (int t : row.slice_types) {
+        EXPECT_TRUE(types.count(t)) << "no slice of type " << t;
+    }
+    if (row.several_slices) {
+        EXPECT_GT(*std::max_element(slicesPerPicture.begin(), slicesPerPicture.end()), 1);
+    }
+    for (size_t p = 0; row.slices_per_picture > 0 && p < slicesPerPicture.size(); ++p) {
+        EXPECT_EQ(slicesPerPicture[p], row.slices_per_picture) << "picture " << p;
+    }
+}
+
+// ffmpeg's PSNR of each reconstructed picture against its source picture, to the SNR line's 0.01 dB.
+// A plane without error has no finite value: the run keeps the previous one there.
+void CheckSnrLines(const RoundTripRow &row, const zntest::ScratchDir &dir, const std::string &pan,
+                   const enctest::EncodeResult &e)
+{
+    const auto seq = zntest::ReadFileBytes(pan);
+    const std::vector<uint8_t> source = rtcheck::CodedSourcePictures(
+        std::vector<uint8_t>(seq.begin(), seq.end()), row.width, row.height, e.host.frames);
+    ASSERT_TRUE(zntest::WriteFileBytes(dir.File("src.yuv"),
+                                       std::vector<unsigned char>(source.begin(), source.end())));
+    const auto psnr = rtcheck::FfmpegPsnr(dir.File("src.yuv"), dir.File("rec.yuv"), row.width, row.height,
+                                          dir.File("psnr.txt"));
+    ASSERT_EQ(psnr.size(), e.host.frames.size());
+    std::vector<h264enc::H264FrameReport> display = e.host.frames;
+    std::stable_sort(display.begin(), display.end(),
+                     [](const auto &a, const auto &b) { return a.source_frame < b.source_frame; });
+    for (size_t k = 0; k < display.size(); ++k) {
+        const float ours[3] = {display[k].snr_y, display[k].snr_u, display[k].snr_v};
+        for (int c = 0; c < 3; ++c) {
+            if (std::isfinite(psnr[k][c])) {
+                EXPECT_NEAR(ours[c], psnr[k][c], 0.01)
+                    << "source frame " << display[k].source_frame << " plane "
+                    << "YUV"[c];
+            }
+        }
+    }
+}
+
 void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
 {
     zntest::ScratchDir dir;
@@ -74,6 +150,13 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
     zn::LogSink old = zn::SetLogSink([&log](zn::LogLevel, const std::string &text) { log += text; });
     const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
     zn::SetLogSink(old);
+    if (row.refused) {
+        ASSERT_FALSE(e.ok) << "the run was not refused";
+        EXPECT_NE(e.message.find(row.refused), std::string::npos) << e.message;
+        ASSERT_EQ(e.messages.size(), 1u);
+        EXPECT_NE(e.messages[0].text.find(row.refused), std::string::npos) << e.messages[0].text;
+        return;
+    }
     ASSERT_TRUE(e.ok) << e.message;
     if (std::find(lines.begin(), lines.end(), "WeightedPrediction = 1") != lines.end()) {
         // The brightness ramp must give weights other than one, or the row tests nothing.
@@ -83,17 +166,14 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
             notOne += std::stoi((*it)[1]) != 32;
         EXPECT_GT(notOne, 0);
     }
-    const std::vector<unsigned char> stream = zntest::ReadFileBytes(dir.File("out.264"));
-    const auto units = enctest::ScanNalUnits(std::vector<uint8_t>(stream.begin(), stream.end()));
-    std::set<int> types;
-    int slices = 0, pictures = 0;
-    for (const enctest::NalUnitSeen &u : units)
-        if (u.slice_type >= 0) {
-            types.insert(u.slice_type);
-            ++slices;
-            pictures += u.first_mb == 0 ? 1 : 0;
-        }
-    EXPECT_EQ(pictures, static_cast<int>(e.host.frames.size()));
+    const std::vector<unsigned char> bytes = zntest::ReadFileBytes(dir.File("out.264"));
+    const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+    {
+        SCOPED_TRACE("NAL scan");
+        CheckNalScan(row, stream, e);
+    }
+    ASSERT_EQ(e.host.statistics.size(), 1u);
+    EXPECT_EQ(e.host.statistics[0].total_bits, rtcheck::PictureBitsOf(stream));
     const zntest::H264DecodeResult d = zntest::DecodeH264ToYuv(dir.File("out.264"), dir.File("dec.yuv"));
     ASSERT_TRUE(d.ok) << d.message;
     const auto rec = zntest::ReadFileBytes(dir.File("rec.yuv"));
@@ -105,6 +185,8 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
     EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
                       << ", first difference in picture "
                       << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
+    SCOPED_TRACE("SNR lines");
+    CheckSnrLines(row, dir, yuv, e);
 }
 
 TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
@@ -120,6 +202,8 @@ TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
         SCOPED_TRACE("whole-sample pan");
         CheckRoundTrip(GetParam(), 1, 1);
     }
+    if (GetParam().refused)
+        return;
     {
         SCOPED_TRACE("1.5-sample pan");
         CheckRoundTrip(GetParam(), 3, 2);
@@ -182,9 +266,64 @@ const RoundTripRow kRows[] = {
     {"ConstrainedIntra", 176, 144, 5, {"UseConstrainedIntraPred = 1"}},
     {"SixteenBySixteen", 16, 16, 5, {}, {7, 5, 6}},
     {"OneMacroblockWide", 16, 64, 5, {}, {7, 5, 6}},
+    // QCIF 9-frame pans (the defaults) from here on: one line per coding choice.
+    {.name = "FiveReferences",
+     .settings = {"NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 5"}},
+    {.name = "FiveReferencesWithB", .settings = {"NumberReferenceFrames = 5"}, .slice_types = {6}},
+    {.name = "AdditionalReferenceFrame2OneReference",
+     .settings = {"NumberBFrames = 0", "FrameSkip = 0", "AdditionalReferenceFrame = 2"}},
+    {.name = "SixReferencesRefused",
+     .settings = {"NumberReferenceFrames = 6"},
+     .refused = "NumberReferenceFrames too large"},
+    {.name = "HadamardOff", .settings = {"UseHadamard = 0"}},
+    {.name = "ConstrainedIntraUvlc", .settings = {"UseConstrainedIntraPred = 1", "SymbolMode = 0"}},
+    {.name = "SearchRange1", .settings = {"SearchRange = 1"}},
+    {.name = "SearchRange39", .settings = {"SearchRange = 39"}},
+    {.name = "RestrictSearchRange0", .settings = {"RestrictSearchRange = 0"}},
+    {.name = "RestrictSearchRange1", .settings = {"RestrictSearchRange = 1"}},
+    {.name = "Partitions16x16Only",
+     .settings = {"InterSearch16x8 = 0", "InterSearch8x16 = 0", "InterSearch8x8 = 0", "InterSearch8x4 = 0",
+                  "InterSearch4x8 = 0", "InterSearch4x4 = 0"}},
+    {.name = "EightByEightFamilyOnly",
+     .settings = {"InterSearch16x16 = 0", "InterSearch16x8 = 0", "InterSearch8x16 = 0"}},
+    {.name = "NoInterModes",
+     .settings = {"InterSearch16x16 = 0", "InterSearch16x8 = 0", "InterSearch8x16 = 0", "InterSearch8x8 = 0",
+                  "InterSearch8x4 = 0", "InterSearch4x8 = 0", "InterSearch4x4 = 0"}},
+    {.name = "Qp0", .settings = {"QPFirstFrame = 0", "QPRemainingFrame = 0", "QPBPicture = 0"}},
+    {.name = "Qp0Uvlc",
+     .settings = {"QPFirstFrame = 0", "QPRemainingFrame = 0", "QPBPicture = 0", "SymbolMode = 0"}},
+    {.name = "Qp51", .settings = {"QPFirstFrame = 51", "QPRemainingFrame = 51", "QPBPicture = 51"}},
+    {.name = "Qp51Uvlc",
+     .settings = {"QPFirstFrame = 51", "QPRemainingFrame = 51", "QPBPicture = 51", "SymbolMode = 0"}},
+    {.name = "ChangeQPStart", .settings = {"ChangeQPStart = 4", "ChangeQPP = 38", "ChangeQPB = 44"}},
+    {.name = "LoopFilterDisabled", .settings = {"LoopFilterParametersFlag = 1", "LoopFilterDisable = 1"}},
+    {.name = "LoopFilterOffsetsPlus6",
+     .settings = {"LoopFilterParametersFlag = 1", "LoopFilterAlphaC0Offset = 6", "LoopFilterBetaOffset = 6"}},
+    {.name = "LoopFilterOffsetsMinus6",
+     .settings = {"LoopFilterParametersFlag = 1", "LoopFilterAlphaC0Offset = -6",
+                  "LoopFilterBetaOffset = -6"}},
+    {.name = "ContextInitMethod0Model0", .settings = {"ContextInitMethod = 0", "FixedModelNumber = 0"}},
+    {.name = "ContextInitMethod0Model1", .settings = {"ContextInitMethod = 0", "FixedModelNumber = 1"}},
+    {.name = "ContextInitMethod0Model2", .settings = {"ContextInitMethod = 0", "FixedModelNumber = 2"}},
+    {.name = "PocType1WithB", .settings = {"PicOrderCntType = 1"}, .slice_types = {6}},
+    {.name = "PocType2NoB", .settings = {"PicOrderCntType = 2", "NumberBFrames = 0", "FrameSkip = 0"}},
+    {.name = "SecondIntraGroup",
+     .frames = 6,
+     .settings = {"NumberBFrames = 0", "FrameSkip = 0", "NumberOfFrameInSecondIGOP = 3"},
+     .idr_pictures = 2},
+    {.name = "SecondIntraGroupWithB",
+     .frames = 5,
+     .settings = {"NumberOfFrameInSecondIGOP = 2"},
+     .slice_types = {6},
+     .idr_pictures = 2},
+    {.name = "LastFrameNumber", .settings = {"LastFrameNumber = 7"}, .slice_types = {6}},
+    {.name = "SliceMode3", .settings = {"SliceMode = 3", "SliceArgument = 50"}, .slices_per_picture = 1},
+    {.name = "SliceMode4", .settings = {"SliceMode = 4", "SliceArgument = 13"}, .slices_per_picture = 8},
+    {.name = "MbLineIntraUpdate",
+     .settings = {"MbLineIntraUpdate = 1", "NumberBFrames = 0", "FrameSkip = 0"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, EncoderRoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.name); });
 
-} // namespace
+} // namespace encoder_roundtrip_test
