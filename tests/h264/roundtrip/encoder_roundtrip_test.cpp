@@ -35,6 +35,8 @@ struct RoundTripRow
     const char *refused = nullptr;
     int slices_per_picture = 0; // exact count of every picture when not 0
     int idr_pictures = 1;       // pictures coded as IDR units
+    // A fault that keeps the row from passing, and where it lies: the row is skipped with this text.
+    const char *known_fault = nullptr;
 };
 
 void PrintTo(const RoundTripRow &r, std::ostream *os)
@@ -191,6 +193,8 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
 
 TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
 {
+    if (GetParam().known_fault)
+        GTEST_SKIP() << "known fault: " << GetParam().known_fault;
     ZN_REQUIRE_TOOL("ffmpeg");
     if (zntest::PhotoPath("astronaut", "png").empty()) {
         if (zntest::RunningUnderCi()) {
@@ -210,6 +214,8 @@ TEST_P(EncoderRoundTrip, ReconstructionEqualsTheDecodersOutput)
     }
 }
 
+// One line per row. The later rows name only what differs from the defaults (a QCIF 9-frame pan, the
+// dialog's values): {.name = "...", .settings = {"Key = value", ...}} and what the stream must show.
 const RoundTripRow kRows[] = {
     {"DialogDefaultsCabac", 176, 144, 5, {}, {7, 5, 6}},
     {"DialogDefaultsUvlc", 176, 144, 5, {"SymbolMode = 0"}, {7, 5, 6}},
@@ -275,6 +281,13 @@ const RoundTripRow kRows[] = {
     {.name = "SixReferencesRefused",
      .settings = {"NumberReferenceFrames = 6"},
      .refused = "NumberReferenceFrames too large"},
+    // One-bit flags outside 0..1 used to code one way and signal another.
+    {.name = "ConstrainedIntraFlag2Refused",
+     .settings = {"UseConstrainedIntraPred = 2"},
+     .refused = "UseConstrainedIntraPred=2, must be in 0..1"},
+    {.name = "LoopFilterParametersFlag2Refused",
+     .settings = {"LoopFilterParametersFlag = 2"},
+     .refused = "LoopFilterParametersFlag=2, must be in 0..1"},
     {.name = "HadamardOff", .settings = {"UseHadamard = 0"}},
     {.name = "ConstrainedIntraUvlc", .settings = {"UseConstrainedIntraPred = 1", "SymbolMode = 0"}},
     {.name = "SearchRange1", .settings = {"SearchRange = 1"}},
