@@ -192,7 +192,15 @@ void H264Decoder(const std::string &infile, const std::string &outfile, const st
     int advisories = 0;
     auto decode = [&] {
         SetAnalysisChoices(dec, host);
-        const int result = h264dec_decode_picture(dec, true);
+        int result = 0;
+        try {
+            result = h264dec_decode_picture(dec, true);
+        } catch (...) {
+            // A run error inside a picture that uses what the decoder reads past is most likely its
+            // consequence: the line that says so must not be lost with the run.
+            AppendAdvisories(dec, advisories, host);
+            throw;
+        }
         AppendAdvisories(dec, advisories, host);
         return result;
     };

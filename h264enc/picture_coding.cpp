@@ -269,7 +269,9 @@ void Report(EncoderRun &run, PictureLoop &loop, int bits, int ms, H264EncoderHos
         r.type_letters = "I";
         zn::LogF(zn::LogLevel::Info, "%3d(I)  %8d %4d %7.4f %7.4f %7.4f  %5d       %3s \n", r.source_frame,
                  bits, img.qp, s.snr_y, s.snr_u, s.snr_v, ms, fld);
-        if (img.number == loop.first_ip) {
+        // Only the run's first picture: the first picture of a second intra group would otherwise
+        // replace it with every bit written since, and the reported total would lose and repeat bits.
+        if (img.number == 0) {
             st.bits_first_picture = st.bit_counter;
             st.bit_counter = 0;
         } else {

@@ -84,6 +84,11 @@ void CheckEngineRanges(const EncoderParams &p)
             Range("FmoBottomRightMB", p.FmoBottomRightMB, 0, mbs - 1);
         }
     }
+    // Flags the parameter set carries in one bit: any other value would code one way and signal another.
+    Range("UseConstrainedIntraPred", p.UseConstrainedIntraPred, 0, 1);
+    Range("LoopFilterParametersFlag", p.LoopFilterParametersFlag, 0, 1);
+    Range("WeightedPrediction", p.WeightedPrediction, 0, 1);
+    Range("FmoChangeDirection", p.FmoChangeDirection, 0, 1);
     Range("RDOptimization", p.RDOptimization, 0, 2);
     Range("RestrictRefFrames", p.RestrictRefFrames, 0, 2);
     Range("RestrictSearchRange", p.RestrictSearchRange, 0, 2);

@@ -1,0 +1,363 @@
+// Encoder runs whose streams change shape rather than pictures: RTP packets that must carry the Annex B
+// run's NAL units byte for byte; slice groups, whose picture parameter set must list the encoder's map
+// and whose slices must start where the map puts them, decoded to the end with the decoder's advisory
+// line; and data partitioning, which must reconstruct exactly what one partition per slice does, with
+// units of types 2, 3 and 4 per slice whose syntax elements add up to the bits the report gives.
+#include "h264/support/h264_roundtrip.h"
+#include "h264/support/recording_host.h"
+#include "h264dec/decoder_run.h"
+#include "h264dec/param_sets.h"
+#include "h264enc/enc_run.h"
+#include "h264enc/slice_group_map.h"
+#include "h264enc/support/decoder_oracle.h"
+#include "h264enc/support/encoder_fixture.h"
+#include "platform/errors.h"
+#include "platform/format.h"
+#include "platform/messages.h"
+#include "roundtrip_checks.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace encoder_structure_test {
+
+constexpr int kW = 176, kH = 144, kPanFrames = 9;
+constexpr size_t kPictureBytes = kW * kH * 3 / 2;
+
+struct StructureRun
+{
+    enctest::EncodeResult e;
+    std::vector<uint8_t> stream, rec;
+};
+
+// The synthetic pan (no tools needed), coded with the dialog's values, `frames` source frames and the
+// given lines; the stream goes to <tag>.264, the reconstruction to <tag>_rec.yuv.
+StructureRun Code(const zntest::ScratchDir &dir, const std::string &tag, int frames,
+                  std::vector<std::string> lines)
+{
+    const std::string pan = dir.File("pan.yuv");
+    if (zntest::ReadFileBytes(pan).empty()) {
+        const std::vector<uint8_t> seq = enctest::SyntheticPan(kW, kH, kPanFrames, 2, 1);
+        EXPECT_TRUE(zntest::WriteFileBytes(pan, std::vector<unsigned char>(seq.begin(), seq.end())));
+    }
+    auto v = enctest::DialogValues(pan, kW, kH, frames, dir.File(tag + ".264"));
+    for (const std::string &line : lines)
+        if (line.rfind("FrameSkip = ", 0) == 0)
+            v.FrameSkip = std::stoi(line.substr(12));
+    lines.push_back("ReconFile = \"" + dir.File(tag + "_rec.yuv") + "\"");
+    StructureRun r;
+    r.e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
+    const auto s = zntest::ReadFileBytes(dir.File(tag + ".264"));
+    r.stream.assign(s.begin(), s.end());
+    const auto rec = zntest::ReadFileBytes(dir.File(tag + "_rec.yuv"));
+    r.rec.assign(rec.begin(), rec.end());
+    return r;
+}
+
+std::vector<std::vector<uint8_t>> AnnexBUnits(const std::vector<uint8_t> &stream)
+{
+    std::vector<std::vector<uint8_t>> units;
+    for (const rtcheck::AnnexBUnit &u : rtcheck::SplitAnnexB(stream))
+        units.push_back(u.Unit(stream));
+    return units;
+}
+
+// ----- RTP -----
+
+TEST(EncoderRtp, PacketsCarryTheAnnexBRunsUnitsByteForByte)
+{
+    zntest::ScratchDir dir;
+    const std::vector<std::vector<std::string>> cases = {
+        {}, // CABAC with B pictures
+        {"SymbolMode = 0", "SliceMode = 1", "SliceArgument = 13", "NumberBFrames = 0", "FrameSkip = 0"},
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE(zn::Format("case %zu", c));
+        const StructureRun annexB = Code(dir, "annexb", 5, cases[c]);
+        ASSERT_TRUE(annexB.e.ok) << annexB.e.message;
+        std::vector<std::string> rtpLines = cases[c];
+        rtpLines.push_back("OutFileMode = 1");
+        const StructureRun rtp = Code(dir, "rtp", 5, rtpLines);
+        ASSERT_TRUE(rtp.e.ok) << rtp.e.message;
+        std::vector<rtcheck::RtpPacket> packets;
+        ASSERT_TRUE(rtcheck::ReadRtpFile(rtp.stream, &packets));
+        const auto units = AnnexBUnits(annexB.stream);
+        ASSERT_EQ(packets.size(), units.size());
+        for (size_t k = 0; k < packets.size(); ++k) {
+            const rtcheck::RtpPacket &p = packets[k];
+            EXPECT_EQ(p.nal, units[k]) << "unit " << k;
+            EXPECT_EQ(p.time, 0xFFFFFFFFu);
+            EXPECT_EQ(p.version, 2);
+            EXPECT_EQ(p.padding + p.extension + p.cc, 0);
+            EXPECT_EQ(p.payload_type, 105);
+            EXPECT_EQ(p.ssrc, 0x12345678u);
+            EXPECT_EQ(p.seq, (packets[0].seq + k) & 0xFFFF) << "unit " << k;
+        }
+        // Every slice of a picture carries its display time, 1000 per frame of the pan apart.
+        const auto scan = enctest::ScanNalUnits(annexB.stream);
+        ASSERT_EQ(scan.size(), packets.size());
+        std::vector<uint32_t> pictureTimes;
+        for (size_t k = 0; k < scan.size(); ++k)
+            if (scan[k].slice_type >= 0) {
+                if (scan[k].first_mb == 0)
+                    pictureTimes.push_back(packets[k].timestamp);
+                else
+                    EXPECT_EQ(packets[k].timestamp, pictureTimes.back()) << "unit " << k;
+            }
+        const auto &frames = rtp.e.host.frames;
+        ASSERT_EQ(pictureTimes.size(), frames.size());
+        for (size_t n = 0; n < frames.size(); ++n)
+            EXPECT_EQ(pictureTimes[n] - pictureTimes[0],
+                      static_cast<uint32_t>(1000 * (frames[n].source_frame - frames[0].source_frame)))
+                << "picture " << n;
+        // The same pictures were coded.
+        EXPECT_EQ(rtp.rec, annexB.rec);
+    }
+}
+
+// ----- slice groups -----
+
+// The picture parameter set of a stream, read by the decoder's reader.
+PpsPtr ReadPps(const std::vector<uint8_t> &stream)
+{
+    for (const rtcheck::AnnexBUnit &u : rtcheck::SplitAnnexB(stream))
+        if (u.type == 8) {
+            std::vector<uint8_t> rbsp = rtcheck::Rbsp(u.Unit(stream));
+            rbsp.resize(rbsp.size() + 8, 0xFF);
+            auto dp = enctest::DecoderPartition(rbsp);
+            PpsPtr pps = dec_AllocPPS();
+            h264dec_read_pps(dp.get(), pps.get());
+            return pps;
+        }
+    return nullptr;
+}
+
+// Decodes the stream through a host that records the result text: the pictures decoded and the run
+// error's message (empty when the stream was read to its end).
+struct GroupDecode
+{
+    std::string text, error;
+    std::vector<uint8_t> yuv;
+};
+GroupDecode DecodeWithHost(const zntest::ScratchDir &dir, const std::string &stream)
+{
+    zn::MessageRecorder boxes;
+    h264test::RecordingHost host;
+    const std::string out = dir.File("groups_dec.yuv");
+    GroupDecode d;
+    try {
+        H264Decoder(stream, out, "", false, false, &host);
+    } catch (const zn::RunAborted &e) {
+        d.error = e.what();
+    }
+    d.text = host.text;
+    const auto bytes = zntest::ReadFileBytes(out);
+    d.yuv.assign(bytes.begin(), bytes.end());
+    return d;
+}
+
+struct GroupCase
+{
+    const char *name;
+    std::vector<std::string> lines;
+    h264enc::FmoSettings fmo; // the map the run must build (static maps only)
+    bool static_map;
+    // Where the decoder cannot read the stream to its end, why: it then ends with a message instead.
+    const char *decode_fault = nullptr;
+    bool exact = false; // every group a run of macroblocks in raster order: read as one, nothing differs
+};
+
+// The decoder reads several slice groups as one, by design: a slice's macroblocks land in raster
+// order from its first one. Where a group is not a raster run, the first intra mode that needs a
+// neighbour the decoder does not see ends the run (the encoder saw it in the group).
+const char *const kScattered = "groups that are not raster runs: the decoder reads them as one";
+
+TEST(EncoderSliceGroups, ParameterSetListsTheMapSlicesStartWhereItSaysAndTheDecoderReadsToTheEnd)
+{
+    const std::string advisory = "This stream uses several slice groups";
+    const int widthMbs = kW / 16, heightMbs = kH / 16;
+    const GroupCase cases[] = {
+        {"dispersed, two groups", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, true, kScattered},
+        {"dispersed, four groups, CAVLC, slices of 5",
+         {"num_slice_groups_minus1 = 3", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
+          "SliceArgument = 5"},
+         {3, 1},
+         true,
+         kScattered},
+        {"box",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 24", "FmoBottomRightMB = 74"},
+         {1, 3, 24, 74},
+         true,
+         kScattered},
+        {"box, slices of 7",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 12", "FmoBottomRightMB = 52",
+          "SliceMode = 1", "SliceArgument = 7"},
+         {1, 3, 12, 52},
+         true,
+         kScattered},
+        {"box-out",
+         {"num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeRate = 4"},
+         {},
+         false,
+         kScattered},
+        {"raster",
+         {"num_slice_groups_minus1 = 1", "FmoType = 5", "FmoChangeDirection = 0"},
+         {},
+         false,
+         nullptr,
+         true},
+        // Group 0 at the end of the picture is coded first: read as one, its slice ends the picture,
+        // so the pictures differ, but the stream is read to its end.
+        {"raster, CAVLC, other direction",
+         {"num_slice_groups_minus1 = 1", "FmoType = 5", "FmoChangeDirection = 1", "FmoChangeRate = 10",
+          "SymbolMode = 0"},
+         {},
+         false},
+        {"wipe", {"num_slice_groups_minus1 = 1", "FmoType = 6", "SymbolMode = 0"}, {}, false, kScattered},
+    };
+    zntest::ScratchDir dir;
+    for (const GroupCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const StructureRun r = Code(dir, "groups", 5, c.lines);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        const GroupDecode d = DecodeWithHost(dir, dir.File("groups.264"));
+        // The advisory line once, also when the run ends early.
+        const size_t at = d.text.find(advisory);
+        EXPECT_NE(at, std::string::npos) << d.text;
+        if (at != std::string::npos) {
+            EXPECT_EQ(d.text.find(advisory, at + 1), std::string::npos);
+        }
+        if (c.decode_fault) {
+            if (!d.error.empty())
+                std::printf("%s: the decoder ends with \"%s\" (%s)\n", c.name, d.error.c_str(),
+                            c.decode_fault);
+        } else {
+            EXPECT_EQ(d.error, "");
+            EXPECT_EQ(d.yuv.size(), r.e.host.frames.size() * kPictureBytes);
+        }
+        if (c.exact) {
+            EXPECT_TRUE(d.yuv == r.rec)
+                << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
+        }
+        if (!c.static_map)
+            continue;
+
+        h264enc::EncoderFmo fmo;
+        h264enc::h264enc_fmo_init(fmo, widthMbs, heightMbs, c.fmo);
+        const std::vector<int> &map = fmo.map.MBAmap;
+        if (c.fmo.type == 3) // the box is group 0, everything else group 1
+            for (int i = 0; i < widthMbs * heightMbs; ++i) {
+                const int x = i % widthMbs, y = i / widthMbs;
+                const bool inBox = x >= c.fmo.top_left_mb % widthMbs &&
+                                   x <= c.fmo.bottom_right_mb % widthMbs &&
+                                   y >= c.fmo.top_left_mb / widthMbs && y <= c.fmo.bottom_right_mb / widthMbs;
+                EXPECT_EQ(map[static_cast<size_t>(i)], inBox ? 0 : 1) << "macroblock " << i;
+            }
+        const PpsPtr pps = ReadPps(r.stream);
+        ASSERT_TRUE(pps);
+        EXPECT_EQ(pps->num_slice_groups_minus1, c.fmo.num_slice_groups_minus1);
+        EXPECT_EQ(pps->mb_slice_group_map_type, 6); // static maps go out as explicit lists
+        ASSERT_EQ(pps->slice_group_id_cnt_minus1 + 1, widthMbs * heightMbs);
+        EXPECT_EQ(
+            std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + widthMbs * heightMbs),
+            map);
+
+        // Where slices must start: each group's macroblocks in raster order, a new slice every
+        // SliceArgument of them (one slice per group without a slice mode).
+        int perSlice = widthMbs * heightMbs;
+        for (const std::string &line : c.lines)
+            if (line.rfind("SliceArgument = ", 0) == 0)
+                perSlice = std::stoi(line.substr(16));
+        std::vector<int> starts;
+        for (int g = 0; g <= c.fmo.num_slice_groups_minus1; ++g) {
+            int inGroup = 0;
+            for (int i = 0; i < widthMbs * heightMbs; ++i)
+                if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
+                    starts.push_back(i);
+        }
+        std::vector<std::vector<int>> pictures;
+        const auto scan = enctest::ScanNalUnits(r.stream);
+        size_t k = 0;
+        for (const auto &u : scan) {
+            if (u.slice_type < 0)
+                continue;
+            if (k++ % starts.size() == 0)
+                pictures.emplace_back();
+            pictures.back().push_back(u.first_mb);
+        }
+        ASSERT_EQ(pictures.size(), r.e.host.frames.size());
+        for (size_t p = 0; p < pictures.size(); ++p)
+            EXPECT_EQ(pictures[p], starts) << "picture " << p;
+    }
+}
+
+// ----- data partitioning -----
+
+// The numbers of one column of the bit usage table (0 intra, 1 inter, 2 B), per category.
+std::map<std::string, long long> BitUsageColumn(const std::string &text, int column)
+{
+    std::map<std::string, long long> out;
+    const std::regex line("(Header|Mode|Motion|CBP Y/C|Transform coefficients Y|Transform coefficients "
+                          "U/V|Delta qnt|Stuff bits)(?:\r\n)?\t\\s*(-|\\d+)\t\\s*(\\d+)\t\\s*(\\d+)\r\n");
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it) {
+        const std::string v = (*it)[2 + column];
+        out[(*it)[1]] = v == "-" ? 0 : std::stoll(v);
+    }
+    return out;
+}
+
+TEST(EncoderDataPartitioning, SameReconstructionThreeUnitsPerSliceAndElementBitsThatAddUp)
+{
+    zntest::ScratchDir dir;
+    for (int symbolMode : {0, 1}) {
+        SCOPED_TRACE(symbolMode ? "CABAC" : "CAVLC");
+        // Three pictures, I P B: each column of the bit usage table is one picture's own count.
+        const std::vector<std::string> lines = {"UseConstrainedIntraPred = 1", "SliceMode = 1",
+                                                "SliceArgument = 40",
+                                                zn::Format("SymbolMode = %d", symbolMode)};
+        const StructureRun whole = Code(dir, "whole", 3, lines);
+        ASSERT_TRUE(whole.e.ok) << whole.e.message;
+        std::vector<std::string> partLines = lines;
+        partLines.push_back("PartitionMode = 1");
+        const StructureRun parts = Code(dir, "parts", 3, partLines);
+        ASSERT_TRUE(parts.e.ok) << parts.e.message;
+        ASSERT_EQ(parts.e.host.frames.size(), 3u);
+        EXPECT_EQ(parts.rec.size(), 3 * kPictureBytes);
+        EXPECT_TRUE(parts.rec == whole.rec)
+            << "first difference at byte " << enctest::FirstDifference(parts.rec, whole.rec);
+
+        // After the parameter sets, A, B and C for every slice: three slices of 40, 40 and 19
+        // macroblocks per picture.
+        const auto units = rtcheck::SplitAnnexB(parts.stream);
+        const auto scan = enctest::ScanNalUnits(parts.stream);
+        ASSERT_EQ(units.size(), 2 + 3 * 3 * 3u);
+        std::vector<int> firstMbs;
+        for (size_t k = 2; k < units.size(); ++k) {
+            EXPECT_EQ(units[k].type, 2 + static_cast<int>((k - 2) % 3)) << "unit " << k;
+            if (units[k].type == 2)
+                firstMbs.push_back(scan[k].first_mb);
+        }
+        EXPECT_EQ(firstMbs, (std::vector<int>{0, 40, 80, 0, 40, 80, 0, 40, 80}));
+        EXPECT_EQ(parts.e.host.statistics.at(0).total_bits, rtcheck::PictureBitsOf(parts.stream));
+        if (symbolMode)
+            continue;
+
+        // CAVLC: each picture's units hold exactly the bits its column of the table counts.
+        // Coding order I, P, B: the columns intra, inter and B.
+        for (int p = 0; p < 3; ++p) {
+            long long inUnits = 0;
+            for (size_t k = 2 + 9 * static_cast<size_t>(p); k < 2 + 9 * static_cast<size_t>(p + 1); ++k)
+                inUnits += rtcheck::BitsBeforeStopBit(rtcheck::Rbsp(units[k].Unit(parts.stream)));
+            const auto column = BitUsageColumn(parts.e.host.appended, p);
+            ASSERT_EQ(column.size(), 8u) << parts.e.host.appended;
+            long long counted = 0;
+            for (const auto &[name, bits] : column)
+                counted += bits;
+            EXPECT_EQ(inUnits, counted) << "picture " << p << " (coding order)\n" << parts.e.host.appended;
+        }
+    }
+}
+
+} // namespace encoder_structure_test
