@@ -127,6 +127,98 @@ void dec_edge_strength(int strength[4], const DecoderImage &img, const DecoderMa
     }
 }
 
+namespace {
+
+// One 4x4 block's motion as the strength rules compare it; P pictures leave the second list at zero.
+struct BlockMotion
+{
+    int ref[2];
+    int mv[2][2];
+};
+
+bool MotionDiffers(const BlockMotion &a, const BlockMotion &b)
+{
+    return a.ref[0] != b.ref[0] || a.ref[1] != b.ref[1] || std::abs(a.mv[0][0] - b.mv[0][0]) >= 4 ||
+           std::abs(a.mv[0][1] - b.mv[0][1]) >= 4 || std::abs(a.mv[1][0] - b.mv[1][0]) >= 4 ||
+           std::abs(a.mv[1][1] - b.mv[1][1]) >= 4;
+}
+
+} // namespace
+
+void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, int mb_y, int mb_x)
+{
+    const int wMbs = img.width / 16;
+    const auto &mbs = *img.mb_data;
+    const DecoderMacroblock &q = mbs[static_cast<size_t>(mb_y * wMbs + mb_x)];
+    const bool spsi = IsSPPicture(img.type) || img.type == kPictureSI;
+    const bool b = IsBPicture(img.type);
+    const int bx = 4 * mb_x, by = 4 * mb_y;
+    // g[r][c]: block row r - 1, column c - 1 of the macroblock; row 0 and column 0 are the neighbours.
+    BlockMotion g[5][5];
+    bool gathered = false;
+    auto gather = [&]() {
+        gathered = true;
+        auto load = [&](int r, int c) {
+            BlockMotion &m = g[r][c];
+            const int x = bx + c - 1, y = by + r - 1;
+            if (b) {
+                m.ref[0] = (*img.fwd_ref)[y][x];
+                m.ref[1] = (*img.bwd_ref)[y][x];
+                const int *f = (*img.fwd_mv)[x + 4][y], *w = (*img.bwd_mv)[x + 4][y];
+                m.mv[0][0] = f[0];
+                m.mv[0][1] = f[1];
+                m.mv[1][0] = w[0];
+                m.mv[1][1] = w[1];
+            } else {
+                m.ref[0] = (*img.ref_idx_arr)[y][x];
+                m.ref[1] = 0;
+                const int *v = (*img.mv)[x + 4][y];
+                m.mv[0][0] = v[0];
+                m.mv[0][1] = v[1];
+                m.mv[1][0] = m.mv[1][1] = 0;
+            }
+        };
+        for (int r = 1; r <= 4; ++r)
+            for (int c = 1; c <= 4; ++c)
+                load(r, c);
+        if (mb_x > 0)
+            for (int r = 1; r <= 4; ++r)
+                load(r, 0);
+        if (mb_y > 0)
+            for (int c = 1; c <= 4; ++c)
+                load(0, c);
+    };
+    for (int dir = 0; dir < 2; ++dir)
+        for (int edge = 0; edge < 4; ++edge) {
+            int *s = strength[dir][edge];
+            if (edge == 0 && (dir == 0 ? mb_x == 0 : mb_y == 0)) {
+                s[0] = s[1] = s[2] = s[3] = 0;
+                continue;
+            }
+            const DecoderMacroblock &p =
+                edge != 0
+                    ? q
+                    : mbs[static_cast<size_t>(dir == 0 ? mb_y * wMbs + mb_x - 1 : (mb_y - 1) * wMbs + mb_x)];
+            if (spsi || IsIntraMb(p) || IsIntraMb(q)) {
+                s[0] = s[1] = s[2] = s[3] = edge == 0 ? 4 : 3;
+                continue;
+            }
+            for (int i = 0; i < 4; ++i) {
+                const int qc = dir == 0 ? edge : i, qr = dir == 0 ? i : edge;
+                const int pc = dir == 0 ? (qc + 3) % 4 : qc, pr = dir == 0 ? qr : (qr + 3) % 4;
+                if ((q.cbp_blocks >> (4 * qr + qc) & 1) || (p.cbp_blocks >> (4 * pr + pc) & 1)) {
+                    s[i] = 2;
+                    continue;
+                }
+                if (!gathered)
+                    gather();
+                const BlockMotion &mq = g[qr + 1][qc + 1];
+                const BlockMotion &mp = dir == 0 ? g[qr + 1][qc] : g[qr][qc + 1];
+                s[i] = MotionDiffers(mp, mq) ? 1 : 0;
+            }
+        }
+}
+
 void dec_edge_filter_reference(uint8_t *first, const int strength[4], int qp, int alpha_offset,
                                int beta_offset, int dir, int width, bool chroma)
 {
@@ -171,18 +263,17 @@ void dec_deblock_macroblock(const DecoderImage &img, Array2D<uint8_t> &y, Array3
         return;
     const int width = y.Cols();
     const bool haveChroma = uv && uv->HasFrames() && img.width_cr > 0;
+    int strengths[2][4][4];
+    dec_macroblock_strengths(strengths, img, mb_y, mb_x);
     for (int dir = 0; dir < 2; ++dir)
         for (int edge = 0; edge < 4; ++edge) {
-            if (edge == 0 && (dir == 0 ? mb_x == 0 : mb_y == 0))
+            const int *strength = strengths[dir][edge];
+            if (!(strength[0] | strength[1] | strength[2] | strength[3]))
                 continue;
             const DecoderMacroblock &p =
                 edge != 0
                     ? q
                     : mbs[static_cast<size_t>(dir == 0 ? mb_y * wMbs + mb_x - 1 : (mb_y - 1) * wMbs + mb_x)];
-            int strength[4];
-            dec_edge_strength(strength, img, p, q, dir, edge, mb_y * 4, mb_x * 4);
-            if (!(strength[0] | strength[1] | strength[2] | strength[3]))
-                continue;
             const int qp = (p.qp + q.qp) >> 1;
             const int px = 16 * mb_x + (dir == 0 ? 4 * edge : 0), py = 16 * mb_y + (dir == 0 ? 0 : 4 * edge);
             dec_edge_filter(&y[py][px], strength, qp, q.filter_alpha_offset, q.filter_beta_offset, dir, width,

@@ -137,6 +137,45 @@ void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int re
     }
 }
 
+void h264dec_itrans4x4_add(const int coef[4][4], const uint8_t *pred, int pred_stride, uint8_t *dst,
+                           int dst_stride)
+{
+    int ac = 0;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            ac |= (i | j) ? coef[i][j] : 0;
+    if (ac == 0) {
+        // (r + 64 p + 32) >> 6 is p + ((r + 32) >> 6): 64 p passes the shift whole.
+        const int add = (coef[0][0] + 32) >> 6;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                dst[y * dst_stride + x] = static_cast<uint8_t>(Clip255(pred[y * pred_stride + x] + add));
+        return;
+    }
+    int t[4][4]; // [j][x]: the horizontal pass, rows of the block
+    for (int j = 0; j < 4; ++j) {
+        const int e0 = coef[0][j] + coef[2][j], e1 = coef[0][j] - coef[2][j];
+        const int e2 = (coef[1][j] >> 1) - coef[3][j], e3 = coef[1][j] + (coef[3][j] >> 1);
+        t[j][0] = e0 + e3;
+        t[j][1] = e1 + e2;
+        t[j][2] = e1 - e2;
+        t[j][3] = e0 - e3;
+    }
+    int r[4][4]; // [y][x]
+    for (int x = 0; x < 4; ++x) {
+        const int e0 = t[0][x] + t[2][x], e1 = t[0][x] - t[2][x];
+        const int e2 = (t[1][x] >> 1) - t[3][x], e3 = t[1][x] + (t[3][x] >> 1);
+        r[0][x] = e0 + e3;
+        r[1][x] = e1 + e2;
+        r[2][x] = e1 - e2;
+        r[3][x] = e0 - e3;
+    }
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            dst[y * dst_stride + x] =
+                static_cast<uint8_t>(Clip255((r[y][x] + 64 * pred[y * pred_stride + x] + 32) >> 6));
+}
+
 void h264dec_forward4x4_kernel(const int in[4][4], int out[4][4])
 {
     int tmp[4][4]; // [i][y]
