@@ -136,11 +136,18 @@ struct BlockMotion
     int mv[2][2];
 };
 
-bool MotionDiffers(const BlockMotion &a, const BlockMotion &b)
+// |d| >= 4 as one unsigned comparison: d + 3 lies in 0..6 exactly when |d| < 4.
+inline bool Apart(int a, int b)
 {
-    return a.ref[0] != b.ref[0] || a.ref[1] != b.ref[1] || std::abs(a.mv[0][0] - b.mv[0][0]) >= 4 ||
-           std::abs(a.mv[0][1] - b.mv[0][1]) >= 4 || std::abs(a.mv[1][0] - b.mv[1][0]) >= 4 ||
-           std::abs(a.mv[1][1] - b.mv[1][1]) >= 4;
+    return static_cast<unsigned>(a - b + 3) > 6u;
+}
+
+inline int MotionDiffers(const BlockMotion &a, const BlockMotion &b)
+{
+    return ((a.ref[0] ^ b.ref[0]) | (a.ref[1] ^ b.ref[1])) != 0 || (Apart(a.mv[0][0], b.mv[0][0]) |
+                                                                    Apart(a.mv[0][1], b.mv[0][1]) |
+                                                                    Apart(a.mv[1][0], b.mv[1][0]) |
+                                                                    Apart(a.mv[1][1], b.mv[1][1]));
 }
 
 } // namespace
@@ -203,18 +210,19 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
                 s[0] = s[1] = s[2] = s[3] = edge == 0 ? 4 : 3;
                 continue;
             }
+            // Block i of the edge on the Q side and its neighbour across, as bits of the coded-block
+            // masks and as positions in g.
+            const int qBit = dir == 0 ? edge : 4 * edge, step = dir == 0 ? 4 : 1;
+            const int pBit = edge != 0 ? qBit - (dir == 0 ? 1 : 4) : dir == 0 ? 3 : 12;
             for (int i = 0; i < 4; ++i) {
-                const int qc = dir == 0 ? edge : i, qr = dir == 0 ? i : edge;
-                const int pc = dir == 0 ? (qc + 3) % 4 : qc, pr = dir == 0 ? qr : (qr + 3) % 4;
-                if ((q.cbp_blocks >> (4 * qr + qc) & 1) || (p.cbp_blocks >> (4 * pr + pc) & 1)) {
+                if ((q.cbp_blocks >> (qBit + step * i) & 1) || (p.cbp_blocks >> (pBit + step * i) & 1)) {
                     s[i] = 2;
                     continue;
                 }
                 if (!gathered)
                     gather();
-                const BlockMotion &mq = g[qr + 1][qc + 1];
-                const BlockMotion &mp = dir == 0 ? g[qr + 1][qc] : g[qr][qc + 1];
-                s[i] = MotionDiffers(mp, mq) ? 1 : 0;
+                const int r = dir == 0 ? i + 1 : edge + 1, col = dir == 0 ? edge + 1 : i + 1;
+                s[i] = MotionDiffers(dir == 0 ? g[r][col - 1] : g[r - 1][col], g[r][col]);
             }
         }
 }
@@ -234,6 +242,70 @@ void dec_edge_filter_reference(uint8_t *first, const int strength[4], int qp, in
     }
 }
 
+namespace {
+
+// Eight lines of one edge side by side, one lane per line (a luma edge is two such groups): every
+// value of the normal filter fits 16 bits.
+typedef int16_t Lines __attribute__((vector_size(16)));
+constexpr int kLanes = 8;
+
+inline Lines Select(Lines mask, Lines a, Lines b)
+{
+    return (a & mask) | (b & ~mask);
+}
+inline Lines Abs(Lines a)
+{
+    const Lines m = a >> 15;
+    return (a ^ m) - m;
+}
+inline Lines Clamp(Lines v, Lines lo, Lines hi)
+{
+    v = Select(v < lo, lo, v);
+    return Select(v > hi, hi, v);
+}
+
+// The filter of bS 1..3 on the lanes whose tc0 is not negative, all at once: the lines are gathered
+// into lanes, filtered without branches and written back (other lanes unchanged).
+void FilterNormalLines(uint8_t *first, int along, int across, const Lines &tc0, int alphaValue, int betaValue,
+                       bool chroma)
+{
+    constexpr int n = kLanes;
+    const Lines zero{}, full = zero + 255;
+    const Lines alpha = zero + static_cast<int16_t>(alphaValue), beta = zero + static_cast<int16_t>(betaValue);
+    Lines p2{}, p1{}, p0{}, q0{}, q1{}, q2{};
+    for (int k = 0; k < n; ++k) {
+        const uint8_t *q = first + k * along;
+        p1[k] = q[-2 * across];
+        p0[k] = q[-across];
+        q0[k] = q[0];
+        q1[k] = q[across];
+        if (!chroma) {
+            p2[k] = q[-3 * across];
+            q2[k] = q[2 * across];
+        }
+    }
+    const Lines on = (tc0 >= 0) & (Abs(p0 - q0) < alpha) & (Abs(q1 - q0) < beta) & (Abs(p1 - p0) < beta);
+    const Lines ap = chroma ? zero : Lines(Abs(p2 - p0) < beta);
+    const Lines aq = chroma ? zero : Lines(Abs(q2 - q0) < beta);
+    // Masks are -1 where set: subtracting them adds one.
+    const Lines c = chroma ? tc0 + 1 : tc0 - ap - aq;
+    const Lines delta = Clamp((4 * (q0 - p0) + (p1 - q1) + 4) >> 3, -c, c);
+    const Lines np0 = Select(on, Clamp(p0 + delta, zero, full), p0);
+    const Lines nq0 = Select(on, Clamp(q0 - delta, zero, full), q0);
+    const Lines avg = (p0 + q0) >> 1;
+    const Lines np1 = Select(on & ap, p1 + Clamp((p2 + avg - 2 * p1) >> 1, -tc0, tc0), p1);
+    const Lines nq1 = Select(on & aq, q1 + Clamp((q2 + avg - 2 * q1) >> 1, -tc0, tc0), q1);
+    for (int k = 0; k < n; ++k) {
+        uint8_t *q = first + k * along;
+        q[-2 * across] = static_cast<uint8_t>(np1[k]);
+        q[-across] = static_cast<uint8_t>(np0[k]);
+        q[0] = static_cast<uint8_t>(nq0[k]);
+        q[across] = static_cast<uint8_t>(nq1[k]);
+    }
+}
+
+} // namespace
+
 void dec_edge_filter(uint8_t *first, const int strength[4], int qp, int alpha_offset, int beta_offset,
                      int dir, int width, bool chroma)
 {
@@ -242,14 +314,25 @@ void dec_edge_filter(uint8_t *first, const int strength[4], int qp, int alpha_of
     if (alpha == 0 || beta == 0)
         return; // no difference is below a zero threshold
     const int along = dir == 0 ? width : 1, across = dir == 0 ? 1 : width;
-    const int per = chroma ? 2 : 4;
+    const int per = chroma ? 2 : 4, n = 4 * per;
+    // Lines of strength 1..3 go through the lane filter eight at a time; strength 4 lines one by one.
+    for (int group = 0; group < n; group += kLanes) {
+        Lines tc0;
+        bool normal = false;
+        for (int k = 0; k < kLanes; ++k) {
+            const int bS = strength[(group + k) / per];
+            normal = normal || (bS > 0 && bS < 4);
+            tc0[k] = static_cast<int16_t>(bS > 0 && bS < 4 ? kDeblockClip[indexA][bS] : -1);
+        }
+        if (normal)
+            FilterNormalLines(first + group * along, along, across, tc0, alpha, beta, chroma);
+    }
     for (int seg = 0; seg < 4; ++seg) {
-        const int bS = strength[seg];
-        if (bS == 0)
+        if (strength[seg] != 4)
             continue;
-        const int c0 = kDeblockClip[indexA][bS];
-        for (int n = seg * per; n < (seg + 1) * per; ++n)
-            FilterLine(EdgeLine{first + n * along, across}, bS, alpha, beta, c0, chroma);
+        const int c0 = kDeblockClip[indexA][4];
+        for (int k = seg * per; k < (seg + 1) * per; ++k)
+            FilterLine(EdgeLine{first + k * along, across}, 4, alpha, beta, c0, chroma);
     }
 }
 

@@ -341,16 +341,20 @@ void PredictInterRegion(MbContext &c, const BlockSource &s, int i, int j, int w,
                         uint8_t chroma[2][8][16], bool withChroma)
 {
     DecoderImage &img = c.img;
+    // One direction without weights is the prediction itself: it goes straight into place.
+    const bool direct = !img.apply_weights && s.use[0] != s.use[1];
     uint8_t tmp[2][16 * 16];
     const uint8_t *p[2] = {nullptr, nullptr};
     const int px = 4 * (img.block_x + i), py = 4 * (img.block_y + j);
     for (int list = 0; list < 2; ++list)
         if (s.use[list]) {
+            uint8_t *out = direct ? &luma[4 * j][4 * i] : tmp[list];
             h264dec_luma_pred_fast(h264dec_luma_view(c.dec, s.entry[list]), 4 * px + s.mv[list][0],
-                                   4 * py + s.mv[list][1], w, h, tmp[list], 16);
+                                   4 * py + s.mv[list][1], w, h, out, 16);
             p[list] = tmp[list];
         }
-    CombineBlock(c, s, p, 0, w, h, &luma[4 * j][4 * i]);
+    if (!direct)
+        CombineBlock(c, s, p, 0, w, h, &luma[4 * j][4 * i]);
     if (!withChroma)
         return;
     const int heightCr = img.mbaff_field_view ? img.height_cr / 2 : img.height_cr;
@@ -359,11 +363,13 @@ void PredictInterRegion(MbContext &c, const BlockSource &s, int i, int j, int w,
         for (int list = 0; list < 2; ++list)
             if (s.use[list]) {
                 const Array2D<uint8_t> &plane = (*(*c.dec.mcef)[static_cast<size_t>(s.entry[list])])[uv];
-                h264dec_chroma_pred_fast(plane, std::min(img.width_cr, plane.Cols()), std::min(heightCr, plane.Rows()),
-                                         s.mv[list][0] + 8 * (img.pix_c_x + cx), s.mv[list][1] + 8 * (img.pix_c_y + cy),
-                                         w / 2, h / 2, tmp[list], 16);
+                h264dec_chroma_pred_fast(plane, std::min(img.width_cr, plane.Cols()),
+                                         std::min(heightCr, plane.Rows()), s.mv[list][0] + 8 * (img.pix_c_x + cx),
+                                         s.mv[list][1] + 8 * (img.pix_c_y + cy), w / 2, h / 2,
+                                         direct ? &chroma[uv][cy][cx] : tmp[list], 16);
             }
-        CombineBlock(c, s, p, uv + 1, w / 2, h / 2, &chroma[uv][cy][cx]);
+        if (!direct)
+            CombineBlock(c, s, p, uv + 1, w / 2, h / 2, &chroma[uv][cy][cx]);
     }
 }
 
@@ -516,19 +522,31 @@ void DrawVectors(MbContext &c, const BlockSource &s, int px, int py, int m, bool
 }
 
 // The residual of n x n blocks, coefficient blocks coef[i0 + i][j0 + j], added to the prediction
-// (row stride 16) into the picture. Blocks without coefficients, most of an inter picture, are copied.
+// (row stride 16) into the picture. Blocks without coefficients, most of an inter picture, are copied,
+// all n x n at once when none has any.
 void AddResidual(const int (&coef)[4][6][4][4], int i0, int j0, int n, const uint8_t *pred, uint8_t *dst,
                  ptrdiff_t ds)
 {
+    int any = 0;
+    for (int i = 0; i < n; ++i) {
+        const int *c = &coef[i0 + i][j0][0][0]; // the n blocks of column i0 + i lie one after the other
+        for (int k = 0; k < 16 * n; ++k)
+            any |= c[k];
+    }
+    if (any == 0) {
+        for (int y = 0; y < 4 * n; ++y)
+            std::memcpy(dst + y * ds, pred + y * 16, static_cast<size_t>(4 * n));
+        return;
+    }
     for (int j = 0; j < n; ++j)
         for (int i = 0; i < n; ++i) {
             const int *c = &coef[i0 + i][j0 + j][0][0];
-            int any = 0;
+            int block = 0;
             for (int k = 0; k < 16; ++k)
-                any |= c[k];
+                block |= c[k];
             const uint8_t *p = pred + 4 * j * 16 + 4 * i;
             uint8_t *d = dst + 4 * j * ds + 4 * i;
-            if (any == 0) {
+            if (block == 0) {
                 for (int y = 0; y < 4; ++y)
                     std::memcpy(d + y * ds, p + y * 16, 4);
                 continue;
@@ -545,13 +563,19 @@ void ReconstructInter(MbContext &c, bool hooks)
     H264DecoderState &dec = c.dec;
     DecoderImage &img = c.img;
     DecoderMacroblock &mb = c.mb;
+    // draw_vector paints nothing unless the vector view is on: the calls are left out while it is off.
+    const bool vectors = hooks && dec.analysis.paint && dec.analysis.vectors_drawn;
+    const BlockSource *checked = nullptr; // a source already checked: the same one needs no new check
     for (const auto &ij : kScan) {
         const int i = ij[0], j = ij[1];
         const int q = (i >> 1) + 2 * (j >> 1);
         BlockSource &s = c.src[i][j];
         InterSource(c, i, j, mb.sub_mode[q], mb.sub_pred_dir[q], s);
-        CheckSource(c, s);
-        if (hooks)
+        if (!checked || !SameSource(*checked, s)) {
+            CheckSource(c, s);
+            checked = &s;
+        }
+        if (vectors)
             DrawVectors(c, s, 4 * (img.block_x + i), 4 * (img.block_y + j), mb.sub_mode[q],
                         IsBPicture(img.type) && mb.sub_pred_dir[q] == 2);
     }

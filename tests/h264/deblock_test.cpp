@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -329,6 +330,68 @@ TEST(H264Deblock, ChromaUsesTheTableOfTheAveragedQpAndTwoSamplesPerStrength)
     EXPECT_EQ(m.uv[0][3][7], (200 + 100 + 104 + 2) >> 2);
     EXPECT_EQ(m.uv[1][3][8], (208 + 104 + 100 + 2) >> 2);
     EXPECT_EQ(m.uv[0][3][6], 100);
+}
+
+// The per-macroblock strengths the decoder runs equal dec_edge_strength edge by edge, on random
+// pictures of 3 x 3 macroblocks: intra and inter types, coded blocks, vectors near the threshold of 4,
+// differing references, in P, B, SP and SI pictures, at the picture's borders and inside.
+TEST(H264Deblock, MacroblockStrengthsEqualTheEdgeRule)
+{
+    constexpr int kMbs = 3, kBlocks = 4 * kMbs;
+    std::mt19937 rng(5);
+    auto rnd = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    for (int t = 0; t < 300; ++t) {
+        DecoderImage img;
+        img.width = img.height = 16 * kMbs;
+        const int types[] = {kPictureP, kPictureB, kPictureSP, kPictureSI, kPictureI};
+        img.type = types[t % 5];
+        std::vector<DecoderMacroblock> mbs(kMbs * kMbs);
+        for (auto &m : mbs) {
+            const int kinds[] = {kMb16x16, kMb8x8, kMbSkipOrDirect, kMbIntra4x4, kMbIntra16x16};
+            m.mb_type = kinds[rnd(t % 3 == 0 ? 5 : 3)];
+            m.cbp_blocks = rnd(4) == 0 ? rnd(1 << 16) : 0;
+        }
+        Array3D<int> mv, fwdMv, bwdMv;
+        Array2D<int> ref, fwdRef, bwdRef;
+        for (Array3D<int> *a : {&mv, &fwdMv, &bwdMv}) {
+            a->Reset(kBlocks + 4, kBlocks, 3);
+            for (int x = 0; x < kBlocks + 4; ++x)
+                for (int y = 0; y < kBlocks; ++y)
+                    for (int k = 0; k < 2; ++k)
+                        (*a)[x][y][k] = rnd(3) == 0 ? rnd(11) - 5 : 0;
+        }
+        for (Array2D<int> *a : {&ref, &fwdRef, &bwdRef}) {
+            a->Reset(kBlocks, kBlocks);
+            for (int y = 0; y < kBlocks; ++y)
+                for (int x = 0; x < kBlocks; ++x)
+                    (*a)[y][x] = rnd(5) == 0 ? rnd(3) - 1 : 0;
+        }
+        img.mb_data = &mbs;
+        img.mv = &mv;
+        img.fwd_mv = &fwdMv;
+        img.bwd_mv = &bwdMv;
+        img.ref_idx_arr = &ref;
+        img.fwd_ref = &fwdRef;
+        img.bwd_ref = &bwdRef;
+        for (int my = 0; my < kMbs; ++my)
+            for (int mx = 0; mx < kMbs; ++mx) {
+                int all[2][4][4];
+                dec_macroblock_strengths(all, img, my, mx);
+                const DecoderMacroblock &q = mbs[static_cast<size_t>(my * kMbs + mx)];
+                for (int dir = 0; dir < 2; ++dir)
+                    for (int edge = 0; edge < 4; ++edge) {
+                        int one[4] = {0, 0, 0, 0};
+                        if (edge != 0 || (dir == 0 ? mx > 0 : my > 0)) {
+                            const DecoderMacroblock &p =
+                                edge != 0 ? q : mbs[static_cast<size_t>(dir == 0 ? my * kMbs + mx - 1 : (my - 1) * kMbs + mx)];
+                            dec_edge_strength(one, img, p, q, dir, edge, 4 * my, 4 * mx);
+                        }
+                        for (int i = 0; i < 4; ++i)
+                            ASSERT_EQ(all[dir][edge][i], one[i])
+                                << "trial " << t << " mb " << mx << "," << my << " dir " << dir << " edge " << edge;
+                    }
+            }
+    }
 }
 
 } // namespace
