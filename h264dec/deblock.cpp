@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
                                    0,  0,  0,  4,   4,   5,   6,   7,   8,   9,   10,  12,  13,
@@ -162,7 +163,7 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
     const int bx = 4 * mb_x, by = 4 * mb_y;
     // g[r][c]: block row r - 1, column c - 1 of the macroblock; row 0 and column 0 are the neighbours.
     BlockMotion g[5][5];
-    bool gathered = false;
+    bool gathered = false, uniform = false;
     auto gather = [&]() {
         gathered = true;
         auto load = [&](int r, int c) {
@@ -194,6 +195,12 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
         if (mb_y > 0)
             for (int c = 1; c <= 4; ++c)
                 load(0, c);
+        // One motion for the whole macroblock (a skipped or 16x16 one, mostly): its inner edges
+        // need no comparison.
+        uniform = true;
+        for (int r = 1; r <= 4; ++r)
+            for (int c = 1; c <= 4; ++c)
+                uniform = uniform && std::memcmp(&g[r][c], &g[1][1], sizeof(BlockMotion)) == 0;
     };
     for (int dir = 0; dir < 2; ++dir)
         for (int edge = 0; edge < 4; ++edge) {
@@ -221,6 +228,10 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
                 }
                 if (!gathered)
                     gather();
+                if (uniform && edge != 0) {
+                    s[i] = 0;
+                    continue;
+                }
                 const int r = dir == 0 ? i + 1 : edge + 1, col = dir == 0 ? edge + 1 : i + 1;
                 s[i] = MotionDiffers(dir == 0 ? g[r][col - 1] : g[r - 1][col], g[r][col]);
             }
@@ -247,6 +258,7 @@ namespace {
 // Eight lines of one edge side by side, one lane per line (a luma edge is two such groups): every
 // value of the normal filter fits 16 bits.
 typedef int16_t Lines __attribute__((vector_size(16)));
+typedef uint8_t Bytes __attribute__((vector_size(8)));
 constexpr int kLanes = 8;
 
 inline Lines Select(Lines mask, Lines a, Lines b)
@@ -273,15 +285,32 @@ void FilterNormalLines(uint8_t *first, int along, int across, const Lines &tc0, 
     const Lines zero{}, full = zero + 255;
     const Lines alpha = zero + static_cast<int16_t>(alphaValue), beta = zero + static_cast<int16_t>(betaValue);
     Lines p2{}, p1{}, p0{}, q0{}, q1{}, q2{};
-    for (int k = 0; k < n; ++k) {
-        const uint8_t *q = first + k * along;
-        p1[k] = q[-2 * across];
-        p0[k] = q[-across];
-        q0[k] = q[0];
-        q1[k] = q[across];
+    if (along == 1) {
+        // A horizontal edge: each sample row across the edge is a run of the lines.
+        auto row = [&](int k) {
+            Bytes b;
+            std::memcpy(&b, first + k * across, sizeof b);
+            return __builtin_convertvector(b, Lines);
+        };
+        p1 = row(-2);
+        p0 = row(-1);
+        q0 = row(0);
+        q1 = row(1);
         if (!chroma) {
-            p2[k] = q[-3 * across];
-            q2[k] = q[2 * across];
+            p2 = row(-3);
+            q2 = row(2);
+        }
+    } else {
+        for (int k = 0; k < n; ++k) {
+            const uint8_t *q = first + k * along;
+            p1[k] = q[-2 * across];
+            p0[k] = q[-across];
+            q0[k] = q[0];
+            q1[k] = q[across];
+            if (!chroma) {
+                p2[k] = q[-3 * across];
+                q2[k] = q[2 * across];
+            }
         }
     }
     const Lines on = (tc0 >= 0) & (Abs(p0 - q0) < alpha) & (Abs(q1 - q0) < beta) & (Abs(p1 - p0) < beta);
@@ -295,6 +324,17 @@ void FilterNormalLines(uint8_t *first, int along, int across, const Lines &tc0, 
     const Lines avg = (p0 + q0) >> 1;
     const Lines np1 = Select(on & ap, p1 + Clamp((p2 + avg - 2 * p1) >> 1, -tc0, tc0), p1);
     const Lines nq1 = Select(on & aq, q1 + Clamp((q2 + avg - 2 * q1) >> 1, -tc0, tc0), q1);
+    if (along == 1) {
+        auto put = [&](int k, Lines v) {
+            const Bytes b = __builtin_convertvector(v, Bytes);
+            std::memcpy(first + k * across, &b, sizeof b);
+        };
+        put(-2, np1);
+        put(-1, np0);
+        put(0, nq0);
+        put(1, nq1);
+        return;
+    }
     for (int k = 0; k < n; ++k) {
         uint8_t *q = first + k * along;
         q[-2 * across] = static_cast<uint8_t>(np1[k]);

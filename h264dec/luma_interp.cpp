@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -203,8 +204,7 @@ void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
 {
     if constexpr (DX == 0 && DY == 0) {
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < W; ++x)
-                out[y * os + x] = s[y * ss + x];
+            std::memcpy(out + y * os, s + y * ss, W);
     } else if constexpr (DY == 0) {
         for (int y = 0; y < h; ++y) {
             const uint8_t *r = s + y * ss;
@@ -297,15 +297,18 @@ void h264dec_luma_pred_fast(const LumaPlaneView &p, int x_pos, int y_pos, int w,
         return;
     }
     // At a border: the window, rows y-2..y+h+2 and columns x-2..x+w+2, clamped into a copy.
+    // Each row is its first sample repeated, a run copied from the plane, its last sample repeated.
     constexpr int kStride = 21;
     uint8_t win[21 * kStride];
-    int cols[21];
-    for (int c = 0; c < w + 5; ++c)
-        cols[c] = std::clamp(x - 2 + c, 0, p.width - 1);
+    const int n = w + 5, x0 = x - 2;
+    const int left = std::clamp(-x0, 0, n), right = std::clamp(p.width - x0, left, n);
     for (int r = 0; r < h + 5; ++r) {
         const uint8_t *row = (*p.plane)[std::clamp(y - 2 + r, 0, p.max_y)];
-        for (int c = 0; c < w + 5; ++c)
-            win[r * kStride + c] = row[cols[c]];
+        uint8_t *dst = win + r * kStride;
+        std::memset(dst, row[0], static_cast<size_t>(left));
+        if (right > left)
+            std::memcpy(dst + left, row + x0 + left, static_cast<size_t>(right - left));
+        std::memset(dst + right, row[p.width - 1], static_cast<size_t>(n - right));
     }
     fn(win + 2 * kStride + 2, kStride, h, out, stride);
 }

@@ -25,7 +25,7 @@ int Clip255(int v)
 // Where one 4x4 block's prediction comes from.
 struct BlockSource
 {
-    bool use[2] = {false, false}; // forward, backward
+    int use[2] = {0, 0};          // forward, backward
     int entry[2] = {0, 0};        // list entry of mref / mcef
     int widx[2] = {0, 0};         // index into the weight tables
     int mv[2][2] = {};            // [direction][component]
@@ -297,16 +297,11 @@ void PredictChromaInter(MbContext &c, int uv)
         }
 }
 
+// The fields of a direction a block does not use stay 0, so equal sources are equal records.
 bool SameSource(const BlockSource &a, const BlockSource &b)
 {
-    for (int list = 0; list < 2; ++list) {
-        if (a.use[list] != b.use[list])
-            return false;
-        if (a.use[list] && (a.entry[list] != b.entry[list] || a.widx[list] != b.widx[list] ||
-                            a.mv[list][0] != b.mv[list][0] || a.mv[list][1] != b.mv[list][1]))
-            return false;
-    }
-    return true;
+    static_assert(sizeof(BlockSource) == 10 * sizeof(int), "BlockSource holds ints only");
+    return std::memcmp(&a, &b, sizeof(BlockSource)) == 0;
 }
 
 // Combine of whole blocks: p[list] are w x h predictions with row stride 16, into dst (stride 16).
