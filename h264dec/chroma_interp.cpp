@@ -113,8 +113,8 @@ void ChromaKernelAny(const uint8_t *s, ptrdiff_t ss, int w, int h, int fx, int f
 
 } // namespace
 
-void h264dec_chroma_pred_fast(const Array2D<uint8_t> &plane, int width, int height, int X, int Y, int w, int h,
-                              uint8_t *out, int stride)
+void h264dec_chroma_pred_fast(const Array2D<uint8_t> &plane, int width, int height, int X, int Y, int w,
+                              int h, uint8_t *out, int stride)
 {
     const int fx = X & 7, fy = Y & 7;
     const int x0 = X >> 3, y0 = Y >> 3;

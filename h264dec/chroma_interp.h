@@ -12,5 +12,5 @@
 // block and its right and lower neighbours lie inside it.
 void h264dec_chroma_pred_reference(const Array2D<uint8_t> &plane, int width, int height, int X, int Y, int w,
                                    int h, uint8_t *out, int stride);
-void h264dec_chroma_pred_fast(const Array2D<uint8_t> &plane, int width, int height, int X, int Y, int w, int h,
-                              uint8_t *out, int stride);
+void h264dec_chroma_pred_fast(const Array2D<uint8_t> &plane, int width, int height, int X, int Y, int w,
+                              int h, uint8_t *out, int stride);

@@ -145,10 +145,9 @@ inline bool Apart(int a, int b)
 
 inline int MotionDiffers(const BlockMotion &a, const BlockMotion &b)
 {
-    return ((a.ref[0] ^ b.ref[0]) | (a.ref[1] ^ b.ref[1])) != 0 || (Apart(a.mv[0][0], b.mv[0][0]) |
-                                                                    Apart(a.mv[0][1], b.mv[0][1]) |
-                                                                    Apart(a.mv[1][0], b.mv[1][0]) |
-                                                                    Apart(a.mv[1][1], b.mv[1][1]));
+    return ((a.ref[0] ^ b.ref[0]) | (a.ref[1] ^ b.ref[1])) != 0 ||
+           (Apart(a.mv[0][0], b.mv[0][0]) | Apart(a.mv[0][1], b.mv[0][1]) | Apart(a.mv[1][0], b.mv[1][0]) |
+            Apart(a.mv[1][1], b.mv[1][1]));
 }
 
 } // namespace
@@ -283,7 +282,8 @@ void FilterNormalLines(uint8_t *first, int along, int across, const Lines &tc0, 
 {
     constexpr int n = kLanes;
     const Lines zero{}, full = zero + 255;
-    const Lines alpha = zero + static_cast<int16_t>(alphaValue), beta = zero + static_cast<int16_t>(betaValue);
+    const Lines alpha = zero + static_cast<int16_t>(alphaValue),
+                beta = zero + static_cast<int16_t>(betaValue);
     Lines p2{}, p1{}, p0{}, q0{}, q1{}, q2{};
     if (along == 1) {
         // A horizontal edge: each sample row across the edge is a run of the lines.

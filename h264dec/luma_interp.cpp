@@ -5,6 +5,9 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <utility>
 
 namespace {
@@ -199,9 +202,78 @@ inline uint8_t Clip8(int v)
     return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
-template <int W, int DX, int DY>
-void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
+#if defined(__SSE2__)
+// The positions without the centre sample j with SSE2 on x86, eight (or four) samples of a row at a
+// time in 16-bit lanes: a six-tap sum of 8-bit samples lies in -2550..10710.
+template <int L> struct Sse2Row
 {
+    static __m128i Load(const uint8_t *p)
+    {
+        if constexpr (L == 8)
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)),
+                                     _mm_setzero_si128());
+        int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), _mm_setzero_si128());
+    }
+    static void Store(uint8_t *p, __m128i v)
+    {
+        const __m128i packed = _mm_packus_epi16(v, v);
+        if constexpr (L == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(p), packed);
+        } else {
+            const int32_t o = _mm_cvtsi128_si32(packed);
+            std::memcpy(p, &o, sizeof o);
+        }
+    }
+    // clip((taps + 16) >> 5), the rounded half sample, still in 16-bit lanes.
+    static __m128i Half(const uint8_t *p, ptrdiff_t step)
+    {
+        const __m128i outer = _mm_add_epi16(Load(p - 2 * step), Load(p + 3 * step));
+        const __m128i near = _mm_add_epi16(Load(p - step), Load(p + 2 * step));
+        const __m128i centre = _mm_add_epi16(Load(p), Load(p + step));
+        __m128i t = _mm_add_epi16(outer, _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
+        t = _mm_sub_epi16(t, _mm_mullo_epi16(near, _mm_set1_epi16(5)));
+        t = _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5);
+        return _mm_min_epi16(_mm_max_epi16(t, _mm_setzero_si128()), _mm_set1_epi16(255));
+    }
+    static __m128i Average(__m128i a, __m128i b) { return _mm_srli_epi16(_mm_add_epi16(a, b), 1); }
+};
+
+template <int W, int DX, int DY>
+void LumaKernelSse2(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
+{
+    constexpr int L = W >= 8 ? 8 : 4;
+    using R = Sse2Row<L>;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *r = s + y * ss;
+        for (int x = 0; x < W; x += L) {
+            __m128i v;
+            if constexpr (DY == 0) {
+                v = R::Half(r + x, 1);
+                if constexpr (DX != 2)
+                    v = R::Average(v, R::Load(r + x + DX / 2));
+            } else if constexpr (DX == 0) {
+                v = R::Half(r + x, ss);
+                if constexpr (DY != 2)
+                    v = R::Average(v, R::Load(r + x + (DY / 2) * ss));
+            } else {
+                v = R::Average(R::Half(r + x + (DY / 2) * ss, 1), R::Half(r + x + DX / 2, ss));
+            }
+            R::Store(out + y * os + x, v);
+        }
+    }
+}
+#endif
+
+template <int W, int DX, int DY> void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
+{
+#if defined(__SSE2__)
+    if constexpr ((DX != 0 || DY != 0) && (DX == 0 || DY == 0 || (DX != 2 && DY != 2))) {
+        LumaKernelSse2<W, DX, DY>(s, ss, h, out, os);
+        return;
+    }
+#endif
     if constexpr (DX == 0 && DY == 0) {
         for (int y = 0; y < h; ++y)
             std::memcpy(out + y * os, s + y * ss, W);
@@ -273,7 +345,8 @@ void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
 
 using LumaKernelFn = void (*)(const uint8_t *, ptrdiff_t, int, uint8_t *, int);
 
-template <int W, int... P> constexpr std::array<LumaKernelFn, 16> KernelTable(std::integer_sequence<int, P...>)
+template <int W, int... P>
+constexpr std::array<LumaKernelFn, 16> KernelTable(std::integer_sequence<int, P...>)
 {
     return {&LumaKernel<W, P % 4, P / 4>...};
 }

@@ -25,10 +25,10 @@ int Clip255(int v)
 // Where one 4x4 block's prediction comes from.
 struct BlockSource
 {
-    int use[2] = {0, 0};          // forward, backward
-    int entry[2] = {0, 0};        // list entry of mref / mcef
-    int widx[2] = {0, 0};         // index into the weight tables
-    int mv[2][2] = {};            // [direction][component]
+    int use[2] = {0, 0};   // forward, backward
+    int entry[2] = {0, 0}; // list entry of mref / mcef
+    int widx[2] = {0, 0};  // index into the weight tables
+    int mv[2][2] = {};     // [direction][component]
 };
 
 struct MbContext
@@ -358,10 +358,10 @@ void PredictInterRegion(MbContext &c, const BlockSource &s, int i, int j, int w,
         for (int list = 0; list < 2; ++list)
             if (s.use[list]) {
                 const Array2D<uint8_t> &plane = (*(*c.dec.mcef)[static_cast<size_t>(s.entry[list])])[uv];
-                h264dec_chroma_pred_fast(plane, std::min(img.width_cr, plane.Cols()),
-                                         std::min(heightCr, plane.Rows()), s.mv[list][0] + 8 * (img.pix_c_x + cx),
-                                         s.mv[list][1] + 8 * (img.pix_c_y + cy), w / 2, h / 2,
-                                         direct ? &chroma[uv][cy][cx] : tmp[list], 16);
+                h264dec_chroma_pred_fast(
+                    plane, std::min(img.width_cr, plane.Cols()), std::min(heightCr, plane.Rows()),
+                    s.mv[list][0] + 8 * (img.pix_c_x + cx), s.mv[list][1] + 8 * (img.pix_c_y + cy), w / 2,
+                    h / 2, direct ? &chroma[uv][cy][cx] : tmp[list], 16);
             }
         if (!direct)
             CombineBlock(c, s, p, uv + 1, w / 2, h / 2, &chroma[uv][cy][cx]);
@@ -593,8 +593,8 @@ void ReconstructInter(MbContext &c, bool hooks)
                     continue;
                 }
                 for (int k = 0; k < 4; ++k)
-                    PredictInterRegion(c, c.src[i + k % 2][j + k / 2], i + k % 2, j + k / 2, 4, 4, luma, chroma,
-                                       withChroma);
+                    PredictInterRegion(c, c.src[i + k % 2][j + k / 2], i + k % 2, j + k / 2, 4, 4, luma,
+                                       chroma, withChroma);
             }
     }
     Array2D<uint8_t> &pic = *dec.cur_pic_y;

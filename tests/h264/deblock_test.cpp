@@ -384,12 +384,14 @@ TEST(H264Deblock, MacroblockStrengthsEqualTheEdgeRule)
                         int one[4] = {0, 0, 0, 0};
                         if (edge != 0 || (dir == 0 ? mx > 0 : my > 0)) {
                             const DecoderMacroblock &p =
-                                edge != 0 ? q : mbs[static_cast<size_t>(dir == 0 ? my * kMbs + mx - 1 : (my - 1) * kMbs + mx)];
+                                edge != 0 ? q
+                                          : mbs[static_cast<size_t>(dir == 0 ? my * kMbs + mx - 1
+                                                                             : (my - 1) * kMbs + mx)];
                             dec_edge_strength(one, img, p, q, dir, edge, 4 * my, 4 * mx);
                         }
                         for (int i = 0; i < 4; ++i)
-                            ASSERT_EQ(all[dir][edge][i], one[i])
-                                << "trial " << t << " mb " << mx << "," << my << " dir " << dir << " edge " << edge;
+                            ASSERT_EQ(all[dir][edge][i], one[i]) << "trial " << t << " mb " << mx << "," << my
+                                                                 << " dir " << dir << " edge " << edge;
                     }
             }
     }

@@ -160,7 +160,8 @@ TEST(BitAccess, ByteWiseReadEqualsTheBitByBitOne)
     for (int bytes = 0; bytes <= 6; ++bytes)
         for (int offset = 0; offset <= 8 * bytes + 8; ++offset)
             for (int n = -1; n <= 32; ++n) {
-                ASSERT_EQ(h264dec_show_bits(buffer, offset, bytes, n), h264dec_show_bits_reference(buffer, offset, bytes, n))
+                ASSERT_EQ(h264dec_show_bits(buffer, offset, bytes, n),
+                          h264dec_show_bits_reference(buffer, offset, bytes, n))
                     << bytes << " bytes, " << n << " bits at " << offset;
                 uint32_t v = 0, w = 0;
                 const int r = h264dec_get_bits(buffer, offset, &v, bytes, n);
