@@ -152,28 +152,15 @@ void h264dec_itrans4x4_add(const int coef[4][4], const uint8_t *pred, int pred_s
                 dst[y * dst_stride + x] = static_cast<uint8_t>(Clip255(pred[y * pred_stride + x] + add));
         return;
     }
-    int t[4][4]; // [j][x]: the horizontal pass, rows of the block
-    for (int j = 0; j < 4; ++j) {
-        const int e0 = coef[0][j] + coef[2][j], e1 = coef[0][j] - coef[2][j];
-        const int e2 = (coef[1][j] >> 1) - coef[3][j], e3 = coef[1][j] + (coef[3][j] >> 1);
-        t[j][0] = e0 + e3;
-        t[j][1] = e1 + e2;
-        t[j][2] = e1 - e2;
-        t[j][3] = e0 - e3;
-    }
-    int r[4][4]; // [y][x]
-    for (int x = 0; x < 4; ++x) {
-        const int e0 = t[0][x] + t[2][x], e1 = t[0][x] - t[2][x];
-        const int e2 = (t[1][x] >> 1) - t[3][x], e3 = t[1][x] + (t[3][x] >> 1);
-        r[0][x] = e0 + e3;
-        r[1][x] = e1 + e2;
-        r[2][x] = e1 - e2;
-        r[3][x] = e0 - e3;
-    }
+    // With AC coefficients: the butterflies of the kernel, on the prediction in its [x][y] order.
+    int p[4][4], recon[4][4];
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
-            dst[y * dst_stride + x] =
-                static_cast<uint8_t>(Clip255((r[y][x] + 64 * pred[y * pred_stride + x] + 32) >> 6));
+            p[x][y] = pred[y * pred_stride + x];
+    h264dec_itrans4x4_kernel(coef, p, recon, nullptr);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            dst[y * dst_stride + x] = static_cast<uint8_t>(recon[x][y]);
 }
 
 void h264dec_forward4x4_kernel(const int in[4][4], int out[4][4])

@@ -154,7 +154,8 @@ TEST(H264Deblock, IndexABelowSixteenFiltersNothing)
     EXPECT_NE(a[3][7], 100);
 }
 
-// A picture of mbw x 1 macroblocks with per-4x4-block motion arrays, all P inter with no residual.
+// A picture of mbw x mbh macroblocks (one row unless said) with per-4x4-block motion arrays, all P
+// inter with no residual.
 struct MbRow
 {
     DecoderImage img;
@@ -163,24 +164,24 @@ struct MbRow
     Array2D<int> ref, fwdRef, bwdRef;
     Array2D<uint8_t> y;
     Array3D<uint8_t> uv;
-    explicit MbRow(int mbw)
+    explicit MbRow(int mbw, int mbh = 1)
     {
         img.width = 16 * mbw;
-        img.height = 16;
+        img.height = 16 * mbh;
         img.width_cr = 8 * mbw;
-        img.height_cr = 8;
+        img.height_cr = 8 * mbh;
         img.type = kPictureP;
-        mbs.resize(static_cast<size_t>(mbw));
+        mbs.resize(static_cast<size_t>(mbw * mbh));
         for (auto &m : mbs) {
             m.mb_type = kMb16x16;
             m.qp = 30;
         }
-        mv.Reset(4 * mbw + 4, 4, 3);
-        fwdMv.Reset(4 * mbw + 4, 4, 3);
-        bwdMv.Reset(4 * mbw + 4, 4, 3);
-        ref.Reset(4, 4 * mbw);
-        fwdRef.Reset(4, 4 * mbw);
-        bwdRef.Reset(4, 4 * mbw);
+        mv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        fwdMv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        bwdMv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        ref.Reset(4 * mbh, 4 * mbw);
+        fwdRef.Reset(4 * mbh, 4 * mbw);
+        bwdRef.Reset(4 * mbh, 4 * mbw);
         img.mb_data = &mbs;
         img.mv = &mv;
         img.fwd_mv = &fwdMv;
@@ -188,8 +189,8 @@ struct MbRow
         img.ref_idx_arr = &ref;
         img.fwd_ref = &fwdRef;
         img.bwd_ref = &bwdRef;
-        y.Reset(16, 16 * mbw);
-        uv.Reset(2, 8, 8 * mbw);
+        y.Reset(16 * mbh, 16 * mbw);
+        uv.Reset(2, 8 * mbh, 8 * mbw);
     }
     void Fill(int left, int right)
     {
@@ -342,38 +343,25 @@ TEST(H264Deblock, MacroblockStrengthsEqualTheEdgeRule)
     std::mt19937 rng(5);
     auto rnd = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     for (int t = 0; t < 300; ++t) {
-        DecoderImage img;
-        img.width = img.height = 16 * kMbs;
+        MbRow m(kMbs, kMbs);
+        DecoderImage &img = m.img;
+        std::vector<DecoderMacroblock> &mbs = m.mbs;
         const int types[] = {kPictureP, kPictureB, kPictureSP, kPictureSI, kPictureI};
         img.type = types[t % 5];
-        std::vector<DecoderMacroblock> mbs(kMbs * kMbs);
-        for (auto &m : mbs) {
+        for (auto &mb : mbs) {
             const int kinds[] = {kMb16x16, kMb8x8, kMbSkipOrDirect, kMbIntra4x4, kMbIntra16x16};
-            m.mb_type = kinds[rnd(t % 3 == 0 ? 5 : 3)];
-            m.cbp_blocks = rnd(4) == 0 ? rnd(1 << 16) : 0;
+            mb.mb_type = kinds[rnd(t % 3 == 0 ? 5 : 3)];
+            mb.cbp_blocks = rnd(4) == 0 ? rnd(1 << 16) : 0;
         }
-        Array3D<int> mv, fwdMv, bwdMv;
-        Array2D<int> ref, fwdRef, bwdRef;
-        for (Array3D<int> *a : {&mv, &fwdMv, &bwdMv}) {
-            a->Reset(kBlocks + 4, kBlocks, 3);
+        for (Array3D<int> *a : {&m.mv, &m.fwdMv, &m.bwdMv})
             for (int x = 0; x < kBlocks + 4; ++x)
                 for (int y = 0; y < kBlocks; ++y)
                     for (int k = 0; k < 2; ++k)
                         (*a)[x][y][k] = rnd(t % 2 ? 3 : 60) == 0 ? rnd(11) - 5 : 0;
-        }
-        for (Array2D<int> *a : {&ref, &fwdRef, &bwdRef}) {
-            a->Reset(kBlocks, kBlocks);
+        for (Array2D<int> *a : {&m.ref, &m.fwdRef, &m.bwdRef})
             for (int y = 0; y < kBlocks; ++y)
                 for (int x = 0; x < kBlocks; ++x)
                     (*a)[y][x] = rnd(t % 2 ? 5 : 60) == 0 ? rnd(3) - 1 : 0;
-        }
-        img.mb_data = &mbs;
-        img.mv = &mv;
-        img.fwd_mv = &fwdMv;
-        img.bwd_mv = &bwdMv;
-        img.ref_idx_arr = &ref;
-        img.fwd_ref = &fwdRef;
-        img.bwd_ref = &bwdRef;
         for (int my = 0; my < kMbs; ++my)
             for (int mx = 0; mx < kMbs; ++mx) {
                 int all[2][4][4];
