@@ -138,9 +138,9 @@ struct BlockMotion
 };
 
 // |d| >= 4 as one unsigned comparison: d + 3 lies in 0..6 exactly when |d| < 4.
-inline bool Apart(int a, int b)
+inline int Apart(int a, int b)
 {
-    return static_cast<unsigned>(a - b + 3) > 6u;
+    return static_cast<unsigned>(a - b + 3) > 6u ? 1 : 0;
 }
 
 inline int MotionDiffers(const BlockMotion &a, const BlockMotion &b)
