@@ -67,7 +67,29 @@ void h264dec_load_unit(Bitstream *bs, const NALU &nalu)
     h264dec_load_payload(bs, nalu.buf.data() + 1, nalu.len - 1);
 }
 
+namespace {
+
+// numbits (1..32) bits from bit position pos, reading whole bytes: exactly the bytes that hold them.
+inline uint32_t FieldAt(const uint8_t *buffer, int64_t pos, int numbits)
+{
+    const int64_t first = pos >> 3, last = (pos + numbits - 1) >> 3;
+    uint64_t acc = 0;
+    for (int64_t b = first; b <= last; ++b)
+        acc = (acc << 8) | buffer[b];
+    const int64_t tail = (last + 1) * 8 - (pos + numbits); // bits after the field in its last byte
+    return static_cast<uint32_t>((acc >> tail) & ((uint64_t(1) << numbits) - 1));
+}
+
+} // namespace
+
 int h264dec_show_bits(const uint8_t *buffer, int totbitoffset, int bytecount, int numbits)
+{
+    if (numbits < 0 || numbits > 31 || int64_t(totbitoffset) + numbits > BitLimit(bytecount))
+        return -1;
+    return numbits == 0 ? 0 : static_cast<int>(FieldAt(buffer, totbitoffset, numbits));
+}
+
+int h264dec_show_bits_reference(const uint8_t *buffer, int totbitoffset, int bytecount, int numbits)
 {
     if (numbits < 0 || numbits > 31 || int64_t(totbitoffset) + numbits > BitLimit(bytecount))
         return -1;
@@ -81,10 +103,7 @@ int h264dec_get_bits(const uint8_t *buffer, int totbitoffset, uint32_t *info, in
 {
     if (numbits < 0 || numbits > 32 || int64_t(totbitoffset) + numbits > BitLimit(bytecount))
         return -1;
-    uint32_t value = 0;
-    for (int i = 0; i < numbits; ++i)
-        value = (value << 1) | static_cast<uint32_t>(BitAt(buffer, int64_t(totbitoffset) + i));
-    *info = value;
+    *info = numbits == 0 ? 0 : FieldAt(buffer, totbitoffset, numbits);
     return numbits;
 }
 

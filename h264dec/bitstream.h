@@ -66,6 +66,8 @@ struct SyntaxSymbol
 
 // Bit level. Each fails (-1) when the read would pass the data; nothing moves.
 int h264dec_show_bits(const uint8_t *buffer, int totbitoffset, int bytecount, int numbits); // numbits <= 31
+// The same bit by bit: the plain form beside the byte-wise one above, which equals it for every input.
+int h264dec_show_bits_reference(const uint8_t *buffer, int totbitoffset, int bytecount, int numbits);
 int h264dec_get_bits(const uint8_t *buffer, int totbitoffset, uint32_t *info, int bytecount, int numbits);
 // One Exp-Golomb code word: returns its length 2 x zeros + 1 and its info bits. More than 30
 // leading zeros fail.

@@ -60,13 +60,23 @@ int h264dec_read_element_vlc(SyntaxSymbol *sym, H264DecoderState &, DataPartitio
 int h264dec_code_from_table(SyntaxSymbol *sym, Bitstream *bs, const uint8_t *lentab, const uint8_t *codtab,
                             int rows, int cols, int stride)
 {
+    // The next bits are read once, as many as the stream holds up to kPeek; a code longer than what
+    // is left never matches, as a read past the end gives -1.
+    constexpr int kPeek = 24;
+    int avail = kPeek, peek = -1;
+    while ((peek = h264dec_show_bits(bs->streamBuffer, bs->bit_offset, bs->byte_length, avail)) < 0 &&
+           avail > 0)
+        --avail;
     for (int j = 0; j < rows; ++j) {
         for (int i = 0; i < cols; ++i) {
             const int len = lentab[j * stride + i];
             if (len == 0)
                 continue;
-            if (h264dec_show_bits(bs->streamBuffer, bs->bit_offset, bs->byte_length, len) ==
-                codtab[j * stride + i]) {
+            const int bits = len > kPeek
+                                 ? h264dec_show_bits(bs->streamBuffer, bs->bit_offset, bs->byte_length, len)
+                             : len > avail ? -1
+                                           : peek >> (avail - len);
+            if (bits == codtab[j * stride + i]) {
                 sym->value1 = i;
                 sym->value2 = j;
                 sym->length = len;

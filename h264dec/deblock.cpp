@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,
                                    0,  0,  0,  4,   4,   5,   6,   7,   8,   9,   10,  12,  13,
@@ -127,6 +128,115 @@ void dec_edge_strength(int strength[4], const DecoderImage &img, const DecoderMa
     }
 }
 
+namespace {
+
+// One 4x4 block's motion as the strength rules compare it; P pictures leave the second list at zero.
+struct BlockMotion
+{
+    int ref[2];
+    int mv[2][2];
+};
+
+// |d| >= 4 as one unsigned comparison: d + 3 lies in 0..6 exactly when |d| < 4.
+inline int Apart(int a, int b)
+{
+    return static_cast<unsigned>(a - b + 3) > 6u ? 1 : 0;
+}
+
+inline int MotionDiffers(const BlockMotion &a, const BlockMotion &b)
+{
+    return ((a.ref[0] ^ b.ref[0]) | (a.ref[1] ^ b.ref[1])) != 0 ||
+           (Apart(a.mv[0][0], b.mv[0][0]) | Apart(a.mv[0][1], b.mv[0][1]) | Apart(a.mv[1][0], b.mv[1][0]) |
+            Apart(a.mv[1][1], b.mv[1][1]));
+}
+
+} // namespace
+
+void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, int mb_y, int mb_x)
+{
+    const int wMbs = img.width / 16;
+    const auto &mbs = *img.mb_data;
+    const DecoderMacroblock &q = mbs[static_cast<size_t>(mb_y * wMbs + mb_x)];
+    const bool spsi = IsSPPicture(img.type) || img.type == kPictureSI;
+    const bool b = IsBPicture(img.type);
+    const int bx = 4 * mb_x, by = 4 * mb_y;
+    // g[r][c]: block row r - 1, column c - 1 of the macroblock; row 0 and column 0 are the neighbours.
+    BlockMotion g[5][5];
+    bool gathered = false, uniform = false;
+    auto gather = [&]() {
+        gathered = true;
+        auto load = [&](int r, int c) {
+            BlockMotion &m = g[r][c];
+            const int x = bx + c - 1, y = by + r - 1;
+            if (b) {
+                m.ref[0] = (*img.fwd_ref)[y][x];
+                m.ref[1] = (*img.bwd_ref)[y][x];
+                const int *f = (*img.fwd_mv)[x + 4][y], *w = (*img.bwd_mv)[x + 4][y];
+                m.mv[0][0] = f[0];
+                m.mv[0][1] = f[1];
+                m.mv[1][0] = w[0];
+                m.mv[1][1] = w[1];
+            } else {
+                m.ref[0] = (*img.ref_idx_arr)[y][x];
+                m.ref[1] = 0;
+                const int *v = (*img.mv)[x + 4][y];
+                m.mv[0][0] = v[0];
+                m.mv[0][1] = v[1];
+                m.mv[1][0] = m.mv[1][1] = 0;
+            }
+        };
+        for (int r = 1; r <= 4; ++r)
+            for (int c = 1; c <= 4; ++c)
+                load(r, c);
+        if (mb_x > 0)
+            for (int r = 1; r <= 4; ++r)
+                load(r, 0);
+        if (mb_y > 0)
+            for (int c = 1; c <= 4; ++c)
+                load(0, c);
+        // One motion for the whole macroblock (a skipped or 16x16 one, mostly): its inner edges
+        // need no comparison.
+        uniform = true;
+        for (int r = 1; r <= 4; ++r)
+            for (int c = 1; c <= 4; ++c)
+                uniform = uniform && std::memcmp(&g[r][c], &g[1][1], sizeof(BlockMotion)) == 0;
+    };
+    for (int dir = 0; dir < 2; ++dir)
+        for (int edge = 0; edge < 4; ++edge) {
+            int *s = strength[dir][edge];
+            if (edge == 0 && (dir == 0 ? mb_x == 0 : mb_y == 0)) {
+                s[0] = s[1] = s[2] = s[3] = 0;
+                continue;
+            }
+            const DecoderMacroblock &p =
+                edge != 0
+                    ? q
+                    : mbs[static_cast<size_t>(dir == 0 ? mb_y * wMbs + mb_x - 1 : (mb_y - 1) * wMbs + mb_x)];
+            if (spsi || IsIntraMb(p) || IsIntraMb(q)) {
+                s[0] = s[1] = s[2] = s[3] = edge == 0 ? 4 : 3;
+                continue;
+            }
+            // Block i of the edge on the Q side and its neighbour across, as bits of the coded-block
+            // masks and as positions in g.
+            const int qBit = dir == 0 ? edge : 4 * edge, step = dir == 0 ? 4 : 1;
+            const int pBit = edge != 0 ? qBit - (dir == 0 ? 1 : 4) : dir == 0 ? 3 : 12;
+            for (int i = 0; i < 4; ++i) {
+                if ((q.cbp_blocks >> (qBit + step * i) & 1) || (p.cbp_blocks >> (pBit + step * i) & 1)) {
+                    s[i] = 2;
+                    continue;
+                }
+                if (!gathered)
+                    gather();
+                if (uniform && edge != 0) {
+                    s[i] = 0;
+                    continue;
+                }
+                const int r = dir == 0 ? i + 1 : edge + 1, col = dir == 0 ? edge + 1 : i + 1;
+                s[i] = MotionDiffers(dir == 0 ? g[r][col - 1] : g[r - 1][col], g[r][col]);
+            }
+        }
+}
+
 void dec_edge_filter_reference(uint8_t *first, const int strength[4], int qp, int alpha_offset,
                                int beta_offset, int dir, int width, bool chroma)
 {
@@ -142,6 +252,100 @@ void dec_edge_filter_reference(uint8_t *first, const int strength[4], int qp, in
     }
 }
 
+namespace {
+
+// Eight lines of one edge side by side, one lane per line (a luma edge is two such groups): every
+// value of the normal filter fits 16 bits.
+typedef int16_t Lines __attribute__((vector_size(16)));
+typedef uint8_t Bytes __attribute__((vector_size(8)));
+constexpr int kLanes = 8;
+
+inline Lines Select(Lines mask, Lines a, Lines b)
+{
+    return (a & mask) | (b & ~mask);
+}
+inline Lines Abs(Lines a)
+{
+    const Lines m = a >> 15;
+    return (a ^ m) - m;
+}
+inline Lines Clamp(Lines v, Lines lo, Lines hi)
+{
+    v = Select(v < lo, lo, v);
+    return Select(v > hi, hi, v);
+}
+
+// The filter of bS 1..3 on the lanes whose tc0 is not negative, all at once: the lines are gathered
+// into lanes, filtered without branches and written back (other lanes unchanged).
+void FilterNormalLines(uint8_t *first, int along, int across, const Lines &tc0, int alphaValue, int betaValue,
+                       bool chroma)
+{
+    constexpr int n = kLanes;
+    const Lines zero{}, full = zero + 255;
+    const Lines alpha = zero + static_cast<int16_t>(alphaValue),
+                beta = zero + static_cast<int16_t>(betaValue);
+    Lines p2{}, p1{}, p0{}, q0{}, q1{}, q2{};
+    if (along == 1) {
+        // A horizontal edge: each sample row across the edge is a run of the lines.
+        auto row = [&](int k) {
+            Bytes b;
+            std::memcpy(&b, first + k * across, sizeof b);
+            return __builtin_convertvector(b, Lines);
+        };
+        p1 = row(-2);
+        p0 = row(-1);
+        q0 = row(0);
+        q1 = row(1);
+        if (!chroma) {
+            p2 = row(-3);
+            q2 = row(2);
+        }
+    } else {
+        for (int k = 0; k < n; ++k) {
+            const uint8_t *q = first + k * along;
+            p1[k] = q[-2 * across];
+            p0[k] = q[-across];
+            q0[k] = q[0];
+            q1[k] = q[across];
+            if (!chroma) {
+                p2[k] = q[-3 * across];
+                q2[k] = q[2 * across];
+            }
+        }
+    }
+    const Lines on = (tc0 >= 0) & (Abs(p0 - q0) < alpha) & (Abs(q1 - q0) < beta) & (Abs(p1 - p0) < beta);
+    const Lines ap = chroma ? zero : Lines(Abs(p2 - p0) < beta);
+    const Lines aq = chroma ? zero : Lines(Abs(q2 - q0) < beta);
+    // Masks are -1 where set: subtracting them adds one.
+    const Lines c = chroma ? tc0 + 1 : tc0 - ap - aq;
+    const Lines delta = Clamp((4 * (q0 - p0) + (p1 - q1) + 4) >> 3, -c, c);
+    const Lines np0 = Select(on, Clamp(p0 + delta, zero, full), p0);
+    const Lines nq0 = Select(on, Clamp(q0 - delta, zero, full), q0);
+    const Lines avg = (p0 + q0) >> 1;
+    const Lines np1 = Select(on & ap, p1 + Clamp((p2 + avg - 2 * p1) >> 1, -tc0, tc0), p1);
+    const Lines nq1 = Select(on & aq, q1 + Clamp((q2 + avg - 2 * q1) >> 1, -tc0, tc0), q1);
+    if (along == 1) {
+        auto put = [&](int k, Lines v) {
+            const Bytes b = __builtin_convertvector(v, Bytes);
+            std::memcpy(first + k * across, &b, sizeof b);
+        };
+        put(-2, np1);
+        put(-1, np0);
+        put(0, nq0);
+        put(1, nq1);
+        return;
+    }
+    for (int k = 0; k < n; ++k) {
+        uint8_t *q = first + k * along;
+        q[-2 * across] = static_cast<uint8_t>(np1[k]);
+        q[-across] = static_cast<uint8_t>(np0[k]);
+        q[0] = static_cast<uint8_t>(nq0[k]);
+        q[across] = static_cast<uint8_t>(nq1[k]);
+    }
+}
+
+} // namespace
+
 void dec_edge_filter(uint8_t *first, const int strength[4], int qp, int alpha_offset, int beta_offset,
                      int dir, int width, bool chroma)
 {
@@ -150,14 +354,25 @@ void dec_edge_filter(uint8_t *first, const int strength[4], int qp, int alpha_of
     if (alpha == 0 || beta == 0)
         return; // no difference is below a zero threshold
     const int along = dir == 0 ? width : 1, across = dir == 0 ? 1 : width;
-    const int per = chroma ? 2 : 4;
+    const int per = chroma ? 2 : 4, n = 4 * per;
+    // Lines of strength 1..3 go through the lane filter eight at a time; strength 4 lines one by one.
+    for (int group = 0; group < n; group += kLanes) {
+        Lines tc0;
+        bool normal = false;
+        for (int k = 0; k < kLanes; ++k) {
+            const int bS = strength[(group + k) / per];
+            normal = normal || (bS > 0 && bS < 4);
+            tc0[k] = static_cast<int16_t>(bS > 0 && bS < 4 ? kDeblockClip[indexA][bS] : -1);
+        }
+        if (normal)
+            FilterNormalLines(first + group * along, along, across, tc0, alpha, beta, chroma);
+    }
     for (int seg = 0; seg < 4; ++seg) {
-        const int bS = strength[seg];
-        if (bS == 0)
+        if (strength[seg] != 4)
             continue;
-        const int c0 = kDeblockClip[indexA][bS];
-        for (int n = seg * per; n < (seg + 1) * per; ++n)
-            FilterLine(EdgeLine{first + n * along, across}, bS, alpha, beta, c0, chroma);
+        const int c0 = kDeblockClip[indexA][4];
+        for (int k = seg * per; k < (seg + 1) * per; ++k)
+            FilterLine(EdgeLine{first + k * along, across}, 4, alpha, beta, c0, chroma);
     }
 }
 
@@ -171,18 +386,17 @@ void dec_deblock_macroblock(const DecoderImage &img, Array2D<uint8_t> &y, Array3
         return;
     const int width = y.Cols();
     const bool haveChroma = uv && uv->HasFrames() && img.width_cr > 0;
+    int strengths[2][4][4];
+    dec_macroblock_strengths(strengths, img, mb_y, mb_x);
     for (int dir = 0; dir < 2; ++dir)
         for (int edge = 0; edge < 4; ++edge) {
-            if (edge == 0 && (dir == 0 ? mb_x == 0 : mb_y == 0))
+            const int *strength = strengths[dir][edge];
+            if (!(strength[0] | strength[1] | strength[2] | strength[3]))
                 continue;
             const DecoderMacroblock &p =
                 edge != 0
                     ? q
                     : mbs[static_cast<size_t>(dir == 0 ? mb_y * wMbs + mb_x - 1 : (mb_y - 1) * wMbs + mb_x)];
-            int strength[4];
-            dec_edge_strength(strength, img, p, q, dir, edge, mb_y * 4, mb_x * 4);
-            if (!(strength[0] | strength[1] | strength[2] | strength[3]))
-                continue;
             const int qp = (p.qp + q.qp) >> 1;
             const int px = 16 * mb_x + (dir == 0 ? 4 * edge : 0), py = 16 * mb_y + (dir == 0 ? 0 : 4 * edge);
             dec_edge_filter(&y[py][px], strength, qp, q.filter_alpha_offset, q.filter_beta_offset, dir, width,

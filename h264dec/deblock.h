@@ -17,6 +17,11 @@ extern const uint8_t kDeblockClip[52][5];
 void dec_edge_strength(int strength[4], const DecoderImage &img, const DecoderMacroblock &p,
                        const DecoderMacroblock &q, int dir, int edge, int block_y, int block_x);
 
+// The strengths of every edge of macroblock (mb_x, mb_y) at once, [dir][edge][segment], equal to
+// dec_edge_strength with the left or upper neighbour for edge 0. The motion of the macroblock's blocks
+// and of the blocks beside it is gathered once; edges on the picture's border are left out (0).
+void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, int mb_y, int mb_x);
+
 // Filters one edge: first = its first sample on the Q side, width = the plane's row stride. 16 samples
 // for luma, 8 for chroma (one strength per two samples). The reference is written sample by sample
 // from the definition; the one the decoder runs hoists the per-segment values.

@@ -29,6 +29,7 @@ struct Overlay
     {
         if (y < 0 || x < 0 || y >= a.vis_bdiv_y.Rows() || x >= a.vis_bdiv_y.Cols())
             return;
+        a.overlays_dirty = true;
         a.vis_bdiv_y[y][x] = 255;
         if (u >= 0)
             a.vis_bdiv_uv[0][y][x] = static_cast<uint8_t>(u);
@@ -59,6 +60,7 @@ void VecPixel(H264DecoderState &dec, int y, int x, bool coloured, uint8_t luma, 
     DecoderAnalysis &a = dec.analysis;
     if (y < 0 || x < 0 || y >= a.vis_vec_y.Rows() || x >= a.vis_vec_y.Cols())
         return;
+    a.overlays_dirty = true;
     a.vis_vec_y[y][x] = luma;
     if (coloured)
         a.vis_vec_uv[0][y][x] = chroma;
@@ -80,6 +82,7 @@ void dec_alloc_analysis(DecoderAnalysis &a, int width, int height)
     dec_get_mem3D(a.vis_vec_uv, 2, height, width);
     dec_get_mem3D(a.vis_bdiv_uv, 2, height, width);
     dec_get_mem2Dint(a.mb_bits, height / 16, width / 16);
+    a.overlays_dirty = true; // the colour planes start at 127, not at the allocation's 0
     dec_reset_analysis_planes(a);
     a.mb_bits_max = a.mb_bits_sequence_max = 0;
     std::fill(std::begin(a.mb_mode_count), std::end(a.mb_mode_count), 0);
@@ -88,6 +91,9 @@ void dec_alloc_analysis(DecoderAnalysis &a, int width, int height)
 
 void dec_reset_analysis_planes(DecoderAnalysis &a)
 {
+    if (!a.overlays_dirty)
+        return;
+    a.overlays_dirty = false;
     Fill(a.vis_vec_y, 0);
     Fill(a.vis_bdiv_y, 0);
     Fill(a.vis_intra_mark, 0);
@@ -172,6 +178,7 @@ void h264dec_count_macroblock(H264DecoderState &dec, const DecoderMacroblock &mb
                 o.Column(X + k, Y, 16);
             }
         }
+        a.overlays_dirty = true;
         for (int y = Y; y < std::min(Y + 16, a.vis_intra_mark.Rows()); ++y)
             for (int x = X; x < std::min(X + 16, a.vis_intra_mark.Cols()); ++x)
                 a.vis_intra_mark[y][x] = 127;

@@ -33,6 +33,9 @@ struct DecoderAnalysis
     bool intra_shown = false;   // vis_intra_shown: intra-direction glyphs go into the vector planes
     bool intra_colored = false; // vis_intra_colored: and colour them
     bool vectors_drawn = false; // motion vectors go into the vector planes
+    // Something was painted into the overlay planes since they were last reset; while nothing was, the
+    // reset after each picture has nothing to clear (the usual case with the views off).
+    bool overlays_dirty = true;
 
     // Luma-sized planes of the picture being decoded (frame size; field pictures use their own rows).
     Array2D<uint8_t> vis_vec_y, vis_bdiv_y, vis_intra_mark, vis_residual_y;

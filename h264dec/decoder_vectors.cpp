@@ -24,6 +24,7 @@ void h264dec_draw_vector(H264DecoderState &dec, int x, int y, int, int dx, int d
     auto inside = [&](int r, int c) { return r >= 0 && r < H && c >= 0 && c < W; };
     if (!inside(y, x))
         return;
+    a.overlays_dirty = true;
     a.vis_vec_y[y][x] = 150;
     if (!inside(y + Step(dy), x + Step(dx)) || (dx == 0 && dy == 0))
         return;

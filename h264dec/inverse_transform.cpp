@@ -137,6 +137,32 @@ void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int re
     }
 }
 
+void h264dec_itrans4x4_add(const int coef[4][4], const uint8_t *pred, int pred_stride, uint8_t *dst,
+                           int dst_stride)
+{
+    int ac = 0;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            ac |= (i | j) ? coef[i][j] : 0;
+    if (ac == 0) {
+        // (r + 64 p + 32) >> 6 is p + ((r + 32) >> 6): 64 p passes the shift whole.
+        const int add = (coef[0][0] + 32) >> 6;
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                dst[y * dst_stride + x] = static_cast<uint8_t>(Clip255(pred[y * pred_stride + x] + add));
+        return;
+    }
+    // With AC coefficients: the butterflies of the kernel, on the prediction in its [x][y] order.
+    int p[4][4], recon[4][4];
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            p[x][y] = pred[y * pred_stride + x];
+    h264dec_itrans4x4_kernel(coef, p, recon, nullptr);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            dst[y * dst_stride + x] = static_cast<uint8_t>(recon[x][y]);
+}
+
 void h264dec_forward4x4_kernel(const int in[4][4], int out[4][4])
 {
     int tmp[4][4]; // [i][y]

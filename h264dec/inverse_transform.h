@@ -13,6 +13,11 @@
 void h264dec_itrans4x4_kernel(const int coef[4][4], const int pred[4][4], int recon[4][4], int resid[4][4]);
 void h264dec_itrans4x4_reference(const int coef[4][4], const int pred[4][4], int recon[4][4],
                                  int resid[4][4]);
+// The kernel the reconstruction runs: the same recon output, from a prediction and into a block of
+// sample rows (pred[y * pred_stride + x], dst[y * dst_stride + x]); dst may be the prediction itself.
+// A block without coefficients copies its prediction; one with only a DC adds one value to it.
+void h264dec_itrans4x4_add(const int coef[4][4], const uint8_t *pred, int pred_stride, uint8_t *dst,
+                           int dst_stride);
 // The forward core transform of a 4x4 sample block ([x][y] in, [i][j] out).
 void h264dec_forward4x4_kernel(const int in[4][4], int out[4][4]);
 // |a| when b > 0, otherwise -|a|.

@@ -2,6 +2,13 @@
 #include "h264dec/luma_interp.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <utility>
 
 namespace {
 
@@ -167,7 +174,219 @@ void h264dec_luma_block_fast(const LumaPlaneView &p, int x_pos, int y_pos, int b
         }
 }
 
-void h264dec_get_luma_block(H264DecoderState &dec, int ref, int x_pos, int y_pos, int block[4][4])
+void h264dec_luma_pred_reference(const LumaPlaneView &p, int x_pos, int y_pos, int w, int h, uint8_t *out,
+                                 int stride)
+{
+    for (int by = 0; by < h; by += 4)
+        for (int bx = 0; bx < w; bx += 4) {
+            int block[4][4];
+            h264dec_luma_block_reference(p, x_pos + 4 * bx, y_pos + 4 * by, block);
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    out[(by + y) * stride + bx + x] = static_cast<uint8_t>(block[x][y]);
+        }
+}
+
+namespace {
+
+// The kernels read s[r * ss + c] for r in -2..h+2 and c in -2..W+2 around the block's integer
+// position. Divisions of the definition become shifts: a negative sum clips to 0 either way, and the
+// averages add non-negative samples.
+inline int TapAt(const uint8_t *s, ptrdiff_t step)
+{
+    return s[-2 * step] - 5 * s[-step] + 20 * s[0] + 20 * s[step] - 5 * s[2 * step] + s[3 * step];
+}
+
+inline uint8_t Clip8(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+#if defined(__SSE2__)
+// The positions without the centre sample j with SSE2 on x86, eight (or four) samples of a row at a
+// time in 16-bit lanes: a six-tap sum of 8-bit samples lies in -2550..10710.
+template <int L> struct Sse2Row
+{
+    static __m128i Load(const uint8_t *p)
+    {
+        if constexpr (L == 8)
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)),
+                                     _mm_setzero_si128());
+        int32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(v), _mm_setzero_si128());
+    }
+    static void Store(uint8_t *p, __m128i v)
+    {
+        const __m128i packed = _mm_packus_epi16(v, v);
+        if constexpr (L == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(p), packed);
+        } else {
+            const int32_t o = _mm_cvtsi128_si32(packed);
+            std::memcpy(p, &o, sizeof o);
+        }
+    }
+    // clip((taps + 16) >> 5), the rounded half sample, still in 16-bit lanes.
+    static __m128i Half(const uint8_t *p, ptrdiff_t step)
+    {
+        const __m128i outer = _mm_add_epi16(Load(p - 2 * step), Load(p + 3 * step));
+        const __m128i near = _mm_add_epi16(Load(p - step), Load(p + 2 * step));
+        const __m128i centre = _mm_add_epi16(Load(p), Load(p + step));
+        __m128i t = _mm_add_epi16(outer, _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
+        t = _mm_sub_epi16(t, _mm_mullo_epi16(near, _mm_set1_epi16(5)));
+        t = _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5);
+        return _mm_min_epi16(_mm_max_epi16(t, _mm_setzero_si128()), _mm_set1_epi16(255));
+    }
+    static __m128i Average(__m128i a, __m128i b) { return _mm_srli_epi16(_mm_add_epi16(a, b), 1); }
+};
+
+template <int W, int DX, int DY>
+void LumaKernelSse2(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
+{
+    constexpr int L = W >= 8 ? 8 : 4;
+    using R = Sse2Row<L>;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *r = s + y * ss;
+        for (int x = 0; x < W; x += L) {
+            __m128i v;
+            if constexpr (DY == 0) {
+                v = R::Half(r + x, 1);
+                if constexpr (DX != 2)
+                    v = R::Average(v, R::Load(r + x + DX / 2));
+            } else if constexpr (DX == 0) {
+                v = R::Half(r + x, ss);
+                if constexpr (DY != 2)
+                    v = R::Average(v, R::Load(r + x + (DY / 2) * ss));
+            } else {
+                v = R::Average(R::Half(r + x + (DY / 2) * ss, 1), R::Half(r + x + DX / 2, ss));
+            }
+            R::Store(out + y * os + x, v);
+        }
+    }
+}
+#endif
+
+template <int W, int DX, int DY> void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
+{
+#if defined(__SSE2__)
+    if constexpr ((DX != 0 || DY != 0) && (DX == 0 || DY == 0 || (DX != 2 && DY != 2))) {
+        LumaKernelSse2<W, DX, DY>(s, ss, h, out, os);
+        return;
+    }
+#endif
+    if constexpr (DX == 0 && DY == 0) {
+        for (int y = 0; y < h; ++y)
+            std::memcpy(out + y * os, s + y * ss, W);
+    } else if constexpr (DY == 0) {
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *r = s + y * ss;
+            for (int x = 0; x < W; ++x) {
+                int v = Clip8((TapAt(r + x, 1) + 16) >> 5);
+                if constexpr (DX != 2)
+                    v = (v + r[x + DX / 2]) >> 1;
+                out[y * os + x] = static_cast<uint8_t>(v);
+            }
+        }
+    } else if constexpr (DX == 0) {
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *r = s + y * ss;
+            for (int x = 0; x < W; ++x) {
+                int v = Clip8((TapAt(r + x, ss) + 16) >> 5);
+                if constexpr (DY != 2)
+                    v = (v + r[x + (DY / 2) * ss]) >> 1;
+                out[y * os + x] = static_cast<uint8_t>(v);
+            }
+        }
+    } else if constexpr (DX == 2) {
+        // Unrounded horizontal half samples of rows -2..h+2, then the vertical taps over them.
+        int hr[21][W];
+        for (int y = 0; y < h + 5; ++y) {
+            const uint8_t *r = s + (y - 2) * ss;
+            for (int x = 0; x < W; ++x)
+                hr[y][x] = TapAt(r + x, 1);
+        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; ++x) {
+                const int t = hr[y][x] - 5 * hr[y + 1][x] + 20 * hr[y + 2][x] + 20 * hr[y + 3][x] -
+                              5 * hr[y + 4][x] + hr[y + 5][x];
+                int v = Clip8((t + 512) >> 10);
+                if constexpr (DY != 2)
+                    v = (v + Clip8((hr[y + 2 + DY / 2][x] + 16) >> 5)) >> 1;
+                out[y * os + x] = static_cast<uint8_t>(v);
+            }
+    } else if constexpr (DY == 2) {
+        // Unrounded vertical half samples of columns -2..W+2, then the horizontal taps over them.
+        int vr[W + 5];
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *r = s + y * ss - 2;
+            for (int x = 0; x < W + 5; ++x)
+                vr[x] = TapAt(r + x, ss);
+            for (int x = 0; x < W; ++x) {
+                const int t =
+                    vr[x] - 5 * vr[x + 1] + 20 * vr[x + 2] + 20 * vr[x + 3] - 5 * vr[x + 4] + vr[x + 5];
+                const int v = Clip8((t + 512) >> 10);
+                out[y * os + x] = static_cast<uint8_t>((v + Clip8((vr[x + 2 + DX / 2] + 16) >> 5)) >> 1);
+            }
+        }
+    } else {
+        // The diagonal quarters: a horizontal half sample (the row below for DY 3) and a vertical one
+        // (the column right for DX 3).
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *rh = s + (y + DY / 2) * ss;
+            const uint8_t *rv = s + y * ss + DX / 2;
+            for (int x = 0; x < W; ++x) {
+                const int b = Clip8((TapAt(rh + x, 1) + 16) >> 5);
+                const int v = Clip8((TapAt(rv + x, ss) + 16) >> 5);
+                out[y * os + x] = static_cast<uint8_t>((b + v) >> 1);
+            }
+        }
+    }
+}
+
+using LumaKernelFn = void (*)(const uint8_t *, ptrdiff_t, int, uint8_t *, int);
+
+template <int W, int... P>
+constexpr std::array<LumaKernelFn, 16> KernelTable(std::integer_sequence<int, P...>)
+{
+    return {&LumaKernel<W, P % 4, P / 4>...};
+}
+
+constexpr std::array<LumaKernelFn, 16> kKernels4 = KernelTable<4>(std::make_integer_sequence<int, 16>{});
+constexpr std::array<LumaKernelFn, 16> kKernels8 = KernelTable<8>(std::make_integer_sequence<int, 16>{});
+constexpr std::array<LumaKernelFn, 16> kKernels16 = KernelTable<16>(std::make_integer_sequence<int, 16>{});
+
+} // namespace
+
+void h264dec_luma_pred_fast(const LumaPlaneView &p, int x_pos, int y_pos, int w, int h, uint8_t *out,
+                            int stride)
+{
+    const int dx = x_pos & 3, dy = y_pos & 3;
+    const int x = x_pos >> 2, y = y_pos >> 2;
+    const LumaKernelFn fn = (w == 16 ? kKernels16 : w == 8 ? kKernels8 : kKernels4)[dy * 4 + dx];
+    if (x >= 2 && x + w + 3 <= p.width && y >= 2 && y + h + 2 <= p.max_y) {
+        const Array2D<uint8_t> &plane = *p.plane;
+        const ptrdiff_t ss = plane.Cols();
+        fn(plane[0] + y * ss + x, ss, h, out, stride);
+        return;
+    }
+    // At a border: the window, rows y-2..y+h+2 and columns x-2..x+w+2, clamped into a copy.
+    // Each row is its first sample repeated, a run copied from the plane, its last sample repeated.
+    constexpr int kStride = 21;
+    uint8_t win[21 * kStride];
+    const int n = w + 5, x0 = x - 2;
+    const int left = std::clamp(-x0, 0, n), right = std::clamp(p.width - x0, left, n);
+    for (int r = 0; r < h + 5; ++r) {
+        const uint8_t *row = (*p.plane)[std::clamp(y - 2 + r, 0, p.max_y)];
+        uint8_t *dst = win + r * kStride;
+        std::memset(dst, row[0], static_cast<size_t>(left));
+        if (right > left)
+            std::memcpy(dst + left, row + x0 + left, static_cast<size_t>(right - left));
+        std::memset(dst + right, row[p.width - 1], static_cast<size_t>(n - right));
+    }
+    fn(win + 2 * kStride + 2, kStride, h, out, stride);
+}
+
+LumaPlaneView h264dec_luma_view(const H264DecoderState &dec, int ref)
 {
     const DecoderImage &img = dec.img;
     LumaPlaneView v;
@@ -177,5 +396,10 @@ void h264dec_get_luma_block(H264DecoderState &dec, int ref, int x_pos, int y_pos
     v.max_y = fieldMb ? img.height / 2 - 1 : img.height - 1;
     v.max_y = std::min(v.max_y, v.plane->Rows() - 1);
     v.width = std::min(v.width, v.plane->Cols());
-    h264dec_luma_block_fast(v, x_pos, y_pos, block);
+    return v;
+}
+
+void h264dec_get_luma_block(H264DecoderState &dec, int ref, int x_pos, int y_pos, int block[4][4])
+{
+    h264dec_luma_block_fast(h264dec_luma_view(dec, ref), x_pos, y_pos, block);
 }

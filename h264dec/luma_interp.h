@@ -20,6 +20,19 @@ struct LumaPlaneView
 void h264dec_luma_block_reference(const LumaPlaneView &p, int x_pos, int y_pos, int block[4][4]);
 void h264dec_luma_block_fast(const LumaPlaneView &p, int x_pos, int y_pos, int block[4][4]);
 
+// Whole-block prediction: the w x h block (w and h 4, 8 or 16) at (x_pos, y_pos) quarter samples, written
+// to out[y * stride + x]. The reference assembles it from reference 4x4 blocks; the fast one runs one
+// kernel per quarter position over the block, straight from the plane when the filter window lies
+// inside it and from a clamped copy of the window at the borders.
+void h264dec_luma_pred_reference(const LumaPlaneView &p, int x_pos, int y_pos, int w, int h, uint8_t *out,
+                                 int stride);
+void h264dec_luma_pred_fast(const LumaPlaneView &p, int x_pos, int y_pos, int w, int h, uint8_t *out,
+                            int stride);
+
+// The view of list entry ref of dec.mref (which the caller has checked) that the decoder reads: the
+// picture's size, or its field rows for a field macroblock of a frame.
+LumaPlaneView h264dec_luma_view(const H264DecoderState &dec, int ref);
+
 // Decoder-facing: from list entry ref of dec.mref (which the caller has checked), clamped to the
 // picture, or to its field rows for a field macroblock of a frame.
 void h264dec_get_luma_block(H264DecoderState &dec, int ref, int x_pos, int y_pos, int block[4][4]);

@@ -2,6 +2,7 @@
 // entries, weight-table indices and vectors of up to two directions); luma and chroma then share that.
 #include "h264dec/reconstruct.h"
 
+#include "h264dec/chroma_interp.h"
 #include "h264dec/decoder_analysis.h"
 #include "h264dec/intra_pred.h"
 #include "h264dec/inverse_transform.h"
@@ -10,6 +11,8 @@
 #include "h264dec/picture_decode.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -22,10 +25,10 @@ int Clip255(int v)
 // Where one 4x4 block's prediction comes from.
 struct BlockSource
 {
-    bool use[2] = {false, false}; // forward, backward
-    int entry[2] = {0, 0};        // list entry of mref / mcef
-    int widx[2] = {0, 0};         // index into the weight tables
-    int mv[2][2] = {};            // [direction][component]
+    int use[2] = {0, 0};   // forward, backward
+    int entry[2] = {0, 0}; // list entry of mref / mcef
+    int widx[2] = {0, 0};  // index into the weight tables
+    int mv[2][2] = {};     // [direction][component]
 };
 
 struct MbContext
@@ -294,6 +297,77 @@ void PredictChromaInter(MbContext &c, int uv)
         }
 }
 
+// The fields of a direction a block does not use stay 0, so equal sources are equal records.
+bool SameSource(const BlockSource &a, const BlockSource &b)
+{
+    static_assert(sizeof(BlockSource) == 10 * sizeof(int), "BlockSource holds ints only");
+    return std::memcmp(&a, &b, sizeof(BlockSource)) == 0;
+}
+
+// Combine of whole blocks: p[list] are w x h predictions with row stride 16, into dst (stride 16).
+void CombineBlock(const MbContext &c, const BlockSource &s, const uint8_t *const p[2], int comp, int w, int h,
+                  uint8_t *dst)
+{
+    const DecoderImage &img = c.img;
+    constexpr int kS = 16;
+    if (!img.apply_weights) {
+        if (s.use[0] && s.use[1]) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    dst[y * kS + x] = static_cast<uint8_t>((p[0][y * kS + x] + p[1][y * kS + x] + 1) >> 1);
+        } else {
+            const uint8_t *q = p[s.use[0] ? 0 : 1];
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    dst[y * kS + x] = q[y * kS + x];
+        }
+        return;
+    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int v[2] = {p[0] ? p[0][y * kS + x] : 0, p[1] ? p[1][y * kS + x] : 0};
+            dst[y * kS + x] = static_cast<uint8_t>(Combine(c, s, v, comp));
+        }
+}
+
+// Luma and chroma prediction of the region of w x h luma samples at block (i, j), whose blocks all
+// share source s, into the macroblock's prediction buffers.
+void PredictInterRegion(MbContext &c, const BlockSource &s, int i, int j, int w, int h, uint8_t luma[16][16],
+                        uint8_t chroma[2][8][16], bool withChroma)
+{
+    DecoderImage &img = c.img;
+    // One direction without weights is the prediction itself: it goes straight into place.
+    const bool direct = !img.apply_weights && s.use[0] != s.use[1];
+    uint8_t tmp[2][16 * 16];
+    const uint8_t *p[2] = {nullptr, nullptr};
+    const int px = 4 * (img.block_x + i), py = 4 * (img.block_y + j);
+    for (int list = 0; list < 2; ++list)
+        if (s.use[list]) {
+            uint8_t *out = direct ? &luma[4 * j][4 * i] : tmp[list];
+            h264dec_luma_pred_fast(h264dec_luma_view(c.dec, s.entry[list]), 4 * px + s.mv[list][0],
+                                   4 * py + s.mv[list][1], w, h, out, 16);
+            p[list] = tmp[list];
+        }
+    if (!direct)
+        CombineBlock(c, s, p, 0, w, h, &luma[4 * j][4 * i]);
+    if (!withChroma)
+        return;
+    const int heightCr = img.mbaff_field_view ? img.height_cr / 2 : img.height_cr;
+    const int cx = 2 * i, cy = 2 * j;
+    for (int uv = 0; uv < 2; ++uv) {
+        for (int list = 0; list < 2; ++list)
+            if (s.use[list]) {
+                const Array2D<uint8_t> &plane = (*(*c.dec.mcef)[static_cast<size_t>(s.entry[list])])[uv];
+                h264dec_chroma_pred_fast(
+                    plane, std::min(img.width_cr, plane.Cols()), std::min(heightCr, plane.Rows()),
+                    s.mv[list][0] + 8 * (img.pix_c_x + cx), s.mv[list][1] + 8 * (img.pix_c_y + cy), w / 2,
+                    h / 2, direct ? &chroma[uv][cy][cx] : tmp[list], 16);
+            }
+        if (!direct)
+            CombineBlock(c, s, p, uv + 1, w / 2, h / 2, &chroma[uv][cy][cx]);
+    }
+}
+
 void PredictChromaIntra(MbContext &c, int uv)
 {
     DecoderImage &img = c.img;
@@ -428,6 +502,10 @@ int h264dec_chroma_intra_kernel(int mode, const int *above, const int *left, boo
 
 namespace {
 
+// Blocks in decoding order: the four blocks of each 8x8 quadrant in turn.
+constexpr int kScan[16][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 0}, {3, 0}, {2, 1}, {3, 1},
+                              {0, 2}, {1, 2}, {0, 3}, {1, 3}, {2, 2}, {3, 2}, {2, 3}, {3, 3}};
+
 void DrawVectors(MbContext &c, const BlockSource &s, int px, int py, int m, bool bi)
 {
     for (int list = 0; list < 2; ++list)
@@ -436,6 +514,103 @@ void DrawVectors(MbContext &c, const BlockSource &s, int px, int py, int m, bool
             const bool u = bi && list == 0;
             h264dec_draw_vector(c.dec, px, py, m, s.mv[list][0], s.mv[list][1], u ? 1 : 0, u ? 0 : 1);
         }
+}
+
+// The residual of n x n blocks, coefficient blocks coef[i0 + i][j0 + j], added to the prediction
+// (row stride 16) into the picture. Blocks without coefficients, most of an inter picture, are copied,
+// all n x n at once when none has any.
+void AddResidual(const int (&coef)[4][6][4][4], int i0, int j0, int n, const uint8_t *pred, uint8_t *dst,
+                 ptrdiff_t ds)
+{
+    int any = 0;
+    for (int i = 0; i < n; ++i) {
+        const int *c = &coef[i0 + i][j0][0][0]; // the n blocks of column i0 + i lie one after the other
+        for (int k = 0; k < 16 * n; ++k)
+            any |= c[k];
+    }
+    if (any == 0) {
+        for (int y = 0; y < 4 * n; ++y)
+            std::memcpy(dst + y * ds, pred + y * 16, static_cast<size_t>(4 * n));
+        return;
+    }
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int *c = &coef[i0 + i][j0 + j][0][0];
+            int block = 0;
+            for (int k = 0; k < 16; ++k)
+                block |= c[k];
+            const uint8_t *p = pred + 4 * j * 16 + 4 * i;
+            uint8_t *d = dst + 4 * j * ds + 4 * i;
+            if (block == 0) {
+                for (int y = 0; y < 4; ++y)
+                    std::memcpy(d + y * ds, p + y * 16, 4);
+                continue;
+            }
+            h264dec_itrans4x4_add(coef[i0 + i][j0 + j], p, 16, d, static_cast<int>(ds));
+        }
+}
+
+// An inter macroblock without intra or SP blocks and with the residual plane off: every block's
+// source first (in the order the vectors are drawn), then the prediction of whole regions that share a
+// source, then the residual added block by block straight into the picture.
+void ReconstructInter(MbContext &c, bool hooks)
+{
+    H264DecoderState &dec = c.dec;
+    DecoderImage &img = c.img;
+    DecoderMacroblock &mb = c.mb;
+    // draw_vector paints nothing unless the vector view is on: the calls are left out while it is off.
+    const bool vectors = hooks && dec.analysis.paint && dec.analysis.vectors_drawn;
+    const BlockSource *checked = nullptr; // a source already checked: the same one needs no new check
+    for (const auto &ij : kScan) {
+        const int i = ij[0], j = ij[1];
+        const int q = (i >> 1) + 2 * (j >> 1);
+        BlockSource &s = c.src[i][j];
+        InterSource(c, i, j, mb.sub_mode[q], mb.sub_pred_dir[q], s);
+        if (!checked || !SameSource(*checked, s)) {
+            CheckSource(c, s);
+            checked = &s;
+        }
+        if (vectors)
+            DrawVectors(c, s, 4 * (img.block_x + i), 4 * (img.block_y + j), mb.sub_mode[q],
+                        IsBPicture(img.type) && mb.sub_pred_dir[q] == 2);
+    }
+    const bool withChroma = dec.cur_pic_uv && dec.cur_pic_uv->HasFrames();
+    uint8_t luma[16][16];
+    uint8_t chroma[2][8][16];
+    auto quadSame = [&](int i, int j) {
+        const BlockSource &s = c.src[i][j];
+        return SameSource(s, c.src[i + 1][j]) && SameSource(s, c.src[i][j + 1]) &&
+               SameSource(s, c.src[i + 1][j + 1]);
+    };
+    if (quadSame(0, 0) && SameSource(c.src[0][0], c.src[2][0]) && SameSource(c.src[0][0], c.src[0][2]) &&
+        quadSame(2, 0) && quadSame(0, 2) && SameSource(c.src[0][0], c.src[2][2]) && quadSame(2, 2)) {
+        PredictInterRegion(c, c.src[0][0], 0, 0, 16, 16, luma, chroma, withChroma);
+    } else {
+        for (int j = 0; j < 4; j += 2)
+            for (int i = 0; i < 4; i += 2) {
+                if (quadSame(i, j)) {
+                    PredictInterRegion(c, c.src[i][j], i, j, 8, 8, luma, chroma, withChroma);
+                    continue;
+                }
+                for (int k = 0; k < 4; ++k)
+                    PredictInterRegion(c, c.src[i + k % 2][j + k / 2], i + k % 2, j + k / 2, 4, 4, luma,
+                                       chroma, withChroma);
+            }
+    }
+    Array2D<uint8_t> &pic = *dec.cur_pic_y;
+    const ptrdiff_t ps = pic.Cols();
+    AddResidual(img.coef, 0, 0, 4, &luma[0][0], pic[0] + 4 * img.block_y * ps + 4 * img.block_x, ps);
+
+    if (hooks && img.MbaffFrameFlag && mb.mb_type == kMbSkipOrDirect &&
+        (IsPPicture(img.type) || IsSPPicture(img.type)) && img.current_mb_nr % 2 == 0)
+        h264dec_mbaff_skip_top_field(dec);
+    if (!withChroma)
+        return;
+    for (int uv = 0; uv < 2; ++uv) {
+        Array2D<uint8_t> &plane = (*dec.cur_pic_uv)[uv];
+        const ptrdiff_t cs = plane.Cols();
+        AddResidual(img.coef, 2 * uv, 4, 2, &chroma[uv][0][0], plane[0] + img.pix_c_y * cs + img.pix_c_x, cs);
+    }
 }
 
 int Reconstruct(H264DecoderState &dec, bool hooks)
@@ -454,11 +629,17 @@ int Reconstruct(H264DecoderState &dec, bool hooks)
     const bool spTreatment =
         (IsSPPicture(img.type) && !intraMb) || (img.type == kPictureSI && mb.mb_type == kMbSI);
 
+    bool anyIntra = intraMb;
+    for (int q = 0; q < 4; ++q)
+        anyIntra = anyIntra || mb.sub_mode[q] == kSubIntra;
+    if (!anyIntra && !spTreatment && !paint) {
+        ReconstructInter(c, hooks);
+        return 0;
+    }
+
     if (mb.mb_type == kMbIntra16x16)
         h264dec_intra_pred_16x16(dec, mb.i16_pred_mode);
 
-    static const int kScan[16][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {2, 0}, {3, 0}, {2, 1}, {3, 1},
-                                     {0, 2}, {1, 2}, {0, 3}, {1, 3}, {2, 2}, {3, 2}, {2, 3}, {3, 3}};
     for (const auto &ij : kScan) {
         const int i = ij[0], j = ij[1];
         const int q = (i >> 1) + 2 * (j >> 1);

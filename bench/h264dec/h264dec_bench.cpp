@@ -3,7 +3,9 @@
 // streams come from the test-side writer: CIF, IBPBP in decoding order I0 P2 B1 P4 B3 ..., 300
 // frames, once in CAVLC and once in CABAC, with textured intra pictures, moving and skipped P
 // macroblocks and B macroblocks of every direction and direct; only their rate is reported.
-// Usage: bench_h264dec [STREAM ...]
+// With --hash it decodes each stream once and prints a checksum of its output pictures instead, so
+// that a faster decoder can be checked against the pictures of the one before it.
+// Usage: bench_h264dec [--hash] [STREAM ...]
 #include "h264/support/stream_plan.h"
 #include "h264dec/decoder_state.h"
 #include "h264dec/nal_dispatch.h"
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -95,9 +98,33 @@ StreamPlan Plan()
     return plan;
 }
 
-int DecodeOnce(const std::vector<uint8_t> &stream)
+// FNV-1a over the planes of every picture in output order.
+class HashSink : public H264PictureSink
+{
+public:
+    uint64_t hash = 1469598103934665603ull;
+    int pictures = 0;
+    void PictureOutput(H264DecoderState &, const H264PictureRef &p) override
+    {
+        const size_t luma = static_cast<size_t>(p.width) * static_cast<size_t>(p.height);
+        Add(p.y, luma);
+        Add(p.u, luma / 4);
+        Add(p.v, luma / 4);
+        ++pictures;
+    }
+
+private:
+    void Add(const uint8_t *d, size_t n)
+    {
+        for (size_t k = 0; k < n; ++k)
+            hash = (hash ^ d[k]) * 1099511628211ull;
+    }
+};
+
+int DecodeOnce(const std::vector<uint8_t> &stream, H264PictureSink *sink = nullptr)
 {
     H264DecoderState dec;
+    dec.sink = sink;
     h264dec_open_memory(dec, stream);
     int frames = 0;
     while (h264dec_decode_picture(dec, false) == 2) {
@@ -126,13 +153,26 @@ bool TimeDecoding(const std::vector<uint8_t> &stream, int &frames, double &best)
 
 int DecodeFiles(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
+    const bool hash = std::string(argv[1]) == "--hash";
+    for (int i = hash ? 2 : 1; i < argc; ++i) {
         std::ifstream in(argv[i], std::ios::binary);
         if (!in) {
             std::fprintf(stderr, "cannot read %s\n", argv[i]);
             return 1;
         }
         const std::vector<uint8_t> stream{std::istreambuf_iterator<char>(in), {}};
+        if (hash) {
+            HashSink sink;
+            try {
+                DecodeOnce(stream, &sink);
+            } catch (const std::exception &e) {
+                std::fprintf(stderr, "decoding failed: %s\n", e.what());
+                return 1;
+            }
+            std::printf("%s: pictures %d hash %016llx\n", argv[i], sink.pictures,
+                        static_cast<unsigned long long>(sink.hash));
+            continue;
+        }
         int frames = 0;
         double best = 0;
         if (!TimeDecoding(stream, frames, best))
@@ -147,12 +187,20 @@ int DecodeFiles(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (argc > 1)
+    const bool hash = argc == 2 && std::string(argv[1]) == "--hash";
+    if (argc > 1 && !hash)
         return DecodeFiles(argc, argv);
     const StreamPlan plan = Plan();
     int status = 0;
     for (const bool cabac : {false, true}) {
         const std::vector<uint8_t> stream = plan.Write(cabac);
+        if (hash) {
+            HashSink sink;
+            DecodeOnce(stream, &sink);
+            std::printf("CIF %s IBPBP: pictures %d hash %016llx\n", cabac ? "CABAC" : "CAVLC", sink.pictures,
+                        static_cast<unsigned long long>(sink.hash));
+            continue;
+        }
         double best = 0;
         int frames = 0;
         if (!TimeDecoding(stream, frames, best))

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 namespace deblock_test { // one namespace per test file: a folder compiles as one source
 
@@ -155,7 +156,8 @@ TEST(H264Deblock, IndexABelowSixteenFiltersNothing)
     EXPECT_NE(a[3][7], 100);
 }
 
-// A picture of mbw x 1 macroblocks with per-4x4-block motion arrays, all P inter with no residual.
+// A picture of mbw x mbh macroblocks (one row unless said) with per-4x4-block motion arrays, all P
+// inter with no residual.
 struct MbRow
 {
     DecoderImage img;
@@ -164,24 +166,24 @@ struct MbRow
     Array2D<int> ref, fwdRef, bwdRef;
     Array2D<uint8_t> y;
     Array3D<uint8_t> uv;
-    explicit MbRow(int mbw)
+    explicit MbRow(int mbw, int mbh = 1)
     {
         img.width = 16 * mbw;
-        img.height = 16;
+        img.height = 16 * mbh;
         img.width_cr = 8 * mbw;
-        img.height_cr = 8;
+        img.height_cr = 8 * mbh;
         img.type = kPictureP;
-        mbs.resize(static_cast<size_t>(mbw));
+        mbs.resize(static_cast<size_t>(mbw * mbh));
         for (auto &m : mbs) {
             m.mb_type = kMb16x16;
             m.qp = 30;
         }
-        mv.Reset(4 * mbw + 4, 4, 3);
-        fwdMv.Reset(4 * mbw + 4, 4, 3);
-        bwdMv.Reset(4 * mbw + 4, 4, 3);
-        ref.Reset(4, 4 * mbw);
-        fwdRef.Reset(4, 4 * mbw);
-        bwdRef.Reset(4, 4 * mbw);
+        mv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        fwdMv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        bwdMv.Reset(4 * mbw + 4, 4 * mbh, 3);
+        ref.Reset(4 * mbh, 4 * mbw);
+        fwdRef.Reset(4 * mbh, 4 * mbw);
+        bwdRef.Reset(4 * mbh, 4 * mbw);
         img.mb_data = &mbs;
         img.mv = &mv;
         img.fwd_mv = &fwdMv;
@@ -189,8 +191,8 @@ struct MbRow
         img.ref_idx_arr = &ref;
         img.fwd_ref = &fwdRef;
         img.bwd_ref = &bwdRef;
-        y.Reset(16, 16 * mbw);
-        uv.Reset(2, 8, 8 * mbw);
+        y.Reset(16 * mbh, 16 * mbw);
+        uv.Reset(2, 8 * mbh, 8 * mbw);
     }
     void Fill(int left, int right)
     {
@@ -331,6 +333,58 @@ TEST(H264Deblock, ChromaUsesTheTableOfTheAveragedQpAndTwoSamplesPerStrength)
     EXPECT_EQ(m.uv[0][3][7], (200 + 100 + 104 + 2) >> 2);
     EXPECT_EQ(m.uv[1][3][8], (208 + 104 + 100 + 2) >> 2);
     EXPECT_EQ(m.uv[0][3][6], 100);
+}
+
+// The per-macroblock strengths the decoder runs equal dec_edge_strength edge by edge, on random
+// pictures of 3 x 3 macroblocks: intra and inter types, coded blocks, vectors near the threshold of 4,
+// differing references, macroblocks of one motion and of many, in P, B, SP and SI pictures, at the
+// picture's borders and inside.
+TEST(H264Deblock, MacroblockStrengthsEqualTheEdgeRule)
+{
+    constexpr int kMbs = 3, kBlocks = 4 * kMbs;
+    std::mt19937 rng(5);
+    auto rnd = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    for (int t = 0; t < 300; ++t) {
+        MbRow m(kMbs, kMbs);
+        DecoderImage &img = m.img;
+        std::vector<DecoderMacroblock> &mbs = m.mbs;
+        const int types[] = {kPictureP, kPictureB, kPictureSP, kPictureSI, kPictureI};
+        img.type = types[t % 5];
+        for (auto &mb : mbs) {
+            const int kinds[] = {kMb16x16, kMb8x8, kMbSkipOrDirect, kMbIntra4x4, kMbIntra16x16};
+            mb.mb_type = kinds[rnd(t % 3 == 0 ? 5 : 3)];
+            mb.cbp_blocks = rnd(4) == 0 ? rnd(1 << 16) : 0;
+        }
+        for (Array3D<int> *a : {&m.mv, &m.fwdMv, &m.bwdMv})
+            for (int x = 0; x < kBlocks + 4; ++x)
+                for (int y = 0; y < kBlocks; ++y)
+                    for (int k = 0; k < 2; ++k)
+                        (*a)[x][y][k] = rnd(t % 2 ? 3 : 60) == 0 ? rnd(11) - 5 : 0;
+        for (Array2D<int> *a : {&m.ref, &m.fwdRef, &m.bwdRef})
+            for (int y = 0; y < kBlocks; ++y)
+                for (int x = 0; x < kBlocks; ++x)
+                    (*a)[y][x] = rnd(t % 2 ? 5 : 60) == 0 ? rnd(3) - 1 : 0;
+        for (int my = 0; my < kMbs; ++my)
+            for (int mx = 0; mx < kMbs; ++mx) {
+                int all[2][4][4];
+                dec_macroblock_strengths(all, img, my, mx);
+                const DecoderMacroblock &q = mbs[static_cast<size_t>(my * kMbs + mx)];
+                for (int dir = 0; dir < 2; ++dir)
+                    for (int edge = 0; edge < 4; ++edge) {
+                        int one[4] = {0, 0, 0, 0};
+                        if (edge != 0 || (dir == 0 ? mx > 0 : my > 0)) {
+                            const DecoderMacroblock &p =
+                                edge != 0 ? q
+                                          : mbs[static_cast<size_t>(dir == 0 ? my * kMbs + mx - 1
+                                                                             : (my - 1) * kMbs + mx)];
+                            dec_edge_strength(one, img, p, q, dir, edge, 4 * my, 4 * mx);
+                        }
+                        for (int i = 0; i < 4; ++i)
+                            ASSERT_EQ(all[dir][edge][i], one[i]) << "trial " << t << " mb " << mx << "," << my
+                                                                 << " dir " << dir << " edge " << edge;
+                    }
+            }
+    }
 }
 
 } // namespace

@@ -214,7 +214,7 @@ TEST(H264InverseTransform, SpWithZeroPredictionKeepsTheLevelAtEqualQuantisers)
     }
 }
 
-// The kernel the decoder runs equals the plain two-pass reference: random blocks, DC-only and empty
+// The kernels the decoder runs equal the plain two-pass reference: random blocks, DC-only and empty
 // blocks (its shortcuts), and extreme coefficients and predictions.
 TEST(InverseTransform, FastKernelEqualsTheReference)
 {
@@ -235,10 +235,19 @@ TEST(InverseTransform, FastKernelEqualsTheReference)
         int r1[4][4], r2[4][4], s1[4][4], s2[4][4];
         h264dec_itrans4x4_kernel(coef, pred, r1, s1);
         h264dec_itrans4x4_reference(coef, pred, r2, s2);
+        // The row kernel of the reconstruction, into another block and in place over its prediction.
+        uint8_t rows[4 * 7], out[4 * 5];
+        for (int x = 0; x < 4; ++x)
+            for (int y = 0; y < 4; ++y)
+                rows[7 * y + x] = static_cast<uint8_t>(pred[x][y]);
+        h264dec_itrans4x4_add(coef, rows, 7, out, 5);
+        h264dec_itrans4x4_add(coef, rows, 7, rows, 7);
         for (int x = 0; x < 4; ++x)
             for (int y = 0; y < 4; ++y) {
                 ASSERT_EQ(r1[x][y], r2[x][y]) << trial;
                 ASSERT_EQ(s1[x][y], s2[x][y]) << trial;
+                ASSERT_EQ(out[5 * y + x], r2[x][y]) << trial;
+                ASSERT_EQ(rows[7 * y + x], r2[x][y]) << trial;
             }
     }
 }

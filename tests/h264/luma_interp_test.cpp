@@ -138,6 +138,36 @@ TEST(H264LumaInterp, FastEqualsReferenceEqualsNamedSamplesOverAllPositions)
     }
 }
 
+// Whole-block prediction (4, 8 and 16 samples a side) equals the reference block by block: inside the
+// plane, at each border, far outside, and against a field limit below the plane's last row.
+TEST(H264LumaInterp, BlockKernelEqualsTheReferenceForEverySizeAndPosition)
+{
+    const int sizes[] = {4, 8, 16};
+    for (int kind = 0; kind < 4; ++kind) {
+        const Plane p = RandomPlane(48, 40, kind, 31u + static_cast<unsigned>(kind));
+        std::mt19937 rng(9 + static_cast<unsigned>(kind));
+        for (int t = 0; t < 300; ++t) {
+            const LumaPlaneView v = p.View(t % 5 == 4 ? 19 : -1);
+            const int span = t % 6 == 5 ? 4000 : 4 * 64;
+            const int xPos = static_cast<int>(rng() % static_cast<unsigned>(span)) - span / 2 + 4 * 20;
+            const int yPos = static_cast<int>(rng() % static_cast<unsigned>(span)) - span / 2 + 4 * 16;
+            for (int d = 0; d < 16; ++d)
+                for (const int w : sizes)
+                    for (const int h : sizes) {
+                        uint8_t ref[16 * 17], fast[16 * 17];
+                        const int x = (xPos & ~3) + d % 4, y = (yPos & ~3) + d / 4;
+                        h264dec_luma_pred_reference(v, x, y, w, h, ref, 17);
+                        h264dec_luma_pred_fast(v, x, y, w, h, fast, 17);
+                        for (int r = 0; r < h; ++r)
+                            for (int c = 0; c < w; ++c)
+                                ASSERT_EQ(fast[17 * r + c], ref[17 * r + c])
+                                    << "at " << x << "," << y << " size " << w << "x" << h << " sample " << c
+                                    << "," << r;
+                    }
+        }
+    }
+}
+
 TEST(H264LumaInterp, FarOutsideReadsTheReplicatedCorner)
 {
     const Plane p = RandomPlane(16, 16, 0, 1);

@@ -154,6 +154,28 @@ TEST(BitAccess, ReadsMayEndInsideTheByteAfterTheData)
     EXPECT_EQ(h264dec_get_bits(b.bs.streamBuffer, 0, &v, 4, 32), 32);
 }
 
+// The byte-wise read equals the bit-by-bit one at every offset and width, up to and past the limit
+// one bit into the byte after the data.
+TEST(BitAccess, ByteWiseReadEqualsTheBitByBitOne)
+{
+    uint8_t buffer[16];
+    for (int k = 0; k < 16; ++k)
+        buffer[k] = static_cast<uint8_t>(0x9D * (k + 1) ^ (k * 37));
+    for (int bytes = 0; bytes <= 6; ++bytes)
+        for (int offset = 0; offset <= 8 * bytes + 8; ++offset)
+            for (int n = -1; n <= 32; ++n) {
+                ASSERT_EQ(h264dec_show_bits(buffer, offset, bytes, n),
+                          h264dec_show_bits_reference(buffer, offset, bytes, n))
+                    << bytes << " bytes, " << n << " bits at " << offset;
+                uint32_t v = 0, w = 0;
+                const int r = h264dec_get_bits(buffer, offset, &v, bytes, n);
+                if (n >= 0 && n <= 31 && r >= 0) {
+                    w = static_cast<uint32_t>(h264dec_show_bits_reference(buffer, offset, bytes, n));
+                    ASSERT_EQ(v, w) << bytes << " bytes, " << n << " bits at " << offset;
+                }
+            }
+}
+
 TEST(BitAccess, IntraModeReader)
 {
     Bits one("1");
