@@ -9,6 +9,7 @@
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
 #include "h264enc/frame_store.h"
+#include "h264enc/rd_decision.h"
 #include "h264enc/sei_state.h"
 #include "h264enc/slice_group_map.h"
 #include "h264enc/stream_out.h"
@@ -45,6 +46,7 @@ struct EncoderRun
     MacroblockMotion motion;
     ModeDecisionState md;
     IntraRefresh refresh;
+    RdState rd; // the rate-distortion decisions' coding states, best macroblock and pixel ages
     PictureBuffers recon_held;           // the last I/P reconstruction, written after its B pictures
     Array2D<int> interp_work;            // the quarter-sample interpolation's intermediate rows
     std::vector<int> moving_map;         // per 4x4 block of the last I/P picture: 1 when it moved

@@ -166,9 +166,8 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
                          500);
     if (in.WeightedBiprediction != 0)
         h264_fatal_error("Weighted bi-prediction is not supported by this encoder yet", 500);
-    // The rate-distortion decisions are not built: a run asking for them would code with a half-set
-    // mode decision.
-    if (in.RDOptimization != 0)
+    // The loss-aware decisions need the simulated decoders, which are not built yet.
+    if (in.RDOptimization == 2)
         h264_fatal_error(
             zn::Format("RDOptimization %d is not supported by this encoder yet", in.RDOptimization), 500);
     init_img(run);

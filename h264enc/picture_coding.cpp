@@ -372,6 +372,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     free_picture_slices(run.frame_pic);
     if (!IsB(img))
         UpdateMovingMap(run);
+    update_pixel_age_map(run);
     MeasureSnr(run, loop);
     ReconFileOutput(run, loop);
 
