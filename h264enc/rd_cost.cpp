@@ -227,6 +227,7 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     int cbp = 0, blk = 0;
     *coef_cost = code_luma_quarter(run, &cbp, &blk, q, fwMode, bwMode, fref, bwd);
     *cbp_blk = blk;
+    // Loss-aware decisions would average this over the simulated decoders.
     const long long distortion = rd_luma_sse(run, 16 * img.mb_x + 4 * x0, 16 * img.mb_y + 4 * y0, 8, 8);
 
     SyntaxItem item;
