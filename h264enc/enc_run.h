@@ -46,7 +46,8 @@ struct EncoderRun
     MacroblockMotion motion;
     ModeDecisionState md;
     IntraRefresh refresh;
-    RdState rd; // the rate-distortion decisions' coding states, best macroblock and pixel ages
+    // The rate-distortion decisions' coding states, best macroblock, pair candidates and pixel ages.
+    RdState rd;
     PictureBuffers recon_held;           // the last I/P reconstruction, written after its B pictures
     Array2D<int> interp_work;            // the quarter-sample interpolation's intermediate rows
     std::vector<int> moving_map;         // per 4x4 block of the last I/P picture: 1 when it moved

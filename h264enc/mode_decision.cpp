@@ -274,6 +274,16 @@ int ModeDecisionCoder::encode_macroblock(EncoderRun &run)
     return h264enc_encode_macroblock(run);
 }
 
+void ModeDecisionCoder::save_pair_candidate(EncoderRun &run, int field)
+{
+    save_mbaff_pair_candidate(run, field);
+}
+
+void ModeDecisionCoder::restore_pair_candidate(EncoderRun &run, int field)
+{
+    restore_mbaff_pair_candidate(run, field);
+}
+
 int h264enc_encode_macroblock(EncoderRun &run)
 {
     EncoderImage &img = run.img;
@@ -362,7 +372,8 @@ int h264enc_encode_macroblock(EncoderRun &run)
                         // quarter's elements are counted in the contexts they will meet.
                         save_coding_state(run.rd.cs_trial.get(), input, img);
                         int coefCost = 0, cbpBlk = 0;
-                        const double j = rd_cost_8x8(run, k, sub, dir, fwd, 0, run.rd.lambda, &coefCost, &cbpBlk);
+                        const double j =
+                            rd_cost_8x8(run, k, sub, dir, fwd, 0, run.rd.lambda, &coefCost, &cbpBlk);
                         if (j < bestJ) {
                             bestJ = j;
                             md.sub_mode[3][k] = sub;

@@ -15,6 +15,8 @@ class ModeDecisionCoder : public MacroblockCoder
 {
 public:
     int encode_macroblock(EncoderRun &run) override;
+    void save_pair_candidate(EncoderRun &run, int field) override;
+    void restore_pair_candidate(EncoderRun &run, int field) override;
 };
 
 // Decides and codes the current macroblock; returns the winning cost.

@@ -341,7 +341,8 @@ int rd_cost_macroblock(EncoderRun &run, double lambda, int mode, double *best_j)
 
     const int px = 16 * img.mb_x, py = 16 * img.mb_y;
     // The hook of loss-aware decisions: there the expected distortion after losses replaces this one.
-    const long long distortion = rd_luma_sse(run, px, py, 16, 16) + rd_chroma_sse(run, 0, px / 2, py / 2, 8, 8) +
+    const long long distortion = rd_luma_sse(run, px, py, 16, 16) +
+                                 rd_chroma_sse(run, 0, px / 2, py / 2, 8, 8) +
                                  rd_chroma_sse(run, 1, px / 2, py / 2, 8, 8);
 
     const bool b = IsB(img);

@@ -52,6 +52,20 @@ struct RdIntraLuma
     int i16_mode = 0;
 };
 
+// One coding of one macroblock of a macroblock-adaptive pair (frame or field): what its decision left
+// for the writer and for the macroblocks after it. The pair's samples are kept with its lower macroblock.
+struct MbaffPairCandidate
+{
+    MacroblockRecord record;
+    CoefficientArrays cof;
+    int ipred[16] = {};
+    int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
+    std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
+    int intra_counted = 0;        // counted as an intra macroblock of the picture
+    int refreshed = 0;            // its 8x8 blocks' refresh flags
+    std::vector<uint8_t> samples; // lower macroblock: the pair's luma rows, then U and V
+};
+
 // The decision's state of a run.
 struct RdState
 {
@@ -60,12 +74,16 @@ struct RdState
     std::unique_ptr<CodingState> cs_split, cs_quarter, cs_trial, cs_block;
     RdBestMacroblock best;
     RdIntraLuma intra4, intra16;
-    double lambda = 0;   // mode lambda of the current macroblock
+    double lambda = 0;    // mode lambda of the current macroblock
     int forced_intra = 0; // the current macroblock is forced intra
     // Pixel ages (RestrictRefFrames): pictures since each luma sample was last intra coded, capped at
     // NumberReferenceFrames + 1; refresh flags per 8x8 block of the picture being coded.
     std::vector<uint8_t> pixel_age, refresh;
     int age_width = 0, age_height = 0;
+    // Macroblock-adaptive frames: [frame 0, field 1][upper 0, lower 1], and the picture's intra count
+    // before the pair.
+    MbaffPairCandidate pair[2][2];
+    int pair_intra_base = 0;
 };
 
 // Mode lambda of rate-distortion decisions for a picture type and quantiser.
@@ -104,6 +122,11 @@ int rd_decide_macroblock(EncoderRun &run, const bool valid[11]);
 // Sum of squared differences between source and reconstruction of a luma or chroma area.
 long long rd_luma_sse(const EncoderRun &run, int x, int y, int w, int h);
 long long rd_chroma_sse(const EncoderRun &run, int uv, int x, int y, int w, int h);
+
+// Macroblock-adaptive frames: keeps what the decision left for the current macroblock as its frame (0)
+// or field (1) coding, and brings a kept coding back before the macroblock is written.
+void save_mbaff_pair_candidate(EncoderRun &run, int field);
+void restore_mbaff_pair_candidate(EncoderRun &run, int field);
 
 // Pixel-age map: sizes it for the run (all ages at the cap) when missing.
 void prepare_pixel_age_map(EncoderRun &run);

@@ -73,7 +73,8 @@ void update_pixel_age_map(EncoderRun &run)
                 const bool fresh =
                     rd.refresh[static_cast<size_t>(by) * static_cast<size_t>(cols) + static_cast<size_t>(bx)];
                 for (int y = 8 * by; y < 8 * by + 8; ++y) {
-                    uint8_t *row = rd.pixel_age.data() + static_cast<size_t>(y) * static_cast<size_t>(img.width);
+                    uint8_t *row =
+                        rd.pixel_age.data() + static_cast<size_t>(y) * static_cast<size_t>(img.width);
                     for (int x = 8 * bx; x < 8 * bx + 8; ++x)
                         row[x] = static_cast<uint8_t>(fresh ? 1 : std::min(row[x] + 1, cap));
                 }
@@ -115,7 +116,8 @@ int reference_is_reliable(EncoderRun &run, int block, int r, int type)
             ylo = std::clamp(ylo, 0, img.height - 1);
             yhi = std::clamp(yhi, 0, img.height - 1);
             for (int y = ylo; y <= yhi; ++y) {
-                const uint8_t *row = rd.pixel_age.data() + static_cast<size_t>(y) * static_cast<size_t>(img.width);
+                const uint8_t *row =
+                    rd.pixel_age.data() + static_cast<size_t>(y) * static_cast<size_t>(img.width);
                 for (int x = xlo; x <= xhi; ++x)
                     if (row[x] < r + 1)
                         return 0;

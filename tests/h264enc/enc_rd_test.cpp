@@ -76,7 +76,8 @@ TEST_P(RdRoundTrip, ReconstructionAndBitsMatchTheStream)
     const auto dec = zntest::ReadFileBytes(dir.File("dec.yuv"));
     const std::vector<uint8_t> recon(rec.begin(), rec.end()), decoded(dec.begin(), dec.end());
     const long long pictureBytes = row.width * row.height * 3 / 2;
-    EXPECT_EQ(static_cast<long long>(recon.size()), static_cast<long long>(e.host.frames.size()) * pictureBytes);
+    EXPECT_EQ(static_cast<long long>(recon.size()),
+              static_cast<long long>(e.host.frames.size()) * pictureBytes);
     const long long at = enctest::FirstDifference(recon, decoded);
     EXPECT_EQ(at, -1) << "first difference in picture " << (at < 0 ? -1 : at / pictureBytes);
     const auto bytes = zntest::ReadFileBytes(dir.File("out.264"));
@@ -100,7 +101,8 @@ const RdRow kRows[] = {
      64,
      48,
      5,
-     {"RDOptimization = 1", "SymbolMode = 0", "NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3"}},
+     {"RDOptimization = 1", "SymbolMode = 0", "NumberBFrames = 0", "FrameSkip = 0",
+      "NumberReferenceFrames = 3"}},
     {"RestrictRefFrames1",
      64,
      48,
@@ -128,7 +130,8 @@ const RdRow kRows[] = {
      64,
      48,
      7,
-     {"RDOptimization = 1", "SymbolMode = 0", "NumberBFrames = 2", "FrameSkip = 2", "NumberReferenceFrames = 2"}},
+     {"RDOptimization = 1", "SymbolMode = 0", "NumberBFrames = 2", "FrameSkip = 2",
+      "NumberReferenceFrames = 2"}},
     {"QcifDefaults", 176, 144, 3, {"RDOptimization = 1"}},
 };
 
@@ -154,8 +157,9 @@ std::vector<unsigned char> Reconstruction(const std::vector<std::string> &lines,
 // bits, and so the decisions, do not depend on the partitioning.
 TEST(RdDecisions, DataPartitioningKeepsTheDecisions)
 {
-    const std::vector<std::string> base = {"RDOptimization = 1", "SymbolMode = 0", "UseConstrainedIntraPred = 1",
-                                           "NumberBFrames = 0", "FrameSkip = 0"};
+    const std::vector<std::string> base = {"RDOptimization = 1", "SymbolMode = 0",
+                                           "UseConstrainedIntraPred = 1", "NumberBFrames = 0",
+                                           "FrameSkip = 0"};
     std::vector<std::string> partitioned = base;
     partitioned.push_back("PartitionMode = 1");
     std::string error;
@@ -181,9 +185,10 @@ TEST(RdDecisions, FewerBitsAtLeastTheQualityOfTheCostRule)
         double sse[2] = {};
         for (int rd = 0; rd < 2; ++rd) {
             const auto v = enctest::DialogValues(yuv, w, h, frames, dir.File("out.264"));
-            const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(
-                dir.Path(), v,
-                {zn::Format("RDOptimization = %d", rd), symbolMode, "ReconFile = \"" + dir.File("rec.yuv") + "\""}));
+            const enctest::EncodeResult e =
+                enctest::Encode(enctest::WriteSettings(dir.Path(), v,
+                                                       {zn::Format("RDOptimization = %d", rd), symbolMode,
+                                                        "ReconFile = \"" + dir.File("rec.yuv") + "\""}));
             ASSERT_TRUE(e.ok) << e.message;
             bits[rd] = e.host.statistics.at(0).total_bits;
             // Display order of the reconstruction against the source, luma only.
@@ -314,7 +319,8 @@ TEST(RdPixelAges, ReferenceIsReliableUnlessItsSamplesWereRefreshedSince)
     };
     for (const Case &c : cases) {
         setVector(c.mvx, c.mvy);
-        EXPECT_EQ(enc::reference_is_reliable(*run, 0, 1, enc::kMode16x16), c.reliable) << c.mvx << "," << c.mvy;
+        EXPECT_EQ(enc::reference_is_reliable(*run, 0, 1, enc::kMode16x16), c.reliable)
+            << c.mvx << "," << c.mvy;
         // Reference 0 is never older than a refresh.
         EXPECT_EQ(enc::reference_is_reliable(*run, 0, 0, enc::kMode16x16), 1);
     }
