@@ -355,7 +355,7 @@ void h264enc_intra_pred_4x4(EncoderRun &run, int x, int y)
     const bool up = IpredAt(img, bx, by - 1) >= 0;
     const bool left = IpredAt(img, bx - 1, by) >= 0;
     const bool upRight =
-        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, false);
+        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
     const Array2D<uint8_t> &pic = run.rec->y;
     Intra4x4Neighbours n;
     for (int k = 0; k < 4; ++k) {

@@ -271,7 +271,7 @@ int intra16x16_mb_type(int coded_pattern, int mode)
 
 int ModeDecisionCoder::encode_macroblock(EncoderRun &run)
 {
-    return h264enc_encode_macroblock(run);
+    return run.img.mbaff ? mbaff_encode_macroblock(run) : h264enc_encode_macroblock(run);
 }
 
 void ModeDecisionCoder::save_pair_candidate(EncoderRun &run, int field)

@@ -362,6 +362,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     run.stats.pass_bits = &run.stats.bits_frame_pass;
     set_mref_arrays(run.refs);
     img.field_picture = 0;
+    img.mbaff = run.input.InterlaceCodingOption == 3 ? 1 : 0;
     intra_refresh_next_picture(run.refresh);
     h264enc_code_picture_slices(run, coder);
     deblock_picture(img, run.rec->y, &run.rec->uv);

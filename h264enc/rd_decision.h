@@ -6,6 +6,7 @@
 #pragma once
 
 #include "h264enc/coding_state.h"
+#include "h264enc/coding_tools.h"
 #include "h264enc/enc_state.h"
 
 #include <array>
@@ -58,12 +59,24 @@ struct MbaffPairCandidate
 {
     MacroblockRecord record;
     CoefficientArrays cof;
-    int ipred[16] = {};
     int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
     std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
     int intra_counted = 0;        // counted as an intra macroblock of the picture
     int refreshed = 0;            // its 8x8 blocks' refresh flags
-    std::vector<uint8_t> samples; // lower macroblock: the pair's luma rows, then U and V
+    // Lower macroblock: the pair's luma rows, then U and V, and the pair's intra mode entries.
+    std::vector<uint8_t> samples;
+    int pair_ipred[8][4] = {};
+};
+
+// The field views of a macroblock-adaptive frame: per parity the source and reconstruction field
+// planes, the intra mode map and the motion maps a field macroblock works in. The frame and the field
+// forms are kept equal after every macroblock.
+struct MbaffViews
+{
+    PictureBuffers org[2], rec[2];
+    Array2D<int> ipred[2];
+    MotionMaps maps[2];
+    int width = 0, height = 0;
 };
 
 // The decision's state of a run.
@@ -84,6 +97,7 @@ struct RdState
     // before the pair.
     MbaffPairCandidate pair[2][2];
     int pair_intra_base = 0;
+    MbaffViews mbaff;
 };
 
 // Mode lambda of rate-distortion decisions for a picture type and quantiser.
@@ -126,6 +140,10 @@ long long rd_chroma_sse(const EncoderRun &run, int uv, int x, int y, int w, int 
 // Macroblock-adaptive frames: keeps what the decision left for the current macroblock as its frame (0)
 // or field (1) coding, and brings a kept coding back before the macroblock is written.
 void save_mbaff_pair_candidate(EncoderRun &run, int field);
+// Decides and codes the current macroblock of a macroblock-adaptive frame: a field macroblock in the
+// field view of its parity (its field's planes and maps, its pair's row of the field), a frame
+// macroblock as usual; then the other form of the picture follows.
+int mbaff_encode_macroblock(EncoderRun &run);
 void restore_mbaff_pair_candidate(EncoderRun &run, int field);
 
 // Pixel-age map: sizes it for the run (all ages at the cap) when missing.

@@ -1,10 +1,14 @@
 // Macroblock-adaptive pairs under the real mode decision: each pair is decided as frame and as field
-// macroblocks, and the coding that is not chosen must leave no trace. A pair whose field coding is
+// macroblocks, and the coding that is not chosen must leave no trace (a pair whose field coding is
 // tried for real and then refused writes the same stream and reconstruction as a pair whose field
-// coding is never tried.
+// coding is never tried). Whole runs of interlaced intra pictures choose both kinds of pair and decode
+// in our decoder to exactly the reconstruction file.
+#include "h264/support/h264_roundtrip.h"
 #include "h264enc/mode_decision.h"
 #include "h264enc/rd_decision.h"
+#include "h264enc/support/encoder_fixture.h"
 #include "h264enc/support/slice_fixture.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -81,5 +85,96 @@ TEST(MbaffPairCandidates, ARefusedFieldCodingLeavesNoTrace)
             EXPECT_EQ(plain.intra_mbs, tried.intra_mbs);
         }
 }
+
+// Interlaced frames: the right half moves between the two fields of a frame (combing), the left half
+// stands still.
+std::vector<uint8_t> InterlacedSequence(int w, int h, int frames)
+{
+    const std::vector<uint8_t> pan = enctest::SyntheticPan(w, h, 2 * frames, 5, 1);
+    const size_t size = static_cast<size_t>(w) * static_cast<size_t>(h) * 3 / 2;
+    std::vector<uint8_t> out(size * static_cast<size_t>(frames));
+    for (int f = 0; f < frames; ++f) {
+        uint8_t *dst = out.data() + size * static_cast<size_t>(f);
+        const uint8_t *fields[2] = {pan.data() + size * static_cast<size_t>(2 * f),
+                                    pan.data() + size * static_cast<size_t>(2 * f + 1)};
+        // Luma, then each chroma plane (half size): row parity picks the field, the left half field 0.
+        auto plane = [&](size_t offset, int pw, int ph) {
+            for (int y = 0; y < ph; ++y)
+                for (int x = 0; x < pw; ++x) {
+                    const size_t at = offset + static_cast<size_t>(y) * static_cast<size_t>(pw) +
+                                      static_cast<size_t>(x);
+                    dst[at] = fields[x < pw / 2 ? 0 : y % 2][at];
+                }
+        };
+        plane(0, w, h);
+        plane(static_cast<size_t>(w * h), w / 2, h / 2);
+        plane(static_cast<size_t>(w * h + w * h / 4), w / 2, h / 2);
+    }
+    return out;
+}
+
+struct MbaffRow
+{
+    const char *name;
+    int width, height, frames;
+    std::vector<std::string> settings;
+};
+
+void PrintTo(const MbaffRow &r, std::ostream *os)
+{
+    *os << r.name;
+}
+
+class MbaffRoundTrip : public ::testing::TestWithParam<MbaffRow>
+{
+};
+
+TEST_P(MbaffRoundTrip, BothPairKindsAndTheDecoderAgrees)
+{
+    const MbaffRow &row = GetParam();
+    zntest::ScratchDir dir;
+    const std::string yuv = dir.File("in.yuv");
+    const auto seq = InterlacedSequence(row.width, row.height, row.frames);
+    zntest::WriteFileBytes(yuv, std::vector<unsigned char>(seq.begin(), seq.end()));
+    auto v = enctest::DialogValues(yuv, row.width, row.height, row.frames, dir.File("out.264"));
+    v.FrameSkip = 0;
+    std::vector<std::string> lines = {"InterlaceCodingOption = 3", "RDOptimization = 1", "IntraPeriod = 1",
+                                      "NumberBFrames = 0", "FrameSkip = 0"};
+    lines.insert(lines.end(), row.settings.begin(), row.settings.end());
+    lines.push_back("ReconFile = \"" + dir.File("rec.yuv") + "\"");
+    const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, lines));
+    ASSERT_TRUE(e.ok) << e.message;
+    const zntest::H264DecodeResult d = zntest::DecodeH264ToYuv(dir.File("out.264"), dir.File("dec.yuv"));
+    ASSERT_TRUE(d.ok) << d.message;
+    const auto rec = zntest::ReadFileBytes(dir.File("rec.yuv"));
+    const auto dec = zntest::ReadFileBytes(dir.File("dec.yuv"));
+    const long long pictureBytes = row.width * row.height * 3 / 2;
+    EXPECT_EQ(static_cast<long long>(rec.size()), row.frames * pictureBytes);
+    const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
+                                                  std::vector<uint8_t>(dec.begin(), dec.end()));
+    EXPECT_EQ(at, -1) << "first difference in picture " << (at < 0 ? -1 : at / pictureBytes) << " at byte "
+                      << (at < 0 ? -1 : at % pictureBytes);
+    // Both kinds of pair were chosen: the moving half as fields, the still half as frames.
+    const auto bytes = zntest::ReadFileBytes(dir.File("out.264"));
+    const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+    std::string error;
+    const std::vector<enctest::DecodedPicture> pictures = enctest::DecodeMacroblocks(stream, &error);
+    ASSERT_EQ(error, "");
+    int fields = 0, frames = 0;
+    for (const enctest::DecodedPicture &p : pictures)
+        for (const enctest::DecodedMb &mb : p.mbs)
+            ++(mb.field ? fields : frames);
+    EXPECT_GT(fields, 0);
+    EXPECT_GT(frames, 0);
+}
+
+const MbaffRow kMbaffRows[] = {
+    {"CabacCif", 352, 288, 2, {"SymbolMode = 1"}},
+    {"CabacSmall", 64, 64, 3, {"SymbolMode = 1"}},
+    {"CavlcSmall", 64, 64, 3, {"SymbolMode = 0"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, MbaffRoundTrip, ::testing::ValuesIn(kMbaffRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace enc_mbaff_pair_test
