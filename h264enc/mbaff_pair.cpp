@@ -102,6 +102,25 @@ void FieldIntraBorders(EncoderRun &run, int real_mb_y)
             modes[gy][bx + i + 1] = -1;
 }
 
+// The pair's count rows: its upper and lower macroblock rows and its field view's row.
+void PairCounts(EncoderRun &run, bool save)
+{
+    EncoderImage &img = run.img;
+    if (img.nzcoeff.empty())
+        return;
+    const int p = img.mb_y / 2;
+    const int rows[3] = {2 * p, 2 * p + 1, p};
+    for (int r = 0; r < 3; ++r)
+        for (int k = 0; k < 24; ++k) {
+            int &n = img.nzcoeff.at(img.mb_x, rows[r], k % 4, k / 4);
+            int &kept = run.rd.pair_counts[r][k];
+            if (save)
+                kept = n;
+            else
+                n = kept;
+        }
+}
+
 } // namespace
 
 int mbaff_encode_macroblock(EncoderRun &run)
@@ -110,6 +129,9 @@ int mbaff_encode_macroblock(EncoderRun &run)
     MbaffViews &v = run.rd.mbaff;
     if (img.mb_index == 0 && !img.mb_field)
         PrepareViews(run);
+    // Each coding of the pair starts from the counts before the pair.
+    if (img.mb_y % 2 == 0)
+        PairCounts(run, !img.mb_field);
     const int realY = img.mb_y, x0 = 16 * img.mb_x;
     if (!img.mb_field) {
         const int cost = h264enc_encode_macroblock(run);
@@ -125,16 +147,9 @@ int mbaff_encode_macroblock(EncoderRun &run)
     std::swap(img.maps, v.maps[parity]);
     img.mb_y = pair;
     FieldIntraBorders(run, realY);
-    // Trial writes count coefficients at the macroblock's position, which in the view is another
-    // macroblock's: its counts are kept.
-    int counts[24] = {};
-    if (!img.nzcoeff.empty())
-        for (int k = 0; k < 24; ++k)
-            counts[k] = img.nzcoeff.at(img.mb_x, pair, k % 4, k / 4);
+    v.field_view = true;
     const int cost = h264enc_encode_macroblock(run);
-    if (!img.nzcoeff.empty())
-        for (int k = 0; k < 24; ++k)
-            img.nzcoeff.at(img.mb_x, pair, k % 4, k / 4) = counts[k];
+    v.field_view = false;
     img.mb_y = realY;
     std::swap(img.maps, v.maps[parity]);
     std::swap(img.intra_pred_modes, v.ipred[parity]);
@@ -147,7 +162,8 @@ int mbaff_encode_macroblock(EncoderRun &run)
                   f.y[32 * pair + 2 * r + parity] + x0);
     for (int uv = 0; uv < 2; ++uv)
         for (int r = 0; r < 8; ++r)
-            std::copy(v.rec[parity].uv[uv][8 * pair + r] + x0 / 2, v.rec[parity].uv[uv][8 * pair + r] + x0 / 2 + 8,
+            std::copy(v.rec[parity].uv[uv][8 * pair + r] + x0 / 2,
+                      v.rec[parity].uv[uv][8 * pair + r] + x0 / 2 + 8,
                       f.uv[uv][16 * pair + 2 * r + parity] + x0 / 2);
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i)
@@ -230,6 +246,7 @@ void restore_mbaff_pair_candidate(EncoderRun &run, int field)
     if (run.input.RestrictRefFrames != 0)
         set_refresh_flags(run, c.refreshed);
     if (!lower) {
+        PairCounts(run, false);
         // The pair's samples are those of the coding chosen.
         const MbaffPairCandidate &low = run.rd.pair[field][1];
         size_t at = 0;

@@ -61,8 +61,8 @@ struct MbaffPairCandidate
     CoefficientArrays cof;
     int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
     std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
-    int intra_counted = 0;        // counted as an intra macroblock of the picture
-    int refreshed = 0;            // its 8x8 blocks' refresh flags
+    int intra_counted = 0; // counted as an intra macroblock of the picture
+    int refreshed = 0;     // its 8x8 blocks' refresh flags
     // Lower macroblock: the pair's luma rows, then U and V, and the pair's intra mode entries.
     std::vector<uint8_t> samples;
     int pair_ipred[8][4] = {};
@@ -77,6 +77,7 @@ struct MbaffViews
     Array2D<int> ipred[2];
     MotionMaps maps[2];
     int width = 0, height = 0;
+    bool field_view = false; // a field macroblock is being decided in its view
 };
 
 // The decision's state of a run.
@@ -97,6 +98,9 @@ struct RdState
     // before the pair.
     MbaffPairCandidate pair[2][2];
     int pair_intra_base = 0;
+    // The coefficient counts the pair's trials may touch (its two rows and its field view's row), as
+    // they were before the pair: the writer starts from them whichever coding is chosen.
+    int pair_counts[3][24] = {};
     MbaffViews mbaff;
 };
 

@@ -17,28 +17,6 @@ namespace enc_rd_test {
 
 namespace enc = h264enc;
 
-// Bytes of the stream's parameter-set NAL units, start codes included.
-long long ParameterSetBytes(const std::vector<uint8_t> &s)
-{
-    std::vector<size_t> starts; // first byte of each start code
-    for (size_t i = 0; i + 3 <= s.size(); ++i)
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
-            starts.push_back(i > 0 && s[i - 1] == 0 ? i - 1 : i);
-            i += 2;
-        }
-    long long bytes = 0;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        const size_t end = k + 1 < starts.size() ? starts[k + 1] : s.size();
-        size_t header = starts[k];
-        while (s[header] == 0)
-            ++header;
-        const int type = s[header + 1] & 31;
-        if (type == 7 || type == 8)
-            bytes += static_cast<long long>(end - starts[k]);
-    }
-    return bytes;
-}
-
 struct RdRow
 {
     const char *name;
@@ -84,7 +62,7 @@ TEST_P(RdRoundTrip, ReconstructionAndBitsMatchTheStream)
     const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
     ASSERT_EQ(e.host.statistics.size(), 1u);
     EXPECT_EQ(e.host.statistics[0].total_bits,
-              8 * (static_cast<long long>(stream.size()) - ParameterSetBytes(stream)));
+              8 * (static_cast<long long>(stream.size()) - enctest::ParameterSetBytes(stream)));
 }
 
 const RdRow kRows[] = {
