@@ -410,6 +410,12 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
     intra_mb_neighbours(run, up, left);
+    if (img.mbaff && !run.input.UseConstrainedIntraPred) {
+        // Macroblock-adaptive frames take the chroma neighbours across slice borders too, as the
+        // decoder does there.
+        *up = img.mb_y > 0;
+        *left = img.mb_x > 0;
+    }
     const int cx = 8 * img.mb_x, cy = 8 * img.mb_y;
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &pic = run.rec->uv[uv];

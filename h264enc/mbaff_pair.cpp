@@ -13,16 +13,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
-size_t MapAt(const EncoderImage &img, int k)
-{
-    return img.maps.At(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4);
-}
-
 // Calls f(row pointer, width) for the pair's luma rows, then its U and V rows, top to bottom.
 template <class F> void ForPairRows(EncoderRun &run, F f)
 {
@@ -190,18 +180,7 @@ void save_mbaff_pair_candidate(EncoderRun &run, int field)
     const MacroblockRecord &mb = img.CurrentMb();
     c.record = mb;
     c.cof = img.cof;
-    const MotionMaps &m = img.maps;
-    for (int k = 0; k < 16; ++k) {
-        const size_t at = MapAt(img, k);
-        c.ref[k] = m.ref[at];
-        c.mv[k] = m.mv[at];
-        if (IsB(img)) {
-            c.fw_ref[k] = m.fw_ref[at];
-            c.bw_ref[k] = m.bw_ref[at];
-            c.fw_mv[k] = m.fw_mv[at];
-            c.bw_mv[k] = m.bw_mv[at];
-        }
-    }
+    c.motion.Save(img);
     c.intra_counted = CountsIntra(img, mb) ? 1 : 0;
     // The first coding of the pair: the picture's count before it.
     if (field == 0 && !lower)
@@ -229,18 +208,7 @@ void restore_mbaff_pair_candidate(EncoderRun &run, int field)
     MacroblockRecord &mb = img.CurrentMb();
     mb = c.record;
     img.cof = c.cof;
-    MotionMaps &m = img.maps;
-    for (int k = 0; k < 16; ++k) {
-        const size_t at = MapAt(img, k);
-        m.ref[at] = c.ref[k];
-        m.mv[at] = c.mv[k];
-        if (IsB(img)) {
-            m.fw_ref[at] = c.fw_ref[k];
-            m.bw_ref[at] = c.bw_ref[k];
-            m.fw_mv[at] = c.fw_mv[k];
-            m.bw_mv[at] = c.bw_mv[k];
-        }
-    }
+    c.motion.Restore(img);
     const MbaffPairCandidate &upper = run.rd.pair[field][0];
     run.intra_mbs = run.rd.pair_intra_base + upper.intra_counted + (lower ? c.intra_counted : 0);
     if (run.input.RestrictRefFrames != 0)

@@ -25,6 +25,38 @@ size_t MapAt(const EncoderImage &img, int k)
 
 } // namespace
 
+void BlockMotionCopy::Save(const EncoderImage &img)
+{
+    const MotionMaps &m = img.maps;
+    for (int k = 0; k < 16; ++k) {
+        const size_t at = MapAt(img, k);
+        ref[k] = m.ref[at];
+        mv[k] = m.mv[at];
+        if (IsB(img)) {
+            fw_ref[k] = m.fw_ref[at];
+            bw_ref[k] = m.bw_ref[at];
+            fw_mv[k] = m.fw_mv[at];
+            bw_mv[k] = m.bw_mv[at];
+        }
+    }
+}
+
+void BlockMotionCopy::Restore(EncoderImage &img) const
+{
+    MotionMaps &m = img.maps;
+    for (int k = 0; k < 16; ++k) {
+        const size_t at = MapAt(img, k);
+        m.ref[at] = ref[k];
+        m.mv[at] = mv[k];
+        if (IsB(img)) {
+            m.fw_ref[at] = fw_ref[k];
+            m.bw_ref[at] = bw_ref[k];
+            m.fw_mv[at] = fw_mv[k];
+            m.bw_mv[at] = bw_mv[k];
+        }
+    }
+}
+
 void keep_best_macroblock(EncoderRun &run, int mode)
 {
     EncoderImage &img = run.img;
@@ -50,18 +82,7 @@ void keep_best_macroblock(EncoderRun &run, int mode)
     for (int k = 0; k < 16; ++k)
         best.ipred[k] = img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1];
     best.intra4_codes = mb.intra4_codes;
-    const MotionMaps &m = img.maps;
-    for (int k = 0; k < 16; ++k) {
-        const size_t at = MapAt(img, k);
-        best.ref[k] = m.ref[at];
-        best.mv[k] = m.mv[at];
-        if (IsB(img)) {
-            best.fw_ref[k] = m.fw_ref[at];
-            best.bw_ref[k] = m.bw_ref[at];
-            best.fw_mv[k] = m.fw_mv[at];
-            best.bw_mv[k] = m.bw_mv[at];
-        }
-    }
+    best.motion.Save(img);
     std::copy(&mb.mv_pred[0][0][0][0], &mb.mv_pred[0][0][0][0] + 64, &best.mv_pred[0][0][0][0]);
     best.direct_no_residue = run.mbw.direct_no_residue;
 }
@@ -89,18 +110,7 @@ void apply_best_macroblock(EncoderRun &run)
     for (int k = 0; k < 16; ++k)
         img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1] = best.ipred[k];
     mb.intra4_codes = best.intra4_codes;
-    MotionMaps &m = img.maps;
-    for (int k = 0; k < 16; ++k) {
-        const size_t at = MapAt(img, k);
-        m.ref[at] = best.ref[k];
-        m.mv[at] = best.mv[k];
-        if (IsB(img)) {
-            m.fw_ref[at] = best.fw_ref[k];
-            m.bw_ref[at] = best.bw_ref[k];
-            m.fw_mv[at] = best.fw_mv[k];
-            m.bw_mv[at] = best.bw_mv[k];
-        }
-    }
+    best.motion.Restore(img);
     std::copy(&best.mv_pred[0][0][0][0], &best.mv_pred[0][0][0][0] + 64, &mb.mv_pred[0][0][0][0]);
     run.mbw.direct_no_residue = 0;
 }

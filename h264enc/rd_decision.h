@@ -19,6 +19,15 @@ namespace h264enc {
 struct EncoderRun;
 struct EncoderParams;
 
+// The references and vectors of a macroblock's 16 4x4 blocks in the picture's maps (the B lists too).
+struct BlockMotionCopy
+{
+    int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
+    std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
+    void Save(const EncoderImage &img);
+    void Restore(EncoderImage &img) const;
+};
+
 // The best macroblock so far: everything a candidate's coding left in the picture, the record and the
 // maps, so that the winner can be put back after later trials overwrote them.
 struct RdBestMacroblock
@@ -33,8 +42,7 @@ struct RdBestMacroblock
     int coded_pattern = 0, coded_block_bits = 0;
     int ipred[16] = {};
     std::array<int, 16> intra4_codes{};
-    int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
-    std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
+    BlockMotionCopy motion;
     int mv_pred[2][4][4][2] = {};
     int direct_no_residue = 0;
 };
@@ -59,8 +67,7 @@ struct MbaffPairCandidate
 {
     MacroblockRecord record;
     CoefficientArrays cof;
-    int ref[16] = {}, fw_ref[16] = {}, bw_ref[16] = {};
-    std::array<int, 2> mv[16] = {}, fw_mv[16] = {}, bw_mv[16] = {};
+    BlockMotionCopy motion;
     int intra_counted = 0; // counted as an intra macroblock of the picture
     int refreshed = 0;     // its 8x8 blocks' refresh flags
     // Lower macroblock: the pair's luma rows, then U and V, and the pair's intra mode entries.

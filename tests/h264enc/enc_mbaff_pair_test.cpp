@@ -176,6 +176,8 @@ const MbaffRow kMbaffRows[] = {
     {"CabacSmall", 64, 64, 3, {"SymbolMode = 1"}},
     {"CavlcSmall", 64, 64, 3, {"SymbolMode = 0"}},
     {"CavlcCif", 352, 288, 2, {"SymbolMode = 0"}},
+    {"CabacSlicesOf6", 64, 64, 2, {"SymbolMode = 1", "SliceMode = 1", "SliceArgument = 6"}},
+    {"CavlcSlicesOf6", 64, 64, 2, {"SymbolMode = 0", "SliceMode = 1", "SliceArgument = 6"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, MbaffRoundTrip, ::testing::ValuesIn(kMbaffRows),
