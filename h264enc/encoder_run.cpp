@@ -160,15 +160,20 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     EncoderParams &in = run.input;
     if (in.StoredBPictures > 0)
         h264_fatal_error("Stored B pictures are not supported by this encoder", 500);
-    if (in.InterlaceCodingOption != 0)
+    if (in.InterlaceCodingOption != 0 && in.InterlaceCodingOption != 3)
         h264_fatal_error(zn::Format("InterlaceCodingOption %d is not supported by this encoder yet",
                                     in.InterlaceCodingOption),
                          500);
+    // Field macroblocks predict only from within their picture so far: inter pictures would need the
+    // field references and the field forms of the vector maps.
+    if (in.InterlaceCodingOption == 3 && (in.IntraPeriod != 1 || in.NumberBFrames != 0))
+        h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for intra pictures only "
+                         "(IntraPeriod 1, no B pictures)",
+                         500);
     if (in.WeightedBiprediction != 0)
         h264_fatal_error("Weighted bi-prediction is not supported by this encoder yet", 500);
-    // The rate-distortion decisions are not built: a run asking for them would code with a half-set
-    // mode decision.
-    if (in.RDOptimization != 0)
+    // The loss-aware decisions need the simulated decoders, which are not built yet.
+    if (in.RDOptimization == 2)
         h264_fatal_error(
             zn::Format("RDOptimization %d is not supported by this encoder yet", in.RDOptimization), 500);
     init_img(run);

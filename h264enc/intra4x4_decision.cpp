@@ -5,6 +5,7 @@
 #include "h264enc/enc_run.h"
 #include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
+#include "h264enc/rd_decision.h"
 #include "h264enc/trans_quant.h"
 
 #include <algorithm>
@@ -14,6 +15,8 @@ namespace h264enc {
 
 int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonzero)
 {
+    if (run.input.RDOptimization != 0)
+        return static_cast<int>(std::min(rd_choose_intra4x4_mode(run, q, b, lambda, nonzero), 1e9));
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
     const int ox = 8 * (q % 2) + 4 * (b % 2), oy = 8 * (q / 2) + 4 * (b / 2);

@@ -360,7 +360,7 @@ void h264enc_intra_pred_4x4(EncoderRun &run, int x, int y)
     const bool up = IpredAt(img, bx, by - 1) >= 0;
     const bool left = IpredAt(img, bx - 1, by) >= 0;
     const bool upRight =
-        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, false);
+        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
     const Array2D<uint8_t> &pic = run.rec->y;
     Intra4x4Neighbours n;
     for (int k = 0; k < 4; ++k) {
@@ -415,6 +415,12 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
     intra_mb_neighbours(run, up, left);
+    if (img.mbaff && !run.input.UseConstrainedIntraPred) {
+        // Macroblock-adaptive frames take the chroma neighbours across slice borders too, as the
+        // decoder does there.
+        *up = img.mb_y > 0;
+        *left = img.mb_x > 0;
+    }
     const int cx = 8 * img.mb_x, cy = 8 * img.mb_y;
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &pic = run.rec->uv[uv];

@@ -41,6 +41,24 @@ int WritePairs(EncoderRun &run, const int *levels, const int *runs, int kind, in
     return bits;
 }
 
+// CAVLC keeps the coefficient counts of a field macroblock of a macroblock-adaptive frame at its
+// pair's row, as the decoder reads the residual in the field's view: while it lives the macroblock's
+// row is that one (trial writes of the decision already run in that view).
+class FieldCountRow
+{
+public:
+    explicit FieldCountRow(EncoderRun &run) : m_img(run.img), m_row(run.img.mb_y)
+    {
+        if (!IsCabac(run) && m_img.mbaff && m_img.CurrentMb().field_pair_flag && !run.rd.mbaff.field_view)
+            m_img.mb_y /= 2;
+    }
+    ~FieldCountRow() { m_img.mb_y = m_row; }
+
+private:
+    EncoderImage &m_img;
+    int m_row;
+};
+
 } // namespace
 
 int write_luma_block_cabac(EncoderRun &run, int quarter, int block, int intra)
@@ -90,6 +108,7 @@ int write_cbp_qp_luma(EncoderRun &run)
         mb.bit_counts[kBitsDeltaQuant] += b;
         bits += b;
     }
+    const FieldCountRow row(run);
     if (!img.nzcoeff.empty())
         for (int j = 0; j < 6; ++j)
             for (int i = 0; i < 4; ++i)
@@ -132,6 +151,7 @@ int write_chroma_blocks(EncoderRun &run)
     const bool intra = IsIntra(mb);
     const int cp = mb.coded_pattern;
     const int before = mb.bit_counts[kBitsChroma];
+    const FieldCountRow row(run);
     if (cp >= 16)
         for (int plane = 0; plane < 2; ++plane) {
             if (IsCabac(run)) {

@@ -9,6 +9,7 @@
 #include "h264enc/mb_predict.h"
 #include "h264enc/mb_write.h"
 #include "h264enc/motion_search.h"
+#include "h264enc/rd_decision.h"
 #include "h264enc/trans_quant.h"
 
 #include <algorithm>
@@ -52,6 +53,8 @@ void CoveredBlocks(int mode, int k, int *x0, int *y0, int *w, int *h)
     }
 }
 
+} // namespace
+
 void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int dir, int bwd)
 {
     EncoderImage &img = run.img;
@@ -84,15 +87,24 @@ void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int d
         }
 }
 
+namespace {
+
 // The forward reference of least cost for block `block` of `type`, and the direction and cost in B
-// pictures.
+// pictures. Rate-distortion decisions price a reference by its index's bits and, restricting
+// references, pass over those older than an intra refresh of the samples the block reads.
 void ChooseReference(EncoderRun &run, int type, int block, int fwRefs, int *cost, int *dir, int *fwd)
 {
     MacroblockMotion &mo = run.motion;
     const double lambda = mo.lambda;
-    auto refCost = [&](int r) { return static_cast<int>(2 * lambda * std::min(r, 1)); };
+    const bool rd = run.input.RDOptimization != 0;
+    auto refCost = [&](int r) {
+        return rd ? rd_reference_cost(run, r) : static_cast<int>(2 * lambda * std::min(r, 1));
+    };
+    const bool restrict = rd && run.input.RestrictRefFrames != 0 && run.img.type == kTypeP;
     int best = 1 << 30, bestRef = 0;
     for (int r = 0; r < fwRefs; ++r) {
+        if (restrict && r > 0 && !reference_is_reliable(run, block, r, type))
+            continue;
         const int c = mo.Cost(type, r, block) + refCost(r);
         if (c < best) {
             best = c;
@@ -118,6 +130,8 @@ void ChooseReference(EncoderRun &run, int type, int block, int fwRefs, int *cost
         *cost = bid;
     }
 }
+
+} // namespace
 
 void SetIntraEntriesDc(EncoderRun &run)
 {
@@ -245,8 +259,6 @@ void restore_8x8_coding(EncoderRun &run)
     }
 }
 
-} // namespace
-
 double mode_lambda(int qp)
 {
     return kLambdaTable[std::clamp(qp - 12, 0, 39)];
@@ -259,7 +271,17 @@ int intra16x16_mb_type(int coded_pattern, int mode)
 
 int ModeDecisionCoder::encode_macroblock(EncoderRun &run)
 {
-    return h264enc_encode_macroblock(run);
+    return run.img.mbaff ? mbaff_encode_macroblock(run) : h264enc_encode_macroblock(run);
+}
+
+void ModeDecisionCoder::save_pair_candidate(EncoderRun &run, int field)
+{
+    save_mbaff_pair_candidate(run, field);
+}
+
+void ModeDecisionCoder::restore_pair_candidate(EncoderRun &run, int field)
+{
+    restore_mbaff_pair_candidate(run, field);
 }
 
 int h264enc_encode_macroblock(EncoderRun &run)
@@ -298,7 +320,16 @@ int h264enc_encode_macroblock(EncoderRun &run)
     valid[8] = valid[4] || valid[5] || valid[6] || valid[7];
     valid[9] = valid[10] = true;
 
-    mo.lambda = mode_lambda(img.qp);
+    // Rate-distortion decisions weigh bits by the mode lambda and search vectors with its root.
+    const bool rd = input.RDOptimization != 0;
+    if (rd) {
+        rd_prepare(run);
+        run.rd.lambda = rd_mode_lambda(input, img, img.qp);
+        run.rd.forced_intra = forced ? 1 : 0;
+        mo.lambda = rd_motion_lambda(run.rd.lambda);
+    } else {
+        mo.lambda = mode_lambda(img.qp);
+    }
     mo.fixed_lambda = static_cast<int>(mo.lambda * 65536 + 0.5);
     const double lambda = mo.lambda;
     mb.chroma_pred_mode = 2;
@@ -314,13 +345,19 @@ int h264enc_encode_macroblock(EncoderRun &run)
             cost8x8 = 0;
             md.cbp8x8 = md.cbp_blk8x8 = md.cost8x8_coef = 0;
             const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+            if (rd)
+                save_coding_state(run.rd.cs_split.get(), input, img);
             for (int k = 0; k < 4; ++k) {
                 int best = kMaxCost;
+                double bestJ = 1e30;
                 for (int sub : {0, 4, 5, 6, 7}) {
                     if ((sub == 0 && !b) || !valid[sub])
                         continue;
-                    int cost, dir, fwd = 0;
-                    if (sub == 0) {
+                    int cost = 0, dir, fwd = 0;
+                    if (sub == 0 && rd) {
+                        dir = 2;
+                        fwd = -1;
+                    } else if (sub == 0) {
                         cost = direct_cost_8x8(run, k);
                         md.direct_cost_sum += cost;
                         ++md.direct_count;
@@ -329,6 +366,24 @@ int h264enc_encode_macroblock(EncoderRun &run)
                     } else {
                         search_partition_motion(run, sub, k);
                         ChooseReference(run, sub, k, fwRefs, &cost, &dir, &fwd);
+                    }
+                    if (rd) {
+                        // The writers keep the trial of the quarter's best sub-mode, so that the next
+                        // quarter's elements are counted in the contexts they will meet.
+                        save_coding_state(run.rd.cs_trial.get(), input, img);
+                        int coefCost = 0, cbpBlk = 0;
+                        const double j =
+                            rd_cost_8x8(run, k, sub, dir, fwd, 0, run.rd.lambda, &coefCost, &cbpBlk);
+                        if (j < bestJ) {
+                            bestJ = j;
+                            md.sub_mode[3][k] = sub;
+                            md.dir[3][k] = dir;
+                            md.fw_ref[3][k] = fwd;
+                            md.bw_ref[3][k] = 0;
+                            save_coding_state(run.rd.cs_quarter.get(), input, img);
+                        }
+                        restore_coding_state(run.rd.cs_trial.get(), input, img);
+                        continue;
                     }
                     cost +=
                         ((mo.fixed_lambda * run.search.Refbits(sub_mb_type_code(img, sub, dir))) >> 16) - 1;
@@ -339,6 +394,10 @@ int h264enc_encode_macroblock(EncoderRun &run)
                         md.fw_ref[3][k] = fwd;
                         md.bw_ref[3][k] = 0;
                     }
+                }
+                if (rd) {
+                    restore_coding_state(run.rd.cs_quarter.get(), input, img);
+                    best = static_cast<int>(std::min(bestJ, 1e9));
                 }
                 cost8x8 += best;
                 const int sub = md.sub_mode[3][k], dir = md.dir[3][k];
@@ -375,6 +434,8 @@ int h264enc_encode_macroblock(EncoderRun &run)
                 if (k < 3)
                     set_block_refs_and_vectors(run, k, sub, md.fw_ref[3][k], dir, md.bw_ref[3][k]);
             }
+            if (rd)
+                restore_coding_state(run.rd.cs_split.get(), input, img);
             for (int kk = 0; kk < 16; ++kk) {
                 md.ipred8x8[kk] = img.intra_pred_modes[4 * img.mb_y + kk / 4 + 1][4 * img.mb_x + kk % 4 + 1];
                 md.intra_codes8x8[kk] = mb.intra4_codes[static_cast<size_t>(kk)];
@@ -412,7 +473,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
         }
         if (!b)
             p_skip_vector(run);
-        if (b && valid[0]) {
+        if (b && valid[0] && !rd) {
             int cost = md.direct_count > 0 ? md.direct_cost_sum : direct_cost_16x16(run);
             cost -= static_cast<int>(std::floor(16 * lambda + 0.4999));
             if (cost <= minCost) {
@@ -420,6 +481,20 @@ int h264enc_encode_macroblock(EncoderRun &run)
                 minCost = cost;
             }
         }
+    }
+
+    if (rd) {
+        const int j = rd_decide_macroblock(run, valid);
+        const int best = md.best_mode;
+        if (pPicture && (best == kModeI4 || best == kModeI16))
+            ++run.intra_mbs;
+        // Refreshed blocks: with RestrictRefFrames 1 the forced intra macroblocks (the loss-aware
+        // decision's second pass would add those that turned intra only there), with 2 every intra one.
+        if (input.RestrictRefFrames == 1)
+            set_refresh_flags(run, forced);
+        else if (input.RestrictRefFrames == 2)
+            set_refresh_flags(run, best == kModeI4 || best == kModeI16);
+        return j;
     }
 
     int cbpI4 = 0;
@@ -464,6 +539,8 @@ int h264enc_encode_macroblock(EncoderRun &run)
     }
     if (pPicture && (best == kModeI4 || best == kModeI16))
         ++run.intra_mbs;
+    if (input.RestrictRefFrames == 2)
+        set_refresh_flags(run, best == kModeI4 || best == kModeI16);
     return minCost;
 }
 

@@ -15,10 +15,21 @@ class ModeDecisionCoder : public MacroblockCoder
 {
 public:
     int encode_macroblock(EncoderRun &run) override;
+    void save_pair_candidate(EncoderRun &run, int field) override;
+    void restore_pair_candidate(EncoderRun &run, int field) override;
 };
 
 // Decides and codes the current macroblock; returns the winning cost.
 int h264enc_encode_macroblock(EncoderRun &run);
+
+// Pieces the rate-distortion decision shares: the quarter's (or the partition block's) references and
+// vectors into the maps; every intra mode entry of the macroblock DC; the record's modes and the maps
+// for a mode; the predictions its vector differences are coded against; the kept 8x8-split coding.
+void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int dir, int bwd);
+void SetIntraEntriesDc(EncoderRun &run);
+void SetModesAndRefframeForBlocks(EncoderRun &run, int mode);
+void SetVectorPredictions(EncoderRun &run);
+void restore_8x8_coding(EncoderRun &run);
 
 // Lambda of the mode decision at a quantiser.
 double mode_lambda(int qp);

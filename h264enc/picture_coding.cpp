@@ -364,6 +364,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     run.stats.pass_bits = &run.stats.bits_frame_pass;
     set_mref_arrays(run.refs);
     img.field_picture = 0;
+    img.mbaff = run.input.InterlaceCodingOption == 3 ? 1 : 0;
     intra_refresh_next_picture(run.refresh);
     h264enc_code_picture_slices(run, coder);
     deblock_picture(img, run.rec->y, &run.rec->uv);
@@ -374,6 +375,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     free_picture_slices(run.frame_pic);
     if (!IsB(img))
         UpdateMovingMap(run);
+    update_pixel_age_map(run);
     MeasureSnr(run, loop);
     ReconFileOutput(run, loop);
 

@@ -174,8 +174,9 @@ int begin_slice(EncoderRun &run)
     }
     if (IsCabac(run))
         cabac_init_contexts(img);
-    else
-        img.nzcoeff.reset();
+    else if (!img.mbaff || img.current_slice_nr == 0)
+        img.nzcoeff.reset(); // field macroblocks of adaptive frames read counts across slices
+
     return bits;
 }
 

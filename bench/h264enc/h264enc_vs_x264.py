@@ -8,7 +8,10 @@ per-frame luma PSNR from ffmpeg's psnr filter, ours from the reconstruction file
 decoder's output), x264's from ffmpeg's decoding. Prints frames per CPU second at the dialog defaults
 with the ratio to x264, and BD-rate (and PSNR at equal rate) over QP 22, 27, 32, 37 for CAVLC and CABAC.
 
-Usage: bench/h264enc/h264enc_vs_x264.py BUILD_DIR [--sizes qcif,cif]
+With --rd the rate-distortion decisions are measured instead: frames per CPU second with RDOptimization 1,
+BD-rate of RDOptimization 1 against 0, and against x264 with --subme 7 (its rate-distortion mode decision).
+
+Usage: bench/h264enc/h264enc_vs_x264.py BUILD_DIR [--sizes qcif,cif] [--rd]
 """
 import math
 import os
@@ -60,11 +63,11 @@ def mean_psnr(src, rec, w, h, workdir):
     return sum(vals) / len(vals)
 
 
-def ours(build, src, w, h, qp, cabac, workdir):
+def ours(build, src, w, h, qp, cabac, workdir, extra=()):
     out, rec = os.path.join(workdir, "ours.264"), os.path.join(workdir, "ours.yuv")
     runner = os.path.join(build, "bench", "h264enc", "bench_h264enc_run")
     settings = subprocess.run([runner, "--settings", workdir, src, str(w), str(h), str(FRAMES), out, rec,
-                               str(qp), "1" if cabac else "0"], check=True, capture_output=True,
+                               str(qp), "1" if cabac else "0"] + list(extra), check=True, capture_output=True,
                               text=True).stdout.strip()
     res = subprocess.run([runner, settings], check=True, capture_output=True, text=True).stdout
     m = re.search(r"pictures (\d+) cpu_seconds ([0-9.]+)", res)
@@ -72,13 +75,13 @@ def ours(build, src, w, h, qp, cabac, workdir):
     return slice_bytes(out), mean_psnr(src, rec, w, h, workdir), pictures / seconds
 
 
-def x264(src, w, h, qp, cabac, workdir):
+def x264(src, w, h, qp, cabac, workdir, subme=5):
     out, dec = os.path.join(workdir, "x.264"), os.path.join(workdir, "x.yuv")
     cmd = ["x264", "--threads", "1", "--demuxer", "raw", "--input-csp", "i420", "--input-res", f"{w}x{h}",
            "--fps", "30", "--qp", str(qp), "--ipratio", "1.0", "--pbratio", "1.26", "--chroma-qp-offset", "0",
            "--keyint", "infinite", "--no-scenecut", "--bframes", "1", "--b-adapt", "0", "--b-pyramid", "none",
            "--direct", "spatial", "--no-weightb", "--weightp", "0", "--ref", "1", "--partitions",
-           "p8x8,p4x4,b8x8,i4x4", "--no-8x8dct", "--me", "esa", "--merange", "16", "--subme", "5",
+           "p8x8,p4x4,b8x8,i4x4", "--no-8x8dct", "--me", "esa", "--merange", "16", "--subme", str(subme),
            "--no-fast-pskip", "--no-chroma-me", "--trellis", "0", "--no-psy", "--aq-mode", "0", "--no-mbtree",
            "--deblock", "0:0"] + ([] if cabac else ["--no-cabac"]) + ["-o", out, src]
     before = children_cpu()
@@ -126,12 +129,45 @@ def bd_psnr(anchor, test):
     return (integral(ct, lo, hi) - integral(ca, lo, hi)) / (hi - lo)
 
 
+def rd_main(build, sizes, photo):
+    rd = ["RDOptimization=1"]
+    with tempfile.TemporaryDirectory() as workdir:
+        for size in sizes:
+            w, h = SIZES[size]
+            src = os.path.join(workdir, f"{size}.yuv")
+            make_pan(photo, src, w, h)
+            _, _, fps0 = ours(build, src, w, h, 28, True, workdir)
+            _, _, fps = ours(build, src, w, h, 28, True, workdir, rd)
+            _, _, xfps = x264(src, w, h, 28, True, workdir, 7)
+            print(f"{size.upper()} RDOptimization 1: {fps:.1f} fps (RDOptimization 0 {fps0:.1f} fps,"
+                  f" x264 --subme 7 {xfps:.1f} fps)")
+            for cabac in (False, True):
+                plain, withRd, x = [], [], []
+                for qp in QPS:
+                    pb, pp, _ = ours(build, src, w, h, qp, cabac, workdir)
+                    rb, rp, _ = ours(build, src, w, h, qp, cabac, workdir, rd)
+                    xb, xp, _ = x264(src, w, h, qp, cabac, workdir, 7)
+                    plain.append((pb, pp))
+                    withRd.append((rb, rp))
+                    x.append((xb, xp))
+                    print(f"  {size} {'CABAC' if cabac else 'CAVLC'} QP {qp}: RD 0 {pb} bytes {pp:.2f} dB,"
+                          f" RD 1 {rb} bytes {rp:.2f} dB, x264 --subme 7 {xb} bytes {xp:.2f} dB")
+                name = f"{size.upper()} {'CABAC' if cabac else 'CAVLC'}"
+                print(f"{name}: RDOptimization 1 against 0: BD-rate {bd_rate(plain, withRd):+.1f} %,"
+                      f" PSNR at equal rate {bd_psnr(plain, withRd):+.2f} dB")
+                print(f"{name}: RDOptimization 1 against x264 --subme 7: BD-rate {bd_rate(x, withRd):+.1f} %,"
+                      f" PSNR at equal rate {bd_psnr(x, withRd):+.2f} dB")
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     sizes = ["qcif", "cif"]
     if "--sizes" in sys.argv:
         sizes = sys.argv[sys.argv.index("--sizes") + 1].split(",")
     photo = os.path.join(build, "photos", "astronaut.png")
+    if "--rd" in sys.argv:
+        rd_main(build, sizes, photo)
+        return
     with tempfile.TemporaryDirectory() as workdir:
         for size in sizes:
             w, h = SIZES[size]

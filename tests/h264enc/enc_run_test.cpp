@@ -200,7 +200,7 @@ TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
                                                 {"StoredBPictures = 1"},
                                                 {"WeightedBiprediction = 1"},
                                                 {"WeightedBiprediction = 2"},
-                                                {"RDOptimization = 1"}};
+                                                {"RDOptimization = 2"}};
     for (const auto &lines : refused) {
         const auto r = RunSmall(3, 1, lines, 32, 32);
         EXPECT_FALSE(r->result.ok) << lines[0];

@@ -178,6 +178,29 @@ std::vector<NalUnitSeen> ScanNalUnits(const std::vector<uint8_t> &s)
     return units;
 }
 
+long long ParameterSetBytes(const std::vector<uint8_t> &s)
+{
+    std::vector<size_t> starts; // first byte of each start code
+    for (size_t i = 0; i + 3 <= s.size(); ++i)
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
+            starts.push_back(i > 0 && s[i - 1] == 0 ? i - 1 : i);
+            i += 2;
+        }
+    long long bytes = 0;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t end = k + 1 < starts.size() ? starts[k + 1] : s.size();
+        size_t header = starts[k];
+        while (header < end && s[header] == 0)
+            ++header;
+        if (header + 1 >= end)
+            continue;
+        const int type = s[header + 1] & 31;
+        if (type == 7 || type == 8)
+            bytes += static_cast<long long>(end - starts[k]);
+    }
+    return bytes;
+}
+
 long long FirstDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b)
 {
     const size_t n = std::min(a.size(), b.size());

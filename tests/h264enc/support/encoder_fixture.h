@@ -69,6 +69,10 @@ struct NalUnitSeen
 // The NAL units of an Annex B stream in order.
 std::vector<NalUnitSeen> ScanNalUnits(const std::vector<uint8_t> &stream);
 
+// Bytes of the stream's parameter-set NAL units (types 7 and 8), start codes included: a run's
+// reported total bits leave them out.
+long long ParameterSetBytes(const std::vector<uint8_t> &stream);
+
 // Index of the first differing byte, or -1.
 long long FirstDifference(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b);
 

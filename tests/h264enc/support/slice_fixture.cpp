@@ -255,7 +255,7 @@ std::vector<uint8_t> ParameterSetUnits(enc::EncoderRun &run)
     return out;
 }
 
-int EncodePicture(enc::EncoderRun &run, RecordCoder &coder, const PictureSetup &p,
+int EncodePicture(enc::EncoderRun &run, enc::MacroblockCoder &coder, const PictureSetup &p,
                   std::vector<uint8_t> &stream)
 {
     enc::EncoderImage &img = run.img;

@@ -81,7 +81,7 @@ struct PictureSetup
 };
 // Codes the picture's slices and appends their units (partition 0 of each slice) to stream; returns the
 // slice count.
-int EncodePicture(h264enc::EncoderRun &run, RecordCoder &coder, const PictureSetup &p,
+int EncodePicture(h264enc::EncoderRun &run, h264enc::MacroblockCoder &coder, const PictureSetup &p,
                   std::vector<uint8_t> &stream);
 
 // Random records of a picture. P and B pictures refer to `refs` forward references; B pictures read
