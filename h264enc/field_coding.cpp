@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace h264enc {
 
@@ -58,6 +59,39 @@ void EnsureFieldBuffers(EncoderRun &run)
             p->allocate(w, h, "init_field_buffers: field planes");
 }
 
+bool Still(int ref, const std::array<int, 2> &mv)
+{
+    return ref == 0 && std::abs(mv[0]) <= 1 && std::abs(mv[1]) <= 1;
+}
+
+// The motion of the picture just coded (the first `rows` block rows of the maps) in a co-located form,
+// with its moving flags.
+void CaptureMotion(const MotionMaps &m, int rows, ColocatedMotion &into)
+{
+    const size_t n = static_cast<size_t>(m.cols) * static_cast<size_t>(rows);
+    into.cols = m.cols;
+    into.rows = rows;
+    into.ref.assign(m.ref.begin(), m.ref.begin() + static_cast<long>(n));
+    into.mv.assign(m.mv.begin(), m.mv.begin() + static_cast<long>(n));
+    into.moving.assign(n, 0);
+    for (size_t i = 0; i < n; ++i)
+        into.moving[i] = Still(into.ref[i], into.mv[i]) ? 0 : 1;
+}
+
+// A B picture's direct prediction reads the co-located form of its own structure from the maps of the
+// P list and the moving-block map.
+void LoadColocated(EncoderRun &run, const ColocatedMotion &from)
+{
+    MotionMaps &m = run.img.maps;
+    if (from.cols != m.cols || from.ref.empty())
+        return; // nothing coded yet
+    std::copy(from.ref.begin(), from.ref.end(), m.ref.begin());
+    std::copy(from.mv.begin(), from.mv.end(), m.mv.begin());
+    if (run.moving_map.size() < from.moving.size())
+        run.moving_map.resize(m.ref.size());
+    std::copy(from.moving.begin(), from.moving.end(), run.moving_map.begin());
+}
+
 // Makes a field the picture being coded: half the frame's height, its own planes, the field store. The
 // second field of an I frame is a P field that predicts from the first; only the first field of the
 // run is an IDR picture. A field may refer to twice the frame's references in fields.
@@ -76,9 +110,13 @@ void EnterField(EncoderRun &run, int bottom, const FrameValues &frame)
     select_field_refs(run.refs);
     img.type = bottom && frame.type == kTypeI ? kTypeP : frame.type;
     img.idr_flag = bottom ? 0 : frame.idr_flag;
+    // A B field's forward references follow the two fields of its backward frame.
     const int wanted = 2 * std::min(frame.num_ref_minus1 + 1, std::max(run.input.NumberReferenceFrames, 1));
-    img.num_ref_minus1 = std::max(std::min(wanted, run.refs.fld.short_count) - 1, 0);
+    const int available = run.refs.fld.short_count - (IsB(img) ? 2 : 0);
+    img.num_ref_minus1 = std::max(std::min(wanted, available) - 1, 0);
     set_mref_arrays(run.refs);
+    if (IsB(img))
+        LoadColocated(run, run.colocated.field[bottom]);
 }
 
 void EnterFrame(EncoderRun &run, const FrameValues &frame)
@@ -97,6 +135,8 @@ void EnterFrame(EncoderRun &run, const FrameValues &frame)
     img.idr_flag = frame.idr_flag;
     img.num_ref_minus1 = frame.num_ref_minus1;
     set_mref_arrays(run.refs);
+    if (IsB(img))
+        LoadColocated(run, run.colocated.frame);
 }
 
 void CodeCurrentPicture(EncoderRun &run, MacroblockCoder &coder)
@@ -151,8 +191,7 @@ void refuse_unsupported_interlace(const EncoderParams &in)
                          500);
     if (option == 0)
         return;
-    const char *what = in.NumberBFrames > 0             ? "B pictures"
-                       : in.SPPicturePeriodicity > 0    ? "SP pictures"
+    const char *what = in.SPPicturePeriodicity > 0      ? "SP pictures"
                        : in.WeightedPrediction != 0     ? "weighted prediction"
                        : in.num_slice_groups_minus1 > 0 ? "several slice groups"
                                                         : nullptr;
@@ -161,6 +200,77 @@ void refuse_unsupported_interlace(const EncoderParams &in)
                                     "encoder yet",
                                     option == 1 ? "Picture-adaptive frame/field" : "Field", option, what),
                          500);
+}
+
+void derive_fields_from_frame(ColocatedForms &forms)
+{
+    const ColocatedMotion &f = forms.frame;
+    const int cols = f.cols, rows = f.rows / 2;
+    auto at = [cols](int x, int y) {
+        return static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(x);
+    };
+    for (ColocatedMotion &d : forms.field) {
+        d.cols = cols;
+        d.rows = rows;
+        d.ref.assign(static_cast<size_t>(cols) * static_cast<size_t>(rows), -1);
+        d.mv.assign(d.ref.size(), {0, 0});
+        d.moving.assign(d.ref.size(), 0);
+        for (int k = 0; k < rows; ++k)
+            for (int x = 0; x < cols; ++x) {
+                const std::array<int, 2> &v = f.mv[at(x, 2 * k)];
+                d.mv[at(x, k)] = {v[0], v[1] / 2};
+                d.moving[at(x, k)] = f.moving[at(x, 2 * k)] || f.moving[at(x, 2 * k + 1)] ? 1 : 0;
+            }
+        for (int k = 0; k + 1 < rows; k += 2)
+            for (int c = 0; c + 1 < cols; c += 2) {
+                const int v = f.ref[at(c, 2 * k)];
+                const int r = v == -1 ? -1 : 2 * v;
+                d.ref[at(c, k)] = d.ref[at(c + 1, k)] = d.ref[at(c, k + 1)] = d.ref[at(c + 1, k + 1)] = r;
+            }
+    }
+}
+
+void derive_frame_from_fields(ColocatedForms &forms)
+{
+    const ColocatedMotion &top = forms.field[0], &bottom = forms.field[1];
+    ColocatedMotion &f = forms.frame;
+    const int cols = top.cols, rows = 2 * top.rows;
+    auto at = [cols](int x, int y) {
+        return static_cast<size_t>(y) * static_cast<size_t>(cols) + static_cast<size_t>(x);
+    };
+    f.cols = cols;
+    f.rows = rows;
+    f.ref.assign(static_cast<size_t>(cols) * static_cast<size_t>(rows), -1);
+    f.mv.assign(f.ref.size(), {0, 0});
+    f.moving.assign(f.ref.size(), 0);
+    for (int k = 0; k < top.rows; ++k)
+        for (int x = 0; x < cols; ++x) {
+            const std::array<int, 2> &v = top.mv[at(x, k)];
+            const int moving = top.moving[at(x, k)] || bottom.moving[at(x, k)] ? 1 : 0;
+            for (int row : {2 * k, 2 * k + 1}) {
+                f.mv[at(x, row)] = {v[0], 2 * v[1]};
+                f.moving[at(x, row)] = moving;
+            }
+        }
+    for (int k = 0; k < top.rows; k += 2)
+        for (int c = 0; c + 1 < cols; c += 2) {
+            const int v = top.ref[at(c, k)];
+            const int r = v == -1 ? -1 : v / 2;
+            for (int row = 2 * k; row < std::min(2 * k + 4, rows); ++row)
+                f.ref[at(c, row)] = f.ref[at(c + 1, row)] = r;
+        }
+}
+
+void field_direct_distances(bool bottom, int co, long long dist, long long current_poc, long long ref_poc,
+                            long long *trp, long long *trb)
+{
+    // Field indices alternate parity, the same parity first: index co lies co / 2 + 1 frames back (top)
+    // or (co + 1) / 2 frames back (bottom), a field nearer or farther by one.
+    if (!bottom)
+        *trp = (co / 2 + 1) * dist - ((co + 1) % 2);
+    else
+        *trp = ((co + 1) / 2) * dist - (co % 2) + 1;
+    *trb = *trp + current_poc - ref_poc - (bottom ? 1 : 0);
 }
 
 void split_fields(const PictureBuffers &frame, PictureBuffers &top, PictureBuffers &bottom)
@@ -206,12 +316,18 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
 
     // The field pair; the top field is stored before the bottom field is coded, whose first reference
     // it is.
+    ColocatedForms coded;
+    const int fieldRows = run.org_frame.Height() / 8;
     EnterField(run, 0, frame);
     CodeCurrentPicture(run, coder);
-    if (reference)
+    if (reference) {
         h264enc_make_reference(run);
+        CaptureMotion(img.maps, fieldRows, coded.field[0]);
+    }
     EnterField(run, 1, frame);
     CodeCurrentPicture(run, coder);
+    if (reference)
+        CaptureMotion(img.maps, fieldRows, coded.field[1]);
     bool fields = true;
     if (adaptive) {
         const long long fieldBits = PictureBits(run.top_pic) + PictureBits(run.bottom_pic);
@@ -226,6 +342,8 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
         run.intra_mbs = 0;
         EnterFrame(run, frame);
         CodeCurrentPicture(run, coder);
+        if (reference)
+            CaptureMotion(img.maps, 2 * fieldRows, coded.frame);
         const double lambda = frame_field_lambda(img.qp, IsB(img) || img.sp_mode == kSpMode);
         fields = choose_fields(lambda, PictureBits(run.frame_pic), PictureSse(run.org_frame, run.rec_frame),
                                fieldBits, fieldSse);
@@ -235,6 +353,17 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
             run.intra_mbs = fieldIntra;
         } else if (reference) {
             DropNewestField(run.refs.fld, fieldsBefore);
+        }
+    }
+    if (reference) {
+        // The next B pictures find this picture's motion in the form they take.
+        if (fields) {
+            run.colocated.field[0] = std::move(coded.field[0]);
+            run.colocated.field[1] = std::move(coded.field[1]);
+            derive_frame_from_fields(run.colocated);
+        } else {
+            run.colocated.frame = std::move(coded.frame);
+            derive_fields_from_frame(run.colocated);
         }
     }
     if (fields) {

@@ -20,7 +20,9 @@ struct FieldRow
     const char *name;
     int frames;
     std::vector<std::string> settings;
-    bool combed = false; // the pan with each frame's fields taken at two times
+    // The interlaced pan's motion per field time (dx, dy); none: the progressive pan. Each one makes
+    // the picture-adaptive choice go both ways within a run, with B pictures too.
+    int combed_dx = 0, combed_dy = 0;
 };
 
 void PrintTo(const FieldRow &r, std::ostream *os)
@@ -30,21 +32,23 @@ void PrintTo(const FieldRow &r, std::ostream *os)
 
 constexpr int kWidth = 352, kHeight = 288;
 
-// The pans, made once for the program: a progressive one (1.5 samples a frame) and an interlaced one
+// The pans, made once for the program: a progressive one (1.5 samples a frame) and interlaced ones
 // whose top field shows one time and bottom field the next, as a camera scanning fields would.
-std::string FieldPan(bool combed, std::string *err)
+std::string FieldPan(const FieldRow &row, std::string *err)
 {
     static zntest::ScratchDir dir;
-    static std::map<bool, std::string> made;
-    if (const auto it = made.find(combed); it != made.end())
+    static std::map<std::pair<int, int>, std::string> made;
+    const std::pair<int, int> key(row.combed_dx, row.combed_dy);
+    if (const auto it = made.find(key); it != made.end())
         return it->second;
-    const std::string path = dir.File(combed ? "combed.yuv" : "pan.yuv");
-    *err = combed
-               ? enctest::MakePan(zntest::PhotoPath("astronaut", "png"), path, kWidth, kHeight, 5, 5, 2, 1,
-                                  "tinterlace=mode=interleave_top")
-               : enctest::MakePan(zntest::PhotoPath("astronaut", "png"), path, kWidth, kHeight, 5, 3, 1, 2);
+    const std::string photo = zntest::PhotoPath("astronaut", "png");
+    const std::string path = dir.File(zn::Format("pan_%d_%d.yuv", key.first, key.second));
+    *err = key == std::pair<int, int>(0, 0)
+               ? enctest::MakePan(photo, path, kWidth, kHeight, 5, 3, 1, 2)
+               : enctest::MakePan(photo, path, kWidth, kHeight, 5, key.first, key.second, 1,
+                                  "tinterlace=mode=interleave_top");
     if (err->empty())
-        made[combed] = path;
+        made[key] = path;
     return path;
 }
 
@@ -94,31 +98,37 @@ TEST_P(FieldRoundTrip, ReconstructionEqualsTheDecodersOutput)
     }
     const FieldRow &row = GetParam();
     std::string err;
-    const std::string yuv = FieldPan(row.combed, &err);
+    const std::string yuv = FieldPan(row, &err);
     ASSERT_EQ(err, "");
     FieldRun run;
     RunRow(row, yuv, run);
     ASSERT_TRUE(run.result.ok) << run.result.message;
     const int frames = static_cast<int>(run.result.host.frames.size());
     ASSERT_GT(frames, 0);
-    EXPECT_EQ(run.fieldFrames + run.framePictures, frames);
-    // Each field frame is two pictures in the stream, each frame one.
-    EXPECT_EQ(run.slicePictures, 2 * run.fieldFrames + run.framePictures);
-    const zntest::H264DecodeResult d =
-        zntest::DecodeH264ToYuv(run.dir.File("out.264"), run.dir.File("dec.yuv"));
-    ASSERT_TRUE(d.ok) << d.message;
-    const auto rec = zntest::ReadFileBytes(run.dir.File("rec.yuv"));
-    const auto dec = zntest::ReadFileBytes(run.dir.File("dec.yuv"));
-    const size_t pictureBytes = static_cast<size_t>(kWidth) * kHeight * 3 / 2;
-    EXPECT_EQ(rec.size(), static_cast<size_t>(frames) * pictureBytes);
-    const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
-                                                  std::vector<uint8_t>(dec.begin(), dec.end()));
-    EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
-                      << ", first difference in picture "
-                      << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
-    if (std::string(row.name).find("Fields") == 0) {
-        EXPECT_EQ(run.fieldFrames, frames);
-    }
+                 run.slicePictures, run.log.c_str());
+                 EXPECT_EQ(run.fieldFrames + run.framePictures, frames);
+                 // Each field frame is two pictures in the stream, each frame one.
+                 EXPECT_EQ(run.slicePictures, 2 * run.fieldFrames + run.framePictures);
+                 const zntest::H264DecodeResult d =
+                     zntest::DecodeH264ToYuv(run.dir.File("out.264"), run.dir.File("dec.yuv"));
+                 ASSERT_TRUE(d.ok) << d.message;
+                 const auto rec = zntest::ReadFileBytes(run.dir.File("rec.yuv"));
+                 const auto dec = zntest::ReadFileBytes(run.dir.File("dec.yuv"));
+                 const size_t pictureBytes = static_cast<size_t>(kWidth) * kHeight * 3 / 2;
+                 EXPECT_EQ(rec.size(), static_cast<size_t>(frames) * pictureBytes);
+                 const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
+                                                               std::vector<uint8_t>(dec.begin(), dec.end()));
+                 EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
+                                   << ", first difference in picture "
+                                   << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
+                 if (std::string(row.name).find("Fields") == 0) {
+                     EXPECT_EQ(run.fieldFrames, frames);
+                 }
+                 if (row.combed_dx != 0) {
+                     // The row must see both forms, or it tests only one of them.
+                     EXPECT_GT(run.fieldFrames, 0);
+                     EXPECT_GT(run.framePictures, 0);
+                 }
 }
 
 const std::vector<std::string> kIppp = {"NumberBFrames = 0", "FrameSkip = 0"};
@@ -134,13 +144,37 @@ const FieldRow kRows[] = {
     {"FieldsCabac", 4, With(kIppp, {"InterlaceCodingOption = 2", "SymbolMode = 1"})},
     {"FieldsTwoReferencesIntraPeriod2", 4,
      With(kIppp, {"InterlaceCodingOption = 2", "NumberReferenceFrames = 2", "IntraPeriod = 2"})},
-    {"AdaptiveCavlc", 4, With(kIppp, {"InterlaceCodingOption = 1", "SymbolMode = 0"})},
-    {"AdaptiveCabacTwoReferences", 4,
-     With(kIppp, {"InterlaceCodingOption = 1", "SymbolMode = 1", "NumberReferenceFrames = 2"})},
-    {"FieldsCombedCabac", 4, With(kIppp, {"InterlaceCodingOption = 2"}), true},
-    {"AdaptiveCombedCavlc", 4, With(kIppp, {"InterlaceCodingOption = 1", "SymbolMode = 0"}), true},
-    {"AdaptiveCombedCabacTwoReferences", 4,
-     With(kIppp, {"InterlaceCodingOption = 1", "NumberReferenceFrames = 2"}), true},
+    {"FieldsIbpSpatialDirect",
+     5,
+     {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1", "DirectModeType = 1"}},
+    {"FieldsIbbpTemporalDirectCavlc",
+     4,
+     {"InterlaceCodingOption = 2", "NumberBFrames = 2", "FrameSkip = 2", "DirectModeType = 0",
+      "SymbolMode = 0"}},
+    {"FieldsIbpTemporalDirectTwoReferences",
+     5,
+     {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1", "DirectModeType = 0",
+      "NumberReferenceFrames = 2"}},
+    {"AdaptiveProgressiveCavlc", 4, With(kIppp, {"InterlaceCodingOption = 1", "SymbolMode = 0"})},
+    {"AdaptiveInterlacedCabacTwoReferences", 4,
+     With(kIppp, {"InterlaceCodingOption = 1", "NumberReferenceFrames = 2"}), 5, 2},
+    {"AdaptiveInterlacedIbpSpatialDirectCavlc",
+     5,
+     {"InterlaceCodingOption = 1", "NumberBFrames = 1", "FrameSkip = 1", "DirectModeType = 1",
+      "SymbolMode = 0"},
+     5,
+     1},
+    {"AdaptiveInterlacedIbpTemporalDirect",
+     5,
+     {"InterlaceCodingOption = 1", "NumberBFrames = 1", "FrameSkip = 1", "DirectModeType = 0"},
+     5,
+     1},
+    {"AdaptiveInterlacedIbpTemporalDirectCavlc",
+     5,
+     {"InterlaceCodingOption = 1", "NumberBFrames = 1", "FrameSkip = 1", "DirectModeType = 0",
+      "SymbolMode = 0"},
+     7,
+     4},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, FieldRoundTrip, ::testing::ValuesIn(kRows),
