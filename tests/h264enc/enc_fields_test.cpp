@@ -105,30 +105,29 @@ TEST_P(FieldRoundTrip, ReconstructionEqualsTheDecodersOutput)
     ASSERT_TRUE(run.result.ok) << run.result.message;
     const int frames = static_cast<int>(run.result.host.frames.size());
     ASSERT_GT(frames, 0);
-                 run.slicePictures, run.log.c_str());
-                 EXPECT_EQ(run.fieldFrames + run.framePictures, frames);
-                 // Each field frame is two pictures in the stream, each frame one.
-                 EXPECT_EQ(run.slicePictures, 2 * run.fieldFrames + run.framePictures);
-                 const zntest::H264DecodeResult d =
-                     zntest::DecodeH264ToYuv(run.dir.File("out.264"), run.dir.File("dec.yuv"));
-                 ASSERT_TRUE(d.ok) << d.message;
-                 const auto rec = zntest::ReadFileBytes(run.dir.File("rec.yuv"));
-                 const auto dec = zntest::ReadFileBytes(run.dir.File("dec.yuv"));
-                 const size_t pictureBytes = static_cast<size_t>(kWidth) * kHeight * 3 / 2;
-                 EXPECT_EQ(rec.size(), static_cast<size_t>(frames) * pictureBytes);
-                 const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
-                                                               std::vector<uint8_t>(dec.begin(), dec.end()));
-                 EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
-                                   << ", first difference in picture "
-                                   << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
-                 if (std::string(row.name).find("Fields") == 0) {
-                     EXPECT_EQ(run.fieldFrames, frames);
-                 }
-                 if (row.combed_dx != 0) {
-                     // The row must see both forms, or it tests only one of them.
-                     EXPECT_GT(run.fieldFrames, 0);
-                     EXPECT_GT(run.framePictures, 0);
-                 }
+    EXPECT_EQ(run.fieldFrames + run.framePictures, frames);
+    // Each field frame is two pictures in the stream, each frame one.
+    EXPECT_EQ(run.slicePictures, 2 * run.fieldFrames + run.framePictures);
+    const zntest::H264DecodeResult d =
+        zntest::DecodeH264ToYuv(run.dir.File("out.264"), run.dir.File("dec.yuv"));
+    ASSERT_TRUE(d.ok) << d.message;
+    const auto rec = zntest::ReadFileBytes(run.dir.File("rec.yuv"));
+    const auto dec = zntest::ReadFileBytes(run.dir.File("dec.yuv"));
+    const size_t pictureBytes = static_cast<size_t>(kWidth) * kHeight * 3 / 2;
+    EXPECT_EQ(rec.size(), static_cast<size_t>(frames) * pictureBytes);
+    const long long at = enctest::FirstDifference(std::vector<uint8_t>(rec.begin(), rec.end()),
+                                                  std::vector<uint8_t>(dec.begin(), dec.end()));
+    EXPECT_EQ(at, -1) << "reconstruction " << rec.size() << " bytes, decoded " << dec.size()
+                      << ", first difference in picture "
+                      << (at < 0 ? -1 : at / static_cast<long long>(pictureBytes));
+    if (std::string(row.name).find("Fields") == 0) {
+        EXPECT_EQ(run.fieldFrames, frames);
+    }
+    if (row.combed_dx != 0) {
+        // The row must see both forms, or it tests only one of them.
+        EXPECT_GT(run.fieldFrames, 0);
+        EXPECT_GT(run.framePictures, 0);
+    }
 }
 
 const std::vector<std::string> kIppp = {"NumberBFrames = 0", "FrameSkip = 0"};
