@@ -88,6 +88,9 @@ struct MacroblockMotion
     // direction is not used), the references the maps record, and the vectors.
     int direct_fw_ref[4][4] = {}, direct_bw_ref[4][4] = {};
     int direct_map_fw_ref[4][4] = {}, direct_map_bw_ref[4][4] = {};
+    // Field B pictures: the reference list entry a temporal direct block predicts forward from where it
+    // is not the forward index's own entry (-1: it is).
+    int direct_fw_entry[4][4] = {};
     BlockVectors direct_fw = {}, direct_bw = {};
     int fixed_lambda = 0;
     double lambda = 0;

@@ -8,12 +8,10 @@
 #include "h264enc/coding_tools.h"
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
+#include "h264enc/field_coding.h"
 #include "h264enc/frame_store.h"
-<<<<<<< HEAD
 #include "h264enc/loss_sim.h"
-=======
 #include "h264enc/rd_decision.h"
->>>>>>> h264enc-rd
 #include "h264enc/sei_state.h"
 #include "h264enc/slice_group_map.h"
 #include "h264enc/stream_out.h"
@@ -50,17 +48,15 @@ struct EncoderRun
     MacroblockMotion motion;
     ModeDecisionState md;
     IntraRefresh refresh;
-<<<<<<< HEAD
     LossSimState losssim; // the simulated receivers of loss-aware decisions (RDOptimization 2)
-=======
     // The rate-distortion decisions' coding states, best macroblock, pair candidates and pixel ages.
     RdState rd;
->>>>>>> h264enc-rd
     PictureBuffers recon_held;           // the last I/P reconstruction, written after its B pictures
     Array2D<int> interp_work;            // the quarter-sample interpolation's intermediate rows
     std::vector<int> moving_map;         // per 4x4 block of the last I/P picture: 1 when it moved
     int intra_mbs = 0;                   // intra macroblocks of the picture being coded
     int tr_forward = 0, tr_backward = 0; // order counts of the references around a B picture
+    ColocatedForms colocated;            // interlaced coding: motion of the last reference picture
 };
 
 // Picture geometry and the per-run tables of img from the parameters: sizes, macroblock count, reference

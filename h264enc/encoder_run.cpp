@@ -7,6 +7,7 @@
 
 #include "h264enc/enc_report.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/field_coding.h"
 #include "h264enc/intra_refresh.h"
 #include "h264enc/leaky_bucket.h"
 #include "h264enc/mode_decision.h"
@@ -160,10 +161,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     EncoderParams &in = run.input;
     if (in.StoredBPictures > 0)
         h264_fatal_error("Stored B pictures are not supported by this encoder", 500);
-    if (in.InterlaceCodingOption != 0 && in.InterlaceCodingOption != 3)
-        h264_fatal_error(zn::Format("InterlaceCodingOption %d is not supported by this encoder yet",
-                                    in.InterlaceCodingOption),
-                         500);
+    refuse_unsupported_interlace(in);
     // Field macroblocks predict only from within their picture so far: inter pictures would need the
     // field references and the field forms of the vector maps.
     if (in.InterlaceCodingOption == 3 && (in.IntraPeriod != 1 || in.NumberBFrames != 0))
@@ -178,9 +176,15 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
             zn::Format("RDOptimization %d is not supported by this encoder yet", in.RDOptimization), 500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
+    // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are
+    // made for the doubled count.
+    const int frameMaxRef = img.max_ref;
+    if (in.InterlaceCodingOption != 0)
+        img.max_ref = 2 * img.max_ref + 1;
     init_global_buffers(run);
     create_context_memory(run.cabac_models, in, img.mb_count);
     Init_Motion_Search_Module(run);
+    img.max_ref = frameMaxRef;
     PrintHeader(run);
 
     PictureLoop loop;

@@ -106,8 +106,19 @@ void mark_neighbour_availability(EncoderRun &run)
 
 RefFrame *reference_frame(EncoderRun &run, int r)
 {
+    // A B picture's list starts with its backward reference: one frame, or in a field the two fields of
+    // the backward frame (the top field's backward reference is the second entry, of its own parity).
+    const EncoderImage &img = run.img;
+    const int entry = !IsB(img)            ? r
+                      : !img.field_picture ? (r < 0 ? 0 : r + 1)
+                      : r < 0              ? (img.bottom_field ? 0 : 1)
+                                           : r + 2;
+    return reference_entry(run, entry);
+}
+
+RefFrame *reference_entry(EncoderRun &run, int entry)
+{
     const std::vector<RefFrame *> &set = *run.refs.current;
-    const int entry = IsB(run.img) ? (r < 0 ? 0 : r + 1) : r;
     if (entry < 0 || entry >= static_cast<int>(set.size()) || !set[static_cast<size_t>(entry)])
         h264_fatal_error(zn::Format("reference picture %d is not stored", entry), kH264StreamErrorCode);
     return set[static_cast<size_t>(entry)];
@@ -141,7 +152,9 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
                 continue;
             s.use[list] = true;
             s.ref[list] = refs[list];
-            s.frame[list] = reference_frame(run, list == 0 ? refs[list] : -1);
+            s.frame[list] = list == 0 && mo.direct_fw_entry[j][i] >= 0
+                                ? reference_entry(run, mo.direct_fw_entry[j][i])
+                                : reference_frame(run, list == 0 ? refs[list] : -1);
             s.mv[list][0] = (*mvs[list])[j][i][0];
             s.mv[list][1] = (*mvs[list])[j][i][1];
         }

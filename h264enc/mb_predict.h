@@ -20,6 +20,8 @@ void mark_neighbour_availability(EncoderRun &run);
 // The stored picture that reference r of the current picture names: entry r in P pictures, entry r + 1
 // for a forward reference of a B picture, entry 0 for its backward reference (r = -1).
 RefFrame *reference_frame(EncoderRun &run, int r);
+// Entry `entry` of the current reference list itself.
+RefFrame *reference_entry(EncoderRun &run, int entry);
 
 // Where one 4x4 block's prediction comes from.
 struct BlockSource

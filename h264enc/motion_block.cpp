@@ -367,6 +367,8 @@ void compute_direct_vectors(EncoderRun &run)
     MacroblockMotion &mo = run.motion;
     const MotionMaps &m = img.maps;
     const int x0 = 4 * img.mb_x, y0 = 4 * img.mb_y;
+    for (auto &row : mo.direct_fw_entry)
+        std::fill(std::begin(row), std::end(row), -1);
     if (run.input.DirectModeType == 0) {
         // Temporal: the co-located vector of the backward reference scaled by the picture order
         // distances (the decoder's scaling, which assumes evenly spaced references).
@@ -379,12 +381,19 @@ void compute_direct_vectors(EncoderRun &run)
                 mo.direct_map_bw_ref[j][i] = c < 0 ? -1 : 0;
                 mo.direct_fw_ref[j][i] = std::max(c, 0);
                 mo.direct_bw_ref[j][i] = 0;
+                // A bottom field counts the co-located field's index from its own top field.
+                if (img.field_picture && img.bottom_field)
+                    mo.direct_fw_entry[j][i] = std::max(c, 0) + 1;
                 if (c < 0) {
                     mo.direct_fw[j][i] = mo.direct_bw[j][i] = {0, 0};
                     continue;
                 }
-                const long long trp = (c + 1) * dist;
-                const long long trb = trp + img.toppoc - run.tr_backward;
+                long long trp = (c + 1) * dist;
+                long long trb = trp + img.toppoc - run.tr_backward;
+                if (img.field_picture)
+                    field_direct_distances(img.bottom_field != 0, c, dist,
+                                           img.bottom_field ? img.bottompoc : img.toppoc, run.tr_backward,
+                                           &trp, &trb);
                 const long long scale = trp == 0 ? 256 : (trb * 256) / trp;
                 for (int k = 0; k < 2; ++k) {
                     const long long v = m.mv[at][static_cast<size_t>(k)];

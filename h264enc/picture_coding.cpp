@@ -4,6 +4,7 @@
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/encoder_run_api.h"
+#include "h264enc/field_coding.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/intra_refresh.h"
 #include "h264enc/mb_predict.h"
@@ -91,8 +92,9 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
     img.tr = img.toppoc / 2;
 }
 
-// The deblocked picture becomes the newest reference: its quarter-sample plane, chroma and whole samples.
-void MakeReference(EncoderRun &run)
+} // namespace
+
+void h264enc_make_reference(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     FrameStores &fs = run.refs;
@@ -108,7 +110,7 @@ void MakeReference(EncoderRun &run)
     set_mref_arrays(fs);
 }
 
-void WriteNalUnits(EncoderRun &run, Picture &pic)
+void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic)
 {
     EncoderImage &img = run.img;
     for (const std::unique_ptr<Slice> &slice : pic.slices)
@@ -130,6 +132,19 @@ void WriteNalUnits(EncoderRun &run, Picture &pic)
             run.stats.bit_counter += run.out.WriteNalu(*nalu);
         }
 }
+
+long long h264enc_plane_sse(const Array2D<uint8_t> &a, const Array2D<uint8_t> &b)
+{
+    long long sum = 0;
+    const size_t n = static_cast<size_t>(a.rows()) * static_cast<size_t>(a.cols());
+    for (size_t i = 0; i < n; ++i) {
+        const int d = a.data()[i] - b.data()[i];
+        sum += d * d;
+    }
+    return sum;
+}
+
+namespace {
 
 void UpdateMovingMap(EncoderRun &run)
 {
@@ -175,24 +190,14 @@ void EstimateWeights(EncoderRun &run)
     }
 }
 
-long long Sse(const Array2D<uint8_t> &a, const Array2D<uint8_t> &b)
-{
-    long long sum = 0;
-    const size_t n = static_cast<size_t>(a.rows()) * static_cast<size_t>(a.cols());
-    for (size_t i = 0; i < n; ++i) {
-        const int d = a.data()[i] - b.data()[i];
-        sum += d * d;
-    }
-    return sum;
-}
-
 void MeasureSnr(EncoderRun &run, const PictureLoop &loop)
 {
     EncoderImage &img = run.img;
     EncoderSnr &s = run.snr;
     const double n = static_cast<double>(img.width) * img.height;
-    const long long sse[3] = {Sse(run.org->y, run.rec->y), Sse(run.org->uv[0], run.rec->uv[0]),
-                              Sse(run.org->uv[1], run.rec->uv[1])};
+    const long long sse[3] = {h264enc_plane_sse(run.org->y, run.rec->y),
+                              h264enc_plane_sse(run.org->uv[0], run.rec->uv[0]),
+                              h264enc_plane_sse(run.org->uv[1], run.rec->uv[1])};
     float *cur[3] = {&s.snr_y, &s.snr_u, &s.snr_v};
     // An error-free component keeps its previous value: its SNR would be infinite.
     for (int c = 0; c < 3; ++c)
@@ -366,13 +371,18 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     img.field_picture = 0;
     img.mbaff = run.input.InterlaceCodingOption == 3 ? 1 : 0;
     intra_refresh_next_picture(run.refresh);
-    h264enc_code_picture_slices(run, coder);
-    deblock_picture(img, run.rec->y, &run.rec->uv);
-
-    if (!IsB(img))
-        MakeReference(run);
-    WriteNalUnits(run, run.frame_pic);
+    if (run.input.InterlaceCodingOption == 0) {
+        h264enc_code_picture_slices(run, coder);
+        deblock_picture(img, run.rec->y, &run.rec->uv);
+        if (!IsB(img))
+            h264enc_make_reference(run);
+        h264enc_write_picture_nal_units(run, run.frame_pic);
+    } else {
+        h264enc_code_interlaced_picture(run, coder);
+    }
     free_picture_slices(run.frame_pic);
+    free_picture_slices(run.top_pic);
+    free_picture_slices(run.bottom_pic);
     if (!IsB(img))
         UpdateMovingMap(run);
     update_pixel_age_map(run);

@@ -4,6 +4,9 @@
 // reconstruction file receives the pictures in display order.
 #pragma once
 
+#include "h264enc/enc_memory.h"
+
+#include <cstdint>
 #include <string>
 
 namespace h264enc {
@@ -12,6 +15,7 @@ struct EncoderRun;
 class MacroblockCoder;
 class H264EncoderHost;
 struct PictureBuffers;
+struct Picture;
 
 // Run-wide values of the picture loop that the run entry keeps beside the records.
 struct PictureLoop
@@ -32,6 +36,14 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
 void ReadOneFrame(EncoderRun &run, int n, int header_length, PictureBuffers &planes);
 // Writes the held I/P reconstruction (the end of the run).
 void flush_recon_file(EncoderRun &run, PictureLoop &loop);
+// Stores the deblocked picture of run.rec as the newest reference of the selected store (frame or
+// field store): its quarter-sample plane, chroma and whole samples.
+void h264enc_make_reference(EncoderRun &run);
+// Writes the slices of a coded picture as NAL units.
+void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic);
+// Sum of squared differences of two planes of one size.
+long long h264enc_plane_sse(const Array2D<uint8_t> &a, const Array2D<uint8_t> &b);
+
 // The picture's source frame number.
 int source_frame_number(const EncoderRun &run, const PictureLoop &loop);
 
