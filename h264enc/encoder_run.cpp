@@ -170,10 +170,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
                          500);
     if (in.WeightedBiprediction != 0)
         h264_fatal_error("Weighted bi-prediction is not supported by this encoder yet", 500);
-    // The loss-aware decisions need the simulated decoders, which are not built yet.
-    if (in.RDOptimization == 2)
-        h264_fatal_error(
-            zn::Format("RDOptimization %d is not supported by this encoder yet", in.RDOptimization), 500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are
@@ -182,6 +178,8 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     if (in.InterlaceCodingOption != 0)
         img.max_ref = 2 * img.max_ref + 1;
     init_global_buffers(run);
+    if (in.RDOptimization == 2)
+        h264enc_losssim_init(run.losssim, in, img);
     create_context_memory(run.cabac_models, in, img.mb_count);
     Init_Motion_Search_Module(run);
     img.max_ref = frameMaxRef;
@@ -230,6 +228,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         img.enh_layer =
             (img.number - first) % (in.NumberFramesInEnhancementLayerSubSequence + 1) != 0 ? 1 : 0;
         h264enc_encode_picture(run, coder, loop, host);
+        losssim_end_picture(run);
         run.tr_forward = run.tr_backward;
         run.tr_backward = img.toppoc;
         img.refs_in_use = std::min(
@@ -251,6 +250,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
                 img.delta_poc = 2 * img.b_index - 2;
                 img.delta_poc_bottom = 0;
                 h264enc_encode_picture(run, coder, loop, host);
+                losssim_end_picture(run);
             }
         }
         if (in.NumberOfFrameInSecondIGOP != 0 && img.number == in.FramesToBeEncoded - 1 &&

@@ -269,9 +269,36 @@ int intra16x16_mb_type(int coded_pattern, int mode)
     return 1 + mode + 4 * ((coded_pattern >> 4) & 3) + ((coded_pattern & 15) != 0 ? 12 : 0);
 }
 
+namespace {
+
+// Loss-aware decisions restricted to reliable references decide a P macroblock twice, first by the
+// cost rule alone, then with the simulated losses; its blocks count as refreshed when it turned intra
+// for the losses alone. Only the second decision is kept.
+int EncodeMacroblockTwice(EncoderRun &run)
+{
+    const int intraBefore = run.intra_mbs;
+    run.input.RDOptimization = 1;
+    h264enc_encode_macroblock(run);
+    run.input.RDOptimization = 2;
+    const auto isIntra = [](int mode) { return mode == kModeI4 || mode == kModeI16; };
+    const bool firstIntra = isIntra(run.md.best_mode);
+    run.intra_mbs = intraBefore;
+    const int cost = h264enc_encode_macroblock(run);
+    set_refresh_flags(run, isIntra(run.md.best_mode) && !firstIntra);
+    return cost;
+}
+
+} // namespace
+
 int ModeDecisionCoder::encode_macroblock(EncoderRun &run)
 {
-    return run.img.mbaff ? mbaff_encode_macroblock(run) : h264enc_encode_macroblock(run);
+    if (run.img.mbaff)
+        return mbaff_encode_macroblock(run);
+    const EncoderImage &img = run.img;
+    if (run.input.RDOptimization == 2 && run.input.RestrictRefFrames == 1 &&
+        (img.type == kTypeP || img.type == kTypeStoredB))
+        return EncodeMacroblockTwice(run);
+    return h264enc_encode_macroblock(run);
 }
 
 void ModeDecisionCoder::save_pair_candidate(EncoderRun &run, int field)

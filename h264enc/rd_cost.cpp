@@ -227,8 +227,11 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     int cbp = 0, blk = 0;
     *coef_cost = code_luma_quarter(run, &cbp, &blk, q, fwMode, bwMode, fref, bwd);
     *cbp_blk = blk;
-    // Loss-aware decisions would average this over the simulated decoders.
-    const long long distortion = rd_luma_sse(run, 16 * img.mb_x + 4 * x0, 16 * img.mb_y + 4 * y0, 8, 8);
+    // Loss-aware decisions weigh what the simulated receivers would see, on average.
+    const double distortion =
+        run.input.RDOptimization == 2 && img.type != kTypeI
+            ? losssim_expected_quarter_distortion(run, q, fwMode, bwMode, fref, bwd)
+            : static_cast<double>(rd_luma_sse(run, 16 * img.mb_x + 4 * x0, 16 * img.mb_y + 4 * y0, 8, 8));
 
     SyntaxItem item;
     item.category = b ? SE_BFRAME : SE_MBTYPE;
@@ -247,7 +250,7 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     }
     if (cbp & (1 << q))
         bits += write_luma_quarter(run, q, 0);
-    return bits * lambda + static_cast<double>(distortion);
+    return bits * lambda + distortion;
 }
 
 int code_intra16x16(EncoderRun &run)
@@ -340,10 +343,14 @@ int rd_cost_macroblock(EncoderRun &run, double lambda, int mode, double *best_j)
     SetVectorPredictions(run);
 
     const int px = 16 * img.mb_x, py = 16 * img.mb_y;
-    // The hook of loss-aware decisions: there the expected distortion after losses replaces this one.
-    const long long distortion = rd_luma_sse(run, px, py, 16, 16) +
-                                 rd_chroma_sse(run, 0, px / 2, py / 2, 8, 8) +
-                                 rd_chroma_sse(run, 1, px / 2, py / 2, 8, 8);
+    // Loss-aware decisions take the luma error the simulated receivers would see, on average (they
+    // simulate luma only; chroma keeps the encoder's own error).
+    const double lumaDistortion = run.input.RDOptimization == 2 && img.type != kTypeI
+                                      ? losssim_expected_distortion(run)
+                                      : static_cast<double>(rd_luma_sse(run, px, py, 16, 16));
+    const double distortion =
+        lumaDistortion + static_cast<double>(rd_chroma_sse(run, 0, px / 2, py / 2, 8, 8) +
+                                             rd_chroma_sse(run, 1, px / 2, py / 2, 8, 8));
 
     const bool b = IsB(img);
     const bool skipped = img.type != kTypeI && mode == kModeSkip && (!b || mb.coded_pattern == 0);
@@ -364,7 +371,7 @@ int rd_cost_macroblock(EncoderRun &run, double lambda, int mode, double *best_j)
     restore_coding_state(rd.cs_trial.get(), run.input, img);
     img.skip_run = pendingRun;
 
-    const double j = bits * lambda + static_cast<double>(distortion);
+    const double j = bits * lambda + distortion;
     if (j < *best_j) {
         *best_j = j;
         return 1;

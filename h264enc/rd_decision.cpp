@@ -164,6 +164,8 @@ int rd_decide_macroblock(EncoderRun &run, const bool valid[11])
         }
     }
     apply_best_macroblock(run);
+    if (run.input.RDOptimization == 2)
+        losssim_finish_macroblock(run);
     return static_cast<int>(std::min(best, 1e9));
 }
 

@@ -200,8 +200,7 @@ TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
     const std::vector<std::string> refused[] = {{"InterlaceCodingOption = 3", "RDOptimization = 1"},
                                                 {"StoredBPictures = 1"},
                                                 {"WeightedBiprediction = 1"},
-                                                {"WeightedBiprediction = 2"},
-                                                {"RDOptimization = 2"}};
+                                                {"WeightedBiprediction = 2"}};
     for (const auto &lines : refused) {
         const auto r = RunSmall(3, 1, lines, 32, 32);
         EXPECT_FALSE(r->result.ok) << lines[0];

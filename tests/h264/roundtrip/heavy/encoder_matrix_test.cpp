@@ -71,6 +71,12 @@ const RoundTripRow kMatrix[] = {
     {.name = "SliceMode4", .settings = {"SliceMode = 4", "SliceArgument = 13"}, .slices_per_picture = 8},
     {.name = "MbLineIntraUpdate",
      .settings = {"MbLineIntraUpdate = 1", "NumberBFrames = 0", "FrameSkip = 0"}},
+    {.name = "RdLossAwareThreeDecoders10PercentUvlc",
+     .settings = {"RDOptimization = 2", "NumberOfDecoders = 3", "LossRateA = 10", "SymbolMode = 0",
+                  "NumberBFrames = 0", "FrameSkip = 0"}},
+    {.name = "RdLossAwareThreeDecoders10PercentCabacWithB",
+     .settings = {"RDOptimization = 2", "NumberOfDecoders = 3", "LossRateA = 10", "SymbolMode = 1"},
+     .slice_types = {6}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, EncoderMatrix, ::testing::ValuesIn(kMatrix),
