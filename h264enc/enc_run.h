@@ -8,6 +8,7 @@
 #include "h264enc/coding_tools.h"
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/sei_state.h"
 #include "h264enc/slice_group_map.h"
@@ -50,6 +51,7 @@ struct EncoderRun
     std::vector<int> moving_map;         // per 4x4 block of the last I/P picture: 1 when it moved
     int intra_mbs = 0;                   // intra macroblocks of the picture being coded
     int tr_forward = 0, tr_backward = 0; // order counts of the references around a B picture
+    PocHistory poc_history;              // order counts of this and the reference pictures before it
 };
 
 // Picture geometry and the per-run tables of img from the parameters: sizes, macroblock count, reference

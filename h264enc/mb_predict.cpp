@@ -8,6 +8,7 @@
 #include "h264dec/reconstruct.h"
 #include "h264enc/enc_kernels.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/trans_quant.h"
 #include "platform/format.h"
@@ -59,22 +60,6 @@ int ChromaSample(const Array2D<uint8_t> &plane, int X, int Y)
            64;
 }
 
-// One or two predictions combined; a weighted P picture scales its one prediction as the decoder does:
-// weight, rounding shift by the denominator, offset, clipped.
-int Combine(const EncoderImage &img, const BlockSource &s, const int p[2], int comp)
-{
-    if (s.use[0] && s.use[1])
-        return (p[0] + p[1] + 1) / 2;
-    const int list = s.use[0] ? 0 : 1;
-    if (!img.apply_weights)
-        return p[list];
-    const int denom = comp == 0 ? img.luma_log_weight_denom : img.chroma_log_weight_denom;
-    const int round = denom > 0 ? 1 << (denom - 1) : 0;
-    const int r = std::clamp(s.ref[list], 0, kMaxWeightRefs - 1);
-    return std::clamp(
-        ((img.wp_weight[list][r][comp] * p[list] + round) >> denom) + img.wp_offset[list][r][comp], 0, 255);
-}
-
 } // namespace
 
 void mark_neighbour_availability(EncoderRun &run)
@@ -99,13 +84,30 @@ void mark_neighbour_availability(EncoderRun &run)
     }
 }
 
-RefFrame *reference_frame(EncoderRun &run, int r)
+namespace {
+
+RefFrame *SetEntry(EncoderRun &run, int entry)
 {
     const std::vector<RefFrame *> &set = *run.refs.current;
-    const int entry = IsB(run.img) ? (r < 0 ? 0 : r + 1) : r;
     if (entry < 0 || entry >= static_cast<int>(set.size()) || !set[static_cast<size_t>(entry)])
         h264_fatal_error(zn::Format("reference picture %d is not stored", entry), kH264StreamErrorCode);
     return set[static_cast<size_t>(entry)];
+}
+
+} // namespace
+
+RefFrame *reference_frame(EncoderRun &run, int r)
+{
+    if (r < 0)
+        return backward_frame(run, 0);
+    // A B picture between its references has the newest (its backward one) first; a stored B picture
+    // follows all of its references, so its forward list starts at the newest.
+    return SetEntry(run, run.img.type == kTypeB ? r + 1 : r);
+}
+
+RefFrame *backward_frame(EncoderRun &run, int s)
+{
+    return SetEntry(run, s);
 }
 
 int luma_sample(const RefFrame &f, int y4, int x4)
@@ -136,7 +138,7 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
                 continue;
             s.use[list] = true;
             s.ref[list] = refs[list];
-            s.frame[list] = reference_frame(run, list == 0 ? refs[list] : -1);
+            s.frame[list] = list == 0 ? reference_frame(run, refs[0]) : backward_frame(run, refs[1]);
             s.mv[list][0] = (*mvs[list])[j][i][0];
             s.mv[list][1] = (*mvs[list])[j][i][1];
         }
@@ -153,7 +155,7 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
     if (bw_mode != 0) {
         s.use[1] = true;
         s.ref[1] = std::max(bw_ref, 0);
-        s.frame[1] = reference_frame(run, -1);
+        s.frame[1] = backward_frame(run, s.ref[1]);
         const std::array<int, 2> &v = mo.search_mv_bw[bw_mode][j][i];
         s.mv[1][0] = v[0];
         s.mv[1][1] = v[1];
@@ -172,7 +174,7 @@ void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
                 if (s.use[list])
                     p[list] = luma_sample(*s.frame[list], 4 * (py + y) + s.mv[list][1],
                                           4 * (px + x) + s.mv[list][0]);
-            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = Combine(img, s, p, 0);
+            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = combine_prediction(img, s, p, 0);
         }
 }
 
@@ -325,7 +327,7 @@ void code_chroma_macroblock(EncoderRun &run)
                                 p[list] =
                                     ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
                                                  s.mv[list][1] + 8 * (cy0 + qy + y));
-                        w.cpred[qx + x][qy + y] = Combine(img, s, p, 1 + uv);
+                        w.cpred[qx + x][qy + y] = combine_prediction(img, s, p, 1 + uv);
                     }
             }
         }

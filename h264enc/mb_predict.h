@@ -16,9 +16,11 @@ struct RefFrame;
 // not intra under constrained intra prediction).
 void mark_neighbour_availability(EncoderRun &run);
 
-// The stored picture that reference r of the current picture names: entry r in P pictures, entry r + 1
-// for a forward reference of a B picture, entry 0 for its backward reference (r = -1).
+// The stored picture that reference r of the current picture names: entry r in P and stored B pictures,
+// entry r + 1 for a forward reference of a B picture, entry 0 for its backward reference (r = -1).
 RefFrame *reference_frame(EncoderRun &run, int r);
+// The stored picture of backward reference index s of a B or stored B picture: entry s.
+RefFrame *backward_frame(EncoderRun &run, int s);
 
 // Where one 4x4 block's prediction comes from.
 struct BlockSource

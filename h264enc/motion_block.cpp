@@ -398,6 +398,10 @@ void compute_direct_vectors(EncoderRun &run)
     // Spatial: one reference per list from the neighbours of the macroblock, their predicted vectors,
     // and zero vectors for still co-located blocks of reference 0.
     const MbAvailability av = Neighbourhood(img);
+    // With two backward references (a stored B picture) the decoder prefers backward index 1, and a
+    // still block keeps index 1 there: the index of the nearest picture, the order they are sent in.
+    const bool twoBackward = img.stored_b_ref >= 1;
+    const int still[2] = {0, twoBackward ? 1 : 0};
     int refs[2] = {15, 15};
     int pred[2][2] = {};
     for (int list = 0; list < 2; ++list) {
@@ -407,6 +411,8 @@ void compute_direct_vectors(EncoderRun &run)
         const int c = av.upRight ? map[m.At(x0 + 4, y0 - 1)] : av.upLeft ? map[m.At(x0 - 1, y0 - 1)] : -1;
         auto m15 = [](int v) { return v < 0 ? 15 : v; };
         refs[list] = std::min({m15(a), m15(b), m15(c)});
+        if (list == 1 && twoBackward && (a == 1 || b == 1 || c == 1))
+            refs[list] = 1;
         if (refs[list] != 15)
             predict_block_vector(run, list, refs[list], 0, 0, 16, 16, &pred[list][0], &pred[list][1]);
     }
@@ -420,12 +426,14 @@ void compute_direct_vectors(EncoderRun &run)
                     r[list] = -1;
                 } else {
                     r[list] = refs[list];
-                    if (refs[list] != 0 || moving)
+                    if (refs[list] != still[list] || moving)
                         v[list] = {pred[list][0], pred[list][1]};
                 }
             }
-            if (refs[0] == 15 && refs[1] == 15)
-                r[0] = r[1] = 0;
+            if (refs[0] == 15 && refs[1] == 15) {
+                r[0] = 0;
+                r[1] = still[1];
+            }
             mo.direct_fw_ref[j][i] = mo.direct_map_fw_ref[j][i] = r[0];
             mo.direct_bw_ref[j][i] = mo.direct_map_bw_ref[j][i] = r[1];
             mo.direct_fw[j][i] = v[0];
