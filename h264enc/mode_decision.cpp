@@ -220,6 +220,7 @@ void SetVectorPredictions(EncoderRun &run)
                 mb.mv_pred[1][j][i][1] = p[1];
             }
         }
+    scale_backward_predictions(run);
 }
 
 void restore_8x8_coding(EncoderRun &run)

@@ -274,7 +274,8 @@ void search_partition_motion(EncoderRun &run, int type, int block)
     const EncoderParams &input = run.input;
     MacroblockMotion &mo = run.motion;
     const bool b = IsB(img);
-    const int maxRef = img.refs_in_use - (b ? 1 : 0);
+    // A B picture's newest reference is its backward one; a stored B picture may look forward to all.
+    const int maxRef = img.refs_in_use - (img.type == kTypeB ? 1 : 0);
     int x0, y0, aw, ah;
     PartitionArea(std::min(type, 4), block, &x0, &y0, &aw, &ah);
     const int stepX = kBlockWidth[type] / 4, stepY = kBlockHeight[type] / 4;
@@ -330,6 +331,25 @@ int bidir_block_cost(EncoderRun &run, int type, int block, int f)
         for (int i = x0; i < x0 + aw; ++i)
             cost += PredictedBlockSatd(run, i, j, type, type, f, 0);
     return cost;
+}
+
+void scale_backward_predictions(EncoderRun &run)
+{
+    EncoderImage &img = run.img;
+    if (img.type != kTypeStoredB)
+        return;
+    MacroblockRecord &mb = img.CurrentMb();
+    const MotionMaps &m = img.maps;
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+            const size_t q = static_cast<size_t>(2 * (j / 2) + i / 2);
+            if (mb.quarter_dir[q] != 2 || mb.quarter_mode[q] <= 0 || mb.quarter_mode[q] > kSub4x4)
+                continue;
+            const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
+            const long long s = (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
+            for (int c = 0; c < 2; ++c)
+                mb.mv_pred[1][j][i][c] = static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
+        }
 }
 
 void p_skip_vector(EncoderRun &run)

@@ -48,6 +48,10 @@ int search_block_motion(EncoderRun &run, int r, int x, int y, int type, int rang
 void search_partition_motion(EncoderRun &run, int type, int block);
 // Cost of predicting the block from both directions with forward reference f.
 int bidir_block_cost(EncoderRun &run, int type, int block, int f);
+// A stored B picture follows both of its references, and there the backward vector of a two-direction
+// block is predicted from its forward one, scaled by the ratio of the reference indices plus one (the
+// decoder's rule): replaces the backward predictions of such blocks in the macroblock record.
+void scale_backward_predictions(EncoderRun &run);
 // The P-skip vector of the macroblock (into the searched vectors at reference 0, type 0) and its cost.
 void p_skip_vector(EncoderRun &run);
 int p_skip_cost(EncoderRun &run);
