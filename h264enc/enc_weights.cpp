@@ -77,13 +77,17 @@ void ExplicitWeights(EncoderRun &run)
     const long long dcOrg = LumaSum(run.org->y.data(), n);
     // Active indices past the stored pictures (a B picture's last forward one) are never used.
     const std::vector<RefFrame *> &set = *run.refs.current;
-    auto stored = [&](int entry) { return entry < static_cast<int>(set.size()) && set[static_cast<size_t>(entry)]; };
+    auto stored = [&](int entry) {
+        return entry < static_cast<int>(set.size()) && set[static_cast<size_t>(entry)];
+    };
     const int first = img.type == kTypeB ? 1 : 0;
     for (int r = 0; r <= img.num_ref_minus1 && r < kMaxWeightRefs && stored(r + first); ++r)
-        img.wp_weight[0][r][0] = BrightnessWeight(dcOrg, LumaSum(reference_frame(run, r)->Refbuf11.data(), n), r);
+        img.wp_weight[0][r][0] =
+            BrightnessWeight(dcOrg, LumaSum(reference_frame(run, r)->Refbuf11.data(), n), r);
     if (!IsB(img))
         return;
-    for (int j = 0; j <= img.stored_b_ref && j < kMaxWeightRefs && stored(backward_weight_index(img, j)); ++j) {
+    for (int j = 0; j <= img.stored_b_ref && j < kMaxWeightRefs && stored(backward_weight_index(img, j));
+         ++j) {
         // backward_weight_index is its own inverse: the index j weights backward reference s = index(j).
         const RefFrame &f = *backward_frame(run, backward_weight_index(img, j));
         img.wp_weight[1][j][0] = BrightnessWeight(dcOrg, LumaSum(f.Refbuf11.data(), n), j);
@@ -131,8 +135,8 @@ void h264enc_implicit_weights(EncoderImage &img, const PocHistory &history, bool
             if (td != 0) {
                 const int tb = history.distance(map0[i], -1);
                 const int tx = (16384 + (td >> 1)) / td;
-                const int scale =
-                    static_cast<int>(std::clamp((static_cast<long long>(tb) * tx + 32) >> 6, -1024LL, 1023LL));
+                const int scale = static_cast<int>(
+                    std::clamp((static_cast<long long>(tb) * tx + 32) >> 6, -1024LL, 1023LL));
                 w1 = scale >> 2;
                 w0 = 64 - w1;
                 if (w1 < -64 || w1 > 128)
@@ -190,8 +194,8 @@ int combine_prediction(const EncoderImage &img, const BlockSource &s, const int 
     }
     const int list = s.use[0] ? 0 : 1;
     const int k = list == 0 ? i : j;
-    return std::clamp(((img.wp_weight[list][k][comp] * p[list] + round) >> denom) + img.wp_offset[list][k][comp],
-                      0, 255);
+    return std::clamp(
+        ((img.wp_weight[list][k][comp] * p[list] + round) >> denom) + img.wp_offset[list][k][comp], 0, 255);
 }
 
 } // namespace h264enc

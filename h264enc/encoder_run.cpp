@@ -188,7 +188,8 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         }
         img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
         // A stored B picture names two backward references only when two are stored.
-        img.stored_b_ref = in.StoredBPictures > 0 && (img.type != kTypeStoredB || img.refs_in_use >= 2) ? 1 : 0;
+        img.stored_b_ref =
+            in.StoredBPictures > 0 && (img.type != kTypeStoredB || img.refs_in_use >= 2) ? 1 : 0;
         img.enh_layer =
             (img.number - first) % (in.NumberFramesInEnhancementLayerSubSequence + 1) != 0 ? 1 : 0;
         h264enc_push_picture_order(run, img.idr_flag != 0, true);

@@ -346,9 +346,11 @@ void scale_backward_predictions(EncoderRun &run)
             if (mb.quarter_dir[q] != 2 || mb.quarter_mode[q] <= 0 || mb.quarter_mode[q] > kSub4x4)
                 continue;
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
-            const long long s = (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
+            const long long s =
+                (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
             for (int c = 0; c < 2; ++c)
-                mb.mv_pred[1][j][i][c] = static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
+                mb.mv_pred[1][j][i][c] =
+                    static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
         }
 }
 
