@@ -318,7 +318,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
             for (int k = 0; k < 4; ++k) {
                 int best = kMaxCost;
                 for (int sub : {0, 4, 5, 6, 7}) {
-                    if ((sub == 0 && !b) || !valid[sub])
+                    if ((sub == 0 && (!b || mo.direct_quarters_differ)) || !valid[sub])
                         continue;
                     int cost, dir, fwd = 0;
                     if (sub == 0) {

@@ -389,6 +389,7 @@ void compute_direct_vectors(EncoderRun &run)
     MacroblockMotion &mo = run.motion;
     const MotionMaps &m = img.maps;
     const int x0 = 4 * img.mb_x, y0 = 4 * img.mb_y;
+    mo.direct_quarters_differ = false;
     if (run.input.DirectModeType == 0) {
         // Temporal: the co-located vector of the backward reference scaled by the picture order
         // distances (the decoder's scaling, which assumes evenly spaced references).
@@ -420,8 +421,9 @@ void compute_direct_vectors(EncoderRun &run)
     // Spatial: one reference per list from the neighbours of the macroblock, their predicted vectors,
     // and zero vectors for still co-located blocks of reference 0.
     const MbAvailability av = Neighbourhood(img);
-    // With two backward references (a stored B picture) the decoder prefers backward index 1, and a
-    // still block keeps index 1 there: the index of the nearest picture, the order they are sent in.
+    // With two backward references (a stored B picture) the decoder prefers backward index 1 when a
+    // neighbour has it, and a still block predicts from index 1 with a zero vector: the index of the
+    // nearest picture in the order they are sent in.
     const bool twoBackward = img.stored_b_ref >= 1;
     const int still[2] = {0, twoBackward ? 1 : 0};
     int refs[2] = {15, 15};
@@ -446,10 +448,15 @@ void compute_direct_vectors(EncoderRun &run)
             for (int list = 0; list < 2; ++list) {
                 if (refs[list] == 15) {
                     r[list] = -1;
-                } else {
+                } else if (refs[list] > 0 || moving) {
+                    if (list == 1 && twoBackward && !moving)
+                        mo.direct_quarters_differ = true;
                     r[list] = refs[list];
-                    if (refs[list] != still[list] || moving)
-                        v[list] = {pred[list][0], pred[list][1]};
+                    v[list] = {pred[list][0], pred[list][1]};
+                } else {
+                    r[list] = still[list];
+                    if (list == 1 && twoBackward)
+                        mo.direct_quarters_differ = true;
                 }
             }
             if (refs[0] == 15 && refs[1] == 15) {
