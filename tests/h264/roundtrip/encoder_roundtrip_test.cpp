@@ -94,6 +94,13 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
             pictures += u.first_mb == 0 ? 1 : 0;
         }
     EXPECT_EQ(pictures, static_cast<int>(e.host.frames.size()));
+    if (std::find(lines.begin(), lines.end(), "StoredBPictures = 1") != lines.end()) {
+        // Stored B pictures are references: B slices with a non-zero nal_ref_idc.
+        const bool storedB = std::any_of(units.begin(), units.end(), [](const enctest::NalUnitSeen &u) {
+            return u.slice_type == 6 && u.ref_idc != 0;
+        });
+        EXPECT_TRUE(storedB);
+    }
     const zntest::H264DecodeResult d = zntest::DecodeH264ToYuv(dir.File("out.264"), dir.File("dec.yuv"));
     ASSERT_TRUE(d.ok) << d.message;
     const auto rec = zntest::ReadFileBytes(dir.File("rec.yuv"));
