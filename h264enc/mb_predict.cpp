@@ -10,6 +10,7 @@
 #include "h264enc/enc_run.h"
 #include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
+#include "h264enc/motion_search.h"
 #include "h264enc/trans_quant.h"
 #include "platform/format.h"
 
@@ -167,13 +168,14 @@ void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
 {
     const EncoderImage &img = run.img;
     const int px = 16 * img.mb_x + 4 * bx4, py = 16 * img.mb_y + 4 * by4;
+    uint8_t samples[2][16] = {};
+    for (int list = 0; list < 2; ++list)
+        if (s.use[list])
+            quarter_block4x4(s.frame[list]->mref, 4 * py + s.mv[list][1], 4 * px + s.mv[list][0],
+                             samples[list]);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
-            int p[2] = {0, 0};
-            for (int list = 0; list < 2; ++list)
-                if (s.use[list])
-                    p[list] = luma_sample(*s.frame[list], 4 * (py + y) + s.mv[list][1],
-                                          4 * (px + x) + s.mv[list][0]);
+            const int p[2] = {samples[0][4 * y + x], samples[1][4 * y + x]};
             run.mbw.pred[4 * bx4 + x][4 * by4 + y] = combine_prediction(img, s, p, 0);
         }
 }

@@ -117,10 +117,13 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
     for (int by = 0; by < h; by += 4)
         for (int bx = 0; bx < w; bx += 4) {
             int d[16];
-            const int y4 = 4 * (y + by) + cy, x4 = 4 * (x + bx) + cx;
-            for (int v = 0; v < 4; ++v)
+            uint8_t ref[16];
+            quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
+            for (int v = 0; v < 4; ++v) {
+                const uint8_t *o = org[y + by + v] + x + bx;
                 for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = org[y + by + v][x + bx + u] - luma_sample(f, y4 + 4 * v, x4 + 4 * u);
+                    d[4 * v + u] = o[u] - ref[4 * v + u];
+            }
             cost += satd4x4(d, hadamard);
             if (cost > limit)
                 return cost;
@@ -129,6 +132,28 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
 }
 
 } // namespace
+
+void quarter_block4x4_reference(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16])
+{
+    for (int v = 0; v < 4; ++v)
+        for (int u = 0; u < 4; ++u)
+            out[4 * v + u] = get_pel_quarter_clamped(plane, y4 + 4 * v, x4 + 4 * u);
+}
+
+void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16])
+{
+    // Inside the plane, margin included, no position needs the clamp: read the rows directly.
+    const int r0 = y4 + kQuarterMargin, c0 = x4 + kQuarterMargin;
+    if (r0 < 0 || c0 < 0 || r0 + 12 > plane.rows() - 4 || c0 + 12 > plane.cols() - 4) {
+        quarter_block4x4_reference(plane, y4, x4, out);
+        return;
+    }
+    for (int v = 0; v < 4; ++v) {
+        const uint8_t *row = plane[r0 + 4 * v] + c0;
+        for (int u = 0; u < 4; ++u)
+            out[4 * v + u] = row[4 * u];
+    }
+}
 
 void predict_block_vector(const EncoderRun &run, int list, int r, int bx, int by, int w, int h, int *px,
                           int *py)

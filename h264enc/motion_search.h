@@ -6,6 +6,8 @@
 // The vector prediction, the bidirectional, skip and direct costs of B pictures belong here too.
 #pragma once
 
+#include "h264enc/enc_memory.h"
+
 #include <cstdint>
 
 namespace h264enc {
@@ -59,6 +61,11 @@ int p_skip_cost(EncoderRun &run);
 void compute_direct_vectors(EncoderRun &run);
 int direct_cost_8x8(EncoderRun &run, int quarter);
 int direct_cost_16x16(EncoderRun &run);
+// The 4x4 block of a quarter-sample plane whose top-left sample is at quarter-sample position (x4, y4),
+// its samples 4 positions (one whole sample) apart, row by row; positions outside read the margin as
+// get_pel_quarter_clamped does. The reference reads every sample through that clamp.
+void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16]);
+void quarter_block4x4_reference(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16]);
 // Refines an integer vector (quarter samples, in/out) of a block to half, then quarter samples.
 int refine_sub_pel(EncoderRun &run, int r, int x, int y, int type, int px, int py, int *mvx, int *mvy,
                    int start);

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <memory>
+#include <random>
 
 namespace enc_motion_cases_test {
 
@@ -168,6 +169,35 @@ TEST(EncModeDecision, SplitOfCoefficientCostFiveDropsItsLumaSixKeepsIt)
                     ASSERT_EQ(run->rec->y[y][x], 100) << "the prediction is the reconstruction";
         }
     }
+}
+
+TEST(EncQuarterBlock, FastReadEqualsTheClampedReadEverywhere)
+{
+    // A random 48x32 picture interpolated to quarter samples; blocks at random positions reaching far
+    // past every edge, and every position of a band around the plane's borders.
+    std::mt19937 rng(5);
+    Array2D<uint8_t> luma, plane;
+    luma.allocate(32, 48, "test");
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            luma[y][x] = static_cast<uint8_t>(rng() % 2 == 0 ? rng() % 256 : (y % 2) * 255);
+    plane.allocate(4 * 32 + 2 * kQuarterMargin, 4 * 48 + 2 * kQuarterMargin, "test");
+    Array2D<int> work;
+    work.allocate(32 + 8, 2 * 48 + 16, "test");
+    interpolate_quarter_plane(luma, work, plane);
+    auto check = [&](int y4, int x4) {
+        uint8_t fast[16], plain[16];
+        quarter_block4x4(plane, y4, x4, fast);
+        quarter_block4x4_reference(plane, y4, x4, plain);
+        for (int k = 0; k < 16; ++k)
+            ASSERT_EQ(fast[k], plain[k]) << y4 << " " << x4 << " " << k;
+    };
+    for (int n = 0; n < 20000; ++n)
+        check(static_cast<int>(rng() % 400) - 150, static_cast<int>(rng() % 500) - 150);
+    for (int y4 = -80; y4 < 4 * 32 + 80; ++y4)
+        for (int x4 : {-80, -65, -64, -63, -17, -16, -15, -1, 0, 1, 4 * 48 - 13, 4 * 48 - 12, 4 * 48 - 11,
+                       4 * 48 + 3, 4 * 48 + 4, 4 * 48 + 5, 4 * 48 + 80})
+            check(y4, x4);
 }
 
 } // namespace enc_motion_cases_test
