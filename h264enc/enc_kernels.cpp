@@ -71,8 +71,54 @@ void hadamard4x4(const int d[16], int out[16])
         Hadamard1D(out[x], out[4 + x], out[8 + x], out[12 + x]);
 }
 
+#if defined(__SSE2__)
+namespace {
+
+void Butterfly4(__m128i &a, __m128i &b, __m128i &c, __m128i &d)
+{
+    const __m128i s0 = _mm_add_epi32(a, d), s1 = _mm_add_epi32(b, c);
+    const __m128i d0 = _mm_sub_epi32(a, d), d1 = _mm_sub_epi32(b, c);
+    a = _mm_add_epi32(s0, s1);
+    b = _mm_add_epi32(d0, d1);
+    c = _mm_sub_epi32(s0, s1);
+    d = _mm_sub_epi32(d0, d1);
+}
+
+__m128i Abs32(__m128i v)
+{
+    const __m128i sign = _mm_srai_epi32(v, 31);
+    return _mm_sub_epi32(_mm_xor_si128(v, sign), sign);
+}
+
+// The Hadamard SATD with the four rows in registers: the column transform, a transpose, the row
+// transform (the same sum, the transform being separable), and the absolute values added.
+int SatdHadamardSse2(const int d[16])
+{
+    __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d));
+    __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 4));
+    __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 8));
+    __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + 12));
+    Butterfly4(r0, r1, r2, r3);
+    const __m128i a = _mm_unpacklo_epi32(r0, r1), b = _mm_unpacklo_epi32(r2, r3);
+    const __m128i c = _mm_unpackhi_epi32(r0, r1), e = _mm_unpackhi_epi32(r2, r3);
+    __m128i c0 = _mm_unpacklo_epi64(a, b), c1 = _mm_unpackhi_epi64(a, b);
+    __m128i c2 = _mm_unpacklo_epi64(c, e), c3 = _mm_unpackhi_epi64(c, e);
+    Butterfly4(c0, c1, c2, c3);
+    __m128i sum = _mm_add_epi32(_mm_add_epi32(Abs32(c0), Abs32(c1)), _mm_add_epi32(Abs32(c2), Abs32(c3)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+    return _mm_cvtsi128_si32(sum) >> 1;
+}
+
+} // namespace
+#endif
+
 int satd4x4(int d[16], bool hadamard)
 {
+#if defined(__SSE2__)
+    if (hadamard)
+        return SatdHadamardSse2(d);
+#endif
     if (!hadamard) {
         int sum = 0;
         for (int i = 0; i < 16; ++i)
