@@ -1,6 +1,7 @@
 // Weighted prediction (see the header).
 #include "h264enc/enc_weights.h"
 
+#include "h264dec/picture_weights.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
@@ -131,17 +132,8 @@ void h264enc_implicit_weights(EncoderImage &img, const PocHistory &history, bool
     for (int i = 0; i < nf; ++i)
         for (int j = 0; j < nb; ++j) {
             int w0 = 32, w1 = 32;
-            const int td = history.distance(map0[i], map1[j]);
-            if (td != 0) {
-                const int tb = history.distance(map0[i], -1);
-                const int tx = (16384 + (td >> 1)) / td;
-                const int scale = static_cast<int>(
-                    std::clamp((static_cast<long long>(tb) * tx + 32) >> 6, -1024LL, 1023LL));
-                w1 = scale >> 2;
-                w0 = 64 - w1;
-                if (w1 < -64 || w1 > 128)
-                    w0 = w1 = 32;
-            }
+            dec_implicit_weight_pair(history.distance(map0[i], map1[j]), history.distance(map0[i], -1), &w0,
+                                     &w1);
             for (int c = 0; c < 3; ++c) {
                 img.wbp_weight[0][i][j][c] = w0;
                 img.wbp_weight[1][i][j][c] = w1;
