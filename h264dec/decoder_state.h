@@ -11,6 +11,7 @@
 #include "h264dec/nalu_input.h"
 #include "h264dec/ref_buffers.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -126,3 +127,21 @@ struct H264DecoderState
 // buffer of `bytes` bytes.
 DataPartition AllocPartition(H264DecoderState &dec, int bytes);
 std::vector<DataPartition> AllocPartitions(H264DecoderState &dec, int n, int bytes);
+
+// Samples are bytes: predictions and reconstructions clip to 0..255.
+inline int Clip255(int v)
+{
+    return std::clamp(v, 0, 255);
+}
+
+// The picture's width in macroblocks.
+inline int WidthMbs(const DecoderImage &img)
+{
+    return img.width / 16;
+}
+
+// A B picture that nothing refers to: it is neither stored nor kept for co-located motion.
+inline bool NonReferenceB(const DecoderImage &img)
+{
+    return IsBPicture(img.type) && img.non_reference;
+}

@@ -22,11 +22,6 @@ void IllegalMode(H264DecoderState &dec, int mode)
                     zn::MsgButtons::Ok, zn::MsgIcon::Error);
 }
 
-int Clip255(int v)
-{
-    return std::clamp(v, 0, 255);
-}
-
 } // namespace
 
 int h264dec_pred4x4_reference(int mode, const Intra4x4Neighbours &n, int dc_avail, int pred[4][4])

@@ -23,11 +23,6 @@ int GainA(int i, int j)
     return ie && je ? 16 : (!ie && !je) ? 25 : 20;
 }
 
-int Clip255(int v)
-{
-    return std::clamp(v, 0, 255);
-}
-
 // One butterfly of the inverse transform.
 void Inverse1D(const int m[4], int out[4])
 {

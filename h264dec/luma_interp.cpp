@@ -12,11 +12,6 @@
 
 namespace {
 
-int Clip255(int v)
-{
-    return std::clamp(v, 0, 255);
-}
-
 // Six taps over s[0..5].
 template <class F> int Taps(F s)
 {

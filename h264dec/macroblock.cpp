@@ -23,11 +23,6 @@ const int kPSubDir[5] = {0, 0, 0, 0, -1};
 const int kBSubMode[14] = {0, 4, 4, 4, 5, 6, 5, 6, 5, 6, 7, 7, 7, 11};
 const int kBSubDir[14] = {2, 0, 1, 2, 0, 0, 1, 1, 2, 2, 0, 1, 2, -1};
 
-int WidthMbs(const DecoderImage &img)
-{
-    return img.width / 16;
-}
-
 bool SameSlice(const H264DecoderState &dec, int index)
 {
     return h264dec_mb_in_slice(dec, index);

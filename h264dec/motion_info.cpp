@@ -13,11 +13,6 @@
 
 namespace {
 
-int WidthMbs(const DecoderImage &img)
-{
-    return img.width / 16;
-}
-
 bool Available(const H264DecoderState &dec, int index)
 {
     const auto &mbs = *dec.img.mb_data;

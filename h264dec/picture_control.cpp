@@ -20,11 +20,6 @@
 
 namespace {
 
-bool NonReferenceB(const DecoderImage &img)
-{
-    return IsBPicture(img.type) && img.non_reference;
-}
-
 int FrameHeight(const DecoderImage &img)
 {
     return img.structure == kFrame ? img.height : 2 * img.height;

@@ -21,6 +21,20 @@ void dec_weight_rounding(DecoderImage &img)
     img.wp_round_chroma = img.chroma_log_weight_denom > 0 ? 1 << (img.chroma_log_weight_denom - 1) : 0;
 }
 
+void dec_implicit_weight_pair(int td, int tb, int *w0, int *w1)
+{
+    *w0 = *w1 = 32;
+    if (td == 0)
+        return;
+    const int tx = (16384 + (td >> 1)) / td;
+    const int scale =
+        static_cast<int>(std::clamp((static_cast<long long>(tb) * tx + 32) >> 6, -1024LL, 1023LL));
+    *w1 = scale >> 2;
+    *w0 = 64 - *w1;
+    if (*w1 < -64 || *w1 > 128)
+        *w0 = *w1 = 32;
+}
+
 void dec_bipred_weights(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;
@@ -55,17 +69,8 @@ void dec_bipred_weights(H264DecoderState &dec)
         for (int j = 0; j < nb; ++j) {
             int w0 = 32, w1 = 32;
             if (img.weighted_bipred_idc == 2) {
-                const int td = h264dec_poc_compare(dec, map0[i], map1[j]);
-                if (td != 0) {
-                    const int tb = h264dec_poc_compare(dec, map0[i], -1);
-                    const int tx = (16384 + (td >> 1)) / td;
-                    const int scale = static_cast<int>(
-                        std::clamp((static_cast<long long>(tb) * tx + 32) >> 6, -1024LL, 1023LL));
-                    w1 = scale >> 2;
-                    w0 = 64 - w1;
-                    if (w1 < -64 || w1 > 128)
-                        w0 = w1 = 32;
-                }
+                dec_implicit_weight_pair(h264dec_poc_compare(dec, map0[i], map1[j]),
+                                         h264dec_poc_compare(dec, map0[i], -1), &w0, &w1);
                 zn::LogF(zn::LogLevel::Info, "bpw weight[%d][%d] = %d, %d\n", i, j, w0, w1);
             }
             for (int c = 0; c < 3; ++c) {

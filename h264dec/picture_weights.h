@@ -9,6 +9,10 @@
 void dec_default_weights(DecoderImage &img);
 // The one-direction rounding term of each denominator: half of 1 << denominator, 0 for denominator 0.
 void dec_weight_rounding(DecoderImage &img);
+// The implicit weight pair (list 0, list 1) of two references td apart in order, the first tb before
+// the current picture: list-1 weight = the distance scale / 4, list-0 weight = 64 minus it; 32 and 32
+// for td = 0 or a list-1 weight outside -64..128. Shared with the encoder.
+void dec_implicit_weight_pair(int td, int tb, int *w0, int *w1);
 // B pictures only: fills wbp_weight for the active indices (implicit weighting also resets the
 // denominators to 5 and every one-direction weight to 32).
 void dec_bipred_weights(H264DecoderState &dec);

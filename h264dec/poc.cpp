@@ -15,11 +15,6 @@ int Wrap32(long long v)
     return static_cast<int>(static_cast<unsigned int>(static_cast<unsigned long long>(v)));
 }
 
-bool NonReferenceB(const DecoderImage &img)
-{
-    return IsBPicture(img.type) && img.non_reference;
-}
-
 void PocType0(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;

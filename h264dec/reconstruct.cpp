@@ -17,11 +17,6 @@
 
 namespace {
 
-int Clip255(int v)
-{
-    return std::clamp(v, 0, 255);
-}
-
 // Where one 4x4 block's prediction comes from.
 struct BlockSource
 {

@@ -20,7 +20,7 @@ constexpr int kMaxDeblockOffsetDiv2 = 6;
     h264_fatal_error(text, kH264StreamErrorCode);
 }
 
-void CheckRange(const char *field, long long value, long long lo, long long hi)
+void CheckHeaderRange(const char *field, long long value, long long lo, long long hi)
 {
     if (value < lo || value > hi)
         HeaderError(zn::Format("%s %lld out of range %lld..%lld", field, value, lo, hi));
@@ -153,7 +153,7 @@ int h264dec_read_slice_header_rest(H264DecoderState &dec)
     slice.structure = img.structure;
     const int widthMbs = sps.frame_width_in_mbs_minus1 + 1;
     const int heightUnits = (sps.frame_height_in_mbs_minus1 + 1) / (img.field_pic_flag ? 2 : 1);
-    CheckRange("SH: first_mb_in_slice", slice.start_mb_nr, 0,
+    CheckHeaderRange("SH: first_mb_in_slice", slice.start_mb_nr, 0,
                static_cast<long long>(widthMbs) * heightUnits - 1);
 
     img.MbaffFrameFlag = sps.mb_adaptive_frame_field_flag && !img.field_pic_flag ? 1 : 0;
@@ -184,11 +184,11 @@ int h264dec_read_slice_header_rest(H264DecoderState &dec)
     img.num_ref_idx_active_bwd = 0;
     if (h264dec_read_flag("SH: num_ref_idx_override_flag", bs) && (isP || isB)) {
         const int fwd = h264dec_read_ue("SH: num_ref_pic_active_fwd_minus1", bs);
-        CheckRange("SH: num_ref_pic_active_fwd_minus1", fwd, 0, kMaxRefIdx - 1);
+        CheckHeaderRange("SH: num_ref_pic_active_fwd_minus1", fwd, 0, kMaxRefIdx - 1);
         img.num_ref_idx_active_fwd = fwd + 1;
         if (isB) {
             const int bwd = h264dec_read_ue("SH: num_ref_pic_active_bwd_minus1", bs);
-            CheckRange("SH: num_ref_pic_active_bwd_minus1", bwd, 0, kMaxRefIdx - 1);
+            CheckHeaderRange("SH: num_ref_pic_active_bwd_minus1", bwd, 0, kMaxRefIdx - 1);
             img.num_ref_idx_active_bwd = bwd + 1;
         }
     }
@@ -203,20 +203,20 @@ int h264dec_read_slice_header_rest(H264DecoderState &dec)
 
     if (pps.entropy_coding_mode == 1 && !IsISlice(img.type)) {
         img.model_number = h264dec_read_ue("SH: cabac_init_idc", bs);
-        CheckRange("SH: cabac_init_idc", img.model_number, 0, 2);
+        CheckHeaderRange("SH: cabac_init_idc", img.model_number, 0, 2);
     } else {
         img.model_number = 0;
     }
 
     const long long qp = 26LL + pps.pic_init_qp_minus26 + h264dec_read_se("SH: slice_qp_delta", bs);
-    CheckRange("SH: slice QP", qp, 0, kMaxQp);
+    CheckHeaderRange("SH: slice QP", qp, 0, kMaxQp);
     img.qp = slice.qp = static_cast<int>(qp);
 
     if (IsSPPicture(img.type) || img.type == kPictureSI) {
         if (IsSPPicture(img.type))
             img.sp_switch = h264dec_read_flag("SH: sp_for_switch_flag", bs);
         const long long qpsp = 26LL + pps.pic_init_qs_minus26 + h264dec_read_se("SH: slice_qs_delta", bs);
-        CheckRange("SH: slice SP QP", qpsp, 0, kMaxQp);
+        CheckHeaderRange("SH: slice SP QP", qpsp, 0, kMaxQp);
         img.qpsp = static_cast<int>(qpsp);
     }
 
@@ -224,10 +224,10 @@ int h264dec_read_slice_header_rest(H264DecoderState &dec)
         slice.disable_deblocking_filter_idc = h264dec_read_ue("SH: disable_deblocking_filter_idc", bs);
         if (slice.disable_deblocking_filter_idc != 1) {
             const int alpha = h264dec_read_se("SH: slice_alpha_c0_offset_div2", bs);
-            CheckRange("SH: slice_alpha_c0_offset_div2", alpha, -kMaxDeblockOffsetDiv2,
+            CheckHeaderRange("SH: slice_alpha_c0_offset_div2", alpha, -kMaxDeblockOffsetDiv2,
                        kMaxDeblockOffsetDiv2);
             const int beta = h264dec_read_se("SH: slice_beta_offset_div2", bs);
-            CheckRange("SH: slice_beta_offset_div2", beta, -kMaxDeblockOffsetDiv2, kMaxDeblockOffsetDiv2);
+            CheckHeaderRange("SH: slice_beta_offset_div2", beta, -kMaxDeblockOffsetDiv2, kMaxDeblockOffsetDiv2);
             slice.slice_alpha_c0_offset = 2 * alpha;
             slice.slice_beta_offset = 2 * beta;
         }
@@ -265,11 +265,11 @@ void h264dec_read_pred_weights(H264DecoderState &dec, Bitstream *bs)
 {
     DecoderImage &img = dec.img;
     img.luma_log_weight_denom = h264dec_read_ue("SH: luma_log_weight_denom", bs);
-    CheckRange("SH: luma_log_weight_denom", img.luma_log_weight_denom, 0, kMaxWeightDenom);
+    CheckHeaderRange("SH: luma_log_weight_denom", img.luma_log_weight_denom, 0, kMaxWeightDenom);
     // A denominator of 0 has no rounding term.
     img.wp_round_luma = img.luma_log_weight_denom > 0 ? 1 << (img.luma_log_weight_denom - 1) : 0;
     img.chroma_log_weight_denom = h264dec_read_ue("SH: chroma_log_weight_denom", bs);
-    CheckRange("SH: chroma_log_weight_denom", img.chroma_log_weight_denom, 0, kMaxWeightDenom);
+    CheckHeaderRange("SH: chroma_log_weight_denom", img.chroma_log_weight_denom, 0, kMaxWeightDenom);
     img.wp_round_chroma = img.chroma_log_weight_denom > 0 ? 1 << (img.chroma_log_weight_denom - 1) : 0;
 
     dec_default_weights(dec);

@@ -92,6 +92,10 @@ struct MacroblockMotion
     // is not the forward index's own entry (-1: it is).
     int direct_fw_entry[4][4] = {};
     BlockVectors direct_fw = {}, direct_bw = {};
+    // A decoder reads the direct quarters of an 8x8 split with another rule for still backward blocks
+    // than the one it predicts them with when two backward references are active; set when that
+    // matters for this macroblock, so that its split keeps away from direct quarters.
+    bool direct_quarters_differ = false;
     int fixed_lambda = 0;
     double lambda = 0;
 

@@ -8,6 +8,7 @@
 #include "h264enc/coding_tools.h"
 #include "h264enc/enc_params.h"
 #include "h264enc/enc_state.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/field_coding.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/loss_sim.h"
@@ -57,6 +58,7 @@ struct EncoderRun
     int intra_mbs = 0;                   // intra macroblocks of the picture being coded
     int tr_forward = 0, tr_backward = 0; // order counts of the references around a B picture
     ColocatedForms colocated;            // interlaced coding: motion of the last reference picture
+    PocHistory poc_history;              // order counts of this and the reference pictures before it
 };
 
 // Picture geometry and the per-run tables of img from the parameters: sizes, macroblock count, reference

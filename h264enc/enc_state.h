@@ -246,6 +246,8 @@ struct EncoderImage
     int luma_log_weight_denom = 0, chroma_log_weight_denom = 0;
     int wp_weight[2][kMaxWeightRefs][3] = {};
     int wp_offset[2][kMaxWeightRefs][3] = {};
+    // Weights of two-direction blocks of B pictures: [list][forward index][backward weight index][Y, U, V].
+    int wbp_weight[2][kMaxWeightRefs][kMaxWeightRefs][3] = {};
     int apply_weights = 0; // the picture's predictions are weighted
 
     MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }

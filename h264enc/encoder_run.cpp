@@ -28,30 +28,6 @@ namespace h264enc {
 namespace {
 
 constexpr int kMaxFrames = 32768;
-constexpr int kPocListEmpty = 1 << 29;
-
-// The picture order lists of the current and the previous reference pictures, newest first.
-struct OrderLists
-{
-    int top[10], bottom[10];
-    bool last_ref = false;
-    OrderLists()
-    {
-        std::fill(std::begin(top), std::end(top), kPocListEmpty);
-        std::fill(std::begin(bottom), std::end(bottom), kPocListEmpty);
-    }
-    void push(int t, int b, bool reference)
-    {
-        if (last_ref) {
-            std::copy_backward(top, top + 9, top + 10);
-            std::copy_backward(bottom, bottom + 9, bottom + 10);
-        }
-        top[0] = t;
-        bottom[0] = b;
-        last_ref = reference;
-    }
-};
-
 void init_img(EncoderRun &run)
 {
     EncoderParams &in = run.input;
@@ -159,8 +135,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     run.settings_path = settings_path;
     Configure(run);
     EncoderParams &in = run.input;
-    if (in.StoredBPictures > 0)
-        h264_fatal_error("Stored B pictures are not supported by this encoder", 500);
     refuse_unsupported_interlace(in);
     // Field macroblocks predict only from within their picture so far: inter pictures would need the
     // field references and the field forms of the vector maps.
@@ -168,8 +142,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for intra pictures only "
                          "(IntraPeriod 1, no B pictures)",
                          500);
-    if (in.WeightedBiprediction != 0)
-        h264_fatal_error("Weighted bi-prediction is not supported by this encoder yet", 500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are
@@ -195,7 +167,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         h264_fatal_error("too many frames", -998);
     if (in.NumberReferenceFrames >= 10)
         h264_fatal_error("NumberReferenceFrames too large", -999);
-    OrderLists order;
     init_picture_order(in, img);
     run.stats.slice_header_bits = h264enc_start_stream(run);
     zn::ForgetKeyPresses();
@@ -209,7 +180,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         img.ref_frame_num = (img.ref_frame_num + 1) % (img.max_ref + 1);
         img.toppoc = (img.number - first) * img.poc_step;
         img.bottompoc = img.toppoc + (in.InterlaceCodingOption != 0 ? 1 : 0);
-        order.push(img.toppoc, img.bottompoc, true);
         img.frame_in_gop = img.number - first;
         img.idr_flag = img.number == first ? 1 : 0;
         img.delta_poc = 0;
@@ -224,9 +194,12 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
             img.bottompoc += 2 * (in.NumberBFrames - before);
         }
         img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
-        img.stored_b_ref = in.StoredBPictures > 0 ? 1 : 0;
+        // A stored B picture names two backward references only when two are stored.
+        img.stored_b_ref =
+            in.StoredBPictures > 0 && (img.type != kTypeStoredB || img.refs_in_use >= 2) ? 1 : 0;
         img.enh_layer =
             (img.number - first) % (in.NumberFramesInEnhancementLayerSubSequence + 1) != 0 ? 1 : 0;
+        h264enc_push_picture_order(run, img.idr_flag != 0, true);
         h264enc_encode_picture(run, coder, loop, host);
         losssim_end_picture(run);
         run.tr_forward = run.tr_backward;
@@ -246,7 +219,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
                 img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
                 img.toppoc = (img.number - first - 1) * img.poc_step + 2 * img.b_index;
                 img.bottompoc = img.toppoc + (in.InterlaceCodingOption != 0 ? 1 : 0);
-                order.push(img.toppoc, img.bottompoc, false);
+                h264enc_push_picture_order(run, false, false);
                 img.delta_poc = 2 * img.b_index - 2;
                 img.delta_poc_bottom = 0;
                 h264enc_encode_picture(run, coder, loop, host);

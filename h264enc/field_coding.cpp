@@ -190,6 +190,8 @@ void refuse_unsupported_interlace(const EncoderParams &in)
         return;
     const char *what = in.SPPicturePeriodicity > 0      ? "SP pictures"
                        : in.WeightedPrediction != 0     ? "weighted prediction"
+                       : in.WeightedBiprediction != 0   ? "weighted bi-prediction"
+                       : in.StoredBPictures > 0         ? "stored B pictures"
                        : in.num_slice_groups_minus1 > 0 ? "several slice groups"
                                                         : nullptr;
     if (what)

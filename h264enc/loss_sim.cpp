@@ -8,6 +8,7 @@
 #include "h264dec/luma_interp.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/frame_store.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/mb_predict.h"
 
 #include <algorithm>
@@ -72,7 +73,7 @@ void EncoderPrediction(const EncoderRun &run, const BlockSource &b, int px, int 
             for (int l = 0; l < 2; ++l)
                 if (b.use[l])
                     p[l] = luma_sample(*b.frame[l], 4 * (py + y) + b.mv[l][1], 4 * (px + x) + b.mv[l][0]);
-            out[y][x] = combine_predictions(run.img, b, p, 0);
+            out[y][x] = combine_prediction(run.img, b, p, 0);
         }
 }
 
@@ -183,7 +184,7 @@ bool losssim_predict_block(const EncoderRun &run, int d, const LossBlockSource &
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
             const int v[2] = {p[0][y][x], p[1][y][x]};
-            out[y][x] = combine_predictions(run.img, b, v, 0);
+            out[y][x] = combine_prediction(run.img, b, v, 0);
         }
     return true;
 }

@@ -8,7 +8,9 @@
 #include "h264dec/reconstruct.h"
 #include "h264enc/enc_kernels.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
+#include "h264enc/motion_search.h"
 #include "h264enc/trans_quant.h"
 #include "platform/format.h"
 
@@ -59,28 +61,7 @@ int ChromaSample(const Array2D<uint8_t> &plane, int X, int Y)
            64;
 }
 
-// One or two predictions combined; a weighted P picture scales its one prediction as the decoder does:
-// weight, rounding shift by the denominator, offset, clipped.
-int Combine(const EncoderImage &img, const BlockSource &s, const int p[2], int comp)
-{
-    if (s.use[0] && s.use[1])
-        return (p[0] + p[1] + 1) / 2;
-    const int list = s.use[0] ? 0 : 1;
-    if (!img.apply_weights)
-        return p[list];
-    const int denom = comp == 0 ? img.luma_log_weight_denom : img.chroma_log_weight_denom;
-    const int round = denom > 0 ? 1 << (denom - 1) : 0;
-    const int r = std::clamp(s.ref[list], 0, kMaxWeightRefs - 1);
-    return std::clamp(
-        ((img.wp_weight[list][r][comp] * p[list] + round) >> denom) + img.wp_offset[list][r][comp], 0, 255);
-}
-
 } // namespace
-
-int combine_predictions(const EncoderImage &img, const BlockSource &s, const int p[2], int comp)
-{
-    return Combine(img, s, p, comp);
-}
 
 void mark_neighbour_availability(EncoderRun &run)
 {
@@ -104,24 +85,35 @@ void mark_neighbour_availability(EncoderRun &run)
     }
 }
 
-RefFrame *reference_frame(EncoderRun &run, int r)
-{
-    // A B picture's list starts with its backward reference: one frame, or in a field the two fields of
-    // the backward frame (the top field's backward reference is the second entry, of its own parity).
-    const EncoderImage &img = run.img;
-    const int entry = !IsB(img)            ? r
-                      : !img.field_picture ? (r < 0 ? 0 : r + 1)
-                      : r < 0              ? (img.bottom_field ? 0 : 1)
-                                           : r + 2;
-    return reference_entry(run, entry);
-}
-
 RefFrame *reference_entry(EncoderRun &run, int entry)
 {
     const std::vector<RefFrame *> &set = *run.refs.current;
     if (entry < 0 || entry >= static_cast<int>(set.size()) || !set[static_cast<size_t>(entry)])
         h264_fatal_error(zn::Format("reference picture %d is not stored", entry), kH264StreamErrorCode);
     return set[static_cast<size_t>(entry)];
+}
+
+RefFrame *reference_frame(EncoderRun &run, int r)
+{
+    if (r < 0)
+        return backward_frame(run, 0);
+    // A B picture between its references has its backward reference first: one frame, or in a field
+    // the two fields of the backward frame. A stored B picture follows all of its references, so its
+    // forward list starts at the newest.
+    const EncoderImage &img = run.img;
+    if (img.type != kTypeB)
+        return reference_entry(run, r);
+    return reference_entry(run, img.field_picture ? r + 2 : r + 1);
+}
+
+RefFrame *backward_frame(EncoderRun &run, int s)
+{
+    // In a B field the backward reference is the backward frame's field of its own parity: the top
+    // field's is the second entry.
+    const EncoderImage &img = run.img;
+    if (img.field_picture && IsB(img))
+        return reference_entry(run, img.bottom_field ? 0 : 1);
+    return reference_entry(run, s);
 }
 
 int luma_sample(const RefFrame &f, int y4, int x4)
@@ -152,9 +144,9 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
                 continue;
             s.use[list] = true;
             s.ref[list] = refs[list];
-            s.frame[list] = list == 0 && mo.direct_fw_entry[j][i] >= 0
-                                ? reference_entry(run, mo.direct_fw_entry[j][i])
-                                : reference_frame(run, list == 0 ? refs[list] : -1);
+            s.frame[list] = list == 1                       ? backward_frame(run, refs[1])
+                            : mo.direct_fw_entry[j][i] >= 0 ? reference_entry(run, mo.direct_fw_entry[j][i])
+                                                            : reference_frame(run, refs[0]);
             s.mv[list][0] = (*mvs[list])[j][i][0];
             s.mv[list][1] = (*mvs[list])[j][i][1];
         }
@@ -171,7 +163,7 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
     if (bw_mode != 0) {
         s.use[1] = true;
         s.ref[1] = std::max(bw_ref, 0);
-        s.frame[1] = reference_frame(run, -1);
+        s.frame[1] = backward_frame(run, s.ref[1]);
         const std::array<int, 2> &v = mo.search_mv_bw[bw_mode][j][i];
         s.mv[1][0] = v[0];
         s.mv[1][1] = v[1];
@@ -183,14 +175,15 @@ void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
 {
     const EncoderImage &img = run.img;
     const int px = 16 * img.mb_x + 4 * bx4, py = 16 * img.mb_y + 4 * by4;
+    uint8_t samples[2][16] = {};
+    for (int list = 0; list < 2; ++list)
+        if (s.use[list])
+            quarter_block4x4(s.frame[list]->mref, 4 * py + s.mv[list][1], 4 * px + s.mv[list][0],
+                             samples[list]);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
-            int p[2] = {0, 0};
-            for (int list = 0; list < 2; ++list)
-                if (s.use[list])
-                    p[list] = luma_sample(*s.frame[list], 4 * (py + y) + s.mv[list][1],
-                                          4 * (px + x) + s.mv[list][0]);
-            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = Combine(img, s, p, 0);
+            const int p[2] = {samples[0][4 * y + x], samples[1][4 * y + x]};
+            run.mbw.pred[4 * bx4 + x][4 * by4 + y] = combine_prediction(img, s, p, 0);
         }
 }
 
@@ -343,7 +336,7 @@ void code_chroma_macroblock(EncoderRun &run)
                                 p[list] =
                                     ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
                                                  s.mv[list][1] + 8 * (cy0 + qy + y));
-                        w.cpred[qx + x][qy + y] = Combine(img, s, p, 1 + uv);
+                        w.cpred[qx + x][qy + y] = combine_prediction(img, s, p, 1 + uv);
                     }
             }
         }

@@ -17,11 +17,13 @@ struct RefFrame;
 // not intra under constrained intra prediction).
 void mark_neighbour_availability(EncoderRun &run);
 
-// The stored picture that reference r of the current picture names: entry r in P pictures, entry r + 1
-// for a forward reference of a B picture, entry 0 for its backward reference (r = -1).
+// The stored picture that reference r of the current picture names: entry r in P and stored B pictures,
+// entry r + 1 for a forward reference of a B picture, entry 0 for its backward reference (r = -1).
 RefFrame *reference_frame(EncoderRun &run, int r);
 // Entry `entry` of the current reference list itself.
 RefFrame *reference_entry(EncoderRun &run, int entry);
+// The stored picture of backward reference index s of a B or stored B picture: entry s.
+RefFrame *backward_frame(EncoderRun &run, int s);
 
 // Where one 4x4 block's prediction comes from.
 struct BlockSource
@@ -35,9 +37,6 @@ struct BlockSource
 // skip (both modes 0 in a P picture) takes the P-skip vector, direct (both 0 in a B picture) the direct
 // vectors, other modes the searched vectors.
 BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_mode, int fw_ref, int bw_ref);
-// One sample's predictions of the used directions combined as the decoder combines them (comp 0 luma,
-// 1 U, 2 V): the rounded average of two, or one with the picture's weights.
-int combine_predictions(const EncoderImage &img, const BlockSource &s, const int p[2], int comp);
 // Luma prediction of the 4x4 block into run.mbw.pred.
 void predict_luma_4x4(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_mode, int fw_ref, int bw_ref);
 void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s);

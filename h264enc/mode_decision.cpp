@@ -234,6 +234,7 @@ void SetVectorPredictions(EncoderRun &run)
                 mb.mv_pred[1][j][i][1] = p[1];
             }
         }
+    scale_backward_predictions(run);
 }
 
 void restore_8x8_coding(EncoderRun &run)
@@ -378,7 +379,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
                 int best = kMaxCost;
                 double bestJ = 1e30;
                 for (int sub : {0, 4, 5, 6, 7}) {
-                    if ((sub == 0 && !b) || !valid[sub])
+                    if ((sub == 0 && (!b || mo.direct_quarters_differ)) || !valid[sub])
                         continue;
                     int cost = 0, dir, fwd = 0;
                     if (sub == 0 && rd) {

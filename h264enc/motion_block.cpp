@@ -117,10 +117,13 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
     for (int by = 0; by < h; by += 4)
         for (int bx = 0; bx < w; bx += 4) {
             int d[16];
-            const int y4 = 4 * (y + by) + cy, x4 = 4 * (x + bx) + cx;
-            for (int v = 0; v < 4; ++v)
+            uint8_t ref[16];
+            quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
+            for (int v = 0; v < 4; ++v) {
+                const uint8_t *o = org[y + by + v] + x + bx;
                 for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = org[y + by + v][x + bx + u] - luma_sample(f, y4 + 4 * v, x4 + 4 * u);
+                    d[4 * v + u] = o[u] - ref[4 * v + u];
+            }
             cost += satd4x4(d, hadamard);
             if (cost > limit)
                 return cost;
@@ -129,6 +132,28 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
 }
 
 } // namespace
+
+void quarter_block4x4_reference(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16])
+{
+    for (int v = 0; v < 4; ++v)
+        for (int u = 0; u < 4; ++u)
+            out[4 * v + u] = get_pel_quarter_clamped(plane, y4 + 4 * v, x4 + 4 * u);
+}
+
+void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16])
+{
+    // Inside the plane, margin included, no position needs the clamp: read the rows directly.
+    const int r0 = y4 + kQuarterMargin, c0 = x4 + kQuarterMargin;
+    if (r0 < 0 || c0 < 0 || r0 + 12 > plane.rows() - 4 || c0 + 12 > plane.cols() - 4) {
+        quarter_block4x4_reference(plane, y4, x4, out);
+        return;
+    }
+    for (int v = 0; v < 4; ++v) {
+        const uint8_t *row = plane[r0 + 4 * v] + c0;
+        for (int u = 0; u < 4; ++u)
+            out[4 * v + u] = row[4 * u];
+    }
+}
 
 void predict_block_vector(const EncoderRun &run, int list, int r, int bx, int by, int w, int h, int *px,
                           int *py)
@@ -274,7 +299,8 @@ void search_partition_motion(EncoderRun &run, int type, int block)
     const EncoderParams &input = run.input;
     MacroblockMotion &mo = run.motion;
     const bool b = IsB(img);
-    const int maxRef = img.refs_in_use - (b ? 1 : 0);
+    // A B picture's newest reference is its backward one; a stored B picture may look forward to all.
+    const int maxRef = img.refs_in_use - (img.type == kTypeB ? 1 : 0);
     int x0, y0, aw, ah;
     PartitionArea(std::min(type, 4), block, &x0, &y0, &aw, &ah);
     const int stepX = kBlockWidth[type] / 4, stepY = kBlockHeight[type] / 4;
@@ -332,6 +358,27 @@ int bidir_block_cost(EncoderRun &run, int type, int block, int f)
     return cost;
 }
 
+void scale_backward_predictions(EncoderRun &run)
+{
+    EncoderImage &img = run.img;
+    if (img.type != kTypeStoredB)
+        return;
+    MacroblockRecord &mb = img.CurrentMb();
+    const MotionMaps &m = img.maps;
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+            const size_t q = static_cast<size_t>(2 * (j / 2) + i / 2);
+            if (mb.quarter_dir[q] != 2 || mb.quarter_mode[q] <= 0 || mb.quarter_mode[q] > kSub4x4)
+                continue;
+            const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
+            const long long s =
+                (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
+            for (int c = 0; c < 2; ++c)
+                mb.mv_pred[1][j][i][c] =
+                    static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
+        }
+}
+
 void p_skip_vector(EncoderRun &run)
 {
     EncoderImage &img = run.img;
@@ -369,6 +416,7 @@ void compute_direct_vectors(EncoderRun &run)
     const int x0 = 4 * img.mb_x, y0 = 4 * img.mb_y;
     for (auto &row : mo.direct_fw_entry)
         std::fill(std::begin(row), std::end(row), -1);
+    mo.direct_quarters_differ = false;
     if (run.input.DirectModeType == 0) {
         // Temporal: the co-located vector of the backward reference scaled by the picture order
         // distances (the decoder's scaling, which assumes evenly spaced references).
@@ -407,6 +455,11 @@ void compute_direct_vectors(EncoderRun &run)
     // Spatial: one reference per list from the neighbours of the macroblock, their predicted vectors,
     // and zero vectors for still co-located blocks of reference 0.
     const MbAvailability av = Neighbourhood(img);
+    // With two backward references (a stored B picture) the decoder prefers backward index 1 when a
+    // neighbour has it, and a still block predicts from index 1 with a zero vector: the index of the
+    // nearest picture in the order they are sent in.
+    const bool twoBackward = img.stored_b_ref >= 1;
+    const int still[2] = {0, twoBackward ? 1 : 0};
     int refs[2] = {15, 15};
     int pred[2][2] = {};
     for (int list = 0; list < 2; ++list) {
@@ -416,6 +469,8 @@ void compute_direct_vectors(EncoderRun &run)
         const int c = av.upRight ? map[m.At(x0 + 4, y0 - 1)] : av.upLeft ? map[m.At(x0 - 1, y0 - 1)] : -1;
         auto m15 = [](int v) { return v < 0 ? 15 : v; };
         refs[list] = std::min({m15(a), m15(b), m15(c)});
+        if (list == 1 && twoBackward && (a == 1 || b == 1 || c == 1))
+            refs[list] = 1;
         if (refs[list] != 15)
             predict_block_vector(run, list, refs[list], 0, 0, 16, 16, &pred[list][0], &pred[list][1]);
     }
@@ -427,14 +482,21 @@ void compute_direct_vectors(EncoderRun &run)
             for (int list = 0; list < 2; ++list) {
                 if (refs[list] == 15) {
                     r[list] = -1;
-                } else {
+                } else if (refs[list] > 0 || moving) {
+                    if (list == 1 && twoBackward && !moving)
+                        mo.direct_quarters_differ = true;
                     r[list] = refs[list];
-                    if (refs[list] != 0 || moving)
-                        v[list] = {pred[list][0], pred[list][1]};
+                    v[list] = {pred[list][0], pred[list][1]};
+                } else {
+                    r[list] = still[list];
+                    if (list == 1 && twoBackward)
+                        mo.direct_quarters_differ = true;
                 }
             }
-            if (refs[0] == 15 && refs[1] == 15)
-                r[0] = r[1] = 0;
+            if (refs[0] == 15 && refs[1] == 15) {
+                r[0] = 0;
+                r[1] = still[1];
+            }
             mo.direct_fw_ref[j][i] = mo.direct_map_fw_ref[j][i] = r[0];
             mo.direct_bw_ref[j][i] = mo.direct_map_bw_ref[j][i] = r[1];
             mo.direct_fw[j][i] = v[0];

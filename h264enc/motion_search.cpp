@@ -13,6 +13,10 @@
 #include <cmath>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace h264enc {
 
 int MotionSearchTables::LongMvBits(int d)
@@ -50,31 +54,43 @@ int BlockIndex(int bx, int by)
     return 4 * (by / 4) + bx / 4;
 }
 
+void AddSads(int *__restrict dst, const int *__restrict a, const int *__restrict b, int count)
+{
+    for (int p = 0; p < count; ++p)
+        dst[p] = a[p] + b[p];
+}
+
+// Every larger block shape from the two halves it is made of, smallest shapes first.
 void SumBlockSads(MotionSearchTables &t, int list, int count)
 {
-    int *s7[16], *s6[16], *s5[16], *s4[16], *s3[16], *s2[16], *s1[16];
-    for (int b = 0; b < 16; ++b) {
-        s7[b] = t.Sad(list, 7, b);
-        s6[b] = t.Sad(list, 6, b);
-        s5[b] = t.Sad(list, 5, b);
-        s4[b] = t.Sad(list, 4, b);
-        s3[b] = t.Sad(list, 3, b);
-        s2[b] = t.Sad(list, 2, b);
-        s1[b] = t.Sad(list, 1, b);
-    }
-    for (int p = 0; p < count; ++p) {
-        for (int b : {0, 1, 2, 3, 8, 9, 10, 11})
-            s6[b][p] = s7[b][p] + s7[b + 4][p];
-        for (int b : {0, 2, 4, 6, 8, 10, 12, 14})
-            s5[b][p] = s7[b][p] + s7[b + 1][p];
-        for (int b : {0, 2, 8, 10})
-            s4[b][p] = s6[b][p] + s6[b + 1][p];
-        for (int b : {0, 2})
-            s3[b][p] = s4[b][p] + s4[b + 8][p];
-        for (int b : {0, 8})
-            s2[b][p] = s4[b][p] + s4[b + 2][p];
-        s1[0][p] = s3[0][p] + s3[2][p];
-    }
+    for (int b : {0, 1, 2, 3, 8, 9, 10, 11})
+        AddSads(t.Sad(list, 6, b), t.Sad(list, 7, b), t.Sad(list, 7, b + 4), count);
+    for (int b : {0, 2, 4, 6, 8, 10, 12, 14})
+        AddSads(t.Sad(list, 5, b), t.Sad(list, 7, b), t.Sad(list, 7, b + 1), count);
+    for (int b : {0, 2, 8, 10})
+        AddSads(t.Sad(list, 4, b), t.Sad(list, 6, b), t.Sad(list, 6, b + 1), count);
+    for (int b : {0, 2})
+        AddSads(t.Sad(list, 3, b), t.Sad(list, 4, b), t.Sad(list, 4, b + 8), count);
+    for (int b : {0, 8})
+        AddSads(t.Sad(list, 2, b), t.Sad(list, 4, b), t.Sad(list, 4, b + 2), count);
+    AddSads(t.Sad(list, 1, 0), t.Sad(list, 3, 0), t.Sad(list, 3, 2), count);
+}
+
+// Whether any of the 8 SADs from `sad` is below `min`: most groups of positions are not, and those
+// are passed over whole.
+bool AnyBelow(const int *sad, int min)
+{
+#if defined(__SSE2__)
+    const __m128i m = _mm_set1_epi32(min);
+    const __m128i a = _mm_cmplt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(sad)), m);
+    const __m128i b = _mm_cmplt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(sad + 4)), m);
+    return _mm_movemask_epi8(_mm_or_si128(a, b)) != 0;
+#else
+    int any = 0;
+    for (int k = 0; k < 8; ++k)
+        any |= sad[k] < min ? 1 : 0;
+    return any != 0;
+#endif
 }
 
 } // namespace
@@ -264,6 +280,11 @@ int integer_pel_search(EncoderRun &run, int r, int bx, int by, int type, int px,
     }
     const int count = (2 * range + 1) * (2 * range + 1);
     for (int p = 0; p < count; ++p) {
+        // A group of positions none of whose SADs alone beats the best cost is passed over at once.
+        if ((p & 7) == 0 && p + 8 <= count && !AnyBelow(sad + p, min)) {
+            p += 7;
+            continue;
+        }
         if (sad[p] >= min)
             continue;
         const int cx = offX + t.spiral_x[static_cast<size_t>(p)],

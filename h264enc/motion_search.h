@@ -6,6 +6,8 @@
 // The vector prediction, the bidirectional, skip and direct costs of B pictures belong here too.
 #pragma once
 
+#include "h264enc/enc_memory.h"
+
 #include <cstdint>
 
 namespace h264enc {
@@ -48,6 +50,10 @@ int search_block_motion(EncoderRun &run, int r, int x, int y, int type, int rang
 void search_partition_motion(EncoderRun &run, int type, int block);
 // Cost of predicting the block from both directions with forward reference f.
 int bidir_block_cost(EncoderRun &run, int type, int block, int f);
+// A stored B picture follows both of its references, and there the backward vector of a two-direction
+// block is predicted from its forward one, scaled by the ratio of the reference indices plus one (the
+// decoder's rule): replaces the backward predictions of such blocks in the macroblock record.
+void scale_backward_predictions(EncoderRun &run);
 // The P-skip vector of the macroblock (into the searched vectors at reference 0, type 0) and its cost.
 void p_skip_vector(EncoderRun &run);
 int p_skip_cost(EncoderRun &run);
@@ -55,6 +61,11 @@ int p_skip_cost(EncoderRun &run);
 void compute_direct_vectors(EncoderRun &run);
 int direct_cost_8x8(EncoderRun &run, int quarter);
 int direct_cost_16x16(EncoderRun &run);
+// The 4x4 block of a quarter-sample plane whose top-left sample is at quarter-sample position (x4, y4),
+// its samples 4 positions (one whole sample) apart, row by row; positions outside read the margin as
+// get_pel_quarter_clamped does. The reference reads every sample through that clamp.
+void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16]);
+void quarter_block4x4_reference(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out[16]);
 // Refines an integer vector (quarter samples, in/out) of a block to half, then quarter samples.
 int refine_sub_pel(EncoderRun &run, int r, int x, int y, int type, int px, int py, int *mvx, int *mvy,
                    int start);

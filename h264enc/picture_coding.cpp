@@ -3,6 +3,7 @@
 
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/encoder_run_api.h"
 #include "h264enc/field_coding.h"
 #include "h264enc/frame_store.h"
@@ -23,9 +24,11 @@ namespace h264enc {
 
 namespace {
 
+// A B picture between its references; a stored B picture takes a P picture's place (source frame,
+// reference, display order) and is coded like a B picture.
 bool IsB(const EncoderImage &img)
 {
-    return img.type == kTypeB || img.type == kTypeStoredB;
+    return img.type == kTypeB;
 }
 
 long long NowMs()
@@ -74,6 +77,8 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
             static_cast<int>(static_cast<double>(in.FrameSkip + 1) / (in.NumberBFrames + 1) + 0.49999);
         img.src_frame = std::min(prev + img.b_index * img.b_spacing, next - 1);
         img.qp = in.ChangeQPStart > 0 && img.src_frame >= in.ChangeQPStart ? in.ChangeQPB : in.QPBPicture;
+    }
+    if (img.type == kTypeB || img.type == kTypeStoredB) {
         MotionMaps &m = img.maps;
         std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
         std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
@@ -152,42 +157,13 @@ void UpdateMovingMap(EncoderRun &run)
     if (in.DirectModeType == 0 || (in.NumberBFrames == 0 && in.StoredBPictures <= 0))
         return;
     const MotionMaps &m = run.img.maps;
-    run.moving_map.assign(m.ref.size(), 0);
-    for (size_t i = 0; i < m.ref.size(); ++i)
-        run.moving_map[i] = m.ref[i] != 0 || std::abs(m.mv[i][0]) > 1 || std::abs(m.mv[i][1]) > 1 ? 1 : 0;
-}
-
-// Weighted prediction of a P picture: per reference, the luma weight that brings the reference's mean
-// brightness to the source's (denominator 32, no offset); chroma keeps unit weights.
-void EstimateWeights(EncoderRun &run)
-{
-    EncoderImage &img = run.img;
-    const bool weighted = run.input.WeightedPrediction != 0 && img.type == kTypeP;
-    img.apply_weights = weighted ? 1 : 0;
-    img.luma_log_weight_denom = img.chroma_log_weight_denom = 5;
-    for (int list = 0; list < 2; ++list)
-        for (int r = 0; r < kMaxWeightRefs; ++r)
-            for (int c = 0; c < 3; ++c) {
-                img.wp_weight[list][r][c] = 32;
-                img.wp_offset[list][r][c] = 0;
-            }
-    if (!weighted)
-        return;
-    const size_t n = static_cast<size_t>(img.width) * static_cast<size_t>(img.height);
-    long long dcOrg = 0;
-    for (size_t i = 0; i < n; ++i)
-        dcOrg += run.org->y.data()[i];
-    for (int r = 0; r <= img.num_ref_minus1 && r < kMaxWeightRefs; ++r) {
-        const RefFrame &f = *reference_frame(run, r);
-        long long dcRef = 0;
-        for (size_t i = 0; i < n; ++i)
-            dcRef += f.Refbuf11.data()[i];
-        const int weight =
-            dcRef == 0 ? 64 : static_cast<int>(std::floor(32.0 * static_cast<double>(dcOrg) / dcRef + 0.5));
-        img.wp_weight[0][r][0] = weight;
-        zn::LogF(zn::LogLevel::Info, "dc_org = %d, dc_ref = %d, weight[%d] = %d\n", static_cast<int>(dcOrg),
-                 static_cast<int>(dcRef), r, weight);
-    }
+    // A stored B picture leaves its forward motion for the pictures that follow.
+    const bool storedB = run.img.type == kTypeStoredB;
+    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
+    run.moving_map.assign(ref.size(), 0);
+    for (size_t i = 0; i < ref.size(); ++i)
+        run.moving_map[i] = ref[i] != 0 || std::abs(mv[i][0]) > 1 || std::abs(mv[i][1]) > 1 ? 1 : 0;
 }
 
 void MeasureSnr(EncoderRun &run, const PictureLoop &loop)
@@ -364,14 +340,16 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     if (IsB(img))
         ++loop.b_coded;
 
-    EstimateWeights(run);
+    h264enc_estimate_weights(run);
     run.stats.bits_frame_pass = 0;
     run.stats.pass_bits = &run.stats.bits_frame_pass;
     set_mref_arrays(run.refs);
     img.field_picture = 0;
     img.mbaff = run.input.InterlaceCodingOption == 3 ? 1 : 0;
     intra_refresh_next_picture(run.refresh);
-    if (run.input.InterlaceCodingOption == 0) {
+    // Frames, and macroblock-adaptive frames (which choose frame or field per macroblock pair), code
+    // as one picture; field and picture-adaptive coding code fields.
+    if (run.input.InterlaceCodingOption == 0 || run.input.InterlaceCodingOption == 3) {
         h264enc_code_picture_slices(run, coder);
         deblock_picture(img, run.rec->y, &run.rec->uv);
         if (!IsB(img))
