@@ -17,15 +17,15 @@ struct LossRun
     std::vector<unsigned char> stream, recon, decoded;
 };
 
-// A 64x48 five-frame pan coded with the dialog's values and `lines`, and our decoder's output of it.
-LossRun RunLossPan(const std::vector<std::string> &lines)
+// A 64 x height five-frame pan coded with the dialog's values and `lines`, and our decoder's output of it.
+LossRun RunLossPan(const std::vector<std::string> &lines, int height = 48)
 {
     LossRun r;
     zntest::ScratchDir dir;
     const std::string yuv = dir.File("in.yuv");
-    const auto seq = enctest::SyntheticPan(64, 48, 5, 3, 1);
+    const auto seq = enctest::SyntheticPan(64, height, 5, 3, 1);
     zntest::WriteFileBytes(yuv, std::vector<unsigned char>(seq.begin(), seq.end()));
-    const auto v = enctest::DialogValues(yuv, 64, 48, 5, dir.File("out.264"));
+    const auto v = enctest::DialogValues(yuv, 64, height, 5, dir.File("out.264"));
     std::vector<std::string> all = lines;
     all.push_back("ReconFile = \"" + dir.File("rec.yuv") + "\"");
     const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, all));
@@ -107,6 +107,39 @@ TEST(RdLossAware, RestrictedReferencesDecideTwiceAndRoundTrip)
         ASSERT_EQ(lossy.message, "");
         EXPECT_EQ(lossy.recon, lossy.decoded);
         EXPECT_FALSE(lossy.recon.empty());
+    }
+}
+
+TEST(RdLossAware, PartitionLossesAndPicturesTheReceiversDoNotFollowRoundTrip)
+{
+    // Partition losses take their own concealment (the run must succeed; our decoder does not read
+    // partitioned streams); field pictures and macroblock-adaptive frames are stored in the receivers as
+    // the encoder made them, and those streams decode to the reconstruction.
+    const std::vector<std::vector<std::string>> cases = {
+        {"PartitionMode = 1", "UseConstrainedIntraPred = 1", "LossRateB = 20", "LossRateC = 20",
+         "SliceMode = 1", "SliceArgument = 4"},
+        {"InterlaceCodingOption = 1"},
+        {"InterlaceCodingOption = 2"},
+        {"InterlaceCodingOption = 3", "IntraPeriod = 1"},
+    };
+    for (const auto &extra : cases) {
+        SCOPED_TRACE(extra[0]);
+        std::vector<std::string> lines =
+            LossLines(2, 10, "SymbolMode = 0", extra[0].rfind("Interlace", 0) != 0);
+        if (extra[0] == "InterlaceCodingOption = 3") {
+            lines.push_back("NumberBFrames = 0");
+            lines.push_back("FrameSkip = 0");
+        }
+        lines.insert(lines.end(), extra.begin(), extra.end());
+        const bool partitioned = extra[0] == "PartitionMode = 1";
+        const LossRun r = RunLossPan(lines, partitioned ? 48 : 64);
+        ASSERT_EQ(r.message, "");
+        const size_t pictureBytes = (partitioned ? 64u * 48 : 64u * 64) * 3 / 2;
+        EXPECT_FALSE(r.recon.empty());
+        EXPECT_EQ(r.recon.size() % pictureBytes, 0u);
+        if (!partitioned) {
+            EXPECT_EQ(r.recon, r.decoded);
+        }
     }
 }
 
