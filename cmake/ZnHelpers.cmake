@@ -11,7 +11,7 @@ set_property(GLOBAL PROPERTY ZN_ENGINE_TARGETS "")
 # the same file-local name therefore fail to compile; give such helpers names of their own, or share
 # them through a header.
 function(_zn_unity target)
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 0)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ${ZN_UNITY_BUILD} UNITY_BUILD_BATCH_SIZE 0)
 endfunction()
 
 function(zn_engine_library name)

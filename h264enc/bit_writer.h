@@ -175,4 +175,13 @@ int write_se_v(const char *name, int value, SlicePartition *part);
 int write_u_1(const char *name, int value, SlicePartition *part);
 int write_u_v(int n, const char *name, int value, SlicePartition *part);
 
+// The length of v's unsigned Exp-Golomb code word.
+inline int UeLength(int v)
+{
+    int len = 1;
+    for (int x = v + 1; x > 1; x >>= 1)
+        len += 2;
+    return len;
+}
+
 } // namespace h264enc

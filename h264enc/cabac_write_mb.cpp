@@ -23,11 +23,6 @@ TextureContextSet &Texture(EncoderImage &img)
     return *img.current_slice->texture;
 }
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 // The five intra 16x16 bins of v = prediction mode + 4 x chroma pattern + 12 x (luma pattern non-zero).
 void Intra16x16Suffix(CabacEncEnv *env, int v, CabacEncContext *c0, CabacEncContext *c1, CabacEncContext *c2,
                       CabacEncContext *c3, CabacEncContext *c4)

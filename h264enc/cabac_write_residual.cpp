@@ -50,11 +50,6 @@ bool FieldResidual(const EncoderImage &img, const MacroblockRecord &mb)
     return img.field_picture || (img.mbaff && mb.field_pair_flag);
 }
 
-bool IsIntraMb(const MacroblockRecord &mb)
-{
-    return mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16 || mb.mb_mode == kModeSI4;
-}
-
 int CbfBit(const MacroblockRecord *m, int bit, int missing)
 {
     return m ? (m->cbf_bits >> bit) & 1 : missing;
@@ -65,7 +60,7 @@ int CbfBit(const MacroblockRecord *m, int bit, int missing)
 void WriteCodedBlockFlag(EncoderImage &img, CabacEncEnv *env, MacroblockRecord &mb, int kind, int coded)
 {
     const CabacBlockKindInfo &info = kCabacBlockKinds[kind];
-    const int x = img.subblock_x, y = img.subblock_y, missing = IsIntraMb(mb) ? 1 : 0;
+    const int x = img.subblock_x, y = img.subblock_y, missing = IsIntraMacroblock(mb) ? 1 : 0;
     const MacroblockRecord *up = mb.Up(), *left = mb.Left();
     int n = 0, u = 0, l = 0;
     switch (kind) {

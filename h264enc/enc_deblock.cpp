@@ -14,7 +14,7 @@ namespace h264enc {
 
 namespace {
 
-bool IsIntraMb(const MacroblockRecord &mb)
+bool IsI4OrI16(const MacroblockRecord &mb)
 {
     return mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16;
 }
@@ -84,7 +84,7 @@ void edge_strength(int strength[4], const EncoderImage &img, const MacroblockRec
     const bool sp = img.type == kTypeSP || img.sp_mode == kSpMode;
     const bool b = img.type == kTypeB || img.type == kTypeStoredB;
     const MotionMaps &m = img.maps;
-    if (sp || IsIntraMb(p) || IsIntraMb(q)) {
+    if (sp || IsI4OrI16(p) || IsI4OrI16(q)) {
         strength[0] = strength[1] = strength[2] = strength[3] = start;
         return;
     }

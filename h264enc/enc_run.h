@@ -69,4 +69,10 @@ void init_picture_order(const EncoderParams &input, EncoderImage &img);
 // The slice-group settings of the parameters.
 FmoSettings FmoSettingsOf(const EncoderParams &input);
 
+// Whether the run writes CABAC (else CAVLC).
+inline bool IsCabac(const EncoderRun &run)
+{
+    return run.input.SymbolMode != 0;
+}
+
 } // namespace h264enc

@@ -303,4 +303,16 @@ struct Picture
 // Clears every slice of the picture.
 void free_picture_slices(Picture &pic);
 
+// A B picture, stored or not.
+inline bool IsB(const EncoderImage &img)
+{
+    return img.type == kTypeB || img.type == kTypeStoredB;
+}
+
+// An intra macroblock, SI included.
+inline bool IsIntraMacroblock(const MacroblockRecord &mb)
+{
+    return mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16 || mb.mb_mode == kModeSI4;
+}
+
 } // namespace h264enc

@@ -46,11 +46,6 @@ int PocHistory::distance(int a, int b) const
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 long long LumaSum(const uint8_t *samples, size_t n)
 {
     long long sum = 0;

@@ -20,11 +20,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 // The frame's values that a field changes for its own coding.
 struct FrameValues
 {

@@ -20,11 +20,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 bool IsSP(const EncoderImage &img)
 {
     return img.sp_mode == kSpMode;

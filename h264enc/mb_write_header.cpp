@@ -12,21 +12,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
-bool IsCabac(const EncoderRun &run)
-{
-    return run.input.SymbolMode != 0;
-}
-
-bool IsIntra(const MacroblockRecord &mb)
-{
-    return mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16 || mb.mb_mode == kModeSI4;
-}
-
 // Category of the header elements: B pictures have their own.
 int HeaderCategory(const EncoderImage &img, int category)
 {
@@ -308,7 +293,7 @@ void h264enc_write_macroblock(EncoderRun &run, int not_first)
         write_chroma_blocks(run);
     }
     if (run.input.UseConstrainedIntraPred && (img.type == kTypeP || img.type == kTypeB) &&
-        img.sp_mode != kSpMode && !IsIntra(mb) && static_cast<size_t>(img.mb_index) < img.intra_block.size())
+        img.sp_mode != kSpMode && !IsIntraMacroblock(mb) && static_cast<size_t>(img.mb_index) < img.intra_block.size())
         img.intra_block[static_cast<size_t>(img.mb_index)] = {0, 0, 0, 0};
     int total = 0;
     for (int k = kBitsHeader; k <= kBitsDeltaQuant; ++k)

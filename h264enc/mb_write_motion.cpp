@@ -11,11 +11,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 bool FieldMacroblock(const EncoderImage &img, const MacroblockRecord &mb)
 {
     return img.mbaff && mb.field_pair_flag;

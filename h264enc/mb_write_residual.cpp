@@ -12,16 +12,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsCabac(const EncoderRun &run)
-{
-    return run.input.SymbolMode != 0;
-}
-
-bool IsIntra(const MacroblockRecord &mb)
-{
-    return mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16 || mb.mb_mode == kModeSI4;
-}
-
 // The (level, run) pairs of one block as CABAC elements, up to and including the level 0 that ends it
 // (at most max_pairs elements).
 int WritePairs(EncoderRun &run, const int *levels, const int *runs, int kind, int category, int max_pairs)
@@ -86,7 +76,7 @@ int write_cbp_qp_luma(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     MacroblockRecord &mb = img.CurrentMb();
-    const bool intra = IsIntra(mb);
+    const bool intra = IsIntraMacroblock(mb);
     int bits = 0;
     if (mb.mb_mode != kModeI16) {
         SyntaxItem item;
@@ -148,7 +138,7 @@ int write_chroma_blocks(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     MacroblockRecord &mb = img.CurrentMb();
-    const bool intra = IsIntra(mb);
+    const bool intra = IsIntraMacroblock(mb);
     const int cp = mb.coded_pattern;
     const int before = mb.bit_counts[kBitsChroma];
     const FieldCountRow row(run);

@@ -15,11 +15,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 struct MbAvailability
 {
     bool left = false, up = false, upLeft = false, upRight = false;

@@ -26,7 +26,7 @@ namespace {
 
 // A B picture between its references; a stored B picture takes a P picture's place (source frame,
 // reference, display order) and is coded like a B picture.
-bool IsB(const EncoderImage &img)
+bool IsNonReferenceB(const EncoderImage &img)
 {
     return img.type == kTypeB;
 }
@@ -51,7 +51,7 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
     run.stats.slice_header_bits = 0;
     img.mb_index = img.mb_x = img.mb_y = 0;
     run.intra_mbs = 0;
-    if (!IsB(img)) {
+    if (!IsNonReferenceB(img)) {
         img.src_frame = loop.first_src + (img.number - loop.first_ip) * (in.FrameSkip + 1);
         if (in.LastFrameNumber > 0 && LastIp(run))
             img.src_frame = in.LastFrameNumber;
@@ -91,7 +91,7 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
     v.NumberBFrames = in.NumberBFrames;
     sei_update_picture(run.sei, img.enh_layer, img.type, img.number, loop.first_ip, v);
     sei_set_picture_values(run.sei, 0, 0, 0, -1);
-    if (!IsB(img) && in.num_slice_groups_minus1 > 0 && in.FmoType > 3)
+    if (!IsNonReferenceB(img) && in.num_slice_groups_minus1 > 0 && in.FmoType > 3)
         h264enc_fmo_update(run.fmo);
     img.mb_count = img.width * img.height / 256;
     img.tr = img.toppoc / 2;
@@ -128,7 +128,7 @@ void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic)
                 nalu->nal_unit_type = NALU_TYPE_DPA + static_cast<int>(p);
             else
                 nalu->nal_unit_type = img.idr_flag ? NALU_TYPE_IDR : NALU_TYPE_SLICE;
-            nalu->nal_ref_idc = img.idr_flag ? 3 : IsB(img) ? 0 : 2;
+            nalu->nal_ref_idc = img.idr_flag ? 3 : IsNonReferenceB(img) ? 0 : 2;
             nalu->buf.resize(static_cast<size_t>(bs.byte_count) + 1);
             nalu->buf[0] = NaluHeaderByte(*nalu);
             std::copy(bs.StreamBuffer.begin(), bs.StreamBuffer.begin() + bs.byte_count,
@@ -223,7 +223,7 @@ void ReconFileOutput(EncoderRun &run, PictureLoop &loop)
 {
     if (!run.recon_file)
         return;
-    if (IsB(run.img)) {
+    if (IsNonReferenceB(run.img)) {
         WritePlanes(run, *run.rec);
         return;
     }
@@ -284,7 +284,7 @@ void Report(EncoderRun &run, PictureLoop &loop, int bits, int ms, H264EncoderHos
 int source_frame_number(const EncoderRun &run, const PictureLoop &loop)
 {
     const EncoderImage &img = run.img;
-    if (IsB(img))
+    if (IsNonReferenceB(img))
         return img.src_frame;
     if (run.input.LastFrameNumber > 0 && LastIp(run))
         return run.input.LastFrameNumber;
@@ -337,7 +337,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     InitPicture(run, loop);
     loop.picture_number = source_frame_number(run, loop);
     ReadOneFrame(run, loop.picture_number, run.input.InputHeaderLength, run.org_frame);
-    if (IsB(img))
+    if (IsNonReferenceB(img))
         ++loop.b_coded;
 
     h264enc_estimate_weights(run);
@@ -352,7 +352,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     if (run.input.InterlaceCodingOption == 0 || run.input.InterlaceCodingOption == 3) {
         h264enc_code_picture_slices(run, coder);
         deblock_picture(img, run.rec->y, &run.rec->uv);
-        if (!IsB(img))
+        if (!IsNonReferenceB(img))
             h264enc_make_reference(run);
         h264enc_write_picture_nal_units(run, run.frame_pic);
     } else {
@@ -361,7 +361,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     free_picture_slices(run.frame_pic);
     free_picture_slices(run.top_pic);
     free_picture_slices(run.bottom_pic);
-    if (!IsB(img))
+    if (!IsNonReferenceB(img))
         UpdateMovingMap(run);
     update_pixel_age_map(run);
     MeasureSnr(run, loop);

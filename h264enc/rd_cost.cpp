@@ -18,27 +18,9 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
-bool IsCabac(const EncoderRun &run)
-{
-    return run.input.SymbolMode != 0;
-}
-
 bool IsSp(const EncoderImage &img)
 {
     return img.type == kTypeSP || img.sp_mode == kSpMode;
-}
-
-int UeLength(int v)
-{
-    int len = 1;
-    for (int x = v + 1; x > 1; x >>= 1)
-        len += 2;
-    return len;
 }
 
 // The intra 4x4 mode element of one block, as the macroblock writer sends it.

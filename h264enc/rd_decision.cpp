@@ -13,11 +13,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 size_t MapAt(const EncoderImage &img, int k)
 {
     return img.maps.At(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4);

@@ -18,11 +18,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsCabac(const EncoderRun &run)
-{
-    return run.input.SymbolMode != 0;
-}
-
 int TypeIndex(const EncoderImage &img)
 {
     return std::clamp(img.type, 0, 4);
@@ -34,14 +29,6 @@ int PictureMbs(const EncoderImage &img)
 }
 
 // Length of the ue(v) code of v.
-int UeLength(int v)
-{
-    int len = 1;
-    for (int x = v + 1; x > 1; x >>= 1)
-        len += 2;
-    return len;
-}
-
 // The next macroblock of the slice after n: the next of its slice group, or in macroblock-adaptive
 // frames the upper macroblock of the next pair.
 int NextMacroblock(const EncoderRun &run, int n)

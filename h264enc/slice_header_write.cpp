@@ -10,11 +10,6 @@ namespace h264enc {
 
 namespace {
 
-bool IsB(const EncoderImage &img)
-{
-    return img.type == kTypeB || img.type == kTypeStoredB;
-}
-
 // One list's weights: a luma flag per reference with its weight and offset, and one chroma flag for
 // both chroma components.
 int WriteListWeights(const EncoderImage &img, SlicePartition *part, int list, int count)

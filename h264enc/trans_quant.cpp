@@ -40,18 +40,7 @@ bool IsIntraPicture(const EncoderImage &img)
     return img.type == kTypeI;
 }
 
-const int (*ScanOf(const EncoderImage &img))[2]
-{
-    return img.field_picture || (img.mbaff && img.mb_field) ? kFieldScan : kFrameScan;
-}
-
 // Quantises one coefficient: the level, sign kept.
-int Quantise(int c, int mf, int f, int bits)
-{
-    const int level = (std::abs(c) * mf + f) >> bits;
-    return c < 0 ? -level : level;
-}
-
 // Coefficients [i][j] of the 4x4 blocks of a plane area, scanned from position `first`: levels and runs
 // into out (ended by a level of 0), dequantised values back into coef. Returns whether a level is
 // non-zero and adds the coefficient cost.

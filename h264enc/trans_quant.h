@@ -6,9 +6,27 @@
 // blocks whose few isolated ones are not worth their bits.
 #pragma once
 
+#include "h264dec/macroblock.h"
+#include "h264enc/enc_state.h"
+
+#include <cstdlib>
+
 namespace h264enc {
 
 struct EncoderRun;
+
+// One quantised level: |c| * mf + f, shifted down, with the sign of c.
+inline int Quantise(int c, int mf, int f, int bits)
+{
+    const int level = (std::abs(c) * mf + f) >> bits;
+    return c < 0 ? -level : level;
+}
+
+// The coefficient scan of the current block: field scan in field pictures and field macroblocks.
+inline const int (*ScanOf(const EncoderImage &img))[2]
+{
+    return img.field_picture || (img.mbaff && img.mb_field) ? kFieldScan : kFrameScan;
+}
 
 // Quantiser multipliers by qp % 6 and position.
 extern const int kQuantCoef[6][4][4];

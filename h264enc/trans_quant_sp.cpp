@@ -21,12 +21,6 @@ int Gain(int i, int j)
     return ie && je ? 16 : (!ie && !je) ? 25 : 20;
 }
 
-int Quantise(int c, int mf, int f, int bits)
-{
-    const int level = (std::abs(c) * mf + f) >> bits;
-    return c < 0 ? -level : level;
-}
-
 // Level `level` at quantiser q plus the prediction coefficient, requantised and rescaled at qs.
 int Requantise(int level, int predCoef, int q, int qs, int i, int j)
 {
@@ -34,11 +28,6 @@ int Requantise(int level, int predCoef, int q, int qs, int i, int j)
     const int v = ((level * kDequantCoef[q % 6][i][j] * Gain(i, j)) << (q / 6) >> 6) + predCoef;
     const int lq = h264dec_sign((std::abs(v) * kQuantCoef[qs % 6][i][j] + qsRound) >> qsBits, v);
     return (lq * kDequantCoef[qs % 6][i][j]) << (qs / 6);
-}
-
-const int (*ScanOf(const EncoderImage &img))[2]
-{
-    return img.field_picture || (img.mbaff && img.mb_field) ? kFieldScan : kFrameScan;
 }
 
 // Reconstructs one luma block from its levels (null: none) and its prediction.
