@@ -19,13 +19,8 @@ int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonz
         return static_cast<int>(std::min(rd_choose_intra4x4_mode(run, q, b, lambda, nonzero), 1e9));
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
-    const int ox = 8 * (q % 2) + 4 * (b % 2), oy = 8 * (q / 2) + 4 * (b / 2);
-    const int x = 16 * img.mb_x + ox, y = 16 * img.mb_y + oy;
-    const int bx = x / 4, by = y / 4;
-    Array2D<int> &map = img.intra_pred_modes;
-    const int up = map[by][bx + 1], left = map[by + 1][bx];
-    const int mostProbable = up < 0 || left < 0 ? 2 : std::min(up, left);
-    h264enc_intra_pred_4x4(run, x, y);
+    const Intra4x4Block k = start_intra4x4_block(run, q, b);
+    const int ox = k.ox, oy = k.oy, x = k.x, y = k.y, mostProbable = k.most_probable;
     const Array2D<uint8_t> &org = run.org->y;
     const int penalty = static_cast<int>(std::floor(4 * lambda));
     const bool hadamard = run.input.UseHadamard != 0;
@@ -43,10 +38,8 @@ int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonz
             bestMode = m;
         }
     }
-    map[by + 1][bx + 1] = bestMode;
-    img.CurrentMb().intra4_codes[static_cast<size_t>(4 * q + b)] = bestMode == mostProbable  ? -1
-                                                                   : bestMode < mostProbable ? bestMode
-                                                                                             : bestMode - 1;
+    img.intra_pred_modes[k.by + 1][k.bx + 1] = bestMode;
+    img.CurrentMb().intra4_codes[static_cast<size_t>(4 * q + b)] = k.Code(bestMode);
     for (int u = 0; u < 4; ++u)
         for (int v = 0; v < 4; ++v) {
             w.pred[ox + u][oy + v] = w.intra4[bestMode][u][v];

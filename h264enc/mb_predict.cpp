@@ -502,4 +502,21 @@ int intra16x16_cost(EncoderRun &run, int *mode)
     return best / 2;
 }
 
+Intra4x4Block start_intra4x4_block(EncoderRun &run, int q, int b)
+{
+    const EncoderImage &img = run.img;
+    Intra4x4Block k;
+    k.ox = 8 * (q % 2) + 4 * (b % 2);
+    k.oy = 8 * (q / 2) + 4 * (b / 2);
+    k.x = 16 * img.mb_x + k.ox;
+    k.y = 16 * img.mb_y + k.oy;
+    k.bx = k.x / 4;
+    k.by = k.y / 4;
+    const Array2D<int> &map = img.intra_pred_modes;
+    const int up = map[k.by][k.bx + 1], left = map[k.by + 1][k.bx];
+    k.most_probable = up < 0 || left < 0 ? 2 : std::min(up, left);
+    h264enc_intra_pred_4x4(run, k.x, k.y);
+    return k;
+}
+
 } // namespace h264enc

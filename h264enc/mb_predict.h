@@ -54,6 +54,17 @@ void code_chroma_macroblock(EncoderRun &run);
 
 // Intra predictions.
 void h264enc_intra_pred_4x4(EncoderRun &run, int x, int y);
+
+// Block b of quarter q of the current macroblock, about to choose its 4x4 intra mode: its offset in
+// the macroblock, its position in the picture, the most probable mode its neighbours give, and the
+// code of a chosen mode (-1 for the most probable one). Making it predicts the block in all modes.
+struct Intra4x4Block
+{
+    int ox, oy, x, y, bx, by;
+    int most_probable;
+    int Code(int mode) const { return mode == most_probable ? -1 : mode < most_probable ? mode : mode - 1; }
+};
+Intra4x4Block start_intra4x4_block(EncoderRun &run, int q, int b);
 void h264enc_intra_pred_16x16(EncoderRun &run);
 // 16x16 neighbours usable (same slice, and intra under constrained intra prediction).
 void intra_mb_neighbours(const EncoderRun &run, bool *up, bool *left);

@@ -138,13 +138,8 @@ double rd_choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int
     EncoderImage &img = run.img;
     RdState &rd = run.rd;
     MacroblockRecord &mb = img.CurrentMb();
-    const int ox = 8 * (q % 2) + 4 * (b % 2), oy = 8 * (q / 2) + 4 * (b / 2);
-    const int x = 16 * img.mb_x + ox, y = 16 * img.mb_y + oy;
-    const int bx = x / 4, by = y / 4;
-    Array2D<int> &map = img.intra_pred_modes;
-    const int up = map[by][bx + 1], left = map[by + 1][bx];
-    const int mostProbable = up < 0 || left < 0 ? 2 : std::min(up, left);
-    h264enc_intra_pred_4x4(run, x, y);
+    const Intra4x4Block k = start_intra4x4_block(run, q, b);
+    const int ox = k.ox, oy = k.oy, mostProbable = k.most_probable;
     double best = 1e30;
     int bestMode = 2;
     for (int m = 0; m < 9; ++m) {
@@ -158,10 +153,8 @@ double rd_choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int
             bestMode = m;
         }
     }
-    map[by + 1][bx + 1] = bestMode;
-    mb.intra4_codes[static_cast<size_t>(4 * q + b)] = bestMode == mostProbable  ? -1
-                                                      : bestMode < mostProbable ? bestMode
-                                                                                : bestMode - 1;
+    img.intra_pred_modes[k.by + 1][k.bx + 1] = bestMode;
+    mb.intra4_codes[static_cast<size_t>(4 * q + b)] = k.Code(bestMode);
     *nonzero = CodeIntraBlock(run, q, b, bestMode);
     if (*nonzero)
         mb.coded_block_bits |= 1 << (4 * (oy / 4) + ox / 4);
