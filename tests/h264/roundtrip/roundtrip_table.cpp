@@ -21,6 +21,12 @@ namespace rtcheck {
 
 namespace {
 
+// Whether the row's settings hold this line.
+bool Asks(const RoundTripRow &row, const char *line)
+{
+    return std::find(row.settings.begin(), row.settings.end(), line) != row.settings.end();
+}
+
 // The pans, long enough for every row (a row codes its first frames). ffmpeg's start costs more than a
 // small run, and every row is its own process under CTest, so a pan is made once into a folder beside
 // the test programs and taken from there by every later row: written under a private name, then
@@ -67,8 +73,7 @@ void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, c
     std::set<int> types;
     std::vector<int> slicesPerPicture;
     int idr = 0, lastFirstMb = -1;
-    const bool storedB =
-        std::find(row.settings.begin(), row.settings.end(), "StoredBPictures = 1") != row.settings.end();
+    const bool storedB = Asks(row, "StoredBPictures = 1");
     bool storedBSeen = false;
     for (size_t k = 2; k < units.size(); ++k) {
         const enctest::NalUnitSeen &u = units[k];
@@ -158,7 +163,7 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
         return;
     }
     ASSERT_TRUE(e.ok) << e.message;
-    if (std::find(lines.begin(), lines.end(), "WeightedPrediction = 1") != lines.end()) {
+    if (Asks(row, "WeightedPrediction = 1")) {
         // The brightness ramp must give weights other than one, or the row tests nothing.
         const std::regex re("weight\\[\\d+\\] = (\\d+)");
         int notOne = 0;
@@ -173,7 +178,7 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
         CheckNalScan(row, stream, e);
     }
     // A run with stored B pictures shows no statistics (their bits fall in no column of the table).
-    if (std::find(lines.begin(), lines.end(), "StoredBPictures = 1") != lines.end()) {
+    if (Asks(row, "StoredBPictures = 1")) {
         EXPECT_TRUE(e.host.statistics.empty());
     } else {
         ASSERT_EQ(e.host.statistics.size(), 1u);
