@@ -18,6 +18,7 @@ struct H264FrameReport
     float snr_y = 0, snr_u = 0, snr_v = 0; // dB
     int milliseconds = 0;                  // coding time of the picture
     int intra_mbs = -1;                    // intra macroblocks of a P picture; -1 for the others
+    int reference_counter = -1; // frame counter the frame is kept under as a reference; -1: not kept
 };
 
 // The run's statistics, once at its end (not sent for runs with stored B pictures).

@@ -246,6 +246,9 @@ void Report(EncoderRun &run, PictureLoop &loop, int bits, int ms, H264EncoderHos
     r.snr_u = s.snr_u;
     r.snr_v = s.snr_v;
     r.milliseconds = ms;
+    const ReferenceStore &frames = run.refs.frm;
+    if (!IsNonReferenceB(img) && !frames.picbuf_short.empty() && frames.picbuf_short.front()->used)
+        r.reference_counter = frames.picbuf_short.front()->pic_num;
     if (img.type == kTypeI) {
         r.type_letters = "I";
         zn::LogF(zn::LogLevel::Info, "%3d(I)  %8d %4d %7.4f %7.4f %7.4f  %5d       %3s \n", r.source_frame,

@@ -117,6 +117,37 @@ TEST(EncoderRun, CodingOrdersAndBPicturePlaces)
     }
 }
 
+TEST(EncoderRun, ReferenceFramesAreCountedModuloTheStoreSize)
+{
+    // Each stored I/P frame is kept under a counter that wraps after max(AdditionalReferenceFrame + 1,
+    // NumberReferenceFrames) + 1 values; non-reference B pictures are not kept.
+    struct
+    {
+        int frames, skip;
+        std::vector<std::string> lines;
+        std::vector<int> counters;
+    } cases[] = {
+        {5,
+         0,
+         {"NumberBFrames = 0", "NumberReferenceFrames = 1", "AdditionalReferenceFrame = 0"},
+         {0, 1, 0, 1, 0}},
+        {6, 0, {"NumberBFrames = 0", "NumberReferenceFrames = 3"}, {0, 1, 2, 3, 0, 1}},
+        {5,
+         0,
+         {"NumberBFrames = 0", "NumberReferenceFrames = 1", "AdditionalReferenceFrame = 2"},
+         {0, 1, 2, 3, 0}},
+        {7, 1, {"NumberBFrames = 1", "NumberReferenceFrames = 1"}, {0, 1, -1, 0, -1, 1, -1}},
+    };
+    for (const auto &c : cases) {
+        const auto r = RunSmall(c.frames, c.skip, c.lines);
+        ASSERT_TRUE(r->result.ok) << r->result.message;
+        std::vector<int> got;
+        for (const auto &f : r->result.host.frames)
+            got.push_back(f.reference_counter);
+        EXPECT_EQ(got, c.counters) << c.lines[1] << (c.lines.size() > 2 ? ", " + c.lines[2] : "");
+    }
+}
+
 TEST(EncoderRun, NalUnitTypesAndOneIdrWithIntraPeriod3)
 {
     const auto r = RunSmall(9, 1, {"IntraPeriod = 3"});
