@@ -136,11 +136,10 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     Configure(run);
     EncoderParams &in = run.input;
     refuse_unsupported_interlace(in);
-    // Field macroblocks predict only from within their picture so far: inter pictures would need the
-    // field references and the field forms of the vector maps.
-    if (in.InterlaceCodingOption == 3 && (in.IntraPeriod != 1 || in.NumberBFrames != 0))
-        h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for intra pictures only "
-                         "(IntraPeriod 1, no B pictures)",
+    // B pictures would need the field forms of the co-located motion and of the direct modes.
+    if (in.InterlaceCodingOption == 3 && (in.NumberBFrames != 0 || in.StoredBPictures > 0))
+        h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for I and P pictures only "
+                         "(no B pictures)",
                          500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);

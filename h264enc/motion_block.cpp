@@ -28,11 +28,16 @@ MbAvailability Neighbourhood(const EncoderImage &img)
         return n >= 0 && n < static_cast<int>(img.mb_data.size()) &&
                img.mb_data[static_cast<size_t>(n)].slice_index == slice;
     };
+    // In a macroblock-adaptive frame the macroblock above a field macroblock (in its view, mb_y its pair
+    // row) is the lower one of the pair above, for the lower macroblock of a pair too; and the lower
+    // macroblock of a pair has no neighbour above on the right, the pair to its right being uncoded.
+    const bool lower = img.mbaff && w > 0 && (m / w) % 2 == 1;
+    const int above = m - w - (lower && img.mbaff_field_view ? w : 0);
     MbAvailability a;
     a.left = img.mb_x > 0 && same(m - 1);
-    a.up = img.mb_y > 0 && same(m - w);
-    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && same(m - w - 1);
-    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && same(m - w + 1);
+    a.up = img.mb_y > 0 && same(above);
+    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && same(above - 1);
+    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && same(above + 1) && !lower;
     return a;
 }
 

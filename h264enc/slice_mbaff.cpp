@@ -7,6 +7,8 @@
 #include "h264enc/slice_coder.h"
 #include "platform/format.h"
 
+#include <algorithm>
+
 namespace h264enc {
 
 namespace {
@@ -24,10 +26,15 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
     Slice &slice = *img.current_slice;
     const int pair[2] = {top, top + img.WidthMbs()};
     int cost[2] = {0, 0};
+    const int frameRefs = img.refs_in_use, frameReferenceFrames = run.input.NumberReferenceFrames;
     for (int field = 0; field < 2; ++field) {
         img.mb_field = field;
-        if (field)
+        if (field) {
+            // Field macroblocks refer to the stored fields: twice as many, each frame's two.
             select_field_refs(run.refs);
+            img.refs_in_use = std::min(2 * frameRefs, run.refs.fld.short_count);
+            run.input.NumberReferenceFrames = 2 * frameReferenceFrames;
+        }
         for (int m : pair) {
             set_macroblock_position(img, m);
             begin_macroblock(run);
@@ -36,6 +43,8 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
         }
     }
     select_frame_refs(run.refs, img, img.height);
+    img.refs_in_use = frameRefs;
+    run.input.NumberReferenceFrames = frameReferenceFrames;
     int field = cost[1] <= cost[0] ? 1 : 0;
     if (field) {
         // A P pair whose two macroblocks are skipped carries no field flag and reads as frame macroblocks.
