@@ -136,10 +136,9 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     Configure(run);
     EncoderParams &in = run.input;
     refuse_unsupported_interlace(in);
-    // B pictures would need the field forms of the co-located motion and of the direct modes.
-    if (in.InterlaceCodingOption == 3 && (in.NumberBFrames != 0 || in.StoredBPictures > 0))
-        h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for I and P pictures only "
-                         "(no B pictures)",
+    if (in.InterlaceCodingOption == 3 && in.StoredBPictures > 0)
+        h264_fatal_error("Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with stored B "
+                         "pictures is not supported by this encoder yet",
                          500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);

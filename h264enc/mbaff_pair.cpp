@@ -139,6 +139,7 @@ int mbaff_encode_macroblock(EncoderRun &run)
     run.rec = &v.rec[parity];
     std::swap(img.intra_pred_modes, v.ipred[parity]);
     std::swap(img.maps, img.field_maps[parity]);
+    std::swap(run.moving_map, v.moving[parity]);
     img.mb_y = pair;
     img.height = frameHeight / 2;
     img.height_cr = frameHeightCr / 2;
@@ -149,6 +150,7 @@ int mbaff_encode_macroblock(EncoderRun &run)
     img.mb_y = realY;
     img.height = frameHeight;
     img.height_cr = frameHeightCr;
+    std::swap(run.moving_map, v.moving[parity]);
     std::swap(img.maps, img.field_maps[parity]);
     std::swap(img.intra_pred_modes, v.ipred[parity]);
     run.org = &run.org_frame;

@@ -6,11 +6,56 @@
 #include "h264enc/frame_store.h"
 #include "h264enc/picture_coding.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace h264enc {
+
+namespace {
+
+// One co-located form into the P-list maps and moving-block map a macroblock of that form reads.
+void LoadForm(const ColocatedMotion &from, MotionMaps &maps, std::vector<int> &moving)
+{
+    if (from.cols != maps.cols || from.ref.size() > maps.ref.size())
+        return; // nothing coded yet
+    std::copy(from.ref.begin(), from.ref.end(), maps.ref.begin());
+    std::copy(from.mv.begin(), from.mv.end(), maps.mv.begin());
+    moving = from.moving;
+}
+
+} // namespace
 
 void mbaff_begin_picture(EncoderRun &run)
 {
+    EncoderImage &img = run.img;
     set_mbaff_field_refs(run.refs);
+    if (!IsB(img))
+        return;
+    for (int p = 0; p < 2; ++p) {
+        MotionMaps &m = img.field_maps[p];
+        if (m.cols != img.width / 4 || m.rows != img.height / 8)
+            m.allocate(img.width / 4, img.height / 8);
+        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
+        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
+        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        LoadForm(run.colocated.field[p], m, run.rd.mbaff.moving[p]);
+    }
+    LoadForm(run.colocated.frame, img.maps, run.moving_map);
+}
+
+void mbaff_keep_colocated(EncoderRun &run)
+{
+    const MotionMaps &m = run.img.maps;
+    ColocatedMotion &f = run.colocated.frame;
+    f.cols = m.cols;
+    f.rows = m.rows;
+    f.ref = m.ref;
+    f.mv = m.mv;
+    f.moving.assign(f.ref.size(), 0);
+    for (size_t i = 0; i < f.ref.size(); ++i)
+        f.moving[i] = f.ref[i] != 0 || std::abs(f.mv[i][0]) > 1 || std::abs(f.mv[i][1]) > 1 ? 1 : 0;
+    derive_fields_from_frame(run.colocated);
 }
 
 void mbaff_store_fields(EncoderRun &run)

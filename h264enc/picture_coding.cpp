@@ -357,8 +357,10 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
         deblock_picture(img, run.rec->y, &run.rec->uv);
         if (!IsNonReferenceB(img)) {
             h264enc_make_reference(run);
-            if (img.mbaff)
+            if (img.mbaff) {
                 mbaff_store_fields(run);
+                mbaff_keep_colocated(run);
+            }
         }
         h264enc_write_picture_nal_units(run, run.frame_pic);
     } else {

@@ -90,6 +90,7 @@ struct MbaffViews
 {
     PictureBuffers org[2], rec[2];
     Array2D<int> ipred[2];
+    std::vector<int> moving[2]; // B pictures: the co-located moving-block map of each field
     int width = 0, height = 0;
 };
 

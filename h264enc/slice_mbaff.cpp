@@ -13,9 +13,17 @@ namespace h264enc {
 
 namespace {
 
-bool SkippedP(const EncoderImage &img, const MacroblockRecord &mb)
+// A skipped macroblock whose pair, when both are skipped, carries no field flag: P pictures, and B
+// pictures in CAVLC (a skip run through the pair reads as frame macroblocks; CABAC sends a B pair's
+// flag with its upper macroblock always).
+bool SkippedWithoutFlag(const EncoderRun &run, const MacroblockRecord &mb)
 {
-    return img.type != kTypeI && img.type != kTypeB && img.type != kTypeStoredB && mb.mb_mode == kModeSkip;
+    const EncoderImage &img = run.img;
+    if (img.type == kTypeI || mb.mb_mode != kModeSkip)
+        return false;
+    if (!IsB(img))
+        return true;
+    return !IsCabac(run) && mb.coded_pattern == 0;
 }
 
 } // namespace
@@ -47,12 +55,12 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
     run.input.NumberReferenceFrames = frameReferenceFrames;
     int field = cost[1] <= cost[0] ? 1 : 0;
     if (field) {
-        // A P pair whose two macroblocks are skipped carries no field flag and reads as frame macroblocks.
+        // A pair whose two macroblocks are skipped may carry no field flag: it reads as frame macroblocks.
         bool bothSkipped = true;
         for (int m : pair) {
             set_macroblock_position(img, m);
             coder.restore_pair_candidate(run, 1);
-            bothSkipped = bothSkipped && SkippedP(img, img.CurrentMb());
+            bothSkipped = bothSkipped && SkippedWithoutFlag(run, img.CurrentMb());
         }
         if (bothSkipped)
             field = 0;

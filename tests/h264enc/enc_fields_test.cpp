@@ -68,8 +68,9 @@ TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
         const char *text;
     };
     const Case cases[] = {
-        {{"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1"},
-         "InterlaceCodingOption 3 is supported by this encoder for I and P pictures only"},
+        {{"InterlaceCodingOption = 3", "RDOptimization = 1", "StoredBPictures = 1", "NumberBFrames = 0",
+          "FrameSkip = 0"},
+         "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with stored B pictures"},
         {{"InterlaceCodingOption = 2", "SPPicturePeriodicity = 2"},
          "Field coding (InterlaceCodingOption 2) with SP"},
         {{"InterlaceCodingOption = 1", "WeightedPrediction = 1"},

@@ -196,8 +196,9 @@ TEST(EncoderRun, ErrorFreePicturesKeepThePreviousSnr)
 TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
 {
     // Field, picture-adaptive, weighted bi-predictive, stored-B coding and loss-aware decisions are
-    // coded now; macroblock-adaptive frames with inter pictures are not.
-    const std::vector<std::string> refused[] = {{"InterlaceCodingOption = 3", "RDOptimization = 1"}};
+    // coded now; macroblock-adaptive frames with stored B pictures are not.
+    const std::vector<std::string> refused[] = {
+        {"InterlaceCodingOption = 3", "RDOptimization = 1", "StoredBPictures = 1", "NumberBFrames = 0"}};
     for (const auto &lines : refused) {
         const auto r = RunSmall(3, 1, lines, 32, 32);
         EXPECT_FALSE(r->result.ok) << lines[0];
