@@ -136,10 +136,11 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     Configure(run);
     EncoderParams &in = run.input;
     refuse_unsupported_interlace(in);
-    if (in.InterlaceCodingOption == 3 && in.StoredBPictures > 0)
-        h264_fatal_error("Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with stored B "
-                         "pictures is not supported by this encoder yet",
-                         500);
+    if (in.InterlaceCodingOption == 3 && in.num_slice_groups_minus1 > 0)
+        h264_fatal_error(
+            "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice "
+            "groups is not supported by this encoder yet",
+            500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are

@@ -46,12 +46,14 @@ void mbaff_begin_picture(EncoderRun &run)
 
 void mbaff_keep_colocated(EncoderRun &run)
 {
+    // A stored B picture leaves its forward motion.
     const MotionMaps &m = run.img.maps;
+    const bool storedB = run.img.type == kTypeStoredB;
     ColocatedMotion &f = run.colocated.frame;
     f.cols = m.cols;
     f.rows = m.rows;
-    f.ref = m.ref;
-    f.mv = m.mv;
+    f.ref = storedB ? m.fw_ref : m.ref;
+    f.mv = storedB ? m.fw_mv : m.mv;
     f.moving.assign(f.ref.size(), 0);
     for (size_t i = 0; i < f.ref.size(); ++i)
         f.moving[i] = f.ref[i] != 0 || std::abs(f.mv[i][0]) > 1 || std::abs(f.mv[i][1]) > 1 ? 1 : 0;

@@ -38,9 +38,12 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
     for (int field = 0; field < 2; ++field) {
         img.mb_field = field;
         if (field) {
-            // Field macroblocks refer to the stored fields: twice as many, each frame's two.
+            // Field macroblocks refer to the stored fields: twice as many, each frame's two. A B picture's
+            // forward fields are those of its forward frames (its list counts the backward frame as one),
+            // so that every index keeps a frame (half of it) for the frame macroblocks beside.
             select_field_refs(run.refs);
-            img.refs_in_use = std::min(2 * frameRefs, run.refs.fld.short_count);
+            img.refs_in_use =
+                std::min(2 * frameRefs - (img.type == kTypeB ? 1 : 0), run.refs.fld.short_count);
             run.input.NumberReferenceFrames = 2 * frameReferenceFrames;
         }
         for (int m : pair) {
