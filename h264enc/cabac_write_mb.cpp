@@ -56,9 +56,11 @@ int RefCondition(const EncoderImage &img, const MacroblockRecord *neighbour, boo
 void WriteRef(SyntaxItem *item, EncoderImage &img, CabacEncEnv *env, bool bwd)
 {
     const MacroblockRecord &mb = img.CurrentMb();
-    const MotionMaps &maps = img.maps;
+    // A field macroblock's neighbours are read in its field's form, as the decoder reads them.
+    const OwnMotionView view = OwnMotion(img);
+    const MotionMaps &maps = *view.maps;
     const std::vector<int> &refs = bwd ? maps.bw_ref : IsB(img) ? maps.fw_ref : maps.ref;
-    const int x = 4 * img.mb_x + img.subblock_x, y = 4 * img.mb_y + img.subblock_y;
+    const int x = 4 * img.mb_x + img.subblock_x, y = view.row + img.subblock_y;
     const bool insideAbove = img.subblock_y > 0, insideLeft = img.subblock_x > 0;
     const int a = (insideAbove || mb.Up()) && y > 0
                       ? RefCondition(img, mb.Up(), insideAbove, refs[maps.At(x, y - 1)], bwd)

@@ -236,6 +236,12 @@ struct EncoderImage
     int mb_field = 0; // the pair being decided is coded as fields (macroblock-adaptive frames)
     int tr = 0;       // temporal reference of the picture (display order)
     MotionMaps maps;
+    // Macroblock-adaptive frames: each field's form of the motion maps (field block rows, vertical
+    // components halved, indices doubled against the frame's), kept equal to `maps` after every
+    // macroblock, and whether a field macroblock is being decided in its field's view (maps swapped in,
+    // mb_y its pair row).
+    MotionMaps field_maps[2];
+    int mbaff_field_view = 0;
     CabacLevelBuffer cabac_levels;
     // Loop-filter values of the slices (offsets in table units, twice the header's values).
     int lf_disable = 0, lf_alpha_offset = 0, lf_beta_offset = 0;
@@ -261,6 +267,22 @@ struct EncoderImage
     }
     int WidthMbs() const { return width / 16; }
 };
+
+// The motion maps that hold the current macroblock's own indices and vectors, and its first block row
+// there: a field macroblock of a macroblock-adaptive frame keeps them in its field's form at its pair's
+// row, also when it is written outside its view.
+struct OwnMotionView
+{
+    const MotionMaps *maps;
+    int row;
+};
+inline OwnMotionView OwnMotion(const EncoderImage &img)
+{
+    const MacroblockRecord &mb = img.mb_data[static_cast<size_t>(img.mb_index)];
+    if (img.mbaff && mb.field_pair_flag && !img.mbaff_field_view)
+        return {&img.field_maps[img.mb_y % 2], 4 * (img.mb_y / 2)};
+    return {&img.maps, 4 * img.mb_y};
+}
 
 // Bit statistics of a run (bits unless stated otherwise).
 struct EncoderStats

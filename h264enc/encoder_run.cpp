@@ -136,12 +136,11 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     Configure(run);
     EncoderParams &in = run.input;
     refuse_unsupported_interlace(in);
-    // Field macroblocks predict only from within their picture so far: inter pictures would need the
-    // field references and the field forms of the vector maps.
-    if (in.InterlaceCodingOption == 3 && (in.IntraPeriod != 1 || in.NumberBFrames != 0))
-        h264_fatal_error("InterlaceCodingOption 3 is supported by this encoder for intra pictures only "
-                         "(IntraPeriod 1, no B pictures)",
-                         500);
+    if (in.InterlaceCodingOption == 3 && in.num_slice_groups_minus1 > 0)
+        h264_fatal_error(
+            "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice "
+            "groups is not supported by this encoder yet",
+            500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are

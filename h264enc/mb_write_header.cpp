@@ -28,13 +28,17 @@ bool IsUpperOfPair(const EncoderImage &img)
     return img.mb_y % 2 == 0;
 }
 
+// A skipped field macroblock of a macroblock-adaptive frame clears the counts at its pair's row, where
+// the decoder keeps a field macroblock's counts.
 void ZeroNonzeroCounts(EncoderImage &img)
 {
     if (img.nzcoeff.empty())
         return;
+    const bool fieldRow = img.mbaff && img.CurrentMb().field_pair_flag && !img.mbaff_field_view;
+    const int row = fieldRow ? img.mb_y / 2 : img.mb_y;
     for (int j = 0; j < 6; ++j)
         for (int i = 0; i < 4; ++i)
-            img.nzcoeff.at(img.mb_x, img.mb_y, i, j) = 0;
+            img.nzcoeff.at(img.mb_x, row, i, j) = 0;
 }
 
 int WriteFieldFlag(EncoderRun &run, MacroblockRecord &mb)
@@ -132,8 +136,9 @@ int sub_mb_type_code(const EncoderImage &img, int mode, int direction)
 
 int all_refs_zero(const EncoderImage &img)
 {
-    const MotionMaps &m = img.maps;
-    for (int y = 4 * img.mb_y; y < 4 * img.mb_y + 4; ++y)
+    const OwnMotionView v = OwnMotion(img);
+    const MotionMaps &m = *v.maps;
+    for (int y = v.row; y < v.row + 4; ++y)
         for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)
             if (m.ref[m.At(x, y)] != 0)
                 return 0;
@@ -293,7 +298,8 @@ void h264enc_write_macroblock(EncoderRun &run, int not_first)
         write_chroma_blocks(run);
     }
     if (run.input.UseConstrainedIntraPred && (img.type == kTypeP || img.type == kTypeB) &&
-        img.sp_mode != kSpMode && !IsIntraMacroblock(mb) && static_cast<size_t>(img.mb_index) < img.intra_block.size())
+        img.sp_mode != kSpMode && !IsIntraMacroblock(mb) &&
+        static_cast<size_t>(img.mb_index) < img.intra_block.size())
         img.intra_block[static_cast<size_t>(img.mb_index)] = {0, 0, 0, 0};
     int total = 0;
     for (int k = kBitsHeader; k <= kBitsDeltaQuant; ++k)

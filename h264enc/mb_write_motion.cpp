@@ -42,14 +42,21 @@ template <class F> void ForPartitions(const MacroblockRecord &mb, F f)
             f(i, j, 2 * (j / 2) + i / 2, sx, sy);
 }
 
-const std::vector<int> &RefMap(const EncoderImage &img, int list)
+// The macroblock's own index and vector of list `list` at its 4x4 block (i, j).
+int OwnRef(const EncoderImage &img, int list, int i, int j)
 {
-    return list == 1 ? img.maps.bw_ref : IsB(img) ? img.maps.fw_ref : img.maps.ref;
+    const OwnMotionView v = OwnMotion(img);
+    const MotionMaps &m = *v.maps;
+    const std::vector<int> &refs = list == 1 ? m.bw_ref : IsB(img) ? m.fw_ref : m.ref;
+    return refs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 
-const std::vector<std::array<int, 2>> &MvMap(const EncoderImage &img, int list)
+const std::array<int, 2> &OwnMv(const EncoderImage &img, int list, int i, int j)
 {
-    return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
+    const OwnMotionView v = OwnMotion(img);
+    const MotionMaps &m = *v.maps;
+    const std::vector<std::array<int, 2>> &mvs = list == 1 ? m.bw_mv : IsB(img) ? m.fw_mv : m.mv;
+    return mvs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 
 } // namespace
@@ -84,13 +91,12 @@ int write_mvd(EncoderRun &run, int x0, int y0, int width, int height, int list, 
 {
     EncoderImage &img = run.img;
     MacroblockRecord &mb = img.CurrentMb();
-    const std::vector<std::array<int, 2>> &mvs = MvMap(img, list);
     const int stepX = kBlockStep[sub_mode][0], stepY = kBlockStep[sub_mode][1];
     const bool isB = IsB(img);
     int bits = 0;
     for (int jj = y0; jj < y0 + height; jj += stepY)
         for (int ii = x0; ii < x0 + width; ii += stepX) {
-            const std::array<int, 2> &v = mvs[img.maps.At(4 * img.mb_x + ii, 4 * img.mb_y + jj)];
+            const std::array<int, 2> &v = OwnMv(img, list, ii, jj);
             int d[2];
             for (int c = 0; c < 2; ++c) {
                 d[c] = v[static_cast<size_t>(c)] - mb.mv_pred[list][jj][ii][c];
@@ -129,16 +135,14 @@ int write_macroblock_motion(EncoderRun &run)
     if (ActiveRefs(img, mb, true) > 1 && !allZeroType)
         ForPartitions(mb, [&](int i, int j, int q, int, int) {
             if (UsesList(mb, q, 0))
-                bits +=
-                    write_ref_idx(run, mode == kMode8x8 ? mb.quarter_mode[static_cast<size_t>(q)] : mode, i,
-                                  j, 1, RefMap(img, 0)[img.maps.At(4 * img.mb_x + i, 4 * img.mb_y + j)]);
+                bits += write_ref_idx(run, mode == kMode8x8 ? mb.quarter_mode[static_cast<size_t>(q)] : mode,
+                                      i, j, 1, OwnRef(img, 0, i, j));
         });
     if (isB && ActiveRefs(img, mb, false) > 1)
         ForPartitions(mb, [&](int i, int j, int q, int, int) {
             if (UsesList(mb, q, 1))
-                bits +=
-                    write_ref_idx(run, mode == kMode8x8 ? mb.quarter_mode[static_cast<size_t>(q)] : mode, i,
-                                  j, 0, RefMap(img, 1)[img.maps.At(4 * img.mb_x + i, 4 * img.mb_y + j)]);
+                bits += write_ref_idx(run, mode == kMode8x8 ? mb.quarter_mode[static_cast<size_t>(q)] : mode,
+                                      i, j, 0, OwnRef(img, 1, i, j));
         });
     for (int list = 0; list < (isB ? 2 : 1); ++list)
         ForPartitions(mb, [&](int i, int j, int q, int sx, int sy) {

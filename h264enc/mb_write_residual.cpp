@@ -39,7 +39,7 @@ class FieldCountRow
 public:
     explicit FieldCountRow(EncoderRun &run) : m_img(run.img), m_row(run.img.mb_y)
     {
-        if (!IsCabac(run) && m_img.mbaff && m_img.CurrentMb().field_pair_flag && !run.rd.mbaff.field_view)
+        if (!IsCabac(run) && m_img.mbaff && m_img.CurrentMb().field_pair_flag && !m_img.mbaff_field_view)
             m_img.mb_y /= 2;
     }
     ~FieldCountRow() { m_img.mb_y = m_row; }

@@ -50,7 +50,7 @@ void SamplesToFields(EncoderRun &run, int y0, int rows, int x0)
 void PrepareViews(EncoderRun &run)
 {
     MbaffViews &v = run.rd.mbaff;
-    const EncoderImage &img = run.img;
+    EncoderImage &img = run.img;
     if (v.width != img.width || v.height != img.height) {
         v.width = img.width;
         v.height = img.height;
@@ -60,9 +60,11 @@ void PrepareViews(EncoderRun &run)
             v.ipred[p].allocate(img.height / 8 + 3, img.width / 4 + 3, "mbaff: field intra modes");
             for (int r = 0; r < v.ipred[p].rows(); ++r)
                 std::fill(v.ipred[p][r], v.ipred[p][r] + v.ipred[p].cols(), -1);
-            v.maps[p].allocate(img.width / 4, img.height / 8);
         }
     }
+    for (MotionMaps &m : run.img.field_maps)
+        if (m.cols != img.width / 4 || m.rows != img.height / 8)
+            m.allocate(img.width / 4, img.height / 8);
     // The picture's source, split into its fields.
     const PictureBuffers &o = run.org_frame;
     for (int y = 0; y < img.height; ++y)
@@ -128,23 +130,32 @@ int mbaff_encode_macroblock(EncoderRun &run)
         SamplesToFields(run, 16 * realY, 16, x0);
         for (int j = 0; j < 4; ++j)
             IntraModesToField(run, 4 * realY + j, 4 * img.mb_x);
+        mbaff_motion_to_fields(img);
         return cost;
     }
     const int parity = realY % 2, pair = realY / 2;
+    const int frameHeight = img.height, frameHeightCr = img.height_cr;
     run.org = &v.org[parity];
     run.rec = &v.rec[parity];
     std::swap(img.intra_pred_modes, v.ipred[parity]);
-    std::swap(img.maps, v.maps[parity]);
+    std::swap(img.maps, img.field_maps[parity]);
+    std::swap(run.moving_map, v.moving[parity]);
     img.mb_y = pair;
+    img.height = frameHeight / 2;
+    img.height_cr = frameHeightCr / 2;
     FieldIntraBorders(run, realY);
-    v.field_view = true;
+    img.mbaff_field_view = 1;
     const int cost = h264enc_encode_macroblock(run);
-    v.field_view = false;
+    img.mbaff_field_view = 0;
     img.mb_y = realY;
-    std::swap(img.maps, v.maps[parity]);
+    img.height = frameHeight;
+    img.height_cr = frameHeightCr;
+    std::swap(run.moving_map, v.moving[parity]);
+    std::swap(img.maps, img.field_maps[parity]);
     std::swap(img.intra_pred_modes, v.ipred[parity]);
     run.org = &run.org_frame;
     run.rec = &run.rec_frame;
+    mbaff_motion_to_frame(img);
     // The field macroblock's rows are every other row of the pair.
     PictureBuffers &f = run.rec_frame;
     for (int r = 0; r < 16; ++r)
@@ -191,6 +202,7 @@ void save_mbaff_pair_candidate(EncoderRun &run, int field)
                                      static_cast<size_t>(2 * img.mb_x)];
     }
     if (lower) {
+        save_pair_motion(img, c.pair_motion);
         c.samples.clear();
         ForPairRows(run, [&](const uint8_t *row, int n) { c.samples.insert(c.samples.end(), row, row + n); });
         const int top = 8 * (img.mb_y / 2);
@@ -215,8 +227,9 @@ void restore_mbaff_pair_candidate(EncoderRun &run, int field)
         set_refresh_flags(run, c.refreshed);
     if (!lower) {
         PairCounts(run, false);
-        // The pair's samples are those of the coding chosen.
+        // The pair's samples and motion are those of the coding chosen.
         const MbaffPairCandidate &low = run.rd.pair[field][1];
+        restore_pair_motion(img, low.pair_motion);
         size_t at = 0;
         ForPairRows(run, [&](uint8_t *row, int n) {
             if (at + static_cast<size_t>(n) <= low.samples.size())

@@ -28,11 +28,16 @@ MbAvailability Neighbourhood(const EncoderImage &img)
         return n >= 0 && n < static_cast<int>(img.mb_data.size()) &&
                img.mb_data[static_cast<size_t>(n)].slice_index == slice;
     };
+    // In a macroblock-adaptive frame the macroblock above a field macroblock (in its view, mb_y its pair
+    // row) is the lower one of the pair above, for the lower macroblock of a pair too; and the lower
+    // macroblock of a pair has no neighbour above on the right, the pair to its right being uncoded.
+    const bool lower = img.mbaff && w > 0 && (m / w) % 2 == 1;
+    const int above = m - w - (lower && img.mbaff_field_view ? w : 0);
     MbAvailability a;
     a.left = img.mb_x > 0 && same(m - 1);
-    a.up = img.mb_y > 0 && same(m - w);
-    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && same(m - w - 1);
-    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && same(m - w + 1);
+    a.up = img.mb_y > 0 && same(above);
+    a.upLeft = img.mb_x > 0 && img.mb_y > 0 && same(above - 1);
+    a.upRight = img.mb_y > 0 && img.mb_x < w - 1 && same(above + 1) && !lower;
     return a;
 }
 
@@ -413,6 +418,11 @@ void compute_direct_vectors(EncoderRun &run)
         std::fill(std::begin(row), std::end(row), -1);
     mo.direct_quarters_differ = false;
     if (run.input.DirectModeType == 0) {
+        // The decoder reads a direct quarter of a field macroblock (macroblock-adaptive frames) with
+        // field distances but predicts it with the frame's, so the partitions beside it would be
+        // predicted from vectors the prediction does not use: such quarters are not offered.
+        if (img.mbaff_field_view)
+            mo.direct_quarters_differ = true;
         // Temporal: the co-located vector of the backward reference scaled by the picture order
         // distances (the decoder's scaling, which assumes evenly spaced references).
         const long long dist = static_cast<long long>(run.tr_backward) - run.tr_forward;
@@ -449,7 +459,21 @@ void compute_direct_vectors(EncoderRun &run)
     }
     // Spatial: one reference per list from the neighbours of the macroblock, their predicted vectors,
     // and zero vectors for still co-located blocks of reference 0.
-    const MbAvailability av = Neighbourhood(img);
+    MbAvailability av = Neighbourhood(img);
+    if (img.mbaff) {
+        // In macroblock-adaptive frames the decoder's direct prediction takes the macroblocks above by
+        // position, across slices too; where its read of a direct quarter (by slice) would differ, the
+        // quarter is not offered.
+        const int w = img.WidthMbs();
+        const bool lower = (img.mb_index / w) % 2 == 1;
+        MbAvailability byPosition = av;
+        byPosition.up = img.mb_y > 0;
+        byPosition.upLeft = img.mb_x > 0 && img.mb_y > 0;
+        byPosition.upRight = img.mb_y > 0 && img.mb_x < w - 1 && !lower;
+        if (byPosition.up != av.up || byPosition.upLeft != av.upLeft || byPosition.upRight != av.upRight)
+            mo.direct_quarters_differ = true;
+        av = byPosition;
+    }
     // With two backward references (a stored B picture) the decoder prefers backward index 1 when a
     // neighbour has it, and a still block predicts from index 1 with a zero vector: the index of the
     // nearest picture in the order they are sent in.

@@ -9,6 +9,7 @@
 #include "h264enc/frame_store.h"
 #include "h264enc/intra_refresh.h"
 #include "h264enc/mb_predict.h"
+#include "h264enc/mbaff_picture.h"
 #include "h264enc/nal_unit.h"
 #include "h264enc/quarter_plane.h"
 #include "h264enc/sei_state.h"
@@ -353,10 +354,17 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     // Frames, and macroblock-adaptive frames (which choose frame or field per macroblock pair), code
     // as one picture; field and picture-adaptive coding code fields.
     if (run.input.InterlaceCodingOption == 0 || run.input.InterlaceCodingOption == 3) {
+        if (img.mbaff)
+            mbaff_begin_picture(run);
         h264enc_code_picture_slices(run, coder);
         deblock_picture(img, run.rec->y, &run.rec->uv);
-        if (!IsNonReferenceB(img))
+        if (!IsNonReferenceB(img)) {
             h264enc_make_reference(run);
+            if (img.mbaff) {
+                mbaff_store_fields(run);
+                mbaff_keep_colocated(run);
+            }
+        }
         h264enc_write_picture_nal_units(run, run.frame_pic);
     } else {
         h264enc_code_interlaced_picture(run, coder);

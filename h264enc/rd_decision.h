@@ -63,6 +63,13 @@ struct RdIntraLuma
 
 // One coding of one macroblock of a macroblock-adaptive pair (frame or field): what its decision left
 // for the writer and for the macroblocks after it. The pair's samples are kept with its lower macroblock.
+// One 4x4 block of the motion maps, every list.
+struct MotionEntry
+{
+    int ref = -1, fw_ref = -1, bw_ref = -1;
+    std::array<int, 2> mv{}, fw_mv{}, bw_mv{};
+};
+
 struct MbaffPairCandidate
 {
     MacroblockRecord record;
@@ -73,18 +80,18 @@ struct MbaffPairCandidate
     // Lower macroblock: the pair's luma rows, then U and V, and the pair's intra mode entries.
     std::vector<uint8_t> samples;
     int pair_ipred[8][4] = {};
+    std::array<MotionEntry, 64> pair_motion{}; // the pair's frame blocks, then each field's
 };
 
 // The field views of a macroblock-adaptive frame: per parity the source and reconstruction field
-// planes, the intra mode map and the motion maps a field macroblock works in. The frame and the field
-// forms are kept equal after every macroblock.
+// planes and the intra mode map a field macroblock works in (its motion maps are img.field_maps). The
+// frame and the field forms are kept equal after every macroblock.
 struct MbaffViews
 {
     PictureBuffers org[2], rec[2];
     Array2D<int> ipred[2];
-    MotionMaps maps[2];
+    std::vector<int> moving[2]; // B pictures: the co-located moving-block map of each field
     int width = 0, height = 0;
-    bool field_view = false; // a field macroblock is being decided in its view
 };
 
 // The decision's state of a run.
@@ -156,6 +163,13 @@ void save_mbaff_pair_candidate(EncoderRun &run, int field);
 // macroblock as usual; then the other form of the picture follows.
 int mbaff_encode_macroblock(EncoderRun &run);
 void restore_mbaff_pair_candidate(EncoderRun &run, int field);
+// The other form of the motion maps after a frame macroblock (its rows into the fields) or a field
+// macroblock (its field rows into the frame), with the decoder's scaling.
+void mbaff_motion_to_fields(EncoderImage &img);
+void mbaff_motion_to_frame(EncoderImage &img);
+// The current pair's motion in both forms (64 blocks).
+void save_pair_motion(const EncoderImage &img, std::array<MotionEntry, 64> &into);
+void restore_pair_motion(EncoderImage &img, const std::array<MotionEntry, 64> &from);
 
 // Pixel-age map: sizes it for the run (all ages at the cap) when missing.
 void prepare_pixel_age_map(EncoderRun &run);

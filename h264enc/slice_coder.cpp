@@ -237,7 +237,9 @@ void begin_macroblock(EncoderRun &run)
     mb.qp = img.qp;
     mb.field_pair_flag = img.mbaff ? img.mb_field : 0;
     set_macroblock_neighbours(img);
-    if (img.type != kTypeB) {
+    // A field macroblock's vectors live in its field's maps; its frame rows belong to both macroblocks
+    // of the pair.
+    if (img.type != kTypeB && !mb.field_pair_flag) {
         MotionMaps &m = img.maps;
         for (int y = 4 * img.mb_y; y < 4 * img.mb_y + 4; ++y)
             for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)

@@ -7,13 +7,23 @@
 #include "h264enc/slice_coder.h"
 #include "platform/format.h"
 
+#include <algorithm>
+
 namespace h264enc {
 
 namespace {
 
-bool SkippedP(const EncoderImage &img, const MacroblockRecord &mb)
+// A skipped macroblock whose pair, when both are skipped, carries no field flag: P pictures, and B
+// pictures in CAVLC (a skip run through the pair reads as frame macroblocks; CABAC sends a B pair's
+// flag with its upper macroblock always).
+bool SkippedWithoutFlag(const EncoderRun &run, const MacroblockRecord &mb)
 {
-    return img.type != kTypeI && img.type != kTypeB && img.type != kTypeStoredB && mb.mb_mode == kModeSkip;
+    const EncoderImage &img = run.img;
+    if (img.type == kTypeI || mb.mb_mode != kModeSkip)
+        return false;
+    if (!IsB(img))
+        return true;
+    return !IsCabac(run) && mb.coded_pattern == 0;
 }
 
 } // namespace
@@ -24,10 +34,18 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
     Slice &slice = *img.current_slice;
     const int pair[2] = {top, top + img.WidthMbs()};
     int cost[2] = {0, 0};
+    const int frameRefs = img.refs_in_use, frameReferenceFrames = run.input.NumberReferenceFrames;
     for (int field = 0; field < 2; ++field) {
         img.mb_field = field;
-        if (field)
+        if (field) {
+            // Field macroblocks refer to the stored fields: twice as many, each frame's two. A B picture's
+            // forward fields are those of its forward frames (its list counts the backward frame as one),
+            // so that every index keeps a frame (half of it) for the frame macroblocks beside.
             select_field_refs(run.refs);
+            img.refs_in_use =
+                std::min(2 * frameRefs - (img.type == kTypeB ? 1 : 0), run.refs.fld.short_count);
+            run.input.NumberReferenceFrames = 2 * frameReferenceFrames;
+        }
         for (int m : pair) {
             set_macroblock_position(img, m);
             begin_macroblock(run);
@@ -36,14 +54,16 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
         }
     }
     select_frame_refs(run.refs, img, img.height);
+    img.refs_in_use = frameRefs;
+    run.input.NumberReferenceFrames = frameReferenceFrames;
     int field = cost[1] <= cost[0] ? 1 : 0;
     if (field) {
-        // A P pair whose two macroblocks are skipped carries no field flag and reads as frame macroblocks.
+        // A pair whose two macroblocks are skipped may carry no field flag: it reads as frame macroblocks.
         bool bothSkipped = true;
         for (int m : pair) {
             set_macroblock_position(img, m);
             coder.restore_pair_candidate(run, 1);
-            bothSkipped = bothSkipped && SkippedP(img, img.CurrentMb());
+            bothSkipped = bothSkipped && SkippedWithoutFlag(run, img.CurrentMb());
         }
         if (bothSkipped)
             field = 0;

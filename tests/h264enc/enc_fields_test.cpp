@@ -68,8 +68,8 @@ TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
         const char *text;
     };
     const Case cases[] = {
-        {{"InterlaceCodingOption = 3", "RDOptimization = 1", "IntraPeriod = 0"},
-         "InterlaceCodingOption 3 is supported by this encoder for intra pictures only"},
+        {{"InterlaceCodingOption = 3", "RDOptimization = 1", "num_slice_groups_minus1 = 1", "FmoType = 1"},
+         "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice groups"},
         {{"InterlaceCodingOption = 2", "SPPicturePeriodicity = 2"},
          "Field coding (InterlaceCodingOption 2) with SP"},
         {{"InterlaceCodingOption = 1", "WeightedPrediction = 1"},

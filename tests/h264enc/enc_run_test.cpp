@@ -227,8 +227,9 @@ TEST(EncoderRun, ErrorFreePicturesKeepThePreviousSnr)
 TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
 {
     // Field, picture-adaptive, weighted bi-predictive, stored-B coding and loss-aware decisions are
-    // coded now; macroblock-adaptive frames with inter pictures are not.
-    const std::vector<std::string> refused[] = {{"InterlaceCodingOption = 3", "RDOptimization = 1"}};
+    // coded now; macroblock-adaptive frames with several slice groups are not.
+    const std::vector<std::string> refused[] = {
+        {"InterlaceCodingOption = 3", "RDOptimization = 1", "num_slice_groups_minus1 = 1", "FmoType = 1"}};
     for (const auto &lines : refused) {
         const auto r = RunSmall(3, 1, lines, 32, 32);
         EXPECT_FALSE(r->result.ok) << lines[0];

@@ -185,11 +185,17 @@ int RecordCoder::encode_macroblock(enc::EncoderRun &run)
     std::copy(s.intra4_codes, s.intra4_codes + 16, mb.intra4_codes.begin());
     mb.i16_type = s.i16_type;
     std::copy(&s.pred[0][0][0][0], &s.pred[0][0][0][0] + 64, &mb.mv_pred[0][0][0][0]);
-    enc::MotionMaps &m = img.maps;
+    // A field macroblock of a macroblock-adaptive frame keeps its motion in its field's maps, at its
+    // pair's row; the writer reads it there.
+    const bool fieldMb = img.mbaff && img.mb_field;
+    enc::MotionMaps &m = fieldMb ? img.field_maps[img.mb_y % 2] : img.maps;
+    if (fieldMb && m.cols != img.width / 4)
+        m.allocate(img.width / 4, img.height / 8);
+    const int row0 = fieldMb ? 4 * (img.mb_y / 2) : 4 * img.mb_y;
     const bool b = IsB(img.type);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
-            const size_t at = m.At(4 * img.mb_x + x, 4 * img.mb_y + y);
+            const size_t at = m.At(4 * img.mb_x + x, row0 + y);
             if (b) {
                 m.fw_ref[at] = s.refs[0][y][x];
                 m.bw_ref[at] = s.refs[1][y][x];
