@@ -7,6 +7,7 @@
 
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/picture_coding.h"
 #include "h264enc/slice_coder.h"
@@ -110,6 +111,8 @@ void EnterField(EncoderRun &run, int bottom, const FrameValues &frame)
     const int available = run.refs.fld.short_count - (IsB(img) ? 2 : 0);
     img.num_ref_minus1 = std::max(std::min(wanted, available) - 1, 0);
     set_mref_arrays(run.refs);
+    // Explicit weights belong to the field's own references and source.
+    h264enc_estimate_weights(run);
     if (IsB(img))
         LoadColocated(run, run.colocated.field[bottom]);
 }
@@ -130,6 +133,7 @@ void EnterFrame(EncoderRun &run, const FrameValues &frame)
     img.idr_flag = frame.idr_flag;
     img.num_ref_minus1 = frame.num_ref_minus1;
     set_mref_arrays(run.refs);
+    h264enc_estimate_weights(run);
     if (IsB(img))
         LoadColocated(run, run.colocated.frame);
 }
@@ -184,8 +188,6 @@ void refuse_unsupported_interlace(const EncoderParams &in)
     if (option == 0 || option == 3)
         return;
     const char *what = in.SPPicturePeriodicity > 0      ? "SP pictures"
-                       : in.WeightedPrediction != 0     ? "weighted prediction"
-                       : in.WeightedBiprediction != 0   ? "weighted bi-prediction"
                        : in.StoredBPictures > 0         ? "stored B pictures"
                        : in.num_slice_groups_minus1 > 0 ? "several slice groups"
                                                         : nullptr;

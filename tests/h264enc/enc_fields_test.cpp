@@ -72,8 +72,6 @@ TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
          "InterlaceCodingOption 3 is supported by this encoder for intra pictures only"},
         {{"InterlaceCodingOption = 2", "SPPicturePeriodicity = 2"},
          "Field coding (InterlaceCodingOption 2) with SP"},
-        {{"InterlaceCodingOption = 1", "WeightedPrediction = 1"},
-         "Picture-adaptive frame/field coding (InterlaceCodingOption 1) with weighted prediction"},
         {{"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 1"}, "several slice groups"},
     };
     for (const Case &c : cases) {

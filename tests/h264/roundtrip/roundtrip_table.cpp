@@ -61,10 +61,20 @@ std::string PanFile(const RoundTripRow &row, int dx, int zoom, std::string *err)
     return path.string();
 }
 
-// The NAL units as the row expects them: the parameter sets first, one picture per coded picture, B
-// pictures stored only as stored B pictures (and then some are), the slice types and slice counts the
-// row names.
-void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, const enctest::EncodeResult &e)
+// Report lines of frames that went out as two field pictures ("FLD"; the others are marked "FRM").
+int FieldPairsReported(const std::string &log)
+{
+    int n = 0;
+    for (size_t at = 0; (at = log.find(" FLD ", at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
+
+// The NAL units as the row expects them: the parameter sets first, one picture per coded frame and two
+// per field pair, B pictures stored only as stored B pictures (and then some are), the slice types and
+// slice counts the row names.
+void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, const enctest::EncodeResult &e,
+                  int field_pairs)
 {
     const auto units = enctest::ScanNalUnits(stream);
     ASSERT_GE(units.size(), 3u);
@@ -97,7 +107,7 @@ void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, c
     if (storedB) {
         EXPECT_TRUE(storedBSeen) << "no B slice is a reference";
     }
-    EXPECT_EQ(slicesPerPicture.size(), e.host.frames.size());
+    EXPECT_EQ(slicesPerPicture.size(), e.host.frames.size() + static_cast<size_t>(field_pairs));
     EXPECT_EQ(idr, row.idr_pictures);
     for (int t : row.slice_types) {
         EXPECT_TRUE(types.count(t)) << "no slice of type " << t;
@@ -173,9 +183,18 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
     }
     const std::vector<unsigned char> bytes = zntest::ReadFileBytes(dir.File("out.264"));
     const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+    // Field coding codes every frame as a field pair; picture-adaptive coding must choose each form at
+    // least once in a row, or the row tests only one of them.
+    const int fieldPairs = FieldPairsReported(log);
+    if (Asks(row, "InterlaceCodingOption = 2")) {
+        EXPECT_EQ(fieldPairs, static_cast<int>(e.host.frames.size()));
+    } else if (Asks(row, "InterlaceCodingOption = 1") && row.both_forms) {
+        EXPECT_GT(fieldPairs, 0);
+        EXPECT_LT(fieldPairs, static_cast<int>(e.host.frames.size()));
+    }
     {
         SCOPED_TRACE("NAL scan");
-        CheckNalScan(row, stream, e);
+        CheckNalScan(row, stream, e, fieldPairs);
     }
     // A run with stored B pictures shows no statistics (their bits fall in no column of the table).
     if (Asks(row, "StoredBPictures = 1")) {
