@@ -187,8 +187,7 @@ void refuse_unsupported_interlace(const EncoderParams &in)
     // Macroblock-adaptive coding has its own limits, checked by the run.
     if (option == 0 || option == 3)
         return;
-    const char *what = in.SPPicturePeriodicity > 0      ? "SP pictures"
-                       : in.StoredBPictures > 0         ? "stored B pictures"
+    const char *what = in.StoredBPictures > 0           ? "stored B pictures"
                        : in.num_slice_groups_minus1 > 0 ? "several slice groups"
                                                         : nullptr;
     if (what)

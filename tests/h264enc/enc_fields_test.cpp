@@ -70,8 +70,6 @@ TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
     const Case cases[] = {
         {{"InterlaceCodingOption = 3", "RDOptimization = 1", "IntraPeriod = 0"},
          "InterlaceCodingOption 3 is supported by this encoder for intra pictures only"},
-        {{"InterlaceCodingOption = 2", "SPPicturePeriodicity = 2"},
-         "Field coding (InterlaceCodingOption 2) with SP"},
         {{"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 1"}, "several slice groups"},
     };
     for (const Case &c : cases) {
