@@ -187,9 +187,7 @@ void refuse_unsupported_interlace(const EncoderParams &in)
     // Macroblock-adaptive coding has its own limits, checked by the run.
     if (option == 0 || option == 3)
         return;
-    const char *what = in.StoredBPictures > 0           ? "stored B pictures"
-                       : in.num_slice_groups_minus1 > 0 ? "several slice groups"
-                                                        : nullptr;
+    const char *what = in.StoredBPictures > 0 ? "stored B pictures" : nullptr;
     if (what)
         h264_fatal_error(zn::Format("%s coding (InterlaceCodingOption %d) with %s is not supported by this "
                                     "encoder yet",

@@ -35,14 +35,14 @@ struct StructureRun
 // The synthetic pan (no tools needed), coded with the dialog's values, `frames` source frames and the
 // given lines; the stream goes to <tag>.264, the reconstruction to <tag>_rec.yuv.
 StructureRun Code(const zntest::ScratchDir &dir, const std::string &tag, int frames,
-                  std::vector<std::string> lines)
+                  std::vector<std::string> lines, int w = kW, int h = kH)
 {
-    const std::string pan = dir.File("pan.yuv");
+    const std::string pan = dir.File(zn::Format("pan_%dx%d.yuv", w, h));
     if (zntest::ReadFileBytes(pan).empty()) {
-        const std::vector<uint8_t> seq = enctest::SyntheticPan(kW, kH, kPanFrames, 2, 1);
+        const std::vector<uint8_t> seq = enctest::SyntheticPan(w, h, kPanFrames, 2, 1);
         EXPECT_TRUE(zntest::WriteFileBytes(pan, std::vector<unsigned char>(seq.begin(), seq.end())));
     }
-    auto v = enctest::DialogValues(pan, kW, kH, frames, dir.File(tag + ".264"));
+    auto v = enctest::DialogValues(pan, w, h, frames, dir.File(tag + ".264"));
     for (const std::string &line : lines)
         if (line.rfind("FrameSkip = ", 0) == 0)
             v.FrameSkip = std::stoi(line.substr(12));
@@ -290,6 +290,79 @@ TEST(EncoderSliceGroups, ParameterSetListsTheMapSlicesStartWhereItSaysAndTheDeco
         ASSERT_EQ(pictures.size(), r.e.host.frames.size());
         for (size_t p = 0; p < pictures.size(); ++p)
             EXPECT_EQ(pictures[p], starts) << "picture " << p;
+    }
+}
+
+// A field picture takes the first half of the frame's map: its own macroblocks, in raster order, find
+// their groups there. A group without a macroblock in that half has no slice in the field; a box in the
+// lower half of the frame used to start a slice past the field's last macroblock.
+TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
+{
+    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, fields of 6 x 3
+    const int widthMbs = w / 16, fieldMbs = widthMbs * h / 32;
+    struct FieldCase
+    {
+        const char *name;
+        std::vector<std::string> lines;
+        h264enc::FmoSettings fmo;
+        bool exact; // every group of the field a raster run: the decoder reads it as one
+    };
+    const FieldCase cases[] = {
+        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, false},
+        {"dispersed, three groups, CAVLC, slices of 4",
+         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
+          "SliceArgument = 4"},
+         {2, 1},
+         false},
+        {"box in the lower half",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+         {1, 3, 25, 34},
+         true},
+        {"box across the middle, CAVLC",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+          "SymbolMode = 0"},
+         {1, 3, 13, 28},
+         false},
+    };
+    zntest::ScratchDir dir;
+    for (const FieldCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines = c.lines;
+        lines.insert(lines.end(), {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"});
+        const StructureRun r = Code(dir, "fieldgroups", 3, lines, w, h);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        const GroupDecode d = DecodeWithHost(dir, dir.File("fieldgroups.264"));
+        if (c.exact) {
+            EXPECT_EQ(d.error, "");
+            EXPECT_TRUE(d.yuv == r.rec)
+                << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
+        }
+        h264enc::EncoderFmo fmo;
+        h264enc::h264enc_fmo_init(fmo, widthMbs, h / 16, c.fmo);
+        const std::vector<int> &map = fmo.map.MBAmap;
+        int perSlice = fieldMbs;
+        for (const std::string &line : c.lines)
+            if (line.rfind("SliceArgument = ", 0) == 0)
+                perSlice = std::stoi(line.substr(16));
+        std::vector<int> starts;
+        for (int g = 0; g <= c.fmo.num_slice_groups_minus1; ++g) {
+            int inGroup = 0;
+            for (int i = 0; i < fieldMbs; ++i)
+                if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
+                    starts.push_back(i);
+        }
+        std::vector<std::vector<int>> pictures;
+        size_t k = 0;
+        for (const auto &u : enctest::ScanNalUnits(r.stream)) {
+            if (u.slice_type < 0)
+                continue;
+            if (k++ % starts.size() == 0)
+                pictures.emplace_back();
+            pictures.back().push_back(u.first_mb);
+        }
+        ASSERT_EQ(pictures.size(), 2 * r.e.host.frames.size());
+        for (size_t p = 0; p < pictures.size(); ++p)
+            EXPECT_EQ(pictures[p], starts) << "field picture " << p;
     }
 }
 
