@@ -7,7 +7,6 @@
 
 #include "h264enc/enc_report.h"
 #include "h264enc/enc_run.h"
-#include "h264enc/field_coding.h"
 #include "h264enc/intra_refresh.h"
 #include "h264enc/leaky_bucket.h"
 #include "h264enc/mode_decision.h"
@@ -135,7 +134,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     run.settings_path = settings_path;
     Configure(run);
     EncoderParams &in = run.input;
-    refuse_unsupported_interlace(in);
     // Field macroblocks predict only from within their picture so far: inter pictures would need the
     // field references and the field forms of the vector maps.
     if (in.InterlaceCodingOption == 3 && (in.IntraPeriod != 1 || in.NumberBFrames != 0))
