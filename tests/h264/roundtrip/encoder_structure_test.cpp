@@ -366,6 +366,36 @@ TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
     }
 }
 
+// The evolving maps, and dispersed groups with picture-adaptive coding: every run codes to its end
+// with its reconstruction, and the decoder reads the stream as it reads a frame's groups.
+TEST(EncoderSliceGroups, EvolvingMapsCodeFieldsAndPictureAdaptiveFrames)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeRate = 4"},
+        {"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 6", "SymbolMode = 0"},
+        {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeDirection = 0"},
+        {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 3", "FmoType = 1", "SymbolMode = 0"},
+    };
+    zntest::ScratchDir dir;
+    for (const auto &lines : cases) {
+        SCOPED_TRACE(lines[0] + ", " + lines[2]);
+        std::string log;
+        zn::LogSink old = zn::SetLogSink([&log](zn::LogLevel, const std::string &text) { log += text; });
+        const StructureRun r = Code(dir, "evolving", 3, lines, 96, 96);
+        zn::SetLogSink(old);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        int fieldPairs = 0;
+        for (size_t at = 0; (at = log.find(" FLD ", at)) != std::string::npos; ++at)
+            ++fieldPairs;
+        EXPECT_EQ(r.rec.size(), r.e.host.frames.size() * 96 * 96 * 3 / 2);
+        if (lines[0] == "InterlaceCodingOption = 2") {
+            EXPECT_EQ(fieldPairs, static_cast<int>(r.e.host.frames.size()));
+        }
+        const GroupDecode d = DecodeWithHost(dir, dir.File("evolving.264"));
+        EXPECT_NE(d.text.find("This stream uses several slice groups"), std::string::npos) << d.text;
+    }
+}
+
 // ----- data partitioning -----
 
 // The numbers of one column of the bit usage table (0 intra, 1 inter, 2 B), per category.
