@@ -181,11 +181,18 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom, FormsSeen &seen)
     ASSERT_TRUE(e.ok) << e.message;
     if (Asks(row, "WeightedPrediction = 1")) {
         // The brightness ramp must give weights other than one, or the row tests nothing.
-        const std::regex re("weight\\[\\d+\\] = (\\d+)");
-        int notOne = 0;
-        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
-            notOne += std::stoi((*it)[1]) != 32;
+        // A field weighs the fields of its reference frames, twice the frame's count: with one
+        // reference frame, index 1 too.
+        const std::regex re("weight\\[(\\d+)\\] = (\\d+)");
+        int notOne = 0, notOnePastFirst = 0;
+        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it) {
+            notOne += std::stoi((*it)[2]) != 32;
+            notOnePastFirst += std::stoi((*it)[1]) > 0 && std::stoi((*it)[2]) != 32;
+        }
         EXPECT_GT(notOne, 0);
+        if (Asks(row, "InterlaceCodingOption = 2")) {
+            EXPECT_GT(notOnePastFirst, 0);
+        }
     }
     const std::vector<unsigned char> bytes = zntest::ReadFileBytes(dir.File("out.264"));
     const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
