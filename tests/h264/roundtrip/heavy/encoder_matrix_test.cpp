@@ -105,10 +105,12 @@ const RoundTripRow kMatrix[] = {
      .slice_types = {5, 6},
      .filter = "eq=brightness=0.04*n:eval=frame,tinterlace=mode=interleave_top",
      .both_forms = true},
+    // Seven frames: the second group of B pictures is the first whose forward reference is in the
+    // order history (the IDR picture never enters it).
     {.name = "FieldsImplicitBTwoReferences",
      .width = 352,
      .height = 288,
-     .frames = 5,
+     .frames = 7,
      .settings = {"InterlaceCodingOption = 2", "WeightedBiprediction = 2", "NumberBFrames = 2",
                   "FrameSkip = 2", "DirectModeType = 1", "NumberReferenceFrames = 2", "PicOrderCntType = 1"},
      .slice_types = {6}},
