@@ -158,6 +158,40 @@ GroupDecode DecodeWithHost(const zntest::ScratchDir &dir, const std::string &str
     return d;
 }
 
+// Where slices must start in a picture of `units` macroblocks: each group's macroblocks in raster
+// order, a new slice every SliceArgument of them (one slice per group without a slice mode).
+std::vector<int> SliceStarts(const std::vector<int> &map, int units, int last_group,
+                             const std::vector<std::string> &lines)
+{
+    int perSlice = units;
+    for (const std::string &line : lines)
+        if (line.rfind("SliceArgument = ", 0) == 0)
+            perSlice = std::stoi(line.substr(16));
+    std::vector<int> starts;
+    for (int g = 0; g <= last_group; ++g) {
+        int inGroup = 0;
+        for (int i = 0; i < units; ++i)
+            if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
+                starts.push_back(i);
+    }
+    return starts;
+}
+
+// The first macroblocks of the stream's slices, cut into pictures of `per_picture` slices.
+std::vector<std::vector<int>> SliceStartsPerPicture(const std::vector<uint8_t> &stream, size_t per_picture)
+{
+    std::vector<std::vector<int>> pictures;
+    size_t k = 0;
+    for (const auto &u : enctest::ScanNalUnits(stream)) {
+        if (u.slice_type < 0)
+            continue;
+        if (k++ % per_picture == 0)
+            pictures.emplace_back();
+        pictures.back().push_back(u.first_mb);
+    }
+    return pictures;
+}
+
 struct GroupCase
 {
     const char *name;
@@ -264,29 +298,9 @@ TEST(EncoderSliceGroups, ParameterSetListsTheMapSlicesStartWhereItSaysAndTheDeco
             std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + widthMbs * heightMbs),
             map);
 
-        // Where slices must start: each group's macroblocks in raster order, a new slice every
-        // SliceArgument of them (one slice per group without a slice mode).
-        int perSlice = widthMbs * heightMbs;
-        for (const std::string &line : c.lines)
-            if (line.rfind("SliceArgument = ", 0) == 0)
-                perSlice = std::stoi(line.substr(16));
-        std::vector<int> starts;
-        for (int g = 0; g <= c.fmo.num_slice_groups_minus1; ++g) {
-            int inGroup = 0;
-            for (int i = 0; i < widthMbs * heightMbs; ++i)
-                if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
-                    starts.push_back(i);
-        }
-        std::vector<std::vector<int>> pictures;
-        const auto scan = enctest::ScanNalUnits(r.stream);
-        size_t k = 0;
-        for (const auto &u : scan) {
-            if (u.slice_type < 0)
-                continue;
-            if (k++ % starts.size() == 0)
-                pictures.emplace_back();
-            pictures.back().push_back(u.first_mb);
-        }
+        const std::vector<int> starts =
+            SliceStarts(map, widthMbs * heightMbs, c.fmo.num_slice_groups_minus1, c.lines);
+        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
         ASSERT_EQ(pictures.size(), r.e.host.frames.size());
         for (size_t p = 0; p < pictures.size(); ++p)
             EXPECT_EQ(pictures[p], starts) << "picture " << p;
@@ -340,26 +354,8 @@ TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
         h264enc::EncoderFmo fmo;
         h264enc::h264enc_fmo_init(fmo, widthMbs, h / 16, c.fmo);
         const std::vector<int> &map = fmo.map.MBAmap;
-        int perSlice = fieldMbs;
-        for (const std::string &line : c.lines)
-            if (line.rfind("SliceArgument = ", 0) == 0)
-                perSlice = std::stoi(line.substr(16));
-        std::vector<int> starts;
-        for (int g = 0; g <= c.fmo.num_slice_groups_minus1; ++g) {
-            int inGroup = 0;
-            for (int i = 0; i < fieldMbs; ++i)
-                if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
-                    starts.push_back(i);
-        }
-        std::vector<std::vector<int>> pictures;
-        size_t k = 0;
-        for (const auto &u : enctest::ScanNalUnits(r.stream)) {
-            if (u.slice_type < 0)
-                continue;
-            if (k++ % starts.size() == 0)
-                pictures.emplace_back();
-            pictures.back().push_back(u.first_mb);
-        }
+        const std::vector<int> starts = SliceStarts(map, fieldMbs, c.fmo.num_slice_groups_minus1, c.lines);
+        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
         ASSERT_EQ(pictures.size(), 2 * r.e.host.frames.size());
         for (size_t p = 0; p < pictures.size(); ++p)
             EXPECT_EQ(pictures[p], starts) << "field picture " << p;
