@@ -90,9 +90,11 @@ void ChoosePictureType(EncoderRun &run, const PictureLoop &loop)
         img.type = img.number == loop.first_ip ? kTypeI : kTypeP;
     else
         img.type = k % in.IntraPeriod == 0 ? kTypeI : kTypeP;
-    if (img.type == kTypeP && in.StoredBPictures > 0 && img.number > 1)
+    // A stored B picture takes no SP coding: it must not keep the mode of an SP picture before it.
+    if (img.type == kTypeP && in.StoredBPictures > 0 && img.number > 1) {
         img.type = kTypeStoredB;
-    else if (in.SPPicturePeriodicity != 0)
+        img.sp_mode = img.sp_mode == kSpMode ? 1 : img.sp_mode;
+    } else if (in.SPPicturePeriodicity != 0)
         img.sp_mode = k % in.SPPicturePeriodicity == 0 ? kSpMode : 1;
     if (img.type == kTypeI)
         img.sp_mode = img.sp_mode == kSpMode ? 1 : img.sp_mode;

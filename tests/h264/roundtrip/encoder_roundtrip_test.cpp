@@ -238,6 +238,12 @@ const RoundTripRow kRows[] = {
      .slice_types = {7, 5, 6},
      .filter = "tinterlace=mode=interleave_top",
      .both_forms = true},
+    // A stored B picture after an SP picture used to keep its SP mode and code its blocks as SP.
+    {.name = "StoredBAfterSpPicturesIsNoSpPicture",
+     .frames = 5,
+     .settings = {"StoredBPictures = 1", "NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 3",
+                  "SPPicturePeriodicity = 1"},
+     .slice_types = {6}},
     {.name = "SixReferencesRefused",
      .settings = {"NumberReferenceFrames = 6"},
      .refused = "NumberReferenceFrames too large"},
