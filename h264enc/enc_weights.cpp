@@ -76,7 +76,8 @@ void ExplicitWeights(EncoderRun &run)
     auto stored = [&](int entry) {
         return entry < static_cast<int>(set.size()) && set[static_cast<size_t>(entry)];
     };
-    const int first = img.type == kTypeB ? 1 : 0;
+    // A B picture's forward references follow its backward frame, or the backward frame's two fields.
+    const int first = img.type == kTypeB ? (img.field_picture ? 2 : 1) : 0;
     for (int r = 0; r <= img.num_ref_minus1 && r < kMaxWeightRefs && stored(r + first); ++r)
         img.wp_weight[0][r][0] =
             BrightnessWeight(dcOrg, LumaSum(reference_frame(run, r)->Refbuf11.data(), n), r);

@@ -7,7 +7,6 @@
 
 #include "h264enc/enc_report.h"
 #include "h264enc/enc_run.h"
-#include "h264enc/field_coding.h"
 #include "h264enc/intra_refresh.h"
 #include "h264enc/leaky_bucket.h"
 #include "h264enc/mode_decision.h"
@@ -91,9 +90,11 @@ void ChoosePictureType(EncoderRun &run, const PictureLoop &loop)
         img.type = img.number == loop.first_ip ? kTypeI : kTypeP;
     else
         img.type = k % in.IntraPeriod == 0 ? kTypeI : kTypeP;
-    if (img.type == kTypeP && in.StoredBPictures > 0 && img.number > 1)
+    // A stored B picture takes no SP coding: it must not keep the mode of an SP picture before it.
+    if (img.type == kTypeP && in.StoredBPictures > 0 && img.number > 1) {
         img.type = kTypeStoredB;
-    else if (in.SPPicturePeriodicity != 0)
+        img.sp_mode = img.sp_mode == kSpMode ? 1 : img.sp_mode;
+    } else if (in.SPPicturePeriodicity != 0)
         img.sp_mode = k % in.SPPicturePeriodicity == 0 ? kSpMode : 1;
     if (img.type == kTypeI)
         img.sp_mode = img.sp_mode == kSpMode ? 1 : img.sp_mode;
@@ -135,7 +136,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     run.settings_path = settings_path;
     Configure(run);
     EncoderParams &in = run.input;
-    refuse_unsupported_interlace(in);
     if (in.InterlaceCodingOption == 3 && in.num_slice_groups_minus1 > 0)
         h264_fatal_error(
             "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice "

@@ -7,6 +7,7 @@
 
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
+#include "h264enc/enc_weights.h"
 #include "h264enc/frame_store.h"
 #include "h264enc/picture_coding.h"
 #include "h264enc/slice_coder.h"
@@ -60,14 +61,18 @@ bool Still(int ref, const std::array<int, 2> &mv)
 }
 
 // The motion of the picture just coded (the first `rows` block rows of the maps) in a co-located form,
-// with its moving flags.
-void CaptureMotion(const MotionMaps &m, int rows, ColocatedMotion &into)
+// with its moving flags. A stored B picture leaves its forward motion.
+void CaptureMotion(const EncoderImage &img, int rows, ColocatedMotion &into)
 {
+    const MotionMaps &m = img.maps;
+    const bool storedB = img.type == kTypeStoredB;
+    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
     const size_t n = static_cast<size_t>(m.cols) * static_cast<size_t>(rows);
     into.cols = m.cols;
     into.rows = rows;
-    into.ref.assign(m.ref.begin(), m.ref.begin() + static_cast<long>(n));
-    into.mv.assign(m.mv.begin(), m.mv.begin() + static_cast<long>(n));
+    into.ref.assign(ref.begin(), ref.begin() + static_cast<long>(n));
+    into.mv.assign(mv.begin(), mv.begin() + static_cast<long>(n));
     into.moving.assign(n, 0);
     for (size_t i = 0; i < n; ++i)
         into.moving[i] = Still(into.ref[i], into.mv[i]) ? 0 : 1;
@@ -107,9 +112,11 @@ void EnterField(EncoderRun &run, int bottom, const FrameValues &frame)
     img.idr_flag = bottom ? 0 : frame.idr_flag;
     // A B field's forward references follow the two fields of its backward frame.
     const int wanted = 2 * std::min(frame.num_ref_minus1 + 1, std::max(run.input.NumberReferenceFrames, 1));
-    const int available = run.refs.fld.short_count - (IsB(img) ? 2 : 0);
+    const int available = run.refs.fld.short_count - (img.type == kTypeB ? 2 : 0);
     img.num_ref_minus1 = std::max(std::min(wanted, available) - 1, 0);
     set_mref_arrays(run.refs);
+    // Explicit weights belong to the field's own references and source.
+    h264enc_estimate_weights(run);
     if (IsB(img))
         LoadColocated(run, run.colocated.field[bottom]);
 }
@@ -130,6 +137,7 @@ void EnterFrame(EncoderRun &run, const FrameValues &frame)
     img.idr_flag = frame.idr_flag;
     img.num_ref_minus1 = frame.num_ref_minus1;
     set_mref_arrays(run.refs);
+    h264enc_estimate_weights(run);
     if (IsB(img))
         LoadColocated(run, run.colocated.frame);
 }
@@ -176,25 +184,6 @@ void WriteField(EncoderRun &run, Picture &pic, int bottom, const FrameValues &fr
 }
 
 } // namespace
-
-void refuse_unsupported_interlace(const EncoderParams &in)
-{
-    const int option = in.InterlaceCodingOption;
-    // Macroblock-adaptive coding has its own limits, checked by the run.
-    if (option == 0 || option == 3)
-        return;
-    const char *what = in.SPPicturePeriodicity > 0      ? "SP pictures"
-                       : in.WeightedPrediction != 0     ? "weighted prediction"
-                       : in.WeightedBiprediction != 0   ? "weighted bi-prediction"
-                       : in.StoredBPictures > 0         ? "stored B pictures"
-                       : in.num_slice_groups_minus1 > 0 ? "several slice groups"
-                                                        : nullptr;
-    if (what)
-        h264_fatal_error(zn::Format("%s coding (InterlaceCodingOption %d) with %s is not supported by this "
-                                    "encoder yet",
-                                    option == 1 ? "Picture-adaptive frame/field" : "Field", option, what),
-                         500);
-}
 
 void derive_fields_from_frame(ColocatedForms &forms)
 {
@@ -302,7 +291,7 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
     frame.type = img.type;
     frame.idr_flag = img.idr_flag;
     frame.num_ref_minus1 = img.num_ref_minus1;
-    const bool reference = !IsB(img);
+    const bool reference = img.type != kTypeB;
     const bool adaptive = run.input.InterlaceCodingOption == 1;
     const EncoderStats statsBefore = run.stats;
     const CabacModelMemory modelsBefore = run.cabac_models;
@@ -316,12 +305,12 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
     CodeCurrentPicture(run, coder);
     if (reference) {
         h264enc_make_reference(run);
-        CaptureMotion(img.maps, fieldRows, coded.field[0]);
+        CaptureMotion(img, fieldRows, coded.field[0]);
     }
     EnterField(run, 1, frame);
     CodeCurrentPicture(run, coder);
     if (reference)
-        CaptureMotion(img.maps, fieldRows, coded.field[1]);
+        CaptureMotion(img, fieldRows, coded.field[1]);
     bool fields = true;
     if (adaptive) {
         const long long fieldBits = PictureBits(run.top_pic) + PictureBits(run.bottom_pic);
@@ -337,7 +326,7 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
         EnterFrame(run, frame);
         CodeCurrentPicture(run, coder);
         if (reference)
-            CaptureMotion(img.maps, 2 * fieldRows, coded.frame);
+            CaptureMotion(img, 2 * fieldRows, coded.frame);
         const double lambda = frame_field_lambda(img.qp, IsB(img) || img.sp_mode == kSpMode);
         fields = choose_fields(lambda, PictureBits(run.frame_pic), PictureSse(run.org_frame, run.rec_frame),
                                fieldBits, fieldSse);

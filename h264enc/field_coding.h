@@ -9,13 +9,7 @@
 namespace h264enc {
 
 struct EncoderRun;
-struct EncoderParams;
 class MacroblockCoder;
-
-// Ends the run (code 500) for interlaced settings the encoder cannot code yet: macroblock-adaptive
-// frames, and fields or picture-adaptive coding together with SP pictures, weighted prediction or
-// several slice groups.
-void refuse_unsupported_interlace(const EncoderParams &input);
 
 // Codes the picture read into run.org_frame with InterlaceCodingOption 1 (picture-adaptive) or 2
 // (fields): codes, deblocks, stores the references (as a frame and as two fields, whichever form was

@@ -104,9 +104,9 @@ RefFrame *reference_frame(EncoderRun &run, int r)
 RefFrame *backward_frame(EncoderRun &run, int s)
 {
     // In a B field the backward reference is the backward frame's field of its own parity: the top
-    // field's is the second entry.
+    // field's is the second entry. A stored B field, like a stored B frame, names entry s.
     const EncoderImage &img = run.img;
-    if (img.field_picture && IsB(img))
+    if (img.field_picture && img.type == kTypeB)
         return reference_entry(run, img.bottom_field ? 0 : 1);
     return reference_entry(run, s);
 }

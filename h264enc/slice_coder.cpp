@@ -281,7 +281,10 @@ void end_macroblock(EncoderRun &run, int *end_of_slice, int *recode)
     EncoderImage &img = run.img;
     Slice &slice = *img.current_slice;
     const EncoderParams &input = run.input;
-    const bool lastOfPicture = img.mb_index == PictureMbs(img) - 1;
+    // The last macroblock of its slice group ends the slice as the picture's last does: a slice of
+    // group 0 ending in skipped macroblocks must still send their run.
+    const bool lastOfPicture =
+        img.mb_index == PictureMbs(img) - 1 || (!img.mbaff && h264enc_fmo_next_mb(run.fmo, img.mb_index) < 0);
     *recode = 0;
     *end_of_slice = 0;
     switch (input.SliceMode) {

@@ -160,9 +160,22 @@ int slice_group_picture_done()
     return 0;
 }
 
+namespace {
+
+// The map entries the current picture codes: a field picture has half the frame's macroblocks and finds
+// their groups in the first half of the map.
+int CodedUnits(const EncoderFmo &fmo)
+{
+    return fmo.field_picture ? fmo.map.units / 2 : fmo.map.units;
+}
+
+} // namespace
+
 int h264enc_fmo_first_mb(const EncoderFmo &fmo, int group)
 {
-    for (int i = 0; i < fmo.map.units; ++i)
+    // A group with no macroblock in a field's half has no slice there: a start past the field's last
+    // macroblock would code outside the picture.
+    for (int i = 0; i < CodedUnits(fmo); ++i)
         if (fmo.map.MBAmap[static_cast<size_t>(i)] == group)
             return i;
     return -1;
@@ -170,7 +183,7 @@ int h264enc_fmo_first_mb(const EncoderFmo &fmo, int group)
 
 int h264enc_fmo_last_mb(const EncoderFmo &fmo, int group)
 {
-    for (int i = fmo.map.units - 1; i >= 0; --i)
+    for (int i = CodedUnits(fmo) - 1; i >= 0; --i)
         if (fmo.map.MBAmap[static_cast<size_t>(i)] == group)
             return i;
     return -1;
@@ -184,8 +197,7 @@ int h264enc_fmo_next_mb(const EncoderFmo &fmo, int n)
     int m = n + 1;
     while (m < fmo.map.units && fmo.map.MBAmap[static_cast<size_t>(m)] != g)
         ++m;
-    const int limit = fmo.field_picture ? fmo.map.units / 2 : fmo.map.units;
-    return m < limit ? m : -1;
+    return m < CodedUnits(fmo) ? m : -1;
 }
 
 int h264enc_fmo_slice_start(const EncoderFmo &fmo, int group)

@@ -36,6 +36,8 @@ void h264enc_fmo_init(EncoderFmo &fmo, int width_mbs, int height_mbs, const FmoS
 void h264enc_fmo_free(EncoderFmo &fmo);
 void h264enc_fmo_start_picture(EncoderFmo &fmo);
 int slice_group_picture_done();
+// The first and the last macroblock of a group in the picture being coded (the first half of the map in
+// a field picture), -1 when the group has none there.
 int h264enc_fmo_first_mb(const EncoderFmo &fmo, int group);
 int h264enc_fmo_last_mb(const EncoderFmo &fmo, int group);
 int h264enc_fmo_next_mb(const EncoderFmo &fmo, int n);

@@ -70,11 +70,6 @@ TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
     const Case cases[] = {
         {{"InterlaceCodingOption = 3", "RDOptimization = 1", "num_slice_groups_minus1 = 1", "FmoType = 1"},
          "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice groups"},
-        {{"InterlaceCodingOption = 2", "SPPicturePeriodicity = 2"},
-         "Field coding (InterlaceCodingOption 2) with SP"},
-        {{"InterlaceCodingOption = 1", "WeightedPrediction = 1"},
-         "Picture-adaptive frame/field coding (InterlaceCodingOption 1) with weighted prediction"},
-        {{"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 1"}, "several slice groups"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

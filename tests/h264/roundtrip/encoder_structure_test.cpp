@@ -35,14 +35,14 @@ struct StructureRun
 // The synthetic pan (no tools needed), coded with the dialog's values, `frames` source frames and the
 // given lines; the stream goes to <tag>.264, the reconstruction to <tag>_rec.yuv.
 StructureRun Code(const zntest::ScratchDir &dir, const std::string &tag, int frames,
-                  std::vector<std::string> lines)
+                  std::vector<std::string> lines, int w = kW, int h = kH)
 {
-    const std::string pan = dir.File("pan.yuv");
+    const std::string pan = dir.File(zn::Format("pan_%dx%d.yuv", w, h));
     if (zntest::ReadFileBytes(pan).empty()) {
-        const std::vector<uint8_t> seq = enctest::SyntheticPan(kW, kH, kPanFrames, 2, 1);
+        const std::vector<uint8_t> seq = enctest::SyntheticPan(w, h, kPanFrames, 2, 1);
         EXPECT_TRUE(zntest::WriteFileBytes(pan, std::vector<unsigned char>(seq.begin(), seq.end())));
     }
-    auto v = enctest::DialogValues(pan, kW, kH, frames, dir.File(tag + ".264"));
+    auto v = enctest::DialogValues(pan, w, h, frames, dir.File(tag + ".264"));
     for (const std::string &line : lines)
         if (line.rfind("FrameSkip = ", 0) == 0)
             v.FrameSkip = std::stoi(line.substr(12));
@@ -158,6 +158,40 @@ GroupDecode DecodeWithHost(const zntest::ScratchDir &dir, const std::string &str
     return d;
 }
 
+// Where slices must start in a picture of `units` macroblocks: each group's macroblocks in raster
+// order, a new slice every SliceArgument of them (one slice per group without a slice mode).
+std::vector<int> SliceStarts(const std::vector<int> &map, int units, int last_group,
+                             const std::vector<std::string> &lines)
+{
+    int perSlice = units;
+    for (const std::string &line : lines)
+        if (line.rfind("SliceArgument = ", 0) == 0)
+            perSlice = std::stoi(line.substr(16));
+    std::vector<int> starts;
+    for (int g = 0; g <= last_group; ++g) {
+        int inGroup = 0;
+        for (int i = 0; i < units; ++i)
+            if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
+                starts.push_back(i);
+    }
+    return starts;
+}
+
+// The first macroblocks of the stream's slices, cut into pictures of `per_picture` slices.
+std::vector<std::vector<int>> SliceStartsPerPicture(const std::vector<uint8_t> &stream, size_t per_picture)
+{
+    std::vector<std::vector<int>> pictures;
+    size_t k = 0;
+    for (const auto &u : enctest::ScanNalUnits(stream)) {
+        if (u.slice_type < 0)
+            continue;
+        if (k++ % per_picture == 0)
+            pictures.emplace_back();
+        pictures.back().push_back(u.first_mb);
+    }
+    return pictures;
+}
+
 struct GroupCase
 {
     const char *name;
@@ -264,32 +298,97 @@ TEST(EncoderSliceGroups, ParameterSetListsTheMapSlicesStartWhereItSaysAndTheDeco
             std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + widthMbs * heightMbs),
             map);
 
-        // Where slices must start: each group's macroblocks in raster order, a new slice every
-        // SliceArgument of them (one slice per group without a slice mode).
-        int perSlice = widthMbs * heightMbs;
-        for (const std::string &line : c.lines)
-            if (line.rfind("SliceArgument = ", 0) == 0)
-                perSlice = std::stoi(line.substr(16));
-        std::vector<int> starts;
-        for (int g = 0; g <= c.fmo.num_slice_groups_minus1; ++g) {
-            int inGroup = 0;
-            for (int i = 0; i < widthMbs * heightMbs; ++i)
-                if (map[static_cast<size_t>(i)] == g && inGroup++ % perSlice == 0)
-                    starts.push_back(i);
-        }
-        std::vector<std::vector<int>> pictures;
-        const auto scan = enctest::ScanNalUnits(r.stream);
-        size_t k = 0;
-        for (const auto &u : scan) {
-            if (u.slice_type < 0)
-                continue;
-            if (k++ % starts.size() == 0)
-                pictures.emplace_back();
-            pictures.back().push_back(u.first_mb);
-        }
+        const std::vector<int> starts =
+            SliceStarts(map, widthMbs * heightMbs, c.fmo.num_slice_groups_minus1, c.lines);
+        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
         ASSERT_EQ(pictures.size(), r.e.host.frames.size());
         for (size_t p = 0; p < pictures.size(); ++p)
             EXPECT_EQ(pictures[p], starts) << "picture " << p;
+    }
+}
+
+// A field picture takes the first half of the frame's map: its own macroblocks, in raster order, find
+// their groups there. A group without a macroblock in that half has no slice in the field; a box in the
+// lower half of the frame used to start a slice past the field's last macroblock.
+TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
+{
+    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, fields of 6 x 3
+    const int widthMbs = w / 16, fieldMbs = widthMbs * h / 32;
+    struct FieldCase
+    {
+        const char *name;
+        std::vector<std::string> lines;
+        h264enc::FmoSettings fmo;
+        bool exact; // every group of the field a raster run: the decoder reads it as one
+    };
+    const FieldCase cases[] = {
+        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, false},
+        {"dispersed, three groups, CAVLC, slices of 4",
+         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
+          "SliceArgument = 4"},
+         {2, 1},
+         false},
+        {"box in the lower half",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+         {1, 3, 25, 34},
+         true},
+        {"box across the middle, CAVLC",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+          "SymbolMode = 0"},
+         {1, 3, 13, 28},
+         false},
+    };
+    zntest::ScratchDir dir;
+    for (const FieldCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines = c.lines;
+        lines.insert(lines.end(), {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"});
+        const StructureRun r = Code(dir, "fieldgroups", 3, lines, w, h);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        const GroupDecode d = DecodeWithHost(dir, dir.File("fieldgroups.264"));
+        if (c.exact) {
+            EXPECT_EQ(d.error, "");
+            EXPECT_TRUE(d.yuv == r.rec)
+                << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
+        }
+        h264enc::EncoderFmo fmo;
+        h264enc::h264enc_fmo_init(fmo, widthMbs, h / 16, c.fmo);
+        const std::vector<int> &map = fmo.map.MBAmap;
+        const std::vector<int> starts = SliceStarts(map, fieldMbs, c.fmo.num_slice_groups_minus1, c.lines);
+        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
+        ASSERT_EQ(pictures.size(), 2 * r.e.host.frames.size());
+        for (size_t p = 0; p < pictures.size(); ++p)
+            EXPECT_EQ(pictures[p], starts) << "field picture " << p;
+    }
+}
+
+// The evolving maps, and dispersed groups with picture-adaptive coding: every run codes to its end
+// with its reconstruction, and the decoder reads the stream as it reads a frame's groups.
+TEST(EncoderSliceGroups, EvolvingMapsCodeFieldsAndPictureAdaptiveFrames)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeRate = 4"},
+        {"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 6", "SymbolMode = 0"},
+        {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeDirection = 0"},
+        {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 3", "FmoType = 1", "SymbolMode = 0"},
+    };
+    zntest::ScratchDir dir;
+    for (const auto &lines : cases) {
+        SCOPED_TRACE(lines[0] + ", " + lines[2]);
+        std::string log;
+        zn::LogSink old = zn::SetLogSink([&log](zn::LogLevel, const std::string &text) { log += text; });
+        const StructureRun r = Code(dir, "evolving", 3, lines, 96, 96);
+        zn::SetLogSink(old);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        int fieldPairs = 0;
+        for (size_t at = 0; (at = log.find(" FLD ", at)) != std::string::npos; ++at)
+            ++fieldPairs;
+        EXPECT_EQ(r.rec.size(), r.e.host.frames.size() * 96 * 96 * 3 / 2);
+        if (lines[0] == "InterlaceCodingOption = 2") {
+            EXPECT_EQ(fieldPairs, static_cast<int>(r.e.host.frames.size()));
+        }
+        const GroupDecode d = DecodeWithHost(dir, dir.File("evolving.264"));
+        EXPECT_NE(d.text.find("This stream uses several slice groups"), std::string::npos) << d.text;
     }
 }
 

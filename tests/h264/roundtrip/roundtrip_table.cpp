@@ -61,10 +61,20 @@ std::string PanFile(const RoundTripRow &row, int dx, int zoom, std::string *err)
     return path.string();
 }
 
-// The NAL units as the row expects them: the parameter sets first, one picture per coded picture, B
-// pictures stored only as stored B pictures (and then some are), the slice types and slice counts the
-// row names.
-void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, const enctest::EncodeResult &e)
+// Report lines of frames that went out as two field pictures ("FLD"; the others are marked "FRM").
+int FieldPairsReported(const std::string &log)
+{
+    int n = 0;
+    for (size_t at = 0; (at = log.find(" FLD ", at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
+
+// The NAL units as the row expects them: the parameter sets first, one picture per coded frame and two
+// per field pair, B pictures stored only as stored B pictures (and then some are), the slice types and
+// slice counts the row names.
+void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, const enctest::EncodeResult &e,
+                  int field_pairs)
 {
     const auto units = enctest::ScanNalUnits(stream);
     ASSERT_GE(units.size(), 3u);
@@ -97,7 +107,7 @@ void CheckNalScan(const RoundTripRow &row, const std::vector<uint8_t> &stream, c
     if (storedB) {
         EXPECT_TRUE(storedBSeen) << "no B slice is a reference";
     }
-    EXPECT_EQ(slicesPerPicture.size(), e.host.frames.size());
+    EXPECT_EQ(slicesPerPicture.size(), e.host.frames.size() + static_cast<size_t>(field_pairs));
     EXPECT_EQ(idr, row.idr_pictures);
     for (int t : row.slice_types) {
         EXPECT_TRUE(types.count(t)) << "no slice of type " << t;
@@ -138,7 +148,13 @@ void CheckSnrLines(const RoundTripRow &row, const zntest::ScratchDir &dir, const
     }
 }
 
-void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
+// Pictures of a row's runs by form: frames and field pairs.
+struct FormsSeen
+{
+    int frames = 0, field_pairs = 0;
+};
+
+void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom, FormsSeen &seen)
 {
     zntest::ScratchDir dir;
     std::string err;
@@ -165,17 +181,31 @@ void CheckRoundTrip(const RoundTripRow &row, int dx, int zoom)
     ASSERT_TRUE(e.ok) << e.message;
     if (Asks(row, "WeightedPrediction = 1")) {
         // The brightness ramp must give weights other than one, or the row tests nothing.
-        const std::regex re("weight\\[\\d+\\] = (\\d+)");
-        int notOne = 0;
-        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it)
-            notOne += std::stoi((*it)[1]) != 32;
+        // A field weighs the fields of its reference frames, twice the frame's count: with one
+        // reference frame, index 1 too.
+        const std::regex re("weight\\[(\\d+)\\] = (\\d+)");
+        int notOne = 0, notOnePastFirst = 0;
+        for (std::sregex_iterator it(log.begin(), log.end(), re), end; it != end; ++it) {
+            notOne += std::stoi((*it)[2]) != 32;
+            notOnePastFirst += std::stoi((*it)[1]) > 0 && std::stoi((*it)[2]) != 32;
+        }
         EXPECT_GT(notOne, 0);
+        if (Asks(row, "InterlaceCodingOption = 2")) {
+            EXPECT_GT(notOnePastFirst, 0);
+        }
     }
     const std::vector<unsigned char> bytes = zntest::ReadFileBytes(dir.File("out.264"));
     const std::vector<uint8_t> stream(bytes.begin(), bytes.end());
+    // Field coding codes every frame as a field pair.
+    const int fieldPairs = FieldPairsReported(log);
+    if (Asks(row, "InterlaceCodingOption = 2")) {
+        EXPECT_EQ(fieldPairs, static_cast<int>(e.host.frames.size()));
+    }
+    seen.field_pairs += fieldPairs;
+    seen.frames += static_cast<int>(e.host.frames.size()) - fieldPairs;
     {
         SCOPED_TRACE("NAL scan");
-        CheckNalScan(row, stream, e);
+        CheckNalScan(row, stream, e, fieldPairs);
     }
     // A run with stored B pictures shows no statistics (their bits fall in no column of the table).
     if (Asks(row, "StoredBPictures = 1")) {
@@ -212,15 +242,21 @@ void RunRoundTripRow(const RoundTripRow &row)
         }
         GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): astronaut";
     }
+    FormsSeen seen;
     {
         SCOPED_TRACE("whole-sample pan");
-        CheckRoundTrip(row, 1, 1);
+        CheckRoundTrip(row, 1, 1, seen);
     }
     if (row.refused)
         return;
     {
         SCOPED_TRACE("1.5-sample pan");
-        CheckRoundTrip(row, 3, 2);
+        CheckRoundTrip(row, 3, 2, seen);
+    }
+    // Picture-adaptive coding must choose each form in the row's runs, or the row tests only one.
+    if (row.both_forms) {
+        EXPECT_GT(seen.frames, 0) << "no picture coded as a frame";
+        EXPECT_GT(seen.field_pairs, 0) << "no picture coded as a field pair";
     }
 }
 

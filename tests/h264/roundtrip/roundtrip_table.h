@@ -26,6 +26,8 @@ struct RoundTripRow
     const char *refused = nullptr;
     int slices_per_picture = 0; // exact count of every picture when not 0
     int idr_pictures = 1;       // pictures coded as IDR units
+    // Picture-adaptive frame/field coding must choose frames and field pairs both in the row's runs.
+    bool both_forms = false;
     // A fault that keeps the row from passing, and where it lies: the row is skipped with this text.
     const char *known_fault = nullptr;
 };
