@@ -42,6 +42,7 @@ void init_img(EncoderRun &run)
     img.intra_line = 0;
     intra_refresh_init(run.refresh, img.width / 16, img.height / 16, in.RandomIntraMBRefresh);
     h264enc_fmo_init(run.fmo, img.width / 16, img.height / 16, FmoSettingsOf(in));
+    run.fmo.pair_units = in.InterlaceCodingOption == 3;
     sei_init(run.sei, in.NumberFramesInEnhancementLayerSubSequence);
     if (in.LoopFilterParametersFlag) {
         in.LoopFilterAlphaC0Offset *= 2;
@@ -136,11 +137,6 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     run.settings_path = settings_path;
     Configure(run);
     EncoderParams &in = run.input;
-    if (in.InterlaceCodingOption == 3 && in.num_slice_groups_minus1 > 0)
-        h264_fatal_error(
-            "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice "
-            "groups is not supported by this encoder yet",
-            500);
     init_img(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are

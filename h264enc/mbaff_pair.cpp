@@ -119,7 +119,9 @@ int mbaff_encode_macroblock(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     MbaffViews &v = run.rd.mbaff;
-    if (img.mb_index == 0 && !img.mb_field)
+    // The picture's first pair, which with several slice groups need not be the pair at the top left.
+    const bool firstPair = img.current_slice_nr == 0 && img.current_slice && img.current_slice->mb_count == 0;
+    if (firstPair && img.mb_y % 2 == 0 && !img.mb_field)
         PrepareViews(run);
     // Each coding of the pair starts from the counts before the pair.
     if (img.mb_y % 2 == 0)

@@ -28,21 +28,29 @@ int PictureMbs(const EncoderImage &img)
     return img.mb_count / (img.field_picture ? 2 : 1);
 }
 
-// Length of the ue(v) code of v.
-// The next macroblock of the slice after n: the next of its slice group, or in macroblock-adaptive
-// frames the upper macroblock of the next pair.
-int NextMacroblock(const EncoderRun &run, int n)
+// A macroblock-adaptive frame's slices walk the pairs of their slice group: map unit p is the pair whose
+// upper macroblock is (p / w) x 2w + p % w.
+int PairOfMacroblock(const EncoderImage &img, int n)
+{
+    const int w = img.WidthMbs();
+    return n / (2 * w) * w + n % w;
+}
+
+int UpperOfPair(const EncoderImage &img, int p)
+{
+    const int w = img.WidthMbs();
+    return p < 0 ? -1 : p / w * 2 * w + p % w;
+}
+
+} // namespace
+
+int next_slice_macroblock(const EncoderRun &run, int n)
 {
     const EncoderImage &img = run.img;
     if (!img.mbaff)
         return h264enc_fmo_next_mb(run.fmo, n);
-    const int w = img.WidthMbs();
-    const int top = (n / w) % 2 ? n - w : n;
-    const int next = (top + 1) % w != 0 ? top + 1 : top + w + 1;
-    return next < PictureMbs(img) ? next : -1;
+    return UpperOfPair(img, h264enc_fmo_next_mb(run.fmo, PairOfMacroblock(img, n)));
 }
-
-} // namespace
 
 void save_recode_point(EncoderRun &run)
 {
@@ -368,6 +376,8 @@ int h264enc_encode_slice(EncoderRun &run, MacroblockCoder &coder, int slice_grou
     int end = 0, coded = 0;
     img.skip_run = 0;
     int n = h264enc_fmo_slice_start(run.fmo, slice_group);
+    if (img.mbaff)
+        n = UpperOfPair(img, n);
     set_macroblock_position(img, n);
     Slice *slice = create_slice(run);
     if (IsCabac(run))
@@ -401,7 +411,7 @@ int h264enc_encode_slice(EncoderRun &run, MacroblockCoder &coder, int slice_grou
             ++coded;
             slice->last_mb = n;
         }
-        n = NextMacroblock(run, slice->last_mb);
+        n = next_slice_macroblock(run, slice->last_mb);
         if (n < 0)
             end = 1;
     }
@@ -418,16 +428,11 @@ int h264enc_code_picture_slices(EncoderRun &run, MacroblockCoder &coder)
         mb.slice_index = -1;
     img.current_slice_nr = 0;
     h264enc_fmo_start_picture(run.fmo);
-    if (img.mbaff)
-        run.fmo.next_start[0] = 0;
     for (int group = 0; group < kMaxSliceGroups; ++group) {
         while (!h264enc_fmo_group_done(run.fmo, group)) {
             h264enc_encode_slice(run, coder, group);
             const int last = img.current_slice->last_mb;
-            if (img.mbaff)
-                run.fmo.next_start[static_cast<size_t>(group)] = NextMacroblock(run, last);
-            else
-                h264enc_fmo_set_slice_end(run.fmo, last);
+            h264enc_fmo_set_slice_end(run.fmo, img.mbaff ? PairOfMacroblock(img, last) : last);
             ++img.current_slice_nr;
         }
     }

@@ -32,6 +32,9 @@ public:
     virtual void restore_pair_candidate(EncoderRun &, int) {}
 };
 
+// The macroblock the slice codes after n: the next of n's slice group, in macroblock-adaptive frames the
+// upper macroblock of the group's next pair; -1 at the group's end in the picture.
+int next_slice_macroblock(const EncoderRun &run, int n);
 // Codes one slice of the slice group; returns the macroblocks coded into it.
 int h264enc_encode_slice(EncoderRun &run, MacroblockCoder &coder, int slice_group);
 // Every slice of the current picture, slice group after slice group; the picture's slices stay in its

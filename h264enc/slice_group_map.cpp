@@ -162,19 +162,19 @@ int slice_group_picture_done()
 
 namespace {
 
-// The map entries the current picture codes: a field picture has half the frame's macroblocks and finds
-// their groups in the first half of the map.
+// The map entries the current picture codes: a field picture has half the frame's macroblocks, a
+// macroblock-adaptive frame half as many pairs, and both find their groups in the first half of the map.
 int CodedUnits(const EncoderFmo &fmo)
 {
-    return fmo.field_picture ? fmo.map.units / 2 : fmo.map.units;
+    return fmo.field_picture || fmo.pair_units ? fmo.map.units / 2 : fmo.map.units;
 }
 
 } // namespace
 
 int h264enc_fmo_first_mb(const EncoderFmo &fmo, int group)
 {
-    // A group with no macroblock in a field's half has no slice there: a start past the field's last
-    // macroblock would code outside the picture.
+    // A group with no unit in the first half has no slice in a field or an adaptive frame: a start past
+    // the last unit would code outside the picture.
     for (int i = 0; i < CodedUnits(fmo); ++i)
         if (fmo.map.MBAmap[static_cast<size_t>(i)] == group)
             return i;

@@ -1,7 +1,8 @@
 // The encoder's macroblock-to-slice-group map: which slice group each macroblock belongs to, and the
 // order in which a slice visits the macroblocks of its group. Static maps (dispersed, box) are made
 // once per run; the evolving maps (box-out, raster, wipe) grow group 0 by a fixed number of
-// macroblocks with each I or P picture.
+// macroblocks with each I or P picture. Field pictures and macroblock-adaptive frames read the first
+// half of the map: a field's macroblocks, or a frame's macroblock pairs, in raster order.
 #pragma once
 
 #include "h264dec/h264_shared.h"
@@ -25,6 +26,9 @@ struct EncoderFmo
     std::array<int, kMaxSliceGroups> next_start{};
     FmoSettings settings;
     bool field_picture = false; // only the first half of the map counts
+    // Macroblock-adaptive frames: a unit is a macroblock pair (pair p = map entry p, in the first half),
+    // so that a slice, which starts at a pair, holds both macroblocks of each of its pairs.
+    bool pair_units = false;
     // Evolving maps.
     int cycle = 0;
     bool map_complete = false;
@@ -36,8 +40,8 @@ void h264enc_fmo_init(EncoderFmo &fmo, int width_mbs, int height_mbs, const FmoS
 void h264enc_fmo_free(EncoderFmo &fmo);
 void h264enc_fmo_start_picture(EncoderFmo &fmo);
 int slice_group_picture_done();
-// The first and the last macroblock of a group in the picture being coded (the first half of the map in
-// a field picture), -1 when the group has none there.
+// The first and the last unit of a group in the picture being coded (the first half of the map in a
+// field picture or a macroblock-adaptive frame), -1 when the group has none there.
 int h264enc_fmo_first_mb(const EncoderFmo &fmo, int group);
 int h264enc_fmo_last_mb(const EncoderFmo &fmo, int group);
 int h264enc_fmo_next_mb(const EncoderFmo &fmo, int n);

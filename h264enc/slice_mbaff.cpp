@@ -77,7 +77,8 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
 
     // The slice's limits, once per pair.
     const EncoderParams &input = run.input;
-    const bool lastOfPicture = pair[1] == img.mb_count - 1;
+    // The group's last pair in the picture ends the slice as the picture's last does.
+    const bool lastOfPicture = next_slice_macroblock(run, top) < 0;
     *recode = 0;
     *end_of_slice = 0;
     switch (input.SliceMode) {

@@ -1,7 +1,7 @@
 // Field and picture-adaptive frame/field coding: round trips of the main paths (fields with I, P and B
 // pictures and both direct modes, picture-adaptive runs that choose both forms), CAVLC and CABAC; the
-// refusals of what the interlaced coding cannot serve yet; the decision rule; the co-located motion a
-// B picture finds in the form that was not coded. More rows run in the heavy pass (heavy/).
+// decision rule; the co-located motion a B picture finds in the form that was not coded. More rows run in the
+// heavy pass (heavy/).
 #include "h264dec/dec_memory.h"
 #include "h264dec/picture_fields.h"
 #include "h264enc/field_coding.h"
@@ -57,32 +57,6 @@ TEST_P(FieldRoundTrip, ReconstructionEqualsTheDecodersOutput)
 
 INSTANTIATE_TEST_SUITE_P(Rows, FieldRoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.name); });
-
-// Interlaced settings the encoder cannot code yet end the run before the first picture with a message
-// naming what is missing.
-TEST(FieldCodingRefusals, EndTheRunNamingTheMissingPart)
-{
-    struct Case
-    {
-        std::vector<std::string> settings;
-        const char *text;
-    };
-    const Case cases[] = {
-        {{"InterlaceCodingOption = 3", "RDOptimization = 1", "num_slice_groups_minus1 = 1", "FmoType = 1"},
-         "Macroblock-adaptive frame/field coding (InterlaceCodingOption 3) with several slice groups"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        zntest::ScratchDir dir;
-        const auto seq = enctest::SyntheticPan(32, 32, 2, 1, 1);
-        zntest::WriteFileBytes(dir.File("in.yuv"), std::vector<unsigned char>(seq.begin(), seq.end()));
-        auto v = enctest::DialogValues(dir.File("in.yuv"), 32, 32, 2, dir.File("out.264"));
-        const enctest::EncodeResult e = enctest::Encode(enctest::WriteSettings(dir.Path(), v, c.settings));
-        EXPECT_FALSE(e.ok);
-        EXPECT_NE(e.message.find(c.text), std::string::npos) << e.message;
-        EXPECT_TRUE(e.host.frames.empty());
-    }
-}
 
 // The picture-adaptive rule: fields when lambda x frame bits + frame error is at least the same sum of
 // the fields, a tie going to the fields; lambda = 0.85 x 2^((qp - 12) / 3), four times that for B and

@@ -224,20 +224,6 @@ TEST(EncoderRun, ErrorFreePicturesKeepThePreviousSnr)
     }
 }
 
-TEST(EncoderRun, ModesThisEncoderDoesNotCodeEndTheRunWithAMessage)
-{
-    // Field, picture-adaptive, weighted bi-predictive, stored-B coding and loss-aware decisions are
-    // coded now; macroblock-adaptive frames with several slice groups are not.
-    const std::vector<std::string> refused[] = {
-        {"InterlaceCodingOption = 3", "RDOptimization = 1", "num_slice_groups_minus1 = 1", "FmoType = 1"}};
-    for (const auto &lines : refused) {
-        const auto r = RunSmall(3, 1, lines, 32, 32);
-        EXPECT_FALSE(r->result.ok) << lines[0];
-        EXPECT_FALSE(r->result.message.empty()) << lines[0];
-        EXPECT_TRUE(r->result.host.frames.empty()) << lines[0];
-    }
-}
-
 TEST(EncoderRun, FrameAndReferenceLimits)
 {
     // 32768 frames pass the limit; a key press and No after the first picture stop the run.

@@ -362,8 +362,125 @@ TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
     }
 }
 
+// A macroblock-adaptive frame's map unit is a macroblock pair: pair p (in raster order of the pairs) takes
+// entry p of the first half of the frame's map, a slice starts at a pair (first_mb_in_slice counts pairs)
+// and holds both macroblocks of each pair of its group. Without this, every group's slices ran over the
+// whole picture, and the decoder found twice the pictures. A first group that does not hold the top-left
+// pair (dispersed) used to leave the field views unprepared and end the run in a crash.
+TEST(EncoderSliceGroups, MacroblockAdaptiveFramesTakeThePairsOfTheFirstHalfOfTheMap)
+{
+    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, 6 x 3 pairs
+    constexpr int frames = 3;
+    const int widthMbs = w / 16, pairs = widthMbs * h / 32;
+    struct PairCase
+    {
+        const char *name;
+        std::vector<std::string> lines;
+        h264enc::FmoSettings fmo;
+        int pairs_per_slice; // SliceArgument macroblocks are half as many pairs
+        bool exact;          // every group a run of pairs: the decoder reads it as one
+    };
+    const PairCase cases[] = {
+        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, pairs, false},
+        {"dispersed, three groups, CAVLC, slices of 4",
+         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
+          "SliceArgument = 4"},
+         {2, 1},
+         2,
+         false},
+        {"box in the lower half",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+         {1, 3, 25, 34},
+         pairs,
+         true},
+        {"box across the middle, CAVLC",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+          "SymbolMode = 0"},
+         {1, 3, 13, 28},
+         pairs,
+         false},
+        {"box in the upper rows, slices of 6",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 0", "FmoBottomRightMB = 11",
+          "SliceMode = 1", "SliceArgument = 6"},
+         {1, 3, 0, 11},
+         3,
+         true},
+    };
+    zntest::ScratchDir dir;
+    for (const PairCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines = c.lines;
+        lines.insert(lines.end(), {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1",
+                                   "FrameSkip = 1"});
+        const StructureRun r = Code(dir, "pairgroups", frames, lines, w, h);
+        ASSERT_TRUE(r.e.ok) << r.e.message;
+        const GroupDecode d = DecodeWithHost(dir, dir.File("pairgroups.264"));
+        if (c.exact) {
+            EXPECT_EQ(d.error, "");
+            EXPECT_TRUE(d.yuv == r.rec)
+                << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
+        } else if (!d.error.empty()) {
+            std::printf("%s: the decoder ends with \"%s\" (%s)\n", c.name, d.error.c_str(), kScattered);
+        }
+        h264enc::EncoderFmo fmo;
+        h264enc::h264enc_fmo_init(fmo, widthMbs, h / 16, c.fmo);
+        const std::vector<int> &map = fmo.map.MBAmap;
+        const PpsPtr pps = ReadPps(r.stream);
+        ASSERT_TRUE(pps);
+        ASSERT_EQ(pps->slice_group_id_cnt_minus1 + 1, widthMbs * h / 16);
+        EXPECT_EQ(
+            std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + widthMbs * h / 16),
+            map);
+        const std::vector<int> starts = SliceStarts(map, pairs, c.fmo.num_slice_groups_minus1,
+                                                    {"SliceArgument = " + std::to_string(c.pairs_per_slice)});
+        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
+        ASSERT_EQ(pictures.size(), r.e.host.frames.size());
+        for (size_t p = 0; p < pictures.size(); ++p)
+            EXPECT_EQ(pictures[p], starts) << "picture " << p;
+        // One IDR picture: every slice of the first picture, and of no other.
+        size_t idrUnits = 0;
+        for (const auto &u : enctest::ScanNalUnits(r.stream))
+            idrUnits += u.type == 5 ? 1 : 0;
+        EXPECT_EQ(idrUnits, starts.size());
+    }
+}
+
+// An evolving raster map in macroblock-adaptive frames grows group 0 by FmoChangeRate + 1 pairs with each
+// picture; group 1 starts at the first pair beyond it until group 0 covers every pair.
+TEST(EncoderSliceGroups, MacroblockAdaptiveRasterMapGrowsByPairs)
+{
+    constexpr int w = 96, h = 96, frames = 5, rate = 4;
+    const int pairs = (w / 16) * (h / 32);
+    zntest::ScratchDir dir;
+    const StructureRun r = Code(dir, "pairraster", frames,
+                                {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 0",
+                                 "FrameSkip = 0", "num_slice_groups_minus1 = 1", "FmoType = 5",
+                                 "FmoChangeDirection = 0", "FmoChangeRate = " + std::to_string(rate)},
+                                w, h);
+    ASSERT_TRUE(r.e.ok) << r.e.message;
+    std::vector<std::vector<int>> pictures;
+    for (const auto &u : enctest::ScanNalUnits(r.stream)) {
+        if (u.slice_type < 0)
+            continue;
+        if (u.first_mb == 0)
+            pictures.emplace_back();
+        ASSERT_FALSE(pictures.empty());
+        pictures.back().push_back(u.first_mb);
+    }
+    ASSERT_EQ(pictures.size(), static_cast<size_t>(frames));
+    for (int k = 1; k <= frames; ++k) {
+        const int grown = k * (rate + 1);
+        const std::vector<int> expected = grown < pairs ? std::vector<int>{0, grown} : std::vector<int>{0};
+        EXPECT_EQ(pictures[static_cast<size_t>(k - 1)], expected) << "picture " << k;
+    }
+    const GroupDecode d = DecodeWithHost(dir, dir.File("pairraster.264"));
+    EXPECT_EQ(d.error, "");
+    EXPECT_TRUE(d.yuv == r.rec) << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
+}
+
 // The evolving maps, and dispersed groups with picture-adaptive coding: every run codes to its end
-// with its reconstruction, and the decoder reads the stream as it reads a frame's groups.
+// with its reconstruction, and the decoder reads the stream as it reads a frame's groups. Also in
+// macroblock-adaptive frames, where the maps' pairs are the first half of the frame's units.
 TEST(EncoderSliceGroups, EvolvingMapsCodeFieldsAndPictureAdaptiveFrames)
 {
     const std::vector<std::vector<std::string>> cases = {
@@ -371,6 +488,12 @@ TEST(EncoderSliceGroups, EvolvingMapsCodeFieldsAndPictureAdaptiveFrames)
         {"InterlaceCodingOption = 2", "num_slice_groups_minus1 = 1", "FmoType = 6", "SymbolMode = 0"},
         {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeDirection = 0"},
         {"InterlaceCodingOption = 1", "num_slice_groups_minus1 = 3", "FmoType = 1", "SymbolMode = 0"},
+        {"InterlaceCodingOption = 3", "num_slice_groups_minus1 = 1", "FmoType = 4", "FmoChangeRate = 2",
+         "RDOptimization = 1"},
+        {"InterlaceCodingOption = 3", "num_slice_groups_minus1 = 1", "FmoType = 6", "SymbolMode = 0",
+         "RDOptimization = 1"},
+        {"InterlaceCodingOption = 3", "num_slice_groups_minus1 = 1", "FmoType = 5", "FmoChangeDirection = 1",
+         "FmoChangeRate = 11", "RDOptimization = 1"},
     };
     zntest::ScratchDir dir;
     for (const auto &lines : cases) {
