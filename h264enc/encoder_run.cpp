@@ -42,7 +42,6 @@ void init_img(EncoderRun &run)
     img.intra_line = 0;
     intra_refresh_init(run.refresh, img.width / 16, img.height / 16, in.RandomIntraMBRefresh);
     h264enc_fmo_init(run.fmo, img.width / 16, img.height / 16, FmoSettingsOf(in));
-    run.fmo.pair_units = in.InterlaceCodingOption == 3;
     sei_init(run.sei, in.NumberFramesInEnhancementLayerSubSequence);
     if (in.LoopFilterParametersFlag) {
         in.LoopFilterAlphaC0Offset *= 2;

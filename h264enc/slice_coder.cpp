@@ -427,6 +427,7 @@ int h264enc_code_picture_slices(EncoderRun &run, MacroblockCoder &coder)
     for (MacroblockRecord &mb : img.mb_data)
         mb.slice_index = -1;
     img.current_slice_nr = 0;
+    run.fmo.pair_units = img.mbaff != 0;
     h264enc_fmo_start_picture(run.fmo);
     for (int group = 0; group < kMaxSliceGroups; ++group) {
         while (!h264enc_fmo_group_done(run.fmo, group)) {
