@@ -307,114 +307,35 @@ TEST(EncoderSliceGroups, ParameterSetListsTheMapSlicesStartWhereItSaysAndTheDeco
     }
 }
 
-// A field picture takes the first half of the frame's map: its own macroblocks, in raster order, find
-// their groups there. A group without a macroblock in that half has no slice in the field; a box in the
-// lower half of the frame used to start a slice past the field's last macroblock.
-TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
+// Static maps in pictures that read the first half of the frame's map: the units, their groups' slice
+// starts, the explicit list in the parameter set, and where every group is a raster run the decoder's
+// exact reading. `mbs_per_unit` macroblocks make a unit (2 for pairs); each frame is `pictures_per_frame`
+// pictures of the stream.
+struct HalfMapCase
 {
-    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, fields of 6 x 3
-    const int widthMbs = w / 16, fieldMbs = widthMbs * h / 32;
-    struct FieldCase
-    {
-        const char *name;
-        std::vector<std::string> lines;
-        h264enc::FmoSettings fmo;
-        bool exact; // every group of the field a raster run: the decoder reads it as one
-    };
-    const FieldCase cases[] = {
-        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, false},
-        {"dispersed, three groups, CAVLC, slices of 4",
-         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
-          "SliceArgument = 4"},
-         {2, 1},
-         false},
-        {"box in the lower half",
-         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
-         {1, 3, 25, 34},
-         true},
-        {"box across the middle, CAVLC",
-         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
-          "SymbolMode = 0"},
-         {1, 3, 13, 28},
-         false},
-    };
-    zntest::ScratchDir dir;
-    for (const FieldCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<std::string> lines = c.lines;
-        lines.insert(lines.end(), {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"});
-        const StructureRun r = Code(dir, "fieldgroups", 3, lines, w, h);
-        ASSERT_TRUE(r.e.ok) << r.e.message;
-        const GroupDecode d = DecodeWithHost(dir, dir.File("fieldgroups.264"));
-        if (c.exact) {
-            EXPECT_EQ(d.error, "");
-            EXPECT_TRUE(d.yuv == r.rec)
-                << "first difference at byte " << enctest::FirstDifference(d.yuv, r.rec);
-        }
-        h264enc::EncoderFmo fmo;
-        h264enc::h264enc_fmo_init(fmo, widthMbs, h / 16, c.fmo);
-        const std::vector<int> &map = fmo.map.MBAmap;
-        const std::vector<int> starts = SliceStarts(map, fieldMbs, c.fmo.num_slice_groups_minus1, c.lines);
-        const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
-        ASSERT_EQ(pictures.size(), 2 * r.e.host.frames.size());
-        for (size_t p = 0; p < pictures.size(); ++p)
-            EXPECT_EQ(pictures[p], starts) << "field picture " << p;
-    }
-}
+    const char *name;
+    std::vector<std::string> lines;
+    h264enc::FmoSettings fmo;
+    int slice_argument; // macroblocks per slice (0: one slice per group)
+    bool exact;         // every group of the half a raster run: the decoder reads it as one
+};
 
-// A macroblock-adaptive frame's map unit is a macroblock pair: pair p (in raster order of the pairs) takes
-// entry p of the first half of the frame's map, a slice starts at a pair (first_mb_in_slice counts pairs)
-// and holds both macroblocks of each pair of its group. Without this, every group's slices ran over the
-// whole picture, and the decoder found twice the pictures. A first group that does not hold the top-left
-// pair (dispersed) used to leave the field views unprepared and end the run in a crash.
-TEST(EncoderSliceGroups, MacroblockAdaptiveFramesTakeThePairsOfTheFirstHalfOfTheMap)
+void CheckHalfMapSlices(const std::vector<HalfMapCase> &cases, const std::vector<std::string> &form,
+                        int mbs_per_unit, size_t pictures_per_frame)
 {
-    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, 6 x 3 pairs
-    constexpr int frames = 3;
-    const int widthMbs = w / 16, pairs = widthMbs * h / 32;
-    struct PairCase
-    {
-        const char *name;
-        std::vector<std::string> lines;
-        h264enc::FmoSettings fmo;
-        int pairs_per_slice; // SliceArgument macroblocks are half as many pairs
-        bool exact;          // every group a run of pairs: the decoder reads it as one
-    };
-    const PairCase cases[] = {
-        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, pairs, false},
-        {"dispersed, three groups, CAVLC, slices of 4",
-         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0", "SliceMode = 1",
-          "SliceArgument = 4"},
-         {2, 1},
-         2,
-         false},
-        {"box in the lower half",
-         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
-         {1, 3, 25, 34},
-         pairs,
-         true},
-        {"box across the middle, CAVLC",
-         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
-          "SymbolMode = 0"},
-         {1, 3, 13, 28},
-         pairs,
-         false},
-        {"box in the upper rows, slices of 6",
-         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 0", "FmoBottomRightMB = 11",
-          "SliceMode = 1", "SliceArgument = 6"},
-         {1, 3, 0, 11},
-         3,
-         true},
-    };
+    constexpr int w = 96, h = 96; // 6 x 6 macroblocks, halves of 6 x 3 units
+    const int widthMbs = w / 16, frameMbs = widthMbs * h / 16, units = frameMbs / 2;
     zntest::ScratchDir dir;
-    for (const PairCase &c : cases) {
+    for (const HalfMapCase &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> lines = c.lines;
-        lines.insert(lines.end(), {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1",
-                                   "FrameSkip = 1"});
-        const StructureRun r = Code(dir, "pairgroups", frames, lines, w, h);
+        if (c.slice_argument > 0)
+            lines.insert(lines.end(),
+                         {"SliceMode = 1", "SliceArgument = " + std::to_string(c.slice_argument)});
+        lines.insert(lines.end(), form.begin(), form.end());
+        const StructureRun r = Code(dir, "halfmap", 3, lines, w, h);
         ASSERT_TRUE(r.e.ok) << r.e.message;
-        const GroupDecode d = DecodeWithHost(dir, dir.File("pairgroups.264"));
+        const GroupDecode d = DecodeWithHost(dir, dir.File("halfmap.264"));
         if (c.exact) {
             EXPECT_EQ(d.error, "");
             EXPECT_TRUE(d.yuv == r.rec)
@@ -427,22 +348,84 @@ TEST(EncoderSliceGroups, MacroblockAdaptiveFramesTakeThePairsOfTheFirstHalfOfThe
         const std::vector<int> &map = fmo.map.MBAmap;
         const PpsPtr pps = ReadPps(r.stream);
         ASSERT_TRUE(pps);
-        ASSERT_EQ(pps->slice_group_id_cnt_minus1 + 1, widthMbs * h / 16);
-        EXPECT_EQ(
-            std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + widthMbs * h / 16),
-            map);
-        const std::vector<int> starts = SliceStarts(map, pairs, c.fmo.num_slice_groups_minus1,
-                                                    {"SliceArgument = " + std::to_string(c.pairs_per_slice)});
+        ASSERT_EQ(pps->slice_group_id_cnt_minus1 + 1, frameMbs);
+        EXPECT_EQ(std::vector<int>(pps->slice_group_id.begin(), pps->slice_group_id.begin() + frameMbs), map);
+        const int perSlice = c.slice_argument > 0 ? c.slice_argument / mbs_per_unit : units;
+        const std::vector<int> starts = SliceStarts(map, units, c.fmo.num_slice_groups_minus1,
+                                                    {"SliceArgument = " + std::to_string(perSlice)});
         const std::vector<std::vector<int>> pictures = SliceStartsPerPicture(r.stream, starts.size());
-        ASSERT_EQ(pictures.size(), r.e.host.frames.size());
+        ASSERT_EQ(pictures.size(), pictures_per_frame * r.e.host.frames.size());
         for (size_t p = 0; p < pictures.size(); ++p)
             EXPECT_EQ(pictures[p], starts) << "picture " << p;
-        // One IDR picture: every slice of the first picture, and of no other.
+        // One IDR picture: the slices of the first picture, and of no other.
         size_t idrUnits = 0;
         for (const auto &u : enctest::ScanNalUnits(r.stream))
             idrUnits += u.type == 5 ? 1 : 0;
         EXPECT_EQ(idrUnits, starts.size());
     }
+}
+
+// A field picture takes the first half of the frame's map: its own macroblocks, in raster order, find
+// their groups there. A group without a macroblock in that half has no slice in the field; a box in the
+// lower half of the frame used to start a slice past the field's last macroblock.
+TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
+{
+    CheckHalfMapSlices(
+        {
+            {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, 0, false},
+            {"dispersed, three groups, CAVLC, slices of 4",
+             {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0"},
+             {2, 1},
+             4,
+             false},
+            {"box in the lower half",
+             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+             {1, 3, 25, 34},
+             0,
+             true},
+            {"box across the middle, CAVLC",
+             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+              "SymbolMode = 0"},
+             {1, 3, 13, 28},
+             0,
+             false},
+        },
+        {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"}, 1, 2);
+}
+
+// A macroblock-adaptive frame's map unit is a macroblock pair: pair p (in raster order of the pairs) takes
+// entry p of the first half of the frame's map, a slice starts at a pair (first_mb_in_slice counts pairs)
+// and holds both macroblocks of each pair of its group. Without this, every group's slices ran over the
+// whole picture, and the decoder found twice the pictures. A first group that does not hold the top-left
+// pair (dispersed) used to leave the field views unprepared and end the run in a crash.
+TEST(EncoderSliceGroups, MacroblockAdaptiveFramesTakeThePairsOfTheFirstHalfOfTheMap)
+{
+    CheckHalfMapSlices(
+        {
+            {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, 0, false},
+            {"dispersed, three groups, CAVLC, slices of 4",
+             {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0"},
+             {2, 1},
+             4,
+             false},
+            {"box in the lower half",
+             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+             {1, 3, 25, 34},
+             0,
+             true},
+            {"box across the middle, CAVLC",
+             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+              "SymbolMode = 0"},
+             {1, 3, 13, 28},
+             0,
+             false},
+            {"box in the upper rows, slices of 6",
+             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 0", "FmoBottomRightMB = 11"},
+             {1, 3, 0, 11},
+             6,
+             true},
+        },
+        {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1"}, 2, 1);
 }
 
 // An evolving raster map in macroblock-adaptive frames grows group 0 by FmoChangeRate + 1 pairs with each
