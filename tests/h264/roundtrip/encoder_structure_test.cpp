@@ -320,6 +320,30 @@ struct HalfMapCase
     bool exact;         // every group of the half a raster run: the decoder reads it as one
 };
 
+// Dispersed and box maps, with slices and CAVLC: groups that are raster runs of the half or not.
+std::vector<HalfMapCase> HalfMapCases()
+{
+    return {
+        {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, 0, false},
+        {"dispersed, three groups, CAVLC, slices of 4",
+         {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0"},
+         {2, 1},
+         4,
+         false},
+        {"box in the lower half",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
+         {1, 3, 25, 34},
+         0,
+         true},
+        {"box across the middle, CAVLC",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
+          "SymbolMode = 0"},
+         {1, 3, 13, 28},
+         0,
+         false},
+    };
+}
+
 void CheckHalfMapSlices(const std::vector<HalfMapCase> &cases, const std::vector<std::string> &form,
                         int mbs_per_unit, size_t pictures_per_frame)
 {
@@ -370,27 +394,8 @@ void CheckHalfMapSlices(const std::vector<HalfMapCase> &cases, const std::vector
 // lower half of the frame used to start a slice past the field's last macroblock.
 TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
 {
-    CheckHalfMapSlices(
-        {
-            {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, 0, false},
-            {"dispersed, three groups, CAVLC, slices of 4",
-             {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0"},
-             {2, 1},
-             4,
-             false},
-            {"box in the lower half",
-             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
-             {1, 3, 25, 34},
-             0,
-             true},
-            {"box across the middle, CAVLC",
-             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
-              "SymbolMode = 0"},
-             {1, 3, 13, 28},
-             0,
-             false},
-        },
-        {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"}, 1, 2);
+    CheckHalfMapSlices(HalfMapCases(), {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1"}, 1,
+                       2);
 }
 
 // A macroblock-adaptive frame's map unit is a macroblock pair: pair p (in raster order of the pairs) takes
@@ -400,32 +405,16 @@ TEST(EncoderSliceGroups, FieldPicturesTakeTheFirstHalfOfTheFramesMap)
 // pair (dispersed) used to leave the field views unprepared and end the run in a crash.
 TEST(EncoderSliceGroups, MacroblockAdaptiveFramesTakeThePairsOfTheFirstHalfOfTheMap)
 {
+    std::vector<HalfMapCase> cases = HalfMapCases();
+    cases.push_back(
+        {"box in the upper rows, slices of 6",
+         {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 0", "FmoBottomRightMB = 11"},
+         {1, 3, 0, 11},
+         6,
+         true});
     CheckHalfMapSlices(
-        {
-            {"dispersed", {"num_slice_groups_minus1 = 1", "FmoType = 1"}, {1, 1}, 0, false},
-            {"dispersed, three groups, CAVLC, slices of 4",
-             {"num_slice_groups_minus1 = 2", "FmoType = 1", "SymbolMode = 0"},
-             {2, 1},
-             4,
-             false},
-            {"box in the lower half",
-             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 25", "FmoBottomRightMB = 34"},
-             {1, 3, 25, 34},
-             0,
-             true},
-            {"box across the middle, CAVLC",
-             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 13", "FmoBottomRightMB = 28",
-              "SymbolMode = 0"},
-             {1, 3, 13, 28},
-             0,
-             false},
-            {"box in the upper rows, slices of 6",
-             {"num_slice_groups_minus1 = 1", "FmoType = 3", "FmoTopLeftMB = 0", "FmoBottomRightMB = 11"},
-             {1, 3, 0, 11},
-             6,
-             true},
-        },
-        {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1"}, 2, 1);
+        cases, {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1"}, 2,
+        1);
 }
 
 // An evolving raster map in macroblock-adaptive frames grows group 0 by FmoChangeRate + 1 pairs with each
