@@ -164,6 +164,15 @@ const RoundTripRow kRows[] = {
      {"StoredBPictures = 1", "NumberBFrames = 0", "FrameSkip = 1", "WeightedBiprediction = 1",
       "QPRemainingFrame = 15", "RestrictSearchRange = 1", "InterlaceCodingOption = 2"},
      {7, 5, 6}},
+    // Under constrained intra prediction an inter macroblock of a stored B picture is no intra
+    // neighbour: the decoder refuses intra modes that would read it.
+    {"StoredBInterMacroblockIsNoConstrainedIntraNeighbour",
+     64,
+     64,
+     9,
+     {"StoredBPictures = 1", "NumberBFrames = 0", "FrameSkip = 3", "UseConstrainedIntraPred = 1",
+      "QPRemainingFrame = 19"},
+     {7, 5, 6}},
     // Macroblock-adaptive frame/field pairs in P pictures, on a pan whose fields show different times
     // (so that field pairs win often) and on the progressive pan.
     {.name = "MbaffIpppCavlc",
