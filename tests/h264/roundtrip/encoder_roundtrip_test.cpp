@@ -173,6 +173,15 @@ const RoundTripRow kRows[] = {
      {"StoredBPictures = 1", "NumberBFrames = 0", "FrameSkip = 3", "UseConstrainedIntraPred = 1",
       "QPRemainingFrame = 19"},
      {7, 5, 6}},
+    // Implicit weights come from the order history, which a picture of several slices enters once.
+    {"ImplicitWeightsSeveralSlicesOrderType1",
+     64,
+     64,
+     7,
+     {"NumberBFrames = 2", "FrameSkip = 2", "WeightedBiprediction = 2", "PicOrderCntType = 1",
+      "SliceMode = 1", "SliceArgument = 3", "DirectModeType = 1"},
+     {7, 5, 6},
+     true},
     // Macroblock-adaptive frame/field pairs in P pictures, on a pan whose fields show different times
     // (so that field pairs win often) and on the progressive pan.
     {.name = "MbaffIpppCavlc",
