@@ -35,6 +35,12 @@ void dec_implicit_weight_pair(int td, int tb, int *w0, int *w1)
         *w0 = *w1 = 32;
 }
 
+int dec_backward_weight_entries(int active_bwd, bool reference_b)
+{
+    const int n = std::clamp(active_bwd, 0, kMaxRefIdx);
+    return reference_b && n > 0 ? std::max(n, 2) : n;
+}
+
 void dec_bipred_weights(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;
@@ -64,7 +70,8 @@ void dec_bipred_weights(H264DecoderState &dec)
                 std::fill(std::begin(r), std::end(r), 0);
     }
     const int nf = std::clamp(img.num_ref_idx_active_fwd, 0, kMaxRefIdx);
-    const int nb = std::clamp(img.num_ref_idx_active_bwd, 0, kMaxRefIdx);
+    // Entries past the active ones would otherwise keep whatever an earlier picture left there.
+    const int nb = dec_backward_weight_entries(img.num_ref_idx_active_bwd, !img.non_reference);
     for (int i = 0; i < nf; ++i)
         for (int j = 0; j < nb; ++j) {
             int w0 = 32, w1 = 32;

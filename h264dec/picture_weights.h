@@ -13,6 +13,10 @@ void dec_weight_rounding(DecoderImage &img);
 // the current picture: list-1 weight = the distance scale / 4, list-0 weight = 64 minus it; 32 and 32
 // for td = 0 or a list-1 weight outside -64..128. Shared with the encoder.
 void dec_implicit_weight_pair(int td, int tb, int *w0, int *w1);
+// Entries of the list-1 side of the bi-predictive table that a B picture with active_bwd backward
+// references reads. A reference B picture weighs backward index s with entry 1 - s, so its index 0
+// reads entry 1 even when it is the only backward reference. Shared with the encoder.
+int dec_backward_weight_entries(int active_bwd, bool reference_b);
 // B pictures only: fills wbp_weight for the active indices (implicit weighting also resets the
 // denominators to 5 and every one-direction weight to 32).
 void dec_bipred_weights(H264DecoderState &dec);

@@ -83,19 +83,22 @@ void PocType1(H264DecoderState &dec)
 
     const long long exp = img.ExpectedPicOrderCnt;
     const int reference = img.non_reference ? 0 : 1;
+    // Every slice computes the count, but a picture enters the history once: its first slice pushes
+    // it, and a reference picture pushed again would push an older reference out of place.
+    const bool later = img.current_slice_nr != 0;
     if (img.structure == kFrame) {
         img.TopFieldOrderCnt = Wrap32(exp + img.delta_pic_order_cnt[0]);
         img.BottomFieldOrderCnt = Wrap32(static_cast<long long>(img.TopFieldOrderCnt) +
                                          img.offset_for_top_to_bottom_field + img.delta_pic_order_cnt[1]);
         img.frame_poc = img.this_poc = std::min(img.TopFieldOrderCnt, img.BottomFieldOrderCnt);
-        if (img.this_poc != img.PreviousPOC)
+        if (img.this_poc != img.PreviousPOC && !later)
             dec_push_poc_history(dec, img.TopFieldOrderCnt, img.BottomFieldOrderCnt, reference);
     } else if (img.structure == kBottomField) {
         img.TopFieldOrderCnt = 0;
         img.BottomFieldOrderCnt =
             Wrap32(exp + img.offset_for_top_to_bottom_field + img.delta_pic_order_cnt[0]);
         img.this_poc = img.BottomFieldOrderCnt;
-        if (img.this_poc == img.PreviousPOC || img.idr_bottom_field_flag != 1)
+        if (img.this_poc == img.PreviousPOC || img.idr_bottom_field_flag != 1 || later)
             dec.poc_history.bottom[0] = img.BottomFieldOrderCnt;
         else
             dec_push_poc_history(dec, 0, img.BottomFieldOrderCnt, reference);
@@ -103,7 +106,7 @@ void PocType1(H264DecoderState &dec)
         img.BottomFieldOrderCnt = 0;
         img.TopFieldOrderCnt = Wrap32(exp + img.delta_pic_order_cnt[0]);
         img.this_poc = img.TopFieldOrderCnt;
-        if (img.this_poc == img.PreviousPOC || img.idr_bottom_field_flag != 0)
+        if (img.this_poc == img.PreviousPOC || img.idr_bottom_field_flag != 0 || later)
             dec.poc_history.top[0] = img.TopFieldOrderCnt;
         else
             dec_push_poc_history(dec, img.TopFieldOrderCnt, 0, reference);

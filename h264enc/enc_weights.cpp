@@ -89,8 +89,12 @@ void ExplicitWeights(EncoderRun &run)
         const RefFrame &f = *backward_frame(run, backward_weight_index(img, j));
         img.wp_weight[1][j][0] = BrightnessWeight(dcOrg, LumaSum(f.Refbuf11.data(), n), j);
     }
+    // The table covers the entries the decoder reads: with one backward reference a stored B picture
+    // weighs it with entry 1, whose list-1 weight is the default one.
+    const int nb =
+        std::min(dec_backward_weight_entries(img.stored_b_ref + 1, img.type == kTypeStoredB), kMaxWeightRefs);
     for (int i = 0; i <= img.num_ref_minus1 && i < kMaxWeightRefs; ++i)
-        for (int j = 0; j <= img.stored_b_ref && j < kMaxWeightRefs; ++j)
+        for (int j = 0; j < nb; ++j)
             for (int c = 0; c < 3; ++c) {
                 img.wbp_weight[0][i][j][c] = img.wp_weight[0][i][c];
                 img.wbp_weight[1][i][j][c] = img.wp_weight[1][j][c];
@@ -124,7 +128,7 @@ void h264enc_implicit_weights(EncoderImage &img, const PocHistory &history, bool
                 img.wp_offset[list][r][c] = 0;
             }
     const int nf = std::clamp(img.num_ref_minus1 + 1, 0, kMaxWeightRefs);
-    const int nb = std::clamp(img.stored_b_ref + 1, 0, kMaxWeightRefs);
+    const int nb = std::min(dec_backward_weight_entries(img.stored_b_ref + 1, reference_b), kMaxWeightRefs);
     for (int i = 0; i < nf; ++i)
         for (int j = 0; j < nb; ++j) {
             int w0 = 32, w1 = 32;

@@ -297,9 +297,10 @@ void h264enc_write_macroblock(EncoderRun &run, int not_first)
         write_cbp_qp_luma(run);
         write_chroma_blocks(run);
     }
-    if (run.input.UseConstrainedIntraPred && (img.type == kTypeP || img.type == kTypeB) &&
-        img.sp_mode != kSpMode && !IsIntraMacroblock(mb) &&
-        static_cast<size_t>(img.mb_index) < img.intra_block.size())
+    // Stored B pictures too: the decoder takes an inter macroblock of any B picture as unusable for
+    // constrained intra prediction, so the encoder must not predict from it either.
+    if (run.input.UseConstrainedIntraPred && (img.type == kTypeP || IsB(img)) && img.sp_mode != kSpMode &&
+        !IsIntraMacroblock(mb) && static_cast<size_t>(img.mb_index) < img.intra_block.size())
         img.intra_block[static_cast<size_t>(img.mb_index)] = {0, 0, 0, 0};
     int total = 0;
     for (int k = kBitsHeader; k <= kBitsDeltaQuant; ++k)

@@ -82,6 +82,42 @@ TEST(H264PictureWeights, ExplicitBiWeightsCopyBothLists)
     EXPECT_EQ(img.wbp_weight[0][1][2][0], 5);
 }
 
+// A reference B picture weighs backward index 0 with entry 1 (indices 0 and 1 trade places), so with
+// one backward reference the table must hold entry 1, not what an earlier picture left there.
+// History, newest first: 12 (itself), 8, 4, 0. Forward index 1 is 4, entry 1 of list 1 is 8: td = 4,
+// tb = 8, tx = (16384 + 2) / 4 = 4096, scale (8 x 4096 + 32) >> 6 = 512, weights -64 and 128.
+TEST(H264PictureWeights, ReferenceBWithOneBackwardReferenceFillsTheEntryItReads)
+{
+    for (const int idc : {2, 1}) {
+        H264DecoderState dec;
+        for (int poc : {0, 4, 8, 12})
+            dec_push_poc_history(dec, poc, poc, 1);
+        DecoderImage &img = dec.img;
+        img.type = kPictureB;
+        img.non_reference = 0;
+        img.weighted_bipred_idc = idc;
+        img.num_ref_idx_active_fwd = 2;
+        img.num_ref_idx_active_bwd = 1;
+        for (auto &w : img.wbp_weight[0][1][1])
+            w = -7; // left by an earlier picture
+        img.wp_weight[0][1][0] = 40;
+        img.wp_weight[1][1][0] = 32;
+        dec_bipred_weights(dec);
+        if (idc == 2) {
+            EXPECT_EQ(img.wbp_weight[0][1][1][0], -64);
+            EXPECT_EQ(img.wbp_weight[1][1][1][2], 128);
+            EXPECT_EQ(img.wbp_weight[0][0][1][0], 32); // forward index 0 is 8 too: td = 0
+        } else {
+            EXPECT_EQ(img.wbp_weight[0][1][1][0], 40);
+            EXPECT_EQ(img.wbp_weight[1][1][1][0], 32);
+        }
+    }
+    // A non-reference B picture reads only the active entries.
+    EXPECT_EQ(dec_backward_weight_entries(1, false), 1);
+    EXPECT_EQ(dec_backward_weight_entries(1, true), 2);
+    EXPECT_EQ(dec_backward_weight_entries(3, true), 3);
+}
+
 TEST(H264PictureFields, SplitAndMergeInterleaveRows)
 {
     DecodedPlanes frame, top, bottom, back;

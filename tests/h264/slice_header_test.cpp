@@ -699,6 +699,27 @@ TEST(Poc, TheOrderRingKeepsReferencePicturesAndReplacesOthers)
     EXPECT_EQ(h264dec_poc_compare(dec, 1, -1), 30);
 }
 
+// Type 1: every slice of a picture computes the count, but the picture enters the order ring once;
+// a reference picture pushed again per slice would shift the older references one place too far.
+TEST(Poc, APictureOfSeveralSlicesEntersTheOrderRingOnce)
+{
+    for (const int structure : {kFrame, kTopField}) {
+        H264DecoderState dec;
+        dec_push_poc_history(dec, 0, 0, 1); // the IDR picture before
+        DecoderImage &img = dec.img;
+        img.pic_order_cnt_type = 1;
+        img.structure = structure;
+        img.num_ref_frames_in_pic_order_cnt_cycle = 1;
+        img.offset_for_ref_frame[0] = 2;
+        img.frame_num = 1;
+        for (img.current_slice_nr = 0; img.current_slice_nr < 3; ++img.current_slice_nr)
+            h264dec_decode_poc(dec);
+        EXPECT_EQ(dec.poc_history.top[0], 2) << structure;
+        EXPECT_EQ(dec.poc_history.top[1], 0) << structure;
+        EXPECT_EQ(dec.poc_history.top[2], 1 << 29) << structure;
+    }
+}
+
 } // namespace
 
 } // namespace slice_header_test

@@ -91,6 +91,17 @@ TEST(EncImplicitWeights, StoredBPictureNamesItsTwoNearestReferencesTheOtherWayRo
     EXPECT_EQ(backward_weight_index(b, 0), 0);
 }
 
+TEST(EncImplicitWeights, StoredBPictureWithOneBackwardReferenceFillsEntryOne)
+{
+    // Its only backward reference reads entry 1, the newest reference (8) of history 0, 4, 8, 12.
+    // (i 1 = 4, j 1 = 8): td = 4, tb = 8, tx = 4096, scale (8 x 4096 + 32) >> 6 = 512: -64 and 128.
+    const EncoderImage img = ImplicitPicture({0, 4, 8}, 12, true, 2, 1);
+    EXPECT_EQ(backward_weight_index(img, 0), 1);
+    EXPECT_EQ(img.wbp_weight[0][1][1][0], -64);
+    EXPECT_EQ(img.wbp_weight[1][1][1][1], 128);
+    EXPECT_EQ(img.wbp_weight[1][0][1][0], 32);
+}
+
 TEST(EncWeightedCombination, TwoAndOneDirectionRounding)
 {
     EncoderImage img;
