@@ -48,7 +48,7 @@ public:
     const char *ValueTitle() const { return m_nPlotType == 1 ? "PSNR (dB)" : "SNR (dB)"; }
     // The legend: one line of kLegendLine units per curve, in a corner of the axis box that no curve
     // crosses (the top right when free). nameWidth is the widest name in logical units, as the
-    // caller's font measures it. Line i spans from LegendTop() - i * kLegendLine downward.
+    // caller's font measures it. Line i spans kLegendLine downward from Line(i).
     static constexpr int kLegendLine = 40;
     struct LegendPlace
     {
