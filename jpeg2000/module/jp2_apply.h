@@ -70,6 +70,9 @@ struct Jpeg2000Decoding
     int rows = 0, cols = 0; // of the decoded (possibly reduced) image
     int32_t truncBytes = 0; // where the stream was cut; 0 when it was not
 };
+// What the decoder really took, in bits per pixel of the decoded image: below the rate asked when
+// the stream ends first. The report and the R(D) point give this rate.
+double Jpeg2000DecodedBitrate(const Jpeg2000Decoding &d);
 // Decodes path into target at the parameters' truncation rate and discarded levels.
 Jpeg2000Decoding Jpeg2000Decode(const Jpeg2000Params &p, const std::string &path, CDib *target);
 

@@ -210,10 +210,11 @@ void Jpeg2000Dlg::OnJpeg2000Apply()
         m_sDecoderText = QString::fromLatin1(kJpeg2000DecoderText);
         m_sResult = zn::Q(r.result);
         SetResultText(m_sResult);
-        // With levels left out there are no measures, and so no point.
+        // With levels left out there are no measures, and so no point. The point is plotted at the
+        // rate decoded, which falls short of the rate asked when the stream ends first.
         if (r.measured)
             zn::StoreRDPointIfRecording(
-                doc, "JPEG2000", m_par.fDecRate, r.measures,
+                doc, "JPEG2000", static_cast<float>(Jpeg2000DecodedBitrate(r.decoding)), r.measures,
                 "(OnJpeg2000Apply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen");
         zn::ShowChainResult(doc, r.description);
     });

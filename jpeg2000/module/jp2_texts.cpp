@@ -5,20 +5,20 @@
 
 #include "platform/format.h"
 
-namespace {
-
-double Bitrate(const Jpeg2000Decoding &d)
+double Jpeg2000DecodedBitrate(const Jpeg2000Decoding &d)
 {
     const double pixels = double(d.cols) * d.rows;
     return pixels > 0 ? 8.0 * d.bytesRead / pixels : 0.0;
 }
+
+namespace {
 
 // The decoding lines; the description aligns its labels with more tabs than the result box.
 std::string DecodedLines(const Jpeg2000Decoding &d, const char *bitsTabs)
 {
     return zn::Format("  Decoded #bits%s:%7lld\r\n  Decoded bitrate\t\t:%6.2f (bpp)\r\n"
                       "  Number of tiles decoded\t:%5d\r\n",
-                      bitsTabs, 8LL * d.bytesRead, Bitrate(d), d.tiles);
+                      bitsTabs, 8LL * d.bytesRead, Jpeg2000DecodedBitrate(d), d.tiles);
 }
 
 // An error-free reconstruction has no finite SNR or PSNR: the text says so.

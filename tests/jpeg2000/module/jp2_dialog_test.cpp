@@ -55,6 +55,14 @@ bool Contains(const std::vector<uint8_t> &hay, const std::vector<uint8_t> &needl
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
+// The number of the report's "Decoded bitrate" line, as printed ("%6.2f").
+std::string ReportedDecodedRate(const std::string &result)
+{
+    const std::string label = "  Decoded bitrate\t\t:";
+    const size_t at = result.find(label);
+    return at == std::string::npos ? std::string() : result.substr(at + label.size(), 6);
+}
+
 struct Jp2Fixture : ::testing::Test
 {
     void SetUp() override { RegisterJpeg2000Module(); }
@@ -260,6 +268,9 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     ASSERT_EQ(data.m_nNumberOfPoints[0], 1);
     EXPECT_EQ(data.m_Curve[0].m_fSNR[0], 60.0f);
     EXPECT_EQ(data.m_Curve[0].m_fPSNR[0], 60.0f);
+    // The lossless point sits at the rate the stream took, not at the unused decoding rate.
+    EXPECT_EQ(zn::Format("%6.2f", double(data.m_Curve[0].m_fRate[0])), ReportedDecodedRate(result));
+    EXPECT_LE(data.m_Curve[0].m_fRate[0], 8.0 * (generated + 2) / (96 * 80));
     // A decoding-only Apply repeats the size of the last encoding.
     ModuleHarness::Click(dlg, kApply);
     EXPECT_NE(ModuleHarness::ChainDescription(doc).find(sizeLine), std::string::npos);
@@ -412,20 +423,52 @@ TEST_F(Jp2Fixture, ThreeDecodesAtRisingRatesGiveARisingCurveOnlyWhileRecording)
     const int key = rd.GetModuleIndex("JPEG2000");
     EXPECT_EQ(rd.m_ModuleData[key].m_nNumberOfPoints[0], 0);
     rd.StartStoring("JPEG2000", "rising");
+    std::vector<std::string> reported;
     for (int id : {2145, 2148, 2151}) { // 0.1, 0.4, 1.0
         ModuleHarness::Click(dlg, id);
         ModuleHarness::Click(dlg, kApply);
+        reported.push_back(ReportedDecodedRate(Result(dlg)));
     }
     rd.StopStoring();
     ModuleHarness::Click(dlg, kApply);
     const auto &data = rd.m_ModuleData[key];
     ASSERT_EQ(data.m_nNumberOfPoints[0], 3);
     const auto &c = data.m_Curve[0];
-    EXPECT_EQ(std::vector<float>(c.m_fRate, c.m_fRate + 3), (std::vector<float>{0.1f, 0.4f, 1.0f}));
+    // Each point sits at the rate the report gives as decoded, at most the rate asked.
+    const float asked[] = {0.1f, 0.4f, 1.0f};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(zn::Format("%6.2f", double(c.m_fRate[i])), reported[size_t(i)]);
+        EXPECT_LE(c.m_fRate[i], asked[i]);
+        EXPECT_GT(c.m_fRate[i], asked[i] * 0.9f);
+    }
     EXPECT_LT(c.m_fPSNR[0], c.m_fPSNR[1]);
     EXPECT_LT(c.m_fPSNR[1], c.m_fPSNR[2]);
     EXPECT_LT(c.m_fSNR[0], c.m_fSNR[1]);
     EXPECT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
+}
+
+// A smooth picture coded at 3.0 bpp needs far fewer bits: the stream ends below the rate asked,
+// and the point must be plotted where the decoder really was, as the report says.
+TEST_F(Jp2Fixture, ThePointOfAStreamThatEndsEarlyHasTheDecodedRate)
+{
+    auto smooth = zntest::MakeGreyDib(128, 128, [](int x, int y) { return 60 + x / 2 + y / 4; });
+    Jpeg2000Dlg *dlg = Open("smooth", *smooth);
+    ModuleHarness::Click(dlg, 1539); // encode, and so decode, at 3.0
+    zn::CRDDataBase &rd = *doc->m_pRDData;
+    rd.StartStoring("JPEG2000", "early");
+    ModuleHarness::Click(dlg, kApply);
+    rd.StopStoring();
+    ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
+    const auto &data = rd.m_ModuleData[rd.GetModuleIndex("JPEG2000")];
+    ASSERT_EQ(data.m_nNumberOfPoints[0], 1);
+    const float rate = data.m_Curve[0].m_fRate[0];
+    EXPECT_EQ(zn::Format("%6.2f", double(rate)), ReportedDecodedRate(Result(dlg)));
+    // The whole code-stream file, markers included, holds at least what was decoded, and is well
+    // short of 3.0 bpp.
+    const double fileRate = 8.0 * FileBytes(h.Dir().File("smooth_BitStream.jp2")).size() / (128.0 * 128.0);
+    EXPECT_LE(rate, fileRate);
+    EXPECT_LT(fileRate, 2.5);
+    EXPECT_GT(rate, 0.0f);
 }
 
 TEST_F(Jp2Fixture, CancelDeactivatesAndStartShowsTheHiddenDialogWithoutActivatingIt)
