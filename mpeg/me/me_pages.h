@@ -50,11 +50,71 @@ private:
     zn::PushRadioGroup *m_pChoices;
 };
 
-// The pages by template: 244 Hierarchy, 210 Search, 213 Block, 211/247/248 Max.Displ. for one, two
-// and three levels, 212/245/246 N-Step likewise.
-CMeChoicePage *MakeMeHierarchyPage(QWidget *parent);
-CMeChoicePage *MakeMeSearchPage(QWidget *parent);
-CMeChoicePage *MakeMeBlockPage(QWidget *parent);
+// The pages, one class per template.
+class CMeHierarchyDlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 244;
+    explicit CMeHierarchyDlg(QWidget *parent);
+};
+
+class CMeSearchDlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 210;
+    explicit CMeSearchDlg(QWidget *parent);
+};
+
+class CMeBlockDlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 213;
+    explicit CMeBlockDlg(QWidget *parent);
+};
+
+class CMeDisplDlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 211;
+    explicit CMeDisplDlg(QWidget *parent);
+};
+
+class CMeDispl2Dlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 247;
+    explicit CMeDispl2Dlg(QWidget *parent);
+};
+
+class CMeDispl3Dlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 248;
+    explicit CMeDispl3Dlg(QWidget *parent);
+};
+
+class CMeNStepDlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 212;
+    explicit CMeNStepDlg(QWidget *parent);
+};
+
+class CMeNStep2Dlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 245;
+    explicit CMeNStep2Dlg(QWidget *parent);
+};
+
+class CMeNStep3Dlg : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = 246;
+    explicit CMeNStep3Dlg(QWidget *parent);
+};
+
+// The Max.Displ. and N-Step pages of a number of resolution levels (1, 2 or 3).
 CMeChoicePage *MakeMeDisplPage(int levels, QWidget *parent);
 CMeChoicePage *MakeMeNStepPage(int levels, QWidget *parent);
 
