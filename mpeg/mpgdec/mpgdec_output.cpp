@@ -231,7 +231,7 @@ void CMpegDecoder::mpgdec_storeframe(uint8_t *const planes[3], int frame_number,
 // Places one transformed block in the picture. With field DCT the block's lines alternate between
 // the macroblock's two fields; in a field picture every line of the store's field is two lines
 // apart.
-void MpegPictureDecoder::BlockToFrame(int comp, int bx, int by, bool nonIntra)
+void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonIntra)
 {
     const int cf = d.chroma_format;
     int c = comp < 4 ? 0 : (comp & 1) ? 2 : 1;
@@ -246,7 +246,7 @@ void MpegPictureDecoder::BlockToFrame(int comp, int bx, int by, bool nonIntra)
         x = (cf == 3 ? bx : bx / 2) + ((cf == 3 && (comp & 8)) ? 8 : 0);
         y = cf == 1 ? by / 2 : by;
     }
-    bool fieldDct = frame && dctType && (c == 0 || cf != 1);
+    bool fieldDct = frame && dct_type && (c == 0 || cf != 1);
     uint8_t *p;
     if (frame) {
         if (fieldDct) {
