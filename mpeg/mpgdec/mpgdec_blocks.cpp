@@ -48,7 +48,7 @@ MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvl
     if (e.value == mpgvlc::kEscapeCode) {
         d.mpgdec_flushbits(e.len);
         run = static_cast<int>(d.mpgdec_getbits(6));
-        if (d.mpeg2) {
+        if (ld.mpeg2) {
             int v = static_cast<int>(d.mpgdec_getbits(12));
             if ((v & 2047) == 0) {
                 LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
@@ -125,13 +125,13 @@ int MpegPictureDecoder::ReadIntraDc(int comp)
 // Chroma blocks have matrices of their own only in 4:2:2 and 4:4:4.
 const int *MpegPictureDecoder::IntraMatrix(int cc) const
 {
-    return (cc != 0 && d.chroma_format != 1) ? d.chroma_intra_quantizer_matrix : d.intra_quantizer_matrix;
+    return (cc != 0 && d.chroma_format != 1) ? ld.chroma_intra_quantizer_matrix : ld.intra_quantizer_matrix;
 }
 
 const int *MpegPictureDecoder::NonIntraMatrix(int comp) const
 {
-    return (comp >= 4 && d.chroma_format != 1) ? d.chroma_non_intra_quantizer_matrix
-                                               : d.non_intra_quantizer_matrix;
+    return (comp >= 4 && d.chroma_format != 1) ? ld.chroma_non_intra_quantizer_matrix
+                                               : ld.non_intra_quantizer_matrix;
 }
 
 void MpegPictureDecoder::getintrablock(int comp)
@@ -139,10 +139,10 @@ void MpegPictureDecoder::getintrablock(int comp)
     const int cc = ReadIntraDc(comp);
     if (cc < 0)
         return;
-    short *bp = d.block[comp];
+    short *bp = ld.block[comp];
     bp[0] = Saturate(dcPred[cc] * 8);
     const int *w = IntraMatrix(cc);
-    const int q = d.quantizer_scale;
+    const int q = ld.quantizer_scale;
     const mpgvlc::Table &table = mpgvlc::Coefficients(false, false);
     ReadAcCoefficients(bp, 1, table, table, kMpegZigZag, "getintrablock",
                        [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
@@ -151,8 +151,8 @@ void MpegPictureDecoder::getintrablock(int comp)
 void MpegPictureDecoder::getinterblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
-    const int q = d.quantizer_scale;
-    ReadAcCoefficients(d.block[comp], 0, mpgvlc::Coefficients(true, false),
+    const int q = ld.quantizer_scale;
+    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
                        mpgvlc::Coefficients(false, false), kMpegZigZag, "getinterblock",
                        [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
 }
@@ -162,22 +162,22 @@ void MpegPictureDecoder::getmpg2intrablock(int comp)
     const int cc = ReadIntraDc(comp);
     if (cc < 0)
         return;
-    short *bp = d.block[comp];
+    short *bp = ld.block[comp];
     bp[0] = Saturate(dcPred[cc] * (1 << (3 - d.intra_dc_precision)));
     const int *w = IntraMatrix(cc);
-    const int q = d.quantizer_scale;
+    const int q = ld.quantizer_scale;
     const mpgvlc::Table &table = mpgvlc::Coefficients(false, d.intra_vlc_format);
-    ReadAcCoefficients(bp, 1, table, table, d.alternate_scan ? kMpegAlternateScan : kMpegZigZag,
+    ReadAcCoefficients(bp, 1, table, table, ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag,
                        "getmpg2intrablock", [&](int level, int j) { return (w[j] * q * level) >> 4; });
 }
 
 void MpegPictureDecoder::getmpg2interblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
-    const int q = d.quantizer_scale;
-    ReadAcCoefficients(d.block[comp], 0, mpgvlc::Coefficients(true, false),
+    const int q = ld.quantizer_scale;
+    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
                        mpgvlc::Coefficients(false, false),
-                       d.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
+                       ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
                        [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
 }
 
@@ -194,11 +194,11 @@ void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
     if (skipped)
         return; // a skipped macroblock is its prediction, in every output mode
     for (int comp = 0; comp < d.block_count; ++comp) {
-        short *bp = d.block[comp];
+        short *bp = ld.block[comp];
         bool coded = cbp & (1 << (d.block_count - 1 - comp));
-        if (!coded && !intra && d.output_mode == 0 && (!d.mpeg2 || d.m_mismatchOnlyBlockIsZero))
+        if (!coded && !intra && d.output_mode == 0 && (!ld.mpeg2 || d.m_mismatchOnlyBlockIsZero))
             continue; // adds nothing to the prediction
-        if (d.mpeg2) {
+        if (ld.mpeg2) {
             // Mismatch control: an odd coefficient sum keeps the inverse transforms of encoder and
             // decoder from rounding a half the same wrong way, picture after picture.
             int sum = 0;

@@ -43,7 +43,7 @@ MpegStreamInfo MpegStreamInfoText(const CMpegDecoder &d, const std::string &stre
         if (!resultOnly)
             info.viewText += line;
     };
-    if (d.mpeg2) {
+    if (d.base_layer.mpeg2) {
         add("Mpeg version             :  MPEG-2\r\n", true);
         add(fields ? "Coded picture types   : Fields\r\n" : "Coded picture types   : Frames\r\n");
     } else {

@@ -171,7 +171,8 @@ void CMpgdecDlg::RunDecoding()
 bool CMpgdecDlg::DecodePass(zn::CMpegDecoder &dec)
 {
     const std::string path = m_pStartDibDoc->m_pDib->m_path;
-    dec.mpeg2 = 0;
+    dec.current_layer = &dec.base_layer;
+    dec.base_layer.mpeg2 = 0;
     const std::string streamType = StreamTypeOf(path, &dec.system_stream);
     zn::MpegFileInput input(path);
     if (!input.IsOpen()) {

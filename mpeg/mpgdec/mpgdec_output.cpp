@@ -27,18 +27,14 @@ inline uint8_t Clip(int v)
 void ComputeLayout(const CMpegDecoder &d, int &mbWidth, int &mbHeight)
 {
     mbWidth = (d.horizontal_size + 15) / 16;
-    mbHeight = (d.mpeg2 && !d.progressive_sequence) ? 2 * ((d.vertical_size + 31) / 32)
-                                                    : (d.vertical_size + 15) / 16;
+    mbHeight = (d.base_layer.mpeg2 && !d.progressive_sequence) ? 2 * ((d.vertical_size + 31) / 32)
+                                                               : (d.vertical_size + 15) / 16;
 }
 
 } // namespace
 
 CMpegDecoder::CMpegDecoder()
 {
-    for (int i = 0; i < 64; ++i) {
-        intra_quantizer_matrix[i] = chroma_intra_quantizer_matrix[i] = kMpegDefaultIntraMatrix[i];
-        non_intra_quantizer_matrix[i] = chroma_non_intra_quantizer_matrix[i] = 16;
-    }
     // An uncoded MPEG-2 block carries only the mismatch-control bit; when the transform maps that to
     // zero, uncoded blocks can be left out of the reconstruction.
     short probe[64] = {};
@@ -53,7 +49,7 @@ void CMpegDecoder::mpgdec_initdecoder()
 {
     if (initialised)
         mpgdec_freedecoder();
-    if (!mpeg2) {
+    if (!base_layer.mpeg2) {
         progressive_sequence = 1;
         progressive_frame = 1;
         picture_structure = 3;
@@ -130,7 +126,7 @@ bool CMpegDecoder::StoresMatchHeaders() const
         return false;
     int w = 0, h = 0;
     ComputeLayout(*this, w, h);
-    int cf = mpeg2 ? chroma_format : 1;
+    int cf = base_layer.mpeg2 ? chroma_format : 1;
     return w == m_storeWidth && h == m_storeHeight && cf == m_storeChroma;
 }
 
@@ -155,7 +151,7 @@ void CMpegDecoder::mpgdec_getpicture(int frame_number)
 {
     if (!StoresMatchHeaders())
         mpgdec_initdecoder(); // the sequence changed its size or chroma format
-    if (scalable_mode == 1) {
+    if (current_layer->scalable_mode == 1) {
         ShowMessage("Scalability SC_DP no longer supported");
         throw MpegDecodeError("data partitioning");
     }
@@ -176,7 +172,7 @@ void CMpegDecoder::mpgdec_getpicture(int frame_number)
         if (picture_structure == 2)
             current_frame[c] += c ? chroma_width : coded_width;
     }
-    if (pict_scal && !second_field)
+    if (current_layer->pict_scal && !second_field)
         MessageOnce("MpgDecGetPic - Picture Scalability no longer supported");
     getpic();
     if (frame_number != 0 && (picture_structure == 3 || second_field)) {
@@ -260,7 +256,7 @@ void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonI
         p = d.current_frame[c] + static_cast<ptrdiff_t>(2 * (y + 8 * half)) * width + x;
         step = 2 * width;
     }
-    const short *b = d.block[comp];
+    const short *b = ld.block[comp];
     const int mode = d.output_mode;
     for (int j = 0; j < 8; ++j, p += step, b += 8) {
         for (int i = 0; i < 8; ++i) {

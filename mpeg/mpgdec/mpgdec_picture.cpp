@@ -88,12 +88,12 @@ void MpegPictureDecoder::Run()
                 }
             }
             for (int comp = 0; comp < d.block_count && !fault; ++comp) {
-                std::memset(d.block[comp], 0, sizeof d.block[comp]);
+                std::memset(ld.block[comp], 0, sizeof ld.block[comp]);
                 if (cbp & (1 << (d.block_count - 1 - comp))) {
                     if (macroblock_type & kMbIntra)
-                        d.mpeg2 ? getmpg2intrablock(comp) : getintrablock(comp);
+                        ld.mpeg2 ? getmpg2intrablock(comp) : getintrablock(comp);
                     else
-                        d.mpeg2 ? getmpg2interblock(comp) : getinterblock(comp);
+                        ld.mpeg2 ? getmpg2interblock(comp) : getinterblock(comp);
                 }
             }
             if (fault) {
@@ -137,7 +137,7 @@ bool MpegPictureDecoder::Resync(int &mba, int &mbaInc)
             return false;
         d.mpgdec_flushbits(32);
         int ext = 0;
-        if (d.mpeg2 && d.vertical_size > 2800)
+        if (ld.mpeg2 && d.vertical_size > 2800)
             ext = static_cast<int>(d.mpgdec_getbits(3));
         ReadSliceHeader();
         int inc = ReadAddressIncrement();
@@ -155,9 +155,11 @@ bool MpegPictureDecoder::Resync(int &mba, int &mbaInc)
 
 void MpegPictureDecoder::ReadSliceHeader()
 {
+    if (ld.scalable_mode == 1)
+        ld.priority_breakpoint = static_cast<int>(d.mpgdec_getbits(7)); // data partitioning
     ReadQuantiserScale();
     if (d.mpgdec_getbit()) {
-        d.intra_slice = static_cast<int>(d.mpgdec_getbit());
+        ld.intra_slice = static_cast<int>(d.mpgdec_getbit());
         d.mpgdec_flushbits(7);
         while (d.mpgdec_getbit())
             d.mpgdec_flushbits(8);
@@ -167,10 +169,10 @@ void MpegPictureDecoder::ReadSliceHeader()
 void MpegPictureDecoder::ReadQuantiserScale()
 {
     int code = static_cast<int>(d.mpgdec_getbits(5));
-    if (!d.mpeg2)
-        d.quantizer_scale = code;
+    if (!ld.mpeg2)
+        ld.quantizer_scale = code;
     else
-        d.quantizer_scale = d.q_scale_type ? kMpegNonLinearScale[code] : code * 2;
+        ld.quantizer_scale = ld.q_scale_type ? kMpegNonLinearScale[code] : code * 2;
 }
 
 int MpegPictureDecoder::ReadAddressIncrement()
@@ -232,7 +234,7 @@ void MpegPictureDecoder::ReadMacroblockModes()
 
 void MpegPictureDecoder::ReadMotionVectors(int s)
 {
-    if (!d.mpeg2) {
+    if (!ld.mpeg2) {
         int r = s == 0 ? d.forward_r_size : d.backward_r_size;
         bool fullPel = s == 0 ? d.full_pel_forward_vector : d.full_pel_backward_vector;
         ReadMotionVector(PMV[0][s], r, r, false, false, fullPel);

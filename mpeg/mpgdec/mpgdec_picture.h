@@ -14,7 +14,7 @@ enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward
 
 struct MpegPictureDecoder
 {
-    explicit MpegPictureDecoder(CMpegDecoder &decoder) : d(decoder) {}
+    explicit MpegPictureDecoder(CMpegDecoder &decoder) : d(decoder), ld(*decoder.current_layer) {}
     void Run();
 
     // macroblock layer (mpgdec_picture.cpp)
@@ -50,6 +50,7 @@ struct MpegPictureDecoder
     void mpgdec_blocktoframe(int comp, int bx, int by, bool nonIntra);
 
     CMpegDecoder &d;
+    MpegLayer &ld; // the layer the picture is read from
     bool fault = false;
     int mbaMax = 0;
     int dcPred[3] = {};

@@ -64,7 +64,7 @@ DecodedStream Decode(zn::MpegInput &input, bool system, const DecodeOptions &opt
     out.width = dec.horizontal_size;
     out.height = dec.vertical_size;
     out.chromaFormat = dec.chroma_format;
-    out.mpeg2 = dec.mpeg2;
+    out.mpeg2 = dec.base_layer.mpeg2;
     return out;
 }
 
