@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+class CDib;
+
 namespace zn {
 
 // A decoding run that cannot go on: its message has been shown (code kMessageShown).
@@ -135,7 +137,11 @@ public:
     int skip_b_frames = 0;
     int output_mode = 0; // 0 decoded frames, 1 prediction only, 2 coded difference
     int ref_picture_type = 1;
-    MpegFrameSink sink;
+    // Where frames go: the display routine of the document's decoder dialog (tests and tools install
+    // their own), or else an image being filled as a stream is opened as a document.
+    MpegFrameSink doc_sink;
+    CDib *dib_sink = nullptr;
+    int frames_output = 0; // frames handed to a sink since the decoder was made
     // The layer the stream is read from, and the one the bit reader uses: a stream of one layer only.
     MpegLayer base_layer;
     MpegLayer *current_layer = &base_layer;

@@ -5,6 +5,8 @@
 // builds up over a group of pictures.
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
+#include "image/cdib.h"
+#include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -206,7 +208,7 @@ void CMpegDecoder::mpgdec_lastframe(int frame_number)
 void CMpegDecoder::mpgdec_storeframe(uint8_t *const planes[3], int frame_number, const char *type_text,
                                      int kind)
 {
-    if (!sink) {
+    if (!doc_sink && !dib_sink) {
         ShowMessage(
             "CMpegDecoder::mpgdec_storeframe() implementation error.\r\nMust use display routine from "
             "CMpgdecDlg or CDibDoc.");
@@ -221,7 +223,17 @@ void CMpegDecoder::mpgdec_storeframe(uint8_t *const planes[3], int frame_number,
     f.chromaWidth = chroma_width;
     f.chromaHeight = chroma_height;
     f.chromaFormat = chroma_format;
-    sink(f, frame_number, type_text, kind);
+    ++frames_output;
+    if (doc_sink) {
+        doc_sink(f, frame_number, type_text, kind);
+        return;
+    }
+    if (dib_sink->GetWidth() != f.width || dib_sink->GetHeight() != f.height)
+        dib_sink->Create24(f.width, f.height); // the sequence changed its size
+    uint8_t *rgbPlanes[3];
+    std::vector<uint8_t> cb, cr;
+    FramePlanes420(f, cb, cr, rgbPlanes);
+    dib_sink->ConvertYUV420Dib(rgbPlanes);
 }
 
 // Places one transformed block in the picture. With field DCT the block's lines alternate between
