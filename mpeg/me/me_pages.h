@@ -50,69 +50,27 @@ private:
     zn::PushRadioGroup *m_pChoices;
 };
 
-// The pages, one class per template.
-class CMeHierarchyDlg : public CMeChoicePage
+// The layout of the choice page of a template (244, 210, 213, 211, 247, 248, 212, 245 or 246).
+const MeChoiceLayout &MeChoiceLayoutOf(int idd);
+
+// The choice page of one template.
+template <int Idd> class CMeChoicePageOf : public CMeChoicePage
 {
 public:
-    static constexpr int IDD = 244;
-    explicit CMeHierarchyDlg(QWidget *parent);
+    static constexpr int IDD = Idd;
+    explicit CMeChoicePageOf(QWidget *parent) : CMeChoicePage(MeChoiceLayoutOf(Idd), parent) {}
 };
 
-class CMeSearchDlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 210;
-    explicit CMeSearchDlg(QWidget *parent);
-};
-
-class CMeBlockDlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 213;
-    explicit CMeBlockDlg(QWidget *parent);
-};
-
-class CMeDisplDlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 211;
-    explicit CMeDisplDlg(QWidget *parent);
-};
-
-class CMeDispl2Dlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 247;
-    explicit CMeDispl2Dlg(QWidget *parent);
-};
-
-class CMeDispl3Dlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 248;
-    explicit CMeDispl3Dlg(QWidget *parent);
-};
-
-class CMeNStepDlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 212;
-    explicit CMeNStepDlg(QWidget *parent);
-};
-
-class CMeNStep2Dlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 245;
-    explicit CMeNStep2Dlg(QWidget *parent);
-};
-
-class CMeNStep3Dlg : public CMeChoicePage
-{
-public:
-    static constexpr int IDD = 246;
-    explicit CMeNStep3Dlg(QWidget *parent);
-};
+using CMeHierarchyDlg = CMeChoicePageOf<244>;
+using CMeSearchDlg = CMeChoicePageOf<210>;
+using CMeBlockDlg = CMeChoicePageOf<213>;
+// Max.Displ. and N-Step for one, two and three resolution levels.
+using CMeDisplDlg = CMeChoicePageOf<211>;
+using CMeDispl2Dlg = CMeChoicePageOf<247>;
+using CMeDispl3Dlg = CMeChoicePageOf<248>;
+using CMeNStepDlg = CMeChoicePageOf<212>;
+using CMeNStep2Dlg = CMeChoicePageOf<245>;
+using CMeNStep3Dlg = CMeChoicePageOf<246>;
 
 // The Max.Displ. and N-Step pages of a number of resolution levels (1, 2 or 3).
 CMeChoicePage *MakeMeDisplPage(int levels, QWidget *parent);
