@@ -96,6 +96,7 @@ void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Tabl
             return;
         const int j = scan[pos];
         const int v = dequant(level, j);
+        // MPEG-1 products reach 2^18; held to 12 bits they stay within the transform's 16-bit rows.
         bp[j] = Saturate(negative ? -v : v);
         i = pos + 1;
     }
