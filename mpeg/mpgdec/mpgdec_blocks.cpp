@@ -20,10 +20,12 @@ inline short Saturate(int v)
 }
 
 // MPEG-1 keeps reconstructed coefficients odd, away from zero: the decoder's and the encoder's
-// inverse transforms then drift apart more slowly (MPEG-2 toggles one coefficient instead).
+// inverse transforms then drift apart more slowly (MPEG-2 toggles one coefficient instead). A product
+// that rounds to 0 (matrix entries below 8) comes out as -1 before its sign, as other decoders of
+// these streams read it.
 inline int Oddify(int v)
 {
-    return v ? ((v - 1) | 1) : 0;
+    return (v - 1) | 1;
 }
 
 } // namespace

@@ -1,13 +1,14 @@
 // One-macroblock MPEG-1 streams for tests: sequence, group and picture headers, one slice, one intra
 // macroblock whose blocks code only differential DC zero (grey) and end of block, the first luminance
-// block with one escape-coded coefficient before its end.
+// block with escape-coded coefficients before its end.
 #include "mpeg/mpgdec/mpeg1_block_stream.h"
 
 #include "mpeg/mpgdec/stream_bits.h"
 
 namespace zntest {
 
-std::vector<uint8_t> Mpeg1OneCoefficientStream(int q, int run, int level)
+std::vector<uint8_t> Mpeg1IntraBlockStream(int q, const std::vector<RunLevel> &coefficients,
+                                           const std::vector<uint8_t> &intraMatrix)
 {
     StreamBits w;
     w.StartCode(0xB3);
@@ -18,7 +19,12 @@ std::vector<uint8_t> Mpeg1OneCoefficientStream(int q, int run, int level)
     w.Put(2875, 18); // 1.15 Mbit/s
     w.Put(1, 1);
     w.Put(20, 10); // VBV buffer
-    w.Put(0, 3);   // not constrained, default matrices
+    w.Put(0, 1);   // not constrained
+    w.Put(intraMatrix.size() == 64 ? 1 : 0, 1);
+    if (intraMatrix.size() == 64)
+        for (uint8_t v : intraMatrix)
+            w.Put(v, 8);
+    w.Put(0, 1); // default non-intra matrix
     w.StartCode(0xB8);
     w.Put(1 << 12, 25); // time code 0 with its marker bit
     w.Put(2, 2);        // closed group
@@ -34,15 +40,15 @@ std::vector<uint8_t> Mpeg1OneCoefficientStream(int q, int run, int level)
     w.Put(1, 1); // intra, no quantiser change
     for (int b = 0; b < 6; ++b) {
         w.PutDc(0, b >= 4);
-        if (b == 0) {
+        for (const RunLevel &c : b == 0 ? coefficients : std::vector<RunLevel>{}) {
             w.Put(1, 6); // escape
-            w.Put(static_cast<uint32_t>(run), 6);
-            if (level >= 128)
-                w.Put(static_cast<uint32_t>(level), 16); // 0000 0000, then the level
-            else if (level <= -128)
-                w.Put(0x8000u | (static_cast<uint32_t>(level) & 0xFF), 16);
+            w.Put(static_cast<uint32_t>(c.run), 6);
+            if (c.level >= 128)
+                w.Put(static_cast<uint32_t>(c.level), 16); // 0000 0000, then the level
+            else if (c.level <= -128)
+                w.Put(0x8000u | (static_cast<uint32_t>(c.level) & 0xFF), 16);
             else
-                w.Put(static_cast<uint32_t>(level) & 0xFF, 8);
+                w.Put(static_cast<uint32_t>(c.level) & 0xFF, 8);
         }
         w.Put(2, 2); // end of block
     }

@@ -243,7 +243,7 @@ TEST(MpegDecoder, Mpeg1CoefficientsBeyondTwelveBitsAreHeldBeforeTheTransform)
                           Case{31, 0, 255, true, 2047, 15809}, Case{31, 1, -200, false, -2048, -12399}}) {
         SCOPED_TRACE(std::to_string(c.level) + " after run " + std::to_string(c.run));
         zn::MessageRecorder rec;
-        const std::vector<uint8_t> stream = zntest::Mpeg1OneCoefficientStream(c.q, c.run, c.level);
+        const std::vector<uint8_t> stream = zntest::Mpeg1IntraBlockStream(c.q, {{c.run, c.level}});
         const auto s = zntest::DecodeMpegBytes(stream);
         ASSERT_EQ(s.frames.size(), 1u);
         const std::vector<uint8_t> &y = s.frames[0].y;
@@ -275,6 +275,30 @@ TEST(MpegDecoder, Mpeg1CoefficientsBeyondTwelveBitsAreHeldBeforeTheTransform)
             EXPECT_EQ(y[static_cast<size_t>(16 * row + 12)], 128);
         EXPECT_EQ(rec.Count(), 0u);
     }
+}
+
+// With matrix entries of 1 and quantiser 1 an MPEG-1 product rounds to 0, and making it odd gives -1
+// before the sign: a block of 63 such coefficients is not flat, and ffmpeg reads it the same way.
+TEST(MpegDecoder, Mpeg1ProductsThatRoundToZeroComeOutOdd)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    zntest::ScratchDir dir;
+    std::vector<zntest::RunLevel> coefficients;
+    for (int k = 0; k < 63; ++k)
+        coefficients.push_back({0, k % 5 == 2 ? -1 : 1});
+    const std::vector<uint8_t> stream =
+        zntest::Mpeg1IntraBlockStream(1, coefficients, std::vector<uint8_t>(64, 1));
+    const auto s = zntest::DecodeMpegBytes(stream);
+    ASSERT_EQ(s.frames.size(), 1u);
+    const std::vector<uint8_t> &y = s.frames[0].y;
+    int farthest = 0;
+    for (uint8_t v : y)
+        farthest = std::max(farthest, std::abs(v - 128));
+    EXPECT_GE(farthest, 3);
+    ASSERT_TRUE(zntest::WriteFileBytes(dir.File("z.m1v"), {stream.begin(), stream.end()}));
+    const auto ff = zntest::FfmpegFrames(dir.File("z.m1v"), "yuv420p", 16, 16);
+    ASSERT_EQ(ff.size(), 1u);
+    EXPECT_LE(zntest::MaxAbsDiff(ff[0], y, y.size()), 1);
 }
 
 // A sequence scalable extension of spatial scalability: told for each component and once more, then
