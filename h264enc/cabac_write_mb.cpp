@@ -59,7 +59,7 @@ void WriteRef(SyntaxItem *item, EncoderImage &img, CabacEncEnv *env, bool bwd)
     // A field macroblock's neighbours are read in its field's form, as the decoder reads them.
     const OwnMotionView view = OwnMotion(img);
     const MotionMaps &maps = *view.maps;
-    const std::vector<int> &refs = bwd ? maps.bw_ref : IsB(img) ? maps.fw_ref : maps.ref;
+    const std::vector<int> &refs = bwd ? maps.bw_ref_map : IsB(img) ? maps.fw_ref_map : maps.ref_map;
     const int x = 4 * img.mb_x + img.subblock_x, y = view.row + img.subblock_y;
     const bool insideAbove = img.subblock_y > 0, insideLeft = img.subblock_x > 0;
     const int a = (insideAbove || mb.Up()) && y > 0

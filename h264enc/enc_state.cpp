@@ -11,12 +11,12 @@ void MotionMaps::allocate(int block_cols, int block_rows)
     rows = block_rows;
     const size_t n = static_cast<size_t>(cols) * static_cast<size_t>(rows);
     try {
-        ref.assign(n, -1);
-        fw_ref.assign(n, -1);
-        bw_ref.assign(n, -1);
-        mv.assign(n, {0, 0});
-        fw_mv.assign(n, {0, 0});
-        bw_mv.assign(n, {0, 0});
+        ref_map.assign(n, -1);
+        fw_ref_map.assign(n, -1);
+        bw_ref_map.assign(n, -1);
+        mv_map.assign(n, {0, 0});
+        fw_mv_map.assign(n, {0, 0});
+        bw_mv_map.assign(n, {0, 0});
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("init_img: motion maps");
     }

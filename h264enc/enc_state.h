@@ -124,8 +124,8 @@ struct MmcoCommand
 struct MotionMaps
 {
     int cols = 0, rows = 0;
-    std::vector<int> ref, fw_ref, bw_ref;
-    std::vector<std::array<int, 2>> mv, fw_mv, bw_mv;
+    std::vector<int> ref_map, fw_ref_map, bw_ref_map;
+    std::vector<std::array<int, 2>> mv_map, fw_mv_map, bw_mv_map;
     void allocate(int block_cols, int block_rows);
     size_t At(int x, int y) const
     {

@@ -67,7 +67,7 @@ void init_global_buffers(EncoderRun &run)
         mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
         mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
         mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
-        run.moving_map.assign(img.maps.ref.size(), 1);
+        run.moving_map.assign(img.maps.ref_map.size(), 1);
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("init_global_buffers: mv");
     }

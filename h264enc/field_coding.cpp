@@ -66,8 +66,8 @@ void CaptureMotion(const EncoderImage &img, int rows, ColocatedMotion &into)
 {
     const MotionMaps &m = img.maps;
     const bool storedB = img.type == kTypeStoredB;
-    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
-    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
+    const std::vector<int> &ref = storedB ? m.fw_ref_map : m.ref_map;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv_map : m.mv_map;
     const size_t n = static_cast<size_t>(m.cols) * static_cast<size_t>(rows);
     into.cols = m.cols;
     into.rows = rows;
@@ -85,10 +85,10 @@ void LoadColocated(EncoderRun &run, const ColocatedMotion &from)
     MotionMaps &m = run.img.maps;
     if (from.cols != m.cols || from.ref.empty())
         return; // nothing coded yet
-    std::copy(from.ref.begin(), from.ref.end(), m.ref.begin());
-    std::copy(from.mv.begin(), from.mv.end(), m.mv.begin());
+    std::copy(from.ref.begin(), from.ref.end(), m.ref_map.begin());
+    std::copy(from.mv.begin(), from.mv.end(), m.mv_map.begin());
     if (run.moving_map.size() < from.moving.size())
-        run.moving_map.resize(m.ref.size());
+        run.moving_map.resize(m.ref_map.size());
     std::copy(from.moving.begin(), from.moving.end(), run.moving_map.begin());
 }
 

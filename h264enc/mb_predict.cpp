@@ -196,7 +196,7 @@ void quarter_modes_and_refs(EncoderRun &run, int q, int *fw_mode, int *bw_mode, 
     const int mode = mb.quarter_mode[static_cast<size_t>(q)];
     *fw_mode = *bw_mode = *fw_ref = *bw_ref = -1;
     if (!IsB(img)) {
-        *fw_ref = m.ref[at];
+        *fw_ref = m.ref_map[at];
         *fw_mode = mode;
         *bw_mode = 0;
         *bw_ref = 0;
@@ -207,24 +207,24 @@ void quarter_modes_and_refs(EncoderRun &run, int q, int *fw_mode, int *bw_mode, 
         *fw_mode = *bw_mode = 0;
         break;
     case 0:
-        *fw_ref = m.fw_ref[at];
+        *fw_ref = m.fw_ref_map[at];
         *fw_mode = mode;
         *bw_mode = 0;
         break;
     case 1:
         *fw_ref = 0;
         *fw_mode = 0;
-        *bw_ref = m.bw_ref[at];
+        *bw_ref = m.bw_ref_map[at];
         *bw_mode = mode;
         break;
     default:
-        *fw_ref = m.fw_ref[at];
-        *bw_ref = m.bw_ref[at];
+        *fw_ref = m.fw_ref_map[at];
+        *bw_ref = m.bw_ref_map[at];
         *fw_mode = *bw_mode = mode;
         break;
     }
     if (mode == 0 && mb.quarter_dir[static_cast<size_t>(q)] >= 0) {
-        *fw_ref = std::max(0, m.ref[at]);
+        *fw_ref = std::max(0, m.ref_map[at]);
         *bw_ref = 0;
     }
 }

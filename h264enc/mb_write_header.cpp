@@ -140,7 +140,7 @@ int all_refs_zero(const EncoderImage &img)
     const MotionMaps &m = *v.maps;
     for (int y = v.row; y < v.row + 4; ++y)
         for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)
-            if (m.ref[m.At(x, y)] != 0)
+            if (m.ref_map[m.At(x, y)] != 0)
                 return 0;
     return 1;
 }

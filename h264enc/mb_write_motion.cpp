@@ -47,7 +47,7 @@ int OwnRef(const EncoderImage &img, int list, int i, int j)
 {
     const OwnMotionView v = OwnMotion(img);
     const MotionMaps &m = *v.maps;
-    const std::vector<int> &refs = list == 1 ? m.bw_ref : IsB(img) ? m.fw_ref : m.ref;
+    const std::vector<int> &refs = list == 1 ? m.bw_ref_map : IsB(img) ? m.fw_ref_map : m.ref_map;
     return refs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 
@@ -55,7 +55,7 @@ const std::array<int, 2> &OwnMv(const EncoderImage &img, int list, int i, int j)
 {
     const OwnMotionView v = OwnMotion(img);
     const MotionMaps &m = *v.maps;
-    const std::vector<std::array<int, 2>> &mvs = list == 1 ? m.bw_mv : IsB(img) ? m.fw_mv : m.mv;
+    const std::vector<std::array<int, 2>> &mvs = list == 1 ? m.bw_mv_map : IsB(img) ? m.fw_mv_map : m.mv_map;
     return mvs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 

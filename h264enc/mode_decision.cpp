@@ -63,22 +63,22 @@ void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int d
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const size_t jj = static_cast<size_t>(j), ii = static_cast<size_t>(i);
             if (!b) {
-                m.ref[at] = fwd;
-                m.mv[at] = mo.Mv(fwd, mode)[jj][ii];
+                m.ref_map[at] = fwd;
+                m.mv_map[at] = mo.Mv(fwd, mode)[jj][ii];
                 continue;
             }
             if (mode == 0) {
-                m.fw_ref[at] = mo.direct_map_fw_ref[j][i];
-                m.bw_ref[at] = mo.direct_map_bw_ref[j][i];
-                m.fw_mv[at] = m.fw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
-                m.bw_mv[at] = m.bw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
+                m.fw_ref_map[at] = mo.direct_map_fw_ref[j][i];
+                m.bw_ref_map[at] = mo.direct_map_bw_ref[j][i];
+                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
                 continue;
             }
             const bool fw = dir == 0 || dir == 2, bw = dir == 1 || dir == 2;
-            m.fw_ref[at] = fw ? fwd : -1;
-            m.fw_mv[at] = fw ? mo.Mv(fwd, mode)[jj][ii] : std::array<int, 2>{0, 0};
-            m.bw_ref[at] = bw ? std::max(bwd, 0) : -1;
-            m.bw_mv[at] = bw ? mo.search_mv_bw[mode][jj][ii] : std::array<int, 2>{0, 0};
+            m.fw_ref_map[at] = fw ? fwd : -1;
+            m.fw_mv_map[at] = fw ? mo.Mv(fwd, mode)[jj][ii] : std::array<int, 2>{0, 0};
+            m.bw_ref_map[at] = bw ? std::max(bwd, 0) : -1;
+            m.bw_mv_map[at] = bw ? mo.search_mv_bw[mode][jj][ii] : std::array<int, 2>{0, 0};
         }
 }
 
@@ -178,24 +178,24 @@ void SetModesAndRefframeForBlocks(EncoderRun &run, int mode)
             const int fwd = kept >= 0 ? md.fw_ref[kept][k] : 0;
             if (!b) {
                 int ref = intra ? -1 : mode == kModeSkip ? 0 : (dir == 0 || dir == 2) ? fwd : -1;
-                m.ref[at] = ref;
-                m.mv[at] = ref < 0 ? std::array<int, 2>{0, 0} : mo.Mv(ref, sub)[jj][ii];
+                m.ref_map[at] = ref;
+                m.mv_map[at] = ref < 0 ? std::array<int, 2>{0, 0} : mo.Mv(ref, sub)[jj][ii];
                 continue;
             }
             if (intra) {
-                m.fw_ref[at] = m.bw_ref[at] = -1;
-                m.fw_mv[at] = m.bw_mv[at] = {0, 0};
+                m.fw_ref_map[at] = m.bw_ref_map[at] = -1;
+                m.fw_mv_map[at] = m.bw_mv_map[at] = {0, 0};
             } else if (sub == 0) {
-                m.fw_ref[at] = mo.direct_map_fw_ref[j][i];
-                m.bw_ref[at] = mo.direct_map_bw_ref[j][i];
-                m.fw_mv[at] = m.fw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
-                m.bw_mv[at] = m.bw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
+                m.fw_ref_map[at] = mo.direct_map_fw_ref[j][i];
+                m.bw_ref_map[at] = mo.direct_map_bw_ref[j][i];
+                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
             } else {
                 const bool fw = dir == 0 || dir == 2, bw = dir == 1 || dir == 2;
-                m.fw_ref[at] = fw ? fwd : -1;
-                m.fw_mv[at] = fw ? mo.Mv(fwd, sub)[jj][ii] : std::array<int, 2>{0, 0};
-                m.bw_ref[at] = bw ? 0 : -1;
-                m.bw_mv[at] = bw ? mo.search_mv_bw[sub][jj][ii] : std::array<int, 2>{0, 0};
+                m.fw_ref_map[at] = fw ? fwd : -1;
+                m.fw_mv_map[at] = fw ? mo.Mv(fwd, sub)[jj][ii] : std::array<int, 2>{0, 0};
+                m.bw_ref_map[at] = bw ? 0 : -1;
+                m.bw_mv_map[at] = bw ? mo.search_mv_bw[sub][jj][ii] : std::array<int, 2>{0, 0};
             }
         }
 }
@@ -216,7 +216,7 @@ void SetVectorPredictions(EncoderRun &run)
                 continue;
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             if (dir == 0 || dir == 2) {
-                const int ref = b ? m.fw_ref[at] : m.ref[at];
+                const int ref = b ? m.fw_ref_map[at] : m.ref_map[at];
                 const std::array<int, 2> &p =
                     mo.Pred(std::max(ref, 0), sub)[static_cast<size_t>(j)][static_cast<size_t>(i)];
                 mb.mv_pred[0][j][i][0] = p[0];
@@ -427,8 +427,8 @@ int h264enc_encode_macroblock(EncoderRun &run)
                 const int fwMode = dir == 0 || dir == 2 ? sub : 0, bwMode = dir == 1 || dir == 2 ? sub : 0;
                 int fwd = md.fw_ref[3][k];
                 if (sub == 0)
-                    fwd = std::max(
-                        0, img.maps.ref[img.maps.At(4 * img.mb_x + 2 * (k % 2), 4 * img.mb_y + 2 * (k / 2))]);
+                    fwd = std::max(0, img.maps.ref_map[img.maps.At(4 * img.mb_x + 2 * (k % 2),
+                                                                   4 * img.mb_y + 2 * (k / 2))]);
                 mb.quarter_mode[static_cast<size_t>(k)] = sub;
                 mb.quarter_dir[static_cast<size_t>(k)] = dir;
                 int cbp = 0, cbpBlk = 0;
@@ -555,7 +555,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
     if (img.type == kTypeP && best == kMode16x16 && mb.coded_pattern == 0) {
         const MotionMaps &m = img.maps;
         const size_t at = m.At(4 * img.mb_x, 4 * img.mb_y);
-        if (m.ref[at] == 0 && m.mv[at] == mo.Mv(0, 0)[0][0]) {
+        if (m.ref_map[at] == 0 && m.mv_map[at] == mo.Mv(0, 0)[0][0]) {
             mb.mb_mode = kModeSkip;
             mb.quarter_mode.fill(0);
         }

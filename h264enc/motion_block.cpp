@@ -43,19 +43,19 @@ MbAvailability Neighbourhood(const EncoderImage &img)
 
 const std::vector<int> &RefMapOf(const EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_ref : IsB(img) ? img.maps.fw_ref : img.maps.ref;
+    return list == 1 ? img.maps.bw_ref_map : IsB(img) ? img.maps.fw_ref_map : img.maps.ref_map;
 }
 std::vector<int> &RefMapOf(EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_ref : IsB(img) ? img.maps.fw_ref : img.maps.ref;
+    return list == 1 ? img.maps.bw_ref_map : IsB(img) ? img.maps.fw_ref_map : img.maps.ref_map;
 }
 const std::vector<std::array<int, 2>> &MvMapOf(const EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
+    return list == 1 ? img.maps.bw_mv_map : IsB(img) ? img.maps.fw_mv_map : img.maps.mv_map;
 }
 std::vector<std::array<int, 2>> &MvMapOf(EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
+    return list == 1 ? img.maps.bw_mv_map : IsB(img) ? img.maps.fw_mv_map : img.maps.mv_map;
 }
 
 // SATD of the source against the prediction of 4x4 block (i, j) of the macroblock with the given modes
@@ -372,10 +372,10 @@ void scale_backward_predictions(EncoderRun &run)
                 continue;
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const long long s =
-                (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
+                (static_cast<long long>(m.bw_ref_map[at]) + 1) * 256 / std::max(m.fw_ref_map[at] + 1, 1);
             for (int c = 0; c < 2; ++c)
                 mb.mv_pred[1][j][i][c] =
-                    static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
+                    static_cast<int>((s * m.fw_mv_map[at][static_cast<size_t>(c)] + 128) >> 8);
         }
 }
 
@@ -388,8 +388,8 @@ void p_skip_vector(EncoderRun &run)
     if (av.up && av.left) {
         const int x = 4 * img.mb_x, y = 4 * img.mb_y;
         const size_t a = m.At(x - 1, y), b = m.At(x, y - 1);
-        const bool aStill = m.ref[a] == 0 && m.mv[a][0] == 0 && m.mv[a][1] == 0;
-        const bool bStill = m.ref[b] == 0 && m.mv[b][0] == 0 && m.mv[b][1] == 0;
+        const bool aStill = m.ref_map[a] == 0 && m.mv_map[a][0] == 0 && m.mv_map[a][1] == 0;
+        const bool bStill = m.ref_map[b] == 0 && m.mv_map[b][0] == 0 && m.mv_map[b][1] == 0;
         if (!aStill && !bStill)
             predict_block_vector(run, 0, 0, 0, 0, 16, 16, &vx, &vy);
     }
@@ -429,7 +429,7 @@ void compute_direct_vectors(EncoderRun &run)
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i) {
                 const size_t at = m.At(x0 + i, y0 + j);
-                const int c = m.ref[at];
+                const int c = m.ref_map[at];
                 mo.direct_map_fw_ref[j][i] = c < 0 ? -1 : c;
                 mo.direct_map_bw_ref[j][i] = c < 0 ? -1 : 0;
                 mo.direct_fw_ref[j][i] = std::max(c, 0);
@@ -449,7 +449,7 @@ void compute_direct_vectors(EncoderRun &run)
                                            &trp, &trb);
                 const long long scale = trp == 0 ? 256 : (trb * 256) / trp;
                 for (int k = 0; k < 2; ++k) {
-                    const long long v = m.mv[at][static_cast<size_t>(k)];
+                    const long long v = m.mv_map[at][static_cast<size_t>(k)];
                     mo.direct_fw[j][i][static_cast<size_t>(k)] = static_cast<int>((scale * v + 128) >> 8);
                     mo.direct_bw[j][i][static_cast<size_t>(k)] =
                         static_cast<int>(((scale - 256) * v + 128) >> 8);

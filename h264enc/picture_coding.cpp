@@ -81,10 +81,10 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
     }
     if (img.type == kTypeB || img.type == kTypeStoredB) {
         MotionMaps &m = img.maps;
-        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
-        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
-        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
-        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.fw_ref_map.begin(), m.fw_ref_map.end(), -1);
+        std::fill(m.bw_ref_map.begin(), m.bw_ref_map.end(), -1);
+        std::fill(m.fw_mv_map.begin(), m.fw_mv_map.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv_map.begin(), m.bw_mv_map.end(), std::array<int, 2>{0, 0});
     }
     SeiRunValues v;
     v.FramesToBeEncoded = in.FramesToBeEncoded;
@@ -160,8 +160,8 @@ void UpdateMovingMap(EncoderRun &run)
     const MotionMaps &m = run.img.maps;
     // A stored B picture leaves its forward motion for the pictures that follow.
     const bool storedB = run.img.type == kTypeStoredB;
-    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
-    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
+    const std::vector<int> &ref = storedB ? m.fw_ref_map : m.ref_map;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv_map : m.mv_map;
     run.moving_map.assign(ref.size(), 0);
     for (size_t i = 0; i < ref.size(); ++i)
         run.moving_map[i] = ref[i] != 0 || std::abs(mv[i][0]) > 1 || std::abs(mv[i][1]) > 1 ? 1 : 0;

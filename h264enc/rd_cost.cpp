@@ -198,7 +198,7 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     const int fwMode = fw ? sub : 0, bwMode = bw ? sub : 0;
     int fref = fwd;
     if (sub == kSubDirect)
-        fref = std::max(0, img.maps.ref[img.maps.At(4 * img.mb_x + x0, 4 * img.mb_y + y0)]);
+        fref = std::max(0, img.maps.ref_map[img.maps.At(4 * img.mb_x + x0, 4 * img.mb_y + y0)]);
     int cbp = 0, blk = 0;
     *coef_cost = code_luma_quarter(run, &cbp, &blk, q, fwMode, bwMode, fref, bwd);
     *cbp_blk = blk;

@@ -25,13 +25,13 @@ void BlockMotionCopy::Save(const EncoderImage &img)
     const MotionMaps &m = img.maps;
     for (int k = 0; k < 16; ++k) {
         const size_t at = MapAt(img, k);
-        ref[k] = m.ref[at];
-        mv[k] = m.mv[at];
+        ref[k] = m.ref_map[at];
+        mv[k] = m.mv_map[at];
         if (IsB(img)) {
-            fw_ref[k] = m.fw_ref[at];
-            bw_ref[k] = m.bw_ref[at];
-            fw_mv[k] = m.fw_mv[at];
-            bw_mv[k] = m.bw_mv[at];
+            fw_ref[k] = m.fw_ref_map[at];
+            bw_ref[k] = m.bw_ref_map[at];
+            fw_mv[k] = m.fw_mv_map[at];
+            bw_mv[k] = m.bw_mv_map[at];
         }
     }
 }
@@ -41,13 +41,13 @@ void BlockMotionCopy::Restore(EncoderImage &img) const
     MotionMaps &m = img.maps;
     for (int k = 0; k < 16; ++k) {
         const size_t at = MapAt(img, k);
-        m.ref[at] = ref[k];
-        m.mv[at] = mv[k];
+        m.ref_map[at] = ref[k];
+        m.mv_map[at] = mv[k];
         if (IsB(img)) {
-            m.fw_ref[at] = fw_ref[k];
-            m.bw_ref[at] = bw_ref[k];
-            m.fw_mv[at] = fw_mv[k];
-            m.bw_mv[at] = bw_mv[k];
+            m.fw_ref_map[at] = fw_ref[k];
+            m.bw_ref_map[at] = bw_ref[k];
+            m.fw_mv_map[at] = fw_mv[k];
+            m.bw_mv_map[at] = bw_mv[k];
         }
     }
 }

@@ -251,7 +251,7 @@ void begin_macroblock(EncoderRun &run)
         MotionMaps &m = img.maps;
         for (int y = 4 * img.mb_y; y < 4 * img.mb_y + 4; ++y)
             for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)
-                m.mv[m.At(x, y)] = {0, 0};
+                m.mv_map[m.At(x, y)] = {0, 0};
     }
     mb.chroma_pred_mode = 2;
     mb.intra4_codes.fill(2);

@@ -217,7 +217,7 @@ std::unique_ptr<EncoderRun> InterRun()
     interpolate_quarter_plane(luma, work, ref.mref);
     run->motion.refs = 1;
     run->motion.search_mv.assign(8, BlockVectors{});
-    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    std::fill(run->img.maps.ref_map.begin(), run->img.maps.ref_map.end(), 0);
     MacroblockRecord &mb = run->img.CurrentMb();
     mb.mb_mode = 1;
     for (int q = 0; q < 4; ++q)
@@ -333,8 +333,8 @@ std::unique_ptr<EncoderRun> SearchRun(int w, int h, int mb)
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             run->org->y[y][x] = static_cast<uint8_t>(rng() % 256);
-    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
-    std::fill(run->img.maps.mv.begin(), run->img.maps.mv.end(), std::array<int, 2>{-9, 6});
+    std::fill(run->img.maps.ref_map.begin(), run->img.maps.ref_map.end(), 0);
+    std::fill(run->img.maps.mv_map.begin(), run->img.maps.mv_map.end(), std::array<int, 2>{-9, 6});
     return run;
 }
 
@@ -409,8 +409,8 @@ void SetBlocks(EncoderRun &run, int x0, int x1, int y0, int y1, std::array<int, 
     MotionMaps &m = run.img.maps;
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) {
-            m.mv[m.At(x, y)] = mv;
-            m.ref[m.At(x, y)] = ref;
+            m.mv_map[m.At(x, y)] = mv;
+            m.ref_map[m.At(x, y)] = ref;
         }
 }
 
@@ -496,8 +496,8 @@ TEST(EncModeDecision, PMacroblockWithoutCoefficientsOnTheSkipVectorIsACopy)
     const MotionMaps &m = run->img.maps;
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
-            EXPECT_EQ(m.ref[m.At(x, y)], 0);
-            EXPECT_EQ(m.mv[m.At(x, y)], (std::array<int, 2>{0, 0}));
+            EXPECT_EQ(m.ref_map[m.At(x, y)], 0);
+            EXPECT_EQ(m.mv_map[m.At(x, y)], (std::array<int, 2>{0, 0}));
         }
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
