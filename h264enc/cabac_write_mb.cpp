@@ -202,7 +202,7 @@ void cabac_write_mvd_suffix(CabacEncEnv *env, int n, CabacEncContext *ctx)
 int cabac_write_element(SyntaxItem *item, EncoderImage &img, SlicePartition *part)
 {
     const int before = cabac_enc_bits_written(&part->cabac);
-    item->cabac(item, img, &part->cabac);
+    item->write_fn(item, img, &part->cabac);
     item->len = cabac_enc_bits_written(&part->cabac) - before;
     if (item->category != SE_HEADER)
         part->bitstream.has_content = 1;

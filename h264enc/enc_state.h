@@ -143,6 +143,9 @@ struct CoefficientArrays
     int cofAC[6][4][2][65] = {};
     int cofDC[3][2][65] = {};
 };
+// The AC and the DC arrays made empty (every pair list ended at once); each returns its bytes.
+int get_mem_ACcoeff(CoefficientArrays &c);
+int get_mem_DCcoeff(CoefficientArrays &c);
 
 // The levels of the CABAC coefficient block being gathered, by position from the block's first one.
 struct CabacLevelBuffer
@@ -322,6 +325,8 @@ struct Picture
     float distortion_y = 0, distortion_u = 0, distortion_v = 0;
 };
 
+// A zero-filled picture record, its slices to come.
+Picture malloc_picture();
 // Clears every slice of the picture.
 void free_picture_slices(Picture &pic);
 

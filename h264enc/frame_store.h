@@ -45,10 +45,10 @@ struct ReferenceStore
 struct FrameStores
 {
     ReferenceStore frm, fld;
-    std::vector<RefFrame *> set_frm, set_fld;
+    std::vector<RefFrame *> mref_frm, mref_fld;
     std::vector<Array2D<uint8_t>> mref_mbfld, mref_mbfld_w; // macroblock-adaptive field planes
     ReferenceStore *fb = &frm;                              // the store being filled
-    std::vector<RefFrame *> *current = &set_frm;            // the set the coding tools read
+    std::vector<RefFrame *> *current = &mref_frm;           // the set the coding tools read
     bool field_refs_selected = false;
     bool weighted = false;
     int width = 0, height = 0; // frame luma size

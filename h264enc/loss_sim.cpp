@@ -7,8 +7,8 @@
 #include "h264dec/dec_memory.h"
 #include "h264dec/luma_interp.h"
 #include "h264enc/enc_run.h"
-#include "h264enc/frame_store.h"
 #include "h264enc/enc_weights.h"
+#include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
 
 #include <algorithm>
@@ -267,7 +267,8 @@ void h264enc_losssim_residual(EncoderRun &run, int i16_mode)
         const int mx = 16 * run.img.mb_x, my = 16 * run.img.mb_y;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                st.residual[y][x] = run.rec->y[my + y][mx + x] - run.mbw.intra16[i16_mode & 3][x][y];
+                st.residual[y][x] =
+                    run.rec->y[my + y][mx + x] - run.mbw.luma16_intra_preds[i16_mode & 3][x][y];
         return;
     }
     if (MacroblockIsIntra(run)) {

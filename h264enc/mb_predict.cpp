@@ -314,7 +314,8 @@ void code_chroma_macroblock(EncoderRun &run)
             if (intra) {
                 for (int x = 0; x < 4; ++x)
                     for (int y = 0; y < 4; ++y)
-                        w.cpred[qx + x][qy + y] = w.chroma_intra[uv][mb.chroma_pred_mode][qx + x][qy + y];
+                        w.cpred[qx + x][qy + y] =
+                            w.chroma_intra_preds[uv][mb.chroma_pred_mode][qx + x][qy + y];
                 continue;
             }
             int fwMode, bwMode, fwRef, bwRef;
@@ -408,7 +409,7 @@ void h264enc_intra_pred_16x16(EncoderRun &run)
     n.above_ok = up;
     n.left_ok = left;
     for (int m = 0; m < 4; ++m)
-        h264dec_pred16x16_kernel(m, n, run.mbw.intra16[m]);
+        h264dec_pred16x16_kernel(m, n, run.mbw.luma16_intra_preds[m]);
 }
 
 void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
@@ -435,7 +436,7 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
         if (*up && *left)
             above[0] = side[0] = pic[cy - 1][cx - 1];
         for (int m = 0; m < 4; ++m)
-            h264dec_chroma_intra_kernel(m, above + 1, side + 1, *up, *left, w.chroma_intra[uv][m]);
+            h264dec_chroma_intra_kernel(m, above + 1, side + 1, *up, *left, w.chroma_intra_preds[uv][m]);
     }
     if (run.input.RDOptimization != 0)
         return;
@@ -451,7 +452,8 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
                 const int x0 = 4 * (b % 2), y0 = 4 * (b / 2);
                 for (int y = 0; y < 4; ++y)
                     for (int x = 0; x < 4; ++x)
-                        d[4 * y + x] = org[cy + y0 + y][cx + x0 + x] - w.chroma_intra[uv][m][x0 + x][y0 + y];
+                        d[4 * y + x] =
+                            org[cy + y0 + y][cx + x0 + x] - w.chroma_intra_preds[uv][m][x0 + x][y0 + y];
                 cost += satd4x4(d, run.input.UseHadamard != 0);
             }
         }
@@ -482,7 +484,8 @@ int intra16x16_cost(EncoderRun &run, int *mode)
             int d[16];
             for (int y = 0; y < 4; ++y)
                 for (int x = 0; x < 4; ++x)
-                    d[4 * y + x] = org[py + y0 + y][px + x0 + x] - run.mbw.intra16[m][x0 + x][y0 + y];
+                    d[4 * y + x] =
+                        org[py + y0 + y][px + x0 + x] - run.mbw.luma16_intra_preds[m][x0 + x][y0 + y];
             // Unscaled 4x4 Hadamard; every coefficient but the DC counts here.
             int t[16];
             hadamard4x4(d, t);

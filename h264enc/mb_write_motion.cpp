@@ -79,7 +79,7 @@ int write_ref_idx(EncoderRun &run, int mode, int x, int y, int forward, int valu
     item.category = IsB(img) ? SE_BFRAME : SE_REFFRAME;
     item.value = v;
     item.second_value = mode >= kSub8x8 && mode <= kSub4x4 ? 1 : 0;
-    item.cabac = forward ? cabac_write_ref_fwd : cabac_write_ref_bwd;
+    item.write_fn = forward ? cabac_write_ref_fwd : cabac_write_ref_bwd;
     img.subblock_x = x;
     img.subblock_y = y;
     const int bits = write_syntax_element(run, item);
@@ -105,7 +105,7 @@ int write_mvd(EncoderRun &run, int x0, int y0, int width, int height, int list, 
                 item.value = d[c];
                 item.second_value = isB ? 2 * c + list : c;
                 item.map = map_se;
-                item.cabac = isB ? cabac_write_mvd_bi : cabac_write_mvd;
+                item.write_fn = isB ? cabac_write_mvd_bi : cabac_write_mvd;
                 img.subblock_x = ii;
                 img.subblock_y = jj;
                 bits += write_syntax_element(run, item);

@@ -255,6 +255,18 @@ void restore_8x8_coding(EncoderRun &run)
     }
 }
 
+void init_mode_decision_state(EncoderRun &run)
+{
+    run.md = ModeDecisionState();
+    if (run.input.RDOptimization != 0)
+        alloc_coding_states(run);
+}
+
+void free_mode_decision_state(EncoderRun &run)
+{
+    free_coding_states(run);
+}
+
 double mode_lambda(int qp)
 {
     return kLambdaTable[std::clamp(qp - 12, 0, 39)];
@@ -346,7 +358,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
     // Rate-distortion decisions weigh bits by the mode lambda and search vectors with its root.
     const bool rd = input.RDOptimization != 0;
     if (rd) {
-        rd_prepare(run);
+        alloc_coding_states(run);
         run.rd.lambda = rd_mode_lambda(input, img, img.qp);
         run.rd.forced_intra = forced ? 1 : 0;
         mo.lambda = rd_motion_lambda(run.rd.lambda);

@@ -19,6 +19,11 @@ public:
     void restore_pair_candidate(EncoderRun &run, int field) override;
 };
 
+// The decision's state of a run, cleared at its start with the coding states of rate-distortion trials
+// (RDOptimization not 0), and released at its end.
+void init_mode_decision_state(EncoderRun &run);
+void free_mode_decision_state(EncoderRun &run);
+
 // Decides and codes the current macroblock; returns the winning cost.
 int h264enc_encode_macroblock(EncoderRun &run);
 

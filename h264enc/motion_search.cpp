@@ -61,7 +61,7 @@ void AddSads(int *__restrict dst, const int *__restrict a, const int *__restrict
 }
 
 // Every larger block shape from the two halves it is made of, smallest shapes first.
-void SumBlockSads(MotionSearchTables &t, int list, int count)
+void sum_block_sads(MotionSearchTables &t, int list, int count)
 {
     for (int b : {0, 1, 2, 3, 8, 9, 10, 11})
         AddSads(t.Sad(list, 6, b), t.Sad(list, 7, b), t.Sad(list, 7, b + 4), count);
@@ -172,9 +172,23 @@ void Init_Motion_Search_Module(EncoderRun &run)
             input.RestrictSearchRange == 2 || l == 0 || l == t.lists - 1 ? range : range / 2;
 }
 
-void free_motion_search_module(EncoderRun &run)
+void free_fast_integer_search(EncoderRun &run)
+{
+    MotionSearchTables &t = run.search;
+    for (std::vector<int> *v : {&t.setup_done, &t.center_x, &t.center_y, &t.pos_00, &t.max_search_range})
+        v->clear();
+    t.block_sad.clear();
+}
+
+void free_motion_search_tables(EncoderRun &run)
 {
     run.search = MotionSearchTables();
+}
+
+void free_motion_search_module(EncoderRun &run)
+{
+    free_fast_integer_search(run);
+    free_motion_search_tables(run);
 }
 
 void reset_fast_integer_search(EncoderRun &run)
@@ -253,7 +267,7 @@ void setup_fast_integer_search(EncoderRun &run, int r)
                 break;
             }
     }
-    SumBlockSads(t, list, count);
+    sum_block_sads(t, list, count);
     t.setup_done[L] = 1;
 }
 

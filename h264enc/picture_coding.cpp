@@ -77,6 +77,8 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
         img.b_spacing =
             static_cast<int>(static_cast<double>(in.FrameSkip + 1) / (in.NumberBFrames + 1) + 0.49999);
         img.src_frame = std::min(prev + img.b_index * img.b_spacing, next - 1);
+        for (size_t i = 0; i < run.last_P_no.size() && i < static_cast<size_t>(img.max_ref); ++i)
+            run.last_P_no[i] = i == 0 ? prev : run.last_P_no[i - 1] - img.ip_distance;
         img.qp = in.ChangeQPStart > 0 && img.src_frame >= in.ChangeQPStart ? in.ChangeQPB : in.QPBPicture;
     }
     if (img.type == kTypeB || img.type == kTypeStoredB) {

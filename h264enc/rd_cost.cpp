@@ -31,7 +31,7 @@ int WriteIntraMode(EncoderRun &run, int q, int b, int code)
     item.category = IsB(img) ? SE_BFRAME : SE_INTRAPREDMODE;
     item.value = code;
     item.context = 4 * q + b;
-    item.cabac = cabac_write_intra_mode;
+    item.write_fn = cabac_write_intra_mode;
     if (IsCabac(run))
         return write_syntax_element(run, item);
     Slice &slice = *img.current_slice;
@@ -91,7 +91,7 @@ int rd_reference_cost(const EncoderRun &run, int r)
     return (run.motion.fixed_lambda * run.search.Refbits(r)) >> 16;
 }
 
-void rd_prepare(EncoderRun &run)
+void alloc_coding_states(EncoderRun &run)
 {
     RdState &rd = run.rd;
     if (!rd.cs_split) {
@@ -100,6 +100,13 @@ void rd_prepare(EncoderRun &run)
         rd.cs_trial = init_coding_state(run.input);
         rd.cs_block = init_coding_state(run.input);
     }
+}
+
+void free_coding_states(EncoderRun &run)
+{
+    RdState &rd = run.rd;
+    for (std::unique_ptr<CodingState> *cs : {&rd.cs_split, &rd.cs_quarter, &rd.cs_trial, &rd.cs_block})
+        free_coding_state(*cs);
 }
 
 long long rd_luma_sse(const EncoderRun &run, int x, int y, int w, int h)
@@ -211,7 +218,7 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     SyntaxItem item;
     item.category = b ? SE_BFRAME : SE_MBTYPE;
     item.value = sub_mb_type_code(img, sub, dir);
-    item.cabac = cabac_write_sub_type;
+    item.write_fn = cabac_write_sub_type;
     int bits = write_syntax_element(run, item);
     if (sub != kSubDirect) {
         if (fw)

@@ -118,7 +118,7 @@ int h264enc_trans_quant_16x16(EncoderRun &run, int mode)
     const int(*scan)[2] = ScanOf(img);
     const Array2D<uint8_t> &org = run.org->y;
     const int px = 16 * img.mb_x, py = 16 * img.mb_y;
-    const int(*pred)[16] = w.intra16[mode];
+    const int(*pred)[16] = w.luma16_intra_preds[mode];
 
     int coef[4][4][4][4]; // [block column][block row][i][j]
     for (int bx = 0; bx < 4; ++bx)

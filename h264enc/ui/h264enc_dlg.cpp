@@ -222,16 +222,18 @@ void CH264encDlg::OnH264encApply()
     m_sResultText = zn::Q(
         zn::Format("Number of Frames\t\t: %d\r\nI/P frames to be Encoded\t: %d", m_values.sequence_frames,
                    h264enc::FramesToBeEncodedOf(m_values.sequence_frames, m_values.FrameSkip)));
-    std::string settingsPath;
-    const bool ready = PrepareRun(&settingsPath);
+    std::string h264_settings_path;
+    const bool ready = PrepareRun(&h264_settings_path);
     SetResultText(m_sResultText);
     if (ready) {
         const H264EncoderRun &hook = RunHook();
         zn::RunModuleApply([&] {
+            // This dialog receives the run's reports: it is the document's encoder dialog.
+            CH264encDlg *cur_h264enc_dlg = this;
             if (hook)
-                hook(settingsPath, this);
+                hook(h264_settings_path, cur_h264enc_dlg);
             else
-                h264enc::H264Encoder(settingsPath, this);
+                h264enc::H264Encoder(h264_settings_path, cur_h264enc_dlg);
         });
         SetResultText(m_sResultText);
     }

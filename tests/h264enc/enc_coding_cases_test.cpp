@@ -116,7 +116,7 @@ TEST(EncTransQuant, Intra16x16RoundsAsInIPicturesEvenInPPictures)
         auto run = OneMacroblockRun(type, 28);
         for (int x = 0; x < 16; ++x)
             for (int y = 0; y < 16; ++y) {
-                run->mbw.intra16[2][x][y] = 100;
+                run->mbw.luma16_intra_preds[2][x][y] = 100;
                 run->org->y[y][x] = static_cast<uint8_t>(x < 4 && y < 4 ? 111 : 100);
             }
         EXPECT_EQ(h264enc_trans_quant_16x16(*run, 2), 0) << "no AC level";
@@ -539,7 +539,7 @@ TEST(EncChromaIntra, NoNeighbourGivesDc128AndMode2)
     for (int uv = 0; uv < 2; ++uv)
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 8; ++y)
-                ASSERT_EQ(run->mbw.chroma_intra[uv][2][x][y], 128) << uv << " " << x << " " << y;
+                ASSERT_EQ(run->mbw.chroma_intra_preds[uv][2][x][y], 128) << uv << " " << x << " " << y;
     EXPECT_EQ(run->img.CurrentMb().chroma_pred_mode, 2);
 }
 
@@ -575,10 +575,10 @@ TEST(EncChromaIntra, FirstRowOfASliceStartingMidPictureHasNoUpperNeighbour)
         const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2,
                   lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
         // Block (4, 0) has no samples above: it takes those to its left, as (0, 0) does.
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][5][1], upperRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][1][2], upperRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][2][6], lowerRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][6][5], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][5][1], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][1][2], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][2][6], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][6][5], lowerRows) << uv;
     }
 }
 

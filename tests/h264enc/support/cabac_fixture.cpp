@@ -108,7 +108,7 @@ int CabacBench::Write(enc::CabacWriteFn fn, int value, int second_value, int con
     item.value = value;
     item.second_value = second_value;
     item.context = context;
-    item.cabac = fn;
+    item.write_fn = fn;
     return enc::cabac_write_element(&item, img, &part);
 }
 
