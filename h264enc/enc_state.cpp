@@ -40,9 +40,14 @@ Picture malloc_picture()
     return Picture();
 }
 
-void free_picture_slices(Picture &pic)
+void release_picture_slices(Picture &pic)
 {
     pic.slices.clear();
+}
+
+void free_picture_slices(Picture &pic)
+{
+    release_picture_slices(pic);
     pic.no_slices = 0;
 }
 

@@ -327,7 +327,8 @@ struct Picture
 
 // A zero-filled picture record, its slices to come.
 Picture malloc_picture();
-// Clears every slice of the picture.
+// Releases every slice of the picture; freeing the picture's slices also empties its count.
+void release_picture_slices(Picture &pic);
 void free_picture_slices(Picture &pic);
 
 // A B picture, stored or not.

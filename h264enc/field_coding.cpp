@@ -142,12 +142,6 @@ void EnterFrame(EncoderRun &run, const FrameValues &frame)
         LoadColocated(run, run.colocated.frame);
 }
 
-void CodeCurrentPicture(EncoderRun &run, MacroblockCoder &coder)
-{
-    h264enc_code_picture_slices(run, coder);
-    deblock_picture(run.img, run.rec->y, &run.rec->uv);
-}
-
 long long PictureBits(const Picture &pic)
 {
     long long bits = 0;
@@ -302,13 +296,13 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
     ColocatedForms coded;
     const int fieldRows = run.org_frame.Height() / 8;
     EnterField(run, 0, frame);
-    CodeCurrentPicture(run, coder);
+    h264enc_code_picture(run, coder);
     if (reference) {
         h264enc_make_reference(run);
         CaptureMotion(img, fieldRows, coded.field[0]);
     }
     EnterField(run, 1, frame);
-    CodeCurrentPicture(run, coder);
+    h264enc_code_picture(run, coder);
     if (reference)
         CaptureMotion(img, fieldRows, coded.field[1]);
     bool fields = true;
@@ -324,7 +318,7 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
         run.cabac_models = modelsBefore;
         run.intra_mbs = 0;
         EnterFrame(run, frame);
-        CodeCurrentPicture(run, coder);
+        h264enc_code_picture(run, coder);
         if (reference)
             CaptureMotion(img, 2 * fieldRows, coded.frame);
         const double lambda = frame_field_lambda(img.qp, IsB(img) || img.sp_mode == kSpMode);

@@ -88,13 +88,13 @@ void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const Encod
     BuildStore(fs.frm, bufsize, img.width, img.height, fs.weighted, "init_frame_buffers: frm",
                "init_frame_buffers: frm->picbuf_short", "init_frame_buffers: Refbuf11",
                "init_frame_buffers: Refbuf11_w");
-    fs.mref_frm.assign(static_cast<size_t>(bufsize), nullptr);
     if (input.InterlaceCodingOption != 0) {
         BuildStore(fs.fld, 2 * bufsize, img.width, img.height / 2, fs.weighted, "init_field_buffers: fld",
                    "init_field_buffers: fld->picbuf_short", "init_field_buffers: Refbuf11",
                    "init_field_buffers: Refbuf11_w");
-        fs.mref_fld.assign(static_cast<size_t>(2 * bufsize), nullptr);
     }
+    alloc_mref(fs);
+    alloc_Refbuf(fs);
     if (input.InterlaceCodingOption >= 3) {
         try {
             fs.mref_mbfld.resize(static_cast<size_t>(2 * bufsize));
@@ -110,6 +110,21 @@ void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const Encod
     }
     fs.fb = &fs.frm;
     fs.current = &fs.mref_frm;
+}
+
+void alloc_mref(FrameStores &fs)
+{
+    try {
+        fs.mref_frm.assign(static_cast<size_t>(fs.frm.short_slots + fs.frm.long_slots), nullptr);
+        fs.mref_fld.assign(static_cast<size_t>(fs.fld.short_slots + fs.fld.long_slots), nullptr);
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("alloc_mref: mref_frm");
+    }
+}
+
+void alloc_Refbuf(FrameStores &fs)
+{
+    alloc_mref(fs);
 }
 
 void release_frame_buffers(FrameStores &fs)

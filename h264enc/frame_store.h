@@ -41,7 +41,9 @@ struct ReferenceStore
 };
 
 // The frame store, the field store (interlaced coding) and the reference arrays of the coding tools:
-// entry i of a set is the i-th picture of its store's order, null past the used ones.
+// entry i of a set is the i-th picture of its store's order, null past the used ones. An entry reaches
+// all of its picture's planes (mref, mcef, Refbuf11 and their weighted twins), so one set per store,
+// mref_frm or mref_fld, serves as every plane array of that store.
 struct FrameStores
 {
     ReferenceStore frm, fld;
@@ -58,6 +60,10 @@ struct FrameStores
 // coding, and the macroblock-adaptive planes with InterlaceCodingOption 3).
 void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const EncoderImage &img);
 void release_frame_buffers(FrameStores &fs);
+// The reference sets, one entry per slot of their store, all null. One set serves the planes and the
+// integer-sample buffers alike, so making the Refbuf11 arrays makes the sets.
+void alloc_mref(FrameStores &fs);
+void alloc_Refbuf(FrameStores &fs);
 
 // Stores the picture just coded as the newest reference of fs.fb; the caller then writes its planes
 // into slot 0. A full frame store drops its oldest picture ("remove last..." to the log).

@@ -102,11 +102,25 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
 
 } // namespace
 
+void store_new_reference(EncoderRun &run)
+{
+    FrameStores &fs = run.refs;
+    add_short_term_frame(fs, run.img.ref_frame_num, run.img.number);
+    set_mref_arrays(fs);
+    set_refbuf_arrays(fs);
+}
+
+void h264enc_code_picture(EncoderRun &run, MacroblockCoder &coder)
+{
+    h264enc_code_picture_slices(run, coder);
+    deblock_picture(run.img, run.rec->y, &run.rec->uv);
+}
+
 void h264enc_make_reference(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     FrameStores &fs = run.refs;
-    add_short_term_frame(fs, img.ref_frame_num, img.number);
+    store_new_reference(run);
     RefFrame &f = *fs.fb->picbuf_short.front();
     interpolate_quarter_plane(run.rec->y, run.interp_work, f.mref);
     for (int c = 0; c < 2; ++c)
@@ -115,7 +129,6 @@ void h264enc_make_reference(EncoderRun &run)
                   f.mcef[c].data());
     std::copy(run.rec->y.data(), run.rec->y.data() + static_cast<size_t>(img.width) * img.height,
               f.Refbuf11.data());
-    set_mref_arrays(fs);
 }
 
 void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic)
@@ -358,8 +371,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     if (run.input.InterlaceCodingOption == 0 || run.input.InterlaceCodingOption == 3) {
         if (img.mbaff)
             mbaff_begin_picture(run);
-        h264enc_code_picture_slices(run, coder);
-        deblock_picture(img, run.rec->y, &run.rec->uv);
+        h264enc_code_picture(run, coder);
         if (!IsNonReferenceB(img)) {
             h264enc_make_reference(run);
             if (img.mbaff) {
