@@ -15,11 +15,16 @@ namespace h264enc {
 
 struct EncoderRun;
 
+// |a| with the sign of b (negative when b < 0).
+inline int copy_sign(int a, int b)
+{
+    return b < 0 ? -std::abs(a) : std::abs(a);
+}
+
 // One quantised level: |c| * mf + f, shifted down, with the sign of c.
 inline int Quantise(int c, int mf, int f, int bits)
 {
-    const int level = (std::abs(c) * mf + f) >> bits;
-    return c < 0 ? -level : level;
+    return copy_sign((std::abs(c) * mf + f) >> bits, c);
 }
 
 // The coefficient scan of the current block: field scan in field pictures and field macroblocks.
