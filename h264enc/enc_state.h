@@ -259,6 +259,16 @@ struct EncoderImage
     int wbp_weight[2][kMaxWeightRefs][kMaxWeightRefs][3] = {};
     int apply_weights = 0; // the picture's predictions are weighted
 
+    // Picture position of the current macroblock, in luma and in chroma samples.
+    int luma_x() const { return 16 * mb_x; }
+    int luma_y() const { return 16 * mb_y; }
+    int chroma_pix_x() const { return 8 * mb_x; }
+    int chroma_pix_y() const { return 8 * mb_y; }
+    // The intra mode map entry of 4x4 block (bx, by) of the picture: the map's one-block border holds
+    // the blocks outside it.
+    int &ipred_map(int bx, int by) { return intra_pred_modes[by + 1][bx + 1]; }
+    int ipred_map(int bx, int by) const { return intra_pred_modes[by + 1][bx + 1]; }
+
     MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }
     // Macroblock `index` when it lies in slice `slice`, else null (outside the picture, another slice).
     MacroblockRecord *InSlice(int index, int slice)

@@ -25,12 +25,6 @@ bool IsSP(const EncoderImage &img)
     return img.sp_mode == kSpMode;
 }
 
-// The intra mode map entry of 4x4 block (bx, by) of the picture (the map has a one-block border).
-int &IpredAt(EncoderImage &img, int bx, int by)
-{
-    return img.intra_pred_modes[by + 1][bx + 1];
-}
-
 bool QuadrantIntra(const EncoderRun &run, int mb, int quadrant)
 {
     const auto &ib = run.img.intra_block;
@@ -67,16 +61,16 @@ void mark_neighbour_availability(EncoderRun &run)
     if (img.mb_x > 0) {
         const bool same = SameSlice(img, m - 1);
         if (!same || (constrained && !QuadrantIntra(run, m - 1, 1)))
-            IpredAt(img, bx - 1, by) = IpredAt(img, bx - 1, by + 1) = -1;
+            img.ipred_map(bx - 1, by) = img.ipred_map(bx - 1, by + 1) = -1;
         if (!same || (constrained && !QuadrantIntra(run, m - 1, 3)))
-            IpredAt(img, bx - 1, by + 2) = IpredAt(img, bx - 1, by + 3) = -1;
+            img.ipred_map(bx - 1, by + 2) = img.ipred_map(bx - 1, by + 3) = -1;
     }
     if (img.mb_y > 0) {
         const bool same = SameSlice(img, m - w);
         if (!same || (constrained && !QuadrantIntra(run, m - w, 2)))
-            IpredAt(img, bx, by - 1) = IpredAt(img, bx + 1, by - 1) = -1;
+            img.ipred_map(bx, by - 1) = img.ipred_map(bx + 1, by - 1) = -1;
         if (!same || (constrained && !QuadrantIntra(run, m - w, 3)))
-            IpredAt(img, bx + 2, by - 1) = IpredAt(img, bx + 3, by - 1) = -1;
+            img.ipred_map(bx + 2, by - 1) = img.ipred_map(bx + 3, by - 1) = -1;
     }
 }
 
@@ -169,7 +163,7 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
 void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
 {
     const EncoderImage &img = run.img;
-    const int px = 16 * img.mb_x + 4 * bx4, py = 16 * img.mb_y + 4 * by4;
+    const int px = img.luma_x() + 4 * bx4, py = img.luma_y() + 4 * by4;
     uint8_t samples[2][16] = {};
     for (int list = 0; list < 2; ++list)
         if (s.use[list])
@@ -237,7 +231,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
     const Array2D<uint8_t> &org = run.org->y;
     const int x0 = 8 * (q % 2), y0 = 8 * (q / 2);
     const bool skip = !IsB(img) && fw_mode == 0 && bw_mode == 0;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     int cost = 0;
     for (int by = y0; by < y0 + 8; by += 4)
         for (int bx = x0; bx < x0 + 8; bx += 4) {
@@ -286,7 +280,7 @@ void code_luma_macroblock(EncoderRun &run)
         mb.coded_pattern &= 0x30;
         mb.coded_block_bits &= 0xFF0000;
         Array2D<uint8_t> &rec = run.rec->y;
-        const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+        const int px = img.luma_x(), py = img.luma_y();
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
                 rec[py + y][px + x] = static_cast<uint8_t>(run.mbw.pred[x][y]);
@@ -304,7 +298,7 @@ void code_chroma_macroblock(EncoderRun &run)
     MacroblockWork &w = run.mbw;
     const bool intra = mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16;
     const bool pSkip = mb.mb_mode == kModeSkip && !IsB(img);
-    const int cx0 = 8 * img.mb_x, cy0 = 8 * img.mb_y;
+    const int cx0 = img.chroma_pix_x(), cy0 = img.chroma_pix_y();
     int crCbp = 0;
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &org = run.org->uv[uv];
@@ -359,10 +353,10 @@ void h264enc_intra_pred_4x4(EncoderRun &run, int x, int y)
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
     const int bx = x / 4, by = y / 4;
-    const bool up = IpredAt(img, bx, by - 1) >= 0;
-    const bool left = IpredAt(img, bx - 1, by) >= 0;
+    const bool up = img.ipred_map(bx, by - 1) >= 0;
+    const bool left = img.ipred_map(bx - 1, by) >= 0;
     const bool upRight =
-        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
+        img.ipred_map(bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
     const Array2D<uint8_t> &pic = run.rec->y;
     Intra4x4Neighbours n;
     for (int k = 0; k < 4; ++k) {
@@ -399,7 +393,7 @@ void h264enc_intra_pred_16x16(EncoderRun &run)
     bool up, left;
     intra_mb_neighbours(run, &up, &left);
     const Array2D<uint8_t> &pic = run.rec->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     Intra16x16Neighbours n;
     for (int k = 0; k < 16; ++k) {
         n.above[k] = up ? pic[py - 1][px + k] : 0;
@@ -423,7 +417,7 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
         *up = img.mb_y > 0;
         *left = img.mb_x > 0;
     }
-    const int cx = 8 * img.mb_x, cy = 8 * img.mb_y;
+    const int cx = img.chroma_pix_x(), cy = img.chroma_pix_y();
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &pic = run.rec->uv[uv];
         int above[9] = {}, side[9] = {};
@@ -471,7 +465,7 @@ int intra16x16_cost(EncoderRun &run, int *mode)
     bool up, left;
     intra_mb_neighbours(run, &up, &left);
     const Array2D<uint8_t> &org = run.org->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     int best = 999999;
     *mode = 2;
     for (int m = 0; m < 4; ++m) {
@@ -511,12 +505,11 @@ Intra4x4Block start_intra4x4_block(EncoderRun &run, int q, int b)
     Intra4x4Block k;
     k.ox = 8 * (q % 2) + 4 * (b % 2);
     k.oy = 8 * (q / 2) + 4 * (b / 2);
-    k.x = 16 * img.mb_x + k.ox;
-    k.y = 16 * img.mb_y + k.oy;
+    k.x = img.luma_x() + k.ox;
+    k.y = img.luma_y() + k.oy;
     k.bx = k.x / 4;
     k.by = k.y / 4;
-    const Array2D<int> &map = img.intra_pred_modes;
-    const int up = map[k.by][k.bx + 1], left = map[k.by + 1][k.bx];
+    const int up = img.ipred_map(k.bx, k.by - 1), left = img.ipred_map(k.bx - 1, k.by);
     k.most_probable = up < 0 || left < 0 ? 2 : std::min(up, left);
     h264enc_intra_pred_4x4(run, k.x, k.y);
     return k;

@@ -150,7 +150,7 @@ void set_cabac_neighbours_mbaff(EncoderImage &img)
     MacroblockRecord &mb = img.CurrentMb();
     const int w = img.WidthMbs(), m = img.mb_index;
     mb.cabac_left = img.mb_x > 0 ? img.InSlice(m - 1, mb.slice_index) : nullptr;
-    mb.cabac_up = 16 * img.mb_y >= 32 ? img.InSlice(m - 2 * w, mb.slice_index) : nullptr;
+    mb.cabac_up = img.luma_y() >= 32 ? img.InSlice(m - 2 * w, mb.slice_index) : nullptr;
 }
 
 void write_end_of_slice_flag(EncoderRun &run, int bit)

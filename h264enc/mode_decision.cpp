@@ -134,7 +134,7 @@ void SetIntraEntriesDc(EncoderRun &run)
     MacroblockRecord &mb = img.CurrentMb();
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i)
-            img.intra_pred_modes[4 * img.mb_y + j + 1][4 * img.mb_x + i + 1] = 2;
+            img.ipred_map(4 * img.mb_x + i, 4 * img.mb_y + j) = 2;
     mb.intra4_codes.fill(2);
 }
 
@@ -241,7 +241,7 @@ void restore_8x8_coding(EncoderRun &run)
     mb.coded_pattern = keep ? md.cbp8x8 : 0;
     mb.coded_block_bits = keep ? md.cbp_blk8x8 : 0;
     Array2D<uint8_t> &rec = run.rec->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             rec[py + y][px + x] = static_cast<uint8_t>(keep ? md.rec8x8[x][y] : md.pred8x8[x][y]);
@@ -250,7 +250,7 @@ void restore_8x8_coding(EncoderRun &run)
             for (int l = 0; l < 2; ++l)
                 std::copy(md.ac8x8[q][b][l], md.ac8x8[q][b][l] + 65, img.cof.cofAC[q][b][l]);
     for (int k = 0; k < 16; ++k) {
-        img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1] = md.ipred8x8[k];
+        img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4) = md.ipred8x8[k];
         mb.intra4_codes[static_cast<size_t>(k)] = md.intra_codes8x8[k];
     }
 }
@@ -379,7 +379,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
         if (valid[8]) {
             cost8x8 = 0;
             md.cbp8x8 = md.cbp_blk8x8 = md.cost8x8_coef = 0;
-            const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+            const int px = img.luma_x(), py = img.luma_y();
             if (rd)
                 save_coding_state(run.rd.cs_split.get(), input, img);
             for (int k = 0; k < 4; ++k) {
@@ -463,7 +463,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
                     }
                 for (int bb = 0; bb < 4; ++bb) {
                     const int i = 2 * (k % 2) + bb % 2, j = 2 * (k / 2) + bb / 2;
-                    img.intra_pred_modes[4 * img.mb_y + j + 1][4 * img.mb_x + i + 1] = 2;
+                    img.ipred_map(4 * img.mb_x + i, 4 * img.mb_y + j) = 2;
                     mb.intra4_codes[static_cast<size_t>(4 * k + bb)] = 2;
                 }
                 if (k < 3)
@@ -472,7 +472,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
             if (rd)
                 restore_coding_state(run.rd.cs_split.get(), input, img);
             for (int kk = 0; kk < 16; ++kk) {
-                md.ipred8x8[kk] = img.intra_pred_modes[4 * img.mb_y + kk / 4 + 1][4 * img.mb_x + kk % 4 + 1];
+                md.ipred8x8[kk] = img.ipred_map(4 * img.mb_x + kk % 4, 4 * img.mb_y + kk / 4);
                 md.intra_codes8x8[kk] = mb.intra4_codes[static_cast<size_t>(kk)];
             }
         }

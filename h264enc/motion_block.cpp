@@ -68,8 +68,8 @@ int PredictedBlockSatd(EncoderRun &run, int i, int j, int fw_mode, int bw_mode, 
     int d[16];
     for (int v = 0; v < 4; ++v)
         for (int u = 0; u < 4; ++u)
-            d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
-                           run.mbw.pred[4 * i + u][4 * j + v];
+            d[4 * v + u] =
+                org[img.luma_y() + 4 * j + v][img.luma_x() + 4 * i + u] - run.mbw.pred[4 * i + u][4 * j + v];
     return satd4x4(d, run.input.UseHadamard != 0);
 }
 
@@ -265,7 +265,7 @@ int search_block_motion(EncoderRun &run, int r, int x, int y, int type, int rang
 {
     EncoderImage &img = run.img;
     MacroblockMotion &mo = run.motion;
-    const int bx = x - 16 * img.mb_x, by = y - 16 * img.mb_y;
+    const int bx = x - img.luma_x(), by = y - img.luma_y();
     const int w = kBlockWidth[type], h = kBlockHeight[type];
     int px = 0, py = 0;
     predict_block_vector(run, r < 0 ? 1 : 0, std::max(r, 0), bx, by, w, h, &px, &py);
@@ -323,8 +323,7 @@ void search_partition_motion(EncoderRun &run, int type, int block)
         const BlockVectors &mv = r >= 0 ? mo.Mv(r, type) : mo.search_mv_bw[type];
         for (int j = y0; j < y0 + ah; j += stepY)
             for (int i = x0; i < x0 + aw; i += stepX) {
-                cost +=
-                    search_block_motion(run, r, 16 * img.mb_x + 4 * i, 16 * img.mb_y + 4 * j, type, range);
+                cost += search_block_motion(run, r, img.luma_x() + 4 * i, img.luma_y() + 4 * j, type, range);
                 for (int jj = j; jj < j + stepY; ++jj)
                     for (int ii = i; ii < i + stepX; ++ii) {
                         const size_t at = img.maps.At(4 * img.mb_x + ii, 4 * img.mb_y + jj);

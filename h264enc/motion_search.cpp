@@ -205,7 +205,7 @@ void setup_fast_integer_search(EncoderRun &run, int r)
     const int range = t.max_search_range[L];
     const RefFrame &ref = *reference_frame(run, r);
     const int width = img.width, height = img.height;
-    const int lumaX = 16 * img.mb_x, lumaY = 16 * img.mb_y;
+    const int lumaX = img.luma_x(), lumaY = img.luma_y();
 
     int px = 0, py = 0;
     predict_block_vector(run, r < 0 ? 1 : 0, std::max(r, 0), 0, 0, 16, 16, &px, &py);
@@ -282,7 +282,7 @@ int integer_pel_search(EncoderRun &run, int r, int bx, int by, int type, int px,
     range = std::min(range, t.max_search_range[L]);
     const int *sad = t.Sad(list, type, BlockIndex(bx, by));
     const int lambda = run.motion.fixed_lambda;
-    const int offX = t.center_x[L] - 16 * run.img.mb_x, offY = t.center_y[L] - 16 * run.img.mb_y;
+    const int offX = t.center_x[L] - run.img.luma_x(), offY = t.center_y[L] - run.img.luma_y();
     int min = start, best = 0;
     if (run.input.RDOptimization == 0) {
         best = t.pos_00[L];
