@@ -50,6 +50,59 @@ int ChromaSample(const Array2D<uint8_t> &plane, int X, int Y)
            64;
 }
 
+// The samples of one 4x4 luma block at picture position (px, py), displaced by mv (quarter samples).
+void fetch_luma_block(uint8_t out[16], const RefFrame &f, int px, int py, const int mv[2])
+{
+    quarter_block4x4(f.mref, 4 * py + mv[1], 4 * px + mv[0], out);
+}
+
+// The chroma intra prediction of 4x4 block (qx, qy) of component uv, in the macroblock's chroma mode.
+void copy_chroma_intra_4x4(EncoderRun &run, int uv, int qx, int qy)
+{
+    MacroblockWork &w = run.mbw;
+    const int mode = run.img.CurrentMb().chroma_pred_mode;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            w.cpred[qx + x][qy + y] = w.chroma_intra_preds[uv][mode][qx + x][qy + y];
+}
+
+// One direction's samples of 4x4 chroma block (qx, qy) of component uv. Each 2x2 group follows the
+// vector of the 4x4 luma block over it (src, in raster order): quarter luma samples are eighth chroma
+// samples.
+void predict_chroma_component(const EncoderRun &run, int out[4][4], int uv, int qx, int qy,
+                              const BlockSource src[4], int list)
+{
+    const int cx0 = run.img.chroma_pix_x(), cy0 = run.img.chroma_pix_y();
+    for (int k = 0; k < 4; ++k) {
+        const BlockSource &s = src[k];
+        if (!s.use[list])
+            continue;
+        for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
+            for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y)
+                out[x][y] = ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
+                                         s.mv[list][1] + 8 * (cy0 + qy + y));
+    }
+}
+
+// The inter prediction of 4x4 chroma block (qx, qy) of component uv: the samples of its directions,
+// combined as the luma block over each 2x2 group combines its own.
+void predict_chroma_4x4(EncoderRun &run, int uv, int qx, int qy, int fw_mode, int bw_mode, int fw_ref,
+                        int bw_ref)
+{
+    BlockSource src[4];
+    for (int k = 0; k < 4; ++k)
+        src[k] = block_source(run, qx / 2 + k % 2, qy / 2 + k / 2, fw_mode, bw_mode, fw_ref, bw_ref);
+    int samples[2][4][4] = {};
+    for (int list = 0; list < 2; ++list)
+        predict_chroma_component(run, samples[list], uv, qx, qy, src, list);
+    for (int k = 0; k < 4; ++k)
+        for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
+            for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y) {
+                const int p[2] = {samples[0][x][y], samples[1][x][y]};
+                run.mbw.cpred[qx + x][qy + y] = combine_prediction(run.img, src[k], p, 1 + uv);
+            }
+}
+
 } // namespace
 
 void mark_neighbour_availability(EncoderRun &run)
@@ -167,8 +220,7 @@ void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
     uint8_t samples[2][16] = {};
     for (int list = 0; list < 2; ++list)
         if (s.use[list])
-            quarter_block4x4(s.frame[list]->mref, 4 * py + s.mv[list][1], 4 * px + s.mv[list][0],
-                             samples[list]);
+            fetch_luma_block(samples[list], *s.frame[list], px, py, s.mv[list]);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
             const int p[2] = {samples[0][4 * y + x], samples[1][4 * y + x]};
@@ -241,7 +293,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
                     w.resid[x][y] = org[py + by + y][px + bx + x] - w.pred[bx + x][by + y];
             if (w.direct_no_residue || skip)
                 continue;
-            const int nz = IsSP(img) ? h264enc_trans_quant_4x4_sp(run, bx, by, &cost)
+            const int nz = IsSP(img) ? quant_luma_4x4_sp(run, bx, by, &cost)
                                      : h264enc_trans_quant_4x4(run, bx, by, &cost);
             if (nz) {
                 *cbp_blk |= 1 << (4 * (by / 4) + bx / 4);
@@ -260,7 +312,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
     if (IsSP(img))
         for (int by = y0; by < y0 + 8; by += 4)
             for (int bx = x0; bx < x0 + 8; bx += 4)
-                h264enc_requant_prediction_sp(run, bx, by);
+                requant_prediction_sp(run, bx, by);
     return 0;
 }
 
@@ -287,7 +339,7 @@ void code_luma_macroblock(EncoderRun &run)
         if (IsSP(img))
             for (int by = 0; by < 16; by += 4)
                 for (int bx = 0; bx < 16; bx += 4)
-                    h264enc_requant_prediction_sp(run, bx, by);
+                    requant_prediction_sp(run, bx, by);
     }
 }
 
@@ -306,29 +358,12 @@ void code_chroma_macroblock(EncoderRun &run)
         for (int q = 0; q < 4; ++q) {
             const int qx = 4 * (q % 2), qy = 4 * (q / 2);
             if (intra) {
-                for (int x = 0; x < 4; ++x)
-                    for (int y = 0; y < 4; ++y)
-                        w.cpred[qx + x][qy + y] =
-                            w.chroma_intra_preds[uv][mb.chroma_pred_mode][qx + x][qy + y];
+                copy_chroma_intra_4x4(run, uv, qx, qy);
                 continue;
             }
             int fwMode, bwMode, fwRef, bwRef;
             quarter_modes_and_refs(run, q, &fwMode, &bwMode, &fwRef, &bwRef);
-            for (int k = 0; k < 4; ++k) {
-                // Each 2x2 chroma group follows the vector of the 4x4 luma block over it.
-                const int i = 2 * (q % 2) + k % 2, j = 2 * (q / 2) + k / 2;
-                const BlockSource s = block_source(run, i, j, fwMode, bwMode, fwRef, bwRef);
-                for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
-                    for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y) {
-                        int p[2] = {0, 0};
-                        for (int list = 0; list < 2; ++list)
-                            if (s.use[list])
-                                p[list] =
-                                    ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
-                                                 s.mv[list][1] + 8 * (cy0 + qy + y));
-                        w.cpred[qx + x][qy + y] = combine_prediction(img, s, p, 1 + uv);
-                    }
-            }
+            predict_chroma_4x4(run, uv, qx, qy, fwMode, bwMode, fwRef, bwRef);
         }
         if (w.direct_no_residue || (pSkip && !IsSP(img))) {
             for (int x = 0; x < 8; ++x)
@@ -339,7 +374,7 @@ void code_chroma_macroblock(EncoderRun &run)
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 8; ++y)
                 w.resid[x][y] = pSkip ? 0 : org[cy0 + y][cx0 + x] - w.cpred[x][y];
-        crCbp = IsSP(img) && !intra ? h264enc_trans_quant_chroma_sp(run, uv, crCbp)
+        crCbp = IsSP(img) && !intra ? quant_chroma_sp(run, uv, crCbp)
                                     : h264enc_trans_quant_chroma(run, uv, crCbp);
     }
     mb.coded_pattern += 16 * crCbp;

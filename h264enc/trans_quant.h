@@ -62,9 +62,9 @@ void chroma_dc_2x2(const int coef[2][2][4][4], int out[4]);
 
 // SP pictures: the same blocks with the prediction transformed as well and the sum quantised at the
 // switching quantiser, so that the reconstruction is the decoder's SP requantisation.
-int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost);
-int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp);
+int quant_luma_4x4_sp(EncoderRun &run, int bx, int by, int *cost);
+int quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp);
 // The prediction of a block without coefficients of an SP picture, requantised into the reconstruction.
-void h264enc_requant_prediction_sp(EncoderRun &run, int bx, int by);
+void requant_prediction_sp(EncoderRun &run, int bx, int by);
 
 } // namespace h264enc

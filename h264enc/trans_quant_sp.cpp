@@ -57,7 +57,7 @@ void ReconstructLuma(EncoderRun &run, int bx, int by, const int levels[4][4])
 
 } // namespace
 
-int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
+int quant_luma_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
 {
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
@@ -94,12 +94,12 @@ int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
     return nonzero ? 1 : 0;
 }
 
-void h264enc_requant_prediction_sp(EncoderRun &run, int bx, int by)
+void requant_prediction_sp(EncoderRun &run, int bx, int by)
 {
     ReconstructLuma(run, bx, by, nullptr);
 }
 
-int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
+int quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
 {
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
