@@ -20,8 +20,9 @@ namespace h264enc {
 namespace {
 
 // Lambda by qp - 12: roughly 0.85 x 2^((qp - 12) / 3), in whole numbers.
-const int kLambdaTable[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  6,  6,  7,  8,  9,
-                              10, 11, 13, 14, 16, 18, 20, 23, 25, 29, 32, 36, 40, 45, 51, 57, 64, 72, 81, 91};
+const int qp_lambda_table[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,
+                                 5,  6,  6,  7,  8,  9,  10, 11, 13, 14, 16, 18, 20, 23,
+                                 25, 29, 32, 36, 40, 45, 51, 57, 64, 72, 81, 91};
 
 // Index of the kept values of modes 1, 2, 3 and 8.
 int KeptIndex(int mode)
@@ -167,8 +168,7 @@ void SetModesAndRefframeForBlocks(EncoderRun &run, int mode)
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i) {
             const int k = 2 * (j / 2) + i / 2;
-            const size_t kk = static_cast<size_t>(k), jj = static_cast<size_t>(j),
-                         ii = static_cast<size_t>(i);
+            const size_t kk = static_cast<size_t>(k);
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const int dir = mb.quarter_dir[kk], sub = mb.quarter_mode[kk];
             const bool intra = mode == kModeI4 || mode == kModeI16;
@@ -177,25 +177,45 @@ void SetModesAndRefframeForBlocks(EncoderRun &run, int mode)
                                  : -1;
             const int fwd = kept >= 0 ? md.fw_ref[kept][k] : 0;
             if (!b) {
-                int ref = intra ? -1 : mode == kModeSkip ? 0 : (dir == 0 || dir == 2) ? fwd : -1;
-                m.ref_map[at] = ref;
-                m.mv_map[at] = ref < 0 ? std::array<int, 2>{0, 0} : mo.Mv(ref, sub)[jj][ii];
-                continue;
-            }
-            if (intra) {
+                m.ref_map[at] = intra ? -1 : mode == kModeSkip ? 0 : (dir == 0 || dir == 2) ? fwd : -1;
+            } else if (intra) {
                 m.fw_ref_map[at] = m.bw_ref_map[at] = -1;
-                m.fw_mv_map[at] = m.bw_mv_map[at] = {0, 0};
             } else if (sub == 0) {
                 m.fw_ref_map[at] = mo.direct_map_fw_ref[j][i];
                 m.bw_ref_map[at] = mo.direct_map_bw_ref[j][i];
-                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
-                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
             } else {
-                const bool fw = dir == 0 || dir == 2, bw = dir == 1 || dir == 2;
-                m.fw_ref_map[at] = fw ? fwd : -1;
-                m.fw_mv_map[at] = fw ? mo.Mv(fwd, sub)[jj][ii] : std::array<int, 2>{0, 0};
-                m.bw_ref_map[at] = bw ? 0 : -1;
-                m.bw_mv_map[at] = bw ? mo.search_mv_bw[sub][jj][ii] : std::array<int, 2>{0, 0};
+                m.fw_ref_map[at] = dir == 0 || dir == 2 ? fwd : -1;
+                m.bw_ref_map[at] = dir == 1 || dir == 2 ? 0 : -1;
+            }
+        }
+    store_macroblock_vectors(run, b);
+}
+
+void store_macroblock_vectors(EncoderRun &run, bool b)
+{
+    EncoderImage &img = run.img;
+    const MacroblockRecord &mb = img.CurrentMb();
+    MacroblockMotion &mo = run.motion;
+    MotionMaps &m = img.maps;
+    const std::array<int, 2> zero = {0, 0};
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+            const size_t k = static_cast<size_t>(2 * (j / 2) + i / 2), jj = static_cast<size_t>(j),
+                         ii = static_cast<size_t>(i);
+            const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
+            const int dir = mb.quarter_dir[k], sub = mb.quarter_mode[k];
+            if (!b) {
+                const int ref = m.ref_map[at];
+                m.mv_map[at] = ref < 0 ? zero : mo.Mv(ref, sub)[jj][ii];
+            } else if (dir < 0) {
+                m.fw_mv_map[at] = m.bw_mv_map[at] = zero;
+            } else if (sub == 0) {
+                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? zero : mo.direct_fw[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? zero : mo.direct_bw[jj][ii];
+            } else {
+                const int fwd = m.fw_ref_map[at];
+                m.fw_mv_map[at] = fwd < 0 ? zero : mo.Mv(fwd, sub)[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? zero : mo.search_mv_bw[sub][jj][ii];
             }
         }
 }
@@ -269,7 +289,7 @@ void free_mode_decision_state(EncoderRun &run)
 
 double mode_lambda(int qp)
 {
-    return kLambdaTable[std::clamp(qp - 12, 0, 39)];
+    return qp_lambda_table[std::clamp(qp - 12, 0, 39)];
 }
 
 int intra16x16_mb_type(int coded_pattern, int mode)
