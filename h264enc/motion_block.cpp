@@ -63,13 +63,13 @@ std::vector<std::array<int, 2>> &MvMapOf(EncoderImage &img, int list)
 int PredictedBlockSatd(EncoderRun &run, int i, int j, int fw_mode, int bw_mode, int fw_ref, int bw_ref)
 {
     const EncoderImage &img = run.img;
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     predict_luma_4x4(run, i, j, fw_mode, bw_mode, fw_ref, bw_ref);
     int d[16];
     for (int v = 0; v < 4; ++v)
         for (int u = 0; u < 4; ++u)
-            d[4 * v + u] =
-                org[img.luma_y() + 4 * j + v][img.luma_x() + 4 * i + u] - run.mbw.pred[4 * i + u][4 * j + v];
+            d[4 * v + u] = org_y[img.luma_y() + 4 * j + v][img.luma_x() + 4 * i + u] -
+                           run.mbw.pred[4 * i + u][4 * j + v];
     return satd4x4(d, run.input.UseHadamard != 0);
 }
 
@@ -112,7 +112,7 @@ void PartitionArea(int type, int block, int *x0, int *y0, int *w, int *h)
 int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int h, int cx, int cy, int cost,
               int limit)
 {
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     const bool hadamard = run.input.UseHadamard != 0;
     for (int by = 0; by < h; by += 4)
         for (int bx = 0; bx < w; bx += 4) {
@@ -120,7 +120,7 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
             uint8_t ref[16];
             quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
             for (int v = 0; v < 4; ++v) {
-                const uint8_t *o = org[y + by + v] + x + bx;
+                const uint8_t *o = org_y[y + by + v] + x + bx;
                 for (int u = 0; u < 4; ++u)
                     d[4 * v + u] = o[u] - ref[4 * v + u];
             }

@@ -241,9 +241,9 @@ void setup_fast_integer_search(EncoderRun &run, int r)
         }
     }
     uint8_t src[256];
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     for (int y = 0; y < 16; ++y)
-        std::copy(org[lumaY + y] + lumaX, org[lumaY + y] + lumaX + 16, src + 16 * y);
+        std::copy(org_y[lumaY + y] + lumaX, org_y[lumaY + y] + lumaX + 16, src + 16 * y);
     sad4x4_window(src, window.data(), winSide, side, sads.data());
 
     // Spiral position of every window offset.
