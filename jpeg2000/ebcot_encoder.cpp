@@ -429,10 +429,10 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
             // The region object gives the boost every sample of the block shares and the range of
             // boosts above it; the block is lifted by their sum, less where a sample's boost is less.
             int shift = 0;
-            roi.weight_exponent = m_roi->get_block_mask(comp.component, band.level, band.index, b.height,
-                                                        b.width, b.y, b.x, &shift, m_roi_rows.data());
+            const int range = m_roi->get_block_mask(comp.component, band.level, band.index, b.height, b.width,
+                                                    b.y, b.x, &shift, m_roi_rows.data());
             roi.base = shift;
-            roi.shift = shift + roi.weight_exponent;
+            roi.shift = shift + range;
             roi.rows = m_roi_rows.data();
             roi.mask_mode = band.roi_mask_mode != 0;
             roi_ptr = &roi;
