@@ -312,9 +312,10 @@ void ebcot_encoder::initialize(int components, int32_t budget, block_coder_param
     const bool no_lra = NoParameters(args, "-Fno_lra", "The `-Fno_lra' argument takes no parameters!");
     m_no_truncation = m_no_truncation || (lra && !no_lra);
     const bool tcq = args && args->find("-Qtcq", -1) >= 0;
+    // Without truncation every pass goes into the layers and the step sizes set the rate; the writer
+    // still holds the file to the budget asked for, cutting the stream where the budget ends.
     if (m_no_truncation || tcq) {
         m_budget = 2147483647;
-        m_out->lift_budget();
         for (auto &tile : m_tiles)
             for (enc_component &comp : tile->components)
                 comp.no_truncation = true;
