@@ -124,24 +124,6 @@ std::vector<int> ReadStepCounts(LineFile &file, const std::string &path)
     return counts;
 }
 
-// Opens a kernel file and reads its first line; the lines of the steps follow.
-std::vector<int> OpenKernelFile(LineFile &file, const std::string &path)
-{
-    file.f = std::fopen(path.c_str(), "r");
-    if (!file.f)
-        local_error("Unable to open the user-defined lifting filter file, \"%s\"!", path.c_str());
-    return ReadStepCounts(file, path);
-}
-
-void StepLine(LineFile &file, char *line, const std::string &path)
-{
-    if (!file.Next(line))
-        local_error(
-            "Syntax error in user-defined lifting filter file, \"%s\"!  Tap values missing for one or "
-            "more lifting steps.",
-            path.c_str());
-}
-
 [[noreturn]] void MissingTap(const std::string &path, int step, int steps)
 {
     local_error("Syntax error in user-defined lifting filter file, \"%s\"!  Insufficient tap values "
@@ -149,19 +131,35 @@ void StepLine(LineFile &file, char *line, const std::string &path)
                 path.c_str(), step + 1, steps);
 }
 
-// Real taps, each set to the nearest multiple of 1/1024: the code-stream carries them that way.
-void read_float_lifting_file(const std::string &path, wavelet_kernel &kernel)
+// Opens a kernel file, reads the tap counts of its first line and hands every step's line to
+// read_step(line, taps, step, steps).
+template <class ReadStep>
+void ReadLiftingFile(const std::string &path, wavelet_kernel &kernel, ReadStep read_step)
 {
     LineFile file;
-    const std::vector<int> counts = OpenKernelFile(file, path);
+    file.f = std::fopen(path.c_str(), "r");
+    if (!file.f)
+        local_error("Unable to open the user-defined lifting filter file, \"%s\"!", path.c_str());
+    const std::vector<int> counts = ReadStepCounts(file, path);
     const int steps = int(counts.size());
     kernel.num_steps = steps;
     for (int s = 0; s < steps; ++s) {
         char line[256];
-        StepLine(file, line, path);
-        char *p = line;
+        if (!file.Next(line))
+            local_error(
+                "Syntax error in user-defined lifting filter file, \"%s\"!  Tap values missing for one or "
+                "more lifting steps.",
+                path.c_str());
+        read_step(line, counts[size_t(s)], s, steps);
+    }
+}
+
+// Real taps, each set to the nearest multiple of 1/1024: the code-stream carries them that way.
+void read_float_lifting_file(const std::string &path, wavelet_kernel &kernel)
+{
+    ReadLiftingFile(path, kernel, [&](char *p, int count, int s, int steps) {
         std::vector<double> taps;
-        for (int k = 0; k < counts[size_t(s)]; ++k) {
+        for (int k = 0; k < count; ++k) {
             char *end = nullptr;
             double v = std::strtod(p, &end);
             if (end == p)
@@ -176,22 +174,15 @@ void read_float_lifting_file(const std::string &path, wavelet_kernel &kernel)
             p = end;
         }
         SetFloatStep(kernel.steps[s], s, taps);
-    }
+    });
 }
 
 // Integer taps and, at the end of each step's line, the step's downshift.
 void read_int_lifting_file(const std::string &path, wavelet_kernel &kernel)
 {
-    LineFile file;
-    const std::vector<int> counts = OpenKernelFile(file, path);
-    const int steps = int(counts.size());
-    kernel.num_steps = steps;
-    for (int s = 0; s < steps; ++s) {
-        char line[256];
-        StepLine(file, line, path);
-        char *p = line;
+    ReadLiftingFile(path, kernel, [&](char *p, int count, int s, int steps) {
         std::vector<int> taps;
-        for (int k = 0; k < counts[size_t(s)]; ++k) {
+        for (int k = 0; k < count; ++k) {
             char *end = nullptr;
             long v = std::strtol(p, &end, 10);
             if (end == p || v < -32768 || v > 32767)
@@ -208,7 +199,7 @@ void read_int_lifting_file(const std::string &path, wavelet_kernel &kernel)
                 "the end of the line of taps for lifting step %d out of %d.",
                 path.c_str(), s + 1, steps);
         SetIntStep(kernel.steps[s], s, taps, int(shift));
-    }
+    });
 }
 
 void LoadFile(int id, const char *kernels_dir, wavelet_kernel &kernel)

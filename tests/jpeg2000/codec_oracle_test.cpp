@@ -21,19 +21,6 @@ using namespace zn::j2k;
 using j2ktest::CodecSettings;
 
 namespace {
-memory_image Camera()
-{
-    memory_image image;
-    const std::string png = zntest::PhotoPath("camera", "png");
-    if (png.empty())
-        return image;
-    zntest::ScratchDir dir;
-    zntest::Run("convert " + zntest::ShellQuote(png) + " -colorspace Gray -depth 8 " +
-                zntest::ShellQuote(dir.File("camera.pgm")));
-    j2ktest::ReadPnm(dir.File("camera.pgm"), image);
-    return image;
-}
-
 memory_image Synthetic(int height, int width, int components, unsigned seed)
 {
     memory_image image;
@@ -117,7 +104,7 @@ TEST(J2kCodecOracle, CameraAtTheModuleSettingsDecodesAlikeInOpenJpeg)
 {
     ZN_REQUIRE_TOOL("opj_decompress");
     ZN_REQUIRE_PHOTO("camera");
-    auto camera = Camera();
+    auto camera = j2ktest::GreyPhoto("camera");
     ASSERT_EQ(camera.components(), 1);
     CodecSettings s;
     s.levels = 4;

@@ -17,19 +17,6 @@ using namespace zn::j2k;
 using j2ktest::CodecSettings;
 
 namespace {
-memory_image GreyAstronaut()
-{
-    memory_image image;
-    const std::string png = zntest::PhotoPath("astronaut", "png");
-    if (png.empty())
-        return image;
-    zntest::ScratchDir dir;
-    zntest::Run("convert " + zntest::ShellQuote(png) + " -colorspace Gray -depth 8 " +
-                zntest::ShellQuote(dir.File("astronaut.pgm")));
-    j2ktest::ReadPnm(dir.File("astronaut.pgm"), image);
-    return image;
-}
-
 // PSNR over the square of side `side` at the picture's centre: wholly inside a centred circle of
 // radius 0.2 x 512.
 double CentrePsnr(const memory_image &a, const memory_image &b, int side = 120)
@@ -80,7 +67,7 @@ Coded Code(const memory_image &image, const std::vector<std::string> &region, in
 TEST(J2kRoiQuality, ARegionRaisesItsQualityAtTheSameBudget)
 {
     ZN_REQUIRE_PHOTO("astronaut", "png");
-    const memory_image image = GreyAstronaut();
+    const memory_image image = j2ktest::GreyPhoto("astronaut");
     ASSERT_EQ(image.components(), 1);
     ASSERT_EQ(image.heights[0], 512);
     const int64_t budget = 16384; // 0.5 bpp, as the module computes it
@@ -105,7 +92,7 @@ TEST(J2kRoiQuality, ARegionRaisesItsQualityAtTheSameBudget)
 TEST(J2kRoiQuality, MaxShiftSpendsItsBudgetOnTheRegion)
 {
     ZN_REQUIRE_PHOTO("astronaut", "png");
-    const memory_image image = GreyAstronaut();
+    const memory_image image = j2ktest::GreyPhoto("astronaut");
     ASSERT_EQ(image.components(), 1);
     const int64_t budget = 16384;
     const Coded plain = Code(image, {}, budget);
@@ -121,7 +108,7 @@ TEST(J2kRoiQuality, MaxShiftSpendsItsBudgetOnTheRegion)
 TEST(J2kRoiQuality, LosslessWithARegionStaysExact)
 {
     ZN_REQUIRE_PHOTO("astronaut", "png");
-    const memory_image image = GreyAstronaut();
+    const memory_image image = j2ktest::GreyPhoto("astronaut");
     ASSERT_EQ(image.components(), 1);
     for (const std::vector<std::string> &region :
          {std::vector<std::string>{"-Rrgn", "5", "C", "0.5", "0.5", "0.2"},
