@@ -18,7 +18,7 @@ void BM_Jpeg2000Apply(benchmark::State &state)
     Jpeg2000Session session;
     CDib work;
     for (auto _ : state) {
-        session.bReencode = encode || session.sEncoderText.empty() ? 1 : 0;
+        session.m_bReencode = encode || session.m_sEncoderText.empty() ? 1 : 0;
         const Jpeg2000ApplyResult r =
             Jpeg2000ApplyRun(session, par, BenchImage(), &work, "bench", BenchUserDir());
         benchmark::DoNotOptimize(r.measures.psnr);

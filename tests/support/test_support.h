@@ -43,13 +43,15 @@ std::string PhotoPath(const std::string &name, const std::string &ext = "bmp");
 
 } // namespace zntest
 
-#define ZN_REQUIRE_PHOTO(name)                                                                               \
+// ZN_REQUIRE_PHOTO(name) or ZN_REQUIRE_PHOTO(name, ext), as PhotoPath takes them.
+#define ZN_REQUIRE_PHOTO(...)                                                                                \
     do {                                                                                                     \
-        if (zntest::PhotoPath(name).empty()) {                                                               \
+        if (zntest::PhotoPath(__VA_ARGS__).empty()) {                                                        \
             if (zntest::RunningUnderCi())                                                                    \
-                FAIL() << "sample photograph missing under CI (scripts/photos): " << (name);                 \
+                FAIL() << "sample photograph missing under CI (scripts/photos): " << #__VA_ARGS__;           \
             else                                                                                             \
-                GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): " << (name);   \
+                GTEST_SKIP() << "sample photograph missing (run scripts/photos build/photos): "              \
+                             << #__VA_ARGS__;                                                                \
         }                                                                                                    \
     } while (0)
 
