@@ -306,6 +306,38 @@ TEST_F(H264decFixture, ARunErrorKeepsWhatWasShownAndSaved)
     EXPECT_EQ(boxes.Count(), 1u);
 }
 
+// A stream that changes its picture size (a second stream with its own parameter sets after the
+// first): the document, its window, the views and the legend take each size in turn.
+TEST_F(H264decFixture, TheDocumentAndTheViewsFollowASizeChange)
+{
+    std::vector<uint8_t> stream = IbbpStream(false);
+    const std::vector<uint8_t> large = IbbpStream(true, 20, 15);
+    stream.insert(stream.end(), large.begin(), large.end());
+    CH264decDlg *dlg = Open(stream);
+    for (int id : {2067, 2071}) // processing stream and block division
+        ModuleHarness::Click(dlg, id);
+    CDibFrame *window = doc->m_pMainFrame;
+    EXPECT_EQ(window->height() - window->BorderY(), 32);
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts()[0];
+    const std::string text = Result(dlg);
+    const std::string summary = "Number of Frames Decoded\t: 8\r\n\tI: 2;    P: 2;    B: 4";
+    EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
+    EXPECT_EQ(doc->m_pDib->GetWidth(), 320);
+    EXPECT_EQ(doc->m_pDib->GetHeight(), 240);
+    EXPECT_EQ(window->height() - window->BorderY(), 240);
+    EXPECT_GE(window->width() - window->BorderX(), 320);
+    for (CDibFrame *view : {doc->m_pResultFrameA, doc->m_pResultFrameB}) {
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(ModuleHarness::Image(view)->GetWidth(), 320);
+        EXPECT_EQ(ModuleHarness::Image(view)->GetHeight(), 240);
+    }
+    // The legend was placed below the small window before the run; it moves with the grown window
+    // (as low as window B, which is placed by the same rule).
+    ASSERT_NE(doc->m_pLegendFrame, nullptr);
+    EXPECT_EQ(doc->m_pLegendFrame->y(), doc->m_pResultFrameB->y());
+}
+
 // The leaky-bucket file can go between the opening and an Apply: the run ends with the message, before
 // anything is decoded, and the document keeps its picture.
 TEST_F(H264decFixture, WithoutTheLeakyBucketFileApplyEndsWithItsMessage)
