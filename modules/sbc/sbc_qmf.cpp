@@ -30,7 +30,7 @@ struct QmfWork
     const float *h = nullptr;
     int d = 0;
     int pad = 0;
-    std::vector<float> line, ext, out;
+    std::vector<float> line, ext, out, batch;
 
     QmfWork(const float *taps, int len, int maxLine)
         : h(taps), d(len), pad(len + 2), line(maxLine), ext(maxLine + 2 * (len + 2)), out(maxLine)
@@ -94,13 +94,11 @@ bool BankUsable(const Filt *filt)
 // One line operation (w.line -> w.out) along every line.
 void EachLine(const PlaneLines &lines, QmfWork &w, void (QmfWork::*op)(int))
 {
-    for (int l = 0; l < lines.count; ++l) {
-        for (int i = 0; i < lines.length; ++i)
-            w.line[i] = lines.At(l, i);
+    ForEachLine(lines, w.batch, [&](float *line) {
+        std::copy_n(line, lines.length, w.line.begin());
         (w.*op)(lines.length);
-        for (int i = 0; i < lines.length; ++i)
-            lines.At(l, i) = w.out[i];
-    }
+        std::copy_n(w.out.begin(), lines.length, line);
+    });
 }
 
 // Rows of the R x C band at f through the line split (or merge), then its columns; a merge runs the
