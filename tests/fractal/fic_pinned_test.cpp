@@ -2,9 +2,10 @@
 // over pictures that stress the domain search (texture, noise, flat areas and exactly repeated
 // blocks whose domains tie) and settings from the smallest to the largest blocks. Any change to the
 // search, its arithmetic or its tie rule shows here, so a faster search must keep every bit.
-#include "image/cdib.h"
+#include "fic_pixels.h"
 #include "image/znimage.h"
 #include "modules/fractal/fic_codec.h"
+#include "support/photo_image.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace fic_pinned_test { // one namespace per test file: a folder compiles as
 
 namespace {
 
-using Pixels = std::vector<uint8_t>;
+using fictest::Pixels;
 
 struct Picture
 {
@@ -28,20 +29,11 @@ struct Picture
     Pixels pixels;
 };
 
-Pixels Make(int cols, int rows, const std::function<int(int x, int y)> &f)
-{
-    Pixels p(static_cast<size_t>(cols) * rows);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x)
-            p[static_cast<size_t>(y) * cols + x] = static_cast<uint8_t>(std::clamp(f(x, y), 0, 255));
-    return p;
-}
-
 const std::vector<Picture> &Pictures()
 {
     static const std::vector<Picture> pictures = [] {
         std::vector<Picture> v;
-        v.push_back({"textured", 256, 256, Make(256, 256, [](int x, int y) {
+        v.push_back({"textured", 256, 256, fictest::MakePixels(256, 256, [](int x, int y) {
                          return 30 + x / 2 + y / 3 + ((x / 24 + y / 20) % 2) * 70 + (x * 7 + y * 13) % 19;
                      })});
         // Left half flat; top right a checker of 8 x 8 squares; bottom right one random 16 x 16 tile
@@ -50,7 +42,7 @@ const std::vector<Picture> &Pictures()
         std::vector<int> tile(256);
         for (int &t : tile)
             t = static_cast<int>(rng() & 255);
-        v.push_back({"ties", 256, 256, Make(256, 256, [&tile](int x, int y) {
+        v.push_back({"ties", 256, 256, fictest::MakePixels(256, 256, [&tile](int x, int y) {
                          if (x < 128)
                              return 90;
                          if (y < 128)
@@ -58,11 +50,12 @@ const std::vector<Picture> &Pictures()
                          return tile[static_cast<size_t>(y % 16) * 16 + x % 16];
                      })});
         std::mt19937 noise(5);
-        v.push_back({"noise", 128, 128,
-                     Make(128, 128, [&noise](int, int) { return static_cast<int>(noise() & 255); })});
+        v.push_back({"noise", 128, 128, fictest::MakePixels(128, 128, [&noise](int, int) {
+                         return static_cast<int>(noise() & 255);
+                     })});
         // Extremes: black and white blocks, thin lines, a full-range ramp; 384 columns tile as a
         // square of 256 and a strip of two squares of 128.
-        v.push_back({"extremes", 384, 256, Make(384, 256, [](int x, int y) {
+        v.push_back({"extremes", 384, 256, fictest::MakePixels(384, 256, [](int x, int y) {
                          if (x >= 256)
                              return (x + y) % 255;
                          if (((x / 32) + (y / 32)) % 3 == 0)
@@ -74,12 +67,8 @@ const std::vector<Picture> &Pictures()
     return pictures;
 }
 
-struct Setting
-{
-    int maxBlock, minBlock, threshold, sb, ob;
-};
-
-constexpr Setting kSettings[] = {
+// Largest and smallest block, rms threshold, scale and offset bits.
+const FicEncodeParams kSettings[] = {
     {16, 4, 8, 4, 6}, // the module's defaults
     {32, 2, 2, 8, 8}, {8, 8, 20, 1, 1}, {64, 4, 0, 3, 5}, {16, 2, 12, 5, 7},
 };
@@ -89,14 +78,8 @@ struct Pinned
     uint64_t stream, decoded;
 };
 
-Pinned Code(const Pixels &pixels, int cols, int rows, const Setting &s)
+Pinned Code(const Pixels &pixels, int cols, int rows, const FicEncodeParams &p)
 {
-    FicEncodeParams p;
-    p.maxBlock = s.maxBlock;
-    p.minBlock = s.minBlock;
-    p.threshold = s.threshold;
-    p.sb = s.sb;
-    p.ob = s.ob;
     const std::vector<uint8_t> bytes = FicEncode(pixels.data(), rows, cols, p, nullptr);
     FicCode code;
     EXPECT_EQ(FicParseCode(bytes, rows, cols, &code), "");
@@ -134,7 +117,7 @@ TEST(FractalPinned, StreamsAndDecodedPicturesKeepTheirChecksums)
     for (size_t i = 0; i < pictures.size(); ++i)
         for (size_t k = 0; k < std::size(kSettings); ++k) {
             const Picture &pic = pictures[i];
-            const Setting &s = kSettings[k];
+            const FicEncodeParams &s = kSettings[k];
             SCOPED_TRACE(testing::Message()
                          << pic.name << " blocks " << s.maxBlock << " to " << s.minBlock << " threshold "
                          << s.threshold << " bits " << s.sb << "+" << s.ob);
@@ -147,14 +130,12 @@ TEST(FractalPinned, StreamsAndDecodedPicturesKeepTheirChecksums)
 TEST(FractalPinned, PhotographKeepsItsChecksums)
 {
     ZN_REQUIRE_PHOTO("camera");
-    CDib dib;
-    ASSERT_GT(dib.LoadDibFile(zntest::PhotoPath("camera"), true), 0);
     ZnImage z;
-    z.DibToZnImage(&dib);
+    ASSERT_TRUE(zntest::LoadPhotoImage("camera", &z));
     Pixels pixels(static_cast<size_t>(z.Rows()) * z.Cols());
     for (size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<uint8_t>(z.Data()[i]);
-    const Setting settings[] = {{16, 4, 8, 4, 6}, {32, 2, 4, 6, 6}};
+    const FicEncodeParams settings[] = {{16, 4, 8, 4, 6}, {32, 2, 4, 6, 6}};
     const Pinned pinned[] = {{0xe8ef642755ccaf18ull, 0xc7fa995b52d422c4ull},
                              {0x0a10e7029161f9f4ull, 0x95cc11eea0905ae6ull}};
     for (size_t k = 0; k < std::size(settings); ++k) {

@@ -1,6 +1,7 @@
 // The fast domain search against the plain one it replaces: the vectorised sum of products against
 // its loop, the frame identity the search relies on, and whole encodings, which must be equal bit
 // for bit on random, extreme, flat and tied pictures at settings from the smallest to the largest.
+#include "fic_pixels.h"
 #include "modules/fractal/fic_classify.h"
 #include "modules/fractal/fic_codec.h"
 #include "modules/fractal/fic_search.h"
@@ -76,16 +77,7 @@ TEST(FicSearch, MatchOrientationComposesTheTwoFrames)
             }
 }
 
-using Pixels = std::vector<uint8_t>;
-
-Pixels Make(int cols, int rows, const std::function<int(int x, int y)> &f)
-{
-    Pixels p(static_cast<size_t>(cols) * rows);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x)
-            p[static_cast<size_t>(y) * cols + x] = static_cast<uint8_t>(std::clamp(f(x, y), 0, 255));
-    return p;
-}
+using fictest::Pixels;
 
 TEST(FicSearch, FastEncodingEqualsThePlainOne)
 {
@@ -101,33 +93,29 @@ TEST(FicSearch, FastEncodingEqualsThePlainOne)
         Pixels pixels;
     };
     const std::vector<Picture> pictures = {
-        {"noise", 64, 64, Make(64, 64, [&](int, int) { return random(0, 255); })},
-        {"faint noise", 64, 64, Make(64, 64, [&](int, int) { return random(120, 136); })},
-        {"black and white", 64, 64, Make(64, 64, [&](int, int) { return random(0, 1) * 255; })},
+        {"noise", 64, 64, fictest::MakePixels(64, 64, [&](int, int) { return random(0, 255); })},
+        {"faint noise", 64, 64, fictest::MakePixels(64, 64, [&](int, int) { return random(120, 136); })},
+        {"black and white", 64, 64,
+         fictest::MakePixels(64, 64, [&](int, int) { return random(0, 1) * 255; })},
         {"flat with spots", 64, 64,
-         Make(64, 64, [&](int x, int y) { return (x * 7 + y * 3) % 29 == 0 ? random(0, 255) : 200; })},
-        {"repeated tile", 64, 64, Make(64, 64, [&](int x, int y) { return tile[(y % 8) * 8 + x % 8]; })},
-        {"flat", 32, 32, Make(32, 32, [](int, int) { return 255; })},
+         fictest::MakePixels(64, 64,
+                             [&](int x, int y) { return (x * 7 + y * 3) % 29 == 0 ? random(0, 255) : 200; })},
+        {"repeated tile", 64, 64,
+         fictest::MakePixels(64, 64, [&](int x, int y) { return tile[(y % 8) * 8 + x % 8]; })},
+        {"flat", 32, 32, fictest::MakePixels(32, 32, [](int, int) { return 255; })},
         {"ramps and edges", 96, 64,
-         Make(96, 64, [](int x, int y) { return (x * 4 + y * (x < 48 ? 1 : -3)) % 256; })},
-        {"smallest", 4, 4, Make(4, 4, [&](int, int) { return random(0, 255); })},
+         fictest::MakePixels(96, 64, [](int x, int y) { return (x * 4 + y * (x < 48 ? 1 : -3)) % 256; })},
+        {"smallest", 4, 4, fictest::MakePixels(4, 4, [&](int, int) { return random(0, 255); })},
         {"tall", 32, 80,
-         Make(32, 80, [&](int x, int y) { return (x / 4 + y / 4) % 2 ? random(0, 60) : 250; })},
+         fictest::MakePixels(32, 80,
+                             [&](int x, int y) { return (x / 4 + y / 4) % 2 ? random(0, 60) : 250; })},
     };
-    struct Setting
-    {
-        int maxBlock, minBlock, threshold, sb, ob;
-    };
-    const Setting settings[] = {{16, 4, 8, 4, 6}, {8, 2, 2, 8, 8}, {16, 2, 0, 1, 1}, {32, 4, 50, 6, 3},
-                                {4, 2, 5, 2, 7},  {2, 2, 8, 4, 6}, {16, 16, 8, 8, 1}};
+    // Largest and smallest block, rms threshold, scale and offset bits.
+    const FicEncodeParams settings[] = {{16, 4, 8, 4, 6},  {8, 2, 2, 8, 8}, {16, 2, 0, 1, 1},
+                                        {32, 4, 50, 6, 3}, {4, 2, 5, 2, 7}, {2, 2, 8, 4, 6},
+                                        {16, 16, 8, 8, 1}};
     for (const Picture &pic : pictures)
-        for (const Setting &s : settings) {
-            FicEncodeParams p;
-            p.maxBlock = s.maxBlock;
-            p.minBlock = s.minBlock;
-            p.threshold = s.threshold;
-            p.sb = s.sb;
-            p.ob = s.ob;
+        for (const FicEncodeParams &p : settings) {
             if (!FicSettingsProblem(pic.rows, pic.cols, p).empty())
                 continue;
             FicEncodeStats fast, plain;
@@ -135,8 +123,8 @@ TEST(FicSearch, FastEncodingEqualsThePlainOne)
                 FicEncode(pic.pixels.data(), pic.rows, pic.cols, p, &fast, FicSearch::kFast);
             const std::vector<uint8_t> b =
                 FicEncode(pic.pixels.data(), pic.rows, pic.cols, p, &plain, FicSearch::kPlain);
-            EXPECT_EQ(a, b) << pic.name << ", blocks " << s.maxBlock << " to " << s.minBlock << ", threshold "
-                            << s.threshold << ", bits " << s.sb << "+" << s.ob;
+            EXPECT_EQ(a, b) << pic.name << ", blocks " << p.maxBlock << " to " << p.minBlock << ", threshold "
+                            << p.threshold << ", bits " << p.sb << "+" << p.ob;
             EXPECT_EQ(fast.fitting, plain.fitting) << pic.name;
             EXPECT_EQ(fast.coded, plain.coded) << pic.name;
         }
@@ -146,7 +134,7 @@ TEST(FicSearch, FastEncodingEqualsThePlainOne)
 TEST(FicSearch, FastEncodingEqualsThePlainOneOnTheLargestBlocks)
 {
     std::mt19937 rng(29);
-    const Pixels pixels = Make(256, 256, [&rng](int x, int y) {
+    const Pixels pixels = fictest::MakePixels(256, 256, [&rng](int x, int y) {
         return x < 128 ? static_cast<int>(rng() % 2) * 255 : (x + y) % 7 == 0 ? 0 : 255;
     });
     for (int maxBlock : {64, 128}) {

@@ -2,11 +2,11 @@
 // and the pictures coded with it at every rate, over pictures with texture, noise, fractional grey
 // levels, flat areas and exactly repeated blocks (where distances tie and cells empty), with both
 // starts and several vector shapes. A faster search must keep every bit of these.
-#include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/vq/vq_coder.h"
 #include "modules/vq/vq_design.h"
 #include "platform/random.h"
+#include "support/photo_image.h"
 #include "support/test_support.h"
 
 #include <cmath>
@@ -170,10 +170,8 @@ TEST(VqPinned, CodebooksLogsAndCodedPicturesKeepTheirChecksums)
 TEST(VqPinned, PhotographKeepsItsChecksums)
 {
     ZN_REQUIRE_PHOTO("camera");
-    CDib dib;
-    ASSERT_GT(dib.LoadDibFile(zntest::PhotoPath("camera"), true), 0);
     ZnImage z;
-    z.DibToZnImage(&dib);
+    ASSERT_TRUE(zntest::LoadPhotoImage("camera", &z));
     const Picture photo{"camera", z.Cols(), z.Rows(),
                         std::vector<float>(z.Data(), z.Data() + z.Rows() * z.Cols())};
     ExpectPinned(DesignAndCode(photo, {4, 4, 1, 8, kVqInitRandom, 5, 0.01f, 20}),
