@@ -39,8 +39,14 @@ void FicPackDomainLists(FicDomainLevel *level, const FicHalfCopies &half)
             const FicDomain &dom = level->domains[static_cast<size_t>(list.entries[k])];
             const double w = n * dom.sdd - dom.sd * dom.sd;
             list.norm[k] = std::sqrt(w);
-            list.sums[k] = {dom.sd, dom.sdd,        w, static_cast<int64_t>(dom.sd * 4), dom.h,
-                            dom.v,  dom.orientation};
+            FicListEntry &entry = list.sums[k];
+            entry.sd = dom.sd;
+            entry.sdd = dom.sdd;
+            entry.w = w;
+            entry.sd4 = static_cast<int64_t>(dom.sd * 4);
+            entry.h = dom.h;
+            entry.v = dom.v;
+            entry.orientation = dom.orientation;
             const double *corner = half.At(dom.h * level->grid.hstep, dom.v * level->grid.vstep);
             for (int Y = 0; Y < b; ++Y)
                 for (int X = 0; X < b; ++X) {
