@@ -43,20 +43,36 @@ struct QmfWork
     }
     float At(long i) const { return ext[i + pad]; }
 
-    // x[0..n-1] -> low in out[0..n/2-1], high in out[n/2..n-1].
+    // x[0..n-1] -> low in out[0..n/2-1], high in out[n/2..n-1]. Each output sums its taps in tap
+    // order; four outputs go side by side, so that their sums advance together instead of each
+    // waiting on its own last addition.
     void Split(int n)
     {
         Extend(line.data(), n);
         const int m2 = n / 2, q = d / 4, half = d / 2;
-        for (int m = 0; m < m2; ++m) {
+        const auto put = [&](int m, double a, double b) {
+            out[m] = static_cast<float>(a + b);
+            const double hi = a - b;
+            out[m2 + m] = static_cast<float>(m % 2 ? -hi : hi);
+        };
+        int m = 0;
+        for (; m + 4 <= m2; m += 4) {
+            double a[4] = {}, b[4] = {};
+            for (int s = 0; s < half; ++s)
+                for (int j = 0; j < 4; ++j) {
+                    a[j] += static_cast<double>(h[2 * s]) * At(2 * (m + j) + 2 * q - 2 * s);
+                    b[j] += static_cast<double>(h[2 * s + 1]) * At(2 * (m + j) + d - 2 * q - 1 - 2 * s);
+                }
+            for (int j = 0; j < 4; ++j)
+                put(m + j, a[j], b[j]);
+        }
+        for (; m < m2; ++m) {
             double a = 0, b = 0;
             for (int s = 0; s < half; ++s) {
                 a += static_cast<double>(h[2 * s]) * At(2 * m + 2 * q - 2 * s);
                 b += static_cast<double>(h[2 * s + 1]) * At(2 * m + d - 2 * q - 1 - 2 * s);
             }
-            out[m] = static_cast<float>(a + b);
-            const double hi = a - b;
-            out[m2 + m] = static_cast<float>(m % 2 ? -hi : hi);
+            put(m, a, b);
         }
     }
 
@@ -72,7 +88,21 @@ struct QmfWork
             z[2 * m + 1] = static_cast<float>(lo - hi);
         }
         Extend(z.data(), n);
-        for (int l = 0; l < m2; ++l) {
+        // Four outputs pairs side by side, each summing in tap order, as in Split.
+        int l = 0;
+        for (; l + 4 <= m2; l += 4) {
+            double even[4] = {}, odd[4] = {};
+            for (int s = 0; s < half; ++s)
+                for (int j = 0; j < 4; ++j) {
+                    even[j] += 2.0 * h[2 * s + 1] * At(2L * (l + j + half - 1 - q - s));
+                    odd[j] += 2.0 * h[2 * s] * At(2L * (l + j + q - s) + 1);
+                }
+            for (int j = 0; j < 4; ++j) {
+                out[2 * (l + j)] = static_cast<float>(even[j]);
+                out[2 * (l + j) + 1] = static_cast<float>(odd[j]);
+            }
+        }
+        for (; l < m2; ++l) {
             double even = 0, odd = 0;
             for (int s = 0; s < half; ++s) {
                 even += 2.0 * h[2 * s + 1] * At(2L * (l + half - 1 - q - s));
