@@ -155,16 +155,21 @@ int VqNearestSearch::Find(const float *x, const VqVectorStats &xs, int hint, flo
     // has an exact distance above reach, so a float one above best.
     const double reach = (static_cast<double>(best) + m_tiny) * m_unshrink;
     const double window = std::sqrt(reach * dim) * (1 + 8 * kDoubleUlp) + 2 * (xs.sumError + m_maxSumError);
-    const int lo = static_cast<int>(std::lower_bound(sums, sums + m_n, xs.sum - window) - sums);
-    const int hi = static_cast<int>(std::upper_bound(sums, sums + m_n, xs.sum + window) - sums);
-    for (int k = lo; k < hi; ++k) {
-        if (k == guessPlace)
-            continue;
+    // Outwards from the guess's place, each way up to the window's edge; a guess from an earlier pass
+    // may lie outside the window, and the vectors between it and the window are passed over.
+    const double low = xs.sum - window, high = xs.sum + window;
+    const auto visit = [&](int k) {
         const float *c = &m_sorted[static_cast<size_t>(k) * dim];
         if (static_cast<double>(SquaresAbreast(x, c, dim)) * m_abreast - m_tiny > best)
-            continue;
+            return;
         offer(VqDistance(x, c, dim), m_index[k]);
-    }
+    };
+    for (int k = guessPlace + 1; k < m_n && sums[k] <= high; ++k)
+        if (sums[k] >= low)
+            visit(k);
+    for (int k = guessPlace - 1; k >= 0 && sums[k] >= low; --k)
+        if (sums[k] <= high)
+            visit(k);
     *dist = best;
     return bestIndex >= 0 ? bestIndex : 0;
 }
