@@ -1,6 +1,8 @@
 // The separable transforms of the subband library pinned by checksum: the QMF tree and the block
 // DCT, forward and back, on pictures whose sides run across many lines and columns. Any change to the
 // order in which lines are walked must leave every bit of the bands and reconstructions as it is.
+#include "image/znimage.h"
+#include "modules/sbc/disp_subb.h"
 #include "modules/sbc/sbc_dct.h"
 #include "modules/sbc/subb.h"
 #include "sbc_test_util.h"
@@ -93,6 +95,40 @@ TEST(TransformPinned, BlockDctsKeepTheirBits)
         EXPECT_EQ(bands, c.pinned.bands) << c.br << "x" << c.bc << ": " << std::hex << bands;
         EXPECT_EQ(rebuilt, c.pinned.rebuilt) << c.br << "x" << c.bc << ": " << std::hex << rebuilt;
     }
+}
+
+// The display of the bands: each scaled by its peak, framed (factor 0) or interleaved in blocks.
+TEST(TransformPinned, BandDisplaysKeepTheirBits)
+{
+    const std::string dir = ZN_BUILD_DIR "/tables/";
+    const ImgPtr img = TestPicture(256, 384, 5);
+    Filt *raw = nullptr;
+    ReadFilt(&raw, dir, "qmf", "16b");
+    ASSERT_NE(raw, nullptr);
+    int splits[3] = {1, 4, 16};
+    Subb *qmf = nullptr;
+    SbcSplitModHigh(&qmf, img.get(), raw, 3, splits, 0);
+    FreeFilt(raw);
+    Subb *dct = nullptr;
+    SbcSplitDct(&dct, img.get(), 8, 8, 0);
+    ASSERT_NE(qmf, nullptr);
+    ASSERT_NE(dct, nullptr);
+    struct Case
+    {
+        Subb *sb;
+        int factor;
+        uint64_t pinned;
+    };
+    const Case cases[] = {
+        {qmf, 0, 0x72aa167aadc2030bull}, {dct, 0, 0x6a76d2d1cea56c39ull}, {dct, 8, 0x1bc591d712ac945aull}};
+    for (const Case &c : cases) {
+        ZnImage shown;
+        shown.DispSubb(c.sb, c.factor);
+        const uint64_t got = PlaneSum(shown.Data(), 256L * 384);
+        EXPECT_EQ(got, c.pinned) << "factor " << c.factor << ": " << std::hex << got;
+    }
+    FreeSubb(qmf);
+    FreeSubb(dct);
 }
 
 } // namespace
