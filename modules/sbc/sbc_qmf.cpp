@@ -57,14 +57,23 @@ struct QmfWork
         };
         int m = 0;
         for (; m + 4 <= m2; m += 4) {
-            double a[4] = {}, b[4] = {};
-            for (int s = 0; s < half; ++s)
-                for (int j = 0; j < 4; ++j) {
-                    a[j] += static_cast<double>(h[2 * s]) * At(2 * (m + j) + 2 * q - 2 * s);
-                    b[j] += static_cast<double>(h[2 * s + 1]) * At(2 * (m + j) + d - 2 * q - 1 - 2 * s);
-                }
-            for (int j = 0; j < 4; ++j)
-                put(m + j, a[j], b[j]);
+            double a0 = 0, a1 = 0, a2 = 0, a3 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
+            for (int s = 0; s < half; ++s) {
+                const double he = h[2 * s], ho = h[2 * s + 1];
+                const long ea = 2 * m + 2 * q - 2 * s, ob = 2 * m + d - 2 * q - 1 - 2 * s;
+                a0 += he * At(ea);
+                a1 += he * At(ea + 2);
+                a2 += he * At(ea + 4);
+                a3 += he * At(ea + 6);
+                b0 += ho * At(ob);
+                b1 += ho * At(ob + 2);
+                b2 += ho * At(ob + 4);
+                b3 += ho * At(ob + 6);
+            }
+            put(m, a0, b0);
+            put(m + 1, a1, b1);
+            put(m + 2, a2, b2);
+            put(m + 3, a3, b3);
         }
         for (; m < m2; ++m) {
             double a = 0, b = 0;
@@ -91,12 +100,20 @@ struct QmfWork
         // Four outputs pairs side by side, each summing in tap order, as in Split.
         int l = 0;
         for (; l + 4 <= m2; l += 4) {
-            double even[4] = {}, odd[4] = {};
-            for (int s = 0; s < half; ++s)
-                for (int j = 0; j < 4; ++j) {
-                    even[j] += 2.0 * h[2 * s + 1] * At(2L * (l + j + half - 1 - q - s));
-                    odd[j] += 2.0 * h[2 * s] * At(2L * (l + j + q - s) + 1);
-                }
+            double e0 = 0, e1 = 0, e2 = 0, e3 = 0, o0 = 0, o1 = 0, o2 = 0, o3 = 0;
+            for (int s = 0; s < half; ++s) {
+                const double ge = 2.0 * h[2 * s + 1], go = 2.0 * h[2 * s];
+                const long ev = 2L * (l + half - 1 - q - s), od = 2L * (l + q - s) + 1;
+                e0 += ge * At(ev);
+                e1 += ge * At(ev + 2);
+                e2 += ge * At(ev + 4);
+                e3 += ge * At(ev + 6);
+                o0 += go * At(od);
+                o1 += go * At(od + 2);
+                o2 += go * At(od + 4);
+                o3 += go * At(od + 6);
+            }
+            const double even[4] = {e0, e1, e2, e3}, odd[4] = {o0, o1, o2, o3};
             for (int j = 0; j < 4; ++j) {
                 out[2 * (l + j)] = static_cast<float>(even[j]);
                 out[2 * (l + j) + 1] = static_cast<float>(odd[j]);
