@@ -2,6 +2,8 @@
 // settings, the run's report, result windows and replay, on sequences panned across a photograph.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+
 #include "image/cdib.h"
 #include "mpeg/me/me_dlg.h"
 #include "mpeg/me/me_pages.h"
@@ -226,6 +228,27 @@ TEST_F(MeFixture, FrameByFrameAsksBeforeEachFrameAndRunsOneLoop)
     ModuleHarness::Click(dlg, kApply);
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"Click OK to process frame 2", "Click OK to process frame 3"}));
+}
+
+// Keys typed before Apply, and the Enter that answers each "Click OK" box of frame-by-frame, are no
+// reason to ask whether to stop; a key pressed while the frames are searched is.
+TEST_F(MeFixture, OnlyAKeyPressedWhileEstimatingAsksToStop)
+{
+    ZN_REQUIRE_PHOTO("camera");
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMeDlg *dlg = Open(Pan("typed", 4));
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, 2102); // one loop
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        "Motion estimation interrupted by User\nContinue with rest of sequence?", {},
+        [&] { ModuleHarness::Click(dlg, kApply); });
+
+    zntest::KeyboardUser user;
+    ModuleHarness::Click(dlg, CMeVideoDlg::IDC_FRAME_BY_FRAME);
+    ModuleHarness::Click(dlg, kApply);
+    EXPECT_EQ(user.Texts(),
+              (std::vector<std::string>{"Click OK to process frame 2", "Click OK to process frame 3",
+                                        "Click OK to process frame 4"}));
 }
 
 TEST_F(MeFixture, KeyPressAsksOnlyForYuvSequences)
