@@ -246,7 +246,7 @@ TEST_F(H264encDlgFixture, OnlyTheFilePageUntilAStreamIsNamedWhosePathKeepsItsCas
     EXPECT_EQ(dlg->m_values.sequence_frames, 4);
     EXPECT_EQ(dlg->m_nMacroblocks, 6);
     EXPECT_EQ(dlg->m_nPicturesToCode, 2); // (4 - 1) / 2 + 1
-    // Every tab can be brought forward; the tab row stays inside its control (scroll arrows).
+    // Every tab can be brought forward; the tab rows stay inside their control.
     EXPECT_LE(dlg->TabCtrl()->TabBar()->width(), dlg->TabCtrl()->width());
     for (int i = 0; i < 8; ++i) {
         dlg->TabCtrl()->SelectTab(i);
