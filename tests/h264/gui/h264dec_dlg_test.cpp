@@ -5,6 +5,7 @@
 #include "modules/module_harness.h"
 
 #include "modules/keyboard_user.h"
+#include "support/layout_checks.h"
 
 #include "h264/support/picture_model.h"
 #include "h264/support/run_streams.h"
@@ -195,6 +196,8 @@ TEST_F(H264decFixture, EveryViewOpensItsWindowWithItsCaption)
     EXPECT_EQ(ModuleHarness::Image(doc->m_pLegendFrame)->GetHeight(), 62 + 26);
     const std::string text = Result(dlg);
     EXPECT_NE(text.find("\r\nMax MB Bits Usage\t\t= "), std::string::npos);
+    // The legend and the four views stand beside and below the picture, none over another.
+    EXPECT_EQ(zntest::OverlappingResultWindows(doc), "");
 
     // Turning the views off closes their windows at the next Apply.
     for (int id : {2068, 2077, 2081, 2072, 2085})

@@ -3,6 +3,7 @@
 #include "modules/module_harness.h"
 
 #include "modules/keyboard_user.h"
+#include "support/layout_checks.h"
 
 #include "image/cdib.h"
 #include "mpeg/me/me_dlg.h"
@@ -200,6 +201,25 @@ TEST_F(MeFixture, ThreeLevelReportAndNames)
               std::string::npos);
     EXPECT_EQ(ModuleHarness::ImageName(doc->m_pResultChain), "ME_three_H_BF_8x8_25_MC");
     EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameB), "MC FRAME DIFF. (three3): H_BF_8x8_25");
+}
+
+// The parameter tables of two and three levels line their values up with tabs: in the results font
+// no label may run into its value ("Blocksize16x16"). The three result windows stand beside and below
+// the document window without covering it or one another.
+TEST_F(MeFixture, HierarchicalReportsKeepLabelsClearOfValuesAndWindowsApart)
+{
+    ZN_REQUIRE_PHOTO("camera");
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMeDlg *dlg = Open(Pan("levels"));
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, 2102); // one loop
+    for (int levels : {2152, 2153}) {
+        ModuleHarness::Click(dlg, levels);
+        ModuleHarness::Click(dlg, kApply);
+        EXPECT_NE(ModuleHarness::ResultText(dlg, kResults).find("Blocksize"), std::string::npos);
+        EXPECT_EQ(zntest::ResultTextProblems(dlg->ResultBox()), "") << levels;
+        EXPECT_EQ(zntest::OverlappingResultWindows(doc), "") << levels;
+    }
 }
 
 TEST_F(MeFixture, NStepReportStartsWithItsReach)
