@@ -1,0 +1,88 @@
+// Checksums of SPIHT and EZW streams and of their decoded pictures, so that renaming and speeding up
+// the coders cannot change a single bit unnoticed. The cases cover padding, every smoothing class,
+// low and high rates, odd sizes and several level counts; lower decoding rates pin the embedded
+// prefixes as well.
+#include "modules/ezw/ezw_coder.h"
+#include "modules/spiht/spiht_coder.h"
+#include "wavelet/wavelet_test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace stream_pin_test { // one namespace per test file: a folder compiles as one source
+
+using namespace wavelettest;
+
+namespace {
+
+uint64_t Fnv(const void *data, size_t n, uint64_t h = 1469598103934665603ull)
+{
+    const auto *p = static_cast<const uint8_t *>(data);
+    for (size_t k = 0; k < n; ++k)
+        h = (h ^ p[k]) * 1099511628211ull;
+    return h;
+}
+
+uint64_t Fnv(const std::vector<uint8_t> &v)
+{
+    return Fnv(v.data(), v.size());
+}
+
+uint64_t Fnv(const ZnImage &img)
+{
+    return Fnv(img.Data(), static_cast<size_t>(img.Rows()) * img.Cols() * sizeof(float));
+}
+
+struct Pin
+{
+    int w, h;
+    float rate;    // encoder rate
+    int setting;   // SPIHT: smoothing; EZW: levels
+    float decRate; // a lower decoding rate
+    uint64_t stream, picture, lowerPicture;
+};
+
+TEST(StreamPin, Spiht)
+{
+    const Pin pins[] = {
+        {256, 256, 1.0f, 0, 0.3f, 0xfea0739518aab111ull, 0x507b5c1a2d25147eull, 0x5862c77feeb8f4f2ull},
+        {256, 256, 0.1f, 3, 0.05f, 0x6ff056f753ece100ull, 0x9ee4b4690bd991d1ull, 0x36583e9206c5b23bull},
+        {100, 80, 3.0f, 7, 1.0f, 0x772745cef1ecae2eull, 0x10ab1a2934968167ull, 0x58091d58df9b322dull},
+        {300, 77, 0.5f, 5, 0.2f, 0x5ff7c7dfa5a67b54ull, 0xec409e018d7fe5c9ull, 0xe4fbd14d8b1614d5ull},
+        {512, 384, 0.75f, 1, 0.4f, 0x23bc07ac144dab6dull, 0xec5aceacc92ff3eaull, 0x0d21569cde8d201dull},
+    };
+    for (const Pin &p : pins) {
+        const auto img = Scene(p.w, p.h);
+        const SpihtEncodeResult r = SpihtCompress(*img, nullptr, p.rate, p.setting);
+        ZnImage full, lower;
+        SpihtRecover(r.stream, &full, nullptr, p.rate);
+        SpihtRecover(r.stream, &lower, nullptr, p.decRate);
+        EXPECT_EQ(Fnv(r.stream), p.stream) << p.w << "x" << p.h << " " << p.rate;
+        EXPECT_EQ(Fnv(full), p.picture) << p.w << "x" << p.h << " " << p.rate;
+        EXPECT_EQ(Fnv(lower), p.lowerPicture) << p.w << "x" << p.h << " " << p.decRate;
+    }
+}
+
+TEST(StreamPin, Ezw)
+{
+    const Pin pins[] = {
+        {256, 128, 1.5f, 1, 0.3f, 0x6399222987662e3full, 0x85076adc5a09299bull, 0x3c02d846c7d3745eull},
+        {256, 128, 1.5f, 3, 0.5f, 0xce713626e8d700c6ull, 0xb9c4793339525acaull, 0xde90d9ed3a8f49beull},
+        {256, 256, 0.2f, 5, 0.05f, 0x15250f70635a2f7bull, 0x4065e784aa6762e8ull, 0xc7b851eacfd9cb48ull},
+        {100, 70, 1.0f, 2, 0.4f, 0xfc5d8a57fab17bd1ull, 0x14dc4ce73731f005ull, 0xb280f0b2f5fcba4full},
+        {512, 512, 3.0f, 7, 1.0f, 0xc71af9cddec56055ull, 0xa2bc2fdef26f4510ull, 0xbb501bdc5f4ee3d5ull},
+    };
+    for (const Pin &p : pins) {
+        const auto img = Scene(p.w, p.h);
+        const EzwEncodeResult r = EzwEncodeBytes(*img, nullptr, p.rate, p.setting);
+        ZnImage full, lower;
+        EzwDecodeBytes(r.stream, &full, nullptr, p.rate);
+        EzwDecodeBytes(r.stream, &lower, nullptr, p.decRate);
+        EXPECT_EQ(Fnv(r.stream), p.stream) << p.w << "x" << p.h << " " << p.rate;
+        EXPECT_EQ(Fnv(full), p.picture) << p.w << "x" << p.h << " " << p.rate;
+        EXPECT_EQ(Fnv(lower), p.lowerPicture) << p.w << "x" << p.h << " " << p.decRate;
+    }
+}
+
+} // namespace
+
+} // namespace stream_pin_test
