@@ -1,0 +1,100 @@
+// EZW's Apply on a camera-sized picture: a 2048x2048 mosaic of the sample photographs (camera, moon,
+// coins, mirrored where a tile runs past a photograph's edge), encoded at 1 bpp and decoded at the
+// same rate, as one press of Apply does it (stream file, measures and result texts included). The
+// interactive target is one second. Build the photographs first: scripts/photos build/photos.
+#include "image/cdib.h"
+#include "image/znimage.h"
+#include "modules/ezw/ezw_run.h"
+
+#include <algorithm>
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kSide = 2048;
+
+std::unique_ptr<ZnImage> LoadPhoto(const std::string &name)
+{
+    CDib dib;
+    const std::string path = std::string(ZN_BUILD_DIR) + "/photos/" + name + ".bmp";
+    if (!std::filesystem::is_regular_file(path) || dib.LoadDibFile(path, true) < 0)
+        return nullptr;
+    auto img = std::make_unique<ZnImage>();
+    img->DibToZnImage(&dib);
+    return img;
+}
+
+// Mirrored index into a side of n samples: the tile continues the photograph without a seam.
+int Mirror(int i, int n)
+{
+    const int period = 2 * n;
+    i %= period;
+    return i < n ? i : period - 1 - i;
+}
+
+// 4x4 tiles of 512, the photographs taking turns; null when a photograph is missing.
+const CDib *Mosaic()
+{
+    static const std::unique_ptr<CDib> mosaic = []() -> std::unique_ptr<CDib> {
+        std::vector<std::unique_ptr<ZnImage>> photos;
+        for (const char *name : {"camera", "moon", "coins"}) {
+            photos.push_back(LoadPhoto(name));
+            if (!photos.back())
+                return nullptr;
+        }
+        auto d = std::make_unique<CDib>();
+        d->Create24(kSide, kSide);
+        for (int y = 0; y < kSide; ++y) {
+            uint8_t *row = d->StoredRow(kSide - 1 - y);
+            for (int x = 0; x < kSide; ++x) {
+                const ZnImage &p = *photos[static_cast<size_t>((x / 512 + 3 * (y / 512)) % 3)];
+                const int w = p.Cols(), h = p.Rows();
+                const float f = p.Data()[static_cast<size_t>(Mirror(y, h)) * w + Mirror(x, w)];
+                const auto v = static_cast<uint8_t>(std::clamp(f + 0.5f, 0.0f, 255.0f));
+                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = v;
+            }
+        }
+        d->m_title = "mosaic";
+        return d;
+    }();
+    return mosaic.get();
+}
+
+std::string ScratchDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "zantho-ezw-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make the benchmark's scratch folder " + pattern);
+    return pattern + "/";
+}
+
+// Argument: the wavelet levels L (3 is the dialog's start value, 7 the most a 2048 picture offers).
+void BM_EzwApply2048(benchmark::State &state)
+{
+    const CDib *image = Mosaic();
+    if (!image) {
+        state.SkipWithError("photographs missing: run scripts/photos build/photos");
+        return;
+    }
+    const std::string dir = ScratchDir();
+    EzwParams par;
+    par.nWaveletLevels = static_cast<int>(state.range(0));
+    par.fEncRate = par.fDecRate = 1.0f;
+    for (auto _ : state) {
+        EzwSession session; // a new dialog: every Apply encodes
+        EzwApplyResult r;
+        session.Apply(*image, "mosaic", par, dir, &r);
+        benchmark::DoNotOptimize(r.decoded.Data());
+    }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_EzwApply2048)->Arg(3)->Arg(7)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+} // namespace
+
+BENCHMARK_MAIN();
