@@ -3,6 +3,7 @@
 // up or down, halving the interval it is known to lie in.
 #include "modules/ezw/ezw_arith.h"
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_sort.h"
 #include "modules/ezw/ezw_tree.h"
 
 #include "image/znimage.h"
@@ -54,7 +55,7 @@ private:
     EzwFilterSet m_filters;
     EzwModel m_model;
     EzwArithDecoder m_coder;
-    std::vector<Node> m_list;
+    std::vector<EzwNode> m_list;
     std::vector<EzwDecision> *m_decisions;
     long m_remaining;
     long m_budget;
@@ -86,7 +87,7 @@ bool EzwDecoder::Dominant(double *c, uint8_t *f, int type, int level, int row, i
         else
             *f |= kNegative;
         *c = 1.5 * m_T;
-        m_list.push_back(Node{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, 0.0, *c});
+        m_list.push_back(EzwNode{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, 0.0, *c});
         break;
     default:
         zn::Log(zn::LogLevel::Error, "Something is terribly wrong!\n");
@@ -97,7 +98,7 @@ bool EzwDecoder::Dominant(double *c, uint8_t *f, int type, int level, int row, i
 
 bool EzwDecoder::Subordinate()
 {
-    for (Node &n : m_list) {
+    for (EzwNode &n : m_list) {
         int symbol;
         if (!Get(&symbol))
             return false;
@@ -163,7 +164,7 @@ long EzwDecoder::Decode(int *passes)
         if (!going || !Subordinate())
             break;
         zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols decoded\n", pass, m_symbols - before);
-        SortList(&m_list, m_T);
+        Ezw_sort_list(&m_list);
         m_T /= 2;
     }
     zn::LogF(zn::LogLevel::Info, "Final %2d: %6ld symbols decoded\n\n", pass, m_symbols);

@@ -4,6 +4,7 @@
 // far. The passes stop wherever the bit budget runs out.
 #include "modules/ezw/ezw_arith.h"
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_sort.h"
 #include "modules/ezw/ezw_tree.h"
 
 #include "image/znimage.h"
@@ -52,7 +53,7 @@ private:
     EzwFilterSet m_filters;
     EzwModel m_model;
     EzwArithEncoder m_coder;
-    std::vector<Node> m_list;
+    std::vector<EzwNode> m_list;
     std::vector<std::vector<uint8_t>> m_below; // per detail band of level >= 1: a descendant is significant
     std::vector<EzwDecision> *m_decisions;
     long m_budget;
@@ -65,7 +66,7 @@ void EzwEncoder::Significance(double *c, uint8_t *f, int type, int level, int ro
 {
     if (*c >= m_T) {
         *f |= kSignificantNow | kSignificant;
-        m_list.push_back(Node{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, *c, 0.0});
+        m_list.push_back(EzwNode{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, *c, 0.0});
         *c = 0; // found once only
     } else {
         *f &= static_cast<uint8_t>(~kSignificantNow);
@@ -160,7 +161,7 @@ bool EzwEncoder::SubordinatePass()
 {
     const double h = m_T / 2;
     m_intervals = 2 * m_intervals + 2;
-    for (Node &n : m_list) {
+    for (EzwNode &n : m_list) {
         // The interval [T + j h, T + (j + 1) h) that holds the magnitude; j odd is the upper half of
         // the interval the decoder knew so far.
         int j = static_cast<int>(std::floor((n.magnitude - m_T) / h));
@@ -233,7 +234,7 @@ void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult
         if (stop || DominantPass() || SubordinatePass())
             break;
         zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols coded\n", pass, m_symbols - before);
-        SortList(&m_list, m_T);
+        Ezw_sort_list(&m_list);
         m_T /= 2;
         if (m_T < 0.01)
             stop = true;

@@ -143,6 +143,36 @@ TEST_P(Embedded, DecodingIsAPrefixOfEncoding)
 
 INSTANTIATE_TEST_SUITE_P(Levels, Embedded, ::testing::Values(1, 3, 5, 7));
 
+// The decoder knows only the integer part of the first threshold, so its values are the encoder's
+// scaled by floor(T0) / T0; the list sort must still order both lists alike, ties included. Real
+// photographs at every level count give long lists with many equal values.
+TEST(EzwEmbedded, PhotographsStayInStepAtEveryLevelCount)
+{
+    for (const char *name : {"camera", "moon", "coins"}) {
+        ZN_REQUIRE_PHOTO(name);
+        const auto img = Photo(name);
+        ASSERT_TRUE(img) << name;
+        for (int levels : {1, 3, 6}) {
+            if (EzwCroppedSide(std::min(img->Cols(), img->Rows()), levels) == 0)
+                continue;
+            std::vector<EzwDecision> enc;
+            const EzwEncodeResult r = EzwEncodeBytes(*img, nullptr, 2.0f, levels, &enc);
+            for (float rate : {0.1f, 0.75f, 2.0f}) {
+                std::vector<EzwDecision> dec;
+                ZnImage out;
+                EzwDecodeBytes(r.stream, &out, nullptr, rate, &dec);
+                ASSERT_LE(dec.size(), enc.size());
+                const auto diverged = std::mismatch(dec.begin(), dec.end(), enc.begin()).first - dec.begin();
+                ASSERT_EQ(diverged, static_cast<long>(dec.size()))
+                    << name << " L " << levels << " rate " << rate << ": decoder left the encoder's path";
+                if (rate == 2.0f) { // at the encoder's rate nearly every symbol is decoded
+                    EXPECT_GT(dec.size(), enc.size() * 99 / 100) << name << " L " << levels;
+                }
+            }
+        }
+    }
+}
+
 TEST(EzwDecode, TwiceGivesTheSamePicture)
 {
     const auto img = Scene(64, 64);
