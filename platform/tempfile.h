@@ -41,6 +41,13 @@ public:
         }
         m_file = TempFile{};
     }
+    // Gives the open file and its name to the caller, who closes and removes it from then on.
+    TempFile Release()
+    {
+        TempFile t = m_file;
+        m_file = TempFile{};
+        return t;
+    }
     std::FILE *File() const { return m_file.file; }
     const std::string &Path() const { return m_file.path; }
 

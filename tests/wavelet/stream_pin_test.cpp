@@ -52,10 +52,10 @@ TEST(StreamPin, Spiht)
     };
     for (const Pin &p : pins) {
         const auto img = Scene(p.w, p.h);
-        const SpihtEncodeResult r = SpihtCompress(*img, nullptr, p.rate, p.setting);
+        const SpihtCoded r = SpihtEncode(*img, nullptr, p.rate, p.setting);
         ZnImage full, lower;
-        SpihtRecover(r.stream, &full, nullptr, p.rate);
-        SpihtRecover(r.stream, &lower, nullptr, p.decRate);
+        SpihtDecode(r.stream, &full, nullptr, p.rate);
+        SpihtDecode(r.stream, &lower, nullptr, p.decRate);
         EXPECT_EQ(Fnv(r.stream), p.stream) << p.w << "x" << p.h << " " << p.rate;
         EXPECT_EQ(Fnv(full), p.picture) << p.w << "x" << p.h << " " << p.rate;
         EXPECT_EQ(Fnv(lower), p.lowerPicture) << p.w << "x" << p.h << " " << p.decRate;
