@@ -83,8 +83,8 @@ void BM_EzwApply2048(benchmark::State &state)
     }
     const std::string dir = ScratchDir();
     EzwParams par;
-    par.nWaveletLevels = static_cast<int>(state.range(0));
-    par.fEncRate = par.fDecRate = 1.0f;
+    par.m_nWaveletLevels = static_cast<int>(state.range(0));
+    par.m_fEncRate = par.m_fDecRate = 1.0f;
     for (auto _ : state) {
         EzwSession session; // a new dialog: every Apply encodes
         EzwApplyResult r;

@@ -61,6 +61,18 @@ EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output,
 std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels);
 std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate);
 
+// The mean of the coded bytes, rounded as Ezw_round does.
+int EzwMean(const std::vector<uint8_t> &bytes, int width, int height);
+// Appends one line, formatted in a 512-character buffer, to a driver's text.
+void EzwAppendText(std::string *text, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The stream header: L, width, height and mean. A header that cannot belong to an EZW stream ends the
+// run with a zn::RunAborted.
+struct EzwHeader
+{
+    int levels = 0, width = 0, height = 0, mean = 0;
+};
+EzwHeader EzwReadHeader(std::span<const uint8_t> stream, long maxPixels);
+
 // Integer part of x, plus one when the fraction is at least one half (negative x: the integer part).
 inline int Ezw_round(double x)
 {

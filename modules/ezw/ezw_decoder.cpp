@@ -20,26 +20,25 @@ namespace {
 class EzwDecoder
 {
 public:
-    EzwDecoder(std::span<const uint8_t> code, int w, int h, int levels, long budget,
-               std::vector<EzwDecision> *decisions)
-        : m_coder(code), m_decisions(decisions), m_remaining(budget), m_budget(budget)
-    {
-        m_p.Allocate(w, h, levels);
-        m_f.Allocate(m_p);
-        Ezw_filters(&m_filters);
-    }
-    // The passes; returns the bytes of code taken in when they ended.
-    long Decode(int *passes);
+    EzwDecoder(std::span<const uint8_t> code, std::vector<EzwDecision> *decisions)
+        : m_coder(code), m_decisions(decisions)
+    {}
+    // The filters filled, the level and flag arrays made for w x h and L levels (the coder started
+    // with the first 16 bits when it was made).
+    void Ezw_decoder_init(int w, int h, int levels);
+    // The passes within a budget of bits; returns the bytes of code taken in when they ended.
+    long Ezw_decode(long budget, int *passes);
     void Reconstruct(EzwPlane *image);
     const EzwPyramid &Pyramid() const { return m_p; }
+    void Ezw_decoder_free();
 
 private:
     // Reads one symbol. False when it ends the passes: the end symbol, or the budget spent by it.
     bool Get(int *symbol, bool counts = true)
     {
         int bits = 0;
-        *symbol = m_coder.GetSymbol(m_model, &bits);
-        m_model.Update(*symbol);
+        *symbol = Ezw_get_symbol(m_model, &m_coder, &bits);
+        Ezw_model_update(&m_model, *symbol);
         m_last = *symbol;
         ++m_symbols;
         if (!counts)
@@ -47,7 +46,8 @@ private:
         m_remaining -= bits;
         return *symbol != 11 && m_remaining >= 1;
     }
-    bool Dominant(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol);
+    // Reads the dominant symbol of one coefficient and applies it; false when the passes end.
+    bool Ezw_apply_symbol(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol);
     bool Subordinate();
 
     EzwPyramid m_p;
@@ -57,16 +57,28 @@ private:
     EzwArithDecoder m_coder;
     std::vector<EzwNode> m_list;
     std::vector<EzwDecision> *m_decisions;
-    long m_remaining;
-    long m_budget;
+    long m_remaining = 0;
+    long m_budget = 0;
     double m_T = 0;
     int m_last = 0;
     int m_pass = 0;
     long m_symbols = 0;
 };
 
-// Reads and applies the dominant symbol of one coefficient; false when the passes end.
-bool EzwDecoder::Dominant(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol)
+void EzwDecoder::Ezw_decoder_init(int w, int h, int levels)
+{
+    Ezw_filters(&m_filters);
+    m_p.Allocate(w, h, levels);
+    m_f.Allocate(m_p);
+}
+
+void EzwDecoder::Ezw_decoder_free()
+{
+    m_p = EzwPyramid{};
+    m_f = Flags{};
+}
+
+bool EzwDecoder::Ezw_apply_symbol(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol)
 {
     if (!Get(symbol))
         return false;
@@ -118,9 +130,10 @@ bool EzwDecoder::Subordinate()
     return true;
 }
 
-long EzwDecoder::Decode(int *passes)
+long EzwDecoder::Ezw_decode(long budget, int *passes)
 {
-    m_model.Reset();
+    m_remaining = m_budget = budget;
+    Ezw_model_reset(&m_model);
     std::vector<int> digits(1);
     Get(&digits[0], false);
     for (int k = 0; k < digits[0]; ++k) {
@@ -143,7 +156,7 @@ long EzwDecoder::Decode(int *passes)
                 const size_t k = static_cast<size_t>(r) * m_p.ll.cols + c;
                 if (m_f.ll[k] & kSignificant)
                     continue;
-                going = Dominant(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c, &symbol);
+                going = Ezw_apply_symbol(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c, &symbol);
                 if (going && symbol == 4)
                     ClearLowpassDescendants(m_p, &m_f, r, c);
             }
@@ -156,7 +169,7 @@ long EzwDecoder::Decode(int *passes)
                         const size_t k = static_cast<size_t>(r) * band.cols + c;
                         if (!(flags[k] & kVisit) || (flags[k] & kSignificant))
                             continue;
-                        going = Dominant(&band.v[k], &flags[k], t, i, r, c, &symbol);
+                        going = Ezw_apply_symbol(&band.v[k], &flags[k], t, i, r, c, &symbol);
                         if (going && symbol == 4 && i > 0)
                             ClearDetailDescendants(m_p, &m_f, i, t, r, c);
                     }
@@ -198,30 +211,40 @@ void EzwDecoder::Reconstruct(EzwPlane *image)
 
 } // namespace
 
-EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output, ZnImage *display, float rate,
-                               std::vector<EzwDecision> *decisions, long maxPixels)
+EzwHeader EzwReadHeader(std::span<const uint8_t> stream, long maxPixels)
 {
     if (stream.size() < static_cast<size_t>(kEzwHeaderBytes))
         Damaged("it is shorter than its header.");
-    const int L = stream[0];
-    const int W = stream[1] + 256 * stream[2];
-    const int H = stream[3] + 256 * stream[4];
-    const int mean = stream[5];
+    EzwHeader h;
+    h.levels = stream[0];
+    h.width = stream[1] + 256 * stream[2];
+    h.height = stream[3] + 256 * stream[4];
+    h.mean = stream[5];
+    const int L = h.levels, W = h.width, H = h.height;
     if (L < 1 || L > 8)
         Damaged(zn::Format("%d wavelet levels.", L));
     if (W == 0 || H == 0 || W % (1 << L) != 0 || H % (1 << L) != 0)
         Damaged(zn::Format("a %d x %d picture cannot have %d wavelet levels.", W, H, L));
     if (static_cast<long>(W) * H > maxPixels)
         Damaged(zn::Format("a %d x %d picture is too large.", W, H));
+    return h;
+}
+
+EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output, ZnImage *display, float rate,
+                               std::vector<EzwDecision> *decisions, long maxPixels)
+{
+    const EzwHeader h = EzwReadHeader(stream, maxPixels);
+    const int W = h.width, H = h.height;
 
     EzwDecodeResult out;
     const double bits = static_cast<double>(W) * H * static_cast<double>(rate);
     const long budget = bits > 0 ? static_cast<long>(std::min(bits, 4.0e18)) : 0;
-    out.text += zn::Format(" Decoded bit rate\t     : %4.2f (bpp)\r\n", rate);
-    out.text += zn::Format(" Decoded #bits\t     : %ld (bits)\r\n", budget);
+    EzwAppendText(&out.text, " Decoded bit rate\t     : %4.2f (bpp)\r\n", static_cast<double>(rate));
+    EzwAppendText(&out.text, " Decoded #bits\t     : %ld (bits)\r\n", budget);
 
-    EzwDecoder dec(stream.subspan(kEzwHeaderBytes), W, H, L, budget, decisions);
-    const long used = dec.Decode(&out.passes);
+    EzwDecoder dec(stream.subspan(kEzwHeaderBytes), decisions);
+    dec.Ezw_decoder_init(W, H, h.levels);
+    const long used = dec.Ezw_decode(budget, &out.passes);
     out.bytesUsed = std::min<long>(kEzwHeaderBytes + used, static_cast<long>(stream.size()));
     EzwPlane image;
     dec.Reconstruct(&image);
@@ -230,9 +253,10 @@ EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output,
         float *dst = output->Data();
         for (size_t k = 0; k < image.v.size(); ++k)
             dst[k] =
-                static_cast<float>(std::clamp(mean + Ezw_round(std::clamp(image.v[k], -1e6, 1e6)), 0, 255));
+                static_cast<float>(std::clamp(h.mean + Ezw_round(std::clamp(image.v[k], -1e6, 1e6)), 0, 255));
     }
     if (display)
         Ezw_subband_image(display, dec.Pyramid());
+    dec.Ezw_decoder_free();
     return out;
 }

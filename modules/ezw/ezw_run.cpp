@@ -5,6 +5,7 @@
 #include "modules/ezw/ezw_coder.h"
 #include "platform/errors.h"
 #include "platform/format.h"
+#include "platform/tempfile.h"
 
 #include <algorithm>
 
@@ -23,7 +24,12 @@ void CropTo(const ZnImage &src, int rows, int cols, ZnImage *dst)
 
 void EzwSession::Forget()
 {
-    m_stream.Remove();
+    if (m_pStream) {
+        std::fclose(m_pStream);
+        std::remove(m_szStreamName.c_str());
+    }
+    m_pStream = nullptr;
+    m_szStreamName.clear();
     m_fLastEncRate = 10.9f;
     m_nLastWaveletLevels = 0;
 }
@@ -33,29 +39,33 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
 {
     ZnImage input;
     input.DibToZnImage(&image);
-    const int L = par.nWaveletLevels;
-    const float r = par.fDecRate;
+    const int L = par.m_nWaveletLevels;
+    const float r = par.m_fDecRate;
     try {
         out->encoded = false;
-        if (L != m_nLastWaveletLevels || par.fEncRate != m_fLastEncRate) {
+        if (L != m_nLastWaveletLevels || par.m_fEncRate != m_fLastEncRate) {
             Forget();
-            if (!m_stream.Create(userDir, "ezw"))
+            const zn::TempFile file = zn::CreateTempFile(userDir, "ezw");
+            if (!file.file)
                 throw zn::RunAborted("EZW: the temporary stream file could not be created in \"" + userDir +
                                      "\". Do you have write permission there?");
-            m_sEncoderText = "EZW Encoder:\r\n" +
-                             EzwEncodeImage(m_stream.File(), input, &out->originalBands, par.fEncRate, L);
-            m_fLastEncRate = par.fEncRate;
+            m_pStream = file.file;
+            m_szStreamName = file.path;
+            m_sEncoderText =
+                "EZW Encoder:\r\n" + EzwEncodeImage(m_pStream, input, &out->originalBands, par.m_fEncRate, L);
+            m_fLastEncRate = par.m_fEncRate;
             m_nLastWaveletLevels = L;
             out->encoded = true;
         }
-        const std::string decoderText = "\r\nEZW DECODING RESULTS:\r\n" +
-                                        EzwDecodeImage(m_stream.File(), &out->decoded, &out->decodedBands, r);
+        const std::string decoderText =
+            "\r\nEZW DECODING RESULTS:\r\n" + EzwDecodeImage(m_pStream, &out->decoded, &out->decodedBands, r);
         out->results = m_sEncoderText + decoderText;
     } catch (...) {
         Forget();
         throw;
     }
 
+    m_fLastDecRate = r;
     ZnImage source;
     CropTo(input, out->decoded.Rows(), out->decoded.Cols(), &source);
     const zn::Measures m = zn::MeasureReconstruction(source, out->decoded);
@@ -81,14 +91,14 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t: Infinite (dB)\r\n   "
                        "PSNR\t\t\t\t: Infinite (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, r, m.mse);
+                       T.c_str(), par.m_fEncRate, L + 1, r, m.mse);
     else
         out->descChain =
             zn::Format("EZW DECODED %s image\r\n   Encoded bit rate\t\t: %.2f (bpp)\r\n   #Wavelet "
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t:%6.1f (dB)\r\n   "
                        "PSNR\t\t\t\t:%6.1f (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, r, m.mse, m.snr, m.psnr);
+                       T.c_str(), par.m_fEncRate, L + 1, r, m.mse, m.snr, m.psnr);
     out->nameA = out->nameChain + "_osub";
     out->captionA = "EZW: ORIGINAL SUBS(" + T + "): " + P;
     out->descA =

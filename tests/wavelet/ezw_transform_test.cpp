@@ -132,15 +132,15 @@ TEST(EzwDisplay, BordersAndBandScaling)
 TEST(EzwModel, StartsUniformAndHalvesAtTheLimit)
 {
     EzwModel m;
-    m.Reset();
+    Ezw_model_reset(&m);
     EXPECT_EQ(m.cum[0], 11);
     EXPECT_EQ(m.cum[1], 10); // symbol 1 owns [10, 11) of 11
     EXPECT_EQ(m.cum[11], 0);
     for (int i = 0; i < 245; ++i)
-        m.Update(1 + i % 3);
+        Ezw_model_update(&m, 1 + i % 3);
     EXPECT_EQ(m.cum[0], 256);
     const int before1 = m.freq[1];
-    m.Update(5);
+    Ezw_model_update(&m, 5);
     // Halved first ((f + 1) / 2 each), then the new count added.
     EXPECT_EQ(m.freq[1], (before1 + 1) / 2);
     int total = 0;
@@ -181,23 +181,23 @@ TEST(EzwArith, RandomSymbolsRoundTrip)
                                        : 1 + static_cast<int>(r % 11));
         }
         EzwModel m;
-        m.Reset();
+        Ezw_model_reset(&m);
         EzwArithEncoder enc;
         enc.SetBudget(1L << 40);
         for (int sym : symbols) {
-            EXPECT_EQ(enc.PutSymbol(sym, m), 0);
-            m.Update(sym);
+            EXPECT_EQ(Ezw_put_symbol(sym, m, &enc), 0);
+            Ezw_model_update(&m, sym);
         }
-        enc.Finish();
+        Ezw_finish_coder(&enc);
         EzwModel dm;
-        dm.Reset();
+        Ezw_model_reset(&dm);
         EzwArithDecoder dec(enc.Bytes());
         long bits = 0;
         for (size_t i = 0; i < symbols.size(); ++i) {
             int n = 0;
-            const int got = dec.GetSymbol(dm, &n);
+            const int got = Ezw_get_symbol(dm, &dec, &n);
             ASSERT_EQ(got, symbols[i]) << "symbol " << i << " seed " << seed;
-            dm.Update(got);
+            Ezw_model_update(&dm, got);
             bits += n;
         }
         // The decoder shifts in as many bits as the encoder emitted, within its 16-bit look-ahead.
@@ -210,12 +210,12 @@ TEST(EzwArith, RandomSymbolsRoundTrip)
 TEST(EzwArith, BudgetIsReportedWhenSpent)
 {
     EzwModel m;
-    m.Reset();
+    Ezw_model_reset(&m);
     EzwArithEncoder enc;
     enc.SetBudget(20);
     int calls = 0;
-    while (enc.PutSymbol(1 + calls % 11, m) == 0) {
-        m.Update(1 + calls % 11);
+    while (Ezw_put_symbol(1 + calls % 11, m, &enc) == 0) {
+        Ezw_model_update(&m, 1 + calls % 11);
         ++calls;
         ASSERT_LT(calls, 1000);
     }
@@ -230,13 +230,13 @@ TEST(EzwArith, FinishCompletingAByteWritesAZeroByte)
     bool seen = false;
     for (int count = 0; count < 64 && !seen; ++count) {
         EzwModel m;
-        m.Reset();
+        Ezw_model_reset(&m);
         EzwArithEncoder enc;
         for (int i = 0; i < count; ++i) {
-            enc.PutSymbol(2, m);
-            m.Update(2);
+            Ezw_put_symbol(2, m, &enc);
+            Ezw_model_update(&m, 2);
         }
-        enc.Finish();
+        Ezw_finish_coder(&enc);
         if (enc.BitsEmitted() % 8 == 0) {
             seen = true;
             EXPECT_EQ(enc.Bytes().back(), 0);
