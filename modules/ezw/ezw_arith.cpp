@@ -37,11 +37,13 @@ void EzwArithEncoder::Emit(int bit)
     m_emitted = true;
 }
 
+// The interval is at most 65536 wide and the model's total at most 256, so every product fits 24 bits:
+// 32-bit division gives the same quotients as wider arithmetic, at a fraction of its cost.
 int Ezw_put_symbol(int s, const EzwModel &model, EzwArithEncoder *e)
 {
-    const long r = static_cast<long>(e->m_high) - e->m_low + 1;
-    e->m_high = e->m_low + static_cast<int>(r * model.cum[s - 1] / model.cum[0]) - 1;
-    e->m_low = e->m_low + static_cast<int>(r * model.cum[s] / model.cum[0]);
+    const int r = e->m_high - e->m_low + 1;
+    e->m_high = e->m_low + r * model.cum[s - 1] / model.cum[0] - 1;
+    e->m_low = e->m_low + r * model.cum[s] / model.cum[0];
     e->m_emitted = false;
     for (;;) {
         if (e->m_high < 32768) {
@@ -91,13 +93,14 @@ int EzwArithDecoder::NextBit()
 
 int Ezw_get_symbol(const EzwModel &model, EzwArithDecoder *d, int *bits)
 {
-    const long r = static_cast<long>(d->m_high) - d->m_low + 1;
-    const long t = ((static_cast<long>(d->m_value) - d->m_low + 1) * model.cum[0] - 1) / r;
+    // The value stays inside the interval whatever the input bits, so the same bounds hold here.
+    const int r = d->m_high - d->m_low + 1;
+    const int t = ((d->m_value - d->m_low + 1) * model.cum[0] - 1) / r;
     int s = 1;
     while (s < EzwModel::kSymbols && model.cum[s] > t)
         ++s;
-    d->m_high = d->m_low + static_cast<int>(r * model.cum[s - 1] / model.cum[0]) - 1;
-    d->m_low = d->m_low + static_cast<int>(r * model.cum[s] / model.cum[0]);
+    d->m_high = d->m_low + r * model.cum[s - 1] / model.cum[0] - 1;
+    d->m_low = d->m_low + r * model.cum[s] / model.cum[0];
     int count = 0;
     for (;;) {
         if (d->m_high >= 32768) {

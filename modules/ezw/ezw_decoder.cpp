@@ -5,6 +5,7 @@
 #include "modules/ezw/ezw_coder.h"
 #include "modules/ezw/ezw_sort.h"
 #include "modules/ezw/ezw_tree.h"
+#include "modules/ezw/ezw_workspace.h"
 
 #include "image/znimage.h"
 #include "platform/errors.h"
@@ -25,12 +26,16 @@ public:
     {}
     // The filters filled, the level and flag arrays made for w x h and L levels (the coder started
     // with the first 16 bits when it was made).
-    void Ezw_decoder_init(int w, int h, int levels);
+    void Ezw_decoder_init(int w, int h, int levels, EzwWorkspace *work);
     // The passes within a budget of bits; returns the bytes of code taken in when they ended.
     long Ezw_decode(long budget, int *passes);
-    void Reconstruct(EzwPlane *image);
+    // The coefficients take their signs.
+    void ApplySigns();
+    // The decoded picture, the mean added back, rounded and limited to 0..255.
+    void Reconstruct(ZnImage *output, int mean);
     const EzwPyramid &Pyramid() const { return m_p; }
-    void Ezw_decoder_free();
+    // Releases the arrays, or leaves them to the workspace.
+    void Ezw_decoder_free(EzwWorkspace *work);
 
 private:
     // Reads one symbol. False when it ends the passes: the end symbol, or the budget spent by it.
@@ -56,6 +61,7 @@ private:
     EzwModel m_model;
     EzwArithDecoder m_coder;
     std::vector<EzwNode> m_list;
+    EzwSortScratch m_sortScratch;
     std::vector<EzwDecision> *m_decisions;
     long m_remaining = 0;
     long m_budget = 0;
@@ -65,17 +71,25 @@ private:
     long m_symbols = 0;
 };
 
-void EzwDecoder::Ezw_decoder_init(int w, int h, int levels)
+void EzwDecoder::Ezw_decoder_init(int w, int h, int levels, EzwWorkspace *work)
 {
+    if (work)
+        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
+    m_list.clear();
     Ezw_filters(&m_filters);
     m_p.Allocate(w, h, levels);
     m_f.Allocate(m_p);
+    EzwReserveList(&m_list, &m_sortScratch, static_cast<size_t>(w) * h);
 }
 
-void EzwDecoder::Ezw_decoder_free()
+void EzwDecoder::Ezw_decoder_free(EzwWorkspace *work)
 {
+    if (work)
+        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
     m_p = EzwPyramid{};
     m_f = Flags{};
+    m_list = {};
+    m_sortScratch = {};
 }
 
 bool EzwDecoder::Ezw_apply_symbol(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol)
@@ -177,7 +191,7 @@ long EzwDecoder::Ezw_decode(long budget, int *passes)
         if (!going || !Subordinate())
             break;
         zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols decoded\n", pass, m_symbols - before);
-        Ezw_sort_list(&m_list);
+        Ezw_sort_list(&m_list, &m_sortScratch);
         m_T /= 2;
     }
     zn::LogF(zn::LogLevel::Info, "Final %2d: %6ld symbols decoded\n\n", pass, m_symbols);
@@ -192,7 +206,7 @@ long EzwDecoder::Ezw_decode(long budget, int *passes)
     return used;
 }
 
-void EzwDecoder::Reconstruct(EzwPlane *image)
+void EzwDecoder::ApplySigns()
 {
     for (size_t k = 0; k < m_p.ll.v.size(); ++k)
         if (m_f.ll[k] & kNegative)
@@ -201,7 +215,18 @@ void EzwDecoder::Reconstruct(EzwPlane *image)
         for (size_t k = 0; k < m_p.detail[b].v.size(); ++k)
             if (m_f.detail[b][k] & kNegative)
                 m_p.detail[b].v[k] = -m_p.detail[b].v[k];
-    EzwInverse(m_p, image, m_filters);
+}
+
+void EzwDecoder::Reconstruct(ZnImage *output, int mean)
+{
+    const int W = m_p.width;
+    output->Alloc(m_p.height, W);
+    float *dst = output->Data();
+    EzwInverseRows(m_p, m_filters, [&](int row, const double *v) {
+        float *d = dst + static_cast<size_t>(row) * W;
+        for (int x = 0; x < W; ++x)
+            d[x] = static_cast<float>(std::clamp(mean + Ezw_round(std::clamp(v[x], -1e6, 1e6)), 0, 255));
+    });
 }
 
 [[noreturn]] void Damaged(const std::string &why)
@@ -231,7 +256,7 @@ EzwHeader EzwReadHeader(std::span<const uint8_t> stream, long maxPixels)
 }
 
 EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output, ZnImage *display, float rate,
-                               std::vector<EzwDecision> *decisions, long maxPixels)
+                               std::vector<EzwDecision> *decisions, long maxPixels, EzwWorkspace *work)
 {
     const EzwHeader h = EzwReadHeader(stream, maxPixels);
     const int W = h.width, H = h.height;
@@ -243,20 +268,14 @@ EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output,
     EzwAppendText(&out.text, " Decoded #bits\t     : %ld (bits)\r\n", budget);
 
     EzwDecoder dec(stream.subspan(kEzwHeaderBytes), decisions);
-    dec.Ezw_decoder_init(W, H, h.levels);
+    dec.Ezw_decoder_init(W, H, h.levels, work);
     const long used = dec.Ezw_decode(budget, &out.passes);
     out.bytesUsed = std::min<long>(kEzwHeaderBytes + used, static_cast<long>(stream.size()));
-    EzwPlane image;
-    dec.Reconstruct(&image);
-    if (output) {
-        output->Alloc(H, W);
-        float *dst = output->Data();
-        for (size_t k = 0; k < image.v.size(); ++k)
-            dst[k] =
-                static_cast<float>(std::clamp(h.mean + Ezw_round(std::clamp(image.v[k], -1e6, 1e6)), 0, 255));
-    }
+    dec.ApplySigns();
     if (display)
         Ezw_subband_image(display, dec.Pyramid());
-    dec.Ezw_decoder_free();
+    if (output)
+        dec.Reconstruct(output, h.mean);
+    dec.Ezw_decoder_free(work);
     return out;
 }

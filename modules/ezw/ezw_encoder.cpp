@@ -6,6 +6,7 @@
 #include "modules/ezw/ezw_coder.h"
 #include "modules/ezw/ezw_sort.h"
 #include "modules/ezw/ezw_tree.h"
+#include "modules/ezw/ezw_workspace.h"
 
 #include "image/znimage.h"
 #include "platform/errors.h"
@@ -27,11 +28,12 @@ class EzwEncoder
 public:
     explicit EzwEncoder(std::vector<EzwDecision> *decisions) : m_decisions(decisions) {}
     // The coder started, the filters filled, the level and flag arrays made for w x h and L levels.
-    void Ezw_encoder_init(int w, int h, int levels);
+    void Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work);
     // The passes over the picture held in bytes (h rows of w) with its mean taken out.
     void Ezw_encode(const std::vector<uint8_t> &bytes, ZnImage *display, int mean, long budget,
                     EzwEncodeResult *coarseness);
-    void Ezw_encoder_free();
+    // Releases the arrays, or leaves them to the workspace.
+    void Ezw_encoder_free(EzwWorkspace *work);
     const std::vector<uint8_t> &Code() const { return m_coder.Bytes(); }
 
 private:
@@ -44,7 +46,11 @@ private:
             m_decisions->push_back({static_cast<uint8_t>(symbol), kind, static_cast<int8_t>(level)});
         return spent != 0;
     }
-    void Ezw_significance(double *c, uint8_t *f, int type, int level, int row, int col);
+    // Marks the coefficients at or above the threshold (flags only).
+    void Ezw_significance(const EzwPlane &band, std::vector<uint8_t> *flags, bool visit);
+    // Puts the coefficients found significant in this pass on the list, in scan order, and clears
+    // them so they are not found again.
+    void AppendNewlySignificant();
     void MarkSignificantDescendants();
     // The dominant symbol of detail coefficient k of band (level, type), 0 when it is skipped.
     int Ezw_detail_symbol(int level, int type, size_t k, int r, int c);
@@ -57,6 +63,7 @@ private:
     EzwModel m_model;
     EzwArithEncoder m_coder;
     std::vector<EzwNode> m_list;
+    EzwSortScratch m_sortScratch;
     std::vector<std::vector<uint8_t>> m_below; // per detail band of level >= 1: a descendant is significant
     std::vector<EzwDecision> *m_decisions;
     double m_T = 0;
@@ -64,30 +71,58 @@ private:
     long m_symbols = 0;
 };
 
-void EzwEncoder::Ezw_encoder_init(int w, int h, int levels)
+void EzwEncoder::Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work)
 {
+    if (work)
+        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
+    m_list.clear();
     m_coder = EzwArithEncoder{};
     Ezw_filters(&m_filters);
-    m_p.Allocate(w, h, levels);
+    m_p.Allocate(w, h, levels, false); // the transform fills every band
     m_f.Allocate(m_p);
+    EzwReserveList(&m_list, &m_sortScratch, static_cast<size_t>(w) * h);
 }
 
-void EzwEncoder::Ezw_encoder_free()
+void EzwEncoder::Ezw_encoder_free(EzwWorkspace *work)
 {
+    if (work)
+        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
     m_p = EzwPyramid{};
     m_f = Flags{};
+    m_list = {};
+    m_sortScratch = {};
     m_below.clear();
 }
 
-void EzwEncoder::Ezw_significance(double *c, uint8_t *f, int type, int level, int row, int col)
+void EzwEncoder::Ezw_significance(const EzwPlane &band, std::vector<uint8_t> *flags, bool visit)
 {
-    if (*c >= m_T) {
-        *f |= kSignificantNow | kSignificant;
-        m_list.push_back(EzwNode{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, *c, 0.0});
-        *c = 0; // found once only
-    } else {
-        *f &= static_cast<uint8_t>(~kSignificantNow);
+    const double *c = band.v.data();
+    uint8_t *f = flags->data();
+    const uint8_t set = visit ? kVisit : 0;
+    for (size_t k = 0, n = band.v.size(); k < n; ++k) {
+        const uint8_t g = f[k] | set;
+        f[k] = c[k] >= m_T ? g | kSignificantNow | kSignificant : g & static_cast<uint8_t>(~kSignificantNow);
     }
+}
+
+void EzwEncoder::AppendNewlySignificant()
+{
+    auto append = [this](EzwPlane &band, const std::vector<uint8_t> &flags, int type, int level) {
+        for (int r = 0; r < band.rows; ++r)
+            for (int c = 0; c < band.cols; ++c) {
+                const size_t k = static_cast<size_t>(r) * band.cols + c;
+                if (flags[k] & kSignificantNow) {
+                    m_list.push_back(EzwNode{static_cast<uint8_t>(type), static_cast<uint8_t>(level), r, c,
+                                             band.v[k], 0.0});
+                    band.v[k] = 0; // found once only
+                }
+            }
+    };
+    const int L = m_p.levels;
+    append(m_p.ll, m_f.ll, 0, L - 1);
+    for (int i = L - 1; i >= 0; --i)
+        for (int t = 1; t <= 3; ++t)
+            append(m_p.Band(i, t), m_f.Band(i, t), t, i);
 }
 
 // Whether any descendant became significant in this pass does not change during the dominant pass,
@@ -95,7 +130,7 @@ void EzwEncoder::Ezw_significance(double *c, uint8_t *f, int type, int level, in
 void EzwEncoder::MarkSignificantDescendants()
 {
     const int L = m_p.levels;
-    m_below.assign(m_p.detail.size(), {});
+    m_below.resize(m_p.detail.size()); // kept from pass to pass: assign() below reuses each band
     for (int i = 1; i < L; ++i)
         for (int t = 1; t <= 3; ++t) {
             const EzwPlane &band = m_p.Band(i, t);
@@ -105,16 +140,19 @@ void EzwEncoder::MarkSignificantDescendants()
                 i >= 2 ? &m_below[static_cast<size_t>(3 * (i - 1) + t - 1)] : nullptr;
             std::vector<uint8_t> &mine = m_below[static_cast<size_t>(3 * i + t - 1)];
             mine.assign(band.v.size(), 0);
-            for (int r = 0; r < band.rows; ++r)
+            for (int r = 0; r < band.rows; ++r) {
+                // The 2x2 children of row r: their flags this pass, and whether their own
+                // descendants hold a significant coefficient.
+                const uint8_t *a = &cf[static_cast<size_t>(2 * r) * childCols], *b = a + childCols;
+                const uint8_t *ca = cb ? &(*cb)[static_cast<size_t>(2 * r) * childCols] : nullptr;
+                uint8_t *out = &mine[static_cast<size_t>(r) * band.cols];
                 for (int c = 0; c < band.cols; ++c) {
-                    uint8_t any = 0;
-                    for (int y = 2 * r; y < 2 * r + 2; ++y)
-                        for (int x = 2 * c; x < 2 * c + 2; ++x) {
-                            const size_t k = static_cast<size_t>(y) * childCols + x;
-                            any |= (cf[k] & kSignificantNow) | (cb ? (*cb)[k] : 0);
-                        }
-                    mine[static_cast<size_t>(r) * band.cols + c] = any ? 1 : 0;
+                    uint8_t any = (a[2 * c] | a[2 * c + 1] | b[2 * c] | b[2 * c + 1]) & kSignificantNow;
+                    if (ca)
+                        any |= ca[2 * c] | ca[2 * c + 1] | ca[childCols + 2 * c] | ca[childCols + 2 * c + 1];
+                    out[c] = any ? 1 : 0;
                 }
+            }
         }
 }
 
@@ -198,11 +236,7 @@ void EzwEncoder::Ezw_encode(const std::vector<uint8_t> &bytes, ZnImage *display,
                             EzwEncodeResult *out)
 {
     m_coder.SetBudget(budget);
-    EzwPlane image;
-    image.Resize(m_p.height, m_p.width);
-    for (size_t k = 0; k < bytes.size(); ++k)
-        image.v[k] = static_cast<double>(bytes[k] - mean);
-    EzwForward(image, &m_p, m_filters);
+    EzwForwardBytes(bytes, mean, &m_p, m_filters);
     if (display)
         Ezw_subband_image(display, m_p);
 
@@ -237,26 +271,19 @@ void EzwEncoder::Ezw_encode(const std::vector<uint8_t> &bytes, ZnImage *display,
     for (;;) {
         ++pass;
         const long before = m_symbols;
-        for (int r = 0; r < m_p.ll.rows; ++r)
-            for (int c = 0; c < m_p.ll.cols; ++c) {
-                const size_t k = static_cast<size_t>(r) * m_p.ll.cols + c;
-                Ezw_significance(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c);
-            }
+        Ezw_significance(m_p.ll, &m_f.ll, false);
         for (int i = L - 1; i >= 0; --i)
-            for (int t = 1; t <= 3; ++t) {
-                EzwPlane &band = m_p.Band(i, t);
-                std::vector<uint8_t> &flags = m_f.Band(i, t);
-                for (int r = 0; r < band.rows; ++r)
-                    for (int c = 0; c < band.cols; ++c) {
-                        const size_t k = static_cast<size_t>(r) * band.cols + c;
-                        flags[k] |= kVisit;
-                        Ezw_significance(&band.v[k], &flags[k], t, i, r, c);
-                    }
-            }
-        if (stop || DominantPass() || SubordinatePass())
+            for (int t = 1; t <= 3; ++t)
+                Ezw_significance(m_p.Band(i, t), &m_f.Band(i, t), true);
+        // The dominant pass reads only the flags; the list is needed from the subordinate pass on, so
+        // a pass that ends on the budget in its dominant part never builds it.
+        if (stop || DominantPass())
+            break;
+        AppendNewlySignificant();
+        if (SubordinatePass())
             break;
         zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols coded\n", pass, m_symbols - before);
-        Ezw_sort_list(&m_list);
+        Ezw_sort_list(&m_list, &m_sortScratch);
         m_T /= 2;
         if (m_T < 0.01)
             stop = true;
@@ -299,7 +326,7 @@ double EzwThresholdFromSymbols(const std::vector<int> &symbols)
 }
 
 EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rate, int levels,
-                               std::vector<EzwDecision> *decisions)
+                               std::vector<EzwDecision> *decisions, EzwWorkspace *work)
 {
     if (levels < 1 || levels > 8)
         throw zn::RunAborted(zn::Format("EZW: %d wavelet levels cannot be coded (1 to 8).", levels));
@@ -331,13 +358,13 @@ EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rat
     EzwAppendText(&out.text, " Target file size\t     : %ld (bits)\r\n", budget);
 
     EzwEncoder enc(decisions);
-    enc.Ezw_encoder_init(W, H, levels);
+    enc.Ezw_encoder_init(W, H, levels, work);
     enc.Ezw_encode(bytes, display, mean, budget, &out);
     const std::vector<uint8_t> &code = enc.Code();
     out.stream = {static_cast<uint8_t>(levels),  static_cast<uint8_t>(W % 256), static_cast<uint8_t>(W / 256),
                   static_cast<uint8_t>(H % 256), static_cast<uint8_t>(H / 256), static_cast<uint8_t>(mean)};
     out.stream.insert(out.stream.end(), code.begin(), code.end());
-    enc.Ezw_encoder_free();
+    enc.Ezw_encoder_free(work);
     EzwAppendText(&out.text,
                   " Quantizer coarseness\r\n    Pass 1                      : %.2f\r\n    Pass %2d (final)  "
                   "          : %.2f\r\n",

@@ -3,6 +3,7 @@
 
 #include "image/cdib.h"
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_workspace.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/tempfile.h"
@@ -41,6 +42,7 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
     input.DibToZnImage(&image);
     const int L = par.m_nWaveletLevels;
     const float r = par.m_fDecRate;
+    EzwWorkspace work; // what the encoding leaves, the decoding takes over
     try {
         out->encoded = false;
         if (L != m_nLastWaveletLevels || par.m_fEncRate != m_fLastEncRate) {
@@ -51,14 +53,15 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
                                      "\". Do you have write permission there?");
             m_pStream = file.file;
             m_szStreamName = file.path;
-            m_sEncoderText =
-                "EZW Encoder:\r\n" + EzwEncodeImage(m_pStream, input, &out->originalBands, par.m_fEncRate, L);
+            m_sEncoderText = "EZW Encoder:\r\n" +
+                             EzwEncodeImage(m_pStream, input, &out->originalBands, par.m_fEncRate, L, &work);
             m_fLastEncRate = par.m_fEncRate;
             m_nLastWaveletLevels = L;
             out->encoded = true;
         }
         const std::string decoderText =
-            "\r\nEZW DECODING RESULTS:\r\n" + EzwDecodeImage(m_pStream, &out->decoded, &out->decodedBands, r);
+            "\r\nEZW DECODING RESULTS:\r\n" +
+            EzwDecodeImage(m_pStream, &out->decoded, &out->decodedBands, r, &work);
         out->results = m_sEncoderText + decoderText;
     } catch (...) {
         Forget();
@@ -66,9 +69,12 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
     }
 
     m_fLastDecRate = r;
-    ZnImage source;
-    CropTo(input, out->decoded.Rows(), out->decoded.Cols(), &source);
-    const zn::Measures m = zn::MeasureReconstruction(source, out->decoded);
+    // Sides that are multiples of 2^L (the menu command asks for powers of two) are coded whole.
+    ZnImage cropped;
+    const bool whole = input.Rows() == out->decoded.Rows() && input.Cols() == out->decoded.Cols();
+    if (!whole)
+        CropTo(input, out->decoded.Rows(), out->decoded.Cols(), &cropped);
+    const zn::Measures m = zn::MeasureReconstruction(whole ? input : cropped, out->decoded);
     out->measures = m;
     if (m.errorFree)
         out->results += zn::Format(

@@ -47,12 +47,14 @@ void QuickSortDescending(double *v, int *ix, long lo, long hi)
     }
 }
 
-void QuickSortDescendingInPieces(double *v, int *ix, long n)
+void QuickSortDescendingInPieces(double *v, int *ix, long n, std::vector<double> *work)
 {
     if (n < 2)
         return;
     // tailMax[k]: the largest value from k on.
-    std::vector<double> tailMax(static_cast<size_t>(n));
+    std::vector<double> own;
+    std::vector<double> &tailMax = work ? *work : own;
+    tailMax.resize(static_cast<size_t>(n));
     tailMax[static_cast<size_t>(n - 1)] = v[n - 1];
     for (long k = n - 2; k >= 0; --k)
         tailMax[static_cast<size_t>(k)] = std::max(v[k], tailMax[static_cast<size_t>(k + 1)]);
@@ -69,20 +71,46 @@ void QuickSortDescendingInPieces(double *v, int *ix, long n)
     QuickSortDescending(v, ix, start, n - 1);
 }
 
-void Ezw_sort_list(std::vector<EzwNode> *list)
+void EzwReserveList(std::vector<EzwNode> *list, EzwSortScratch *scratch, std::size_t coefficients)
 {
-    const long n = static_cast<long>(list->size());
-    std::vector<double> v(static_cast<size_t>(n));
-    std::vector<int> ix(static_cast<size_t>(n));
+    const std::size_t n = std::min<std::size_t>(coefficients, std::size_t{1} << 24);
+    list->reserve(n);
+    scratch->values.reserve(n);
+    scratch->tailMax.reserve(n);
+    scratch->order.reserve(n);
+}
+
+void Ezw_sort_list(std::vector<EzwNode> *list, EzwSortScratch *scratch)
+{
+    EzwSortScratch own;
+    EzwSortScratch &w = scratch ? *scratch : own;
+    std::vector<EzwNode> &l = *list;
+    const long n = static_cast<long>(l.size());
+    w.values.resize(static_cast<size_t>(n));
+    w.order.resize(static_cast<size_t>(n));
     for (long k = 0; k < n; ++k) {
-        v[static_cast<size_t>(k)] = (*list)[static_cast<size_t>(k)].recon;
-        ix[static_cast<size_t>(k)] = static_cast<int>(k);
+        w.values[static_cast<size_t>(k)] = l[static_cast<size_t>(k)].recon;
+        w.order[static_cast<size_t>(k)] = static_cast<int>(k);
     }
-    QuickSortDescendingInPieces(v.data(), ix.data(), n);
-    std::vector<EzwNode> sorted(static_cast<size_t>(n));
-    for (long k = 0; k < n; ++k)
-        sorted[static_cast<size_t>(k)] = (*list)[static_cast<size_t>(ix[static_cast<size_t>(k)])];
-    list->swap(sorted);
+    QuickSortDescendingInPieces(w.values.data(), w.order.data(), n, &w.tailMax);
+    // Place k takes the entry from order[k]: each cycle of the permutation is followed once, and a
+    // place that holds its entry is marked by order[k] = k.
+    for (long start = 0; start < n; ++start) {
+        if (w.order[static_cast<size_t>(start)] == start)
+            continue;
+        const EzwNode first = l[static_cast<size_t>(start)];
+        long k = start;
+        for (;;) {
+            const long from = w.order[static_cast<size_t>(k)];
+            w.order[static_cast<size_t>(k)] = static_cast<int>(k);
+            if (from == start) {
+                l[static_cast<size_t>(k)] = first;
+                break;
+            }
+            l[static_cast<size_t>(k)] = l[static_cast<size_t>(from)];
+            k = from;
+        }
+    }
 }
 
 } // namespace ezw

@@ -6,9 +6,10 @@
 
 #include <vector>
 
-std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels)
+std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels,
+                           EzwWorkspace *work)
 {
-    EzwEncodeResult r = EzwEncodeBytes(input, display, rate, levels);
+    EzwEncodeResult r = EzwEncodeBytes(input, display, rate, levels, nullptr, work);
     std::rewind(file);
     const bool ok =
         std::fwrite(r.stream.data(), 1, r.stream.size(), file) == r.stream.size() && std::fflush(file) == 0;
@@ -18,7 +19,7 @@ std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *displ
     return r.text;
 }
 
-std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate)
+std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate, EzwWorkspace *work)
 {
     std::rewind(file);
     std::vector<uint8_t> bytes;
@@ -31,5 +32,5 @@ std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, f
     std::rewind(file);
     if (failed)
         throw zn::RunAborted("The EZW stream could not be read from its temporary file.");
-    return EzwDecodeBytes(bytes, output, display, rate).text;
+    return EzwDecodeBytes(bytes, output, display, rate, nullptr, 8192L * 8192L, work).text;
 }

@@ -23,9 +23,10 @@ struct Flags
     std::vector<std::vector<uint8_t>> detail; // like EzwPyramid::detail
     std::vector<uint8_t> ll;
 
+    // All clear, one per coefficient of p; storage already held is reused.
     void Allocate(const EzwPyramid &p)
     {
-        detail.assign(p.detail.size(), {});
+        detail.resize(p.detail.size());
         for (size_t b = 0; b < p.detail.size(); ++b)
             detail[b].assign(p.detail[b].v.size(), 0);
         ll.assign(p.ll.v.size(), 0);

@@ -1,6 +1,7 @@
 // The EZW engine: stream header, first threshold, pass structure, embedded decoding and robustness
 // against damaged streams.
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_workspace.h"
 #include "platform/errors.h"
 #include "wavelet/wavelet_test_util.h"
 
@@ -170,6 +171,26 @@ TEST(EzwEmbedded, PhotographsStayInStepAtEveryLevelCount)
                 }
             }
         }
+    }
+}
+
+TEST(EzwWorkspace, SharedStorageChangesNothing)
+{
+    // One workspace through runs of different sizes and level counts, encoder and decoder in turn:
+    // every stream and picture as without it.
+    EzwWorkspace work;
+    const std::pair<std::unique_ptr<ZnImage>, int> runs[] = {
+        {Scene(256, 128), 4}, {Scene(64, 64), 2}, {Scene(256, 256), 6}, {Scene(100, 70), 1}};
+    for (const auto &[img, levels] : runs) {
+        const EzwEncodeResult plain = EzwEncodeBytes(*img, nullptr, 1.0f, levels);
+        const EzwEncodeResult shared = EzwEncodeBytes(*img, nullptr, 1.0f, levels, nullptr, &work);
+        ASSERT_EQ(plain.stream, shared.stream) << levels;
+        ZnImage a, b, da, db;
+        EzwDecodeBytes(plain.stream, &a, &da, 0.5f);
+        EzwDecodeBytes(plain.stream, &b, &db, 0.5f, nullptr, 8192L * 8192L, &work);
+        const size_t n = static_cast<size_t>(a.Rows()) * a.Cols();
+        EXPECT_EQ(std::vector<float>(a.Data(), a.Data() + n), std::vector<float>(b.Data(), b.Data() + n));
+        EXPECT_EQ(std::vector<float>(da.Data(), da.Data() + n), std::vector<float>(db.Data(), db.Data() + n));
     }
 }
 

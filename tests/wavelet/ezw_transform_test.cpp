@@ -4,6 +4,7 @@
 #include "modules/ezw/ezw_wavelet.h"
 #include "wavelet/wavelet_test_util.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace ezw_transform_test { // one namespace per test file: a folder compiles as one source
@@ -84,6 +85,82 @@ TEST(EzwWavelet, AnalysisThenSynthesisReconstructs)
             worst = std::max(worst, std::abs(in.v[k] - out.v[k]));
         EXPECT_LT(worst, 1e-9) << c.w << "x" << c.h << " L=" << c.levels;
     }
+}
+
+// Random samples mixed with extremes: signed zeros, subnormals, huge values that overflow to
+// infinity in the sums (and so to NaN), and ordinary values.
+EzwPlane ExtremePlane(int w, int h, uint32_t seed)
+{
+    const double extremes[] = {0.0, -0.0, 4.9e-324, -2.2e-308, 1e300, -1e300, 1e15, -255.0, 255.0};
+    EzwPlane p = RandomPlane(w, h, seed);
+    for (double &v : p.v)
+        if (Lcg(&seed) % 4 == 0)
+            v = extremes[Lcg(&seed) % std::size(extremes)];
+    return p;
+}
+
+bool SameBits(const EzwPlane &a, const EzwPlane &b)
+{
+    return a.rows == b.rows && a.cols == b.cols && a.v.size() == b.v.size() &&
+           std::memcmp(a.v.data(), b.v.data(), a.v.size() * sizeof(double)) == 0;
+}
+
+TEST(EzwWavelet, FastLevelsGiveThePlainBits)
+{
+    EzwFilterSet f;
+    Ezw_filters(&f);
+    // Sizes below and above the one from which analysis keeps only a window of filtered rows, and
+    // lines shorter than the filters.
+    const std::pair<int, int> sizes[] = {{2, 2},   {4, 2},   {2, 8},    {8, 8},    {16, 6},
+                                         {64, 32}, {30, 96}, {40, 200}, {256, 130}};
+    uint32_t seed = 3;
+    for (const auto &[w, h] : sizes)
+        for (bool extreme : {false, true}) {
+            const EzwPlane in = extreme ? ExtremePlane(w, h, seed++) : RandomPlane(w, h, seed++);
+            EzwPlane ll[2], lh[2], hl[2], hh[2];
+            Ezw_analysis(in, &ll[0], &lh[0], &hl[0], &hh[0], f);
+            EzwAnalysisPlain(in, &ll[1], &lh[1], &hl[1], &hh[1], f);
+            EXPECT_TRUE(SameBits(ll[0], ll[1]) && SameBits(lh[0], lh[1]) && SameBits(hl[0], hl[1]) &&
+                        SameBits(hh[0], hh[1]))
+                << "analysis " << w << "x" << h << (extreme ? " extreme" : "");
+            const EzwPlane b1 = extreme ? ExtremePlane(w / 2 + w % 2, h, seed++) : RandomPlane(w, h, seed++);
+            const EzwPlane b2 = RandomPlane(b1.cols, b1.rows, seed++),
+                           b3 = RandomPlane(b1.cols, b1.rows, seed++),
+                           b4 = extreme ? ExtremePlane(b1.cols, b1.rows, seed++)
+                                        : RandomPlane(b1.cols, b1.rows, seed++);
+            EzwPlane out[2];
+            Ezw_synthesis(b1, b2, b3, b4, &out[0], f);
+            EzwSynthesisPlain(b1, b2, b3, b4, &out[1], f);
+            EXPECT_TRUE(SameBits(out[0], out[1]))
+                << "synthesis " << w << "x" << h << (extreme ? " extreme" : "");
+        }
+}
+
+TEST(EzwWavelet, BytesTransformLikeTheirPlane)
+{
+    EzwFilterSet f;
+    Ezw_filters(&f);
+    uint32_t seed = 8;
+    std::vector<uint8_t> bytes(256 * 128);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(Lcg(&seed));
+    EzwPlane image;
+    image.Resize(128, 256);
+    for (size_t k = 0; k < bytes.size(); ++k)
+        image.v[k] = bytes[k] - 117;
+    EzwPyramid a, b;
+    a.Allocate(256, 128, 4);
+    b.Allocate(256, 128, 4, false);
+    EzwForward(image, &a, f);
+    EzwForwardBytes(bytes, 117, &b, f);
+    EXPECT_TRUE(SameBits(a.ll, b.ll));
+    for (size_t k = 0; k < a.detail.size(); ++k)
+        EXPECT_TRUE(SameBits(a.detail[k], b.detail[k])) << "band " << k;
+    EzwPlane out;
+    EzwInverse(a, &out, f);
+    std::vector<double> rows;
+    EzwInverseRows(a, f, [&](int, const double *v) { rows.insert(rows.end(), v, v + 256); });
+    EXPECT_EQ(std::memcmp(rows.data(), out.v.data(), rows.size() * sizeof(double)), 0);
 }
 
 TEST(EzwWavelet, EnergyIsNearlyKept)
