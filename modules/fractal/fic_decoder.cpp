@@ -121,7 +121,9 @@ std::vector<uint8_t> FicDecodeImage(const FicCode &code, int iterations)
         cur.assign(n, 128);
         next.assign(n, 128);
     } catch (const std::bad_alloc &) {
-        throw zn::RunAborted("FractalDecoder - No memory in matrix allocate.");
+        // The decoder's own diagnostic line; the run ends with the same words on the screen.
+        zn::Log(zn::LogLevel::Error, "\nNo memory in matrix allocate.");
+        throw zn::RunAborted("\nNo memory in matrix allocate.");
     }
     for (int i = 0; i < iterations; ++i) {
         fractal_decoder_apply_transformations(code, cur.data(), next.data());
