@@ -12,14 +12,21 @@
 CXTabCtrl::CXTabCtrl(QWidget *parent) : QWidget(parent)
 {
     m_pTabBar = new QTabBar(this);
+    PreSubclassWindow();
+    m_pTabBar->move(2, 2);
+    connect(m_pTabBar, &QTabBar::tabBarClicked, this, &CXTabCtrl::OnSelchanging);
+    connect(m_pTabBar, &QTabBar::currentChanged, this, &CXTabCtrl::OnSelchange);
+}
+
+// The bar as this control draws it: labels in the colours DrawItem gives them.
+void CXTabCtrl::PreSubclassWindow()
+{
     m_pTabBar->setDrawBase(true);
     m_pTabBar->setExpanding(false);
     // Labels stay whole; a row wider than the control gets scroll arrows, as the system's tab
     // control shows them, so every tab can be reached.
     m_pTabBar->setUsesScrollButtons(true);
     m_pTabBar->setElideMode(Qt::ElideNone);
-    m_pTabBar->move(2, 2);
-    connect(m_pTabBar, &QTabBar::currentChanged, this, &CXTabCtrl::OnSelchange);
 }
 
 CXTabCtrl::~CXTabCtrl() = default;
@@ -41,7 +48,7 @@ void CXTabCtrl::AddTab(QWidget *page, const QString &label, int image)
         m_pTabBar->addTab(label);
     }
     FitTabBar();
-    UpdateLabelColour(index);
+    DrawItem(index);
     page->setVisible(index == 0);
     updateGeometry();
 }
@@ -52,7 +59,7 @@ void CXTabCtrl::EnableTab(int index, bool enable)
         return;
     if (m_arrayStatusTab[index] != enable) {
         m_arrayStatusTab[index] = enable;
-        UpdateLabelColour(index);
+        DrawItem(index);
         m_pTabBar->update(m_pTabBar->tabRect(index));
     }
 }
@@ -145,6 +152,12 @@ QSize CXTabCtrl::sizeHint() const
     return QSize(w, h);
 }
 
+// A click is about to change the selection: the tab selected now is the one to go back to.
+void CXTabCtrl::OnSelchanging()
+{
+    m_nLastTab = GetCurSel();
+}
+
 // The bar has already moved when it tells us; m_nLastTab is the tab that was selected when the
 // change began.
 void CXTabCtrl::OnSelchange(int newIndex)
@@ -162,7 +175,7 @@ void CXTabCtrl::OnSelchange(int newIndex)
     m_nLastTab = newIndex;
 }
 
-void CXTabCtrl::UpdateLabelColour(int index)
+void CXTabCtrl::DrawItem(int index)
 {
     const QPalette &pal = palette();
     m_pTabBar->setTabTextColor(index, m_arrayStatusTab[index]
