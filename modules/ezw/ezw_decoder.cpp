@@ -73,9 +73,7 @@ private:
 
 void EzwDecoder::Ezw_decoder_init(int w, int h, int levels, EzwWorkspace *work)
 {
-    if (work)
-        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
-    m_list.clear();
+    EzwWorkspace::Lend(work, &m_p, &m_f, &m_list, &m_sortScratch);
     Ezw_filters(&m_filters);
     m_p.Allocate(w, h, levels);
     m_f.Allocate(m_p);
@@ -84,12 +82,7 @@ void EzwDecoder::Ezw_decoder_init(int w, int h, int levels, EzwWorkspace *work)
 
 void EzwDecoder::Ezw_decoder_free(EzwWorkspace *work)
 {
-    if (work)
-        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
-    m_p = EzwPyramid{};
-    m_f = Flags{};
-    m_list = {};
-    m_sortScratch = {};
+    EzwWorkspace::Return(work, &m_p, &m_f, &m_list, &m_sortScratch);
 }
 
 bool EzwDecoder::Ezw_apply_symbol(double *c, uint8_t *f, int type, int level, int row, int col, int *symbol)

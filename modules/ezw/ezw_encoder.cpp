@@ -73,9 +73,7 @@ private:
 
 void EzwEncoder::Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work)
 {
-    if (work)
-        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
-    m_list.clear();
+    EzwWorkspace::Lend(work, &m_p, &m_f, &m_list, &m_sortScratch);
     m_coder = EzwArithEncoder{};
     Ezw_filters(&m_filters);
     m_p.Allocate(w, h, levels, false); // the transform fills every band
@@ -85,12 +83,7 @@ void EzwEncoder::Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work)
 
 void EzwEncoder::Ezw_encoder_free(EzwWorkspace *work)
 {
-    if (work)
-        work->Swap(&m_p, &m_f, &m_list, &m_sortScratch);
-    m_p = EzwPyramid{};
-    m_f = Flags{};
-    m_list = {};
-    m_sortScratch = {};
+    EzwWorkspace::Return(work, &m_p, &m_f, &m_list, &m_sortScratch);
     m_below.clear();
 }
 

@@ -25,12 +25,7 @@ void CropTo(const ZnImage &src, int rows, int cols, ZnImage *dst)
 
 void EzwSession::Forget()
 {
-    if (m_pStream) {
-        std::fclose(m_pStream);
-        std::remove(m_szStreamName.c_str());
-    }
-    m_pStream = nullptr;
-    m_szStreamName.clear();
+    zn::CloseAndRemove(&m_pStream, &m_szStreamName);
     m_fLastEncRate = 10.9f;
     m_nLastWaveletLevels = 0;
 }

@@ -3,6 +3,7 @@
 #include "modules/ezw/ezw_coder.h"
 
 #include "platform/errors.h"
+#include "platform/tempfile.h"
 
 #include <vector>
 
@@ -10,27 +11,15 @@ std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *displ
                            EzwWorkspace *work)
 {
     EzwEncodeResult r = EzwEncodeBytes(input, display, rate, levels, nullptr, work);
-    std::rewind(file);
-    const bool ok =
-        std::fwrite(r.stream.data(), 1, r.stream.size(), file) == r.stream.size() && std::fflush(file) == 0;
-    std::rewind(file);
-    if (!ok)
+    if (!zn::WriteFromStart(file, r.stream))
         throw zn::RunAborted("The EZW stream could not be written to its temporary file.");
     return r.text;
 }
 
 std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate, EzwWorkspace *work)
 {
-    std::rewind(file);
     std::vector<uint8_t> bytes;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
-        bytes.insert(bytes.end(), buf, buf + n);
-    const bool failed = std::ferror(file) != 0;
-    std::clearerr(file);
-    std::rewind(file);
-    if (failed)
+    if (!zn::ReadFromStart(file, &bytes))
         throw zn::RunAborted("The EZW stream could not be read from its temporary file.");
     return EzwDecodeBytes(bytes, output, display, rate, nullptr, 8192L * 8192L, work).text;
 }

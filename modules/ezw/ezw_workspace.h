@@ -17,7 +17,27 @@ struct EzwWorkspace
     std::vector<ezw::EzwNode> list;
     ezw::EzwSortScratch sort;
 
-    // Trades storage with a coder's members: in when a run starts, out when it ends.
+    // A run starts: its (empty) members take the workspace's storage.
+    static void Lend(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l,
+                     ezw::EzwSortScratch *s)
+    {
+        if (work)
+            work->Swap(p, f, l, s);
+        l->clear();
+    }
+    // A run ends: the storage goes back to the workspace, or is released without one.
+    static void Return(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l,
+                       ezw::EzwSortScratch *s)
+    {
+        if (work)
+            work->Swap(p, f, l, s);
+        *p = EzwPyramid{};
+        *f = ezw::Flags{};
+        *l = {};
+        *s = {};
+    }
+
+private:
     void Swap(EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l, ezw::EzwSortScratch *s)
     {
         std::swap(pyramid, *p);

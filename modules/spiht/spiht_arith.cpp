@@ -181,26 +181,14 @@ void CSpiht_Encoder::stop_and_rewind()
     ++m_byteCount;
     m_closed = true;
     // The code is built in memory and written in one go: the stream file holds the same bytes.
-    if (std::FILE *f = m_file.File()) {
-        if (std::fwrite(m_out.data(), 1, m_out.size(), f) != m_out.size() || std::fflush(f) != 0)
-            throw zn::RunAborted("SPIHT: the stream could not be written to its temporary file.");
-        std::rewind(f);
-    }
+    if (m_file.File() && !zn::WriteFromStart(m_file.File(), m_out))
+        throw zn::RunAborted("SPIHT: the stream could not be written to its temporary file.");
 }
 
 void CSpiht_Decoder::start(std::FILE *file)
 {
     m_file = file;
-    m_fileBytes.clear();
-    std::rewind(file);
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
-        m_fileBytes.insert(m_fileBytes.end(), buf, buf + n);
-    const bool failed = std::ferror(file) != 0;
-    std::clearerr(file);
-    std::rewind(file);
-    if (failed)
+    if (!zn::ReadFromStart(file, &m_fileBytes))
         throw zn::RunAborted("SPIHT: the stream could not be read from its temporary file.");
     start(std::span<const uint8_t>(m_fileBytes));
 }

@@ -6,17 +6,13 @@
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/messages.h"
+#include "platform/tempfile.h"
 
 #include <vector>
 
 void SpihtSession::CloseStream()
 {
-    if (m_pStream) {
-        std::fclose(m_pStream);
-        std::remove(m_szStreamName.c_str());
-    }
-    m_pStream = nullptr;
-    m_szStreamName.clear();
+    zn::CloseAndRemove(&m_pStream, &m_szStreamName);
 }
 
 void SpihtSession::Forget()
