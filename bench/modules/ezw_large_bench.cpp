@@ -4,10 +4,13 @@
 // interactive target is one second. Build the photographs first: scripts/photos build/photos.
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/ezw/ezw_coder.h"
 #include "modules/ezw/ezw_run.h"
+#include "modules/ezw/ezw_workspace.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -108,6 +111,34 @@ void BM_EzwApply2048(benchmark::State &state)
         benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
     std::filesystem::remove_all(dir);
 }
+// The engine alone: encoding into the stream file and decoding it, as the Apply calls them, without
+// the picture's conversion, the measures and the texts.
+void BM_EzwEngine2048(benchmark::State &state)
+{
+    const CDib *image = Mosaic();
+    if (!image) {
+        state.SkipWithError("photographs missing: run scripts/photos build/photos");
+        return;
+    }
+    ZnImage input;
+    input.DibToZnImage(image);
+    const int levels = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::FILE *f = std::tmpfile();
+        if (!f) {
+            state.SkipWithError("no temporary file");
+            break;
+        }
+        EzwWorkspace work;
+        ZnImage display, decoded, decodedBands;
+        EzwEncodeImage(f, input, &display, 1.0f, levels, &work);
+        EzwDecodeImage(f, &decoded, &decodedBands, 1.0f, &work);
+        std::fclose(f);
+        benchmark::DoNotOptimize(decoded.Data());
+    }
+}
+BENCHMARK(BM_EzwEngine2048)->Arg(3)->Arg(7)->Unit(benchmark::kMillisecond);
+
 // One Apply takes a second or more: a few repetitions (--benchmark_repetitions) say more on a busy
 // machine than a long run, and a whole-process comparison wants --benchmark_min_time=0.001 (one).
 BENCHMARK(BM_EzwApply2048)->Arg(3)->Arg(7)->Unit(benchmark::kMillisecond);
