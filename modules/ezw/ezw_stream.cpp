@@ -16,10 +16,11 @@ std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *displ
     return r.text;
 }
 
-std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate, EzwWorkspace *work)
+EzwDecodeResult EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate,
+                               EzwWorkspace *work)
 {
     std::vector<uint8_t> bytes;
     if (!zn::ReadFromStart(file, &bytes))
         throw zn::RunAborted("The EZW stream could not be read from its temporary file.");
-    return EzwDecodeBytes(bytes, output, display, rate, nullptr, 8192L * 8192L, work).text;
+    return EzwDecodeBytes(bytes, output, display, rate, nullptr, 8192L * 8192L, work);
 }
