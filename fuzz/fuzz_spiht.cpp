@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const float rate = static_cast<float>(data[0]) / 32.0f; // 0 decodes at 8 bpp
     try {
         ZnImage out, display;
-        SpihtRecover(std::span<const uint8_t>(data + 1, size - 1), &out, &display, rate, nullptr,
-                     256L * 256L);
+        Spiht_Image_Decoder decoder;
+        decoder.SetMaxPixels(256L * 256L);
+        decoder.recover(&out, &display, std::span<const uint8_t>(data + 1, size - 1), rate);
         for (long i = 0; i < static_cast<long>(out.Rows()) * out.Cols(); ++i)
             if (std::isnan(out.Data()[i]))
                 __builtin_trap();

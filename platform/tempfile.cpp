@@ -28,4 +28,37 @@ TempFile CreateTempFile(const std::string &dir, const std::string &prefix)
     return result;
 }
 
+bool WriteFromStart(std::FILE *file, const std::vector<uint8_t> &bytes)
+{
+    std::rewind(file);
+    const bool ok =
+        std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
+    std::rewind(file);
+    return ok;
+}
+
+bool ReadFromStart(std::FILE *file, std::vector<uint8_t> *bytes)
+{
+    bytes->clear();
+    std::rewind(file);
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
+        bytes->insert(bytes->end(), buf, buf + n);
+    const bool ok = std::ferror(file) == 0;
+    std::clearerr(file);
+    std::rewind(file);
+    return ok;
+}
+
+void CloseAndRemove(std::FILE **file, std::string *path)
+{
+    if (*file) {
+        std::fclose(*file);
+        std::remove(path->c_str());
+    }
+    *file = nullptr;
+    path->clear();
+}
+
 } // namespace zn

@@ -33,6 +33,7 @@ enum class Attach { No, BeforeRD, AfterRD };
 struct ModuleRow
 {
     int id;
+    void (CDibDoc::*handler)();
     QDialog *CDibDoc::*member;
     const char *rdKey; // nullptr: not an R(D) module
     Attach attach;
@@ -41,26 +42,26 @@ struct ModuleRow
 // One row per module command. The R(D) modules register with the store when their dialog opens;
 // the dialogs that look at the image when they open get the document-attached notice.
 const ModuleRow kModules[] = {
-    {kSubsampling, &CDibDoc::m_pSubsampDlg, nullptr, Attach::No},
-    {kPcm, &CDibDoc::m_pPcmDlg, "PCM", Attach::No},
-    {kDpcm, &CDibDoc::m_pDpcmDlg, "DPCM", Attach::No},
-    {kVq, &CDibDoc::m_pVqDlg, "VQ", Attach::No},
-    {kFractal, &CDibDoc::m_pFractalDlg, "FRAC", Attach::No},
-    {kDct, &CDibDoc::m_pDctDlg, "DCT", Attach::AfterRD},
-    {kJpeg, &CDibDoc::m_pJpegDlg, "JPEG", Attach::No},
-    {kSubband, &CDibDoc::m_pSbcDlg, "SBC", Attach::No},
-    {kSpiht, &CDibDoc::m_pSpihtDlg, "SPIHT", Attach::BeforeRD},
-    {kEzw, &CDibDoc::m_pEzwDlg, "EZW", Attach::BeforeRD},
-    {kJpeg2000, &CDibDoc::m_pJpeg2000Dlg, "JPEG2000", Attach::BeforeRD},
-    {kVideoPlayer, &CDibDoc::m_pVplayDlg, nullptr, Attach::AfterRD},
-    {kMotionEstimation, &CDibDoc::m_pMeDlg, nullptr, Attach::AfterRD},
-    {kMpegEncoder, &CDibDoc::m_pMpgencDlg, nullptr, Attach::AfterRD},
-    {kMpegDecoder, &CDibDoc::m_pMpgdecDlg, nullptr, Attach::No},
-    {kH264Encoder, &CDibDoc::m_pH264encDlg, nullptr, Attach::AfterRD},
-    {kH264Decoder, &CDibDoc::m_pH264decDlg, nullptr, Attach::AfterRD},
-    {kStoreRD, &CDibDoc::m_pRDStoringDlg, nullptr, Attach::AfterRD},
-    {kPlotRD, &CDibDoc::m_pRDPlotDlg, nullptr, Attach::AfterRD},
-    {kTemplate, &CDibDoc::m_pTpltDlg, nullptr, Attach::AfterRD},
+    {kSubsampling, &CDibDoc::OnSubsampling, &CDibDoc::m_pSubsampDlg, nullptr, Attach::No},
+    {kPcm, &CDibDoc::OnPcm, &CDibDoc::m_pPcmDlg, "PCM", Attach::No},
+    {kDpcm, &CDibDoc::OnDpcm, &CDibDoc::m_pDpcmDlg, "DPCM", Attach::No},
+    {kVq, &CDibDoc::OnVq, &CDibDoc::m_pVqDlg, "VQ", Attach::No},
+    {kFractal, &CDibDoc::OnFractal, &CDibDoc::m_pFractalDlg, "FRAC", Attach::No},
+    {kDct, &CDibDoc::OnDct, &CDibDoc::m_pDctDlg, "DCT", Attach::AfterRD},
+    {kJpeg, &CDibDoc::OnJpeg, &CDibDoc::m_pJpegDlg, "JPEG", Attach::No},
+    {kSubband, &CDibDoc::OnSubband, &CDibDoc::m_pSbcDlg, "SBC", Attach::No},
+    {kSpiht, &CDibDoc::OnSpiht, &CDibDoc::m_pSpihtDlg, "SPIHT", Attach::BeforeRD},
+    {kEzw, &CDibDoc::OnEzw, &CDibDoc::m_pEzwDlg, "EZW", Attach::BeforeRD},
+    {kJpeg2000, &CDibDoc::OnJpeg2000, &CDibDoc::m_pJpeg2000Dlg, "JPEG2000", Attach::BeforeRD},
+    {kVideoPlayer, &CDibDoc::OnVideoPlayer, &CDibDoc::m_pVplayDlg, nullptr, Attach::AfterRD},
+    {kMotionEstimation, &CDibDoc::OnMotionEstimation, &CDibDoc::m_pMeDlg, nullptr, Attach::AfterRD},
+    {kMpegEncoder, &CDibDoc::OnMpegEncoder, &CDibDoc::m_pMpgencDlg, nullptr, Attach::AfterRD},
+    {kMpegDecoder, &CDibDoc::OnMpegDecoder, &CDibDoc::m_pMpgdecDlg, nullptr, Attach::No},
+    {kH264Encoder, &CDibDoc::OnH264Encoder, &CDibDoc::m_pH264encDlg, nullptr, Attach::AfterRD},
+    {kH264Decoder, &CDibDoc::OnH264Decoder, &CDibDoc::m_pH264decDlg, nullptr, Attach::AfterRD},
+    {kStoreRD, &CDibDoc::OnStoreRD, &CDibDoc::m_pRDStoringDlg, nullptr, Attach::AfterRD},
+    {kPlotRD, &CDibDoc::OnPlotRD, &CDibDoc::m_pRDPlotDlg, nullptr, Attach::AfterRD},
+    {kTemplate, &CDibDoc::OnTemplate, &CDibDoc::m_pTpltDlg, nullptr, Attach::AfterRD},
 };
 
 const ModuleRow *FindModule(int id)
@@ -495,9 +496,9 @@ bool CDibDoc::IsCommandEnabled(int id, const CDibFrame *frame) const
 
 void CDibDoc::OnCommand(int id, CDibFrame *frame)
 {
-    if (FindModule(id)) {
+    if (const ModuleRow *row = FindModule(id)) {
         if (IsCommandEnabled(id))
-            OnModuleCommand(id);
+            (this->*row->handler)();
         return;
     }
     if (!frame)
@@ -527,6 +528,106 @@ void CDibDoc::OnCommand(int id, CDibFrame *frame)
     default:
         break;
     }
+}
+
+void CDibDoc::OnSubsampling()
+{
+    OnModuleCommand(kSubsampling);
+}
+
+void CDibDoc::OnPcm()
+{
+    OnModuleCommand(kPcm);
+}
+
+void CDibDoc::OnDpcm()
+{
+    OnModuleCommand(kDpcm);
+}
+
+void CDibDoc::OnVq()
+{
+    OnModuleCommand(kVq);
+}
+
+void CDibDoc::OnFractal()
+{
+    OnModuleCommand(kFractal);
+}
+
+void CDibDoc::OnDct()
+{
+    OnModuleCommand(kDct);
+}
+
+void CDibDoc::OnJpeg()
+{
+    OnModuleCommand(kJpeg);
+}
+
+void CDibDoc::OnSubband()
+{
+    OnModuleCommand(kSubband);
+}
+
+void CDibDoc::OnSpiht()
+{
+    OnModuleCommand(kSpiht);
+}
+
+void CDibDoc::OnEzw()
+{
+    OnModuleCommand(kEzw);
+}
+
+void CDibDoc::OnJpeg2000()
+{
+    OnModuleCommand(kJpeg2000);
+}
+
+void CDibDoc::OnVideoPlayer()
+{
+    OnModuleCommand(kVideoPlayer);
+}
+
+void CDibDoc::OnMotionEstimation()
+{
+    OnModuleCommand(kMotionEstimation);
+}
+
+void CDibDoc::OnMpegEncoder()
+{
+    OnModuleCommand(kMpegEncoder);
+}
+
+void CDibDoc::OnMpegDecoder()
+{
+    OnModuleCommand(kMpegDecoder);
+}
+
+void CDibDoc::OnH264Encoder()
+{
+    OnModuleCommand(kH264Encoder);
+}
+
+void CDibDoc::OnH264Decoder()
+{
+    OnModuleCommand(kH264Decoder);
+}
+
+void CDibDoc::OnStoreRD()
+{
+    OnModuleCommand(kStoreRD);
+}
+
+void CDibDoc::OnPlotRD()
+{
+    OnModuleCommand(kPlotRD);
+}
+
+void CDibDoc::OnTemplate()
+{
+    OnModuleCommand(kTemplate);
 }
 
 void CDibDoc::OnModuleCommand(int id)

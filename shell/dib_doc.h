@@ -105,6 +105,29 @@ public:
     using ModuleActivatedHandler = std::function<void(QDialog *storingDlg, const std::string &key)>;
     static void SetModuleActivatedHandler(ModuleActivatedHandler handler);
 
+    // The twenty module commands, one handler each: a first click makes the module's dialog, a later
+    // one brings it forward (OnModuleCommand).
+    void OnSubsampling();
+    void OnPcm();
+    void OnDpcm();
+    void OnVq();
+    void OnFractal();
+    void OnDct();
+    void OnJpeg();
+    void OnSubband();
+    void OnSpiht();
+    void OnEzw();
+    void OnJpeg2000();
+    void OnVideoPlayer();
+    void OnMotionEstimation();
+    void OnMpegEncoder();
+    void OnMpegDecoder();
+    void OnH264Encoder();
+    void OnH264Decoder();
+    void OnStoreRD();
+    void OnPlotRD();
+    void OnTemplate();
+
     // --- Document operations ----------------------------------------------------------------------
     bool OnOpenDocument(const QString &path);
     bool OnNewDocument(const CDib &startImage);

@@ -456,7 +456,7 @@ CImageInfoDlg::CImageInfoDlg(QWidget *parent) : CZnDialog(IDD, parent)
     auto *ok = new QPushButton(QStringLiteral("OK"));
     zn::SetCtrlId(ok, IDOK);
     grid->addWidget(ok, r, 1);
-    connect(ok, &QPushButton::clicked, this, &QWidget::hide);
+    connect(ok, &QPushButton::clicked, this, &CZnDialog::ForwardOnOK);
 }
 
 void CImageInfoDlg::SetInfo(const QString &name, int height, int width, int bits, int dispHeight,

@@ -103,12 +103,19 @@ CModuleDialog::~CModuleDialog() = default;
 
 bool CModuleDialog::Create()
 {
-    BuildTemplate();
+    if (OnCreateDefault() == -1)
+        return false;
     if (!OnInitDialog())
         return false;
     show();
     raise();
     return true;
+}
+
+int CModuleDialog::OnCreateDefault()
+{
+    BuildTemplate();
+    return 0;
 }
 
 void CModuleDialog::BuildTemplate()
@@ -117,7 +124,7 @@ void CModuleDialog::BuildTemplate()
     if (m_template.groupId)
         m_pGroupBox = Ctrl(new QGroupBox(m_template.groupText, this), m_template.groupId);
     if (m_template.tabId)
-        m_pTabCtrl = Ctrl(new CXTabCtrl(this), m_template.tabId);
+        m_ctrlTab = Ctrl(new CXTabCtrl(this), m_template.tabId);
     if (m_template.applyId) {
         m_pApplyButton = Ctrl(new QPushButton(m_template.applyText, this), m_template.applyId);
         m_pApplyButton->setAutoDefault(false);
@@ -158,9 +165,9 @@ bool CModuleDialog::OnInitDialog()
 
 void CModuleDialog::AddPage(CModulePage *page, const QString &label)
 {
-    if (!m_pTabCtrl || !page)
+    if (!m_ctrlTab || !page)
         return;
-    m_pTabCtrl->AddTab(page, label, m_pTabCtrl->GetItemCount());
+    m_ctrlTab->AddTab(page, label, m_ctrlTab->GetItemCount());
     page->SetOwner(this);
     connect(page, &CModulePage::Notify, this, &CModuleDialog::SendMessage);
 }
@@ -174,12 +181,12 @@ void CModuleDialog::LayoutSkeleton()
     const int dialogWidth = kColumnWidth - 6;
     const int inner = dialogWidth - 2 * kMargin;
     int y = kMargin + 3;
-    if (m_pTabCtrl) {
+    if (m_ctrlTab) {
         const int tabWidth = inner - 2 * kMargin;
         // Pages with a layout take the column's width and the height their layout asks for.
         const int pageWidth = tabWidth - CXTabCtrl::kPageLeft - 4;
-        for (int i = 0; i < m_pTabCtrl->GetItemCount(); ++i) {
-            QWidget *page = m_pTabCtrl->GetPage(i);
+        for (int i = 0; i < m_ctrlTab->GetItemCount(); ++i) {
+            QWidget *page = m_ctrlTab->GetPage(i);
             if (!page->layout())
                 continue; // a page that places its controls itself keeps its own size
             const int h =
@@ -187,13 +194,13 @@ void CModuleDialog::LayoutSkeleton()
             page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));
         }
         // The tabs wrap into as many rows as the column's width needs; the pages stand below them.
-        const int tabHeight = m_pTabCtrl->heightForWidth(tabWidth);
+        const int tabHeight = m_ctrlTab->heightForWidth(tabWidth);
         const int titleHeight = m_pGroupBox ? m_pGroupBox->fontMetrics().height() + 6 : 0;
         const int tabTop = y + titleHeight;
-        m_pTabCtrl->setGeometry(2 * kMargin, tabTop, tabWidth, tabHeight);
+        m_ctrlTab->setGeometry(2 * kMargin, tabTop, tabWidth, tabHeight);
         if (m_pGroupBox)
             m_pGroupBox->setGeometry(kMargin, y, inner, titleHeight + tabHeight + 6);
-        y = (m_pGroupBox ? m_pGroupBox->geometry().bottom() : m_pTabCtrl->geometry().bottom()) + 8;
+        y = (m_pGroupBox ? m_pGroupBox->geometry().bottom() : m_ctrlTab->geometry().bottom()) + 8;
     } else if (m_pGroupBox) {
         m_pGroupBox->setGeometry(kMargin, y, inner, 40);
         y = m_pGroupBox->geometry().bottom() + 8;
@@ -354,15 +361,18 @@ void CModuleDialog::closeEvent(QCloseEvent *event)
         OnCancel();
 }
 
+void CModuleDialog::OnSetCursorStoring(QWidget *w)
+{
+    const ModuleDialogHooks &hooks = GetModuleDialogHooks();
+    const bool storing = m_pStartDibDoc && hooks.isStoring && hooks.isStoring(m_pStartDibDoc);
+    w->setCursor(storing ? Qt::BusyCursor : Qt::ArrowCursor);
+}
+
 bool CModuleDialog::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_bStoringCursor && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove)) {
-        if (auto *w = qobject_cast<QWidget *>(watched)) {
-            const ModuleDialogHooks &hooks = GetModuleDialogHooks();
-            const bool storing = m_pStartDibDoc && hooks.isStoring && hooks.isStoring(m_pStartDibDoc);
-            w->setCursor(storing ? Qt::BusyCursor : Qt::ArrowCursor);
-        }
-    }
+    if (m_bStoringCursor && (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove))
+        if (auto *w = qobject_cast<QWidget *>(watched))
+            OnSetCursorStoring(w);
     return CZnDialog::eventFilter(watched, event);
 }
 
@@ -403,10 +413,15 @@ void CModulePage::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    if ((m_bIgnoreOk && (key == Qt::Key_Return || key == Qt::Key_Enter)) ||
-        (m_bIgnoreCancel && key == Qt::Key_Escape)) {
+    if (IgnoreOkCancel(key)) {
         event->accept(); // never reaches the dialog, which would close or hide
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+bool CModulePage::IgnoreOkCancel(int key) const
+{
+    return (m_bIgnoreOk && (key == Qt::Key_Return || key == Qt::Key_Enter)) ||
+           (m_bIgnoreCancel && key == Qt::Key_Escape);
 }

@@ -77,7 +77,7 @@ public:
     CModuleDialog(int idd, const ModuleTemplate &tmpl, QWidget *parent = nullptr);
     ~CModuleDialog() override;
 
-    // Builds the controls and runs OnInitDialog; the dialog is then shown (modeless).
+    // Makes the window (OnCreateDefault) and runs OnInitDialog; the dialog is then shown (modeless).
     bool Create();
 
     CDibDoc *m_pStartDibDoc = nullptr;
@@ -88,7 +88,7 @@ public:
     virtual void OnDocumentAttached() {}
     virtual void OnPageMessage(int message) { (void)message; }
 
-    CXTabCtrl *TabCtrl() const { return m_pTabCtrl; }
+    CXTabCtrl *TabCtrl() const { return m_ctrlTab; }
     QPlainTextEdit *ResultBox() const { return m_pResultBox; }
     QPushButton *ApplyButton() const { return m_pApplyButton; }
     QPushButton *CancelButton() const { return m_pCancelButton; }
@@ -104,6 +104,9 @@ public:
     void reject() override { OnCancel(); }
 
 protected:
+    // The window's creation, the framework's default part: the controls of the template. -1 would
+    // stop the creation; building widgets cannot fail, so it is 0.
+    int OnCreateDefault();
     // The module's pages: create each (parent: TabCtrl()) and AddPage it in tab order.
     virtual void CreatePages() {}
     // Builds the template's controls; a dialog with a layout of its own overrides it.
@@ -131,6 +134,9 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // The cursor over w as the pointer enters or moves: the busy cursor while the document's R(D)
+    // points are being recorded, else the arrow (dialogs that asked for it with UseStoringCursor).
+    void OnSetCursorStoring(QWidget *w);
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     ModuleTemplate m_template;
@@ -142,7 +148,7 @@ private:
     std::string m_sRDKey;
     bool m_bStoringCursor = false;
     QGroupBox *m_pGroupBox = nullptr;
-    CXTabCtrl *m_pTabCtrl = nullptr;
+    CXTabCtrl *m_ctrlTab = nullptr;
     QPushButton *m_pApplyButton = nullptr;
     QPushButton *m_pCancelButton = nullptr;
     QPlainTextEdit *m_pResultBox = nullptr;
@@ -179,8 +185,11 @@ signals:
     void Notify(int message);
 
 protected:
-    // Enter and Escape end here (IgnoreOkCancel); F1 goes to OnHelpInfoForward.
+    // Enter and Escape end in IgnoreOkCancel; F1 goes to OnHelpInfoForward.
     void keyPressEvent(QKeyEvent *event) override;
+    // OK (Enter) and Cancel (Escape) of a page do nothing, so they neither close nor hide the page or
+    // its dialog. True when the key was one of them and is taken.
+    bool IgnoreOkCancel(int key) const;
     // A page that lets Cancel through (one does) clears this.
     bool m_bIgnoreOk = true;
     bool m_bIgnoreCancel = true;

@@ -265,7 +265,7 @@ CSettingsDlg::CSettingsDlg(QWidget *parent) : CZnDialog(IDD, parent)
     buttons->addWidget(apply);
     v->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &CSettingsDlg::OnOK);
-    connect(cancel, &QPushButton::clicked, this, &CSettingsDlg::reject);
+    connect(cancel, &QPushButton::clicked, this, &CZnDialog::ForwardOnCancel);
     connect(apply, &QPushButton::clicked, this, &CSettingsDlg::OnApply);
 }
 

@@ -13,11 +13,18 @@
 
 CXTabCtrl::CXTabCtrl(QWidget *parent) : QWidget(parent)
 {
-    // Labels stay whole: tabs that do not fit in one row go on to the next.
-    m_pTabBar = new TabRows(this);
-    m_pTabBar->move(2, 2);
+    PreSubclassWindow();
+    connect(m_pTabBar, &QTabBar::tabBarClicked, this, &CXTabCtrl::OnSelchanging);
     connect(m_pTabBar, &QTabBar::currentChanged, this, &CXTabCtrl::OnSelchange);
     connect(m_pTabBar, &TabRows::RowsChanged, this, &CXTabCtrl::FitTabBar);
+}
+
+// The bar as this control draws it: labels whole, in the colours DrawItem gives them; tabs that do
+// not fit in one row go on to the next.
+void CXTabCtrl::PreSubclassWindow()
+{
+    m_pTabBar = new TabRows(this);
+    m_pTabBar->move(2, 2);
 }
 
 CXTabCtrl::~CXTabCtrl() = default;
@@ -39,7 +46,7 @@ void CXTabCtrl::AddTab(QWidget *page, const QString &label, int image)
         m_pTabBar->addTab(label);
     }
     FitTabBar();
-    UpdateLabelColour(index);
+    DrawItem(index);
     page->setVisible(index == 0);
     updateGeometry();
 }
@@ -50,7 +57,7 @@ void CXTabCtrl::EnableTab(int index, bool enable)
         return;
     if (m_arrayStatusTab[index] != enable) {
         m_arrayStatusTab[index] = enable;
-        UpdateLabelColour(index);
+        DrawItem(index);
         m_pTabBar->update(m_pTabBar->RowTabRect(index));
     }
 }
@@ -165,6 +172,12 @@ int CXTabCtrl::heightForWidth(int width) const
     return h;
 }
 
+// A click is about to change the selection: the tab selected now is the one to go back to.
+void CXTabCtrl::OnSelchanging()
+{
+    m_nLastTab = GetCurSel();
+}
+
 // The bar has already moved when it tells us; m_nLastTab is the tab that was selected when the
 // change began.
 void CXTabCtrl::OnSelchange(int newIndex)
@@ -182,7 +195,7 @@ void CXTabCtrl::OnSelchange(int newIndex)
     m_nLastTab = newIndex;
 }
 
-void CXTabCtrl::UpdateLabelColour(int index)
+void CXTabCtrl::DrawItem(int index)
 {
     const QPalette &pal = palette();
     m_pTabBar->setTabTextColor(index, m_arrayStatusTab[index]

@@ -56,9 +56,12 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    void PreSubclassWindow();
     void FitTabBar();
+    void OnSelchanging();
     void OnSelchange(int newIndex);
-    void UpdateLabelColour(int index);
+    // The label of tab index in the system colours: button text, grey when the tab is disabled.
+    void DrawItem(int index);
 
     std::vector<bool> m_arrayStatusTab;
     std::vector<QWidget *> m_pages; // item data: the page window of each tab

@@ -26,6 +26,11 @@ public:
     // Image Information). Module dialogs and pages need none of this: their owner window deletes them.
     void DeleteOnPostNcDestroy() { setAttribute(Qt::WA_DeleteOnClose); }
 
+    // OK and Cancel with only the framework's part: a modal dialog ends with IDOK or IDCANCEL, a
+    // modeless one is hidden.
+    void ForwardOnOK() { done(IDOK); }
+    void ForwardOnCancel() { done(IDCANCEL); }
+
     // The help of this dialog (what the framework's command help does for it).
     virtual void OnCommandHelp();
     int HelpContextId() const { return kHelpContextBase + m_nIDD; }

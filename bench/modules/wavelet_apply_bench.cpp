@@ -18,7 +18,7 @@ template <class Session, class Params, class Result> void ApplyLoop(benchmark::S
     if (!picture)
         return;
     Params par;
-    par.fEncRate = par.fDecRate = static_cast<float>(state.range(0)) / 10;
+    par.m_fEncRate = par.m_fDecRate = static_cast<float>(state.range(0)) / 10;
     for (auto _ : state) {
         Session session;
         Result r;

@@ -45,8 +45,9 @@ void BM_SpihtEncodeDecode(benchmark::State &state)
     const ZnImage &img = Picture(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         ZnImage display, out, decodedBands;
-        const SpihtEncodeResult r = SpihtCompress(img, &display, 3.0f, 0);
-        SpihtRecover(r.stream, &out, &decodedBands, 3.0f);
+        Spiht_Image_Encoder encoder;
+        encoder.compress(img, &display, nullptr, nullptr, 3.0f, 0);
+        Spiht_Image_Decoder().recover(&out, &decodedBands, encoder.Stream(), 3.0f);
         benchmark::DoNotOptimize(out.Data());
     }
 }

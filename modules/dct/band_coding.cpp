@@ -99,18 +99,18 @@ BandCodingResult CodeBands(Subb *sb, const BandCodingParams &p, const std::strin
         throw zn::RunAborted("CodeBands: No subbands to code");
     const int n = sb->comp[0].count;
     std::vector<std::string> pdf(n, p.sOtherPdf);
-    std::vector<int> methods(n, p.nOtherMethod);
+    std::vector<int> codmeth(n, p.nOtherMethod);
     pdf[0] = p.sFirstPdf;
-    methods[0] = p.nFirstMethod;
+    codmeth[0] = p.nFirstMethod;
 
     QuantSet quants(n);
     std::vector<float> vari(n), rates(n), dists(n), coef(4 * static_cast<size_t>(n));
     float expectedRate = 0, expectedDist = 0;
-    SbcSelQuant(&expectedRate, &expectedDist, quants.q.data(), vari.data(), coef.data(), sb, methods.data(),
+    SbcSelQuant(&expectedRate, &expectedDist, quants.q.data(), vari.data(), coef.data(), sb, codmeth.data(),
                 p.nPredModel, p.nCodeType, tableDir, "mlqpw", pdf, p.fBitrate);
-    r.bitAllocReport = SbcPrintBitAlloc(sb, quants.q.data(), vari.data(), methods.data(),
+    r.bitAllocReport = SbcPrintBitAlloc(sb, quants.q.data(), vari.data(), codmeth.data(),
                                         "Max-Lloyd quantizers", pdf, p.fBitrate);
-    SbcCodec(&r.rate, &r.distortion, rates.data(), dists.data(), sb, quants.q.data(), methods.data(),
+    SbcCodec(&r.rate, &r.distortion, rates.data(), dists.data(), sb, quants.q.data(), codmeth.data(),
              coef.data(), p.fErrorProb);
     r.codingReport = SbcPrintCodingResults(sb, quants.q.data(), rates.data(), dists.data(), vari.data());
     for (int k = 0; k < 4; ++k) {

@@ -2,38 +2,28 @@
 // opposite bits when the interval straddles the middle.
 #include "modules/ezw/ezw_arith.h"
 
-void EzwModel::Reset()
+void Ezw_model_reset(EzwModel *m)
 {
-    for (int i = 0; i <= kSymbols; ++i) {
-        freq[i] = 1;
-        cum[i] = kSymbols - i;
+    for (int i = 0; i <= EzwModel::kSymbols; ++i) {
+        m->freq[i] = 1;
+        m->cum[i] = EzwModel::kSymbols - i;
     }
-    freq[0] = 0;
+    m->freq[0] = 0;
 }
 
-void EzwModel::Update(int symbol)
+void Ezw_model_update(EzwModel *m, int symbol)
 {
-    if (cum[0] == kMaxTotal) {
+    if (m->cum[0] == EzwModel::kMaxTotal) {
         int sum = 0;
-        for (int i = kSymbols; i >= 0; --i) {
-            freq[i] = (freq[i] + 1) / 2;
-            cum[i] = sum;
-            sum += freq[i];
+        for (int i = EzwModel::kSymbols; i >= 0; --i) {
+            m->freq[i] = (m->freq[i] + 1) / 2;
+            m->cum[i] = sum;
+            sum += m->freq[i];
         }
     }
-    freq[symbol] += 1;
+    m->freq[symbol] += 1;
     for (int i = 0; i < symbol; ++i)
-        cum[i] += 1;
-}
-
-void EzwArithEncoder::Start()
-{
-    m_low = 0;
-    m_high = 65535;
-    m_pending = 0;
-    m_budget = 4096;
-    m_bitsEmitted = 0;
-    m_bits.Clear();
+        m->cum[i] += 1;
 }
 
 void EzwArithEncoder::Emit(int bit)
@@ -47,37 +37,39 @@ void EzwArithEncoder::Emit(int bit)
     m_emitted = true;
 }
 
-int EzwArithEncoder::PutSymbol(int s, const EzwModel &model)
+// The interval is at most 65536 wide and the model's total at most 256, so every product fits 24 bits:
+// 32-bit division gives the same quotients as wider arithmetic, at a fraction of its cost.
+int Ezw_put_symbol(int s, const EzwModel &model, EzwArithEncoder *e)
 {
-    const long r = static_cast<long>(m_high) - m_low + 1;
-    m_high = m_low + static_cast<int>(r * model.cum[s - 1] / model.cum[0]) - 1;
-    m_low = m_low + static_cast<int>(r * model.cum[s] / model.cum[0]);
-    m_emitted = false;
+    const int r = e->m_high - e->m_low + 1;
+    e->m_high = e->m_low + r * model.cum[s - 1] / model.cum[0] - 1;
+    e->m_low = e->m_low + r * model.cum[s] / model.cum[0];
+    e->m_emitted = false;
     for (;;) {
-        if (m_high < 32768) {
-            Emit(0);
-        } else if (m_low >= 32768) {
-            Emit(1);
-            m_low -= 32768;
-            m_high -= 32768;
-        } else if (m_low >= 16384 && m_high < 49152) {
-            ++m_pending;
-            m_low -= 16384;
-            m_high -= 16384;
+        if (e->m_high < 32768) {
+            e->Emit(0);
+        } else if (e->m_low >= 32768) {
+            e->Emit(1);
+            e->m_low -= 32768;
+            e->m_high -= 32768;
+        } else if (e->m_low >= 16384 && e->m_high < 49152) {
+            ++e->m_pending;
+            e->m_low -= 16384;
+            e->m_high -= 16384;
         } else {
             break;
         }
-        m_low = 2 * m_low;
-        m_high = 2 * m_high + 1;
+        e->m_low = 2 * e->m_low;
+        e->m_high = 2 * e->m_high + 1;
     }
-    return m_emitted && m_budget <= 0 ? 1 : 0;
+    return e->m_emitted && e->m_budget <= 0 ? 1 : 0;
 }
 
-void EzwArithEncoder::Finish()
+void Ezw_finish_coder(EzwArithEncoder *e)
 {
-    ++m_pending;
-    Emit(m_low >= 16384 ? 1 : 0);
-    m_bits.Flush();
+    ++e->m_pending;
+    e->Emit(e->m_low >= 16384 ? 1 : 0);
+    e->m_bits.Flush();
 }
 
 EzwArithDecoder::EzwArithDecoder(std::span<const uint8_t> data) : m_data(data)
@@ -99,33 +91,34 @@ int EzwArithDecoder::NextBit()
     return bit;
 }
 
-int EzwArithDecoder::GetSymbol(const EzwModel &model, int *bits)
+int Ezw_get_symbol(const EzwModel &model, EzwArithDecoder *d, int *bits)
 {
-    const long r = static_cast<long>(m_high) - m_low + 1;
-    const long t = ((static_cast<long>(m_value) - m_low + 1) * model.cum[0] - 1) / r;
+    // The value stays inside the interval whatever the input bits, so the same bounds hold here.
+    const int r = d->m_high - d->m_low + 1;
+    const int t = ((d->m_value - d->m_low + 1) * model.cum[0] - 1) / r;
     int s = 1;
     while (s < EzwModel::kSymbols && model.cum[s] > t)
         ++s;
-    m_high = m_low + static_cast<int>(r * model.cum[s - 1] / model.cum[0]) - 1;
-    m_low = m_low + static_cast<int>(r * model.cum[s] / model.cum[0]);
+    d->m_high = d->m_low + r * model.cum[s - 1] / model.cum[0] - 1;
+    d->m_low = d->m_low + r * model.cum[s] / model.cum[0];
     int count = 0;
     for (;;) {
-        if (m_high >= 32768) {
-            if (m_low >= 32768) {
-                m_value -= 32768;
-                m_low -= 32768;
-                m_high -= 32768;
-            } else if (m_low >= 16384 && m_high < 49152) {
-                m_value -= 16384;
-                m_low -= 16384;
-                m_high -= 16384;
+        if (d->m_high >= 32768) {
+            if (d->m_low >= 32768) {
+                d->m_value -= 32768;
+                d->m_low -= 32768;
+                d->m_high -= 32768;
+            } else if (d->m_low >= 16384 && d->m_high < 49152) {
+                d->m_value -= 16384;
+                d->m_low -= 16384;
+                d->m_high -= 16384;
             } else {
                 break;
             }
         }
-        m_low = 2 * m_low;
-        m_high = 2 * m_high + 1;
-        m_value = 2 * m_value + NextBit();
+        d->m_low = 2 * d->m_low;
+        d->m_high = 2 * d->m_high + 1;
+        d->m_value = 2 * d->m_value + d->NextBit();
         ++count;
     }
     *bits = count;

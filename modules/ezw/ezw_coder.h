@@ -13,6 +13,7 @@
 #include <vector>
 
 class ZnImage;
+struct EzwWorkspace;
 
 inline constexpr int kEzwHeaderBytes = 6;
 
@@ -50,19 +51,35 @@ struct EzwDecodeResult
 // decisions, when given, receives every pass symbol in coding order (threshold digits and the end
 // symbol excluded).
 // A picture too small for L levels is refused with a zn::RunAborted.
+// work, when given, lends its storage to the coder and takes it back (the next run reuses it).
 EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rate, int levels,
-                               std::vector<EzwDecision> *decisions = nullptr);
+                               std::vector<EzwDecision> *decisions = nullptr, EzwWorkspace *work = nullptr);
 
 // Decodes stream at rate bits per pixel into output (H x W) and the pyramid display. A stream that
 // is not an EZW stream, or whose picture exceeds maxPixels, ends the run with a zn::RunAborted.
 EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output, ZnImage *display, float rate,
-                               std::vector<EzwDecision> *decisions = nullptr, long maxPixels = 8192L * 8192L);
+                               std::vector<EzwDecision> *decisions = nullptr, long maxPixels = 8192L * 8192L,
+                               EzwWorkspace *work = nullptr);
 
 // The same on the module's stream file: written from its start, read from its start, and its
 // position returned to the start afterwards. The encoder returns its text for the module's result
 // box; the decoder's text is in its result.
-std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels);
-EzwDecodeResult EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate);
+std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels,
+                           EzwWorkspace *work = nullptr);
+EzwDecodeResult EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate,
+                               EzwWorkspace *work = nullptr);
+
+// The mean of the coded bytes, rounded as Ezw_round does.
+int EzwMean(const std::vector<uint8_t> &bytes, int width, int height);
+// Appends one line, formatted in a 512-character buffer, to a driver's text.
+void EzwAppendText(std::string *text, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The stream header: L, width, height and mean. A header that cannot belong to an EZW stream ends the
+// run with a zn::RunAborted.
+struct EzwHeader
+{
+    int levels = 0, width = 0, height = 0, mean = 0;
+};
+EzwHeader EzwReadHeader(std::span<const uint8_t> stream, long maxPixels);
 
 // Integer part of x, plus one when the fraction is at least one half (negative x: the integer part).
 inline int Ezw_round(double x)

@@ -52,10 +52,10 @@ void CEZWDlg::OnPageMessage(int message)
 {
     switch (message) {
     case WM_EZW_LEVELS_CHANGED:
-        m_par.nWaveletLevels = static_cast<int>(m_pLevelsPage->m_fValue);
+        m_par.m_nWaveletLevels = static_cast<int>(m_pLevelsPage->m_fValue);
         break;
     case WM_EZW_DECRATE_CHANGED:
-        m_par.fDecRate = m_pDecoderPage->m_fValue;
+        m_par.m_fDecRate = m_pDecoderPage->m_fValue;
         break;
     case WM_EZW_ENCRATE_CHANGED:
         OnEncRateChanged();
@@ -69,18 +69,17 @@ void CEZWDlg::OnPageMessage(int message)
 // A new encoder rate becomes the decoder rate too; higher decoder rates cannot be chosen.
 void CEZWDlg::OnEncRateChanged()
 {
-    m_par.fEncRate = m_pEncoderPage->m_fValue;
+    m_par.m_fEncRate = m_pEncoderPage->m_fValue;
     m_pDecoderPage->ClearChecks();
-    for (const CValueRadioPage::Choice &c : m_pDecoderPage->Choices())
-        if (c.id != 1456)
-            m_pDecoderPage->Button(c.id)->setEnabled(c.value <= m_par.fEncRate);
-    m_par.fDecRate = m_par.fEncRate;
-    m_pDecoderPage->SetValue(m_par.fEncRate);
+    for (int k = 1; k < 10; ++k) // 1456 (0.05) stays enabled
+        m_pDecoderPage->Button(1456 + k)->setEnabled(m_fRates[k] <= m_par.m_fEncRate);
+    m_par.m_fDecRate = m_par.m_fEncRate;
+    m_pDecoderPage->SetValue(m_par.m_fEncRate);
 }
 
 void CEZWDlg::UpdateApply()
 {
-    ApplyButton()->setEnabled(m_par.fEncRate >= m_par.fDecRate);
+    ApplyButton()->setEnabled(m_par.m_fEncRate >= m_par.m_fDecRate);
 }
 
 void CEZWDlg::OnEZWApply()

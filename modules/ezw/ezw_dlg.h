@@ -38,6 +38,9 @@ private:
     void OnEncRateChanged();
     void UpdateApply();
 
+    // The rates of radios 1456 to 1465 of both rate pages (bits per pixel).
+    const float m_fRates[10] = {0.05f, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.75f, 1.0f, 1.5f, 3.0f};
+
     CEZWEncoderDlg *m_pEncoderPage = nullptr;
     CEZWLevelsDlg *m_pLevelsPage = nullptr;
     CEZWDecoderDlg *m_pDecoderPage = nullptr;

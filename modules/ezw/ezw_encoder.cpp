@@ -4,7 +4,9 @@
 // far. The passes stop wherever the bit budget runs out.
 #include "modules/ezw/ezw_arith.h"
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_sort.h"
 #include "modules/ezw/ezw_tree.h"
+#include "modules/ezw/ezw_workspace.h"
 
 #include "image/znimage.h"
 #include "platform/errors.h"
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 
 using namespace ezw;
 
@@ -22,28 +26,34 @@ namespace {
 class EzwEncoder
 {
 public:
-    EzwEncoder(int w, int h, int levels, long budget, std::vector<EzwDecision> *decisions)
-        : m_decisions(decisions), m_budget(budget)
-    {
-        m_p.Allocate(w, h, levels);
-        m_f.Allocate(m_p);
-        Ezw_filters(&m_filters);
-    }
-    void Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult *out);
-    std::vector<uint8_t> TakeCode() { return m_coder.Bytes(); }
+    explicit EzwEncoder(std::vector<EzwDecision> *decisions) : m_decisions(decisions) {}
+    // The coder started, the filters filled, the level and flag arrays made for w x h and L levels.
+    void Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work);
+    // The passes over the picture held in bytes (h rows of w) with its mean taken out.
+    void Ezw_encode(const std::vector<uint8_t> &bytes, ZnImage *display, int mean, long budget,
+                    EzwEncodeResult *coarseness);
+    // Releases the arrays, or leaves them to the workspace.
+    void Ezw_encoder_free(EzwWorkspace *work);
+    const std::vector<uint8_t> &Code() const { return m_coder.Bytes(); }
 
 private:
     bool Put(int symbol, EzwDecision::Kind kind = EzwDecision::Refinement, int level = -1, bool record = true)
     {
-        const int spent = m_coder.PutSymbol(symbol, m_model);
-        m_model.Update(symbol);
+        const int spent = Ezw_put_symbol(symbol, m_model, &m_coder);
+        Ezw_model_update(&m_model, symbol);
         ++m_symbols;
         if (record && m_decisions)
             m_decisions->push_back({static_cast<uint8_t>(symbol), kind, static_cast<int8_t>(level)});
         return spent != 0;
     }
-    void Significance(double *c, uint8_t *f, int type, int level, int row, int col);
+    // Marks the coefficients at or above the threshold (flags only).
+    void Ezw_significance(const EzwPlane &band, std::vector<uint8_t> *flags, bool visit);
+    // Puts the coefficients found significant in this pass on the list, in scan order, and clears
+    // them so they are not found again.
+    void AppendNewlySignificant();
     void MarkSignificantDescendants();
+    // The dominant symbol of detail coefficient k of band (level, type), 0 when it is skipped.
+    int Ezw_detail_symbol(int level, int type, size_t k, int r, int c);
     bool DominantPass();
     bool SubordinatePass();
 
@@ -52,24 +62,60 @@ private:
     EzwFilterSet m_filters;
     EzwModel m_model;
     EzwArithEncoder m_coder;
-    std::vector<Node> m_list;
+    std::vector<EzwNode> m_list;
+    EzwSortScratch m_sortScratch;
     std::vector<std::vector<uint8_t>> m_below; // per detail band of level >= 1: a descendant is significant
     std::vector<EzwDecision> *m_decisions;
-    long m_budget;
     double m_T = 0;
     int m_intervals = 0;
     long m_symbols = 0;
 };
 
-void EzwEncoder::Significance(double *c, uint8_t *f, int type, int level, int row, int col)
+void EzwEncoder::Ezw_encoder_init(int w, int h, int levels, EzwWorkspace *work)
 {
-    if (*c >= m_T) {
-        *f |= kSignificantNow | kSignificant;
-        m_list.push_back(Node{static_cast<uint8_t>(type), static_cast<uint8_t>(level), row, col, *c, 0.0});
-        *c = 0; // found once only
-    } else {
-        *f &= static_cast<uint8_t>(~kSignificantNow);
+    EzwWorkspace::Lend(work, &m_p, &m_f, &m_list, &m_sortScratch);
+    m_coder = EzwArithEncoder{};
+    Ezw_filters(&m_filters);
+    m_p.Allocate(w, h, levels, false); // the transform fills every band
+    m_f.Allocate(m_p);
+    EzwReserveList(&m_list, &m_sortScratch, static_cast<size_t>(w) * h);
+}
+
+void EzwEncoder::Ezw_encoder_free(EzwWorkspace *work)
+{
+    EzwWorkspace::Return(work, &m_p, &m_f, &m_list, &m_sortScratch);
+    m_below.clear();
+}
+
+void EzwEncoder::Ezw_significance(const EzwPlane &band, std::vector<uint8_t> *flags, bool visit)
+{
+    const double *c = band.v.data();
+    uint8_t *f = flags->data();
+    const uint8_t set = visit ? kVisit : 0;
+    for (size_t k = 0, n = band.v.size(); k < n; ++k) {
+        const uint8_t g = f[k] | set;
+        f[k] = c[k] >= m_T ? g | kSignificantNow | kSignificant : g & static_cast<uint8_t>(~kSignificantNow);
     }
+}
+
+void EzwEncoder::AppendNewlySignificant()
+{
+    auto append = [this](EzwPlane &band, const std::vector<uint8_t> &flags, int type, int level) {
+        for (int r = 0; r < band.rows; ++r)
+            for (int c = 0; c < band.cols; ++c) {
+                const size_t k = static_cast<size_t>(r) * band.cols + c;
+                if (flags[k] & kSignificantNow) {
+                    m_list.push_back(EzwNode{static_cast<uint8_t>(type), static_cast<uint8_t>(level), r, c,
+                                             band.v[k], 0.0});
+                    band.v[k] = 0; // found once only
+                }
+            }
+    };
+    const int L = m_p.levels;
+    append(m_p.ll, m_f.ll, 0, L - 1);
+    for (int i = L - 1; i >= 0; --i)
+        for (int t = 1; t <= 3; ++t)
+            append(m_p.Band(i, t), m_f.Band(i, t), t, i);
 }
 
 // Whether any descendant became significant in this pass does not change during the dominant pass,
@@ -77,7 +123,7 @@ void EzwEncoder::Significance(double *c, uint8_t *f, int type, int level, int ro
 void EzwEncoder::MarkSignificantDescendants()
 {
     const int L = m_p.levels;
-    m_below.assign(m_p.detail.size(), {});
+    m_below.resize(m_p.detail.size()); // kept from pass to pass: assign() below reuses each band
     for (int i = 1; i < L; ++i)
         for (int t = 1; t <= 3; ++t) {
             const EzwPlane &band = m_p.Band(i, t);
@@ -87,16 +133,19 @@ void EzwEncoder::MarkSignificantDescendants()
                 i >= 2 ? &m_below[static_cast<size_t>(3 * (i - 1) + t - 1)] : nullptr;
             std::vector<uint8_t> &mine = m_below[static_cast<size_t>(3 * i + t - 1)];
             mine.assign(band.v.size(), 0);
-            for (int r = 0; r < band.rows; ++r)
+            for (int r = 0; r < band.rows; ++r) {
+                // The 2x2 children of row r: their flags this pass, and whether their own
+                // descendants hold a significant coefficient.
+                const uint8_t *a = &cf[static_cast<size_t>(2 * r) * childCols], *b = a + childCols;
+                const uint8_t *ca = cb ? &(*cb)[static_cast<size_t>(2 * r) * childCols] : nullptr;
+                uint8_t *out = &mine[static_cast<size_t>(r) * band.cols];
                 for (int c = 0; c < band.cols; ++c) {
-                    uint8_t any = 0;
-                    for (int y = 2 * r; y < 2 * r + 2; ++y)
-                        for (int x = 2 * c; x < 2 * c + 2; ++x) {
-                            const size_t k = static_cast<size_t>(y) * childCols + x;
-                            any |= (cf[k] & kSignificantNow) | (cb ? (*cb)[k] : 0);
-                        }
-                    mine[static_cast<size_t>(r) * band.cols + c] = any ? 1 : 0;
+                    uint8_t any = (a[2 * c] | a[2 * c + 1] | b[2 * c] | b[2 * c + 1]) & kSignificantNow;
+                    if (ca)
+                        any |= ca[2 * c] | ca[2 * c + 1] | ca[childCols + 2 * c] | ca[childCols + 2 * c + 1];
+                    out[c] = any ? 1 : 0;
                 }
+            }
         }
 }
 
@@ -131,36 +180,36 @@ bool EzwEncoder::DominantPass()
     for (int i = L - 1; i >= 0; --i)
         for (int t = 1; t <= 3; ++t) {
             const EzwPlane &band = m_p.Band(i, t);
-            std::vector<uint8_t> &flags = m_f.Band(i, t);
             for (int r = 0; r < band.rows; ++r)
                 for (int c = 0; c < band.cols; ++c) {
-                    const size_t k = static_cast<size_t>(r) * band.cols + c;
-                    const uint8_t f = flags[k];
-                    if (!(f & kVisit) || (!(f & kSignificantNow) && (f & kSignificant)))
-                        continue;
-                    int symbol;
-                    if (f & kSignificantNow) {
-                        symbol = (f & kNegative) ? 3 : 2;
-                    } else if (i == 0) {
-                        symbol = 1; // the finest level has no descendants: never a zerotree root
-                    } else {
-                        const bool any = m_below[static_cast<size_t>(3 * i + t - 1)][k] != 0;
-                        symbol = any ? 1 : 4;
-                        if (!any)
-                            ClearDetailDescendants(m_p, &m_f, i, t, r, c);
-                    }
-                    if (Put(symbol, EzwDecision::Detail, i))
+                    const int symbol = Ezw_detail_symbol(i, t, static_cast<size_t>(r) * band.cols + c, r, c);
+                    if (symbol && Put(symbol, EzwDecision::Detail, i))
                         return true;
                 }
         }
     return false;
 }
 
+int EzwEncoder::Ezw_detail_symbol(int i, int t, size_t k, int r, int c)
+{
+    const uint8_t f = m_f.Band(i, t)[k];
+    if (!(f & kVisit) || (!(f & kSignificantNow) && (f & kSignificant)))
+        return 0;
+    if (f & kSignificantNow)
+        return (f & kNegative) ? 3 : 2;
+    if (i == 0)
+        return 1; // the finest level has no descendants: never a zerotree root
+    if (m_below[static_cast<size_t>(3 * i + t - 1)][k])
+        return 1;
+    ClearDetailDescendants(m_p, &m_f, i, t, r, c);
+    return 4;
+}
+
 bool EzwEncoder::SubordinatePass()
 {
     const double h = m_T / 2;
     m_intervals = 2 * m_intervals + 2;
-    for (Node &n : m_list) {
+    for (EzwNode &n : m_list) {
         // The interval [T + j h, T + (j + 1) h) that holds the magnitude; j odd is the upper half of
         // the interval the decoder knew so far.
         int j = static_cast<int>(std::floor((n.magnitude - m_T) / h));
@@ -176,10 +225,11 @@ bool EzwEncoder::SubordinatePass()
     return false;
 }
 
-void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult *out)
+void EzwEncoder::Ezw_encode(const std::vector<uint8_t> &bytes, ZnImage *display, int mean, long budget,
+                            EzwEncodeResult *out)
 {
-    m_coder.SetBudget(m_budget);
-    EzwForward(image, &m_p, m_filters);
+    m_coder.SetBudget(budget);
+    EzwForwardBytes(bytes, mean, &m_p, m_filters);
     if (display)
         Ezw_subband_image(display, m_p);
 
@@ -198,7 +248,7 @@ void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult
         for (size_t k = 0; k < m_p.detail[b].v.size(); ++k)
             sign(m_p.detail[b].v[k], m_f.detail[b][k]);
 
-    m_model.Reset();
+    Ezw_model_reset(&m_model);
     const double T0 = M / 2 + 1;
     // The decoder learns the integer part of the first threshold as decimal digits, least
     // significant first.
@@ -214,26 +264,19 @@ void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult
     for (;;) {
         ++pass;
         const long before = m_symbols;
-        for (int r = 0; r < m_p.ll.rows; ++r)
-            for (int c = 0; c < m_p.ll.cols; ++c) {
-                const size_t k = static_cast<size_t>(r) * m_p.ll.cols + c;
-                Significance(&m_p.ll.v[k], &m_f.ll[k], 0, L - 1, r, c);
-            }
+        Ezw_significance(m_p.ll, &m_f.ll, false);
         for (int i = L - 1; i >= 0; --i)
-            for (int t = 1; t <= 3; ++t) {
-                EzwPlane &band = m_p.Band(i, t);
-                std::vector<uint8_t> &flags = m_f.Band(i, t);
-                for (int r = 0; r < band.rows; ++r)
-                    for (int c = 0; c < band.cols; ++c) {
-                        const size_t k = static_cast<size_t>(r) * band.cols + c;
-                        flags[k] |= kVisit;
-                        Significance(&band.v[k], &flags[k], t, i, r, c);
-                    }
-            }
-        if (stop || DominantPass() || SubordinatePass())
+            for (int t = 1; t <= 3; ++t)
+                Ezw_significance(m_p.Band(i, t), &m_f.Band(i, t), true);
+        // The dominant pass reads only the flags; the list is needed from the subordinate pass on, so
+        // a pass that ends on the budget in its dominant part never builds it.
+        if (stop || DominantPass())
+            break;
+        AppendNewlySignificant();
+        if (SubordinatePass())
             break;
         zn::LogF(zn::LogLevel::Info, "Pass  %2d: %6ld symbols coded\n", pass, m_symbols - before);
-        SortList(&m_list, m_T);
+        Ezw_sort_list(&m_list, &m_sortScratch);
         m_T /= 2;
         if (m_T < 0.01)
             stop = true;
@@ -242,7 +285,7 @@ void EzwEncoder::Encode(const EzwPlane &image, ZnImage *display, EzwEncodeResult
     zn::LogF(zn::LogLevel::Info, "Final %2d: %6ld symbols coded\n\n", pass, m_symbols);
     out->finalThreshold = m_T;
     out->passes = pass;
-    m_coder.Finish();
+    Ezw_finish_coder(&m_coder);
     zn::LogF(zn::LogLevel::Info, "Total number of bits encoded is %ld\n\n", m_coder.BitsEmitted());
 }
 
@@ -276,7 +319,7 @@ double EzwThresholdFromSymbols(const std::vector<int> &symbols)
 }
 
 EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rate, int levels,
-                               std::vector<EzwDecision> *decisions)
+                               std::vector<EzwDecision> *decisions, EzwWorkspace *work)
 {
     if (levels < 1 || levels > 8)
         throw zn::RunAborted(zn::Format("EZW: %d wavelet levels cannot be coded (1 to 8).", levels));
@@ -291,36 +334,52 @@ EzwEncodeResult EzwEncodeBytes(const ZnImage &input, ZnImage *display, float rat
         throw zn::RunAborted(zn::Format("EZW: the image (%d x %d) is too large.", W0, H0));
 
     // The coded picture is the top-left W x H part as whole grey levels.
-    EzwPlane image;
-    image.Resize(H, W);
+    std::vector<uint8_t> bytes(static_cast<size_t>(W) * H);
     const float *src = input.Data();
-    double sum = 0;
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
             const float v = src[static_cast<size_t>(y) * W0 + x];
-            const int b = v >= 255.0f ? 255 : (v > 0.0f ? static_cast<int>(v) : 0);
-            image.at(y, x) = b;
-            sum += b;
+            bytes[static_cast<size_t>(y) * W + x] =
+                static_cast<uint8_t>(v >= 255.0f ? 255 : (v > 0.0f ? static_cast<int>(v) : 0));
         }
-    const int mean = Ezw_round(sum / (static_cast<double>(W) * H));
-    for (double &v : image.v)
-        v -= mean;
+    const int mean = EzwMean(bytes, W, H);
 
     EzwEncodeResult out;
     const long budget = static_cast<long>(static_cast<double>(W) * H * static_cast<double>(rate));
-    out.text += zn::Format(" #Resolution levels \t     : %2d \r\n", levels + 1);
-    out.text += zn::Format(" Target bit rate\t     : %4.2f (bpp)\r\n", rate);
-    out.text += zn::Format(" Target file size\t     : %ld (bits)\r\n", budget);
+    EzwAppendText(&out.text, " #Resolution levels \t     : %2d \r\n", levels + 1);
+    EzwAppendText(&out.text, " Target bit rate\t     : %4.2f (bpp)\r\n", static_cast<double>(rate));
+    EzwAppendText(&out.text, " Target file size\t     : %ld (bits)\r\n", budget);
 
-    EzwEncoder enc(W, H, levels, budget, decisions);
-    enc.Encode(image, display, &out);
-    const std::vector<uint8_t> code = enc.TakeCode();
+    EzwEncoder enc(decisions);
+    enc.Ezw_encoder_init(W, H, levels, work);
+    enc.Ezw_encode(bytes, display, mean, budget, &out);
+    const std::vector<uint8_t> &code = enc.Code();
     out.stream = {static_cast<uint8_t>(levels),  static_cast<uint8_t>(W % 256), static_cast<uint8_t>(W / 256),
                   static_cast<uint8_t>(H % 256), static_cast<uint8_t>(H / 256), static_cast<uint8_t>(mean)};
     out.stream.insert(out.stream.end(), code.begin(), code.end());
-    out.text += zn::Format(
-        " Quantizer coarseness\r\n    Pass 1                      : %.2f\r\n    Pass %2d (final)  "
-        "          : %.2f\r\n",
-        static_cast<float>(out.firstThreshold), out.passes, static_cast<float>(out.finalThreshold));
+    enc.Ezw_encoder_free(work);
+    EzwAppendText(&out.text,
+                  " Quantizer coarseness\r\n    Pass 1                      : %.2f\r\n    Pass %2d (final)  "
+                  "          : %.2f\r\n",
+                  static_cast<double>(static_cast<float>(out.firstThreshold)), out.passes,
+                  static_cast<double>(static_cast<float>(out.finalThreshold)));
     return out;
+}
+
+int EzwMean(const std::vector<uint8_t> &bytes, int width, int height)
+{
+    double sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    return Ezw_round(sum / (static_cast<double>(width) * height));
+}
+
+void EzwAppendText(std::string *text, const char *format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    *text += line;
 }

@@ -3,8 +3,10 @@
 
 #include "image/cdib.h"
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_workspace.h"
 #include "platform/errors.h"
 #include "platform/format.h"
+#include "platform/tempfile.h"
 
 #include <algorithm>
 
@@ -23,7 +25,7 @@ void CropTo(const ZnImage &src, int rows, int cols, ZnImage *dst)
 
 void EzwSession::Forget()
 {
-    m_stream.Remove();
+    zn::CloseAndRemove(&m_pStream, &m_szStreamName);
     m_fLastEncRate = 10.9f;
     m_nLastWaveletLevels = 0;
 }
@@ -33,22 +35,26 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
 {
     ZnImage input;
     input.DibToZnImage(&image);
-    const int L = par.nWaveletLevels;
-    const float r = par.fDecRate;
+    const int L = par.m_nWaveletLevels;
+    const float r = par.m_fDecRate;
+    EzwWorkspace work; // what the encoding leaves, the decoding takes over
     try {
         out->encoded = false;
-        if (L != m_nLastWaveletLevels || par.fEncRate != m_fLastEncRate) {
+        if (L != m_nLastWaveletLevels || par.m_fEncRate != m_fLastEncRate) {
             Forget();
-            if (!m_stream.Create(userDir, "ezw"))
+            const zn::TempFile file = zn::CreateTempFile(userDir, "ezw");
+            if (!file.file)
                 throw zn::RunAborted("EZW: the temporary stream file could not be created in \"" + userDir +
                                      "\". Do you have write permission there?");
+            m_pStream = file.file;
+            m_szStreamName = file.path;
             m_sEncoderText = "EZW Encoder:\r\n" +
-                             EzwEncodeImage(m_stream.File(), input, &out->originalBands, par.fEncRate, L);
-            m_fLastEncRate = par.fEncRate;
+                             EzwEncodeImage(m_pStream, input, &out->originalBands, par.m_fEncRate, L, &work);
+            m_fLastEncRate = par.m_fEncRate;
             m_nLastWaveletLevels = L;
             out->encoded = true;
         }
-        const EzwDecodeResult d = EzwDecodeImage(m_stream.File(), &out->decoded, &out->decodedBands, r);
+        const EzwDecodeResult d = EzwDecodeImage(m_pStream, &out->decoded, &out->decodedBands, r, &work);
         out->decRate = d.rate;
         out->results = m_sEncoderText + "\r\nEZW DECODING RESULTS:\r\n" + d.text;
     } catch (...) {
@@ -56,9 +62,13 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
         throw;
     }
 
-    ZnImage source;
-    CropTo(input, out->decoded.Rows(), out->decoded.Cols(), &source);
-    const zn::Measures m = zn::MeasureReconstruction(source, out->decoded);
+    m_fLastDecRate = r;
+    // Sides that are multiples of 2^L (the menu command asks for powers of two) are coded whole.
+    ZnImage cropped;
+    const bool whole = input.Rows() == out->decoded.Rows() && input.Cols() == out->decoded.Cols();
+    if (!whole)
+        CropTo(input, out->decoded.Rows(), out->decoded.Cols(), &cropped);
+    const zn::Measures m = zn::MeasureReconstruction(whole ? input : cropped, out->decoded);
     out->measures = m;
     if (m.errorFree)
         out->results += zn::Format(
@@ -81,14 +91,14 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t: Infinite (dB)\r\n   "
                        "PSNR\t\t\t\t: Infinite (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, out->decRate, m.mse);
+                       T.c_str(), par.m_fEncRate, L + 1, out->decRate, m.mse);
     else
         out->descChain =
             zn::Format("EZW DECODED %s image\r\n   Encoded bit rate\t\t: %.2f (bpp)\r\n   #Wavelet "
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t:%6.1f (dB)\r\n   "
                        "PSNR\t\t\t\t:%6.1f (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, out->decRate, m.mse, m.snr, m.psnr);
+                       T.c_str(), par.m_fEncRate, L + 1, out->decRate, m.mse, m.snr, m.psnr);
     out->nameA = out->nameChain + "_osub";
     out->captionA = "EZW: ORIGINAL SUBS(" + T + "): " + P;
     out->descA =

@@ -23,9 +23,10 @@ struct Flags
     std::vector<std::vector<uint8_t>> detail; // like EzwPyramid::detail
     std::vector<uint8_t> ll;
 
+    // All clear, one per coefficient of p; storage already held is reused.
     void Allocate(const EzwPyramid &p)
     {
-        detail.assign(p.detail.size(), {});
+        detail.resize(p.detail.size());
         for (size_t b = 0; b < p.detail.size(); ++b)
             detail[b].assign(p.detail[b].v.size(), 0);
         ll.assign(p.ll.v.size(), 0);
@@ -36,7 +37,8 @@ struct Flags
     }
 };
 
-struct Node
+// One entry of the subordinate list: a coefficient found significant.
+struct EzwNode
 {
     uint8_t type;
     uint8_t level;
@@ -68,20 +70,6 @@ inline void ClearLowpassDescendants(const EzwPyramid &p, Flags *f, int r, int c)
             static_cast<uint8_t>(~kVisit);
         ClearDetailDescendants(p, f, top, type, r, c);
     }
-}
-
-// The subordinate list is kept in decreasing order of reconstruction. Both sides sort on the same
-// integer key, the reconstruction in quarters of the pass threshold: the encoder's values are those of
-// its exact first threshold, the decoder's those of its integer part, and only a key computed alike
-// keeps their lists, and so their symbols, in step. Ties keep their order.
-inline void SortList(std::vector<Node> *list, double threshold)
-{
-    const double quarter = threshold / 4;
-    auto key = [quarter](const Node &n) { return std::round(n.recon / quarter); };
-    if (!(quarter > 0))
-        return;
-    std::stable_sort(list->begin(), list->end(),
-                     [&](const Node &a, const Node &b) { return key(a) > key(b); });
 }
 
 } // namespace ezw

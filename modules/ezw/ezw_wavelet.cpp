@@ -1,5 +1,7 @@
 // 9/7 wavelet with periodic extension: a line is taken as one period of an endless signal, so a
-// level needs no border rule and is exactly invertible for any even length.
+// level needs no border rule and is exactly invertible for any even length. Here: the filters, the
+// plain transform (the reference that ezw_wavelet_fast.cpp matches bit for bit), the pyramid and its
+// display.
 #include "modules/ezw/ezw_wavelet.h"
 
 #include "image/znimage.h"
@@ -87,8 +89,8 @@ void Ezw_filters(EzwFilterSet *f)
     }
 }
 
-void Ezw_analysis(const EzwPlane &in, EzwPlane *ll, EzwPlane *lh, EzwPlane *hl, EzwPlane *hh,
-                  const EzwFilterSet &f)
+void EzwAnalysisPlain(const EzwPlane &in, EzwPlane *ll, EzwPlane *lh, EzwPlane *hl, EzwPlane *hh,
+                      const EzwFilterSet &f)
 {
     const int W = in.cols, H = in.rows;
     EzwPlane lo, hi;
@@ -106,8 +108,8 @@ void Ezw_analysis(const EzwPlane &in, EzwPlane *ll, EzwPlane *lh, EzwPlane *hl, 
     AnalyseLines(hi.v.data(), H, W / 2, W / 2, 1, f.aH, hh->v.data(), W / 2, 1);
 }
 
-void Ezw_synthesis(const EzwPlane &hh, const EzwPlane &hl, const EzwPlane &lh, const EzwPlane &ll,
-                   EzwPlane *out, const EzwFilterSet &f)
+void EzwSynthesisPlain(const EzwPlane &hh, const EzwPlane &hl, const EzwPlane &lh, const EzwPlane &ll,
+                       EzwPlane *out, const EzwFilterSet &f)
 {
     const int W = ll.cols, H = ll.rows;
     // P (from LL and LH) and Q (from HL and HH) keep only their even columns: the odd ones are the
@@ -124,40 +126,23 @@ void Ezw_synthesis(const EzwPlane &hh, const EzwPlane &hl, const EzwPlane &lh, c
     SynthesiseLines(Q.v.data(), 2 * W, 2 * H, 1, W, f.sH, out->v.data(), 1, 2 * W);
 }
 
-void EzwPyramid::Allocate(int w, int h, int l)
+void EzwPyramid::Allocate(int w, int h, int l, bool clear)
 {
     width = w;
     height = h;
     levels = l;
-    detail.assign(static_cast<size_t>(3 * l), EzwPlane{});
+    detail.resize(static_cast<size_t>(3 * l)); // planes already held keep their storage
     for (int i = 0; i < l; ++i)
-        for (int t = 1; t <= 3; ++t)
-            Band(i, t).Resize(h >> (i + 1), w >> (i + 1));
-    ll.Resize(h >> l, w >> l);
-}
-
-void EzwForward(const EzwPlane &image, EzwPyramid *p, const EzwFilterSet &f)
-{
-    EzwPlane cur = image, next;
-    for (int i = 0; i < p->levels; ++i) {
-        Ezw_analysis(cur, &next, &p->Band(i, 1), &p->Band(i, 2), &p->Band(i, 3), f);
-        cur.v.swap(next.v);
-        cur.rows = next.rows;
-        cur.cols = next.cols;
-    }
-    p->ll = cur;
-}
-
-void EzwInverse(const EzwPyramid &p, EzwPlane *image, const EzwFilterSet &f)
-{
-    EzwPlane cur = p.ll, next;
-    for (int i = p.levels - 1; i >= 0; --i) {
-        Ezw_synthesis(p.Band(i, 3), p.Band(i, 2), p.Band(i, 1), cur, &next, f);
-        cur.v.swap(next.v);
-        cur.rows = next.rows;
-        cur.cols = next.cols;
-    }
-    *image = cur;
+        for (int t = 1; t <= 3; ++t) {
+            if (clear)
+                Band(i, t).Resize(h >> (i + 1), w >> (i + 1));
+            else
+                Band(i, t).Reshape(h >> (i + 1), w >> (i + 1));
+        }
+    if (clear)
+        ll.Resize(h >> l, w >> l);
+    else
+        ll.Reshape(h >> l, w >> l);
 }
 
 void Ezw_subband_image(ZnImage *target, const EzwPyramid &p)

@@ -3,22 +3,52 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 class ZnImage;
+
+// Leaves new doubles as they are: a plane that is about to be written in full need not be cleared
+// first (at 2048 x 2048 a plane is 32 MB).
+template <class T> struct EzwUninitAllocator : std::allocator<T>
+{
+    template <class U> struct rebind
+    {
+        using other = EzwUninitAllocator<U>;
+    };
+    EzwUninitAllocator() = default;
+    template <class U> EzwUninitAllocator(const EzwUninitAllocator<U> &) {}
+    template <class U> void construct(U *p) noexcept { ::new (static_cast<void *>(p)) U; }
+    template <class U, class... A> void construct(U *p, A &&...a)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<A>(a)...);
+    }
+};
 
 // A plane of rows x cols doubles, row by row.
 struct EzwPlane
 {
     int rows = 0;
     int cols = 0;
-    std::vector<double> v;
+    std::vector<double, EzwUninitAllocator<double>> v;
 
+    // All zeros.
     void Resize(int r, int c)
     {
         rows = r;
         cols = c;
         v.assign(static_cast<std::size_t>(r) * c, 0.0);
+    }
+    // Sized only, for a plane that is written in full next.
+    void Reshape(int r, int c)
+    {
+        rows = r;
+        cols = c;
+        v.resize(static_cast<std::size_t>(r) * c);
     }
     double &at(int r, int c) { return v[static_cast<std::size_t>(r) * cols + c]; }
     double at(int r, int c) const { return v[static_cast<std::size_t>(r) * cols + c]; }
@@ -45,6 +75,12 @@ void Ezw_analysis(const EzwPlane &in, EzwPlane *ll, EzwPlane *lh, EzwPlane *hl, 
 // The inverse: four W x H bands to out (2W x 2H).
 void Ezw_synthesis(const EzwPlane &hh, const EzwPlane &hl, const EzwPlane &lh, const EzwPlane &ll,
                    EzwPlane *out, const EzwFilterSet &f);
+// The same two, plainly: every tap with its index wrapped, lines walked along their own direction
+// and whole intermediate planes. The fast ones must give exactly their bits.
+void EzwAnalysisPlain(const EzwPlane &in, EzwPlane *ll, EzwPlane *lh, EzwPlane *hl, EzwPlane *hh,
+                      const EzwFilterSet &f);
+void EzwSynthesisPlain(const EzwPlane &hh, const EzwPlane &hl, const EzwPlane &lh, const EzwPlane &ll,
+                       EzwPlane *out, const EzwFilterSet &f);
 
 // The coefficient pyramid of L levels: detail bands per level (index 1 LH, 2 HL, 3 HH; level 0 the
 // finest) and the coarsest low-pass band.
@@ -54,7 +90,9 @@ struct EzwPyramid
     std::vector<EzwPlane> detail; // detail[3 * level + type - 1]
     EzwPlane ll;
 
-    void Allocate(int w, int h, int l);
+    // Bands of w x h in l levels, cleared, or only sized when the transform is about to fill them;
+    // storage already held is reused.
+    void Allocate(int w, int h, int l, bool clear = true);
     EzwPlane &Band(int level, int type) { return detail[static_cast<std::size_t>(3 * level + type - 1)]; }
     const EzwPlane &Band(int level, int type) const
     {
@@ -65,6 +103,11 @@ struct EzwPyramid
 // Forward transform of image (H x W) into p, and the inverse of p into image.
 void EzwForward(const EzwPlane &image, EzwPyramid *p, const EzwFilterSet &f);
 void EzwInverse(const EzwPyramid &p, EzwPlane *image, const EzwFilterSet &f);
+// The forward transform of the coder's bytes (p's height rows of its width) less their mean.
+void EzwForwardBytes(const std::vector<uint8_t> &bytes, int mean, EzwPyramid *p, const EzwFilterSet &f);
+// The inverse, each row of the picture handed to put as it is made.
+void EzwInverseRows(const EzwPyramid &p, const EzwFilterSet &f,
+                    const std::function<void(int row, const double *values)> &put);
 
 // The display of the pyramid: each band scaled to fill the grey range around 128, band borders
 // black.

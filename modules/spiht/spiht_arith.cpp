@@ -4,10 +4,14 @@
 
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "platform/messages.h"
 
+#include <algorithm>
+#include <new>
 #include <string>
 
-// The coder's error line in the log, in the original program's form.
+// The coder's error line in the log. Despite its last words, the coder goes on unless the caller
+// ends the run.
 void SpihtDiagnostic(const char *text)
 {
     zn::Log(zn::LogLevel::Error,
@@ -20,22 +24,28 @@ constexpr int kHalf = 32768, kFirstQuarter = 16384, kThirdQuarter = 49152;
 
 } // namespace
 
-void AdaptiveModel::set_symbols(int n)
+void Adaptive_Model::set_symbols(int n)
 {
     if (n < 2 || n > 1024) {
         SpihtDiagnostic("invalid number of < Adaptive_Model > symbols");
         n = std::max(2, std::min(n, 1024)); // the arrays are sized by n: keep it usable
     }
     if (n != m_n) {
+        try {
+            for (std::vector<int> *v : {&m_cum, &m_counts, &m_indexToSymbol, &m_symbolToIndex})
+                v->assign(static_cast<std::size_t>(n) + 1, 0);
+        } catch (const std::bad_alloc &) {
+            // A model without tables cannot code: the run ends, with the same words on the screen.
+            SpihtDiagnostic("< Adaptive_Model > : insufficient memory");
+            throw zn::RunAborted("< Adaptive_Model > : insufficient memory");
+        }
         m_n = n;
         m_maxFreq = 32 * n < 16383 ? 32 * n : 16383;
-        for (std::vector<int> *v : {&m_cum, &m_counts, &m_indexToSymbol, &m_symbolToIndex})
-            v->assign(static_cast<std::size_t>(n) + 1, 0);
     }
     restart();
 }
 
-void AdaptiveModel::restart()
+void Adaptive_Model::restart()
 {
     for (int i = 0; i <= m_n; ++i) {
         m_counts[i] = 1;
@@ -48,7 +58,7 @@ void AdaptiveModel::restart()
     }
 }
 
-void AdaptiveModel::update(int i)
+void Adaptive_Model::update(int i)
 {
     if (m_cum[0] == m_maxFreq) {
         int sum = 0;
@@ -73,21 +83,35 @@ void AdaptiveModel::update(int i)
         m_cum[k] += 1;
 }
 
-void SpihtArithEncoder::open()
+void CSpiht_Encoder::reset(const std::string *dir)
 {
-    if (m_open)
+    if (!m_closed)
         SpihtDiagnostic("< Encoder > file already open");
-    m_out.assign(1, static_cast<uint8_t>('o'));
-    m_byteCount = 1;
+    if (dir && !m_file.Create(*dir, "sph")) {
+        const char *text =
+            "(CSpiht_Encoder::reset) Error creating temporary output file.\nDo you have correct write "
+            "permission?";
+        SpihtDiagnostic(text);
+        zn::ShowMessage(text);
+        throw zn::RunAborted("", zn::kMessageShown);
+    }
+    m_out.clear();
+    m_closed = false;
     m_byte = 0;
-    m_free = 8;
     m_pending = 0;
     m_low = 0;
+    m_free = 8;
     m_high = 65535;
-    m_open = true;
 }
 
-void SpihtArithEncoder::put(int bit)
+void CSpiht_Encoder::open_temporary(const std::string *dir)
+{
+    reset(dir);
+    m_byteCount = 1;
+    m_out.push_back(static_cast<uint8_t>('o'));
+}
+
+void CSpiht_Encoder::put(int bit)
 {
     m_byte = (m_byte >> 1) | (bit ? 0x80 : 0);
     if (--m_free == 0) {
@@ -98,14 +122,14 @@ void SpihtArithEncoder::put(int bit)
     }
 }
 
-void SpihtArithEncoder::output(int bit)
+void CSpiht_Encoder::output(int bit)
 {
     put(bit);
     for (; m_pending > 0; --m_pending)
         put(!bit);
 }
 
-void SpihtArithEncoder::renormalise()
+void CSpiht_Encoder::renormalise()
 {
     for (;;) {
         if (m_high < kHalf) {
@@ -126,7 +150,7 @@ void SpihtArithEncoder::renormalise()
     }
 }
 
-void SpihtArithEncoder::encode_symbol(int s, AdaptiveModel &m)
+void CSpiht_Encoder::encode_symbol(int s, Adaptive_Model &m)
 {
     const int i = m.m_symbolToIndex[s];
     const int range = m_high - m_low + 1;
@@ -136,7 +160,7 @@ void SpihtArithEncoder::encode_symbol(int s, AdaptiveModel &m)
     renormalise();
 }
 
-void SpihtArithEncoder::encode_bits(int n, int v)
+void CSpiht_Encoder::encode_bits(int n, int v)
 {
     v &= (1 << n) - 1;
     const int range = m_high - m_low + 1;
@@ -145,9 +169,9 @@ void SpihtArithEncoder::encode_bits(int n, int v)
     renormalise();
 }
 
-void SpihtArithEncoder::stop()
+void CSpiht_Encoder::stop_and_rewind()
 {
-    if (!m_open)
+    if (m_closed)
         SpihtDiagnostic("< Encoder > file already closed");
     ++m_pending;
     output(m_low >= kFirstQuarter ? 1 : 0);
@@ -155,11 +179,34 @@ void SpihtArithEncoder::stop()
     m_byte = 0;
     m_free = 8;
     ++m_byteCount;
-    m_open = false;
+    m_closed = true;
+    // The code is built in memory and written in one go: the stream file holds the same bytes.
+    if (m_file.File() && !zn::WriteFromStart(m_file.File(), m_out))
+        throw zn::RunAborted("SPIHT: the stream could not be written to its temporary file.");
 }
 
-void SpihtArithDecoder::start(std::span<const uint8_t> stream)
+void CSpiht_Decoder::start(std::FILE *file)
 {
+    m_file = file;
+    if (!zn::ReadFromStart(file, &m_fileBytes))
+        throw zn::RunAborted("SPIHT: the stream could not be read from its temporary file.");
+    start(std::span<const uint8_t>(m_fileBytes));
+}
+
+void CSpiht_Decoder::rewind_input()
+{
+    if (m_closed)
+        SpihtDiagnostic("< Decoder > file already closed");
+    if (m_file)
+        std::rewind(m_file);
+    m_closed = true;
+    m_limit = 0;
+}
+
+void CSpiht_Decoder::start(std::span<const uint8_t> stream)
+{
+    if (!m_closed)
+        SpihtDiagnostic("< Decoder > file already open");
     m_in = stream;
     m_pos = 0;
     m_byteCount = 1;
@@ -184,6 +231,7 @@ void SpihtArithDecoder::start(std::span<const uint8_t> stream)
         m_limit = 16777216;
     }
     m_high = 65535;
+    m_closed = false;
     m_pastEnd = 0;
     m_left = 0;
     m_low = 0;
@@ -192,14 +240,15 @@ void SpihtArithDecoder::start(std::span<const uint8_t> stream)
         m_value = 2 * m_value + next_bit();
 }
 
-int SpihtArithDecoder::next_bit()
+int CSpiht_Decoder::next_bit()
 {
     if (m_left == 0) {
         if (m_pos < m_in.size()) {
             m_byte = m_in[m_pos++];
         } else {
             m_byte = -1; // all ones, shifting keeps it so
-            if (++m_pastEnd == 15)
+            // Said at every read from the fifteenth on; the budget still ends the run.
+            if (++m_pastEnd > 14)
                 SpihtDiagnostic("< Decoder > end of file reached");
         }
         m_left = 8;
@@ -211,7 +260,7 @@ int SpihtArithDecoder::next_bit()
     return bit;
 }
 
-void SpihtArithDecoder::renormalise()
+void CSpiht_Decoder::renormalise()
 {
     if (++m_symbols >= m_limit) {
         // From the limit on the decoder reads nothing more; the engine stops at its next check.
@@ -238,7 +287,7 @@ void SpihtArithDecoder::renormalise()
     }
 }
 
-int SpihtArithDecoder::decode_symbol(AdaptiveModel &m)
+int CSpiht_Decoder::decode_symbol(Adaptive_Model &m)
 {
     // Past the symbol limit the interval is no longer renormalised: nothing more is decoded.
     if (m_exhausted)
@@ -256,7 +305,7 @@ int SpihtArithDecoder::decode_symbol(AdaptiveModel &m)
     return s;
 }
 
-int SpihtArithDecoder::decode_bits(int n)
+int CSpiht_Decoder::decode_bits(int n)
 {
     if (m_exhausted)
         return 0;

@@ -15,7 +15,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -23,10 +26,12 @@ constexpr int kDx[4] = {0, 0, 1, 1};
 constexpr int kDy[4] = {0, 1, 0, 1};
 constexpr int kLowestPlane = -32;
 
-struct Group
+// One 2x2 group of the list of insignificant sets.
+struct LISP_Entry
 {
-    int x, y;
+    int x, y;  // position 0 (both even)
     int state; // low byte: the four positions' fields; above: the level code
+    int level_code() const { return state & ~0xFF; }
 };
 
 struct Tables
@@ -54,15 +59,18 @@ const Tables &TheTables()
 
 enum class PassEnd { Normal, Stop };
 
-class SpihtCodec
+class SpihtPlaneCoder
 {
 public:
-    SpihtCodec(bool encoder, ImageBW *image, std::vector<SpihtDecision> *decisions)
-        : m_enc(encoder), m_img(*image), m_decisions(decisions)
+    // One of encoder and decoder is given: the side this coder works for.
+    SpihtPlaneCoder(Image_BW *image, CSpiht_Encoder *encoder, CSpiht_Decoder *decoder,
+                    std::vector<SpihtDecision> *decisions)
+        : m_enc(encoder != nullptr), m_coder(encoder), m_decoder(decoder), m_img(*image),
+          m_decisions(decisions)
     {
         m_pw = m_img.PaddedWidth();
         m_ph = m_img.PaddedHeight();
-        m_L = std::min(SpihtTreeLevels(m_pw), SpihtTreeLevels(m_ph));
+        m_L = std::min(tree_levels(m_pw), tree_levels(m_ph));
         m_gx = m_pw >> m_L;
         m_gy = m_ph >> m_L;
         m_rootCode = (m_L + 1) * 512;
@@ -70,79 +78,83 @@ public:
     int Levels() const { return m_L; }
     // The largest descendant magnitude of every coefficient that has descendants; returns the
     // largest magnitude of the array.
-    float SetMaxima();
-    void CodePlanes(int topPlane);
+    float set_maxima();
+    void code_planes(int topPlane);
 
-    SpihtArithEncoder coder;
-    SpihtArithDecoder decoder;
-    long budget = 0;
+    long byte_budget = 0;
 
 private:
     float &C(int x, int y) { return m_img.at(x, y); }
     float &M(int x, int y) { return m_max[static_cast<size_t>(x) * (m_ph / 2) + y]; }
-    float GroupMaximum(int x, int y, int depth);
+    float group_maximum(int x, int y, int depth);
     bool BudgetReached() const
     {
-        return m_enc ? coder.byte_count() >= budget : (decoder.byte_count() >= budget || decoder.exhausted());
+        return m_enc ? m_coder->byte_count() >= byte_budget
+                     : (m_decoder->byte_count() >= byte_budget || m_decoder->exhausted());
     }
     void Record(SpihtDecision::Kind kind, int value)
     {
         if (m_decisions)
             m_decisions->push_back({kind, value});
     }
-    int CodeSymbol(SpihtDecision::Kind kind, int symbol, AdaptiveModel &model)
+    int CodeSymbol(SpihtDecision::Kind kind, int symbol, Adaptive_Model &model)
     {
         // Past the decoder's symbol limit nothing is decoded any more, nor recorded.
-        const bool live = m_enc || !decoder.exhausted();
+        const bool live = m_enc || !m_decoder->exhausted();
         if (m_enc)
-            coder.encode_symbol(symbol, model);
+            m_coder->encode_symbol(symbol, model);
         else
-            symbol = decoder.decode_symbol(model);
+            symbol = m_decoder->decode_symbol(model);
         if (live)
             Record(kind, symbol);
         return symbol;
     }
     int CodeBits(SpihtDecision::Kind kind, int n, int value)
     {
-        const bool live = m_enc || !decoder.exhausted();
+        const bool live = m_enc || !m_decoder->exhausted();
         if (m_enc)
-            coder.encode_bits(n, value);
+            m_coder->encode_bits(n, value);
         else
-            value = decoder.decode_bits(n);
+            value = m_decoder->decode_bits(n);
         if (live)
             Record(kind, value);
         return value;
     }
-    void CodeGroupPixels(size_t g);
-    void AddSignificant(int x, int y, int newMask);
-    void CodeGroupSets(size_t g);
-    PassEnd SortingPass();
-    PassEnd RefinementPass();
+    void code_group_pixels(size_t g);
+    void add_significant(int x, int y, int newMask);
+    void code_group_sets(size_t g);
+    PassEnd sorting_pass();
+    PassEnd refinement_pass();
 
     bool m_enc;
-    ImageBW &m_img;
+    CSpiht_Encoder *m_coder;
+    CSpiht_Decoder *m_decoder;
+    Image_BW &m_img;
     std::vector<SpihtDecision> *m_decisions;
     int m_pw = 0, m_ph = 0, m_L = 0, m_gx = 0, m_gy = 0, m_rootCode = 0;
     std::vector<float> m_max;
-    std::vector<Group> m_lisp;
-    std::vector<uint32_t> m_lsp; // coefficient indices, in the order they became significant
-    std::vector<size_t> m_passEnd;
-    std::vector<float> m_passOffset;
+    // The list of insignificant sets, in list order; finished groups leave it during the set sweep.
+    std::vector<LISP_Entry> m_LISP;
+    std::vector<uint32_t> m_LSP; // coefficient indices, in the order they became significant
+    // Per refinement pass k: the LSP length when it started, and the decoder's current offset of the
+    // coefficients found significant in sorting pass k.
+    std::vector<size_t> pass_end;
+    std::vector<float> pass_offset;
     int m_P = 0;
     float m_T = 0, m_V = 0;
-    AdaptiveModel m_groupModels[5];
-    AdaptiveModel m_pixelModels[34];
-    AdaptiveModel m_setModels[34];
+    Adaptive_Model m_groupModels[5];
+    Adaptive_Model m_pixelModels[34];
+    Adaptive_Model m_setModels[34];
 };
 
-float SpihtCodec::GroupMaximum(int x, int y, int depth)
+float SpihtPlaneCoder::group_maximum(int x, int y, int depth)
 {
     float m = 0;
     for (int p = 0; p < 4; ++p) {
         const int px = x + kDx[p], py = y + kDy[p];
         m = std::max(m, std::abs(C(px, py)));
         if (depth > 1) {
-            const float s = GroupMaximum(2 * px, 2 * py, depth - 1);
+            const float s = group_maximum(2 * px, 2 * py, depth - 1);
             M(px, py) = s;
             m = std::max(m, s);
         }
@@ -150,7 +162,7 @@ float SpihtCodec::GroupMaximum(int x, int y, int depth)
     return m;
 }
 
-float SpihtCodec::SetMaxima()
+float SpihtPlaneCoder::set_maxima()
 {
     m_max.assign(static_cast<size_t>(m_pw / 2) * (m_ph / 2), 0.0f);
     float top = 0;
@@ -159,7 +171,7 @@ float SpihtCodec::SetMaxima()
             M(x, y) = std::abs(C(x, y));
             top = std::max(top, M(x, y));
             for (int p = 1; p < 4; ++p) {
-                const float s = GroupMaximum(kDx[p] * m_gx + x, kDy[p] * m_gy + y, m_L);
+                const float s = group_maximum(kDx[p] * m_gx + x, kDy[p] * m_gy + y, m_L);
                 M(x + kDx[p], y + kDy[p]) = s;
                 top = std::max({top, s, std::abs(C(x + kDx[p], y + kDy[p]))});
             }
@@ -167,7 +179,7 @@ float SpihtCodec::SetMaxima()
     return top;
 }
 
-void SpihtCodec::AddSignificant(int x, int y, int newMask)
+void SpihtPlaneCoder::add_significant(int x, int y, int newMask)
 {
     int count = 0;
     for (int p = 0; p < 4; ++p)
@@ -178,7 +190,7 @@ void SpihtCodec::AddSignificant(int x, int y, int newMask)
             if (!((newMask >> p) & 1))
                 continue;
             float &c = C(x + kDx[p], y + kDy[p]);
-            m_lsp.push_back(static_cast<uint32_t>(static_cast<size_t>(x + kDx[p]) * m_ph + y + kDy[p]));
+            m_LSP.push_back(static_cast<uint32_t>(static_cast<size_t>(x + kDx[p]) * m_ph + y + kDy[p]));
             if (c < 0)
                 signs += bit;
             // From here on the coefficient holds the magnitude still to be sent.
@@ -192,17 +204,17 @@ void SpihtCodec::AddSignificant(int x, int y, int newMask)
         for (int p = 0; p < 4; ++p) {
             if (!((newMask >> p) & 1))
                 continue;
-            m_lsp.push_back(static_cast<uint32_t>(static_cast<size_t>(x + kDx[p]) * m_ph + y + kDy[p]));
+            m_LSP.push_back(static_cast<uint32_t>(static_cast<size_t>(x + kDx[p]) * m_ph + y + kDy[p]));
             C(x + kDx[p], y + kDy[p]) = (signs & bit) ? -m_V : m_V;
             bit *= 2;
         }
     }
 }
 
-void SpihtCodec::CodeGroupPixels(size_t gi)
+void SpihtPlaneCoder::code_group_pixels(size_t gi)
 {
     const Tables &t = TheTables();
-    const Group g = m_lisp[gi];
+    const LISP_Entry g = m_LISP[gi];
     const int s = g.state & 0xFF;
     // Untested pixels with an untested set count from bit 0, those whose set is done from bit h.
     int k0 = 1, k2 = 1 << t.h[s], symbol = 0, newMask = 0;
@@ -234,15 +246,15 @@ void SpihtCodec::CodeGroupPixels(size_t gi)
     if (newMask) {
         for (int p = 0; p < 4; ++p)
             if ((newMask >> p) & 1)
-                m_lisp[gi].state |= 1 << (2 * p);
-        AddSignificant(g.x, g.y, newMask);
+                m_LISP[gi].state |= 1 << (2 * p);
+        add_significant(g.x, g.y, newMask);
     }
 }
 
-void SpihtCodec::CodeGroupSets(size_t gi)
+void SpihtPlaneCoder::code_group_sets(size_t gi)
 {
     const Tables &t = TheTables();
-    const Group g = m_lisp[gi];
+    const LISP_Entry g = m_LISP[gi];
     const int s = g.state & 0xFF;
     int k0 = 1, k1 = 1 << t.h[s], symbol = 0, sigMask = 0;
     // A group none of whose sets was tested yet first says whether any of them is significant at
@@ -282,8 +294,8 @@ void SpihtCodec::CodeGroupSets(size_t gi)
         return;
     for (int p = 0; p < 4; ++p)
         if ((sigMask >> p) & 1)
-            m_lisp[gi].state |= 2 << (2 * p);
-    const int code = g.state & ~0xFF;
+            m_LISP[gi].state |= 2 << (2 * p);
+    const int code = g.level_code();
     const bool root = code == m_rootCode;
     for (int p = 0; p < 4; ++p) {
         if (!((sigMask >> p) & 1))
@@ -293,46 +305,46 @@ void SpihtCodec::CodeGroupSets(size_t gi)
             childCode -= 256;
         // Groups of the finest bands have no descendants: their sets are done from the start.
         const int low = childCode < 768 ? 0xAA : 0;
-        Group child;
+        LISP_Entry child;
         if (root)
             child = {kDx[p] * m_gx + g.x, kDy[p] * m_gy + g.y, childCode + low};
         else
             child = {2 * (g.x + kDx[p]), 2 * (g.y + kDy[p]), childCode + low};
-        m_lisp.push_back(child);
-        CodeGroupPixels(m_lisp.size() - 1);
+        m_LISP.push_back(child);
+        code_group_pixels(m_LISP.size() - 1);
     }
 }
 
-PassEnd SpihtCodec::SortingPass()
+PassEnd SpihtPlaneCoder::sorting_pass()
 {
-    m_passOffset[static_cast<size_t>(m_P)] = 0.38f * m_T;
-    m_V = m_passOffset[static_cast<size_t>(m_P)] + m_T;
-    for (size_t i = 0; i < m_lisp.size(); ++i) {
-        if ((m_lisp[i].state & 0x55) == 0x55)
+    pass_offset[static_cast<size_t>(m_P)] = 0.38f * m_T;
+    m_V = pass_offset[static_cast<size_t>(m_P)] + m_T;
+    for (size_t i = 0; i < m_LISP.size(); ++i) {
+        if ((m_LISP[i].state & 0x55) == 0x55)
             continue;
-        CodeGroupPixels(i);
+        code_group_pixels(i);
         if (BudgetReached())
             return PassEnd::Stop;
     }
     // Set sweep; children appended on the way are reached later in this pass. Finished groups
     // leave the list as it is walked.
     size_t kept = 0;
-    for (size_t i = 0; i < m_lisp.size(); ++i) {
-        if ((m_lisp[i].state & 0xAA) != 0xAA) {
-            CodeGroupSets(i);
+    for (size_t i = 0; i < m_LISP.size(); ++i) {
+        if ((m_LISP[i].state & 0xAA) != 0xAA) {
+            code_group_sets(i);
             if (BudgetReached())
                 return PassEnd::Stop;
         }
-        if ((m_lisp[i].state & 0xFF) != 0xFF)
-            m_lisp[kept++] = m_lisp[i];
+        if ((m_LISP[i].state & 0xFF) != 0xFF)
+            m_LISP[kept++] = m_LISP[i];
     }
-    m_lisp.resize(kept);
+    m_LISP.resize(kept);
     return PassEnd::Normal;
 }
 
-PassEnd SpihtCodec::RefinementPass()
+PassEnd SpihtPlaneCoder::refinement_pass()
 {
-    m_passEnd[static_cast<size_t>(m_P)] = m_lsp.size();
+    pass_end[static_cast<size_t>(m_P)] = m_LSP.size();
     ++m_P;
     float *c = m_img.data();
     size_t pos = 0;
@@ -343,12 +355,12 @@ PassEnd SpihtCodec::RefinementPass()
             // refinements accumulate.
             const int d = m_P - k;
             const float offset = m_T * (0.5f - 0.25f / static_cast<float>(d * d));
-            lowStep = offset - m_passOffset[static_cast<size_t>(k)];
+            lowStep = offset - pass_offset[static_cast<size_t>(k)];
             highStep = lowStep + m_T;
-            m_passOffset[static_cast<size_t>(k)] = offset;
+            pass_offset[static_cast<size_t>(k)] = offset;
         }
-        for (; pos < m_passEnd[static_cast<size_t>(k)]; ++pos) {
-            float &v = c[m_lsp[pos]];
+        for (; pos < pass_end[static_cast<size_t>(k)]; ++pos) {
+            float &v = c[m_LSP[pos]];
             if (m_enc) {
                 const int bit = v >= m_T ? 1 : 0;
                 if (bit)
@@ -365,16 +377,16 @@ PassEnd SpihtCodec::RefinementPass()
     return PassEnd::Normal;
 }
 
-void SpihtCodec::CodePlanes(int n)
+void SpihtPlaneCoder::code_planes(int n)
 {
     const Tables &t = TheTables();
     m_T = std::ldexp(1.0f, n);
     m_P = 0;
-    m_lsp.clear();
+    m_LSP.clear();
     // Every round may start a pass: n + 33 of them at most.
-    m_passEnd.assign(static_cast<size_t>(n - kLowestPlane + 2), 0);
-    m_passOffset.assign(m_passEnd.size(), 0.0f);
-    for (AdaptiveModel &m : m_groupModels)
+    pass_end.assign(static_cast<size_t>(n - kLowestPlane + 2), 0);
+    pass_offset.assign(pass_end.size(), 0.0f);
+    for (Adaptive_Model &m : m_groupModels)
         m.set_symbols(2);
     for (int s = 0; s < 256; ++s) {
         if (t.cls[s] < 0)
@@ -384,17 +396,17 @@ void SpihtCodec::CodePlanes(int n)
         if (t.h[s] + t.g[s] > 0 && m_setModels[t.cls[s]].Symbols() == 0)
             m_setModels[t.cls[s]].set_symbols(1 << (t.h[s] + t.g[s]));
     }
-    m_lisp.clear();
+    m_LISP.clear();
     for (int x = 0; x < m_gx; x += 2)
         for (int y = 0; y < m_gy; y += 2)
-            m_lisp.push_back({x, y, m_rootCode + 2}); // position 0 of a root group has no descendants
+            m_LISP.push_back({x, y, m_rootCode + 2}); // position 0 of a root group has no descendants
     for (int plane = n - 1; plane >= kLowestPlane; --plane) {
-        if (SortingPass() == PassEnd::Stop || RefinementPass() == PassEnd::Stop)
+        if (sorting_pass() == PassEnd::Stop || refinement_pass() == PassEnd::Stop)
             break;
         m_T *= 0.5f;
     }
-    m_lisp.clear();
-    m_lsp.clear();
+    m_LISP.clear();
+    m_LSP.clear();
 }
 
 // A failed allocation ends the coding run with the engine's message, naming what it was making.
@@ -421,69 +433,109 @@ long SpihtByteBudget(int width, int height, float rate)
     return static_cast<long>(rate / factor) - 1;
 }
 
-SpihtEncodeResult SpihtCompress(const ZnImage &original, ZnImage *display, float rate, int smoothing,
-                                std::vector<SpihtDecision> *decisions)
+Spiht_Image_Encoder::Spiht_Image_Encoder(std::string userDir, std::string *encoderText)
+    : m_userDir(std::move(userDir)), m_text(encoderText)
+{}
+
+void Spiht_Image_Encoder::add_result_line(const char *format, ...)
 {
-    SpihtEncodeResult out;
+    if (!m_text)
+        return;
+    va_list args;
+    va_start(args, format);
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    *m_text += line;
+}
+
+int Spiht_Image_Encoder::compress(const ZnImage &original, ZnImage *display, std::FILE **stream,
+                                  std::string *streamName, float rate, int smoothing)
+{
+    m_stream.clear();
     const int W = original.Cols(), H = original.Rows();
     if (std::max(W, H) > kSpihtMaxSide) {
         zn::ShowMessage("Image is too large!");
-        return out;
+        return 0;
     }
     if (W <= 0 || H <= 0) {
         zn::ShowMessage("SPIHT: the image is empty.");
-        return out;
+        return 0;
     }
     smoothing = std::clamp(smoothing, 0, 7);
     const float factor = 8.0f / (static_cast<float>(W) * static_cast<float>(H));
     const char *stage = "< Image_SP >";
+    int levels = 0;
     try {
-        ImageBW img;
+        chronometer total, coding;
+        total.start();
+        Image_BW img;
         img.read_image(original);
         img.transform(smoothing);
         stage = "LISP entry";
-        SpihtCodec codec(true, &img, decisions);
-        codec.budget = SpihtByteBudget(W, H, rate);
+        CSpiht_Encoder coder;
+        SpihtPlaneCoder codec(&img, &coder, nullptr, m_decisions);
+        codec.byte_budget = SpihtByteBudget(W, H, rate);
         if (display) {
             img.write_image(display);
             band_display(display, codec.Levels());
         }
-        const float top = codec.SetMaxima();
+        const float top = codec.set_maxima();
         // The header has five bits for the top plane; a picture whose largest coefficient is below 1
         // (flat or black) starts at plane 0, the value both sides then use.
         const int n = top >= 1.0f ? std::clamp(static_cast<int>(std::floor(std::log2(top))), 0, 31) : 0;
-        zn::Log(zn::LogLevel::Info, "\r\n  Starting image compression...\n");
-        codec.coder.open();
-        codec.coder.encode_bits(6, W >> 8);
-        codec.coder.encode_bits(6, H >> 8);
-        codec.coder.encode_bits(8, W & 255);
-        codec.coder.encode_bits(8, H & 255);
-        codec.coder.encode_bits(5, n);
-        codec.coder.encode_bits(1, 0);
-        codec.coder.encode_bits(3, smoothing);
-        codec.coder.encode_bits(4, img.DcExponent());
-        codec.coder.encode_bits(10, img.DcMean());
-        codec.CodePlanes(n);
-        codec.coder.stop();
-        const long bytes = codec.coder.byte_count();
-        out.text += zn::Format("  Target bit rate\t\t:%6.2f (bpp)\r\n", static_cast<double>(bytes * factor));
-        out.text += zn::Format("  Target file size\t\t:%6ld bits\r\n\r\n", bytes * 8);
-        out.stream = codec.coder.Bytes();
-        out.levels = codec.Levels();
+        coding.start("\r\n  Starting image compression...");
+        coder.open_temporary(stream ? &m_userDir : nullptr);
+        coder.encode_bits(6, W >> 8);
+        coder.encode_bits(6, H >> 8);
+        coder.encode_bits(8, W & 255);
+        coder.encode_bits(8, H & 255);
+        coder.encode_bits(5, n);
+        coder.encode_bits(1, 0);
+        coder.encode_bits(3, smoothing);
+        coder.encode_bits(4, img.DcExponent());
+        coder.encode_bits(10, img.DcMean());
+        codec.code_planes(n);
+        coder.stop_and_rewind();
+        coding.stop();
+        const long bytes = coder.byte_count();
+        add_result_line("  Target bit rate\t\t:%6.2f (bpp)\r\n", static_cast<double>(bytes * factor));
+        add_result_line("  Target file size\t\t:%6ld bits\r\n\r\n", bytes * 8);
+        m_stream = coder.Bytes();
+        if (stream) {
+            const zn::TempFile file = coder.TakeFile();
+            *stream = file.file;
+            if (streamName)
+                *streamName = file.path;
+        }
+        levels = codec.Levels();
+        total.stop();
     } catch (const std::bad_alloc &) {
         MemoryFailure(stage);
     }
-    return out;
+    return levels;
 }
 
-SpihtDecodeResult SpihtRecover(std::span<const uint8_t> stream, ZnImage *reconstruction, ZnImage *display,
-                               float rate, std::vector<SpihtDecision> *decisions, long maxPixels)
+int Spiht_Image_Decoder::recover(ZnImage *reconstruction, ZnImage *display, std::FILE *stream, float rate)
 {
-    zn::Log(zn::LogLevel::Info, "\r\n  Starting image recovery...\n");
-    ImageBW img;
-    SpihtCodec probe(false, &img, nullptr);
-    SpihtArithDecoder &dec = probe.decoder;
-    dec.start(stream);
+    CSpiht_Decoder decoder;
+    decoder.start(stream);
+    return Decode(decoder, reconstruction, display, rate);
+}
+
+int Spiht_Image_Decoder::recover(ZnImage *reconstruction, ZnImage *display, std::span<const uint8_t> stream,
+                                 float rate)
+{
+    CSpiht_Decoder decoder;
+    decoder.start(stream);
+    return Decode(decoder, reconstruction, display, rate);
+}
+
+int Spiht_Image_Decoder::Decode(CSpiht_Decoder &dec, ZnImage *reconstruction, ZnImage *display, float rate)
+{
+    chronometer total, coding;
+    total.start();
+    coding.start("\r\n  Starting image recovery...");
     if (dec.invalid())
         throw zn::RunAborted("The SPIHT stream cannot be decoded: it does not start like one.");
     int W = dec.decode_bits(6) << 8;
@@ -495,24 +547,25 @@ SpihtDecodeResult SpihtRecover(std::span<const uint8_t> stream, ZnImage *reconst
     const int smoothing = dec.decode_bits(3);
     const int exponent = dec.decode_bits(4);
     const int mean = dec.decode_bits(10);
-    if (W < 1 || H < 1 || W > kSpihtMaxSide || H > kSpihtMaxSide || static_cast<long>(W) * H > maxPixels)
+    if (W < 1 || H < 1 || W > kSpihtMaxSide || H > kSpihtMaxSide || static_cast<long>(W) * H > m_maxPixels)
         throw zn::RunAborted(zn::Format("The SPIHT stream cannot be decoded: its picture size %d x %d is not "
                                         "valid.",
                                         W, H));
     if (!(rate > 0))
         rate = 8;
-    SpihtDecodeResult out;
     const char *stage = "< Image_SP >";
     try {
+        Image_BW img;
         img.prepare(W, H, bytes, mean, exponent, smoothing);
         stage = "LISP entry";
-        SpihtCodec codec(false, &img, decisions);
-        codec.decoder = dec;
-        codec.budget = SpihtByteBudget(W, H, rate);
-        codec.CodePlanes(n);
+        SpihtPlaneCoder codec(&img, nullptr, &dec, m_decisions);
+        codec.byte_budget = SpihtByteBudget(W, H, rate);
+        codec.code_planes(n);
+        dec.rewind_input();
+        coding.stop();
         stage = "< Image_SP >";
-        out.levels = codec.Levels();
-        out.bytesUsed = std::min(codec.decoder.byte_count(), static_cast<long>(stream.size()));
+        m_levels = codec.Levels();
+        m_bytesUsed = std::min(dec.byte_count(), dec.StreamSize());
         if (display) {
             img.write_image(display);
             band_display(display, codec.Levels());
@@ -523,5 +576,6 @@ SpihtDecodeResult SpihtRecover(std::span<const uint8_t> stream, ZnImage *reconst
     } catch (const std::bad_alloc &) {
         MemoryFailure(stage);
     }
-    return out;
+    total.stop();
+    return 1;
 }

@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
 
+class CSpiht_Decoder;
 class ZnImage;
 
 inline constexpr int kSpihtMaxSide = 8192;
@@ -24,33 +26,66 @@ struct SpihtDecision
     bool operator==(const SpihtDecision &) const = default;
 };
 
-struct SpihtEncodeResult
+// Makes the stream; one object serves one call.
+class Spiht_Image_Encoder
 {
-    int levels = 0; // tree levels L; 0 when the picture was refused ("Image is too large!")
-    std::vector<uint8_t> stream;
-    std::string text; // the two result lines
+public:
+    // userDir: where the temporary stream file goes. encoderText: where add_result_line appends
+    // (the module's encoder text), or nothing.
+    explicit Spiht_Image_Encoder(std::string userDir = {}, std::string *encoderText = nullptr);
+
+    // Encodes original at rate bits per pixel with smoothing 0..7; display gets the original
+    // subbands. With stream and streamName the stream goes to a new temporary file in the user
+    // directory, left open and rewound, which the caller closes and deletes; without them it stays
+    // in memory (Stream()). Returns the tree level count, or 0 when the picture is refused ("Image is
+    // too large!"): then no file exists.
+    int compress(const ZnImage &original, ZnImage *display, std::FILE **stream, std::string *streamName,
+                 float rate, int smoothing);
+
+    // The stream of the last compress.
+    const std::vector<uint8_t> &Stream() const { return m_stream; }
+    // Every decision, in coding order, goes here too.
+    void FollowDecisions(std::vector<SpihtDecision> *decisions) { m_decisions = decisions; }
+
+private:
+    void add_result_line(const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+    std::string m_userDir;
+    std::string *m_text;
+    std::vector<uint8_t> m_stream;
+    std::vector<SpihtDecision> *m_decisions = nullptr;
 };
 
-struct SpihtDecodeResult
+// Reads a stream back at a chosen rate; one object serves one call.
+class Spiht_Image_Decoder
 {
-    int levels = 0;
-    // Bytes of the stream taken in when the budget stopped the decoder; the stream cut there
-    // decodes to the same picture.
-    long bytesUsed = 0;
+public:
+    // Decodes the stream file at rate (8 when not above 0) into the reconstruction (unrounded floats)
+    // and the decoded subbands; the file is rewound and stays open. A stream that is not a SPIHT
+    // stream, or whose picture is larger than MaxPixels, ends the run with a zn::RunAborted.
+    int recover(ZnImage *reconstruction, ZnImage *display, std::FILE *stream, float rate);
+    // The same on a stream in memory.
+    int recover(ZnImage *reconstruction, ZnImage *display, std::span<const uint8_t> stream, float rate);
+
+    void FollowDecisions(std::vector<SpihtDecision> *decisions) { m_decisions = decisions; }
+    void SetMaxPixels(long pixels) { m_maxPixels = pixels; }
+    // Tree levels of the decoded picture.
+    int Levels() const { return m_levels; }
+    // Bytes of the stream taken in when the budget stopped the decoder; the stream cut there decodes
+    // to the same picture.
+    long BytesUsed() const { return m_bytesUsed; }
+
+private:
+    int Decode(CSpiht_Decoder &decoder, ZnImage *reconstruction, ZnImage *display, float rate);
+
+    std::vector<SpihtDecision> *m_decisions = nullptr;
+    long m_maxPixels = static_cast<long>(kSpihtMaxSide) * kSpihtMaxSide;
+    int m_levels = 0;
+    long m_bytesUsed = 0;
 };
-
-// Encodes original at rate bits per pixel with smoothing 0..7; display gets the original subbands.
-SpihtEncodeResult SpihtCompress(const ZnImage &original, ZnImage *display, float rate, int smoothing,
-                                std::vector<SpihtDecision> *decisions = nullptr);
-
-// Decodes stream at rate (8 when not above 0) into the reconstruction (unrounded floats) and the
-// decoded subbands. A stream that is not a SPIHT stream, or whose picture exceeds maxPixels, ends
-// the run with a zn::RunAborted.
-SpihtDecodeResult SpihtRecover(std::span<const uint8_t> stream, ZnImage *reconstruction, ZnImage *display,
-                               float rate, std::vector<SpihtDecision> *decisions = nullptr,
-                               long maxPixels = static_cast<long>(kSpihtMaxSide) * kSpihtMaxSide);
 
 // The byte budget of a picture at a rate: the bytes of rate x W x H bits, less one.
 long SpihtByteBudget(int width, int height, float rate);
-// The context class of a group's state byte (34 classes) and the count of its untested positions.
+// The context class of a group's state byte (34 classes) from the counts of its fields of value 0,
+// 1 and 2.
 int SpihtContextClass(int h, int g, int b);

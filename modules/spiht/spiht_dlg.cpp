@@ -22,6 +22,16 @@ CSpihtDlg::CSpihtDlg()
     UseStoringCursor();
 }
 
+CSpihtDlg::~CSpihtDlg()
+{
+    PostNcDestroy();
+}
+
+void CSpihtDlg::PostNcDestroy()
+{
+    m_session.CloseStream();
+}
+
 void CSpihtDlg::CreatePages()
 {
     m_pBitratePage = new CSpihtBitrateDlg(TabCtrl());
@@ -48,10 +58,10 @@ void CSpihtDlg::OnPageMessage(int message)
         OnEncRateChanged();
         break;
     case WM_SPIHT_SMOOTHING_CHANGED:
-        m_par.nSmoothing = static_cast<int>(m_pSmoothingPage->m_fValue);
+        m_par.m_nSmoothing = static_cast<int>(m_pSmoothingPage->m_fValue);
         break;
     case WM_SPIHT_DECRATE_CHANGED:
-        m_par.fDecRate = m_pDecoderPage->m_fValue;
+        m_par.m_fDecRate = m_pDecoderPage->m_fValue;
         break;
     default:
         return;
@@ -62,18 +72,17 @@ void CSpihtDlg::OnPageMessage(int message)
 // A new encoder rate becomes the decoding rate too; higher decoding rates cannot be chosen.
 void CSpihtDlg::OnEncRateChanged()
 {
-    m_par.fEncRate = m_pBitratePage->m_fValue;
+    m_par.m_fEncRate = m_pBitratePage->m_fValue;
     m_pDecoderPage->ClearChecks();
-    for (const CValueRadioPage::Choice &c : m_pDecoderPage->Choices())
-        if (c.id != 1466)
-            m_pDecoderPage->Button(c.id)->setEnabled(m_par.fEncRate >= c.value);
-    m_par.fDecRate = m_par.fEncRate;
-    m_pDecoderPage->SetValue(m_par.fEncRate);
+    for (int k = 1; k < 10; ++k) // 1466 (0.05) stays as it is
+        m_pDecoderPage->Button(1466 + k)->setEnabled(m_par.m_fEncRate >= m_fRates[k]);
+    m_par.m_fDecRate = m_par.m_fEncRate;
+    m_pDecoderPage->SetValue(m_par.m_fEncRate);
 }
 
 void CSpihtDlg::UpdateApply()
 {
-    ApplyButton()->setEnabled(m_par.fEncRate >= m_par.fDecRate);
+    ApplyButton()->setEnabled(m_par.m_fEncRate >= m_par.m_fDecRate);
 }
 
 void CSpihtDlg::OnSpihtApply()

@@ -20,6 +20,7 @@ public:
     static constexpr int IDC_RESULTS = 1418;
 
     CSpihtDlg();
+    ~CSpihtDlg() override;
     void OnSpihtApply();
 
     const SpihtParams &Params() const { return m_par; }
@@ -36,6 +37,11 @@ protected:
 private:
     void OnEncRateChanged();
     void UpdateApply();
+    // The window is gone: the stream file is closed and deleted.
+    void PostNcDestroy();
+
+    // The rates of radios 1466 to 1475 (bits per pixel).
+    const float m_fRates[10] = {0.05f, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.75f, 1.0f, 1.5f, 3.0f};
 
     CSpihtSmoothingDlg *m_pSmoothingPage = nullptr;
     CSpihtBitrateDlg *m_pBitratePage = nullptr;

@@ -11,16 +11,16 @@
 #include <ctime>
 #include <string>
 
-namespace {
-
 // Symmetric extension about the end samples, which are not repeated.
-inline void Reflect(float *s, int n)
+void reflect(float *s, int n)
 {
     for (int k = 1; k <= 4; ++k) {
         s[-k] = s[k];
         s[n - 1 + k] = s[n - 1 - k];
     }
 }
+
+namespace {
 
 inline float LowA(const float *s, int p)
 {
@@ -46,31 +46,36 @@ inline float OddS(const float *t, int q)
 // Analysis of n samples in line (with spare places) into out: low-pass f x L at k, high-pass at n/2 + k.
 template <class Put> void AnalyseLine(float *line, int n, float f, Put put)
 {
-    Reflect(line, n);
+    reflect(line, n);
     for (int k = 0; k < n / 2; ++k) {
         put(k, f * LowA(line, 2 * k));
         put(n / 2 + k, HighA(line, 2 * k + 1));
     }
 }
 
-struct Chronometer
-{
-    std::clock_t start = 0;
-    explicit Chronometer(const char *message)
-    {
-        zn::Log(zn::LogLevel::Info, std::string(message) + "\n");
-        start = std::clock();
-    }
-};
-
 } // namespace
+
+void chronometer::start(const char *message)
+{
+    if (message)
+        zn::Log(zn::LogLevel::Info, std::string(message) + "\n");
+    m_start = std::clock();
+    m_running = true;
+}
+
+void chronometer::stop()
+{
+    if (m_running)
+        m_ticks += std::clock() - m_start;
+    m_running = false;
+}
 
 int SpihtPaddedSide(int a)
 {
     return a < 256 ? ((a + 7) & 0x3FF8) : ((a + 15) & 0x3FF0);
 }
 
-int SpihtTransformLevels(int a)
+int transform_levels(int a)
 {
     if (a <= 0)
         return 0;
@@ -79,12 +84,12 @@ int SpihtTransformLevels(int a)
     return std::max(0, std::min(t, b - 4));
 }
 
-int SpihtTransformLevels(int pw, int ph)
+int transform_levels(int pw, int ph)
 {
-    return std::min(SpihtTransformLevels(pw), SpihtTransformLevels(ph));
+    return std::min(transform_levels(pw), transform_levels(ph));
 }
 
-int SpihtTreeLevels(int a)
+int tree_levels(int a)
 {
     if (a <= 0)
         return 0;
@@ -98,7 +103,7 @@ float SpihtSmoothingFactor(int smoothing, int level)
     return 0.8f * static_cast<float>(smoothing) / static_cast<float>(level * level + 2) + 1.0f;
 }
 
-void ImageBW::resize(int nx, int ny, int bytes)
+void Image_BW::resize(int nx, int ny, int bytes)
 {
     if (bytes < 1 || bytes > 2)
         SpihtDiagnostic("Invalid number of < Image_BW > bytes");
@@ -116,7 +121,7 @@ void ImageBW::resize(int nx, int ny, int bytes)
     m_levels = 0;
 }
 
-void ImageBW::release()
+void Image_BW::release()
 {
     m_data.clear();
     m_data.shrink_to_fit();
@@ -125,7 +130,7 @@ void ImageBW::release()
     m_levels = -1;
 }
 
-void ImageBW::read_image(const ZnImage &image)
+void Image_BW::read_image(const ZnImage &image)
 {
     resize(image.Cols(), image.Rows(), 1);
     m_levels = 0;
@@ -157,7 +162,7 @@ void ImageBW::read_image(const ZnImage &image)
     }
 }
 
-void ImageBW::write_image(ZnImage *image) const
+void Image_BW::write_image(ZnImage *image) const
 {
     image->Alloc(m_ny, m_nx);
     float *dst = image->Data();
@@ -166,16 +171,16 @@ void ImageBW::write_image(ZnImage *image) const
             dst[static_cast<std::size_t>(y) * m_nx + x] = at(x, y);
 }
 
-void ImageBW::clear(int nx, int ny)
+void Image_BW::clear(int nx, int ny)
 {
     resize(nx, ny, 1);
     m_bytes = 1;
     m_smoothing = m_dcExponent = m_dcMean = 0;
-    m_levels = SpihtTransformLevels(m_pw, m_ph);
+    m_levels = transform_levels(m_pw, m_ph);
     std::fill(m_data.begin(), m_data.end(), 0.0f);
 }
 
-void ImageBW::prepare(int nx, int ny, int bytes, int dcMean, int dcExponent, int smoothing)
+void Image_BW::prepare(int nx, int ny, int bytes, int dcMean, int dcExponent, int smoothing)
 {
     clear(nx, ny);
     m_bytes = bytes;
@@ -184,14 +189,15 @@ void ImageBW::prepare(int nx, int ny, int bytes, int dcMean, int dcExponent, int
     m_smoothing = smoothing;
 }
 
-void ImageBW::transform(int smoothing)
+void Image_BW::transform(int smoothing)
 {
     if (m_levels != 0)
         SpihtDiagnostic("cannot transform < Image_BW >");
     if (m_nx < 32 || m_ny < 32)
         SpihtDiagnostic("< Image_BW > is too small to transform");
-    Chronometer chrono("\r\n  Starting image transformation...");
-    const int K = SpihtTransformLevels(m_pw, m_ph);
+    chronometer timer;
+    timer.start("\r\n  Starting image transformation...");
+    const int K = transform_levels(m_pw, m_ph);
     m_levels = K;
     if (K < 3)
         SpihtDiagnostic("invalid < Image_BW > dimension");
@@ -235,16 +241,18 @@ void ImageBW::transform(int smoothing)
     for (int x = 0; x < w; ++x)
         for (int y = 0; y < h; ++y)
             at(x, y) -= dc;
+    timer.stop();
 }
 
-void ImageBW::inverse_transform()
+void Image_BW::inverse_transform()
 {
     if (m_levels <= 0) {
         SpihtDiagnostic("cannot recover < Image_BW >");
         if (m_levels < 0)
             return;
     }
-    Chronometer chrono("\r\n  Starting inverse transformation...");
+    chronometer timer;
+    timer.start("\r\n  Starting inverse transformation...");
     const int K = m_levels;
     std::vector<float> work(static_cast<std::size_t>(std::max(m_pw, m_ph)) + 8);
     float *line = work.data() + 4;
@@ -261,7 +269,7 @@ void ImageBW::inverse_transform()
                 line[2 * k] = g * col[k];
                 line[2 * k + 1] = col[h + k];
             }
-            Reflect(line, 2 * h);
+            reflect(line, 2 * h);
             for (int k = 0; k < h; ++k) {
                 col[2 * k] = EvenS(line, 2 * k);
                 col[2 * k + 1] = OddS(line, 2 * k + 1);
@@ -272,7 +280,7 @@ void ImageBW::inverse_transform()
                 line[2 * k] = g * at(k, y);
                 line[2 * k + 1] = at(w + k, y);
             }
-            Reflect(line, 2 * w);
+            reflect(line, 2 * w);
             for (int k = 0; k < w; ++k) {
                 at(2 * k, y) = EvenS(line, 2 * k);
                 at(2 * k + 1, y) = OddS(line, 2 * k + 1);
@@ -282,11 +290,10 @@ void ImageBW::inverse_transform()
         h *= 2;
     }
     m_levels = 0;
+    timer.stop();
 }
 
-namespace {
-
-int BandIndex(int row, int col, int R, int C, int L)
+int band_index(int row, int col, int R, int C, int L)
 {
     int base = 0, d = R / 2, e = C / 2, left = L - 2;
     for (;;) {
@@ -303,8 +310,6 @@ int BandIndex(int row, int col, int R, int C, int L)
     }
 }
 
-} // namespace
-
 void band_display(ZnImage *image, int L)
 {
     const int R = image->Rows(), C = image->Cols();
@@ -314,7 +319,7 @@ void band_display(ZnImage *image, int L)
     std::vector<int> index(static_cast<std::size_t>(R) * C);
     for (int r = 0; r < R; ++r)
         for (int c = 0; c < C; ++c) {
-            const int b = BandIndex(r, c, R, C, L);
+            const int b = band_index(r, c, R, C, L);
             index[static_cast<std::size_t>(r) * C + c] = b;
             lo[b] = std::min(lo[b], p[static_cast<std::size_t>(r) * C + c]);
             hi[b] = std::max(hi[b], p[static_cast<std::size_t>(r) * C + c]);

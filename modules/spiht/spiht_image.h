@@ -5,11 +5,12 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <vector>
 
 class ZnImage;
 
-class ImageBW
+class Image_BW
 {
 public:
     // Sizes and storage for an nx x ny picture (samples undefined).
@@ -47,18 +48,39 @@ private:
     std::vector<float> m_data;
 };
 
+// Processor time of a stage: starting prints its message, if any, as a progress line to the log;
+// stopping adds the ticks since. Nothing shows the total; it is there for a developer's eye.
+class chronometer
+{
+public:
+    void start(const char *message = nullptr);
+    void stop();
+    std::clock_t Ticks() const { return m_ticks; }
+
+private:
+    bool m_running = false;
+    std::clock_t m_start = 0;
+    std::clock_t m_ticks = 0;
+};
+
+// Symmetric extension of a line of n samples into the four spare places on each side.
+void reflect(float *s, int n);
+
 // Padded size of a side: a multiple of 8 below 256, of 16 from there on.
 int SpihtPaddedSide(int a);
 // Transform levels of a padded side: trailing zero bits, at most bit length - 4 (the low-pass band
 // keeps at least 8 samples).
-int SpihtTransformLevels(int a);
+int transform_levels(int a);
 // Transform levels of a padded picture: the smaller of its two sides' counts, so both sides divide.
-int SpihtTransformLevels(int pw, int ph);
+int transform_levels(int pw, int ph);
 // Tree levels of a padded side: min(trailing zero bits, bit length - 2) - 1.
-int SpihtTreeLevels(int a);
+int tree_levels(int a);
 // The smoothing factor of level i (0 the finest).
 float SpihtSmoothingFactor(int smoothing, int level);
 
+// The band of a pixel of an R x C coefficient picture with L tree levels: at each level 1 is the
+// lower right quarter, 2 the lower left, 3 the upper right; what is left at the top is 3L - 2.
+int band_index(int row, int col, int R, int C, int L);
 // Rescales a coefficient picture band by band to the grey range around 128 and draws the band
 // borders of L tree levels in black.
 void band_display(ZnImage *image, int levels);

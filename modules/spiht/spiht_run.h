@@ -5,17 +5,18 @@
 
 #include "image/znimage.h"
 #include "modules/common/module_results.h"
-#include "platform/tempfile.h"
 
+#include <cstdio>
 #include <string>
 
 class CDib;
 
+// The choices of the pages.
 struct SpihtParams
 {
-    float fEncRate = 0.5f;
-    int nSmoothing = 0;
-    float fDecRate = 0.5f;
+    float m_fEncRate = 0.5f;
+    int m_nSmoothing = 0;
+    float m_fDecRate = 0.5f;
 };
 
 struct SpihtApplyResult
@@ -35,17 +36,27 @@ struct SpihtApplyResult
 class SpihtSession
 {
 public:
+    SpihtSession() = default;
+    SpihtSession(const SpihtSession &) = delete;
+    SpihtSession &operator=(const SpihtSession &) = delete;
+    ~SpihtSession() { CloseStream(); }
+
     // A failure throws zn::RunAborted after removing the stream, so the next Apply encodes again.
     void Apply(const CDib &image, const std::string &title, const SpihtParams &par,
                const std::string &userDir, SpihtApplyResult *out);
-    const std::string &StreamPath() const { return m_stream.Path(); }
+    // The stream file of the last encoding; empty before the first.
+    const std::string &StreamPath() const { return m_szStreamName; }
+    // Closes the stream file and deletes it, if one is open.
+    void CloseStream();
 
 private:
     void Forget();
 
-    zn::OwnedTempFile m_stream;
-    int m_nLastSmoothing = -1; // no real choice: the first Apply encodes
+    std::FILE *m_pStream = nullptr; // the open stream file, null when none
+    std::string m_szStreamName;     // its full name
+    int m_nLastSmoothing = -1;      // no real choice: the first Apply encodes
     float m_fLastEncRate = -1.0f;
+    float m_fLastDecRate = -1.0f; // kept, not read
     int m_nLevels = 0;
     std::string m_sEncoderText;
 };

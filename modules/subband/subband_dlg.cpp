@@ -25,12 +25,12 @@ void CSbcDlg::CreatePages()
 {
     m_pDecompPage = new CSbcDecompDlg(TabCtrl());
     m_pFilterPage = new CSbcFilterDlg(TabCtrl());
-    auto *subs = new CSbcSubbandsDlg(TabCtrl());
+    m_pSubsPage = new CSbcSubbandsDlg(TabCtrl());
     auto *bitrate = new CSbcBitrateDlg(TabCtrl());
     auto *errors = new CSbcErrorsDlg(TabCtrl());
     AddPage(m_pDecompPage, QStringLiteral("Decomp"));
     AddPage(m_pFilterPage, QStringLiteral("Filter"));
-    AddCodingPages(subs, QStringLiteral("Subs"), bitrate, errors);
+    AddCodingPages(m_pSubsPage, QStringLiteral("Subs"), bitrate, errors);
 }
 
 bool CSbcDlg::OnInitDialog()

@@ -8,6 +8,7 @@
 
 class CSbcDecompDlg;
 class CSbcFilterDlg;
+class CSbcSubbandsDlg;
 
 class CSbcDlg : public CBandCodingDlg
 {
@@ -37,6 +38,7 @@ private:
     SbcParams m_activePar;
     CSbcFilterDlg *m_pFilterPage = nullptr;
     CSbcDecompDlg *m_pDecompPage = nullptr;
+    CSbcSubbandsDlg *m_pSubsPage = nullptr; // the coding pages' first, "Subs" (m_pCoefsPage of the base)
 };
 
 // Connects the dialog to the document's Subband Coding command.

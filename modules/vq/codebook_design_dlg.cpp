@@ -156,8 +156,8 @@ void CCodebookDesignDlg::BuildTemplate()
     for (zn::PushRadioGroup *group :
          {m_pWidth, m_pHeight, m_pMin, m_pMax, m_pIterations, m_pThreshold, m_pInit})
         connect(group, &zn::PushRadioGroup::Clicked, this, [this, group](int id) { OnRadio(group, id); });
-    connect(m_pOk, &QPushButton::clicked, this, [this] { done(IDOK); });
-    connect(cancel, &QPushButton::clicked, this, [this] { done(IDCANCEL); });
+    connect(m_pOk, &QPushButton::clicked, this, &CZnDialog::ForwardOnOK);
+    connect(cancel, &QPushButton::clicked, this, &CZnDialog::ForwardOnCancel);
     connect(m_pApply, &QPushButton::clicked, this, &CCodebookDesignDlg::OnDesignApply);
     connect(m_pSave, &QPushButton::clicked, this, &CCodebookDesignDlg::OnSaveCodebook);
 }

@@ -8,6 +8,7 @@
 #include "modules/fractal/fic_bits.h"
 #include "modules/fractal/fic_codec.h"
 #include "platform/errors.h"
+#include "platform/log.h"
 #include "support/test_support.h"
 
 #include <cmath>
@@ -298,6 +299,23 @@ TEST(FractalCoder, CodeFileRoundTripAndUnwritableFile)
     EXPECT_NE(problem.find("FractalEncoder - Cannot open output file for write: "), std::string::npos);
     EXPECT_EQ(untouched[0], -1.0f);
     EXPECT_EQ(untouched[1], -1.0f);
+}
+
+TEST(FractalCoder, DecoderWithoutMemoryEndsTheRunWithItsLine)
+{
+    // Two byte images of 2^48 pixels cannot be had: the decoder's diagnostic, and the run ends.
+    FicCode code;
+    code.header.rows = code.header.cols = 1 << 24;
+    std::vector<std::string> logged;
+    auto previous = zn::SetLogSink([&](zn::LogLevel, const std::string &t) { logged.push_back(t); });
+    try {
+        FicDecodeImage(code, 1);
+        ADD_FAILURE() << "no allocation failure";
+    } catch (const zn::RunAborted &e) {
+        EXPECT_STREQ(e.what(), "\nNo memory in matrix allocate.");
+    }
+    zn::SetLogSink(previous);
+    EXPECT_EQ(logged, (std::vector<std::string>{"\nNo memory in matrix allocate."}));
 }
 
 TEST(FractalCoder, DecoderRefusesMissingForeignAndDamagedCodes)

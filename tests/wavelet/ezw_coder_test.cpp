@@ -1,6 +1,7 @@
 // The EZW engine: stream header, first threshold, pass structure, embedded decoding and robustness
 // against damaged streams.
 #include "modules/ezw/ezw_coder.h"
+#include "modules/ezw/ezw_workspace.h"
 #include "platform/errors.h"
 #include "wavelet/wavelet_test_util.h"
 
@@ -142,6 +143,56 @@ TEST_P(Embedded, DecodingIsAPrefixOfEncoding)
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, Embedded, ::testing::Values(1, 3, 5, 7));
+
+// The decoder knows only the integer part of the first threshold, so its values are the encoder's
+// scaled by floor(T0) / T0; the list sort must still order both lists alike, ties included. Real
+// photographs at every level count give long lists with many equal values.
+TEST(EzwEmbedded, PhotographsStayInStepAtEveryLevelCount)
+{
+    for (const char *name : {"camera", "moon", "coins"}) {
+        ZN_REQUIRE_PHOTO(name);
+        const auto img = Photo(name);
+        ASSERT_TRUE(img) << name;
+        for (int levels : {1, 3, 6}) {
+            if (EzwCroppedSide(std::min(img->Cols(), img->Rows()), levels) == 0)
+                continue;
+            std::vector<EzwDecision> enc;
+            const EzwEncodeResult r = EzwEncodeBytes(*img, nullptr, 2.0f, levels, &enc);
+            for (float rate : {0.1f, 0.75f, 2.0f}) {
+                std::vector<EzwDecision> dec;
+                ZnImage out;
+                EzwDecodeBytes(r.stream, &out, nullptr, rate, &dec);
+                ASSERT_LE(dec.size(), enc.size());
+                const auto diverged = std::mismatch(dec.begin(), dec.end(), enc.begin()).first - dec.begin();
+                ASSERT_EQ(diverged, static_cast<long>(dec.size()))
+                    << name << " L " << levels << " rate " << rate << ": decoder left the encoder's path";
+                if (rate == 2.0f) { // at the encoder's rate nearly every symbol is decoded
+                    EXPECT_GT(dec.size(), enc.size() * 99 / 100) << name << " L " << levels;
+                }
+            }
+        }
+    }
+}
+
+TEST(EzwWorkspace, SharedStorageChangesNothing)
+{
+    // One workspace through runs of different sizes and level counts, encoder and decoder in turn:
+    // every stream and picture as without it.
+    EzwWorkspace work;
+    const std::pair<std::unique_ptr<ZnImage>, int> runs[] = {
+        {Scene(256, 128), 4}, {Scene(64, 64), 2}, {Scene(256, 256), 6}, {Scene(100, 70), 1}};
+    for (const auto &[img, levels] : runs) {
+        const EzwEncodeResult plain = EzwEncodeBytes(*img, nullptr, 1.0f, levels);
+        const EzwEncodeResult shared = EzwEncodeBytes(*img, nullptr, 1.0f, levels, nullptr, &work);
+        ASSERT_EQ(plain.stream, shared.stream) << levels;
+        ZnImage a, b, da, db;
+        EzwDecodeBytes(plain.stream, &a, &da, 0.5f);
+        EzwDecodeBytes(plain.stream, &b, &db, 0.5f, nullptr, 8192L * 8192L, &work);
+        const size_t n = static_cast<size_t>(a.Rows()) * a.Cols();
+        EXPECT_EQ(std::vector<float>(a.Data(), a.Data() + n), std::vector<float>(b.Data(), b.Data() + n));
+        EXPECT_EQ(std::vector<float>(da.Data(), da.Data() + n), std::vector<float>(db.Data(), db.Data() + n));
+    }
+}
 
 TEST(EzwDecode, TwiceGivesTheSamePicture)
 {

@@ -4,6 +4,7 @@
 #include "modules/ezw/ezw_wavelet.h"
 #include "wavelet/wavelet_test_util.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace ezw_transform_test { // one namespace per test file: a folder compiles as one source
@@ -86,6 +87,82 @@ TEST(EzwWavelet, AnalysisThenSynthesisReconstructs)
     }
 }
 
+// Random samples mixed with extremes: signed zeros, subnormals, huge values that overflow to
+// infinity in the sums (and so to NaN), and ordinary values.
+EzwPlane ExtremePlane(int w, int h, uint32_t seed)
+{
+    const double extremes[] = {0.0, -0.0, 4.9e-324, -2.2e-308, 1e300, -1e300, 1e15, -255.0, 255.0};
+    EzwPlane p = RandomPlane(w, h, seed);
+    for (double &v : p.v)
+        if (Lcg(&seed) % 4 == 0)
+            v = extremes[Lcg(&seed) % std::size(extremes)];
+    return p;
+}
+
+bool SameBits(const EzwPlane &a, const EzwPlane &b)
+{
+    return a.rows == b.rows && a.cols == b.cols && a.v.size() == b.v.size() &&
+           std::memcmp(a.v.data(), b.v.data(), a.v.size() * sizeof(double)) == 0;
+}
+
+TEST(EzwWavelet, FastLevelsGiveThePlainBits)
+{
+    EzwFilterSet f;
+    Ezw_filters(&f);
+    // Sizes below and above the one from which analysis keeps only a window of filtered rows, and
+    // lines shorter than the filters.
+    const std::pair<int, int> sizes[] = {{2, 2},   {4, 2},   {2, 8},    {8, 8},    {16, 6},
+                                         {64, 32}, {30, 96}, {40, 200}, {256, 130}};
+    uint32_t seed = 3;
+    for (const auto &[w, h] : sizes)
+        for (bool extreme : {false, true}) {
+            const EzwPlane in = extreme ? ExtremePlane(w, h, seed++) : RandomPlane(w, h, seed++);
+            EzwPlane ll[2], lh[2], hl[2], hh[2];
+            Ezw_analysis(in, &ll[0], &lh[0], &hl[0], &hh[0], f);
+            EzwAnalysisPlain(in, &ll[1], &lh[1], &hl[1], &hh[1], f);
+            EXPECT_TRUE(SameBits(ll[0], ll[1]) && SameBits(lh[0], lh[1]) && SameBits(hl[0], hl[1]) &&
+                        SameBits(hh[0], hh[1]))
+                << "analysis " << w << "x" << h << (extreme ? " extreme" : "");
+            const EzwPlane b1 = extreme ? ExtremePlane(w / 2 + w % 2, h, seed++) : RandomPlane(w, h, seed++);
+            const EzwPlane b2 = RandomPlane(b1.cols, b1.rows, seed++),
+                           b3 = RandomPlane(b1.cols, b1.rows, seed++),
+                           b4 = extreme ? ExtremePlane(b1.cols, b1.rows, seed++)
+                                        : RandomPlane(b1.cols, b1.rows, seed++);
+            EzwPlane out[2];
+            Ezw_synthesis(b1, b2, b3, b4, &out[0], f);
+            EzwSynthesisPlain(b1, b2, b3, b4, &out[1], f);
+            EXPECT_TRUE(SameBits(out[0], out[1]))
+                << "synthesis " << w << "x" << h << (extreme ? " extreme" : "");
+        }
+}
+
+TEST(EzwWavelet, BytesTransformLikeTheirPlane)
+{
+    EzwFilterSet f;
+    Ezw_filters(&f);
+    uint32_t seed = 8;
+    std::vector<uint8_t> bytes(256 * 128);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(Lcg(&seed));
+    EzwPlane image;
+    image.Resize(128, 256);
+    for (size_t k = 0; k < bytes.size(); ++k)
+        image.v[k] = bytes[k] - 117;
+    EzwPyramid a, b;
+    a.Allocate(256, 128, 4);
+    b.Allocate(256, 128, 4, false);
+    EzwForward(image, &a, f);
+    EzwForwardBytes(bytes, 117, &b, f);
+    EXPECT_TRUE(SameBits(a.ll, b.ll));
+    for (size_t k = 0; k < a.detail.size(); ++k)
+        EXPECT_TRUE(SameBits(a.detail[k], b.detail[k])) << "band " << k;
+    EzwPlane out;
+    EzwInverse(a, &out, f);
+    std::vector<double> rows;
+    EzwInverseRows(a, f, [&](int, const double *v) { rows.insert(rows.end(), v, v + 256); });
+    EXPECT_EQ(std::memcmp(rows.data(), out.v.data(), rows.size() * sizeof(double)), 0);
+}
+
 TEST(EzwWavelet, EnergyIsNearlyKept)
 {
     // The 9/7 pair is close to orthogonal: a level changes the energy by a few percent at most.
@@ -132,15 +209,15 @@ TEST(EzwDisplay, BordersAndBandScaling)
 TEST(EzwModel, StartsUniformAndHalvesAtTheLimit)
 {
     EzwModel m;
-    m.Reset();
+    Ezw_model_reset(&m);
     EXPECT_EQ(m.cum[0], 11);
     EXPECT_EQ(m.cum[1], 10); // symbol 1 owns [10, 11) of 11
     EXPECT_EQ(m.cum[11], 0);
     for (int i = 0; i < 245; ++i)
-        m.Update(1 + i % 3);
+        Ezw_model_update(&m, 1 + i % 3);
     EXPECT_EQ(m.cum[0], 256);
     const int before1 = m.freq[1];
-    m.Update(5);
+    Ezw_model_update(&m, 5);
     // Halved first ((f + 1) / 2 each), then the new count added.
     EXPECT_EQ(m.freq[1], (before1 + 1) / 2);
     int total = 0;
@@ -181,23 +258,23 @@ TEST(EzwArith, RandomSymbolsRoundTrip)
                                        : 1 + static_cast<int>(r % 11));
         }
         EzwModel m;
-        m.Reset();
+        Ezw_model_reset(&m);
         EzwArithEncoder enc;
         enc.SetBudget(1L << 40);
         for (int sym : symbols) {
-            EXPECT_EQ(enc.PutSymbol(sym, m), 0);
-            m.Update(sym);
+            EXPECT_EQ(Ezw_put_symbol(sym, m, &enc), 0);
+            Ezw_model_update(&m, sym);
         }
-        enc.Finish();
+        Ezw_finish_coder(&enc);
         EzwModel dm;
-        dm.Reset();
+        Ezw_model_reset(&dm);
         EzwArithDecoder dec(enc.Bytes());
         long bits = 0;
         for (size_t i = 0; i < symbols.size(); ++i) {
             int n = 0;
-            const int got = dec.GetSymbol(dm, &n);
+            const int got = Ezw_get_symbol(dm, &dec, &n);
             ASSERT_EQ(got, symbols[i]) << "symbol " << i << " seed " << seed;
-            dm.Update(got);
+            Ezw_model_update(&dm, got);
             bits += n;
         }
         // The decoder shifts in as many bits as the encoder emitted, within its 16-bit look-ahead.
@@ -210,12 +287,12 @@ TEST(EzwArith, RandomSymbolsRoundTrip)
 TEST(EzwArith, BudgetIsReportedWhenSpent)
 {
     EzwModel m;
-    m.Reset();
+    Ezw_model_reset(&m);
     EzwArithEncoder enc;
     enc.SetBudget(20);
     int calls = 0;
-    while (enc.PutSymbol(1 + calls % 11, m) == 0) {
-        m.Update(1 + calls % 11);
+    while (Ezw_put_symbol(1 + calls % 11, m, &enc) == 0) {
+        Ezw_model_update(&m, 1 + calls % 11);
         ++calls;
         ASSERT_LT(calls, 1000);
     }
@@ -230,13 +307,13 @@ TEST(EzwArith, FinishCompletingAByteWritesAZeroByte)
     bool seen = false;
     for (int count = 0; count < 64 && !seen; ++count) {
         EzwModel m;
-        m.Reset();
+        Ezw_model_reset(&m);
         EzwArithEncoder enc;
         for (int i = 0; i < count; ++i) {
-            enc.PutSymbol(2, m);
-            m.Update(2);
+            Ezw_put_symbol(2, m, &enc);
+            Ezw_model_update(&m, 2);
         }
-        enc.Finish();
+        Ezw_finish_coder(&enc);
         if (enc.BitsEmitted() % 8 == 0) {
             seen = true;
             EXPECT_EQ(enc.Bytes().back(), 0);

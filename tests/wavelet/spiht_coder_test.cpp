@@ -18,7 +18,7 @@ TEST(SpihtEncode, FiveTwelveSquareAtOneBitPerPixel)
     EXPECT_EQ(SpihtByteBudget(512, 512, 1.0f), 32767);
     const auto img = Scene(512, 512);
     ZnImage display;
-    const SpihtEncodeResult r = SpihtCompress(*img, &display, 1.0f, 0);
+    const SpihtCoded r = SpihtEncode(*img, &display, 1.0f, 0);
     EXPECT_EQ(r.levels, 7);
     EXPECT_GE(r.stream.size() * 8, 262144u);
     EXPECT_LE(r.stream.size(), 32767u + 8);
@@ -38,7 +38,7 @@ TEST(SpihtEncode, LevelsOfOtherSizes)
     };
     for (const Case c : {Case{720, 576, 3}, Case{100, 80, 2}, Case{255, 256, 6}, Case{64, 64, 4}}) {
         const auto img = Scene(c.w, c.h);
-        EXPECT_EQ(SpihtCompress(*img, nullptr, 0.5f, 0).levels, c.L) << c.w << "x" << c.h;
+        EXPECT_EQ(SpihtEncode(*img, nullptr, 0.5f, 0).levels, c.L) << c.w << "x" << c.h;
     }
 }
 
@@ -46,7 +46,7 @@ TEST(SpihtEncode, TooLargeIsRefused)
 {
     zn::MessageRecorder messages;
     const auto img = MakeImage(9000, 1, [](int, int) { return 0.0f; });
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 1.0f, 0);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 1.0f, 0);
     EXPECT_EQ(r.levels, 0);
     EXPECT_TRUE(r.stream.empty());
     EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"Image is too large!"}));
@@ -63,9 +63,9 @@ TEST(SpihtRoundTrip, PicturesWithoutDetail)
     for (const Case c : {Case{"flat", 128.0f, 0}, Case{"black", 0.0f, 0}, Case{"flat smoothed", 200.0f, 7},
                          Case{"black smoothed", 0.0f, 7}}) {
         const auto img = MakeImage(128, 96, [&](int, int) { return c.value; });
-        const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 3.0f, c.smoothing);
+        const SpihtCoded r = SpihtEncode(*img, nullptr, 3.0f, c.smoothing);
         ZnImage out, display;
-        SpihtRecover(r.stream, &out, &display, 3.0f);
+        SpihtDecode(r.stream, &out, &display, 3.0f);
         ASSERT_EQ(out.Rows(), 96);
         EXPECT_GT(Psnr(*img, out), 50.0) << c.name;
     }
@@ -74,9 +74,9 @@ TEST(SpihtRoundTrip, PicturesWithoutDetail)
 TEST(SpihtRoundTrip, SmoothingSevenAtThreeBits)
 {
     const auto img = Scene(256, 200);
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 3.0f, 7);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 3.0f, 7);
     ZnImage out;
-    SpihtRecover(r.stream, &out, nullptr, 3.0f);
+    SpihtDecode(r.stream, &out, nullptr, 3.0f);
     EXPECT_GT(Psnr(*img, out), 35.0);
 }
 
@@ -84,9 +84,9 @@ TEST(SpihtRoundTrip, TinyPictures)
 {
     for (auto [w, h] : {std::pair{1, 1}, std::pair{8, 8}, std::pair{3, 17}, std::pair{40, 40}}) {
         const auto img = Scene(w, h);
-        const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 8.0f, 2);
+        const SpihtCoded r = SpihtEncode(*img, nullptr, 8.0f, 2);
         ZnImage out;
-        SpihtRecover(r.stream, &out, nullptr, 8.0f);
+        SpihtDecode(r.stream, &out, nullptr, 8.0f);
         EXPECT_EQ(out.Rows(), h);
         EXPECT_EQ(out.Cols(), w);
     }
@@ -98,9 +98,9 @@ TEST(SpihtRoundTrip, BudgetBelowTheHeaderStopsAfterTheFirstGroup)
     EXPECT_EQ(SpihtByteBudget(8, 8, 0.05f), -1);
     const auto img = Scene(8, 8);
     std::vector<SpihtDecision> enc, dec;
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 0.05f, 0, &enc);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 0.05f, 0, &enc);
     ZnImage out;
-    SpihtRecover(r.stream, &out, nullptr, 0.05f, &dec);
+    SpihtDecode(r.stream, &out, nullptr, 0.05f, &dec);
     ASSERT_FALSE(enc.empty());
     EXPECT_EQ(enc.front().kind, SpihtDecision::Pixels);
     // The pixel symbol of the first root group and the signs of its new pixels, nothing after.
@@ -114,9 +114,9 @@ TEST(SpihtRoundTrip, BudgetBelowTheHeaderStopsAfterTheFirstGroup)
 TEST(SpihtRoundTrip, HeaderIsRebuilt)
 {
     const auto img = Scene(300, 77);
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 0.3f, 5);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 0.3f, 5);
     ZnImage out, display;
-    const SpihtDecodeResult d = SpihtRecover(r.stream, &out, &display, 0.3f);
+    const SpihtDecoded d = SpihtDecode(r.stream, &out, &display, 0.3f);
     EXPECT_EQ(out.Cols(), 300);
     EXPECT_EQ(out.Rows(), 77);
     EXPECT_EQ(display.Cols(), 300);
@@ -128,12 +128,12 @@ TEST(SpihtEmbedded, DecodingIsAPrefixOfEncoding)
     const auto img = Scene(256, 256);
     for (int smoothing : {0, 4}) {
         std::vector<SpihtDecision> encDecisions;
-        const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 3.0f, smoothing, &encDecisions);
+        const SpihtCoded r = SpihtEncode(*img, nullptr, 3.0f, smoothing, &encDecisions);
         double lastPsnr = 0;
         for (float rate : {0.05f, 0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.75f, 1.0f, 1.5f, 3.0f}) {
             std::vector<SpihtDecision> decDecisions;
             ZnImage out;
-            const SpihtDecodeResult d = SpihtRecover(r.stream, &out, nullptr, rate, &decDecisions);
+            const SpihtDecoded d = SpihtDecode(r.stream, &out, nullptr, rate, &decDecisions);
             ASSERT_LE(decDecisions.size(), encDecisions.size());
             ASSERT_TRUE(std::equal(decDecisions.begin(), decDecisions.end(), encDecisions.begin())) << rate;
             const double psnr = Psnr(*img, out);
@@ -141,7 +141,7 @@ TEST(SpihtEmbedded, DecodingIsAPrefixOfEncoding)
             lastPsnr = psnr;
             const std::vector<uint8_t> cut(r.stream.begin(), r.stream.begin() + d.bytesUsed);
             ZnImage outCut;
-            SpihtRecover(cut, &outCut, nullptr, rate);
+            SpihtDecode(cut, &outCut, nullptr, rate);
             ASSERT_EQ(std::vector<float>(out.Data(), out.Data() + 256 * 256),
                       std::vector<float>(outCut.Data(), outCut.Data() + 256 * 256))
                 << "rate " << rate;
@@ -154,8 +154,8 @@ TEST(SpihtEmbedded, AtTheEncodingRateTheDecoderStopsALittleEarlier)
 {
     const auto img = Scene(128, 128);
     std::vector<SpihtDecision> enc, dec;
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 0.5f, 0, &enc);
-    SpihtRecover(r.stream, nullptr, nullptr, 0.5f, &dec);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 0.5f, 0, &enc);
+    SpihtDecode(r.stream, nullptr, nullptr, 0.5f, &dec);
     EXPECT_LT(dec.size(), enc.size());
     EXPECT_GT(dec.size(), enc.size() * 9 / 10);
 }
@@ -166,10 +166,10 @@ TEST(SpihtDecode, DamagedStreams)
         {}, {'x', 1, 2, 3}, {'o'}, {'o', 0xFF, 0xFF, 0xFF, 0xFF}};
     for (const auto &s : refused) {
         ZnImage out;
-        EXPECT_THROW(SpihtRecover(s, &out, nullptr, 1.0f), zn::RunAborted);
+        EXPECT_THROW(SpihtDecode(s, &out, nullptr, 1.0f), zn::RunAborted);
     }
     const auto img = Scene(64, 64);
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 1.0f, 0);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 1.0f, 0);
     uint32_t seed = 5;
     for (int trial = 0; trial < 30; ++trial) {
         std::vector<uint8_t> s = r.stream;
@@ -179,7 +179,7 @@ TEST(SpihtDecode, DamagedStreams)
                 s[k] = static_cast<uint8_t>(Lcg(&seed));
         s.resize(8 + Lcg(&seed) % (s.size() - 8));
         ZnImage out, display;
-        SpihtRecover(s, &out, &display, 1.0f);
+        SpihtDecode(s, &out, &display, 1.0f);
         EXPECT_EQ(out.Rows(), 64);
     }
 }
@@ -187,17 +187,17 @@ TEST(SpihtDecode, DamagedStreams)
 TEST(SpihtDecode, SymbolLimitEndsTheDecodingAsItsBudget)
 {
     const auto img = Scene(64, 64);
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 3.0f, 0);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 3.0f, 0);
     std::vector<SpihtDecision> full;
     ZnImage reference;
-    SpihtRecover(r.stream, &reference, nullptr, 3.0f, &full);
+    SpihtDecode(r.stream, &reference, nullptr, 3.0f, &full);
     // The same code behind an 'S' start with a limit of 2000 symbols: the decoder stops there, still
     // on the encoder's path, and the picture comes out.
     std::vector<uint8_t> limited = {'S', 0, 0, 0x07, 0xD0};
     limited.insert(limited.end(), r.stream.begin() + 1, r.stream.end());
     std::vector<SpihtDecision> cut;
     ZnImage out;
-    SpihtRecover(limited, &out, nullptr, 3.0f, &cut);
+    SpihtDecode(limited, &out, nullptr, 3.0f, &cut);
     EXPECT_EQ(out.Rows(), 64);
     ASSERT_LT(cut.size(), full.size());
     EXPECT_LE(cut.size(), 2000u);
@@ -210,9 +210,9 @@ TEST(SpihtPhoto, CameraCodesToUsefulQuality)
     ZN_REQUIRE_PHOTO("camera");
     const auto img = Photo("camera");
     ASSERT_TRUE(img);
-    const SpihtEncodeResult r = SpihtCompress(*img, nullptr, 1.0f, 0);
+    const SpihtCoded r = SpihtEncode(*img, nullptr, 1.0f, 0);
     ZnImage out;
-    SpihtRecover(r.stream, &out, nullptr, 1.0f);
+    SpihtDecode(r.stream, &out, nullptr, 1.0f);
     EXPECT_GT(Psnr(*img, out), 33.0);
 }
 

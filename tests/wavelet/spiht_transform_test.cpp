@@ -2,8 +2,13 @@
 // smoothing, DC removal, band display, adaptive models and the stream coder.
 #include "modules/spiht/spiht_arith.h"
 #include "modules/spiht/spiht_image.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+#include "platform/messages.h"
 #include "wavelet/wavelet_test_util.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace spiht_transform_test { // one namespace per test file: a folder compiles as one source
@@ -24,8 +29,8 @@ TEST(SpihtImage, PaddingAndLevelCounts)
           Case{1, 1, 8, 8, 0, 1}}) {
         EXPECT_EQ(SpihtPaddedSide(c.w), c.pw) << c.w;
         EXPECT_EQ(SpihtPaddedSide(c.h), c.ph) << c.h;
-        EXPECT_EQ(SpihtTransformLevels(c.pw, c.ph), c.K) << c.w << "x" << c.h;
-        EXPECT_EQ(std::min(SpihtTreeLevels(c.pw), SpihtTreeLevels(c.ph)), c.L) << c.w << "x" << c.h;
+        EXPECT_EQ(transform_levels(c.pw, c.ph), c.K) << c.w << "x" << c.h;
+        EXPECT_EQ(std::min(tree_levels(c.pw), tree_levels(c.ph)), c.L) << c.w << "x" << c.h;
     }
     EXPECT_FLOAT_EQ(SpihtSmoothingFactor(7, 0), 3.8f);
     EXPECT_NEAR(SpihtSmoothingFactor(7, 1), 2.8667f, 1e-4);
@@ -37,7 +42,7 @@ TEST(SpihtImage, PaddingSmoothsTheLastRowAndColumn)
 {
     const auto pic =
         MakeImage(100, 75, [](int x, int y) { return static_cast<float>((x * 3 + y * 5) % 256); });
-    ImageBW img;
+    Image_BW img;
     img.read_image(*pic);
     ASSERT_EQ(img.PaddedWidth(), 104);
     ASSERT_EQ(img.PaddedHeight(), 80);
@@ -57,7 +62,7 @@ TEST(SpihtImage, PaddingSmoothsTheLastRowAndColumn)
 TEST(SpihtImage, OneSampleSidesArePaddedByRepetition)
 {
     const auto pic = MakeImage(1, 3, [](int, int y) { return 10.0f * (y + 1); });
-    ImageBW img;
+    Image_BW img;
     img.read_image(*pic);
     EXPECT_FLOAT_EQ(img.at(0, 7), 30.0f);
     EXPECT_FLOAT_EQ(img.at(1, 0), 15.0f); // columns still average the rows around them
@@ -75,11 +80,11 @@ TEST_P(Smoothing, TransformThenInverseReconstructs)
         const auto pic = w == 300
                              ? MakeImage(w, h, [&](int, int) { return static_cast<float>(Lcg(&s) % 256); })
                              : Scene(w, h);
-        ImageBW img;
+        Image_BW img;
         img.read_image(*pic);
-        ImageBW padded = img;
+        Image_BW padded = img;
         img.transform(smoothing);
-        EXPECT_EQ(img.Levels(), SpihtTransformLevels(img.PaddedWidth(), img.PaddedHeight()));
+        EXPECT_EQ(img.Levels(), transform_levels(img.PaddedWidth(), img.PaddedHeight()));
         img.inverse_transform();
         float worst = 0;
         for (int x = 0; x < img.PaddedWidth(); ++x)
@@ -97,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(All, Smoothing, ::testing::Range(0, 8));
 TEST(SpihtImage, ConstantPictureLeavesOnlyResidues)
 {
     const auto pic = MakeImage(64, 64, [](int, int) { return 100.0f; });
-    ImageBW img;
+    Image_BW img;
     img.read_image(*pic);
     img.transform(0);
     ASSERT_EQ(img.Levels(), 3);
@@ -112,7 +117,7 @@ TEST(SpihtImage, ConstantPictureLeavesOnlyResidues)
 TEST(SpihtImage, LargeMeanTakesAnExponent)
 {
     const auto pic = MakeImage(512, 512, [](int, int) { return 250.0f; });
-    ImageBW img;
+    Image_BW img;
     img.read_image(*pic);
     img.transform(3);
     // 64 x 250 x the smoothing factors of six levels in both directions, brought below 1000 by
@@ -163,7 +168,7 @@ TEST(SpihtBandDisplay, OneLevelScalesEveryQuarter)
 
 TEST(SpihtModel, TwoSymbolsHalveAfterSixtyTwo)
 {
-    AdaptiveModel m;
+    Adaptive_Model m;
     m.set_symbols(2);
     EXPECT_EQ(m.MaxFrequency(), 64);
     EXPECT_EQ(m.Total(), 2);
@@ -173,14 +178,14 @@ TEST(SpihtModel, TwoSymbolsHalveAfterSixtyTwo)
     m.update(1);
     // (63 + 1) / 2 + (1 + 1) / 2 = 33, then one added.
     EXPECT_EQ(m.Total(), 34);
-    AdaptiveModel big;
+    Adaptive_Model big;
     big.set_symbols(1024);
     EXPECT_EQ(big.MaxFrequency(), 16383);
 }
 
 TEST(SpihtModel, IndicesFollowTheCounts)
 {
-    AdaptiveModel m;
+    Adaptive_Model m;
     m.set_symbols(4);
     m.update(m.m_symbolToIndex[3]);
     m.update(m.m_symbolToIndex[3]);
@@ -195,9 +200,9 @@ TEST(SpihtModel, IndicesFollowTheCounts)
 
 TEST(SpihtArith, SmallestStream)
 {
-    SpihtArithEncoder enc;
-    enc.open();
-    enc.stop();
+    CSpiht_Encoder enc;
+    enc.open_temporary(nullptr);
+    enc.stop_and_rewind();
     EXPECT_EQ(enc.Bytes(), (std::vector<uint8_t>{'o', 0x02}));
     EXPECT_EQ(enc.byte_count(), 2);
 }
@@ -223,23 +228,23 @@ TEST(SpihtArith, RandomSymbolsAndBitsRoundTrip)
                 items.push_back({kind, 0, v});
             }
         }
-        AdaptiveModel m1, m2;
+        Adaptive_Model m1, m2;
         m1.set_symbols(2);
         m2.set_symbols(16);
-        SpihtArithEncoder enc;
-        enc.open();
+        CSpiht_Encoder enc;
+        enc.open_temporary(nullptr);
         for (const Item &it : items) {
             if (it.kind == 0)
                 enc.encode_bits(it.n, it.value);
             else
                 enc.encode_symbol(it.value, it.kind == 1 ? m1 : m2);
         }
-        enc.stop();
+        enc.stop_and_rewind();
         EXPECT_EQ(enc.byte_count(), static_cast<long>(enc.Bytes().size()));
         m1.set_symbols(2); // set to the same count: restarts
         m2.set_symbols(16);
         EXPECT_EQ(m1.Total(), 2);
-        SpihtArithDecoder dec;
+        CSpiht_Decoder dec;
         dec.start(enc.Bytes());
         for (size_t i = 0; i < items.size(); ++i) {
             const Item &it = items[i];
@@ -255,24 +260,70 @@ TEST(SpihtArith, OneBitSplitsTheIntervalInHalves)
 {
     // Coding a 1 keeps the upper half: the first code bit is 1; a 0 keeps the lower half.
     for (int bit : {0, 1}) {
-        SpihtArithEncoder enc;
-        enc.open();
+        CSpiht_Encoder enc;
+        enc.open_temporary(nullptr);
         enc.encode_bits(1, bit);
-        enc.stop();
+        enc.stop_and_rewind();
         EXPECT_EQ(enc.Bytes()[1] & 1, bit);
     }
 }
 
 TEST(SpihtArith, PastTheEndReadsOnesAndCounts)
 {
+    std::vector<std::string> logged;
+    auto previous = zn::SetLogSink([&](zn::LogLevel, const std::string &t) { logged.push_back(t); });
     const std::vector<uint8_t> stream = {'o'};
-    SpihtArithDecoder dec;
+    CSpiht_Decoder dec;
     dec.start(stream);
     EXPECT_EQ(dec.byte_count(), 3); // 'o' and two fetches past the end
     EXPECT_EQ(dec.decode_bits(8), 255);
     for (int i = 0; i < 100; ++i)
         dec.decode_bits(8);
+    zn::SetLogSink(previous);
     EXPECT_GE(dec.byte_count(), 100);
+    // Every fetch past the end from the fifteenth on says so.
+    const std::string line =
+        "\r\r\n\r\r\n\a -> Error: < Decoder > end of file reached\r\n Execution terminated!\r\n";
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), line), dec.byte_count() - 1 - 14);
+}
+
+TEST(SpihtArith, StreamFileHoldsTheStreamAndStaysOpen)
+{
+    zntest::ScratchDir dir;
+    const std::string userDir = dir.Path();
+    CSpiht_Encoder enc;
+    enc.open_temporary(&userDir);
+    for (int i = 0; i < 5000; ++i)
+        enc.encode_bits(7, i * 13);
+    enc.stop_and_rewind();
+    const zn::TempFile file = enc.TakeFile();
+    ASSERT_TRUE(file.file);
+    EXPECT_EQ(file.path.rfind(userDir + "sph", 0), 0u) << file.path;
+    EXPECT_EQ(std::ftell(file.file), 0);
+    EXPECT_EQ(zntest::ReadFileBytes(file.path), enc.Bytes());
+    // Two decodings from the same file: each rewinds it when done.
+    for (int pass = 0; pass < 2; ++pass) {
+        CSpiht_Decoder dec;
+        dec.start(file.file);
+        for (int i = 0; i < 5000; ++i)
+            ASSERT_EQ(dec.decode_bits(7), (i * 13) & 127);
+        dec.rewind_input();
+        EXPECT_EQ(std::ftell(file.file), 0);
+    }
+    std::fclose(file.file);
+    std::remove(file.path.c_str());
+}
+
+TEST(SpihtArith, UnwritableFolderEndsTheRunWithItsMessage)
+{
+    zntest::ScratchDir dir;
+    const std::string missing = dir.Path() + "missing/";
+    zn::MessageRecorder messages;
+    CSpiht_Encoder enc;
+    EXPECT_THROW(enc.open_temporary(&missing), zn::RunAborted);
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{"(CSpiht_Encoder::reset) Error creating temporary output "
+                                        "file.\nDo you have correct write permission?"}));
 }
 
 TEST(SpihtArith, SymbolLimitStopsTheDecoder)
@@ -280,13 +331,13 @@ TEST(SpihtArith, SymbolLimitStopsTheDecoder)
     std::vector<uint8_t> stream = {'S', 0, 0, 0, 5};
     for (int i = 0; i < 32; ++i)
         stream.push_back(static_cast<uint8_t>(i * 37));
-    SpihtArithDecoder dec;
+    CSpiht_Decoder dec;
     dec.start(stream);
     EXPECT_FALSE(dec.invalid());
     for (int i = 0; i < 20; ++i)
         dec.decode_bits(3);
     EXPECT_TRUE(dec.exhausted());
-    SpihtArithDecoder bad;
+    CSpiht_Decoder bad;
     const std::vector<uint8_t> junk = {'x', 1, 2};
     bad.start(junk);
     EXPECT_TRUE(bad.invalid());

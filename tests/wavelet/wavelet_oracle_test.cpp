@@ -47,9 +47,9 @@ TEST(WaveletOracle, MeasuresAgreeWithImageMagick)
     zntest::ScratchDir dir;
     const auto img = Scene(256, 192);
     ASSERT_TRUE(WritePgm(dir.File("orig.pgm"), *img));
-    const SpihtEncodeResult s = SpihtCompress(*img, nullptr, 0.5f, 2);
+    const SpihtCoded s = SpihtEncode(*img, nullptr, 0.5f, 2);
     ZnImage out;
-    SpihtRecover(s.stream, &out, nullptr, 0.5f);
+    SpihtDecode(s.stream, &out, nullptr, 0.5f);
     ASSERT_TRUE(WritePgm(dir.File("spiht.pgm"), out));
     EXPECT_NEAR(Psnr(*img, out), MagickPsnr(dir.File("orig.pgm"), dir.File("spiht.pgm")), 0.05);
     const EzwEncodeResult e = EzwEncodeBytes(*img, nullptr, 0.5f, 4);
@@ -74,10 +74,10 @@ TEST(WaveletOracle, CorpusPicturesAgreeWithImageMagick)
         img.DibToZnImage(&dib);
         ASSERT_TRUE(WritePgm(dir.File("orig.pgm"), img)) << file;
         ZnImage out;
-        const SpihtEncodeResult s = SpihtCompress(img, nullptr, 1.0f, 0);
+        const SpihtCoded s = SpihtEncode(img, nullptr, 1.0f, 0);
         if (s.levels == 0)
             continue; // larger than the coder takes
-        SpihtRecover(s.stream, &out, nullptr, 1.0f);
+        SpihtDecode(s.stream, &out, nullptr, 1.0f);
         ASSERT_TRUE(WritePgm(dir.File("spiht.pgm"), out));
         EXPECT_NEAR(Psnr(img, out), MagickPsnr(dir.File("orig.pgm"), dir.File("spiht.pgm")), 0.05) << file;
         const int levels = std::min(
@@ -123,8 +123,8 @@ TEST(WaveletOracle, CameraAgainstOpenJpeg)
         const double opj = MagickPsnr(orig, dec);
 
         ZnImage out;
-        const SpihtEncodeResult s = SpihtCompress(*img, nullptr, rate, 0);
-        SpihtRecover(s.stream, &out, nullptr, rate);
+        const SpihtCoded s = SpihtEncode(*img, nullptr, rate, 0);
+        SpihtDecode(s.stream, &out, nullptr, rate);
         ASSERT_TRUE(WritePgm(dir.File("spiht.pgm"), out));
         const double spiht = MagickPsnr(orig, dir.File("spiht.pgm"));
 

@@ -3,6 +3,7 @@
 
 #include "image/cdib.h"
 #include "image/znimage.h"
+#include "modules/spiht/spiht_coder.h"
 #include "support/test_support.h"
 
 #include <cmath>
@@ -61,6 +62,40 @@ inline double Psnr(const ZnImage &a, const ZnImage &b)
         }
     const double mse = se / (static_cast<double>(rows) * cols);
     return mse <= 0 ? INFINITY : 10 * std::log10(65025.0 / mse);
+}
+
+// SPIHT in memory: the stream, the tree levels (0 when refused) and the encoder's two lines.
+struct SpihtCoded
+{
+    int levels = 0;
+    std::vector<uint8_t> stream;
+    std::string text;
+};
+
+inline SpihtCoded SpihtEncode(const ZnImage &img, ZnImage *display, float rate, int smoothing,
+                              std::vector<SpihtDecision> *decisions = nullptr)
+{
+    SpihtCoded r;
+    Spiht_Image_Encoder encoder({}, &r.text);
+    encoder.FollowDecisions(decisions);
+    r.levels = encoder.compress(img, display, nullptr, nullptr, rate, smoothing);
+    r.stream = encoder.Stream();
+    return r;
+}
+
+struct SpihtDecoded
+{
+    int levels = 0;
+    long bytesUsed = 0;
+};
+
+inline SpihtDecoded SpihtDecode(std::span<const uint8_t> stream, ZnImage *out, ZnImage *display, float rate,
+                                std::vector<SpihtDecision> *decisions = nullptr)
+{
+    Spiht_Image_Decoder decoder;
+    decoder.FollowDecisions(decisions);
+    decoder.recover(out, display, stream, rate);
+    return {decoder.Levels(), decoder.BytesUsed()};
 }
 
 inline uint32_t Lcg(uint32_t *s)

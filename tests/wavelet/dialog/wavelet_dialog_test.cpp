@@ -83,7 +83,7 @@ TEST_F(EzwFixture, OpensWithItsPagesAndDefaults)
     EXPECT_TRUE(dlg->DecoderPage()->Button(1461)->isChecked());
     for (int id = 1456; id <= 1465; ++id)
         EXPECT_EQ(dlg->DecoderPage()->Button(id)->isEnabled(), id <= 1461) << id;
-    EXPECT_EQ(dlg->Params().nWaveletLevels, 3);
+    EXPECT_EQ(dlg->Params().m_nWaveletLevels, 3);
     EXPECT_TRUE(doc->m_pRDData->m_bModuleActive[doc->m_pRDData->GetModuleIndex("EZW")]);
 }
 
@@ -159,7 +159,7 @@ TEST_F(EzwFixture, DecodingAgainLeavesTheEncodingAlone)
     CEZWDlg *dlg = Open("photo", *Picture(128, 128));
     ClickOn(dlg->EncoderPage(), 1463); // 1.0
     EXPECT_TRUE(dlg->DecoderPage()->Button(1463)->isChecked());
-    EXPECT_EQ(dlg->Params().fDecRate, 1.0f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 1.0f);
     for (int id = 1456; id <= 1465; ++id)
         EXPECT_EQ(dlg->DecoderPage()->Button(id)->isEnabled(), id <= 1463) << id;
     ModuleHarness::Click(dlg, CEZWDlg::IDC_APPLY);
@@ -173,7 +173,7 @@ TEST_F(EzwFixture, DecodingAgainLeavesTheEncodingAlone)
     ClickOn(dlg->DecoderPage(), 1458); // 0.2
     // Clicking the checked encoder rate again changes nothing: the decoder rate stays.
     dlg->EncoderPage()->Button(1463)->click();
-    EXPECT_EQ(dlg->Params().fDecRate, 0.2f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 0.2f);
     ModuleHarness::Click(dlg, CEZWDlg::IDC_APPLY);
     const std::string second = ModuleHarness::ResultText(dlg, CEZWDlg::IDC_RESULTS);
     EXPECT_EQ(dlg->Session().StreamPath(), stream);
