@@ -115,7 +115,6 @@ void roi_mask_tree::build(const coding_info &info, int component, const std::vec
     m_fast = fast;
     int levels = info.get_tile_component_info(component, nullptr, nullptr, nullptr, nullptr);
     std::vector<uint8_t> plane;
-    check_plane_size(tile_component);
     if (!fast)
         plane = rasterise_regions(regions, tile_component);
     Node(info, component, levels, kUnread, 0, tile_component, std::move(plane), regions);

@@ -2,7 +2,8 @@
 // region by columns (vertical stage) and then by rows (horizontal stage) into four subbands; the
 // low-low band feeds the next level. Reversible components stay in integers throughout, all others
 // run in single precision. Band rows leave through a sink and come back through a source, which is
-// where the quantiser sits in the codec.
+// where the quantiser sits in the codec. The one-dimensional lifting and convolution below are the
+// plain forms of what the line-based stages (wavelet_stages.h) do along rows and columns.
 #pragma once
 
 #include "jpeg2000/wavelet_kernels.h"
@@ -22,11 +23,6 @@ struct region_rect
     int first_row = 0;
     int first_col = 0;
 };
-
-// The largest tile-component a whole-plane transform takes: 2^26 samples, 256 MiB as 32-bit values.
-constexpr int64_t kMaxPlaneSamples = int64_t(1) << 26;
-// Ends the run with a message for a region that is negative or larger than that.
-void check_plane_size(const region_rect &r);
 
 // Number of samples of parity p in [a, a + n - 1].
 int parity_count(int a, int n, int p);
@@ -115,24 +111,12 @@ struct component_transform_setup
 
 // Bands are addressed (level, band): level L..1 hold bands 1 (vertically low, horizontally high),
 // 2 (vertically high, horizontally low) and 3; level 0 holds the final low-low band 0. Rows of a
-// band are pushed top to bottom.
+// band are pushed top to bottom, the bands' rows interleaved as the tree produces them.
 void analyse_component(const component_transform_setup &setup, int component, const region_rect &region,
                        const int32_t *samples, band_row_sink &sink);
 // Reconstructs the region's samples; the float path rounds half away from zero.
 void synthesise_component(const component_transform_setup &setup, int component, const region_rect &region,
                           band_row_source &source, int32_t *samples);
-
-// The same on a plane the caller holds (region.rows x region.cols, row by row), transformed in place
-// so that a tile-component needs no other plane: analysis uses the plane as its scratch, synthesis
-// fills it. Integer planes take the reversible path, float planes the other.
-void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                   int32_t *plane, band_row_sink &sink);
-void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                   float *plane, band_row_sink &sink);
-void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                      band_row_source &source, int32_t *plane);
-void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                      band_row_source &source, float *plane);
 
 // A synthesised float sample as an integer, rounded half away from zero. A damaged stream can
 // drive the synthesis far outside any sample range: such values saturate instead of overflowing.
