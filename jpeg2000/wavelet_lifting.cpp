@@ -141,7 +141,7 @@ std::vector<lifting_segment> plan_lifting_segments(int first, int n, const lifti
         int x, w;
     };
     std::vector<Span> spans;
-    const int W = f.size;
+    const int W = std::max(f.size, 1); // a frame holds one sample at least
     const int first_width = f.frames ? W - ((first - f.anchor) & (W - 1)) : n;
     if (first_width >= n) {
         spans.push_back({first, n});
