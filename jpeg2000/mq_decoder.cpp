@@ -3,6 +3,8 @@
 // Past a segment's end the decoder reads only 1-bits, as the standard's decoder does at a marker.
 #include "jpeg2000/mq_coder.h"
 
+#include <algorithm>
+
 namespace zn::j2k {
 
 namespace {
@@ -246,16 +248,11 @@ int mq_decode_reference(mq_decoder &d, int context)
     return symbol;
 }
 
-int mq_decode_loop::decode(int context)
+int mq_decode_loop::Decide(int context)
 {
     int32_t &word = m_d.contexts[context];
     int32_t &combined = m_d.contexts[context + kMqContextWords];
-    uint32_t p = static_cast<uint32_t>(combined);
-    if (m_P + p <= m_Q) { // an MPS of 0 whose probability still fits: no register work
-        m_P += p;
-        return 0;
-    }
-    uint32_t qe = p & 0xFFFF;
+    const uint32_t qe = static_cast<uint32_t>(combined) & 0xFFFF;
     m_C -= m_P << 16;
     m_A -= m_P + qe;
     m_P = 0;
@@ -284,7 +281,25 @@ int mq_decode_loop::decode(int context)
         }
     }
     combined = mq_combined_probability[word];
-    do {
+    // Renormalise: A doubles until it reaches 0x8000 again, and C with it; a new byte enters C
+    // whenever the bit counter runs out. Shifting by as many bits as the counter allows at once
+    // does the same as the bit-by-bit loop of the reference.
+    int shifts = __builtin_clz(m_A) - 16;
+    if (m_A == 0 || m_CT <= 0)
+        shifts = 0;
+    while (shifts > 0) {
+        const int s = std::min(shifts, m_CT);
+        m_C <<= s;
+        m_A <<= s;
+        m_CT -= s;
+        shifts -= s;
+        if (m_CT == 0) {
+            int ct;
+            m_C = mq_byte_in(m_C, &ct, m_d);
+            m_CT = ct;
+        }
+    }
+    while (m_A < 0x8000) { // only for registers a damaged start left out of their range
         --m_CT;
         m_C <<= 1;
         if (m_CT == 0) {
@@ -293,7 +308,9 @@ int mq_decode_loop::decode(int context)
             m_CT = ct;
         }
         m_A <<= 1;
-    } while (m_A < 0x8000);
+        if (m_A == 0)
+            break;
+    }
     Allowance();
     return symbol;
 }

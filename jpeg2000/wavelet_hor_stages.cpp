@@ -36,6 +36,14 @@ public:
             m_int[0].resize(room);
             m_int[1].resize(room);
         }
+        m_fast_float = m_fast_int = false;
+        if (!m_dir.conv && region.rows > 0) {
+            if (float_flag)
+                m_fast_float =
+                    m_float_rows.prepare(*m_dir.kernel, region.cols, region.first_col, m_frames, true);
+            else
+                m_fast_int = m_int_rows.prepare(*m_dir.kernel, region.cols, region.first_col, m_frames, true);
+        }
         for (int h = 0; h < 2; ++h) {
             region_rect c = region;
             c.cols = parity_count(region.first_col, region.cols, h);
@@ -57,6 +65,10 @@ protected:
     int m_low_count = 0, m_high_count = 0;
     std::vector<float> m_float[3]; // low, high, and the row converted from integers
     std::vector<int32_t> m_int[2];
+    // Rows of one segment go through the planned lifting; rows cut into frames through the plain one.
+    row_lifting<float> m_float_rows;
+    row_lifting<int32_t> m_int_rows;
+    bool m_fast_float = false, m_fast_int = false;
 };
 
 class hor_analysis_lifting : public horizontal_stage
@@ -71,16 +83,22 @@ public:
             push_float_line(m_float[2].data(), length);
             return;
         }
-        lift_analysis(*m_dir.kernel, row, length, m_region.first_col, m_int[0].data(), m_int[1].data(),
-                      m_frames);
+        if (m_fast_int)
+            m_int_rows.analyse(row, m_int[0].data(), m_int[1].data());
+        else
+            lift_analysis(*m_dir.kernel, row, length, m_region.first_col, m_int[0].data(), m_int[1].data(),
+                          m_frames);
         low->push_int_line(m_int[0].data(), m_low_count);
         high->push_int_line(m_int[1].data(), m_high_count);
     }
     void push_float_line(const float *row, int length) override
     {
         CheckLength(length);
-        lift_analysis(*m_dir.kernel, row, length, m_region.first_col, m_float[0].data(), m_float[1].data(),
-                      true, m_frames);
+        if (m_fast_float)
+            m_float_rows.analyse(row, m_float[0].data(), m_float[1].data());
+        else
+            lift_analysis(*m_dir.kernel, row, length, m_region.first_col, m_float[0].data(),
+                          m_float[1].data(), true, m_frames);
         low->push_float_line(m_float[0].data(), m_low_count);
         high->push_float_line(m_float[1].data(), m_high_count);
     }
@@ -115,21 +133,27 @@ public:
         CheckLength(length);
         if (float_flag) {
             pull_float_line(m_float[2].data(), length);
-            std::transform(m_float[2].begin(), m_float[2].begin() + length, row, round_sample);
+            round_samples(m_float[2].data(), row, length);
             return;
         }
         low->pull_int_line(m_int[0].data(), m_low_count);
         high->pull_int_line(m_int[1].data(), m_high_count);
-        lift_synthesis(*m_dir.kernel, m_int[0].data(), m_int[1].data(), length, m_region.first_col, row,
-                       m_frames);
+        if (m_fast_int)
+            m_int_rows.synthesise(m_int[0].data(), m_int[1].data(), row);
+        else
+            lift_synthesis(*m_dir.kernel, m_int[0].data(), m_int[1].data(), length, m_region.first_col, row,
+                           m_frames);
     }
     void pull_float_line(float *row, int length) override
     {
         CheckLength(length);
         low->pull_float_line(m_float[0].data(), m_low_count);
         high->pull_float_line(m_float[1].data(), m_high_count);
-        lift_synthesis(*m_dir.kernel, m_float[0].data(), m_float[1].data(), length, m_region.first_col, row,
-                       true, m_frames);
+        if (m_fast_float)
+            m_float_rows.synthesise(m_float[0].data(), m_float[1].data(), row);
+        else
+            lift_synthesis(*m_dir.kernel, m_float[0].data(), m_float[1].data(), length, m_region.first_col,
+                           row, true, m_frames);
     }
 };
 
@@ -141,7 +165,7 @@ public:
     {
         CheckLength(length);
         pull_float_line(m_float[2].data(), length);
-        std::transform(m_float[2].begin(), m_float[2].begin() + length, row, round_sample);
+        round_samples(m_float[2].data(), row, length);
     }
     void pull_float_line(float *row, int length) override
     {

@@ -77,6 +77,45 @@ private:
     int m_lowest_right = INT_MAX;
 };
 
+// Lifting of whole rows of one length and first sample, planned once: the fast form of
+// lift_analysis and lift_synthesis for rows that are one segment (no SSO-DWT frames cut them),
+// with the same arithmetic in the same order.
+template <typename T> class row_lifting
+{
+public:
+    // False (and not ready) when the row needs the plain lifting: a single sample, or several segments.
+    bool prepare(const wavelet_kernel &k, int n, int first, const lifting_frames &f, bool scale_always);
+    bool ready() const { return m_ready; }
+    void analyse(const T *in, T *low, T *high);
+    void synthesise(const T *low, const T *high, T *out);
+
+private:
+    struct step_plan
+    {
+        int n_t = 0, n_u = 0;
+        step_shape shape;
+        int first = 0, last = -1;
+        bool sso_first = false, sso_last = false, has_source = false;
+        int right = 0;                                // margin samples after the source
+        std::vector<extension_source> margin_sources; // before the source, then after it
+        std::vector<double> taps;
+        std::vector<int64_t> int_taps;
+    };
+    void Step(const step_plan &p, int s, int direction);
+    static T Source(const T *u, extension_source e);
+    void Scale(int direction);
+
+    const wavelet_kernel *m_kernel = nullptr;
+    int m_n = 0, m_first = 0, m_b = 0;
+    bool m_scale_always = true, m_ready = false;
+    lifting_segment m_segment;
+    int m_count[2] = {0, 0};
+    int m_margin = 1;
+    std::vector<double> m_x;
+    std::vector<step_plan> m_steps;
+    std::vector<T> m_band[2]; // low and high, with margins on both sides
+};
+
 // Frame geometry at a stage's resolution: frame height and width and the anchors, halved per split.
 struct stage_frames
 {

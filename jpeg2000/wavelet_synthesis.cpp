@@ -30,7 +30,7 @@ void synthesis_band_buffer::pull_int_line(int32_t *row, int length)
     }
     m_row.resize(size_t(length));
     pull_float_line(m_row.data(), length);
-    std::transform(m_row.begin(), m_row.end(), row, round_sample);
+    round_samples(m_row.data(), row, length);
 }
 
 void synthesis_band_buffer::pull_float_line(float *row, int length)

@@ -252,7 +252,7 @@ public:
         }
         m_row.resize(size_t(length));
         m_source->pull_float_row(m_row.data(), component, level, band, length);
-        std::transform(m_row.begin(), m_row.end(), row, round_sample);
+        round_samples(m_row.data(), row, length);
     }
     void pull_float_line(float *row, int length) override
     {

@@ -325,7 +325,7 @@ public:
     {
         CheckLength(length);
         Next(m_float.data());
-        std::transform(m_float.begin(), m_float.begin() + length, row, round_sample);
+        round_samples(m_float.data(), row, length);
     }
     void pull_float_line(float *row, int length) override
     {

@@ -238,6 +238,16 @@ private:
         if constexpr (std::is_same_v<T, int32_t>) {
             const int s = st.downshift;
             const int64_t half = s > 0 ? int64_t(1) << (s - 1) : 0;
+            if (count == 2 && signs[0] >= 0 && signs[1] >= 0) {
+                // Two taps, no mirrored negation: the steps of every built-in kernel.
+                const int64_t a0 = st.int_taps[0], a1 = st.int_taps[1];
+                const T *u0 = rows[0], *u1 = rows[1];
+                for (int x = 0; x < W; ++x) {
+                    const int64_t sum = a0 * u0[x] + a1 * u1[x];
+                    out[x] = int32_t(t[x] + m_direction * (s > 0 ? (half + sum) >> s : sum));
+                }
+                return;
+            }
             for (int x = 0; x < W; ++x) {
                 int64_t sum = 0;
                 for (int m = 0; m < count; ++m)
@@ -251,6 +261,17 @@ private:
             double taps[kMaxLiftingTaps + 16];
             for (int m = 0; m < count; ++m)
                 taps[m] = signs[m] < 0 ? -double(st.taps[size_t(m)]) : double(st.taps[size_t(m)]);
+            if (count == 2) {
+                const double a0 = taps[0], a1 = taps[1];
+                const T *u0 = rows[0], *u1 = rows[1];
+                for (int x = 0; x < W; ++x) {
+                    double sum = 0;
+                    sum += a0 * double(u0[x]);
+                    sum += a1 * double(u1[x]);
+                    out[x] = float(double(t[x]) + m_direction * sum);
+                }
+                return;
+            }
             for (int x = 0; x < W; ++x) {
                 double sum = 0;
                 for (int m = 0; m < count; ++m)
@@ -531,7 +552,7 @@ public:
         this->CheckLength(length);
         const T *r = Next();
         if constexpr (std::is_same_v<T, float>)
-            std::transform(r, r + length, row, round_sample);
+            round_samples(r, row, length);
         else
             std::copy(r, r + length, row);
         Release();

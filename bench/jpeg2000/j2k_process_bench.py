@@ -135,7 +135,7 @@ def versus_openjpeg(build, runs, work):
                           "-threads", "1"] + opj_rate, runs)
         print(f"{n}x{n} {label:8s} encode: ours {a * 1000:6.0f} ms, opj_compress {b * 1000:6.0f} ms, "
               f"median paired ratio {r:.2f}")
-        r, a, b = paired([runner, "decode", ours, os.path.join(work, "ours.bmp")],
+        r, a, b = paired([runner, "decode", ours, os.path.join(work, "ours.pgm")],
                          ["opj_decompress", "-i", standard, "-o", os.path.join(work, "opj.pgm"), "-threads", "1"],
                          runs)
         print(f"{n}x{n} {label:8s} decode: ours {a * 1000:6.0f} ms, opj_decompress {b * 1000:6.0f} ms, "
