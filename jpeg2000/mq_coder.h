@@ -143,14 +143,15 @@ class mq_decode_loop
 public:
     explicit mq_decode_loop(mq_decoder &d) : m_d(d), m_A(d.A), m_C(d.C), m_CT(d.CT) { Allowance(); }
     ~mq_decode_loop() { store(); }
-    // The common case, an MPS of 0 whose probability still fits below both limits, costs one
-    // addition here; every other decision goes to Decide.
+    // The common case, an MPS decision whose probability still fits below both limits, costs one
+    // addition here (whichever symbol the MPS is); every other decision goes to Decide.
     int decode(int context)
     {
         const uint32_t p = static_cast<uint32_t>(m_d.contexts[context + kMqContextWords]);
-        if (m_P + p <= m_Q) {
-            m_P += p;
-            return 0;
+        const uint32_t qe = p & 0xFFFF;
+        if (m_P + qe <= m_Q) {
+            m_P += qe;
+            return (p & kMqMpsOneFlag) != 0;
         }
         return Decide(context);
     }

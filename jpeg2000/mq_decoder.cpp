@@ -10,7 +10,7 @@ namespace zn::j2k {
 namespace {
 // The next byte of the current segment, or 0xFF (and end of data) once it is used up. Never reads
 // beyond the segment or the chain.
-uint32_t NextByte(mq_decoder &d)
+[[gnu::always_inline]] inline uint32_t NextByte(mq_decoder &d)
 {
     if (d.consumed >= d.segment_end || !d.block) {
         d.end_of_data = 1;
@@ -24,6 +24,30 @@ uint32_t NextByte(mq_decoder &d)
     }
     d.last_byte = static_cast<int32_t>(byte);
     return byte;
+}
+
+// The byte input, inline where symbols are decided.
+[[gnu::always_inline]] inline uint32_t ByteIn(uint32_t C, int *CT, mq_decoder &d)
+{
+    uint32_t result;
+    if (d.B == 0xFF00) {
+        result = C + 0xFF00;
+        uint32_t x = NextByte(d);
+        *CT = d.lookahead_bits;
+        if (x == 0xFF) {
+            x = 0x7F;
+            ++d.ff_after_ff;
+        }
+        d.B = x << 9;
+        d.lookahead_bits = 7;
+    } else {
+        result = C + d.B;
+        uint32_t x = NextByte(d);
+        *CT = d.lookahead_bits;
+        d.B = x << 8;
+        d.lookahead_bits = 8;
+    }
+    return result;
 }
 
 void ResetRegisters(mq_decoder &d)
@@ -90,25 +114,7 @@ void mq_set_segment_end(mq_decoder &d, int end)
 
 uint32_t mq_byte_in(uint32_t C, int *CT, mq_decoder &d)
 {
-    uint32_t result;
-    if (d.B == 0xFF00) {
-        result = C + 0xFF00;
-        uint32_t x = NextByte(d);
-        *CT = d.lookahead_bits;
-        if (x == 0xFF) {
-            x = 0x7F;
-            ++d.ff_after_ff;
-        }
-        d.B = x << 9;
-        d.lookahead_bits = 7;
-    } else {
-        result = C + d.B;
-        uint32_t x = NextByte(d);
-        *CT = d.lookahead_bits;
-        d.B = x << 8;
-        d.lookahead_bits = 8;
-    }
-    return result;
+    return ByteIn(C, CT, d);
 }
 
 void mq_decoder_begin(mq_decoder &d)
@@ -295,7 +301,7 @@ int mq_decode_loop::Decide(int context)
         shifts -= s;
         if (m_CT == 0) {
             int ct;
-            m_C = mq_byte_in(m_C, &ct, m_d);
+            m_C = ByteIn(m_C, &ct, m_d);
             m_CT = ct;
         }
     }
@@ -304,7 +310,7 @@ int mq_decode_loop::Decide(int context)
         m_C <<= 1;
         if (m_CT == 0) {
             int ct;
-            m_C = mq_byte_in(m_C, &ct, m_d);
+            m_C = ByteIn(m_C, &ct, m_d);
             m_CT = ct;
         }
         m_A <<= 1;
