@@ -62,7 +62,7 @@ std::vector<roi_region> MapRegions(const std::vector<roi_region> &regions, bool 
 void rasterise_region_row(const std::vector<roi_region> &regions, int64_t y, int first_col, int width,
                           uint8_t *row)
 {
-    std::memset(row, 0, size_t(std::max(width, 0)));
+    std::fill_n(row, std::max(width, 0), uint8_t(0));
     for (const roi_region &g : regions) {
         int64_t a, b;
         if (g.kind == 1) {
@@ -112,7 +112,7 @@ void roi_mask_stage::start_mask(const region_rect &rect)
 
 void roi_mask_stage::get_mask_row(roi_mask_stage *, uint8_t *out, int length)
 {
-    std::memset(out, 0, size_t(std::max(length, 0)));
+    std::fill_n(out, std::max(length, 0), uint8_t(0));
 }
 
 std::vector<roi_region> roi_mask_stage::make_child_regions(roi_mask_stage *)
@@ -210,7 +210,7 @@ void roi_mask_vert_stage::get_mask_row(roi_mask_stage *asking, uint8_t *out, int
     const int p = (cache.first_row & 1) ^ v;
     const int g = 2 * c + p, N = supports[2 * v], P = supports[2 * v + 1];
     GetRows(g - N, N + P + 1, m_window.data());
-    std::memset(out, 0, size_t(std::max(length, 0)));
+    std::fill_n(out, std::max(length, 0), uint8_t(0));
     for (int j = 0; j < N + P + 1; ++j)
         if (const uint8_t *row = m_window[size_t(j)])
             for (int x = 0; x < length; ++x)
@@ -279,7 +279,7 @@ void roi_mask_band::start_mask(const region_rect &rect)
 
 void roi_mask_band::block_mask(int rows, int cols, int first_row, int first_col, bool fast, uint8_t *out)
 {
-    std::memset(out, 0, size_t(rows) * size_t(cols));
+    std::fill_n(out, size_t(std::max(rows, 0)) * size_t(std::max(cols, 0)), uint8_t(0));
     if (fast) {
         const int64_t y0 = int64_t(cache.first_row) + first_row, x0 = int64_t(cache.first_col) + first_col;
         for (const roi_region &g : Regions()) {

@@ -146,7 +146,7 @@ private:
         }
         if (m_dir.point_symmetric && m_even)
             local_error("Cannot use PSE with even length filters!");
-        std::memcpy(m_window.append(), row, sizeof(float) * size_t(m_region.cols));
+        std::copy_n(row, m_region.cols, m_window.append());
         ++m_received;
         if (!m_stream) {
             if (m_received == R)

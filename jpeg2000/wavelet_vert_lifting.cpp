@@ -223,7 +223,7 @@ private:
                     return;
                 }
             }
-            std::memcpy(out, t, sizeof(T) * size_t(W));
+            std::copy_n(t, W, out);
             return;
         }
         const tap_set &st = m_steps->steps[op.step];
@@ -374,7 +374,7 @@ protected:
     T *Copy(const T *row)
     {
         T *r = m_pool.get();
-        std::memcpy(r, row, sizeof(T) * size_t(m_region.cols));
+        std::copy_n(row, m_region.cols, r);
         return r;
     }
 

@@ -39,7 +39,7 @@ memory_image Picture(int height, int width, int components = 1)
                     v -= 45;
                 if (y > height / 2 && ((x + 2 * y) / 3) % 4 < 2)
                     v += 25;
-                uint32_t h = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(c * 83492791);
+                uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(c) * 83492791u;
                 h = (h ^ (h >> 13)) * 0x5bd1e995u;
                 v += int((h >> 24) % 11) - 5;
                 image.planes[size_t(c)][size_t(y) * size_t(width) + size_t(x)] = std::clamp(v, 0, 255);
