@@ -130,6 +130,13 @@ void roi_mask_stage::terminate()
     regions.clear();
 }
 
+void roi_mask_stage::StartChildren(const region_rect &rect, bool vertical)
+{
+    for (int b = 0; b < 2; ++b)
+        if (roi_mask_stage *child = b ? high.get() : low.get())
+            child->start_mask(split_region(rect, vertical, b));
+}
+
 const std::vector<roi_region> &roi_mask_stage::Regions()
 {
     if (!regions_made) {
@@ -194,13 +201,7 @@ void roi_mask_vert_stage::start_mask(const region_rect &rect)
             "at least 2 rows!");
     roi_mask_stage::start_mask(rect);
     m_window.assign(size_t(std::max(supports[0] + supports[1], supports[2] + supports[3]) + 1), nullptr);
-    for (int v = 0; v < 2; ++v)
-        if (roi_mask_stage *child = v ? high.get() : low.get()) {
-            region_rect c = rect;
-            c.rows = parity_count(rect.first_row, rect.rows, v);
-            c.first_row = (rect.first_row - v + 1) >> 1;
-            child->start_mask(c);
-        }
+    StartChildren(rect, true);
 }
 
 void roi_mask_vert_stage::get_mask_row(roi_mask_stage *asking, uint8_t *out, int length)
@@ -231,13 +232,7 @@ std::vector<roi_region> roi_mask_vert_stage::make_child_regions(roi_mask_stage *
 void roi_mask_hor_stage::start_mask(const region_rect &rect)
 {
     roi_mask_stage::start_mask(rect);
-    for (int h = 0; h < 2; ++h)
-        if (roi_mask_stage *child = h ? high.get() : low.get()) {
-            region_rect c = rect;
-            c.cols = parity_count(rect.first_col, rect.cols, h);
-            c.first_col = (rect.first_col - h + 1) >> 1;
-            child->start_mask(c);
-        }
+    StartChildren(rect, false);
 }
 
 void roi_mask_hor_stage::get_mask_row(roi_mask_stage *asking, uint8_t *out, int length)

@@ -78,6 +78,8 @@ protected:
     void GetRows(int a, int n, const uint8_t **out);
     void ReleaseRows(int a, int n, int k);
     int ChildIndex(const roi_mask_stage *child) const { return child == high.get() ? 1 : 0; }
+    // Starts the children on their shares of the rectangle, split along rows or columns.
+    void StartChildren(const region_rect &rect, bool vertical);
 
 private:
     void MakeRow();

@@ -44,22 +44,10 @@ public:
             else
                 m_fast_int = m_int_rows.prepare(*m_dir.kernel, region.cols, region.first_col, m_frames, true);
         }
-        for (int h = 0; h < 2; ++h) {
-            region_rect c = region;
-            c.cols = parity_count(region.first_col, region.cols, h);
-            c.first_col = (region.first_col - h + 1) >> 1;
-            (h ? high : low)->initialize(setup, c, frames.split_cols(h));
-        }
+        initialize_children(setup, frames, false);
     }
 
 protected:
-    void CheckLength(int length) const
-    {
-        if (length != m_region.cols)
-            local_error("A row of %d samples reached a wavelet stage whose rows hold %d!", length,
-                        m_region.cols);
-    }
-
     stage_direction m_dir;
     lifting_frames m_frames;
     int m_low_count = 0, m_high_count = 0;
@@ -77,7 +65,7 @@ public:
     using horizontal_stage::horizontal_stage;
     void push_int_line(const int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         if (float_flag) {
             std::copy(row, row + length, m_float[2].begin());
             push_float_line(m_float[2].data(), length);
@@ -93,7 +81,7 @@ public:
     }
     void push_float_line(const float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         if (m_fast_float)
             m_float_rows.analyse(row, m_float[0].data(), m_float[1].data());
         else
@@ -110,13 +98,13 @@ public:
     using horizontal_stage::horizontal_stage;
     void push_int_line(const int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         std::copy(row, row + length, m_float[2].begin());
         push_float_line(m_float[2].data(), length);
     }
     void push_float_line(const float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         conv_analysis(*m_dir.kernel, row, length, m_region.first_col, m_float[0].data(), m_float[1].data(),
                       m_dir.point_symmetric);
         low->push_float_line(m_float[0].data(), m_low_count);
@@ -130,7 +118,7 @@ public:
     using horizontal_stage::horizontal_stage;
     void pull_int_line(int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         if (float_flag) {
             pull_float_line(m_float[2].data(), length);
             round_samples(m_float[2].data(), row, length);
@@ -146,7 +134,7 @@ public:
     }
     void pull_float_line(float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         low->pull_float_line(m_float[0].data(), m_low_count);
         high->pull_float_line(m_float[1].data(), m_high_count);
         if (m_fast_float)
@@ -163,13 +151,13 @@ public:
     using horizontal_stage::horizontal_stage;
     void pull_int_line(int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         pull_float_line(m_float[2].data(), length);
         round_samples(m_float[2].data(), row, length);
     }
     void pull_float_line(float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         low->pull_float_line(m_float[0].data(), m_low_count);
         high->pull_float_line(m_float[1].data(), m_high_count);
         conv_synthesis(*m_dir.kernel, m_float[0].data(), m_float[1].data(), length, m_region.first_col, row,

@@ -160,6 +160,12 @@ public:
     std::unique_ptr<transform_stage> low, high;
 
 protected:
+    // Both children on their shares of the region, split along rows (vertical) or columns.
+    void initialize_children(const component_transform_setup &setup, const stage_frames &frames,
+                             bool vertical);
+    // A row must be as long as the region is wide.
+    void check_length(int length) const;
+
     region_rect m_region;
 };
 

@@ -18,11 +18,19 @@ int parity_count(int a, int n, int p)
 
 region_rect child_region(const region_rect &r, int v, int h)
 {
-    region_rect c;
-    c.rows = parity_count(r.first_row, r.rows, v);
-    c.first_row = (r.first_row - v + 1) >> 1;
-    c.cols = parity_count(r.first_col, r.cols, h);
-    c.first_col = (r.first_col - h + 1) >> 1;
+    return split_region(split_region(r, true, v), false, h);
+}
+
+region_rect split_region(const region_rect &r, bool vertical, int branch)
+{
+    region_rect c = r;
+    if (vertical) {
+        c.rows = parity_count(r.first_row, r.rows, branch);
+        c.first_row = (r.first_row - branch + 1) >> 1;
+    } else {
+        c.cols = parity_count(r.first_col, r.cols, branch);
+        c.first_col = (r.first_col - branch + 1) >> 1;
+    }
     return c;
 }
 
@@ -164,6 +172,21 @@ void transform_stage::initialize(const component_transform_setup &, const region
                                  const stage_frames &)
 {
     m_region = region;
+}
+
+void transform_stage::initialize_children(const component_transform_setup &setup, const stage_frames &frames,
+                                          bool vertical)
+{
+    for (int b = 0; b < 2; ++b)
+        (b ? high : low)
+            ->initialize(setup, split_region(m_region, vertical, b),
+                         vertical ? frames.split_rows(b) : frames.split_cols(b));
+}
+
+void transform_stage::check_length(int length) const
+{
+    if (length != m_region.cols)
+        local_error("A row of %d samples reached a wavelet stage whose rows hold %d!", length, m_region.cols);
 }
 
 void transform_stage::push_int_line(const int32_t *, int)

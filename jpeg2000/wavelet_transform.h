@@ -28,6 +28,9 @@ struct region_rect
 int parity_count(int a, int n, int p);
 // The sub-region of vertical branch v and horizontal branch h.
 region_rect child_region(const region_rect &r, int v, int h);
+// The share of one branch of a split along one axis: rows of parity `branch` for a vertical split,
+// columns for a horizontal one; the other axis stays.
+region_rect split_region(const region_rect &r, bool vertical, int branch);
 
 // SSO-DWT frames of one direction at one stage: the row is transformed frame by frame, frames of
 // `size` samples (a power of 2) laid from `anchor`. With `sso_extension` the row's own ends also

@@ -71,21 +71,10 @@ public:
         m_dir = direction_of(setup, level, true);
         m_even = FiltersOfEvenLength(*m_dir.kernel);
         m_parity = region.first_row & 1;
-        for (int v = 0; v < 2; ++v) {
-            region_rect c = region;
-            c.rows = parity_count(region.first_row, region.rows, v);
-            c.first_row = (region.first_row - v + 1) >> 1;
-            (v ? high : low)->initialize(setup, c, frames.split_rows(v));
-        }
+        initialize_children(setup, frames, true);
     }
 
 protected:
-    void CheckLength(int length) const
-    {
-        if (length != m_region.cols)
-            local_error("A row of %d samples reached a wavelet stage whose rows hold %d!", length,
-                        m_region.cols);
-    }
     stage_direction m_dir;
     bool m_even = false;
     int m_parity = 0;
@@ -114,13 +103,13 @@ public:
     }
     void push_int_line(const int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         m_in.assign(row, row + length);
         Take(m_in.data());
     }
     void push_float_line(const float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         Take(row);
     }
     void terminate() override
@@ -323,13 +312,13 @@ public:
     }
     void pull_int_line(int32_t *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         Next(m_float.data());
         round_samples(m_float.data(), row, length);
     }
     void pull_float_line(float *row, int length) override
     {
-        CheckLength(length);
+        check_length(length);
         Next(row);
     }
     void terminate() override

@@ -338,12 +338,7 @@ public:
         m_zero.assign(size_t(std::max(region.cols, 1)), T(0));
         m_low0 = (region.first_row + 1) >> 1;
         m_high0 = region.first_row >> 1;
-        for (int v = 0; v < 2; ++v) {
-            region_rect c = region;
-            c.rows = parity_count(region.first_row, region.rows, v);
-            c.first_row = (region.first_row - v + 1) >> 1;
-            (v ? high : low)->initialize(setup, c, frames.split_rows(v));
-        }
+        this->initialize_children(setup, frames, true);
     }
     void terminate() override
     {
@@ -354,12 +349,6 @@ public:
     }
 
 protected:
-    void CheckLength(int length) const
-    {
-        if (length != m_region.cols)
-            local_error("A row of %d samples reached a wavelet stage whose rows hold %d!", length,
-                        m_region.cols);
-    }
     // Band and index within segment g of absolute row y.
     void Locate(const lifting_segment &g, int y, int *band, int *local) const
     {
@@ -406,7 +395,7 @@ public:
     }
     void push_int_line(const int32_t *row, int length) override
     {
-        this->CheckLength(length);
+        this->check_length(length);
         T *r = this->m_pool.get();
         std::copy(row, row + length, r);
         Take(r);
@@ -416,7 +405,7 @@ public:
         if constexpr (std::is_same_v<T, int32_t>) {
             local_error("A reversible wavelet stage was given a row of floating-point samples!");
         } else {
-            this->CheckLength(length);
+            this->check_length(length);
             Take(this->Copy(row));
         }
     }
@@ -549,7 +538,7 @@ public:
     }
     void pull_int_line(int32_t *row, int length) override
     {
-        this->CheckLength(length);
+        this->check_length(length);
         const T *r = Next();
         if constexpr (std::is_same_v<T, float>)
             round_samples(r, row, length);
@@ -562,7 +551,7 @@ public:
         if constexpr (std::is_same_v<T, int32_t>) {
             local_error("A reversible wavelet stage was asked for a row of floating-point samples!");
         } else {
-            this->CheckLength(length);
+            this->check_length(length);
             const T *r = Next();
             std::copy(r, r + length, row);
             Release();
