@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     dec.output_mode = size ? data[size - 1] % 3 : 0;
     dec.skip_b_frames = size > 1 && (data[size - 2] & 1);
     CDib dib;
-    dec.sink = [&](const zn::MpegFrame &f, int, const char *, int kind) {
+    dec.doc_sink = [&](const zn::MpegFrame &f, int, const char *, int kind) {
         if (!zn::FrameToDib(f, kind != 3, &dib))
             return;
         const auto &v = kind == 1   ? dec.mv_i

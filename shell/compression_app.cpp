@@ -12,6 +12,7 @@
 #include "shell/settings_dlg.h"
 #include "shell/welcome_dlg.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
@@ -23,6 +24,13 @@
 static void InitResources()
 {
     Q_INIT_RESOURCE(zantho);
+}
+
+QIcon ZnProgramIcon()
+{
+    InitResources();
+    static const QIcon icon(QStringLiteral(":/icons/zantho.svg"));
+    return icon;
 }
 
 CCompressionApp theApp;
@@ -39,6 +47,8 @@ CCompressionApp::~CCompressionApp()
 bool CCompressionApp::InitInstance(const QStringList &args)
 {
     InitResources();
+    // Every window without an icon of its own, dialogs and message boxes too, shows the program's.
+    QApplication::setWindowIcon(ZnProgramIcon());
     delete m_pResultFont;
     m_pResultFont = nullptr;
     m_sImageDir.clear();

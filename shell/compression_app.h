@@ -5,8 +5,12 @@
 #pragma once
 
 #include <QFont>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
+
+// The program's own icon (resources/icons/zantho.svg), for the main window and every image window.
+QIcon ZnProgramIcon();
 
 class CDib;
 class CMainFrame;

@@ -104,6 +104,8 @@ CDibFrame::CDibFrame(CDibDoc *doc) : m_pDoc(doc)
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
+    // A sub-window shows the style's icon unless given one; documents and results show the program's.
+    setWindowIcon(ZnProgramIcon());
     m_pView = new CDIbView(this, doc);
     setWidget(m_pView);
     connect(this, &QMdiSubWindow::windowStateChanged, this, &CDibFrame::OnStateChanged);

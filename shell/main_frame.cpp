@@ -173,6 +173,7 @@ CMainFrame::CMainFrame()
                                Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Zantho"));
+    setWindowIcon(ZnProgramIcon());
     // The frame covers the work area (the screen less its panels) from 0,0 and cannot be resized.
     QScreen *screen = QGuiApplication::primaryScreen();
     m_workArea = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);

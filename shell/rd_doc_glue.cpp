@@ -14,6 +14,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QRegularExpression>
 
 void RDClearStoringDlgPointer(CDibDoc *doc)
 {
@@ -85,4 +86,12 @@ void RDConfigureSaveDialog(QFileDialog *dialog, const zn::RDSaveRequest &request
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QString::fromStdString(request.defaultExt));
     dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    // A name typed without an extension takes the one of the filter chosen ("Postscript file (*.ps)"
+    // gives .ps), not always the default's.
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString &filter) {
+        static const QRegularExpression kExtension(QStringLiteral("\\(\\*\\.(\\w+)\\)"));
+        const QRegularExpressionMatch m = kExtension.match(filter);
+        if (m.hasMatch())
+            dialog->setDefaultSuffix(m.captured(1));
+    });
 }

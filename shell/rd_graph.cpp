@@ -1,4 +1,4 @@
-// Scale rules, curve list, mapping and PostScript output of the R(D) graph.
+// Scale rules, curve list, mapping, legend placement and PostScript output of the R(D) graph.
 // Tick steps are picked from a tenth of the axis span so an axis gets roughly ten intervals on
 // round numbers; the ends are rounded outward to whole steps.
 #include "shell/rd_graph.h"
@@ -13,8 +13,9 @@
 
 namespace zn {
 
+// The fourth colour is a dark yellow: pure yellow vanishes on white, on screen and on paper.
 const RDColour RDGraph::kCurveColours[6] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},
-                                            {255, 255, 0}, {255, 0, 255}, {0, 255, 255}};
+                                            {191, 153, 0}, {255, 0, 255}, {0, 255, 255}};
 const RDColour RDGraph::kGridColour = {210, 210, 210};
 
 namespace {
@@ -23,8 +24,44 @@ constexpr float kInvAxisLength = 0.0011764705f; // 1/850: logical units per axis
 constexpr float kLargestBound = 1e7f;
 constexpr float kFarOut = 100000.0f; // points far beyond the axes are pinned here
 
-const char *const kPostScriptColours[6] = {"1 0 0 setrgbcolor", "0 1 0 setrgbcolor", "0 0 1 setrgbcolor",
-                                           "1 1 0 setrgbcolor", "1 0 1 setrgbcolor", "0 1 1 setrgbcolor"};
+const char *const kPostScriptColours[6] = {"1 0 0 setrgbcolor", "0 1 0 setrgbcolor",
+                                           "0 0 1 setrgbcolor", "0.75 0.6 0 setrgbcolor",
+                                           "1 0 1 setrgbcolor", "0 1 1 setrgbcolor"};
+
+// Half the size of a point marker plus a little air (the screen ellipse is 10 x 16 units).
+constexpr int kMarkerX = 6, kMarkerY = 9;
+// The legend keeps this far from the axes; at the bottom it stays above the rate axis title, and
+// at the top below the value axis title, both of which reach into the box.
+constexpr int kLegendInset = 10;
+constexpr int kLegendTop = 930;
+constexpr int kLegendLowest = 178;
+// The PostScript legend writes its baseline this far below the top of its line (12 point text).
+constexpr int kPsLegendBaseline = 30;
+
+// Whether the segment a-b meets the rectangle, by clipping the segment's parameter range against
+// the four sides in turn.
+bool SegmentMeetsRect(double ax, double ay, double bx, double by, double x0, double y0, double x1, double y1)
+{
+    const double dx = bx - ax, dy = by - ay;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {ax - x0, x1 - ax, ay - y0, y1 - ay};
+    double t0 = 0.0, t1 = 1.0;
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0)
+                return false; // parallel to this side and outside it
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    return true;
+}
 
 float RateStep(float from, float to)
 {
@@ -246,6 +283,53 @@ std::string RDGraph::ValueLabel(int i) const
     return Format("%.1f", m_fValueMin + (m_fValueMax - m_fValueMin) * static_cast<float>(i) / m_fValueTicks);
 }
 
+int RDGraph::CurvesCrossing(int x0, int y0, int x1, int y1) const
+{
+    int hits = 0;
+    for (int k = 0, n = EntryCount(); k < n; ++k) {
+        const int x = MapX(m_pRate[k]), y = MapY(m_pValue[k]);
+        if (x + kMarkerX >= x0 && x - kMarkerX <= x1 && y + kMarkerY >= y0 && y - kMarkerY <= y1)
+            ++hits;
+        if (m_pPenCode[k] == 1 &&
+            SegmentMeetsRect(MapX(m_pRate[k - 1]), MapY(m_pValue[k - 1]), x, y, x0, y0, x1, y1))
+            ++hits;
+    }
+    return hits;
+}
+
+// Rate-distortion curves rise from the bottom left to the top right, so the usual place at the top
+// right is often taken while the top left or the bottom right is empty. The first corner that no
+// curve crosses wins; with none free, the one crossed least.
+RDGraph::LegendPlace RDGraph::PlaceLegend(int nameWidth) const
+{
+    const int height = kLegendLine * std::max(1, CurveCount());
+    const int left = kAxisLow + kLegendInset;
+    const int right = std::max(left, kAxisHigh - kLegendInset - nameWidth);
+    const int lowTop = std::min(kLegendTop, kLegendLowest + height);
+    const LegendPlace corners[] = {{right, kLegendTop}, {right, lowTop}, {left, kLegendTop}, {left, lowTop}};
+    LegendPlace best = corners[0];
+    int fewest = -1;
+    for (const LegendPlace &c : corners) {
+        const int hits = CurvesCrossing(c.x, c.top - height, c.x + nameWidth, c.top);
+        if (fewest < 0 || hits < fewest) {
+            best = c;
+            fewest = hits;
+        }
+        if (hits == 0)
+            break;
+    }
+    return best;
+}
+
+// The widest legend name in 12 point Helvetica, in logical units (half a point each across).
+int RDGraph::PsNameWidth() const
+{
+    double em = 0;
+    for (int i = 0, n = CurveCount(); i < n; ++i)
+        em = std::max(em, WidthEm(m_sCurveName[i]));
+    return static_cast<int>(std::ceil(12 * em / 0.5));
+}
+
 namespace {
 class PsWriter
 {
@@ -281,26 +365,18 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
 {
     PsWriter ps;
     std::string header;
+    const LegendPlace legend = PlaceLegend(PsNameWidth());
     if (encapsulated) {
-        // The usual box holds the axes, labels and a few legends; points beyond the axes and long or
-        // many legends widen it so nothing drawn falls outside. It only ever widens: a drawing that
-        // fits keeps the usual box, and a box that cuts off marks would crop them when placed.
+        // The usual box holds the axes, their labels and a legend inside the axis box (curves are
+        // clipped to it). Only a legend of more lines than the box holds runs below it and widens
+        // the box, so that nothing drawn falls outside.
         Box box;
-        int entries = EntryCount();
-        int curve = -1;
-        for (int k = 0; k < entries; ++k) {
-            int x = MapX(m_pRate[k]);
-            int y = MapY(m_pValue[k]);
-            box.Add(PageX(x) - 4, PageY(y) - 4);
-            box.Add(PageX(x) + 4, PageY(y) + 4);
-            if (m_pPenCode[k] == 2) {
-                ++curve;
-                double ly = PageY(LegendY(curve));
-                box.Add(PageX(810), ly - 12 * 0.25);
-                box.Add(PageX(810) + 12 * WidthEm(m_sCurveName[curve]), ly + 12);
-            }
+        for (int i = 0, n = CurveCount(); i < n; ++i) {
+            const double baseline = PageY(legend.Line(i) - kPsLegendBaseline);
+            box.Add(PageX(legend.x), baseline - 12 * 0.25);
+            box.Add(PageX(legend.x) + 12 * WidthEm(m_sCurveName[i]), baseline + 12);
         }
-        header = "%!PS-Adobe EPSF-3.0 \n";
+        header = "%!PS-Adobe-3.0 EPSF-3.0 \n";
         header += Format("%%%%BoundingBox: %d %d %d %d \n", static_cast<int>(std::floor(box.x0)),
                          static_cast<int>(std::floor(box.y0)), static_cast<int>(std::ceil(box.x1)),
                          static_cast<int>(std::ceil(box.y1)));
@@ -308,7 +384,7 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
         header = "%!PS \n";
     }
     ps.text = header;
-    ps("%%%%Pages 1");
+    ps("%%%%Pages: 1");
     ps("/hscal {0.5 mul} def");
     ps("/vscal {0.3 mul} def");
     ps("50 50 translate");
@@ -357,6 +433,20 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
     ps("setfont");
     ps("%f setlinewidth", 0.8);
 
+    for (int i = 0, n = CurveCount(); i < n; ++i) {
+        ps("%s", kPostScriptColours[i % 6]);
+        ps.MoveTo(legend.x, legend.Line(i) - kPsLegendBaseline);
+        ps("(%s) show", PostScriptEscape(m_sCurveName[i]).c_str());
+    }
+
+    // The curves draw inside the axis box only.
+    ps("gsave");
+    ps("newpath");
+    ps.MoveTo(kAxisLow, kAxisLow);
+    ps.LineTo(kAxisHigh, kAxisLow);
+    ps.LineTo(kAxisHigh, kAxisHigh);
+    ps.LineTo(kAxisLow, kAxisHigh);
+    ps("closepath clip");
     int curve = -1;
     for (int k = 0, entries = EntryCount(); k < entries; ++k) {
         int x = MapX(m_pRate[k]);
@@ -364,8 +454,6 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
         if (m_pPenCode[k] == 2) {
             ++curve;
             ps("%s", kPostScriptColours[curve % 6]);
-            ps.MoveTo(810, LegendY(curve));
-            ps("(%s) show", PostScriptEscape(m_sCurveName[curve]).c_str());
             ps("newpath");
             ps.MoveTo(x, y);
         } else {
@@ -378,6 +466,7 @@ std::string RDGraph::PostScriptText(bool encapsulated) const
         ps("newpath");
         ps.MoveTo(x, y);
     }
+    ps("grestore");
     if (!encapsulated)
         ps("showpage");
     return ps.text;

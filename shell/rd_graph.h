@@ -1,6 +1,8 @@
 // The rate-distortion graph as data: the axis scale with its tick rules, the curves to draw, the
-// mapping into a 1000 x 1000 logical space (axes from 100 to 950), and the same graph written as
-// PostScript or Encapsulated PostScript. Qt-free; the graph view paints it on screen.
+// mapping into a 1000 x 1000 logical space (axes from 100 to 950), where the legend goes, and the
+// same graph written as PostScript or Encapsulated PostScript. Curves are clipped to the axis box, so
+// a curve added on another curve's scale never runs over the labels. Qt-free; the graph view paints
+// it on screen.
 #pragma once
 
 #include <string>
@@ -44,7 +46,19 @@ public:
     std::string RateLabel(int i) const;
     std::string ValueLabel(int i) const;
     const char *ValueTitle() const { return m_nPlotType == 1 ? "PSNR (dB)" : "SNR (dB)"; }
-    static int LegendY(int curveIndex) { return 910 - 40 * curveIndex; }
+    // The legend: one line of kLegendLine units per curve, in a corner of the axis box that no curve
+    // crosses (the top right when free). nameWidth is the widest name in logical units, as the
+    // caller's font measures it. Line i spans kLegendLine downward from Line(i).
+    static constexpr int kLegendLine = 40;
+    struct LegendPlace
+    {
+        int x = 0;   // left edge
+        int top = 0; // top edge of the first line
+        int Line(int i) const { return top - kLegendLine * i; }
+    };
+    LegendPlace PlaceLegend(int nameWidth) const;
+    // How many drawn points and segments of the curves fall into the rectangle (logical units).
+    int CurvesCrossing(int x0, int y0, int x1, int y1) const;
     int CurveCount() const;
     int EntryCount() const; // entries before the terminator
 
@@ -61,6 +75,7 @@ public:
     float m_fValueMin = 0, m_fValueMax = 0, m_fValueTicks = 0;
 
 private:
+    int PsNameWidth() const;
     int m_nCurves = 0; // a profile may itself be called "_EMPTY_", so count rather than search
 };
 

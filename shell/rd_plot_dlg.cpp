@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <cfloat>
 #include <cmath>
 
@@ -154,6 +155,11 @@ bool CRDPlotDlg::UpdateData(bool fromControls)
 
 void CRDPlotDlg::OnScaleEditKillFocus(QLineEdit *edit)
 {
+    // The message box of a bad entry takes the focus from the edit that Tab moved to; that edit's
+    // own check would read the bad entry, not yet put back, and show the same message again.
+    if (m_bCheckingScale)
+        return;
+    const QScopedValueRollback<bool> checking(m_bCheckingScale, true);
     float *member = edit == m_pRateFrom    ? &m_fRateFrom
                     : edit == m_pRateTo    ? &m_fRateTo
                     : edit == m_pValueFrom ? &m_fValueFrom

@@ -83,4 +83,5 @@ private:
     QLineEdit *m_pValueTo;
     QPushButton *m_pSave;
     QPushButton *m_pCancel;
+    bool m_bCheckingScale = false; // a scale edit's check is running
 };

@@ -3,6 +3,9 @@
 
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace zn {
 
 CRDView::CRDView(QWidget *parent) : QFrame(parent)
@@ -81,6 +84,23 @@ void CRDView::OnDraw(QPainter &painter)
 
     QFont legendFont(QStringLiteral("Arial"));
     legendFont.setPixelSize(std::max(1, static_cast<int>(35 * sy + 0.5)));
+    painter.setFont(legendFont);
+    const QFontMetricsF legendMetrics(legendFont);
+    double widest = 0;
+    for (int i = 0, n = m_graph.CurveCount(); i < n; ++i)
+        widest = std::max(widest,
+                          legendMetrics.horizontalAdvance(QString::fromStdString(m_graph.m_sCurveName[i])));
+    const RDGraph::LegendPlace legend = m_graph.PlaceLegend(static_cast<int>(std::ceil(widest / sx)));
+    for (int i = 0, n = m_graph.CurveCount(); i < n; ++i) {
+        const RDColour &c = RDGraph::kCurveColours[i % 6];
+        painter.setPen(QPen(QColor(c.r, c.g, c.b), 1));
+        text(legend.x, legend.Line(i), QString::fromStdString(m_graph.m_sCurveName[i]));
+    }
+
+    // Curves stay inside the axis box: one added on another curve's scale may lie far beyond it.
+    painter.setClipRect(
+        QRectF(pt(RDGraph::kAxisLow, RDGraph::kAxisHigh), pt(RDGraph::kAxisHigh, RDGraph::kAxisLow)),
+        Qt::IntersectClip);
     int curve = -1;
     QPointF last;
     for (int k = 0, n = m_graph.EntryCount(); k < n; ++k) {
@@ -88,10 +108,7 @@ void CRDView::OnDraw(QPainter &painter)
         if (m_graph.m_pPenCode[k] == 2) {
             ++curve;
             const RDColour &c = RDGraph::kCurveColours[curve % 6];
-            QPen pen(QColor(c.r, c.g, c.b), 1);
-            painter.setPen(pen);
-            painter.setFont(legendFont);
-            text(810, RDGraph::LegendY(curve), QString::fromStdString(m_graph.m_sCurveName[curve]));
+            painter.setPen(QPen(QColor(c.r, c.g, c.b), 1));
         } else {
             painter.drawLine(last, p);
         }

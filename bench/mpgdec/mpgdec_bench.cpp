@@ -28,7 +28,7 @@ int DecodeOnce(const std::string &path)
     zn::MpegFileInput input(path);
     zn::CMpegDecoder dec;
     int frames = 0;
-    dec.sink = [&](const zn::MpegFrame &, int, const char *, int) { ++frames; };
+    dec.doc_sink = [&](const zn::MpegFrame &, int, const char *, int) { ++frames; };
     dec.mpgdec_initbits(&input);
     if (!dec.gethdr())
         return 0;

@@ -42,6 +42,8 @@ struct EzwDecodeResult
     // passes (the header included); a stream cut there decodes to the same picture.
     long bytesUsed = 0;
     int passes = 0;
+    // The rate decoded: the rate asked, or less when the stream ended first.
+    float rate = 0;
 };
 
 // Encodes the top-left part of input whose sides are multiples of 2^L; display gets the pyramid.
@@ -57,9 +59,10 @@ EzwDecodeResult EzwDecodeBytes(std::span<const uint8_t> stream, ZnImage *output,
                                std::vector<EzwDecision> *decisions = nullptr, long maxPixels = 8192L * 8192L);
 
 // The same on the module's stream file: written from its start, read from its start, and its
-// position returned to the start afterwards. They return the texts of the module's result box.
+// position returned to the start afterwards. The encoder returns its text for the module's result
+// box; the decoder's text is in its result.
 std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *display, float rate, int levels);
-std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate);
+EzwDecodeResult EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate);
 
 // Integer part of x, plus one when the fraction is at least one half (negative x: the integer part).
 inline int Ezw_round(double x)

@@ -98,7 +98,7 @@ void CEZWDlg::OnEZWApply()
         if (r.encoded)
             zn::PutResultImage(r.originalBands, doc->m_pResultDibA, r.nameA, r.captionA);
         zn::PutResultImage(r.decodedBands, doc->m_pResultDibB, r.nameB, r.captionB);
-        zn::StoreRDPointIfRecording(doc, "EZW", m_par.fDecRate, r.measures,
+        zn::StoreRDPointIfRecording(doc, "EZW", r.decRate, r.measures,
                                     "(OnEZWApply()) m_pStartDibDoc->m_pRDData == NULL. Should not happen");
         doc->ShowResultImages(true, true, true, zn::Q(r.descChain), zn::Q(r.descA), zn::Q(r.descB));
     });

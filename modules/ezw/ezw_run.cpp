@@ -48,9 +48,9 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
             m_nLastWaveletLevels = L;
             out->encoded = true;
         }
-        const std::string decoderText = "\r\nEZW DECODING RESULTS:\r\n" +
-                                        EzwDecodeImage(m_stream.File(), &out->decoded, &out->decodedBands, r);
-        out->results = m_sEncoderText + decoderText;
+        const EzwDecodeResult d = EzwDecodeImage(m_stream.File(), &out->decoded, &out->decodedBands, r);
+        out->decRate = d.rate;
+        out->results = m_sEncoderText + "\r\nEZW DECODING RESULTS:\r\n" + d.text;
     } catch (...) {
         Forget();
         throw;
@@ -81,14 +81,14 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t: Infinite (dB)\r\n   "
                        "PSNR\t\t\t\t: Infinite (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, r, m.mse);
+                       T.c_str(), par.fEncRate, L + 1, out->decRate, m.mse);
     else
         out->descChain =
             zn::Format("EZW DECODED %s image\r\n   Encoded bit rate\t\t: %.2f (bpp)\r\n   #Wavelet "
                        "resolution levels\t: %i\r\n\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n   Mean "
                        "Square Error\t\t:%6.1f\r\n   Signal-to-Noise Ratio\t\t:%6.1f (dB)\r\n   "
                        "PSNR\t\t\t\t:%6.1f (dB)\r\n\r\n",
-                       T.c_str(), par.fEncRate, L + 1, r, m.mse, m.snr, m.psnr);
+                       T.c_str(), par.fEncRate, L + 1, out->decRate, m.mse, m.snr, m.psnr);
     out->nameA = out->nameChain + "_osub";
     out->captionA = "EZW: ORIGINAL SUBS(" + T + "): " + P;
     out->descA =
@@ -102,5 +102,5 @@ void EzwSession::Apply(const CDib &image, const std::string &T, const EzwParams 
     out->descB =
         zn::Format("WAVELET COEFFICIENTS (SUBBANDS) AFTER DECODING\r\nof the %s image\r\n   #Wavelet "
                    "resolution levels\t: %i\r\n   Decoded bit rate\t\t: %3.2f (bpp)\r\n",
-                   T.c_str(), L + 1, r);
+                   T.c_str(), L + 1, out->decRate);
 }

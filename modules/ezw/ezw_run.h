@@ -22,6 +22,7 @@ struct EzwApplyResult
 {
     bool encoded = false; // this Apply encoded: image A was made
     std::string results;  // the result box
+    float decRate = 0;    // the rate decoded: the rate asked, or less when the stream ended first
     zn::Measures measures;
     ZnImage decoded, originalBands, decodedBands;
     std::string nameChain, captionChain, descChain;

@@ -18,7 +18,7 @@ std::string EzwEncodeImage(std::FILE *file, const ZnImage &input, ZnImage *displ
     return r.text;
 }
 
-std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate)
+EzwDecodeResult EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, float rate)
 {
     std::rewind(file);
     std::vector<uint8_t> bytes;
@@ -31,5 +31,5 @@ std::string EzwDecodeImage(std::FILE *file, ZnImage *output, ZnImage *display, f
     std::rewind(file);
     if (failed)
         throw zn::RunAborted("The EZW stream could not be read from its temporary file.");
-    return EzwDecodeBytes(bytes, output, display, rate).text;
+    return EzwDecodeBytes(bytes, output, display, rate);
 }

@@ -98,10 +98,23 @@ void CUpDownCtrl::Step(int delta)
 bool CUpDownCtrl::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_pBuddy && event->type() == QEvent::KeyPress && isEnabled()) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if (key == Qt::Key_Up || key == Qt::Key_Down) {
-            Step(key == Qt::Key_Up ? +1 : -1);
+        // The arrow keys step by one; Page Up and Page Down by ten, as in a spin box, so that a
+        // quality far from the start is a few presses away.
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Up:
+            Step(+1);
             return true;
+        case Qt::Key_Down:
+            Step(-1);
+            return true;
+        case Qt::Key_PageUp:
+            Step(+kPageStep);
+            return true;
+        case Qt::Key_PageDown:
+            Step(-kPageStep);
+            return true;
+        default:
+            break;
         }
     }
     return QWidget::eventFilter(watched, event);

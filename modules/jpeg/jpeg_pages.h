@@ -23,11 +23,12 @@ inline constexpr int WM_JPG_MATRIX_DESIGNED = WM_APP + 73;
 // An up-down control: two arrow buttons that step an integer position within a range and write it
 // into their buddy edit as a number. Before each step it tells of the coming change (deltaPos), as a
 // page may want to know that the next change of the edit came from the arrows. The arrow keys in
-// the buddy step it too.
+// the buddy step it too, and Page Up and Page Down by kPageStep.
 class CUpDownCtrl : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kPageStep = 10;
     CUpDownCtrl(int id, QLineEdit *buddy, QWidget *parent);
     void SetRange(int lower, int upper);
     // Sets the position (limited to the range) and writes it into the buddy.
@@ -35,7 +36,7 @@ public:
     int GetPos() const { return m_nPos; }
     int Lower() const { return m_nLower; }
     int Upper() const { return m_nUpper; }
-    // One step up (+1) or down (-1), as a click on an arrow.
+    // A step up (+) or down (-), as a click on an arrow (one) or a page key (kPageStep).
     void Step(int delta);
 
 signals:

@@ -23,7 +23,7 @@ struct SpihtApplyResult
     bool done = false;    // false: the picture was refused ("Image is too large!"), nothing to show
     bool encoded = false; // this Apply encoded: image A was made
     int levels = 0;
-    float decRate = 0;
+    float decRate = 0; // the rate decoded: the rate asked, or less when the stream ended first
     std::string results;
     zn::Measures measures;
     ZnImage decoded, originalBands, decodedBands;

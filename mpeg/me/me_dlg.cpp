@@ -106,9 +106,9 @@ CMeDlg::CMeDlg()
 
 void CMeDlg::CreatePages()
 {
-    m_pHierarchyPage = MakeMeHierarchyPage(TabCtrl());
-    m_pSearchPage = MakeMeSearchPage(TabCtrl());
-    m_pBlockPage = MakeMeBlockPage(TabCtrl());
+    m_pHierarchyPage = new CMeHierarchyDlg(TabCtrl());
+    m_pSearchPage = new CMeSearchDlg(TabCtrl());
+    m_pBlockPage = new CMeBlockDlg(TabCtrl());
     m_pDisplPage = MakeMeDisplPage(1, TabCtrl());
     m_pNStepPage = MakeMeNStepPage(1, TabCtrl());
     m_pVideoPage = new CMeVideoDlg(TabCtrl());

@@ -52,9 +52,9 @@ void CMeChoicePage::SetValue(int value)
     m_pChoices->Select(IdOf(value));
 }
 
-CMeChoicePage *MakeMeHierarchyPage(QWidget *parent)
+const MeChoiceLayout &MeChoiceLayoutOf(int idd)
 {
-    return new CMeChoicePage(
+    static const MeChoiceLayout kLayouts[] = {
         {244,
          2150,
          "Set Number of Resolution Levels",
@@ -62,84 +62,77 @@ CMeChoicePage *MakeMeHierarchyPage(QWidget *parent)
          1,
          WM_ME_LEVELS_CHANGED,
          true},
-        parent);
-}
-
-CMeChoicePage *MakeMeSearchPage(QWidget *parent)
-{
-    return new CMeChoicePage({210,
-                              2110,
-                              "Select Search Method",
-                              {{2111, "Full", 0}, {2112, "One/Time", 1}, {2113, "N-Step", 2}},
-                              0,
-                              WM_ME_SEARCH_CHANGED},
-                             parent);
-}
-
-CMeChoicePage *MakeMeBlockPage(QWidget *parent)
-{
-    return new CMeChoicePage({213,
-                              2120,
-                              "Set Block Size",
-                              {{2121, "2x2", 2}, {2122, "4x4", 4}, {2123, "8x8", 8}, {2124, "16x16", 16}},
-                              8,
-                              WM_ME_BLOCK_CHANGED},
-                             parent);
-}
-
-CMeChoicePage *MakeMeDisplPage(int levels, QWidget *parent)
-{
-    if (levels == 2)
-        return new CMeChoicePage({247,
-                                  2160,
-                                  "Set Maximum Displacements",
-                                  {{2161, "3 - 1", 4}, {2162, "7 - 3", 10}, {2163, "15 - 7", 22}},
-                                  10,
-                                  WM_ME_DISPL_CHANGED},
-                                 parent);
-    if (levels == 3)
-        return new CMeChoicePage({248,
-                                  2170,
-                                  "Set Maximum Displacements",
-                                  {{2171, "7 - 3 - 1", 11}, {2172, "15 - 7 - 3", 25}},
-                                  11,
-                                  WM_ME_DISPL_CHANGED},
-                                 parent);
-    return new CMeChoicePage(
+        {210,
+         2110,
+         "Select Search Method",
+         {{2111, "Full", 0}, {2112, "One/Time", 1}, {2113, "N-Step", 2}},
+         0,
+         WM_ME_SEARCH_CHANGED},
+        {213,
+         2120,
+         "Set Block Size",
+         {{2121, "2x2", 2}, {2122, "4x4", 4}, {2123, "8x8", 8}, {2124, "16x16", 16}},
+         8,
+         WM_ME_BLOCK_CHANGED},
         {211,
          2130,
          "Set Maximum Displacement",
          {{2131, "3", 3}, {2132, "7", 7}, {2133, "15", 15}, {2134, "24", 24}, {2135, "31", 31}},
          15,
          WM_ME_DISPL_CHANGED},
-        parent);
+        {247,
+         2160,
+         "Set Maximum Displacements",
+         {{2161, "3 - 1", 4}, {2162, "7 - 3", 10}, {2163, "15 - 7", 22}},
+         10,
+         WM_ME_DISPL_CHANGED},
+        {248,
+         2170,
+         "Set Maximum Displacements",
+         {{2171, "7 - 3 - 1", 11}, {2172, "15 - 7 - 3", 25}},
+         11,
+         WM_ME_DISPL_CHANGED},
+        {212,
+         2140,
+         "Set Number of Steps",
+         {{2141, "2", 2}, {2142, "3", 3}, {2143, "4", 4}, {2144, "5", 5}},
+         4,
+         WM_ME_NSTEP_CHANGED},
+        {245,
+         2180,
+         "Set Number of Steps",
+         {{2181, "2 - 1", 2}, {2182, "3 - 2", 3}, {2183, "4 - 3", 4}},
+         3,
+         WM_ME_NSTEP_CHANGED},
+        {246,
+         2190,
+         "Set Number of Steps",
+         {{2191, "3 - 2 - 1", 3}, {2192, "4 - 3 - 2", 4}},
+         3,
+         WM_ME_NSTEP_CHANGED},
+    };
+    for (const MeChoiceLayout &l : kLayouts)
+        if (l.idd == idd)
+            return l;
+    return kLayouts[0];
+}
+
+CMeChoicePage *MakeMeDisplPage(int levels, QWidget *parent)
+{
+    if (levels == 2)
+        return new CMeDispl2Dlg(parent);
+    if (levels == 3)
+        return new CMeDispl3Dlg(parent);
+    return new CMeDisplDlg(parent);
 }
 
 CMeChoicePage *MakeMeNStepPage(int levels, QWidget *parent)
 {
     if (levels == 2)
-        return new CMeChoicePage({245,
-                                  2180,
-                                  "Set Number of Steps",
-                                  {{2181, "2 - 1", 2}, {2182, "3 - 2", 3}, {2183, "4 - 3", 4}},
-                                  3,
-                                  WM_ME_NSTEP_CHANGED},
-                                 parent);
+        return new CMeNStep2Dlg(parent);
     if (levels == 3)
-        return new CMeChoicePage({246,
-                                  2190,
-                                  "Set Number of Steps",
-                                  {{2191, "3 - 2 - 1", 3}, {2192, "4 - 3 - 2", 4}},
-                                  3,
-                                  WM_ME_NSTEP_CHANGED},
-                                 parent);
-    return new CMeChoicePage({212,
-                              2140,
-                              "Set Number of Steps",
-                              {{2141, "2", 2}, {2142, "3", 3}, {2143, "4", 4}, {2144, "5", 5}},
-                              4,
-                              WM_ME_NSTEP_CHANGED},
-                             parent);
+        return new CMeNStep3Dlg(parent);
+    return new CMeNStepDlg(parent);
 }
 
 CMeVideoDlg::CMeVideoDlg(QWidget *parent) : CModulePage(IDD, parent)

@@ -50,11 +50,29 @@ private:
     zn::PushRadioGroup *m_pChoices;
 };
 
-// The pages by template: 244 Hierarchy, 210 Search, 213 Block, 211/247/248 Max.Displ. for one, two
-// and three levels, 212/245/246 N-Step likewise.
-CMeChoicePage *MakeMeHierarchyPage(QWidget *parent);
-CMeChoicePage *MakeMeSearchPage(QWidget *parent);
-CMeChoicePage *MakeMeBlockPage(QWidget *parent);
+// The layout of the choice page of a template (244, 210, 213, 211, 247, 248, 212, 245 or 246).
+const MeChoiceLayout &MeChoiceLayoutOf(int idd);
+
+// The choice page of one template.
+template <int Idd> class CMeChoicePageOf : public CMeChoicePage
+{
+public:
+    static constexpr int IDD = Idd;
+    explicit CMeChoicePageOf(QWidget *parent) : CMeChoicePage(MeChoiceLayoutOf(Idd), parent) {}
+};
+
+using CMeHierarchyDlg = CMeChoicePageOf<244>;
+using CMeSearchDlg = CMeChoicePageOf<210>;
+using CMeBlockDlg = CMeChoicePageOf<213>;
+// Max.Displ. and N-Step for one, two and three resolution levels.
+using CMeDisplDlg = CMeChoicePageOf<211>;
+using CMeDispl2Dlg = CMeChoicePageOf<247>;
+using CMeDispl3Dlg = CMeChoicePageOf<248>;
+using CMeNStepDlg = CMeChoicePageOf<212>;
+using CMeNStep2Dlg = CMeChoicePageOf<245>;
+using CMeNStep3Dlg = CMeChoicePageOf<246>;
+
+// The Max.Displ. and N-Step pages of a number of resolution levels (1, 2 or 3).
 CMeChoicePage *MakeMeDisplPage(int levels, QWidget *parent);
 CMeChoicePage *MakeMeNStepPage(int levels, QWidget *parent);
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+class CDib;
+
 namespace zn {
 
 // A decoding run that cannot go on: its message has been shown (code kMessageShown).
@@ -73,6 +75,40 @@ struct MotionVector
     int x = 0, y = 0;
 };
 
+// One layer of a coded stream: where its bytes come from, its read buffer and bit window, the values
+// its headers set for the layer rather than for the picture, and the coefficient blocks of the
+// macroblock being read.
+struct MpegLayer
+{
+    MpegLayer();
+    MpegLayer(const MpegLayer &) = delete;
+    MpegLayer &operator=(const MpegLayer &) = delete;
+
+    // --- input: blocks of the file, and the bit window -----------------------------------------
+    MpegInput *input = nullptr; // owned by the caller, alive until the run ends
+    uint8_t buffer[2048];
+    uint8_t *rdptr = buffer; // next unread byte of buffer
+    int buffer_bytes = 0;    // bytes of the file in buffer
+    bool input_ended = false;
+    int64_t file_pos = 0;      // bytes taken from the input
+    int64_t stream_pos = 0;    // bytes of the (padded) stream handed to the window
+    int64_t packet_end = 0;    // system streams: where the current video payload ends (file offset)
+    bool system_ended = false; // system streams: end code or end of file reached
+    int end_phase = 0;         // position within the repeated end code
+    uint64_t bits = 0;         // the window: its top bit is the next bit of the stream
+    int incnt = 0;             // valid bits in the window
+
+    // --- header values of the layer -------------------------------------------------------------
+    int intra_quantizer_matrix[64], non_intra_quantizer_matrix[64];
+    int chroma_intra_quantizer_matrix[64], chroma_non_intra_quantizer_matrix[64];
+    int mpeg2 = 0;
+    int scalable_mode = 0; // 0 none, 1 data partitioning, 2 spatial, 3 SNR, 4 temporal
+    int q_scale_type = 0, alternate_scan = 0, pict_scal = 0, priority_breakpoint = 0;
+    int quantizer_scale = 0, intra_slice = 0;
+
+    alignas(16) short block[12][64] = {};
+};
+
 class CMpegDecoder
 {
 public:
@@ -101,11 +137,17 @@ public:
     int skip_b_frames = 0;
     int output_mode = 0; // 0 decoded frames, 1 prediction only, 2 coded difference
     int ref_picture_type = 1;
-    MpegFrameSink sink;
+    // Where frames go: the display routine of the document's decoder dialog (tests and tools install
+    // their own), or else an image being filled as a stream is opened as a document.
+    MpegFrameSink doc_sink;
+    CDib *dib_sink = nullptr;
+    int frames_output = 0; // frames handed to a sink since the decoder was made
+    // The layer the stream is read from, and the one the bit reader uses: a stream of one layer only.
+    MpegLayer base_layer;
+    MpegLayer *current_layer = &base_layer;
 
     // --- header values --------------------------------------------------------------------------
     int horizontal_size = 0, vertical_size = 0, aspect_ratio_information = 0;
-    int mpeg2 = 0, scalable_mode = 0;
     int progressive_sequence = 1, progressive_frame = 1, low_delay = 0;
     int matrix_coefficients = 5;
     int temporal_reference = 0;
@@ -113,13 +155,9 @@ public:
     int forward_r_size = 0, backward_r_size = 0;
     int intra_dc_precision = 0, top_field_first = 0, frame_pred_frame_dct = 1;
     int concealment_motion_vectors = 0, intra_vlc_format = 0, repeat_first_field = 0;
-    int q_scale_type = 0, alternate_scan = 0, pict_scal = 0, quantizer_scale = 0;
-    int intra_slice = 0;
-    int intra_quantizer_matrix[64] = {}, non_intra_quantizer_matrix[64] = {};
-    int chroma_intra_quantizer_matrix[64] = {}, chroma_non_intra_quantizer_matrix[64] = {};
 
     // --- routines -------------------------------------------------------------------------------
-    // Reads from `input` (owned by the caller, alive until the run ends).
+    // The current layer reads from `input` (owned by the caller, alive until the run ends).
     void mpgdec_initbits(MpegInput *input);
     int gethdr();
     void mpgdec_initdecoder();
@@ -138,7 +176,7 @@ public:
     // Shows a message once per run (per-picture and per-macroblock faults repeat otherwise).
     void MessageOnce(const std::string &text);
     // Bytes taken from the input so far (tests).
-    int64_t BytesRead() const { return m_filePos; }
+    int64_t BytesRead() const { return current_layer->file_pos; }
 
     // The integer inverse transform, in place (rows then columns).
     static void InverseDct(short *block);
@@ -146,6 +184,7 @@ public:
 private:
     friend struct MpegPictureDecoder;
     // input
+    void mpgdec_fillbuffer();
     void FillWindow();
     int NextStreamByte();
     int SystemByte();
@@ -179,25 +218,10 @@ public:
     int chroma_width = 0, chroma_height = 0, block_count = 6;
 
 private:
-    // bit window
-    MpegInput *m_input = nullptr;
-    uint8_t m_buffer[2048];
-    int m_bufLen = 0, m_bufPos = 0;
-    bool m_inputEnded = false;
-    int64_t m_filePos = 0;      // bytes taken from the input
-    int64_t m_streamPos = 0;    // bytes of the (padded) stream handed to the window
-    int64_t m_packetEnd = 0;    // system streams: where the current video payload ends (file offset)
-    bool m_systemEnded = false; // system streams: end code or end of file reached
-    int m_endPhase = 0;         // position within the repeated end code
-    uint64_t m_bits = 0;
-    int m_incnt = 0;
     // decoder state
     int m_storeWidth = 0, m_storeHeight = 0, m_storeChroma = 0;
     bool m_mismatchOnlyBlockIsZero = false;
     std::set<std::string> m_shown;
-
-public:
-    alignas(16) short block[12][64] = {};
 };
 
 // Natural positions of the zig-zag and alternate scans, the default intra matrix and the non-linear

@@ -4,7 +4,6 @@
 
 #include "image/cdib.h"
 #include "mpeg/mpgdec/mpeg_decoder.h"
-#include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
 
@@ -36,16 +35,7 @@ int PrepareDibforMpegFile(CDib *dib, const std::string &path)
     zn::MpegFileInput input(path);
     zn::CMpegDecoder dec;
     dec.system_stream = system ? 1 : 0;
-    bool shown = false;
-    dec.sink = [&](const zn::MpegFrame &fr, int, const char *, int) {
-        if (dib->GetWidth() != fr.width || dib->GetHeight() != fr.height)
-            dib->Create24(fr.width, fr.height); // the sequence changed its size
-        uint8_t *planes[3];
-        std::vector<uint8_t> cb, cr;
-        zn::FramePlanes420(fr, cb, cr, planes);
-        dib->ConvertYUV420Dib(planes);
-        shown = true;
-    };
+    dec.dib_sink = dib;
     try {
         dec.mpgdec_initbits(&input);
         if (!dec.gethdr()) {
@@ -69,7 +59,7 @@ int PrepareDibforMpegFile(CDib *dib, const std::string &path)
         };
         dec.mpgdec_getpicture(0);
         bookkeeping();
-        while (!shown) {
+        while (!dec.frames_output) {
             if (!dec.gethdr()) {
                 if (dec.frame_count)
                     dec.mpgdec_lastframe(dec.frame_count);
@@ -81,7 +71,7 @@ int PrepareDibforMpegFile(CDib *dib, const std::string &path)
     } catch (const zn::RunAborted &) {
         return -1; // its message has been shown
     }
-    if (!shown) {
+    if (!dec.frames_output) {
         zn::ShowMessage("MpegDecoder - This is not a valid Mpeg file");
         return -1;
     }

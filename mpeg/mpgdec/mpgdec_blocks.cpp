@@ -48,7 +48,7 @@ MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvl
     if (e.value == mpgvlc::kEscapeCode) {
         d.mpgdec_flushbits(e.len);
         run = static_cast<int>(d.mpgdec_getbits(6));
-        if (d.mpeg2) {
+        if (ld.mpeg2) {
             int v = static_cast<int>(d.mpgdec_getbits(12));
             if ((v & 2047) == 0) {
                 LogF(LogLevel::Error, "invalid signed_level (escape) in %s()\n", reader);
@@ -82,75 +82,103 @@ MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvl
     return CoefficientRead::Coefficient;
 }
 
-void MpegPictureDecoder::ReadIntraBlock(int comp)
+// The run/level pairs of a block from position i to its end of block, each coefficient dequantised
+// at its natural position j by dequant(level, j). The first pair may use a code table of its own.
+template <typename Dequant>
+void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable,
+                                            const mpgvlc::Table &table, const uint8_t *scan,
+                                            const char *reader, Dequant dequant)
 {
-    const char *reader = d.mpeg2 ? "getmpg2intrablock" : "getintrablock";
-    int cc = comp < 4 ? 0 : (comp & 1) ? 2 : 1;
+    for (const mpgvlc::Table *t = &firstTable;; t = &table) {
+        int pos, level;
+        bool negative;
+        if (ReadRunLevel(*t, i, reader, pos, level, negative) != CoefficientRead::Coefficient)
+            return;
+        const int j = scan[pos];
+        const int v = dequant(level, j);
+        bp[j] = Saturate(negative ? -v : v);
+        i = pos + 1;
+    }
+}
+
+// The DC differential of an intra block, accumulated in its component's predictor. Returns the
+// component (0 Y, 1 Cb, 2 Cr), or -1 after an invalid size code.
+int MpegPictureDecoder::ReadIntraDc(int comp)
+{
+    const int cc = comp < 4 ? 0 : (comp & 1) ? 2 : 1;
     const mpgvlc::Entry &dc = mpgvlc::DcSize(cc != 0).Look(d.mpgdec_showbits(32));
-    short *bp = d.block[comp];
     if (!dc.len) {
         fault = true;
-        return;
+        return -1;
     }
     d.mpgdec_flushbits(dc.len);
-    int size = dc.value;
+    const int size = dc.value;
     if (size) {
         int v = static_cast<int>(d.mpgdec_getbits(size));
         if (!(v & (1 << (size - 1))))
             v = v - (1 << size) + 1;
         dcPred[cc] = std::clamp(dcPred[cc] + v, -(1 << 16), 1 << 16);
     }
-    int dcValue = d.mpeg2 ? dcPred[cc] * (1 << (3 - d.intra_dc_precision)) : dcPred[cc] * 8;
-    bp[0] = Saturate(dcValue);
-
-    const bool mpeg2 = d.mpeg2;
-    const mpgvlc::Table &table = mpgvlc::Coefficients(false, mpeg2 && d.intra_vlc_format);
-    const uint8_t *scan = (mpeg2 && d.alternate_scan) ? kMpegAlternateScan : kMpegZigZag;
-    const int *matrix =
-        (cc != 0 && d.chroma_format != 1) ? d.chroma_intra_quantizer_matrix : d.intra_quantizer_matrix;
-    const int q = d.quantizer_scale;
-    for (int i = 1;;) {
-        int pos, level;
-        bool negative;
-        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
-        if (r != CoefficientRead::Coefficient)
-            return;
-        int j = scan[pos];
-        int v;
-        if (mpeg2)
-            v = (matrix[j] * q * level) >> 4;
-        else
-            v = Oddify((level * q * matrix[j]) >> 3);
-        bp[j] = Saturate(negative ? -v : v);
-        i = pos + 1;
-    }
+    return cc;
 }
 
-void MpegPictureDecoder::ReadInterBlock(int comp)
+// Chroma blocks have matrices of their own only in 4:2:2 and 4:4:4.
+const int *MpegPictureDecoder::IntraMatrix(int cc) const
 {
-    const char *reader = d.mpeg2 ? "getmpg2interblock" : "getinterblock";
-    const bool mpeg2 = d.mpeg2;
-    const uint8_t *scan = (mpeg2 && d.alternate_scan) ? kMpegAlternateScan : kMpegZigZag;
-    const int *matrix = (comp >= 4 && d.chroma_format != 1) ? d.chroma_non_intra_quantizer_matrix
-                                                            : d.non_intra_quantizer_matrix;
-    const int q = d.quantizer_scale;
-    short *bp = d.block[comp];
-    for (int i = 0;;) {
-        const mpgvlc::Table &table = mpgvlc::Coefficients(i == 0, false);
-        int pos, level;
-        bool negative;
-        const CoefficientRead r = ReadRunLevel(table, i, reader, pos, level, negative);
-        if (r != CoefficientRead::Coefficient)
-            return;
-        int j = scan[pos];
-        int v;
-        if (mpeg2)
-            v = ((2 * level + 1) * matrix[j] * q) >> 5;
-        else
-            v = Oddify(((2 * level + 1) * matrix[j] * q) >> 4);
-        bp[j] = Saturate(negative ? -v : v);
-        i = pos + 1;
-    }
+    return (cc != 0 && d.chroma_format != 1) ? ld.chroma_intra_quantizer_matrix : ld.intra_quantizer_matrix;
+}
+
+const int *MpegPictureDecoder::NonIntraMatrix(int comp) const
+{
+    return (comp >= 4 && d.chroma_format != 1) ? ld.chroma_non_intra_quantizer_matrix
+                                               : ld.non_intra_quantizer_matrix;
+}
+
+void MpegPictureDecoder::getintrablock(int comp)
+{
+    const int cc = ReadIntraDc(comp);
+    if (cc < 0)
+        return;
+    short *bp = ld.block[comp];
+    bp[0] = Saturate(dcPred[cc] * 8);
+    const int *w = IntraMatrix(cc);
+    const int q = ld.quantizer_scale;
+    const mpgvlc::Table &table = mpgvlc::Coefficients(false, false);
+    ReadAcCoefficients(bp, 1, table, table, kMpegZigZag, "getintrablock",
+                       [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
+}
+
+void MpegPictureDecoder::getinterblock(int comp)
+{
+    const int *w = NonIntraMatrix(comp);
+    const int q = ld.quantizer_scale;
+    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
+                       mpgvlc::Coefficients(false, false), kMpegZigZag, "getinterblock",
+                       [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
+}
+
+void MpegPictureDecoder::getmpg2intrablock(int comp)
+{
+    const int cc = ReadIntraDc(comp);
+    if (cc < 0)
+        return;
+    short *bp = ld.block[comp];
+    bp[0] = Saturate(dcPred[cc] * (1 << (3 - d.intra_dc_precision)));
+    const int *w = IntraMatrix(cc);
+    const int q = ld.quantizer_scale;
+    const mpgvlc::Table &table = mpgvlc::Coefficients(false, d.intra_vlc_format);
+    ReadAcCoefficients(bp, 1, table, table, ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag,
+                       "getmpg2intrablock", [&](int level, int j) { return (w[j] * q * level) >> 4; });
+}
+
+void MpegPictureDecoder::getmpg2interblock(int comp)
+{
+    const int *w = NonIntraMatrix(comp);
+    const int q = ld.quantizer_scale;
+    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
+                       mpgvlc::Coefficients(false, false),
+                       ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
+                       [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
 }
 
 void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
@@ -160,17 +188,17 @@ void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
         return;
     int bx = 16 * (mba % d.mb_width);
     int by = 16 * (mba / d.mb_width);
-    bool intra = macroblockType & kMbIntra;
+    bool intra = macroblock_type & kMbIntra;
     if (!intra)
-        Predict(bx, by);
+        mpgdec_mcpredict(bx, by);
     if (skipped)
         return; // a skipped macroblock is its prediction, in every output mode
     for (int comp = 0; comp < d.block_count; ++comp) {
-        short *bp = d.block[comp];
+        short *bp = ld.block[comp];
         bool coded = cbp & (1 << (d.block_count - 1 - comp));
-        if (!coded && !intra && d.output_mode == 0 && (!d.mpeg2 || d.m_mismatchOnlyBlockIsZero))
+        if (!coded && !intra && d.output_mode == 0 && (!ld.mpeg2 || d.m_mismatchOnlyBlockIsZero))
             continue; // adds nothing to the prediction
-        if (d.mpeg2) {
+        if (ld.mpeg2) {
             // Mismatch control: an odd coefficient sum keeps the inverse transforms of encoder and
             // decoder from rounding a half the same wrong way, picture after picture.
             int sum = 0;
@@ -180,7 +208,7 @@ void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
                 bp[63] = static_cast<short>(bp[63] ^ 1);
         }
         CMpegDecoder::InverseDct(bp);
-        BlockToFrame(comp, bx, by, !intra);
+        mpgdec_blocktoframe(comp, bx, by, !intra);
     }
 }
 

@@ -43,7 +43,7 @@ MpegStreamInfo MpegStreamInfoText(const CMpegDecoder &d, const std::string &stre
         if (!resultOnly)
             info.viewText += line;
     };
-    if (d.mpeg2) {
+    if (d.base_layer.mpeg2) {
         add("Mpeg version             :  MPEG-2\r\n", true);
         add(fields ? "Coded picture types   : Fields\r\n" : "Coded picture types   : Frames\r\n");
     } else {
@@ -59,23 +59,23 @@ MpegStreamInfo MpegStreamInfoText(const CMpegDecoder &d, const std::string &stre
 
 void PictureTypeList::Add(const std::string &letter, int frameCount, bool frameDone)
 {
-    m_result += letter;
+    m_sResultText += letter;
     if (frameCount < 49)
-        m_view += letter;
+        m_sViewText += letter;
     // The breaks and the cut follow completed frames; the first field of a frame adds its letter only,
     // so a field stream does not break or cut twice at the same count.
     if (!frameDone)
         return;
     if (frameCount < 49) {
         if ((frameCount + 1) % 25 == 0) {
-            m_result += "\r\n";
-            m_view += "\r\n";
+            m_sResultText += "\r\n";
+            m_sViewText += "\r\n";
         }
     } else if (frameCount == 49) {
-        m_result += "\r\n";
-        m_view += " .... <etc>";
+        m_sResultText += "\r\n";
+        m_sViewText += " .... <etc>";
     } else if ((frameCount + 1) % 25 == 0) {
-        m_result += "\r\n";
+        m_sResultText += "\r\n";
     }
 }
 

@@ -30,17 +30,17 @@ class PictureTypeList
 public:
     void Reset(const MpegStreamInfo &info)
     {
-        m_result = info.resultText;
-        m_view = info.viewText;
+        m_sResultText = info.resultText;
+        m_sViewText = info.viewText;
     }
     // letter (with its " sg" prefix after a group header) for a picture; frameCount counts the frames
     // completed so far; frameDone is false for the first field of a frame.
     void Add(const std::string &letter, int frameCount, bool frameDone);
-    const std::string &ResultText() const { return m_result; }
-    const std::string &ViewText() const { return m_view; }
+    const std::string &ResultText() const { return m_sResultText; }
+    const std::string &ViewText() const { return m_sViewText; }
 
 private:
-    std::string m_result, m_view;
+    std::string m_sResultText, m_sViewText;
 };
 
 // A white line from (x0, y0) to (x1, y1) with a red start point, in a 24-bit bottom-up pixel buffer

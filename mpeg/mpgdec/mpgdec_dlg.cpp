@@ -18,6 +18,7 @@
 #include <cstdio>
 
 bool CMpgdecDlg::g_bFieldOverlayWarned = false;
+zn::CMpegDecoder *CMpgdecDlg::g_pMpegDecoder = nullptr;
 
 namespace {
 
@@ -131,10 +132,13 @@ void CMpgdecDlg::OnMpgdecApply()
         return;
     m_bRunning = true;
     zn::WaitCursor wait;
+    // Another document's decoder may be running: this run starts inside its frame loop and gives it
+    // back its decoder when it ends.
+    zn::CMpegDecoder *const outer = g_pMpegDecoder;
     zn::RunModuleApply([this] { RunDecoding(); });
+    g_pMpegDecoder = outer;
     m_bRunning = false;
     // Every way out of a run leaves no decoder and no open YUV file behind.
-    m_pDecoder = nullptr;
     m_pYuvWriter.reset();
     m_bSaveYuv = 0;
 }
@@ -142,10 +146,10 @@ void CMpgdecDlg::OnMpgdecApply()
 void CMpgdecDlg::RunDecoding()
 {
     auto dec = std::make_unique<zn::CMpegDecoder>();
-    m_pDecoder = dec.get();
+    g_pMpegDecoder = dec.get();
     dec->mv_overlay = m_bVectorOverlay;
     dec->skip_b_frames = m_bNoBFrames;
-    dec->sink = [this](const zn::MpegFrame &frame, int number, const char *type, int kind) {
+    dec->doc_sink = [this](const zn::MpegFrame &frame, int number, const char *type, int kind) {
         DisplayFrame(frame, number, type, kind);
     };
     // A chosen file serves one Apply; the Save page must choose again for the next.
@@ -171,7 +175,8 @@ void CMpgdecDlg::RunDecoding()
 bool CMpgdecDlg::DecodePass(zn::CMpegDecoder &dec)
 {
     const std::string path = m_pStartDibDoc->m_pDib->m_path;
-    dec.mpeg2 = 0;
+    dec.current_layer = &dec.base_layer;
+    dec.base_layer.mpeg2 = 0;
     const std::string streamType = StreamTypeOf(path, &dec.system_stream);
     zn::MpegFileInput input(path);
     if (!input.IsOpen()) {
@@ -258,7 +263,7 @@ bool CMpgdecDlg::DecodePass(zn::CMpegDecoder &dec)
 
 void CMpgdecDlg::DisplayFrame(const zn::MpegFrame &frame, int frameNumber, const char *typeText, int kind)
 {
-    zn::CMpegDecoder *dec = m_pDecoder;
+    zn::CMpegDecoder *dec = g_pMpegDecoder;
     CDibDoc *doc = m_pStartDibDoc;
     if (!dec || !doc || !doc->m_pDib)
         return;

@@ -55,6 +55,9 @@ public:
 
     // The field-picture overlay message is shown once per program run (tests reset it).
     static bool g_bFieldOverlayWarned;
+    // The decoder of the Apply in progress, whose members DisplayFrame reads: one decoder runs at a
+    // time.
+    static zn::CMpegDecoder *g_pMpegDecoder;
 
 protected:
     void CreatePages() override;
@@ -66,7 +69,6 @@ private:
     // One pass over the stream; false when the user or an error ended every pass.
     bool DecodePass(zn::CMpegDecoder &dec);
 
-    zn::CMpegDecoder *m_pDecoder = nullptr; // the decoder of the Apply in progress
     bool m_bRunning = false;
     zn::PictureTypeList m_types;
     std::string m_szFrameTitle;

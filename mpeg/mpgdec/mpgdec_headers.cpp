@@ -28,8 +28,17 @@ const uint8_t kMpegDefaultIntraMatrix[64] = {8,  16, 19, 22, 26, 27, 29, 34, 16,
 const uint8_t kMpegNonLinearScale[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22,
                                          24, 28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
 
+MpegLayer::MpegLayer()
+{
+    for (int i = 0; i < 64; ++i) {
+        intra_quantizer_matrix[i] = chroma_intra_quantizer_matrix[i] = kMpegDefaultIntraMatrix[i];
+        non_intra_quantizer_matrix[i] = chroma_non_intra_quantizer_matrix[i] = 16;
+    }
+}
+
 int CMpegDecoder::gethdr()
 {
+    current_layer = &base_layer;
     for (;;) {
         mpgdec_next_start_code();
         uint32_t code = mpgdec_getbits32();
@@ -60,6 +69,7 @@ void CMpegDecoder::ReadMatrix(int *matrix)
 
 void CMpegDecoder::ReadSequenceHeader()
 {
+    MpegLayer &ld = *current_layer;
     horizontal_size = static_cast<int>(mpgdec_getbits(12));
     vertical_size = static_cast<int>(mpgdec_getbits(12));
     aspect_ratio_information = static_cast<int>(mpgdec_getbits(4));
@@ -70,18 +80,18 @@ void CMpegDecoder::ReadSequenceHeader()
     vbv_buffer_size = static_cast<int>(mpgdec_getbits(10));
     constrained_parameters_flag = static_cast<int>(mpgdec_getbit());
     if (mpgdec_getbit())
-        ReadMatrix(intra_quantizer_matrix);
+        ReadMatrix(ld.intra_quantizer_matrix);
     else
         for (int i = 0; i < 64; ++i)
-            intra_quantizer_matrix[i] = kMpegDefaultIntraMatrix[i];
+            ld.intra_quantizer_matrix[i] = kMpegDefaultIntraMatrix[i];
     if (mpgdec_getbit())
-        ReadMatrix(non_intra_quantizer_matrix);
+        ReadMatrix(ld.non_intra_quantizer_matrix);
     else
         for (int i = 0; i < 64; ++i)
-            non_intra_quantizer_matrix[i] = 16;
+            ld.non_intra_quantizer_matrix[i] = 16;
     for (int i = 0; i < 64; ++i) {
-        chroma_intra_quantizer_matrix[i] = intra_quantizer_matrix[i];
-        chroma_non_intra_quantizer_matrix[i] = non_intra_quantizer_matrix[i];
+        ld.chroma_intra_quantizer_matrix[i] = ld.intra_quantizer_matrix[i];
+        ld.chroma_non_intra_quantizer_matrix[i] = ld.non_intra_quantizer_matrix[i];
     }
     ReadExtensionAndUserData();
 }
@@ -94,7 +104,8 @@ void CMpegDecoder::ReadGopHeader()
 
 void CMpegDecoder::ReadPictureHeader()
 {
-    pict_scal = 0;
+    MpegLayer &ld = *current_layer;
+    ld.pict_scal = 0;
     temporal_reference = static_cast<int>(mpgdec_getbits(10));
     picture_coding_type = static_cast<int>(mpgdec_getbits(3));
     mpgdec_flushbits(16); // vbv_delay
@@ -102,14 +113,14 @@ void CMpegDecoder::ReadPictureHeader()
         full_pel_forward_vector = static_cast<int>(mpgdec_getbit());
         int code = static_cast<int>(mpgdec_getbits(3));
         forward_r_size = code - 1;
-        if (!mpeg2)
+        if (!ld.mpeg2)
             f_code[0][0] = f_code[0][1] = code - 1;
     }
     if (picture_coding_type == 3) {
         full_pel_backward_vector = static_cast<int>(mpgdec_getbit());
         int code = static_cast<int>(mpgdec_getbits(3));
         backward_r_size = code - 1;
-        if (!mpeg2)
+        if (!ld.mpeg2)
             f_code[1][0] = f_code[1][1] = code - 1;
     }
     int guard = 0;
@@ -165,8 +176,9 @@ void CMpegDecoder::ReadExtensionAndUserData()
 
 void CMpegDecoder::ReadSequenceExtension()
 {
-    mpeg2 = 1;
-    scalable_mode = 0;
+    MpegLayer &ld = *current_layer;
+    ld.mpeg2 = 1;
+    ld.scalable_mode = 0;
     mpgdec_flushbits(8); // profile_and_level_indication
     progressive_sequence = static_cast<int>(mpgdec_getbit());
     chroma_format = static_cast<int>(mpgdec_getbits(2));
@@ -191,30 +203,32 @@ void CMpegDecoder::ReadSequenceDisplayExtension()
 
 void CMpegDecoder::ReadQuantMatrixExtension()
 {
+    MpegLayer &ld = *current_layer;
     if (mpgdec_getbit()) {
-        ReadMatrix(intra_quantizer_matrix);
+        ReadMatrix(ld.intra_quantizer_matrix);
         for (int i = 0; i < 64; ++i)
-            chroma_intra_quantizer_matrix[i] = intra_quantizer_matrix[i];
+            ld.chroma_intra_quantizer_matrix[i] = ld.intra_quantizer_matrix[i];
     }
     if (mpgdec_getbit()) {
-        ReadMatrix(non_intra_quantizer_matrix);
+        ReadMatrix(ld.non_intra_quantizer_matrix);
         for (int i = 0; i < 64; ++i)
-            chroma_non_intra_quantizer_matrix[i] = non_intra_quantizer_matrix[i];
+            ld.chroma_non_intra_quantizer_matrix[i] = ld.non_intra_quantizer_matrix[i];
     }
     if (mpgdec_getbit())
-        ReadMatrix(chroma_intra_quantizer_matrix);
+        ReadMatrix(ld.chroma_intra_quantizer_matrix);
     if (mpgdec_getbit())
-        ReadMatrix(chroma_non_intra_quantizer_matrix);
+        ReadMatrix(ld.chroma_non_intra_quantizer_matrix);
 }
 
 void CMpegDecoder::ReadSequenceScalableExtension()
 {
-    scalable_mode = static_cast<int>(mpgdec_getbits(2)) + 1;
+    MpegLayer &ld = *current_layer;
+    ld.scalable_mode = static_cast<int>(mpgdec_getbits(2)) + 1;
     mpgdec_flushbits(4); // layer_id
-    if (scalable_mode == 2) {
+    if (ld.scalable_mode == 2) {
         mpgdec_flushbits(14 + 1 + 14);
         mpgdec_flushbits(5 + 5 + 5 + 5);
-    } else if (scalable_mode == 4) {
+    } else if (ld.scalable_mode == 4) {
         MessageOnce("MpegDecoder - Temporal scalability not implemented\n");
     }
 }
@@ -232,6 +246,7 @@ void CMpegDecoder::ReadPictureDisplayExtension()
 
 void CMpegDecoder::ReadPictureCodingExtension()
 {
+    MpegLayer &ld = *current_layer;
     f_code[0][0] = static_cast<int>(mpgdec_getbits(4)) - 1;
     f_code[0][1] = static_cast<int>(mpgdec_getbits(4)) - 1;
     f_code[1][0] = static_cast<int>(mpgdec_getbits(4)) - 1;
@@ -241,9 +256,9 @@ void CMpegDecoder::ReadPictureCodingExtension()
     top_field_first = static_cast<int>(mpgdec_getbit());
     frame_pred_frame_dct = static_cast<int>(mpgdec_getbit());
     concealment_motion_vectors = static_cast<int>(mpgdec_getbit());
-    q_scale_type = static_cast<int>(mpgdec_getbit());
+    ld.q_scale_type = static_cast<int>(mpgdec_getbit());
     intra_vlc_format = static_cast<int>(mpgdec_getbit());
-    alternate_scan = static_cast<int>(mpgdec_getbit());
+    ld.alternate_scan = static_cast<int>(mpgdec_getbit());
     repeat_first_field = static_cast<int>(mpgdec_getbit());
     mpgdec_flushbits(1); // chroma_420_type
     progressive_frame = static_cast<int>(mpgdec_getbit());
@@ -253,7 +268,8 @@ void CMpegDecoder::ReadPictureCodingExtension()
 
 void CMpegDecoder::ReadPictureSpatialScalableExtension()
 {
-    pict_scal = 1;
+    MpegLayer &ld = *current_layer;
+    ld.pict_scal = 1;
     mpgdec_flushbits(10 + 1 + 15 + 1 + 15);
     mpgdec_flushbits(2 + 1 + 1);
 }

@@ -35,41 +35,52 @@ size_t MpegMemoryInput::Read(uint8_t *dst, size_t n)
 
 void CMpegDecoder::mpgdec_initbits(MpegInput *input)
 {
-    m_input = input;
-    m_bufLen = m_bufPos = 0;
-    m_inputEnded = false;
-    m_filePos = m_streamPos = m_packetEnd = 0;
-    m_systemEnded = false;
-    m_endPhase = 0;
-    m_bits = 0;
-    m_incnt = 0;
+    MpegLayer &ld = *current_layer;
+    ld.input = input;
+    ld.rdptr = ld.buffer;
+    ld.buffer_bytes = 0;
+    ld.input_ended = false;
+    ld.file_pos = ld.stream_pos = ld.packet_end = 0;
+    ld.system_ended = false;
+    ld.end_phase = 0;
+    ld.bits = 0;
+    ld.incnt = 0;
     FillWindow();
 }
 
-// The next byte of the file, -1 at its end. Blocks of 2048 bytes, as the stream is laid out on disc.
+// The next 2048 bytes of the file, as the stream is laid out on disc; fewer at its end.
+void CMpegDecoder::mpgdec_fillbuffer()
+{
+    MpegLayer &ld = *current_layer;
+    ld.buffer_bytes = ld.input ? static_cast<int>(ld.input->Read(ld.buffer, sizeof ld.buffer)) : 0;
+    ld.rdptr = ld.buffer;
+    if (ld.buffer_bytes < static_cast<int>(sizeof ld.buffer))
+        ld.input_ended = true;
+}
+
+// The next byte of the file, -1 at its end.
 int CMpegDecoder::RawByte()
 {
-    if (m_bufPos >= m_bufLen) {
-        if (m_inputEnded || !m_input)
+    MpegLayer &ld = *current_layer;
+    if (ld.rdptr >= ld.buffer + ld.buffer_bytes) {
+        if (ld.input_ended || !ld.input)
             return -1;
-        m_bufLen = static_cast<int>(m_input->Read(m_buffer, sizeof m_buffer));
-        m_bufPos = 0;
-        if (m_bufLen < static_cast<int>(sizeof m_buffer))
-            m_inputEnded = true;
-        if (m_bufLen <= 0)
+        mpgdec_fillbuffer();
+        if (ld.buffer_bytes <= 0)
             return -1;
     }
-    ++m_filePos;
-    return m_buffer[m_bufPos++];
+    ++ld.file_pos;
+    return *ld.rdptr++;
 }
 
 int CMpegDecoder::SystemByte()
 {
+    MpegLayer &ld = *current_layer;
     int b = RawByte();
     if (b < 0) {
         // A system stream that stops without its end code (ffmpeg writes none) ends here as if it
         // had one.
-        m_systemEnded = true;
+        ld.system_ended = true;
         return -1;
     }
     return b;
@@ -77,13 +88,15 @@ int CMpegDecoder::SystemByte()
 
 void CMpegDecoder::SkipSystemBytes(int n)
 {
-    for (int i = 0; i < n && !m_systemEnded; ++i)
+    MpegLayer &ld = *current_layer;
+    for (int i = 0; i < n && !ld.system_ended; ++i)
         SystemByte();
 }
 
 // Enters the next packet of video stream 0, skipping packs, system headers and other streams.
 void CMpegDecoder::Mpgdec_NextPacket()
 {
+    MpegLayer &ld = *current_layer;
     for (;;) {
         uint32_t code = 0;
         for (int i = 0; i < 4; ++i) {
@@ -93,7 +106,7 @@ void CMpegDecoder::Mpgdec_NextPacket()
             code = (code << 8) | static_cast<uint32_t>(b);
         }
         if (code == 0x000001B9) {
-            m_systemEnded = true;
+            ld.system_ended = true;
             return;
         }
         if (code == 0x000001BA) {
@@ -111,7 +124,7 @@ void CMpegDecoder::Mpgdec_NextPacket()
             int hi = SystemByte(), lo = SystemByte();
             if (hi < 0 || lo < 0)
                 return;
-            int64_t start = m_filePos;
+            int64_t start = ld.file_pos;
             int length = (hi << 8) | lo;
             int b;
             int guard = 0;
@@ -135,10 +148,10 @@ void CMpegDecoder::Mpgdec_NextPacket()
                 ShowMessage("Mpgdec_NextPacket: Fatal - Error in packet header");
                 throw MpegDecodeError("Error in packet header");
             }
-            m_packetEnd = start + length;
-            if (m_systemEnded)
+            ld.packet_end = start + length;
+            if (ld.system_ended)
                 return;
-            if (m_filePos < m_packetEnd)
+            if (ld.file_pos < ld.packet_end)
                 return;
             continue; // an empty packet
         }
@@ -155,49 +168,53 @@ void CMpegDecoder::Mpgdec_NextPacket()
 
 int CMpegDecoder::NextStreamByte()
 {
+    MpegLayer &ld = *current_layer;
     if (system_stream) {
-        if (!m_systemEnded) {
-            if (m_filePos >= m_packetEnd)
+        if (!ld.system_ended) {
+            if (ld.file_pos >= ld.packet_end)
                 Mpgdec_NextPacket();
-            if (!m_systemEnded) {
+            if (!ld.system_ended) {
                 int b = SystemByte();
                 if (b >= 0)
                     return b;
             }
         }
-        return kEndCode[m_endPhase++ & 3];
+        return kEndCode[ld.end_phase++ & 3];
     }
     int b = RawByte();
     if (b >= 0) {
-        ++m_streamPos;
+        ++ld.stream_pos;
         return b;
     }
     // The elementary stream's end: zeros up to a multiple of four bytes, then end codes.
-    if ((m_streamPos & 3) != 0 && m_endPhase == 0) {
-        ++m_streamPos;
+    if ((ld.stream_pos & 3) != 0 && ld.end_phase == 0) {
+        ++ld.stream_pos;
         return 0;
     }
-    return kEndCode[m_endPhase++ & 3];
+    return kEndCode[ld.end_phase++ & 3];
 }
 
 void CMpegDecoder::FillWindow()
 {
-    while (m_incnt <= 56) {
-        m_bits |= static_cast<uint64_t>(NextStreamByte()) << (56 - m_incnt);
-        m_incnt += 8;
+    MpegLayer &ld = *current_layer;
+    while (ld.incnt <= 56) {
+        ld.bits |= static_cast<uint64_t>(NextStreamByte()) << (56 - ld.incnt);
+        ld.incnt += 8;
     }
 }
 
 uint32_t CMpegDecoder::mpgdec_showbits(int n)
 {
-    return static_cast<uint32_t>(m_bits >> (64 - n));
+    MpegLayer &ld = *current_layer;
+    return static_cast<uint32_t>(ld.bits >> (64 - n));
 }
 
 void CMpegDecoder::mpgdec_flushbits(int n)
 {
-    m_bits <<= n;
-    m_incnt -= n;
-    if (m_incnt <= 56)
+    MpegLayer &ld = *current_layer;
+    ld.bits <<= n;
+    ld.incnt -= n;
+    if (ld.incnt <= 56)
         FillWindow();
 }
 
@@ -216,7 +233,8 @@ uint32_t CMpegDecoder::mpgdec_getbits32()
 
 void CMpegDecoder::mpgdec_next_start_code()
 {
-    mpgdec_flushbits(m_incnt & 7);
+    MpegLayer &ld = *current_layer;
+    mpgdec_flushbits(ld.incnt & 7);
     while (mpgdec_showbits(24) != 0x000001)
         mpgdec_flushbits(8);
 }

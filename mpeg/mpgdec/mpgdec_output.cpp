@@ -5,6 +5,8 @@
 // builds up over a group of pictures.
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
+#include "image/cdib.h"
+#include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -27,18 +29,14 @@ inline uint8_t Clip(int v)
 void ComputeLayout(const CMpegDecoder &d, int &mbWidth, int &mbHeight)
 {
     mbWidth = (d.horizontal_size + 15) / 16;
-    mbHeight = (d.mpeg2 && !d.progressive_sequence) ? 2 * ((d.vertical_size + 31) / 32)
-                                                    : (d.vertical_size + 15) / 16;
+    mbHeight = (d.base_layer.mpeg2 && !d.progressive_sequence) ? 2 * ((d.vertical_size + 31) / 32)
+                                                               : (d.vertical_size + 15) / 16;
 }
 
 } // namespace
 
 CMpegDecoder::CMpegDecoder()
 {
-    for (int i = 0; i < 64; ++i) {
-        intra_quantizer_matrix[i] = chroma_intra_quantizer_matrix[i] = kMpegDefaultIntraMatrix[i];
-        non_intra_quantizer_matrix[i] = chroma_non_intra_quantizer_matrix[i] = 16;
-    }
     // An uncoded MPEG-2 block carries only the mismatch-control bit; when the transform maps that to
     // zero, uncoded blocks can be left out of the reconstruction.
     short probe[64] = {};
@@ -53,7 +51,7 @@ void CMpegDecoder::mpgdec_initdecoder()
 {
     if (initialised)
         mpgdec_freedecoder();
-    if (!mpeg2) {
+    if (!base_layer.mpeg2) {
         progressive_sequence = 1;
         progressive_frame = 1;
         picture_structure = 3;
@@ -130,7 +128,7 @@ bool CMpegDecoder::StoresMatchHeaders() const
         return false;
     int w = 0, h = 0;
     ComputeLayout(*this, w, h);
-    int cf = mpeg2 ? chroma_format : 1;
+    int cf = base_layer.mpeg2 ? chroma_format : 1;
     return w == m_storeWidth && h == m_storeHeight && cf == m_storeChroma;
 }
 
@@ -155,7 +153,7 @@ void CMpegDecoder::mpgdec_getpicture(int frame_number)
 {
     if (!StoresMatchHeaders())
         mpgdec_initdecoder(); // the sequence changed its size or chroma format
-    if (scalable_mode == 1) {
+    if (current_layer->scalable_mode == 1) {
         ShowMessage("Scalability SC_DP no longer supported");
         throw MpegDecodeError("data partitioning");
     }
@@ -176,7 +174,7 @@ void CMpegDecoder::mpgdec_getpicture(int frame_number)
         if (picture_structure == 2)
             current_frame[c] += c ? chroma_width : coded_width;
     }
-    if (pict_scal && !second_field)
+    if (current_layer->pict_scal && !second_field)
         MessageOnce("MpgDecGetPic - Picture Scalability no longer supported");
     getpic();
     if (frame_number != 0 && (picture_structure == 3 || second_field)) {
@@ -210,7 +208,7 @@ void CMpegDecoder::mpgdec_lastframe(int frame_number)
 void CMpegDecoder::mpgdec_storeframe(uint8_t *const planes[3], int frame_number, const char *type_text,
                                      int kind)
 {
-    if (!sink) {
+    if (!doc_sink && !dib_sink) {
         ShowMessage(
             "CMpegDecoder::mpgdec_storeframe() implementation error.\r\nMust use display routine from "
             "CMpgdecDlg or CDibDoc.");
@@ -225,13 +223,23 @@ void CMpegDecoder::mpgdec_storeframe(uint8_t *const planes[3], int frame_number,
     f.chromaWidth = chroma_width;
     f.chromaHeight = chroma_height;
     f.chromaFormat = chroma_format;
-    sink(f, frame_number, type_text, kind);
+    ++frames_output;
+    if (doc_sink) {
+        doc_sink(f, frame_number, type_text, kind);
+        return;
+    }
+    if (dib_sink->GetWidth() != f.width || dib_sink->GetHeight() != f.height)
+        dib_sink->Create24(f.width, f.height); // the sequence changed its size
+    uint8_t *rgbPlanes[3];
+    std::vector<uint8_t> cb, cr;
+    FramePlanes420(f, cb, cr, rgbPlanes);
+    dib_sink->ConvertYUV420Dib(rgbPlanes);
 }
 
 // Places one transformed block in the picture. With field DCT the block's lines alternate between
 // the macroblock's two fields; in a field picture every line of the store's field is two lines
 // apart.
-void MpegPictureDecoder::BlockToFrame(int comp, int bx, int by, bool nonIntra)
+void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonIntra)
 {
     const int cf = d.chroma_format;
     int c = comp < 4 ? 0 : (comp & 1) ? 2 : 1;
@@ -246,7 +254,7 @@ void MpegPictureDecoder::BlockToFrame(int comp, int bx, int by, bool nonIntra)
         x = (cf == 3 ? bx : bx / 2) + ((cf == 3 && (comp & 8)) ? 8 : 0);
         y = cf == 1 ? by / 2 : by;
     }
-    bool fieldDct = frame && dctType && (c == 0 || cf != 1);
+    bool fieldDct = frame && dct_type && (c == 0 || cf != 1);
     uint8_t *p;
     if (frame) {
         if (fieldDct) {
@@ -260,7 +268,7 @@ void MpegPictureDecoder::BlockToFrame(int comp, int bx, int by, bool nonIntra)
         p = d.current_frame[c] + static_cast<ptrdiff_t>(2 * (y + 8 * half)) * width + x;
         step = 2 * width;
     }
-    const short *b = d.block[comp];
+    const short *b = ld.block[comp];
     const int mode = d.output_mode;
     for (int j = 0; j < 8; ++j, p += step, b += 8) {
         for (int i = 0; i < 8; ++i) {

@@ -45,33 +45,33 @@ void MpegPictureDecoder::Run()
             if (d.picture_coding_type == 2)
                 std::memset(PMV, 0, sizeof PMV);
             if (d.picture_structure == 3) {
-                motionType = 2;
+                motion_type = 2;
             } else {
-                motionType = 1;
+                motion_type = 1;
                 int bottom = d.picture_structure == 2 ? 1 : 0;
-                fieldSelect[0][0] = fieldSelect[0][1] = fieldSelect[1][0] = fieldSelect[1][1] = bottom;
+                field_select[0][0] = field_select[0][1] = field_select[1][0] = field_select[1][1] = bottom;
             }
             mvCount = 1;
             mvFormatField = d.picture_structure != 3;
             dualPrime = 0;
-            macroblockType &= ~kMbIntra;
+            macroblock_type &= ~kMbIntra;
             if (d.picture_coding_type == 2)
-                macroblockType = kMbForward;
+                macroblock_type = kMbForward;
         } else {
             ReadMacroblockModes();
             if (!fault) {
-                if (macroblockType & kMbQuant)
+                if (macroblock_type & kMbQuant)
                     ReadQuantiserScale();
-                bool concealment = (macroblockType & kMbIntra) && d.concealment_motion_vectors;
-                if ((macroblockType & kMbForward) || concealment)
+                bool concealment = (macroblock_type & kMbIntra) && d.concealment_motion_vectors;
+                if ((macroblock_type & kMbForward) || concealment)
                     ReadMotionVectors(0);
-                if (!fault && (macroblockType & kMbBackward))
+                if (!fault && (macroblock_type & kMbBackward))
                     ReadMotionVectors(1);
                 if (concealment)
                     d.mpgdec_flushbits(1);
             }
             if (!fault) {
-                if (macroblockType & kMbPattern) {
+                if (macroblock_type & kMbPattern) {
                     const mpgvlc::Entry &e = mpgvlc::CodedBlockPattern().Look(d.mpgdec_showbits(32));
                     if (!e.len) {
                         fault = true;
@@ -83,35 +83,35 @@ void MpegPictureDecoder::Run()
                         else if (d.chroma_format == 3)
                             cbp = (cbp << 6) | static_cast<int>(d.mpgdec_getbits(6));
                     }
-                } else if (macroblockType & kMbIntra) {
+                } else if (macroblock_type & kMbIntra) {
                     cbp = (1 << d.block_count) - 1;
                 }
             }
             for (int comp = 0; comp < d.block_count && !fault; ++comp) {
-                std::memset(d.block[comp], 0, sizeof d.block[comp]);
+                std::memset(ld.block[comp], 0, sizeof ld.block[comp]);
                 if (cbp & (1 << (d.block_count - 1 - comp))) {
-                    if (macroblockType & kMbIntra)
-                        ReadIntraBlock(comp);
+                    if (macroblock_type & kMbIntra)
+                        ld.mpeg2 ? getmpg2intrablock(comp) : getintrablock(comp);
                     else
-                        ReadInterBlock(comp);
+                        ld.mpeg2 ? getmpg2interblock(comp) : getinterblock(comp);
                 }
             }
             if (fault) {
                 mbaInc = 0;
                 continue; // resynchronise at the next slice
             }
-            if (!(macroblockType & kMbIntra))
+            if (!(macroblock_type & kMbIntra))
                 dcPred[0] = dcPred[1] = dcPred[2] = 0;
-            if ((macroblockType & kMbIntra) && !d.concealment_motion_vectors)
+            if ((macroblock_type & kMbIntra) && !d.concealment_motion_vectors)
                 std::memset(PMV, 0, sizeof PMV);
-            if (d.picture_coding_type == 2 && !(macroblockType & (kMbIntra | kMbForward))) {
+            if (d.picture_coding_type == 2 && !(macroblock_type & (kMbIntra | kMbForward))) {
                 std::memset(PMV, 0, sizeof PMV);
                 if (d.picture_structure == 3) {
-                    motionType = 2;
+                    motion_type = 2;
                     mvFormatField = 0;
                 } else {
-                    motionType = 1;
-                    fieldSelect[0][0] = fieldSelect[1][0] = d.picture_structure == 2 ? 1 : 0;
+                    motion_type = 1;
+                    field_select[0][0] = field_select[1][0] = d.picture_structure == 2 ? 1 : 0;
                     mvFormatField = 1;
                 }
                 dualPrime = 0;
@@ -137,7 +137,7 @@ bool MpegPictureDecoder::Resync(int &mba, int &mbaInc)
             return false;
         d.mpgdec_flushbits(32);
         int ext = 0;
-        if (d.mpeg2 && d.vertical_size > 2800)
+        if (ld.mpeg2 && d.vertical_size > 2800)
             ext = static_cast<int>(d.mpgdec_getbits(3));
         ReadSliceHeader();
         int inc = ReadAddressIncrement();
@@ -155,9 +155,11 @@ bool MpegPictureDecoder::Resync(int &mba, int &mbaInc)
 
 void MpegPictureDecoder::ReadSliceHeader()
 {
+    if (ld.scalable_mode == 1)
+        ld.priority_breakpoint = static_cast<int>(d.mpgdec_getbits(7)); // data partitioning
     ReadQuantiserScale();
     if (d.mpgdec_getbit()) {
-        d.intra_slice = static_cast<int>(d.mpgdec_getbit());
+        ld.intra_slice = static_cast<int>(d.mpgdec_getbit());
         d.mpgdec_flushbits(7);
         while (d.mpgdec_getbit())
             d.mpgdec_flushbits(8);
@@ -167,10 +169,10 @@ void MpegPictureDecoder::ReadSliceHeader()
 void MpegPictureDecoder::ReadQuantiserScale()
 {
     int code = static_cast<int>(d.mpgdec_getbits(5));
-    if (!d.mpeg2)
-        d.quantizer_scale = code;
+    if (!ld.mpeg2)
+        ld.quantizer_scale = code;
     else
-        d.quantizer_scale = d.q_scale_type ? kMpegNonLinearScale[code] : code * 2;
+        ld.quantizer_scale = ld.q_scale_type ? kMpegNonLinearScale[code] : code * 2;
 }
 
 int MpegPictureDecoder::ReadAddressIncrement()
@@ -201,38 +203,38 @@ void MpegPictureDecoder::ReadMacroblockModes()
         return;
     }
     d.mpgdec_flushbits(e.len);
-    macroblockType = e.value;
+    macroblock_type = e.value;
     bool frame = d.picture_structure == 3;
-    if (macroblockType & (kMbForward | kMbBackward)) {
+    if (macroblock_type & (kMbForward | kMbBackward)) {
         if (frame && d.frame_pred_frame_dct)
-            motionType = 2;
+            motion_type = 2;
         else
-            motionType = static_cast<int>(d.mpgdec_getbits(2));
-        if (motionType == 0) {
+            motion_type = static_cast<int>(d.mpgdec_getbits(2));
+        if (motion_type == 0) {
             d.MessageOnce("invalid motion_type\n");
             fault = true;
             return;
         }
-    } else if ((macroblockType & kMbIntra) && d.concealment_motion_vectors) {
-        motionType = frame ? 2 : 1;
+    } else if ((macroblock_type & kMbIntra) && d.concealment_motion_vectors) {
+        motion_type = frame ? 2 : 1;
     }
     if (frame) {
-        mvCount = motionType == 1 ? 2 : 1;
-        mvFormatField = motionType != 2;
+        mvCount = motion_type == 1 ? 2 : 1;
+        mvFormatField = motion_type != 2;
     } else {
-        mvCount = motionType == 2 ? 2 : 1;
+        mvCount = motion_type == 2 ? 2 : 1;
         mvFormatField = 1;
     }
-    dualPrime = motionType == 3;
+    dualPrime = motion_type == 3;
     mvScale = mvFormatField && frame;
-    dctType = 0;
-    if (frame && !d.frame_pred_frame_dct && (macroblockType & (kMbIntra | kMbPattern)))
-        dctType = static_cast<int>(d.mpgdec_getbit());
+    dct_type = 0;
+    if (frame && !d.frame_pred_frame_dct && (macroblock_type & (kMbIntra | kMbPattern)))
+        dct_type = static_cast<int>(d.mpgdec_getbit());
 }
 
 void MpegPictureDecoder::ReadMotionVectors(int s)
 {
-    if (!d.mpeg2) {
+    if (!ld.mpeg2) {
         int r = s == 0 ? d.forward_r_size : d.backward_r_size;
         bool fullPel = s == 0 ? d.full_pel_forward_vector : d.full_pel_backward_vector;
         ReadMotionVector(PMV[0][s], r, r, false, false, fullPel);
@@ -244,14 +246,14 @@ void MpegPictureDecoder::ReadMotionVectors(int s)
     bool dmv = dualPrime && s == 0;
     if (mvCount == 1) {
         if (mvFormatField && !dmv)
-            fieldSelect[1][s] = fieldSelect[0][s] = static_cast<int>(d.mpgdec_getbit());
+            field_select[1][s] = field_select[0][s] = static_cast<int>(d.mpgdec_getbit());
         ReadMotionVector(PMV[0][s], hr, vr, dmv, mvScale, false);
         PMV[1][s][0] = PMV[0][s][0];
         PMV[1][s][1] = PMV[0][s][1];
     } else {
-        fieldSelect[0][s] = static_cast<int>(d.mpgdec_getbit());
+        field_select[0][s] = static_cast<int>(d.mpgdec_getbit());
         ReadMotionVector(PMV[0][s], hr, vr, false, mvScale, false);
-        fieldSelect[1][s] = static_cast<int>(d.mpgdec_getbit());
+        field_select[1][s] = static_cast<int>(d.mpgdec_getbit());
         ReadMotionVector(PMV[1][s], hr, vr, false, mvScale, false);
     }
 }
@@ -319,12 +321,12 @@ void MpegPictureDecoder::RecordOverlay(int mba)
         if (static_cast<size_t>(mba) < arr.size())
             arr[static_cast<size_t>(mba)] = {x / div, y / div};
     };
-    bool intra = macroblockType & kMbIntra;
+    bool intra = macroblock_type & kMbIntra;
     switch (d.picture_coding_type) {
     case 3:
-        if (macroblockType & kMbForward)
+        if (macroblock_type & kMbForward)
             put(d.mv_b, PMV[0][0][0], PMV[0][0][1]);
-        else if (macroblockType & kMbBackward)
+        else if (macroblock_type & kMbBackward)
             put(d.mv_b, PMV[0][1][0], PMV[0][1][1]);
         else if (intra)
             put(d.mv_b, 0, 0);

@@ -14,7 +14,7 @@ enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward
 
 struct MpegPictureDecoder
 {
-    explicit MpegPictureDecoder(CMpegDecoder &decoder) : d(decoder) {}
+    explicit MpegPictureDecoder(CMpegDecoder &decoder) : d(decoder), ld(*decoder.current_layer) {}
     void Run();
 
     // macroblock layer (mpgdec_picture.cpp)
@@ -32,22 +32,32 @@ struct MpegPictureDecoder
     enum class CoefficientRead { Coefficient, EndOfBlock, Fault };
     CoefficientRead ReadRunLevel(const mpgvlc::Table &table, int i, const char *reader, int &pos, int &level,
                                  bool &negative);
-    void ReadIntraBlock(int comp);
-    void ReadInterBlock(int comp);
+    template <typename Dequant>
+    void ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable, const mpgvlc::Table &table,
+                            const uint8_t *scan, const char *reader, Dequant dequant);
+    int ReadIntraDc(int comp);
+    const int *IntraMatrix(int cc) const;
+    const int *NonIntraMatrix(int comp) const;
+    // The block readers of MPEG-1 and of MPEG-2.
+    void getintrablock(int comp);
+    void getinterblock(int comp);
+    void getmpg2intrablock(int comp);
+    void getmpg2interblock(int comp);
     void Reconstruct(int mba, bool skipped, int cbp);
     // prediction (mpgdec_predict.cpp)
-    void Predict(int bx, int by);
+    void mpgdec_mcpredict(int bx, int by);
     // output (mpgdec_output.cpp)
-    void BlockToFrame(int comp, int bx, int by, bool nonIntra);
+    void mpgdec_blocktoframe(int comp, int bx, int by, bool nonIntra);
 
     CMpegDecoder &d;
+    MpegLayer &ld; // the layer the picture is read from
     bool fault = false;
     int mbaMax = 0;
     int dcPred[3] = {};
     int PMV[2][2][2] = {};
-    int fieldSelect[2][2] = {};
+    int field_select[2][2] = {};
     int dmvector[2] = {};
-    int macroblockType = 0, motionType = 0, dctType = 0;
+    int macroblock_type = 0, motion_type = 0, dct_type = 0;
     int mvCount = 1, mvFormatField = 0, dualPrime = 0, mvScale = 0;
 };
 

@@ -89,7 +89,7 @@ void PredictBlock(const PlaneView &src, const PlaneView &dst, int x, int y, int 
 
 } // namespace
 
-void MpegPictureDecoder::Predict(int bx, int by)
+void MpegPictureDecoder::mpgdec_mcpredict(int bx, int by)
 {
     const int cf = d.chroma_format;
     auto planeWidth = [&](int c) { return c ? d.chroma_width : d.coded_width; };
@@ -128,7 +128,7 @@ void MpegPictureDecoder::Predict(int bx, int by)
     auto dualPrimeVector = [&](int mv, int m) { return (mv * m + (mv > 0 ? 1 : 0)) >> 1; };
 
     const bool isP = d.picture_coding_type == 2;
-    const bool forward = (macroblockType & kMbForward) || isP;
+    const bool forward = (macroblock_type & kMbForward) || isP;
     bool predicted = false;
 
     if (d.picture_structure == 3) {
@@ -140,15 +140,15 @@ void MpegPictureDecoder::Predict(int bx, int by)
             return [&, parity](uint8_t *const store[3], int c) { return fieldView(store, c, parity); };
         };
         auto doDirection = [&](uint8_t *const ref[3], int s, bool average) {
-            int mt = (s == 0 && !(macroblockType & kMbForward)) ? 2 : motionType;
+            int mt = (s == 0 && !(macroblock_type & kMbForward)) ? 2 : motion_type;
             if (s == 1 && mt != 2)
                 mt = 1; // backward prediction: frame when asked, field for every other value
             if (mt == 2) {
                 predict(frameView, ref, curFrame, bx, by, 16, 16, PMV[0][s][0], PMV[0][s][1], average);
             } else if (mt == 1) {
-                predict(refField(fieldSelect[0][s]), ref, curField(0), bx, by / 2, 16, 8, PMV[0][s][0],
+                predict(refField(field_select[0][s]), ref, curField(0), bx, by / 2, 16, 8, PMV[0][s][0],
                         PMV[0][s][1] >> 1, average);
-                predict(refField(fieldSelect[1][s]), ref, curField(1), bx, by / 2, 16, 8, PMV[1][s][0],
+                predict(refField(field_select[1][s]), ref, curField(1), bx, by / 2, 16, 8, PMV[1][s][0],
                         PMV[1][s][1] >> 1, average);
             } else if (mt == 3) {
                 int mvx = PMV[0][0][0], mvy = PMV[0][0][1] >> 1;
@@ -169,7 +169,7 @@ void MpegPictureDecoder::Predict(int bx, int by)
             doDirection(d.forward_ref, 0, false);
             predicted = true;
         }
-        if (macroblockType & kMbBackward)
+        if (macroblock_type & kMbBackward)
             doDirection(d.backward_ref, 1, predicted);
         return;
     }
@@ -187,13 +187,13 @@ void MpegPictureDecoder::Predict(int bx, int by)
         return (isP && d.second_field && sel != parity) ? d.backward_ref : d.forward_ref;
     };
     if (forward) {
-        int mt = (macroblockType & kMbForward) ? motionType : 1;
+        int mt = (macroblock_type & kMbForward) ? motion_type : 1;
         if (mt == 1) {
-            int sel = fieldSelect[0][0];
+            int sel = field_select[0][0];
             predict(refField(sel), forwardStore(sel), curField, bx, by, 16, 16, PMV[0][0][0], PMV[0][0][1],
                     false);
         } else if (mt == 2) {
-            int sel0 = fieldSelect[0][0], sel1 = fieldSelect[1][0];
+            int sel0 = field_select[0][0], sel1 = field_select[1][0];
             predict(refField(sel0), forwardStore(sel0), curField, bx, by, 16, 8, PMV[0][0][0], PMV[0][0][1],
                     false);
             predict(refField(sel1), forwardStore(sel1), curField, bx, by + 8, 16, 8, PMV[1][0][0],
@@ -210,14 +210,14 @@ void MpegPictureDecoder::Predict(int bx, int by)
         }
         predicted = true;
     }
-    if (macroblockType & kMbBackward) {
-        if (motionType == 1) {
-            predict(refField(fieldSelect[0][1]), d.backward_ref, curField, bx, by, 16, 16, PMV[0][1][0],
+    if (macroblock_type & kMbBackward) {
+        if (motion_type == 1) {
+            predict(refField(field_select[0][1]), d.backward_ref, curField, bx, by, 16, 16, PMV[0][1][0],
                     PMV[0][1][1], predicted);
-        } else if (motionType == 2) {
-            predict(refField(fieldSelect[0][1]), d.backward_ref, curField, bx, by, 16, 8, PMV[0][1][0],
+        } else if (motion_type == 2) {
+            predict(refField(field_select[0][1]), d.backward_ref, curField, bx, by, 16, 8, PMV[0][1][0],
                     PMV[0][1][1], predicted);
-            predict(refField(fieldSelect[1][1]), d.backward_ref, curField, bx, by + 8, 16, 8, PMV[1][1][0],
+            predict(refField(field_select[1][1]), d.backward_ref, curField, bx, by + 8, 16, 8, PMV[1][1][0],
                     PMV[1][1][1], predicted);
         }
     }

@@ -68,6 +68,22 @@ void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int 
         }
 }
 
+// The half-pel step on the reconstruction around the full-pel result (fx, fy): the same raster scan
+// over the half-pel window x0..x1, y0..y1, the current block (16 x h) at its full-pel place.
+SearchResult HalfPelRefine(const uint8_t *refRec, const uint8_t *c, int stride, int h, int fx, int fy, int x0,
+                           int x1, int y0, int y1)
+{
+    SearchResult best{2 * fx, 2 * fy, 1000000000};
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const int s = SadBlock(refRec + (x >> 1) + static_cast<long>(y >> 1) * stride, c, stride, h,
+                                   x & 1, y & 1, best.dist);
+            if (s < best.dist)
+                best = {x, y, s};
+        }
+    return best;
+}
+
 } // namespace
 
 std::vector<SearchResult> MpegMotionEstimator::HierarchicalSearch(const uint8_t *refOrg,
@@ -101,22 +117,10 @@ std::vector<SearchResult> MpegMotionEstimator::HierarchicalSearch(const uint8_t 
             SadWindowSearch(refOrg, cur, stride, stride, w, h, bx, by, std::max(2 * hx - 1, 0),
                             std::min(2 * hx + 1, cols - w), std::max(2 * hy - 1, 0),
                             std::min(2 * hy + 1, rows - h), fx, fy);
-            // Half-pel refinement on the reconstruction.
-            const uint8_t *c = cur + bx + static_cast<long>(by) * stride;
-            int best = 1000000000, px = 2 * fx, py = 2 * fy;
-            const int x0 = std::max(2 * fx - 1, 0), x1 = std::min(2 * fx + 1, 2 * (cols - w));
-            const int y0 = std::max(2 * fy - 1, 0), y1 = std::min(2 * fy + 1, 2 * (rows - h));
-            for (int y = y0; y <= y1; ++y)
-                for (int x = x0; x <= x1; ++x) {
-                    const int s = SadBlock(refRec + (x >> 1) + static_cast<long>(y >> 1) * stride, c, stride,
-                                           h, x & 1, y & 1, best);
-                    if (s < best) {
-                        best = s;
-                        px = x;
-                        py = y;
-                    }
-                }
-            out[static_cast<size_t>(row) * mbw + col] = {px, py, best};
+            out[static_cast<size_t>(row) * mbw + col] =
+                HalfPelRefine(refRec, cur + bx + static_cast<long>(by) * stride, stride, h, fx, fy,
+                              std::max(2 * fx - 1, 0), std::min(2 * fx + 1, 2 * (cols - w)),
+                              std::max(2 * fy - 1, 0), std::min(2 * fy + 1, 2 * (rows - h)));
         }
     return out;
 }
@@ -173,15 +177,6 @@ void MpegMotionEstimator::EstimatePicture(const uint8_t *oldorg, const uint8_t *
 
 namespace {
 
-// The field predictions a frame macroblock can use in one direction: for each of its fields the
-// better reference field (the other parity only when strictly better) and the summed distortion.
-struct FieldPair
-{
-    const SearchResult *r[2];
-    int sel[2];
-    int dist;
-};
-
 FieldPair ChooseFieldPair(const std::vector<SearchResult> (&fields)[2][2], int k)
 {
     FieldPair p{};
@@ -198,6 +193,22 @@ FieldPair ChooseFieldPair(const std::vector<SearchResult> (&fields)[2][2], int k
 
 } // namespace
 
+MpegMotionEstimator::DirectionResults MpegMotionEstimator::FetchForwardResults(int k) const
+{
+    DirectionResults r{m_forward[static_cast<size_t>(k)], {}};
+    if (!m_framePredDct)
+        r.fields = ChooseFieldPair(m_fwdField, k);
+    return r;
+}
+
+MpegMotionEstimator::DirectionResults MpegMotionEstimator::FetchBackwardResults(int k) const
+{
+    DirectionResults r{m_backward[static_cast<size_t>(k)], {}};
+    if (!m_framePredDct)
+        r.fields = ChooseFieldPair(m_bwdField, k);
+    return r;
+}
+
 void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uint8_t *oldref,
                                                   const uint8_t *newref, const uint8_t *cur,
                                                   MacroblockRecord &mb) const
@@ -212,7 +223,6 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
         mb.mb_type = MB_INTRA;
         return;
     }
-    const size_t kk = static_cast<size_t>(k);
     auto refAt = [&](const uint8_t *ref, const SearchResult &r) {
         return ref + (r.x >> 1) + static_cast<long>(r.y >> 1) * lx;
     };
@@ -243,13 +253,14 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
     };
 
     if (m_pictType == P_TYPE) {
-        const SearchResult &f = m_forward[kk];
+        const DirectionResults fwd = FetchForwardResults(k);
+        const SearchResult &f = fwd.frame;
         int vmc;
         if (m_framePredDct) {
             vmc = SseBlock(refAt(oldref, f), c, lx, 16, f.x & 1, f.y & 1);
             setFrameVector(0, f);
         } else {
-            const FieldPair fp = ChooseFieldPair(m_fwdField, k);
+            const FieldPair &fp = fwd.fields;
             DualPrime dp;
             if (m_M == 1)
                 dp = DualPrimeFrameEstimate(k, i, j, oldref, cur);
@@ -288,7 +299,8 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
         return;
     }
 
-    const SearchResult &f = m_forward[kk], &b = m_backward[kk];
+    const DirectionResults fwd = FetchForwardResults(k), bwd = FetchBackwardResults(k);
+    const SearchResult &f = fwd.frame, &b = bwd.frame;
     const uint8_t *pf = refAt(oldref, f), *pb = refAt(newref, b);
     int vmc;
     if (m_framePredDct) {
@@ -308,7 +320,7 @@ void MpegMotionEstimator::EstimateFrameMacroblock(int i, int j, int k, const uin
         setFrameVector(0, f);
         setFrameVector(1, b);
     } else {
-        const FieldPair ff = ChooseFieldPair(m_fwdField, k), fb = ChooseFieldPair(m_bwdField, k);
+        const FieldPair &ff = fwd.fields, &fb = bwd.fields;
         const int dmcf = f.dist, dmcr = b.dist, dmcfieldf = ff.dist, dmcfieldr = fb.dist;
         const int dmcfi = SadInterpolated(pf, pb, c, lx, 16, f.x & 1, f.y & 1, b.x & 1, b.y & 1);
         int dmcfieldi = 0;

@@ -21,6 +21,15 @@ struct SearchResult
     int dist = 0;
 };
 
+// The field predictions a frame macroblock can use in one direction: for each of its fields the
+// better reference field (the other parity only when strictly better) and the summed distortion.
+struct FieldPair
+{
+    const SearchResult *r[2];
+    int sel[2];
+    int dist;
+};
+
 // One reference field (or frame) as the searches see it: source samples for full-pel steps, the
 // reconstruction for half-pel steps and decisions; both share the line stride of the search.
 struct RefPlane
@@ -63,6 +72,15 @@ public:
                                    int h, int width, int height, int stride);
 
 private:
+    // A frame macroblock's search results in one direction: the frame result and, unless frame
+    // prediction is forced, the better field pair.
+    struct DirectionResults
+    {
+        SearchResult frame;
+        FieldPair fields;
+    };
+    DirectionResults FetchForwardResults(int k) const;
+    DirectionResults FetchBackwardResults(int k) const;
     void EstimateFrameMacroblock(int i, int j, int k, const uint8_t *oldref, const uint8_t *newref,
                                  const uint8_t *cur, MacroblockRecord &mb) const;
     void EstimateFieldMacroblock(int i, int j, const RefPlane fwd[2], const RefPlane bwd[2],

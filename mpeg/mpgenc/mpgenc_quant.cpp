@@ -64,6 +64,13 @@ int Clip2048(int v)
     return std::clamp(v, -2048, 2047);
 }
 
+// (2 level + sign) x weight x quantiser / 32: the reconstruction sits in the middle of the level's
+// interval, away from zero.
+int NonIntraLevel(int x, int w, int mquant)
+{
+    return x == 0 ? 0 : (2 * x + (x > 0 ? 1 : -1)) * w * mquant / 32;
+}
+
 void MismatchControl(int16_t *dst)
 {
     int sum = 0;
@@ -75,31 +82,39 @@ void MismatchControl(int16_t *dst)
 
 } // namespace
 
+// MPEG-2 forms (mismatch control); MPEG-1 streams hand over to the forms that oddify instead.
 void DequantIntra(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *matrix, int mquant, bool mpeg1)
 {
-    dst[0] = static_cast<int16_t>(src[0] * (1 << (3 - dcPrec)));
-    for (int i = 1; i < 64; ++i) {
-        int v = src[i] * matrix[i] * mquant / 16;
-        if (mpeg1)
-            v = Oddify(v);
-        dst[i] = static_cast<int16_t>(Clip2048(v));
+    if (mpeg1) {
+        DequantIntraMpeg1(src, dst, dcPrec, matrix, mquant);
+        return;
     }
-    if (!mpeg1)
-        MismatchControl(dst);
+    dst[0] = static_cast<int16_t>(src[0] * (1 << (3 - dcPrec)));
+    for (int i = 1; i < 64; ++i)
+        dst[i] = static_cast<int16_t>(Clip2048(src[i] * matrix[i] * mquant / 16));
+    MismatchControl(dst);
 }
 
 void DequantNonIntra(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant, bool mpeg1)
 {
-    for (int i = 0; i < 64; ++i) {
-        const int x = src[i];
-        int v = 0;
-        if (x != 0) {
-            v = (2 * x + (x > 0 ? 1 : -1)) * matrix[i] * mquant / 32;
-            if (mpeg1)
-                v = Oddify(v);
-        }
-        dst[i] = static_cast<int16_t>(Clip2048(v));
+    if (mpeg1) {
+        DequantNonIntraMpeg1(src, dst, matrix, mquant);
+        return;
     }
-    if (!mpeg1)
-        MismatchControl(dst);
+    for (int i = 0; i < 64; ++i)
+        dst[i] = static_cast<int16_t>(Clip2048(NonIntraLevel(src[i], matrix[i], mquant)));
+    MismatchControl(dst);
+}
+
+void DequantIntraMpeg1(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *matrix, int mquant)
+{
+    dst[0] = static_cast<int16_t>(src[0] * (1 << (3 - dcPrec)));
+    for (int i = 1; i < 64; ++i)
+        dst[i] = static_cast<int16_t>(Clip2048(Oddify(src[i] * matrix[i] * mquant / 16)));
+}
+
+void DequantNonIntraMpeg1(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant)
+{
+    for (int i = 0; i < 64; ++i)
+        dst[i] = static_cast<int16_t>(Clip2048(Oddify(NonIntraLevel(src[i], matrix[i], mquant))));
 }

@@ -63,6 +63,44 @@ BlockPlace Place(const MpegEncoderState &s, const MacroblockRecord &mb, int b, i
             s.chrom_width2};
 }
 
+// The prediction error of one 8 x 8 block: what the transform codes.
+void SubtractPrediction(const uint8_t *pred, const uint8_t *cur, int stride, int16_t *blk)
+{
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const long at = c + static_cast<long>(r) * stride;
+            blk[8 * r + c] = static_cast<int16_t>(cur[at] - pred[at]);
+        }
+}
+
+// The decoded error added back onto the prediction, clipped to sample range: the decoder's picture.
+void AddPrediction(const uint8_t *pred, uint8_t *cur, int stride, const int16_t *blk)
+{
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const long at = c + static_cast<long>(r) * stride;
+            cur[at] = static_cast<uint8_t>(std::clamp(blk[8 * r + c] + pred[at], 0, 255));
+        }
+}
+
+// Mean squared error of a w x h area and the variance of its source samples.
+void PlaneMseVar(const uint8_t *org, const uint8_t *rec, int w, int h, int stride, double &mse, double &var)
+{
+    double sum = 0, sum2 = 0, err = 0;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i) {
+            const long at = i + static_cast<long>(j) * stride;
+            const double v = org[at];
+            const double e = v - rec[at];
+            sum += v;
+            sum2 += v * v;
+            err += e * e;
+        }
+    const double n = static_cast<double>(w) * h;
+    mse = err / n;
+    var = sum2 / n - (sum / n) * (sum / n);
+}
+
 } // namespace
 
 void MpegEncoder::Transform(uint8_t *const pred[3], uint8_t *const cur[3])
@@ -73,11 +111,7 @@ void MpegEncoder::Transform(uint8_t *const pred[3], uint8_t *const cur[3])
             for (int b = 0; b < s.block_count; ++b) {
                 const BlockPlace pl = Place(s, m_mbinfo[k], b, i, j);
                 int16_t *blk = m_blocks.data() + (static_cast<size_t>(k) * s.block_count + b) * 64;
-                for (int r = 0; r < 8; ++r)
-                    for (int c = 0; c < 8; ++c) {
-                        const long at = pl.offset + c + static_cast<long>(r) * pl.stride;
-                        blk[8 * r + c] = static_cast<int16_t>(cur[pl.comp][at] - pred[pl.comp][at]);
-                    }
+                SubtractPrediction(pred[pl.comp] + pl.offset, cur[pl.comp] + pl.offset, pl.stride, blk);
                 ForwardDct(blk);
             }
 }
@@ -91,12 +125,7 @@ void MpegEncoder::InverseTransform(uint8_t *const pred[3], uint8_t *const cur[3]
                 const BlockPlace pl = Place(s, m_mbinfo[k], b, i, j);
                 int16_t *blk = m_blocks.data() + (static_cast<size_t>(k) * s.block_count + b) * 64;
                 Idct(blk);
-                for (int r = 0; r < 8; ++r)
-                    for (int c = 0; c < 8; ++c) {
-                        const long at = pl.offset + c + static_cast<long>(r) * pl.stride;
-                        cur[pl.comp][at] =
-                            static_cast<uint8_t>(std::clamp(blk[8 * r + c] + pred[pl.comp][at], 0, 255));
-                    }
+                AddPrediction(pred[pl.comp] + pl.offset, cur[pl.comp] + pl.offset, pl.stride, blk);
             }
 }
 
@@ -110,19 +139,8 @@ void MpegEncoder::CalcSnr(uint8_t *const org[3], uint8_t *const rec[3], double m
         const int h = (c ? s.chrom_height : s.height) / (field ? 2 : 1);
         const int stride = c ? s.chrom_width2 : s.width2;
         const long start = s.pict_struct == BOTTOM_FIELD ? (c ? s.chrom_width : s.width) : 0;
-        double sum = 0, sum2 = 0, err = 0;
-        for (int j = 0; j < h; ++j)
-            for (int i = 0; i < w; ++i) {
-                const long at = start + i + static_cast<long>(j) * stride;
-                const double v = org[c][at];
-                const double e = v - rec[c][at];
-                sum += v;
-                sum2 += v * v;
-                err += e * e;
-            }
-        const double n = static_cast<double>(w) * h;
-        mse[c] = err / n;
-        const double var = sum2 / n - (sum / n) * (sum / n);
+        double var;
+        PlaneMseVar(org[c] + start, rec[c] + start, w, h, stride, mse[c], var);
         snr[c] = 10.0 * std::log10(var / mse[c]);
     }
 }

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QImage>
 #include <QLabel>
@@ -354,6 +355,35 @@ TEST_F(RDDialogs, ScaleEditsCheckRangeAndOrder)
     EXPECT_FLOAT_EQ(plot->View()->Graph().m_fValueMin, -15.0f);
 }
 
+// A modal message box takes the focus from the edit that Tab moved to. That edit's check must not
+// read the bad entry of the edit just left and show its message a second time.
+TEST_F(RDDialogs, BadScaleEntryShowsOneMessage)
+{
+    OpenPlot();
+    using P_ = CRDPlotDlg;
+    Click(P<QCheckBox>(P_::IDC_RDPLOT_AUTOMATIC));
+    auto *rateTo = P<QLineEdit>(P_::IDC_RDPLOT_RATE_TO);
+    auto *valueFrom = P<QLineEdit>(P_::IDC_RDPLOT_VALUE_FROM);
+    std::vector<std::string> shown;
+    const MessageHandler previous = SetMessageHandler([&](const MessageRequest &r) {
+        shown.push_back(r.text);
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(valueFrom, &out);
+        return MsgAnswer::Ok;
+    });
+    for (const char *typed : {"999", "abc"}) {
+        shown.clear();
+        Leave(rateTo, typed);
+        EXPECT_EQ(shown.size(), 1u) << typed;
+        EXPECT_EQ(rateTo->text(), QStringLiteral("7")) << typed;
+    }
+    SetMessageHandler(previous);
+    // Afterwards the checks run as before.
+    boxes.Clear();
+    Leave(valueFrom, "61");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Please enter a number between -20 and 60."});
+}
+
 TEST_F(RDDialogs, SaveKeepsTheNameAndPicksTheFormatByItsExtension)
 {
     zntest::ScratchDir dir;
@@ -373,7 +403,7 @@ TEST_F(RDDialogs, SaveKeepsTheNameAndPicksTheFormatByItsExtension)
         auto bytes = zntest::ReadFileBytes(doc.savePath);
         std::string text(bytes.begin(), bytes.end());
         ASSERT_FALSE(text.empty()) << c.name;
-        EXPECT_EQ(text.rfind(c.eps ? "%!PS-Adobe EPSF-3.0 \n" : "%!PS \n", 0), 0u) << c.name;
+        EXPECT_EQ(text.rfind(c.eps ? "%!PS-Adobe-3.0 EPSF-3.0 \n" : "%!PS \n", 0), 0u) << c.name;
     }
     EXPECT_FALSE(zn::FileExists(dir.File("graph.ps")));
     const RDSaveRequest &r = doc.requests.at(0);
@@ -412,6 +442,33 @@ TEST(RDSaveDialog, AsksToReplaceOnlyWhenTheFileIsRewritten)
         EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Save the R(D) Data As..."));
         EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("txt"));
         EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Text File (*.txt)")});
+    }
+}
+
+// The graph's name takes the extension of the filter the user picks.
+TEST(RDSaveDialog, PostscriptFilterGivesAPsName)
+{
+    zntest::ScratchDir dir;
+    zn::RDSaveRequest request;
+    request.dir = dir.Path();
+    request.defaultName = "moon_RDPlot";
+    request.defaultExt = ".eps";
+    request.filter = "Encapsulated postscript file (*.eps)|*.eps|Postscript file (*.ps)|*.ps||";
+    request.title = "Save Graph as...";
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    RDConfigureSaveDialog(&dialog, request);
+    auto *types = dialog.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+    ASSERT_NE(types, nullptr);
+    ASSERT_EQ(types->count(), 2);
+    auto chosen = [&] { return QFileInfo(dialog.selectedFiles().value(0)).fileName(); };
+    EXPECT_EQ(chosen(), QStringLiteral("moon_RDPlot.eps"));
+    for (int i : {1, 0, 1}) {
+        types->setCurrentIndex(i);
+        // What a click on an entry sends.
+        emit types->activated(i);
+        emit types->textActivated(types->itemText(i));
+        EXPECT_EQ(chosen(), i == 1 ? QStringLiteral("moon_RDPlot.ps") : QStringLiteral("moon_RDPlot.eps"));
     }
 }
 

@@ -4,7 +4,9 @@
 #include "doc_fixture.h"
 
 #include "platform/messages.h"
+#include "shell/compression_app.h"
 #include "shell/doc_commands.h"
+#include "shell/main_frame.h"
 
 #include <QLabel>
 #include <QMouseEvent>
@@ -382,6 +384,34 @@ TEST_F(ResultWindowsTest, ATinyImageGetsAWindowWithRoomForItsTitle)
     EXPECT_GE(frame->width(), frame->fontMetrics().horizontalAdvance(frame->windowTitle()));
     EXPECT_GE(frame->width(), frame->MinimumFrameWidth());
     EXPECT_GT(frame->MinimumFrameWidth(), 40);
+}
+
+// The program's icon, not the toolkit's: the SVG draws (its plugin is there), and the main window,
+// the document window and its result windows all carry it.
+TEST_F(ResultWindowsTest, WindowsShowTheProgramsIcon)
+{
+    const QIcon icon = ZnProgramIcon();
+    ASSERT_FALSE(icon.isNull());
+    const QImage img = icon.pixmap(64, 64).toImage();
+    ASSERT_EQ(img.size(), QSize(64, 64)) << "the Qt SVG plugin (libqt6svg6) is missing";
+    // The deep blue frame and the yellow initial.
+    const QColor frame = img.pixelColor(4, 32), initial = img.pixelColor(42, 36);
+    EXPECT_LT(frame.red(), 60);
+    EXPECT_GT(frame.blue(), 120);
+    EXPECT_GT(initial.red(), 200);
+    EXPECT_GT(initial.green(), 160);
+    EXPECT_LT(initial.blue(), 100);
+
+    const QImage want = icon.pixmap(32, 32).toImage();
+    auto same = [&](const QIcon &i) { return !i.isNull() && i.pixmap(32, 32).toImage() == want; };
+    CMainFrame main;
+    EXPECT_TRUE(same(main.windowIcon()));
+    CDibDoc *doc = OpenBmp("lena.bmp", 64, 64);
+    ASSERT_NE(doc, nullptr);
+    ChainResult(doc, 1);
+    EXPECT_TRUE(same(doc->m_pMainFrame->windowIcon()));
+    for (CDibFrame *f : doc->ChainFrames())
+        EXPECT_TRUE(same(f->windowIcon()));
 }
 
 } // namespace result_windows_test

@@ -235,6 +235,37 @@ TEST_F(JpegDialogTest, TablesShownWhenChosen)
     EXPECT_EQ(Text(), "\r\n" + kStandardLines.substr(0, kStandardLines.size() - 2));
 }
 
+// The edit is read-only: keys are how the quality moves. Page Up and Page Down step by ten, as a
+// spin box does, and stop at the ends of the range; other keys change nothing.
+TEST_F(JpegDialogTest, QualityKeysStepByOneOrTen)
+{
+    dlg = Open("t", *codingtest::Photo(64, 64));
+    auto *edit = dlg->findChild<QLineEdit *>("ctrl1327");
+    ASSERT_TRUE(edit->isReadOnly());
+    struct Case
+    {
+        Qt::Key key;
+        int presses;
+        int quality;
+    } cases[] = {{Qt::Key_PageDown, 4, 35}, {Qt::Key_Down, 5, 30}, {Qt::Key_PageDown, 5, 1},
+                 {Qt::Key_PageUp, 1, 11},   {Qt::Key_Up, 2, 13},   {Qt::Key_PageUp, 20, 100},
+                 {Qt::Key_A, 1, 100},       {Qt::Key_5, 1, 100}};
+    for (const Case &c : cases) {
+        for (int i = 0; i < c.presses; ++i)
+            QTest::keyClick(edit, c.key);
+        EXPECT_EQ(edit->text().toInt(), c.quality) << c.key;
+        EXPECT_EQ(dlg->PendingParams().nQuality, c.quality) << c.key;
+    }
+    // In bit-rate mode a page is one bit per pixel.
+    Click(dlg, 1321);
+    QTest::keyClick(edit, Qt::Key_PageUp);
+    EXPECT_EQ(edit->text().toStdString(), "2.5");
+    EXPECT_FLOAT_EQ(dlg->PendingParams().fBitrate, 2.5f);
+    QTest::keyClick(edit, Qt::Key_PageDown);
+    QTest::keyClick(edit, Qt::Key_PageDown);
+    EXPECT_EQ(edit->text().toStdString(), "0.5");
+}
+
 TEST_F(JpegDialogTest, BitratePageArrowsAndTheQualitySearch)
 {
     dlg = Open("t", *codingtest::Photo(128, 96));

@@ -55,6 +55,14 @@ bool Contains(const std::vector<uint8_t> &hay, const std::vector<uint8_t> &needl
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
 }
 
+// The number of the report's "Decoded bitrate" line, as printed ("%6.2f").
+std::string ReportedDecodedRate(const std::string &result)
+{
+    const std::string label = "  Decoded bitrate\t\t:";
+    const size_t at = result.find(label);
+    return at == std::string::npos ? std::string() : result.substr(at + label.size(), 6);
+}
+
 struct Jp2Fixture : ::testing::Test
 {
     void SetUp() override { RegisterJpeg2000Module(); }
@@ -81,7 +89,7 @@ TEST_F(Jp2Fixture, DefaultsOnA512ImageGiveTheVectorBudgetTextsAndStream)
     EXPECT_EQ(dlg->windowTitle().toStdString(), "JPEG2000: camera");
     EXPECT_EQ(Jpeg2000EncoderVector(dlg->Params()),
               (std::vector<std::string>{"Jpeg2000Encoder", "-Flev", "4", "-Cblk", "32", "-Bresync", "N"}));
-    EXPECT_EQ(Jpeg2000ByteBudget(512, 512, dlg->Params().fEncRate), 16384);
+    EXPECT_EQ(Jpeg2000ByteBudget(512, 512, dlg->Params().m_fEncRate), 16384);
     ModuleHarness::Click(dlg, kApply);
     ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
 
@@ -139,9 +147,9 @@ TEST_F(Jp2Fixture, AllOptionsOnGiveTheFullVector)
                                         "-Ftiles", "128", "128", "-Cvis", "0.700000", "-Bresync", "N"}));
     // The boosting page is never reachable; its words still reach the vector when it is on.
     Jpeg2000Params p;
-    p.bRoi = 1;
-    p.nRoiBoost = 10;
-    p.fRoiRadius = 0.25f;
+    p.m_bRoi = 1;
+    p.m_nRoiBoost = 10;
+    p.m_fRoiRadius = 0.25f;
     EXPECT_EQ(Jpeg2000EncoderVector(p),
               (std::vector<std::string>{"Jpeg2000Encoder", "-Flev", "4", "-Cblk", "32", "-Rrgn", "10", "C",
                                         "0.5", "0.5", "0.250000", "-Bresync", "N"}));
@@ -210,15 +218,15 @@ TEST_F(Jp2Fixture, TheEncodingRateLimitsTheDecodingRates)
     expectEnabledUpTo(5);            // as the page starts
     ModuleHarness::Click(dlg, 1533); // encode at 0.3
     expectEnabledUpTo(3);
-    EXPECT_EQ(dlg->Params().fDecRate, 0.3f);
-    EXPECT_EQ(dlg->Params().fTruncRate, 0.3f);
-    EXPECT_EQ(dlg->Params().fEncRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.3f);
     ModuleHarness::Click(dlg, 1539); // 3.0
     expectEnabledUpTo(9);
-    EXPECT_EQ(dlg->Params().fDecRate, 3.0f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 3.0f);
     ModuleHarness::Click(dlg, 1530); // 0.05: only the lowest stays
     expectEnabledUpTo(0);
-    EXPECT_EQ(dlg->Params().fDecRate, 0.05f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 0.05f);
 }
 
 TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
@@ -232,9 +240,9 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(0));
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(3));
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(1));
-    EXPECT_EQ(dlg->Params().fEncRate, 100.0f);
-    EXPECT_EQ(dlg->Params().fTruncRate, -1.0f);
-    EXPECT_EQ(Jpeg2000ByteBudget(96, 80, dlg->Params().fEncRate), int32_t(96 * 80 * 12.5));
+    EXPECT_EQ(dlg->Params().m_fEncRate, 100.0f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, -1.0f);
+    EXPECT_EQ(Jpeg2000ByteBudget(96, 80, dlg->Params().m_fEncRate), int32_t(96 * 80 * 12.5));
     ModuleHarness::Click(dlg, kApply);
     doc->m_pRDData->StopStoring();
     ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
@@ -260,6 +268,9 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     ASSERT_EQ(data.m_nNumberOfPoints[0], 1);
     EXPECT_EQ(data.m_Curve[0].m_fSNR[0], 60.0f);
     EXPECT_EQ(data.m_Curve[0].m_fPSNR[0], 60.0f);
+    // The lossless point sits at the rate the stream took, not at the unused decoding rate.
+    EXPECT_EQ(zn::Format("%6.2f", double(data.m_Curve[0].m_fRate[0])), ReportedDecodedRate(result));
+    EXPECT_LE(data.m_Curve[0].m_fRate[0], 8.0 * (generated + 2) / (96 * 80));
     // A decoding-only Apply repeats the size of the last encoding.
     ModuleHarness::Click(dlg, kApply);
     EXPECT_NE(ModuleHarness::ChainDescription(doc).find(sizeLine), std::string::npos);
@@ -267,8 +278,8 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     ModuleHarness::Click(dlg, 2177);
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(0));
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(3));
-    EXPECT_EQ(dlg->Params().fEncRate, 0.5f);
-    EXPECT_EQ(dlg->Params().fTruncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, 0.5f);
 }
 
 // ---- page edge cases ----------------------------------------------------------------------------
@@ -307,20 +318,20 @@ TEST_F(Jp2Fixture, TilingAndWeightingSwitches)
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1571));
     ModuleHarness::Click(dlg, 2181);
     ModuleHarness::Click(dlg, 1570); // 128
-    EXPECT_EQ(dlg->Params().nTileSize, 128);
+    EXPECT_EQ(dlg->Params().m_nTileSize, 128);
     ModuleHarness::Click(dlg, 2181); // off: the size stays, tiling is off
-    EXPECT_EQ(dlg->Params().bTiling, 0);
+    EXPECT_EQ(dlg->Params().m_bTiling, 0);
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1570));
     ModuleHarness::Click(dlg, 2181); // on again: 64
-    EXPECT_EQ(dlg->Params().nTileSize, 64);
+    EXPECT_EQ(dlg->Params().m_nTileSize, 64);
     EXPECT_TRUE(ModuleHarness::IsChecked(dlg, 2182));
     EXPECT_FALSE(ModuleHarness::IsChecked(dlg, 1570));
 
     ModuleHarness::Click(dlg, 1573);
     ModuleHarness::Click(dlg, 1579); // 0.7
     ModuleHarness::Click(dlg, 1573); // off
-    EXPECT_EQ(dlg->Params().fVisExponent, 0.7f);
-    EXPECT_EQ(dlg->Params().bVisWeight, 0);
+    EXPECT_EQ(dlg->Params().m_fVisExponent, 0.7f);
+    EXPECT_EQ(dlg->Params().m_bVisWeight, 0);
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1574));
     const auto v = Jpeg2000EncoderVector(dlg->Params());
     EXPECT_EQ(std::find(v.begin(), v.end(), "-Cvis"), v.end());
@@ -355,9 +366,9 @@ TEST_F(Jp2Fixture, TheTwoPagesWithoutATabAreNeverReachedAndNeverSend)
     // Both still tell their owner, as every page does, when their controls are used.
     ModuleHarness::Click(roi, 1581);
     EXPECT_EQ(roiSpy.count(), 1);
-    EXPECT_EQ(dlg->Params().bRoi, 1);
-    EXPECT_EQ(dlg->Params().nRoiBoost, 5);
-    EXPECT_EQ(dlg->Params().fRoiRadius, 0.2f);
+    EXPECT_EQ(dlg->Params().m_bRoi, 1);
+    EXPECT_EQ(dlg->Params().m_nRoiBoost, 5);
+    EXPECT_EQ(dlg->Params().m_fRoiRadius, 0.2f);
 }
 
 TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
@@ -368,8 +379,8 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
     const auto lossy = FileBytes(dlg->StreamPath());
     doc->m_pRDData->StartStoring("JPEG2000", "scaled");
     ModuleHarness::Click(scal, 1517); // on: one level out
-    EXPECT_EQ(dlg->Params().nDiscardLevels, 1);
-    EXPECT_EQ(dlg->Params().fEncRate, 100.0f);
+    EXPECT_EQ(dlg->Params().m_nDiscardLevels, 1);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 100.0f);
     // The encoding rate moved to lossless: the stream must be written again.
     EXPECT_EQ(dlg->Reencode(), 1);
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(3));
@@ -388,7 +399,7 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
     ModuleHarness::Click(scal, 1517); // off again
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(3));
     EXPECT_TRUE(ModuleHarness::IsEnabled(dlg, 2173));
-    EXPECT_EQ(dlg->Params().fEncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.5f);
 }
 
 TEST_F(Jp2Fixture, F1OnAPageOpensTheModulesHelp)
@@ -412,20 +423,52 @@ TEST_F(Jp2Fixture, ThreeDecodesAtRisingRatesGiveARisingCurveOnlyWhileRecording)
     const int key = rd.GetModuleIndex("JPEG2000");
     EXPECT_EQ(rd.m_ModuleData[key].m_nNumberOfPoints[0], 0);
     rd.StartStoring("JPEG2000", "rising");
+    std::vector<std::string> reported;
     for (int id : {2145, 2148, 2151}) { // 0.1, 0.4, 1.0
         ModuleHarness::Click(dlg, id);
         ModuleHarness::Click(dlg, kApply);
+        reported.push_back(ReportedDecodedRate(Result(dlg)));
     }
     rd.StopStoring();
     ModuleHarness::Click(dlg, kApply);
     const auto &data = rd.m_ModuleData[key];
     ASSERT_EQ(data.m_nNumberOfPoints[0], 3);
     const auto &c = data.m_Curve[0];
-    EXPECT_EQ(std::vector<float>(c.m_fRate, c.m_fRate + 3), (std::vector<float>{0.1f, 0.4f, 1.0f}));
+    // Each point sits at the rate the report gives as decoded, at most the rate asked.
+    const float asked[] = {0.1f, 0.4f, 1.0f};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(zn::Format("%6.2f", double(c.m_fRate[i])), reported[size_t(i)]);
+        EXPECT_LE(c.m_fRate[i], asked[i]);
+        EXPECT_GT(c.m_fRate[i], asked[i] * 0.9f);
+    }
     EXPECT_LT(c.m_fPSNR[0], c.m_fPSNR[1]);
     EXPECT_LT(c.m_fPSNR[1], c.m_fPSNR[2]);
     EXPECT_LT(c.m_fSNR[0], c.m_fSNR[1]);
     EXPECT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
+}
+
+// A smooth picture coded at 3.0 bpp needs far fewer bits: the stream ends below the rate asked,
+// and the point must be plotted where the decoder really was, as the report says.
+TEST_F(Jp2Fixture, ThePointOfAStreamThatEndsEarlyHasTheDecodedRate)
+{
+    auto smooth = zntest::MakeGreyDib(128, 128, [](int x, int y) { return 60 + x / 2 + y / 4; });
+    Jpeg2000Dlg *dlg = Open("smooth", *smooth);
+    ModuleHarness::Click(dlg, 1539); // encode, and so decode, at 3.0
+    zn::CRDDataBase &rd = *doc->m_pRDData;
+    rd.StartStoring("JPEG2000", "early");
+    ModuleHarness::Click(dlg, kApply);
+    rd.StopStoring();
+    ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
+    const auto &data = rd.m_ModuleData[rd.GetModuleIndex("JPEG2000")];
+    ASSERT_EQ(data.m_nNumberOfPoints[0], 1);
+    const float rate = data.m_Curve[0].m_fRate[0];
+    EXPECT_EQ(zn::Format("%6.2f", double(rate)), ReportedDecodedRate(Result(dlg)));
+    // The whole code-stream file, markers included, holds at least what was decoded, and is well
+    // short of 3.0 bpp.
+    const double fileRate = 8.0 * FileBytes(h.Dir().File("smooth_BitStream.jp2")).size() / (128.0 * 128.0);
+    EXPECT_LE(rate, fileRate);
+    EXPECT_LT(fileRate, 2.5);
+    EXPECT_GT(rate, 0.0f);
 }
 
 TEST_F(Jp2Fixture, CancelDeactivatesAndStartShowsTheHiddenDialogWithoutActivatingIt)

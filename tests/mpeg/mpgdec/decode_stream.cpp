@@ -19,7 +19,7 @@ DecodedStream Decode(zn::MpegInput &input, bool system, const DecodeOptions &opt
     dec.output_mode = options.outputMode;
     dec.skip_b_frames = options.skipB ? 1 : 0;
     dec.mv_overlay = options.overlay ? 1 : 0;
-    dec.sink = [&](const zn::MpegFrame &f, int number, const char *type, int) {
+    dec.doc_sink = [&](const zn::MpegFrame &f, int number, const char *type, int) {
         DecodedFrame fr;
         fr.type = type;
         fr.number = number;
@@ -64,7 +64,7 @@ DecodedStream Decode(zn::MpegInput &input, bool system, const DecodeOptions &opt
     out.width = dec.horizontal_size;
     out.height = dec.vertical_size;
     out.chromaFormat = dec.chroma_format;
-    out.mpeg2 = dec.mpeg2;
+    out.mpeg2 = dec.base_layer.mpeg2;
     return out;
 }
 

@@ -140,7 +140,7 @@ TEST(MpegStreamInfo, TheConstrainedCifExample)
 TEST(MpegStreamInfo, Mpeg2FieldsVariableRateAndOtherRates)
 {
     zn::CMpegDecoder d;
-    d.mpeg2 = 1;
+    d.base_layer.mpeg2 = 1;
     d.vbr = 1;
     d.full_pel_forward_vector = 1;
     d.coded_width = 720;

@@ -393,6 +393,80 @@ TEST_F(SpihtFixture, RecordedPointsAndImageMagick)
     EXPECT_EQ(rd.m_ModuleData[spiht].m_nNumberOfPoints[0], 3);
 }
 
+// A flat picture needs few bits: coded at 3.0 bpp its stream ends far below the rate asked. The
+// report and the R(D) point give the rate decoded; a picture that fills its budget keeps the rate
+// asked. The stream files are the oracle: the rate decoded never exceeds what they hold.
+struct EarlyEndCase
+{
+    const char *key;
+    int flatLevel; // -1: the textured picture
+    bool early;
+};
+
+class WaveletEarlyEnd : public ::testing::TestWithParam<EarlyEndCase>
+{
+protected:
+    void SetUp() override
+    {
+        RegisterEzwModule();
+        RegisterSpihtModule();
+    }
+    ModuleHarness h;
+};
+
+TEST_P(WaveletEarlyEnd, PointAndReportGiveTheRateDecoded)
+{
+    const EarlyEndCase c = GetParam();
+    const bool ezw = std::string(c.key) == "EZW";
+    auto image = c.flatLevel < 0 ? Picture(128, 128)
+                                 : zntest::MakeGreyDib(128, 128, [&](int, int) { return c.flatLevel; });
+    CDibDoc *doc = h.OpenImage("pic", *image);
+    zn::CRDDataBase &rd = *doc->m_pRDData;
+    std::string text;
+    std::string streamPrefix;
+    if (ezw) {
+        auto *dlg = h.Open<CEZWDlg>(doc, zn::cmd::kEzw);
+        ClickOn(dlg->EncoderPage(), 1465); // 3.0, and so the decoder's rate too
+        rd.StartStoring("EZW", "p");
+        ModuleHarness::Click(dlg, CEZWDlg::IDC_APPLY);
+        text = ModuleHarness::ResultText(dlg, CEZWDlg::IDC_RESULTS);
+        streamPrefix = "ezw";
+    } else {
+        auto *dlg = h.Open<CSpihtDlg>(doc, zn::cmd::kSpiht);
+        ClickOn(dlg->BitratePage(), 1475);
+        ClickOn(dlg->DecoderPage(), 1475);
+        rd.StartStoring("SPIHT", "p");
+        ModuleHarness::Click(dlg, CSpihtDlg::IDC_APPLY);
+        text = ModuleHarness::ResultText(dlg, CSpihtDlg::IDC_RESULTS);
+        streamPrefix = "sph";
+    }
+    long streamBytes = 0;
+    for (const auto &e : std::filesystem::directory_iterator(theApp.m_sUserDir.toStdString()))
+        if (e.path().filename().string().rfind(streamPrefix, 0) == 0)
+            streamBytes = static_cast<long>(e.file_size());
+    rd.StopStoring();
+    const int slot = rd.GetModuleIndex(c.key);
+    ASSERT_EQ(rd.m_ModuleData[slot].m_nNumberOfPoints[0], 1) << text;
+    const float rate = rd.m_ModuleData[slot].m_Curve[0].m_fRate[0];
+    const double reported =
+        zntest::ReportedMeasure(text, ezw ? " Decoded bit rate\t     :" : "  Decoded Bitrate\t\t:");
+    EXPECT_NEAR(rate, reported, 0.005) << text;
+    if (c.early) {
+        EXPECT_LT(rate, 2.9f);
+        EXPECT_LE(rate, 8.0 * streamBytes / (128.0 * 128.0) + 0.005);
+    } else {
+        EXPECT_EQ(rate, 3.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Coders, WaveletEarlyEnd,
+                         ::testing::Values(EarlyEndCase{"EZW", 128, true}, EarlyEndCase{"EZW", -1, false},
+                                           EarlyEndCase{"SPIHT", 128, true},
+                                           EarlyEndCase{"SPIHT", -1, false}),
+                         [](const auto &info) {
+                             return std::string(info.param.key) + (info.param.early ? "Flat" : "Textured");
+                         });
+
 } // namespace
 
 } // namespace wavelet_dialog_test
