@@ -74,10 +74,10 @@ int Encode(const char *picture, const char *stream, const char *rate)
     }
     Jpeg2000Params p;
     if (!std::strcmp(rate, "lossless")) {
-        p.fEncRate = Jpeg2000Params::kLossless;
-        p.bReversible = 1;
+        p.m_fEncRate = Jpeg2000Params::kLossless;
+        p.m_bReversible = 1;
     } else {
-        p.fEncRate = float(std::atof(rate));
+        p.m_fEncRate = float(std::atof(rate));
     }
     std::string text;
     const Jpeg2000Encoding e = Jpeg2000Encode(p, source, stream, &text);
@@ -88,7 +88,7 @@ int Encode(const char *picture, const char *stream, const char *rate)
 int Decode(const char *stream, const char *picture, const char *rate)
 {
     Jpeg2000Params p;
-    p.fTruncRate = rate ? float(std::atof(rate)) : -1.0f;
+    p.m_fTruncRate = rate ? float(std::atof(rate)) : -1.0f;
     CDib target;
     const Jpeg2000Decoding d = Jpeg2000Decode(p, stream, &target);
     std::printf("decoded %d x %d from %d bytes, checksum 0x%016" PRIx64 "\n", d.cols, d.rows, d.bytesRead,

@@ -120,8 +120,9 @@ const std::string &KernelDir()
     return dir.Path();
 }
 
-// The pins. Rows marked ROI and the -Qtcq row change when the region weighting and the byte budget of
-// no-truncation coding are mended; re-pin them from the printed values then.
+// The pins. The ROI rows and the -Qtcq row were pinned again when each region code-block came to be
+// weighted once and no-truncation coding came to keep the byte budget; the whole-plane transform
+// gave these same values.
 std::vector<Row> Rows()
 {
     const std::string k = KernelDir();
@@ -212,27 +213,27 @@ std::vector<Row> Rows()
          0x2f148428165fcacaull, 0x5d638eb3c9aabd99ull},
         {"ROI rectangle", 96, 96, 1, Lossy(4),
          {"-Cblk", "16", "-Rrgn", "5", "R", "0.3", "0.25", "0.4", "0.3"}, 1500, plain,
-         0xd16a68f64e0212d9ull, 0x4ae65e54acc53b7bull},
+         0x103fa195f6359b99ull, 0x1a74adea4be1a94cull},
         {"ROI circle", 96, 96, 1, Lossy(4),
          {"-Cblk", "16", "-Rrgn", "6", "C", "0.5", "0.5", "0.2"}, 1500, plain,
-         0x1f4a01c4e5a9f67full, 0x391c016c8d666c15ull},
+         0x29a9cf3484373f7cull, 0xe0a792bd63c10918ull},
         {"ROI rectangle, generic masks", 96, 96, 1, Lossy(4),
          {"-Cblk", "16", "-Rno_rect", "-Rrgn", "5", "R", "0.3", "0.25", "0.4", "0.3"}, 1500, plain,
-         0xd16a68f64e0212d9ull, 0x4ae65e54acc53b7bull},
+         0x103fa195f6359b99ull, 0x1a74adea4be1a94cull},
         {"ROI two regions, tiles", 90, 96, 1, Lossy(3, 0, 0, 48, 48),
          {"-Cblk", "16", "-Rrgn", "3", "R", "0.1", "0.1", "0.5", "0.5", "7", "C", "0.6", "0.6",
           "0.15"}, 1800, plain,
-         0xee2fa0b47e6f382bull, 0x7e2578de80197003ull},
+         0xb9147b931644e128ull, 0x3e6e1238941fe3a4ull},
         {"ROI max-shift", 80, 80, 1, Lossy(3),
          {"-Cblk", "16", "-Rmax_shift", "-Rrgn", "20", "C", "0.5", "0.5", "0.25"}, 1200, plain,
-         0xabb66696861f277ull, 0x952457055ce7d8e5ull},
+         0x7e53498b0f0b2c3eull, 0xcf67b4714bd670dfull},
         {"ROI lossless", 64, 64, 1, Reversible(3), {"-Rrgn", "4", "R", "0.2", "0.2", "0.5", "0.5"}, 0, plain,
          0x5cf89dcdb4fb3e04ull, 0x7834af94ffea7b05ull},
         {"ROI, level discarded", 80, 80, 1, Lossy(3),
          {"-Cblk", "16", "-Rrgn", "5", "C", "0.4", "0.5", "0.3"}, 1500, discard1,
-         0xd375dc1e0538967aull, 0x2a4ef8ff6a5bfc53ull},
+         0x599bf04708931ba5ull, 0x965c91076702b5dbull},
         {"trellis quantiser", 64, 64, 1, Lossy(3), {"-Qtcq"}, 1500, plain,
-         0x143ad31c3fbedb0eull, 0x2cf4f7e2681fb597ull},
+         0x90cae16943ebe938ull, 0xc94b8eb2231cf362ull},
     };
     // clang-format on
 }
