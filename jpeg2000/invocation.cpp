@@ -25,23 +25,6 @@ int64_t CeilShiftLevels(int64_t v, int levels)
     return v >= 0 ? (v + d - 1) / d : -((-v) / d);
 }
 
-struct component_row_state
-{
-    int32_t height = 0, width = 0;
-    int32_t tile_height = 0, tile_width = 0;
-    int32_t left = 0, right = 0, top = 0, bottom = 0;
-    int32_t held = 0;
-    int32_t first = 0; // index of the first held row, from the current tile row's first row
-    std::vector<std::vector<int32_t>> rows;
-    int32_t column_offset = 0;
-    int32_t next = 0, last = -1;
-    float rate = 1.0f, phase = 0.0f;
-    int32_t K = 0;
-    int32_t offset = 0;
-    std::vector<int32_t> overlap_rows; // decoder: per tile column, rows the tile above left
-    int32_t overlap_columns = 0;       // decoder: right overlap of the tile to the left
-};
-
 std::vector<int32_t> &HeldRow(component_row_state &s, int32_t r)
 {
     return s.rows[size_t(r - s.first)];
@@ -55,14 +38,16 @@ std::vector<int32_t> &AppendRow(component_row_state &s)
     return s.rows[size_t(s.held++)];
 }
 
+// The dropped buffer moves behind the held rows, where the next append takes it.
 void DropFront(component_row_state &s)
 {
     std::rotate(s.rows.begin(), s.rows.begin() + 1, s.rows.begin() + s.held);
     --s.held;
     ++s.first;
 }
+} // namespace
 
-std::vector<int32_t> &EncRowCache(component_row_state &s, int c, int32_t r, image_line_reader &reader)
+const std::vector<int32_t> &enc_row_cache(component_row_state &s, int c, int32_t r, image_line_reader &reader)
 {
     if (r < s.first)
         local_error("The encoder's row cache was asked for row %d, which it has dropped already!", r);
@@ -73,13 +58,13 @@ std::vector<int32_t> &EncRowCache(component_row_state &s, int c, int32_t r, imag
     return HeldRow(s, r);
 }
 
-void EncDropRows(component_row_state &s, int32_t last)
+void enc_drop_rows(component_row_state &s, int32_t last)
 {
     while (s.held > 0 && s.first <= last)
         DropFront(s);
 }
 
-std::vector<int32_t> &DecRowCache(component_row_state &s, int32_t r)
+std::vector<int32_t> &dec_row_cache(component_row_state &s, int32_t r)
 {
     if (r < s.first)
         local_error("The decoder's row cache was asked for row %d, which it has written out already!", r);
@@ -90,7 +75,7 @@ std::vector<int32_t> &DecRowCache(component_row_state &s, int32_t r)
     return HeldRow(s, r);
 }
 
-void DecEmitRows(component_row_state &s, int c, int32_t last, image_line_writer &writer)
+void dec_emit_rows(component_row_state &s, int c, int32_t last, image_line_writer &writer)
 {
     while (s.held > 0 && s.first <= last) {
         writer.put_line(c, s.rows[0].data(), s.width);
@@ -98,6 +83,7 @@ void DecEmitRows(component_row_state &s, int c, int32_t last, image_line_writer 
     }
 }
 
+namespace {
 // The tile grid and each component's size on it, possibly at reduced resolution.
 struct Layout
 {
@@ -279,8 +265,8 @@ void encode_lines(coding_info &info, image_line_reader &reader, component_line_s
             Sweeps(states, [&](int c, int32_t r) {
                 component_row_state &s = states[size_t(c)];
                 if (last_column)
-                    EncDropRows(s, r - s.bottom - 1);
-                const std::vector<int32_t> &row = EncRowCache(s, c, r, reader);
+                    enc_drop_rows(s, r - s.bottom - 1);
+                const std::vector<int32_t> &row = enc_row_cache(s, c, r, reader);
                 const int n = s.left + s.tile_width + s.right;
                 if (n > static_cast<int>(line.size()))
                     line.resize(size_t(n));
@@ -321,8 +307,8 @@ void decode_lines(coding_info &info, image_line_writer &writer, component_line_s
             Sweeps(states, [&](int c, int32_t r) {
                 component_row_state &s = states[size_t(c)];
                 if (last_column)
-                    DecEmitRows(s, c, r - s.bottom - 1, writer);
-                std::vector<int32_t> &row = DecRowCache(s, r);
+                    dec_emit_rows(s, c, r - s.bottom - 1, writer);
+                std::vector<int32_t> &row = dec_row_cache(s, r);
                 const int n = s.left + s.tile_width + s.right;
                 if (n > static_cast<int>(line.size()))
                     line.resize(size_t(n));
@@ -352,7 +338,7 @@ void decode_lines(coding_info &info, image_line_writer &writer, component_line_s
         }
     }
     for (size_t c = 0; c < states.size(); ++c)
-        DecEmitRows(states[c], static_cast<int>(c), INT32_MAX, writer);
+        dec_emit_rows(states[c], static_cast<int>(c), INT32_MAX, writer);
 }
 
 bool check_encoder_arguments(command_line *args)

@@ -48,6 +48,36 @@ public:
     virtual void next_tile() = 0;
 };
 
+// What a row loop keeps of one component while it works through the tiles: the geometry of the
+// current tile and a cache of full-width rows, so that tiles go in raster order while the reader and
+// the writer work strictly from the top row down. Row indices count from the first row of the
+// current tile row (rows kept from the tile row above are negative).
+struct component_row_state
+{
+    int32_t height = 0, width = 0;
+    int32_t tile_height = 0, tile_width = 0;
+    int32_t left = 0, right = 0, top = 0, bottom = 0; // overlaps of the current tile, 0 or 1
+    int32_t held = 0;                                 // rows in the cache
+    int32_t first = 0;                                // index of the first held row
+    std::vector<std::vector<int32_t>> rows;           // held rows first, then spare buffers
+    int32_t column_offset = 0;
+    int32_t next = 0, last = -1; // rows of the current tile still to process
+    float rate = 1.0f, phase = 0.0f;
+    int32_t K = 0;                     // fraction bits of the tile-component
+    int32_t offset = 0;                // level offset of unsigned samples
+    std::vector<int32_t> overlap_rows; // decoder: per tile column, rows the tile above left
+    int32_t overlap_columns = 0;       // decoder: right overlap of the tile to the left
+};
+
+// The row caches: enc_row_cache gives row r, reading rows from the reader until it is held;
+// enc_drop_rows drops every held row up to `last`. dec_row_cache gives row r, adding cleared rows
+// until it is held; dec_emit_rows hands every held row up to `last` to the writer and drops it.
+const std::vector<int32_t> &enc_row_cache(component_row_state &s, int component, int32_t r,
+                                          image_line_reader &reader);
+void enc_drop_rows(component_row_state &s, int32_t last);
+std::vector<int32_t> &dec_row_cache(component_row_state &s, int32_t r);
+void dec_emit_rows(component_row_state &s, int component, int32_t last, image_line_writer &writer);
+
 // The component mix and demix objects in those places.
 class component_mix;
 class component_demix;

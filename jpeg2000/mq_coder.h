@@ -147,7 +147,18 @@ class mq_decode_loop
 public:
     explicit mq_decode_loop(mq_decoder &d) : m_d(d), m_A(d.A), m_C(d.C), m_CT(d.CT) { Allowance(); }
     ~mq_decode_loop() { store(); }
-    int decode(int context);
+    // The common case, an MPS decision whose probability still fits below both limits, costs one
+    // addition here (whichever symbol the MPS is); every other decision goes to Decide.
+    int decode(int context)
+    {
+        const uint32_t p = static_cast<uint32_t>(m_d.contexts[context + kMqContextWords]);
+        const uint32_t qe = p & 0xFFFF;
+        if (m_P + qe <= m_Q) {
+            m_P += qe;
+            return (p & kMqMpsOneFlag) != 0;
+        }
+        return Decide(context);
+    }
     // Decides `count` MPS-of-0 decisions in `context` at once when the allowance still absorbs them
     // all; exactly what `count` calls of decode would return. False leaves everything unchanged.
     bool skip_zeros(int context, int count)
@@ -170,6 +181,7 @@ public:
     }
 
 private:
+    int Decide(int context);
     void Allowance()
     {
         uint32_t room = m_A - 0x8000, chigh = m_C >> 16;

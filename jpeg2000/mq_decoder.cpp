@@ -3,6 +3,8 @@
 // Past a segment's end the decoder reads only 1-bits, as the standard's decoder does at a marker.
 #include "jpeg2000/mq_coder.h"
 
+#include <algorithm>
+
 namespace zn::j2k {
 
 // The next word of the code-block's chain into the decoder's copy, whose bytes are then read most
@@ -28,7 +30,7 @@ bool BytesLeftInChain(const mq_decoder &d)
 
 // The next byte of the current segment, or 0xFF (and end of data) once it is used up. Never reads
 // beyond the segment or the chain.
-uint32_t NextByte(mq_decoder &d)
+[[gnu::always_inline]] inline uint32_t NextByte(mq_decoder &d)
 {
     if (d.consumed >= d.segment_end || (d.word_bytes == 0 && !mq_fetch_word(d))) {
         d.end_of_data = 1;
@@ -40,6 +42,30 @@ uint32_t NextByte(mq_decoder &d)
     ++d.consumed;
     d.last_byte = static_cast<int32_t>(byte);
     return byte;
+}
+
+// The byte input, inline where symbols are decided.
+[[gnu::always_inline]] inline uint32_t ByteIn(uint32_t C, int *CT, mq_decoder &d)
+{
+    uint32_t result;
+    if (d.B == 0xFF00) {
+        result = C + 0xFF00;
+        uint32_t x = NextByte(d);
+        *CT = d.lookahead_bits;
+        if (x == 0xFF) {
+            x = 0x7F;
+            ++d.ff_after_ff;
+        }
+        d.B = x << 9;
+        d.lookahead_bits = 7;
+    } else {
+        result = C + d.B;
+        uint32_t x = NextByte(d);
+        *CT = d.lookahead_bits;
+        d.B = x << 8;
+        d.lookahead_bits = 8;
+    }
+    return result;
 }
 
 void ResetRegisters(mq_decoder &d)
@@ -108,25 +134,7 @@ void mq_set_segment_end(mq_decoder &d, int end)
 
 uint32_t mq_byte_in(uint32_t C, int *CT, mq_decoder &d)
 {
-    uint32_t result;
-    if (d.B == 0xFF00) {
-        result = C + 0xFF00;
-        uint32_t x = NextByte(d);
-        *CT = d.lookahead_bits;
-        if (x == 0xFF) {
-            x = 0x7F;
-            ++d.ff_after_ff;
-        }
-        d.B = x << 9;
-        d.lookahead_bits = 7;
-    } else {
-        result = C + d.B;
-        uint32_t x = NextByte(d);
-        *CT = d.lookahead_bits;
-        d.B = x << 8;
-        d.lookahead_bits = 8;
-    }
-    return result;
+    return ByteIn(C, CT, d);
 }
 
 void mq_decoder_begin(mq_decoder &d)
@@ -266,16 +274,11 @@ int mq_decode_reference(mq_decoder &d, int context)
     return symbol;
 }
 
-int mq_decode_loop::decode(int context)
+int mq_decode_loop::Decide(int context)
 {
     int32_t &word = m_d.contexts[context];
     int32_t &combined = m_d.contexts[context + kMqContextWords];
-    uint32_t p = static_cast<uint32_t>(combined);
-    if (m_P + p <= m_Q) { // an MPS of 0 whose probability still fits: no register work
-        m_P += p;
-        return 0;
-    }
-    uint32_t qe = p & 0xFFFF;
+    const uint32_t qe = static_cast<uint32_t>(combined) & 0xFFFF;
     m_C -= m_P << 16;
     m_A -= m_P + qe;
     m_P = 0;
@@ -304,16 +307,36 @@ int mq_decode_loop::decode(int context)
         }
     }
     combined = mq_combined_probability[word];
-    do {
+    // Renormalise: A doubles until it reaches 0x8000 again, and C with it; a new byte enters C
+    // whenever the bit counter runs out. Shifting by as many bits as the counter allows at once
+    // does the same as the bit-by-bit loop of the reference.
+    int shifts = __builtin_clz(m_A) - 16;
+    if (m_A == 0 || m_CT <= 0)
+        shifts = 0;
+    while (shifts > 0) {
+        const int s = std::min(shifts, m_CT);
+        m_C <<= s;
+        m_A <<= s;
+        m_CT -= s;
+        shifts -= s;
+        if (m_CT == 0) {
+            int ct;
+            m_C = ByteIn(m_C, &ct, m_d);
+            m_CT = ct;
+        }
+    }
+    while (m_A < 0x8000) { // only for registers a damaged start left out of their range
         --m_CT;
         m_C <<= 1;
         if (m_CT == 0) {
             int ct;
-            m_C = mq_byte_in(m_C, &ct, m_d);
+            m_C = ByteIn(m_C, &ct, m_d);
             m_CT = ct;
         }
         m_A <<= 1;
-    } while (m_A < 0x8000);
+        if (m_A == 0)
+            break;
+    }
     Allowance();
     return symbol;
 }

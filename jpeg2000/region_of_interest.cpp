@@ -178,6 +178,8 @@ void PrepareComponent(Info &info, roi_component &rc, const roi_tile_record &rec,
         CheckMaxShift(rec, MaxShiftFloor(info, c));
     if (rc.boost > 0 && (masks_under_max_shift || !rc.max_shift))
         rc.masks.build(info, c, rec.regions, rect, rc.levels - discarded, rc.rectangles_only);
+    else
+        rc.masks.clear();
 }
 
 // The masks of one block through the component's mask tree, as the block coders take them.

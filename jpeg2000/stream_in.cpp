@@ -22,7 +22,14 @@ void stream_in::initialize(const char *file_name)
     std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(file_name, "rb"), &std::fclose);
     if (!f)
         local_error("Unable to open input file, \"%s\"!", file_name);
+    // Room for the whole file at once, so that reading it never holds it twice while growing.
     std::vector<uint8_t> bytes;
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(f.get());
+        if (size > 0)
+            bytes.reserve(size_t(size));
+        std::rewind(f.get());
+    }
     uint8_t buffer[65536];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;)
         bytes.insert(bytes.end(), buffer, buffer + n);

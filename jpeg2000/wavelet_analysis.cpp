@@ -1,5 +1,5 @@
-// The wavelet analysis object: options and their code-stream signals, the per-tile transform set-up
-// of every component, and the band buffers between the transform and the quantiser.
+// The wavelet analysis object: options and their code-stream signals, the per-tile tree of every
+// component, and the band buffers between the transform and the quantiser.
 #include "jpeg2000/wavelet_analysis.h"
 
 #include "jpeg2000/command_line.h"
@@ -58,7 +58,7 @@ uint8_t Tenths(float v)
 
 } // namespace
 
-void band_buffer_state::Accumulate(const float *values, int n)
+void band_statistics::Accumulate(const float *values, int n)
 {
     if (n <= 0)
         return;
@@ -113,44 +113,50 @@ usage_table wavelet_analysis::get_usage()
     return kAnalysisUsage;
 }
 
-// The band buffers: masking, statistics, then the quantiser.
-class wavelet_analysis::BandSink : public band_row_sink
-{
-public:
-    BandSink(wavelet_analysis &owner, component_state &state) : m_owner(owner), m_state(state) {}
-    void push_int_row(const int32_t *row, int component, int level, int band, int length) override
-    {
-        band_buffer_state &b = m_state.bands[{level, band}];
-        if (m_owner.m_info->has_lra_band_statistics()) {
-            b.row.assign(row, row + length);
-            b.Accumulate(b.row.data(), length);
-        }
-        m_owner.m_quantizer->push_int_row(row, component, level, band, length);
-    }
-    void push_float_row(const float *row, int component, int level, int band, int length) override
-    {
-        band_buffer_state &b = m_state.bands[{level, band}];
-        b.row.assign(row, row + length);
-        if (m_owner.masking_on()) {
-            if (!b.mask) {
-                float step = 1;
-                int K = 0, height = 0, width = 0;
-                m_owner.m_info->get_band_quant_info(component, level, band, &step, nullptr, nullptr, &K);
-                m_owner.m_coder->get_band_block_size(component, level, band, &height, &width);
-                b.mask = std::make_unique<visual_mask>(m_owner.m_mask, false, length, m_state.frac_bits, step,
-                                                       K, height, width);
-            }
-            b.mask->apply_row(b.row.data(), level);
-        }
-        if (m_owner.m_info->has_lra_band_statistics())
-            b.Accumulate(b.row.data(), length);
-        m_owner.m_quantizer->push_float_row(b.row.data(), component, level, band, length);
-    }
+analysis_band_buffer::analysis_band_buffer(wavelet_analysis &owner, bool float_path, int component, int level,
+                                           int band, int frac_bits)
+    : transform_stage(kBand, float_path, component, level, band), m_owner(owner), m_frac_bits(frac_bits)
+{}
 
-private:
-    wavelet_analysis &m_owner;
-    component_state &m_state;
-};
+void analysis_band_buffer::push_int_line(const int32_t *row, int length)
+{
+    if (float_flag) {
+        m_row.assign(row, row + length);
+        push_float_line(m_row.data(), length);
+        return;
+    }
+    if (m_owner.m_info->has_lra_band_statistics()) {
+        m_row.assign(row, row + length);
+        statistics.Accumulate(m_row.data(), length);
+    }
+    m_owner.m_quantizer->push_int_row(row, component, level, band, length);
+}
+
+void analysis_band_buffer::push_float_line(const float *row, int length)
+{
+    if (row != m_row.data())
+        m_row.assign(row, row + length);
+    if (m_owner.masking_on()) {
+        if (!m_mask) {
+            float step = 1;
+            int K = 0, height = 0, width = 0;
+            m_owner.m_info->get_band_quant_info(component, level, band, &step, nullptr, nullptr, &K);
+            m_owner.m_coder->get_band_block_size(component, level, band, &height, &width);
+            m_mask = std::make_unique<visual_mask>(m_owner.m_mask, false, length, m_frac_bits, step, K,
+                                                   height, width);
+        }
+        m_mask->apply_row(m_row.data(), level);
+    }
+    if (m_owner.m_info->has_lra_band_statistics())
+        statistics.Accumulate(m_row.data(), length);
+    m_owner.m_quantizer->push_float_row(m_row.data(), component, level, band, length);
+}
+
+void analysis_band_buffer::terminate()
+{
+    m_mask.reset();
+    m_row = {};
+}
 
 void wavelet_analysis::initialize(int num_components, forward_info *info, quantizer *q,
                                   block_line_sink *coder, stream_out *out, command_line *args)
@@ -255,15 +261,12 @@ void wavelet_analysis::BuildTile()
         cs.setup.point_symmetric = m_pse;
         cs.setup.sso_extension = sso_extension(c, m_tile) != 0;
         m_info->get_tile_component_info(c, nullptr, nullptr, nullptr, &cs.frac_bits);
-        check_plane_size(cs.region);
-        const size_t samples = size_t(cs.region.rows) * size_t(cs.region.cols);
-        if (cs.setup.reversible)
-            cs.plane.resize(samples);
-        else
-            cs.float_plane.resize(samples);
         cs.rows = 0;
-        if (cs.region.rows == 0 || cs.region.cols == 0)
-            Transform(c); // nothing will arrive; the bands are empty
+        const bool float_path = !cs.setup.reversible;
+        const int frac_bits = cs.frac_bits;
+        cs.root = build_transform_tree(cs.setup, c, cs.region, false, [&](int level, int band) {
+            return std::make_unique<analysis_band_buffer>(*this, float_path, c, level, band, frac_bits);
+        });
     }
 }
 
@@ -277,36 +280,32 @@ void wavelet_analysis::push_line(const int32_t *row, int component, int width)
             "The wavelet analysis received a row of %d samples for image component %d, whose tile holds "
             "%d rows of %d samples!",
             width, component, cs.region.rows, cs.region.cols);
-    const size_t at = size_t(cs.rows) * size_t(width);
-    if (cs.setup.reversible)
-        std::copy(row, row + width, cs.plane.begin() + int64_t(at));
-    else
-        std::copy(row, row + width, cs.float_plane.begin() + int64_t(at));
-    if (++cs.rows == cs.region.rows)
-        Transform(component);
-}
-
-void wavelet_analysis::Transform(int component)
-{
-    component_state &cs = m_components[size_t(component)];
-    BandSink sink(*this, cs);
-    if (cs.setup.reversible)
-        analyse_plane(cs.setup, component, cs.region, cs.plane.data(), sink);
-    else
-        analyse_plane(cs.setup, component, cs.region, cs.float_plane.data(), sink);
-    cs.plane = {};
-    cs.float_plane = {};
+    ++cs.rows;
+    cs.root->push_int_line(row, width);
 }
 
 void wavelet_analysis::FinishTile()
 {
-    for (int c = 0; c < int(m_components.size()); ++c)
-        for (auto &[key, b] : m_components[size_t(c)].bands) {
-            if (m_info->has_lra_band_statistics() && b.count > 0)
-                m_info->lra_band_statistics(b.count, b.mean[0], b.mean[1], b.mean[2], b.mean[3], c, key.first,
-                                            key.second);
-            b.mask.reset();
-        }
+    for (int c = 0; c < int(m_components.size()); ++c) {
+        component_state &cs = m_components[size_t(c)];
+        if (!cs.root)
+            continue;
+        // The rate allocation hears of the bands in (level, band) order.
+        std::vector<analysis_band_buffer *> bands;
+        for_each_band_buffer(
+            *cs.root, [&](transform_stage &b) { bands.push_back(static_cast<analysis_band_buffer *>(&b)); });
+        std::sort(bands.begin(), bands.end(),
+                  [](const analysis_band_buffer *a, const analysis_band_buffer *b) {
+                      return std::pair(a->level, a->band) < std::pair(b->level, b->band);
+                  });
+        if (m_info->has_lra_band_statistics())
+            for (const analysis_band_buffer *b : bands)
+                if (b->statistics.count > 0)
+                    m_info->lra_band_statistics(b->statistics.count, b->statistics.mean[0],
+                                                b->statistics.mean[1], b->statistics.mean[2],
+                                                b->statistics.mean[3], c, b->level, b->band);
+        cs.root->terminate();
+    }
     m_components.clear();
 }
 

@@ -1,17 +1,17 @@
 // The encoder's wavelet analysis object. It takes the rows of each component of the current tile from
-// the component mix, transforms each tile-component with the kernels, structure and frames that
-// forward_info gives for it, and hands every band row to the quantiser through a band buffer, which
-// applies the visual masking ("-Xmask") and gathers the statistics of the rate allocation.
+// the component mix and pushes them into that tile-component's tree of line-based stages, built with
+// the kernels, structure and frames that forward_info gives for it. The leaves are band buffers,
+// which apply the visual masking ("-Xmask"), gather the statistics of the rate allocation and hand
+// every band row to the quantiser as soon as the tree has made it.
 #pragma once
 
 #include "jpeg2000/codec_object.h"
 #include "jpeg2000/coding_info.h"
 #include "jpeg2000/coding_pipeline.h"
 #include "jpeg2000/visual_masking.h"
+#include "jpeg2000/wavelet_stages.h"
 
-#include <map>
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace zn::j2k {
@@ -23,14 +23,34 @@ constexpr int kRcmePointSymmetric = 0x1010;
 constexpr int kRcmeMaskAlpha = 0xFEF9, kRcmeMaskBeta = 0xFEF8, kRcmeMaskMinLevel = 0xFEF7,
               kRcmeMaskBitsRetained = 0xFEF6, kRcmeMaskRespectBlocks = 0xFEF5, kRcmeMaskWinWidth = 0xFEF4;
 
-// One band buffer's state for a tile: its masking and its sample statistics.
-struct band_buffer_state
+// Running means of x, x^2, x^3 and x^4 over the samples of a band, for the rate allocation.
+struct band_statistics
 {
     double count = 0;
     double mean[4] = {0, 0, 0, 0};
-    std::unique_ptr<visual_mask> mask;
-    std::vector<float> row;
     void Accumulate(const float *values, int n);
+};
+
+class wavelet_analysis;
+
+// A leaf of the analysis tree: masks the band's rows, gathers their statistics and pushes them to
+// the quantiser. Integer rows of a non-reversible component become floats here.
+class analysis_band_buffer : public transform_stage
+{
+public:
+    analysis_band_buffer(wavelet_analysis &owner, bool float_path, int component, int level, int band,
+                         int frac_bits);
+    void push_int_line(const int32_t *row, int length) override;
+    void push_float_line(const float *row, int length) override;
+    void terminate() override;
+
+    band_statistics statistics;
+
+private:
+    wavelet_analysis &m_owner;
+    int m_frac_bits;
+    std::unique_ptr<visual_mask> m_mask;
+    std::vector<float> m_row; // TRANSFORM HORIZONTAL BUFFERING (software convenience)
 };
 
 class wavelet_analysis : public line_sink
@@ -50,22 +70,17 @@ public:
     int sso_extension(int component, int tile) const;
 
 private:
-    class BandSink;
+    friend class analysis_band_buffer;
     struct component_state
     {
         component_transform_setup setup;
         region_rect region;
-        // The tile-component as it arrives, transformed in place: integers for a reversible
-        // decomposition, floats otherwise.
-        std::vector<int32_t> plane;
-        std::vector<float> float_plane;
+        std::unique_ptr<transform_stage> root;
         int rows = 0;
         int frac_bits = 0;
-        std::map<std::pair<int, int>, band_buffer_state> bands;
     };
     void BuildTile();
     void FinishTile();
-    void Transform(int component);
 
     int m_num_components = 0;
     forward_info *m_info = nullptr;

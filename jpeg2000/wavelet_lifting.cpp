@@ -4,7 +4,7 @@
 // symmetric at odd and even lengths and origins. With SSO-DWT frames the row is cut into frames,
 // each transformed alone, with single-sample-overlap boundaries where frames meet.
 #include "jpeg2000/local_services.h"
-#include "jpeg2000/wavelet_transform.h"
+#include "jpeg2000/wavelet_stages.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -42,50 +42,25 @@ private:
     std::vector<T> m_data;
 };
 
-// Where a segment's low band meets a frame boundary, the boundary sample keeps its value through the
-// update steps; on the float path it is scaled instead by what a constant input would have become.
-struct SegmentEnds
-{
-    int b = 0, e = 0; // parities of the first and last sample, after borrowing
-    bool sso_left = false, sso_right = false;
-};
-
 // One lifting step on a segment; direction +1 analysis, -1 synthesis (the same sums subtracted).
 template <typename T>
-void LiftStep(const tap_set &st, int k, const SegmentEnds &ends, double sso_scale, std::vector<T> &low,
+void LiftStep(const tap_set &st, int k, const lifting_segment &g, double sso_scale, std::vector<T> &low,
               std::vector<T> &high, int direction)
 {
     bool even = k % 2 == 0;
     std::vector<T> &t = even ? high : low;
     const std::vector<T> &u = even ? low : high;
-    int t_index = even ? 1 : 0;
     int n_t = int(t.size()), n_u = int(u.size());
     if (n_t == 0)
         return;
-    int N = st.neg_support, P = st.pos_support;
-    int b = ends.b, e = ends.e;
-    int sigma_l, sigma_r;
-    if ((N + P) & 1) {
-        int c = even ? b : -b;
-        N += c;
-        P -= c;
-        sigma_l = 1 - (t_index ^ b);
-        sigma_r = 1 - (t_index ^ e);
-    } else {
-        if (b)
-            local_error("Cannot start image, tile or frame with an odd indexed sample when using even length "
-                        "filters!  Use odd length filters!");
-        bool even_length = ((n_t + n_u) & 1) == 0;
-        sigma_l = even ? 1 : -1;
-        sigma_r = even ? (even_length ? 1 : 0) : -1;
-    }
+    const step_shape sh = lifting_step_shape(st, k, g.b, g.e, n_t, n_u);
     int first = 0, last = n_t - 1;
-    if (!even && ends.sso_left) {
+    if (!even && g.sso_left) {
         if constexpr (std::is_same_v<T, float>)
             t[0] = float(direction > 0 ? t[0] * sso_scale : t[0] / sso_scale);
         first = 1;
     }
-    if (!even && ends.sso_right && last >= first) {
+    if (!even && g.sso_right && last >= first) {
         if constexpr (std::is_same_v<T, float>)
             t[size_t(last)] =
                 float(direction > 0 ? t[size_t(last)] * sso_scale : t[size_t(last)] / sso_scale);
@@ -93,7 +68,8 @@ void LiftStep(const tap_set &st, int k, const SegmentEnds &ends, double sso_scal
     }
     if (n_u == 0 || st.Count() <= 0)
         return;
-    ExtendedBand<T> ext(u.data(), n_u, N, std::max(0, P + n_t - n_u), sigma_l, sigma_r);
+    const int N = sh.neg, P = sh.pos;
+    ExtendedBand<T> ext(u.data(), n_u, N, std::max(0, P + n_t - n_u), sh.sigma_left, sh.sigma_right);
     int count = st.Count();
     for (int i = first; i <= last; ++i) {
         if constexpr (std::is_same_v<T, int32_t>) {
@@ -112,14 +88,104 @@ void LiftStep(const tap_set &st, int k, const SegmentEnds &ends, double sso_scal
     }
 }
 
-bool ScaleMatters(float s, bool always)
+// Runs every segment of a row through the steps. Low sample j of the row sits at absolute position
+// 2 * (j + low0), high sample j at 2 * (j + high0) + 1. Synthesis visits the segments from the last:
+// a segment borrows the low sample before it as the previous segment left it in analysis (so, in
+// synthesis, before that segment is undone) and the one after it untouched (so, after).
+template <typename T>
+void RunSegments(const wavelet_kernel &k, std::vector<T> &lo, std::vector<T> &hi, int first, int n,
+                 bool scale_always, const lifting_frames &f, int direction)
 {
-    return always || s > 1.00001f || s < 0.99999f;
+    std::vector<lifting_segment> segs = plan_lifting_segments(first, n, f);
+    int S = int(segs.size());
+    std::vector<double> x =
+        std::is_same_v<T, float> ? sso_scales(k) : std::vector<double>(size_t(k.num_steps), 1.0);
+    std::vector<T> sl, sh;
+    for (int i = 0; i < S; ++i) {
+        const lifting_segment &g = segs[size_t(direction > 0 ? i : S - 1 - i)];
+        if (g.passes_unchanged())
+            continue;
+        const int lstart = g.l_first - (g.borrow_left ? 1 : 0);
+        sl.assign(lo.begin() + lstart, lo.begin() + lstart + g.low_count());
+        sh.assign(hi.begin() + g.h_first, hi.begin() + g.h_first + g.hc);
+        if (direction > 0) {
+            for (int st = 0; st < k.num_steps; ++st)
+                LiftStep(k.steps[st], st, g, x[size_t(st)], sl, sh, +1);
+        }
+        if constexpr (std::is_same_v<T, float>) {
+            float ls = direction > 0 ? k.low_scale : 1.0f / k.low_scale;
+            float hs = direction > 0 ? k.high_scale : 1.0f / k.high_scale;
+            if (scale_matters(k.low_scale, scale_always))
+                for (float &v : sl)
+                    v *= ls;
+            if (scale_matters(k.high_scale, scale_always))
+                for (float &v : sh)
+                    v *= hs;
+        }
+        if (direction < 0) {
+            for (int st = k.num_steps - 1; st >= 0; --st)
+                LiftStep(k.steps[st], st, g, x[size_t(st)], sl, sh, -1);
+        }
+        std::copy(sl.begin() + (g.borrow_left ? 1 : 0), sl.begin() + (g.borrow_left ? 1 : 0) + g.lc,
+                  lo.begin() + g.l_first);
+        std::copy(sh.begin(), sh.end(), hi.begin() + g.h_first);
+    }
 }
 
-// x_k of every odd step: the value the low channel takes for a constant input of 1 after step k,
-// over its value before (G(k+1) / G(k-1)).
-std::vector<double> SsoScales(const wavelet_kernel &k)
+} // namespace
+
+std::vector<lifting_segment> plan_lifting_segments(int first, int n, const lifting_frames &f)
+{
+    struct Span
+    {
+        int x, w;
+    };
+    std::vector<Span> spans;
+    const int W = std::max(f.size, 1); // a frame holds one sample at least
+    const int first_width = f.frames ? W - ((first - f.anchor) & (W - 1)) : n;
+    if (first_width >= n) {
+        spans.push_back({first, n});
+    } else {
+        spans.push_back({first, first_width});
+        for (int x = first + first_width; x < first + n; x += W)
+            spans.push_back({x, std::min(W, first + n - x)});
+    }
+    const int S = int(spans.size());
+    const int low0 = (first + 1) >> 1, high0 = first >> 1;
+    std::vector<lifting_segment> segs(static_cast<size_t>(S));
+    for (int s = 0; s < S; ++s) {
+        lifting_segment &g = segs[size_t(s)];
+        g.x = spans[size_t(s)].x;
+        g.w = spans[size_t(s)].w;
+        g.b = g.x & 1;
+        g.e = (g.x + g.w - 1) & 1;
+        g.lc = (g.w - g.b + 1) >> 1;
+        g.hc = (g.w + g.b) >> 1;
+        g.l_first = ((g.x + 1) >> 1) - low0;
+        g.h_first = (g.x >> 1) - high0;
+        if (s == 0) {
+            g.sso_left = f.sso_extension && g.b == 0;
+        } else {
+            g.sso_left = true;
+            if (g.b == 1) {
+                g.borrow_left = true;
+                g.b = 0;
+            }
+        }
+        if (s < S - 1) {
+            g.sso_right = true;
+            if (g.e == 1) {
+                g.borrow_right = true;
+                g.e = 0;
+            }
+        } else {
+            g.sso_right = f.sso_extension && g.e == 0;
+        }
+    }
+    return segs;
+}
+
+std::vector<double> sso_scales(const wavelet_kernel &k)
 {
     std::vector<double> G(size_t(k.num_steps) + 2, 1.0); // G[i + 1] holds G(i)
     for (int i = 0; i < k.num_steps; ++i) {
@@ -134,95 +200,77 @@ std::vector<double> SsoScales(const wavelet_kernel &k)
     return x;
 }
 
-struct Segment
+bool scale_matters(float s, bool always)
 {
-    int x = 0, w = 0;
-};
-
-std::vector<Segment> PlanSegments(int first, int n, const lifting_frames &f)
-{
-    if (!f.frames)
-        return {{first, n}};
-    int W = f.size;
-    int first_width = W - ((first - f.anchor) & (W - 1));
-    if (first_width >= n)
-        return {{first, n}};
-    std::vector<Segment> s{{first, first_width}};
-    for (int x = first + first_width; x < first + n; x += W)
-        s.push_back({x, std::min(W, first + n - x)});
-    return s;
+    return always || s > 1.00001f || s < 0.99999f;
 }
 
-// Runs every segment of a row through the steps. Low sample j of the row sits at absolute position
-// 2 * (j + low0), high sample j at 2 * (j + high0) + 1. Synthesis visits the segments from the last:
-// a segment borrows the low sample before it as the previous segment left it in analysis (so, in
-// synthesis, before that segment is undone) and the one after it untouched (so, after).
-template <typename T>
-void RunSegments(const wavelet_kernel &k, std::vector<T> &lo, std::vector<T> &hi, int first, int n,
-                 bool scale_always, const lifting_frames &f, int direction)
+step_shape lifting_step_shape(const tap_set &st, int k, int b, int e, int n_t, int n_u)
 {
-    std::vector<Segment> segs = PlanSegments(first, n, f);
-    int S = int(segs.size());
-    std::vector<double> x =
-        std::is_same_v<T, float> ? SsoScales(k) : std::vector<double>(size_t(k.num_steps), 1.0);
-    int low0 = (first + 1) >> 1, high0 = first >> 1;
-    std::vector<T> sl, sh;
-    for (int i = 0; i < S; ++i) {
-        int s = direction > 0 ? i : S - 1 - i;
-        const Segment &g = segs[size_t(s)];
-        SegmentEnds ends;
-        ends.b = g.x & 1;
-        ends.e = (g.x + g.w - 1) & 1;
-        int lc = (g.w - ends.b + 1) >> 1, hc = (g.w + ends.b) >> 1;
-        int l_first = ((g.x + 1) >> 1) - low0, h_first = (g.x >> 1) - high0;
-        bool borrow_left = false, borrow_right = false;
-        if (s == 0) {
-            ends.sso_left = f.sso_extension && ends.b == 0;
-        } else {
-            ends.sso_left = true;
-            if (ends.b == 1) {
-                borrow_left = true;
-                ends.b = 0;
-            }
-        }
-        if (s < S - 1) {
-            ends.sso_right = true;
-            if (ends.e == 1) {
-                borrow_right = true;
-                ends.e = 0;
-            }
-        } else {
-            ends.sso_right = f.sso_extension && ends.e == 0;
-        }
-        int lstart = l_first - (borrow_left ? 1 : 0);
-        int lcount = lc + (borrow_left ? 1 : 0) + (borrow_right ? 1 : 0);
-        if (lcount + hc <= 1)
-            continue; // a single sample passes unchanged and unscaled
-        sl.assign(lo.begin() + lstart, lo.begin() + lstart + lcount);
-        sh.assign(hi.begin() + h_first, hi.begin() + h_first + hc);
-        if (direction > 0) {
-            for (int st = 0; st < k.num_steps; ++st)
-                LiftStep(k.steps[st], st, ends, x[size_t(st)], sl, sh, +1);
-        }
-        if constexpr (std::is_same_v<T, float>) {
-            float ls = direction > 0 ? k.low_scale : 1.0f / k.low_scale;
-            float hs = direction > 0 ? k.high_scale : 1.0f / k.high_scale;
-            if (ScaleMatters(k.low_scale, scale_always))
-                for (float &v : sl)
-                    v *= ls;
-            if (ScaleMatters(k.high_scale, scale_always))
-                for (float &v : sh)
-                    v *= hs;
-        }
-        if (direction < 0) {
-            for (int st = k.num_steps - 1; st >= 0; --st)
-                LiftStep(k.steps[st], st, ends, x[size_t(st)], sl, sh, -1);
-        }
-        std::copy(sl.begin() + (borrow_left ? 1 : 0), sl.begin() + (borrow_left ? 1 : 0) + lc,
-                  lo.begin() + l_first);
-        std::copy(sh.begin(), sh.end(), hi.begin() + h_first);
+    const bool even = k % 2 == 0;
+    const int t_index = even ? 1 : 0;
+    step_shape sh;
+    sh.neg = st.neg_support;
+    sh.pos = st.pos_support;
+    if ((sh.neg + sh.pos) & 1) {
+        const int c = even ? b : -b;
+        sh.neg += c;
+        sh.pos -= c;
+        sh.sigma_left = 1 - (t_index ^ b);
+        sh.sigma_right = 1 - (t_index ^ e);
+    } else {
+        if (b)
+            local_error("Cannot start image, tile or frame with an odd indexed sample when using even length "
+                        "filters!  Use odd length filters!");
+        const bool even_length = ((n_t + n_u) & 1) == 0;
+        sh.sigma_left = even ? 1 : -1;
+        sh.sigma_right = even ? (even_length ? 1 : 0) : -1;
     }
+    return sh;
 }
+
+void extension_map::build(int n, int left, int right, int sigma_l, int sigma_r)
+{
+    // The same fill as the row lifting's: left and right alternately, a mirrored index possibly
+    // landing in the other margin or, past both, on nothing.
+    m_n = n;
+    m_margin = std::max(left, right) + 1;
+    m_before.assign(size_t(m_margin), extension_source{});
+    m_after.assign(size_t(m_margin), extension_source{});
+    auto read = [&](int i) -> extension_source {
+        if (i >= 0 && i < n)
+            return {i, 1};
+        if (i < 0 && -i <= m_margin)
+            return m_before[size_t(-i - 1)];
+        if (i >= n && i - n < m_margin)
+            return m_after[size_t(i - n)];
+        return {};
+    };
+    auto times = [](int sigma, extension_source s) { return extension_source{s.index, s.sign * sigma}; };
+    for (int j = 1; j <= std::max(left, right); ++j) {
+        if (j <= left)
+            m_before[size_t(j - 1)] = sigma_l == 0 ? read(j) : times(sigma_l, read(j - 1));
+        if (j <= right)
+            m_after[size_t(j - 1)] = sigma_r == 0 ? read(n - 1 - j) : times(sigma_r, read(n - j));
+    }
+    m_lowest_right = INT_MAX;
+    for (int j = 1; j <= right; ++j)
+        if (m_after[size_t(j - 1)].sign != 0)
+            m_lowest_right = std::min(m_lowest_right, m_after[size_t(j - 1)].index);
+}
+
+extension_source extension_map::at(int v) const
+{
+    if (v >= 0 && v < m_n)
+        return {v, 1};
+    if (v < 0 && -v <= m_margin)
+        return m_before[size_t(-v - 1)];
+    if (v >= m_n && v - m_n < m_margin)
+        return m_after[size_t(v - m_n)];
+    return {};
+}
+
+namespace {
 
 template <typename T>
 void Analysis(const wavelet_kernel &k, const T *in, int n, int first, T *low, T *high, bool scale_always,

@@ -1,5 +1,5 @@
 // The wavelet synthesis object: the transform's signals read back from the code-stream, the per-tile
-// set-up at the reduced resolution, and the band buffers between the dequantiser and the transform.
+// trees at the reduced resolution, and the band buffers between the dequantiser and the transform.
 #include "jpeg2000/wavelet_synthesis.h"
 
 #include "jpeg2000/local_services.h"
@@ -17,36 +17,43 @@ std::unique_ptr<wavelet_synthesis> create_wavelet_synthesis()
     return std::make_unique<wavelet_synthesis>();
 }
 
-// The band buffers: the dequantiser, then the inverse masking.
-class wavelet_synthesis::BandSource : public band_row_source
-{
-public:
-    BandSource(wavelet_synthesis &owner, component_state &state) : m_owner(owner), m_state(state) {}
-    void pull_int_row(int32_t *row, int component, int level, int band, int length) override
-    {
-        m_owner.m_dequantizer->pull_int_row(row, component, level, band, length);
-    }
-    void pull_float_row(float *row, int component, int level, int band, int length) override
-    {
-        m_owner.m_dequantizer->pull_float_row(row, component, level, band, length);
-        if (m_owner.m_mask.alpha == 0)
-            return;
-        band_buffer_state &b = m_state.bands[{level, band}];
-        if (!b.mask) {
-            float step = 1;
-            int K = 0, height = 0, width = 0;
-            m_owner.m_info->get_band_quant_info(component, level, band, &step, nullptr, &K);
-            m_owner.m_decoder->get_band_block_size(component, level, band, &height, &width);
-            b.mask = std::make_unique<visual_mask>(m_owner.m_mask, true, length, m_state.frac_bits, step, K,
-                                                   height, width);
-        }
-        b.mask->apply_row(row, level);
-    }
+synthesis_band_buffer::synthesis_band_buffer(wavelet_synthesis &owner, bool float_path, int component,
+                                             int level, int band, int frac_bits)
+    : transform_stage(kBand, float_path, component, level, band), m_owner(owner), m_frac_bits(frac_bits)
+{}
 
-private:
-    wavelet_synthesis &m_owner;
-    component_state &m_state;
-};
+void synthesis_band_buffer::pull_int_line(int32_t *row, int length)
+{
+    if (!float_flag) {
+        m_owner.m_dequantizer->pull_int_row(row, component, level, band, length);
+        return;
+    }
+    m_row.resize(size_t(length));
+    pull_float_line(m_row.data(), length);
+    round_samples(m_row.data(), row, length);
+}
+
+void synthesis_band_buffer::pull_float_line(float *row, int length)
+{
+    m_owner.m_dequantizer->pull_float_row(row, component, level, band, length);
+    if (m_owner.m_mask.alpha == 0)
+        return;
+    if (!m_mask) {
+        float step = 1;
+        int K = 0, height = 0, width = 0;
+        m_owner.m_info->get_band_quant_info(component, level, band, &step, nullptr, &K);
+        m_owner.m_decoder->get_band_block_size(component, level, band, &height, &width);
+        m_mask =
+            std::make_unique<visual_mask>(m_owner.m_mask, true, length, m_frac_bits, step, K, height, width);
+    }
+    m_mask->apply_row(row, level);
+}
+
+void synthesis_band_buffer::terminate()
+{
+    m_mask.reset();
+    m_row = {};
+}
 
 void wavelet_synthesis::initialize(int discarded, int num_components, reverse_info *info, dequantizer *dq,
                                    block_line_source *decoder, stream_in *in, command_line *)
@@ -92,6 +99,11 @@ void wavelet_synthesis::BuildTile()
         int tile = m_info->current_tile();
         cs.setup.sso_extension = m_in && m_in->marker_elt_count(tile, elt::SsoExtension, c) > 0 &&
                                  m_in->get_marker_val(tile, elt::SsoExtension, c, 0) != 0;
+        const bool float_path = !cs.setup.reversible;
+        const int frac_bits = cs.frac_bits;
+        cs.root = build_transform_tree(cs.setup, c, cs.region, true, [&](int level, int band) {
+            return std::make_unique<synthesis_band_buffer>(*this, float_path, c, level, band, frac_bits);
+        });
     }
 }
 
@@ -104,33 +116,21 @@ void wavelet_synthesis::pull_line(int32_t *row, int component, int width)
         local_error(
             "A row of %d samples was asked of image component %d, whose tile holds %d rows of %d samples!",
             width, component, cs.region.rows, cs.region.cols);
-    if (!cs.ready) {
-        check_plane_size(cs.region);
-        const size_t samples = size_t(cs.region.rows) * size_t(cs.region.cols);
-        BandSource source(*this, cs);
-        if (cs.setup.reversible) {
-            cs.plane.resize(samples);
-            synthesise_plane(cs.setup, component, cs.region, source, cs.plane.data());
-        } else {
-            cs.float_plane.resize(samples);
-            synthesise_plane(cs.setup, component, cs.region, source, cs.float_plane.data());
-        }
-        cs.ready = true;
-    }
-    const int64_t at = int64_t(cs.next_row) * width;
-    if (cs.setup.reversible)
-        std::copy(cs.plane.begin() + at, cs.plane.begin() + at + width, row);
-    else
-        std::transform(cs.float_plane.begin() + at, cs.float_plane.begin() + at + width, row, round_sample);
-    if (++cs.next_row == cs.region.rows) {
-        cs.plane = {};
-        cs.float_plane = {};
-    }
+    ++cs.next_row;
+    cs.root->pull_int_line(row, width);
+}
+
+void wavelet_synthesis::FinishTile()
+{
+    for (component_state &cs : m_components)
+        if (cs.root)
+            cs.root->terminate();
+    m_components.clear();
 }
 
 int wavelet_synthesis::next_tile()
 {
-    m_components.clear();
+    FinishTile();
     ++m_tile;
     BuildTile();
     return m_dequantizer->next_tile();
@@ -138,7 +138,7 @@ int wavelet_synthesis::next_tile()
 
 void wavelet_synthesis::terminate()
 {
-    m_components.clear();
+    FinishTile();
 }
 
 } // namespace zn::j2k

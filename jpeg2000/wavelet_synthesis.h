@@ -1,7 +1,7 @@
-// The decoder's wavelet synthesis object. For each component of the current tile it pulls every band
-// row the reduced resolution needs from the dequantiser (through band buffers that undo the visual
-// masking), rebuilds the tile-component and hands its rows to the component demix top to bottom.
-// Discarded resolution levels are never requested.
+// The decoder's wavelet synthesis object. For each component of the current tile it builds a tree of
+// line-based synthesis stages at the reduced resolution; each row the component demix asks for is
+// pulled through the tree, which pulls just the band rows it needs from the dequantiser (through
+// band buffers that undo the visual masking). Discarded resolution levels are never requested.
 #pragma once
 
 #include "jpeg2000/codec_object.h"
@@ -9,11 +9,30 @@
 #include "jpeg2000/visual_masking.h"
 #include "jpeg2000/wavelet_analysis.h"
 
-#include <map>
 #include <memory>
 #include <vector>
 
 namespace zn::j2k {
+
+class wavelet_synthesis;
+
+// A leaf of the synthesis tree: pulls the band's rows from the dequantiser and undoes the masking.
+// Integer rows of a non-reversible component are float rows rounded half away from zero.
+class synthesis_band_buffer : public transform_stage
+{
+public:
+    synthesis_band_buffer(wavelet_synthesis &owner, bool float_path, int component, int level, int band,
+                          int frac_bits);
+    void pull_int_line(int32_t *row, int length) override;
+    void pull_float_line(float *row, int length) override;
+    void terminate() override;
+
+private:
+    wavelet_synthesis &m_owner;
+    int m_frac_bits;
+    std::unique_ptr<visual_mask> m_mask;
+    std::vector<float> m_row; // TRANSFORM HORIZONTAL BUFFERING (software convenience)
+};
 
 class wavelet_synthesis : public line_source
 {
@@ -30,21 +49,17 @@ public:
     const mask_params &masking() const { return m_mask; }
 
 private:
-    class BandSource;
+    friend class synthesis_band_buffer;
     struct component_state
     {
         component_transform_setup setup;
         region_rect region;
-        // The rebuilt tile-component: integers for a reversible decomposition, floats (rounded as
-        // each row leaves) otherwise.
-        std::vector<int32_t> plane;
-        std::vector<float> float_plane;
-        bool ready = false;
+        std::unique_ptr<transform_stage> root;
         int next_row = 0;
         int frac_bits = 0;
-        std::map<std::pair<int, int>, band_buffer_state> bands;
     };
     void BuildTile();
+    void FinishTile();
 
     int m_discarded = 0;
     int m_num_components = 0;

@@ -2,7 +2,8 @@
 // region by columns (vertical stage) and then by rows (horizontal stage) into four subbands; the
 // low-low band feeds the next level. Reversible components stay in integers throughout, all others
 // run in single precision. Band rows leave through a sink and come back through a source, which is
-// where the quantiser sits in the codec.
+// where the quantiser sits in the codec. The one-dimensional lifting and convolution below are the
+// plain forms of what the line-based stages (wavelet_stages.h) do along rows and columns.
 #pragma once
 
 #include "jpeg2000/wavelet_kernels.h"
@@ -23,15 +24,13 @@ struct region_rect
     int first_col = 0;
 };
 
-// The largest tile-component a whole-plane transform takes: 2^26 samples, 256 MiB as 32-bit values.
-constexpr int64_t kMaxPlaneSamples = int64_t(1) << 26;
-// Ends the run with a message for a region that is negative or larger than that.
-void check_plane_size(const region_rect &r);
-
 // Number of samples of parity p in [a, a + n - 1].
 int parity_count(int a, int n, int p);
 // The sub-region of vertical branch v and horizontal branch h.
 region_rect child_region(const region_rect &r, int v, int h);
+// The share of one branch of a split along one axis: rows of parity `branch` for a vertical split,
+// columns for a horizontal one; the other axis stays.
+region_rect split_region(const region_rect &r, bool vertical, int branch);
 
 // SSO-DWT frames of one direction at one stage: the row is transformed frame by frame, frames of
 // `size` samples (a power of 2) laid from `anchor`. With `sso_extension` the row's own ends also
@@ -115,24 +114,12 @@ struct component_transform_setup
 
 // Bands are addressed (level, band): level L..1 hold bands 1 (vertically low, horizontally high),
 // 2 (vertically high, horizontally low) and 3; level 0 holds the final low-low band 0. Rows of a
-// band are pushed top to bottom.
+// band are pushed top to bottom, the bands' rows interleaved as the tree produces them.
 void analyse_component(const component_transform_setup &setup, int component, const region_rect &region,
                        const int32_t *samples, band_row_sink &sink);
 // Reconstructs the region's samples; the float path rounds half away from zero.
 void synthesise_component(const component_transform_setup &setup, int component, const region_rect &region,
                           band_row_source &source, int32_t *samples);
-
-// The same on a plane the caller holds (region.rows x region.cols, row by row), transformed in place
-// so that a tile-component needs no other plane: analysis uses the plane as its scratch, synthesis
-// fills it. Integer planes take the reversible path, float planes the other.
-void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                   int32_t *plane, band_row_sink &sink);
-void analyse_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                   float *plane, band_row_sink &sink);
-void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                      band_row_source &source, int32_t *plane);
-void synthesise_plane(const component_transform_setup &setup, int component, const region_rect &region,
-                      band_row_source &source, float *plane);
 
 // A synthesised float sample as an integer, rounded half away from zero. A damaged stream can
 // drive the synthesis far outside any sample range: such values saturate instead of overflowing.
@@ -142,6 +129,17 @@ inline int32_t round_sample(float value)
         return 0;
     const double v = std::fmin(std::fmax(double(value), -2147483648.0), 2147483647.0);
     return int32_t(v < 0 ? -std::floor(-v + 0.5) : std::floor(v + 0.5));
+}
+
+// A row of synthesised samples rounded as round_sample rounds each: the fast form for the rows of
+// the decoder (in range, adding a half in double precision and truncating is exact).
+inline void round_samples(const float *in, int32_t *out, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const double d = in[i];
+        out[i] = d >= -2147483648.0 && d <= 2147483647.0 ? int32_t(d < 0 ? d - 0.5 : d + 0.5)
+                                                         : round_sample(in[i]);
+    }
 }
 
 } // namespace zn::j2k

@@ -108,6 +108,41 @@ TEST(J2kInvocation, TilesOfSixtyFourOnAHundredReadEveryRowOnceAndInOrder)
     EXPECT_EQ(writer.image().planes, image.planes);
 }
 
+// The row caches alone: the encoder's reads a row once however often it is asked for, drops rows
+// for good, and reuses their buffers; the decoder's starts rows cleared and writes them out in order.
+TEST(J2kInvocation, RowCachesReadOnceDropAndReuse)
+{
+    const memory_image image = Ramp(12, 5);
+    CountingReader reader(image);
+    component_row_state s;
+    s.width = 5;
+    for (int32_t r : {0, 2, 1, 2, 5})
+        EXPECT_EQ(enc_row_cache(s, 0, r, reader)[0], image.planes[0][size_t(r) * 5]) << r;
+    EXPECT_EQ(reader.reads.size(), 6u);
+    enc_drop_rows(s, 3);
+    EXPECT_EQ(s.first, 4);
+    EXPECT_EQ(s.held, 2);
+    EXPECT_EQ(enc_row_cache(s, 0, 9, reader)[4], image.planes[0][9 * 5 + 4]);
+    EXPECT_EQ(s.rows.size(), 6u); // rows 6 .. 9 took the dropped buffers
+    {
+        zn::MessageRecorder rec;
+        EXPECT_THROW(enc_row_cache(s, 0, 3, reader), zn::RunAborted);
+    }
+
+    memory_image_writer writer(8, {4}, {5});
+    component_row_state d;
+    d.width = 5;
+    dec_row_cache(d, 2)[1] = 7;
+    EXPECT_EQ(dec_row_cache(d, 0)[1], 0);
+    dec_emit_rows(d, 0, 1, writer);
+    EXPECT_EQ(d.first, 2);
+    dec_row_cache(d, 3)[0] = 9;
+    dec_emit_rows(d, 0, INT32_MAX, writer);
+    EXPECT_EQ(writer.image().planes[0][2 * 5 + 1], 7);
+    EXPECT_EQ(writer.image().planes[0][3 * 5], 9);
+    EXPECT_EQ(d.rows.size(), 3u); // row 3 took a buffer written out before
+}
+
 TEST(J2kInvocation, EightBitSampleAtTwentyTwoFractionBits)
 {
     // 255 enters as 127 x 2^22 and comes back as 255.

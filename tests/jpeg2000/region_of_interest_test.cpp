@@ -263,6 +263,58 @@ TEST(J2kRoi, MasksMatchTheFootprintOfEverySynthesisedCoefficient)
     }
 }
 
+// The generic masks are made line by line: blocks taken down every band together, as the block
+// coders take them, leave the stages the same few rows however tall the tile is; and the masks
+// equal the fast path's on the same rectangle.
+TEST(J2kRoi, GenericMasksHoldRowsIndependentOfTheHeight)
+{
+    auto most_rows = [](int height) {
+        zn::MessageRecorder rec;
+        const std::vector<std::string> words = {"-Flev", "3", "-Rrgn", "5", "R", "0.2", "0.3", "0.5", "0.4"};
+        std::vector<std::string> generic_words = words;
+        generic_words.push_back("-Rno_rect");
+        Roi fast(Image::Grey(height, 40), words), generic(Image::Grey(height, 40), generic_words);
+        std::map<std::pair<int, int>, int> next;
+        int most = 0;
+        const int steps = height / 16;
+        for (int step = 1; step <= steps; ++step)
+            for (auto [level, band] : Bands(*generic.fwd, 0)) {
+                canvas_rect br;
+                generic.fwd->get_band_info(0, level, band, &br, nullptr);
+                int &y = next[{level, band}];
+                for (; y < br.rows * step / steps; y += 8) {
+                    const int rows = std::min(8, br.rows - y);
+                    std::vector<uint8_t *> g(static_cast<size_t>(rows)), f(static_cast<size_t>(rows));
+                    int gs = 0, fs = 0;
+                    const int gr =
+                        generic.roi->get_block_mask(0, level, band, rows, br.cols, y, 0, &gs, g.data());
+                    std::vector<uint8_t> gbytes;
+                    for (int k = 0; k < rows; ++k)
+                        gbytes.insert(gbytes.end(), g[size_t(k)], g[size_t(k)] + br.cols);
+                    const int fr =
+                        fast.roi->get_block_mask(0, level, band, rows, br.cols, y, 0, &fs, f.data());
+                    EXPECT_EQ(gr, fr) << level << " " << band << " row " << y;
+                    EXPECT_EQ(gs, fs) << level << " " << band << " row " << y;
+                    for (int k = 0; k < rows; ++k)
+                        EXPECT_EQ(std::vector<uint8_t>(f[size_t(k)], f[size_t(k)] + br.cols),
+                                  std::vector<uint8_t>(gbytes.begin() + k * br.cols,
+                                                       gbytes.begin() + (k + 1) * br.cols))
+                            << level << " " << band << " row " << y + k;
+                    most = std::max(most, generic.roi->component(0).masks.cached_rows());
+                }
+            }
+        return most;
+    };
+    // Measured: 329 rows over the 19 stages at either height (the top stage holds the 89 rows that
+    // one 8-row block of the deepest band reaches up to), against 1024 or 4096 at the top alone for
+    // whole-plane masks.
+    const int short_tile = most_rows(1024), tall_tile = most_rows(4096);
+    RecordProperty("rows_1024", short_tile);
+    RecordProperty("rows_4096", tall_tile);
+    EXPECT_LE(tall_tile, short_tile + 8);
+    EXPECT_LT(short_tile, 400);
+}
+
 // The decoder rebuilds the same masks from the code-stream, also with resolution levels discarded;
 // with the max-shift method it hands out no mask and the boost.
 TEST(J2kRoi, TheDecoderRebuildsTheMasks)
