@@ -136,6 +136,8 @@ public:
     int chroma_format = 1, mb_width = 0, mb_height = 0;
     int skip_b_frames = 0;
     int output_mode = 0; // 0 decoded frames, 1 prediction only, 2 coded difference
+    // Decode with the plain forms of the kernels (tests hold the fast forms to their pictures).
+    bool plain_kernels = false;
     int ref_picture_type = 1;
     // Where frames go: the display routine of the document's decoder dialog (tests and tools install
     // their own), or else an image being filled as a stream is opened as a document.

@@ -3,6 +3,7 @@
 // each block of a macroblock.
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgdec/mpgdec_vlc.h"
 #include "platform/log.h"
 
@@ -101,6 +102,61 @@ void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Tabl
     }
 }
 
+// The same, fast: the window stays in the layer and each ordinary code (the great majority) is taken
+// from the compact table with its sign bit in one step; end of block, escapes and invalid codes go
+// through the plain ReadRunLevel on the full table, so faults and messages are the same.
+template <typename Dequant>
+void MpegPictureDecoder::ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::CompactTable &firstTable,
+                                                const mpgvlc::CompactTable &table, const uint8_t *scan,
+                                                const char *reader, Dequant dequant)
+{
+    MpegLayer &l = *d.current_layer;
+    // A code and its sign take at most 17 bits, so the window is refilled less often than after every
+    // read; the bits it hands out are the same. A system stream keeps the rule of every read, since
+    // its packet layer may stop the run at a bad header and must do so at the same point.
+    const int refillAt = d.system_stream ? 56 : 32;
+    for (const mpgvlc::CompactTable *t = &firstTable;; t = &table) {
+        const uint32_t window = static_cast<uint32_t>(l.bits >> 32);
+        const mpgvlc::Entry &e = t->Look(window);
+        int pos, level;
+        bool negative;
+        if (e.value > 0) {
+            const int len = e.len;
+            negative = (window >> (31 - len)) & 1;
+            l.bits <<= len + 1;
+            l.incnt -= len + 1;
+            if (l.incnt <= refillAt)
+                d.FillWindow();
+            level = e.value;
+            pos = i + e.run;
+            if (pos > 63) {
+                LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+                fault = true;
+                return;
+            }
+        } else if (ReadRunLevel(*t->full, i, reader, pos, level, negative) != CoefficientRead::Coefficient) {
+            return;
+        }
+        const int j = scan[pos];
+        const int v = dequant(level, j);
+        bp[j] = Saturate(negative ? -v : v);
+        i = pos + 1;
+    }
+}
+
+// The plain reader, or the fast one with the compact forms of the same tables.
+template <typename Dequant>
+void MpegPictureDecoder::ReadBlockCoefficients(short *bp, int i, bool firstForm, bool tableOne,
+                                               const uint8_t *scan, const char *reader, Dequant dequant)
+{
+    if (d.plain_kernels)
+        ReadAcCoefficients(bp, i, mpgvlc::Coefficients(firstForm, tableOne),
+                           mpgvlc::Coefficients(false, tableOne), scan, reader, dequant);
+    else
+        ReadAcCoefficientsFast(bp, i, mpgvlc::CompactCoefficients(firstForm, tableOne),
+                               mpgvlc::CompactCoefficients(false, tableOne), scan, reader, dequant);
+}
+
 // The DC differential of an intra block, accumulated in its component's predictor. Returns the
 // component (0 Y, 1 Cb, 2 Cr), or -1 after an invalid size code.
 int MpegPictureDecoder::ReadIntraDc(int comp)
@@ -143,18 +199,16 @@ void MpegPictureDecoder::getintrablock(int comp)
     bp[0] = Saturate(dcPred[cc] * 8);
     const int *w = IntraMatrix(cc);
     const int q = ld.quantizer_scale;
-    const mpgvlc::Table &table = mpgvlc::Coefficients(false, false);
-    ReadAcCoefficients(bp, 1, table, table, kMpegZigZag, "getintrablock",
-                       [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
+    ReadBlockCoefficients(bp, 1, false, false, kMpegZigZag, "getintrablock",
+                          [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
 }
 
 void MpegPictureDecoder::getinterblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
     const int q = ld.quantizer_scale;
-    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
-                       mpgvlc::Coefficients(false, false), kMpegZigZag, "getinterblock",
-                       [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
+    ReadBlockCoefficients(ld.block[comp], 0, true, false, kMpegZigZag, "getinterblock",
+                          [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
 }
 
 void MpegPictureDecoder::getmpg2intrablock(int comp)
@@ -166,19 +220,18 @@ void MpegPictureDecoder::getmpg2intrablock(int comp)
     bp[0] = Saturate(dcPred[cc] * (1 << (3 - d.intra_dc_precision)));
     const int *w = IntraMatrix(cc);
     const int q = ld.quantizer_scale;
-    const mpgvlc::Table &table = mpgvlc::Coefficients(false, d.intra_vlc_format);
-    ReadAcCoefficients(bp, 1, table, table, ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag,
-                       "getmpg2intrablock", [&](int level, int j) { return (w[j] * q * level) >> 4; });
+    ReadBlockCoefficients(bp, 1, false, d.intra_vlc_format,
+                          ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2intrablock",
+                          [&](int level, int j) { return (w[j] * q * level) >> 4; });
 }
 
 void MpegPictureDecoder::getmpg2interblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
     const int q = ld.quantizer_scale;
-    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
-                       mpgvlc::Coefficients(false, false),
-                       ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
-                       [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
+    ReadBlockCoefficients(ld.block[comp], 0, true, false,
+                          ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
+                          [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
 }
 
 void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
@@ -207,7 +260,7 @@ void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
             if ((sum & 1) == 0)
                 bp[63] = static_cast<short>(bp[63] ^ 1);
         }
-        CMpegDecoder::InverseDct(bp);
+        (d.plain_kernels ? InverseDctPlain : InverseDctFast)(bp);
         mpgdec_blocktoframe(comp, bx, by, !intra);
     }
 }

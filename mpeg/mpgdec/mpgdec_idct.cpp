@@ -1,10 +1,16 @@
 // Inverse transform: a fast integer 8x8 inverse DCT (a factorisation with 11-bit cosine constants),
 // rows first, then columns. The row pass keeps 8 extra fraction bits for the column pass; both
 // passes skip the multiplications when only the DC term of a line is non-zero, which is the common
-// case after quantisation.
+// case after quantisation. The plain form works a line at a time; the fast form runs the same
+// integer steps on eight lines at once, so both give the same bits.
 #include "mpeg/mpgdec/mpeg_decoder.h"
+#include "mpeg/mpgdec/mpeg_kernels.h"
 
 #include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zn {
 
@@ -108,12 +114,152 @@ void Column(short *blk)
 
 } // namespace
 
-void CMpegDecoder::InverseDct(short *block)
+void InverseDctPlain(short *block)
 {
     for (int i = 0; i < 8; ++i)
         Row(block + 8 * i);
     for (int i = 0; i < 8; ++i)
         Column(block + i);
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// Two 16-bit constants per 32-bit lane, for _mm_madd_epi16: a * first + b * second of each pair.
+inline __m128i Pair(int first, int second)
+{
+    return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(second) << 16) | (first & 0xFFFF)));
+}
+
+// 181 v for |v| below 2^23, with shifts: SSE2 has no 32-bit multiply.
+inline __m128i Times181(__m128i v)
+{
+    const __m128i v4 = _mm_slli_epi32(v, 2), v16 = _mm_slli_epi32(v, 4);
+    return _mm_add_epi32(_mm_add_epi32(v, v4),
+                         _mm_add_epi32(_mm_add_epi32(v16, _mm_slli_epi32(v, 5)), _mm_slli_epi32(v, 7)));
+}
+
+// (181 v + 128) >> 8 exactly, for any 32-bit v whose product would overflow 32 bits: with v = 256 h + l
+// (0 <= l < 256) it is 181 h + ((181 l + 128) >> 8), since 256 * 181 h drops out of the shift whole.
+inline __m128i Rotate4(__m128i v)
+{
+    const __m128i h = _mm_srai_epi32(v, 8), l = _mm_and_si128(v, _mm_set1_epi32(255));
+    const __m128i low =
+        _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(l, Pair(181, 0)), _mm_set1_epi32(128)), 8);
+    return _mm_add_epi32(Times181(h), low);
+}
+
+inline void Transpose8(__m128i r[8])
+{
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// One pass over eight lines at once: in[k] holds coefficient k of every line (a lane per line). The
+// butterfly of Row and Column, each pair of products in one multiply-add (W1 c1 + W7 c7 is the
+// plain form's W7 (c1 + c7) + (W1 - W7) c1), all in 32 bits as there.
+template <bool ColumnPass> inline void Pass(__m128i v[8])
+{
+    constexpr int scale = ColumnPass ? 256 : 2048, round = ColumnPass ? 8192 : 128;
+    __m128i out[2][8];
+    for (int half = 0; half < 2; ++half) {
+        auto pair = [&](__m128i a, __m128i b) {
+            return half ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+        };
+        const __m128i m17 = pair(v[1], v[7]), m53 = pair(v[5], v[3]), m26 = pair(v[2], v[6]),
+                      m04 = pair(v[0], v[4]);
+        __m128i x4 = _mm_madd_epi16(m17, Pair(W1, W7)), x5 = _mm_madd_epi16(m17, Pair(W7, -W1));
+        __m128i x6 = _mm_madd_epi16(m53, Pair(W5, W3)), x7 = _mm_madd_epi16(m53, Pair(W3, -W5));
+        __m128i x3 = _mm_madd_epi16(m26, Pair(W2, W6)), x2 = _mm_madd_epi16(m26, Pair(W6, -W2));
+        if (ColumnPass) {
+            const __m128i four = _mm_set1_epi32(4);
+            x4 = _mm_srai_epi32(_mm_add_epi32(x4, four), 3);
+            x5 = _mm_srai_epi32(_mm_add_epi32(x5, four), 3);
+            x6 = _mm_srai_epi32(_mm_add_epi32(x6, four), 3);
+            x7 = _mm_srai_epi32(_mm_add_epi32(x7, four), 3);
+            x2 = _mm_srai_epi32(_mm_add_epi32(x2, four), 3);
+            x3 = _mm_srai_epi32(_mm_add_epi32(x3, four), 3);
+        }
+        const __m128i r = _mm_set1_epi32(round);
+        const __m128i x8 = _mm_add_epi32(_mm_madd_epi16(m04, Pair(scale, scale)), r);
+        const __m128i x0 = _mm_add_epi32(_mm_madd_epi16(m04, Pair(scale, -scale)), r);
+        const __m128i a1 = _mm_add_epi32(x4, x6), b4 = _mm_sub_epi32(x4, x6);
+        const __m128i a6 = _mm_add_epi32(x5, x7), b5 = _mm_sub_epi32(x5, x7);
+        const __m128i a7 = _mm_add_epi32(x8, x3), b8 = _mm_sub_epi32(x8, x3);
+        const __m128i a3 = _mm_add_epi32(x0, x2), b0 = _mm_sub_epi32(x0, x2);
+        const __m128i r2 = Rotate4(_mm_add_epi32(b4, b5)), r4 = Rotate4(_mm_sub_epi32(b4, b5));
+        const __m128i o[8] = {_mm_add_epi32(a7, a1), _mm_add_epi32(a3, r2), _mm_add_epi32(b0, r4),
+                              _mm_add_epi32(b8, a6), _mm_sub_epi32(b8, a6), _mm_sub_epi32(b0, r4),
+                              _mm_sub_epi32(a3, r2), _mm_sub_epi32(a7, a1)};
+        for (int k = 0; k < 8; ++k) {
+            if (ColumnPass) {
+                out[half][k] = _mm_srai_epi32(o[k], 14);
+            } else {
+                // Keep the low 16 bits, as the plain form's store into a short does.
+                out[half][k] = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(o[k], 8), 16), 16);
+            }
+        }
+    }
+    for (int k = 0; k < 8; ++k) {
+        v[k] = _mm_packs_epi32(out[0][k], out[1][k]);
+        if (ColumnPass) // the clip table: -256..255 (saturation above keeps the order)
+            v[k] = _mm_max_epi16(_mm_min_epi16(v[k], _mm_set1_epi16(255)), _mm_set1_epi16(-256));
+    }
+}
+
+} // namespace
+
+void InverseDctFast(short *block)
+{
+    __m128i v[8];
+    for (int k = 0; k < 8; ++k)
+        v[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 8 * k));
+    // Only a DC term, the common case after quantisation: both passes reduce to one value.
+    __m128i ac = _mm_insert_epi16(v[0], 0, 0);
+    for (int k = 1; k < 8; ++k)
+        ac = _mm_or_si128(ac, v[k]);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(ac, _mm_setzero_si128())) == 0xFFFF) {
+        const short rowDc = static_cast<short>(block[0] * 8);
+        const __m128i all = _mm_set1_epi16(ClipSample((rowDc + 32) >> 6));
+        for (int k = 0; k < 8; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), all);
+        return;
+    }
+    Transpose8(v);
+    Pass<false>(v);
+    Transpose8(v);
+    Pass<true>(v);
+    for (int k = 0; k < 8; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), v[k]);
+}
+
+#else
+
+void InverseDctFast(short *block)
+{
+    InverseDctPlain(block);
+}
+
+#endif
+
+void CMpegDecoder::InverseDct(short *block)
+{
+    InverseDctFast(block);
 }
 
 } // namespace zn

@@ -6,6 +6,7 @@
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
 #include "image/cdib.h"
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 
@@ -20,11 +21,6 @@ namespace {
 // Pictures larger than this are refused: the standards' levels stop well below it, and the stores
 // of a damaged header could otherwise claim gigabytes.
 constexpr int kMaxPictureSide = 8192;
-
-inline uint8_t Clip(int v)
-{
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-}
 
 void ComputeLayout(const CMpegDecoder &d, int &mbWidth, int &mbHeight)
 {
@@ -270,16 +266,10 @@ void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonI
     }
     const short *b = ld.block[comp];
     const int mode = d.output_mode;
-    for (int j = 0; j < 8; ++j, p += step, b += 8) {
-        for (int i = 0; i < 8; ++i) {
-            if (mode == 0)
-                p[i] = nonIntra ? Clip(b[i] + p[i]) : Clip(b[i] + 128);
-            else if (mode == 1)
-                p[i] = nonIntra ? p[i] : Clip(b[i] + 128);
-            else
-                p[i] = Clip(b[i] + 128);
-        }
-    }
+    if (mode == 0 && nonIntra)
+        (d.plain_kernels ? AddBlockPlain : AddBlockFast)(b, p, p, step);
+    else if (!(mode == 1 && nonIntra)) // mode 1 keeps the prediction of a non-intra block
+        (d.plain_kernels ? PutBlockPlain : PutBlockFast)(b, p, step);
 }
 
 } // namespace zn

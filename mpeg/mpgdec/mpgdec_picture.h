@@ -8,7 +8,8 @@ namespace zn {
 
 namespace mpgvlc {
 struct Table;
-}
+struct CompactTable;
+} // namespace mpgvlc
 
 enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward = 8, kMbQuant = 16 };
 
@@ -35,6 +36,13 @@ struct MpegPictureDecoder
     template <typename Dequant>
     void ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable, const mpgvlc::Table &table,
                             const uint8_t *scan, const char *reader, Dequant dequant);
+    template <typename Dequant>
+    void ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::CompactTable &firstTable,
+                                const mpgvlc::CompactTable &table, const uint8_t *scan, const char *reader,
+                                Dequant dequant);
+    template <typename Dequant>
+    void ReadBlockCoefficients(short *bp, int i, bool firstForm, bool tableOne, const uint8_t *scan,
+                               const char *reader, Dequant dequant);
     int ReadIntraDc(int comp);
     const int *IntraMatrix(int cc) const;
     const int *NonIntraMatrix(int comp) const;
