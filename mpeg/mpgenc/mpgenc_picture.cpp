@@ -245,6 +245,7 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
     const bool frame = s.pict_struct == FRAME_PICTURE;
     const int parity = s.pict_struct == BOTTOM_FIELD ? 1 : 0;
     int prevMquant = RcStartMquant();
+    FastQuantiser intraQuant(s.intra_q), interQuant(s.inter_q);
     int addrInc = 1;
     const bool mpeg1 = s.mpeg1 != 0;
     for (int r = 0, k = 0; r < s.mb_height2; ++r)
@@ -273,12 +274,11 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
             int cbp = 0;
             if (mbType & MB_INTRA) {
                 for (int b = 0; b < s.block_count; ++b)
-                    QuantIntra(blocks + 64 * b, blocks + 64 * b, s.dc_prec, s.intra_q, mquant, mpeg1);
+                    intraQuant.Intra(blocks + 64 * b, blocks + 64 * b, s.dc_prec, mquant, mpeg1);
                 cbp = (1 << s.block_count) - 1;
             } else {
                 for (int b = 0; b < s.block_count; ++b)
-                    cbp = (cbp << 1) |
-                          QuantNonIntra(blocks + 64 * b, blocks + 64 * b, s.inter_q, mquant, mpeg1);
+                    cbp = (cbp << 1) | interQuant.NonIntra(blocks + 64 * b, blocks + 64 * b, mquant, mpeg1);
                 if (cbp)
                     mbType |= MB_PATTERN;
             }

@@ -8,6 +8,7 @@
 #include "mpeg/mpgenc/mpgenc_distortion.h"
 #include "mpeg/mpgenc/mpgenc_motion.h"
 #include "mpeg/mpgenc/mpgenc_predict.h"
+#include "mpeg/mpgenc/mpgenc_quant.h"
 #include "mpeg/mpgenc/mpgenc_source.h"
 #include "mpeg/mpgenc/mpgenc_tables.h"
 #include "support/test_support.h"
@@ -57,12 +58,91 @@ TEST(MpegEncoderKernels, FastDistortionsEqualThePlainOnes)
                                 SadBlockPlain(ref.data() + 3, cur.data() + 5, stride, h, hx, hy, limit));
                         EXPECT_EQ(SseBlock(ref.data() + 1, cur.data(), stride, h, hx, hy),
                                   SseBlockPlain(ref.data() + 1, cur.data(), stride, h, hx, hy));
+                        // Two references averaged: every pair of half-pel cases.
+                        for (int q = 0; q < 4; ++q) {
+                            const uint8_t *p0 = ref.data() + 2, *q0 = ref.data() + stride + 7,
+                                          *c = cur.data() + 4;
+                            EXPECT_EQ(SadInterpolated(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1),
+                                      SadInterpolatedPlain(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1));
+                            EXPECT_EQ(SseInterpolated(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1),
+                                      SseInterpolatedPlain(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1));
+                        }
                     }
-            for (int w : {4, 8, 16})
-                for (int best : {0, 300, 1000000000})
-                    EXPECT_EQ(SadArea(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best),
-                              SadAreaPlain(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best));
+            EXPECT_EQ(BlockVariance16(ref.data() + 5, stride), BlockVariance16Plain(ref.data() + 5, stride));
+            EXPECT_EQ(BlockVariance16(cur.data(), stride), BlockVariance16Plain(cur.data(), stride));
+            // Window sums stop after the line that passes the best: every height, and bests that stop
+            // them at every line.
+            for (int w : {4, 8, 16, 5})
+                for (int h = 1; h <= 8; ++h)
+                    for (int best : {-1, 0, 100, 300, 700, 1500, 1000000000})
+                        EXPECT_EQ(SadArea(ref.data(), stride, cur.data() + 2, stride - 3, w, h, best),
+                                  SadAreaPlain(ref.data(), stride, cur.data() + 2, stride - 3, w, h, best))
+                            << w << "x" << h << " best " << best;
         }
+}
+
+// The divisions by multiplication are exact over the whole range of their numerators, at every
+// divisor the quantisers can meet.
+TEST(MpegEncoderKernels, ExactDivisorsDivideExactly)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<uint32_t> n(0, (1u << 22) - 1);
+    for (uint32_t d = 1; d <= 2046; ++d) {
+        const ExactDivisor div(d);
+        for (uint32_t v : {0u, 1u, d - 1, d, d + 1, 2 * d - 1, (1u << 22) - 1, (1u << 22) - d, 1048703u})
+            ASSERT_EQ(div.Divide(v), v / d) << v << " / " << d;
+        for (int k = 0; k < 200; ++k) {
+            const uint32_t v = n(rng);
+            ASSERT_EQ(div.Divide(v), v / d) << v << " / " << d;
+            const uint32_t multiple = v / d * d; // the edges of each quotient
+            ASSERT_EQ(div.Divide(multiple), multiple / d);
+            if (multiple) {
+                ASSERT_EQ(div.Divide(multiple - 1), (multiple - 1) / d);
+            }
+        }
+    }
+}
+
+TEST(MpegEncoderKernels, FastQuantisersEqualThePlainOnes)
+{
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<int> weight(1, 255), small(-40, 40), wide(-2048, 2047), any(-32768, 32767);
+    std::vector<std::vector<uint8_t>> matrices = {std::vector<uint8_t>(64, 16), std::vector<uint8_t>(64, 1),
+                                                  std::vector<uint8_t>(64, 255)};
+    for (int m = 0; m < 4; ++m) {
+        std::vector<uint8_t> w(64);
+        for (uint8_t &x : w)
+            x = static_cast<uint8_t>(weight(rng));
+        matrices.push_back(w);
+    }
+    for (const std::vector<uint8_t> &matrix : matrices) {
+        FastQuantiser fast(matrix.data());
+        for (int trial = 0; trial < 300; ++trial) {
+            int16_t src[64];
+            for (int i = 0; i < 64; ++i) {
+                const int kind = (trial + i) % 5;
+                src[i] = static_cast<int16_t>(kind == 0   ? any(rng)
+                                              : kind == 1 ? wide(rng)
+                                              : kind == 2 ? (trial % 2 ? -32768 : 32767)
+                                                          : small(rng));
+            }
+            const int mquant = trial < 124 ? 1 + trial / 2 : trial % 3 ? 62 : trial % 7 ? 1000 : 4000;
+            for (bool mpeg1 : {true, false}) {
+                int16_t a[64], b[64];
+                const int dcPrec = trial % 4;
+                ASSERT_EQ(QuantIntra(src, a, dcPrec, matrix.data(), mquant, mpeg1),
+                          fast.Intra(src, b, dcPrec, mquant, mpeg1));
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "intra, quantiser " << mquant;
+                ASSERT_EQ(QuantNonIntra(src, a, matrix.data(), mquant, mpeg1),
+                          fast.NonIntra(src, b, mquant, mpeg1));
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra, quantiser " << mquant;
+                // In place, as the encoder quantises its blocks.
+                std::copy(src, src + 64, b);
+                fast.NonIntra(b, b, mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra in place, quantiser " << mquant;
+            }
+        }
+    }
 }
 
 TEST(MpegEncoderKernels, FastForwardDctEqualsThePlainOne)
