@@ -81,6 +81,41 @@ TEST(MpegEncoderKernels, FastDistortionsEqualThePlainOnes)
         }
 }
 
+// The window search finds the same position as the plain one: random pictures, pictures of a few
+// levels (where many positions tie and the first in raster order must win), flat ones, and empty
+// windows.
+TEST(MpegEncoderKernels, FastWindowSearchEqualsThePlainOne)
+{
+    std::mt19937 rng(17);
+    const int cols = 70, rows = 40;
+    for (int kind = 0; kind < 3; ++kind)
+        for (int trial = 0; trial < 40; ++trial) {
+            std::vector<uint8_t> ref =
+                                     RandomPlane(cols * rows + kWindowReadPast, rng, 0, kind == 1 ? 2 : 255),
+                                 cur = RandomPlane(cols * rows, rng, 0, kind == 1 ? 2 : 255);
+            if (kind == 2)
+                std::fill(ref.begin(), ref.end(), uint8_t{77});
+            for (int w : {4, 8, 16})
+                for (int h : {1, 2, 4, 8, 16}) {
+                    const int bx = (trial * 7) % (cols - w), by = (trial * 5) % (rows - h);
+                    std::uniform_int_distribution<int> x(0, cols - w), y(0, rows - h);
+                    int x0 = x(rng), x1 = x(rng), y0 = y(rng), y1 = y(rng);
+                    if (trial % 4) { // an ordered window; every fourth may be empty
+                        std::tie(x0, x1) = std::minmax(x0, x1);
+                        std::tie(y0, y1) = std::minmax(y0, y1);
+                    }
+                    int fx = -1, fy = -1, px = -2, py = -2;
+                    SadWindowSearch(ref.data(), cur.data(), cols, cols, w, h, bx, by, x0, x1, y0, y1, fx, fy);
+                    SadWindowSearchPlain(ref.data(), cur.data(), cols, cols, w, h, bx, by, x0, x1, y0, y1, px,
+                                         py);
+                    ASSERT_EQ(fx, px)
+                        << w << "x" << h << " window " << x0 << ".." << x1 << ", " << y0 << ".." << y1;
+                    ASSERT_EQ(fy, py)
+                        << w << "x" << h << " window " << x0 << ".." << x1 << ", " << y0 << ".." << y1;
+                }
+        }
+}
+
 // The divisions by multiplication are exact over the whole range of their numerators, at every
 // divisor the quantisers can meet.
 TEST(MpegEncoderKernels, ExactDivisorsDivideExactly)
