@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
-void ForwardDct(int16_t *block);      // vectorisable
-void ForwardDctPlain(int16_t *block); // the definition, row by row
+void ForwardDct(int16_t *block);         // vectorised: AVX where the processor has it, else two lanes
+void ForwardDctTwoLanes(int16_t *block); // the two-lane form alone (tests)
+void ForwardDctPlain(int16_t *block);    // the definition, row by row
 void Idct(int16_t *block);

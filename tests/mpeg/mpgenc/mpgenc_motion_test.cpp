@@ -116,6 +116,25 @@ TEST(MpegEncoderKernels, FastWindowSearchEqualsThePlainOne)
         }
 }
 
+TEST(MpegEncoderKernels, FastDownsamplingEqualsThePlainOne)
+{
+    std::mt19937 rng(19);
+    for (int rows : {1, 2, 3, 4, 9, 16, 37})
+        for (int cols : {2, 3, 16, 17, 31, 32, 33, 47, 90, 176}) {
+            const int stride = cols + 5;
+            for (int extreme = 0; extreme < 2; ++extreme) {
+                std::vector<uint8_t> src = RandomPlane(static_cast<size_t>(stride) * rows, rng);
+                if (extreme)
+                    for (size_t i = 0; i < src.size(); ++i)
+                        src[i] = (i / 3) % 2 ? 255 : 0;
+                std::vector<uint8_t> a(static_cast<size_t>(rows / 2) * (cols / 2) + 1, 7), b = a;
+                Downsample2(src.data(), a.data(), rows, cols, stride);
+                Downsample2Plain(src.data(), b.data(), rows, cols, stride);
+                ASSERT_EQ(a, b) << rows << " x " << cols;
+            }
+        }
+}
+
 // The divisions by multiplication are exact over the whole range of their numerators, at every
 // divisor the quantisers can meet.
 TEST(MpegEncoderKernels, ExactDivisorsDivideExactly)
@@ -189,9 +208,13 @@ TEST(MpegEncoderKernels, FastForwardDctEqualsThePlainOne)
         for (int i = 0; i < 64; ++i)
             a[i] = static_cast<int16_t>(trial % 3 == 0 ? ((i + trial) % 2 ? 255 : -255) : d(rng));
         std::copy(a, a + 64, b);
+        int16_t c[64];
+        std::copy(a, a + 64, c);
         ForwardDct(a);
         ForwardDctPlain(b);
+        ForwardDctTwoLanes(c);
         ASSERT_TRUE(std::equal(a, a + 64, b)) << "trial " << trial;
+        ASSERT_TRUE(std::equal(c, c + 64, b)) << "two lanes, trial " << trial;
     }
 }
 
