@@ -5,6 +5,7 @@
 
 #include "mpeg/mpgdec/mpeg_decoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -174,4 +175,15 @@ void ForwardDctTwoLanes(int16_t *block)
 void Idct(int16_t *block)
 {
     zn::CMpegDecoder::InverseDct(block);
+}
+
+bool UncodedBlockIsZero()
+{
+    static const bool zero = [] {
+        int16_t b[64] = {};
+        b[63] = 1;
+        Idct(b);
+        return std::all_of(b, b + 64, [](int16_t v) { return v == 0; });
+    }();
+    return zero;
 }

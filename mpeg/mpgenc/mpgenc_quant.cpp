@@ -228,3 +228,58 @@ int FastQuantiser::NonIntra(const int16_t *src, int16_t *dst, int mquant, bool m
     std::memcpy(dst, out, sizeof out);
     return nz;
 }
+
+namespace {
+
+// Bit i set for each non-zero src[i].
+uint64_t NonZeroMask(const int16_t *src)
+{
+    uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128();
+    for (int g = 0; g < 8; ++g) {
+        const __m128i zero =
+            _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + 8 * g)), z);
+        mask |= static_cast<uint64_t>(~_mm_movemask_epi8(_mm_packs_epi16(zero, zero)) & 0xFF) << (8 * g);
+    }
+#else
+    for (int i = 0; i < 64; ++i)
+        if (src[i])
+            mask |= uint64_t{1} << i;
+#endif
+    return mask;
+}
+
+} // namespace
+
+void DequantIntraFast(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *matrix, int mquant,
+                      bool mpeg1)
+{
+    alignas(16) int16_t out[64] = {};
+    out[0] = static_cast<int16_t>(src[0] * (1 << (3 - dcPrec)));
+    int sum = out[0];
+    for (uint64_t mask = NonZeroMask(src) & ~uint64_t{1}; mask; mask &= mask - 1) {
+        const int i = __builtin_ctzll(mask);
+        const int v = src[i] * matrix[i] * mquant / 16;
+        out[i] = static_cast<int16_t>(Clip2048(mpeg1 ? Oddify(v) : v));
+        sum += out[i];
+    }
+    if (!mpeg1 && (sum & 1) == 0)
+        out[63] = static_cast<int16_t>(out[63] ^ 1);
+    std::memcpy(dst, out, sizeof out);
+}
+
+void DequantNonIntraFast(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant, bool mpeg1)
+{
+    alignas(16) int16_t out[64] = {};
+    int sum = 0;
+    for (uint64_t mask = NonZeroMask(src); mask; mask &= mask - 1) {
+        const int i = __builtin_ctzll(mask);
+        const int v = NonIntraLevel(src[i], matrix[i], mquant);
+        out[i] = static_cast<int16_t>(Clip2048(mpeg1 ? Oddify(v) : v));
+        sum += out[i];
+    }
+    if (!mpeg1 && (sum & 1) == 0)
+        out[63] = static_cast<int16_t>(out[63] ^ 1);
+    std::memcpy(dst, out, sizeof out);
+}

@@ -12,6 +12,11 @@ void DequantIntra(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *m
 void DequantNonIntra(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant, bool mpeg1);
 void DequantIntraMpeg1(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *matrix, int mquant);
 void DequantNonIntraMpeg1(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant);
+// The same results as DequantIntra and DequantNonIntra, working on the non-zero levels only (a zero
+// level reconstructs to zero in every form), which are found eight at a time.
+void DequantIntraFast(const int16_t *src, int16_t *dst, int dcPrec, const uint8_t *matrix, int mquant,
+                      bool mpeg1);
+void DequantNonIntraFast(const int16_t *src, int16_t *dst, const uint8_t *matrix, int mquant, bool mpeg1);
 
 // floor(n / d) as a multiplication and a shift, exact for every n below 2^22 (d from 1 to 2^16): with
 // l = ceil(log2 d) and m = floor(2^(22 + l) / d) + 1, m d lies in (2^(22 + l), 2^(22 + l) + 2^l], which

@@ -194,8 +194,34 @@ TEST(MpegEncoderKernels, FastQuantisersEqualThePlainOnes)
                 std::copy(src, src + 64, b);
                 fast.NonIntra(b, b, mquant, mpeg1);
                 ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra in place, quantiser " << mquant;
+                // The inverse forms on levels: these, the same made sparse, and none at all.
+                int16_t levels[64];
+                for (int i = 0; i < 64; ++i)
+                    levels[i] = static_cast<int16_t>(trial % 3 == 0   ? src[i]
+                                                     : trial % 3 == 1 ? (i % 9 ? 0 : src[i])
+                                                                      : 0);
+                DequantIntra(levels, a, dcPrec, matrix.data(), mquant, mpeg1);
+                DequantIntraFast(levels, b, dcPrec, matrix.data(), mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "inverse intra, quantiser " << mquant;
+                DequantNonIntra(levels, a, matrix.data(), mquant, mpeg1);
+                std::copy(levels, levels + 64, b);
+                DequantNonIntraFast(b, b, matrix.data(), mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "inverse non-intra, quantiser " << mquant;
             }
         }
+    }
+}
+
+// The reconstruction leaves uncoded blocks as their prediction because this holds.
+TEST(MpegEncoderKernels, UncodedBlocksReconstructToZero)
+{
+    EXPECT_TRUE(UncodedBlockIsZero());
+    for (bool mpeg1 : {true, false}) {
+        int16_t b[64] = {};
+        const std::vector<uint8_t> flat(64, 16);
+        DequantNonIntra(b, b, flat.data(), 62, mpeg1);
+        Idct(b);
+        EXPECT_TRUE(std::all_of(b, b + 64, [](int16_t v) { return v == 0; })) << "MPEG-" << (mpeg1 ? 1 : 2);
     }
 }
 
