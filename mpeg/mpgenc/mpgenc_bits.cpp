@@ -14,15 +14,19 @@ void MpegEncoder::ResetBitWriter()
     m_memory.clear();
 }
 
+// Up to eight bits at a time: as many as the pending byte has room for.
 void MpegEncoder::WriteBits(uint32_t value, int n)
 {
-    for (int i = n - 1; i >= 0; --i) {
-        m_pending = (m_pending << 1) | ((value >> i) & 1u);
-        if (--m_free == 0) {
+    while (n > 0) {
+        const int take = n < m_free ? n : m_free;
+        n -= take;
+        m_pending = (m_pending << take) | ((value >> n) & ((1u << take) - 1));
+        m_free -= take;
+        if (m_free == 0) {
             const uint8_t byte = static_cast<uint8_t>(m_pending);
             if (m_toMemory)
                 m_memory.push_back(byte);
-            else if (m_out && std::fputc(byte, m_out) == EOF)
+            else if (m_out && putc_unlocked(byte, m_out) == EOF)
                 m_writeFailed = true;
             m_pending = 0;
             m_free = 8;
