@@ -1,12 +1,15 @@
 // Pixel kernels of prediction and reconstruction. Half-pel prediction is a bilinear average rounded
 // up: the byte average instruction computes exactly (a + b + 1) >> 1, so the two-tap cases and the
-// averaging of two predictions need no widening; only the four-tap case is summed in 16 bits.
+// averaging of two predictions need no widening, and the four-tap case is three averages and a
+// correction of the last bit (mpeg_simd.h).
 // Reconstruction adds the transformed block in 16 bits with saturation and packs to bytes with
 // saturation, which is the clip to 0..255 of the plain forms for every input.
 #include "mpeg/mpgdec/mpeg_kernels.h"
 
 #include <algorithm>
 #include <cstddef>
+
+#include "mpeg/mpgdec/mpeg_simd.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -72,17 +75,7 @@ template <int W> inline void Store(uint8_t *p, __m128i v)
         _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
 }
 
-// (a + b + c + d + 2) >> 2 of four byte vectors, the sums in 16 bits.
-inline __m128i Mean4(__m128i a, __m128i b, __m128i c, __m128i d)
-{
-    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-    auto sum = [&](__m128i (*unpack)(__m128i, __m128i)) {
-        const __m128i s = _mm_add_epi16(_mm_add_epi16(unpack(a, z), unpack(b, z)),
-                                        _mm_add_epi16(unpack(c, z), unpack(d, z)));
-        return _mm_srli_epi16(_mm_add_epi16(s, two), 2);
-    };
-    return _mm_packus_epi16(sum(_mm_unpacklo_epi8), sum(_mm_unpackhi_epi8));
-}
+using zn::simd::Mean4;
 
 template <int W, int HX, int HY, bool Average>
 void PredictRowsSse2(const uint8_t *src, int ss, uint8_t *dst, int ds, int h)

@@ -11,7 +11,8 @@ namespace zn {
 
 // 8 x 8 inverse DCT in place: rows, then columns, 11-bit cosine constants (see mpgdec_idct.cpp).
 void InverseDctPlain(short *block);
-void InverseDctFast(short *block);
+void InverseDctFast(short *block); // AVX2 where the processor has it, else SSE2
+void InverseDctSse2(short *block);
 
 // w x h samples of dst (line stride ds) from src (line stride ss) at half-pel flags hx, hy: a copy,
 // the rounded mean of two neighbours, or of four. With average the result is the rounded mean of

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace zn {
@@ -222,9 +222,97 @@ template <bool ColumnPass> inline void Pass(__m128i v[8])
     }
 }
 
-} // namespace
+// The same pass with all eight lines in one 256-bit register, where the processor has AVX2.
+#define ZN_AVX2 __attribute__((target("avx2")))
 
-void InverseDctFast(short *block)
+ZN_AVX2 inline __m256i Pair8(__m128i a, __m128i b)
+{
+    return _mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b));
+}
+
+ZN_AVX2 inline __m256i Const8(int first, int second)
+{
+    return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(second) << 16) | (first & 0xFFFF)));
+}
+
+ZN_AVX2 inline __m256i Times181x8(__m256i v)
+{
+    const __m256i v4 = _mm256_slli_epi32(v, 2), v16 = _mm256_slli_epi32(v, 4);
+    return _mm256_add_epi32(
+        _mm256_add_epi32(v, v4),
+        _mm256_add_epi32(_mm256_add_epi32(v16, _mm256_slli_epi32(v, 5)), _mm256_slli_epi32(v, 7)));
+}
+
+ZN_AVX2 inline __m256i Rotate8(__m256i v)
+{
+    const __m256i h = _mm256_srai_epi32(v, 8), l = _mm256_and_si256(v, _mm256_set1_epi32(255));
+    const __m256i low =
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(l, Const8(181, 0)), _mm256_set1_epi32(128)), 8);
+    return _mm256_add_epi32(Times181x8(h), low);
+}
+
+template <bool ColumnPass> ZN_AVX2 void PassAvx2(__m128i v[8])
+{
+    constexpr int scale = ColumnPass ? 256 : 2048, round = ColumnPass ? 8192 : 128;
+    const __m256i m17 = Pair8(v[1], v[7]), m53 = Pair8(v[5], v[3]), m26 = Pair8(v[2], v[6]),
+                  m04 = Pair8(v[0], v[4]);
+    __m256i x4 = _mm256_madd_epi16(m17, Const8(W1, W7)), x5 = _mm256_madd_epi16(m17, Const8(W7, -W1));
+    __m256i x6 = _mm256_madd_epi16(m53, Const8(W5, W3)), x7 = _mm256_madd_epi16(m53, Const8(W3, -W5));
+    __m256i x3 = _mm256_madd_epi16(m26, Const8(W2, W6)), x2 = _mm256_madd_epi16(m26, Const8(W6, -W2));
+    if (ColumnPass) {
+        const __m256i four = _mm256_set1_epi32(4);
+        x4 = _mm256_srai_epi32(_mm256_add_epi32(x4, four), 3);
+        x5 = _mm256_srai_epi32(_mm256_add_epi32(x5, four), 3);
+        x6 = _mm256_srai_epi32(_mm256_add_epi32(x6, four), 3);
+        x7 = _mm256_srai_epi32(_mm256_add_epi32(x7, four), 3);
+        x2 = _mm256_srai_epi32(_mm256_add_epi32(x2, four), 3);
+        x3 = _mm256_srai_epi32(_mm256_add_epi32(x3, four), 3);
+    }
+    const __m256i r = _mm256_set1_epi32(round);
+    const __m256i x8 = _mm256_add_epi32(_mm256_madd_epi16(m04, Const8(scale, scale)), r);
+    const __m256i x0 = _mm256_add_epi32(_mm256_madd_epi16(m04, Const8(scale, -scale)), r);
+    const __m256i a1 = _mm256_add_epi32(x4, x6), b4 = _mm256_sub_epi32(x4, x6);
+    const __m256i a6 = _mm256_add_epi32(x5, x7), b5 = _mm256_sub_epi32(x5, x7);
+    const __m256i a7 = _mm256_add_epi32(x8, x3), b8 = _mm256_sub_epi32(x8, x3);
+    const __m256i a3 = _mm256_add_epi32(x0, x2), b0 = _mm256_sub_epi32(x0, x2);
+    const __m256i r2 = Rotate8(_mm256_add_epi32(b4, b5)), r4 = Rotate8(_mm256_sub_epi32(b4, b5));
+    const __m256i o[8] = {_mm256_add_epi32(a7, a1), _mm256_add_epi32(a3, r2), _mm256_add_epi32(b0, r4),
+                          _mm256_add_epi32(b8, a6), _mm256_sub_epi32(b8, a6), _mm256_sub_epi32(b0, r4),
+                          _mm256_sub_epi32(a3, r2), _mm256_sub_epi32(a7, a1)};
+    for (int k = 0; k < 8; ++k) {
+        const __m256i w = ColumnPass
+                              ? _mm256_srai_epi32(o[k], 14)
+                              : _mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(o[k], 8), 16), 16);
+        v[k] = _mm_packs_epi32(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
+        if (ColumnPass)
+            v[k] = _mm_max_epi16(_mm_min_epi16(v[k], _mm_set1_epi16(255)), _mm_set1_epi16(-256));
+    }
+}
+
+ZN_AVX2 void TransformAvx2(__m128i v[8])
+{
+    Transpose8(v);
+    PassAvx2<false>(v);
+    Transpose8(v);
+    PassAvx2<true>(v);
+}
+
+void TransformSse2(__m128i v[8])
+{
+    Transpose8(v);
+    Pass<false>(v);
+    Transpose8(v);
+    Pass<true>(v);
+}
+
+bool HaveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+
+// Both transforms of eight lines, with the DC-only case of the plain form taken first.
+void InverseDctVectors(short *block, void (*transform)(__m128i v[8]))
 {
     __m128i v[8];
     for (int k = 0; k < 8; ++k)
@@ -240,15 +328,29 @@ void InverseDctFast(short *block)
             _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), all);
         return;
     }
-    Transpose8(v);
-    Pass<false>(v);
-    Transpose8(v);
-    Pass<true>(v);
+    transform(v);
     for (int k = 0; k < 8; ++k)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(block + 8 * k), v[k]);
 }
 
+} // namespace
+
+void InverseDctSse2(short *block)
+{
+    InverseDctVectors(block, TransformSse2);
+}
+
+void InverseDctFast(short *block)
+{
+    InverseDctVectors(block, HaveAvx2() ? TransformAvx2 : TransformSse2);
+}
+
 #else
+
+void InverseDctSse2(short *block)
+{
+    InverseDctPlain(block);
+}
 
 void InverseDctFast(short *block)
 {

@@ -1,12 +1,14 @@
 // Distortion measures of motion estimation. The plain forms follow the definition one sample at a
 // time and stay as the reference the fast ones are tested against. The fast forms build a row of 16
 // reference samples for the half-pel case at hand with byte averages (which round exactly as
-// (a + b + 1) >> 1; the four-sample mean is summed in 16 bits), then take its absolute differences
+// (a + b + 1) >> 1; the four-sample mean is corrected in its last bit), then take its absolute differences
 // with one sum-of-absolute-differences instruction, or its squared differences with 16-bit
 // multiply-adds. The early stop of the full-pel sums is checked after every line, as in the plain form.
 #include "mpeg/mpgenc/mpgenc_distortion.h"
 
 #include <cstdlib>
+
+#include "mpeg/mpgdec/mpeg_simd.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -120,17 +122,7 @@ inline __m128i Load16(const uint8_t *p)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
 }
 
-// (a + b + c + d + 2) >> 2 of four byte vectors, the sums in 16 bits.
-inline __m128i Mean4(__m128i a, __m128i b, __m128i c, __m128i d)
-{
-    const __m128i z = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-    const __m128i lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z)),
-                                     _mm_add_epi16(_mm_unpacklo_epi8(c, z), _mm_unpacklo_epi8(d, z)));
-    const __m128i hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z)),
-                                     _mm_add_epi16(_mm_unpackhi_epi8(c, z), _mm_unpackhi_epi8(d, z)));
-    return _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(lo, two), 2),
-                            _mm_srli_epi16(_mm_add_epi16(hi, two), 2));
-}
+using zn::simd::Mean4;
 
 // One row of 16 reference samples at half-pel flags (HX, HY).
 template <int HX, int HY> inline __m128i HalfRow(const uint8_t *r, int stride)

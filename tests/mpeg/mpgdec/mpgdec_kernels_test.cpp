@@ -52,12 +52,15 @@ std::vector<std::vector<short>> TransformInputs()
 TEST(MpegKernels, FastInverseDctEqualsPlain)
 {
     for (const std::vector<short> &in : TransformInputs()) {
-        short plain[64], fast[64];
+        short plain[64], fast[64], sse2[64];
         std::copy(in.begin(), in.end(), plain);
         std::copy(in.begin(), in.end(), fast);
+        std::copy(in.begin(), in.end(), sse2);
         zn::InverseDctPlain(plain);
         zn::InverseDctFast(fast);
+        zn::InverseDctSse2(sse2);
         ASSERT_TRUE(std::equal(plain, plain + 64, fast)) << "input starts " << in[0] << " " << in[1];
+        ASSERT_TRUE(std::equal(plain, plain + 64, sse2)) << "SSE2, input starts " << in[0] << " " << in[1];
     }
 }
 
