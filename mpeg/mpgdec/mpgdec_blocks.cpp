@@ -103,8 +103,9 @@ void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Tabl
 }
 
 // The same, fast: the window stays in the layer and each ordinary code (the great majority) is taken
-// from the compact table with its sign bit in one step; end of block, escapes and invalid codes go
-// through the plain ReadRunLevel on the full table, so faults and messages are the same.
+// from the compact table with its sign bit in one step, and the end of block directly; escapes and
+// invalid codes go through the plain ReadRunLevel on the full table, so faults and messages are the
+// same.
 template <typename Dequant>
 void MpegPictureDecoder::ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::CompactTable &firstTable,
                                                 const mpgvlc::CompactTable &table, const uint8_t *scan,
@@ -125,7 +126,7 @@ void MpegPictureDecoder::ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::
             negative = (window >> (31 - len)) & 1;
             l.bits <<= len + 1;
             l.incnt -= len + 1;
-            if (l.incnt <= refillAt)
+            if (l.incnt <= refillAt && !d.FillWindowAtOnce(l))
                 d.FillWindow();
             level = e.value;
             pos = i + e.run;
@@ -134,6 +135,12 @@ void MpegPictureDecoder::ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::
                 fault = true;
                 return;
             }
+        } else if (e.value == mpgvlc::kEob) {
+            l.bits <<= e.len;
+            l.incnt -= e.len;
+            if (l.incnt <= 56 && !d.FillWindowAtOnce(l))
+                d.FillWindow();
+            return;
         } else if (ReadRunLevel(*t->full, i, reader, pos, level, negative) != CoefficientRead::Coefficient) {
             return;
         }

@@ -199,21 +199,8 @@ int CMpegDecoder::NextStreamByte()
 void CMpegDecoder::FillWindow()
 {
     MpegLayer &ld = *current_layer;
-    // An elementary stream with eight bytes left in the buffer takes the bytes the loop below would
-    // take, all at once.
-    if (!system_stream && ld.incnt <= 56 && ld.buffer + ld.buffer_bytes - ld.rdptr >= 8) {
-        const int k = (64 - ld.incnt) >> 3;
-        uint64_t v;
-        std::memcpy(&v, ld.rdptr, 8);
-        v = __builtin_bswap64(v); // the first byte of the stream on top
-        const uint64_t taken = k == 8 ? v : v >> (64 - 8 * k);
-        ld.bits |= taken << (64 - ld.incnt - 8 * k);
-        ld.rdptr += k;
-        ld.file_pos += k;
-        ld.stream_pos += k;
-        ld.incnt += 8 * k;
+    if (FillWindowAtOnce(ld))
         return;
-    }
     while (ld.incnt <= 56) {
         ld.bits |= static_cast<uint64_t>(NextStreamByte()) << (56 - ld.incnt);
         ld.incnt += 8;
