@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace zn {
 
@@ -83,67 +84,63 @@ MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvl
     return CoefficientRead::Coefficient;
 }
 
-// The run/level pairs of a block from position i to its end of block, each coefficient dequantised
-// at its natural position j by dequant(level, j). The first pair may use a code table of its own.
-template <typename Dequant>
-void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable,
-                                            const mpgvlc::Table &table, const uint8_t *scan,
-                                            const char *reader, Dequant dequant)
-{
-    for (const mpgvlc::Table *t = &firstTable;; t = &table) {
-        int pos, level;
-        bool negative;
-        if (ReadRunLevel(*t, i, reader, pos, level, negative) != CoefficientRead::Coefficient)
-            return;
-        const int j = scan[pos];
-        const int v = dequant(level, j);
-        bp[j] = Saturate(negative ? -v : v);
-        i = pos + 1;
-    }
-}
-
 // The same, fast: the window stays in the layer and each ordinary code (the great majority) is taken
 // from the compact table with its sign bit in one step, and the end of block directly; escapes and
 // invalid codes go through the plain ReadRunLevel on the full table, so faults and messages are the
 // same.
-template <typename Dequant>
-void MpegPictureDecoder::ReadAcCoefficientsFast(short *bp, int i, const mpgvlc::CompactTable &firstTable,
-                                                const mpgvlc::CompactTable &table, const uint8_t *scan,
-                                                const char *reader, Dequant dequant)
+inline MpegPictureDecoder::CoefficientRead
+MpegPictureDecoder::ReadRunLevelFast(const mpgvlc::CompactTable &table, int i, const char *reader, int &pos,
+                                     int &level, bool &negative)
 {
     MpegLayer &l = *d.current_layer;
-    // A code and its sign take at most 17 bits, so the window is refilled less often than after every
-    // read; the bits it hands out are the same. A system stream keeps the rule of every read, since
-    // its packet layer may stop the run at a bad header and must do so at the same point.
-    const int refillAt = d.system_stream ? 56 : 32;
-    for (const mpgvlc::CompactTable *t = &firstTable;; t = &table) {
-        const uint32_t window = static_cast<uint32_t>(l.bits >> 32);
-        const mpgvlc::Entry &e = t->Look(window);
+    const uint32_t window = static_cast<uint32_t>(l.bits >> 32);
+    const mpgvlc::Entry &e = table.Look(window);
+    if (e.value > 0) {
+        const int len = e.len;
+        negative = (window >> (31 - len)) & 1;
+        l.bits <<= len + 1;
+        l.incnt -= len + 1;
+        // A code and its sign take at most 17 bits, so the window is refilled less often than after
+        // every read; the bits it hands out are the same. A system stream keeps the rule of every read,
+        // since its packet layer may stop the run at a bad header and must do so at the same point.
+        if (l.incnt <= (d.system_stream ? 56 : 32) && !d.FillWindowAtOnce(l))
+            d.FillWindow();
+        level = e.value;
+        pos = i + e.run;
+        if (pos > 63) {
+            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+            fault = true;
+            return CoefficientRead::Fault;
+        }
+        return CoefficientRead::Coefficient;
+    }
+    if (e.value == mpgvlc::kEob) {
+        l.bits <<= e.len;
+        l.incnt -= e.len;
+        if (l.incnt <= 56 && !d.FillWindowAtOnce(l))
+            d.FillWindow();
+        return CoefficientRead::EndOfBlock;
+    }
+    return ReadRunLevel(*table.full, i, reader, pos, level, negative);
+}
+
+// The run/level pairs of a block from position i to its end of block, each coefficient dequantised
+// at its natural position j by dequant(level, j). The first pair may use a code table of its own.
+template <typename TableType, typename Dequant>
+void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const TableType &firstTable,
+                                            const TableType &table, const uint8_t *scan, const char *reader,
+                                            Dequant dequant)
+{
+    for (const TableType *t = &firstTable;; t = &table) {
         int pos, level;
         bool negative;
-        if (e.value > 0) {
-            const int len = e.len;
-            negative = (window >> (31 - len)) & 1;
-            l.bits <<= len + 1;
-            l.incnt -= len + 1;
-            if (l.incnt <= refillAt && !d.FillWindowAtOnce(l))
-                d.FillWindow();
-            level = e.value;
-            pos = i + e.run;
-            if (pos > 63) {
-                LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
-                fault = true;
-                return;
-            }
-        } else if (e.value == mpgvlc::kEob) {
-            l.bits <<= e.len;
-            l.incnt -= e.len;
-            if (l.incnt <= 56 && !d.FillWindowAtOnce(l))
-                d.FillWindow();
+        CoefficientRead read;
+        if constexpr (std::is_same_v<TableType, mpgvlc::CompactTable>)
+            read = ReadRunLevelFast(*t, i, reader, pos, level, negative);
+        else
+            read = ReadRunLevel(*t, i, reader, pos, level, negative);
+        if (read != CoefficientRead::Coefficient)
             return;
-        } else if (ReadRunLevel(*t->full, i, reader, pos, level, negative) != CoefficientRead::Coefficient) {
-            return;
-        }
         const int j = scan[pos];
         const int v = dequant(level, j);
         bp[j] = Saturate(negative ? -v : v);
@@ -160,8 +157,8 @@ void MpegPictureDecoder::ReadBlockCoefficients(short *bp, int i, bool firstForm,
         ReadAcCoefficients(bp, i, mpgvlc::Coefficients(firstForm, tableOne),
                            mpgvlc::Coefficients(false, tableOne), scan, reader, dequant);
     else
-        ReadAcCoefficientsFast(bp, i, mpgvlc::CompactCoefficients(firstForm, tableOne),
-                               mpgvlc::CompactCoefficients(false, tableOne), scan, reader, dequant);
+        ReadAcCoefficients(bp, i, mpgvlc::CompactCoefficients(firstForm, tableOne),
+                           mpgvlc::CompactCoefficients(false, tableOne), scan, reader, dequant);
 }
 
 // The DC differential of an intra block, accumulated in its component's predictor. Returns the

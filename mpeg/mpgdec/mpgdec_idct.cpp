@@ -132,22 +132,60 @@ inline __m128i Pair(int first, int second)
     return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(second) << 16) | (first & 0xFFFF)));
 }
 
-// 181 v for |v| below 2^23, with shifts: SSE2 has no 32-bit multiply.
-inline __m128i Times181(__m128i v)
+// 32-bit lanes for the butterfly, which is written once for four lanes (SSE2) and for eight (AVX2):
+// the compiler turns the operators into the instructions of whichever processor the caller targets.
+typedef int32_t Lanes4 __attribute__((vector_size(16)));
+typedef int32_t Lanes8 __attribute__((vector_size(32)));
+
+// One pass over eight lines at once, coefficient k of every line in lanes: the butterfly of Row and
+// Column, each pair of products in one multiply-add (W1 c1 + W7 c7 is the plain form's
+// W7 (c1 + c7) + (W1 - W7) c1), all in 32 bits as there. madd(x, i, j, a, b) sets x to a c_i + b c_j per
+// lane; the outputs are left >> 8 and kept to 16 bits (rows, as the plain form's store into a short does) or
+// >> 14 (columns).
+template <bool ColumnPass, typename V, typename Madd>
+[[gnu::always_inline]] inline void PassLanes(Madd madd, V o[8])
 {
-    const __m128i v4 = _mm_slli_epi32(v, 2), v16 = _mm_slli_epi32(v, 4);
-    return _mm_add_epi32(_mm_add_epi32(v, v4),
-                         _mm_add_epi32(_mm_add_epi32(v16, _mm_slli_epi32(v, 5)), _mm_slli_epi32(v, 7)));
+    constexpr int scale = ColumnPass ? 256 : 2048, round = ColumnPass ? 8192 : 128;
+    V x4, x5, x6, x7, x3, x2, m04, n04;
+    madd(x4, 1, 7, W1, W7);
+    madd(x5, 1, 7, W7, -W1);
+    madd(x6, 5, 3, W5, W3);
+    madd(x7, 5, 3, W3, -W5);
+    madd(x3, 2, 6, W2, W6);
+    madd(x2, 2, 6, W6, -W2);
+    madd(m04, 0, 4, scale, scale);
+    madd(n04, 0, 4, scale, -scale);
+    if constexpr (ColumnPass) {
+        x4 = (x4 + 4) >> 3;
+        x5 = (x5 + 4) >> 3;
+        x6 = (x6 + 4) >> 3;
+        x7 = (x7 + 4) >> 3;
+        x2 = (x2 + 4) >> 3;
+        x3 = (x3 + 4) >> 3;
+    }
+    const V x8 = m04 + round, x0 = n04 + round;
+    const V a1 = x4 + x6, b4 = x4 - x6, a6 = x5 + x7, b5 = x5 - x7;
+    const V a7 = x8 + x3, b8 = x8 - x3, a3 = x0 + x2, b0 = x0 - x2;
+    // (181 t + 128) >> 8 exactly, for any 32-bit t whose product would overflow 32 bits: with
+    // t = 256 h + l (0 <= l < 256) it is 181 h + ((181 l + 128) >> 8), since 256 * 181 h drops out of
+    // the shift whole.
+    const V t2 = b4 + b5, t4 = b4 - b5;
+    const V h2 = t2 >> 8, l2 = t2 & 255, h4 = t4 >> 8, l4 = t4 & 255;
+    const V r2 = h2 + (h2 << 2) + (h2 << 4) + (h2 << 5) + (h2 << 7) +
+                 ((l2 + (l2 << 2) + (l2 << 4) + (l2 << 5) + (l2 << 7) + 128) >> 8);
+    const V r4 = h4 + (h4 << 2) + (h4 << 4) + (h4 << 5) + (h4 << 7) +
+                 ((l4 + (l4 << 2) + (l4 << 4) + (l4 << 5) + (l4 << 7) + 128) >> 8);
+    const V sums[8] = {a7 + a1, a3 + r2, b0 + r4, b8 + a6, b8 - a6, b0 - r4, a3 - r2, a7 - a1};
+    for (int k = 0; k < 8; ++k)
+        o[k] = ColumnPass ? sums[k] >> 14 : ((sums[k] >> 8) << 16) >> 16;
 }
 
-// (181 v + 128) >> 8 exactly, for any 32-bit v whose product would overflow 32 bits: with v = 256 h + l
-// (0 <= l < 256) it is 181 h + ((181 l + 128) >> 8), since 256 * 181 h drops out of the shift whole.
-inline __m128i Rotate4(__m128i v)
+// Eight 16-bit results from their 32-bit lanes; columns through the clip table (-256..255: the
+// saturation of the packing keeps the order).
+template <bool ColumnPass> inline __m128i Finish(__m128i low, __m128i high)
 {
-    const __m128i h = _mm_srai_epi32(v, 8), l = _mm_and_si128(v, _mm_set1_epi32(255));
-    const __m128i low =
-        _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(l, Pair(181, 0)), _mm_set1_epi32(128)), 8);
-    return _mm_add_epi32(Times181(h), low);
+    const __m128i v = _mm_packs_epi32(low, high);
+    return ColumnPass ? _mm_max_epi16(_mm_min_epi16(v, _mm_set1_epi16(255)), _mm_set1_epi16(-256)) : v;
 }
 
 inline void Transpose8(__m128i r[8])
@@ -170,122 +208,42 @@ inline void Transpose8(__m128i r[8])
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// One pass over eight lines at once: in[k] holds coefficient k of every line (a lane per line). The
-// butterfly of Row and Column, each pair of products in one multiply-add (W1 c1 + W7 c7 is the
-// plain form's W7 (c1 + c7) + (W1 - W7) c1), all in 32 bits as there.
 template <bool ColumnPass> inline void Pass(__m128i v[8])
 {
-    constexpr int scale = ColumnPass ? 256 : 2048, round = ColumnPass ? 8192 : 128;
-    __m128i out[2][8];
+    Lanes4 o[2][8];
     for (int half = 0; half < 2; ++half) {
-        auto pair = [&](__m128i a, __m128i b) {
-            return half ? _mm_unpackhi_epi16(a, b) : _mm_unpacklo_epi16(a, b);
+        auto madd = [&](Lanes4 &x, int i, int j, int a, int b) {
+            const __m128i m = half ? _mm_unpackhi_epi16(v[i], v[j]) : _mm_unpacklo_epi16(v[i], v[j]);
+            x = reinterpret_cast<Lanes4>(_mm_madd_epi16(m, Pair(a, b)));
         };
-        const __m128i m17 = pair(v[1], v[7]), m53 = pair(v[5], v[3]), m26 = pair(v[2], v[6]),
-                      m04 = pair(v[0], v[4]);
-        __m128i x4 = _mm_madd_epi16(m17, Pair(W1, W7)), x5 = _mm_madd_epi16(m17, Pair(W7, -W1));
-        __m128i x6 = _mm_madd_epi16(m53, Pair(W5, W3)), x7 = _mm_madd_epi16(m53, Pair(W3, -W5));
-        __m128i x3 = _mm_madd_epi16(m26, Pair(W2, W6)), x2 = _mm_madd_epi16(m26, Pair(W6, -W2));
-        if (ColumnPass) {
-            const __m128i four = _mm_set1_epi32(4);
-            x4 = _mm_srai_epi32(_mm_add_epi32(x4, four), 3);
-            x5 = _mm_srai_epi32(_mm_add_epi32(x5, four), 3);
-            x6 = _mm_srai_epi32(_mm_add_epi32(x6, four), 3);
-            x7 = _mm_srai_epi32(_mm_add_epi32(x7, four), 3);
-            x2 = _mm_srai_epi32(_mm_add_epi32(x2, four), 3);
-            x3 = _mm_srai_epi32(_mm_add_epi32(x3, four), 3);
-        }
-        const __m128i r = _mm_set1_epi32(round);
-        const __m128i x8 = _mm_add_epi32(_mm_madd_epi16(m04, Pair(scale, scale)), r);
-        const __m128i x0 = _mm_add_epi32(_mm_madd_epi16(m04, Pair(scale, -scale)), r);
-        const __m128i a1 = _mm_add_epi32(x4, x6), b4 = _mm_sub_epi32(x4, x6);
-        const __m128i a6 = _mm_add_epi32(x5, x7), b5 = _mm_sub_epi32(x5, x7);
-        const __m128i a7 = _mm_add_epi32(x8, x3), b8 = _mm_sub_epi32(x8, x3);
-        const __m128i a3 = _mm_add_epi32(x0, x2), b0 = _mm_sub_epi32(x0, x2);
-        const __m128i r2 = Rotate4(_mm_add_epi32(b4, b5)), r4 = Rotate4(_mm_sub_epi32(b4, b5));
-        const __m128i o[8] = {_mm_add_epi32(a7, a1), _mm_add_epi32(a3, r2), _mm_add_epi32(b0, r4),
-                              _mm_add_epi32(b8, a6), _mm_sub_epi32(b8, a6), _mm_sub_epi32(b0, r4),
-                              _mm_sub_epi32(a3, r2), _mm_sub_epi32(a7, a1)};
-        for (int k = 0; k < 8; ++k) {
-            if (ColumnPass) {
-                out[half][k] = _mm_srai_epi32(o[k], 14);
-            } else {
-                // Keep the low 16 bits, as the plain form's store into a short does.
-                out[half][k] = _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(o[k], 8), 16), 16);
-            }
-        }
+        PassLanes<ColumnPass, Lanes4>(madd, o[half]);
     }
-    for (int k = 0; k < 8; ++k) {
-        v[k] = _mm_packs_epi32(out[0][k], out[1][k]);
-        if (ColumnPass) // the clip table: -256..255 (saturation above keeps the order)
-            v[k] = _mm_max_epi16(_mm_min_epi16(v[k], _mm_set1_epi16(255)), _mm_set1_epi16(-256));
-    }
+    for (int k = 0; k < 8; ++k)
+        v[k] = Finish<ColumnPass>(reinterpret_cast<__m128i>(o[0][k]), reinterpret_cast<__m128i>(o[1][k]));
 }
 
 // The same pass with all eight lines in one 256-bit register, where the processor has AVX2.
 #define ZN_AVX2 __attribute__((target("avx2")))
 
-ZN_AVX2 inline __m256i Pair8(__m128i a, __m128i b)
+struct Madd8
 {
-    return _mm256_set_m128i(_mm_unpackhi_epi16(a, b), _mm_unpacklo_epi16(a, b));
-}
-
-ZN_AVX2 inline __m256i Const8(int first, int second)
-{
-    return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(second) << 16) | (first & 0xFFFF)));
-}
-
-ZN_AVX2 inline __m256i Times181x8(__m256i v)
-{
-    const __m256i v4 = _mm256_slli_epi32(v, 2), v16 = _mm256_slli_epi32(v, 4);
-    return _mm256_add_epi32(
-        _mm256_add_epi32(v, v4),
-        _mm256_add_epi32(_mm256_add_epi32(v16, _mm256_slli_epi32(v, 5)), _mm256_slli_epi32(v, 7)));
-}
-
-ZN_AVX2 inline __m256i Rotate8(__m256i v)
-{
-    const __m256i h = _mm256_srai_epi32(v, 8), l = _mm256_and_si256(v, _mm256_set1_epi32(255));
-    const __m256i low =
-        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(l, Const8(181, 0)), _mm256_set1_epi32(128)), 8);
-    return _mm256_add_epi32(Times181x8(h), low);
-}
-
-template <bool ColumnPass> ZN_AVX2 void PassAvx2(__m128i v[8])
-{
-    constexpr int scale = ColumnPass ? 256 : 2048, round = ColumnPass ? 8192 : 128;
-    const __m256i m17 = Pair8(v[1], v[7]), m53 = Pair8(v[5], v[3]), m26 = Pair8(v[2], v[6]),
-                  m04 = Pair8(v[0], v[4]);
-    __m256i x4 = _mm256_madd_epi16(m17, Const8(W1, W7)), x5 = _mm256_madd_epi16(m17, Const8(W7, -W1));
-    __m256i x6 = _mm256_madd_epi16(m53, Const8(W5, W3)), x7 = _mm256_madd_epi16(m53, Const8(W3, -W5));
-    __m256i x3 = _mm256_madd_epi16(m26, Const8(W2, W6)), x2 = _mm256_madd_epi16(m26, Const8(W6, -W2));
-    if (ColumnPass) {
-        const __m256i four = _mm256_set1_epi32(4);
-        x4 = _mm256_srai_epi32(_mm256_add_epi32(x4, four), 3);
-        x5 = _mm256_srai_epi32(_mm256_add_epi32(x5, four), 3);
-        x6 = _mm256_srai_epi32(_mm256_add_epi32(x6, four), 3);
-        x7 = _mm256_srai_epi32(_mm256_add_epi32(x7, four), 3);
-        x2 = _mm256_srai_epi32(_mm256_add_epi32(x2, four), 3);
-        x3 = _mm256_srai_epi32(_mm256_add_epi32(x3, four), 3);
+    const __m128i *v;
+    ZN_AVX2 void operator()(Lanes8 &x, int i, int j, int a, int b) const
+    {
+        const __m256i m = _mm256_set_m128i(_mm_unpackhi_epi16(v[i], v[j]), _mm_unpacklo_epi16(v[i], v[j]));
+        const __m256i c =
+            _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(b) << 16) | (a & 0xFFFF)));
+        x = reinterpret_cast<Lanes8>(_mm256_madd_epi16(m, c));
     }
-    const __m256i r = _mm256_set1_epi32(round);
-    const __m256i x8 = _mm256_add_epi32(_mm256_madd_epi16(m04, Const8(scale, scale)), r);
-    const __m256i x0 = _mm256_add_epi32(_mm256_madd_epi16(m04, Const8(scale, -scale)), r);
-    const __m256i a1 = _mm256_add_epi32(x4, x6), b4 = _mm256_sub_epi32(x4, x6);
-    const __m256i a6 = _mm256_add_epi32(x5, x7), b5 = _mm256_sub_epi32(x5, x7);
-    const __m256i a7 = _mm256_add_epi32(x8, x3), b8 = _mm256_sub_epi32(x8, x3);
-    const __m256i a3 = _mm256_add_epi32(x0, x2), b0 = _mm256_sub_epi32(x0, x2);
-    const __m256i r2 = Rotate8(_mm256_add_epi32(b4, b5)), r4 = Rotate8(_mm256_sub_epi32(b4, b5));
-    const __m256i o[8] = {_mm256_add_epi32(a7, a1), _mm256_add_epi32(a3, r2), _mm256_add_epi32(b0, r4),
-                          _mm256_add_epi32(b8, a6), _mm256_sub_epi32(b8, a6), _mm256_sub_epi32(b0, r4),
-                          _mm256_sub_epi32(a3, r2), _mm256_sub_epi32(a7, a1)};
+};
+
+template <bool ColumnPass> [[gnu::always_inline]] ZN_AVX2 inline void PassAvx2(__m128i v[8])
+{
+    Lanes8 o[8];
+    PassLanes<ColumnPass, Lanes8>(Madd8{v}, o);
     for (int k = 0; k < 8; ++k) {
-        const __m256i w = ColumnPass
-                              ? _mm256_srai_epi32(o[k], 14)
-                              : _mm256_srai_epi32(_mm256_slli_epi32(_mm256_srai_epi32(o[k], 8), 16), 16);
-        v[k] = _mm_packs_epi32(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
-        if (ColumnPass)
-            v[k] = _mm_max_epi16(_mm_min_epi16(v[k], _mm_set1_epi16(255)), _mm_set1_epi16(-256));
+        const __m256i w = reinterpret_cast<__m256i>(o[k]);
+        v[k] = Finish<ColumnPass>(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
     }
 }
 
