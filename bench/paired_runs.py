@@ -8,6 +8,7 @@ CPU time rather than wall time: other work on the machine then costs little. Sta
 creation, loading libraries, ffmpeg's probing) is measured by each script with a short run on each
 side and can be taken off both.
 """
+import argparse
 import os
 import resource
 import statistics
@@ -52,3 +53,16 @@ def report(label, frames, ours, peer, ours_start, peer_start):
 def load():
     """The machine's load averages, to be quoted with the figures."""
     return "load average %.2f %.2f %.2f on %d processors" % (*os.getloadavg(), os.cpu_count())
+
+
+def arguments(cases):
+    """The comparison scripts' command line (BUILD_DIR [--runs N] [--only CASE]) and their work folder,
+    BUILD_DIR/bench-mpeg, made if need be."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build", nargs="?", default="build")
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--only", choices=sorted(cases))
+    args = ap.parse_args()
+    workdir = os.path.join(args.build, "bench-mpeg")
+    os.makedirs(workdir, exist_ok=True)
+    return args, workdir

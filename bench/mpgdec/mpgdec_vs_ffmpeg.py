@@ -24,7 +24,6 @@ and the script says so.
 Usage: bench/mpgdec/mpgdec_vs_ffmpeg.py [BUILD_DIR] [--runs N] [--only SD|CIF]
 The streams are kept in BUILD_DIR/bench-mpeg/ for the next run.
 """
-import argparse
 import hashlib
 import os
 import subprocess
@@ -99,13 +98,7 @@ def check_pictures(ours_cmd, name, stream):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("build", nargs="?", default="build")
-    ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--only", choices=sorted(CASES))
-    args = ap.parse_args()
-    workdir = os.path.join(args.build, "bench-mpeg")
-    os.makedirs(workdir, exist_ok=True)
+    args, workdir = paired_runs.arguments(CASES)
     ours = [os.path.join(args.build, "bench", "mpgdec", "bench_mpgdec")]
     print(paired_runs.load(), flush=True)
     ok = True

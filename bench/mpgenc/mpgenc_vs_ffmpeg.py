@@ -18,7 +18,6 @@ Before timing, our stream is checked against the checksum the encoder gave befor
 
 Usage: bench/mpgenc/mpgenc_vs_ffmpeg.py [BUILD_DIR] [--runs N] [--only SD|CIF]
 """
-import argparse
 import hashlib
 import os
 import subprocess
@@ -48,13 +47,7 @@ def file_digest(path):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("build", nargs="?", default="build")
-    ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--only", choices=sorted(CASES))
-    args = ap.parse_args()
-    workdir = os.path.join(args.build, "bench-mpeg")
-    os.makedirs(workdir, exist_ok=True)
+    args, workdir = paired_runs.arguments(CASES)
     runner = os.path.join(args.build, "bench", "mpgenc", "bench_mpgenc_run")
     print(paired_runs.load(), flush=True)
     ok = True
