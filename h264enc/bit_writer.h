@@ -79,7 +79,7 @@ struct SyntaxItem
     int context = 0;        // CABAC context selector
     int k = 0;              // CABAC auxiliary value
     MapFn map = nullptr;
-    CabacWriteFn cabac = nullptr;
+    CabacWriteFn write_fn = nullptr; // the element's CABAC writer
 };
 
 // One data partition of a slice: its bitstream, its arithmetic coder (CABAC) and the writer that its

@@ -59,7 +59,7 @@ void WriteRef(SyntaxItem *item, EncoderImage &img, CabacEncEnv *env, bool bwd)
     // A field macroblock's neighbours are read in its field's form, as the decoder reads them.
     const OwnMotionView view = OwnMotion(img);
     const MotionMaps &maps = *view.maps;
-    const std::vector<int> &refs = bwd ? maps.bw_ref : IsB(img) ? maps.fw_ref : maps.ref;
+    const std::vector<int> &refs = bwd ? maps.bw_ref_map : IsB(img) ? maps.fw_ref_map : maps.ref_map;
     const int x = 4 * img.mb_x + img.subblock_x, y = view.row + img.subblock_y;
     const bool insideAbove = img.subblock_y > 0, insideLeft = img.subblock_x > 0;
     const int a = (insideAbove || mb.Up()) && y > 0
@@ -202,7 +202,7 @@ void cabac_write_mvd_suffix(CabacEncEnv *env, int n, CabacEncContext *ctx)
 int cabac_write_element(SyntaxItem *item, EncoderImage &img, SlicePartition *part)
 {
     const int before = cabac_enc_bits_written(&part->cabac);
-    item->cabac(item, img, &part->cabac);
+    item->write_fn(item, img, &part->cabac);
     item->len = cabac_enc_bits_written(&part->cabac) - before;
     if (item->category != SE_HEADER)
         part->bitstream.has_content = 1;

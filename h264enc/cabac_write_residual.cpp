@@ -57,7 +57,7 @@ int CbfBit(const MacroblockRecord *m, int bit, int missing)
 
 // The coded-block flag of the block of kind `kind` at the current 4x4 position, with its context from
 // the flags of the blocks above and to the left (inside the macroblock, or at its edge the neighbour's).
-void WriteCodedBlockFlag(EncoderImage &img, CabacEncEnv *env, MacroblockRecord &mb, int kind, int coded)
+void cabac_write_block_flag(EncoderImage &img, CabacEncEnv *env, MacroblockRecord &mb, int kind, int coded)
 {
     const CabacBlockKindInfo &info = kCabacBlockKinds[kind];
     const int x = img.subblock_x, y = img.subblock_y, missing = IsIntraMacroblock(mb) ? 1 : 0;
@@ -105,7 +105,7 @@ void WriteBlock(EncoderImage &img, CabacEncEnv *env, int kind)
     CabacLevelBuffer &buf = img.cabac_levels;
     MacroblockRecord &mb = img.CurrentMb();
     const CabacBlockKindInfo &info = kCabacBlockKinds[kind];
-    WriteCodedBlockFlag(img, env, mb, kind, buf.count > 0 ? 1 : 0);
+    cabac_write_block_flag(img, env, mb, kind, buf.count > 0 ? 1 : 0);
     if (buf.count == 0)
         return;
     TextureContextSet &tc = *img.current_slice->texture;

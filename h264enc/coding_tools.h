@@ -34,8 +34,8 @@ struct MacroblockWork
     int cpred[8][8] = {};   // chroma prediction of the component being coded
     int intra4[9][4][4] = {};
     int intra4_ok[9] = {};
-    int intra16[4][16][16] = {};
-    int chroma_intra[2][4][8][8] = {};
+    int luma16_intra_preds[4][16][16] = {};
+    int chroma_intra_preds[2][4][8][8] = {};
     int direct_no_residue = 0;
 };
 

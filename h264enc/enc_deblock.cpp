@@ -97,13 +97,15 @@ void edge_strength(int strength[4], const EncoderImage &img, const MacroblockRec
             strength[i] = 2;
         } else if (b) {
             // List by list, including the values of a direction a block does not use.
-            strength[i] = VectorsDiffer(m.fw_mv[atP], m.fw_mv[atQ]) ||
-                                  VectorsDiffer(m.bw_mv[atP], m.bw_mv[atQ]) ||
-                                  m.fw_ref[atP] != m.fw_ref[atQ] || m.bw_ref[atP] != m.bw_ref[atQ]
+            strength[i] = VectorsDiffer(m.fw_mv_map[atP], m.fw_mv_map[atQ]) ||
+                                  VectorsDiffer(m.bw_mv_map[atP], m.bw_mv_map[atQ]) ||
+                                  m.fw_ref_map[atP] != m.fw_ref_map[atQ] ||
+                                  m.bw_ref_map[atP] != m.bw_ref_map[atQ]
                               ? 1
                               : 0;
         } else {
-            strength[i] = VectorsDiffer(m.mv[atP], m.mv[atQ]) || m.ref[atP] != m.ref[atQ] ? 1 : 0;
+            strength[i] =
+                VectorsDiffer(m.mv_map[atP], m.mv_map[atQ]) || m.ref_map[atP] != m.ref_map[atQ] ? 1 : 0;
         }
     }
 }

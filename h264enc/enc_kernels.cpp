@@ -42,7 +42,7 @@ int satd4x4_reference(int d[16], bool hadamard)
     int sum = 0;
     if (!hadamard) {
         for (int i = 0; i < 16; ++i)
-            sum += std::abs(d[i]);
+            sum += byte_abs(d[i]);
         return sum;
     }
     int m[16];
@@ -145,7 +145,7 @@ void sad4x4_window_reference(const uint8_t *src, const uint8_t *win, int win_str
                 int sad = 0;
                 for (int y = 0; y < 4; ++y)
                     for (int x = 0; x < 4; ++x)
-                        sad += std::abs(src[(y0 + y) * 16 + x0 + x] -
+                        sad += byte_abs(src[(y0 + y) * 16 + x0 + x] -
                                         win[(dy + y0 + y) * win_stride + dx + x0 + x]);
                 o[b] = sad;
             }

@@ -7,6 +7,12 @@
 
 namespace h264enc {
 
+// The magnitude of a difference of two samples (-256 < d < 256), the unit every SAD adds up.
+constexpr int byte_abs(int d)
+{
+    return d < 0 ? -d : d;
+}
+
 // Sum of absolute values of the 16 differences, or with hadamard the sum of the absolute values of
 // their unnormalised 4x4 Hadamard transform, halved (truncating). d is row-major and may be overwritten.
 int satd4x4(int d[16], bool hadamard);

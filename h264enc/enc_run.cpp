@@ -25,6 +25,8 @@ void init_image_geometry(const EncoderParams &input, EncoderImage &img)
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("init_img: mb_data");
     }
+    get_mem_ACcoeff(img.cof);
+    get_mem_DCcoeff(img.cof);
     img.intra_pred_modes.allocate(img.height / 4 + 3, img.width / 4 + 3, "init_img: ipredmode");
     for (int r = 0; r < img.intra_pred_modes.rows(); ++r)
         std::fill(img.intra_pred_modes[r], img.intra_pred_modes[r] + img.intra_pred_modes.cols(), -1);

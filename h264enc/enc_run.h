@@ -25,8 +25,8 @@ namespace h264enc {
 
 struct EncoderRun
 {
-    std::string settings_path; // the settings file the run reads
-    EncoderParams input;       // the working copy every stage reads
+    std::string h264_settings_path; // the settings file the run reads
+    EncoderParams input;            // the working copy every stage reads
     EncoderImage img;
     EncoderStats stats;
     EncoderSnr snr;
@@ -36,6 +36,7 @@ struct EncoderRun
     SeiState sei;
     StreamOutput out;
     std::vector<int> picture_bits; // bits of each coded picture, in coding order
+    std::vector<int> last_P_no;    // source frames of the references a B picture sees, newest first
     CabacModelMemory cabac_models; // the adaptive model choices (create_context_memory)
     RecodePoint recode_point;      // the slice's writers before the current macroblock (SliceMode 2 and 3)
     zn::FilePtr input_file, recon_file, trace_file;

@@ -124,8 +124,8 @@ struct MmcoCommand
 struct MotionMaps
 {
     int cols = 0, rows = 0;
-    std::vector<int> ref, fw_ref, bw_ref;
-    std::vector<std::array<int, 2>> mv, fw_mv, bw_mv;
+    std::vector<int> ref_map, fw_ref_map, bw_ref_map;
+    std::vector<std::array<int, 2>> mv_map, fw_mv_map, bw_mv_map;
     void allocate(int block_cols, int block_rows);
     size_t At(int x, int y) const
     {
@@ -143,6 +143,9 @@ struct CoefficientArrays
     int cofAC[6][4][2][65] = {};
     int cofDC[3][2][65] = {};
 };
+// The AC and the DC arrays made empty (every pair list ended at once); each returns its bytes.
+int get_mem_ACcoeff(CoefficientArrays &c);
+int get_mem_DCcoeff(CoefficientArrays &c);
 
 // The levels of the CABAC coefficient block being gathered, by position from the block's first one.
 struct CabacLevelBuffer
@@ -256,6 +259,16 @@ struct EncoderImage
     int wbp_weight[2][kMaxWeightRefs][kMaxWeightRefs][3] = {};
     int apply_weights = 0; // the picture's predictions are weighted
 
+    // Picture position of the current macroblock, in luma and in chroma samples.
+    int luma_x() const { return 16 * mb_x; }
+    int luma_y() const { return 16 * mb_y; }
+    int chroma_pix_x() const { return 8 * mb_x; }
+    int chroma_pix_y() const { return 8 * mb_y; }
+    // The intra mode map entry of 4x4 block (bx, by) of the picture: the map's one-block border holds
+    // the blocks outside it.
+    int &ipred_map(int bx, int by) { return intra_pred_modes[by + 1][bx + 1]; }
+    int ipred_map(int bx, int by) const { return intra_pred_modes[by + 1][bx + 1]; }
+
     MacroblockRecord &CurrentMb() { return mb_data[static_cast<size_t>(mb_index)]; }
     // Macroblock `index` when it lies in slice `slice`, else null (outside the picture, another slice).
     MacroblockRecord *InSlice(int index, int slice)
@@ -322,7 +335,10 @@ struct Picture
     float distortion_y = 0, distortion_u = 0, distortion_v = 0;
 };
 
-// Clears every slice of the picture.
+// A zero-filled picture record, its slices to come.
+Picture malloc_picture();
+// Releases every slice of the picture; freeing the picture's slices also empties its count.
+void release_picture_slices(Picture &pic);
 void free_picture_slices(Picture &pic);
 
 // A B picture, stored or not.

@@ -182,12 +182,12 @@ int combine_prediction(const EncoderImage &img, const BlockSource &s, const int 
         const int o = (img.wp_offset[0][i][comp] + img.wp_offset[1][j][comp] + 1) >> 1;
         // A denominator of 0 still rounds the pair by 1.
         const int twoRound = denom > 0 ? 2 * round : 1;
-        return std::clamp(((p[0] * w0 + p[1] * w1 + twoRound) >> (denom + 1)) + o, 0, 255);
+        return clip_pixel(((p[0] * w0 + p[1] * w1 + twoRound) >> (denom + 1)) + o);
     }
     const int list = s.use[0] ? 0 : 1;
     const int k = list == 0 ? i : j;
-    return std::clamp(
-        ((img.wp_weight[list][k][comp] * p[list] + round) >> denom) + img.wp_offset[list][k][comp], 0, 255);
+    return clip_pixel(((img.wp_weight[list][k][comp] * p[list] + round) >> denom) +
+                      img.wp_offset[list][k][comp]);
 }
 
 } // namespace h264enc

@@ -36,6 +36,11 @@ void h264enc_implicit_weights(EncoderImage &img, const PocHistory &history, bool
 // The weight-table index of backward reference s: a B picture used for reference names its two
 // nearest references in the opposite order.
 int backward_weight_index(const EncoderImage &img, int s);
+// A weighted sample back into 0..255.
+inline int clip_pixel(int v)
+{
+    return v >= 256 ? 255 : v < 0 ? 0 : v;
+}
 // One sample of a block's prediction from the samples p[0] (forward) and p[1] (backward) of the
 // directions it uses, for component comp (0 Y, 1 U, 2 V).
 int combine_prediction(const EncoderImage &img, const BlockSource &s, const int p[2], int comp);

@@ -11,6 +11,7 @@
 #include "h264enc/leaky_bucket.h"
 #include "h264enc/mode_decision.h"
 #include "h264enc/motion_search.h"
+#include "h264enc/nal_unit.h"
 #include "h264enc/picture_coding.h"
 #include "h264enc/settings_file.h"
 #include "platform/format.h"
@@ -27,6 +28,18 @@ namespace h264enc {
 namespace {
 
 constexpr int kMaxFrames = 32768;
+
+// Vectors of refs references by 8 block types, zero-filled; returns the bytes.
+int get_mem_mv(std::vector<BlockVectors> &mv, int refs)
+{
+    try {
+        mv.assign(static_cast<size_t>(refs) * 8, BlockVectors{});
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("get_mem_mv: mv");
+    }
+    return static_cast<int>(mv.size() * sizeof(BlockVectors));
+}
+
 void init_img(EncoderRun &run)
 {
     EncoderParams &in = run.input;
@@ -63,11 +76,17 @@ void init_global_buffers(EncoderRun &run)
     run.interp_work.allocate(img.height + 8, 2 * img.width + 16, "init_global_buffers: img4Y_tmp");
     MacroblockMotion &mo = run.motion;
     mo.refs = img.max_ref + 2;
+    get_mem_mv(mo.search_mv, mo.refs);
+    get_mem_mv(mo.predicted_mv, mo.refs);
     try {
-        mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
-        mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
+        // Source frames of the references a B picture sees, newest first (set per B picture).
+        run.last_P_no.assign(static_cast<size_t>(2 * img.max_ref), 0);
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("init_global_buffers: last_P_no");
+    }
+    try {
         mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
-        run.moving_map.assign(img.maps.ref.size(), 1);
+        run.moving_map.assign(img.maps.ref_map.size(), 1);
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("init_global_buffers: mv");
     }
@@ -110,7 +129,7 @@ void ChoosePictureType(EncoderRun &run, const PictureLoop &loop)
     }
 }
 
-void PrintHeader(const EncoderRun &run)
+void h264enc_print_header(const EncoderRun &run)
 {
     const EncoderParams &in = run.input;
     const std::string dashes(78, '-');
@@ -128,15 +147,22 @@ void PrintHeader(const EncoderRun &run)
 
 } // namespace
 
-void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
+void H264Encoder(const std::string &h264_settings_path, H264EncoderHost *cur_h264enc_dlg)
 {
     auto owned = std::make_unique<EncoderRun>();
     EncoderRun &run = *owned;
     EncoderImage &img = run.img;
-    run.settings_path = settings_path;
+    run.h264_settings_path = h264_settings_path;
     Configure(run);
     EncoderParams &in = run.input;
     init_img(run);
+    init_escape_buffer(4 * img.width * img.height);
+    run.frame_pic = malloc_picture();
+    if (in.InterlaceCodingOption != 0) {
+        run.top_pic = malloc_picture();
+        run.bottom_pic = malloc_picture();
+    }
+    init_mode_decision_state(run);
     init_frame_buffers(run.refs, in, img);
     // A field may refer to twice as many pictures as a frame: the vector arrays and search tables are
     // made for the doubled count.
@@ -149,7 +175,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     create_context_memory(run.cabac_models, in, img.mb_count);
     Init_Motion_Search_Module(run);
     img.max_ref = frameMaxRef;
-    PrintHeader(run);
+    h264enc_print_header(run);
 
     PictureLoop loop;
     if (in.LastFrameNumber > 0)
@@ -194,7 +220,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
         img.enh_layer =
             (img.number - first) % (in.NumberFramesInEnhancementLayerSubSequence + 1) != 0 ? 1 : 0;
         h264enc_push_picture_order(run, img.idr_flag != 0, true);
-        h264enc_encode_picture(run, coder, loop, host);
+        h264enc_encode_picture(run, coder, loop, cur_h264enc_dlg);
         losssim_end_picture(run);
         run.tr_forward = run.tr_backward;
         run.tr_backward = img.toppoc;
@@ -216,7 +242,7 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
                 h264enc_push_picture_order(run, false, false);
                 img.delta_poc = 2 * img.b_index - 2;
                 img.delta_poc_bottom = 0;
-                h264enc_encode_picture(run, coder, loop, host);
+                h264enc_encode_picture(run, coder, loop, cur_h264enc_dlg);
                 losssim_end_picture(run);
             }
         }
@@ -246,8 +272,16 @@ void H264Encoder(const std::string &settings_path, H264EncoderHost *host)
     free_motion_search_module(run);
     intra_refresh_free(run.refresh);
     h264enc_fmo_free(run.fmo);
+    free_mode_decision_state(run);
     init_buffer(run);
-    h264enc_report(run, loop, host);
+    h264enc_report(run, loop, cur_h264enc_dlg);
+    free_picture_slices(run.frame_pic);
+    free_picture_slices(run.top_pic);
+    free_picture_slices(run.bottom_pic);
+    release_frame_buffers(run.refs);
+    sei_free(run.sei);
+    free_context_memory(run.cabac_models);
+    free_escape_buffer();
 }
 
 } // namespace h264enc

@@ -51,10 +51,11 @@ public:
     virtual void h264enc_append_text(const std::string &text) = 0;
 };
 
-// One whole encoding run with the settings file at settings_path. Reports go to host (none: the run
-// reports nothing). Returns at the end of the sequence or when the user stops it (the stream is then
-// closed and the leaky-bucket file and the report are written). Every other end is a run error
-// (zn::RunAborted; H264FatalError carries the engine's exit code), its message shown already.
-void H264Encoder(const std::string &settings_path, H264EncoderHost *host);
+// One whole encoding run with the settings file at h264_settings_path. Reports go to cur_h264enc_dlg,
+// the dialog whose Apply started the run or a test's host (none: the run reports nothing). Returns at
+// the end of the sequence or when the user stops it (the stream is then closed and the leaky-bucket
+// file and the report are written). Every other end is a run error (zn::RunAborted; H264FatalError
+// carries the engine's exit code), its message shown already.
+void H264Encoder(const std::string &h264_settings_path, H264EncoderHost *cur_h264enc_dlg);
 
 } // namespace h264enc

@@ -66,8 +66,8 @@ void CaptureMotion(const EncoderImage &img, int rows, ColocatedMotion &into)
 {
     const MotionMaps &m = img.maps;
     const bool storedB = img.type == kTypeStoredB;
-    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
-    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
+    const std::vector<int> &ref = storedB ? m.fw_ref_map : m.ref_map;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv_map : m.mv_map;
     const size_t n = static_cast<size_t>(m.cols) * static_cast<size_t>(rows);
     into.cols = m.cols;
     into.rows = rows;
@@ -85,10 +85,10 @@ void LoadColocated(EncoderRun &run, const ColocatedMotion &from)
     MotionMaps &m = run.img.maps;
     if (from.cols != m.cols || from.ref.empty())
         return; // nothing coded yet
-    std::copy(from.ref.begin(), from.ref.end(), m.ref.begin());
-    std::copy(from.mv.begin(), from.mv.end(), m.mv.begin());
+    std::copy(from.ref.begin(), from.ref.end(), m.ref_map.begin());
+    std::copy(from.mv.begin(), from.mv.end(), m.mv_map.begin());
     if (run.moving_map.size() < from.moving.size())
-        run.moving_map.resize(m.ref.size());
+        run.moving_map.resize(m.ref_map.size());
     std::copy(from.moving.begin(), from.moving.end(), run.moving_map.begin());
 }
 
@@ -140,12 +140,6 @@ void EnterFrame(EncoderRun &run, const FrameValues &frame)
     h264enc_estimate_weights(run);
     if (IsB(img))
         LoadColocated(run, run.colocated.frame);
-}
-
-void CodeCurrentPicture(EncoderRun &run, MacroblockCoder &coder)
-{
-    h264enc_code_picture_slices(run, coder);
-    deblock_picture(run.img, run.rec->y, &run.rec->uv);
 }
 
 long long PictureBits(const Picture &pic)
@@ -302,13 +296,13 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
     ColocatedForms coded;
     const int fieldRows = run.org_frame.Height() / 8;
     EnterField(run, 0, frame);
-    CodeCurrentPicture(run, coder);
+    h264enc_code_picture(run, coder);
     if (reference) {
         h264enc_make_reference(run);
         CaptureMotion(img, fieldRows, coded.field[0]);
     }
     EnterField(run, 1, frame);
-    CodeCurrentPicture(run, coder);
+    h264enc_code_picture(run, coder);
     if (reference)
         CaptureMotion(img, fieldRows, coded.field[1]);
     bool fields = true;
@@ -324,7 +318,7 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
         run.cabac_models = modelsBefore;
         run.intra_mbs = 0;
         EnterFrame(run, frame);
-        CodeCurrentPicture(run, coder);
+        h264enc_code_picture(run, coder);
         if (reference)
             CaptureMotion(img, 2 * fieldRows, coded.frame);
         const double lambda = frame_field_lambda(img.qp, IsB(img) || img.sp_mode == kSpMode);

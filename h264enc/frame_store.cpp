@@ -72,7 +72,7 @@ std::vector<RefFrame *> StoreOrder(const ReferenceStore &s)
 
 std::vector<RefFrame *> &SetOf(FrameStores &fs, const ReferenceStore &store)
 {
-    return &store == &fs.fld ? fs.set_fld : fs.set_frm;
+    return &store == &fs.fld ? fs.mref_fld : fs.mref_frm;
 }
 
 } // namespace
@@ -88,13 +88,13 @@ void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const Encod
     BuildStore(fs.frm, bufsize, img.width, img.height, fs.weighted, "init_frame_buffers: frm",
                "init_frame_buffers: frm->picbuf_short", "init_frame_buffers: Refbuf11",
                "init_frame_buffers: Refbuf11_w");
-    fs.set_frm.assign(static_cast<size_t>(bufsize), nullptr);
     if (input.InterlaceCodingOption != 0) {
         BuildStore(fs.fld, 2 * bufsize, img.width, img.height / 2, fs.weighted, "init_field_buffers: fld",
                    "init_field_buffers: fld->picbuf_short", "init_field_buffers: Refbuf11",
                    "init_field_buffers: Refbuf11_w");
-        fs.set_fld.assign(static_cast<size_t>(2 * bufsize), nullptr);
     }
+    alloc_mref(fs);
+    alloc_Refbuf(fs);
     if (input.InterlaceCodingOption >= 3) {
         try {
             fs.mref_mbfld.resize(static_cast<size_t>(2 * bufsize));
@@ -109,7 +109,22 @@ void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const Encod
             p.allocate(4 * (img.height / 2) + 32, 4 * img.width + 32, "alloc_mref: mref_mbfld_w");
     }
     fs.fb = &fs.frm;
-    fs.current = &fs.set_frm;
+    fs.current = &fs.mref_frm;
+}
+
+void alloc_mref(FrameStores &fs)
+{
+    try {
+        fs.mref_frm.assign(static_cast<size_t>(fs.frm.short_slots + fs.frm.long_slots), nullptr);
+        fs.mref_fld.assign(static_cast<size_t>(fs.fld.short_slots + fs.fld.long_slots), nullptr);
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("alloc_mref: mref_frm");
+    }
+}
+
+void alloc_Refbuf(FrameStores &fs)
+{
+    alloc_mref(fs);
 }
 
 void release_frame_buffers(FrameStores &fs)
@@ -134,7 +149,7 @@ void remove_short_term_frame(FrameStores &fs, int pic_num)
 
 void add_short_term_frame(FrameStores &fs, int pic_num, int frame_counter)
 {
-    if (fs.current == &fs.set_frm)
+    if (fs.current == &fs.mref_frm)
         remove_short_term_frame(fs, pic_num);
     ReferenceStore &s = *fs.fb;
     if (s.short_slots == 0)
@@ -226,20 +241,20 @@ void set_mbaff_field_refs(FrameStores &fs)
                       f.mref_w.data() + static_cast<size_t>(f.mref_w.rows()) * f.mref_w.cols(),
                       fs.mref_mbfld_w[i].data());
     }
-    if (fs.current != &fs.set_fld)
-        FillSet(fs.set_fld, StoreOrder(fs.fld), static_cast<size_t>(fs.fld.short_slots + fs.fld.long_slots));
+    if (fs.current != &fs.mref_fld)
+        FillSet(fs.mref_fld, StoreOrder(fs.fld), static_cast<size_t>(fs.fld.short_slots + fs.fld.long_slots));
 }
 
 void select_frame_refs(FrameStores &fs, EncoderImage &img, int source_height)
 {
-    fs.current = &fs.set_frm;
+    fs.current = &fs.mref_frm;
     fs.field_refs_selected = false;
     img.height = source_height;
 }
 
 void select_field_refs(FrameStores &fs)
 {
-    fs.current = &fs.set_fld;
+    fs.current = &fs.mref_fld;
     fs.field_refs_selected = true;
 }
 

@@ -41,14 +41,16 @@ struct ReferenceStore
 };
 
 // The frame store, the field store (interlaced coding) and the reference arrays of the coding tools:
-// entry i of a set is the i-th picture of its store's order, null past the used ones.
+// entry i of a set is the i-th picture of its store's order, null past the used ones. An entry reaches
+// all of its picture's planes (mref, mcef, Refbuf11 and their weighted twins), so one set per store,
+// mref_frm or mref_fld, serves as every plane array of that store.
 struct FrameStores
 {
     ReferenceStore frm, fld;
-    std::vector<RefFrame *> set_frm, set_fld;
+    std::vector<RefFrame *> mref_frm, mref_fld;
     std::vector<Array2D<uint8_t>> mref_mbfld, mref_mbfld_w; // macroblock-adaptive field planes
     ReferenceStore *fb = &frm;                              // the store being filled
-    std::vector<RefFrame *> *current = &set_frm;            // the set the coding tools read
+    std::vector<RefFrame *> *current = &mref_frm;           // the set the coding tools read
     bool field_refs_selected = false;
     bool weighted = false;
     int width = 0, height = 0; // frame luma size
@@ -58,6 +60,10 @@ struct FrameStores
 // coding, and the macroblock-adaptive planes with InterlaceCodingOption 3).
 void init_frame_buffers(FrameStores &fs, const EncoderParams &input, const EncoderImage &img);
 void release_frame_buffers(FrameStores &fs);
+// The reference sets, one entry per slot of their store, all null. One set serves the planes and the
+// integer-sample buffers alike, so making the Refbuf11 arrays makes the sets.
+void alloc_mref(FrameStores &fs);
+void alloc_Refbuf(FrameStores &fs);
 
 // Stores the picture just coded as the newest reference of fs.fb; the caller then writes its planes
 // into slot 0. A full frame store drops its oldest picture ("remove last..." to the log).

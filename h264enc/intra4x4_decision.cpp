@@ -38,7 +38,7 @@ int choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int *nonz
             bestMode = m;
         }
     }
-    img.intra_pred_modes[k.by + 1][k.bx + 1] = bestMode;
+    img.ipred_map(k.bx, k.by) = bestMode;
     img.CurrentMb().intra4_codes[static_cast<size_t>(4 * q + b)] = k.Code(bestMode);
     for (int u = 0; u < 4; ++u)
         for (int v = 0; v < 4; ++v) {

@@ -45,7 +45,8 @@ bool ReadRate(std::FILE *f, uint32_t *rate)
     return true;
 }
 
-void PutBe32(std::vector<uint8_t> &out, uint32_t v)
+// Four bytes, most significant first: the parameter file's byte order.
+void write_be32(std::vector<uint8_t> &out, uint32_t v)
 {
     for (int k = 3; k >= 0; --k)
         out.push_back(static_cast<uint8_t>(v >> (8 * k)));
@@ -148,11 +149,11 @@ LeakyBuckets ComputeLeakyBuckets(const std::vector<int> &picture_bits, int n, in
 std::vector<uint8_t> LeakyParamBytes(const LeakyBuckets &b)
 {
     std::vector<uint8_t> out;
-    PutBe32(out, static_cast<uint32_t>(b.Rmin.size()));
+    write_be32(out, static_cast<uint32_t>(b.Rmin.size()));
     for (size_t i = 0; i < b.Rmin.size(); ++i) {
-        PutBe32(out, b.Rmin[i]);
-        PutBe32(out, b.Bmin[i]);
-        PutBe32(out, b.Fmin[i]);
+        write_be32(out, b.Rmin[i]);
+        write_be32(out, b.Bmin[i]);
+        write_be32(out, b.Fmin[i]);
     }
     return out;
 }

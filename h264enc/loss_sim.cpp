@@ -7,8 +7,8 @@
 #include "h264dec/dec_memory.h"
 #include "h264dec/luma_interp.h"
 #include "h264enc/enc_run.h"
-#include "h264enc/frame_store.h"
 #include "h264enc/enc_weights.h"
+#include "h264enc/frame_store.h"
 #include "h264enc/mb_predict.h"
 
 #include <algorithm>
@@ -86,7 +86,7 @@ void DecodeQuarter(EncoderRun &run, int d, int q, bool intra, int fw_mode, int b
     LossSimState &st = run.losssim;
     Array2D<uint8_t> &to = st.current[static_cast<size_t>(d)];
     const Array2D<uint8_t> &rec = run.rec->y;
-    const int mx = 16 * img.mb_x, my = 16 * img.mb_y;
+    const int mx = img.luma_x(), my = img.luma_y();
     const int x0 = 8 * (q % 2), y0 = 8 * (q / 2);
     for (int by = y0; by < y0 + 8; by += 4)
         for (int bx = x0; bx < x0 + 8; bx += 4) {
@@ -116,7 +116,7 @@ void QuarterResidual(EncoderRun &run, int q, int fw_mode, int bw_mode, int fw_re
     EncoderImage &img = run.img;
     LossSimState &st = run.losssim;
     const Array2D<uint8_t> &rec = run.rec->y;
-    const int mx = 16 * img.mb_x, my = 16 * img.mb_y;
+    const int mx = img.luma_x(), my = img.luma_y();
     const int x0 = 8 * (q % 2), y0 = 8 * (q / 2);
     for (int by = y0; by < y0 + 8; by += 4)
         for (int bx = x0; bx < x0 + 8; bx += 4) {
@@ -134,7 +134,7 @@ double AverageError(const EncoderRun &run, int x0, int y0, int size)
 {
     const LossSimState &st = run.losssim;
     const Array2D<uint8_t> &org = run.org->y;
-    const int mx = 16 * run.img.mb_x + x0, my = 16 * run.img.mb_y + y0;
+    const int mx = run.img.luma_x() + x0, my = run.img.luma_y() + y0;
     long long sum = 0;
     for (const Array2D<uint8_t> &pic : st.current)
         for (int y = 0; y < size; ++y)
@@ -147,7 +147,7 @@ double AverageError(const EncoderRun &run, int x0, int y0, int size)
 
 double OwnError(const EncoderRun &run, int x0, int y0, int size)
 {
-    const int mx = 16 * run.img.mb_x + x0, my = 16 * run.img.mb_y + y0;
+    const int mx = run.img.luma_x() + x0, my = run.img.luma_y() + y0;
     long long sum = 0;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
@@ -264,10 +264,11 @@ void h264enc_losssim_residual(EncoderRun &run, int i16_mode)
 {
     LossSimState &st = run.losssim;
     if (i16_mode >= 0) {
-        const int mx = 16 * run.img.mb_x, my = 16 * run.img.mb_y;
+        const int mx = run.img.luma_x(), my = run.img.luma_y();
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                st.residual[y][x] = run.rec->y[my + y][mx + x] - run.mbw.intra16[i16_mode & 3][x][y];
+                st.residual[y][x] =
+                    run.rec->y[my + y][mx + x] - run.mbw.luma16_intra_preds[i16_mode & 3][x][y];
         return;
     }
     if (MacroblockIsIntra(run)) {
@@ -328,7 +329,7 @@ void losssim_finish_macroblock(EncoderRun &run)
     EncoderImage &img = run.img;
     LossSimState &st = run.losssim;
     h264enc_losssim_residual(run, -1);
-    const int mx = 16 * img.mb_x, my = 16 * img.mb_y;
+    const int mx = img.luma_x(), my = img.luma_y();
     for (int d = 0; d < st.decoders; ++d) {
         h264enc_losssim_decode_mb(run, d);
         const Array2D<uint8_t> &from = st.current[static_cast<size_t>(d)];

@@ -25,12 +25,6 @@ bool IsSP(const EncoderImage &img)
     return img.sp_mode == kSpMode;
 }
 
-// The intra mode map entry of 4x4 block (bx, by) of the picture (the map has a one-block border).
-int &IpredAt(EncoderImage &img, int bx, int by)
-{
-    return img.intra_pred_modes[by + 1][bx + 1];
-}
-
 bool QuadrantIntra(const EncoderRun &run, int mb, int quadrant)
 {
     const auto &ib = run.img.intra_block;
@@ -56,6 +50,59 @@ int ChromaSample(const Array2D<uint8_t> &plane, int X, int Y)
            64;
 }
 
+// The samples of one 4x4 luma block at picture position (px, py), displaced by mv (quarter samples).
+void fetch_luma_block(uint8_t out[16], const RefFrame &f, int px, int py, const int mv[2])
+{
+    quarter_block4x4(f.mref, 4 * py + mv[1], 4 * px + mv[0], out);
+}
+
+// The chroma intra prediction of 4x4 block (qx, qy) of component uv, in the macroblock's chroma mode.
+void copy_chroma_intra_4x4(EncoderRun &run, int uv, int qx, int qy)
+{
+    MacroblockWork &w = run.mbw;
+    const int mode = run.img.CurrentMb().chroma_pred_mode;
+    for (int x = 0; x < 4; ++x)
+        for (int y = 0; y < 4; ++y)
+            w.cpred[qx + x][qy + y] = w.chroma_intra_preds[uv][mode][qx + x][qy + y];
+}
+
+// One direction's samples of 4x4 chroma block (qx, qy) of component uv. Each 2x2 group follows the
+// vector of the 4x4 luma block over it (src, in raster order): quarter luma samples are eighth chroma
+// samples.
+void predict_chroma_component(const EncoderRun &run, int out[4][4], int uv, int qx, int qy,
+                              const BlockSource src[4], int list)
+{
+    const int cx0 = run.img.chroma_pix_x(), cy0 = run.img.chroma_pix_y();
+    for (int k = 0; k < 4; ++k) {
+        const BlockSource &s = src[k];
+        if (!s.use[list])
+            continue;
+        for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
+            for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y)
+                out[x][y] = ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
+                                         s.mv[list][1] + 8 * (cy0 + qy + y));
+    }
+}
+
+// The inter prediction of 4x4 chroma block (qx, qy) of component uv: the samples of its directions,
+// combined as the luma block over each 2x2 group combines its own.
+void predict_chroma_4x4(EncoderRun &run, int uv, int qx, int qy, int fw_mode, int bw_mode, int fw_ref,
+                        int bw_ref)
+{
+    BlockSource src[4];
+    for (int k = 0; k < 4; ++k)
+        src[k] = block_source(run, qx / 2 + k % 2, qy / 2 + k / 2, fw_mode, bw_mode, fw_ref, bw_ref);
+    int samples[2][4][4] = {};
+    for (int list = 0; list < 2; ++list)
+        predict_chroma_component(run, samples[list], uv, qx, qy, src, list);
+    for (int k = 0; k < 4; ++k)
+        for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
+            for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y) {
+                const int p[2] = {samples[0][x][y], samples[1][x][y]};
+                run.mbw.cpred[qx + x][qy + y] = combine_prediction(run.img, src[k], p, 1 + uv);
+            }
+}
+
 } // namespace
 
 void mark_neighbour_availability(EncoderRun &run)
@@ -67,16 +114,16 @@ void mark_neighbour_availability(EncoderRun &run)
     if (img.mb_x > 0) {
         const bool same = SameSlice(img, m - 1);
         if (!same || (constrained && !QuadrantIntra(run, m - 1, 1)))
-            IpredAt(img, bx - 1, by) = IpredAt(img, bx - 1, by + 1) = -1;
+            img.ipred_map(bx - 1, by) = img.ipred_map(bx - 1, by + 1) = -1;
         if (!same || (constrained && !QuadrantIntra(run, m - 1, 3)))
-            IpredAt(img, bx - 1, by + 2) = IpredAt(img, bx - 1, by + 3) = -1;
+            img.ipred_map(bx - 1, by + 2) = img.ipred_map(bx - 1, by + 3) = -1;
     }
     if (img.mb_y > 0) {
         const bool same = SameSlice(img, m - w);
         if (!same || (constrained && !QuadrantIntra(run, m - w, 2)))
-            IpredAt(img, bx, by - 1) = IpredAt(img, bx + 1, by - 1) = -1;
+            img.ipred_map(bx, by - 1) = img.ipred_map(bx + 1, by - 1) = -1;
         if (!same || (constrained && !QuadrantIntra(run, m - w, 3)))
-            IpredAt(img, bx + 2, by - 1) = IpredAt(img, bx + 3, by - 1) = -1;
+            img.ipred_map(bx + 2, by - 1) = img.ipred_map(bx + 3, by - 1) = -1;
     }
 }
 
@@ -169,12 +216,11 @@ BlockSource block_source(EncoderRun &run, int bx4, int by4, int fw_mode, int bw_
 void predict_luma_block(EncoderRun &run, int bx4, int by4, const BlockSource &s)
 {
     const EncoderImage &img = run.img;
-    const int px = 16 * img.mb_x + 4 * bx4, py = 16 * img.mb_y + 4 * by4;
+    const int px = img.luma_x() + 4 * bx4, py = img.luma_y() + 4 * by4;
     uint8_t samples[2][16] = {};
     for (int list = 0; list < 2; ++list)
         if (s.use[list])
-            quarter_block4x4(s.frame[list]->mref, 4 * py + s.mv[list][1], 4 * px + s.mv[list][0],
-                             samples[list]);
+            fetch_luma_block(samples[list], *s.frame[list], px, py, s.mv[list]);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
             const int p[2] = {samples[0][4 * y + x], samples[1][4 * y + x]};
@@ -196,7 +242,7 @@ void quarter_modes_and_refs(EncoderRun &run, int q, int *fw_mode, int *bw_mode, 
     const int mode = mb.quarter_mode[static_cast<size_t>(q)];
     *fw_mode = *bw_mode = *fw_ref = *bw_ref = -1;
     if (!IsB(img)) {
-        *fw_ref = m.ref[at];
+        *fw_ref = m.ref_map[at];
         *fw_mode = mode;
         *bw_mode = 0;
         *bw_ref = 0;
@@ -207,24 +253,24 @@ void quarter_modes_and_refs(EncoderRun &run, int q, int *fw_mode, int *bw_mode, 
         *fw_mode = *bw_mode = 0;
         break;
     case 0:
-        *fw_ref = m.fw_ref[at];
+        *fw_ref = m.fw_ref_map[at];
         *fw_mode = mode;
         *bw_mode = 0;
         break;
     case 1:
         *fw_ref = 0;
         *fw_mode = 0;
-        *bw_ref = m.bw_ref[at];
+        *bw_ref = m.bw_ref_map[at];
         *bw_mode = mode;
         break;
     default:
-        *fw_ref = m.fw_ref[at];
-        *bw_ref = m.bw_ref[at];
+        *fw_ref = m.fw_ref_map[at];
+        *bw_ref = m.bw_ref_map[at];
         *fw_mode = *bw_mode = mode;
         break;
     }
     if (mode == 0 && mb.quarter_dir[static_cast<size_t>(q)] >= 0) {
-        *fw_ref = std::max(0, m.ref[at]);
+        *fw_ref = std::max(0, m.ref_map[at]);
         *bw_ref = 0;
     }
 }
@@ -237,7 +283,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
     const Array2D<uint8_t> &org = run.org->y;
     const int x0 = 8 * (q % 2), y0 = 8 * (q / 2);
     const bool skip = !IsB(img) && fw_mode == 0 && bw_mode == 0;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     int cost = 0;
     for (int by = y0; by < y0 + 8; by += 4)
         for (int bx = x0; bx < x0 + 8; bx += 4) {
@@ -247,7 +293,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
                     w.resid[x][y] = org[py + by + y][px + bx + x] - w.pred[bx + x][by + y];
             if (w.direct_no_residue || skip)
                 continue;
-            const int nz = IsSP(img) ? h264enc_trans_quant_4x4_sp(run, bx, by, &cost)
+            const int nz = IsSP(img) ? quant_luma_4x4_sp(run, bx, by, &cost)
                                      : h264enc_trans_quant_4x4(run, bx, by, &cost);
             if (nz) {
                 *cbp_blk |= 1 << (4 * (by / 4) + bx / 4);
@@ -266,7 +312,7 @@ int code_luma_quarter(EncoderRun &run, int *cbp, int *cbp_blk, int q, int fw_mod
     if (IsSP(img))
         for (int by = y0; by < y0 + 8; by += 4)
             for (int bx = x0; bx < x0 + 8; bx += 4)
-                h264enc_requant_prediction_sp(run, bx, by);
+                requant_prediction_sp(run, bx, by);
     return 0;
 }
 
@@ -286,14 +332,14 @@ void code_luma_macroblock(EncoderRun &run)
         mb.coded_pattern &= 0x30;
         mb.coded_block_bits &= 0xFF0000;
         Array2D<uint8_t> &rec = run.rec->y;
-        const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+        const int px = img.luma_x(), py = img.luma_y();
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
                 rec[py + y][px + x] = static_cast<uint8_t>(run.mbw.pred[x][y]);
         if (IsSP(img))
             for (int by = 0; by < 16; by += 4)
                 for (int bx = 0; bx < 16; bx += 4)
-                    h264enc_requant_prediction_sp(run, bx, by);
+                    requant_prediction_sp(run, bx, by);
     }
 }
 
@@ -304,7 +350,7 @@ void code_chroma_macroblock(EncoderRun &run)
     MacroblockWork &w = run.mbw;
     const bool intra = mb.mb_mode == kModeI4 || mb.mb_mode == kModeI16;
     const bool pSkip = mb.mb_mode == kModeSkip && !IsB(img);
-    const int cx0 = 8 * img.mb_x, cy0 = 8 * img.mb_y;
+    const int cx0 = img.chroma_pix_x(), cy0 = img.chroma_pix_y();
     int crCbp = 0;
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &org = run.org->uv[uv];
@@ -312,28 +358,12 @@ void code_chroma_macroblock(EncoderRun &run)
         for (int q = 0; q < 4; ++q) {
             const int qx = 4 * (q % 2), qy = 4 * (q / 2);
             if (intra) {
-                for (int x = 0; x < 4; ++x)
-                    for (int y = 0; y < 4; ++y)
-                        w.cpred[qx + x][qy + y] = w.chroma_intra[uv][mb.chroma_pred_mode][qx + x][qy + y];
+                copy_chroma_intra_4x4(run, uv, qx, qy);
                 continue;
             }
             int fwMode, bwMode, fwRef, bwRef;
             quarter_modes_and_refs(run, q, &fwMode, &bwMode, &fwRef, &bwRef);
-            for (int k = 0; k < 4; ++k) {
-                // Each 2x2 chroma group follows the vector of the 4x4 luma block over it.
-                const int i = 2 * (q % 2) + k % 2, j = 2 * (q / 2) + k / 2;
-                const BlockSource s = block_source(run, i, j, fwMode, bwMode, fwRef, bwRef);
-                for (int x = 2 * (k % 2); x < 2 * (k % 2) + 2; ++x)
-                    for (int y = 2 * (k / 2); y < 2 * (k / 2) + 2; ++y) {
-                        int p[2] = {0, 0};
-                        for (int list = 0; list < 2; ++list)
-                            if (s.use[list])
-                                p[list] =
-                                    ChromaSample(s.frame[list]->mcef[uv], s.mv[list][0] + 8 * (cx0 + qx + x),
-                                                 s.mv[list][1] + 8 * (cy0 + qy + y));
-                        w.cpred[qx + x][qy + y] = combine_prediction(img, s, p, 1 + uv);
-                    }
-            }
+            predict_chroma_4x4(run, uv, qx, qy, fwMode, bwMode, fwRef, bwRef);
         }
         if (w.direct_no_residue || (pSkip && !IsSP(img))) {
             for (int x = 0; x < 8; ++x)
@@ -344,7 +374,7 @@ void code_chroma_macroblock(EncoderRun &run)
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 8; ++y)
                 w.resid[x][y] = pSkip ? 0 : org[cy0 + y][cx0 + x] - w.cpred[x][y];
-        crCbp = IsSP(img) && !intra ? h264enc_trans_quant_chroma_sp(run, uv, crCbp)
+        crCbp = IsSP(img) && !intra ? quant_chroma_sp(run, uv, crCbp)
                                     : h264enc_trans_quant_chroma(run, uv, crCbp);
     }
     mb.coded_pattern += 16 * crCbp;
@@ -358,10 +388,10 @@ void h264enc_intra_pred_4x4(EncoderRun &run, int x, int y)
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
     const int bx = x / 4, by = y / 4;
-    const bool up = IpredAt(img, bx, by - 1) >= 0;
-    const bool left = IpredAt(img, bx - 1, by) >= 0;
+    const bool up = img.ipred_map(bx, by - 1) >= 0;
+    const bool left = img.ipred_map(bx - 1, by) >= 0;
     const bool upRight =
-        IpredAt(img, bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
+        img.ipred_map(bx + 1, by - 1) >= 0 && h264dec_above_right_allowed(x % 16, y % 16, img.mbaff != 0);
     const Array2D<uint8_t> &pic = run.rec->y;
     Intra4x4Neighbours n;
     for (int k = 0; k < 4; ++k) {
@@ -398,7 +428,7 @@ void h264enc_intra_pred_16x16(EncoderRun &run)
     bool up, left;
     intra_mb_neighbours(run, &up, &left);
     const Array2D<uint8_t> &pic = run.rec->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     Intra16x16Neighbours n;
     for (int k = 0; k < 16; ++k) {
         n.above[k] = up ? pic[py - 1][px + k] : 0;
@@ -408,7 +438,7 @@ void h264enc_intra_pred_16x16(EncoderRun &run)
     n.above_ok = up;
     n.left_ok = left;
     for (int m = 0; m < 4; ++m)
-        h264dec_pred16x16_kernel(m, n, run.mbw.intra16[m]);
+        h264dec_pred16x16_kernel(m, n, run.mbw.luma16_intra_preds[m]);
 }
 
 void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
@@ -422,7 +452,7 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
         *up = img.mb_y > 0;
         *left = img.mb_x > 0;
     }
-    const int cx = 8 * img.mb_x, cy = 8 * img.mb_y;
+    const int cx = img.chroma_pix_x(), cy = img.chroma_pix_y();
     for (int uv = 0; uv < 2; ++uv) {
         const Array2D<uint8_t> &pic = run.rec->uv[uv];
         int above[9] = {}, side[9] = {};
@@ -435,7 +465,7 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
         if (*up && *left)
             above[0] = side[0] = pic[cy - 1][cx - 1];
         for (int m = 0; m < 4; ++m)
-            h264dec_chroma_intra_kernel(m, above + 1, side + 1, *up, *left, w.chroma_intra[uv][m]);
+            h264dec_chroma_intra_kernel(m, above + 1, side + 1, *up, *left, w.chroma_intra_preds[uv][m]);
     }
     if (run.input.RDOptimization != 0)
         return;
@@ -451,7 +481,8 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
                 const int x0 = 4 * (b % 2), y0 = 4 * (b / 2);
                 for (int y = 0; y < 4; ++y)
                     for (int x = 0; x < 4; ++x)
-                        d[4 * y + x] = org[cy + y0 + y][cx + x0 + x] - w.chroma_intra[uv][m][x0 + x][y0 + y];
+                        d[4 * y + x] =
+                            org[cy + y0 + y][cx + x0 + x] - w.chroma_intra_preds[uv][m][x0 + x][y0 + y];
                 cost += satd4x4(d, run.input.UseHadamard != 0);
             }
         }
@@ -469,7 +500,7 @@ int intra16x16_cost(EncoderRun &run, int *mode)
     bool up, left;
     intra_mb_neighbours(run, &up, &left);
     const Array2D<uint8_t> &org = run.org->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     int best = 999999;
     *mode = 2;
     for (int m = 0; m < 4; ++m) {
@@ -482,7 +513,8 @@ int intra16x16_cost(EncoderRun &run, int *mode)
             int d[16];
             for (int y = 0; y < 4; ++y)
                 for (int x = 0; x < 4; ++x)
-                    d[4 * y + x] = org[py + y0 + y][px + x0 + x] - run.mbw.intra16[m][x0 + x][y0 + y];
+                    d[4 * y + x] =
+                        org[py + y0 + y][px + x0 + x] - run.mbw.luma16_intra_preds[m][x0 + x][y0 + y];
             // Unscaled 4x4 Hadamard; every coefficient but the DC counts here.
             int t[16];
             hadamard4x4(d, t);
@@ -508,12 +540,11 @@ Intra4x4Block start_intra4x4_block(EncoderRun &run, int q, int b)
     Intra4x4Block k;
     k.ox = 8 * (q % 2) + 4 * (b % 2);
     k.oy = 8 * (q / 2) + 4 * (b / 2);
-    k.x = 16 * img.mb_x + k.ox;
-    k.y = 16 * img.mb_y + k.oy;
+    k.x = img.luma_x() + k.ox;
+    k.y = img.luma_y() + k.oy;
     k.bx = k.x / 4;
     k.by = k.y / 4;
-    const Array2D<int> &map = img.intra_pred_modes;
-    const int up = map[k.by][k.bx + 1], left = map[k.by + 1][k.bx];
+    const int up = img.ipred_map(k.bx, k.by - 1), left = img.ipred_map(k.bx - 1, k.by);
     k.most_probable = up < 0 || left < 0 ? 2 : std::min(up, left);
     h264enc_intra_pred_4x4(run, k.x, k.y);
     return k;

@@ -46,7 +46,7 @@ int WriteFieldFlag(EncoderRun &run, MacroblockRecord &mb)
     SyntaxItem item;
     item.category = HeaderCategory(run.img, SE_MBTYPE);
     item.value = mb.field_pair_flag;
-    item.cabac = cabac_write_field_flag;
+    item.write_fn = cabac_write_field_flag;
     set_cabac_neighbours_mbaff(run.img);
     return write_syntax_element(run, item);
 }
@@ -57,7 +57,7 @@ int WriteMbType(EncoderRun &run, const MacroblockRecord &mb)
     SyntaxItem item;
     item.category = HeaderCategory(img, SE_MBTYPE);
     item.value = mb_type_code(run, mb);
-    item.cabac = writeMB_typeInfo2Buffer_CABAC;
+    item.write_fn = writeMB_typeInfo2Buffer_CABAC;
     if (!IsCabac(run) && (img.type == kTypeP || img.type == kTypeSP || img.sp_mode == kSpMode) && !IsB(img))
         item.value -= 1;
     return write_syntax_element(run, item);
@@ -140,7 +140,7 @@ int all_refs_zero(const EncoderImage &img)
     const MotionMaps &m = *v.maps;
     for (int y = v.row; y < v.row + 4; ++y)
         for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)
-            if (m.ref[m.At(x, y)] != 0)
+            if (m.ref_map[m.At(x, y)] != 0)
                 return 0;
     return 1;
 }
@@ -150,7 +150,7 @@ void set_cabac_neighbours_mbaff(EncoderImage &img)
     MacroblockRecord &mb = img.CurrentMb();
     const int w = img.WidthMbs(), m = img.mb_index;
     mb.cabac_left = img.mb_x > 0 ? img.InSlice(m - 1, mb.slice_index) : nullptr;
-    mb.cabac_up = 16 * img.mb_y >= 32 ? img.InSlice(m - 2 * w, mb.slice_index) : nullptr;
+    mb.cabac_up = img.luma_y() >= 32 ? img.InSlice(m - 2 * w, mb.slice_index) : nullptr;
 }
 
 void write_end_of_slice_flag(EncoderRun &run, int bit)
@@ -178,7 +178,7 @@ int write_intra_block_modes(EncoderRun &run, int quarter)
             item.category = category;
             item.value = mb.intra4_codes[static_cast<size_t>(4 * q + k)];
             item.context = 4 * q + k;
-            item.cabac = cabac_write_intra_mode;
+            item.write_fn = cabac_write_intra_mode;
             if (IsCabac(run)) {
                 bits += write_syntax_element(run, item);
             } else {
@@ -201,7 +201,7 @@ int write_chroma_intra_mode(EncoderRun &run)
     SyntaxItem item;
     item.category = HeaderCategory(img, SE_INTRAPREDMODE);
     item.value = mb.chroma_pred_mode;
-    item.cabac = cabac_write_chroma_mode;
+    item.write_fn = cabac_write_chroma_mode;
     const int bits = write_syntax_element(run, item);
     mb.bit_counts[kBitsChroma] += bits;
     return bits;
@@ -231,7 +231,7 @@ int write_macroblock_header(EncoderRun &run, int rd_mode)
         item.category = HeaderCategory(img, SE_MBTYPE);
         item.value = mb.mb_mode == kModeSkip ? 0 : mb_type_code(run, mb);
         item.second_value = mb.coded_pattern;
-        item.cabac = cabac_write_skip_flag;
+        item.write_fn = cabac_write_skip_flag;
         bits += write_syntax_element(run, item);
         if (mbaff) {
             // P pictures defer a skipped upper macroblock's flag to the lower one; B pictures send it
@@ -268,7 +268,7 @@ int write_macroblock_header(EncoderRun &run, int rd_mode)
             item.category = HeaderCategory(img, SE_MBTYPE);
             item.value = sub_mb_type_code(img, mb.quarter_mode[static_cast<size_t>(q)],
                                           mb.quarter_dir[static_cast<size_t>(q)]);
-            item.cabac = cabac_write_sub_type;
+            item.write_fn = cabac_write_sub_type;
             bits += write_syntax_element(run, item);
         }
     mb.bit_counts[kBitsHeader] += bits;

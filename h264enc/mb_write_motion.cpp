@@ -47,7 +47,7 @@ int OwnRef(const EncoderImage &img, int list, int i, int j)
 {
     const OwnMotionView v = OwnMotion(img);
     const MotionMaps &m = *v.maps;
-    const std::vector<int> &refs = list == 1 ? m.bw_ref : IsB(img) ? m.fw_ref : m.ref;
+    const std::vector<int> &refs = list == 1 ? m.bw_ref_map : IsB(img) ? m.fw_ref_map : m.ref_map;
     return refs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 
@@ -55,7 +55,7 @@ const std::array<int, 2> &OwnMv(const EncoderImage &img, int list, int i, int j)
 {
     const OwnMotionView v = OwnMotion(img);
     const MotionMaps &m = *v.maps;
-    const std::vector<std::array<int, 2>> &mvs = list == 1 ? m.bw_mv : IsB(img) ? m.fw_mv : m.mv;
+    const std::vector<std::array<int, 2>> &mvs = list == 1 ? m.bw_mv_map : IsB(img) ? m.fw_mv_map : m.mv_map;
     return mvs[m.At(4 * img.mb_x + i, v.row + j)];
 }
 
@@ -79,7 +79,7 @@ int write_ref_idx(EncoderRun &run, int mode, int x, int y, int forward, int valu
     item.category = IsB(img) ? SE_BFRAME : SE_REFFRAME;
     item.value = v;
     item.second_value = mode >= kSub8x8 && mode <= kSub4x4 ? 1 : 0;
-    item.cabac = forward ? cabac_write_ref_fwd : cabac_write_ref_bwd;
+    item.write_fn = forward ? cabac_write_ref_fwd : cabac_write_ref_bwd;
     img.subblock_x = x;
     img.subblock_y = y;
     const int bits = write_syntax_element(run, item);
@@ -105,7 +105,7 @@ int write_mvd(EncoderRun &run, int x0, int y0, int width, int height, int list, 
                 item.value = d[c];
                 item.second_value = isB ? 2 * c + list : c;
                 item.map = map_se;
-                item.cabac = isB ? cabac_write_mvd_bi : cabac_write_mvd;
+                item.write_fn = isB ? cabac_write_mvd_bi : cabac_write_mvd;
                 img.subblock_x = ii;
                 img.subblock_y = jj;
                 bits += write_syntax_element(run, item);

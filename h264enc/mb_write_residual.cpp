@@ -23,7 +23,7 @@ int WritePairs(EncoderRun &run, const int *levels, const int *runs, int kind, in
         item.value = k == max_pairs - 1 ? 0 : levels[k];
         item.second_value = item.value ? runs[k] : 0;
         item.context = kind;
-        item.cabac = cabac_write_run_level;
+        item.write_fn = cabac_write_run_level;
         bits += write_syntax_element(run, item);
         if (item.value == 0)
             break;
@@ -83,7 +83,7 @@ int write_cbp_qp_luma(EncoderRun &run)
         item.category = intra ? SE_CBP_INTRA : SE_CBP_INTER;
         item.value = mb.coded_pattern;
         item.map = mb.mb_mode == kModeI4 || mb.mb_mode == kModeSI4 ? map_cbp_intra : map_cbp_inter;
-        item.cabac = cabac_write_cbp;
+        item.write_fn = cabac_write_cbp;
         const int b = write_syntax_element(run, item);
         mb.bit_counts[kBitsCbp] += b;
         bits += b;
@@ -93,7 +93,7 @@ int write_cbp_qp_luma(EncoderRun &run)
         item.category = intra ? SE_DELTA_QUANT_INTRA : SE_DELTA_QUANT_INTER;
         item.value = mb.qp_delta;
         item.map = map_se;
-        item.cabac = cabac_write_dquant;
+        item.write_fn = cabac_write_dquant;
         const int b = write_syntax_element(run, item);
         mb.bit_counts[kBitsDeltaQuant] += b;
         bits += b;

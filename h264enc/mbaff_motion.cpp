@@ -29,30 +29,31 @@ void CarryBlock(const EncoderImage &img, const MotionMaps &src, int from, Motion
         return std::array<int, 2>{v[0], toField ? v[1] / 2 : 2 * v[1]};
     };
     if (!IsB(img)) {
-        dst.ref[b] = ref(src.ref[a]);
-        dst.mv[b] = mv(src.mv[a]);
+        dst.ref_map[b] = ref(src.ref_map[a]);
+        dst.mv_map[b] = mv(src.mv_map[a]);
     }
-    dst.fw_ref[b] = ref(src.fw_ref[a]);
-    dst.bw_ref[b] = ref(src.bw_ref[a]);
-    dst.fw_mv[b] = mv(src.fw_mv[a]);
-    dst.bw_mv[b] = mv(src.bw_mv[a]);
+    dst.fw_ref_map[b] = ref(src.fw_ref_map[a]);
+    dst.bw_ref_map[b] = ref(src.bw_ref_map[a]);
+    dst.fw_mv_map[b] = mv(src.fw_mv_map[a]);
+    dst.bw_mv_map[b] = mv(src.bw_mv_map[a]);
 }
 
 MotionEntry EntryAt(const MotionMaps &m, int x, int y)
 {
     const size_t at = m.At(x, y);
-    return {m.ref[at], m.fw_ref[at], m.bw_ref[at], m.mv[at], m.fw_mv[at], m.bw_mv[at]};
+    return {m.ref_map[at], m.fw_ref_map[at], m.bw_ref_map[at],
+            m.mv_map[at],  m.fw_mv_map[at],  m.bw_mv_map[at]};
 }
 
 void PutEntry(MotionMaps &m, int x, int y, const MotionEntry &e)
 {
     const size_t at = m.At(x, y);
-    m.ref[at] = e.ref;
-    m.fw_ref[at] = e.fw_ref;
-    m.bw_ref[at] = e.bw_ref;
-    m.mv[at] = e.mv;
-    m.fw_mv[at] = e.fw_mv;
-    m.bw_mv[at] = e.bw_mv;
+    m.ref_map[at] = e.ref;
+    m.fw_ref_map[at] = e.fw_ref;
+    m.bw_ref_map[at] = e.bw_ref;
+    m.mv_map[at] = e.mv;
+    m.fw_mv_map[at] = e.fw_mv;
+    m.bw_mv_map[at] = e.bw_mv;
 }
 
 // Calls f(maps, x, y, k) for the 64 blocks of the current pair: its 8 frame block rows, then the 4

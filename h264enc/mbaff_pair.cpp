@@ -17,7 +17,7 @@ namespace {
 template <class F> void ForPairRows(EncoderRun &run, F f)
 {
     const EncoderImage &img = run.img;
-    const int top = 32 * (img.mb_y / 2), x = 16 * img.mb_x;
+    const int top = 32 * (img.mb_y / 2), x = img.luma_x();
     for (int y = top; y < top + 32; ++y)
         f(run.rec->y[y] + x, 16);
     for (int uv = 0; uv < 2; ++uv)
@@ -126,7 +126,7 @@ int mbaff_encode_macroblock(EncoderRun &run)
     // Each coding of the pair starts from the counts before the pair.
     if (img.mb_y % 2 == 0)
         PairCounts(run, !img.mb_field);
-    const int realY = img.mb_y, x0 = 16 * img.mb_x;
+    const int realY = img.mb_y, x0 = img.luma_x();
     if (!img.mb_field) {
         const int cost = h264enc_encode_macroblock(run);
         SamplesToFields(run, 16 * realY, 16, x0);
@@ -170,7 +170,7 @@ int mbaff_encode_macroblock(EncoderRun &run)
                       f.uv[uv][16 * pair + 2 * r + parity] + x0 / 2);
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i)
-            img.intra_pred_modes[8 * pair + 2 * j + parity + 1][4 * img.mb_x + i + 1] =
+            img.ipred_map(4 * img.mb_x + i, 8 * pair + 2 * j + parity) =
                 v.ipred[parity][4 * pair + j + 1][4 * img.mb_x + i + 1];
     return cost;
 }
@@ -210,7 +210,7 @@ void save_mbaff_pair_candidate(EncoderRun &run, int field)
         const int top = 8 * (img.mb_y / 2);
         for (int j = 0; j < 8; ++j)
             for (int i = 0; i < 4; ++i)
-                c.pair_ipred[j][i] = img.intra_pred_modes[top + j + 1][4 * img.mb_x + i + 1];
+                c.pair_ipred[j][i] = img.ipred_map(4 * img.mb_x + i, top + j);
     }
 }
 
@@ -242,10 +242,10 @@ void restore_mbaff_pair_candidate(EncoderRun &run, int field)
         const int top = 8 * (img.mb_y / 2);
         for (int j = 0; j < 8; ++j)
             for (int i = 0; i < 4; ++i)
-                img.intra_pred_modes[top + j + 1][4 * img.mb_x + i + 1] = low.pair_ipred[j][i];
+                img.ipred_map(4 * img.mb_x + i, top + j) = low.pair_ipred[j][i];
         // The field views follow the pair put back.
         if (!run.rd.mbaff.rec[0].y.empty()) {
-            SamplesToFields(run, 32 * (img.mb_y / 2), 32, 16 * img.mb_x);
+            SamplesToFields(run, 32 * (img.mb_y / 2), 32, img.luma_x());
             for (int j = 0; j < 8; ++j)
                 IntraModesToField(run, top + j, 4 * img.mb_x);
         }

@@ -16,10 +16,10 @@ namespace {
 // One co-located form into the P-list maps and moving-block map a macroblock of that form reads.
 void LoadForm(const ColocatedMotion &from, MotionMaps &maps, std::vector<int> &moving)
 {
-    if (from.cols != maps.cols || from.ref.size() > maps.ref.size())
+    if (from.cols != maps.cols || from.ref.size() > maps.ref_map.size())
         return; // nothing coded yet
-    std::copy(from.ref.begin(), from.ref.end(), maps.ref.begin());
-    std::copy(from.mv.begin(), from.mv.end(), maps.mv.begin());
+    std::copy(from.ref.begin(), from.ref.end(), maps.ref_map.begin());
+    std::copy(from.mv.begin(), from.mv.end(), maps.mv_map.begin());
     moving = from.moving;
 }
 
@@ -35,10 +35,10 @@ void mbaff_begin_picture(EncoderRun &run)
         MotionMaps &m = img.field_maps[p];
         if (m.cols != img.width / 4 || m.rows != img.height / 8)
             m.allocate(img.width / 4, img.height / 8);
-        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
-        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
-        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
-        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.fw_ref_map.begin(), m.fw_ref_map.end(), -1);
+        std::fill(m.bw_ref_map.begin(), m.bw_ref_map.end(), -1);
+        std::fill(m.fw_mv_map.begin(), m.fw_mv_map.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv_map.begin(), m.bw_mv_map.end(), std::array<int, 2>{0, 0});
         LoadForm(run.colocated.field[p], m, run.rd.mbaff.moving[p]);
     }
     LoadForm(run.colocated.frame, img.maps, run.moving_map);
@@ -52,8 +52,8 @@ void mbaff_keep_colocated(EncoderRun &run)
     ColocatedMotion &f = run.colocated.frame;
     f.cols = m.cols;
     f.rows = m.rows;
-    f.ref = storedB ? m.fw_ref : m.ref;
-    f.mv = storedB ? m.fw_mv : m.mv;
+    f.ref = storedB ? m.fw_ref_map : m.ref_map;
+    f.mv = storedB ? m.fw_mv_map : m.mv_map;
     f.moving.assign(f.ref.size(), 0);
     for (size_t i = 0; i < f.ref.size(); ++i)
         f.moving[i] = f.ref[i] != 0 || std::abs(f.mv[i][0]) > 1 || std::abs(f.mv[i][1]) > 1 ? 1 : 0;

@@ -20,8 +20,9 @@ namespace h264enc {
 namespace {
 
 // Lambda by qp - 12: roughly 0.85 x 2^((qp - 12) / 3), in whole numbers.
-const int kLambdaTable[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,  5,  6,  6,  7,  8,  9,
-                              10, 11, 13, 14, 16, 18, 20, 23, 25, 29, 32, 36, 40, 45, 51, 57, 64, 72, 81, 91};
+const int qp_lambda_table[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,
+                                 5,  6,  6,  7,  8,  9,  10, 11, 13, 14, 16, 18, 20, 23,
+                                 25, 29, 32, 36, 40, 45, 51, 57, 64, 72, 81, 91};
 
 // Index of the kept values of modes 1, 2, 3 and 8.
 int KeptIndex(int mode)
@@ -63,22 +64,22 @@ void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int d
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const size_t jj = static_cast<size_t>(j), ii = static_cast<size_t>(i);
             if (!b) {
-                m.ref[at] = fwd;
-                m.mv[at] = mo.Mv(fwd, mode)[jj][ii];
+                m.ref_map[at] = fwd;
+                m.mv_map[at] = mo.Mv(fwd, mode)[jj][ii];
                 continue;
             }
             if (mode == 0) {
-                m.fw_ref[at] = mo.direct_map_fw_ref[j][i];
-                m.bw_ref[at] = mo.direct_map_bw_ref[j][i];
-                m.fw_mv[at] = m.fw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
-                m.bw_mv[at] = m.bw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
+                m.fw_ref_map[at] = mo.direct_map_fw_ref[j][i];
+                m.bw_ref_map[at] = mo.direct_map_bw_ref[j][i];
+                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
                 continue;
             }
             const bool fw = dir == 0 || dir == 2, bw = dir == 1 || dir == 2;
-            m.fw_ref[at] = fw ? fwd : -1;
-            m.fw_mv[at] = fw ? mo.Mv(fwd, mode)[jj][ii] : std::array<int, 2>{0, 0};
-            m.bw_ref[at] = bw ? std::max(bwd, 0) : -1;
-            m.bw_mv[at] = bw ? mo.search_mv_bw[mode][jj][ii] : std::array<int, 2>{0, 0};
+            m.fw_ref_map[at] = fw ? fwd : -1;
+            m.fw_mv_map[at] = fw ? mo.Mv(fwd, mode)[jj][ii] : std::array<int, 2>{0, 0};
+            m.bw_ref_map[at] = bw ? std::max(bwd, 0) : -1;
+            m.bw_mv_map[at] = bw ? mo.search_mv_bw[mode][jj][ii] : std::array<int, 2>{0, 0};
         }
 }
 
@@ -134,7 +135,7 @@ void SetIntraEntriesDc(EncoderRun &run)
     MacroblockRecord &mb = img.CurrentMb();
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i)
-            img.intra_pred_modes[4 * img.mb_y + j + 1][4 * img.mb_x + i + 1] = 2;
+            img.ipred_map(4 * img.mb_x + i, 4 * img.mb_y + j) = 2;
     mb.intra4_codes.fill(2);
 }
 
@@ -167,8 +168,7 @@ void SetModesAndRefframeForBlocks(EncoderRun &run, int mode)
     for (int j = 0; j < 4; ++j)
         for (int i = 0; i < 4; ++i) {
             const int k = 2 * (j / 2) + i / 2;
-            const size_t kk = static_cast<size_t>(k), jj = static_cast<size_t>(j),
-                         ii = static_cast<size_t>(i);
+            const size_t kk = static_cast<size_t>(k);
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const int dir = mb.quarter_dir[kk], sub = mb.quarter_mode[kk];
             const bool intra = mode == kModeI4 || mode == kModeI16;
@@ -177,25 +177,45 @@ void SetModesAndRefframeForBlocks(EncoderRun &run, int mode)
                                  : -1;
             const int fwd = kept >= 0 ? md.fw_ref[kept][k] : 0;
             if (!b) {
-                int ref = intra ? -1 : mode == kModeSkip ? 0 : (dir == 0 || dir == 2) ? fwd : -1;
-                m.ref[at] = ref;
-                m.mv[at] = ref < 0 ? std::array<int, 2>{0, 0} : mo.Mv(ref, sub)[jj][ii];
-                continue;
-            }
-            if (intra) {
-                m.fw_ref[at] = m.bw_ref[at] = -1;
-                m.fw_mv[at] = m.bw_mv[at] = {0, 0};
+                m.ref_map[at] = intra ? -1 : mode == kModeSkip ? 0 : (dir == 0 || dir == 2) ? fwd : -1;
+            } else if (intra) {
+                m.fw_ref_map[at] = m.bw_ref_map[at] = -1;
             } else if (sub == 0) {
-                m.fw_ref[at] = mo.direct_map_fw_ref[j][i];
-                m.bw_ref[at] = mo.direct_map_bw_ref[j][i];
-                m.fw_mv[at] = m.fw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_fw[jj][ii];
-                m.bw_mv[at] = m.bw_ref[at] < 0 ? std::array<int, 2>{0, 0} : mo.direct_bw[jj][ii];
+                m.fw_ref_map[at] = mo.direct_map_fw_ref[j][i];
+                m.bw_ref_map[at] = mo.direct_map_bw_ref[j][i];
             } else {
-                const bool fw = dir == 0 || dir == 2, bw = dir == 1 || dir == 2;
-                m.fw_ref[at] = fw ? fwd : -1;
-                m.fw_mv[at] = fw ? mo.Mv(fwd, sub)[jj][ii] : std::array<int, 2>{0, 0};
-                m.bw_ref[at] = bw ? 0 : -1;
-                m.bw_mv[at] = bw ? mo.search_mv_bw[sub][jj][ii] : std::array<int, 2>{0, 0};
+                m.fw_ref_map[at] = dir == 0 || dir == 2 ? fwd : -1;
+                m.bw_ref_map[at] = dir == 1 || dir == 2 ? 0 : -1;
+            }
+        }
+    store_macroblock_vectors(run, b);
+}
+
+void store_macroblock_vectors(EncoderRun &run, bool b)
+{
+    EncoderImage &img = run.img;
+    const MacroblockRecord &mb = img.CurrentMb();
+    MacroblockMotion &mo = run.motion;
+    MotionMaps &m = img.maps;
+    const std::array<int, 2> zero = {0, 0};
+    for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+            const size_t k = static_cast<size_t>(2 * (j / 2) + i / 2), jj = static_cast<size_t>(j),
+                         ii = static_cast<size_t>(i);
+            const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
+            const int dir = mb.quarter_dir[k], sub = mb.quarter_mode[k];
+            if (!b) {
+                const int ref = m.ref_map[at];
+                m.mv_map[at] = ref < 0 ? zero : mo.Mv(ref, sub)[jj][ii];
+            } else if (dir < 0) {
+                m.fw_mv_map[at] = m.bw_mv_map[at] = zero;
+            } else if (sub == 0) {
+                m.fw_mv_map[at] = m.fw_ref_map[at] < 0 ? zero : mo.direct_fw[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? zero : mo.direct_bw[jj][ii];
+            } else {
+                const int fwd = m.fw_ref_map[at];
+                m.fw_mv_map[at] = fwd < 0 ? zero : mo.Mv(fwd, sub)[jj][ii];
+                m.bw_mv_map[at] = m.bw_ref_map[at] < 0 ? zero : mo.search_mv_bw[sub][jj][ii];
             }
         }
 }
@@ -216,7 +236,7 @@ void SetVectorPredictions(EncoderRun &run)
                 continue;
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             if (dir == 0 || dir == 2) {
-                const int ref = b ? m.fw_ref[at] : m.ref[at];
+                const int ref = b ? m.fw_ref_map[at] : m.ref_map[at];
                 const std::array<int, 2> &p =
                     mo.Pred(std::max(ref, 0), sub)[static_cast<size_t>(j)][static_cast<size_t>(i)];
                 mb.mv_pred[0][j][i][0] = p[0];
@@ -241,7 +261,7 @@ void restore_8x8_coding(EncoderRun &run)
     mb.coded_pattern = keep ? md.cbp8x8 : 0;
     mb.coded_block_bits = keep ? md.cbp_blk8x8 : 0;
     Array2D<uint8_t> &rec = run.rec->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
             rec[py + y][px + x] = static_cast<uint8_t>(keep ? md.rec8x8[x][y] : md.pred8x8[x][y]);
@@ -250,14 +270,26 @@ void restore_8x8_coding(EncoderRun &run)
             for (int l = 0; l < 2; ++l)
                 std::copy(md.ac8x8[q][b][l], md.ac8x8[q][b][l] + 65, img.cof.cofAC[q][b][l]);
     for (int k = 0; k < 16; ++k) {
-        img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1] = md.ipred8x8[k];
+        img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4) = md.ipred8x8[k];
         mb.intra4_codes[static_cast<size_t>(k)] = md.intra_codes8x8[k];
     }
 }
 
+void init_mode_decision_state(EncoderRun &run)
+{
+    run.md = ModeDecisionState();
+    if (run.input.RDOptimization != 0)
+        alloc_coding_states(run);
+}
+
+void free_mode_decision_state(EncoderRun &run)
+{
+    free_coding_states(run);
+}
+
 double mode_lambda(int qp)
 {
-    return kLambdaTable[std::clamp(qp - 12, 0, 39)];
+    return qp_lambda_table[std::clamp(qp - 12, 0, 39)];
 }
 
 int intra16x16_mb_type(int coded_pattern, int mode)
@@ -346,7 +378,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
     // Rate-distortion decisions weigh bits by the mode lambda and search vectors with its root.
     const bool rd = input.RDOptimization != 0;
     if (rd) {
-        rd_prepare(run);
+        alloc_coding_states(run);
         run.rd.lambda = rd_mode_lambda(input, img, img.qp);
         run.rd.forced_intra = forced ? 1 : 0;
         mo.lambda = rd_motion_lambda(run.rd.lambda);
@@ -367,7 +399,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
         if (valid[8]) {
             cost8x8 = 0;
             md.cbp8x8 = md.cbp_blk8x8 = md.cost8x8_coef = 0;
-            const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+            const int px = img.luma_x(), py = img.luma_y();
             if (rd)
                 save_coding_state(run.rd.cs_split.get(), input, img);
             for (int k = 0; k < 4; ++k) {
@@ -427,8 +459,8 @@ int h264enc_encode_macroblock(EncoderRun &run)
                 const int fwMode = dir == 0 || dir == 2 ? sub : 0, bwMode = dir == 1 || dir == 2 ? sub : 0;
                 int fwd = md.fw_ref[3][k];
                 if (sub == 0)
-                    fwd = std::max(
-                        0, img.maps.ref[img.maps.At(4 * img.mb_x + 2 * (k % 2), 4 * img.mb_y + 2 * (k / 2))]);
+                    fwd = std::max(0, img.maps.ref_map[img.maps.At(4 * img.mb_x + 2 * (k % 2),
+                                                                   4 * img.mb_y + 2 * (k / 2))]);
                 mb.quarter_mode[static_cast<size_t>(k)] = sub;
                 mb.quarter_dir[static_cast<size_t>(k)] = dir;
                 int cbp = 0, cbpBlk = 0;
@@ -451,7 +483,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
                     }
                 for (int bb = 0; bb < 4; ++bb) {
                     const int i = 2 * (k % 2) + bb % 2, j = 2 * (k / 2) + bb / 2;
-                    img.intra_pred_modes[4 * img.mb_y + j + 1][4 * img.mb_x + i + 1] = 2;
+                    img.ipred_map(4 * img.mb_x + i, 4 * img.mb_y + j) = 2;
                     mb.intra4_codes[static_cast<size_t>(4 * k + bb)] = 2;
                 }
                 if (k < 3)
@@ -460,7 +492,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
             if (rd)
                 restore_coding_state(run.rd.cs_split.get(), input, img);
             for (int kk = 0; kk < 16; ++kk) {
-                md.ipred8x8[kk] = img.intra_pred_modes[4 * img.mb_y + kk / 4 + 1][4 * img.mb_x + kk % 4 + 1];
+                md.ipred8x8[kk] = img.ipred_map(4 * img.mb_x + kk % 4, 4 * img.mb_y + kk / 4);
                 md.intra_codes8x8[kk] = mb.intra4_codes[static_cast<size_t>(kk)];
             }
         }
@@ -555,7 +587,7 @@ int h264enc_encode_macroblock(EncoderRun &run)
     if (img.type == kTypeP && best == kMode16x16 && mb.coded_pattern == 0) {
         const MotionMaps &m = img.maps;
         const size_t at = m.At(4 * img.mb_x, 4 * img.mb_y);
-        if (m.ref[at] == 0 && m.mv[at] == mo.Mv(0, 0)[0][0]) {
+        if (m.ref_map[at] == 0 && m.mv_map[at] == mo.Mv(0, 0)[0][0]) {
             mb.mb_mode = kModeSkip;
             mb.quarter_mode.fill(0);
         }

@@ -19,6 +19,11 @@ public:
     void restore_pair_candidate(EncoderRun &run, int field) override;
 };
 
+// The decision's state of a run, cleared at its start with the coding states of rate-distortion trials
+// (RDOptimization not 0), and released at its end.
+void init_mode_decision_state(EncoderRun &run);
+void free_mode_decision_state(EncoderRun &run);
+
 // Decides and codes the current macroblock; returns the winning cost.
 int h264enc_encode_macroblock(EncoderRun &run);
 
@@ -28,6 +33,8 @@ int h264enc_encode_macroblock(EncoderRun &run);
 void set_block_refs_and_vectors(EncoderRun &run, int k, int mode, int fwd, int dir, int bwd);
 void SetIntraEntriesDc(EncoderRun &run);
 void SetModesAndRefframeForBlocks(EncoderRun &run, int mode);
+// The chosen vectors of the current macroblock into the picture's vector maps, after its references.
+void store_macroblock_vectors(EncoderRun &run, bool b);
 void SetVectorPredictions(EncoderRun &run);
 void restore_8x8_coding(EncoderRun &run);
 

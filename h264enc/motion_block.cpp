@@ -43,19 +43,19 @@ MbAvailability Neighbourhood(const EncoderImage &img)
 
 const std::vector<int> &RefMapOf(const EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_ref : IsB(img) ? img.maps.fw_ref : img.maps.ref;
+    return list == 1 ? img.maps.bw_ref_map : IsB(img) ? img.maps.fw_ref_map : img.maps.ref_map;
 }
 std::vector<int> &RefMapOf(EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_ref : IsB(img) ? img.maps.fw_ref : img.maps.ref;
+    return list == 1 ? img.maps.bw_ref_map : IsB(img) ? img.maps.fw_ref_map : img.maps.ref_map;
 }
 const std::vector<std::array<int, 2>> &MvMapOf(const EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
+    return list == 1 ? img.maps.bw_mv_map : IsB(img) ? img.maps.fw_mv_map : img.maps.mv_map;
 }
 std::vector<std::array<int, 2>> &MvMapOf(EncoderImage &img, int list)
 {
-    return list == 1 ? img.maps.bw_mv : IsB(img) ? img.maps.fw_mv : img.maps.mv;
+    return list == 1 ? img.maps.bw_mv_map : IsB(img) ? img.maps.fw_mv_map : img.maps.mv_map;
 }
 
 // SATD of the source against the prediction of 4x4 block (i, j) of the macroblock with the given modes
@@ -63,12 +63,12 @@ std::vector<std::array<int, 2>> &MvMapOf(EncoderImage &img, int list)
 int PredictedBlockSatd(EncoderRun &run, int i, int j, int fw_mode, int bw_mode, int fw_ref, int bw_ref)
 {
     const EncoderImage &img = run.img;
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     predict_luma_4x4(run, i, j, fw_mode, bw_mode, fw_ref, bw_ref);
     int d[16];
     for (int v = 0; v < 4; ++v)
         for (int u = 0; u < 4; ++u)
-            d[4 * v + u] = org[16 * img.mb_y + 4 * j + v][16 * img.mb_x + 4 * i + u] -
+            d[4 * v + u] = org_y[img.luma_y() + 4 * j + v][img.luma_x() + 4 * i + u] -
                            run.mbw.pred[4 * i + u][4 * j + v];
     return satd4x4(d, run.input.UseHadamard != 0);
 }
@@ -112,7 +112,7 @@ void PartitionArea(int type, int block, int *x0, int *y0, int *w, int *h)
 int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int h, int cx, int cy, int cost,
               int limit)
 {
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     const bool hadamard = run.input.UseHadamard != 0;
     for (int by = 0; by < h; by += 4)
         for (int bx = 0; bx < w; bx += 4) {
@@ -120,7 +120,7 @@ int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int
             uint8_t ref[16];
             quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
             for (int v = 0; v < 4; ++v) {
-                const uint8_t *o = org[y + by + v] + x + bx;
+                const uint8_t *o = org_y[y + by + v] + x + bx;
                 for (int u = 0; u < 4; ++u)
                     d[4 * v + u] = o[u] - ref[4 * v + u];
             }
@@ -265,7 +265,7 @@ int search_block_motion(EncoderRun &run, int r, int x, int y, int type, int rang
 {
     EncoderImage &img = run.img;
     MacroblockMotion &mo = run.motion;
-    const int bx = x - 16 * img.mb_x, by = y - 16 * img.mb_y;
+    const int bx = x - img.luma_x(), by = y - img.luma_y();
     const int w = kBlockWidth[type], h = kBlockHeight[type];
     int px = 0, py = 0;
     predict_block_vector(run, r < 0 ? 1 : 0, std::max(r, 0), bx, by, w, h, &px, &py);
@@ -323,8 +323,7 @@ void search_partition_motion(EncoderRun &run, int type, int block)
         const BlockVectors &mv = r >= 0 ? mo.Mv(r, type) : mo.search_mv_bw[type];
         for (int j = y0; j < y0 + ah; j += stepY)
             for (int i = x0; i < x0 + aw; i += stepX) {
-                cost +=
-                    search_block_motion(run, r, 16 * img.mb_x + 4 * i, 16 * img.mb_y + 4 * j, type, range);
+                cost += search_block_motion(run, r, img.luma_x() + 4 * i, img.luma_y() + 4 * j, type, range);
                 for (int jj = j; jj < j + stepY; ++jj)
                     for (int ii = i; ii < i + stepX; ++ii) {
                         const size_t at = img.maps.At(4 * img.mb_x + ii, 4 * img.mb_y + jj);
@@ -372,10 +371,10 @@ void scale_backward_predictions(EncoderRun &run)
                 continue;
             const size_t at = m.At(4 * img.mb_x + i, 4 * img.mb_y + j);
             const long long s =
-                (static_cast<long long>(m.bw_ref[at]) + 1) * 256 / std::max(m.fw_ref[at] + 1, 1);
+                (static_cast<long long>(m.bw_ref_map[at]) + 1) * 256 / std::max(m.fw_ref_map[at] + 1, 1);
             for (int c = 0; c < 2; ++c)
                 mb.mv_pred[1][j][i][c] =
-                    static_cast<int>((s * m.fw_mv[at][static_cast<size_t>(c)] + 128) >> 8);
+                    static_cast<int>((s * m.fw_mv_map[at][static_cast<size_t>(c)] + 128) >> 8);
         }
 }
 
@@ -388,8 +387,8 @@ void p_skip_vector(EncoderRun &run)
     if (av.up && av.left) {
         const int x = 4 * img.mb_x, y = 4 * img.mb_y;
         const size_t a = m.At(x - 1, y), b = m.At(x, y - 1);
-        const bool aStill = m.ref[a] == 0 && m.mv[a][0] == 0 && m.mv[a][1] == 0;
-        const bool bStill = m.ref[b] == 0 && m.mv[b][0] == 0 && m.mv[b][1] == 0;
+        const bool aStill = m.ref_map[a] == 0 && m.mv_map[a][0] == 0 && m.mv_map[a][1] == 0;
+        const bool bStill = m.ref_map[b] == 0 && m.mv_map[b][0] == 0 && m.mv_map[b][1] == 0;
         if (!aStill && !bStill)
             predict_block_vector(run, 0, 0, 0, 0, 16, 16, &vx, &vy);
     }
@@ -429,7 +428,7 @@ void compute_direct_vectors(EncoderRun &run)
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i) {
                 const size_t at = m.At(x0 + i, y0 + j);
-                const int c = m.ref[at];
+                const int c = m.ref_map[at];
                 mo.direct_map_fw_ref[j][i] = c < 0 ? -1 : c;
                 mo.direct_map_bw_ref[j][i] = c < 0 ? -1 : 0;
                 mo.direct_fw_ref[j][i] = std::max(c, 0);
@@ -449,7 +448,7 @@ void compute_direct_vectors(EncoderRun &run)
                                            &trp, &trb);
                 const long long scale = trp == 0 ? 256 : (trb * 256) / trp;
                 for (int k = 0; k < 2; ++k) {
-                    const long long v = m.mv[at][static_cast<size_t>(k)];
+                    const long long v = m.mv_map[at][static_cast<size_t>(k)];
                     mo.direct_fw[j][i][static_cast<size_t>(k)] = static_cast<int>((scale * v + 128) >> 8);
                     mo.direct_bw[j][i][static_cast<size_t>(k)] =
                         static_cast<int>(((scale - 256) * v + 128) >> 8);

@@ -61,7 +61,7 @@ void AddSads(int *__restrict dst, const int *__restrict a, const int *__restrict
 }
 
 // Every larger block shape from the two halves it is made of, smallest shapes first.
-void SumBlockSads(MotionSearchTables &t, int list, int count)
+void sum_block_sads(MotionSearchTables &t, int list, int count)
 {
     for (int b : {0, 1, 2, 3, 8, 9, 10, 11})
         AddSads(t.Sad(list, 6, b), t.Sad(list, 7, b), t.Sad(list, 7, b + 4), count);
@@ -172,9 +172,23 @@ void Init_Motion_Search_Module(EncoderRun &run)
             input.RestrictSearchRange == 2 || l == 0 || l == t.lists - 1 ? range : range / 2;
 }
 
-void free_motion_search_module(EncoderRun &run)
+void free_fast_integer_search(EncoderRun &run)
+{
+    MotionSearchTables &t = run.search;
+    for (std::vector<int> *v : {&t.setup_done, &t.center_x, &t.center_y, &t.pos_00, &t.max_search_range})
+        v->clear();
+    t.block_sad.clear();
+}
+
+void free_motion_search_tables(EncoderRun &run)
 {
     run.search = MotionSearchTables();
+}
+
+void free_motion_search_module(EncoderRun &run)
+{
+    free_fast_integer_search(run);
+    free_motion_search_tables(run);
 }
 
 void reset_fast_integer_search(EncoderRun &run)
@@ -191,7 +205,7 @@ void setup_fast_integer_search(EncoderRun &run, int r)
     const int range = t.max_search_range[L];
     const RefFrame &ref = *reference_frame(run, r);
     const int width = img.width, height = img.height;
-    const int lumaX = 16 * img.mb_x, lumaY = 16 * img.mb_y;
+    const int lumaX = img.luma_x(), lumaY = img.luma_y();
 
     int px = 0, py = 0;
     predict_block_vector(run, r < 0 ? 1 : 0, std::max(r, 0), 0, 0, 16, 16, &px, &py);
@@ -227,9 +241,9 @@ void setup_fast_integer_search(EncoderRun &run, int r)
         }
     }
     uint8_t src[256];
-    const Array2D<uint8_t> &org = run.org->y;
+    const Array2D<uint8_t> &org_y = run.org->y;
     for (int y = 0; y < 16; ++y)
-        std::copy(org[lumaY + y] + lumaX, org[lumaY + y] + lumaX + 16, src + 16 * y);
+        std::copy(org_y[lumaY + y] + lumaX, org_y[lumaY + y] + lumaX + 16, src + 16 * y);
     sad4x4_window(src, window.data(), winSide, side, sads.data());
 
     // Spiral position of every window offset.
@@ -253,7 +267,7 @@ void setup_fast_integer_search(EncoderRun &run, int r)
                 break;
             }
     }
-    SumBlockSads(t, list, count);
+    sum_block_sads(t, list, count);
     t.setup_done[L] = 1;
 }
 
@@ -268,7 +282,7 @@ int integer_pel_search(EncoderRun &run, int r, int bx, int by, int type, int px,
     range = std::min(range, t.max_search_range[L]);
     const int *sad = t.Sad(list, type, BlockIndex(bx, by));
     const int lambda = run.motion.fixed_lambda;
-    const int offX = t.center_x[L] - 16 * run.img.mb_x, offY = t.center_y[L] - 16 * run.img.mb_y;
+    const int offX = t.center_x[L] - run.img.luma_x(), offY = t.center_y[L] - run.img.luma_y();
     int min = start, best = 0;
     if (run.input.RDOptimization == 0) {
         best = t.pos_00[L];

@@ -21,7 +21,10 @@ constexpr int kMaxCost = 1 << 20;
 
 // Tables of a run (SearchRange, the number of reference slots) and the fast integer search's state.
 void Init_Motion_Search_Module(EncoderRun &run);
+// Releases the fast search's SAD tables, then the tables of the run.
 void free_motion_search_module(EncoderRun &run);
+void free_fast_integer_search(EncoderRun &run);
+void free_motion_search_tables(EncoderRun &run);
 // Called at every macroblock start: the SAD tables are rebuilt on first use.
 void reset_fast_integer_search(EncoderRun &run);
 // The SAD tables of reference r (-1 the backward reference) for the current macroblock.

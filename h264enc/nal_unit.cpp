@@ -4,10 +4,32 @@
 
 #include "h264enc/enc_memory.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 namespace h264enc {
+
+namespace {
+
+thread_local std::vector<uint8_t> escape_buffer;
+
+} // namespace
+
+void init_escape_buffer(int bytes)
+{
+    try {
+        escape_buffer.reserve(static_cast<size_t>(std::max(bytes, 0)));
+    } catch (const std::bad_alloc &) {
+        out_of_memory_exit("init_escape_buffer: escape buffer");
+    }
+}
+
+void free_escape_buffer()
+{
+    escape_buffer.clear();
+    escape_buffer.shrink_to_fit();
+}
 
 NaluPtr AllocNALU(int capacity)
 {
@@ -33,8 +55,8 @@ int escape_rbsp(std::vector<uint8_t> &buffer, int begin, int end, int min_bytes,
     const int size = end - begin;
     if (begin < 0 || size < 0 || end > static_cast<int>(buffer.size()))
         return end;
-    // The raw bytes move to a scratch copy; the escaped ones are written back from begin on.
-    thread_local std::vector<uint8_t> scratch;
+    // The raw bytes move to the escape buffer; the escaped ones are written back from begin on.
+    std::vector<uint8_t> &scratch = escape_buffer;
     scratch.assign(buffer.begin() + begin, buffer.begin() + end);
     const long long worst = static_cast<long long>(begin) + size + size / 2 + 1;
     const long long padded = static_cast<long long>(begin) + min_bytes + 3;

@@ -14,6 +14,12 @@ namespace h264enc {
 // A zero-filled unit whose buffer holds `capacity` bytes; the buffer grows when a payload needs more.
 NaluPtr AllocNALU(int capacity);
 
+// The escape buffer the raw payload is copied into while it is escaped back into its own buffer: room
+// for the worst case is taken when a run starts and given back when it ends (it grows if a payload
+// needs more).
+void init_escape_buffer(int bytes);
+void free_escape_buffer();
+
 // Escapes buffer[begin, end) in place and appends 00 00 03 zero words until at least min_bytes bytes
 // follow begin; returns the new end. The buffer grows as needed. Each zero word adds 16 to
 // *stuffing_bits when that is given.

@@ -77,14 +77,16 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
         img.b_spacing =
             static_cast<int>(static_cast<double>(in.FrameSkip + 1) / (in.NumberBFrames + 1) + 0.49999);
         img.src_frame = std::min(prev + img.b_index * img.b_spacing, next - 1);
+        for (size_t i = 0; i < run.last_P_no.size() && i < static_cast<size_t>(img.max_ref); ++i)
+            run.last_P_no[i] = i == 0 ? prev : run.last_P_no[i - 1] - img.ip_distance;
         img.qp = in.ChangeQPStart > 0 && img.src_frame >= in.ChangeQPStart ? in.ChangeQPB : in.QPBPicture;
     }
     if (img.type == kTypeB || img.type == kTypeStoredB) {
         MotionMaps &m = img.maps;
-        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
-        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
-        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
-        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.fw_ref_map.begin(), m.fw_ref_map.end(), -1);
+        std::fill(m.bw_ref_map.begin(), m.bw_ref_map.end(), -1);
+        std::fill(m.fw_mv_map.begin(), m.fw_mv_map.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv_map.begin(), m.bw_mv_map.end(), std::array<int, 2>{0, 0});
     }
     SeiRunValues v;
     v.FramesToBeEncoded = in.FramesToBeEncoded;
@@ -100,11 +102,25 @@ void InitPicture(EncoderRun &run, PictureLoop &loop)
 
 } // namespace
 
+void store_new_reference(EncoderRun &run)
+{
+    FrameStores &fs = run.refs;
+    add_short_term_frame(fs, run.img.ref_frame_num, run.img.number);
+    set_mref_arrays(fs);
+    set_refbuf_arrays(fs);
+}
+
+void h264enc_code_picture(EncoderRun &run, MacroblockCoder &coder)
+{
+    h264enc_code_picture_slices(run, coder);
+    deblock_picture(run.img, run.rec->y, &run.rec->uv);
+}
+
 void h264enc_make_reference(EncoderRun &run)
 {
     EncoderImage &img = run.img;
     FrameStores &fs = run.refs;
-    add_short_term_frame(fs, img.ref_frame_num, img.number);
+    store_new_reference(run);
     RefFrame &f = *fs.fb->picbuf_short.front();
     interpolate_quarter_plane(run.rec->y, run.interp_work, f.mref);
     for (int c = 0; c < 2; ++c)
@@ -113,7 +129,6 @@ void h264enc_make_reference(EncoderRun &run)
                   f.mcef[c].data());
     std::copy(run.rec->y.data(), run.rec->y.data() + static_cast<size_t>(img.width) * img.height,
               f.Refbuf11.data());
-    set_mref_arrays(fs);
 }
 
 void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic)
@@ -160,8 +175,8 @@ void UpdateMovingMap(EncoderRun &run)
     const MotionMaps &m = run.img.maps;
     // A stored B picture leaves its forward motion for the pictures that follow.
     const bool storedB = run.img.type == kTypeStoredB;
-    const std::vector<int> &ref = storedB ? m.fw_ref : m.ref;
-    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv : m.mv;
+    const std::vector<int> &ref = storedB ? m.fw_ref_map : m.ref_map;
+    const std::vector<std::array<int, 2>> &mv = storedB ? m.fw_mv_map : m.mv_map;
     run.moving_map.assign(ref.size(), 0);
     for (size_t i = 0; i < ref.size(); ++i)
         run.moving_map[i] = ref[i] != 0 || std::abs(mv[i][0]) > 1 || std::abs(mv[i][1]) > 1 ? 1 : 0;
@@ -356,8 +371,7 @@ int h264enc_encode_picture(EncoderRun &run, MacroblockCoder &coder, PictureLoop 
     if (run.input.InterlaceCodingOption == 0 || run.input.InterlaceCodingOption == 3) {
         if (img.mbaff)
             mbaff_begin_picture(run);
-        h264enc_code_picture_slices(run, coder);
-        deblock_picture(img, run.rec->y, &run.rec->uv);
+        h264enc_code_picture(run, coder);
         if (!IsNonReferenceB(img)) {
             h264enc_make_reference(run);
             if (img.mbaff) {

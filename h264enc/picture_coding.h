@@ -39,6 +39,10 @@ void flush_recon_file(EncoderRun &run, PictureLoop &loop);
 // Stores the deblocked picture of run.rec as the newest reference of the selected store (frame or
 // field store): its quarter-sample plane, chroma and whole samples.
 void h264enc_make_reference(EncoderRun &run);
+// The newest reference of the store being filled, and the reference sets pointed at the store again.
+void store_new_reference(EncoderRun &run);
+// Codes every slice of the current picture, then deblocks its reconstruction.
+void h264enc_code_picture(EncoderRun &run, MacroblockCoder &coder);
 // Writes the slices of a coded picture as NAL units.
 void h264enc_write_picture_nal_units(EncoderRun &run, Picture &pic);
 // Sum of squared differences of two planes of one size.

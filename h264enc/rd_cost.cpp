@@ -31,7 +31,7 @@ int WriteIntraMode(EncoderRun &run, int q, int b, int code)
     item.category = IsB(img) ? SE_BFRAME : SE_INTRAPREDMODE;
     item.value = code;
     item.context = 4 * q + b;
-    item.cabac = cabac_write_intra_mode;
+    item.write_fn = cabac_write_intra_mode;
     if (IsCabac(run))
         return write_syntax_element(run, item);
     Slice &slice = *img.current_slice;
@@ -51,7 +51,7 @@ int CodeIntraBlock(EncoderRun &run, int q, int b, int mode)
     MacroblockWork &w = run.mbw;
     const EncoderImage &img = run.img;
     const int ox = 8 * (q % 2) + 4 * (b % 2), oy = 8 * (q / 2) + 4 * (b / 2);
-    const int x = 16 * img.mb_x + ox, y = 16 * img.mb_y + oy;
+    const int x = img.luma_x() + ox, y = img.luma_y() + oy;
     const Array2D<uint8_t> &org = run.org->y;
     for (int u = 0; u < 4; ++u)
         for (int v = 0; v < 4; ++v) {
@@ -91,7 +91,7 @@ int rd_reference_cost(const EncoderRun &run, int r)
     return (run.motion.fixed_lambda * run.search.Refbits(r)) >> 16;
 }
 
-void rd_prepare(EncoderRun &run)
+void alloc_coding_states(EncoderRun &run)
 {
     RdState &rd = run.rd;
     if (!rd.cs_split) {
@@ -100,6 +100,13 @@ void rd_prepare(EncoderRun &run)
         rd.cs_trial = init_coding_state(run.input);
         rd.cs_block = init_coding_state(run.input);
     }
+}
+
+void free_coding_states(EncoderRun &run)
+{
+    RdState &rd = run.rd;
+    for (std::unique_ptr<CodingState> *cs : {&rd.cs_split, &rd.cs_quarter, &rd.cs_trial, &rd.cs_block})
+        free_coding_state(*cs);
 }
 
 long long rd_luma_sse(const EncoderRun &run, int x, int y, int w, int h)
@@ -125,7 +132,7 @@ long long rd_chroma_sse(const EncoderRun &run, int uv, int x, int y, int w, int 
 double rd_cost_intra4x4(EncoderRun &run, int q, int b, int mode, double lambda, int most_probable)
 {
     const EncoderImage &img = run.img;
-    const int x = 16 * img.mb_x + 8 * (q % 2) + 4 * (b % 2), y = 16 * img.mb_y + 8 * (q / 2) + 4 * (b / 2);
+    const int x = img.luma_x() + 8 * (q % 2) + 4 * (b % 2), y = img.luma_y() + 8 * (q / 2) + 4 * (b / 2);
     CodeIntraBlock(run, q, b, mode);
     const long long distortion = rd_luma_sse(run, x, y, 4, 4);
     const int code = mode == most_probable ? -1 : mode < most_probable ? mode : mode - 1;
@@ -153,7 +160,7 @@ double rd_choose_intra4x4_mode(EncoderRun &run, int q, int b, double lambda, int
             bestMode = m;
         }
     }
-    img.intra_pred_modes[k.by + 1][k.bx + 1] = bestMode;
+    img.ipred_map(k.bx, k.by) = bestMode;
     mb.intra4_codes[static_cast<size_t>(4 * q + b)] = k.Code(bestMode);
     *nonzero = CodeIntraBlock(run, q, b, bestMode);
     if (*nonzero)
@@ -198,7 +205,7 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     const int fwMode = fw ? sub : 0, bwMode = bw ? sub : 0;
     int fref = fwd;
     if (sub == kSubDirect)
-        fref = std::max(0, img.maps.ref[img.maps.At(4 * img.mb_x + x0, 4 * img.mb_y + y0)]);
+        fref = std::max(0, img.maps.ref_map[img.maps.At(4 * img.mb_x + x0, 4 * img.mb_y + y0)]);
     int cbp = 0, blk = 0;
     *coef_cost = code_luma_quarter(run, &cbp, &blk, q, fwMode, bwMode, fref, bwd);
     *cbp_blk = blk;
@@ -206,12 +213,12 @@ double rd_cost_8x8(EncoderRun &run, int q, int sub, int dir, int fwd, int bwd, d
     const double distortion =
         run.input.RDOptimization == 2 && img.type != kTypeI
             ? losssim_expected_quarter_distortion(run, q, fwMode, bwMode, fref, bwd)
-            : static_cast<double>(rd_luma_sse(run, 16 * img.mb_x + 4 * x0, 16 * img.mb_y + 4 * y0, 8, 8));
+            : static_cast<double>(rd_luma_sse(run, img.luma_x() + 4 * x0, img.luma_y() + 4 * y0, 8, 8));
 
     SyntaxItem item;
     item.category = b ? SE_BFRAME : SE_MBTYPE;
     item.value = sub_mb_type_code(img, sub, dir);
-    item.cabac = cabac_write_sub_type;
+    item.write_fn = cabac_write_sub_type;
     int bits = write_syntax_element(run, item);
     if (sub != kSubDirect) {
         if (fw)
@@ -246,7 +253,7 @@ void KeepIntraLuma(EncoderRun &run, RdIntraLuma &c, int i16_mode)
 {
     const EncoderImage &img = run.img;
     const MacroblockRecord &mb = img.mb_data[static_cast<size_t>(img.mb_index)];
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         std::copy(run.rec->y[py + y] + px, run.rec->y[py + y] + px + 16, c.luma[y]);
     std::copy(&img.cof.cofAC[0][0][0][0], &img.cof.cofAC[0][0][0][0] + 4 * 4 * 2 * 65, &c.cof[0][0][0][0]);
@@ -254,7 +261,7 @@ void KeepIntraLuma(EncoderRun &run, RdIntraLuma &c, int i16_mode)
     c.coded_pattern = mb.coded_pattern;
     c.coded_block_bits = mb.coded_block_bits;
     for (int k = 0; k < 16; ++k)
-        c.ipred[k] = img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1];
+        c.ipred[k] = img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4);
     c.intra4_codes = mb.intra4_codes;
     c.i16_mode = i16_mode;
     c.valid = true;
@@ -264,7 +271,7 @@ int RestoreIntraLuma(EncoderRun &run, const RdIntraLuma &c)
 {
     EncoderImage &img = run.img;
     MacroblockRecord &mb = img.CurrentMb();
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         std::copy(c.luma[y], c.luma[y] + 16, run.rec->y[py + y] + px);
     std::copy(&c.cof[0][0][0][0], &c.cof[0][0][0][0] + 4 * 4 * 2 * 65, &img.cof.cofAC[0][0][0][0]);
@@ -272,7 +279,7 @@ int RestoreIntraLuma(EncoderRun &run, const RdIntraLuma &c)
     mb.coded_pattern = c.coded_pattern;
     mb.coded_block_bits = c.coded_block_bits;
     for (int k = 0; k < 16; ++k)
-        img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1] = c.ipred[k];
+        img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4) = c.ipred[k];
     mb.intra4_codes = c.intra4_codes;
     return c.i16_mode;
 }
@@ -317,7 +324,7 @@ int rd_cost_macroblock(EncoderRun &run, double lambda, int mode, double *best_j)
     mb.i16_type = mode == kModeI16 ? intra16x16_mb_type(mb.coded_pattern, i16Mode) : 0;
     SetVectorPredictions(run);
 
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     // Loss-aware decisions take the luma error the simulated receivers would see, on average (they
     // simulate luma only; chroma keeps the encoder's own error).
     const double lumaDistortion = run.input.RDOptimization == 2 && img.type != kTypeI

@@ -25,13 +25,13 @@ void BlockMotionCopy::Save(const EncoderImage &img)
     const MotionMaps &m = img.maps;
     for (int k = 0; k < 16; ++k) {
         const size_t at = MapAt(img, k);
-        ref[k] = m.ref[at];
-        mv[k] = m.mv[at];
+        ref[k] = m.ref_map[at];
+        mv[k] = m.mv_map[at];
         if (IsB(img)) {
-            fw_ref[k] = m.fw_ref[at];
-            bw_ref[k] = m.bw_ref[at];
-            fw_mv[k] = m.fw_mv[at];
-            bw_mv[k] = m.bw_mv[at];
+            fw_ref[k] = m.fw_ref_map[at];
+            bw_ref[k] = m.bw_ref_map[at];
+            fw_mv[k] = m.fw_mv_map[at];
+            bw_mv[k] = m.bw_mv_map[at];
         }
     }
 }
@@ -41,13 +41,13 @@ void BlockMotionCopy::Restore(EncoderImage &img) const
     MotionMaps &m = img.maps;
     for (int k = 0; k < 16; ++k) {
         const size_t at = MapAt(img, k);
-        m.ref[at] = ref[k];
-        m.mv[at] = mv[k];
+        m.ref_map[at] = ref[k];
+        m.mv_map[at] = mv[k];
         if (IsB(img)) {
-            m.fw_ref[at] = fw_ref[k];
-            m.bw_ref[at] = bw_ref[k];
-            m.fw_mv[at] = fw_mv[k];
-            m.bw_mv[at] = bw_mv[k];
+            m.fw_ref_map[at] = fw_ref[k];
+            m.bw_ref_map[at] = bw_ref[k];
+            m.fw_mv_map[at] = fw_mv[k];
+            m.bw_mv_map[at] = bw_mv[k];
         }
     }
 }
@@ -62,7 +62,7 @@ void keep_best_macroblock(EncoderRun &run, int mode)
     best.i16_type = mb.i16_type;
     best.quarter_mode = mb.quarter_mode;
     best.quarter_dir = mb.quarter_dir;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         std::copy(run.rec->y[py + y] + px, run.rec->y[py + y] + px + 16, best.luma[y]);
     for (int uv = 0; uv < 2; ++uv)
@@ -75,7 +75,7 @@ void keep_best_macroblock(EncoderRun &run, int mode)
     best.coded_pattern = pCopy ? 0 : mb.coded_pattern;
     best.coded_block_bits = pCopy ? 0 : mb.coded_block_bits;
     for (int k = 0; k < 16; ++k)
-        best.ipred[k] = img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1];
+        best.ipred[k] = img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4);
     best.intra4_codes = mb.intra4_codes;
     best.motion.Save(img);
     std::copy(&mb.mv_pred[0][0][0][0], &mb.mv_pred[0][0][0][0] + 64, &best.mv_pred[0][0][0][0]);
@@ -93,7 +93,7 @@ void apply_best_macroblock(EncoderRun &run)
     mb.i16_type = best.i16_type;
     mb.quarter_mode = best.quarter_mode;
     mb.quarter_dir = best.quarter_dir;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
+    const int px = img.luma_x(), py = img.luma_y();
     for (int y = 0; y < 16; ++y)
         std::copy(best.luma[y], best.luma[y] + 16, run.rec->y[py + y] + px);
     for (int uv = 0; uv < 2; ++uv)
@@ -103,7 +103,7 @@ void apply_best_macroblock(EncoderRun &run)
     mb.coded_pattern = best.coded_pattern;
     mb.coded_block_bits = best.coded_block_bits;
     for (int k = 0; k < 16; ++k)
-        img.intra_pred_modes[4 * img.mb_y + k / 4 + 1][4 * img.mb_x + k % 4 + 1] = best.ipred[k];
+        img.ipred_map(4 * img.mb_x + k % 4, 4 * img.mb_y + k / 4) = best.ipred[k];
     mb.intra4_codes = best.intra4_codes;
     best.motion.Restore(img);
     std::copy(&best.mv_pred[0][0][0][0], &best.mv_pred[0][0][0][0] + 64, &mb.mv_pred[0][0][0][0]);

@@ -126,8 +126,10 @@ double rd_motion_lambda(double mode_lambda);
 // sends indices, else 0.
 int rd_reference_cost(const EncoderRun &run, int r);
 
-// Makes the coding states when they are missing.
-void rd_prepare(EncoderRun &run);
+// The trials' coding states: made at the start of a run (and by the decision when they are missing),
+// released at its end.
+void alloc_coding_states(EncoderRun &run);
+void free_coding_states(EncoderRun &run);
 
 // J of intra 4x4 mode `mode` for block b of quarter q: the block is coded (reconstruction into the
 // picture), its mode element and coefficients written and counted.

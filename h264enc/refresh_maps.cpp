@@ -105,7 +105,7 @@ int reference_is_reliable(EncoderRun &run, int block, int r, int type)
     for (int j = y0; j < y0 + h; ++j)
         for (int i = x0; i < x0 + w; ++i) {
             const std::array<int, 2> &v = mv[static_cast<size_t>(j)][static_cast<size_t>(i)];
-            const int px = 16 * img.mb_x + 4 * i, py = 16 * img.mb_y + 4 * j;
+            const int px = img.luma_x() + 4 * i, py = img.luma_y() + 4 * j;
             int xlo, xhi, ylo, yhi, dummy;
             SampleRange(4 * px + v[0], &xlo, &dummy);
             SampleRange(4 * (px + 3) + v[0], &dummy, &xhi);

@@ -14,7 +14,7 @@ struct EncoderRun;
 constexpr int kMaxSettingsFileSize = 60000;
 constexpr int kMaxSettingsItems = 10000;
 
-// Reads run.settings_path, parses and checks it (the input file is then open in run.input_file). Every
+// Reads run.h264_settings_path, parses and checks it (the input file is then open in run.input_file). Every
 // failure ends the run with the message and code of its rule (300 reading and parsing, 400 values out
 // of range, 500 files and combinations).
 void Configure(EncoderRun &run);

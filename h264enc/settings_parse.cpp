@@ -154,8 +154,8 @@ void parse_settings(EncoderRun &run, std::string text)
 
 void Configure(EncoderRun &run)
 {
-    zn::LogF(zn::LogLevel::Info, "Parsing Configfile %s", run.settings_path.c_str());
-    parse_settings(run, GetConfigFileContent(run.settings_path));
+    zn::LogF(zn::LogLevel::Info, "Parsing Configfile %s", run.h264_settings_path.c_str());
+    parse_settings(run, GetConfigFileContent(run.h264_settings_path));
     zn::Log(zn::LogLevel::Info, "\n");
 }
 

@@ -222,7 +222,7 @@ void set_macroblock_neighbours(EncoderImage &img)
         mb.neighbours[1][0] = img.InSlice(m - 1, slice);
     // A field macroblock of a macroblock-adaptive frame finds no macroblock above in the first pair row.
     const bool fieldMb = img.mbaff && mb.field_pair_flag;
-    if (16 * img.mb_y >= (fieldMb ? 32 : 16) && img.InSlice(m - w, slice)) {
+    if (img.luma_y() >= (fieldMb ? 32 : 16) && img.InSlice(m - w, slice)) {
         mb.neighbours[0][1] = img.InSlice(m - w, slice);
         if (img.mb_x > 0)
             mb.neighbours[0][0] = img.InSlice(m - w - 1, slice);
@@ -251,7 +251,7 @@ void begin_macroblock(EncoderRun &run)
         MotionMaps &m = img.maps;
         for (int y = 4 * img.mb_y; y < 4 * img.mb_y + 4; ++y)
             for (int x = 4 * img.mb_x; x < 4 * img.mb_x + 4; ++x)
-                m.mv[m.At(x, y)] = {0, 0};
+                m.mv_map[m.At(x, y)] = {0, 0};
     }
     mb.chroma_pred_mode = 2;
     mb.intra4_codes.fill(2);

@@ -99,7 +99,7 @@ int h264enc_trans_quant_4x4(EncoderRun &run, int bx, int by, int *cost)
             pred[x][y] = w.pred[bx + x][by + y];
     h264dec_itrans4x4_kernel(coef, pred, recon, nullptr);
     Array2D<uint8_t> &rec = run.rec->y;
-    const int px = 16 * img.mb_x + bx, py = 16 * img.mb_y + by;
+    const int px = img.luma_x() + bx, py = img.luma_y() + by;
     for (int x = 0; x < 4; ++x)
         for (int y = 0; y < 4; ++y) {
             w.resid[x][y] = recon[x][y];
@@ -117,8 +117,8 @@ int h264enc_trans_quant_16x16(EncoderRun &run, int mode)
     const int f = (1 << bits) / 3;
     const int(*scan)[2] = ScanOf(img);
     const Array2D<uint8_t> &org = run.org->y;
-    const int px = 16 * img.mb_x, py = 16 * img.mb_y;
-    const int(*pred)[16] = w.intra16[mode];
+    const int px = img.luma_x(), py = img.luma_y();
+    const int(*pred)[16] = w.luma16_intra_preds[mode];
 
     int coef[4][4][4][4]; // [block column][block row][i][j]
     for (int bx = 0; bx < 4; ++bx)
@@ -211,7 +211,7 @@ void store_chroma_block(EncoderRun &run, int uv, int bx, int by, const int recon
 {
     const EncoderImage &img = run.img;
     Array2D<uint8_t> &rec = run.rec->uv[uv];
-    const int px = 8 * img.mb_x, py = 8 * img.mb_y;
+    const int px = img.chroma_pix_x(), py = img.chroma_pix_y();
     for (int x = 0; x < 4; ++x)
         for (int y = 0; y < 4; ++y) {
             run.mbw.resid[4 * bx + x][4 * by + y] = recon[x][y];

@@ -15,11 +15,16 @@ namespace h264enc {
 
 struct EncoderRun;
 
+// |a| with the sign of b (negative when b < 0).
+inline int copy_sign(int a, int b)
+{
+    return b < 0 ? -std::abs(a) : std::abs(a);
+}
+
 // One quantised level: |c| * mf + f, shifted down, with the sign of c.
 inline int Quantise(int c, int mf, int f, int bits)
 {
-    const int level = (std::abs(c) * mf + f) >> bits;
-    return c < 0 ? -level : level;
+    return copy_sign((std::abs(c) * mf + f) >> bits, c);
 }
 
 // The coefficient scan of the current block: field scan in field pictures and field macroblocks.
@@ -57,9 +62,9 @@ void chroma_dc_2x2(const int coef[2][2][4][4], int out[4]);
 
 // SP pictures: the same blocks with the prediction transformed as well and the sum quantised at the
 // switching quantiser, so that the reconstruction is the decoder's SP requantisation.
-int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost);
-int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp);
+int quant_luma_4x4_sp(EncoderRun &run, int bx, int by, int *cost);
+int quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp);
 // The prediction of a block without coefficients of an SP picture, requantised into the reconstruction.
-void h264enc_requant_prediction_sp(EncoderRun &run, int bx, int by);
+void requant_prediction_sp(EncoderRun &run, int bx, int by);
 
 } // namespace h264enc

@@ -47,7 +47,7 @@ void ReconstructLuma(EncoderRun &run, int bx, int by, const int levels[4][4])
     const int zero[4][4] = {};
     h264dec_itrans4x4_kernel(coef, zero, recon, nullptr);
     Array2D<uint8_t> &rec = run.rec->y;
-    const int px = 16 * img.mb_x + bx, py = 16 * img.mb_y + by;
+    const int px = img.luma_x() + bx, py = img.luma_y() + by;
     for (int x = 0; x < 4; ++x)
         for (int y = 0; y < 4; ++y) {
             w.resid[x][y] = recon[x][y];
@@ -57,7 +57,7 @@ void ReconstructLuma(EncoderRun &run, int bx, int by, const int levels[4][4])
 
 } // namespace
 
-int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
+int quant_luma_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
 {
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
@@ -94,12 +94,12 @@ int h264enc_trans_quant_4x4_sp(EncoderRun &run, int bx, int by, int *cost)
     return nonzero ? 1 : 0;
 }
 
-void h264enc_requant_prediction_sp(EncoderRun &run, int bx, int by)
+void requant_prediction_sp(EncoderRun &run, int bx, int by)
 {
     ReconstructLuma(run, bx, by, nullptr);
 }
 
-int h264enc_trans_quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
+int quant_chroma_sp(EncoderRun &run, int uv, int cr_cbp)
 {
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;

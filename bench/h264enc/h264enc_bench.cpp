@@ -174,9 +174,9 @@ struct CifPicture
             for (int b = 0; b < 16; ++b)
                 mb.coded_block_bits |= rng() % 3 == 0 ? 1 << b : 0;
         }
-        for (size_t i = 0; i < img.maps.ref.size(); ++i) {
-            img.maps.ref[i] = 0;
-            img.maps.mv[i] = {rng() % 4 == 0 ? 4 : 0, 0};
+        for (size_t i = 0; i < img.maps.ref_map.size(); ++i) {
+            img.maps.ref_map[i] = 0;
+            img.maps.mv_map[i] = {rng() % 4 == 0 ? 4 : 0, 0};
         }
         y.allocate(288, 352, "bench");
         uv.allocate(2, 144, 176, "bench");

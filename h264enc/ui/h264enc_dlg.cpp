@@ -103,48 +103,30 @@ bool CH264encDlg::OnInitDialog()
 
 void CH264encDlg::OnPageMessage(int message)
 {
-    h264enc::SettingsDialogValues &v = m_values;
     switch (message) {
     case WM_H264ENC_FILE_CHOSEN:
         OnH264encFileChosen();
         break;
-    case WM_H264ENC_SEARCH_MODES: {
-        const CH264encSearchModesDlg *p = m_pSearchModesPage;
-        v.InterSearch16x16 = p->m_b16x16;
-        v.InterSearch16x8 = p->m_b16x8;
-        v.InterSearch8x16 = p->m_b8x16;
-        v.InterSearch8x8 = p->m_b8x8;
-        v.InterSearch8x4 = p->m_b8x4;
-        v.InterSearch4x8 = p->m_b4x8;
-        v.InterSearch4x4 = p->m_b4x4;
+    case WM_H264ENC_SEARCH_MODES:
+        OnH264encSearchModes();
         break;
-    }
     case WM_H264ENC_SEARCH_RANGE:
-        v.SearchRange = m_pSearchPage->m_nSearchRange;
+        OnH264encSearchRange();
         break;
     case WM_H264ENC_BFRAMES:
-        v.DirectModeType = m_pBFramesPage->m_bDirectSpatial;
-        v.QPBPicture = m_pBFramesPage->m_nQP;
-        v.NumberBFrames = m_pBFramesPage->m_nBFrames;
+        OnH264encBFrames();
         break;
     case WM_H264ENC_SPFRAMES:
-        if (m_pSPFramesPage) {
-            v.QPSPPicture = m_pSPFramesPage->m_nQPError;
-            v.QPSP2Picture = m_pSPFramesPage->m_nQPBlock;
-            v.SPPicturePeriodicity = m_pSPFramesPage->m_nPeriod;
-        }
+        OnH264encSPFrames();
         break;
     case WM_H264ENC_ENTROPY:
-        v.SymbolMode = m_pEntropyPage->m_bCabac;
+        OnH264encEntropy();
         break;
     case WM_H264ENC_INTRA:
-        v.QPRemainingFrame = m_pIntraPage->m_nQPRemain;
-        v.QPFirstFrame = m_pIntraPage->m_nQPFirst;
-        v.IntraPeriod = m_pIntraPage->m_nPeriod;
+        OnH264encIntra();
         break;
     case WM_H264ENC_INTRA_CONT:
-        v.UseHadamard = m_pIntraContPage->m_bHadamard;
-        v.UseConstrainedIntraPred = m_pIntraContPage->m_bConstrainedIntra;
+        OnH264encIntraCont();
         break;
     case WM_H264ENC_INTER_FRAME:
         OnH264encInterFrame();
@@ -152,6 +134,59 @@ void CH264encDlg::OnPageMessage(int message)
     default:
         break;
     }
+}
+
+void CH264encDlg::OnH264encSearchModes()
+{
+    h264enc::SettingsDialogValues &v = m_values;
+    const CH264encSearchModesDlg *p = m_pSearchModesPage;
+    v.InterSearch16x16 = p->m_b16x16;
+    v.InterSearch16x8 = p->m_b16x8;
+    v.InterSearch8x16 = p->m_b8x16;
+    v.InterSearch8x8 = p->m_b8x8;
+    v.InterSearch8x4 = p->m_b8x4;
+    v.InterSearch4x8 = p->m_b4x8;
+    v.InterSearch4x4 = p->m_b4x4;
+}
+
+void CH264encDlg::OnH264encSearchRange()
+{
+    m_values.SearchRange = m_pSearchPage->m_nSearchRange;
+}
+
+void CH264encDlg::OnH264encBFrames()
+{
+    m_values.DirectModeType = m_pBFramesPage->m_bDirectSpatial;
+    m_values.QPBPicture = m_pBFramesPage->m_nQP;
+    m_values.NumberBFrames = m_pBFramesPage->m_nBFrames;
+}
+
+void CH264encDlg::OnH264encSPFrames()
+{
+    // The SP-frames page is never made, so this message never comes.
+    if (!m_pSPFramesPage)
+        return;
+    m_values.QPSPPicture = m_pSPFramesPage->m_nQPError;
+    m_values.QPSP2Picture = m_pSPFramesPage->m_nQPBlock;
+    m_values.SPPicturePeriodicity = m_pSPFramesPage->m_nPeriod;
+}
+
+void CH264encDlg::OnH264encEntropy()
+{
+    m_values.SymbolMode = m_pEntropyPage->m_bCabac;
+}
+
+void CH264encDlg::OnH264encIntra()
+{
+    m_values.QPRemainingFrame = m_pIntraPage->m_nQPRemain;
+    m_values.QPFirstFrame = m_pIntraPage->m_nQPFirst;
+    m_values.IntraPeriod = m_pIntraPage->m_nPeriod;
+}
+
+void CH264encDlg::OnH264encIntraCont()
+{
+    m_values.UseHadamard = m_pIntraContPage->m_bHadamard;
+    m_values.UseConstrainedIntraPred = m_pIntraContPage->m_bConstrainedIntra;
 }
 
 void CH264encDlg::OnH264encFileChosen()
@@ -222,16 +257,18 @@ void CH264encDlg::OnH264encApply()
     m_sResultText = zn::Q(
         zn::Format("Number of Frames\t\t: %d\r\nI/P frames to be Encoded\t: %d", m_values.sequence_frames,
                    h264enc::FramesToBeEncodedOf(m_values.sequence_frames, m_values.FrameSkip)));
-    std::string settingsPath;
-    const bool ready = PrepareRun(&settingsPath);
+    std::string h264_settings_path;
+    const bool ready = PrepareRun(&h264_settings_path);
     SetResultText(m_sResultText);
     if (ready) {
         const H264EncoderRun &hook = RunHook();
         zn::RunModuleApply([&] {
+            // This dialog receives the run's reports: it is the document's encoder dialog.
+            CH264encDlg *cur_h264enc_dlg = this;
             if (hook)
-                hook(settingsPath, this);
+                hook(h264_settings_path, cur_h264enc_dlg);
             else
-                h264enc::H264Encoder(settingsPath, this);
+                h264enc::H264Encoder(h264_settings_path, cur_h264enc_dlg);
         });
         SetResultText(m_sResultText);
     }

@@ -79,7 +79,15 @@ protected:
     void OnPageMessage(int message) override;
 
 private:
+    // The pages' notifications: each takes its page's values into the settings.
     void OnH264encFileChosen();
+    void OnH264encSearchModes();
+    void OnH264encSearchRange();
+    void OnH264encBFrames();
+    void OnH264encSPFrames();
+    void OnH264encEntropy();
+    void OnH264encIntra();
+    void OnH264encIntraCont();
     void OnH264encInterFrame();
     // The steps of Apply after the result text was started; false ends the Apply before the run.
     bool PrepareRun(std::string *settingsPath);

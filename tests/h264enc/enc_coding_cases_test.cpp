@@ -116,7 +116,7 @@ TEST(EncTransQuant, Intra16x16RoundsAsInIPicturesEvenInPPictures)
         auto run = OneMacroblockRun(type, 28);
         for (int x = 0; x < 16; ++x)
             for (int y = 0; y < 16; ++y) {
-                run->mbw.intra16[2][x][y] = 100;
+                run->mbw.luma16_intra_preds[2][x][y] = 100;
                 run->org->y[y][x] = static_cast<uint8_t>(x < 4 && y < 4 ? 111 : 100);
             }
         EXPECT_EQ(h264enc_trans_quant_16x16(*run, 2), 0) << "no AC level";
@@ -217,7 +217,7 @@ std::unique_ptr<EncoderRun> InterRun()
     interpolate_quarter_plane(luma, work, ref.mref);
     run->motion.refs = 1;
     run->motion.search_mv.assign(8, BlockVectors{});
-    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    std::fill(run->img.maps.ref_map.begin(), run->img.maps.ref_map.end(), 0);
     MacroblockRecord &mb = run->img.CurrentMb();
     mb.mb_mode = 1;
     for (int q = 0; q < 4; ++q)
@@ -333,8 +333,8 @@ std::unique_ptr<EncoderRun> SearchRun(int w, int h, int mb)
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             run->org->y[y][x] = static_cast<uint8_t>(rng() % 256);
-    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
-    std::fill(run->img.maps.mv.begin(), run->img.maps.mv.end(), std::array<int, 2>{-9, 6});
+    std::fill(run->img.maps.ref_map.begin(), run->img.maps.ref_map.end(), 0);
+    std::fill(run->img.maps.mv_map.begin(), run->img.maps.mv_map.end(), std::array<int, 2>{-9, 6});
     return run;
 }
 
@@ -409,8 +409,8 @@ void SetBlocks(EncoderRun &run, int x0, int x1, int y0, int y1, std::array<int, 
     MotionMaps &m = run.img.maps;
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) {
-            m.mv[m.At(x, y)] = mv;
-            m.ref[m.At(x, y)] = ref;
+            m.mv_map[m.At(x, y)] = mv;
+            m.ref_map[m.At(x, y)] = ref;
         }
 }
 
@@ -496,8 +496,8 @@ TEST(EncModeDecision, PMacroblockWithoutCoefficientsOnTheSkipVectorIsACopy)
     const MotionMaps &m = run->img.maps;
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
-            EXPECT_EQ(m.ref[m.At(x, y)], 0);
-            EXPECT_EQ(m.mv[m.At(x, y)], (std::array<int, 2>{0, 0}));
+            EXPECT_EQ(m.ref_map[m.At(x, y)], 0);
+            EXPECT_EQ(m.mv_map[m.At(x, y)], (std::array<int, 2>{0, 0}));
         }
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
@@ -539,7 +539,7 @@ TEST(EncChromaIntra, NoNeighbourGivesDc128AndMode2)
     for (int uv = 0; uv < 2; ++uv)
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 8; ++y)
-                ASSERT_EQ(run->mbw.chroma_intra[uv][2][x][y], 128) << uv << " " << x << " " << y;
+                ASSERT_EQ(run->mbw.chroma_intra_preds[uv][2][x][y], 128) << uv << " " << x << " " << y;
     EXPECT_EQ(run->img.CurrentMb().chroma_pred_mode, 2);
 }
 
@@ -575,10 +575,10 @@ TEST(EncChromaIntra, FirstRowOfASliceStartingMidPictureHasNoUpperNeighbour)
         const int upperRows = (l[0] + l[1] + l[2] + l[3] + 2) >> 2,
                   lowerRows = (l[4] + l[5] + l[6] + l[7] + 2) >> 2;
         // Block (4, 0) has no samples above: it takes those to its left, as (0, 0) does.
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][5][1], upperRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][1][2], upperRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][2][6], lowerRows) << uv;
-        EXPECT_EQ(run->mbw.chroma_intra[uv][2][6][5], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][5][1], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][1][2], upperRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][2][6], lowerRows) << uv;
+        EXPECT_EQ(run->mbw.chroma_intra_preds[uv][2][6][5], lowerRows) << uv;
     }
 }
 

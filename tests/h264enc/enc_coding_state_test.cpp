@@ -42,7 +42,7 @@ int WriteBits(enc::EncoderRun &run, int bits)
         enc::SyntaxItem item;
         item.category = enc::SE_MVD;
         item.value = 0;
-        item.cabac = enc::cabac_write_mvd;
+        item.write_fn = enc::cabac_write_mvd;
         written += enc::write_syntax_element(run, item);
     }
     return written;
@@ -99,7 +99,7 @@ TEST(CodingState, CabacTrialTakenBackLeavesNoTrace)
         enc::SyntaxItem item;
         item.category = enc::SE_MVD;
         item.value = static_cast<int>(rng() % 41) - 20;
-        item.cabac = enc::cabac_write_mvd;
+        item.write_fn = enc::cabac_write_mvd;
         enc::write_syntax_element(*a, item);
     }
     a->img.CurrentMb().mv_diff[0][1][2][0] = 7;
@@ -109,7 +109,7 @@ TEST(CodingState, CabacTrialTakenBackLeavesNoTrace)
         enc::SyntaxItem item;
         item.category = enc::SE_CBP_INTER;
         item.value = 29;
-        item.cabac = enc::cabac_write_cbp;
+        item.write_fn = enc::cabac_write_cbp;
         enc::write_syntax_element(*run, item);
         enc::finish_slice(*run);
     }

@@ -74,13 +74,13 @@ struct Bench
         for (int y = 0; y < 4 * h; ++y)
             for (int x = 0; x < 4 * w; ++x) {
                 const size_t at = m.At(x, y);
-                (*dec.img.ref_idx_arr)[y][x] = m.ref[at];
-                (*dec.img.fwd_ref)[y][x] = m.fw_ref[at];
-                (*dec.img.bwd_ref)[y][x] = m.bw_ref[at];
+                (*dec.img.ref_idx_arr)[y][x] = m.ref_map[at];
+                (*dec.img.fwd_ref)[y][x] = m.fw_ref_map[at];
+                (*dec.img.bwd_ref)[y][x] = m.bw_ref_map[at];
                 for (int c = 0; c < 2; ++c) {
-                    (*dec.img.mv)[x + 4][y][c] = m.mv[at][static_cast<size_t>(c)];
-                    (*dec.img.fwd_mv)[x + 4][y][c] = m.fw_mv[at][static_cast<size_t>(c)];
-                    (*dec.img.bwd_mv)[x + 4][y][c] = m.bw_mv[at][static_cast<size_t>(c)];
+                    (*dec.img.mv)[x + 4][y][c] = m.mv_map[at][static_cast<size_t>(c)];
+                    (*dec.img.fwd_mv)[x + 4][y][c] = m.fw_mv_map[at][static_cast<size_t>(c)];
+                    (*dec.img.bwd_mv)[x + 4][y][c] = m.bw_mv_map[at][static_cast<size_t>(c)];
                 }
             }
         for (int y = 0; y < 16 * h; ++y)
@@ -143,13 +143,13 @@ void RandomPicture(Bench &b, std::mt19937 &rng)
     auto vec = [&]() {
         return std::array<int, 2>{static_cast<int>(rng() % 11) - 5, static_cast<int>(rng() % 11) - 5};
     };
-    for (size_t at = 0; at < m.ref.size(); ++at) {
-        m.ref[at] = static_cast<int>(rng() % 3) - (rng() % 5 == 0 ? 1 : 0);
-        m.fw_ref[at] = static_cast<int>(rng() % 3) - 1;
-        m.bw_ref[at] = static_cast<int>(rng() % 2) - 1;
-        m.mv[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
-        m.fw_mv[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
-        m.bw_mv[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
+    for (size_t at = 0; at < m.ref_map.size(); ++at) {
+        m.ref_map[at] = static_cast<int>(rng() % 3) - (rng() % 5 == 0 ? 1 : 0);
+        m.fw_ref_map[at] = static_cast<int>(rng() % 3) - 1;
+        m.bw_ref_map[at] = static_cast<int>(rng() % 2) - 1;
+        m.mv_map[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
+        m.fw_mv_map[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
+        m.bw_mv_map[at] = rng() % 2 ? vec() : std::array<int, 2>{0, 0};
     }
     RandomPlanes(b, rng);
     b.Sync();
@@ -194,12 +194,12 @@ TEST(EncDeblock, VectorDifferenceOfFourGivesStrengthOneAndThreeGivesNone)
     for (int m : {0, 1})
         e.b.Enc(m).mb_mode = enc::kMode16x16;
     enc::MotionMaps &maps = e.b.img.maps;
-    for (size_t at = 0; at < maps.ref.size(); ++at)
-        maps.ref[at] = 0;
-    maps.mv[maps.At(4, 0)] = {4, 0}; // left of it, block (3, 0), has (0, 0)
-    maps.mv[maps.At(4, 1)] = {0, -3};
-    maps.mv[maps.At(4, 2)] = {-3, 3};
-    maps.ref[maps.At(4, 3)] = 1;
+    for (size_t at = 0; at < maps.ref_map.size(); ++at)
+        maps.ref_map[at] = 0;
+    maps.mv_map[maps.At(4, 0)] = {4, 0}; // left of it, block (3, 0), has (0, 0)
+    maps.mv_map[maps.At(4, 1)] = {0, -3};
+    maps.mv_map[maps.At(4, 2)] = {-3, 3};
+    maps.ref_map[maps.At(4, 3)] = 1;
     e.Strengths();
     EXPECT_EQ(e.s[0], 1);
     EXPECT_EQ(e.s[1], 0);

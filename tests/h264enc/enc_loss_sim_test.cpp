@@ -407,7 +407,7 @@ struct LossRun
         mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
         mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
         mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
-        run->moving_map.assign(img.maps.ref.size(), 1);
+        run->moving_map.assign(img.maps.ref_map.size(), 1);
         Init_Motion_Search_Module(*run);
         intra_refresh_init(run->refresh, w / 16, h / 16, 0); // the run's seeding point of the generator
         h264enc_losssim_init(run->losssim, in, img);
@@ -455,10 +455,10 @@ struct LossRun
         img.num_ref_minus1 = std::max(img.refs_in_use - 1, 0);
         img.stored_b_ref = 0;
         MotionMaps &m = img.maps;
-        std::fill(m.fw_ref.begin(), m.fw_ref.end(), -1);
-        std::fill(m.bw_ref.begin(), m.bw_ref.end(), -1);
-        std::fill(m.fw_mv.begin(), m.fw_mv.end(), std::array<int, 2>{0, 0});
-        std::fill(m.bw_mv.begin(), m.bw_mv.end(), std::array<int, 2>{0, 0});
+        std::fill(m.fw_ref_map.begin(), m.fw_ref_map.end(), -1);
+        std::fill(m.bw_ref_map.begin(), m.bw_ref_map.end(), -1);
+        std::fill(m.fw_mv_map.begin(), m.fw_mv_map.end(), std::array<int, 2>{0, 0});
+        std::fill(m.bw_mv_map.begin(), m.bw_mv_map.end(), std::array<int, 2>{0, 0});
         Picture(img.tr, coder, after_slices, [] {});
     }
 
@@ -529,8 +529,8 @@ int EncoderPredictionAt(EncoderRun &run, int y, int x, int stored = 0)
 {
     const MotionMaps &m = run.img.maps;
     const size_t at = m.At(x / 4, y / 4);
-    const RefFrame &f = *(*run.refs.current)[static_cast<size_t>(m.ref[at] + stored)];
-    return get_pel_quarter_clamped(f.mref, 4 * y + m.mv[at][1], 4 * x + m.mv[at][0]);
+    const RefFrame &f = *(*run.refs.current)[static_cast<size_t>(m.ref_map[at] + stored)];
+    return get_pel_quarter_clamped(f.mref, 4 * y + m.mv_map[at][1], 4 * x + m.mv_map[at][0]);
 }
 
 TEST(EncLossSim, WithoutLossesEveryReceiverReconstructsAndDeblocksTheEncodersPictures)
@@ -547,9 +547,9 @@ TEST(EncLossSim, WithoutLossesEveryReceiverReconstructsAndDeblocksTheEncodersPic
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i) {
                 const size_t at = m.At(4 * run.img.mb_x + i, 4 * run.img.mb_y + j);
-                if (run.img.type == kTypeP && m.ref[at] >= 0) {
-                    fractional += (m.mv[at][0] & 3) || (m.mv[at][1] & 3) ? 1 : 0;
-                    farther += m.ref[at] > 0 ? 1 : 0;
+                if (run.img.type == kTypeP && m.ref_map[at] >= 0) {
+                    fractional += (m.mv_map[at][0] & 3) || (m.mv_map[at][1] & 3) ? 1 : 0;
+                    farther += m.ref_map[at] > 0 ? 1 : 0;
                 }
             }
     };
@@ -583,8 +583,8 @@ TEST(EncLossSim, WithoutLossesReceiversDecodeBPicturesFromBothReferences)
             return;
         const MotionMaps &m = run.img.maps;
         const size_t at = m.At(4 * run.img.mb_x, 4 * run.img.mb_y);
-        both += m.fw_ref[at] >= 0 && m.bw_ref[at] >= 0 ? 1 : 0;
-        backward += m.fw_ref[at] < 0 && m.bw_ref[at] >= 0 ? 1 : 0;
+        both += m.fw_ref_map[at] >= 0 && m.bw_ref_map[at] >= 0 ? 1 : 0;
+        backward += m.fw_ref_map[at] < 0 && m.bw_ref_map[at] >= 0 ? 1 : 0;
     };
     auto same = [&] {
         for (int d = 0; d < 2; ++d)

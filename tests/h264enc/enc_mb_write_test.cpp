@@ -209,7 +209,7 @@ TEST(MacroblockWriting, NegativePTypeAndUnknownModesEndTheRun)
     enc::SyntaxItem item;
     item.category = enc::SE_MBTYPE;
     item.value = -1;
-    item.cabac = enc::writeMB_typeInfo2Buffer_CABAC;
+    item.write_fn = enc::writeMB_typeInfo2Buffer_CABAC;
     try {
         enc::write_syntax_element(*crun, item);
         FAIL();

@@ -49,12 +49,12 @@ void PutDecoder(Array3D<int> &mv, Array2D<int> &ref, Array3D<int> &fmv, Array2D<
 void PutEncoder(enc::MotionMaps &m, int x, int y, const Block &b)
 {
     const size_t at = m.At(x, y);
-    m.ref[at] = b.ref[0];
-    m.fw_ref[at] = b.ref[1];
-    m.bw_ref[at] = b.ref[2];
-    m.mv[at] = {b.mv[0][0], b.mv[0][1]};
-    m.fw_mv[at] = {b.mv[1][0], b.mv[1][1]};
-    m.bw_mv[at] = {b.mv[2][0], b.mv[2][1]};
+    m.ref_map[at] = b.ref[0];
+    m.fw_ref_map[at] = b.ref[1];
+    m.bw_ref_map[at] = b.ref[2];
+    m.mv_map[at] = {b.mv[0][0], b.mv[0][1]};
+    m.fw_mv_map[at] = {b.mv[1][0], b.mv[1][1]};
+    m.bw_mv_map[at] = {b.mv[2][0], b.mv[2][1]};
 }
 
 TEST(MbaffMotionForms, CarriedFormsEqualTheDecoders)
@@ -121,14 +121,15 @@ TEST(MbaffMotionForms, CarriedFormsEqualTheDecoders)
                     for (int y = 0; y < rows; ++y)
                         for (int x = 0; x < kWidth / 4; ++x) {
                             const size_t at = m.At(x, y);
-                            ASSERT_EQ(m.ref[at], ref[y][x]) << x << "," << y;
-                            ASSERT_EQ(m.fw_ref[at], fref[y][x]) << x << "," << y;
-                            ASSERT_EQ(m.bw_ref[at], bref[y][x]) << x << "," << y;
+                            ASSERT_EQ(m.ref_map[at], ref[y][x]) << x << "," << y;
+                            ASSERT_EQ(m.fw_ref_map[at], fref[y][x]) << x << "," << y;
+                            ASSERT_EQ(m.bw_ref_map[at], bref[y][x]) << x << "," << y;
                             for (int c = 0; c < 2; ++c) {
-                                ASSERT_EQ(m.mv[at][static_cast<size_t>(c)], mv[x + 4][y][c]) << x << "," << y;
-                                ASSERT_EQ(m.fw_mv[at][static_cast<size_t>(c)], fmv[x + 4][y][c])
+                                ASSERT_EQ(m.mv_map[at][static_cast<size_t>(c)], mv[x + 4][y][c])
                                     << x << "," << y;
-                                ASSERT_EQ(m.bw_mv[at][static_cast<size_t>(c)], bmv[x + 4][y][c])
+                                ASSERT_EQ(m.fw_mv_map[at][static_cast<size_t>(c)], fmv[x + 4][y][c])
+                                    << x << "," << y;
+                                ASSERT_EQ(m.bw_mv_map[at][static_cast<size_t>(c)], bmv[x + 4][y][c])
                                     << x << "," << y;
                             }
                         }

@@ -86,8 +86,8 @@ TEST(EncPSkip, EqualSkipCostKeepsTheSearchedVectorALowerOneTakesTheSkipVector)
     for (const auto &c : cases) {
         auto run = FlatRun(1, 3);
         MotionMaps &m = run->img.maps;
-        std::fill(m.ref.begin(), m.ref.end(), 0);
-        std::fill(m.mv.begin(), m.mv.end(), c.v);
+        std::fill(m.ref_map.begin(), m.ref_map.end(), 0);
+        std::fill(m.mv_map.begin(), m.mv_map.end(), c.v);
         const int cost = search_block_motion(*run, 0, 16, 16, 1, 2);
         EXPECT_EQ(cost, -32) << c.v[0] << " " << c.v[1];
         EXPECT_EQ(run->motion.Mv(0, 1)[0][0], c.want) << c.v[0] << " " << c.v[1];

@@ -44,8 +44,8 @@ Outcome ConfigureText(const Fixture &f, const std::string &text)
 {
     zn::MessageRecorder rec;
     enc::EncoderRun run;
-    run.settings_path = f.dir.File("H264EncoderSettings.cfg");
-    zntest::WriteFileBytes(run.settings_path, std::vector<unsigned char>(text.begin(), text.end()));
+    run.h264_settings_path = f.dir.File("H264EncoderSettings.cfg");
+    zntest::WriteFileBytes(run.h264_settings_path, std::vector<unsigned char>(text.begin(), text.end()));
     Outcome o;
     try {
         enc::Configure(run);
@@ -318,7 +318,7 @@ TEST(SettingsFile, FileSizeAndItemLimits)
     EXPECT_NE(open.message.find("Parameter 'FrameSkip' has no value"), std::string::npos) << open.message;
 
     enc::EncoderRun run;
-    run.settings_path = f.dir.File("missing.cfg");
+    run.h264_settings_path = f.dir.File("missing.cfg");
     zn::MessageRecorder rec;
     try {
         enc::Configure(run);

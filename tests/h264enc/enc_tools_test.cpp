@@ -190,9 +190,9 @@ TEST(EncMotionTables, TemporalDirectScalesTheCoLocatedVectorByOrderCounts)
     run->img.toppoc = 2;
     run->img.mb_x = run->img.mb_y = 0;
     MotionMaps &m = run->img.maps;
-    std::fill(m.ref.begin(), m.ref.end(), 0);
-    std::fill(m.mv.begin(), m.mv.end(), std::array<int, 2>{8, -3});
-    m.ref[m.At(3, 3)] = -1; // an intra co-located block: no vectors, no forward reference
+    std::fill(m.ref_map.begin(), m.ref_map.end(), 0);
+    std::fill(m.mv_map.begin(), m.mv_map.end(), std::array<int, 2>{8, -3});
+    m.ref_map[m.At(3, 3)] = -1; // an intra co-located block: no vectors, no forward reference
     compute_direct_vectors(*run);
     const MacroblockMotion &mo = run->motion;
     EXPECT_EQ(mo.direct_fw[0][0], (std::array<int, 2>{4, -1}));

@@ -182,7 +182,7 @@ TEST(EncChromaPrediction, QuarterLumaVectorIsEighthChromaSamples)
     for (auto &row : run->motion.Mv(0, 1))
         for (auto &v : row)
             v = {3, 5};
-    std::fill(run->img.maps.ref.begin(), run->img.maps.ref.end(), 0);
+    std::fill(run->img.maps.ref_map.begin(), run->img.maps.ref_map.end(), 0);
     MacroblockRecord &mb = run->img.CurrentMb();
     mb.mb_mode = 1;
     mb.quarter_mode.fill(1);

@@ -88,7 +88,7 @@ void CabacBench::SyncRecords()
 void CabacBench::SetRef(int list, int x, int y, int value)
 {
     enc::MotionMaps &m = img.maps;
-    std::vector<int> &e = list == 0 ? m.ref : list == 1 ? m.fw_ref : m.bw_ref;
+    std::vector<int> &e = list == 0 ? m.ref_map : list == 1 ? m.fw_ref_map : m.bw_ref_map;
     e[m.At(x, y)] = value;
     Array2D<int> &d = list == 0 ? *dec.img.ref_idx_arr : list == 1 ? *dec.img.fwd_ref : *dec.img.bwd_ref;
     d[y][x] = value;
@@ -108,7 +108,7 @@ int CabacBench::Write(enc::CabacWriteFn fn, int value, int second_value, int con
     item.value = value;
     item.second_value = second_value;
     item.context = context;
-    item.cabac = fn;
+    item.write_fn = fn;
     return enc::cabac_write_element(&item, img, &part);
 }
 

@@ -25,7 +25,7 @@ void PrepareFlatReferenceMacroblock(EncoderRun &run)
     mo.search_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
     mo.predicted_mv.assign(static_cast<size_t>(mo.refs) * 8, BlockVectors{});
     mo.partition_costs.assign(static_cast<size_t>(8 * (mo.refs + 1) * 4), 0);
-    run.moving_map.assign(run.img.maps.ref.size(), 1);
+    run.moving_map.assign(run.img.maps.ref_map.size(), 1);
     run.interp_work.allocate(32 + 8, 2 * 32 + 16, "test");
     Init_Motion_Search_Module(run);
     RefFrame &ref = *run.refs.frm.picbuf_short.front();

@@ -197,13 +197,13 @@ int RecordCoder::encode_macroblock(enc::EncoderRun &run)
         for (int x = 0; x < 4; ++x) {
             const size_t at = m.At(4 * img.mb_x + x, row0 + y);
             if (b) {
-                m.fw_ref[at] = s.refs[0][y][x];
-                m.bw_ref[at] = s.refs[1][y][x];
-                m.fw_mv[at] = {s.mv[0][y][x][0], s.mv[0][y][x][1]};
-                m.bw_mv[at] = {s.mv[1][y][x][0], s.mv[1][y][x][1]};
+                m.fw_ref_map[at] = s.refs[0][y][x];
+                m.bw_ref_map[at] = s.refs[1][y][x];
+                m.fw_mv_map[at] = {s.mv[0][y][x][0], s.mv[0][y][x][1]};
+                m.bw_mv_map[at] = {s.mv[1][y][x][0], s.mv[1][y][x][1]};
             } else {
-                m.ref[at] = s.refs[0][y][x];
-                m.mv[at] = {s.mv[0][y][x][0], s.mv[0][y][x][1]};
+                m.ref_map[at] = s.refs[0][y][x];
+                m.mv_map[at] = {s.mv[0][y][x][0], s.mv[0][y][x][1]};
             }
         }
     img.cof = s.cof;
@@ -345,7 +345,7 @@ std::vector<SyntheticMb> RandomPicture(std::mt19937 &rng, const enc::EncoderRun 
                     m.quarter_dir[q] = 2;
                     for (int y = y0; y < y0 + 2; ++y)
                         for (int x = x0; x < x0 + 2; ++x) {
-                            const int t = img.maps.ref[img.maps.At(4 * mbx + x, 4 * mby + y)];
+                            const int t = img.maps.ref_map[img.maps.At(4 * mbx + x, 4 * mby + y)];
                             const bool spatial = run.input.DirectModeType != 0;
                             m.refs[0][y][x] = spatial ? -2 : t < 0 ? -1 : t;
                             m.refs[1][y][x] = spatial ? -2 : t < 0 ? -1 : 0;
