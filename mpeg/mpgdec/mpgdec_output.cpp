@@ -18,9 +18,16 @@ namespace zn {
 
 namespace {
 
+constexpr int kClipSize = 1024, kClipZero = 384;
+
 // Pictures larger than this are refused: the standards' levels stop well below it, and the stores
 // of a damaged header could otherwise claim gigabytes.
 constexpr int kMaxPictureSide = 8192;
+
+inline uint8_t Clip(int v)
+{
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 void ComputeLayout(const CMpegDecoder &d, int &mbWidth, int &mbHeight)
 {
@@ -47,6 +54,15 @@ void CMpegDecoder::mpgdec_initdecoder()
 {
     if (initialised)
         mpgdec_freedecoder();
+    // The clip table first; without it no block can be written, so the run ends here.
+    m_clipBlock.reset(new (std::nothrow) uint8_t[kClipSize]);
+    if (!m_clipBlock) {
+        ShowMessage("mpgdec_initdecoder - malloc failed\n");
+        throw MpegDecodeError("malloc failed");
+    }
+    for (int i = 0; i < kClipSize; ++i)
+        m_clipBlock[i] = Clip(i - kClipZero);
+    clip = m_clipBlock.get() + kClipZero;
     if (!base_layer.mpeg2) {
         progressive_sequence = 1;
         progressive_frame = 1;
@@ -68,6 +84,12 @@ void CMpegDecoder::mpgdec_initdecoder()
     if (chroma_format < 1 || chroma_format > 3) {
         ShowMessage("MpegDecoder - The stream gives a reserved chroma format.");
         throw MpegDecodeError("reserved chroma format");
+    }
+    if (base_layer.scalable_mode == 2 && m_shown.insert("SC_SPAT").second) {
+        // The lower layer that would predict a spatially scalable stream is not decoded: the pictures
+        // go without its prediction. Told for each component's lower-layer store and for the layer.
+        for (int c = 0; c < 4; ++c)
+            ShowMessage("Scalability SC_SPAT no longer supported");
     }
     ComputeLayout(*this, mb_width, mb_height);
     coded_width = 16 * mb_width;
@@ -115,6 +137,8 @@ void CMpegDecoder::mpgdec_freedecoder()
             std::vector<uint8_t>().swap(plane);
     for (int c = 0; c < 3; ++c)
         backward_ref[c] = forward_ref[c] = aux_frame[c] = current_frame[c] = nullptr;
+    clip = nullptr;
+    m_clipBlock.reset();
     initialised = 0;
 }
 
@@ -266,10 +290,24 @@ void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonI
     }
     const short *b = ld.block[comp];
     const int mode = d.output_mode;
-    if (mode == 0 && nonIntra)
-        (d.plain_kernels ? AddBlockPlain : AddBlockFast)(b, p, p, step);
-    else if (!(mode == 1 && nonIntra)) // mode 1 keeps the prediction of a non-intra block
-        (d.plain_kernels ? PutBlockPlain : PutBlockFast)(b, p, step);
+    if (!d.plain_kernels) {
+        if (mode == 0 && nonIntra)
+            AddBlockFast(b, p, p, step);
+        else if (!(mode == 1 && nonIntra)) // mode 1 keeps the prediction of a non-intra block
+            PutBlockFast(b, p, step);
+        return;
+    }
+    const uint8_t *clip = d.clip; // the transform's output lies in -256..255
+    for (int j = 0; j < 8; ++j, p += step, b += 8) {
+        for (int i = 0; i < 8; ++i) {
+            if (mode == 0)
+                p[i] = nonIntra ? clip[b[i] + p[i]] : clip[b[i] + 128];
+            else if (mode == 1)
+                p[i] = nonIntra ? p[i] : clip[b[i] + 128];
+            else
+                p[i] = clip[b[i] + 128];
+        }
+    }
 }
 
 } // namespace zn
