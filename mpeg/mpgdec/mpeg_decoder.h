@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <set>
@@ -136,6 +137,8 @@ public:
     int chroma_format = 1, mb_width = 0, mb_height = 0;
     int skip_b_frames = 0;
     int output_mode = 0; // 0 decoded frames, 1 prediction only, 2 coded difference
+    // Decode with the plain forms of the kernels (tests hold the fast forms to their pictures).
+    bool plain_kernels = false;
     int ref_picture_type = 1;
     // Where frames go: the display routine of the document's decoder dialog (tests and tools install
     // their own), or else an image being filled as a stream is opened as a document.
@@ -186,6 +189,24 @@ private:
     // input
     void mpgdec_fillbuffer();
     void FillWindow();
+    // An elementary stream with eight bytes left in the buffer takes the bytes FillWindow's loop would
+    // take, all at once; false when the loop must run.
+    bool FillWindowAtOnce(MpegLayer &ld)
+    {
+        if (system_stream || ld.incnt > 56 || ld.buffer + ld.buffer_bytes - ld.rdptr < 8)
+            return false;
+        const int k = (64 - ld.incnt) >> 3;
+        uint64_t v;
+        std::memcpy(&v, ld.rdptr, 8);
+        v = __builtin_bswap64(v); // the first byte of the stream on top
+        const uint64_t taken = k == 8 ? v : v >> (64 - 8 * k);
+        ld.bits |= taken << (64 - ld.incnt - 8 * k);
+        ld.rdptr += k;
+        ld.file_pos += k;
+        ld.stream_pos += k;
+        ld.incnt += 8 * k;
+        return true;
+    }
     int NextStreamByte();
     int SystemByte();
     int RawByte();

@@ -3,12 +3,14 @@
 // each block of a macroblock.
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgdec/mpgdec_vlc.h"
 #include "platform/log.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace zn {
 
@@ -84,17 +86,62 @@ MpegPictureDecoder::CoefficientRead MpegPictureDecoder::ReadRunLevel(const mpgvl
     return CoefficientRead::Coefficient;
 }
 
+// The same, fast: the window stays in the layer and each ordinary code (the great majority) is taken
+// from the compact table with its sign bit in one step, and the end of block directly; escapes and
+// invalid codes go through the plain ReadRunLevel on the full table, so faults and messages are the
+// same.
+inline MpegPictureDecoder::CoefficientRead
+MpegPictureDecoder::ReadRunLevelFast(const mpgvlc::CompactTable &table, int i, const char *reader, int &pos,
+                                     int &level, bool &negative)
+{
+    MpegLayer &l = *d.current_layer;
+    const uint32_t window = static_cast<uint32_t>(l.bits >> 32);
+    const mpgvlc::Entry &e = table.Look(window);
+    if (e.value > 0) {
+        const int len = e.len;
+        negative = (window >> (31 - len)) & 1;
+        l.bits <<= len + 1;
+        l.incnt -= len + 1;
+        // A code and its sign take at most 17 bits, so the window is refilled less often than after
+        // every read; the bits it hands out are the same. A system stream keeps the rule of every read,
+        // since its packet layer may stop the run at a bad header and must do so at the same point.
+        if (l.incnt <= (d.system_stream ? 56 : 32) && !d.FillWindowAtOnce(l))
+            d.FillWindow();
+        level = e.value;
+        pos = i + e.run;
+        if (pos > 63) {
+            LogF(LogLevel::Error, "invalid Huffman code in %s()\n", reader);
+            fault = true;
+            return CoefficientRead::Fault;
+        }
+        return CoefficientRead::Coefficient;
+    }
+    if (e.value == mpgvlc::kEob) {
+        l.bits <<= e.len;
+        l.incnt -= e.len;
+        if (l.incnt <= 56 && !d.FillWindowAtOnce(l))
+            d.FillWindow();
+        return CoefficientRead::EndOfBlock;
+    }
+    return ReadRunLevel(*table.full, i, reader, pos, level, negative);
+}
+
 // The run/level pairs of a block from position i to its end of block, each coefficient dequantised
 // at its natural position j by dequant(level, j). The first pair may use a code table of its own.
-template <typename Dequant>
-void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable,
-                                            const mpgvlc::Table &table, const uint8_t *scan,
-                                            const char *reader, Dequant dequant)
+template <typename TableType, typename Dequant>
+void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const TableType &firstTable,
+                                            const TableType &table, const uint8_t *scan, const char *reader,
+                                            Dequant dequant)
 {
-    for (const mpgvlc::Table *t = &firstTable;; t = &table) {
+    for (const TableType *t = &firstTable;; t = &table) {
         int pos, level;
         bool negative;
-        if (ReadRunLevel(*t, i, reader, pos, level, negative) != CoefficientRead::Coefficient)
+        CoefficientRead read;
+        if constexpr (std::is_same_v<TableType, mpgvlc::CompactTable>)
+            read = ReadRunLevelFast(*t, i, reader, pos, level, negative);
+        else
+            read = ReadRunLevel(*t, i, reader, pos, level, negative);
+        if (read != CoefficientRead::Coefficient)
             return;
         const int j = scan[pos];
         const int v = dequant(level, j);
@@ -102,6 +149,19 @@ void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Tabl
         bp[j] = Saturate(negative ? -v : v);
         i = pos + 1;
     }
+}
+
+// The plain reader, or the fast one with the compact forms of the same tables.
+template <typename Dequant>
+void MpegPictureDecoder::ReadBlockCoefficients(short *bp, int i, bool firstForm, bool tableOne,
+                                               const uint8_t *scan, const char *reader, Dequant dequant)
+{
+    if (d.plain_kernels)
+        ReadAcCoefficients(bp, i, mpgvlc::Coefficients(firstForm, tableOne),
+                           mpgvlc::Coefficients(false, tableOne), scan, reader, dequant);
+    else
+        ReadAcCoefficients(bp, i, mpgvlc::CompactCoefficients(firstForm, tableOne),
+                           mpgvlc::CompactCoefficients(false, tableOne), scan, reader, dequant);
 }
 
 // The DC differential of an intra block, accumulated in its component's predictor. Returns the
@@ -146,18 +206,16 @@ void MpegPictureDecoder::getintrablock(int comp)
     bp[0] = Saturate(dcPred[cc] * 8);
     const int *w = IntraMatrix(cc);
     const int q = ld.quantizer_scale;
-    const mpgvlc::Table &table = mpgvlc::Coefficients(false, false);
-    ReadAcCoefficients(bp, 1, table, table, kMpegZigZag, "getintrablock",
-                       [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
+    ReadBlockCoefficients(bp, 1, false, false, kMpegZigZag, "getintrablock",
+                          [&](int level, int j) { return Oddify((level * q * w[j]) >> 3); });
 }
 
 void MpegPictureDecoder::getinterblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
     const int q = ld.quantizer_scale;
-    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
-                       mpgvlc::Coefficients(false, false), kMpegZigZag, "getinterblock",
-                       [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
+    ReadBlockCoefficients(ld.block[comp], 0, true, false, kMpegZigZag, "getinterblock",
+                          [&](int level, int j) { return Oddify(((2 * level + 1) * w[j] * q) >> 4); });
 }
 
 void MpegPictureDecoder::getmpg2intrablock(int comp)
@@ -169,19 +227,18 @@ void MpegPictureDecoder::getmpg2intrablock(int comp)
     bp[0] = Saturate(dcPred[cc] * (1 << (3 - d.intra_dc_precision)));
     const int *w = IntraMatrix(cc);
     const int q = ld.quantizer_scale;
-    const mpgvlc::Table &table = mpgvlc::Coefficients(false, d.intra_vlc_format);
-    ReadAcCoefficients(bp, 1, table, table, ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag,
-                       "getmpg2intrablock", [&](int level, int j) { return (w[j] * q * level) >> 4; });
+    ReadBlockCoefficients(bp, 1, false, d.intra_vlc_format,
+                          ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2intrablock",
+                          [&](int level, int j) { return (w[j] * q * level) >> 4; });
 }
 
 void MpegPictureDecoder::getmpg2interblock(int comp)
 {
     const int *w = NonIntraMatrix(comp);
     const int q = ld.quantizer_scale;
-    ReadAcCoefficients(ld.block[comp], 0, mpgvlc::Coefficients(true, false),
-                       mpgvlc::Coefficients(false, false),
-                       ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
-                       [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
+    ReadBlockCoefficients(ld.block[comp], 0, true, false,
+                          ld.alternate_scan ? kMpegAlternateScan : kMpegZigZag, "getmpg2interblock",
+                          [&](int level, int j) { return ((2 * level + 1) * w[j] * q) >> 5; });
 }
 
 void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
@@ -210,7 +267,7 @@ void MpegPictureDecoder::Reconstruct(int mba, bool skipped, int cbp)
             if ((sum & 1) == 0)
                 bp[63] = static_cast<short>(bp[63] ^ 1);
         }
-        CMpegDecoder::InverseDct(bp);
+        (d.plain_kernels ? InverseDctPlain : InverseDctFast)(bp);
         mpgdec_blocktoframe(comp, bx, by, !intra);
     }
 }

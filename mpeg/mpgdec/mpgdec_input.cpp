@@ -6,6 +6,8 @@
 
 #include "platform/messages.h"
 
+#include <cstring>
+
 namespace zn {
 
 namespace {
@@ -197,6 +199,8 @@ int CMpegDecoder::NextStreamByte()
 void CMpegDecoder::FillWindow()
 {
     MpegLayer &ld = *current_layer;
+    if (FillWindowAtOnce(ld))
+        return;
     while (ld.incnt <= 56) {
         ld.bits |= static_cast<uint64_t>(NextStreamByte()) << (56 - ld.incnt);
         ld.incnt += 8;

@@ -6,6 +6,7 @@
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
 #include "image/cdib.h"
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgdec/mpgdec_display.h"
 #include "platform/messages.h"
 
@@ -289,6 +290,13 @@ void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonI
     }
     const short *b = ld.block[comp];
     const int mode = d.output_mode;
+    if (!d.plain_kernels) {
+        if (mode == 0 && nonIntra)
+            AddBlockFast(b, p, p, step);
+        else if (!(mode == 1 && nonIntra)) // mode 1 keeps the prediction of a non-intra block
+            PutBlockFast(b, p, step);
+        return;
+    }
     const uint8_t *clip = d.clip; // the transform's output lies in -256..255
     for (int j = 0; j < 8; ++j, p += step, b += 8) {
         for (int i = 0; i < 8; ++i) {

@@ -8,7 +8,8 @@ namespace zn {
 
 namespace mpgvlc {
 struct Table;
-}
+struct CompactTable;
+} // namespace mpgvlc
 
 enum MacroblockFlags { kMbIntra = 1, kMbPattern = 2, kMbBackward = 4, kMbForward = 8, kMbQuant = 16 };
 
@@ -32,9 +33,15 @@ struct MpegPictureDecoder
     enum class CoefficientRead { Coefficient, EndOfBlock, Fault };
     CoefficientRead ReadRunLevel(const mpgvlc::Table &table, int i, const char *reader, int &pos, int &level,
                                  bool &negative);
-    template <typename Dequant>
-    void ReadAcCoefficients(short *bp, int i, const mpgvlc::Table &firstTable, const mpgvlc::Table &table,
+    CoefficientRead ReadRunLevelFast(const mpgvlc::CompactTable &table, int i, const char *reader, int &pos,
+                                     int &level, bool &negative);
+    // With the full tables (the plain reader) or their compact forms (the fast one).
+    template <typename TableType, typename Dequant>
+    void ReadAcCoefficients(short *bp, int i, const TableType &firstTable, const TableType &table,
                             const uint8_t *scan, const char *reader, Dequant dequant);
+    template <typename Dequant>
+    void ReadBlockCoefficients(short *bp, int i, bool firstForm, bool tableOne, const uint8_t *scan,
+                               const char *reader, Dequant dequant);
     int ReadIntraDc(int comp);
     const int *IntraMatrix(int cc) const;
     const int *NonIntraMatrix(int comp) const;

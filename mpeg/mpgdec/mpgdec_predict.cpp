@@ -4,6 +4,8 @@
 // the reference, so a reference plane is seen either as a frame or as one of its two fields.
 #include "mpeg/mpgdec/mpgdec_picture.h"
 
+#include "mpeg/mpgdec/mpeg_kernels.h"
+
 #include <algorithm>
 
 namespace zn {
@@ -18,38 +20,10 @@ struct PlaneView
     int height = 0;
 };
 
-template <bool Average, typename F> inline void Rows(uint8_t *d, int ds, int w, int h, F sample)
-{
-    for (int j = 0; j < h; ++j, d += ds)
-        for (int i = 0; i < w; ++i) {
-            int v = sample(j, i);
-            d[i] = static_cast<uint8_t>(Average ? (d[i] + v + 1) >> 1 : v);
-        }
-}
-
-// The four half-pel cases, each with its own loop so that the compiler can vectorise it.
-template <bool Average>
-void CopyInside(const uint8_t *s, int ss, uint8_t *d, int ds, int w, int h, int hx, int hy)
-{
-    if (!hx && !hy)
-        Rows<Average>(d, ds, w, h, [&](int j, int i) { return static_cast<int>(s[j * ss + i]); });
-    else if (hx && !hy)
-        Rows<Average>(d, ds, w, h,
-                      [&](int j, int i) { return (s[j * ss + i] + s[j * ss + i + 1] + 1) >> 1; });
-    else if (!hx)
-        Rows<Average>(d, ds, w, h,
-                      [&](int j, int i) { return (s[j * ss + i] + s[(j + 1) * ss + i] + 1) >> 1; });
-    else
-        Rows<Average>(d, ds, w, h, [&](int j, int i) {
-            return (s[j * ss + i] + s[j * ss + i + 1] + s[(j + 1) * ss + i] + s[(j + 1) * ss + i + 1] + 2) >>
-                   2;
-        });
-}
-
 // One block of w x h samples at (x, y) of dst, from src displaced by (dx, dy) half-pels. Positions
 // outside the reference (damaged vectors) repeat its edge samples.
 void PredictBlock(const PlaneView &src, const PlaneView &dst, int x, int y, int w, int h, int dx, int dy,
-                  bool average)
+                  bool average, bool plain)
 {
     if (!src.base || !dst.base || x < 0 || y < 0 || x + w > dst.width || y + h > dst.height)
         return;
@@ -59,10 +33,7 @@ void PredictBlock(const PlaneView &src, const PlaneView &dst, int x, int y, int 
     const bool inside = sx >= 0 && sy >= 0 && sx + w + hx <= src.width && sy + h + hy <= src.height;
     if (inside) {
         const uint8_t *s = src.base + static_cast<ptrdiff_t>(sy) * src.stride + sx;
-        if (average)
-            CopyInside<true>(s, src.stride, d, dst.stride, w, h, hx, hy);
-        else
-            CopyInside<false>(s, src.stride, d, dst.stride, w, h, hx, hy);
+        (plain ? PredictRowsPlain : PredictRowsFast)(s, src.stride, d, dst.stride, w, h, hx, hy, average);
         return;
     }
     auto at = [&](int px, int py) {
@@ -122,7 +93,7 @@ void MpegPictureDecoder::mpgdec_mcpredict(int bx, int by)
                     cdy /= 2;
                 }
             }
-            PredictBlock(viewOf(ref, c), dstOf(c), cx, cy, cw, ch, cdx, cdy, average);
+            PredictBlock(viewOf(ref, c), dstOf(c), cx, cy, cw, ch, cdx, cdy, average, d.plain_kernels);
         }
     };
     auto dualPrimeVector = [&](int mv, int m) { return (mv * m + (mv > 0 ? 1 : 0)) >> 1; };

@@ -301,6 +301,31 @@ const Table &Coefficients(bool first, bool one)
     return first ? zeroFirst : zeroNext;
 }
 
+namespace {
+
+CompactTable Compact(const Table &t)
+{
+    CompactTable c;
+    c.full = &t;
+    for (uint32_t k = 0; k < 1024; ++k)
+        c.high[k] = t.entries[k << 6];
+    for (uint32_t k = 0; k < 512; ++k)
+        c.low[k] = t.entries[k];
+    return c;
+}
+
+} // namespace
+
+const CompactTable &CompactCoefficients(bool first, bool one)
+{
+    static const CompactTable zeroFirst = Compact(Coefficients(true, false));
+    static const CompactTable zeroNext = Compact(Coefficients(false, false));
+    static const CompactTable tableOne = Compact(Coefficients(false, true));
+    if (one)
+        return tableOne;
+    return first ? zeroFirst : zeroNext;
+}
+
 double KraftSum(const Table &t)
 {
     double sum = 0;

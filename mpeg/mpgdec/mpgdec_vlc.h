@@ -39,6 +39,22 @@ constexpr int kEob = -1;
 constexpr int kEscapeCode = -2;
 const Table &Coefficients(bool first, bool one);
 
+// The coefficient tables again in 6 KB instead of 256 KB, so that they stay in the first-level cache:
+// a code whose first seven bits hold a 1 is at most ten bits long and is found by the first ten bits
+// of the window; the rarer codes of seven or more leading zeros by the first sixteen, of which only
+// the first 512 values can start that way. Look gives the same entry as the table it was made from.
+struct CompactTable
+{
+    const Table *full = nullptr;
+    Entry high[1024]; // window >= 0x02000000, by its first ten bits
+    Entry low[512];   // window < 0x02000000, by its first sixteen bits
+    const Entry &Look(uint32_t window32) const
+    {
+        return window32 >= 0x02000000u ? high[window32 >> 22] : low[window32 >> 16];
+    }
+};
+const CompactTable &CompactCoefficients(bool first, bool one);
+
 // Kraft sums of the tables (tests): 1.0 for a complete code.
 double KraftSum(const Table &t);
 

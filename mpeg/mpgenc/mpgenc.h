@@ -129,6 +129,11 @@ public:
     uint8_t *ReconstructionPlane(int c) { return m_newref[c]; }
 
 private:
+    // Whether block b of the macroblock carries levels (intra blocks always do).
+    bool IsCoded(const MacroblockRecord &mb, int b) const
+    {
+        return (mb.mb_type & MB_INTRA) || ((mb.cbp >> (m_s.block_count - 1 - b)) & 1);
+    }
     void AllocateStore(std::vector<uint8_t> store[3]);
     void BecomeP();
     void PictureChain(int secondField, int ipflag, uint8_t *cur[3], uint8_t *rec[3], int fieldCode,

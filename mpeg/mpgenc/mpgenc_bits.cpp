@@ -14,21 +14,24 @@ void MpegEncoder::ResetBitWriter()
     m_memory.clear();
 }
 
+// All n bits at once onto the bits of the unfinished byte, then every byte that is complete goes out.
 void MpegEncoder::WriteBits(uint32_t value, int n)
 {
-    for (int i = n - 1; i >= 0; --i) {
-        m_pending = (m_pending << 1) | ((value >> i) & 1u);
-        if (--m_free == 0) {
-            const uint8_t byte = static_cast<uint8_t>(m_pending);
-            if (m_toMemory)
-                m_memory.push_back(byte);
-            else if (m_out && std::fputc(byte, m_out) == EOF)
-                m_writeFailed = true;
-            m_pending = 0;
-            m_free = 8;
-            ++m_bytes;
-        }
+    if (n <= 0)
+        return;
+    int bits = 8 - m_free + n; // at most 7 + 32
+    const uint64_t acc = (static_cast<uint64_t>(m_pending) << n) | (value & ((uint64_t{1} << n) - 1));
+    while (bits >= 8) {
+        bits -= 8;
+        const uint8_t byte = static_cast<uint8_t>(acc >> bits);
+        if (m_toMemory)
+            m_memory.push_back(byte);
+        else if (m_out && putc_unlocked(byte, m_out) == EOF)
+            m_writeFailed = true;
+        ++m_bytes;
     }
+    m_pending = static_cast<uint32_t>(acc & ((1u << bits) - 1));
+    m_free = 8 - bits;
 }
 
 void MpegEncoder::AlignBits()

@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
-void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride)
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+void Downsample2Plain(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride)
 {
     const int tr = rows / 2, tc = cols / 2;
     // Samples beyond the last row or column repeat the edge, so every tap stays inside the source.
@@ -29,6 +34,69 @@ void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int strid
         }
 }
 
+namespace {
+
+// One target sample by the same weights as the plain form (its edge clamps never act: the last
+// target row and column read at most the last source ones).
+inline uint8_t DownsampleAt(const uint8_t *src, int stride, int r, int c)
+{
+    const int y = 2 * r, x = 2 * c, ym = r > 0 ? y - 1 : y, xm = c > 0 ? x - 1 : x;
+    auto at = [&](int yy, int xx) { return static_cast<int>(src[static_cast<long>(yy) * stride + xx]); };
+    const int sum = at(ym, xm) + 2 * at(ym, x) + at(ym, x + 1) + 2 * at(y, xm) + 4 * at(y, x) +
+                    2 * at(y, x + 1) + at(y + 1, xm) + 2 * at(y + 1, x) + at(y + 1, x + 1);
+    return static_cast<uint8_t>(sum >> 4);
+}
+
+} // namespace
+
+// The filter is separable: (1 2 1) down the three lines, in 16 bits, then (1 2 1) across, taken on the
+// even source columns. Eight target samples per step.
+void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride)
+{
+    const int tr = rows / 2, tc = cols / 2;
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128(), low16 = _mm_set1_epi32(0xFFFF);
+    for (int r = 0; r < tr; ++r) {
+        const int y = 2 * r;
+        const uint8_t *up = src + static_cast<long>(r > 0 ? y - 1 : y) * stride,
+                      *mid = src + static_cast<long>(y) * stride, *dn = mid + stride;
+        uint8_t *out = dst + static_cast<long>(r) * tc;
+        out[0] = tc > 0 ? DownsampleAt(src, stride, r, 0) : 0;
+        int c = 1;
+        // Vertical sums of 16 source columns from x on, as two vectors of 16-bit values.
+        auto vertical = [&](int x, __m128i &lo, __m128i &hi) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(up + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(mid + x));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dn + x));
+            lo = _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(d, z)),
+                               _mm_slli_epi16(_mm_unpacklo_epi8(b, z), 1));
+            hi = _mm_add_epi16(_mm_add_epi16(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(d, z)),
+                               _mm_slli_epi16(_mm_unpackhi_epi8(b, z), 1));
+        };
+        auto even = [&](__m128i lo, __m128i hi) {
+            return _mm_packs_epi32(_mm_and_si128(lo, low16), _mm_and_si128(hi, low16));
+        };
+        for (; c + 7 < tc && 2 * c + 15 < cols; c += 8) {
+            __m128i lo, hi, mlo, mhi;
+            vertical(2 * c, lo, hi);       // columns 2c .. 2c + 15
+            vertical(2 * c - 1, mlo, mhi); // columns 2c - 1 .. 2c + 14
+            const __m128i centre = even(lo, hi);
+            const __m128i right = _mm_packs_epi32(_mm_srli_epi32(lo, 16), _mm_srli_epi32(hi, 16));
+            const __m128i left = even(mlo, mhi);
+            const __m128i sum = _mm_add_epi16(_mm_add_epi16(left, right), _mm_slli_epi16(centre, 1));
+            const __m128i v = _mm_srli_epi16(sum, 4);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + c), _mm_packus_epi16(v, v));
+        }
+        for (; c < tc; ++c)
+            out[c] = DownsampleAt(src, stride, r, c);
+    }
+#else
+    for (int r = 0; r < tr; ++r)
+        for (int c = 0; c < tc; ++c)
+            dst[static_cast<long>(r) * tc + c] = DownsampleAt(src, stride, r, c);
+#endif
+}
+
 void MpegMotionEstimator::SetPicture(int height, int width, int height2, int width2, int mbWidth,
                                      int mbHeight, int pictStruct, int pictType, int M, int framePredDct,
                                      int topFirst)
@@ -46,16 +114,85 @@ void MpegMotionEstimator::SetPicture(int height, int width, int height2, int wid
     m_topFirst = topFirst;
 }
 
-namespace {
-
-// Best full-pel position of a w x h block at (bx, by) in a window; the first of equal sums wins.
-void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int curStride, int w, int h,
-                     int bx, int by, int x0, int x1, int y0, int y1, int &outX, int &outY)
+void SadWindowSearchPlain(const uint8_t *ref, const uint8_t *cur, int refStride, int curStride, int w, int h,
+                          int bx, int by, int x0, int x1, int y0, int y1, int &outX, int &outY)
 {
     int best = 1000000000;
     outX = 0;
     outY = 0;
     const uint8_t *c = cur + bx + static_cast<long>(by) * curStride;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const int s =
+                SadAreaPlain(ref + x + static_cast<long>(y) * refStride, refStride, c, curStride, w, h, best);
+            if (s < best) {
+                best = s;
+                outX = x;
+                outY = y;
+            }
+        }
+}
+
+#if defined(__SSE2__)
+
+namespace {
+
+// The quarter-size level: 4-wide blocks, whose sums at eight neighbouring positions one instruction
+// gives per line. The sums are whole (no early stop), which chooses the same position: a sum the
+// plain search stops early is above the best there, and whole it is larger still.
+__attribute__((target("sse4.1"))) void Window4Sse41(const uint8_t *ref, const uint8_t *c, int refStride,
+                                                    int curStride, int h, int x0, int x1, int y0, int y1,
+                                                    int &outX, int &outY)
+{
+    __m128i rows[16];
+    for (int r = 0; r < h; ++r) {
+        int v;
+        std::memcpy(&v, c + static_cast<long>(r) * curStride, 4);
+        rows[r] = _mm_cvtsi32_si128(v);
+    }
+    int best = 1000000000;
+    for (int y = y0; y <= y1; ++y)
+        for (int xs = x0; xs <= x1; xs += 8) {
+            const uint8_t *p = ref + xs + static_cast<long>(y) * refStride;
+            __m128i acc = _mm_setzero_si128();
+            for (int r = 0; r < h; ++r, p += refStride)
+                acc = _mm_add_epi16(
+                    acc, _mm_mpsadbw_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)), rows[r], 0));
+            alignas(16) uint16_t sums[8];
+            _mm_store_si128(reinterpret_cast<__m128i *>(sums), acc);
+            const int n = std::min(8, x1 - xs + 1);
+            for (int k = 0; k < n; ++k)
+                if (sums[k] < best) {
+                    best = sums[k];
+                    outX = xs + k;
+                    outY = y;
+                }
+        }
+}
+
+bool HaveSse41()
+{
+    static const bool have = __builtin_cpu_supports("sse4.1");
+    return have;
+}
+
+} // namespace
+
+#endif
+
+void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int curStride, int w, int h,
+                     int bx, int by, int x0, int x1, int y0, int y1, int &outX, int &outY)
+{
+    outX = 0;
+    outY = 0;
+    const uint8_t *c = cur + bx + static_cast<long>(by) * curStride;
+#if defined(__SSE2__)
+    if (w == 4 && h <= 16 && HaveSse41()) {
+        Window4Sse41(ref, c, refStride, curStride, h, x0, x1, y0, y1, outX, outY);
+        return;
+    }
+#endif
+    int best = 1000000000;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
             const int s =
@@ -67,6 +204,8 @@ void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int 
             }
         }
 }
+
+namespace {
 
 // The half-pel step on the reconstruction around the full-pel result (fx, fy): the same raster scan
 // over the half-pel window x0..x1, y0..y1, the current block (16 x h) at its full-pel place.
@@ -92,8 +231,9 @@ std::vector<SearchResult> MpegMotionEstimator::HierarchicalSearch(const uint8_t 
                                                                   int h, int stride) const
 {
     const int r2 = rows / 2, c2 = cols / 2, r4 = r2 / 2, c4 = c2 / 2;
+    // The quarter-size search reads 16 bytes from each window position: 12 past the last block.
     std::vector<uint8_t> ref2(static_cast<size_t>(r2) * c2), cur2(ref2.size()),
-        ref4(static_cast<size_t>(r4) * c4), cur4(ref4.size());
+        ref4(static_cast<size_t>(r4) * c4 + kWindowReadPast), cur4(ref4.size());
     Downsample2(refOrg, ref2.data(), rows, cols, stride);
     Downsample2(cur, cur2.data(), rows, cols, stride);
     Downsample2(ref2.data(), ref4.data(), r2, c2, c2);

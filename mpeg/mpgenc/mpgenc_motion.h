@@ -14,6 +14,16 @@ inline constexpr int kIntraThreshold = 9 * 256;
 
 // 2:1 reduction with a 3 x 3 binomial filter; rows x cols source, target (rows/2) x (cols/2).
 void Downsample2(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride);
+void Downsample2Plain(const uint8_t *src, uint8_t *dst, int rows, int cols, int stride);
+
+// Best full-pel position (outX, outY) of the w x h block at (bx, by) of cur among the positions
+// x0..x1, y0..y1 of ref, scanned in raster order; the first of equal sums wins, and an empty window
+// gives (0, 0). The fast form may read kWindowReadPast bytes beyond the last block of a line of ref.
+inline constexpr int kWindowReadPast = 12;
+void SadWindowSearch(const uint8_t *ref, const uint8_t *cur, int refStride, int curStride, int w, int h,
+                     int bx, int by, int x0, int x1, int y0, int y1, int &outX, int &outY);
+void SadWindowSearchPlain(const uint8_t *ref, const uint8_t *cur, int refStride, int curStride, int w, int h,
+                          int bx, int by, int x0, int x1, int y0, int y1, int &outX, int &outY);
 
 struct SearchResult
 {

@@ -7,6 +7,7 @@
 #include "mpeg/mpgenc/mpgenc_tables.h"
 #include "platform/messages.h"
 
+#include <array>
 #include <cstdlib>
 
 void MpegEncoder::WriteAddressIncrement(int a)
@@ -165,8 +166,7 @@ void MpegEncoder::putAC(int run, int level, int vlcformat)
     if ((run <= 1 && absl <= 40) || (run <= 31 && absl <= 5))
         c = vlcformat ? DctCodeTable1(run, absl) : DctCodeTable0(run, absl);
     if (c) {
-        WriteBits(c->code, c->len);
-        WriteBits(level < 0 ? 1 : 0, 1);
+        WriteBits((static_cast<uint32_t>(c->code) << 1) | (level < 0 ? 1 : 0), c->len + 1); // code, sign
         return;
     }
     WriteBits(1, 6); // escape
@@ -192,20 +192,40 @@ void MpegEncoder::WriteFirstAC(int run, int level)
         putAC(run, level, 0);
 }
 
+namespace {
+
+// Bit n set for each non-zero coefficient at scan position n (zig-zag order), so that the block
+// writers visit only the coefficients they send.
+uint64_t ScanMask(const int16_t *blk)
+{
+    static const auto scanPosition = [] {
+        std::array<uint8_t, 64> pos{};
+        for (int n = 0; n < 64; ++n)
+            pos[kZigZag[n]] = static_cast<uint8_t>(n);
+        return pos;
+    }();
+    uint64_t natural = 0;
+    for (int i = 0; i < 64; ++i)
+        natural |= static_cast<uint64_t>(blk[i] != 0) << i;
+    uint64_t scan = 0;
+    for (; natural; natural &= natural - 1)
+        scan |= uint64_t{1} << scanPosition[static_cast<size_t>(__builtin_ctzll(natural))];
+    return scan;
+}
+
+} // namespace
+
 void MpegEncoder::WriteIntraBlock(const int16_t *blk, int cc)
 {
     const int diff = blk[0] - m_dcPred[cc];
     m_dcPred[cc] = blk[0];
     WriteDcDiff(diff, cc == 0);
-    int run = 0;
-    for (int n = 1; n < 64; ++n) {
-        const int v = blk[kZigZag[n]];
-        if (v == 0) {
-            ++run;
-        } else {
-            putAC(run, v, m_s.intravlc);
-            run = 0;
-        }
+    // Each non-zero coefficient after the DC, with the zeros before it as its run.
+    int last = 0;
+    for (uint64_t mask = ScanMask(blk) & ~uint64_t{1}; mask; mask &= mask - 1) {
+        const int n = __builtin_ctzll(mask);
+        putAC(n - last - 1, blk[kZigZag[n]], m_s.intravlc);
+        last = n;
     }
     if (m_s.intravlc)
         WriteBits(6, 4);
@@ -215,20 +235,14 @@ void MpegEncoder::WriteIntraBlock(const int16_t *blk, int cc)
 
 void MpegEncoder::WriteNonIntraBlock(const int16_t *blk)
 {
-    int run = 0;
-    bool first = true;
-    for (int n = 0; n < 64; ++n) {
-        const int v = blk[kZigZag[n]];
-        if (v == 0) {
-            ++run;
-            continue;
-        }
-        if (first)
-            WriteFirstAC(run, v);
+    int last = -1;
+    for (uint64_t mask = ScanMask(blk); mask; mask &= mask - 1) {
+        const int n = __builtin_ctzll(mask);
+        if (last < 0)
+            WriteFirstAC(n, blk[kZigZag[n]]);
         else
-            putAC(run, v, 0);
-        first = false;
-        run = 0;
+            putAC(n - last - 1, blk[kZigZag[n]], 0);
+        last = n;
     }
     WriteBits(2, 2);
 }
@@ -245,6 +259,7 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
     const bool frame = s.pict_struct == FRAME_PICTURE;
     const int parity = s.pict_struct == BOTTOM_FIELD ? 1 : 0;
     int prevMquant = RcStartMquant();
+    FastQuantiser intraQuant(s.intra_q), interQuant(s.inter_q);
     int addrInc = 1;
     const bool mpeg1 = s.mpeg1 != 0;
     for (int r = 0, k = 0; r < s.mb_height2; ++r)
@@ -273,12 +288,11 @@ void MpegEncoder::CodePicture(const uint8_t *luma)
             int cbp = 0;
             if (mbType & MB_INTRA) {
                 for (int b = 0; b < s.block_count; ++b)
-                    QuantIntra(blocks + 64 * b, blocks + 64 * b, s.dc_prec, s.intra_q, mquant, mpeg1);
+                    intraQuant.Intra(blocks + 64 * b, blocks + 64 * b, s.dc_prec, mquant, mpeg1);
                 cbp = (1 << s.block_count) - 1;
             } else {
                 for (int b = 0; b < s.block_count; ++b)
-                    cbp = (cbp << 1) |
-                          QuantNonIntra(blocks + 64 * b, blocks + 64 * b, s.inter_q, mquant, mpeg1);
+                    cbp = (cbp << 1) | interQuant.NonIntra(blocks + 64 * b, blocks + 64 * b, mquant, mpeg1);
                 if (cbp)
                     mbType |= MB_PATTERN;
             }

@@ -4,33 +4,19 @@
 // frame. Bidirectional and dual-prime predictions average two copies.
 #include "mpeg/mpgenc/mpgenc_predict.h"
 
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgenc/mpgenc.h"
 #include "platform/messages.h"
 
 #include <algorithm>
 
+// The decoder's prediction kernel (its plain form is this definition, sample by sample): encoder and
+// decoder predict alike by construction.
 void PredictBlock(const uint8_t *src, int srcStride, uint8_t *dst, int dstStride, int w, int h, int dx,
                   int dy, bool average)
 {
     const uint8_t *s = src + (dx >> 1) + static_cast<long>(dy >> 1) * srcStride;
-    const bool xh = dx & 1, yh = dy & 1;
-    for (int j = 0; j < h; ++j) {
-        const uint8_t *a = s + static_cast<long>(j) * srcStride;
-        const uint8_t *b = a + srcStride;
-        uint8_t *d = dst + static_cast<long>(j) * dstStride;
-        for (int i = 0; i < w; ++i) {
-            int v;
-            if (xh && yh)
-                v = (a[i] + a[i + 1] + b[i] + b[i + 1] + 2) >> 2;
-            else if (xh)
-                v = (a[i] + a[i + 1] + 1) >> 1;
-            else if (yh)
-                v = (a[i] + b[i] + 1) >> 1;
-            else
-                v = a[i];
-            d[i] = static_cast<uint8_t>(average ? (d[i] + v + 1) >> 1 : v);
-        }
-    }
+    zn::PredictRowsFast(s, srcStride, dst, dstStride, w, h, dx & 1, dy & 1, average);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // stream then still ends with a sequence end code.
 #include "mpeg/mpgenc/mpgenc.h"
 
+#include "mpeg/mpgenc/mpgenc_dct.h"
 #include "mpeg/mpgenc/mpgenc_quant.h"
 #include "platform/keypoll.h"
 #include "platform/messages.h"
@@ -30,9 +31,9 @@ void MpegEncoder::PictureChain(int secondField, int ipflag, uint8_t *cur[3], uin
         for (int b = 0; b < s.block_count; ++b) {
             int16_t *blk = blocks + 64 * b;
             if (mb.mb_type & MB_INTRA)
-                DequantIntra(blk, blk, s.dc_prec, s.intra_q, mb.mquant, mpeg1);
-            else
-                DequantNonIntra(blk, blk, s.inter_q, mb.mquant, mpeg1);
+                DequantIntraFast(blk, blk, s.dc_prec, s.intra_q, mb.mquant, mpeg1);
+            else if (IsCoded(mb, b) || !UncodedBlockIsZero())
+                DequantNonIntraFast(blk, blk, s.inter_q, mb.mquant, mpeg1);
         }
     }
     InverseTransform(m_predframe, rec);

@@ -2,12 +2,14 @@
 // (inverse transform plus prediction), and the per-picture quality figures and macroblock statistics.
 #include "mpeg/mpgenc/mpgenc.h"
 
+#include "mpeg/mpgdec/mpeg_kernels.h"
 #include "mpeg/mpgenc/mpgenc_dct.h"
 #include "platform/format.h"
 #include "platform/messages.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 void MpegEncoder::DctTypeEstimation(uint8_t *const pred[3], uint8_t *const cur[3])
 {
@@ -74,31 +76,42 @@ void SubtractPrediction(const uint8_t *pred, const uint8_t *cur, int stride, int
 }
 
 // The decoded error added back onto the prediction, clipped to sample range: the decoder's picture.
+// The decoder's kernel: encoder and decoder reconstruct alike by construction.
 void AddPrediction(const uint8_t *pred, uint8_t *cur, int stride, const int16_t *blk)
 {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) {
-            const long at = c + static_cast<long>(r) * stride;
-            cur[at] = static_cast<uint8_t>(std::clamp(blk[8 * r + c] + pred[at], 0, 255));
-        }
+    zn::AddBlockFast(blk, pred, cur, stride);
 }
 
-// Mean squared error of a w x h area and the variance of its source samples.
+// An uncoded block of a predicted macroblock: its prediction.
+void CopyBlock(const uint8_t *pred, uint8_t *cur, int stride)
+{
+    for (int r = 0; r < 8; ++r)
+        std::memcpy(cur + static_cast<long>(r) * stride, pred + static_cast<long>(r) * stride, 8);
+}
+
+// Mean squared error of a w x h area and the variance of its source samples. The sums are of whole
+// numbers below 2^53, kept as integers (which vectorises): their doubles are those a sum in doubles
+// would reach.
 void PlaneMseVar(const uint8_t *org, const uint8_t *rec, int w, int h, int stride, double &mse, double &var)
 {
-    double sum = 0, sum2 = 0, err = 0;
-    for (int j = 0; j < h; ++j)
+    long long sum = 0, sum2 = 0, err = 0;
+    for (int j = 0; j < h; ++j) {
+        const uint8_t *o = org + static_cast<long>(j) * stride, *r = rec + static_cast<long>(j) * stride;
+        int rowSum = 0, rowSum2 = 0, rowErr = 0; // at most 16383 samples a line: no overflow
         for (int i = 0; i < w; ++i) {
-            const long at = i + static_cast<long>(j) * stride;
-            const double v = org[at];
-            const double e = v - rec[at];
-            sum += v;
-            sum2 += v * v;
-            err += e * e;
+            const int v = o[i], e = v - r[i];
+            rowSum += v;
+            rowSum2 += v * v;
+            rowErr += e * e;
         }
+        sum += rowSum;
+        sum2 += rowSum2;
+        err += rowErr;
+    }
     const double n = static_cast<double>(w) * h;
-    mse = err / n;
-    var = sum2 / n - (sum / n) * (sum / n);
+    const double dsum = static_cast<double>(sum), dsum2 = static_cast<double>(sum2);
+    mse = static_cast<double>(err) / n;
+    var = dsum2 / n - (dsum / n) * (dsum / n);
 }
 
 } // namespace
@@ -124,6 +137,10 @@ void MpegEncoder::InverseTransform(uint8_t *const pred[3], uint8_t *const cur[3]
             for (int b = 0; b < s.block_count; ++b) {
                 const BlockPlace pl = Place(s, m_mbinfo[k], b, i, j);
                 int16_t *blk = m_blocks.data() + (static_cast<size_t>(k) * s.block_count + b) * 64;
+                if (!IsCoded(m_mbinfo[k], b) && UncodedBlockIsZero()) {
+                    CopyBlock(pred[pl.comp] + pl.offset, cur[pl.comp] + pl.offset, pl.stride);
+                    continue;
+                }
                 Idct(blk);
                 AddPrediction(pred[pl.comp] + pl.offset, cur[pl.comp] + pl.offset, pl.stride, blk);
             }

@@ -19,6 +19,7 @@ DecodedStream Decode(zn::MpegInput &input, bool system, const DecodeOptions &opt
     dec.output_mode = options.outputMode;
     dec.skip_b_frames = options.skipB ? 1 : 0;
     dec.mv_overlay = options.overlay ? 1 : 0;
+    dec.plain_kernels = options.plainKernels;
     dec.doc_sink = [&](const zn::MpegFrame &f, int number, const char *type, int) {
         DecodedFrame fr;
         fr.type = type;

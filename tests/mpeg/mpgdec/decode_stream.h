@@ -30,6 +30,7 @@ struct DecodeOptions
     bool skipB = false;
     bool overlay = false;
     bool keepPixels = true;
+    bool plainKernels = false; // the plain forms of the pixel and block-reading kernels
 };
 
 // Decodes a file, or bytes in memory (system stream when bytes 2-3 are 01 BA).

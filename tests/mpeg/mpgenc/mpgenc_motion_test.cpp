@@ -8,12 +8,14 @@
 #include "mpeg/mpgenc/mpgenc_distortion.h"
 #include "mpeg/mpgenc/mpgenc_motion.h"
 #include "mpeg/mpgenc/mpgenc_predict.h"
+#include "mpeg/mpgenc/mpgenc_quant.h"
 #include "mpeg/mpgenc/mpgenc_source.h"
 #include "mpeg/mpgenc/mpgenc_tables.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace mpgenc_motion_test { // one namespace per test file: a folder compiles as one source
@@ -57,12 +59,177 @@ TEST(MpegEncoderKernels, FastDistortionsEqualThePlainOnes)
                                 SadBlockPlain(ref.data() + 3, cur.data() + 5, stride, h, hx, hy, limit));
                         EXPECT_EQ(SseBlock(ref.data() + 1, cur.data(), stride, h, hx, hy),
                                   SseBlockPlain(ref.data() + 1, cur.data(), stride, h, hx, hy));
+                        // Two references averaged: every pair of half-pel cases.
+                        for (int q = 0; q < 4; ++q) {
+                            const uint8_t *p0 = ref.data() + 2, *q0 = ref.data() + stride + 7,
+                                          *c = cur.data() + 4;
+                            EXPECT_EQ(SadInterpolated(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1),
+                                      SadInterpolatedPlain(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1));
+                            EXPECT_EQ(SseInterpolated(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1),
+                                      SseInterpolatedPlain(p0, q0, c, stride, h, hx, hy, q & 1, q >> 1));
+                        }
                     }
-            for (int w : {4, 8, 16})
-                for (int best : {0, 300, 1000000000})
-                    EXPECT_EQ(SadArea(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best),
-                              SadAreaPlain(ref.data(), stride, cur.data() + 2, stride, w, w / 2 + 2, best));
+            EXPECT_EQ(BlockVariance16(ref.data() + 5, stride), BlockVariance16Plain(ref.data() + 5, stride));
+            EXPECT_EQ(BlockVariance16(cur.data(), stride), BlockVariance16Plain(cur.data(), stride));
+            // Window sums stop after the line that passes the best: every height, and bests that stop
+            // them at every line.
+            for (int w : {4, 8, 16, 5})
+                for (int h = 1; h <= 8; ++h)
+                    for (int best : {-1, 0, 100, 300, 700, 1500, 1000000000})
+                        EXPECT_EQ(SadArea(ref.data(), stride, cur.data() + 2, stride - 3, w, h, best),
+                                  SadAreaPlain(ref.data(), stride, cur.data() + 2, stride - 3, w, h, best))
+                            << w << "x" << h << " best " << best;
         }
+}
+
+// The window search finds the same position as the plain one: random pictures, pictures of a few
+// levels (where many positions tie and the first in raster order must win), flat ones, and empty
+// windows.
+TEST(MpegEncoderKernels, FastWindowSearchEqualsThePlainOne)
+{
+    std::mt19937 rng(17);
+    const int cols = 70, rows = 40;
+    for (int kind = 0; kind < 3; ++kind)
+        for (int trial = 0; trial < 40; ++trial) {
+            std::vector<uint8_t> ref =
+                                     RandomPlane(cols * rows + kWindowReadPast, rng, 0, kind == 1 ? 2 : 255),
+                                 cur = RandomPlane(cols * rows, rng, 0, kind == 1 ? 2 : 255);
+            if (kind == 2)
+                std::fill(ref.begin(), ref.end(), uint8_t{77});
+            for (int w : {4, 8, 16})
+                for (int h : {1, 2, 4, 8, 16}) {
+                    const int bx = (trial * 7) % (cols - w), by = (trial * 5) % (rows - h);
+                    std::uniform_int_distribution<int> x(0, cols - w), y(0, rows - h);
+                    int x0 = x(rng), x1 = x(rng), y0 = y(rng), y1 = y(rng);
+                    if (trial % 4) { // an ordered window; every fourth may be empty
+                        std::tie(x0, x1) = std::minmax(x0, x1);
+                        std::tie(y0, y1) = std::minmax(y0, y1);
+                    }
+                    int fx = -1, fy = -1, px = -2, py = -2;
+                    SadWindowSearch(ref.data(), cur.data(), cols, cols, w, h, bx, by, x0, x1, y0, y1, fx, fy);
+                    SadWindowSearchPlain(ref.data(), cur.data(), cols, cols, w, h, bx, by, x0, x1, y0, y1, px,
+                                         py);
+                    ASSERT_EQ(fx, px)
+                        << w << "x" << h << " window " << x0 << ".." << x1 << ", " << y0 << ".." << y1;
+                    ASSERT_EQ(fy, py)
+                        << w << "x" << h << " window " << x0 << ".." << x1 << ", " << y0 << ".." << y1;
+                }
+        }
+}
+
+TEST(MpegEncoderKernels, FastDownsamplingEqualsThePlainOne)
+{
+    std::mt19937 rng(19);
+    for (int rows : {1, 2, 3, 4, 9, 16, 37})
+        for (int cols : {2, 3, 16, 17, 31, 32, 33, 47, 90, 176}) {
+            const int stride = cols + 5;
+            for (int extreme = 0; extreme < 2; ++extreme) {
+                std::vector<uint8_t> src = RandomPlane(static_cast<size_t>(stride) * rows, rng);
+                if (extreme)
+                    for (size_t i = 0; i < src.size(); ++i)
+                        src[i] = (i / 3) % 2 ? 255 : 0;
+                std::vector<uint8_t> a(static_cast<size_t>(rows / 2) * (cols / 2) + 1, 7), b = a;
+                Downsample2(src.data(), a.data(), rows, cols, stride);
+                Downsample2Plain(src.data(), b.data(), rows, cols, stride);
+                ASSERT_EQ(a, b) << rows << " x " << cols;
+            }
+        }
+}
+
+// The divisions by multiplication are exact over the whole range of their numerators, at every
+// divisor the quantisers can meet.
+TEST(MpegEncoderKernels, ExactDivisorsDivideExactly)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<uint32_t> n(0, (1u << 22) - 1);
+    for (uint32_t d = 1; d <= 2046; ++d) {
+        const ExactDivisor div(d);
+        for (uint32_t v : {0u, 1u, d - 1, d, d + 1, 2 * d - 1, (1u << 22) - 1, (1u << 22) - d, 1048703u})
+            ASSERT_EQ(div.Divide(v), v / d) << v << " / " << d;
+        for (int k = 0; k < 200; ++k) {
+            const uint32_t v = n(rng);
+            ASSERT_EQ(div.Divide(v), v / d) << v << " / " << d;
+            const uint32_t multiple = v / d * d; // the edges of each quotient
+            ASSERT_EQ(div.Divide(multiple), multiple / d);
+            if (multiple) {
+                ASSERT_EQ(div.Divide(multiple - 1), (multiple - 1) / d);
+            }
+        }
+    }
+}
+
+TEST(MpegEncoderKernels, FastQuantisersEqualThePlainOnes)
+{
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<int> weight(1, 255), small(-40, 40), wide(-2048, 2047), any(-32768, 32767);
+    std::vector<std::vector<uint8_t>> matrices = {std::vector<uint8_t>(64, 16), std::vector<uint8_t>(64, 1),
+                                                  std::vector<uint8_t>(64, 255)};
+    for (int m = 0; m < 4; ++m) {
+        std::vector<uint8_t> w(64);
+        for (uint8_t &x : w)
+            x = static_cast<uint8_t>(weight(rng));
+        matrices.push_back(w);
+    }
+    for (const std::vector<uint8_t> &matrix : matrices) {
+        FastQuantiser fast(matrix.data());
+        for (int trial = 0; trial < 300; ++trial) {
+            int16_t src[64];
+            for (int i = 0; i < 64; ++i) {
+                const int kind = (trial + i) % 5;
+                src[i] = static_cast<int16_t>(kind == 0   ? any(rng)
+                                              : kind == 1 ? wide(rng)
+                                              : kind == 2 ? (trial % 2 ? -32768 : 32767)
+                                                          : small(rng));
+            }
+            const int mquant = trial < 124 ? 1 + trial / 2 : trial % 3 ? 62 : trial % 7 ? 1000 : 4000;
+            for (bool mpeg1 : {true, false}) {
+                int16_t a[64], b[64];
+                const int dcPrec = trial % 4;
+                ASSERT_EQ(QuantIntra(src, a, dcPrec, matrix.data(), mquant, mpeg1),
+                          fast.Intra(src, b, dcPrec, mquant, mpeg1));
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "intra, quantiser " << mquant;
+                ASSERT_EQ(QuantNonIntra(src, a, matrix.data(), mquant, mpeg1),
+                          fast.NonIntra(src, b, mquant, mpeg1));
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra, quantiser " << mquant;
+                // In place, as the encoder quantises its blocks.
+                std::copy(src, src + 64, b);
+                fast.NonIntra(b, b, mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "non-intra in place, quantiser " << mquant;
+                // The inverse forms on levels as a quantiser leaves them (at most 2047 in size; the
+                // products stay within an int up to a quantiser of 1000): these, the same made sparse,
+                // and none at all.
+                if (mquant > 1000)
+                    continue;
+                int16_t levels[64];
+                for (int i = 0; i < 64; ++i) {
+                    const int16_t level = static_cast<int16_t>(std::clamp<int>(src[i], -2047, 2047));
+                    levels[i] = static_cast<int16_t>(trial % 3 == 0   ? level
+                                                     : trial % 3 == 1 ? (i % 9 ? 0 : level)
+                                                                      : 0);
+                }
+                DequantIntra(levels, a, dcPrec, matrix.data(), mquant, mpeg1);
+                DequantIntraFast(levels, b, dcPrec, matrix.data(), mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "inverse intra, quantiser " << mquant;
+                DequantNonIntra(levels, a, matrix.data(), mquant, mpeg1);
+                std::copy(levels, levels + 64, b);
+                DequantNonIntraFast(b, b, matrix.data(), mquant, mpeg1);
+                ASSERT_TRUE(std::equal(a, a + 64, b)) << "inverse non-intra, quantiser " << mquant;
+            }
+        }
+    }
+}
+
+// The reconstruction leaves uncoded blocks as their prediction because this holds.
+TEST(MpegEncoderKernels, UncodedBlocksReconstructToZero)
+{
+    EXPECT_TRUE(UncodedBlockIsZero());
+    for (bool mpeg1 : {true, false}) {
+        int16_t b[64] = {};
+        const std::vector<uint8_t> flat(64, 16);
+        DequantNonIntra(b, b, flat.data(), 62, mpeg1);
+        Idct(b);
+        EXPECT_TRUE(std::all_of(b, b + 64, [](int16_t v) { return v == 0; })) << "MPEG-" << (mpeg1 ? 1 : 2);
+    }
 }
 
 TEST(MpegEncoderKernels, FastForwardDctEqualsThePlainOne)
@@ -74,9 +241,13 @@ TEST(MpegEncoderKernels, FastForwardDctEqualsThePlainOne)
         for (int i = 0; i < 64; ++i)
             a[i] = static_cast<int16_t>(trial % 3 == 0 ? ((i + trial) % 2 ? 255 : -255) : d(rng));
         std::copy(a, a + 64, b);
+        int16_t c[64];
+        std::copy(a, a + 64, c);
         ForwardDct(a);
         ForwardDctPlain(b);
+        ForwardDctTwoLanes(c);
         ASSERT_TRUE(std::equal(a, a + 64, b)) << "trial " << trial;
+        ASSERT_TRUE(std::equal(c, c + 64, b)) << "two lanes, trial " << trial;
     }
 }
 
