@@ -7,6 +7,7 @@
 #include "h264enc/enc_memory.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -49,9 +50,16 @@ struct MotionSearchTables
     std::vector<int> mvbits_table; // indexed by d + max_mvd
     std::vector<int> refbits;
     int lists = 0; // ref_frame_count + 1: the forward references, then the backward one last
-    // BlockSAD[L][t][b][p] in one block per list, t 1..7, b 0..15 (the 4x4 block starting it).
-    std::vector<std::vector<int>> block_sad;
+    // BlockSAD of list L: per meaningful block (type t, 4x4 block b starting it: sad_slot(t, b)) a table
+    // of 16-bit SADs over the window in raster order, row dy, column dx (the window's top-left position
+    // first; the centre at (max_search_range[L], max_search_range[L])), rows sad_stride apart.
+    std::vector<std::vector<uint16_t>> block_sad;
+    int sad_stride = 0;
+    size_t sad_plane = 0; // entries per table
     std::vector<int> setup_done, center_x, center_y, pos_00, max_search_range;
+    // The spiral index of every offset (x, y) of the window of search_range, at
+    // (y + search_range) x (2 x search_range + 1) + x + search_range: equal costs go to the lower one.
+    std::vector<int> spiral_rank;
 
     int mvbits(int d) const
     {
@@ -63,10 +71,25 @@ struct MotionSearchTables
     {
         return v >= 0 && v < static_cast<int>(refbits.size()) ? refbits[static_cast<size_t>(v)] : 99;
     }
-    int *Sad(int list, int type, int block)
+    // Tables of type 7 (4x4) come first, block 0 to 15, so that one pass fills them at a fixed spacing.
+    static int sad_slot(int type, int block);
+    static constexpr int kSadSlots = 41;
+    uint16_t *Sad(int list, int type, int block)
     {
         return block_sad[static_cast<size_t>(list)].data() +
-               (static_cast<size_t>(type) * 16 + static_cast<size_t>(block)) * static_cast<size_t>(positions);
+               static_cast<size_t>(sad_slot(type, block)) * sad_plane;
+    }
+    const uint16_t *Sad(int list, int type, int block) const
+    {
+        return block_sad[static_cast<size_t>(list)].data() +
+               static_cast<size_t>(sad_slot(type, block)) * sad_plane;
+    }
+    // The SAD at spiral position p of the window (BlockSAD[L][t][b][p]).
+    int SadAt(int list, int type, int block, int p) const
+    {
+        const int r = max_search_range[static_cast<size_t>(list)];
+        return Sad(list, type, block)[(spiral_y[static_cast<size_t>(p)] + r) * sad_stride +
+                                      spiral_x[static_cast<size_t>(p)] + r];
     }
     // A difference beyond the table (a vector far outside the window): the Exp-Golomb length itself.
     static int LongMvBits(int d);

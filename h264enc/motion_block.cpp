@@ -108,17 +108,22 @@ void PartitionArea(int type, int block, int *x0, int *y0, int *w, int *h)
 }
 
 // SATD cost of the block at picture position (x, y), w x h, against reference f at vector (cx, cy)
-// quarter samples, added to `cost` block by block; stops as soon as it exceeds `limit`.
+// quarter samples, added to `cost` block by block; stops as soon as it exceeds `limit`. A block whose
+// samples all lie in the plane is read row by row; one reaching past the margin reads through the clamp.
 int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int h, int cx, int cy, int cost,
               int limit)
 {
     const Array2D<uint8_t> &org_y = run.org->y;
     const bool hadamard = run.input.UseHadamard != 0;
+    const int r0 = 4 * y + cy + kQuarterMargin, c0 = 4 * x + cx + kQuarterMargin;
+    if (r0 >= 0 && c0 >= 0 && r0 + 4 * (h - 1) < f.mref.rows() && c0 + 4 * w <= f.mref.cols())
+        return quarter_block_satd(org_y[y] + x, org_y.cols(), f.mref[r0] + c0, f.mref.cols(), w, h, hadamard,
+                                  cost, limit);
     for (int by = 0; by < h; by += 4)
         for (int bx = 0; bx < w; bx += 4) {
             int d[16];
             uint8_t ref[16];
-            quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
+            quarter_block4x4_reference(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
             for (int v = 0; v < 4; ++v) {
                 const uint8_t *o = org_y[y + by + v] + x + bx;
                 for (int u = 0; u < 4; ++u)
@@ -148,11 +153,7 @@ void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out
         quarter_block4x4_reference(plane, y4, x4, out);
         return;
     }
-    for (int v = 0; v < 4; ++v) {
-        const uint8_t *row = plane[r0 + 4 * v] + c0;
-        for (int u = 0; u < 4; ++u)
-            out[4 * v + u] = row[4 * u];
-    }
+    gather_quarter4x4(plane[r0] + c0, plane.cols(), out);
 }
 
 void predict_block_vector(const EncoderRun &run, int list, int r, int bx, int by, int w, int h, int *px,
