@@ -40,6 +40,47 @@ struct MacroblockWork
     int direct_no_residue = 0;
 };
 
+// The sub-sample refinement of every block shape tries vectors around the same few, so one 4x4 block
+// meets the same vector again and again within a macroblock: its SATD at each vector is kept, per
+// reference list and 4x4 block of the macroblock, until the next macroblock (a new stamp).
+struct SatdCache
+{
+    // Direct-mapped by the vector's low bits: the vectors of one refinement (within 3 quarter samples of
+    // one another) never share an entry; vectors 2 samples apart replace each other. An entry's tag is
+    // the macroblock's stamp and the vector.
+    struct Entry
+    {
+        uint64_t tag = 0;
+        int value = 0;
+    };
+    static constexpr int kSlots = 64;
+    std::vector<Entry> entries; // [list][block][slot]
+    uint32_t stamp = 1;
+
+    // The tag of a vector in the current macroblock; 0 (never a current tag) for one beyond 16 bits.
+    uint64_t Tag(int cx, int cy) const
+    {
+        if (cx < -32768 || cx > 32767 || cy < -32768 || cy > 32767)
+            return 0;
+        return (static_cast<uint64_t>(stamp) << 32) | (static_cast<uint32_t>(cx & 0xffff) << 16) |
+               static_cast<uint32_t>(cy & 0xffff);
+    }
+    // The entries of 4x4 block 0 of list `list` for the slot of vector (cx, cy); block b's is b x kSlots on.
+    Entry *Slot(int list, int cx, int cy)
+    {
+        return entries.data() + static_cast<size_t>(list) * 16 * kSlots +
+               static_cast<size_t>((cx & 7) | ((cy & 7) << 3));
+    }
+    void NextMacroblock()
+    {
+        if (++stamp == 0) {
+            for (Entry &e : entries)
+                e.tag = 0;
+            stamp = 1;
+        }
+    }
+};
+
 // The motion search tables of a run and the fast integer search's SAD tables.
 struct MotionSearchTables
 {
@@ -60,6 +101,7 @@ struct MotionSearchTables
     // The spiral index of every offset (x, y) of the window of search_range, at
     // (y + search_range) x (2 x search_range + 1) + x + search_range: equal costs go to the lower one.
     std::vector<int> spiral_rank;
+    SatdCache satd_cache;
 
     int mvbits(int d) const
     {

@@ -240,7 +240,7 @@ int least_cost_position(const PositionScan &s, int *row, int *col)
     if (n < 1 || n > kRows || s.lambda < 0 || maxY < 0 || (high + 1) * (maxX + maxY) >= 65535)
         return least_cost_position_reference(s, row, col);
     const __m128i hi = _mm_set1_epi16(static_cast<short>(high)),
-                  lo = _mm_set1_epi16(static_cast<short>(s.lambda & 0xffff)), ones = _mm_set1_epi16(-1);
+                  lo = _mm_set1_epi16(static_cast<short>(s.lambda & 0xffff));
     // Lanes past the last column cost 65535: they never win.
     const int tail = n - 8 * (groups - 1);
     alignas(16) uint16_t tailLanes[8];
@@ -255,22 +255,47 @@ int least_cost_position(const PositionScan &s, int *row, int *col)
             _mm_loadu_si128(reinterpret_cast<const __m128i *>(s.sad + v * s.sad_stride + 8 * g)), mv);
         return g == groups - 1 ? _mm_or_si128(c, tailMask) : c;
     };
-    // Unsigned 16-bit minimum from SSE2's saturating subtraction: a - max(a - b, 0).
-    auto min16 = [](__m128i a, __m128i b) { return _mm_sub_epi16(a, _mm_subs_epu16(a, b)); };
-    __m128i rowMin[kRows];
-    __m128i all = ones;
+    // Costs are compared as signed numbers with the top bit flipped (SSE2 has a signed 16-bit minimum
+    // only): the order is that of the unsigned costs.
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000)), top = _mm_set1_epi16(0x7fff);
+    // The vector costs of a row depend on its vertical bits only, which neighbouring rows mostly share:
+    // they are worked out again only where those change. The last group carries the tail's 65535.
+    __m128i rowMin[kRows], mvRow[kRows / 8 + 1];
+    __m128i all = top;
+    int rowBits = -1;
     for (int v = 0; v < n; ++v) {
-        const __m128i yb = _mm_set1_epi16(static_cast<short>(s.ybits[v]));
-        __m128i m = ones;
-        for (int g = 0; g < groups; ++g)
-            m = min16(m, costs(v, g, yb));
-        rowMin[v] = m;
-        all = min16(all, m);
+        if (s.ybits[v] != rowBits) {
+            rowBits = s.ybits[v];
+            const __m128i yb = _mm_set1_epi16(static_cast<short>(rowBits));
+            for (int g = 0; g < groups; ++g) {
+                const __m128i bits =
+                    _mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(s.xbits + 8 * g)), yb);
+                mvRow[g] = _mm_add_epi16(_mm_mullo_epi16(bits, hi), _mm_mulhi_epu16(bits, lo));
+            }
+            mvRow[groups - 1] = _mm_or_si128(mvRow[groups - 1], tailMask);
+        }
+        const uint16_t *sad = s.sad + v * s.sad_stride;
+        auto cost = [&](int g) {
+            const __m128i c =
+                _mm_adds_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(sad + 8 * g)), mvRow[g]);
+            return _mm_xor_si128(c, flip);
+        };
+        // Two running minima halve the chain of dependent instructions.
+        __m128i m0 = top, m1 = top;
+        int g = 0;
+        for (; g + 2 <= groups; g += 2) {
+            m0 = _mm_min_epi16(m0, cost(g));
+            m1 = _mm_min_epi16(m1, cost(g + 1));
+        }
+        if (g < groups)
+            m0 = _mm_min_epi16(m0, cost(g));
+        rowMin[v] = _mm_min_epi16(m0, m1);
+        all = _mm_min_epi16(all, rowMin[v]);
     }
-    all = min16(all, _mm_shuffle_epi32(all, 0x4E));
-    all = min16(all, _mm_shuffle_epi32(all, 0xB1));
-    all = min16(all, _mm_shufflelo_epi16(all, 0xB1));
-    const int least = _mm_extract_epi16(all, 0);
+    all = _mm_min_epi16(all, _mm_shuffle_epi32(all, 0x4E));
+    all = _mm_min_epi16(all, _mm_shuffle_epi32(all, 0xB1));
+    all = _mm_min_epi16(all, _mm_shufflelo_epi16(all, 0xB1));
+    const int least = _mm_extract_epi16(all, 0) ^ 0x8000;
     if (least == 0xffff)
         return least_cost_position_reference(s, row, col);
     // The rows holding the least cost, and there the position of least rank.
@@ -278,7 +303,7 @@ int least_cost_position(const PositionScan &s, int *row, int *col)
     int bestRank = 0;
     *row = *col = -1;
     for (int v = 0; v < n; ++v) {
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(rowMin[v], target)) == 0)
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_xor_si128(rowMin[v], flip), target)) == 0)
             continue;
         const __m128i yb = _mm_set1_epi16(static_cast<short>(s.ybits[v]));
         for (int g = 0; g < groups; ++g) {
@@ -321,21 +346,17 @@ void gather_quarter4x4(const uint8_t *ref, int ref_stride, uint8_t out[16])
 #endif
 }
 
-int quarter_block_satd_reference(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride,
-                                 int w, int h, bool hadamard, int cost, int limit)
+void quarter_strip_satd_reference(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride,
+                                  bool wide, bool hadamard, int out[2])
 {
-    for (int by = 0; by < h; by += 4)
-        for (int bx = 0; bx < w; bx += 4) {
-            int d[16];
-            for (int v = 0; v < 4; ++v)
-                for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] =
-                        src[(by + v) * src_stride + bx + u] - ref[4 * (by + v) * ref_stride + 4 * (bx + u)];
-            cost += satd4x4_reference(d, hadamard);
-            if (cost > limit)
-                return cost;
-        }
-    return cost;
+    out[1] = 0;
+    for (int k = 0; k < (wide ? 2 : 1); ++k) {
+        int d[16];
+        for (int v = 0; v < 4; ++v)
+            for (int u = 0; u < 4; ++u)
+                d[4 * v + u] = src[v * src_stride + 4 * k + u] - ref[4 * v * ref_stride + 4 * (4 * k + u)];
+        out[k] = satd4x4_reference(d, hadamard);
+    }
 }
 
 #if defined(__SSE2__)
@@ -356,12 +377,11 @@ __m128i Abs16(__m128i v)
     return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
 }
 
-// SATD (or SAD) of an 8x4 strip: two 4x4 blocks side by side, one per half of each 16-bit row; a
-// 4-wide strip leaves the right half zero, which transforms to zero. Differences stay within 16 bits
-// through both transform passes (|d| <= 255, 16 x 255 after them). All sixteen coefficients of a 4x4
-// Hadamard transform have the parity of the sum of its input, so each block's sum of magnitudes is even
-// and halving the strip's sum equals halving each block's.
-int Strip8x4(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, bool wide, bool hadamard)
+// Both blocks of an 8x4 strip side by side, one per half of each 16-bit row; a 4-wide strip leaves the
+// right half zero, which transforms to zero. Differences stay within 16 bits through both transform
+// passes (|d| <= 255, 16 x 255 after them), and the transposition keeps each block in its half.
+void Strip8x4(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, bool wide,
+              bool hadamard, int out[2])
 {
     const __m128i low = _mm_set1_epi32(0xff), zero = _mm_setzero_si128();
     __m128i d[4];
@@ -397,32 +417,24 @@ int Strip8x4(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_str
     }
     const __m128i sum =
         _mm_add_epi16(_mm_add_epi16(Abs16(d[0]), Abs16(d[1])), _mm_add_epi16(Abs16(d[2]), Abs16(d[3])));
+    // Lanes 0-1 of the pair sums hold the left block, lanes 2-3 the right one.
     __m128i s32 = _mm_madd_epi16(sum, _mm_set1_epi16(1));
-    s32 = _mm_add_epi32(s32, _mm_shuffle_epi32(s32, 0x4E));
     s32 = _mm_add_epi32(s32, _mm_shuffle_epi32(s32, 0xB1));
-    const int total = _mm_cvtsi128_si32(s32);
-    return hadamard ? total >> 1 : total;
+    const int left = _mm_cvtsi128_si32(s32), right = _mm_cvtsi128_si32(_mm_shuffle_epi32(s32, 0x02));
+    out[0] = hadamard ? left >> 1 : left;
+    out[1] = hadamard ? right >> 1 : right;
 }
 
 } // namespace
 #endif
 
-int quarter_block_satd(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, int w, int h,
-                       bool hadamard, int cost, int limit)
+void quarter_strip_satd(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, bool wide,
+                        bool hadamard, int out[2])
 {
 #if defined(__SSE2__)
-    // Stopping after a strip of two blocks instead of after each block changes nothing that is seen:
-    // the sum only grows, so a block that would have stopped still ends above limit.
-    for (int by = 0; by < h; by += 4)
-        for (int bx = 0; bx < w; bx += 8) {
-            cost += Strip8x4(src + by * src_stride + bx, src_stride, ref + 4 * (by * ref_stride + bx),
-                             ref_stride, bx + 8 <= w, hadamard);
-            if (cost > limit)
-                return cost;
-        }
-    return cost;
+    Strip8x4(src, src_stride, ref, ref_stride, wide, hadamard, out);
 #else
-    return quarter_block_satd_reference(src, src_stride, ref, ref_stride, w, h, hadamard, cost, limit);
+    quarter_strip_satd_reference(src, src_stride, ref, ref_stride, wide, hadamard, out);
 #endif
 }
 

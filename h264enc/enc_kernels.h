@@ -52,15 +52,14 @@ struct PositionScan
 int least_cost_position(const PositionScan &s, int *row, int *col);
 int least_cost_position_reference(const PositionScan &s, int *row, int *col);
 
-// Motion cost of a w x h block (w, h multiples of 4) against a quarter-sample plane: `cost` plus, 4x4
-// block by 4x4 block, satd4x4 of the differences source - reference. Source sample (u, v) is
-// src[v x src_stride + u]; its reference sample is ref[4v x ref_stride + 4u] (the plane's samples of one
-// phase lie 4 apart), all inside the plane. The sum stops as soon as it exceeds `limit`: a result above
-// limit only says that the block lost, not by how much.
-int quarter_block_satd(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, int w, int h,
-                       bool hadamard, int cost, int limit);
-int quarter_block_satd_reference(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride,
-                                 int w, int h, bool hadamard, int cost, int limit);
+// satd4x4 of the differences source - reference of the two 4x4 blocks of an 8x4 strip (wide), or of
+// its left block alone (out[1] then 0), against a quarter-sample plane: source sample (u, v) is
+// src[v x src_stride + u], its reference sample ref[4v x ref_stride + 4u] (the plane's samples of one
+// phase lie 4 apart). The plane is read up to column 4 x width - 1 of row 12.
+void quarter_strip_satd(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride, bool wide,
+                        bool hadamard, int out[2]);
+void quarter_strip_satd_reference(const uint8_t *src, int src_stride, const uint8_t *ref, int ref_stride,
+                                  bool wide, bool hadamard, int out[2]);
 
 // The 4x4 block of a quarter-sample plane whose sample (u, v) is ref[4v x ref_stride + 4u], row-major.
 void gather_quarter4x4(const uint8_t *ref, int ref_stride, uint8_t out[16]);

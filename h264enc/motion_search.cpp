@@ -171,6 +171,8 @@ void Init_Motion_Search_Module(EncoderRun &run)
         for (auto &table : t.block_sad)
             table.assign(MotionSearchTables::kSadSlots * t.sad_plane, 0);
         t.spiral_rank.assign(static_cast<size_t>(t.positions), 0);
+        t.satd_cache.entries.assign(static_cast<size_t>(t.lists) * 16 * SatdCache::kSlots,
+                                    SatdCache::Entry());
     } catch (const std::bad_alloc &) {
         out_of_memory_exit("InitializeFastFullIntegerSearch: BlockSAD");
     }
@@ -195,6 +197,7 @@ void free_fast_integer_search(EncoderRun &run)
     for (std::vector<int> *v : {&t.setup_done, &t.center_x, &t.center_y, &t.pos_00, &t.max_search_range})
         v->clear();
     t.block_sad.clear();
+    t.satd_cache.entries.clear();
 }
 
 void free_motion_search_tables(EncoderRun &run)
@@ -211,6 +214,7 @@ void free_motion_search_module(EncoderRun &run)
 void reset_fast_integer_search(EncoderRun &run)
 {
     std::fill(run.search.setup_done.begin(), run.search.setup_done.end(), 0);
+    run.search.satd_cache.NextMacroblock();
 }
 
 void setup_fast_integer_search(EncoderRun &run, int r)
