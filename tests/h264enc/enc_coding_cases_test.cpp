@@ -401,15 +401,25 @@ TEST(EncIntegerSearch, CentreIsThePredictedVectorInWholeSamples)
             << q;
 }
 
-// The integer search as a scan in spiral order over BlockSAD keeping strictly lower costs, the zero
-// vector tried first without rate-distortion decisions.
+// The integer search as its plain definition: a scan in spiral order keeping strictly lower costs,
+// the zero vector tried first without rate-distortion decisions, every SAD summed afresh from the
+// pictures through the clamp (not read from the search's tables).
 int SpiralScan(const EncoderRun &run, int type, int block, int px, int py, int range, int *vx, int *vy)
 {
     const MotionSearchTables &t = run.search;
     const int lambda = run.motion.fixed_lambda;
     const int offX = t.center_x[0] - run.img.luma_x(), offY = t.center_y[0] - run.img.luma_y();
+    const int bx = 4 * (block % 4), by = 4 * (block / 4);
+    auto sadAt = [&](int p) {
+        int sad = 0;
+        for (int y = by; y < by + kBlockHeight[type]; y += 4)
+            for (int x = bx; x < bx + kBlockWidth[type]; x += 4)
+                sad += ClampedSad(run, x, y, offX + t.spiral_x[static_cast<size_t>(p)],
+                                  offY + t.spiral_y[static_cast<size_t>(p)]);
+        return sad;
+    };
     auto cost = [&](int p, int dx, int dy) {
-        return t.SadAt(0, type, block, p) + ((lambda * (mv_bits(run, dx) + mv_bits(run, dy))) >> 16);
+        return sadAt(p) + ((lambda * (mv_bits(run, dx) + mv_bits(run, dy))) >> 16);
     };
     int min = 1 << 20, best = 0;
     if (run.input.RDOptimization == 0) {
@@ -421,7 +431,7 @@ int SpiralScan(const EncoderRun &run, int type, int block, int px, int py, int r
             best = 0;
     }
     for (int p = 0; p < (2 * range + 1) * (2 * range + 1); ++p) {
-        if (t.SadAt(0, type, block, p) >= min)
+        if (sadAt(p) >= min)
             continue;
         const int cx = offX + t.spiral_x[static_cast<size_t>(p)],
                   cy = offY + t.spiral_y[static_cast<size_t>(p)];
