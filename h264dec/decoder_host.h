@@ -23,6 +23,8 @@ struct H264ViewChoices
     bool BitsBdivOverlay() const { return bits && bits_bdiv; }
     bool BitsMvOverlay() const { return bits && bits_mv; }
     bool AnyView() const { return vectors || intra || bdiv || bits || stream; }
+    // The legend explains the block-division colours, the vector colours and the bits ramp.
+    bool LegendShown() const { return bdiv || vectors || bits; }
 };
 
 // The document's work images of the views.

@@ -305,6 +305,7 @@ struct DecoderImage
     int long_term_reference_flag = 0;
     int adaptive_ref_pic_buffering_flag = 0;
     int model_number = 0;
+    int quad[256] = {}; // i * i: the squared sample differences of the quality measure
 
     // Arrays of the macroblock layer (owned by the decoder's MacroblockArrays).
     Array2D<int> *ref_idx_arr = nullptr;  // P reference index per 4x4 block, [block row][block column]

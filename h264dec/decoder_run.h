@@ -1,6 +1,7 @@
 // The two entries of a decoding run: the whole stream for the decoder dialog's Apply, and the first
 // picture for opening a stream as a document. Each run makes its own decoder object with the fixed
-// parameters, checks the stream's leaky-bucket parameters (advisory), and frees everything at its end.
+// parameters, checks the stream's leaky-bucket parameters (the file must be there; its verdict is
+// advisory), and frees everything at its end.
 // A run error (zn::RunAborted, its message shown) leaves the entry with the pictures shown so far.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+struct DecoderImage;
 struct DecoderParams;
 struct PictureCounters;
 class H264DecoderHost;
@@ -24,9 +26,6 @@ struct DecoderSnr
     float snr_ya = 0, snr_ua = 0, snr_va = 0;
     int frames = 0; // pictures compared so far
 };
-
-// The result line of a run whose leaky-bucket file was missing or malformed.
-extern const char *const kLeakyBucketSkippedLine;
 
 // Fills the parameters (paths, the fixed values), writes the banner to the log and checks the leaky
 // buckets. outfile empty: no output file.
@@ -50,4 +49,5 @@ std::string h264dec_summary(const PictureCounters &counters);
 
 // Compares a picture with frame `frame` (0 first) of a raw 4:2:0 reference file of its size and updates
 // the record; false when the reference has no such frame. An error-free component counts as 60 dB.
-bool snr(DecoderSnr &record, const H264PictureRef &picture, const std::string &referenceFile, int frame);
+bool snr(DecoderSnr &record, const DecoderImage &img, const H264PictureRef &picture,
+         const std::string &referenceFile, int frame);

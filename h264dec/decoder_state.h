@@ -61,6 +61,13 @@ struct PictureCounters
     int decoded = 0, i = 0, p = 0, b = 0;
 };
 
+// Releases a slice record made by dec_create_slice.
+struct SliceRelease
+{
+    void operator()(DecoderSlice *slice) const;
+};
+using SlicePtr = std::unique_ptr<DecoderSlice, SliceRelease>;
+
 struct H264DecoderState
 {
     H264DecoderState();
@@ -69,8 +76,9 @@ struct H264DecoderState
 
     DecoderParams input;
     DecoderImage img;
-    DecoderSlice slice; // the one slice record of the run, refilled for every slice
     BitCounters counters;
+    SlicePtr slice_record;
+    DecoderSlice &slice; // the one slice record of the run, refilled for every slice
 
     std::unique_ptr<NaluSource> bitsfile;
 
@@ -123,10 +131,20 @@ struct H264DecoderState
     int advisories = 0;       // DecoderAdvisory bits met so far
 };
 
+// The slice record of a run: its three data partitions (their buffers grow to the first unit loaded
+// into them) and its two CABAC context sets. A failed allocation ends the run (code 100).
+SlicePtr dec_create_slice(H264DecoderState &dec);
+// Releases the record with its partitions and context sets.
+void dec_release_slice(DecoderSlice *slice);
+
 // n data partitions, each with a bitstream that counts into the decoder's counters and a stream
-// buffer of `bytes` bytes.
-DataPartition AllocPartition(H264DecoderState &dec, int bytes);
-std::vector<DataPartition> AllocPartitions(H264DecoderState &dec, int n, int bytes);
+// buffer of `bytes` bytes. A failed allocation ends the run (code 100) with a text naming what failed.
+std::vector<DataPartition> AllocPartition(H264DecoderState &dec, int n, int bytes);
+// Releases the first n partitions (their bitstreams and buffers) and the array that holds them.
+void dec_release_partitions(std::vector<DataPartition> &partitions, int n);
+
+// img.quad[i] = i * i for i = 0..255.
+void dec_init_square_table(DecoderImage &img);
 
 // Samples are bytes: predictions and reconstructions clip to 0..255.
 inline int Clip255(int v)

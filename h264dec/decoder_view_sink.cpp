@@ -5,6 +5,7 @@
 
 #include "h264dec/decoder_host.h"
 #include "h264dec/decoder_state.h"
+#include "image/yuv_writer.h"
 #include "platform/format.h"
 #include "platform/messages.h"
 
@@ -84,9 +85,29 @@ void H264ViewSink::PictureOutput(H264DecoderState &dec, const H264PictureRef &pi
                            picture.number));
         }
     }
-    if (m_host)
+    if (m_host) {
         h264dec_build_views(*m_host, Planes(dec, picture, withViews), picture.number, picture.type_index,
                             true, withViews);
+        Save(picture);
+    }
+}
+
+void H264ViewSink::Save(const H264PictureRef &picture)
+{
+    CYuvFileWriter *save = m_host->SaveFile();
+    if (!save)
+        return;
+    if (m_saveWidth == 0) {
+        m_saveWidth = picture.width;
+        m_saveHeight = picture.height;
+    } else if (picture.width != m_saveWidth || picture.height != m_saveHeight) {
+        if (m_saveRefused)
+            return;
+        m_saveRefused = true; // the writer says why with its own message
+    }
+    uint8_t *planes[3] = {const_cast<uint8_t *>(picture.y), const_cast<uint8_t *>(picture.u),
+                          const_cast<uint8_t *>(picture.v)};
+    save->SaveYUVFrame(picture.height, picture.width, planes);
 }
 
 void H264ViewSink::PictureText(H264DecoderState &, const std::string &text)

@@ -1,5 +1,6 @@
 // The run's picture sink: pictures in decoding order feed the analysis views, pictures in output order
-// go to the output file, the document and the save file, and the per-picture text to the dialog.
+// go to the output file, the document and the save file, and the per-picture text to the dialog. Each
+// picture keeps its own size: a stream may change it with a new sequence parameter set.
 #pragma once
 
 #include "h264dec/decoder_output.h"
@@ -24,10 +25,16 @@ public:
 
 private:
     H264ViewPlanes Planes(const H264DecoderState &dec, const H264PictureRef &picture, bool analysis);
+    void Save(const H264PictureRef &picture);
 
     H264DecoderHost *m_host;
     std::FILE *m_out;
     bool m_outFailed = false;
     bool m_pendingB = false; // a non-reference B picture waits for its output to show its views
+    // The save file holds pictures of one size, that of its first. A stream that changes size would
+    // have it refuse every later picture of another size with a message: it refuses the first, and no
+    // other picture of another size is offered to it.
+    int m_saveWidth = 0, m_saveHeight = 0;
+    bool m_saveRefused = false;
     H264PlaneBuffers m_processing, m_bits;
 };

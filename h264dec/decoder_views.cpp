@@ -6,7 +6,6 @@
 #include "h264dec/decoder_analysis.h"
 #include "h264dec/decoder_host.h"
 #include "image/cdib.h"
-#include "image/yuv_writer.h"
 #include "platform/format.h"
 
 #include <algorithm>
@@ -184,18 +183,20 @@ void h264dec_build_views(H264DecoderHost &host, const H264ViewPlanes &p, int num
     if (w <= 0 || h <= 0 || !p.picture.y)
         return;
     if (showInDocument) {
+        bool resized = false;
         if (CDib *doc = host.DocumentImage()) {
-            if (doc->GetWidth() != w || doc->GetHeight() != h || !doc->GetBits())
+            if (doc->GetWidth() != w || doc->GetHeight() != h || !doc->GetBits()) {
+                resized = doc->GetWidth() != w || doc->GetHeight() != h;
                 doc->Create24(w, h);
+            }
             Convert(doc, p.picture, false);
         }
         const int n = host.FrameCounter()++;
         host.OnApplyH264Decoding(number, n, type);
-        if (CYuvFileWriter *save = host.SaveFile()) {
-            uint8_t *planes[3] = {const_cast<uint8_t *>(p.picture.y), const_cast<uint8_t *>(p.picture.u),
-                                  const_cast<uint8_t *>(p.picture.v)};
-            save->SaveYUVFrame(h, w, planes);
-        }
+        // The stream changed its picture size: the document's window has just taken the new size, and
+        // the legend, placed by that window, moves with it.
+        if (resized)
+            h264dec_build_legend(host, host.ViewChoices().LegendShown());
     }
     if (!views)
         return;

@@ -41,9 +41,8 @@ void h264dec_processing_planes(const H264PlaneSet &picture, int width, int heigh
 // when it is 0); chroma 127.
 void h264dec_bits_planes(const DecoderAnalysis &a, int width, int height, H264PlaneBuffers &out);
 
-// Shows a picture: into the document (its frame counter advances, the save file grows) when
-// showInDocument, and into the chosen analysis views when views. `number` is the decoder's picture
-// number for the document's title.
+// Shows a picture: into the document (its frame counter advances) when showInDocument, and into the
+// chosen analysis views when views. `number` is the decoder's picture number for the document's title.
 void h264dec_build_views(H264DecoderHost &host, const H264ViewPlanes &planes, int number, int type_index,
                          bool showInDocument, bool views);
 

@@ -4,6 +4,7 @@
 #include "h264dec/leaky_buckets.h"
 
 #include "h264dec/decoder_records.h"
+#include "h264dec/h264_shared.h"
 #include "platform/file.h"
 #include "platform/format.h"
 #include "platform/log.h"
@@ -24,30 +25,31 @@ LeakyBucketResult check_leaky_buckets(const DecoderParams &input)
 {
     using zn::LogLevel;
     LeakyBucketResult result;
-    zn::FilePtr file(std::fopen(input.LeakyBucketParamFile.c_str(), "rb"));
-    if (!file) {
-        zn::LogF(LogLevel::Info, "Error open file %s \n", input.LeakyBucketParamFile.c_str());
-        return result;
-    }
+    const char *path = input.LeakyBucketParamFile.c_str();
+    zn::FilePtr file(std::fopen(path, "rb"));
+    if (!file)
+        h264_fatal_error(zn::Format("Error open file %s \n", path), 1);
+    // The encoder writes the whole file at the end of its run, so a file without its count or shorter
+    // than the count says was cut off; the count is checked against the length before anything is
+    // allocated for it.
     uint32_t n = 0;
-    if (!read_be32(file.get(), n)) {
-        zn::Log(LogLevel::Info, " Leaky-bucket file is empty: HRD check skipped \n");
-        return result;
-    }
-    zn::LogF(LogLevel::Info, " Number Leaky Buckets: %8ld \n\n", static_cast<long>(n));
-    // The count is checked against the file's length before anything is allocated for it.
-    std::fseek(file.get(), 0, SEEK_END);
-    const long size = std::ftell(file.get());
-    if (size < 0 || static_cast<unsigned long long>(size) < 4ULL + 12ULL * n) {
-        zn::Log(LogLevel::Info, " Leaky-bucket file is shorter than its count: HRD check skipped \n");
-        return result;
-    }
-    std::fseek(file.get(), 4, SEEK_SET);
+    const bool counted = read_be32(file.get(), n);
+    if (counted)
+        zn::LogF(LogLevel::Info, " Number Leaky Buckets: %8ld \n\n", static_cast<long>(n));
+    long size = -1;
+    if (counted && std::fseek(file.get(), 0, SEEK_END) == 0)
+        size = std::ftell(file.get());
+    if (size < 0 || static_cast<unsigned long long>(size) < 4ULL + 12ULL * n ||
+        std::fseek(file.get(), 4, SEEK_SET) != 0)
+        h264_fatal_error(zn::Format("The leaky-bucket file %s is incomplete: it holds fewer buckets than "
+                                    "its count says",
+                                    path),
+                         1);
     std::vector<uint32_t> Rmin(n), Bmin(n), Fmin(n);
     for (uint32_t i = 0; i < n; ++i) {
         if (!read_be32(file.get(), Rmin[i]) || !read_be32(file.get(), Bmin[i]) ||
             !read_be32(file.get(), Fmin[i]))
-            return result;
+            h264_fatal_error(zn::Format("Error reading the leaky-bucket file %s", path), 1);
         zn::LogF(LogLevel::Info, " %8ld %8ld %8ld \n", static_cast<long>(Rmin[i]), static_cast<long>(Bmin[i]),
                  static_cast<long>(Fmin[i]));
     }

@@ -8,18 +8,18 @@
 
 struct DecoderParams;
 
-enum class HrdVerdict { Skipped, TooSmall, Compliant, NonCompliant };
+enum class HrdVerdict { TooSmall, Compliant, NonCompliant };
 
 struct LeakyBucketResult
 {
-    HrdVerdict verdict = HrdVerdict::Skipped;
+    HrdVerdict verdict = HrdVerdict::TooSmall;
     float B = 0, F = 0; // buffer size and initial fullness needed at the decoder's rate
 };
 
 // Four bytes, the first most significant; false at the end of the file.
 bool read_be32(std::FILE *f, uint32_t &value);
 
-// Reads the file named by the parameters and writes the buckets and the verdict to the log. A file
-// that is missing, or shorter than its count says, is skipped: the check is advisory and never stops
-// decoding.
+// Reads the file named by the parameters and writes the buckets and the verdict to the log. The
+// verdict never changes decoding, but the file must be there and whole: a missing file ends the run
+// with "Error open file", an incomplete one with a message that says so (both code 1).
 LeakyBucketResult check_leaky_buckets(const DecoderParams &input);

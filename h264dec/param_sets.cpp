@@ -210,20 +210,22 @@ void MakePPSavailable(H264DecoderState &dec, int id, PPS *pps)
 
 void h264dec_process_sps(H264DecoderState &dec, const NALU &nalu)
 {
-    DataPartition dp = AllocPartition(dec, 0);
-    h264dec_load_unit(dp.bitstream.get(), nalu);
+    std::vector<DataPartition> parts = AllocPartition(dec, 1, 0);
+    h264dec_load_unit(parts[0].bitstream.get(), nalu);
     std::unique_ptr<SPS> sps = dec_AllocSPS();
-    h264dec_read_sps(&dp, sps.get());
+    h264dec_read_sps(&parts[0], sps.get());
     h264dec_store_sps(dec, sps->seq_parameter_set_id, sps.get());
+    dec_release_partitions(parts, 1);
 }
 
 void h264dec_process_pps(H264DecoderState &dec, const NALU &nalu)
 {
-    DataPartition dp = AllocPartition(dec, 0);
-    h264dec_load_unit(dp.bitstream.get(), nalu);
+    std::vector<DataPartition> parts = AllocPartition(dec, 1, 0);
+    h264dec_load_unit(parts[0].bitstream.get(), nalu);
     PpsPtr pps = dec_AllocPPS();
-    h264dec_read_pps(&dp, pps.get());
+    h264dec_read_pps(&parts[0], pps.get());
     MakePPSavailable(dec, pps->pic_parameter_set_id, pps.get());
+    dec_release_partitions(parts, 1);
 }
 
 void h264dec_activate_param_sets(H264DecoderState &dec, int pps_id)

@@ -1,7 +1,8 @@
 // Picture decoding control. Field pairs are decoded field by field into their own planes and arrays
 // (the picture number counts fields meanwhile: 2n for the top field, 2n + 1 for the bottom one) and
 // merged into the frame afterwards; frames are split into their fields for the field store. Both
-// stores therefore always hold every reference picture, whichever form the next picture takes.
+// stores therefore always hold every reference picture, whichever form the next picture takes. A
+// picture of a new size makes the stores and arrays again for that size.
 #include "h264dec/picture_control.h"
 
 #include "h264dec/deblock.h"
@@ -60,23 +61,57 @@ void SelectForm(H264DecoderState &dec, int structure)
     dec.dec_fb = field ? dec.dec_fld.get() : dec.dec_frm.get();
 }
 
-// A stream keeps the size of its first picture: the per-run arrays are made for it.
+bool SizeChanged(const H264DecoderState &dec)
+{
+    return dec.img.width != dec.run_width || FrameHeight(dec.img) != dec.run_height;
+}
+
+// The slices of one picture, and the two fields of a pair, share the picture's size.
 void CheckPictureSize(const H264DecoderState &dec)
 {
     const DecoderImage &img = dec.img;
-    if (img.width != dec.run_width || FrameHeight(img) != dec.run_height)
-        h264_fatal_error(zn::Format("Picture %d is %dx%d where the stream started with %dx%d pictures: "
-                                    "a stream must keep one picture size",
-                                    img.number, img.width, FrameHeight(img), dec.run_width, dec.run_height),
+    if (SizeChanged(dec))
+        h264_fatal_error(zn::Format("Picture %d is %dx%d in one slice and %dx%d in another: the slices and "
+                                    "fields of a picture must keep one size",
+                                    img.number, dec.run_width, dec.run_height, img.width, FrameHeight(img)),
                          kH264StreamErrorCode);
 }
 
-void StartPicture(H264DecoderState &dec)
+// A picture of another size (a new sequence parameter set took effect): the last reference picture of
+// the old size goes out first, then the stores and the per-run arrays are made again for the new size,
+// as for the first picture of a run. What the run counts, and the views it paints, carry on.
+void RebuildForNewSize(H264DecoderState &dec)
+{
+    h264dec_output_stored_picture(dec, dec.analysis.vis_pic_type);
+    const PictureCounters counters = dec.picture_counters;
+    const DecoderAnalysis &a = dec.analysis;
+    const bool paint = a.paint, intraShown = a.intra_shown, intraColored = a.intra_colored,
+               vectorsDrawn = a.vectors_drawn;
+    const int sequenceMax = a.mb_bits_sequence_max;
+    int totals[kMbModeCounters];
+    std::copy(std::begin(a.mb_mode_count_total), std::end(a.mb_mode_count_total), totals);
+    dec_release_global_buffers(dec);
+    dec_init_global_buffers(dec);
+    DecoderAnalysis &b = dec.analysis;
+    b.paint = paint;
+    b.intra_shown = intraShown;
+    b.intra_colored = intraColored;
+    b.vectors_drawn = vectorsDrawn;
+    b.mb_bits_sequence_max = sequenceMax;
+    std::copy(std::begin(totals), std::end(totals), b.mb_mode_count_total);
+    dec.picture_counters = counters;
+}
+
+// newSize: the picture may come in a size of its own (a frame or a top field; a bottom field keeps
+// its top field's).
+void StartPicture(H264DecoderState &dec, bool newSize)
 {
     DecoderImage &img = dec.img;
     img.mb_limit = img.width * img.height / 256;
     if (!dec.buffers_ready)
         dec_init_global_buffers(dec);
+    else if (newSize && SizeChanged(dec))
+        RebuildForNewSize(dec);
     CheckPictureSize(dec);
     dec_start_picture_arrays(dec);
     SelectForm(dec, img.structure);
@@ -208,13 +243,13 @@ void dec_release_global_buffers(H264DecoderState &dec)
 void dec_start_frame(H264DecoderState &dec)
 {
     OutputBeforeReference(dec);
-    StartPicture(dec);
+    StartPicture(dec, true);
 }
 
 void dec_start_top_field(H264DecoderState &dec)
 {
     OutputBeforeReference(dec);
-    StartPicture(dec);
+    StartPicture(dec, true);
     dec.img.number *= 2;
     dec.img.ref_buffer_cycle *= 2;
 }
@@ -224,7 +259,7 @@ void dec_start_bottom_field(H264DecoderState &dec)
     DecoderImage &img = dec.img;
     if (!dec.buffers_ready)
         h264_fatal_error("A bottom field without its top field", kH264StreamErrorCode);
-    StartPicture(dec);
+    StartPicture(dec, false);
     img.number += 1;
     img.ref_buffer_cycle *= 2;
     if (NonReferenceB(img))

@@ -6,6 +6,7 @@
 #include "h264dec/decoder_state.h"
 #include "h264dec/fmo.h"
 #include "h264dec/slice_header.h"
+#include "platform/format.h"
 #include "platform/log.h"
 
 #include <algorithm>
@@ -281,9 +282,9 @@ bool h264dec_sei_spare_pic(H264DecoderState &dec, const uint8_t *payload, int si
             break;
         }
         default:
-            // The rest of the unit cannot be trusted; it is dropped.
-            zn::LogF(zn::LogLevel::Info, "Wrong ref_area_indicator %d!\n", ref_area_indicator);
-            return false;
+            // No area can be read for a spare picture of this kind: the stream is not one this decoder
+            // can follow, and the run ends here.
+            h264_fatal_error(zn::Format("Wrong ref_area_indicator %d!\n", ref_area_indicator), 0);
         }
     }
     return true;

@@ -5,8 +5,9 @@
 
 struct H264DecoderState;
 
-// The message loop over a unit (its header byte first). Stops at the trailing bits, at the end of the
-// unit, or at a damaged spare-picture message, which drops the rest of the unit.
+// The message loop over a unit (its header byte first). Stops at the trailing bits or at the end of the
+// unit; a spare-picture message with too many spare pictures drops the rest of the unit, and one with
+// an unknown area indicator ends the run.
 void h264dec_read_sei(H264DecoderState &dec, const uint8_t *msg, int size);
 
 // Payload readers: the payload's first byte and its size. Each returns false when the message is

@@ -162,10 +162,14 @@ void encode_code_block(block_coder_work &work, band_code_state &band, block_code
     using clock = std::chrono::steady_clock;
     const clock::time_point started_at = work.ticks >= 0 ? clock::now() : clock::time_point();
 
-    // Region of interest: the region keeps its planes, the background drops below them.
+    // Region of interest: the region keeps its planes, the background drops below them. Counting the
+    // planes from K' = K - s already weighs a region sample's error 4^s against the background's, so
+    // the block takes no further weight: a second one would count blocks on the region's edge twice
+    // and hand the budget to that edge instead of the region.
     const bool boosted = roi && roi->shift != 0;
     int K = band.K - (boosted ? roi->shift : 0);
-    double W = boosted ? std::ldexp(1.0, 2 * roi->weight_exponent) : 1.0;
+    // Planes below 1 cannot be coded; the weight keeps the distortion scale of the planes asked for.
+    double W = 1.0;
     if (K < 1) {
         W *= std::ldexp(1.0, 2 * (1 - K));
         K = 1;

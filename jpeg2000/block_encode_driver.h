@@ -81,7 +81,6 @@ struct block_roi
 {
     int shift = 0;                  // s: planes the block's highest boost lifts it above the background
     int base = 0;                   // the boost every sample shares; mask levels lie above it
-    int weight_exponent = 0;        // m: the background's distortion weight is (2^m)^2
     uint8_t *const *rows = nullptr; // a level per sample, one pointer per block row; null: all 0
     bool mask_mode = false;
 };

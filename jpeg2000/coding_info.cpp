@@ -77,7 +77,7 @@ void coding_info::BuildTiles(const canvas_tiling &c)
     m_current_tile = 0;
 }
 
-void coding_info::BuildLevelRecords(component_info &ci, int kernel_type)
+void coding_info::build_level_records(component_info &ci, int kernel_type)
 {
     ci.level.assign(size_t(ci.levels) + 1, level_info{});
     int next = 0;

@@ -142,7 +142,7 @@ protected:
     // Lays out the tiles on the grid; every tile starts on the global array.
     void BuildTiles(const canvas_tiling &c);
     // Level records from the component's levels, descent list and frames (kernels not yet loaded).
-    static void BuildLevelRecords(component_info &ci, int kernel_type);
+    static void build_level_records(component_info &ci, int kernel_type);
     const component_array &TileArray(int tile) const;
     const component_info &Component(int tile, int component) const;
     int KernelTypeFor(const component_info &ci) const;

@@ -33,11 +33,11 @@ int component_demix::initialize(int discarded, int stream_components, int compon
     m_queues.assign(size_t(components), line_queue{});
     m_widths.assign(size_t(components), 0);
     m_counter = kMixCmeFirst;
-    StartTile();
+    demix_start_tile();
     return m_counter;
 }
 
-void component_demix::StartTile()
+void component_demix::demix_start_tile()
 {
     int tile = m_info->current_tile();
     m_code =
@@ -207,7 +207,7 @@ void component_demix::pull_line(int32_t *row, int component, int width)
 
 int component_demix::next_tile()
 {
-    StartTile();
+    demix_start_tile();
     return m_synthesis->next_tile();
 }
 

@@ -29,7 +29,7 @@ public:
     const std::vector<float> &tile_matrix() const { return m_matrix; }
 
 private:
-    void StartTile();
+    void demix_start_tile();
     void Fill();
 
     int m_discarded = 0;

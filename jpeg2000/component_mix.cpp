@@ -175,7 +175,7 @@ void component_mix::ReadScope(int tile, scope &s, command_line *args)
     }
 }
 
-void component_mix::ScaleFactors()
+void component_mix::mix_norm_scales()
 {
     int scopes = int(m_scopes.size());
     m_norm.assign(size_t(scopes), std::vector<float>(size_t(m_num_components), 1.0f));
@@ -225,7 +225,7 @@ int component_mix::initialize(int num_components, forward_info *info, line_sink 
     for (int t = -1; t < tiles; ++t)
         ReadScope(t, m_scopes[size_t(t + 1)], args);
     info->next_tile(1);
-    ScaleFactors();
+    mix_norm_scales();
     info->complete_setup(num_components, m_norm, m_gain, out, args);
     if (out) {
         out->declare_marker_elt(-1, elt::Mct, 0, 3, 1);
@@ -235,11 +235,11 @@ int component_mix::initialize(int num_components, forward_info *info, line_sink 
     m_widths.assign(size_t(num_components), 0);
     m_tile = 0;
     m_counter = kMixCmeFirst;
-    StartTile();
+    mix_start_tile();
     return m_counter;
 }
 
-void component_mix::StartTile()
+void component_mix::mix_start_tile()
 {
     const scope &s = m_scopes[size_t(m_tile + 1)];
     m_current = &s;
@@ -274,6 +274,9 @@ void component_mix::StartTile()
         m_info->get_tile_component_info(0, nullptr, nullptr, &reversible, nullptr);
         if (s.kernel.type == kKernelConvolution)
             check_convolution_symmetry(s.kernel);
+        else if (s.kernel.type != kKernelIntLifting)
+            local_error("Currently, wavelet-based component mixing can only be performed via convolution or "
+                        "integer lifting.");
         if (s.kernel_id != (reversible ? "W5X3" : "W9X7")) {
             std::vector<uint8_t> payload{uint8_t(s.kernel_user ? 1 : 0)};
             if (s.kernel_user) {
@@ -381,7 +384,7 @@ int component_mix::next_tile()
     ++m_tile;
     if (m_tile + 1 >= int(m_scopes.size()))
         local_error("The component mix was moved past the last tile!");
-    StartTile();
+    mix_start_tile();
     return m_analysis->next_tile();
 }
 

@@ -66,8 +66,8 @@ private:
         std::string forward_file, reverse_file;
     };
     void ReadScope(int tile, scope &s, command_line *args);
-    void ScaleFactors();
-    void StartTile();
+    void mix_norm_scales();
+    void mix_start_tile();
     void Flush();
 
     int m_num_components = 0;

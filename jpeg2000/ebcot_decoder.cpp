@@ -128,8 +128,8 @@ void ebcot_decoder::initialize(int components, int discard_levels, int component
     build_coding_tables();
     m_current = 0;
     m_info_cursor = 0;
-    BuildTile(*m_tiles[0]);
-    AllocWorkAreas(*m_tiles[0]);
+    build_tile_structures(*m_tiles[0]);
+    alloc_tile_work_areas(*m_tiles[0]);
     m_bytes_used = in->global_header_bytes();
 }
 
@@ -170,7 +170,7 @@ void ebcot_decoder::MarkRemainingEmpty(dec_tile &tile)
     }
 }
 
-void ebcot_decoder::ReadPackets(dec_tile &current, int32_t n)
+void ebcot_decoder::read_packets(dec_tile &current, int32_t n)
 {
     while (current.packets_read <= n && current.packets_read < current.packets) {
         int t = -1, header = 0;
@@ -194,7 +194,7 @@ void ebcot_decoder::ReadPackets(dec_tile &current, int32_t n)
                         static_cast<int>(m_tiles.size()));
         dec_tile &tile = *m_tiles[size_t(t)];
         if (!tile.built)
-            BuildTile(tile);
+            build_tile_structures(tile);
         if (tile.packets_read >= tile.packets) {
             int bytes = 0;
             m_in->end_packet(nullptr, &bytes); // nothing of it is wanted: skip the tile-part's rest
@@ -226,7 +226,7 @@ void ebcot_decoder::read_tile_limited(int32_t limit)
     if (m_current >= static_cast<int>(m_tiles.size()))
         return;
     dec_tile &tile = *m_tiles[size_t(m_current)];
-    ReadPackets(tile, INT32_MAX - 1);
+    read_packets(tile, INT32_MAX - 1);
     if (m_bytes_used > limit)
         drop_layers(tile, m_bytes_used, limit, *m_heap);
 }
@@ -261,7 +261,7 @@ void ebcot_decoder::DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &b
                                 int32_t *out, int out_pitch)
 {
     if (tile.packets_read <= block.last_packet)
-        ReadPackets(tile, block.last_packet);
+        read_packets(tile, block.last_packet);
     block_roi_mask roi;
     const block_roi_mask *roi_ptr = nullptr;
     if (band.roi_active && m_roi) {
@@ -341,8 +341,8 @@ int ebcot_decoder::next_tile()
     if (m_current < static_cast<int>(m_tiles.size())) {
         dec_tile &tile = *m_tiles[size_t(m_current)];
         if (!tile.built)
-            BuildTile(tile);
-        AllocWorkAreas(tile);
+            build_tile_structures(tile);
+        alloc_tile_work_areas(tile);
         return 1;
     }
     return 0;

@@ -66,12 +66,12 @@ public:
 private:
     class PacketSource;
     void MoveInfoTo(int tile);
-    void BuildTile(dec_tile &tile);
+    void build_tile_structures(dec_tile &tile);
     void BuildComponent(dec_tile &tile, dec_component &comp);
     void BuildPartitions(dec_tile &tile);
-    void AllocWorkAreas(dec_tile &tile);
+    void alloc_tile_work_areas(dec_tile &tile);
     void FreeTile(dec_tile &tile);
-    void ReadPackets(dec_tile &current, int32_t n);
+    void read_packets(dec_tile &current, int32_t n);
     void MarkRemainingEmpty(dec_tile &tile);
     void PrecinctCheck(dec_tile &tile, dec_precinct &P);
     void DecodeBlock(dec_tile &tile, dec_component &comp, dec_band &band, dec_block &block, int32_t *out,

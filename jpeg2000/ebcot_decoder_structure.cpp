@@ -127,14 +127,17 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
     for (dec_component &comp : tile.components)
         for (dec_level &lv : comp.level_records) {
             const int64_t pw = int64_t(1) << lv.ppx, ph = int64_t(1) << lv.ppy;
-            const int64_t precincts = (CeilDivPositive(lv.rect.width, pw) + 1) * (CeilDivPositive(lv.rect.height, ph) + 1);
+            const int64_t precincts =
+                (CeilDivPositive(lv.rect.width, pw) + 1) * (CeilDivPositive(lv.rect.height, ph) + 1);
             bytes += precincts * (int64_t(sizeof(dec_precinct)) + tile.layers * 12 +
                                   int64_t(lv.bands.size()) * int64_t(sizeof(dec_precinct_band)));
             for (dec_band &b : lv.bands) {
-                const int64_t blocks = (CeilDivPositive(b.rect.width, 4) + 1) * (CeilDivPositive(b.rect.height, 4) + 1);
+                const int64_t blocks =
+                    (CeilDivPositive(b.rect.width, 4) + 1) * (CeilDivPositive(b.rect.height, 4) + 1);
                 const int64_t limited = std::min<int64_t>(
-                    blocks, (CeilDivPositive(b.rect.width, std::min<int64_t>(comp.nominal_width, pw)) + 1) *
-                                (CeilDivPositive(b.rect.height, std::min<int64_t>(comp.nominal_height, ph)) + 1));
+                    blocks,
+                    (CeilDivPositive(b.rect.width, std::min<int64_t>(comp.nominal_width, pw)) + 1) *
+                        (CeilDivPositive(b.rect.height, std::min<int64_t>(comp.nominal_height, ph)) + 1));
                 bytes += limited * (int64_t(sizeof(dec_block)) + 94 * int64_t(sizeof(dec_pass_record)) + 64);
             }
             if (bytes > kMemoryCap)
@@ -162,7 +165,7 @@ void ebcot_decoder::BuildPartitions(dec_tile &tile)
                 tile.precincts.push_back(&P);
 }
 
-void ebcot_decoder::BuildTile(dec_tile &tile)
+void ebcot_decoder::build_tile_structures(dec_tile &tile)
 {
     MoveInfoTo(tile.index);
     m_info->get_tile_info(-1, tile.index, nullptr, nullptr, &tile.rect, nullptr, nullptr, nullptr);
@@ -226,7 +229,7 @@ void ebcot_decoder::BuildTile(dec_tile &tile)
     MoveInfoTo(m_current);
 }
 
-void ebcot_decoder::AllocWorkAreas(dec_tile &tile)
+void ebcot_decoder::alloc_tile_work_areas(dec_tile &tile)
 {
     m_pools.resize(tile.components.size());
     m_spare_work.resize(std::max(m_spare_work.size(), tile.components.size()));

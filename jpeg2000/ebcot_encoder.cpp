@@ -312,9 +312,10 @@ void ebcot_encoder::initialize(int components, int32_t budget, block_coder_param
     const bool no_lra = NoParameters(args, "-Fno_lra", "The `-Fno_lra' argument takes no parameters!");
     m_no_truncation = m_no_truncation || (lra && !no_lra);
     const bool tcq = args && args->find("-Qtcq", -1) >= 0;
+    // Without truncation every pass goes into the layers and the step sizes set the rate; the writer
+    // still holds the file to the budget asked for, cutting the stream where the budget ends.
     if (m_no_truncation || tcq) {
         m_budget = 2147483647;
-        m_out->lift_budget();
         for (auto &tile : m_tiles)
             for (enc_component &comp : tile->components)
                 comp.no_truncation = true;
@@ -429,10 +430,10 @@ void ebcot_encoder::CodeBlockRow(enc_component &comp, enc_band &band)
             // The region object gives the boost every sample of the block shares and the range of
             // boosts above it; the block is lifted by their sum, less where a sample's boost is less.
             int shift = 0;
-            roi.weight_exponent = m_roi->get_block_mask(comp.component, band.level, band.index, b.height,
-                                                        b.width, b.y, b.x, &shift, m_roi_rows.data());
+            const int range = m_roi->get_block_mask(comp.component, band.level, band.index, b.height, b.width,
+                                                    b.y, b.x, &shift, m_roi_rows.data());
             roi.base = shift;
-            roi.shift = shift + roi.weight_exponent;
+            roi.shift = shift + range;
             roi.rows = m_roi_rows.data();
             roi.mask_mode = band.roi_mask_mode != 0;
             roi_ptr = &roi;

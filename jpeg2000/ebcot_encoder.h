@@ -97,7 +97,7 @@ private:
     bool m_reverse_tiles = false, m_omit_tile_length = false;
     double m_ticks = -1.0;
     bool m_no_truncation = false;
-    std::unique_ptr<vpw_schedule> m_vpw;
+    vpw_handle m_vpw;
     std::unique_ptr<scan_buffer_state> m_scan;
     std::unique_ptr<block_coder_params> m_own_info;
     std::unique_ptr<roi_block_masks> m_own_roi;

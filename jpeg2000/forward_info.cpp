@@ -217,11 +217,11 @@ int forward_info::initialize(int num_components, const int *precisions, const ca
         local_error("The `-Fconv' argument takes no parameters!");
     m_convolution = n == 0;
 
-    ParseComponentOptions(-1, m_arrays[0], args);
+    parse_component_options(-1, m_arrays[0], args);
     for (int t = 0; t < num_tiles(); ++t)
         if (args && args->tile_has_arguments(t)) {
             component_array own = m_arrays[0];
-            ParseComponentOptions(t, own, args);
+            parse_component_options(t, own, args);
             m_arrays.push_back(std::move(own));
             m_tiles[size_t(t)].array = int(m_arrays.size()) - 1;
         }
@@ -229,7 +229,7 @@ int forward_info::initialize(int num_components, const int *precisions, const ca
     return num_tiles();
 }
 
-void forward_info::ParseComponentOptions(int tile, component_array &array, command_line *args)
+void forward_info::parse_component_options(int tile, component_array &array, command_line *args)
 {
     const component_array &global = m_arrays[0];
     for (int i = 0; i < m_num_components; ++i) {
@@ -399,7 +399,7 @@ void forward_info::ParseComponentOptions(int tile, component_array &array, comma
     }
 
     for (component_info &ci : array)
-        BuildLevelRecords(ci, KernelTypeFor(ci));
+        build_level_records(ci, KernelTypeFor(ci));
     LoadKernels(tile, array, args);
 
     n = find("-Fovlp", &params);
@@ -548,7 +548,7 @@ int KernelCode(const std::string &id, int user, const std::string *same0, const 
 
 } // namespace
 
-void forward_info::DeclareKernelElements(int tile, const component_info &ci, stream_out *out)
+void forward_info::declare_kernel_elements(int tile, const component_info &ci, stream_out *out)
 {
     std::vector<int> codes;
     std::vector<const wavelet_kernel *> user;
@@ -619,7 +619,7 @@ void forward_info::DeclareScopeElements(int tile, const component_array &array, 
         if (ci.levels == 0 || (structure.size() == 1 && structure[0] == 1))
             structure.clear();
         put(elt::DecompositionStructure, 2, structure);
-        DeclareKernelElements(tile, ci, out);
+        declare_kernel_elements(tile, ci, out);
         std::vector<int> values;
         for (int level = 0; level <= ci.levels; ++level) {
             const level_info &li = ci.level[size_t(level)];

@@ -58,16 +58,16 @@ public:
 
 private:
     void ParseCanvas(const int *precisions, const canvas_rect *dims, command_line *args);
-    void ParseComponentOptions(int tile, component_array &array, command_line *args);
+    void parse_component_options(int tile, component_array &array, command_line *args);
     void LoadKernels(int tile, component_array &array, command_line *args);
-    void BandGainsAndNorms(component_info &ci, float norm_scale, float gain_scale);
-    void AssignBandSteps(component_info &ci);
+    void band_gains_and_norms(component_info &ci, float norm_scale, float gain_scale);
+    void assign_band_steps(component_info &ci);
     void CompatibilityChecks(command_line *args);
-    void ApplyFactorFiles(int tile, component_array &array, command_line *args);
+    void apply_factor_files(int tile, component_array &array, command_line *args);
     void ApplyMasking(command_line *args);
     void DeclareSizElements(stream_out *out);
     void DeclareScopeElements(int tile, const component_array &array, stream_out *out);
-    void DeclareKernelElements(int tile, const component_info &ci, stream_out *out);
+    void declare_kernel_elements(int tile, const component_info &ci, stream_out *out);
     std::vector<int> ScopesWithOwnArrays() const;
 
     float m_base_step = 0.0078125f;

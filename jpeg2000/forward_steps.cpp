@@ -35,7 +35,7 @@ template <class F> void ForEachBand(component_array &array, F f)
 
 } // namespace
 
-void forward_info::BandGainsAndNorms(component_info &ci, float norm_scale, float gain_scale)
+void forward_info::band_gains_and_norms(component_info &ci, float norm_scale, float gain_scale)
 {
     // The low-pass stages of the levels above, horizontally and vertically, and their gain.
     std::vector<const tap_set *> H, V;
@@ -73,7 +73,7 @@ void forward_info::BandGainsAndNorms(component_info &ci, float norm_scale, float
     }
 }
 
-void forward_info::AssignBandSteps(component_info &ci)
+void forward_info::assign_band_steps(component_info &ci)
 {
     for (int level = ci.levels, depth = 0; level >= 0; --level, ++depth) {
         level_info &li = ci.level[size_t(level)];
@@ -209,7 +209,7 @@ void forward_info::lra_band_statistics(double count, double mean, double mean2, 
     m.weight = b.basis_norm * b.basis_norm * b.visual_weight * b.visual_weight;
 }
 
-void forward_info::ApplyFactorFiles(int tile, component_array &array, command_line *args)
+void forward_info::apply_factor_files(int tile, component_array &array, command_line *args)
 {
     if (!args)
         return;
@@ -293,9 +293,9 @@ void forward_info::complete_setup(int num_components, const scale_table &norm_sc
     std::vector<int> own = ScopesWithOwnArrays();
     auto derive = [&](component_array &array, int scope) {
         for (component_info &ci : array) {
-            BandGainsAndNorms(ci, ScaleFor(norm_scales, scope, ci.index),
-                              ScaleFor(gain_scales, scope, ci.index));
-            AssignBandSteps(ci);
+            band_gains_and_norms(ci, ScaleFor(norm_scales, scope, ci.index),
+                                 ScaleFor(gain_scales, scope, ci.index));
+            assign_band_steps(ci);
         }
     };
     derive(m_arrays[0], 0);
@@ -303,9 +303,9 @@ void forward_info::complete_setup(int num_components, const scale_table &norm_sc
         derive(m_arrays[size_t(m_tiles[size_t(t)].array)], t + 1);
     CompatibilityChecks(args);
     lra_setup_and_allocate(out);
-    ApplyFactorFiles(-1, m_arrays[0], args);
+    apply_factor_files(-1, m_arrays[0], args);
     for (int t : own)
-        ApplyFactorFiles(t, m_arrays[size_t(m_tiles[size_t(t)].array)], args);
+        apply_factor_files(t, m_arrays[size_t(m_tiles[size_t(t)].array)], args);
     ApplyMasking(args);
     if (!out)
         return;

@@ -45,7 +45,9 @@ void mq_load_contexts(int32_t *contexts, const int32_t *initial, int num_context
 // ---------------------------------------------------------------- encoder
 
 namespace {
-void PushWord(mq_encoder &e)
+// A full word goes into the block's chain; after a block's eighth word a fresh block from the heap is
+// linked behind it.
+void mq_push_word(mq_encoder &e)
 {
     e.block->words[e.word_index++] = e.bit_buffer;
     ++e.words_written;
@@ -69,7 +71,7 @@ void WriteByte(mq_encoder &e, uint32_t byte)
     e.free_bits = static_cast<int16_t>(e.free_bits - 8);
     e.bit_buffer |= (byte & 0xFF) << e.free_bits;
     if (e.free_bits == 0)
-        PushWord(e);
+        mq_push_word(e);
 }
 
 int BytePosition(const mq_encoder &e)
@@ -177,7 +179,7 @@ void mq_encode_raw(mq_encoder &e, int bit)
         return;
     uint32_t byte = (e.bit_buffer >> e.free_bits) & 0xFF;
     if (e.free_bits == 0)
-        PushWord(e);
+        mq_push_word(e);
     if (byte == 0xFF)
         e.free_bits = static_cast<int16_t>(e.free_bits - 1); // the stuffed zero
 }
@@ -190,7 +192,7 @@ int TerminateRaw(mq_encoder &e)
         e.bit_buffer |= static_cast<uint32_t>(pad) << e.free_bits;
     }
     if (e.free_bits == 0)
-        PushWord(e);
+        mq_push_word(e);
     return BytePosition(e);
 }
 
@@ -260,7 +262,7 @@ int mq_encoder_terminate(mq_encoder &e, int easy)
 void mq_encoder_flush(mq_encoder &e)
 {
     if (e.free_bits < 32)
-        PushWord(e);
+        mq_push_word(e);
 }
 
 int mq_truncation_length(const mq_encoder &s, const code_byte_block *first, int word_index, int lower,

@@ -111,9 +111,12 @@ struct mq_decoder
     int32_t num_contexts;
     int32_t *contexts;
     const code_byte_block *first_block;
-    // Byte position of the reader within the code-block's chain.
+    // The reader's place in the code-block's chain: the block and word to fetch next, and the copy of
+    // the word being read with its bytes not yet read (at the top).
     const code_byte_block *block;
-    int32_t byte_in_block; // 0..31
+    int32_t word_index; // 0..7
+    uint32_t word;
+    int32_t word_bytes;
     int32_t default_segment_end;
     int32_t consumed;
     int32_t segment_end;
@@ -130,6 +133,7 @@ void mq_decoder_start(mq_decoder &d, int num_contexts, int32_t *contexts, const 
                       int default_segment_end, int check);
 void mq_set_segment_end(mq_decoder &d, int end);
 void mq_decoder_begin(mq_decoder &d);
+bool mq_fetch_word(mq_decoder &d);
 uint32_t mq_byte_in(uint32_t C, int *CT, mq_decoder &d);
 void mq_decoder_raw_mode(mq_decoder &d);
 int mq_finish_segment(mq_decoder &d);

@@ -5,21 +5,39 @@
 
 namespace zn::j2k {
 
+// The next word of the code-block's chain into the decoder's copy, whose bytes are then read most
+// significant first; false at the end of the chain.
+bool mq_fetch_word(mq_decoder &d)
+{
+    if (!d.block)
+        return false;
+    d.word = d.block->words[d.word_index];
+    d.word_bytes = 4;
+    if (++d.word_index == 8) {
+        d.block = d.block->next;
+        d.word_index = 0;
+    }
+    return true;
+}
+
 namespace {
+bool BytesLeftInChain(const mq_decoder &d)
+{
+    return d.word_bytes > 0 || d.block;
+}
+
 // The next byte of the current segment, or 0xFF (and end of data) once it is used up. Never reads
 // beyond the segment or the chain.
 uint32_t NextByte(mq_decoder &d)
 {
-    if (d.consumed >= d.segment_end || !d.block) {
+    if (d.consumed >= d.segment_end || (d.word_bytes == 0 && !mq_fetch_word(d))) {
         d.end_of_data = 1;
         return 0xFF;
     }
-    uint32_t byte = (d.block->words[d.byte_in_block / 4] >> (24 - 8 * (d.byte_in_block % 4))) & 0xFF;
+    const uint32_t byte = d.word >> 24;
+    d.word <<= 8;
+    --d.word_bytes;
     ++d.consumed;
-    if (++d.byte_in_block == 32) {
-        d.block = d.block->next;
-        d.byte_in_block = 0;
-    }
     d.last_byte = static_cast<int32_t>(byte);
     return byte;
 }
@@ -67,7 +85,9 @@ void mq_decoder_start(mq_decoder &d, int num_contexts, int32_t *contexts, const 
     d.contexts = contexts;
     d.first_block = first;
     d.block = first;
-    d.byte_in_block = 0;
+    d.word_index = 0;
+    d.word = 0;
+    d.word_bytes = 0;
     d.default_segment_end = default_segment_end;
     d.consumed = 0;
     d.segment_start = 0;
@@ -167,7 +187,7 @@ int mq_finish_segment(mq_decoder &d)
         d.raw_bits = 0;
         d.raw_after_ff = 0;
     }
-    while (d.consumed < d.segment_end && d.block)
+    while (d.consumed < d.segment_end && BytesLeftInChain(d))
         NextByte(d);
     d.consumed = d.segment_end > d.consumed ? d.segment_end : d.consumed;
     if (d.mq_active) {

@@ -90,7 +90,7 @@ bool read_packet_head(dec_precinct &P, const coder_modes &modes, int l, packet_b
                     return false;
                 contributes = bit == 1;
             } else {
-                contributes = pb.inclusion.decode(i, l + 1, bits);
+                contributes = tag_tree_decode(pb.inclusion, i, l + 1, bits);
                 if (bits.failed())
                     return false;
             }
@@ -98,7 +98,7 @@ bool read_packet_head(dec_precinct &P, const coder_modes &modes, int l, packet_b
                 continue;
             if (i0 == 0) {
                 int g = 1;
-                for (; !pb.zero_planes.decode(i, g, bits); ++g)
+                for (; !tag_tree_decode(pb.zero_planes, i, g, bits); ++g)
                     if (bits.failed() || 3 * g >= b.capacity)
                         return false;
                 if (bits.failed())
@@ -157,8 +157,8 @@ void read_packet(dec_precinct &P, const coder_modes &modes, int l, packet_byte_s
 {
     if (l == 0)
         for (dec_precinct_band &pb : P.bands) {
-            pb.inclusion.reset();
-            pb.zero_planes.reset();
+            tag_tree_reset(pb.inclusion);
+            tag_tree_reset(pb.zero_planes);
             for (int i = 0; i < pb.blocks(); ++i) {
                 dec_block &b = pb.block(i);
                 b.to_decode = b.included = b.new_passes = b.usable_bytes = b.zero_planes = 0;

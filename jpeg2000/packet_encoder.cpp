@@ -100,8 +100,8 @@ int code_packet(enc_precinct &P, int T, stream_out &out, bool simulate, int l, p
             continue;
         const int Tb = pb.band->visual_weight >= 0 ? band_threshold(T, pb.band->visual_weight) : T;
         if (l == 0) {
-            pb.inclusion.reset();
-            pb.zero_planes.reset();
+            tag_tree_reset(pb.inclusion);
+            tag_tree_reset(pb.zero_planes);
         }
         before.assign(size_t(count), 0);
         for (int i = 0; i < count; ++i) {
@@ -109,7 +109,7 @@ int code_packet(enc_precinct &P, int T, stream_out &out, bool simulate, int l, p
             if (l == 0) {
                 b.lblock = 3;
                 b.included = 0;
-                pb.zero_planes.set(i, b.code.zero_planes);
+                tag_tree_set(pb.zero_planes, i, b.code.zero_planes);
             }
             int c = b.included;
             const int p = c;
@@ -122,7 +122,7 @@ int code_packet(enc_precinct &P, int T, stream_out &out, bool simulate, int l, p
                 }
             }
             if (c > 0 && p == 0)
-                pb.inclusion.set(i, l);
+                tag_tree_set(pb.inclusion, i, l);
             before[size_t(i)] = p;
             b.included = c;
         }
@@ -132,13 +132,13 @@ int code_packet(enc_precinct &P, int T, stream_out &out, bool simulate, int l, p
             if (p > 0)
                 bits.put_bit(n > 0 ? 1 : 0);
             else
-                pb.inclusion.encode(i, l + 1, bits);
+                tag_tree_encode(pb.inclusion, i, l + 1, bits);
             if (n <= 0)
                 continue;
             const pass_record *r = b.code.records;
             int first = p, start = p > 0 ? r[p - 1].length : 0;
             if (p == 0) {
-                for (int t = 1; !pb.zero_planes.encode(i, t, bits); ++t) {
+                for (int t = 1; !tag_tree_encode(pb.zero_planes, i, t, bits); ++t) {
                 }
                 first = 3 * b.code.zero_planes;
             }

@@ -126,8 +126,8 @@ template <class Level> void apply_precinct_partition(Level &lv, const partition_
             pb.band_columns = lv.bands[k].blocks_across;
             pb.first_block = src.first_block;
             pb.band = &lv.bands[k];
-            pb.inclusion = tag_tree(pb.rows, pb.columns);
-            pb.zero_planes = tag_tree(pb.rows, pb.columns);
+            pb.inclusion = tag_tree_create(pb.rows, pb.columns);
+            pb.zero_planes = tag_tree_create(pb.rows, pb.columns);
         }
     }
 }

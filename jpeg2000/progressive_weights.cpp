@@ -8,9 +8,9 @@
 
 namespace zn::j2k {
 
-std::unique_ptr<vpw_schedule> vpw_parse(int count, const char *const *p)
+vpw_handle vpw_parse(int count, const char *const *p)
 {
-    auto s = std::make_unique<vpw_schedule>();
+    vpw_handle s(new vpw_schedule);
     auto refuse = [] {
         local_error("The `-Cpvw' argument must be followed by one or more pairs of rate/filename pairs, with "
                     "strictly positive maximum bit-rates for each visual weights file!");
@@ -29,6 +29,11 @@ std::unique_ptr<vpw_schedule> vpw_parse(int count, const char *const *p)
         s->entries.insert(at, e);
     }
     return s;
+}
+
+void vpw_free(vpw_schedule *schedule)
+{
+    delete schedule;
 }
 
 void vpw_set_limits(vpw_schedule &s, int32_t rows, int32_t columns, int32_t header_bytes)

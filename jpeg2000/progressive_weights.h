@@ -24,7 +24,15 @@ struct vpw_schedule
     int in_force = -2;              // entry index; -1: none; -2: not applied yet
 };
 
-std::unique_ptr<vpw_schedule> vpw_parse(int count, const char *const *params);
+// The schedule is freed by vpw_free, which its handle calls.
+void vpw_free(vpw_schedule *schedule);
+struct vpw_deleter
+{
+    void operator()(vpw_schedule *schedule) const { vpw_free(schedule); }
+};
+using vpw_handle = std::unique_ptr<vpw_schedule, vpw_deleter>;
+
+vpw_handle vpw_parse(int count, const char *const *params);
 void vpw_set_limits(vpw_schedule &s, int32_t rows, int32_t columns, int32_t header_bytes);
 // Puts the weights of the entry for layer target G into every band (its file has the syntax of the
 // "-Fweights" factor files); true when they changed.

@@ -124,11 +124,11 @@ void reverse_info::ReadScope(int tile, component_array &array)
         fresh.precision = global[size_t(c)].precision;
         fresh.is_signed = global[size_t(c)].is_signed;
         array[size_t(c)] = fresh;
-        ReadComponent(tile, array[size_t(c)]);
+        read_component_elements(tile, array[size_t(c)]);
     }
 }
 
-void reverse_info::ReadComponent(int tile, component_info &ci)
+void reverse_info::read_component_elements(int tile, component_info &ci)
 {
     int c = ci.index;
     auto count = [&](const char *d) { return m_in->marker_elt_count(tile, d, c); };
@@ -184,9 +184,9 @@ void reverse_info::ReadComponent(int tile, component_info &ci)
                 "can be decoded!",
                 c, ci.hp_descent[i]);
     }
-    BuildLevelRecords(ci, KernelTypeFor(ci));
-    ReadKernelCodes(tile, ci);
-    ReadBandValues(tile, ci);
+    build_level_records(ci, KernelTypeFor(ci));
+    read_kernel_codes(tile, ci);
+    read_quant_elements(tile, ci);
     ci.overlap_t = ci.overlap_b = ci.overlap_l = ci.overlap_r = 0;
     if (count(elt::Overlap) > 0) {
         int v = value(elt::Overlap, 0);
@@ -197,41 +197,45 @@ void reverse_info::ReadComponent(int tile, component_info &ci)
     }
 }
 
-void reverse_info::ReadKernelCodes(int tile, component_info &ci)
+// The user kernels of a component follow one another in its supports element (one byte per step:
+// taps, shift, and bit 7 on the kernel's last step) and its taps element (every step's taps).
+void reverse_info::read_user_kernel(int tile, int c, user_kernel_cursor &at, wavelet_kernel &k)
+{
+    user_kernel_spec lifting;
+    for (bool last = false; !last;) {
+        if (at.next_support >= at.supports || lifting.num_steps >= kMaxLiftingSteps)
+            BadKernelData(c);
+        int v = m_in->get_marker_val(tile, elt::KernelSupports, c, at.next_support++);
+        lifting.tap_count[lifting.num_steps] = v & 7;
+        lifting.shift[lifting.num_steps] = (v >> 3) & 15;
+        last = (v & 0x80) != 0;
+        ++lifting.num_steps;
+    }
+    for (int s = 0; s < lifting.num_steps; ++s)
+        for (int i = 0; i < lifting.tap_count[s]; ++i) {
+            if (at.next_tap >= at.taps)
+                BadKernelData(c);
+            int v = m_in->get_marker_val(tile, elt::KernelTaps, c, at.next_tap++) & 0xFFFF;
+            lifting.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
+        }
+    build_decoder_kernel(nullptr, &lifting, k);
+}
+
+void reverse_info::read_kernel_codes(int tile, component_info &ci)
 {
     int c = ci.index;
     int num_codes = m_in->marker_elt_count(tile, elt::KernelOptions, c);
-    int num_supports = m_in->marker_elt_count(tile, elt::KernelSupports, c);
-    int num_taps = m_in->marker_elt_count(tile, elt::KernelTaps, c);
-    int next_code = 0, next_support = 0, next_tap = 0;
-    // The next user kernel: step counts and shifts from the supports, then every step's taps.
-    auto read_user = [&](wavelet_kernel &k) {
-        user_kernel_spec lifting;
-        for (bool last = false; !last;) {
-            if (next_support >= num_supports || lifting.num_steps >= kMaxLiftingSteps)
-                BadKernelData(c);
-            int v = m_in->get_marker_val(tile, elt::KernelSupports, c, next_support++);
-            lifting.tap_count[lifting.num_steps] = v & 7;
-            lifting.shift[lifting.num_steps] = (v >> 3) & 15;
-            last = (v & 0x80) != 0;
-            ++lifting.num_steps;
-        }
-        for (int s = 0; s < lifting.num_steps; ++s)
-            for (int i = 0; i < lifting.tap_count[s]; ++i) {
-                if (next_tap >= num_taps)
-                    BadKernelData(c);
-                int v = m_in->get_marker_val(tile, elt::KernelTaps, c, next_tap++) & 0xFFFF;
-                lifting.taps[s][i] = v >= 0x8000 ? v - 0x10000 : v;
-            }
-        build_decoder_kernel(nullptr, &lifting, k);
-    };
+    user_kernel_cursor users;
+    users.supports = m_in->marker_elt_count(tile, elt::KernelSupports, c);
+    users.taps = m_in->marker_elt_count(tile, elt::KernelTaps, c);
+    int next_code = 0;
     auto make = [&](int code, wavelet_kernel &k) {
         if (code == 2)
             build_decoder_kernel("W5X3", nullptr, k);
         else if (code == 3)
             build_decoder_kernel("W9X7", nullptr, k);
         else
-            read_user(k);
+            read_user_kernel(tile, c, users, k);
     };
     int code = 0;
     for (int level = ci.levels; level >= 1; --level) {
@@ -278,7 +282,7 @@ void reverse_info::ReadKernelCodes(int tile, component_info &ci)
     }
 }
 
-void reverse_info::ReadBandValues(int tile, component_info &ci)
+void reverse_info::read_quant_elements(int tile, component_info &ci)
 {
     int c = ci.index;
     const char *element = ci.reversible ? elt::ReversibleRanges : elt::StepParams;

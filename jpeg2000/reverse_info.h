@@ -28,9 +28,15 @@ public:
 
 private:
     void ReadScope(int tile, component_array &array);
-    void ReadComponent(int tile, component_info &ci);
-    void ReadKernelCodes(int tile, component_info &ci);
-    void ReadBandValues(int tile, component_info &ci);
+    void read_component_elements(int tile, component_info &ci);
+    void read_kernel_codes(int tile, component_info &ci);
+    struct user_kernel_cursor
+    {
+        int next_support = 0, next_tap = 0; // value indices of the next user kernel
+        int supports = 0, taps = 0;         // value counts of the two elements
+    };
+    void read_user_kernel(int tile, int component, user_kernel_cursor &at, wavelet_kernel &kernel);
+    void read_quant_elements(int tile, component_info &ci);
     void ReadTileIfNew(int tile);
 
     stream_in *m_in = nullptr;

@@ -7,7 +7,6 @@
 
 #include "jpeg2000/codec_object.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -75,8 +74,6 @@ public:
     void write_global_header();
     int global_header_bytes();
     int remaining_bytes();
-    // No-truncation coding lifts the budget (before anything is written), so the file is never cut.
-    void lift_budget() { m_budget = std::max<int64_t>(m_budget, INT32_MAX); }
     void start_packet(int layer, int head_bytes, int body_bytes, int blocks, int simulate);
     int start_tile(int tile, int simulate, int tile_part_length);
     void put_head_bytes(const uint8_t *bytes, int count);

@@ -3,10 +3,13 @@
 
 namespace zn::j2k {
 
-tag_tree::tag_tree(int rows, int columns) : m_rows(rows), m_columns(columns)
+tag_tree tag_tree_create(int rows, int columns)
 {
+    tag_tree tree;
+    tree.m_rows = rows;
+    tree.m_columns = columns;
     if (rows <= 0 || columns <= 0)
-        return;
+        return tree;
     std::vector<std::pair<int, int>> levels; // (rows, columns) per level
     for (int r = rows, c = columns;;) {
         levels.push_back({r, c});
@@ -18,7 +21,8 @@ tag_tree::tag_tree(int rows, int columns) : m_rows(rows), m_columns(columns)
     size_t total = 0;
     for (auto [r, c] : levels)
         total += size_t(r) * size_t(c);
-    m_nodes.resize(total);
+    std::vector<tag_tree::node> &nodes = tree.m_nodes;
+    nodes.resize(total);
     size_t first = 0;
     for (size_t k = 0; k + 1 < levels.size(); ++k) {
         auto [r, c] = levels[k];
@@ -26,25 +30,27 @@ tag_tree::tag_tree(int rows, int columns) : m_rows(rows), m_columns(columns)
         int next_cols = levels[k + 1].second;
         for (int y = 0; y < r; ++y)
             for (int x = 0; x < c; ++x)
-                m_nodes[first + size_t(y) * size_t(c) + size_t(x)].parent =
+                nodes[first + size_t(y) * size_t(c) + size_t(x)].parent =
                     static_cast<int32_t>(next_first + size_t(y / 2) * size_t(next_cols) + size_t(x / 2));
         first = next_first;
     }
+    return tree;
 }
 
-void tag_tree::reset()
+void tag_tree_reset(tag_tree &tree)
 {
-    for (node &n : m_nodes) {
+    for (tag_tree::node &n : tree.m_nodes) {
         n.value = kTagUnset;
         n.lower = 0;
         n.known = 0;
     }
 }
 
-void tag_tree::set(int leaf, int32_t value)
+void tag_tree_set(tag_tree &tree, int leaf, int32_t value)
 {
-    for (int32_t i = leaf; i >= 0 && value < m_nodes[size_t(i)].value; i = m_nodes[size_t(i)].parent)
-        m_nodes[size_t(i)].value = value;
+    std::vector<tag_tree::node> &nodes = tree.m_nodes;
+    for (int32_t i = leaf; i >= 0 && value < nodes[size_t(i)].value; i = nodes[size_t(i)].parent)
+        nodes[size_t(i)].value = value;
 }
 
 int tag_tree::Path(int leaf, int32_t *path) const
@@ -55,13 +61,13 @@ int tag_tree::Path(int leaf, int32_t *path) const
     return depth; // leaf first: walk it backwards for root first
 }
 
-bool tag_tree::encode(int leaf, int32_t threshold, packet_bits &bits)
+bool tag_tree_encode(tag_tree &tree, int leaf, int32_t threshold, packet_bits &bits)
 {
     int32_t path[64];
-    int depth = Path(leaf, path);
+    int depth = tree.Path(leaf, path);
     int32_t floor = 0;
     for (int k = depth - 1; k >= 0; --k) {
-        node &n = m_nodes[size_t(path[k])];
+        tag_tree::node &n = tree.m_nodes[size_t(path[k])];
         if (n.lower < floor)
             n.lower = floor;
         while (n.lower < threshold && n.lower < n.value) {
@@ -74,16 +80,16 @@ bool tag_tree::encode(int leaf, int32_t threshold, packet_bits &bits)
         }
         floor = n.lower;
     }
-    return m_nodes[size_t(leaf)].lower < threshold;
+    return tree.m_nodes[size_t(leaf)].lower < threshold;
 }
 
-bool tag_tree::decode(int leaf, int32_t threshold, packet_bit_reader &bits)
+bool tag_tree_decode(tag_tree &tree, int leaf, int32_t threshold, packet_bit_reader &bits)
 {
     int32_t path[64];
-    int depth = Path(leaf, path);
+    int depth = tree.Path(leaf, path);
     int32_t floor = 0;
     for (int k = depth - 1; k >= 0; --k) {
-        node &n = m_nodes[size_t(path[k])];
+        tag_tree::node &n = tree.m_nodes[size_t(path[k])];
         if (n.lower < floor)
             n.lower = floor;
         while (n.lower < threshold && n.lower < n.value) {
@@ -97,7 +103,7 @@ bool tag_tree::decode(int leaf, int32_t threshold, packet_bit_reader &bits)
         }
         floor = n.lower;
     }
-    return m_nodes[size_t(leaf)].value < threshold;
+    return tree.m_nodes[size_t(leaf)].value < threshold;
 }
 
 void tag_tree::copy_state_from(const tag_tree &other)

@@ -15,6 +15,7 @@ class packet_bit_reader;
 
 inline constexpr int32_t kTagUnset = 2147483647;
 
+// Made by tag_tree_create; a default tree has no nodes (a grid without rows or columns).
 class tag_tree
 {
 public:
@@ -26,31 +27,36 @@ public:
         int32_t parent = -1;
     };
 
-    tag_tree() = default;
-    tag_tree(int rows, int columns);
-
     bool empty() const { return m_nodes.empty(); }
     int rows() const { return m_rows; }
     int columns() const { return m_columns; }
-    void reset();
-    // Leaves are numbered in raster order.
-    void set(int leaf, int32_t value);
-    // Codes what the decoder needs to know whether the leaf's value is below `threshold`.
-    bool encode(int leaf, int32_t threshold, packet_bits &bits);
-    // Reads the same; false when the head ran out of bytes (*ok cleared).
-    bool decode(int leaf, int32_t threshold, packet_bit_reader &bits);
     int32_t value(int leaf) const { return m_nodes[size_t(leaf)].value; }
     void copy_state_from(const tag_tree &other);
 
     const std::vector<node> &nodes() const { return m_nodes; }
 
 private:
+    friend tag_tree tag_tree_create(int rows, int columns);
+    friend void tag_tree_reset(tag_tree &tree);
+    friend void tag_tree_set(tag_tree &tree, int leaf, int32_t value);
+    friend bool tag_tree_encode(tag_tree &tree, int leaf, int32_t threshold, packet_bits &bits);
+    friend bool tag_tree_decode(tag_tree &tree, int leaf, int32_t threshold, packet_bit_reader &bits);
     // Nodes from the root down to the leaf.
     int Path(int leaf, int32_t *path) const;
 
     int m_rows = 0, m_columns = 0;
     std::vector<node> m_nodes; // level after level, each row-major
 };
+
+// A tree over rows x columns leaves, every node reset.
+tag_tree tag_tree_create(int rows, int columns);
+void tag_tree_reset(tag_tree &tree);
+// Leaves are numbered in raster order; every node keeps the minimum of its leaves.
+void tag_tree_set(tag_tree &tree, int leaf, int32_t value);
+// Codes what the decoder needs to know whether the leaf's value is below `threshold`.
+bool tag_tree_encode(tag_tree &tree, int leaf, int32_t threshold, packet_bits &bits);
+// Reads the same; false as well when the head ran out of bytes (the reader then reports failed()).
+bool tag_tree_decode(tag_tree &tree, int leaf, int32_t threshold, packet_bit_reader &bits);
 
 // The packet head's bit buffer: bits most significant first, a stuffed 0 after every 0xFF byte.
 class packet_bits

@@ -2,7 +2,6 @@
 
 #include "jpeg2000/local_services.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -125,17 +124,25 @@ std::vector<int> ReadStepCounts(LineFile &file, const std::string &path)
     return counts;
 }
 
-void LoadFile(int id, const char *kernels_dir, wavelet_kernel &kernel)
+[[noreturn]] void MissingTap(const std::string &path, int step, int steps)
 {
-    std::string path = kernel_file_path(kernels_dir, id, kernel.type);
+    local_error("Syntax error in user-defined lifting filter file, \"%s\"!  Insufficient tap values "
+                "supplied for lifting step %d out of %d.",
+                path.c_str(), step + 1, steps);
+}
+
+// Opens a kernel file, reads the tap counts of its first line and hands every step's line to
+// read_step(line, taps, step, steps).
+template <class ReadStep>
+void ReadLiftingFile(const std::string &path, wavelet_kernel &kernel, ReadStep read_step)
+{
     LineFile file;
     file.f = std::fopen(path.c_str(), "r");
     if (!file.f)
         local_error("Unable to open the user-defined lifting filter file, \"%s\"!", path.c_str());
-    std::vector<int> counts = ReadStepCounts(file, path);
-    int steps = int(counts.size());
+    const std::vector<int> counts = ReadStepCounts(file, path);
+    const int steps = int(counts.size());
     kernel.num_steps = steps;
-    bool integer = kernel.type == kKernelIntLifting;
     for (int s = 0; s < steps; ++s) {
         char line[256];
         if (!file.Next(line))
@@ -143,48 +150,65 @@ void LoadFile(int id, const char *kernels_dir, wavelet_kernel &kernel)
                 "Syntax error in user-defined lifting filter file, \"%s\"!  Tap values missing for one or "
                 "more lifting steps.",
                 path.c_str());
-        char *p = line;
-        std::vector<double> fv;
-        std::vector<int> iv;
-        for (int k = 0; k < counts[size_t(s)]; ++k) {
+        read_step(line, counts[size_t(s)], s, steps);
+    }
+}
+
+// Real taps, each set to the nearest multiple of 1/1024: the code-stream carries them that way.
+void read_float_lifting_file(const std::string &path, wavelet_kernel &kernel)
+{
+    ReadLiftingFile(path, kernel, [&](char *p, int count, int s, int steps) {
+        std::vector<double> taps;
+        for (int k = 0; k < count; ++k) {
             char *end = nullptr;
-            errno = 0;
-            if (integer) {
-                long v = std::strtol(p, &end, 10);
-                if (end == p || v < -32768 || v > 32767)
-                    end = p;
-                iv.push_back(int(v));
-            } else {
-                double v = std::strtod(p, &end);
-                // The code-stream carries a float tap as a 16-bit multiple of 1/1024.
-                if (end != p && (!std::isfinite(v) || std::fabs(v) * 1024 > 32767))
-                    local_error(
-                        "Lifting tap %g in user-defined lifting filter file, \"%s\", is outside the range "
-                        "that can be signalled (magnitude below 32).",
-                        v, path.c_str());
-                fv.push_back(std::floor(v * 1024 + 0.5) / 1024);
-            }
+            double v = std::strtod(p, &end);
             if (end == p)
+                MissingTap(path, s, steps);
+            // The code-stream carries a float tap as a 16-bit multiple of 1/1024.
+            if (!std::isfinite(v) || std::fabs(v) * 1024 > 32767)
                 local_error(
-                    "Syntax error in user-defined lifting filter file, \"%s\"!  Insufficient tap values "
-                    "supplied for lifting step %d out of %d.",
-                    path.c_str(), s + 1, steps);
+                    "Lifting tap %g in user-defined lifting filter file, \"%s\", is outside the range "
+                    "that can be signalled (magnitude below 32).",
+                    v, path.c_str());
+            taps.push_back(std::floor(v * 1024 + 0.5) / 1024);
             p = end;
         }
-        if (integer) {
+        SetFloatStep(kernel.steps[s], s, taps);
+    });
+}
+
+// Integer taps and, at the end of each step's line, the step's downshift.
+void read_int_lifting_file(const std::string &path, wavelet_kernel &kernel)
+{
+    ReadLiftingFile(path, kernel, [&](char *p, int count, int s, int steps) {
+        std::vector<int> taps;
+        for (int k = 0; k < count; ++k) {
             char *end = nullptr;
-            long shift = std::strtol(p, &end, 10);
-            // A shift travels in four bits of the code-stream; refuse what could not be signalled.
-            if (end == p || shift < 0 || shift > 15)
-                local_error(
-                    "Syntax error in user-defined lifting filter file, \"%s\"!  No integer shift found at "
-                    "the end of the line of taps for lifting step %d out of %d.",
-                    path.c_str(), s + 1, steps);
-            SetIntStep(kernel.steps[s], s, iv, int(shift));
-        } else {
-            SetFloatStep(kernel.steps[s], s, fv);
+            long v = std::strtol(p, &end, 10);
+            if (end == p || v < -32768 || v > 32767)
+                MissingTap(path, s, steps);
+            taps.push_back(int(v));
+            p = end;
         }
-    }
+        char *end = nullptr;
+        long shift = std::strtol(p, &end, 10);
+        // A shift travels in four bits of the code-stream; refuse what could not be signalled.
+        if (end == p || shift < 0 || shift > 15)
+            local_error(
+                "Syntax error in user-defined lifting filter file, \"%s\"!  No integer shift found at "
+                "the end of the line of taps for lifting step %d out of %d.",
+                path.c_str(), s + 1, steps);
+        SetIntStep(kernel.steps[s], s, taps, int(shift));
+    });
+}
+
+void LoadFile(int id, const char *kernels_dir, wavelet_kernel &kernel)
+{
+    const std::string path = kernel_file_path(kernels_dir, id, kernel.type);
+    if (kernel.type == kKernelIntLifting)
+        read_int_lifting_file(path, kernel);
+    else
+        read_float_lifting_file(path, kernel);
 }
 
 // Value of a tap set at index k, zero outside its support.

@@ -51,7 +51,9 @@ int main(int argc, char **argv)
     const std::string dir = "/tmp/zn_h264dec_apply_bench_" + std::to_string(getpid()) + "/";
     std::system(("mkdir -p " + dir).c_str());
     const std::string path = dir + "pan.264";
-    if (!h264test::WriteBytes(path, h264test::IbbpStream(false, 22, 18, kGroups)))
+    // The stream, and the leaky-bucket file the decoder finds in the user's folder.
+    if (!h264test::WriteBytes(path, h264test::IbbpStream(false, 22, 18, kGroups)) ||
+        h264test::WriteLeakyBucketFile(dir).empty())
         return 1;
     theApp.m_sUserDir = theApp.m_sImageDir = QString::fromStdString(dir);
     RegisterH264DecoderModule();

@@ -131,6 +131,8 @@ int DecodeOnce(const std::vector<uint8_t> &stream, H264PictureSink *sink = nullp
         ++frames;
         dec_clear_picture_counters(dec);
     }
+    // The last reference picture waits for a successor that never comes: the end of the run puts it out.
+    h264dec_output_stored_picture(dec, dec.analysis.vis_pic_type);
     return frames;
 }
 

@@ -171,7 +171,7 @@ void CH264decDlg::OnH264decApply()
         }
     }
     const H264ViewChoices &ch = m_choices;
-    h264dec_build_legend(*this, ch.bdiv || ch.vectors || ch.bits);
+    h264dec_build_legend(*this, ch.LegendShown());
     zn::RunModuleApply([&] {
         H264Decoder(m_sInputPath.toStdString(), "", m_sLeakyBucketPath.toStdString(), ch.frame_by_frame,
                     ch.bits, this);

@@ -86,20 +86,20 @@ private:
 
 std::vector<std::string> Jpeg2000EncoderVector(const Jpeg2000Params &p)
 {
-    std::vector<std::string> v = {"Jpeg2000Encoder", "-Flev", zn::Format("%d", p.nLevels)};
-    if (p.bReversible)
+    std::vector<std::string> v = {"Jpeg2000Encoder", "-Flev", zn::Format("%d", p.m_nLevels)};
+    if (p.m_bReversible)
         v.push_back("-Frev");
-    v.insert(v.end(), {"-Cblk", zn::Format("%d", p.nCodeBlock)});
-    if (p.bSnrLayers)
+    v.insert(v.end(), {"-Cblk", zn::Format("%d", p.m_nCodeBlock)});
+    if (p.m_bSnrLayers)
         v.push_back("-Clayers");
-    if (p.bTiling)
-        v.insert(v.end(), {"-Ftiles", zn::Format("%d", p.nTileSize), zn::Format("%d", p.nTileSize)});
-    if (p.bVisWeight)
-        v.insert(v.end(), {"-Cvis", zn::Format("%f", double(p.fVisExponent))});
+    if (p.m_bTiling)
+        v.insert(v.end(), {"-Ftiles", zn::Format("%d", p.m_nTileSize), zn::Format("%d", p.m_nTileSize)});
+    if (p.m_bVisWeight)
+        v.insert(v.end(), {"-Cvis", zn::Format("%f", double(p.m_fVisExponent))});
     // A circle in the middle of the image.
-    if (p.bRoi)
-        v.insert(v.end(), {"-Rrgn", zn::Format("%d", p.nRoiBoost), "C", "0.5", "0.5",
-                           zn::Format("%f", double(p.fRoiRadius))});
+    if (p.m_bRoi)
+        v.insert(v.end(), {"-Rrgn", zn::Format("%d", p.m_nRoiBoost), "C", "0.5", "0.5",
+                           zn::Format("%f", double(p.m_fRoiRadius))});
     v.insert(v.end(), {"-Bresync", "N"});
     return v;
 }
@@ -160,7 +160,7 @@ Jpeg2000Encoding Jpeg2000Encode(const Jpeg2000Params &p, const CDib &source, con
     }
 
     Jpeg2000Encoding e;
-    e.budget = Jpeg2000ByteBudget(cols, rows, p.fEncRate);
+    e.budget = Jpeg2000ByteBudget(cols, rows, p.m_fEncRate);
     out->initialize(e.budget, file.TempPath().c_str(), cl.get());
     out->declare_marker_elt(-1, elt::CSiz, 0, 16, 1);
     out->set_marker_val(-1, elt::CSiz, 0, n, 0);
@@ -221,7 +221,7 @@ Jpeg2000Decoding Jpeg2000Decode(const Jpeg2000Params &p, const std::string &path
         zn::ShowMessage("Jpeg2000Dlg (decoder) - Number of components should have been equal to 1");
         throw zn::RunAborted("", zn::kMessageShown);
     }
-    const int discard = p.nDiscardLevels;
+    const int discard = p.m_nDiscardLevels;
     info->initialize(1, in.get(), cl.get());
     int dims[4] = {0, 0, 0, 0};
     Jpeg2000Decoding d;
@@ -230,8 +230,8 @@ Jpeg2000Decoding Jpeg2000Decode(const Jpeg2000Params &p, const std::string &path
     d.cols = dims[1];
     int precision = 8;
     info->get_tile_info(0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, &precision);
-    if (p.fTruncRate > 0) {
-        d.truncBytes = Jpeg2000ByteBudget(d.cols, d.rows, p.fTruncRate);
+    if (p.m_fTruncRate > 0) {
+        d.truncBytes = Jpeg2000ByteBudget(d.cols, d.rows, p.m_fTruncRate);
         in->set_truncation(d.truncBytes);
     }
     roi->initialize(discard, 1, info.get(), in.get(), cl.get());
@@ -264,23 +264,23 @@ Jpeg2000ApplyResult Jpeg2000ApplyRun(Jpeg2000Session &session, const Jpeg2000Par
     const std::string path = Jpeg2000StreamPath(userDir, title);
     Jpeg2000ApplyResult r;
     try {
-        if (session.bReencode) {
+        if (session.m_bReencode) {
             std::string text = "JPEG2000 Encoder:\r\n";
             const Jpeg2000Encoding e = Jpeg2000Encode(p, source, path, &text);
-            session.sEncoderText = text;
+            session.m_sEncoderText = text;
             session.nGeneratedBytes = e.generated;
             r.encoded = true;
         }
         r.decoding = Jpeg2000Decode(p, path, finalDib);
     } catch (...) {
         // Whatever failed, the next Apply writes the stream again.
-        session.bReencode = 1;
+        session.m_bReencode = 1;
         throw;
     }
-    session.bReencode = 0;
+    session.m_bReencode = 0;
 
     // With levels left out the picture is smaller than the source: there is nothing to compare.
-    r.measured = p.nDiscardLevels == 0;
+    r.measured = p.m_nDiscardLevels == 0;
     if (r.measured) {
         ZnImage original, decoded;
         original.DibToZnImage(&source);
@@ -289,7 +289,7 @@ Jpeg2000ApplyResult Jpeg2000ApplyRun(Jpeg2000Session &session, const Jpeg2000Par
     }
     r.description =
         Jpeg2000Description(p, title, session.nGeneratedBytes, r.decoding, r.measured, r.measures);
-    r.result = Jpeg2000ResultText(session.sEncoderText, r.decoding, r.measured, r.measures);
+    r.result = Jpeg2000ResultText(session.m_sEncoderText, r.decoding, r.measured, r.measures);
     r.name = Jpeg2000ResultName(p, title);
     r.caption = Jpeg2000ResultCaption(p, title);
     finalDib->m_title = r.name;

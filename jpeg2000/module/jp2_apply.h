@@ -12,36 +12,36 @@
 
 class CDib;
 
-// The coding parameters the pages set (defaults as the dialog starts).
+// The coding parameters the pages set (defaults as the dialog starts), under the dialog's member names.
 struct Jpeg2000Params
 {
     static constexpr float kLossless = 100.0f; // encoding rate that stands for lossless coding
 
-    float fEncRate = 0.5f; // bits per pixel
-    int nLevels = 4;       // decomposition levels
-    int bReversible = 0;
-    int bSnrLayers = 0;
-    int nCodeBlock = 32;
-    int bTiling = 0;
-    int nTileSize = 64;
-    int bVisWeight = 0;
-    float fVisExponent = 0.5f;
-    int bRoi = 0;
-    int nRoiBoost = 5;
-    float fRoiRadius = 0.5f;
-    float fDecRate = 0.5f;   // rate of the R(D) point and of the names
-    float fTruncRate = 0.5f; // where the decoder cuts the stream; -1: nowhere
-    int nDiscardLevels = 0;  // resolution levels the decoder leaves out
+    float m_fEncRate = 0.5f; // bits per pixel
+    int m_nLevels = 4;       // decomposition levels
+    int m_bReversible = 0;
+    int m_bSnrLayers = 0;
+    int m_nCodeBlock = 32;
+    int m_bTiling = 0;
+    int m_nTileSize = 64;
+    int m_bVisWeight = 0;
+    float m_fVisExponent = 0.5f;
+    int m_bRoi = 0;
+    int m_nRoiBoost = 5;
+    float m_fRoiRadius = 0.5f;
+    float m_fDecRate = 0.5f;   // rate asked of the decoder; it names the results
+    float m_fTruncRate = 0.5f; // where the decoder cuts the stream; -1: nowhere
+    int m_nDiscardLevels = 0;  // resolution levels the decoder leaves out
 
-    bool Lossless() const { return fEncRate == kLossless; }
+    bool Lossless() const { return m_fEncRate == kLossless; }
 };
 
 // What an Apply leaves for the next one: whether the stream must be written again, and the report
 // of the last encoding, which a decoding-only Apply repeats.
 struct Jpeg2000Session
 {
-    int bReencode = 1;
-    std::string sEncoderText;
+    int m_bReencode = 1;
+    std::string m_sEncoderText;
     int32_t nGeneratedBytes = 0; // of the last encoding
 };
 

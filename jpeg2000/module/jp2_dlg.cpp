@@ -96,15 +96,15 @@ void Jpeg2000Dlg::OnPageMessage(int message)
 
 void Jpeg2000Dlg::OnJpeg2000Decopt()
 {
-    m_par.fDecRate = m_pDecRateDlg->Rate();
+    m_par.m_fDecRate = m_pDecRateDlg->Rate();
     switch (m_pScalDecDlg->DecodeOption()) {
     case 1:
-        if (m_par.nDiscardLevels == 0)
-            m_par.fTruncRate = m_par.fDecRate;
+        if (m_par.m_nDiscardLevels == 0)
+            m_par.m_fTruncRate = m_par.m_fDecRate;
         break;
     case 2:
         zn::ShowMessage("OnJpeg2000Decopt - Parse option eliminated from software");
-        m_par.fTruncRate = -1.0f;
+        m_par.m_fTruncRate = -1.0f;
         break;
     default:
         zn::ShowMessage("OnJpeg2000Decopt - Implementation error");
@@ -114,17 +114,17 @@ void Jpeg2000Dlg::OnJpeg2000Decopt()
 
 void Jpeg2000Dlg::OnJpeg2000Scaldec()
 {
-    m_par.nDiscardLevels = m_pScalDecDlg->Scaling();
-    if (m_par.nDiscardLevels != 0) {
+    m_par.m_nDiscardLevels = m_pScalDecDlg->Scaling();
+    if (m_par.m_nDiscardLevels != 0) {
         // Leaving levels out needs every level whole: the stream is coded losslessly.
         if (!m_par.Lossless())
-            m_session.bReencode = 1;
-        m_par.fEncRate = Jpeg2000Params::kLossless;
-        m_par.fTruncRate = -1.0f;
+            m_session.m_bReencode = 1;
+        m_par.m_fEncRate = Jpeg2000Params::kLossless;
+        m_par.m_fTruncRate = -1.0f;
         TabCtrl()->EnableTab(kDecodeTab, false);
         m_pLevelsDlg->EnableShallowLevels(false);
     } else {
-        m_par.fTruncRate = m_par.fDecRate;
+        m_par.m_fTruncRate = m_par.m_fDecRate;
         TabCtrl()->EnableTab(kDecodeTab, true);
         m_pLevelsDlg->EnableShallowLevels(true);
         OnJpeg2000Encrate();
@@ -133,14 +133,14 @@ void Jpeg2000Dlg::OnJpeg2000Scaldec()
 
 void Jpeg2000Dlg::OnJpeg2000Encrate()
 {
-    m_par.fEncRate = m_pEncRateDlg->Rate();
-    m_session.bReencode = 1;
+    m_par.m_fEncRate = m_pEncRateDlg->Rate();
+    m_session.m_bReencode = 1;
     // Decoding rates above the encoding rate go; the highest one left is chosen.
-    const bool setRate = m_par.nDiscardLevels == 0;
+    const bool setRate = m_par.m_nDiscardLevels == 0;
     m_pDecRateDlg->EnableAllRates();
     m_pDecRateDlg->ClearAllRates();
     m_pDecRateDlg->SelectRate(kJp2RateCount - 1, setRate);
-    for (int i = kJp2RateCount - 1; i > 0 && m_par.fEncRate < kJp2Rates[i]; --i) {
+    for (int i = kJp2RateCount - 1; i > 0 && m_par.m_fEncRate < kJp2Rates[i]; --i) {
         m_pDecRateDlg->DisableRate(i);
         m_pDecRateDlg->SelectRate(i - 1, setRate);
     }
@@ -149,21 +149,21 @@ void Jpeg2000Dlg::OnJpeg2000Encrate()
 
 void Jpeg2000Dlg::OnJpeg2000Levels()
 {
-    m_par.nLevels = m_pLevelsDlg->Levels();
-    m_par.bReversible = m_pLevelsDlg->Reversible();
-    m_session.bReencode = 1;
+    m_par.m_nLevels = m_pLevelsDlg->Levels();
+    m_par.m_bReversible = m_pLevelsDlg->Reversible();
+    m_session.m_bReencode = 1;
 }
 
 void Jpeg2000Dlg::OnJpeg2000Quant()
 {
-    m_par.nCodeBlock = m_pQuantDlg->CodeBlock();
-    m_par.bSnrLayers = m_pQuantDlg->SnrLayers();
-    m_session.bReencode = 1;
+    m_par.m_nCodeBlock = m_pQuantDlg->CodeBlock();
+    m_par.m_bSnrLayers = m_pQuantDlg->SnrLayers();
+    m_session.m_bReencode = 1;
     if (m_pQuantDlg->Lossless()) {
         TabCtrl()->EnableTab(kEncodeTab, false);
         TabCtrl()->EnableTab(kDecodeTab, false);
-        m_par.fEncRate = Jpeg2000Params::kLossless;
-        m_par.fTruncRate = -1.0f;
+        m_par.m_fEncRate = Jpeg2000Params::kLossless;
+        m_par.m_fTruncRate = -1.0f;
     } else {
         TabCtrl()->EnableTab(kEncodeTab, true);
         TabCtrl()->EnableTab(kDecodeTab, true);
@@ -173,24 +173,24 @@ void Jpeg2000Dlg::OnJpeg2000Quant()
 
 void Jpeg2000Dlg::OnJpeg2000Tiling()
 {
-    m_par.bTiling = m_pTilingDlg->On();
-    m_par.nTileSize = m_pTilingDlg->TileSize();
-    m_session.bReencode = 1;
+    m_par.m_bTiling = m_pTilingDlg->On();
+    m_par.m_nTileSize = m_pTilingDlg->TileSize();
+    m_session.m_bReencode = 1;
 }
 
 void Jpeg2000Dlg::OnJpeg2000Roi()
 {
-    m_par.bRoi = m_pRoiDlg->On();
-    m_par.nRoiBoost = m_pRoiDlg->Factor();
-    m_par.fRoiRadius = m_pRoiDlg->Radius();
-    m_session.bReencode = 1;
+    m_par.m_bRoi = m_pRoiDlg->On();
+    m_par.m_nRoiBoost = m_pRoiDlg->Factor();
+    m_par.m_fRoiRadius = m_pRoiDlg->Radius();
+    m_session.m_bReencode = 1;
 }
 
 void Jpeg2000Dlg::OnJpeg2000Vismask()
 {
-    m_par.bVisWeight = m_pVisWeightDlg->On();
-    m_par.fVisExponent = m_pVisWeightDlg->Exponent();
-    m_session.bReencode = 1;
+    m_par.m_bVisWeight = m_pVisWeightDlg->On();
+    m_par.m_fVisExponent = m_pVisWeightDlg->Exponent();
+    m_session.m_bReencode = 1;
 }
 
 // One synchronous run on the GUI thread, without a wait cursor. A failed run (a codec error, a

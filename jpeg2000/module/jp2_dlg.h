@@ -35,8 +35,8 @@ public:
     void OnJpeg2000Apply();
 
     const Jpeg2000Params &Params() const { return m_par; }
-    int Reencode() const { return m_session.bReencode; }
-    const std::string &EncoderText() const { return m_session.sEncoderText; }
+    int Reencode() const { return m_session.m_bReencode; }
+    const std::string &EncoderText() const { return m_session.m_sEncoderText; }
     const QString &Result() const { return m_sResult; }
     const std::string &StreamPath() const { return m_sStreamPath; }
 

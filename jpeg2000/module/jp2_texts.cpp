@@ -43,16 +43,16 @@ std::string Jpeg2000Description(const Jpeg2000Params &p, const std::string &titl
                         8LL * generatedBytes);
     else
         t += zn::Format("  Encoded bitrate\t\t:  %3.2f (bpp)\r\n  Target file size\t\t\t:%7lld bits\r\n",
-                        double(p.fEncRate), 8LL * d.truncBytes);
-    t += zn::Format("  Number of resolution levels\t: %2d\r\n", p.nLevels + 1);
-    if (p.bReversible)
+                        double(p.m_fEncRate), 8LL * d.truncBytes);
+    t += zn::Format("  Number of resolution levels\t: %2d\r\n", p.m_nLevels + 1);
+    if (p.m_bReversible)
         t += "  Encoder has used reversible wavelet decomposition\r\n";
-    t += zn::Format("  Encoder codeblock size\t: %2d\r\n", p.nCodeBlock);
-    if (p.bTiling)
-        t += zn::Format("  Encoder has used tiling with size\t: %2d\r\n", p.nTileSize);
-    if (p.bSnrLayers)
+    t += zn::Format("  Encoder codeblock size\t: %2d\r\n", p.m_nCodeBlock);
+    if (p.m_bTiling)
+        t += zn::Format("  Encoder has used tiling with size\t: %2d\r\n", p.m_nTileSize);
+    if (p.m_bSnrLayers)
         t += "  Encoded bit stream is SNR scalable\r\n";
-    if (p.bRoi)
+    if (p.m_bRoi)
         t += "  Encoder has used boosting of a circular area\r\n";
     t += "\r\n" + DecodedLines(d, "\t\t\t");
     if (measured)
@@ -72,15 +72,16 @@ std::string Jpeg2000ResultText(const std::string &encoderText, const Jpeg2000Dec
 std::string Jpeg2000ResultName(const Jpeg2000Params &p, const std::string &title)
 {
     const std::string suffix = p.Lossless()
-                                   ? zn::Format("_inf_%1.2f", double(p.fDecRate))
-                                   : zn::Format("_%1.2f_%1.2f", double(p.fEncRate), double(p.fDecRate));
+                                   ? zn::Format("_inf_%1.2f", double(p.m_fDecRate))
+                                   : zn::Format("_%1.2f_%1.2f", double(p.m_fEncRate), double(p.m_fDecRate));
     return zn::ResultImageName("JPEG2000", title, suffix);
 }
 
 std::string Jpeg2000ResultCaption(const Jpeg2000Params &p, const std::string &title)
 {
     const std::string tags =
-        p.Lossless() ? zn::Format(" EncRate lossless; DecRate %2.2f", double(p.fDecRate))
-                     : zn::Format(" EncRate %2.2f; DecRate %2.2f", double(p.fEncRate), double(p.fDecRate));
+        p.Lossless()
+            ? zn::Format(" EncRate lossless; DecRate %2.2f", double(p.m_fDecRate))
+            : zn::Format(" EncRate %2.2f; DecRate %2.2f", double(p.m_fEncRate), double(p.m_fDecRate));
     return zn::ResultCaption("JPEG2000", title, tags);
 }

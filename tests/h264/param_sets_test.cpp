@@ -96,7 +96,8 @@ TEST(Sps, TheEncodersQcifAndCifBytesParse)
 TEST(Sps, TheReaderReturnsTheBitsOfTheSet)
 {
     H264DecoderState dec;
-    DataPartition dp = AllocPartition(dec, 0);
+    std::vector<DataPartition> parts = AllocPartition(dec, 1, 0);
+    DataPartition &dp = parts[0];
     const Bytes rbsp = {0x00, 0x00, 0x12, 0xCA, 0x82, 0xC4, 0xC8};
     h264dec_load_payload(dp.bitstream.get(), rbsp.data(), static_cast<int>(rbsp.size()));
     SPS sps;
@@ -195,7 +196,8 @@ TEST(Pps, SliceGroupFieldsByMapType)
     ids.mb_slice_group_map_type = 6;
     ids.slice_group_id_cnt_minus1 = 3;
     ids.slice_group_id = {2, 0, 1, 2};
-    DataPartition dp = AllocPartition(dec, 0);
+    std::vector<DataPartition> parts = AllocPartition(dec, 1, 0);
+    DataPartition &dp = parts[0];
     const Bytes rbsp = PpsRbsp(ids);
     h264dec_load_payload(dp.bitstream.get(), rbsp.data(), static_cast<int>(rbsp.size()));
     PpsPtr read = dec_AllocPPS();

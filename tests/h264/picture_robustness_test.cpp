@@ -1,7 +1,8 @@
 // Damaged and unusual streams through whole runs: truncated at every offset and bit-flipped, in CAVLC
 // and CABAC, frames, field pairs and MBAFF; none may crash or hang, and a run shows at most one
-// message. A size change, a field pair in the wrong order and a stream ending inside a picture end
-// the run as the decisions say; a slice repeating the last picture's order count starts a picture.
+// message. A size change between pictures makes the arrays again, while one inside a picture, a field
+// pair in the wrong order and a stream ending inside a picture end the run as the decisions say; a
+// slice repeating the last picture's order count starts a picture.
 #include "h264/support/picture_model.h"
 #include "h264/support/stream_plan.h"
 #include "h264dec/decoder_state.h"
@@ -131,25 +132,98 @@ TEST(H264PictureRobustness, TruncatedAndBitFlippedStreamsEndCleanly)
     Damage(MbaffPlan().Write(true), "MBAFF CABAC");
 }
 
-TEST(H264PictureRobustness, ASizeChangeEndsTheRunAndKeepsThePicturesBefore)
+// Streams of three sizes back to back, each with its own parameter sets and IDR picture, ending on
+// reference pictures that wait for the next one: every picture comes out at its own size, in order, as
+// its own stream decodes it, and the run counts them all.
+TEST(H264PictureRobustness, ASizeChangeMakesTheArraysAgainAndEveryPictureKeepsItsSize)
 {
+    auto part = [](int w, int h, unsigned seed, bool fields) {
+        StreamPlan plan;
+        plan.width_mbs = w;
+        plan.height_mbs = h;
+        plan.frames_only = !fields;
+        const int n = w * h / (fields ? 2 : 1);
+        if (fields) {
+            plan.pictures.push_back(Plan(7, 0, 0, 1, TexturedIntra(n, seed)));
+            plan.pictures.push_back(Plan(7, 0, 1, 2, TexturedIntra(n, seed + 1)));
+        } else {
+            plan.pictures.push_back(Plan(7, 0, 0, 0, TexturedIntra(n, seed)));
+        }
+        std::vector<MbSpec> p(static_cast<size_t>(n), MbSpec::P(3, -2));
+        p[0] = MbSpec::Skip(false);
+        plan.pictures.push_back(Plan(5, 1, 4, fields ? 1 : 0, p));
+        if (fields)
+            plan.pictures.push_back(Plan(5, 1, 5, 2, p));
+        return plan;
+    };
+    for (const bool cabac : {false, true}) {
+        const std::vector<std::vector<uint8_t>> parts = {
+            part(2, 1, 3, false).Write(cabac), part(3, 2, 5, false).Write(cabac),
+            part(1, 2, 7, true).Write(cabac), part(2, 1, 9, false).Write(cabac)};
+        std::vector<uint8_t> stream;
+        std::vector<Picture> want;
+        for (const std::vector<uint8_t> &p : parts) {
+            stream.insert(stream.end(), p.begin(), p.end());
+            const DecodeRunResult alone = DecodeRun(p);
+            ASSERT_FALSE(alone.failed) << alone.message;
+            want.insert(want.end(), alone.sink->output.begin(), alone.sink->output.end());
+        }
+        const DecodeRunResult r = DecodeRun(stream);
+        ASSERT_FALSE(r.failed) << r.message;
+        EXPECT_EQ(r.messages_shown, 0);
+        EXPECT_EQ(r.pictures, 8);
+        EXPECT_EQ(r.dec->picture_counters.decoded, 8);
+        ASSERT_EQ(r.sink->output.size(), want.size());
+        const int widths[8] = {32, 32, 48, 48, 16, 16, 32, 32};
+        for (size_t k = 0; k < want.size(); ++k) {
+            EXPECT_EQ(r.sink->output[k].w, widths[k]) << k;
+            EXPECT_EQ(FirstDifference(want[k], r.sink->output[k]), "")
+                << "picture " << k << " cabac " << cabac;
+        }
+    }
+}
+
+// Within a picture the size cannot change: a slice that continues a picture, or a bottom field that
+// completes a pair, in another size ends the run (the pictures before it are kept).
+TEST(H264PictureRobustness, ASizeChangeInsideAPictureEndsTheRun)
+{
+    // The first slice of a two-slice picture, then a stream of another size whose first slice has the
+    // same order count and structure: it continues the picture.
     StreamPlan a;
     a.width_mbs = 2;
     a.height_mbs = 1;
-    a.pictures.push_back(Plan(7, 0, 0, 0, Intra(2)));
+    PicturePlan two = Plan(7, 0, 0, 0, Intra(2));
+    two.slice_starts = {0, 1};
+    a.pictures.push_back(two);
+    std::vector<uint8_t> cut = a.Write(false);
+    size_t last = 0;
+    for (size_t k = 0; k + 4 < cut.size(); ++k)
+        if (cut[k] == 0 && cut[k + 1] == 0 && cut[k + 2] == 0 && cut[k + 3] == 1)
+            last = k;
+    cut.resize(last);
     StreamPlan b;
     b.width_mbs = 3;
     b.height_mbs = 1;
     b.pictures.push_back(Plan(7, 0, 0, 0, Intra(3)));
-    std::vector<uint8_t> stream = a.Write(false);
-    const std::vector<uint8_t> more = b.Write(false);
-    stream.insert(stream.end(), more.begin(), more.end());
-    DecodeRunResult r = DecodeRun(stream);
-    EXPECT_TRUE(r.failed);
-    EXPECT_NE(r.message.find("must keep one picture size"), std::string::npos) << r.message;
-    EXPECT_EQ(r.messages_shown, 1);
-    ASSERT_EQ(r.sink->output.size(), 1u); // the first picture went out when the second one started
-    EXPECT_EQ(r.sink->output[0].w, 32);
+    // A top field, then a bottom field of a stream of another size.
+    StreamPlan top;
+    top.frames_only = false;
+    top.width_mbs = 1;
+    top.height_mbs = 2;
+    top.pictures.push_back(Plan(7, 0, 0, 1, Intra(1)));
+    StreamPlan bottom = top;
+    bottom.width_mbs = 2;
+    bottom.pictures = {Plan(7, 0, 1, 2, Intra(2))};
+    for (const auto &pair :
+         {std::make_pair(cut, b.Write(false)), std::make_pair(top.Write(false), bottom.Write(false))}) {
+        std::vector<uint8_t> stream = pair.first;
+        stream.insert(stream.end(), pair.second.begin(), pair.second.end());
+        DecodeRunResult r = DecodeRun(stream);
+        EXPECT_TRUE(r.failed);
+        EXPECT_NE(r.message.find("must keep one size"), std::string::npos) << r.message;
+        EXPECT_EQ(r.messages_shown, 1);
+        EXPECT_TRUE(r.sink->output.empty());
+    }
 }
 
 TEST(H264PictureRobustness, FieldPairsMustComeTopFirst)

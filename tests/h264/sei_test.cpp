@@ -1,6 +1,6 @@
 // SEI units: the message loop and every payload reader. A reader must take exactly the bits its
 // message was written with (the mb_bits_count shows them), change nothing in the picture state, and
-// stop at the unit's end or at a damaged spare-picture message.
+// stop at the unit's end; a spare picture of an unknown area kind ends the run.
 #include "h264/support/h264_stream_writer.h"
 #include "h264dec/decoder_state.h"
 #include "h264dec/sei.h"
@@ -339,7 +339,7 @@ TEST(Sei, TheLoopFollowsTypesAndSizes)
     }
 }
 
-TEST(Sei, ADamagedSparePictureDropsItsUnit)
+TEST(Sei, ASparePictureOfAnUnknownAreaKindEndsTheRun)
 {
     for (int indicator : {3, 7}) {
         H264DecoderState dec;
@@ -350,12 +350,20 @@ TEST(Sei, ADamagedSparePictureDropsItsUnit)
         w.ue(0); // one spare picture
         w.ue(0); // delta_spare_frame_num
         w.ue(static_cast<uint32_t>(indicator));
-        const SeiRun r = ReadSei(dec, SeiUnit({{8, Payload(w)}, RecoveryPoint()}));
-        EXPECT_EQ(r.log,
-                  std::vector<std::string>{"Wrong ref_area_indicator " + std::to_string(indicator) + "!\n"});
-        EXPECT_EQ(r.boxes, 0u);
-        EXPECT_EQ(r.bits, w.BitCount()); // the recovery point behind it is not read
+        Bytes unit = SeiUnit({{8, Payload(w)}, RecoveryPoint()});
+        unit.resize(unit.size() + 16, 0);
+        zn::MessageRecorder boxes;
+        const std::string text = "Wrong ref_area_indicator " + std::to_string(indicator) + "!\n";
+        try {
+            h264dec_read_sei(dec, unit.data(), static_cast<int>(unit.size()) - 16);
+            ADD_FAILURE() << "indicator " << indicator << " was read past";
+        } catch (const H264FatalError &e) {
+            EXPECT_EQ(e.what(), text);
+            EXPECT_EQ(e.ExitCode(), 0);
+        }
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{text});
     }
+    // Too many spare pictures for the decoder's map: the unit is dropped and decoding goes on.
     H264DecoderState dec;
     BitWriter w;
     w.ue(0);
@@ -363,6 +371,7 @@ TEST(Sei, ADamagedSparePictureDropsItsUnit)
     const SeiRun r = ReadSei(dec, SeiUnit({{8, Payload(w)}, RecoveryPoint()}));
     EXPECT_EQ(r.log, std::vector<std::string>{"Wrong num_spare_pics_minus1 16!\n"});
     EXPECT_EQ(r.bits, w.BitCount());
+    EXPECT_EQ(r.boxes, 0u);
 }
 
 TEST(Sei, TheLoopStopsAtTheEndOfTheUnit)

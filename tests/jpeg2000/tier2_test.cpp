@@ -101,15 +101,15 @@ TEST(J2kTier2, StuffedBitAfterFFAndTrailingZeroByte)
 TEST(J2kTier2, TagTreesCarryMinimaAcrossLevels)
 {
     // 3 x 5 leaves: levels 3x5, 2x3, 1x2, 1x1.
-    tag_tree t(3, 5);
+    tag_tree t = tag_tree_create(3, 5);
     EXPECT_EQ(t.nodes().size(), size_t(15 + 6 + 2 + 1));
     std::mt19937 rng(4);
     for (int trial = 0; trial < 50; ++trial) {
-        t.reset();
+        tag_tree_reset(t);
         std::vector<int32_t> values(15);
         for (int i = 0; i < 15; ++i) {
             values[size_t(i)] = int32_t(rng() % 6);
-            t.set(i, values[size_t(i)]);
+            tag_tree_set(t, i, values[size_t(i)]);
         }
         EXPECT_EQ(t.nodes().back().value, *std::min_element(values.begin(), values.end()));
         // Encode leaves against rising thresholds, then decode the bits in the same order.
@@ -121,14 +121,15 @@ TEST(J2kTier2, TagTreesCarryMinimaAcrossLevels)
                     order.push_back({i, threshold});
         std::vector<bool> answers;
         for (auto [leaf, threshold] : order)
-            answers.push_back(t.encode(leaf, threshold, bits));
+            answers.push_back(tag_tree_encode(t, leaf, threshold, bits));
         bits.flush();
         MemorySource src(Head(bits));
         packet_bit_reader reader(src);
-        tag_tree d(3, 5);
+        tag_tree d = tag_tree_create(3, 5);
         for (size_t k = 0; k < order.size(); ++k) {
             auto [leaf, threshold] = order[k];
-            ASSERT_EQ(d.decode(leaf, threshold, reader), answers[k]) << "trial " << trial << " step " << k;
+            ASSERT_EQ(tag_tree_decode(d, leaf, threshold, reader), answers[k])
+                << "trial " << trial << " step " << k;
             ASSERT_EQ(answers[k], values[size_t(leaf)] < threshold);
         }
     }

@@ -4,6 +4,7 @@
 // opening streams as documents.
 #include "modules/module_harness.h"
 
+#include "h264/support/h264_stream_writer.h"
 #include "h264/support/picture_model.h"
 #include "h264/support/run_streams.h"
 #include "h264dec/ui/h264dec_dlg.h"
@@ -19,6 +20,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace h264dec_dlg_test { // one namespace per test file: a folder compiles as one source
 
@@ -40,7 +43,12 @@ struct H264decFixture : ::testing::Test
     zn::MessageRecorder boxes;
     CDibDoc *doc = nullptr;
 
-    void SetUp() override { RegisterH264DecoderModule(); }
+    void SetUp() override
+    {
+        RegisterH264DecoderModule();
+        // The file the encoder leaves in the user's folder; the decoder needs it.
+        ASSERT_FALSE(h264test::WriteLeakyBucketFile(h.Dir().Path()).empty());
+    }
     void TearDown() override
     {
         zn::SetKeyPoller(nullptr);
@@ -150,12 +158,7 @@ TEST_F(H264decFixture, ApplyShowsThePicturesInTheDocumentAndTheTextInTheResultBo
                                                  "clip - Frame #2(B) --> #3", "clip - Frame #2(P) --> #4"};
     EXPECT_EQ(titles.titles, wantTitles);
     const std::string text = Result(dlg);
-    EXPECT_EQ(
-        text.rfind(
-            "H264LeakyBucketParam.cfg missing or unreadable: HRD check skipped\r\n\r\nDisplay Order\t\t: 1",
-            0),
-        0u)
-        << text;
+    EXPECT_EQ(text.rfind("Display Order\t\t: 1\r\n", 0), 0u) << text;
     EXPECT_EQ(text.substr(text.size() - kSummary4.size()), kSummary4);
     EXPECT_EQ(text.find("Max MB Bits"), std::string::npos);
     EXPECT_EQ(Title(), "clip - Frame #2(P) --> #4");
@@ -278,26 +281,87 @@ TEST_F(H264decFixture, TheSaveFileIsReplacedByASecondApplyAndReadsBackThroughFfm
 
 TEST_F(H264decFixture, ARunErrorKeepsWhatWasShownAndSaved)
 {
-    // A stream that changes its picture size after four pictures.
+    // After four pictures, a spare picture whose area the decoder cannot read ends the run.
     std::vector<uint8_t> stream = IbbpStream(false);
-    const std::vector<uint8_t> other = h264test::IntraStream(false, 2, 2);
-    stream.insert(stream.end(), other.begin(), other.end());
+    h264test::BitWriter w;
+    for (int v : {0, 0, 0, 3}) // target frame, one spare picture, its frame, area indicator 3
+        w.ue(static_cast<uint32_t>(v));
+    h264test::Append(stream,
+                     h264test::NalUnit(0, NALU_TYPE_SEI, h264test::SeiRbsp({{8, h264test::Payload(w)}})));
+    const std::vector<uint8_t> more = IbbpStream(false);
+    stream.insert(stream.end(), more.begin(), more.end());
     CH264decDlg *dlg = Open(stream);
     const std::string path = h.Dir().File("out.yuv");
     SetH264decSaveDialogHook([&](const H264decSaveRequest &) { return QString::fromStdString(path); });
     ModuleHarness::Click(dlg, CH264decSaveDlg::IDC_SAVE);
     ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
-    ASSERT_EQ(boxes.Count(), 1u);
-    EXPECT_NE(boxes.Texts()[0].find("a stream must keep one picture size"), std::string::npos)
-        << boxes.Texts()[0];
-    EXPECT_EQ(Title(), "clip - Frame #2(P) --> #4");
-    EXPECT_EQ(zntest::ReadFileBytes(path).size(), 4u * 48 * 32 * 3 / 2);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Wrong ref_area_indicator 3!\n"});
+    EXPECT_EQ(Title(), "clip - Frame #2(B) --> #3");
+    EXPECT_EQ(zntest::ReadFileBytes(path).size(), 3u * 48 * 32 * 3 / 2);
     const std::vector<unsigned char> header = zntest::ReadFileBytes(h.Dir().File("out.hdr"));
-    EXPECT_NE(std::string(header.begin(), header.end()).find("\n4 "), std::string::npos);
+    EXPECT_NE(std::string(header.begin(), header.end()).find("\n3 "), std::string::npos);
     // The dialog stays usable.
     boxes.Clear();
     ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
     EXPECT_EQ(boxes.Count(), 1u);
+}
+
+// A stream that changes its picture size (a second stream with its own parameter sets after the
+// first): the document, its window, the views and the legend take each size in turn.
+TEST_F(H264decFixture, TheDocumentAndTheViewsFollowASizeChange)
+{
+    std::vector<uint8_t> stream = IbbpStream(false);
+    const std::vector<uint8_t> large = IbbpStream(true, 20, 15);
+    stream.insert(stream.end(), large.begin(), large.end());
+    CH264decDlg *dlg = Open(stream);
+    for (int id : {2067, 2071}) // processing stream and block division
+        ModuleHarness::Click(dlg, id);
+    CDibFrame *window = doc->m_pMainFrame;
+    EXPECT_EQ(window->height() - window->BorderY(), 32);
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(boxes.Count(), 0u) << boxes.Texts()[0];
+    const std::string text = Result(dlg);
+    const std::string summary = "Number of Frames Decoded\t: 8\r\n\tI: 2;    P: 2;    B: 4";
+    EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
+    EXPECT_EQ(doc->m_pDib->GetWidth(), 320);
+    EXPECT_EQ(doc->m_pDib->GetHeight(), 240);
+    EXPECT_EQ(window->height() - window->BorderY(), 240);
+    EXPECT_GE(window->width() - window->BorderX(), 320);
+    for (CDibFrame *view : {doc->m_pResultFrameA, doc->m_pResultFrameB}) {
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(ModuleHarness::Image(view)->GetWidth(), 320);
+        EXPECT_EQ(ModuleHarness::Image(view)->GetHeight(), 240);
+    }
+    // The legend was placed below the small window before the run; it moves with the grown window
+    // (as low as window B, which is placed by the same rule).
+    ASSERT_NE(doc->m_pLegendFrame, nullptr);
+    EXPECT_EQ(doc->m_pLegendFrame->y(), doc->m_pResultFrameB->y());
+}
+
+// The leaky-bucket file can go between the opening and an Apply: the run ends with the message, before
+// anything is decoded, and the document keeps its picture.
+TEST_F(H264decFixture, WithoutTheLeakyBucketFileApplyEndsWithItsMessage)
+{
+    CH264decDlg *dlg = Open(IbbpStream(false));
+    const std::string buckets = h.Dir().File("H264LeakyBucketParam.cfg");
+    ASSERT_EQ(std::remove(buckets.c_str()), 0);
+    const std::vector<int> before = ModuleHarness::Greys(doc->m_pDib);
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error open file " + buckets + " \n"});
+    EXPECT_EQ(Result(dlg), "");
+    EXPECT_EQ(Title(), "clip");
+    EXPECT_EQ(ModuleHarness::Greys(doc->m_pDib), before);
+    // Nor does a stream open as a document.
+    boxes.Clear();
+    EXPECT_EQ(h.OpenStream("other.264", Bytes(IbbpStream(true))), nullptr);
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Error open file " + buckets + " \n"});
+    // Once the encoder has left the file again, Apply decodes.
+    ASSERT_FALSE(h264test::WriteLeakyBucketFile(h.Dir().Path()).empty());
+    boxes.Clear();
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(boxes.Count(), 0u);
+    const std::string text = Result(dlg);
+    EXPECT_EQ(text.substr(text.size() - kSummary4.size()), kSummary4);
 }
 
 TEST_F(H264decFixture, BetweenPicturesTheDocumentStaysAndApplyStartsNoSecondRun)

@@ -148,7 +148,8 @@ GroupDecode DecodeWithHost(const zntest::ScratchDir &dir, const std::string &str
     const std::string out = dir.File("groups_dec.yuv");
     GroupDecode d;
     try {
-        H264Decoder(stream, out, "", false, false, &host);
+        // The leaky-bucket file the encoder left in the folder, as the dialog finds it in the user's folder.
+        H264Decoder(stream, out, dir.File("H264LeakyBucketParam.cfg"), false, false, &host);
     } catch (const zn::RunAborted &e) {
         d.error = e.what();
     }

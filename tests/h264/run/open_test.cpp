@@ -30,11 +30,17 @@ struct Opened
     std::vector<std::string> messages;
 };
 
-std::unique_ptr<Opened> Open(const std::string &path)
+// Opens the file as the document does, with the leaky-bucket file of the user's folder (here the
+// stream's own folder, where it is written first unless `buckets` is false).
+std::unique_ptr<Opened> Open(const std::string &path, bool buckets = true)
 {
     auto o = std::make_unique<Opened>();
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (buckets) {
+        EXPECT_FALSE(WriteLeakyBucketFile(folder).empty());
+    }
     zn::MessageRecorder boxes;
-    o->result = PrepareDibforH264File(&o->dib, path, "");
+    o->result = PrepareDibforH264File(&o->dib, path, folder + "H264LeakyBucketParam.cfg");
     o->messages = boxes.Texts();
     return o;
 }
@@ -55,7 +61,6 @@ TEST(H264Open, AFourByteStartCodeOpensTheFirstPictureInColour)
     const std::vector<uint8_t> bytes = IbbpStream(true);
     ASSERT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 5),
               (std::vector<uint8_t>{0, 0, 0, 1, 0x67}));
-    // No leaky-bucket file is needed to open a stream.
     auto o = OpenBytes(dir, "clip.264", bytes);
     EXPECT_TRUE(o->messages.empty());
     ASSERT_EQ(o->result, o->dib.m_nBlockSize);
@@ -155,6 +160,20 @@ TEST(H264Open, FilesThatAreNotH264StreamsAreRefusedWithTheirMessage)
     auto missing = Open(dir.File("missing.264"));
     EXPECT_EQ(missing->result, -1);
     EXPECT_EQ(missing->messages, std::vector<std::string>{"Sorry, H.264 File not Found"});
+}
+
+// The decoder needs the leaky-bucket file that the encoder leaves in the user's folder: without it the
+// stream is not opened, with the one message.
+TEST(H264Open, WithoutTheLeakyBucketFileTheStreamIsNotOpened)
+{
+    zntest::ScratchDir dir;
+    const std::string path = dir.File("clip.264");
+    ASSERT_TRUE(WriteBytes(path, IbbpStream(false)));
+    auto o = Open(path, false);
+    EXPECT_EQ(o->result, -1);
+    EXPECT_FALSE(o->dib.IsValid());
+    EXPECT_EQ(o->messages,
+              std::vector<std::string>{"Error open file " + dir.File("H264LeakyBucketParam.cfg") + " \n"});
 }
 
 TEST(H264Open, AFileThatCannotBeReadIsRefused)

@@ -61,17 +61,19 @@ std::string MaskMaxBits(const std::string &text, std::vector<int> *counts)
 struct RunFixture
 {
     zntest::ScratchDir dir;
-    std::string stream;
+    std::string stream, buckets;
     RecordingHost host;
     zn::MessageRecorder boxes;
     explicit RunFixture(const std::vector<uint8_t> &bytes)
     {
         stream = dir.File("clip.264");
         EXPECT_TRUE(WriteBytes(stream, bytes));
+        buckets = WriteLeakyBucketFile(dir.Path());
+        EXPECT_FALSE(buckets.empty());
     }
     void Decode(bool frameByFrame = false, bool mbBits = false)
     {
-        H264Decoder(stream, "", dir.File("H264LeakyBucketParam.cfg"), frameByFrame, mbBits, &host);
+        H264Decoder(stream, "", buckets, frameByFrame, mbBits, &host);
     }
 };
 
@@ -104,9 +106,9 @@ TEST(H264Run, ResultTextOfAnIbbpRunIsInDecodingOrderWithMaxBitsLinesAndSummary)
         run.Decode(false, true);
         std::vector<int> maxBits;
         const std::string want =
-            std::string(kLeakyBucketSkippedLine) + "\r\n\r\n" + PictureText(1, 1, "I", kIModes) + kMaxLine +
-            PictureText(4, 2, "P", kPModes) + kMaxLine + PictureText(2, 3, "B", kBModes) + kMaxLine +
-            PictureText(3, 4, "B", kBModes) + "Number of Frames Decoded\t: 4\r\n\tI: 1;    P: 1;    B: 2";
+            PictureText(1, 1, "I", kIModes) + kMaxLine + PictureText(4, 2, "P", kPModes) + kMaxLine +
+            PictureText(2, 3, "B", kBModes) + kMaxLine + PictureText(3, 4, "B", kBModes) +
+            "Number of Frames Decoded\t: 4\r\n\tI: 1;    P: 1;    B: 2";
         EXPECT_EQ(MaskMaxBits(run.host.text, &maxBits), want) << cabac;
         // No line after the last picture; each count is one macroblock's share of its picture.
         ASSERT_EQ(maxBits.size(), 3u);
@@ -335,9 +337,6 @@ TEST(H264LeakyBuckets, TheDecoderRateAgainstTheBuckets)
          90000},
         {"every rate above 500000: too small", BucketFile({{600000, 1, 1}, {700000, 1, 1}}),
          HrdVerdict::TooSmall, 0, 0},
-        {"shorter than its count", BucketFile({{400000, 1, 1}}, 3), HrdVerdict::Skipped, 0, 0},
-        {"a count of 4294967295", BucketFile({}, 0xFFFFFFFF), HrdVerdict::Skipped, 0, 0},
-        {"empty", {}, HrdVerdict::Skipped, 0, 0},
     };
     zntest::ScratchDir dir;
     for (const Case &c : cases) {
@@ -350,9 +349,60 @@ TEST(H264LeakyBuckets, TheDecoderRateAgainstTheBuckets)
         EXPECT_FLOAT_EQ(r.B, c.B) << c.what;
         EXPECT_FLOAT_EQ(r.F, c.F) << c.what;
     }
-    DecoderParams missing;
-    missing.LeakyBucketParamFile = dir.File("missing.cfg");
-    EXPECT_EQ(check_leaky_buckets(missing).verdict, HrdVerdict::Skipped);
+}
+
+// The decoder needs the file, whatever its verdict: a missing or cut-off file ends the run with code 1
+// and one box, before anything is decoded.
+TEST(H264LeakyBuckets, AMissingOrIncompleteFileEndsTheRun)
+{
+    zntest::ScratchDir dir;
+    const std::string cut = "The leaky-bucket file " + dir.File("buckets.cfg") +
+                            " is incomplete: it holds fewer buckets than its count says";
+    const struct
+    {
+        const char *what;
+        std::vector<uint8_t> file; // none: no file at all
+        bool present;
+        std::string message;
+    } cases[] = {
+        {"missing", {}, false, "Error open file " + dir.File("buckets.cfg") + " \n"},
+        {"empty", {}, true, cut},
+        {"a count cut off", {0, 0, 1}, true, cut},
+        {"shorter than its count", BucketFile({{400000, 1, 1}}, 3), true, cut},
+        {"a count of 4294967295", BucketFile({}, 0xFFFFFFFF), true, cut},
+    };
+    for (const auto &c : cases) {
+        const std::string path = dir.File("buckets.cfg");
+        std::remove(path.c_str());
+        if (c.present) {
+            ASSERT_TRUE(WriteBytes(path, c.file));
+        }
+        zn::MessageRecorder boxes;
+        DecoderParams input;
+        input.LeakyBucketParamFile = path;
+        try {
+            check_leaky_buckets(input);
+            ADD_FAILURE() << c.what << ": accepted";
+        } catch (const H264FatalError &e) {
+            EXPECT_EQ(e.what(), c.message) << c.what;
+            EXPECT_EQ(e.ExitCode(), 1) << c.what;
+        }
+        EXPECT_EQ(boxes.Texts(), std::vector<std::string>{c.message}) << c.what;
+    }
+
+    // Through the whole run: the message, and nothing decoded, shown or written.
+    RunFixture run(IbbpStream(false));
+    const std::string missing = run.dir.File("nowhere/H264LeakyBucketParam.cfg");
+    const std::string out = run.dir.File("out.yuv");
+    EXPECT_THROW(H264Decoder(run.stream, out, missing, false, false, &run.host), H264FatalError);
+    EXPECT_EQ(run.boxes.Texts(), std::vector<std::string>{"Error open file " + missing + " \n"});
+    EXPECT_TRUE(run.host.displays.empty());
+    EXPECT_EQ(run.host.text, "");
+    EXPECT_TRUE(zntest::ReadFileBytes(out).empty());
+    int height = 0, width = 0;
+    std::vector<uint8_t> planes[3];
+    EXPECT_THROW(H264DecodeFirstFrame(run.stream, missing, height, width, planes), H264FatalError);
+    EXPECT_TRUE(planes[0].empty());
 }
 
 TEST(H264Run, OutputFileAndRoundTripHookHoldThePicturesInOutputOrder)
@@ -361,7 +411,7 @@ TEST(H264Run, OutputFileAndRoundTripHookHoldThePicturesInOutputOrder)
         const std::vector<uint8_t> bytes = IbbpStream(cabac, 2, 2, 2);
         RunFixture run(bytes);
         const std::string out = run.dir.File("out.yuv");
-        H264Decoder(run.stream, out, "", false, false, nullptr);
+        H264Decoder(run.stream, out, run.buckets, false, false, nullptr);
         const DecodeRunResult ref = DecodeRun(bytes);
         std::vector<unsigned char> want;
         for (const Picture &p : ref.sink->output)
@@ -382,7 +432,7 @@ TEST(H264Run, RunErrorsEndTheRunWithTheirMessage)
 {
     RunFixture run(IbbpStream(false));
     try {
-        H264Decoder(run.stream, run.dir.File("no/such/folder/out.yuv"), "", false, false, nullptr);
+        H264Decoder(run.stream, run.dir.File("no/such/folder/out.yuv"), run.buckets, false, false, nullptr);
         FAIL() << "no error";
     } catch (const H264FatalError &e) {
         EXPECT_EQ(e.ExitCode(), 500);
@@ -429,9 +479,11 @@ TEST(H264Snr, ComparesWithAReferenceSequenceFrameByFrame)
     p.width = w;
     p.height = h;
     DecoderSnr s;
-    ASSERT_TRUE(snr(s, p, path, 0));
+    DecoderImage img;
+    dec_init_square_table(img);
+    ASSERT_TRUE(snr(s, img, p, path, 0));
     EXPECT_FLOAT_EQ(s.snr_y, 60);
-    ASSERT_TRUE(snr(s, p, path, 1));
+    ASSERT_TRUE(snr(s, img, p, path, 1));
     const float lumaDb = static_cast<float>(10 * std::log10(255.0 * 255.0 / 4));
     const float uDb = static_cast<float>(10 * std::log10(255.0 * 255.0 * 128));
     EXPECT_NEAR(s.snr_y, lumaDb, 1e-4);
@@ -441,7 +493,7 @@ TEST(H264Snr, ComparesWithAReferenceSequenceFrameByFrame)
     EXPECT_NEAR(s.snr_ya, (60 + lumaDb) / 2, 1e-4);
     EXPECT_NEAR(s.snr_ua, (60 + uDb) / 2, 1e-4);
     EXPECT_EQ(s.frames, 2);
-    EXPECT_FALSE(snr(s, p, path, 2));
+    EXPECT_FALSE(snr(s, img, p, path, 2));
     EXPECT_EQ(s.frames, 2);
 }
 

@@ -530,7 +530,7 @@ TEST(H264Views, IntraPredictionWithoutColourShowsNoStrokes)
         zn::MessageRecorder boxes;
         host.choices.intra = true;
         host.choices.vectors_on_picture = background;
-        H264Decoder(stream, "", "", false, false, &host);
+        H264Decoder(stream, "", WriteLeakyBucketFile(dir.Path()), false, false, &host);
         ASSERT_EQ(host.displays.size(), 1u);
         std::vector<uint8_t> want;
         if (background) {
@@ -544,7 +544,7 @@ TEST(H264Views, IntraPredictionWithoutColourShowsNoStrokes)
         // With colour the strokes stay.
         RecordingHost coloured;
         coloured.choices.intra = coloured.choices.intra_colored = true;
-        H264Decoder(stream, "", "", false, false, &coloured);
+        H264Decoder(stream, "", WriteLeakyBucketFile(dir.Path()), false, false, &coloured);
         const std::vector<uint8_t> black(48 * 32, 0), grey(48 * 32, 127);
         EXPECT_NE(Pixels(coloured.chain),
                   ConvertedPixels(48, 32, black.data(), grey.data(), grey.data(), true));
@@ -560,7 +560,7 @@ TEST(H264Views, ARunShowsEveryViewWithItsCaptionAndImageName)
     zn::MessageRecorder boxes;
     H264ViewChoices &c = host.choices;
     c.vectors = c.intra = c.intra_colored = c.bdiv = c.bits = c.stream = true;
-    H264Decoder(stream, "", "", false, true, &host);
+    H264Decoder(stream, "", WriteLeakyBucketFile(dir.Path()), false, true, &host);
     // Views in decoding order, numbered by the frame counter as it stands after the document's output.
     const std::vector<std::string> numbers = {"#1(I)", "#2(P)", "#3(B)", "#4(B)"};
     ASSERT_EQ(host.windows.size(), 4u);

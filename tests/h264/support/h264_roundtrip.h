@@ -12,7 +12,8 @@ struct H264DecodeResult
     std::string message; // the run error's message when !ok
 };
 
-// Decodes stream into yuv (replaced). Messages the run shows are recorded, never displayed.
+// Decodes stream into yuv (replaced), with the leaky-bucket file beside the stream (where the encoder
+// leaves it) or a standard one. Messages the run shows are recorded, never displayed.
 H264DecodeResult DecodeH264ToYuv(const std::string &stream, const std::string &yuv);
 
 } // namespace zntest

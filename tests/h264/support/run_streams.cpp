@@ -57,4 +57,21 @@ bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
     return std::fclose(f) == 0 && ok;
 }
 
+std::string WriteLeakyBucketFile(const std::string &dir)
+{
+    // Rate, minimum buffer size and minimum initial fullness of each bucket, most significant byte first.
+    const uint32_t buckets[2][3] = {{400000, 80000, 50000}, {600000, 60000, 30000}};
+    std::vector<uint8_t> bytes;
+    auto put = [&](uint32_t v) {
+        for (int s = 24; s >= 0; s -= 8)
+            bytes.push_back(static_cast<uint8_t>(v >> s));
+    };
+    put(2);
+    for (const auto &b : buckets)
+        for (uint32_t v : b)
+            put(v);
+    const std::string path = dir + "H264LeakyBucketParam.cfg";
+    return WriteBytes(path, bytes) ? path : std::string();
+}
+
 } // namespace h264test

@@ -17,4 +17,9 @@ std::vector<uint8_t> IntraStream(bool cabac, int width_mbs = 3, int height_mbs =
 // Writes bytes to a file; false when it cannot be written.
 bool WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 
+// The leaky-bucket file a decoding run needs, as the encoder leaves it in the user's folder (two
+// buckets around the decoder's rate); dir ends with '/'. Returns its path, empty when it cannot be
+// written.
+std::string WriteLeakyBucketFile(const std::string &dir);
+
 } // namespace h264test

@@ -89,7 +89,7 @@ TEST_F(Jp2Fixture, DefaultsOnA512ImageGiveTheVectorBudgetTextsAndStream)
     EXPECT_EQ(dlg->windowTitle().toStdString(), "JPEG2000: camera");
     EXPECT_EQ(Jpeg2000EncoderVector(dlg->Params()),
               (std::vector<std::string>{"Jpeg2000Encoder", "-Flev", "4", "-Cblk", "32", "-Bresync", "N"}));
-    EXPECT_EQ(Jpeg2000ByteBudget(512, 512, dlg->Params().fEncRate), 16384);
+    EXPECT_EQ(Jpeg2000ByteBudget(512, 512, dlg->Params().m_fEncRate), 16384);
     ModuleHarness::Click(dlg, kApply);
     ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
 
@@ -147,9 +147,9 @@ TEST_F(Jp2Fixture, AllOptionsOnGiveTheFullVector)
                                         "-Ftiles", "128", "128", "-Cvis", "0.700000", "-Bresync", "N"}));
     // The boosting page is never reachable; its words still reach the vector when it is on.
     Jpeg2000Params p;
-    p.bRoi = 1;
-    p.nRoiBoost = 10;
-    p.fRoiRadius = 0.25f;
+    p.m_bRoi = 1;
+    p.m_nRoiBoost = 10;
+    p.m_fRoiRadius = 0.25f;
     EXPECT_EQ(Jpeg2000EncoderVector(p),
               (std::vector<std::string>{"Jpeg2000Encoder", "-Flev", "4", "-Cblk", "32", "-Rrgn", "10", "C",
                                         "0.5", "0.5", "0.250000", "-Bresync", "N"}));
@@ -218,15 +218,15 @@ TEST_F(Jp2Fixture, TheEncodingRateLimitsTheDecodingRates)
     expectEnabledUpTo(5);            // as the page starts
     ModuleHarness::Click(dlg, 1533); // encode at 0.3
     expectEnabledUpTo(3);
-    EXPECT_EQ(dlg->Params().fDecRate, 0.3f);
-    EXPECT_EQ(dlg->Params().fTruncRate, 0.3f);
-    EXPECT_EQ(dlg->Params().fEncRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, 0.3f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.3f);
     ModuleHarness::Click(dlg, 1539); // 3.0
     expectEnabledUpTo(9);
-    EXPECT_EQ(dlg->Params().fDecRate, 3.0f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 3.0f);
     ModuleHarness::Click(dlg, 1530); // 0.05: only the lowest stays
     expectEnabledUpTo(0);
-    EXPECT_EQ(dlg->Params().fDecRate, 0.05f);
+    EXPECT_EQ(dlg->Params().m_fDecRate, 0.05f);
 }
 
 TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
@@ -240,9 +240,9 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(0));
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(3));
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(1));
-    EXPECT_EQ(dlg->Params().fEncRate, 100.0f);
-    EXPECT_EQ(dlg->Params().fTruncRate, -1.0f);
-    EXPECT_EQ(Jpeg2000ByteBudget(96, 80, dlg->Params().fEncRate), int32_t(96 * 80 * 12.5));
+    EXPECT_EQ(dlg->Params().m_fEncRate, 100.0f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, -1.0f);
+    EXPECT_EQ(Jpeg2000ByteBudget(96, 80, dlg->Params().m_fEncRate), int32_t(96 * 80 * 12.5));
     ModuleHarness::Click(dlg, kApply);
     doc->m_pRDData->StopStoring();
     ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
@@ -278,8 +278,8 @@ TEST_F(Jp2Fixture, LosslessDisablesTheRateTabsAndReconstructsExactly)
     ModuleHarness::Click(dlg, 2177);
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(0));
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(3));
-    EXPECT_EQ(dlg->Params().fEncRate, 0.5f);
-    EXPECT_EQ(dlg->Params().fTruncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fTruncRate, 0.5f);
 }
 
 // ---- page edge cases ----------------------------------------------------------------------------
@@ -318,20 +318,20 @@ TEST_F(Jp2Fixture, TilingAndWeightingSwitches)
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1571));
     ModuleHarness::Click(dlg, 2181);
     ModuleHarness::Click(dlg, 1570); // 128
-    EXPECT_EQ(dlg->Params().nTileSize, 128);
+    EXPECT_EQ(dlg->Params().m_nTileSize, 128);
     ModuleHarness::Click(dlg, 2181); // off: the size stays, tiling is off
-    EXPECT_EQ(dlg->Params().bTiling, 0);
+    EXPECT_EQ(dlg->Params().m_bTiling, 0);
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1570));
     ModuleHarness::Click(dlg, 2181); // on again: 64
-    EXPECT_EQ(dlg->Params().nTileSize, 64);
+    EXPECT_EQ(dlg->Params().m_nTileSize, 64);
     EXPECT_TRUE(ModuleHarness::IsChecked(dlg, 2182));
     EXPECT_FALSE(ModuleHarness::IsChecked(dlg, 1570));
 
     ModuleHarness::Click(dlg, 1573);
     ModuleHarness::Click(dlg, 1579); // 0.7
     ModuleHarness::Click(dlg, 1573); // off
-    EXPECT_EQ(dlg->Params().fVisExponent, 0.7f);
-    EXPECT_EQ(dlg->Params().bVisWeight, 0);
+    EXPECT_EQ(dlg->Params().m_fVisExponent, 0.7f);
+    EXPECT_EQ(dlg->Params().m_bVisWeight, 0);
     EXPECT_FALSE(ModuleHarness::IsEnabled(dlg, 1574));
     const auto v = Jpeg2000EncoderVector(dlg->Params());
     EXPECT_EQ(std::find(v.begin(), v.end(), "-Cvis"), v.end());
@@ -366,9 +366,9 @@ TEST_F(Jp2Fixture, TheTwoPagesWithoutATabAreNeverReachedAndNeverSend)
     // Both still tell their owner, as every page does, when their controls are used.
     ModuleHarness::Click(roi, 1581);
     EXPECT_EQ(roiSpy.count(), 1);
-    EXPECT_EQ(dlg->Params().bRoi, 1);
-    EXPECT_EQ(dlg->Params().nRoiBoost, 5);
-    EXPECT_EQ(dlg->Params().fRoiRadius, 0.2f);
+    EXPECT_EQ(dlg->Params().m_bRoi, 1);
+    EXPECT_EQ(dlg->Params().m_nRoiBoost, 5);
+    EXPECT_EQ(dlg->Params().m_fRoiRadius, 0.2f);
 }
 
 TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
@@ -379,8 +379,8 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
     const auto lossy = FileBytes(dlg->StreamPath());
     doc->m_pRDData->StartStoring("JPEG2000", "scaled");
     ModuleHarness::Click(scal, 1517); // on: one level out
-    EXPECT_EQ(dlg->Params().nDiscardLevels, 1);
-    EXPECT_EQ(dlg->Params().fEncRate, 100.0f);
+    EXPECT_EQ(dlg->Params().m_nDiscardLevels, 1);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 100.0f);
     // The encoding rate moved to lossless: the stream must be written again.
     EXPECT_EQ(dlg->Reencode(), 1);
     EXPECT_FALSE(dlg->TabCtrl()->IsTabEnabled(3));
@@ -399,7 +399,7 @@ TEST_F(Jp2Fixture, ScalableDecodingLeavesLevelsOutAndStoresNoPoint)
     ModuleHarness::Click(scal, 1517); // off again
     EXPECT_TRUE(dlg->TabCtrl()->IsTabEnabled(3));
     EXPECT_TRUE(ModuleHarness::IsEnabled(dlg, 2173));
-    EXPECT_EQ(dlg->Params().fEncRate, 0.5f);
+    EXPECT_EQ(dlg->Params().m_fEncRate, 0.5f);
 }
 
 TEST_F(Jp2Fixture, F1OnAPageOpensTheModulesHelp)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "jpeg2000/memory_image.h"
+#include "support/test_support.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,21 @@ inline bool WritePnm(const std::string &path, const zn::j2k::memory_image &image
                 static_cast<unsigned char>(image.planes[size_t(c)][i]);
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
+}
+
+// A sample photograph (the PNG of zntest::PhotoPath) turned grey by ImageMagick; a picture without
+// components when the photograph is missing.
+inline zn::j2k::memory_image GreyPhoto(const std::string &name)
+{
+    zn::j2k::memory_image image;
+    const std::string png = zntest::PhotoPath(name, "png");
+    if (png.empty())
+        return image;
+    zntest::ScratchDir dir;
+    zntest::Run("convert " + zntest::ShellQuote(png) + " -colorspace Gray -depth 8 " +
+                zntest::ShellQuote(dir.File(name + ".pgm")));
+    ReadPnm(dir.File(name + ".pgm"), image);
+    return image;
 }
 
 } // namespace j2ktest

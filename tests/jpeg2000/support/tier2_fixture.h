@@ -115,8 +115,8 @@ struct EncoderPrecinct
         pb.columns = cols;
         pb.band_columns = cols;
         pb.band = band.get();
-        pb.inclusion = pb.saved_inclusion = tag_tree(rows, cols);
-        pb.zero_planes = pb.saved_zero_planes = tag_tree(rows, cols);
+        pb.inclusion = pb.saved_inclusion = tag_tree_create(rows, cols);
+        pb.zero_planes = pb.saved_zero_planes = tag_tree_create(rows, cols);
         precinct.bands.push_back(std::move(pb));
         bands.push_back(std::move(band));
     }
@@ -144,8 +144,8 @@ struct DecoderPrecinct
         pb.columns = cols;
         pb.band_columns = cols;
         pb.band = band.get();
-        pb.inclusion = tag_tree(rows, cols);
-        pb.zero_planes = tag_tree(rows, cols);
+        pb.inclusion = tag_tree_create(rows, cols);
+        pb.zero_planes = tag_tree_create(rows, cols);
         precinct.bands.push_back(std::move(pb));
         bands.push_back(std::move(band));
     }
