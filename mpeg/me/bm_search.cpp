@@ -22,6 +22,7 @@ struct RunMessages
     bool noPoints = false;
     bool sadRep = false;
     bool ssdRep = false;
+    bool ssdRevision = false;
     bool criterion = false;
     bool field = false;
 };
@@ -334,6 +335,8 @@ void BmMinSAD(void **curRows, int ox, int oy, void **prevRows, int cx, int cy, i
 void BmMinSSD(void **curRows, int ox, int oy, void **prevRows, int cx, int cy, int rep, int winH, int winW,
               const BmCandidates &list, int *best, int step, int border, int height, int width)
 {
+    // The squared-difference criterion was never finished for the module; it warns before it runs.
+    ShowOnce(Once().ssdRevision, "BmMinSSD - Needs software revision: probably going to crash");
     step = std::max(1, step);
     switch (rep) {
     case IMG_REP_BYTE:

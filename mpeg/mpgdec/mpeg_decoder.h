@@ -216,11 +216,15 @@ public:
     std::vector<uint8_t> m_store[3][3]; // [store][component]
     uint8_t *forward_ref[3] = {}, *backward_ref[3] = {}, *aux_frame[3] = {}, *current_frame[3] = {};
     int chroma_width = 0, chroma_height = 0, block_count = 6;
+    // Sample clip of the reconstruction: clip[i] = i held to 0..255 for i from -384 to 639, which
+    // covers a transformed block (-256..255) added to a prediction sample or to grey 128.
+    const uint8_t *clip = nullptr;
 
 private:
     // decoder state
     int m_storeWidth = 0, m_storeHeight = 0, m_storeChroma = 0;
     bool m_mismatchOnlyBlockIsZero = false;
+    std::unique_ptr<uint8_t[]> m_clipBlock; // the memory block `clip` points into
     std::set<std::string> m_shown;
 };
 

@@ -20,10 +20,12 @@ inline short Saturate(int v)
 }
 
 // MPEG-1 keeps reconstructed coefficients odd, away from zero: the decoder's and the encoder's
-// inverse transforms then drift apart more slowly (MPEG-2 toggles one coefficient instead).
+// inverse transforms then drift apart more slowly (MPEG-2 toggles one coefficient instead). A product
+// that rounds to 0 (matrix entries below 8) comes out as -1 before its sign, as other decoders of
+// these streams read it.
 inline int Oddify(int v)
 {
-    return v ? ((v - 1) | 1) : 0;
+    return (v - 1) | 1;
 }
 
 } // namespace
@@ -96,6 +98,7 @@ void MpegPictureDecoder::ReadAcCoefficients(short *bp, int i, const mpgvlc::Tabl
             return;
         const int j = scan[pos];
         const int v = dequant(level, j);
+        // MPEG-1 products reach 2^18; held to 12 bits they stay within the transform's 16-bit rows.
         bp[j] = Saturate(negative ? -v : v);
         i = pos + 1;
     }

@@ -110,12 +110,12 @@ void CMpegDecoder::Mpgdec_NextPacket()
             return;
         }
         if (code == 0x000001BA) {
-            // An MPEG-1 pack header starts with the bits 0010; MPEG-2 program streams start with 01.
+            // An MPEG-1 pack header starts with the bits 0010; MPEG-2 program streams start with 01,
+            // and their packet headers are not read.
             int b = SystemByte();
             if (b >= 0 && (b & 0xC0) == 0x40) {
-                ShowMessage("This is an MPEG-2 program stream. Only MPEG-1 system streams and video "
-                            "elementary streams can be decoded.");
-                throw MpegDecodeError("MPEG-2 program stream");
+                ShowMessage("Mpgdec_NextPacket: Fatal - Error in packet header");
+                throw MpegDecodeError("Error in packet header");
             }
             SkipSystemBytes(7);
             continue;

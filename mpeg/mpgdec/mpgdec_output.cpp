@@ -17,6 +17,8 @@ namespace zn {
 
 namespace {
 
+constexpr int kClipSize = 1024, kClipZero = 384;
+
 // Pictures larger than this are refused: the standards' levels stop well below it, and the stores
 // of a damaged header could otherwise claim gigabytes.
 constexpr int kMaxPictureSide = 8192;
@@ -51,6 +53,15 @@ void CMpegDecoder::mpgdec_initdecoder()
 {
     if (initialised)
         mpgdec_freedecoder();
+    // The clip table first; without it no block can be written, so the run ends here.
+    m_clipBlock.reset(new (std::nothrow) uint8_t[kClipSize]);
+    if (!m_clipBlock) {
+        ShowMessage("mpgdec_initdecoder - malloc failed\n");
+        throw MpegDecodeError("malloc failed");
+    }
+    for (int i = 0; i < kClipSize; ++i)
+        m_clipBlock[i] = Clip(i - kClipZero);
+    clip = m_clipBlock.get() + kClipZero;
     if (!base_layer.mpeg2) {
         progressive_sequence = 1;
         progressive_frame = 1;
@@ -72,6 +83,12 @@ void CMpegDecoder::mpgdec_initdecoder()
     if (chroma_format < 1 || chroma_format > 3) {
         ShowMessage("MpegDecoder - The stream gives a reserved chroma format.");
         throw MpegDecodeError("reserved chroma format");
+    }
+    if (base_layer.scalable_mode == 2 && m_shown.insert("SC_SPAT").second) {
+        // The lower layer that would predict a spatially scalable stream is not decoded: the pictures
+        // go without its prediction. Told for each component's lower-layer store and for the layer.
+        for (int c = 0; c < 4; ++c)
+            ShowMessage("Scalability SC_SPAT no longer supported");
     }
     ComputeLayout(*this, mb_width, mb_height);
     coded_width = 16 * mb_width;
@@ -119,6 +136,8 @@ void CMpegDecoder::mpgdec_freedecoder()
             std::vector<uint8_t>().swap(plane);
     for (int c = 0; c < 3; ++c)
         backward_ref[c] = forward_ref[c] = aux_frame[c] = current_frame[c] = nullptr;
+    clip = nullptr;
+    m_clipBlock.reset();
     initialised = 0;
 }
 
@@ -270,14 +289,15 @@ void MpegPictureDecoder::mpgdec_blocktoframe(int comp, int bx, int by, bool nonI
     }
     const short *b = ld.block[comp];
     const int mode = d.output_mode;
+    const uint8_t *clip = d.clip; // the transform's output lies in -256..255
     for (int j = 0; j < 8; ++j, p += step, b += 8) {
         for (int i = 0; i < 8; ++i) {
             if (mode == 0)
-                p[i] = nonIntra ? Clip(b[i] + p[i]) : Clip(b[i] + 128);
+                p[i] = nonIntra ? clip[b[i] + p[i]] : clip[b[i] + 128];
             else if (mode == 1)
-                p[i] = nonIntra ? p[i] : Clip(b[i] + 128);
+                p[i] = nonIntra ? p[i] : clip[b[i] + 128];
             else
-                p[i] = Clip(b[i] + 128);
+                p[i] = clip[b[i] + 128];
         }
     }
 }

@@ -106,8 +106,12 @@ TEST(BlockMatching, FastWindowMeasureEqualsThePlainOne)
     }
 }
 
-TEST(BlockMatching, SquaredCriterionPicksTheSmallestDirectSum)
+// The squared criterion, which the module never selects, warns once per run before it judges; then
+// it finds the same candidate as the direct sum.
+TEST(BlockMatching, SquaredCriterionWarnsOnceAndPicksTheSmallestDirectSum)
 {
+    zn::MessageRecorder messages;
+    BmBeginRun();
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> level(0, 255);
     const int h = 24, w = 24, border = 4;
@@ -153,6 +157,17 @@ TEST(BlockMatching, SquaredCriterionPicksTheSmallestDirectSum)
                          w);
                 ASSERT_EQ(best, expected) << ox << "," << oy << " step " << step;
             }
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"BmMinSSD - Needs software revision: probably going to crash"});
+    // A representation it cannot judge is told after the warning, the warning only once per run.
+    int best = 42;
+    BmMinSSD(c.rows, 0, 0, p.rows, 0, 0, 7, 4, 4, list, &best, 1, border, h, w);
+    BmBeginRun();
+    BmMinSSD(c.rows, 0, 0, p.rows, 0, 0, IMG_REP_FLOAT, 4, 4, list, &best, 1, border, h, w);
+    EXPECT_EQ(messages.Texts(),
+              (std::vector<std::string>{"BmMinSSD - Needs software revision: probably going to crash",
+                                        "BmMinSSD - Invalid Image representation",
+                                        "BmMinSSD - Needs software revision: probably going to crash"}));
 }
 
 TEST(BlockMatching, NothingToJudgeIsToldOncePerRunAndKeepsTheZeroDisplacement)

@@ -3,68 +3,14 @@
 // with DC-only blocks (differential DC codes, then end of block).
 #include "mpeg/mpgdec/field_stream.h"
 
-#include <cstdlib>
+#include "mpeg/mpgdec/stream_bits.h"
 
 namespace zntest {
-
-namespace {
-
-class BitWriter
-{
-public:
-    void Put(uint32_t value, int bits)
-    {
-        for (int i = bits - 1; i >= 0; --i) {
-            m_acc = static_cast<uint8_t>((m_acc << 1) | ((value >> i) & 1));
-            if (++m_n == 8) {
-                m_out.push_back(m_acc);
-                m_acc = 0;
-                m_n = 0;
-            }
-        }
-    }
-    void Align()
-    {
-        if (m_n)
-            Put(0, 8 - m_n);
-    }
-    void StartCode(uint8_t code)
-    {
-        Align();
-        Put(0x000001, 24);
-        Put(code, 8);
-    }
-    std::vector<uint8_t> &Bytes() { return m_out; }
-
-private:
-    std::vector<uint8_t> m_out;
-    uint8_t m_acc = 0;
-    int m_n = 0;
-};
-
-// dct_dc_size codes (luminance, chrominance) for sizes 0..11, as (code, length).
-const uint16_t kLumaDc[12][2] = {{0x4, 3},  {0x0, 2},  {0x1, 2},  {0x5, 3},  {0x6, 3},   {0xE, 4},
-                                 {0x1E, 5}, {0x3E, 6}, {0x7E, 7}, {0xFE, 8}, {0x1FE, 9}, {0x1FF, 9}};
-const uint16_t kChromaDc[12][2] = {{0x0, 2},  {0x1, 2},  {0x2, 2},  {0x6, 3},   {0xE, 4},    {0x1E, 5},
-                                   {0x3E, 6}, {0x7E, 7}, {0xFE, 8}, {0x1FE, 9}, {0x3FE, 10}, {0x3FF, 10}};
-
-void PutDc(BitWriter &w, int diff, bool chroma)
-{
-    int size = 0;
-    for (int a = std::abs(diff); a; a >>= 1)
-        ++size;
-    const uint16_t *code = chroma ? kChromaDc[size] : kLumaDc[size];
-    w.Put(code[0], code[1]);
-    if (size)
-        w.Put(static_cast<uint32_t>(diff > 0 ? diff : diff + (1 << size) - 1), size);
-}
-
-} // namespace
 
 std::vector<uint8_t> FieldCodedStream(int width, int height, int frames,
                                       const std::function<int(int, int, int, int, int)> &level)
 {
-    BitWriter w;
+    StreamBits w;
     w.StartCode(0xB3);
     w.Put(static_cast<uint32_t>(width), 12);
     w.Put(static_cast<uint32_t>(height), 12);
@@ -115,7 +61,7 @@ std::vector<uint8_t> FieldCodedStream(int width, int height, int frames,
                         const int x = c ? 8 * mb : 16 * mb + 8 * (b & 1);
                         const int y = c ? 8 * row : 16 * row + 8 * (b >> 1);
                         const int v = level(f, field, c, x, y);
-                        PutDc(w, v - pred[c], c != 0);
+                        w.PutDc(v - pred[c], c != 0);
                         pred[c] = v;
                         w.Put(2, 2); // end of block
                     }

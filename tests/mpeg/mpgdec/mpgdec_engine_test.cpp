@@ -1,8 +1,11 @@
 // Decoder stages on their own: the code tables, the inverse transform against double precision, the
 // end of a stream, the options that change what is shown, and damaged or foreign input.
 #include "mpeg/mpgdec/decode_stream.h"
+#include "mpeg/mpgdec/field_stream.h"
+#include "mpeg/mpgdec/mpeg1_block_stream.h"
 #include "mpeg/mpgdec/mpeg_decoder.h"
 #include "mpeg/mpgdec/mpgdec_vlc.h"
+#include "mpeg/mpgdec/stream_bits.h"
 #include "platform/messages.h"
 #include "support/test_support.h"
 
@@ -188,17 +191,159 @@ TEST(MpegDecoder, OutputModesOnIntraPicturesShowTheDecodedPicture)
     EXPECT_GT(nearGrey, b.y.size() / 2);
 }
 
-TEST(MpegDecoder, ProgramStreamIsRefusedWithAMessage)
+// Packet headers the system layer does not read end the run with one message: an MPEG-2 program
+// stream (its pack header), and an MPEG-1 video packet whose first header byte after stuffing is 0x81.
+TEST(MpegDecoder, PacketHeadersItCannotReadEndTheRunWithTheirMessage)
 {
     ZN_REQUIRE_TOOL("ffmpeg");
     zntest::ScratchDir dir;
-    std::string path = Encode(dir, "p.vob", "-c:v mpeg2video -q:v 5 -f vob", 3);
-    ASSERT_FALSE(path.empty());
+    const std::string vob = Encode(dir, "p.vob", "-c:v mpeg2video -q:v 5 -f vob", 3);
+    const std::string mpg = Encode(dir, "s.mpg", "-c:v mpeg1video -q:v 5 -f mpeg", 3);
+    ASSERT_FALSE(vob.empty());
+    ASSERT_FALSE(mpg.empty());
+    std::vector<unsigned char> system = zntest::ReadFileBytes(mpg);
+    ASSERT_FALSE(zntest::DecodeMpegBytes({system.begin(), system.end()}).frames.empty());
+    size_t at = 0;
+    while (at + 6 < system.size() &&
+           !(system[at] == 0 && system[at + 1] == 0 && system[at + 2] == 1 && system[at + 3] == 0xE0))
+        ++at;
+    at += 6; // start code and packet length
+    while (at < system.size() && system[at] == 0xFF)
+        ++at;
+    ASSERT_LT(at, system.size());
+    system[at] = 0x81;
+    const std::vector<unsigned char> program = zntest::ReadFileBytes(vob);
+    for (const auto &bytes : {program, system}) {
+        zn::MessageRecorder rec;
+        const auto s = zntest::DecodeMpegBytes({bytes.begin(), bytes.end()});
+        EXPECT_FALSE(s.error.empty());
+        EXPECT_TRUE(s.frames.empty());
+        EXPECT_EQ(rec.Texts(), std::vector<std::string>{"Mpgdec_NextPacket: Fatal - Error in packet header"});
+    }
+}
+
+// An MPEG-1 coefficient is level x quantiser x matrix entry / 8, up to 255 x 31 x 255 / 8: far past
+// the 12 bits the inverse transform is built for. Held to -2048..2047 first, the block is the
+// transform of the held coefficient (a closed formula); the unheld value would give another picture
+// (ffmpeg, which does not hold them, shows wrapped samples there). Within 12 bits ffmpeg agrees.
+TEST(MpegDecoder, Mpeg1CoefficientsBeyondTwelveBitsAreHeldBeforeTheTransform)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    zntest::ScratchDir dir;
+    const double pi = std::acos(-1.0);
+    struct Case
+    {
+        int q, run, level;
+        bool horizontal; // run 0: natural position 1 (horizontal); run 1: position 8 (vertical)
+        int coefficient; // (level q 16 / 8 - 1) | 1, with its sign, held
+        int unheld;
+    };
+    for (const Case &c : {Case{8, 0, 20, true, 319, 319}, Case{31, 0, 20, true, 1239, 1239},
+                          Case{31, 0, 50, true, 2047, 3099}, Case{31, 1, -50, false, -2048, -3099},
+                          Case{31, 0, 255, true, 2047, 15809}, Case{31, 1, -200, false, -2048, -12399}}) {
+        SCOPED_TRACE(std::to_string(c.level) + " after run " + std::to_string(c.run));
+        zn::MessageRecorder rec;
+        const std::vector<uint8_t> stream = zntest::Mpeg1IntraBlockStream(c.q, {{c.run, c.level}});
+        const auto s = zntest::DecodeMpegBytes(stream);
+        ASSERT_EQ(s.frames.size(), 1u);
+        const std::vector<uint8_t> &y = s.frames[0].y;
+        ASSERT_EQ(y.size(), 256u);
+        int worstHeld = 0, worstUnheld = 0;
+        for (int row = 0; row < 8; ++row)
+            for (int col = 0; col < 8; ++col) {
+                // One coefficient of frequency 1: F / (4 sqrt 2) x cos((2t + 1) pi / 16) around grey.
+                const double wave =
+                    std::cos((2 * (c.horizontal ? col : row) + 1) * pi / 16) / (4 * std::sqrt(2.0));
+                auto sample = [&](int f) {
+                    return static_cast<int>(std::clamp(std::round(128 + f * wave), 0.0, 255.0));
+                };
+                const int got = y[static_cast<size_t>(16 * row + col)];
+                worstHeld = std::max(worstHeld, std::abs(got - sample(c.coefficient)));
+                worstUnheld = std::max(worstUnheld, std::abs(got - sample(c.unheld)));
+            }
+        EXPECT_LE(worstHeld, 1);
+        if (c.unheld != c.coefficient) {
+            EXPECT_GT(worstUnheld, 8);
+        } else {
+            ASSERT_TRUE(zntest::WriteFileBytes(dir.File("c.m1v"), {stream.begin(), stream.end()}));
+            const auto ff = zntest::FfmpegFrames(dir.File("c.m1v"), "yuv420p", 16, 16);
+            ASSERT_EQ(ff.size(), 1u);
+            EXPECT_LE(zntest::MaxAbsDiff(ff[0], y, y.size()), 1);
+        }
+        // The other blocks stay grey.
+        for (int row = 8; row < 16; ++row)
+            EXPECT_EQ(y[static_cast<size_t>(16 * row + 12)], 128);
+        EXPECT_EQ(rec.Count(), 0u);
+    }
+}
+
+// With matrix entries of 1 and quantiser 1 an MPEG-1 product rounds to 0, and making it odd gives -1
+// before the sign: a block of 63 such coefficients is not flat, and ffmpeg reads it the same way.
+TEST(MpegDecoder, Mpeg1ProductsThatRoundToZeroComeOutOdd)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    zntest::ScratchDir dir;
+    std::vector<zntest::RunLevel> coefficients;
+    for (int k = 0; k < 63; ++k)
+        coefficients.push_back({0, k % 5 == 2 ? -1 : 1});
+    const std::vector<uint8_t> stream =
+        zntest::Mpeg1IntraBlockStream(1, coefficients, std::vector<uint8_t>(64, 1));
+    const auto s = zntest::DecodeMpegBytes(stream);
+    ASSERT_EQ(s.frames.size(), 1u);
+    const std::vector<uint8_t> &y = s.frames[0].y;
+    int farthest = 0;
+    for (uint8_t v : y)
+        farthest = std::max(farthest, std::abs(v - 128));
+    EXPECT_GE(farthest, 3);
+    ASSERT_TRUE(zntest::WriteFileBytes(dir.File("z.m1v"), {stream.begin(), stream.end()}));
+    const auto ff = zntest::FfmpegFrames(dir.File("z.m1v"), "yuv420p", 16, 16);
+    ASSERT_EQ(ff.size(), 1u);
+    EXPECT_LE(zntest::MaxAbsDiff(ff[0], y, y.size()), 1);
+}
+
+// A sequence scalable extension of spatial scalability: told for each component and once more, then
+// the pictures decode as the layer alone (nothing here predicts from the lower layer).
+TEST(MpegDecoder, SpatialScalabilityIsToldFourTimesAndTheLayerDecodesAlone)
+{
+    const auto level = [](int f, int field, int c, int x, int y) {
+        return 30 + 9 * f + 40 * field + x + 2 * y + 5 * c;
+    };
+    const std::vector<uint8_t> plain = zntest::FieldCodedStream(64, 64, 2, level);
+    // The extension goes right after the sequence extension (the first start code after the header).
+    zntest::StreamBits ext;
+    ext.StartCode(0xB5);
+    ext.Put(5, 4);   // sequence scalable extension
+    ext.Put(1, 2);   // spatial scalability
+    ext.Put(1, 4);   // layer 1
+    ext.Put(32, 14); // lower layer 32 x 32, subsampled by 2 both ways
+    ext.Put(1, 1);
+    ext.Put(32, 14);
+    ext.Put((1 << 15) | (2 << 10) | (1 << 5) | 2, 20);
+    ext.Align();
+    auto nextStart = [&](size_t from) {
+        while (from + 3 < plain.size() && !(plain[from] == 0 && plain[from + 1] == 0 && plain[from + 2] == 1))
+            ++from;
+        return from;
+    };
+    const size_t sequenceExtension = nextStart(4);
+    ASSERT_EQ(plain[sequenceExtension + 3], 0xB5);
+    const size_t at = nextStart(sequenceExtension + 4);
+    std::vector<uint8_t> scalable(plain.begin(), plain.begin() + static_cast<ptrdiff_t>(at));
+    scalable.insert(scalable.end(), ext.Bytes().begin(), ext.Bytes().end());
+    scalable.insert(scalable.end(), plain.begin() + static_cast<ptrdiff_t>(at), plain.end());
+
     zn::MessageRecorder rec;
-    auto s = zntest::DecodeMpegFile(path);
-    EXPECT_FALSE(s.error.empty());
-    ASSERT_EQ(rec.Count(), 1u);
-    EXPECT_NE(rec.Texts()[0].find("MPEG-2 program stream"), std::string::npos);
+    const auto alone = zntest::DecodeMpegBytes(plain);
+    EXPECT_EQ(rec.Count(), 0u);
+    const auto s = zntest::DecodeMpegBytes(scalable);
+    EXPECT_EQ(rec.Texts(), std::vector<std::string>(4, "Scalability SC_SPAT no longer supported"));
+    EXPECT_EQ(s.error, "");
+    ASSERT_EQ(s.frames.size(), 2u);
+    ASSERT_EQ(alone.frames.size(), 2u);
+    for (size_t f = 0; f < 2; ++f) {
+        EXPECT_EQ(s.frames[f].y, alone.frames[f].y);
+        EXPECT_EQ(s.frames[f].cb, alone.frames[f].cb);
+    }
 }
 
 TEST(MpegDecoder, EmptyAndForeignInputHoldsNoPicture)

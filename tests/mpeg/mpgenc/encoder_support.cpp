@@ -2,6 +2,7 @@
 #include "mpeg/mpgenc/encoder_support.h"
 
 #include "mpeg/mpgenc/mpgenc_source.h"
+#include "mpeg/support/strict_check.h"
 #include "platform/messages.h"
 #include "support/test_support.h"
 
@@ -105,7 +106,8 @@ std::string FfmpegErrors(const std::string &path)
     // syntax errors are reported the same with or without these options.
     Run("ffmpeg -v error -threads 1 -ec 0 -err_detect explode -i " + ShellQuote(path) + " -f null - 2>&1",
         &out);
-    return out;
+    // The strict check also holds each slice's end against the next start code.
+    return out + FfmpegStrictCheck(path);
 }
 
 double Psnr(const Frame420 &a, const Frame420 &b, size_t n)

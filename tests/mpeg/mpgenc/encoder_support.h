@@ -35,7 +35,8 @@ EncodeResult EncodeFrames(MpegEncoderParams params, int width, int height,
 
 // ffmpeg's decode as 4:2:0 frames; empty when ffmpeg failed.
 std::vector<Frame420> FfmpegDecode(const std::string &path, int width, int height);
-// ffmpeg's error report of a stream with every error check on ("" when clean).
+// ffmpeg's error report of a stream with every error check on, the strict bitstream check included, its
+// reports held against the stream's layout (mpeg/support/strict_check.h); "" when clean.
 std::string FfmpegErrors(const std::string &path);
 // PSNR of the first n bytes of two frames (n = luma size for luma PSNR); 99 when identical.
 double Psnr(const Frame420 &a, const Frame420 &b, size_t n);
