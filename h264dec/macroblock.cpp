@@ -726,8 +726,8 @@ int h264dec_read_macroblock(H264DecoderState &dec)
 
     if (img.constrained_intra_pred_flag && (IsPPicture(type) || isB) && mb.mb_type != kMbIntra4x4 &&
         mb.mb_type != kMbIntra16x16 && img.intra_block &&
-        img.current_mb_nr < static_cast<int>(img.intra_block->size()))
-        (*img.intra_block)[static_cast<size_t>(img.current_mb_nr)] = {0, 0, 0, 0};
+        img.mb_index < static_cast<int>(img.intra_block->size()))
+        (*img.intra_block)[static_cast<size_t>(img.mb_index)] = {0, 0, 0, 0};
 
     MbaffFieldView view(dec, img.MbaffFrameFlag && img.structure == kFrame && mb.mb_field);
     if (isB)

@@ -112,7 +112,7 @@ BlockPlan Plan(int block_type, const int *level, const int *run)
             Refuse(zn::Format("ERROR: (numcoeff,trailingones) not valid: more than %d coefficients",
                               p.maxCoeff));
         if (run[k] < 0)
-            Refuse(zn::Format("ERROR: (run) not valid: (%d)", run[k]));
+            Refuse(zn::Format("ERROR: (run) not valid: (%d)\n", run[k]));
         p.levels[p.totalCoeff] = level[k];
         p.runs[p.totalCoeff] = run[k];
         p.totalZeros += run[k];
@@ -125,7 +125,7 @@ BlockPlan Plan(int block_type, const int *level, const int *run)
         }
     }
     if (p.totalCoeff + p.totalZeros > p.maxCoeff)
-        Refuse(zn::Format("ERROR: (TotalZeros) not valid: (%d)", p.totalZeros));
+        Refuse(zn::Format("ERROR: (TotalZeros) not valid: (%d)\n", p.totalZeros));
     return p;
 }
 
@@ -164,14 +164,14 @@ int WriteBlock(Bitstream &bs, int block_type, const int *level, const int *run, 
     const bool chromaDc = block_type == kChrDC;
     if (chromaDc && p.totalCoeff > 4)
         Refuse(
-            zn::Format("ERROR: (numcoeff,trailingones) not valid: (%d, %d)", p.totalCoeff, p.trailingOnes));
+            zn::Format("ERROR: (numcoeff,trailingones) not valid: (%d, %d)\n", p.totalCoeff, p.trailingOnes));
     *total_coeff = p.totalCoeff;
 
     const CoeffTokenTable &ct = CoeffTokens();
     const int tab = chromaDc ? 4 : TableOfNc(nC);
     const int tokenLen = ct.len[tab][p.trailingOnes][p.totalCoeff];
     if (tokenLen == 0)
-        Refuse(zn::Format("ERROR: (numcoeff,trailingones) not valid: vlc=%d (%d, %d)", tab, p.totalCoeff,
+        Refuse(zn::Format("ERROR: (numcoeff,trailingones) not valid: vlc=%d (%d, %d)\n", tab, p.totalCoeff,
                           p.trailingOnes));
     int bits = tokenLen;
     put(bs, ct.code[tab][p.trailingOnes][p.totalCoeff], tokenLen);
@@ -199,7 +199,7 @@ int WriteBlock(Bitstream &bs, int block_type, const int *level, const int *run, 
         const int code = chromaDc ? kTotalZerosChromaDcCode[p.totalCoeff - 1][zerosLeft]
                                   : kTotalZerosCode[p.totalCoeff - 1][zerosLeft];
         if (len == 0)
-            Refuse(zn::Format("ERROR: (TotalZeros) not valid: (%d)", zerosLeft));
+            Refuse(zn::Format("ERROR: (TotalZeros) not valid: (%d)\n", zerosLeft));
         put(bs, static_cast<uint32_t>(code), len);
         bits += len;
     }
@@ -209,7 +209,7 @@ int WriteBlock(Bitstream &bs, int block_type, const int *level, const int *run, 
         const int r = p.runs[k];
         const int len = kRunBeforeLength[row][r];
         if (len == 0)
-            Refuse(zn::Format("ERROR: (run) not valid: (%d)", r));
+            Refuse(zn::Format("ERROR: (run) not valid: (%d)\n", r));
         put(bs, kRunBeforeCode[row][r], len);
         bits += len;
         zerosLeft -= r;

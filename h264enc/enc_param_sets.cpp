@@ -151,7 +151,7 @@ int SeqParameterSet(const SPS &sps, std::vector<uint8_t> &buffer)
     write_u_1("SPS: direct_8x8_inference_flag", sps.direct_8x8_inference_flag, p);
     write_u_1("SPS: vui_parameters_present_flag", sps.vui_parameters_present_flag, p);
     if (sps.vui_parameters_present_flag)
-        h264_fatal_error("Sequence Parameter VUI not yet implemented, this should never happen, exit",
+        h264_fatal_error("Sequence Parameter VUI not yet implemented, this should never happen, exit\n",
                          kH264StreamErrorCode);
     write_rbsp_trailing_bits(part.bitstream);
     const Bitstream &bs = part.bitstream;

@@ -163,7 +163,7 @@ void write_leaky_params(const std::string &path, const LeakyBuckets &b)
     const std::vector<uint8_t> bytes = LeakyParamBytes(b);
     zn::FilePtr f(std::fopen(path.c_str(), "wb"));
     if (!f)
-        h264_fatal_error(zn::Format("Error open file %s", path.c_str()), 1);
+        h264_fatal_error(zn::Format("Error open file %s  \n", path.c_str()), 1);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
     if (std::fclose(f.release()) != 0 || !written)
         h264_fatal_error(zn::Format("Error writing file %s", path.c_str()), 1);

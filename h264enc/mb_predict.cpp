@@ -25,13 +25,6 @@ bool IsSP(const EncoderImage &img)
     return img.sp_mode == kSpMode;
 }
 
-bool QuadrantIntra(const EncoderRun &run, int mb, int quadrant)
-{
-    const auto &ib = run.img.intra_block;
-    return static_cast<size_t>(mb) >= ib.size() ||
-           ib[static_cast<size_t>(mb)][static_cast<size_t>(quadrant)] != 0;
-}
-
 bool SameSlice(const EncoderImage &img, int mb)
 {
     return mb >= 0 && mb < static_cast<int>(img.mb_data.size()) &&
@@ -105,6 +98,13 @@ void predict_chroma_4x4(EncoderRun &run, int uv, int qx, int qy, int fw_mode, in
 
 } // namespace
 
+bool quadrant_intra(const EncoderRun &run, int mb, int quadrant)
+{
+    const auto &ib = run.img.intra_block;
+    return static_cast<size_t>(mb) >= ib.size() ||
+           ib[static_cast<size_t>(mb)][static_cast<size_t>(quadrant)] != 0;
+}
+
 void mark_neighbour_availability(EncoderRun &run)
 {
     EncoderImage &img = run.img;
@@ -113,16 +113,16 @@ void mark_neighbour_availability(EncoderRun &run)
     const bool constrained = run.input.UseConstrainedIntraPred != 0;
     if (img.mb_x > 0) {
         const bool same = SameSlice(img, m - 1);
-        if (!same || (constrained && !QuadrantIntra(run, m - 1, 1)))
+        if (!same || (constrained && !quadrant_intra(run, m - 1, 1)))
             img.ipred_map(bx - 1, by) = img.ipred_map(bx - 1, by + 1) = -1;
-        if (!same || (constrained && !QuadrantIntra(run, m - 1, 3)))
+        if (!same || (constrained && !quadrant_intra(run, m - 1, 3)))
             img.ipred_map(bx - 1, by + 2) = img.ipred_map(bx - 1, by + 3) = -1;
     }
     if (img.mb_y > 0) {
         const bool same = SameSlice(img, m - w);
-        if (!same || (constrained && !QuadrantIntra(run, m - w, 2)))
+        if (!same || (constrained && !quadrant_intra(run, m - w, 2)))
             img.ipred_map(bx, by - 1) = img.ipred_map(bx + 1, by - 1) = -1;
-        if (!same || (constrained && !QuadrantIntra(run, m - w, 3)))
+        if (!same || (constrained && !quadrant_intra(run, m - w, 3)))
             img.ipred_map(bx + 2, by - 1) = img.ipred_map(bx + 3, by - 1) = -1;
     }
 }
@@ -416,9 +416,9 @@ void intra_mb_neighbours(const EncoderRun &run, bool *up, bool *left)
     *left = img.mb_x > 0 && SameSlice(img, m - 1);
     if (run.input.UseConstrainedIntraPred) {
         if (*up)
-            *up = QuadrantIntra(run, m - w, 2) && QuadrantIntra(run, m - w, 3);
+            *up = quadrant_intra(run, m - w, 2) && quadrant_intra(run, m - w, 3);
         if (*left)
-            *left = QuadrantIntra(run, m - 1, 1) && QuadrantIntra(run, m - 1, 3);
+            *left = quadrant_intra(run, m - 1, 1) && quadrant_intra(run, m - 1, 3);
     }
 }
 
@@ -445,12 +445,17 @@ void decide_chroma_intra_mode(EncoderRun &run, bool *up, bool *left)
 {
     EncoderImage &img = run.img;
     MacroblockWork &w = run.mbw;
-    intra_mb_neighbours(run, up, left);
-    if (img.mbaff && !run.input.UseConstrainedIntraPred) {
+    if (img.mbaff) {
         // Macroblock-adaptive frames take the chroma neighbours across slice borders too, as the
-        // decoder does there.
-        *up = img.mb_y > 0;
-        *left = img.mb_x > 0;
+        // decoder does there; constrained intra prediction still keeps to intra neighbours.
+        const int m = img.mb_index, w = img.WidthMbs();
+        const bool constrained = run.input.UseConstrainedIntraPred != 0;
+        *up = img.mb_y > 0 &&
+              (!constrained || (quadrant_intra(run, m - w, 2) && quadrant_intra(run, m - w, 3)));
+        *left = img.mb_x > 0 &&
+                (!constrained || (quadrant_intra(run, m - 1, 1) && quadrant_intra(run, m - 1, 3)));
+    } else {
+        intra_mb_neighbours(run, up, left);
     }
     const int cx = img.chroma_pix_x(), cy = img.chroma_pix_y();
     for (int uv = 0; uv < 2; ++uv) {

@@ -66,6 +66,9 @@ struct Intra4x4Block
 };
 Intra4x4Block start_intra4x4_block(EncoderRun &run, int q, int b);
 void h264enc_intra_pred_16x16(EncoderRun &run);
+// Whether 8x8 quadrant (0..3, raster) of macroblock mb may serve intra prediction under constrained
+// intra prediction (macroblocks outside the picture's records count as usable).
+bool quadrant_intra(const EncoderRun &run, int mb, int quadrant);
 // 16x16 neighbours usable (same slice, and intra under constrained intra prediction).
 void intra_mb_neighbours(const EncoderRun &run, bool *up, bool *left);
 // The four chroma intra predictions and, without rate-distortion decisions, the chosen chroma mode.

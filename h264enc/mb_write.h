@@ -14,6 +14,9 @@ struct SyntaxItem;
 // Writes the current macroblock. With CABAC, a macroblock that is not the first of its slice first
 // codes end_of_slice_flag 0 for the one before it (when not_first is set).
 void h264enc_write_macroblock(EncoderRun &run, int not_first);
+// The macroblock's intra flags for constrained intra prediction, from its mode: inter macroblocks of P
+// and B pictures may not serve as intra neighbours.
+void mark_intra_block(EncoderRun &run);
 
 // Skip run or skip flag, field flag, type, sub-types, intra modes and the chroma mode; with rd_mode 0
 // an inter macroblock gets chroma mode 2 (DC). Returns the bits.

@@ -283,6 +283,20 @@ int write_macroblock_header(EncoderRun &run, int rd_mode)
     return bits;
 }
 
+void mark_intra_block(EncoderRun &run)
+{
+    EncoderImage &img = run.img;
+    if (!run.input.UseConstrainedIntraPred || static_cast<size_t>(img.mb_index) >= img.intra_block.size())
+        return;
+    // Stored B pictures too: the decoder takes an inter macroblock of any B picture as unusable for
+    // constrained intra prediction, so the encoder must not predict from it either. The flags are set
+    // both ways: a macroblock pair tried as frames and as fields leaves the flags of its last try.
+    const bool inter =
+        (img.type == kTypeP || IsB(img)) && img.sp_mode != kSpMode && !IsIntraMacroblock(img.CurrentMb());
+    const int flag = inter ? 0 : 1;
+    img.intra_block[static_cast<size_t>(img.mb_index)] = {flag, flag, flag, flag};
+}
+
 void h264enc_write_macroblock(EncoderRun &run, int not_first)
 {
     EncoderImage &img = run.img;
@@ -297,11 +311,7 @@ void h264enc_write_macroblock(EncoderRun &run, int not_first)
         write_cbp_qp_luma(run);
         write_chroma_blocks(run);
     }
-    // Stored B pictures too: the decoder takes an inter macroblock of any B picture as unusable for
-    // constrained intra prediction, so the encoder must not predict from it either.
-    if (run.input.UseConstrainedIntraPred && (img.type == kTypeP || IsB(img)) && img.sp_mode != kSpMode &&
-        !IsIntraMacroblock(mb) && static_cast<size_t>(img.mb_index) < img.intra_block.size())
-        img.intra_block[static_cast<size_t>(img.mb_index)] = {0, 0, 0, 0};
+    mark_intra_block(run);
     int total = 0;
     for (int k = kBitsHeader; k <= kBitsDeltaQuant; ++k)
         total += mb.bit_counts[static_cast<size_t>(k)];

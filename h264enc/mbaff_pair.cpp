@@ -4,6 +4,7 @@
 // is brought up to date. Each pair is coded as two frame and as two field macroblocks, each coding
 // kept aside, and the cheaper one is put back for the writer.
 #include "h264enc/enc_run.h"
+#include "h264enc/mb_predict.h"
 #include "h264enc/mode_decision.h"
 #include "h264enc/rd_decision.h"
 
@@ -86,12 +87,20 @@ void FieldIntraBorders(EncoderRun &run, int real_mb_y)
         return n >= 0 && n < static_cast<int>(img.mb_data.size()) &&
                img.mb_data[static_cast<size_t>(n)].slice_index == img.CurrentMb().slice_index;
     };
-    if (img.mb_x > 0 && !same(m - 1))
+    // Under constrained intra prediction a neighbour's half that is not intra is cut off as well.
+    const bool constrained = run.input.UseConstrainedIntraPred != 0;
+    auto usable = [&](int n, int quadrant) {
+        return same(n) && (!constrained || quadrant_intra(run, n, quadrant));
+    };
+    if (img.mb_x > 0)
         for (int j = 0; j < 4; ++j)
-            modes[gy + j + 1][bx] = -1;
-    if (real_mb_y >= 2 && !same(m - w * (real_mb_y % 2 == 0 ? 1 : 2)))
+            if (!usable(m - 1, j < 2 ? 1 : 3))
+                modes[gy + j + 1][bx] = -1;
+    const int above = m - w * (real_mb_y % 2 == 0 ? 1 : 2);
+    if (real_mb_y >= 2)
         for (int i = 0; i < 4; ++i)
-            modes[gy][bx + i + 1] = -1;
+            if (!usable(above, i < 2 ? 2 : 3))
+                modes[gy][bx + i + 1] = -1;
 }
 
 // The pair's count rows: its upper and lower macroblock rows and its field view's row.

@@ -60,7 +60,7 @@ void RtpOutput::create_rtp_output(const std::string &path)
 {
     m_file.reset(std::fopen(path.c_str(), "wb"));
     if (!m_file)
-        h264_fatal_error(zn::Format("Fatal: cannot open bitstream file '%s', exit (-1)", path.c_str()),
+        h264_fatal_error(zn::Format("Fatal: cannot open bitstream file '%s', exit (-1)\n", path.c_str()),
                          kH264StreamErrorCode);
 }
 
@@ -68,7 +68,7 @@ int RtpOutput::RTPWriteNALU(NALU &nalu, RtpCounters &c)
 {
     const std::vector<uint8_t> rec = ComposeRtpRecord(nalu, c);
     if (!m_file || std::fwrite(rec.data(), 1, rec.size(), m_file.get()) != rec.size())
-        h264_fatal_error(zn::Format("Cannot write %d bytes of RTP packet to outfile, exit", nalu.len + 12),
+        h264_fatal_error(zn::Format("Cannot write %d bytes of RTP packet to outfile, exit\n", nalu.len + 12),
                          kH264StreamErrorCode);
     return nalu.len * 8;
 }
@@ -76,7 +76,7 @@ int RtpOutput::RTPWriteNALU(NALU &nalu, RtpCounters &c)
 void RtpOutput::close_rtp_output()
 {
     if (m_file && std::fclose(m_file.release()) != 0)
-        h264_fatal_error("Fatal: cannot close bitstream file, exit (-1)", kH264StreamErrorCode);
+        h264_fatal_error("Fatal: cannot close bitstream file, exit (-1)\n", kH264StreamErrorCode);
 }
 
 } // namespace h264enc

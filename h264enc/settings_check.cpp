@@ -37,7 +37,7 @@ void NotNegative(const char *name, int value)
              400);
 }
 
-// The refusals added to the original rules; all code 400.
+// The refusals added to the original rules (code 400), and two original ones made before any file is written.
 void CheckEngineRanges(const EncoderParams &p)
 {
     if (p.FramesToBeEncoded < 1)
@@ -77,7 +77,8 @@ void CheckEngineRanges(const EncoderParams &p)
              400);
     Range("num_slice_groups_minus1", p.num_slice_groups_minus1, 0, kMaxSliceGroups - 1);
     if (p.num_slice_groups_minus1 > 0) {
-        if (p.FmoType != 1 && (p.FmoType < 3 || p.FmoType > 6))
+        // Types 0 and 2 go on to the slice-group map, which ends the run with its own text.
+        if (p.FmoType < 0 || p.FmoType > 6)
             Fail(zn::Format("Unsupported FmoType=%d with slice groups, use 1 or 3 to 6", p.FmoType), 400);
         if (p.FmoType == 3) {
             Range("FmoTopLeftMB", p.FmoTopLeftMB, 0, mbs - 1);
@@ -103,12 +104,27 @@ void CheckEngineRanges(const EncoderParams &p)
                        p.NumberOfDecoders),
             400);
     Range("PicOrderCntType", p.PicOrderCntType, 0, 2);
+    // Checked here, before any file is written, with the text and code the picture coder would end with.
     if (p.PicOrderCntType == 2 && p.NumberBFrames > 0)
-        Fail("PicOrderCntType 2 cannot be used with B pictures (NumberBFrames above 0)", 400);
+        Fail("POC type 2 cannot be applied for the coding pattern where the encoding /decoding order of "
+             "pictures are different from the output order.\n",
+             -1);
     Range("ContextInitMethod", p.ContextInitMethod, 0, 1);
     Range("FixedModelNumber", p.FixedModelNumber, 0, 2);
-    if (p.NumberReferenceFrames > kMaxReferenceFrames || p.AdditionalReferenceFrame > kMaxReferenceFrames - 1)
-        Fail("NumberReferenceFrames too large", 400);
+    if (p.NumberReferenceFrames >= 10)
+        Fail("NumberReferenceFrames too large", -999);
+    if (p.NumberReferenceFrames > kMaxReferenceFrames)
+        Fail(zn::Format(
+                 "Error input parameter NumberReferenceFrames=%d, the decoder keeps at most %d reference "
+                 "frames, check configuration file",
+                 p.NumberReferenceFrames, kMaxReferenceFrames),
+             400);
+    if (p.AdditionalReferenceFrame > kMaxReferenceFrames - 1)
+        Fail(zn::Format(
+                 "Error input parameter AdditionalReferenceFrame=%d, must be in 0..%d, check configuration "
+                 "file",
+                 p.AdditionalReferenceFrame, kMaxReferenceFrames - 1),
+             400);
 }
 
 } // namespace
@@ -144,7 +160,7 @@ void check_settings(EncoderRun &run)
                         p.SourceHeight),
              400);
     if (p.NumberofLeakyBuckets < 2 || p.NumberofLeakyBuckets > 255)
-        Fail(zn::Format("Number of Leaky Buckets should be between 2 and 255 but is %d",
+        Fail(zn::Format("Number of Leaky Buckets should be between 2 and 255 but is %d \n",
                         p.NumberofLeakyBuckets),
              400);
     if (p.LoopFilterAlphaC0Offset < -6 || p.LoopFilterAlphaC0Offset > 6)

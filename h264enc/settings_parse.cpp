@@ -48,15 +48,15 @@ std::string GetConfigFileContent(const std::string &path)
         Fail300(
             zn::Format("Cannot open configuration file %s.\nRun H.264 encoder at least once.", path.c_str()));
     if (std::fseek(f.get(), 0, SEEK_END) != 0)
-        Fail300(zn::Format("Cannot fseek in configuration file %s.", path.c_str()));
+        Fail300(zn::Format("Cannot fseek in configuration file %s.\n", path.c_str()));
     const long size = std::ftell(f.get());
     if (size < 0)
-        Fail300(zn::Format("Cannot fseek in configuration file %s.", path.c_str()));
+        Fail300(zn::Format("Cannot fseek in configuration file %s.\n", path.c_str()));
     if (size > kMaxSettingsFileSize)
-        Fail300(zn::Format("Unreasonable Filesize %ld reported by ftell for configuration file %s.", size,
+        Fail300(zn::Format("Unreasonable Filesize %ld reported by ftell for configuration file %s.\n", size,
                            path.c_str()));
     if (std::fseek(f.get(), 0, SEEK_SET) != 0)
-        Fail300(zn::Format("Cannot fseek in configuration file %s.", path.c_str()));
+        Fail300(zn::Format("Cannot fseek in configuration file %s.\n", path.c_str()));
     std::string text(static_cast<size_t>(size), '\0');
     const size_t got = size > 0 ? std::fread(text.data(), 1, static_cast<size_t>(size), f.get()) : 0;
     text.resize(got);

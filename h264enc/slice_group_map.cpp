@@ -107,12 +107,12 @@ void h264enc_fmo_init(EncoderFmo &fmo, int width_mbs, int height_mbs, const FmoS
     fmo.next_start.fill(-1);
     const long long units = static_cast<long long>(width_mbs) * height_mbs;
     if (width_mbs <= 0 || height_mbs <= 0 || units > (1LL << 26))
-        h264_fatal_error(zn::Format("Cannot allocate %lld bytes for the MBAmap, exit", 4 * units),
+        h264_fatal_error(zn::Format("Cannot allocate %lld bytes for the MBAmap, exit\n", 4 * units),
                          kH264StreamErrorCode);
     try {
         fmo.map.MBAmap.assign(static_cast<size_t>(units), 0);
     } catch (const std::bad_alloc &) {
-        h264_fatal_error(zn::Format("Cannot allocate %lld bytes for the MBAmap, exit", 4 * units),
+        h264_fatal_error(zn::Format("Cannot allocate %lld bytes for the MBAmap, exit\n", 4 * units),
                          kH264StreamErrorCode);
     }
     fmo.map.width_mbs = width_mbs;
@@ -125,12 +125,12 @@ void h264enc_fmo_init(EncoderFmo &fmo, int width_mbs, int height_mbs, const FmoS
     }
     switch (settings.type) {
     case 0:
-        h264_fatal_error("Type 0 MBAmap generation not yet implemented", kH264StreamErrorCode);
+        h264_fatal_error("Type 0 MBAmap generation not yet implemented\n", kH264StreamErrorCode);
     case 1:
         Dispersed(fmo);
         break;
     case 2:
-        h264_fatal_error("Type 2 MBAmap generation not yet implemented", kH264StreamErrorCode);
+        h264_fatal_error("Type 2 MBAmap generation not yet implemented\n", kH264StreamErrorCode);
     case 3:
         Box(fmo);
         break;
@@ -140,7 +140,7 @@ void h264enc_fmo_init(EncoderFmo &fmo, int width_mbs, int height_mbs, const FmoS
         std::fill(fmo.map.MBAmap.begin(), fmo.map.MBAmap.end(), 1);
         break;
     default:
-        h264_fatal_error(zn::Format("Illegal FmoMode %d , exit", settings.type), kH264StreamErrorCode);
+        h264_fatal_error(zn::Format("Illegal FmoMode %d , exit \n", settings.type), kH264StreamErrorCode);
     }
 }
 

@@ -50,6 +50,9 @@ void code_macroblock_pair(EncoderRun &run, MacroblockCoder &coder, int top, int 
             set_macroblock_position(img, m);
             begin_macroblock(run);
             cost[field] += coder.encode_macroblock(run);
+            // The lower macroblock predicts from the upper one before either is written: the upper
+            // one's intra flags must already follow its mode in this try.
+            mark_intra_block(run);
             coder.save_pair_candidate(run, field);
         }
     }

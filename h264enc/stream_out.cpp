@@ -12,14 +12,14 @@ void AnnexBOutput::open(const std::string &path)
 {
     m_file.reset(std::fopen(path.c_str(), "wb"));
     if (!m_file)
-        h264_fatal_error(zn::Format("Fatal: cannot open bitstream file '%s', exit (-1)", path.c_str()),
+        h264_fatal_error(zn::Format("Fatal: cannot open bitstream file '%s', exit (-1)\n", path.c_str()),
                          kH264StreamErrorCode);
 }
 
 int AnnexBOutput::write_annexb_unit(NALU &nalu)
 {
     if (!m_file)
-        h264_fatal_error("Fatal: bitstream file is not open, exit (-1)", kH264StreamErrorCode);
+        h264_fatal_error("Fatal: bitstream file is not open, exit (-1)\n", kH264StreamErrorCode);
     int bits = 0;
     static const uint8_t zero = 0;
     static const uint8_t startCode[3] = {0, 0, 1};
@@ -37,7 +37,7 @@ int AnnexBOutput::write_annexb_unit(NALU &nalu)
              static_cast<size_t>(nalu.len);
     }
     if (!ok || std::fflush(m_file.get()) != 0)
-        h264_fatal_error(zn::Format("Fatal: cannot write %d bytes to bitstream file, exit (-1)", nalu.len),
+        h264_fatal_error(zn::Format("Fatal: cannot write %d bytes to bitstream file, exit (-1)\n", nalu.len),
                          kH264StreamErrorCode);
     return bits + 8 * nalu.len + 24;
 }
@@ -45,7 +45,7 @@ int AnnexBOutput::write_annexb_unit(NALU &nalu)
 void AnnexBOutput::close()
 {
     if (m_file && std::fclose(m_file.release()) != 0)
-        h264_fatal_error("Fatal: cannot close bitstream file, exit (-1)", kH264StreamErrorCode);
+        h264_fatal_error("Fatal: cannot close bitstream file, exit (-1)\n", kH264StreamErrorCode);
 }
 
 int StreamOutput::WriteNalu(NALU &nalu)

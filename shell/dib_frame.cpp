@@ -89,10 +89,14 @@ zn::PlacementMetrics PlacementFor(const CDibFrame *docFrame)
         client = area->viewport()->size();
     pm.W = client.width() - 256;
     pm.H = client.height() - 2 * (wm.menuBar + wm.dlgFrame);
+    pm.screenX = pm.dx;
+    pm.screenY = pm.dy3;
     if (docFrame) {
+        // The frame's geometry holds its title bar and borders: the windows placed beside and below
+        // it start where it ends.
         const QRect r = docFrame->geometry();
-        pm.rRight = r.x() + r.width();
-        pm.rBottom = r.y() + r.height();
+        pm.rRight = pm.screenX + r.x() + r.width();
+        pm.rBottom = pm.screenY + r.y() + r.height();
     }
     return pm;
 }
@@ -142,12 +146,14 @@ int CDibFrame::BorderY() const
 
 int CDibFrame::MinimumFrameWidth() const
 {
-    constexpr int kMostForTitle = 200; // a long caption may be cut, the window need not grow for it
+    // The same room for every title, however long: windows of pictures of one size then have one
+    // width, and those placed beside one another line up instead of reaching under each other. A
+    // longer caption is cut.
+    const int titleRoom = 16 * fontMetrics().averageCharWidth();
     const QStyle *st = style();
     const int bar = st->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-    const int text = std::min(kMostForTitle, fontMetrics().horizontalAdvance(windowTitle()));
     // The system-menu icon and the close button each take about a bar height.
-    return text + 3 * bar + BorderX();
+    return titleRoom + 3 * bar + BorderX();
 }
 
 QRect CDibFrame::KeepInside(const QRect &g, const QSize &area)

@@ -44,8 +44,8 @@ public:
     int BorderX() const;
     int BorderY() const;
 
-    // The narrowest the frame may be: room for its title and the close button, so even a 1x1
-    // image gets a window one can see, read and close.
+    // The narrowest the frame may be: room for a title and the close button, so even a 1x1 image
+    // gets a window one can see, read and close.
     int MinimumFrameWidth() const;
     // Moves a frame placed at geometry g so that it lies inside the MDI area as far as its size
     // allows: windows cascading up or left, or placed from a tiled window, would open out of reach.

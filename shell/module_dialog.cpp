@@ -4,6 +4,7 @@
 #include "shell/compression_app.h"
 #include "shell/dib_doc.h"
 #include "shell/main_frame.h"
+#include "shell/result_tabs.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -127,13 +128,11 @@ void CModuleDialog::BuildTemplate()
     if (m_template.resultId) {
         m_pResultBox = Ctrl(new QPlainTextEdit(this), m_template.resultId);
         m_pResultBox->setReadOnly(true);
-        // A caret moves through the text, so Home and End scroll a line wider than the box into
-        // view even without the horizontal scroll bar.
         m_pResultBox->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        m_pResultBox->setTabStopDistance(ResultTabStop(m_pResultBox->font()));
-        m_pResultBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+        m_pTabStops = new zn::ResultTabStops(m_pResultBox, ResultTabStop(m_pResultBox->font()));
+        m_pResultBox->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         m_pResultBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        m_pResultBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        ShowResultHScrollbar(true);
     }
 }
 
@@ -187,12 +186,13 @@ void CModuleDialog::LayoutSkeleton()
                 page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
             page->resize(pageWidth, std::max(h, page->minimumSizeHint().height()));
         }
-        const QSize hint = m_pTabCtrl->sizeHint();
+        // The tabs wrap into as many rows as the column's width needs; the pages stand below them.
+        const int tabHeight = m_pTabCtrl->heightForWidth(tabWidth);
         const int titleHeight = m_pGroupBox ? m_pGroupBox->fontMetrics().height() + 6 : 0;
         const int tabTop = y + titleHeight;
-        m_pTabCtrl->setGeometry(2 * kMargin, tabTop, tabWidth, hint.height());
+        m_pTabCtrl->setGeometry(2 * kMargin, tabTop, tabWidth, tabHeight);
         if (m_pGroupBox)
-            m_pGroupBox->setGeometry(kMargin, y, inner, titleHeight + hint.height() + 6);
+            m_pGroupBox->setGeometry(kMargin, y, inner, titleHeight + tabHeight + 6);
         y = (m_pGroupBox ? m_pGroupBox->geometry().bottom() : m_pTabCtrl->geometry().bottom()) + 8;
     } else if (m_pGroupBox) {
         m_pGroupBox->setGeometry(kMargin, y, inner, 40);
@@ -270,9 +270,16 @@ void CModuleDialog::StretchResultBox()
 
 void CModuleDialog::ApplyHScrollbarOption()
 {
-    if (m_pResultBox)
-        m_pResultBox->setHorizontalScrollBarPolicy(theApp.m_bHScrollbar == 1 ? Qt::ScrollBarAlwaysOn
-                                                                             : Qt::ScrollBarAlwaysOff);
+    ShowResultHScrollbar(theApp.m_bHScrollbar == 1);
+}
+
+void CModuleDialog::ShowResultHScrollbar(bool show)
+{
+    if (!m_pResultBox)
+        return;
+    m_pResultBox->setHorizontalScrollBarPolicy(show ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    // Without the bar nothing brings the end of a long line into view: such a line wraps instead.
+    m_pResultBox->setLineWrapMode(show ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
 }
 
 void CModuleDialog::ApplyResultFont()
@@ -282,7 +289,7 @@ void CModuleDialog::ApplyResultFont()
         return;
     if (m_pResultBox) {
         m_pResultBox->setFont(*font);
-        m_pResultBox->setTabStopDistance(ResultTabStop(*font));
+        m_pTabStops->SetFont(*font, ResultTabStop(*font));
     }
     const auto children = findChildren<QWidget *>();
     for (QWidget *w : children)

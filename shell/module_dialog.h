@@ -20,6 +20,9 @@ class QGroupBox;
 class QWidget;
 class QPlainTextEdit;
 class QPushButton;
+namespace zn {
+class ResultTabStops;
+}
 
 // What a module dialog asks of its document and the R(D) store. The document side fills these in;
 // an unset hook answers "not closing", "not storing" and does nothing.
@@ -51,7 +54,8 @@ QRect ModuleColumnRect(int clientWidth, int clientHeight, int menuBarHeight, int
 // The result box reaches down to the main client height, measured from the screen top; never less
 // than a few lines.
 int ResultBoxHeight(int mainClientHeight, int boxTopOnScreen);
-// The result box's tab distance: an edit control stops every 32 dialog units of its own font.
+// The result box's regular tab distance: an edit control stops every 32 dialog units of its own font.
+// The box widens it where a label would run into its value.
 int ResultTabStop(const QFont &font);
 // Controls a page places by pixels were sized for a narrower font: each label, button and check
 // box that is shorter than its text in the font it now has grows to the right, up to the next
@@ -122,6 +126,8 @@ protected:
     void StretchResultBox();
     void ApplyHScrollbarOption();
     void ApplyResultFont();
+    // The result box with a horizontal scroll bar, or without one and with its long lines wrapped.
+    void ShowResultHScrollbar(bool show);
 
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -140,6 +146,7 @@ private:
     QPushButton *m_pApplyButton = nullptr;
     QPushButton *m_pCancelButton = nullptr;
     QPlainTextEdit *m_pResultBox = nullptr;
+    zn::ResultTabStops *m_pTabStops = nullptr;
 };
 
 // A tab page: a child window without border whose owner is its dialog. Enter and Escape do nothing

@@ -170,7 +170,7 @@ void CDibDoc::AddChainWindow(const CDib &image, const QString &desc, const QStri
         m_pResultChain = frame;
     } else {
         CDibFrame *last = ChainFrames().back();
-        pos = zn::NextChainPosition(pm, last->x(), last->y());
+        pos = zn::NextChainPosition(pm, pm.screenX + last->x(), pm.screenY + last->y());
         frame = NewFrame(this);
         last->m_pNextResultFrame = frame;
         frame->m_pPrevResultFrame = last;

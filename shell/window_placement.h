@@ -31,7 +31,12 @@ WinSize MaxDisplaySize(int clientW, int clientH, int menuBarH, int dlgFrame, int
 // Display size of a still image when its window is first placed.
 WinSize InitialDisplaySize(int w0, int h0, int maxW, int maxH);
 
-// Measures for placing result windows. R is the document window's rectangle.
+// Measures for placing result windows. R is the document window's rectangle as the rules read
+// window rectangles: on the screen, while the positions they give are taken in the MDI area. The
+// area's origin on the screen (screenX, screenY) is what lined the windows up: it is as far from the
+// screen's corner as dx and dy3 take back, so a window placed at R.right - dx stands right beside
+// the document window, and one at R.bottom - dy3 right below it, whatever frames the window system
+// draws.
 struct PlacementMetrics
 {
     int dx = 0;  // frame width + dialog-frame width
@@ -41,6 +46,8 @@ struct PlacementMetrics
     int H = 0;   // MDI client height less 2 x (menu bar + dialog frame)
     int rRight = 0;
     int rBottom = 0;
+    int screenX = 0; // the MDI area's origin in the rules' screen coordinates
+    int screenY = 0;
 };
 
 // Windows A and B of a still-image result (+2 keeps them off the document window's border) and of a
@@ -49,8 +56,8 @@ WinPos ResultAPosition(const PlacementMetrics &pm, bool sequence);
 WinPos ResultBPosition(const PlacementMetrics &pm, bool sequence);
 // First chain window.
 WinPos FirstChainPosition(const PlacementMetrics &pm);
-// The chain cascades down-right from the last window (lx, ly); when it runs off the right or bottom
-// edge it starts again at the left, below the document window.
+// The chain cascades down-right from the last window (lx, ly, read on the screen like R); when it
+// runs off the right or bottom edge it starts again at the left, below the document window.
 WinPos NextChainPosition(const PlacementMetrics &pm, int lx, int ly);
 // Legend window and window D of the H.264 decoder: where they go depends on which of the decoder's
 // other analysis windows are shown.

@@ -3,6 +3,8 @@
 // its own flags and undoes a change onto a disabled tab.
 #include "shell/xtab_ctrl.h"
 
+#include "shell/tab_rows.h"
+
 #include <QEvent>
 #include <QPalette>
 #include <QSignalBlocker>
@@ -11,15 +13,11 @@
 
 CXTabCtrl::CXTabCtrl(QWidget *parent) : QWidget(parent)
 {
-    m_pTabBar = new QTabBar(this);
-    m_pTabBar->setDrawBase(true);
-    m_pTabBar->setExpanding(false);
-    // Labels stay whole; a row wider than the control gets scroll arrows, as the system's tab
-    // control shows them, so every tab can be reached.
-    m_pTabBar->setUsesScrollButtons(true);
-    m_pTabBar->setElideMode(Qt::ElideNone);
+    // Labels stay whole: tabs that do not fit in one row go on to the next.
+    m_pTabBar = new TabRows(this);
     m_pTabBar->move(2, 2);
     connect(m_pTabBar, &QTabBar::currentChanged, this, &CXTabCtrl::OnSelchange);
+    connect(m_pTabBar, &TabRows::RowsChanged, this, &CXTabCtrl::FitTabBar);
 }
 
 CXTabCtrl::~CXTabCtrl() = default;
@@ -32,7 +30,7 @@ void CXTabCtrl::AddTab(QWidget *page, const QString &label, int image)
         page->setParent(this);
     if (!page->testAttribute(Qt::WA_Resized))
         page->adjustSize();
-    page->move(kPageLeft, kPageTop);
+    page->move(kPageLeft, PageTop());
     m_pages.push_back(page);
     m_arrayStatusTab.push_back(true);
     {
@@ -53,7 +51,7 @@ void CXTabCtrl::EnableTab(int index, bool enable)
     if (m_arrayStatusTab[index] != enable) {
         m_arrayStatusTab[index] = enable;
         UpdateLabelColour(index);
-        m_pTabBar->update(m_pTabBar->tabRect(index));
+        m_pTabBar->update(m_pTabBar->RowTabRect(index));
     }
 }
 
@@ -73,7 +71,7 @@ void CXTabCtrl::ReplaceTab(int index, QWidget *page, const QString &label, int i
     if (!page->testAttribute(Qt::WA_Resized))
         page->adjustSize();
     m_pages[index] = page;
-    page->move(kPageLeft, kPageTop);
+    page->move(kPageLeft, PageTop());
     page->hide();
     const int focused = GetCurSel();
     if (focused >= 0 && m_pages[focused])
@@ -83,8 +81,23 @@ void CXTabCtrl::ReplaceTab(int index, QWidget *page, const QString &label, int i
 
 void CXTabCtrl::FitTabBar()
 {
-    // The bar never reaches past the control: what does not fit scrolls instead of being cut off.
-    m_pTabBar->resize(std::max(1, width() - 4), m_pTabBar->sizeHint().height());
+    // The bar never reaches past the control: what does not fit in a row goes on to the next one,
+    // and the pages stand below the last row.
+    const int w = std::max(1, width() - 4);
+    m_pTabBar->resize(w, m_pTabBar->HeightForWidth(w));
+    for (QWidget *page : m_pages)
+        if (page->pos() != QPoint(kPageLeft, PageTop()))
+            page->move(kPageLeft, PageTop());
+}
+
+QTabBar *CXTabCtrl::TabBar() const
+{
+    return m_pTabBar;
+}
+
+int CXTabCtrl::PageTop() const
+{
+    return kPageTop + m_pTabBar->height() - m_pTabBar->RowHeight();
 }
 
 void CXTabCtrl::resizeEvent(QResizeEvent *event)
@@ -137,12 +150,19 @@ QString CXTabCtrl::GetTabText(int index) const
 QSize CXTabCtrl::sizeHint() const
 {
     int w = m_pTabBar->sizeHint().width() + 4;
-    int h = kPageTop;
-    for (QWidget *page : m_pages) {
+    for (QWidget *page : m_pages)
         w = std::max(w, kPageLeft + page->width() + 4);
-        h = std::max(h, kPageTop + page->height() + 4);
-    }
-    return QSize(w, h);
+    return QSize(w, heightForWidth(w));
+}
+
+int CXTabCtrl::heightForWidth(int width) const
+{
+    const int bar = m_pTabBar->HeightForWidth(std::max(1, width - 4));
+    const int pageTop = kPageTop + bar - m_pTabBar->RowHeight();
+    int h = pageTop;
+    for (QWidget *page : m_pages)
+        h = std::max(h, pageTop + page->height() + 4);
+    return h;
 }
 
 // The bar has already moved when it tells us; m_nLastTab is the tab that was selected when the

@@ -8,12 +8,14 @@
 #include <vector>
 
 class QTabBar;
+class TabRows;
 
 class CXTabCtrl : public QWidget
 {
     Q_OBJECT
 public:
-    // Where every page sits inside the control.
+    // Where every page sits inside the control below one row of tabs; each further row of tabs
+    // moves the pages down by its height.
     static constexpr int kPageLeft = 4;
     static constexpr int kPageTop = 28;
 
@@ -39,9 +41,15 @@ public:
     void SelectTab(int index);
     QWidget *GetPage(int index) const;
     QString GetTabText(int index) const;
-    QTabBar *TabBar() const { return m_pTabBar; }
-    // Smallest size that holds the tab row and every page at the page position.
+    QTabBar *TabBar() const;
+    // The tabs as the user sees them: in rows, each label whole.
+    const TabRows *Rows() const { return m_pTabBar; }
+    // Top of the pages: below the last row of tabs.
+    int PageTop() const;
+    // Smallest size that holds the tab rows and every page at the page position.
     QSize sizeHint() const override;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -56,5 +64,5 @@ private:
     std::vector<QWidget *> m_pages; // item data: the page window of each tab
     int m_nLastTab = 0;
     int m_nMouseOverTab = -1; // the mouse-over highlight is never switched on
-    QTabBar *m_pTabBar = nullptr;
+    TabRows *m_pTabBar = nullptr;
 };

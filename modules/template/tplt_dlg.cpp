@@ -72,7 +72,7 @@ bool CtpltDlg::OnInitDialog()
     if (!CModuleDialog::OnInitDialog())
         return false;
     // This dialog keeps both scroll bars of its template whatever the scroll-bar setting says.
-    ResultBox()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ShowResultHScrollbar(true);
     connect(ApplyButton(), &QPushButton::clicked, this, &CtpltDlg::OnTpltApply);
     return true;
 }

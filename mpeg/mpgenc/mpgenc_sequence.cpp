@@ -75,6 +75,8 @@ void MpegEncoder::EncodeSequence()
         WriteSequenceDisplayExtension();
     }
     const int N = s.N, M = s.M, nframes = s.nframes;
+    // Only a key pressed while the frames are coded asks to stop; the file name typed before did not.
+    zn::ForgetKeyPresses();
     for (int i = 0; i < nframes; ++i) {
         int f0 = N * ((i + M - 1) / N) - M + 1;
         if (f0 < 0)

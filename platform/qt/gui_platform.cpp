@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <utility>
 
 namespace zn {
 
@@ -63,9 +64,11 @@ MsgAnswer ShowQtMessage(const MessageRequest &r)
     }
 }
 
-// Remembers that a key went down anywhere in the application since the last question. While a frame
-// loop polls, the user's other input is dropped: a click or a closed window inside a run would reach
-// dialogs and documents that the loop is still using.
+// Watches the keyboard for the frame loops. Only a key that goes down while a loop polls counts:
+// every key typed before (a file name, an edit field, the Enter that closed a file dialog) or into a
+// question box between frames was meant for that window, and delivered to it before the loop looked.
+// While a loop polls, the user's other input is dropped too: a click or a closed window inside a run
+// would reach dialogs and documents that the loop is still using.
 class KeyWatcher : public QObject
 {
 public:
@@ -73,12 +76,21 @@ public:
     bool pressed = false;
     bool polling = false;
 
+    // Lets windows repaint and collects the keys pressed since the last poll.
+    bool Poll()
+    {
+        polling = true;
+        QCoreApplication::processEvents();
+        polling = false;
+        return std::exchange(pressed, false);
+    }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::KeyPress) {
+        if (polling && event->type() == QEvent::KeyPress) {
             pressed = true;
-            return polling;
+            return true;
         }
         if (polling && IsUserInput(event))
             return true;
@@ -114,21 +126,21 @@ private:
 
 } // namespace
 
+void InstallGuiKeyPoll()
+{
+    static KeyWatcher *watcher = nullptr; // one for the application, however often installed
+    if (!watcher) {
+        watcher = new KeyWatcher(qApp);
+        qApp->installEventFilter(watcher);
+    }
+    SetKeyPoller([] { return watcher->Poll(); });
+    SetKeyForgetter([] { watcher->pressed = false; });
+}
+
 void InstallGuiPlatform()
 {
     SetMessageHandler(ShowQtMessage);
-    auto *watcher = new KeyWatcher(qApp);
-    qApp->installEventFilter(watcher);
-    SetKeyPoller([watcher]() {
-        // Let windows repaint between frames, and collect key presses.
-        watcher->polling = true;
-        QCoreApplication::processEvents();
-        watcher->polling = false;
-        bool was = watcher->pressed;
-        watcher->pressed = false;
-        return was;
-    });
-    SetKeyForgetter([watcher]() { watcher->pressed = false; });
+    InstallGuiKeyPoll();
 }
 
 WaitCursor::WaitCursor()

@@ -6,8 +6,10 @@
 
 namespace zn {
 
-// Installs the QMessageBox handler and the key poller. Call once after QApplication exists.
+// Installs the QMessageBox handler and the key poll. Call once after QApplication exists.
 void InstallGuiPlatform();
+// The key poll alone: frame loops repaint the windows and hear the keys pressed while they run.
+void InstallGuiKeyPoll();
 
 // Busy (wait) cursor for the lifetime of the guard.
 class WaitCursor

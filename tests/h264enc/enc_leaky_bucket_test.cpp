@@ -144,7 +144,7 @@ TEST(LeakyBucket, UncreatableParameterFileEndsTheRunWithCodeOne)
         FAIL();
     } catch (const H264FatalError &e) {
         EXPECT_EQ(e.ExitCode(), 1);
-        EXPECT_STREQ(e.what(), "Error open file /nonexistent-folder-of-zantho/H264LeakyBucketParam.cfg");
+        EXPECT_STREQ(e.what(), "Error open file /nonexistent-folder-of-zantho/H264LeakyBucketParam.cfg  \n");
     }
     EXPECT_EQ(rec.Count(), 1u);
 }

@@ -251,8 +251,25 @@ TEST(EncoderRun, FrameAndReferenceLimits)
     EXPECT_TRUE(five->result.ok) << five->result.message;
     const auto six = RunSmall(3, 0, {"NumberBFrames = 0", "NumberReferenceFrames = 6"});
     EXPECT_FALSE(six->result.ok);
-    EXPECT_NE(six->result.message.find("NumberReferenceFrames too large"), std::string::npos)
+    EXPECT_NE(six->result.message.find("the decoder keeps at most 5 reference frames"), std::string::npos)
         << six->result.message;
+    const auto ten = RunSmall(3, 0, {"NumberBFrames = 0", "NumberReferenceFrames = 10"});
+    EXPECT_FALSE(ten->result.ok);
+    EXPECT_EQ(ten->result.message, "NumberReferenceFrames too large");
+}
+
+TEST(EncoderRun, SliceGroupMapTypesZeroAndTwoEndTheRunWithTheirText)
+{
+    for (int type : {0, 2}) {
+        const auto r = RunSmall(
+            2, 0, {"NumberBFrames = 0", "num_slice_groups_minus1 = 1", zn::Format("FmoType = %d", type)}, 32,
+            32);
+        EXPECT_FALSE(r->result.ok);
+        const std::string text = zn::Format("Type %d MBAmap generation not yet implemented\n", type);
+        EXPECT_EQ(r->result.message, text);
+        ASSERT_EQ(r->result.messages.size(), 1u) << r->result.message;
+        EXPECT_EQ(r->result.messages[0].text, text);
+    }
 }
 
 } // namespace

@@ -173,7 +173,12 @@ TEST(SettingsFile, EdgeCasesOfTheReadingRules)
         {"SearchRange = 16abc", 0, ""},
         {"SearchRange = 40", 400, "search_range"},
         {"SPPicturePeriodicity = -1", 400, "sp_periodicity"},
-        {"NumberofLeakyBuckets = 1", 400, "Number of Leaky Buckets should be between 2 and 255 but is 1"},
+        {"NumberofLeakyBuckets = 1", 400, "Number of Leaky Buckets should be between 2 and 255 but is 1 \n"},
+        // B pictures put coding order out of display order; checked before any file is written.
+        {"PicOrderCntType = 2", -1,
+         "POC type 2 cannot be applied for the coding pattern where the encoding /decoding order of pictures "
+         "are different from the output order.\n"},
+        {"NumberReferenceFrames = 10", -999, "NumberReferenceFrames too large"},
         {"LoopFilterAlphaC0Offset = 7", 400, "LFAlphaC0Offset"},
         {"LoopFilterBetaOffset = -7", 400, "LFBetaOffset"},
         {"PartitionMode = 2", 400, "Unsupported Partition mode"},
@@ -251,8 +256,6 @@ TEST(SettingsFile, AddedRangeChecks)
         {"SliceMode = 5", "SliceMode=5"},
         {"SliceMode = 1\nSliceArgument = 0", "SliceArgument=0, must be at least 1 with SliceMode 1"},
         {"num_slice_groups_minus1 = 8", "num_slice_groups_minus1=8"},
-        {"num_slice_groups_minus1 = 1\nFmoType = 0", "Unsupported FmoType=0"},
-        {"num_slice_groups_minus1 = 1\nFmoType = 2", "Unsupported FmoType=2"},
         {"num_slice_groups_minus1 = 1\nFmoType = 7", "Unsupported FmoType=7"},
         {"num_slice_groups_minus1 = 1\nFmoType = 3\nFmoBottomRightMB = 99",
          "FmoBottomRightMB=99, must be in 0..98"},
@@ -265,11 +268,14 @@ TEST(SettingsFile, AddedRangeChecks)
         {"RDOptimization = 2\nNumberOfDecoders = 0",
          "NumberOfDecoders=0, must be at least 1 with RDOptimization 2"},
         {"PicOrderCntType = 3", "PicOrderCntType=3"},
-        {"PicOrderCntType = 2", "PicOrderCntType 2 cannot be used with B pictures"},
         {"ContextInitMethod = 2", "ContextInitMethod=2"},
         {"FixedModelNumber = 3", "FixedModelNumber=3"},
-        {"NumberReferenceFrames = 6", "NumberReferenceFrames too large"},
-        {"AdditionalReferenceFrame = 5", "NumberReferenceFrames too large"},
+        // The decoder keeps five reference frames (and the picture it decodes).
+        {"NumberReferenceFrames = 6",
+         "NumberReferenceFrames=6, the decoder keeps at most 5 reference frames"},
+        {"NumberReferenceFrames = 9",
+         "NumberReferenceFrames=9, the decoder keeps at most 5 reference frames"},
+        {"AdditionalReferenceFrame = 5", "AdditionalReferenceFrame=5, must be in 0..4"},
     };
     for (const auto &c : cases) {
         const Outcome o = WithOverrides(f, c.extra);
@@ -282,6 +288,9 @@ TEST(SettingsFile, AddedRangeChecks)
                                         "FmoTopLeftMB = 12\nFmoBottomRightMB = 40");
     EXPECT_EQ(ok.code, 0) << ok.message;
     EXPECT_EQ(ok.params.mb_allocation_map_type, 3);
+    // Map types 0 and 2 pass the checks: the slice-group map refuses them when the run starts.
+    for (const char *type : {"FmoType = 0", "FmoType = 2"})
+        EXPECT_EQ(WithOverrides(f, std::string("num_slice_groups_minus1 = 1\n") + type).code, 0) << type;
     // Map types 3 and above carry two groups.
     EXPECT_EQ(WithOverrides(f, "num_slice_groups_minus1 = 5\nFmoType = 4").params.num_slice_groups_minus1, 1);
 }

@@ -1,5 +1,6 @@
-// The GUI key poll of frame loops: a key press stops the loop, while clicks that arrive during a
-// poll are dropped so that they cannot act on windows the loop is still using.
+// The GUI key poll of frame loops: a key press that arrives while the loop looks stops the loop, a key
+// typed into a window before (a file name, the answer to a question box) does not, and clicks that
+// arrive during a poll are dropped so that they cannot act on windows the loop is still using.
 #include "platform/keypoll.h"
 #include "platform/qt/gui_platform.h"
 
@@ -17,10 +18,10 @@ void PostClick(QWidget *w)
 {
     const QPointF at(w->width() / 2.0, w->height() / 2.0);
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-        QCoreApplication::postEvent(w, new QMouseEvent(type, at, w->mapToGlobal(at), Qt::LeftButton,
-                                                        type == QEvent::MouseButtonPress ? Qt::LeftButton
-                                                                                         : Qt::NoButton,
-                                                        Qt::NoModifier));
+        QCoreApplication::postEvent(
+            w, new QMouseEvent(type, at, w->mapToGlobal(at), Qt::LeftButton,
+                               type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                               Qt::NoModifier));
 }
 
 TEST(GuiKeyPoll, KeysStopLoopsAndClicksDuringAPollAreDropped)
@@ -34,6 +35,13 @@ TEST(GuiKeyPoll, KeysStopLoopsAndClicksDuringAPollAreDropped)
 
     zn::ForgetKeyPresses();
     EXPECT_FALSE(zn::TakeKeyPress());
+
+    // Typed and delivered between two polls: the window had it, the loop does not.
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent key(type, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(&button, &key);
+    }
+    EXPECT_FALSE(zn::TakeKeyPress()) << "a key typed before the poll was taken for a stop";
 
     PostClick(&button);
     EXPECT_FALSE(zn::TakeKeyPress());

@@ -6,6 +6,7 @@
 #include "shell/main_frame.h"
 #include "shell/module_dialog.h"
 #include "shell/settings_dlg.h"
+#include "support/layout_checks.h"
 
 #include <QCheckBox>
 #include <QMenuBar>
@@ -15,6 +16,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
+#include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace module_dialog_test { // one namespace per test file: a folder compiles as one source
@@ -254,6 +257,70 @@ TEST_F(ModuleDialogTest, HorizontalScrollBarFollowsTheOption)
         EXPECT_EQ(dlg->ResultBox()->horizontalScrollBarPolicy(),
                   option ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     }
+}
+
+// Without the horizontal scroll bar nothing would bring the end of a long line into view: it wraps,
+// and every character is visible. With the bar it stays one line, and the bar scrolls it.
+TEST_F(ModuleDialogTest, LongResultLinesWrapUnlessTheScrollBarIsShown)
+{
+    const QString line =
+        QStringLiteral("Encoder mode selection and motion vector bit usage, per frame type and "
+                       "bit category\r\n");
+    for (int option : {0, 1}) {
+        theApp.m_bHScrollbar = option;
+        TestDlg *dlg = Open();
+        QPlainTextEdit *box = dlg->ResultBox();
+        dlg->SetResultText(line);
+        const QTextBlock block = box->document()->firstBlock();
+        box->document()->documentLayout()->blockBoundingRect(block);
+        EXPECT_EQ(block.layout()->lineCount() > 1, option == 0) << option;
+        if (option == 0)
+            EXPECT_EQ(zntest::ResultTextProblems(box), "");
+        else
+            EXPECT_GT(box->horizontalScrollBar()->maximum(), 0);
+    }
+}
+
+// Labels of many lengths before a tab, as the reports have them: at the regular distance some end
+// within a blank of a stop and touch their value ("Blocksize16x16"). The box widens its stops so that
+// none does, for text set at once and for text appended line by line.
+TEST_F(ModuleDialogTest, TabStopsKeepEveryLabelClearOfItsValue)
+{
+    TestDlg *dlg = Open();
+    QPlainTextEdit *box = dlg->ResultBox();
+    const double regular = box->tabStopDistance();
+    EXPECT_EQ(regular, ResultTabStop(box->font()));
+    const QFontMetricsF fm(box->font());
+    const double blank = fm.horizontalAdvance(QLatin1Char(' '));
+    const char *labels[] = {
+        "Blocksize",        "Smoothing",         "Window",           "Subsample",      "Max. Displ.",
+        "Total #bits",      "Mean Square Error", "Encoded Bitrate",  "Display Order",  "Picture Type",
+        "Frame dimensions", "Sequence length",   "Bit Stream Order", "Average SNR (Y)"};
+    // A report's labels, and the first beginning of one of them that ends within a blank of a stop.
+    QStringList lines;
+    QString touching;
+    auto touches = [&](const QString &label) {
+        const double w = fm.horizontalAdvance(label);
+        return (std::floor(w / regular) + 1) * regular - w < blank;
+    };
+    for (const char *whole : labels) {
+        lines << QStringLiteral("  ") + QString::fromLatin1(whole) + QStringLiteral("\t16x16\t8x8\r\n");
+        for (qsizetype n = 1; n <= qsizetype(std::strlen(whole)) && touching.isEmpty(); ++n)
+            if (const QString label = QStringLiteral("  ") + QString::fromLatin1(whole).left(n);
+                touches(label))
+                touching = label;
+    }
+    ASSERT_FALSE(touching.isEmpty()) << "no label would touch its value at the regular distance";
+    lines << touching + QStringLiteral("\t16x16\t8x8\r\n");
+    dlg->SetResultText(lines.join(QString()));
+    EXPECT_EQ(zntest::ResultTextProblems(box), "");
+    EXPECT_GT(box->tabStopDistance(), regular);
+
+    dlg->SetResultText(QStringLiteral("ESTIMATION RESULTS:\r\n"));
+    EXPECT_EQ(box->tabStopDistance(), regular);
+    for (const QString &line : lines)
+        dlg->AppendResultText(line);
+    EXPECT_EQ(zntest::ResultTextProblems(box), "");
 }
 
 TEST_F(ModuleDialogTest, CancelClearsTheDocumentPointerAndDeactivatesUnlessClosing)

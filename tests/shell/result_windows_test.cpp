@@ -2,6 +2,7 @@
 // commands (stack subtraction, Save image As, Image Information, Set as Start Image), drawing and
 // snapping of still-image windows.
 #include "doc_fixture.h"
+#include "support/layout_checks.h"
 
 #include "platform/messages.h"
 #include "shell/compression_app.h"
@@ -45,9 +46,10 @@ TEST_F(ResultWindowsTest, ChainGrowsCascadesAndRelinks)
         EXPECT_EQ(chain[k]->View()->m_sDescription, QStringLiteral("result %1").arg(k + 1));
         EXPECT_NE(chain[k]->View()->GetDib(), doc->m_pFinalDib); // each window has its own copy
         if (k > 0) {
-            // Cascading up, but never above the top of the MDI area.
+            // At the previous window's screen left + m and screen top - 2m: down and to the right.
             const QPoint prev = chain[k - 1]->pos();
-            EXPECT_EQ(chain[k]->pos(), QPoint(prev.x() + pm.m, std::max(0, prev.y() - 2 * pm.m)));
+            EXPECT_EQ(chain[k]->pos(), prev + QPoint(pm.screenX + pm.m, pm.screenY - 2 * pm.m));
+            EXPECT_GT(chain[k]->pos().y(), prev.y());
             EXPECT_EQ(chain[k]->m_pPrevResultFrame, chain[k - 1]);
         }
     }
@@ -320,6 +322,48 @@ TEST_F(ResultWindowsTest, SequenceResultsReuseOneChainWindow)
     doc->ShowSequenceResultImages(false, false, false, {}, {}, {});
     EXPECT_EQ(doc->m_pResultChain, nullptr);
     EXPECT_EQ(doc->m_pResultFrameA, nullptr);
+}
+
+// A still result: A beside the document window, B below A, the first chain window below the document
+// window. A sequence viewed as the H.264 decoder views it, with every choice of its four analysis
+// windows: the legend and D take the places the others leave, and nothing covers anything.
+TEST_F(ResultWindowsTest, ResultWindowsStandBesideAndBelowOneAnotherWithoutCovering)
+{
+    CDibDoc *doc = OpenBmp("lena.bmp", 96, 80);
+    ASSERT_NE(doc, nullptr);
+    for (CDib *dib : {doc->m_pFinalDib, doc->m_pResultDibA, doc->m_pResultDibB}) {
+        dib->CopyDib(doc->m_pDib);
+        dib->m_caption = dib == doc->m_pResultDibA ? "A" : dib == doc->m_pResultDibB ? "B" : "chain";
+    }
+    doc->ShowResultImages(true, true, true, "c", "a", "b");
+    EXPECT_EQ(zntest::OverlappingResultWindows(doc), "");
+    const QRect main = doc->m_pMainFrame->geometry();
+    EXPECT_EQ(doc->m_pResultFrameA->geometry().left(), main.right() + 1 + 2);
+    EXPECT_EQ(doc->m_pResultFrameB->geometry().top(), doc->m_pResultFrameA->geometry().bottom() + 1);
+    EXPECT_EQ(doc->m_pResultChain->geometry().top(), main.bottom() + 1);
+    doc->DeleteResultImages();
+
+    // A QCIF picture: the legend, 88 rows at most, is never taller than the picture whose place it takes.
+    WriteBmp(m_dir.File("clip.seq"), 176, 144, 90);
+    CDibDoc *seq = CDibDoc::OpenDocumentFile(QString::fromStdString(m_dir.File("clip.seq")));
+    ASSERT_NE(seq, nullptr);
+    const std::pair<CDib *, const char *> views[] = {{seq->m_pFinalDib, "vectors"},
+                                                     {seq->m_pResultDibA, "stream"},
+                                                     {seq->m_pResultDibB, "block division"},
+                                                     {seq->m_pResultDibD, "bits"}};
+    for (const auto &[dib, caption] : views) {
+        dib->CopyDib(seq->m_pDib);
+        dib->m_caption = caption;
+    }
+    MakeGrey24(*seq->m_pLegendDib, 116, 88, [](int, int) { return 0; });
+    seq->m_pLegendDib->m_caption = "Legend";
+    for (int views = 1; views < 16; ++views) {
+        const bool stream = views & 1, vectors = views & 2, bdiv = views & 4, bits = views & 8;
+        seq->ShowSequenceResultImages(vectors, stream, bdiv, "vectors", "stream", "bdiv");
+        seq->ShowResultImageD(bits, "bits", stream, vectors, bdiv);
+        seq->ShowLegendImage(true, "legend", stream, vectors, bdiv, bits);
+        EXPECT_EQ(zntest::OverlappingResultWindows(seq), "") << "views " << views;
+    }
 }
 
 // Activating a document window brings its results forward and shows its dialogs again when they

@@ -2,6 +2,8 @@
 // ReplaceTab shows the new page only when it replaces the selected tab.
 #include "shell/xtab_ctrl.h"
 
+#include "shell/tab_rows.h"
+
 #include <QLabel>
 #include <QPalette>
 #include <QTabBar>
@@ -28,8 +30,7 @@ struct TabFixture
     }
     void Click(int index)
     {
-        QTabBar *bar = tab.TabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        QTest::mouseClick(tab.TabBar(), Qt::LeftButton, {}, tab.Rows()->RowTabRect(index).center());
     }
     int Shown() const
     {
@@ -128,10 +129,10 @@ TEST(XTabCtrl, ReplaceTabKeepsTheEnableFlag)
 
 namespace {
 
-// Tabs wider than the control: the row stays inside it and scroll arrows appear, as on the system's
-// tab control; labels are not shortened, and every tab, also one past a disabled tab, can be reached
-// with the arrows and then clicked.
-TEST(XTabCtrl, ARowWiderThanTheControlScrollsToEveryTab)
+// Tabs wider than the control wrap into rows, as a multi-line tab control does: no scroll arrows, no
+// label shortened, every tab inside the control and clickable where it is drawn, also one past a
+// disabled tab; the pages stand below the last row, and a control wide enough keeps one row.
+TEST(XTabCtrl, TabsWiderThanTheControlWrapIntoRowsWithEveryLabelWhole)
 {
     CXTabCtrl tab;
     const char *labels[] = {"Transform Size", "Coefficients", "Bitrate", "Errors", "Display"};
@@ -139,34 +140,32 @@ TEST(XTabCtrl, ARowWiderThanTheControlScrollsToEveryTab)
         tab.AddTab(new QLabel(QStringLiteral("page %1").arg(i)), QString::fromLatin1(labels[i]), i);
     tab.resize(160, 120);
     tab.show();
-    QTabBar *bar = tab.TabBar();
-    EXPECT_LE(bar->width(), tab.width());
-    EXPECT_EQ(bar->elideMode(), Qt::ElideNone);
+    const TabRows *rows = tab.Rows();
+    EXPECT_GE(rows->RowCount(), 2);
+    EXPECT_LE(tab.TabBar()->geometry().right(), tab.width() - 1);
+    for (QToolButton *b : tab.TabBar()->findChildren<QToolButton *>())
+        EXPECT_FALSE(b->isVisible()) << "a scroll arrow";
+    EXPECT_EQ(tab.PageTop(), CXTabCtrl::kPageTop + (rows->RowCount() - 1) * rows->RowHeight());
     tab.EnableTab(3, false);
-    QToolButton *left = nullptr, *right = nullptr;
-    for (QToolButton *b : bar->findChildren<QToolButton *>()) {
-        if (!b->isVisible())
-            continue;
-        if (!left || b->x() < left->x())
-            left = b;
-        if (!right || b->x() > right->x())
-            right = b;
-    }
-    ASSERT_TRUE(left && right && left != right) << "no scroll arrows";
     int selected = 0;
     for (int i = 0; i < 5; ++i) {
-        // The part of the row left of the arrows is what the user sees.
-        auto shown = [&] { return bar->tabRect(i).left() >= 0 && bar->tabRect(i).right() < left->x(); };
-        for (int step = 0; step < 20 && !shown(); ++step)
-            QTest::mouseClick(bar->tabRect(i).left() < 0 ? left : right, Qt::LeftButton);
-        ASSERT_TRUE(shown()) << labels[i];
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+        const QRect r = rows->RowTabRect(i);
+        EXPECT_GE(r.width(), tab.TabBar()->fontMetrics().horizontalAdvance(QString::fromLatin1(labels[i])))
+            << labels[i];
+        EXPECT_TRUE(tab.TabBar()->rect().contains(r)) << labels[i];
+        EXPECT_EQ(tab.GetPage(i)->y(), tab.PageTop()) << labels[i];
+        QTest::mouseClick(tab.TabBar(), Qt::LeftButton, {}, r.center());
         if (tab.IsTabEnabled(i))
             selected = i;
         EXPECT_EQ(tab.GetCurSel(), selected) << labels[i];
         EXPECT_TRUE(tab.GetPage(selected)->isVisible()) << labels[i];
     }
     EXPECT_EQ(selected, 4); // Display, past the disabled Errors
+    // Room for all: one row, the pages at their usual place.
+    tab.resize(800, 120);
+    EXPECT_EQ(rows->RowCount(), 1);
+    EXPECT_EQ(tab.PageTop(), CXTabCtrl::kPageTop);
+    EXPECT_EQ(tab.GetPage(0)->y(), CXTabCtrl::kPageTop);
 }
 
 } // namespace

@@ -5,6 +5,9 @@
 #include "modules/module_harness.h"
 
 #include "h264/support/h264_stream_writer.h"
+#include "modules/keyboard_user.h"
+#include "support/layout_checks.h"
+
 #include "h264/support/picture_model.h"
 #include "h264/support/run_streams.h"
 #include "h264dec/ui/h264dec_dlg.h"
@@ -196,6 +199,8 @@ TEST_F(H264decFixture, EveryViewOpensItsWindowWithItsCaption)
     EXPECT_EQ(ModuleHarness::Image(doc->m_pLegendFrame)->GetHeight(), 62 + 26);
     const std::string text = Result(dlg);
     EXPECT_NE(text.find("\r\nMax MB Bits Usage\t\t= "), std::string::npos);
+    // The legend and the four views stand beside and below the picture, none over another.
+    EXPECT_EQ(zntest::OverlappingResultWindows(doc), "");
 
     // Turning the views off closes their windows at the next Apply.
     for (int id : {2068, 2077, 2081, 2072, 2085})
@@ -227,6 +232,31 @@ TEST_F(H264decFixture, StepBoxesKeepTheLastAnswerAndAKeyPressAnsweredNoStops)
     EXPECT_EQ(text.substr(text.size() - summary.size()), summary);
     // The stored P picture still went out after B1.
     EXPECT_EQ(Title(), "clip - Frame #2(P) --> #3");
+}
+
+// The name typed into the save dialog and the Enter that answers each step box are no reason to ask
+// whether to stop; a key pressed while the pictures are decoded is.
+TEST_F(H264decFixture, OnlyAKeyPressedWhileDecodingAsksToStop)
+{
+    CH264decDlg *dlg = Open(IbbpStream(false));
+    ASSERT_NE(dlg, nullptr);
+    const std::string question = "H.264 Decoder interrupted by User\nContinue with rest of sequence?";
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        question,
+        [&](zntest::KeyboardUser &user) {
+            SetH264decSaveDialogHook([&](const H264decSaveRequest &) {
+                user.TypeFileName(QStringLiteral("typed.yuv"));
+                return QString::fromStdString(h.Dir().File("typed.yuv"));
+            });
+            ModuleHarness::Click(dlg, 2065);
+        },
+        [&] { ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY); });
+
+    zntest::KeyboardUser user;
+    ModuleHarness::Click(dlg, 2073); // frame by frame
+    ModuleHarness::Click(dlg, CH264decDlg::IDC_APPLY);
+    EXPECT_EQ(user.Count(question), 0u);
+    EXPECT_EQ(user.Count("Decode frame 2 in bitstream\n(Cancel to continue automatically)"), 1u);
 }
 
 TEST_F(H264decFixture, TheSaveFileIsReplacedByASecondApplyAndReadsBackThroughFfmpeg)

@@ -4,6 +4,8 @@
 // reads the settings file and reports as the encoder does.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+
 #include "h264enc/settings_file.h"
 #include "h264enc/ui/h264enc_dlg.h"
 #include "h264enc/ui/h264enc_pages.h"
@@ -244,7 +246,7 @@ TEST_F(H264encDlgFixture, OnlyTheFilePageUntilAStreamIsNamedWhosePathKeepsItsCas
     EXPECT_EQ(dlg->m_values.sequence_frames, 4);
     EXPECT_EQ(dlg->m_nMacroblocks, 6);
     EXPECT_EQ(dlg->m_nPicturesToCode, 2); // (4 - 1) / 2 + 1
-    // Every tab can be brought forward; the tab row stays inside its control (scroll arrows).
+    // Every tab can be brought forward; the tab rows stay inside their control.
     EXPECT_LE(dlg->TabCtrl()->TabBar()->width(), dlg->TabCtrl()->width());
     for (int i = 0; i < 8; ++i) {
         dlg->TabCtrl()->SelectTab(i);
@@ -841,6 +843,24 @@ TEST_F(H264encDlgRunFixture, TheTenFrameExampleReportsNinePicturesInCodingOrder)
     EXPECT_GT(zntest::ReadFileBytes(h.Dir().File("out.264")).size(), 0u);
     // The last picture coded is the B picture of display order 8.
     EXPECT_EQ(doc->m_pMainFrame->windowTitle().toStdString(), "seq - Frame #8");
+}
+
+// The name typed into the save dialog is no reason to ask whether to stop; a key pressed while the
+// pictures are coded is.
+TEST_F(H264encDlgRunFixture, OnlyAKeyPressedWhileCodingAsksToStop)
+{
+    CH264encDlg *dlg = Open(32, 32, 6);
+    ASSERT_NE(dlg, nullptr);
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        "H.264 Decoder interrupted by User\nContinue with rest of sequence?",
+        [&](zntest::KeyboardUser &user) {
+            SetModuleFileDialogHook([&](const ModuleFileRequest &) {
+                user.TypeFileName(QStringLiteral("typed.264"));
+                return QString::fromStdString(h.Dir().File("typed.264"));
+            });
+            ModuleHarness::Click(dlg->FilePage(), CH264encFileDlg::IDC_SAVE_AS);
+        },
+        [&] { ModuleHarness::Click(dlg, CH264encDlg::IDC_APPLY); });
 }
 
 TEST_F(H264encDlgRunFixture, AStopAfterTheFirstPictureAndARunErrorLeaveTheDialogUsable)

@@ -2,6 +2,9 @@
 // settings, the run's report, result windows and replay, on sequences panned across a photograph.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+#include "support/layout_checks.h"
+
 #include "image/cdib.h"
 #include "mpeg/me/me_dlg.h"
 #include "mpeg/me/me_pages.h"
@@ -200,6 +203,25 @@ TEST_F(MeFixture, ThreeLevelReportAndNames)
     EXPECT_EQ(ModuleHarness::Caption(doc->m_pResultFrameB), "MC FRAME DIFF. (three3): H_BF_8x8_25");
 }
 
+// The parameter tables of two and three levels line their values up with tabs: in the results font
+// no label may run into its value ("Blocksize16x16"). The three result windows stand beside and below
+// the document window without covering it or one another.
+TEST_F(MeFixture, HierarchicalReportsKeepLabelsClearOfValuesAndWindowsApart)
+{
+    ZN_REQUIRE_PHOTO("camera");
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMeDlg *dlg = Open(Pan("levels"));
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, 2102); // one loop
+    for (int levels : {2152, 2153}) {
+        ModuleHarness::Click(dlg, levels);
+        ModuleHarness::Click(dlg, kApply);
+        EXPECT_NE(ModuleHarness::ResultText(dlg, kResults).find("Blocksize"), std::string::npos);
+        EXPECT_EQ(zntest::ResultTextProblems(dlg->ResultBox()), "") << levels;
+        EXPECT_EQ(zntest::OverlappingResultWindows(doc), "") << levels;
+    }
+}
+
 TEST_F(MeFixture, NStepReportStartsWithItsReach)
 {
     const std::string seq = zntest::MakeSeqSeries(h.Dir().Path(), "walk", 64, 48, 3,
@@ -226,6 +248,27 @@ TEST_F(MeFixture, FrameByFrameAsksBeforeEachFrameAndRunsOneLoop)
     ModuleHarness::Click(dlg, kApply);
     EXPECT_EQ(messages.Texts(),
               (std::vector<std::string>{"Click OK to process frame 2", "Click OK to process frame 3"}));
+}
+
+// Keys typed before Apply, and the Enter that answers each "Click OK" box of frame-by-frame, are no
+// reason to ask whether to stop; a key pressed while the frames are searched is.
+TEST_F(MeFixture, OnlyAKeyPressedWhileEstimatingAsksToStop)
+{
+    ZN_REQUIRE_PHOTO("camera");
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMeDlg *dlg = Open(Pan("typed", 4));
+    ASSERT_NE(dlg, nullptr);
+    ModuleHarness::Click(dlg, 2102); // one loop
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        "Motion estimation interrupted by User\nContinue with rest of sequence?", {},
+        [&] { ModuleHarness::Click(dlg, kApply); });
+
+    zntest::KeyboardUser user;
+    ModuleHarness::Click(dlg, CMeVideoDlg::IDC_FRAME_BY_FRAME);
+    ModuleHarness::Click(dlg, kApply);
+    EXPECT_EQ(user.Texts(),
+              (std::vector<std::string>{"Click OK to process frame 2", "Click OK to process frame 3",
+                                        "Click OK to process frame 4"}));
 }
 
 TEST_F(MeFixture, KeyPressAsksOnlyForYuvSequences)

@@ -3,6 +3,8 @@
 // save read back by ffmpeg, and the wireless channel page with its simulator dialog.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+
 #include "image/cdib.h"
 #include "image/yuv_convert.h"
 #include "modules/common/file_dialog.h"
@@ -236,6 +238,31 @@ TEST_F(MpgdecFixture, KeyPressAsksAndNoStops)
     ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
     EXPECT_EQ(titles.size(), 30u);
     EXPECT_TRUE(messages.Texts().empty());
+}
+
+// The name typed into the Save page's file dialog and the Enter that answers each frame-by-frame box
+// are no reason to ask whether to stop; a key pressed while the pictures are decoded is.
+TEST_F(MpgdecFixture, OnlyAKeyPressedWhileDecodingAsksToStop)
+{
+    ZN_REQUIRE_TOOL("ffmpeg");
+    CMpgdecDlg *dlg = Open(Stream("typed.m1v", 4, "-c:v mpeg1video -bf 0 -q:v 6"));
+    ASSERT_NE(dlg, nullptr);
+    const std::string question = "Decoding interrupted by User\nContinue decoding this Mpeg stream?";
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        question,
+        [&](zntest::KeyboardUser &user) {
+            SetModuleFileDialogHook([&](const ModuleFileRequest &) {
+                user.TypeFileName(QStringLiteral("typed.yuv"));
+                return QString::fromStdString(h_.Dir().File("typed.yuv"));
+            });
+            ModuleHarness::Click(dlg, CMpgdecSaveDlg::IDC_SAVE);
+        },
+        [&] { ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY); });
+
+    zntest::KeyboardUser user;
+    ModuleHarness::Click(dlg, CMpgdecVideoDlg::IDC_FRAME_BY_FRAME);
+    ModuleHarness::Click(dlg, CMpgdecDlg::IDC_APPLY);
+    EXPECT_EQ(user.Texts(), (std::vector<std::string>{Question(1), Question(2), Question(3), Question(4)}));
 }
 
 TEST_F(MpgdecFixture, ApplyPressedDuringARunIsIgnored)

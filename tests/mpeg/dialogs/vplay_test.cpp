@@ -1,6 +1,8 @@
 // The video player on raw YUV sequences and .seq series, with a fake frame clock and scripted keys.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+
 #include "image/cdib.h"
 #include "mpeg/player/vplay_dlg.h"
 #include "mpeg/support/fake_clock.h"
@@ -103,6 +105,15 @@ TEST_F(VplayFixture, KeyThenNoStopsAfterTheCurrentFrameAndYesGoesOn)
                                     2, "Video player interrupted by User\nContinue playing this video?")));
     // The stopped step still lasts its 50 ms.
     EXPECT_EQ(clock.sleeps, (std::vector<int64_t>{43, 43}));
+}
+
+TEST_F(VplayFixture, OnlyAKeyPressedWhilePlayingAsksToStop)
+{
+    CVplayDlg *dlg = Open(WriteLevels(h.Dir(), "typed", 16, 16, 4));
+    ASSERT_NE(dlg, nullptr);
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        "Video player interrupted by User\nContinue playing this video?", {},
+        [&] { ModuleHarness::Click(dlg, CVplayDlg::IDC_PLAY); });
 }
 
 TEST_F(VplayFixture, CifDimensionsReadHeightFirst)

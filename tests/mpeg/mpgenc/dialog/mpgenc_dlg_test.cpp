@@ -2,6 +2,8 @@
 // dialog, and runs that show every coded picture in the document's window and report it.
 #include "modules/module_harness.h"
 
+#include "modules/keyboard_user.h"
+
 #include "image/cdib.h"
 #include "image/yuv_convert.h"
 #include "modules/common/file_dialog.h"
@@ -219,6 +221,25 @@ TEST_F(MpgencFixture, ApplyShowsTheFramesInCodingOrderAndTheLastOneAsTheDecoderS
                (3 * 64 + 3) & ~3);
     EXPECT_TRUE(std::equal(expect.begin(), expect.end(), doc->m_pDib->GetBits()));
     EXPECT_EQ(zntest::FfmpegErrors(h.Dir().File("out.mpg")), "");
+}
+
+// What a new user did: Save as..., a name typed and Enter, "Mpeg 2", Apply. The keys of the name are
+// no reason to ask whether to stop; a key pressed while the frames are coded is.
+TEST_F(MpgencFixture, OnlyAKeyPressedWhileCodingAsksToStop)
+{
+    CMpgencDlg *dlg = Open(64, 48, 4);
+    ASSERT_NE(dlg, nullptr);
+    zntest::ExpectKeyQuestionOnlyForKeysOfTheRun(
+        "Encoding interrupted by User\nContinue encoding this sequence?",
+        [&](zntest::KeyboardUser &user) {
+            SetModuleFileDialogHook([&](const ModuleFileRequest &) {
+                user.TypeFileName(QStringLiteral("out.mpg"));
+                return QString::fromStdString(h.Dir().File("out.mpg"));
+            });
+            ModuleHarness::Click(dlg->FilePage(), kSaveAs);
+            ModuleHarness::Click(dlg->FilePage(), CMpgencFileDlg::IDC_MPEG2);
+        },
+        [&] { ModuleHarness::Click(dlg, CMpgencDlg::IDC_APPLY); });
 }
 
 TEST_F(MpgencFixture, BottomFieldFirstReportsTheBottomFieldThenTheTop)
