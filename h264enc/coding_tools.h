@@ -7,6 +7,7 @@
 #include "h264enc/enc_memory.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -39,6 +40,47 @@ struct MacroblockWork
     int direct_no_residue = 0;
 };
 
+// The sub-sample refinement of every block shape tries vectors around the same few, so one 4x4 block
+// meets the same vector again and again within a macroblock: its SATD at each vector is kept, per
+// reference list and 4x4 block of the macroblock, until the next macroblock (a new stamp).
+struct SatdCache
+{
+    // Direct-mapped by the vector's low bits: the vectors of one refinement (within 3 quarter samples of
+    // one another) never share an entry; vectors 2 samples apart replace each other. An entry's tag is
+    // the macroblock's stamp and the vector.
+    struct Entry
+    {
+        uint64_t tag = 0;
+        int value = 0;
+    };
+    static constexpr int kSlots = 64;
+    std::vector<Entry> entries; // [list][block][slot]
+    uint32_t stamp = 1;
+
+    // The tag of a vector in the current macroblock; 0 (never a current tag) for one beyond 16 bits.
+    uint64_t Tag(int cx, int cy) const
+    {
+        if (cx < -32768 || cx > 32767 || cy < -32768 || cy > 32767)
+            return 0;
+        return (static_cast<uint64_t>(stamp) << 32) | (static_cast<uint32_t>(cx & 0xffff) << 16) |
+               static_cast<uint32_t>(cy & 0xffff);
+    }
+    // The entries of 4x4 block 0 of list `list` for the slot of vector (cx, cy); block b's is b x kSlots on.
+    Entry *Slot(int list, int cx, int cy)
+    {
+        return entries.data() + static_cast<size_t>(list) * 16 * kSlots +
+               static_cast<size_t>((cx & 7) | ((cy & 7) << 3));
+    }
+    void NextMacroblock()
+    {
+        if (++stamp == 0) {
+            for (Entry &e : entries)
+                e.tag = 0;
+            stamp = 1;
+        }
+    }
+};
+
 // The motion search tables of a run and the fast integer search's SAD tables.
 struct MotionSearchTables
 {
@@ -49,9 +91,17 @@ struct MotionSearchTables
     std::vector<int> mvbits_table; // indexed by d + max_mvd
     std::vector<int> refbits;
     int lists = 0; // ref_frame_count + 1: the forward references, then the backward one last
-    // BlockSAD[L][t][b][p] in one block per list, t 1..7, b 0..15 (the 4x4 block starting it).
-    std::vector<std::vector<int>> block_sad;
+    // BlockSAD of list L: per meaningful block (type t, 4x4 block b starting it: sad_slot(t, b)) a table
+    // of 16-bit SADs over the window in raster order, row dy, column dx (the window's top-left position
+    // first; the centre at (max_search_range[L], max_search_range[L])), rows sad_stride apart.
+    std::vector<std::vector<uint16_t>> block_sad;
+    int sad_stride = 0;
+    size_t sad_plane = 0; // entries per table
     std::vector<int> setup_done, center_x, center_y, pos_00, max_search_range;
+    // The spiral index of every offset (x, y) of the window of search_range, at
+    // (y + search_range) x (2 x search_range + 1) + x + search_range: equal costs go to the lower one.
+    std::vector<int> spiral_rank;
+    SatdCache satd_cache;
 
     int mvbits(int d) const
     {
@@ -63,10 +113,25 @@ struct MotionSearchTables
     {
         return v >= 0 && v < static_cast<int>(refbits.size()) ? refbits[static_cast<size_t>(v)] : 99;
     }
-    int *Sad(int list, int type, int block)
+    // Tables of type 7 (4x4) come first, block 0 to 15, so that one pass fills them at a fixed spacing.
+    static int sad_slot(int type, int block);
+    static constexpr int kSadSlots = 41;
+    uint16_t *Sad(int list, int type, int block)
     {
         return block_sad[static_cast<size_t>(list)].data() +
-               (static_cast<size_t>(type) * 16 + static_cast<size_t>(block)) * static_cast<size_t>(positions);
+               static_cast<size_t>(sad_slot(type, block)) * sad_plane;
+    }
+    const uint16_t *Sad(int list, int type, int block) const
+    {
+        return block_sad[static_cast<size_t>(list)].data() +
+               static_cast<size_t>(sad_slot(type, block)) * sad_plane;
+    }
+    // The SAD at spiral position p of the window (BlockSAD[L][t][b][p]).
+    int SadAt(int list, int type, int block, int p) const
+    {
+        const int r = max_search_range[static_cast<size_t>(list)];
+        return Sad(list, type, block)[(spiral_y[static_cast<size_t>(p)] + r) * sad_stride +
+                                      spiral_x[static_cast<size_t>(p)] + r];
     }
     // A difference beyond the table (a vector far outside the window): the Exp-Golomb length itself.
     static int LongMvBits(int d);

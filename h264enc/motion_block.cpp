@@ -107,24 +107,65 @@ void PartitionArea(int type, int block, int *x0, int *y0, int *w, int *h)
     }
 }
 
-// SATD cost of the block at picture position (x, y), w x h, against reference f at vector (cx, cy)
-// quarter samples, added to `cost` block by block; stops as soon as it exceeds `limit`.
-int BlockSatd(const EncoderRun &run, const RefFrame &f, int x, int y, int w, int h, int cx, int cy, int cost,
-              int limit)
+// The SATD of the two 4x4 blocks of an 8x4 strip at picture position (x, y) (or of the left one
+// alone), against quarter-sample plane `plane` at vector (cx, cy): straight from the plane's rows where
+// every sample lies in it, else through the clamp.
+void StripSatd(const Array2D<uint8_t> &org_y, const Array2D<uint8_t> &plane, int x, int y, int cx, int cy,
+               bool wide, bool hadamard, int out[2])
+{
+    const int r0 = 4 * y + cy + kQuarterMargin, c0 = 4 * x + cx + kQuarterMargin;
+    if (r0 >= 0 && c0 >= 0 && r0 + 12 < plane.rows() && c0 + (wide ? 32 : 16) <= plane.cols()) {
+        quarter_strip_satd(org_y[y] + x, org_y.cols(), plane[r0] + c0, plane.cols(), wide, hadamard, out);
+        return;
+    }
+    out[1] = 0;
+    for (int k = 0; k < (wide ? 2 : 1); ++k) {
+        int d[16];
+        uint8_t ref[16];
+        quarter_block4x4_reference(plane, 4 * y + cy, 4 * (x + 4 * k) + cx, ref);
+        for (int v = 0; v < 4; ++v)
+            for (int u = 0; u < 4; ++u)
+                d[4 * v + u] = org_y[y + v][x + 4 * k + u] - ref[4 * v + u];
+        out[k] = satd4x4(d, hadamard);
+    }
+}
+
+// SATD cost of the block at picture position (x, y), w x h, against reference r at vector (cx, cy)
+// quarter samples, added to `cost` block by block; stops as soon as it exceeds `limit` (the blocks of a
+// strip are added together: the sum only grows, so a cost that would have stopped still ends above
+// limit). The SATDs of the macroblock's 4x4 blocks are kept per vector for the other block shapes.
+int BlockSatd(EncoderRun &run, int r, int x, int y, int w, int h, int cx, int cy, int cost, int limit)
 {
     const Array2D<uint8_t> &org_y = run.org->y;
+    const Array2D<uint8_t> &plane = reference_frame(run, r)->mref;
     const bool hadamard = run.input.UseHadamard != 0;
+    SatdCache &cache = run.search.satd_cache;
+    const int mbx = x - run.img.luma_x(), mby = y - run.img.luma_y();
+    const uint64_t tag = cache.Tag(cx, cy);
+    const bool keep =
+        tag != 0 && mbx >= 0 && mby >= 0 && mbx + w <= 16 && mby + h <= 16 && !cache.entries.empty();
+    SatdCache::Entry *slot = keep ? cache.Slot(search_list_index(run, r), cx, cy) : nullptr;
     for (int by = 0; by < h; by += 4)
-        for (int bx = 0; bx < w; bx += 4) {
-            int d[16];
-            uint8_t ref[16];
-            quarter_block4x4(f.mref, 4 * (y + by) + cy, 4 * (x + bx) + cx, ref);
-            for (int v = 0; v < 4; ++v) {
-                const uint8_t *o = org_y[y + by + v] + x + bx;
-                for (int u = 0; u < 4; ++u)
-                    d[4 * v + u] = o[u] - ref[4 * v + u];
+        for (int bx = 0; bx < w; bx += 8) {
+            const bool wide = bx + 8 <= w;
+            if (keep) {
+                SatdCache::Entry &e0 = slot[(4 * ((mby + by) / 4) + (mbx + bx) / 4) * SatdCache::kSlots];
+                SatdCache::Entry &e1 = wide ? (&e0)[SatdCache::kSlots] : e0;
+                if (e0.tag == tag && e1.tag == tag) {
+                    cost += e0.value + (wide ? e1.value : 0);
+                } else {
+                    int satd[2];
+                    StripSatd(org_y, plane, x + bx, y + by, cx, cy, wide, hadamard, satd);
+                    e1.value = satd[1];
+                    e0.value = satd[0];
+                    e0.tag = e1.tag = tag;
+                    cost += satd[0] + satd[1];
+                }
+            } else {
+                int satd[2];
+                StripSatd(org_y, plane, x + bx, y + by, cx, cy, wide, hadamard, satd);
+                cost += satd[0] + satd[1];
             }
-            cost += satd4x4(d, hadamard);
             if (cost > limit)
                 return cost;
         }
@@ -148,11 +189,7 @@ void quarter_block4x4(const Array2D<uint8_t> &plane, int y4, int x4, uint8_t out
         quarter_block4x4_reference(plane, y4, x4, out);
         return;
     }
-    for (int v = 0; v < 4; ++v) {
-        const uint8_t *row = plane[r0 + 4 * v] + c0;
-        for (int u = 0; u < 4; ++u)
-            out[4 * v + u] = row[4 * u];
-    }
+    gather_quarter4x4(plane[r0] + c0, plane.cols(), out);
 }
 
 void predict_block_vector(const EncoderRun &run, int list, int r, int bx, int by, int w, int h, int *px,
@@ -219,7 +256,6 @@ int refine_sub_pel(EncoderRun &run, int r, int x, int y, int type, int px, int p
 {
     const MotionSearchTables &t = run.search;
     const EncoderImage &img = run.img;
-    const RefFrame &f = *reference_frame(run, r);
     const int w = kBlockWidth[type], h = kBlockHeight[type];
     const int lambda = run.motion.fixed_lambda;
     const bool hadamard = run.input.UseHadamard != 0;
@@ -235,7 +271,7 @@ int refine_sub_pel(EncoderRun &run, int r, int x, int y, int type, int px, int p
             cost -= (16 * lambda) >> 16;
         if (cost >= best)
             continue;
-        cost = BlockSatd(run, f, x, y, w, h, cx, cy, cost, best);
+        cost = BlockSatd(run, r, x, y, w, h, cx, cy, cost, best);
         if (cost < best) {
             best = cost;
             bestP = p;
@@ -250,7 +286,7 @@ int refine_sub_pel(EncoderRun &run, int r, int x, int y, int type, int px, int p
         int cost = (lambda * (t.mvbits(cx - px) + t.mvbits(cy - py))) >> 16;
         if (cost >= best)
             continue;
-        cost = BlockSatd(run, f, x, y, w, h, cx, cy, cost, best);
+        cost = BlockSatd(run, r, x, y, w, h, cx, cy, cost, best);
         if (cost < best) {
             best = cost;
             bestP = p;

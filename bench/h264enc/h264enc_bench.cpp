@@ -229,27 +229,92 @@ template <bool Fast> void BM_Satd4x4(benchmark::State &state)
 BENCHMARK(BM_Satd4x4<true>)->Name("BM_Satd4x4_1024/fast");
 BENCHMARK(BM_Satd4x4<false>)->Name("BM_Satd4x4_1024/plain");
 
-// One macroblock's 4x4 SAD table over the window of search range 16 (33 x 33 positions).
+// One macroblock's 4x4 SAD tables over the window of search range 16 (33 x 33 positions).
 template <bool Fast> void BM_SadWindow(benchmark::State &state)
 {
     std::mt19937 rng(9);
-    const int side = 33, stride = side + 15;
-    std::vector<uint8_t> src(256), win(static_cast<size_t>(stride) * stride);
+    const int side = 33, outStride = 48, stride = outStride + 16;
+    std::vector<uint8_t> src(256), win(static_cast<size_t>(stride) * (side + 15));
     for (auto &v : src)
         v = static_cast<uint8_t>(rng());
     for (auto &v : win)
         v = static_cast<uint8_t>(rng());
-    std::vector<int> out(static_cast<size_t>(side) * side * 16);
+    const size_t plane = static_cast<size_t>(side) * outStride;
+    std::vector<uint16_t> out(plane * 16);
     for (auto _ : state) {
         if (Fast)
-            h264enc::sad4x4_window(src.data(), win.data(), stride, side, out.data());
+            h264enc::sad4x4_window(src.data(), win.data(), stride, side, out.data(), outStride, plane);
         else
-            h264enc::sad4x4_window_reference(src.data(), win.data(), stride, side, out.data());
+            h264enc::sad4x4_window_reference(src.data(), win.data(), stride, side, out.data(), outStride,
+                                             plane);
         benchmark::DoNotOptimize(out.data());
     }
 }
 BENCHMARK(BM_SadWindow<true>)->Name("BM_SadWindowRange16/fast");
 BENCHMARK(BM_SadWindow<false>)->Name("BM_SadWindowRange16/plain");
+
+// One block's scan for its least cost over the 33 x 33 positions of search range 16.
+template <bool Fast> void BM_LeastCostScan(benchmark::State &state)
+{
+    std::mt19937 rng(4);
+    const int n = 33, stride = 48;
+    std::vector<uint16_t> sad(static_cast<size_t>(stride) * n), xbits(n + 8);
+    std::vector<int> ybits(n), rank(static_cast<size_t>(n) * n);
+    for (auto &v : sad)
+        v = static_cast<uint16_t>(2000 + rng() % 4000);
+    for (int k = 0; k < n; ++k) {
+        xbits[static_cast<size_t>(k)] = static_cast<uint16_t>(1 + 2 * (std::abs(k - 16) / 2));
+        ybits[static_cast<size_t>(k)] = 1 + 2 * (std::abs(k - 16) / 2);
+    }
+    for (size_t k = 0; k < rank.size(); ++k)
+        rank[k] = static_cast<int>(k);
+    h264enc::PositionScan s;
+    s.sad = sad.data();
+    s.sad_stride = stride;
+    s.n = n;
+    s.xbits = xbits.data();
+    s.ybits = ybits.data();
+    s.rank = rank.data();
+    s.rank_stride = n;
+    s.lambda = 25 << 16;
+    for (auto _ : state) {
+        int row = 0, col = 0;
+        const int c = Fast ? h264enc::least_cost_position(s, &row, &col)
+                           : h264enc::least_cost_position_reference(s, &row, &col);
+        benchmark::DoNotOptimize(c + row + col);
+    }
+}
+BENCHMARK(BM_LeastCostScan<true>)->Name("BM_LeastCostScanRange16/fast");
+BENCHMARK(BM_LeastCostScan<false>)->Name("BM_LeastCostScanRange16/plain");
+
+// The Hadamard SATD of the 16 4x4 blocks of a 16x16 block against a quarter-sample plane.
+template <bool Fast> void BM_QuarterSatd16x16(benchmark::State &state)
+{
+    std::mt19937 rng(6);
+    std::vector<uint8_t> src(256), plane(64 * 64 * 4);
+    for (auto &v : src)
+        v = static_cast<uint8_t>(rng());
+    for (auto &v : plane)
+        v = static_cast<uint8_t>(rng());
+    for (auto _ : state) {
+        int sum = 0;
+        for (int y = 0; y < 16; y += 4)
+            for (int x = 0; x < 16; x += 8) {
+                int out[2];
+                if (Fast)
+                    h264enc::quarter_strip_satd(src.data() + 16 * y + x, 16,
+                                                plane.data() + 4 * (64 * 4 * y + x), 64 * 4, true, true, out);
+                else
+                    h264enc::quarter_strip_satd_reference(src.data() + 16 * y + x, 16,
+                                                          plane.data() + 4 * (64 * 4 * y + x), 64 * 4, true,
+                                                          true, out);
+                sum += out[0] + out[1];
+            }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_QuarterSatd16x16<true>)->Name("BM_QuarterSatd16x16/fast");
+BENCHMARK(BM_QuarterSatd16x16<false>)->Name("BM_QuarterSatd16x16/plain");
 
 template <bool Fast> void BM_QuarterPlaneCif(benchmark::State &state)
 {

@@ -1,15 +1,21 @@
 // Written streams and reconstructions pinned by checksum. Renaming the encoder's pieces or making them
 // faster must leave every byte as it was; a change meant to alter what the encoder writes updates the
-// table and says why. The rows reach the main coding paths on a synthetic pan: CAVLC and CABAC, B
-// pictures, several references with rate-distortion decisions, macroblock-adaptive frames (which
-// need rate-distortion decisions) and field coding, weighted prediction and slices.
+// table (kRows) and says why; a failing row prints the value it now gives. The rows reach the main
+// coding paths on a synthetic pan: CAVLC and CABAC, B pictures, search ranges from 1 to 32 (narrowed for
+// older references and smaller blocks too), SAD and Hadamard costs, windows reaching past every edge of
+// a small picture, several references (with fresh noise per frame so that older ones win), large
+// partitions only, rate-distortion and loss-aware decisions, field pictures chosen per picture,
+// macroblock-adaptive frames (which need rate-distortion decisions) and field coding, weighted
+// prediction and slices.
 #include "support/encoder_fixture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -21,6 +27,8 @@ struct PinRow
     int width, height;
     std::vector<std::string> settings;
     uint64_t stream, recon; // FNV-1a of the .264 file and of the reconstruction file
+    int dx = 3, dy = 1;     // the pan's motion in samples per frame
+    int noise = 0;          // amplitude of fresh luma noise in every frame: older references can then win
 };
 
 void PrintTo(const PinRow &r, std::ostream *os)
@@ -48,7 +56,14 @@ TEST_P(StreamPin, StreamAndReconstructionKeepTheirBytes)
     const int frames = 7;
     zntest::ScratchDir dir;
     const std::string yuv = dir.File("in.yuv");
-    const auto seq = enctest::SyntheticPan(row.width, row.height, frames, 3, 1);
+    auto seq = enctest::SyntheticPan(row.width, row.height, frames, row.dx, row.dy);
+    std::mt19937 rng(7);
+    const size_t luma = static_cast<size_t>(row.width) * static_cast<size_t>(row.height);
+    for (size_t k = 0; row.noise > 0 && k < seq.size(); ++k)
+        if (k % (luma * 3 / 2) < luma)
+            seq[k] = static_cast<uint8_t>(std::clamp(
+                seq[k] + static_cast<int>(rng() % static_cast<unsigned>(2 * row.noise + 1)) - row.noise, 0,
+                255));
     ASSERT_TRUE(zntest::WriteFileBytes(yuv, std::vector<unsigned char>(seq.begin(), seq.end())));
     auto v = enctest::DialogValues(yuv, row.width, row.height, frames, dir.File("out.264"));
     std::vector<std::string> extra = row.settings;
@@ -95,6 +110,73 @@ const PinRow kRows[] = {
       "WeightedPrediction = 1", "SliceMode = 1", "SliceArgument = 11"},
      0x377333da46ac6f54ULL,
      0x200fe93b9f187e74ULL},
+    {"SadRange8Cavlc",
+     176,
+     144,
+     {"SymbolMode = 0", "NumberBFrames = 0", "FrameSkip = 0", "UseHadamard = 0", "SearchRange = 8"},
+     0xcc03eccb41e08c6eULL,
+     0x4b6fb819470e41b2ULL},
+    {"Range1CabacWithB",
+     176,
+     144,
+     {"SymbolMode = 1", "NumberBFrames = 1", "FrameSkip = 1", "SearchRange = 1"},
+     0xfcc05b6be5064c6ULL,
+     0xaabef7da6c39711fULL},
+    {"Range32NarrowedTwoReferencesTemporalDirect",
+     176,
+     144,
+     {"SymbolMode = 0", "NumberBFrames = 1", "FrameSkip = 1", "SearchRange = 32", "RestrictSearchRange = 0",
+      "NumberReferenceFrames = 2", "DirectModeType = 0"},
+     0xcb5d1beec9599313ULL,
+     0x8f659fb7ba636c63ULL,
+     11,
+     -5},
+    {"FiveReferencesNarrowedCabac",
+     176,
+     144,
+     {"SymbolMode = 1", "NumberBFrames = 0", "FrameSkip = 0", "NumberReferenceFrames = 5",
+      "RestrictSearchRange = 1"},
+     0xfabfd976fe8d01fULL,
+     0x398362d08203ea71ULL,
+     1,
+     1,
+     6},
+    {"SmallPictureWindowsPastTheEdges",
+     48,
+     32,
+     {"SymbolMode = 1", "NumberBFrames = 1", "FrameSkip = 1", "SearchRange = 24"},
+     0xdffdeddacc32d218ULL,
+     0xcf0dbcae45ebed10ULL,
+     -2,
+     3},
+    {"RdCavlcWithBSad",
+     176,
+     144,
+     {"SymbolMode = 0", "NumberBFrames = 1", "FrameSkip = 1", "RDOptimization = 1", "UseHadamard = 0"},
+     0x99b80c2a7a76f2cfULL,
+     0x1a02e33c8938e16dULL},
+    {"LargePartitionsTwoReferencesWithB",
+     176,
+     144,
+     {"SymbolMode = 1", "NumberBFrames = 1", "FrameSkip = 1", "NumberReferenceFrames = 2",
+      "InterSearch8x4 = 0", "InterSearch4x8 = 0", "InterSearch4x4 = 0"},
+     0x8eeedaa2cabf164eULL,
+     0x4878cca9678ff3e1ULL,
+     2,
+     -1,
+     4},
+    {"PictureFieldsCabacWithB",
+     176,
+     160,
+     {"SymbolMode = 1", "NumberBFrames = 1", "FrameSkip = 1", "InterlaceCodingOption = 1"},
+     0x719a72fc6808cb7dULL,
+     0xafebfce533a70a27ULL},
+    {"LossAwareRd",
+     176,
+     144,
+     {"SymbolMode = 0", "NumberBFrames = 0", "FrameSkip = 0", "RDOptimization = 2", "NumberOfDecoders = 3"},
+     0x48be9d6b5facf3acULL,
+     0x43ebe0bb276ad3b1ULL},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, StreamPin, ::testing::ValuesIn(kRows),

@@ -1,7 +1,8 @@
-// The coding tools' kernels and worked values: SATD and the SAD window against their plain references
-// and a matrix-product oracle, the quarter-sample reference plane against its reference and the
-// decoder's own fetch at every position of the plane (its margin too), the search tables, temporal
-// direct scaling, the intra 16x16 type number and the intra refresh order.
+// The coding tools' kernels and worked values: SATD, the SAD window, the least-cost scan and the
+// quarter-sample SATD against their plain references and a matrix-product oracle, the quarter-sample
+// reference plane against its reference and the decoder's own fetch at every position of the plane (its
+// margin too), the search tables, temporal direct scaling, the intra 16x16 type number and the intra refresh
+// order.
 #include "h264dec/luma_interp.h"
 #include "h264enc/enc_kernels.h"
 #include "h264enc/enc_run.h"
@@ -12,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 namespace enc_tools_test { // one namespace per test file: a folder compiles as one source
 
@@ -80,10 +83,11 @@ TEST(EncKernels, SatdFastEqualsReferenceAndTheMatrixDefinition)
 TEST(EncKernels, SadWindowFastEqualsReference)
 {
     std::mt19937 rng(3);
-    for (int side : {1, 3, 9, 33}) {
+    for (int side : {1, 3, 9, 33, 79}) {
         for (int kind = 0; kind < 3; ++kind) {
-            const int stride = side + 15 + kind; // the window may be wider than it needs
-            std::vector<uint8_t> src(256), win(static_cast<size_t>(stride) * (side + 15));
+            const int outStride = (side + 14) / 8 * 8, winStride = outStride + 16 + kind;
+            const size_t plane = static_cast<size_t>(side) * outStride + 5;
+            std::vector<uint8_t> src(256), win(static_cast<size_t>(winStride) * (side + 15));
             auto sample = [&](size_t i) {
                 return static_cast<uint8_t>(kind == 0 ? rng() % 256 : kind == 1 ? (i % 2) * 255 : 255);
             };
@@ -91,12 +95,112 @@ TEST(EncKernels, SadWindowFastEqualsReference)
                 src[i] = kind == 2 ? 0 : sample(i);
             for (size_t i = 0; i < win.size(); ++i)
                 win[i] = sample(i / 3);
-            std::vector<int> fast(static_cast<size_t>(side) * side * 16), ref(fast.size());
-            sad4x4_window(src.data(), win.data(), stride, side, fast.data());
-            sad4x4_window_reference(src.data(), win.data(), stride, side, ref.data());
-            ASSERT_EQ(fast, ref) << "side " << side << " kind " << kind;
+            std::vector<uint16_t> fast(plane * 16), ref(plane * 16);
+            sad4x4_window(src.data(), win.data(), winStride, side, fast.data(), outStride, plane);
+            sad4x4_window_reference(src.data(), win.data(), winStride, side, ref.data(), outStride, plane);
+            for (int b = 0; b < 16; ++b)
+                for (int dy = 0; dy < side; ++dy)
+                    for (int dx = 0; dx < side; ++dx) {
+                        const size_t at =
+                            static_cast<size_t>(b) * plane + static_cast<size_t>(dy * outStride + dx);
+                        ASSERT_EQ(fast[at], ref[at]) << "side " << side << " kind " << kind << " block " << b;
+                    }
         }
     }
+}
+
+TEST(EncKernels, LeastCostScanFastEqualsReference)
+{
+    // Random costs, every position tied (the rank decides), costs at and past the 16-bit limit, and
+    // lambdas whose bits could overflow a 16-bit lane: the fast scan must give the same cost and
+    // position every time.
+    std::mt19937 rng(12);
+    struct Case
+    {
+        const char *name;
+        int sadLo, sadHi, bitsHi, lambda;
+    };
+    const Case cases[] = {
+        {"random", 0, 4080, 41, 25 << 16},
+        {"fractional lambda", 0, 65280, 41, (51 << 16) + 32767},
+        {"all tied", 500, 500, 1, 7 << 16},
+        {"few values", 0, 2, 3, 1 << 16},
+        {"at the limit", 65200, 65280, 41, 91 << 16},
+        {"saturated", 65280, 65280, 41, (91 << 16) + 65535},
+        {"overflowing bits", 0, 100, 3000, 900 << 16},
+        {"zero lambda", 0, 3, 41, 0},
+    };
+    for (const Case &c : cases)
+        for (int n : {1, 2, 7, 8, 9, 33, 79})
+            for (int trial = 0; trial < 6; ++trial) {
+                const int stride = (n + 14) / 8 * 8 + 8 * (trial % 2), rankStride = n + trial;
+                std::vector<uint16_t> sad(static_cast<size_t>(stride) * n + 8),
+                    xbits(static_cast<size_t>(n) + 8);
+                std::vector<int> ybits(static_cast<size_t>(n)), rank(static_cast<size_t>(rankStride) * n);
+                auto between = [&](int lo, int hi) {
+                    return lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+                };
+                for (auto &v : sad)
+                    v = static_cast<uint16_t>(between(c.sadLo, c.sadHi));
+                for (auto &v : xbits)
+                    v = static_cast<uint16_t>(between(1, c.bitsHi));
+                for (auto &v : ybits)
+                    v = between(1, c.bitsHi);
+                for (size_t k = 0; k < rank.size(); ++k)
+                    rank[k] = static_cast<int>(k);
+                std::shuffle(rank.begin(), rank.end(), rng);
+                PositionScan s;
+                s.sad = sad.data();
+                s.sad_stride = stride;
+                s.n = n;
+                s.xbits = xbits.data();
+                s.ybits = ybits.data();
+                s.rank = rank.data();
+                s.rank_stride = rankStride;
+                s.lambda = c.lambda;
+                int fr = 0, fc = 0, rr = 0, rc = 0;
+                const int fast = least_cost_position(s, &fr, &fc);
+                const int plain = least_cost_position_reference(s, &rr, &rc);
+                ASSERT_EQ(fast, plain) << c.name << " n " << n << " trial " << trial;
+                ASSERT_EQ(fr, rr) << c.name << " n " << n << " trial " << trial;
+                ASSERT_EQ(fc, rc) << c.name << " n " << n << " trial " << trial;
+            }
+}
+
+TEST(EncKernels, QuarterStripSatdFastEqualsReference)
+{
+    // Both strip widths, SAD and Hadamard, every phase, random and extreme samples (all 255 against
+    // all 0, and a checkerboard of the two).
+    std::mt19937 rng(21);
+    const int planeStride = 4 * 24 + 5;
+    std::vector<uint8_t> plane(static_cast<size_t>(planeStride) * 4 * 20), src(24 * 20);
+    for (int kind = 0; kind < 3; ++kind)
+        for (int trial = 0; trial < 200; ++trial) {
+            for (auto &v : plane)
+                v = static_cast<uint8_t>(kind == 0 ? rng() % 256 : kind == 1 ? 0 : (rng() % 2) * 255);
+            for (auto &v : src)
+                v = static_cast<uint8_t>(kind == 0 ? rng() % 256 : kind == 1 ? 255 : (rng() % 2) * 255);
+            for (bool wide : {false, true})
+                for (bool hadamard : {false, true}) {
+                    const int w = wide ? 8 : 4;
+                    const int x = static_cast<int>(rng() % static_cast<unsigned>(24 - w + 1)),
+                              y = static_cast<int>(rng() % 17), phase = static_cast<int>(rng() % 16);
+                    const uint8_t *s = src.data() + y * 24 + x;
+                    const uint8_t *r = plane.data() + (4 * y + phase / 4) * planeStride + 4 * x + phase % 4;
+                    int fast[2] = {-1, -1}, plain[2] = {-2, -2};
+                    quarter_strip_satd(s, 24, r, planeStride, wide, hadamard, fast);
+                    quarter_strip_satd_reference(s, 24, r, planeStride, wide, hadamard, plain);
+                    ASSERT_EQ(fast[0], plain[0]) << kind << " " << wide << " " << hadamard;
+                    ASSERT_EQ(fast[1], plain[1]) << kind << " " << wide << " " << hadamard;
+                }
+            uint8_t fast[16], plain[16];
+            const uint8_t *r = plane.data() + 3 * planeStride + 2;
+            gather_quarter4x4(r, planeStride, fast);
+            for (int v = 0; v < 4; ++v)
+                for (int u = 0; u < 4; ++u)
+                    plain[4 * v + u] = r[4 * v * planeStride + 4 * u];
+            ASSERT_EQ(std::vector<uint8_t>(fast, fast + 16), std::vector<uint8_t>(plain, plain + 16));
+        }
 }
 
 h264enc::Array2D<uint8_t> LumaPicture(int w, int h, int kind, unsigned seed)
