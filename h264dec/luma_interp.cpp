@@ -444,6 +444,44 @@ void h264dec_luma_pred_fast(const LumaPlaneView &p, int x_pos, int y_pos, int w,
     fn(win + 2 * kStride + 2, kStride, h, out, stride);
 }
 
+void h264dec_average_pred_reference(const uint8_t *a, const uint8_t *b, uint8_t *out, int stride, int w,
+                                    int h)
+{
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            out[y * stride + x] = static_cast<uint8_t>((a[y * stride + x] + b[y * stride + x] + 1) >> 1);
+}
+
+void h264dec_average_pred_fast(const uint8_t *a, const uint8_t *b, uint8_t *out, int stride, int w, int h)
+{
+#if defined(__SSE2__)
+    // pavgb is exactly (a + b + 1) >> 1 on bytes.
+    if (w == 16 || w == 8 || w == 4) {
+        for (int y = 0; y < h; ++y) {
+            const size_t o = static_cast<size_t>(y) * static_cast<size_t>(stride);
+            if (w == 16) {
+                const __m128i v = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + o)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + o)));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            } else if (w == 8) {
+                const __m128i v = _mm_avg_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + o)),
+                                               _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + o)));
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o), v);
+            } else {
+                int32_t va, vb;
+                std::memcpy(&va, a + o, sizeof va);
+                std::memcpy(&vb, b + o, sizeof vb);
+                const int32_t v =
+                    _mm_cvtsi128_si32(_mm_avg_epu8(_mm_cvtsi32_si128(va), _mm_cvtsi32_si128(vb)));
+                std::memcpy(out + o, &v, sizeof v);
+            }
+        }
+        return;
+    }
+#endif
+    h264dec_average_pred_reference(a, b, out, stride, w, h);
+}
+
 LumaPlaneView h264dec_luma_view(const H264DecoderState &dec, int ref)
 {
     const DecoderImage &img = dec.img;

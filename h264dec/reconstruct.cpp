@@ -312,9 +312,7 @@ void CombineBlock(const MbContext &c, const BlockSource &s, const uint8_t *const
     constexpr int kS = 16;
     if (!img.apply_weights) {
         if (s.use[0] && s.use[1]) {
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    dst[y * kS + x] = static_cast<uint8_t>((p[0][y * kS + x] + p[1][y * kS + x] + 1) >> 1);
+            h264dec_average_pred_fast(p[0], p[1], dst, kS, w, h);
         } else {
             const uint8_t *q = p[s.use[0] ? 0 : 1];
             for (int y = 0; y < h; ++y)
