@@ -35,10 +35,14 @@ struct FicEncodeStats
 // Why these settings cannot code an image of rows x cols; empty when they can.
 std::string FicSettingsProblem(int rows, int cols, const FicEncodeParams &p);
 
+// The domain search the encoder runs: the fast one, or the plain one that checks it. Both give the
+// same code, bit for bit.
+enum class FicSearch { kFast, kPlain };
+
 // The code of an image given as rows x cols bytes, row 0 at the top. Settings it cannot take end
 // the run with zn::RunAborted carrying FicSettingsProblem's text.
 std::vector<uint8_t> FicEncode(const uint8_t *pixels, int rows, int cols, const FicEncodeParams &p,
-                               FicEncodeStats *stats);
+                               FicEncodeStats *stats, FicSearch search = FicSearch::kFast);
 
 // Codes the source into the code file at path. out[0] = bits per pixel of the file, out[1] = the
 // percentage of coded blocks that met the threshold. False when the file cannot be written: the

@@ -4,6 +4,7 @@
 #include "modules/fractal/fic_bits.h"
 #include "modules/fractal/fic_classify.h"
 #include "modules/fractal/fic_codec.h"
+#include "modules/fractal/fic_search.h"
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/log.h"
@@ -17,34 +18,11 @@
 
 namespace {
 
-struct Domain
-{
-    int h = 0, v = 0;
-    double sd = 0, sdd = 0;
-    int orientation = 0;
-};
-
-// One depth: its domain grid, the domain records and the 72 class-pair lists (indices into domains,
-// in search order: the domain classified last comes first).
-struct Level
-{
-    FicLevel grid;
-    std::vector<Domain> domains;
-    std::array<std::vector<int>, 72> lists;
-};
-
-struct Best
-{
-    double rms = 1e10;
-    int scale = 0, offset = 0, h = 0, v = 0, orientation = 0;
-    bool found = false;
-};
-
 class Encoder
 {
 public:
-    Encoder(const uint8_t *pixels, int rows, int cols, const FicEncodeParams &p)
-        : m_img(pixels), m_rows(rows), m_cols(cols), m_par(p)
+    Encoder(const uint8_t *pixels, int rows, int cols, const FicEncodeParams &p, FicSearch search)
+        : m_img(pixels), m_rows(rows), m_cols(cols), m_par(p), m_search(search)
     {}
 
     std::vector<uint8_t> Run(FicEncodeStats *stats);
@@ -53,26 +31,25 @@ private:
     void MakeHalfCopies();
     void compute_sums();
     void MakeLevels();
-    const double *HalfAt(int x, int y) const
+    FicHalfCopies Halves() const
     {
-        const int k = 2 * (x & 1) + (y & 1);
-        return m_half[k].data() + static_cast<long>(y / 2) * m_halfCols + x / 2;
+        return {{m_half[0].data(), m_half[1].data(), m_half[2].data(), m_half[3].data()}, m_halfCols};
     }
-    void SearchList(const std::vector<int> &list, const Level &lv, int rangeOrientation, int x, int y, int b,
-                    double sr, double srr, Best *best) const;
-    double fic_match_error(int x, int y, int b, double sr, double srr, const Level &lv, const Domain &dom,
-                           int orientation, int *scale, int *offset) const;
+    void Search(const FicRange &range, const FicBlockClass &rc, const FicDomainLevel &lv, bool mayBeSplit,
+                FicBest *best);
     void fic_encode_square(int x, int y, int b, int d);
 
     const uint8_t *m_img;
     int m_rows, m_cols;
     FicEncodeParams m_par;
+    FicSearch m_search;
     FicHeader m_header;
     int m_L = 0;
     int m_zero = 0;
     int m_halfCols = 0;
     std::array<std::vector<double>, 4> m_half;
-    std::vector<Level> m_levels;
+    std::vector<FicDomainLevel> m_levels;
+    std::vector<int16_t> m_scratch;
     std::vector<long> m_levelBits;
     FicBitWriter m_writer;
     long m_fitting = 0, m_coded = 0;
@@ -124,8 +101,9 @@ void Encoder::MakeLevels()
     const std::vector<FicLevel> grids = FicMakeLevels(m_header);
     m_levels.resize(grids.size());
     for (size_t i = 0; i < grids.size(); ++i) {
-        Level &lv = m_levels[i];
+        FicDomainLevel &lv = m_levels[i];
         lv.grid = grids[i];
+        lv.rangeSide = lv.grid.side / 2;
         const int dd = lv.grid.side;
         lv.domains.reserve(static_cast<size_t>(lv.grid.hcount) * lv.grid.vcount);
         for (int h = 0; h < lv.grid.hcount; ++h)
@@ -134,72 +112,41 @@ void Encoder::MakeLevels()
                 std::array<double, 4> s, t;
                 fic_quadrant_sums_half(m_half[2 * (x & 1) + (y & 1)].data(), m_halfCols, x, y, dd, &s, &t);
                 const FicBlockClass bc = fic_block_class(s, t, static_cast<double>(dd) * dd / 16);
-                Domain dom;
+                FicDomain dom;
                 dom.h = h;
                 dom.v = v;
                 dom.sd = bc.sum;
                 dom.sdd = bc.sumSq;
                 dom.orientation = bc.orientation;
-                lv.lists[bc.first * 24 + bc.second].push_back(static_cast<int>(lv.domains.size()));
+                lv.lists[bc.first * 24 + bc.second].entries.push_back(static_cast<int>(lv.domains.size()));
                 lv.domains.push_back(dom);
             }
         // Lists are searched from the domain added last.
-        for (std::vector<int> &list : lv.lists) {
-            std::reverse(list.begin(), list.end());
-            if (list.empty())
-                list.push_back(0); // domain (0, 0): h = 0, v = 0 was classified first
+        for (FicDomainList &list : lv.lists) {
+            std::reverse(list.entries.begin(), list.entries.end());
+            if (list.entries.empty())
+                list.entries.push_back(0); // domain (0, 0): h = 0, v = 0 was classified first
         }
+        if (m_search == FicSearch::kFast)
+            FicPackDomainLists(&lv, Halves());
     }
 }
 
-double Encoder::fic_match_error(int x, int y, int b, double sr, double srr, const Level &lv,
-                                const Domain &dom, int orientation, int *scale, int *offset) const
+// The two lists of the range's class: its own pair with its orientation, then the pair that holds
+// the domains fitting with a negative scale.
+void Encoder::Search(const FicRange &range, const FicBlockClass &rc, const FicDomainLevel &lv,
+                     bool mayBeSplit, FicBest *best)
 {
-    const int c = b;
-    const double n = static_cast<double>(b) * c;
-    const double *half = HalfAt(dom.h * lv.grid.hstep, dom.v * lv.grid.vstep);
-    double sdr = 0;
-    for (int Y = 0; Y < c; ++Y) {
-        const uint8_t *row = m_img + static_cast<long>(y + Y) * m_cols + x;
-        for (int X = 0; X < b; ++X) {
-            int U, V;
-            FicOrient(orientation, X, Y, b, c, &U, &V);
-            sdr += row[X] * half[static_cast<long>(V) * m_halfCols + U];
-        }
+    const FicDomainList &first = lv.lists[rc.first * 24 + rc.second];
+    const FicDomainList &second = lv.lists[rc.first * 24 + FicNegativeSecondClass(rc.first, rc.second)];
+    const int negOrientation = FicNegativeOrientation(rc.first, rc.orientation);
+    if (m_search == FicSearch::kFast) {
+        FicSearchRangeFast(range, first, rc.orientation, second, negOrientation,
+                           mayBeSplit ? m_par.threshold : -1.0, &m_scratch, best);
+        return;
     }
-    const double sd = dom.sd, sdd = dom.sdd;
-    const double w = n * sdd - sd * sd;
-    const double s = w != 0 ? (n * sdr - sd * sr) / w : 0.0;
-    *scale = FicScaleIndex(s, m_par.sb);
-    const double S = FicScale(*scale, m_par.sb);
-    const double o = (sr - S * sd) / n;
-    *offset = FicOffsetIndex(o, S, m_par.ob);
-    const double O = FicOffset(*offset, S, m_par.ob);
-    // The error of the quantised map, expanded in the sums; rounding can take an exact fit a hair
-    // below zero, which is an error of zero.
-    const double e = (S * (S * sdd - 2 * sdr + 2 * sd * O) + O * (n * O - 2 * sr) + srr) / n;
-    return e > 0 ? std::sqrt(e) : 0.0;
-}
-
-void Encoder::SearchList(const std::vector<int> &list, const Level &lv, int rangeOrientation, int x, int y,
-                         int b, double sr, double srr, Best *best) const
-{
-    for (int index : list) {
-        const Domain &dom = lv.domains[static_cast<size_t>(index)];
-        const int orientation = FicMatchOrientation(rangeOrientation, dom.orientation);
-        int scale = 0, offset = 0;
-        const double rms = fic_match_error(x, y, b, sr, srr, lv, dom, orientation, &scale, &offset);
-        // Strictly smaller: the first best in search order wins.
-        if (rms < best->rms || !best->found) {
-            best->rms = rms;
-            best->scale = scale;
-            best->offset = offset;
-            best->h = dom.h;
-            best->v = dom.v;
-            best->orientation = orientation;
-            best->found = true;
-        }
-    }
+    FicSearchListPlain(range, lv, first, rc.orientation, Halves(), best);
+    FicSearchListPlain(range, lv, second, negOrientation, Halves(), best);
 }
 
 void Encoder::fic_encode_square(int x, int y, int b, int d)
@@ -216,12 +163,19 @@ void Encoder::fic_encode_square(int x, int y, int b, int d)
     std::array<double, 4> s, t;
     fic_quadrant_sums_full(m_img, m_cols, x, y, b, b, &s, &t);
     const FicBlockClass rc = fic_block_class(s, t, static_cast<double>(b) * b / 4);
-    const Level &lv = m_levels[static_cast<size_t>(d - dmin)];
-    Best best;
-    SearchList(lv.lists[rc.first * 24 + rc.second], lv, rc.orientation, x, y, b, rc.sum, rc.sumSq, &best);
-    const int negSecond = FicNegativeSecondClass(rc.first, rc.second);
-    SearchList(lv.lists[rc.first * 24 + negSecond], lv, FicNegativeOrientation(rc.first, rc.orientation), x,
-               y, b, rc.sum, rc.sumSq, &best);
+    const FicDomainLevel &lv = m_levels[static_cast<size_t>(d - dmin)];
+    FicRange range;
+    range.image = m_img;
+    range.cols = m_cols;
+    range.x = x;
+    range.y = y;
+    range.b = b;
+    range.sr = rc.sum;
+    range.srr = rc.sumSq;
+    range.sb = m_par.sb;
+    range.ob = m_par.ob;
+    FicBest best;
+    Search(range, rc, lv, d < dmax, &best);
 
     const long before = m_writer.BitCount();
     if (best.rms <= m_par.threshold) {
@@ -317,12 +271,12 @@ std::string FicSettingsProblem(int rows, int cols, const FicEncodeParams &p)
 }
 
 std::vector<uint8_t> FicEncode(const uint8_t *pixels, int rows, int cols, const FicEncodeParams &p,
-                               FicEncodeStats *stats)
+                               FicEncodeStats *stats, FicSearch search)
 {
     const std::string problem = FicSettingsProblem(rows, cols, p);
     if (!problem.empty())
         throw zn::RunAborted(problem);
-    Encoder enc(pixels, rows, cols, p);
+    Encoder enc(pixels, rows, cols, p, search);
     return enc.Run(stats);
 }
 

@@ -14,22 +14,6 @@
 #include <utility>
 #include <vector>
 
-namespace {
-
-double Sample(const Subb *sb, long i)
-{
-    switch (sb->rep) {
-    case IMG_REP_BYTE:
-        return static_cast<const uint8_t *>(sb->plane[0])[i];
-    case IMG_REP_INT:
-        return static_cast<const int32_t *>(sb->plane[0])[i];
-    default:
-        return static_cast<const float *>(sb->plane[0])[i];
-    }
-}
-
-} // namespace
-
 void DrawLineByte(int x0, int y0, int x1, int y1, uint8_t value, uint8_t *raster, int stride)
 {
     if (x0 > x1) {
@@ -76,15 +60,15 @@ void ZnImage::DispSubb(const Subb *sb, int factor)
         return f >= 0 && comp->bandRows[i] >= 1 && comp->bandCols[i] >= 1 && r0 + comp->bandRows[i] <= rows &&
                c0 + comp->bandCols[i] <= cols;
     };
-    for (int i = 0; i < count; ++i) {
-        if (!inside(i) || !knownRep)
-            continue;
+    // Each band scaled by its peak; the samples read as their own type, the arithmetic in the
+    // doubles and floats of the display rule.
+    const auto showBand = [&](const auto *plane, int i) {
         const long f = comp->first[i];
         const int br = comp->bandRows[i], bc = comp->bandCols[i];
         double lo = 10000, hi = -10000;
         for (int r = 0; r < br; ++r)
             for (int c = 0; c < bc; ++c) {
-                const double v = Sample(sb, f + static_cast<long>(r) * cols + c);
+                const double v = plane[f + static_cast<long>(r) * cols + c];
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
             }
@@ -93,9 +77,25 @@ void ZnImage::DispSubb(const Subb *sb, int factor)
         for (int r = 0; r < br; ++r)
             for (int c = 0; c < bc; ++c) {
                 const long k = f + static_cast<long>(r) * cols + c;
-                const double g = gain * static_cast<float>(Sample(sb, k)) + 127.5; // float product
+                const double v = plane[k];
+                const double g = gain * static_cast<float>(v) + 127.5; // float product
                 raster[k] = std::isnan(g) ? 255 : static_cast<uint8_t>(g < 0 ? 0 : (g > 255 ? 255 : g));
             }
+    };
+    for (int i = 0; i < count; ++i) {
+        if (!inside(i) || !knownRep)
+            continue;
+        switch (sb->rep) {
+        case IMG_REP_BYTE:
+            showBand(static_cast<const uint8_t *>(sb->plane[0]), i);
+            break;
+        case IMG_REP_INT:
+            showBand(static_cast<const int32_t *>(sb->plane[0]), i);
+            break;
+        default:
+            showBand(static_cast<const float *>(sb->plane[0]), i);
+            break;
+        }
     }
     float *out = Data();
     if (!out)

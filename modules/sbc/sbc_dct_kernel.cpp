@@ -5,6 +5,8 @@
 #include "modules/sbc/sbc_dct.h"
 
 #include <cmath>
+#include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -27,6 +29,45 @@ inline void SumDiff(double a, double b, float &sum, float &diff)
 {
     sum = static_cast<float>((a + b) * kSqrtHalf);
     diff = static_cast<float>((a - b) * kSqrtHalf);
+}
+
+// Four work arrays of h floats for one level of the recursion: on the stack for the block sides the
+// modules use (a transform runs for every block of a picture, so it must not allocate), on the heap
+// beyond.
+class Work
+{
+public:
+    explicit Work(int h) : m_h(h)
+    {
+        if (h > kStack) {
+            m_heap.resize(4 * static_cast<size_t>(h));
+            m_base = m_heap.data();
+        }
+    }
+    float *operator[](int i) { return m_base + static_cast<ptrdiff_t>(i) * m_h; }
+
+private:
+    static constexpr int kStack = 32;
+    int m_h;
+    float m_stack[4 * kStack];
+    std::vector<float> m_heap;
+    float *m_base = m_stack;
+};
+
+// SbcDct4Perm of the sizes the modules use, made once.
+const std::vector<int> &Dct4Perm(int m, std::vector<int> &other)
+{
+    static const std::vector<std::vector<int>> small = [] {
+        std::vector<std::vector<int>> p;
+        for (int size = 1; size <= 64; size *= 2)
+            p.push_back(SbcDct4Perm(size));
+        return p;
+    }();
+    for (size_t k = 0; k < small.size(); ++k)
+        if (static_cast<int>(small[k].size()) == m)
+            return small[k];
+    other = SbcDct4Perm(m);
+    return other;
 }
 
 } // namespace
@@ -86,7 +127,8 @@ void SbcDct4(const SbcDctTable &t, const float *x, float *y, int m)
                                   0.9238795f * static_cast<double>(x[1]));
         return;
     }
-    const std::vector<int> perm = SbcDct4Perm(m);
+    std::vector<int> unusual;
+    const std::vector<int> &perm = Dct4Perm(m, unusual);
     const double scale = std::sqrt(2.0 / m);
     float *z = y;
     for (int i = 0; i < m; ++i)
@@ -115,11 +157,12 @@ void SbcDct2(const SbcDctTable &t, float *x, float *y, int n)
         return;
     }
     const int h = n / 2;
-    std::vector<float> u(h), d(h), ou(h), od(h);
+    Work work(h);
+    float *u = work[0], *d = work[1], *ou = work[2], *od = work[3];
     for (int i = 0; i < h; ++i)
         SumDiff(x[i], x[n - 1 - i], u[i], d[i]);
-    SbcDct2(t, u.data(), ou.data(), h);
-    SbcDct4(t, d.data(), od.data(), h);
+    SbcDct2(t, u, ou, h);
+    SbcDct4(t, d, od, h);
     for (int k = 0; k < h; ++k) {
         y[2 * k] = ou[k];
         y[2 * k + 1] = od[k];
@@ -133,13 +176,14 @@ void SbcIdct2(const SbcDctTable &t, float *x, float *y, int n)
         return;
     }
     const int h = n / 2;
-    std::vector<float> even(h), odd(h), u(h), d(h);
+    Work work(h);
+    float *even = work[0], *odd = work[1], *u = work[2], *d = work[3];
     for (int k = 0; k < h; ++k) {
         even[k] = x[2 * k];
         odd[k] = x[2 * k + 1];
     }
-    SbcIdct2(t, even.data(), u.data(), h);
-    SbcDct4(t, odd.data(), d.data(), h);
+    SbcIdct2(t, even, u, h);
+    SbcDct4(t, odd, d, h);
     for (int i = 0; i < h; ++i)
         SumDiff(u[i], d[i], y[i], y[n - 1 - i]);
 }

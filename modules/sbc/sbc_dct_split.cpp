@@ -23,16 +23,14 @@ bool ValidSide(int b)
 template <class Kernel> void BlockLines(const PlaneLines &lines, int b, Kernel k)
 {
     const SbcDctTable t = SbcDctTables(b);
-    std::vector<float> in(b), out(b);
-    for (int l = 0; l < lines.count; ++l) {
+    std::vector<float> in(b), out(b), batch;
+    ForEachLine(lines, batch, [&](float *line) {
         for (int s0 = 0; s0 + b <= lines.length; s0 += b) {
-            for (int i = 0; i < b; ++i)
-                in[i] = lines.At(l, s0 + i);
+            std::copy_n(line + s0, b, in.begin());
             k(t, in.data(), out.data(), b);
-            for (int i = 0; i < b; ++i)
-                lines.At(l, s0 + i) = out[i];
+            std::copy_n(out.begin(), b, line + s0);
         }
-    }
+    });
 }
 
 // Along every line of blocks of b samples, sample j of block q moves to j * (length / b) + q
@@ -40,20 +38,19 @@ template <class Kernel> void BlockLines(const PlaneLines &lines, int b, Kernel k
 void RegroupLines(const PlaneLines &lines, int b, double scale, bool forward)
 {
     const int nb = lines.length / b;
-    std::vector<float> line(lines.length);
-    for (int l = 0; l < lines.count; ++l) {
+    std::vector<float> line(lines.length), batch;
+    ForEachLine(lines, batch, [&](float *samples) {
         for (int q = 0; q < nb; ++q) {
             for (int j = 0; j < b; ++j) {
                 const int inBlocks = j + q * b, inBands = j * nb + q;
                 if (forward)
-                    line[inBands] = static_cast<float>(lines.At(l, inBlocks) * scale);
+                    line[inBands] = static_cast<float>(samples[inBlocks] * scale);
                 else
-                    line[inBlocks] = static_cast<float>(lines.At(l, inBands) * scale);
+                    line[inBlocks] = static_cast<float>(samples[inBands] * scale);
             }
         }
-        for (int i = 0; i < lines.length; ++i)
-            lines.At(l, i) = line[i];
-    }
+        std::copy(line.begin(), line.end(), samples);
+    });
 }
 
 // Rows: column j + q*bc <-> j*(cols/bc) + q; columns: row j + p*br <-> j*(rows/br) + p.

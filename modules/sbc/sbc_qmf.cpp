@@ -30,7 +30,7 @@ struct QmfWork
     const float *h = nullptr;
     int d = 0;
     int pad = 0;
-    std::vector<float> line, ext, out;
+    std::vector<float> line, ext, out, batch;
 
     QmfWork(const float *taps, int len, int maxLine)
         : h(taps), d(len), pad(len + 2), line(maxLine), ext(maxLine + 2 * (len + 2)), out(maxLine)
@@ -43,20 +43,45 @@ struct QmfWork
     }
     float At(long i) const { return ext[i + pad]; }
 
-    // x[0..n-1] -> low in out[0..n/2-1], high in out[n/2..n-1].
+    // x[0..n-1] -> low in out[0..n/2-1], high in out[n/2..n-1]. Each output sums its taps in tap
+    // order; four outputs go side by side, so that their sums advance together instead of each
+    // waiting on its own last addition.
     void Split(int n)
     {
         Extend(line.data(), n);
         const int m2 = n / 2, q = d / 4, half = d / 2;
-        for (int m = 0; m < m2; ++m) {
+        const auto put = [&](int m, double a, double b) {
+            out[m] = static_cast<float>(a + b);
+            const double hi = a - b;
+            out[m2 + m] = static_cast<float>(m % 2 ? -hi : hi);
+        };
+        int m = 0;
+        for (; m + 4 <= m2; m += 4) {
+            double a0 = 0, a1 = 0, a2 = 0, a3 = 0, b0 = 0, b1 = 0, b2 = 0, b3 = 0;
+            for (int s = 0; s < half; ++s) {
+                const double he = h[2 * s], ho = h[2 * s + 1];
+                const long ea = 2 * m + 2 * q - 2 * s, ob = 2 * m + d - 2 * q - 1 - 2 * s;
+                a0 += he * At(ea);
+                a1 += he * At(ea + 2);
+                a2 += he * At(ea + 4);
+                a3 += he * At(ea + 6);
+                b0 += ho * At(ob);
+                b1 += ho * At(ob + 2);
+                b2 += ho * At(ob + 4);
+                b3 += ho * At(ob + 6);
+            }
+            put(m, a0, b0);
+            put(m + 1, a1, b1);
+            put(m + 2, a2, b2);
+            put(m + 3, a3, b3);
+        }
+        for (; m < m2; ++m) {
             double a = 0, b = 0;
             for (int s = 0; s < half; ++s) {
                 a += static_cast<double>(h[2 * s]) * At(2 * m + 2 * q - 2 * s);
                 b += static_cast<double>(h[2 * s + 1]) * At(2 * m + d - 2 * q - 1 - 2 * s);
             }
-            out[m] = static_cast<float>(a + b);
-            const double hi = a - b;
-            out[m2 + m] = static_cast<float>(m % 2 ? -hi : hi);
+            put(m, a, b);
         }
     }
 
@@ -72,7 +97,29 @@ struct QmfWork
             z[2 * m + 1] = static_cast<float>(lo - hi);
         }
         Extend(z.data(), n);
-        for (int l = 0; l < m2; ++l) {
+        // Four outputs pairs side by side, each summing in tap order, as in Split.
+        int l = 0;
+        for (; l + 4 <= m2; l += 4) {
+            double e0 = 0, e1 = 0, e2 = 0, e3 = 0, o0 = 0, o1 = 0, o2 = 0, o3 = 0;
+            for (int s = 0; s < half; ++s) {
+                const double ge = 2.0 * h[2 * s + 1], go = 2.0 * h[2 * s];
+                const long ev = 2L * (l + half - 1 - q - s), od = 2L * (l + q - s) + 1;
+                e0 += ge * At(ev);
+                e1 += ge * At(ev + 2);
+                e2 += ge * At(ev + 4);
+                e3 += ge * At(ev + 6);
+                o0 += go * At(od);
+                o1 += go * At(od + 2);
+                o2 += go * At(od + 4);
+                o3 += go * At(od + 6);
+            }
+            const double even[4] = {e0, e1, e2, e3}, odd[4] = {o0, o1, o2, o3};
+            for (int j = 0; j < 4; ++j) {
+                out[2 * (l + j)] = static_cast<float>(even[j]);
+                out[2 * (l + j) + 1] = static_cast<float>(odd[j]);
+            }
+        }
+        for (; l < m2; ++l) {
             double even = 0, odd = 0;
             for (int s = 0; s < half; ++s) {
                 even += 2.0 * h[2 * s + 1] * At(2L * (l + half - 1 - q - s));
@@ -94,13 +141,11 @@ bool BankUsable(const Filt *filt)
 // One line operation (w.line -> w.out) along every line.
 void EachLine(const PlaneLines &lines, QmfWork &w, void (QmfWork::*op)(int))
 {
-    for (int l = 0; l < lines.count; ++l) {
-        for (int i = 0; i < lines.length; ++i)
-            w.line[i] = lines.At(l, i);
+    ForEachLine(lines, w.batch, [&](float *line) {
+        std::copy_n(line, lines.length, w.line.begin());
         (w.*op)(lines.length);
-        for (int i = 0; i < lines.length; ++i)
-            lines.At(l, i) = w.out[i];
-    }
+        std::copy_n(w.out.begin(), lines.length, line);
+    });
 }
 
 // Rows of the R x C band at f through the line split (or merge), then its columns; a merge runs the

@@ -11,6 +11,7 @@
 #include "platform/errors.h"
 #include "platform/messages.h"
 
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -73,13 +74,15 @@ float VqCodec(const Img *src, const Img *codebook, Img *rec, int bits, float err
             zn::Format("VqCodec - The image (%ix%i) is not made of whole %ix%i blocks.", cols, rows, w, h));
 
     std::vector<float> vectors;
+    const int n = 1 << bits, dim = w * h;
+    std::unique_ptr<const VqNearestSearch> searchOwner;
     try {
         vectors = VqGetRateVectors(codebook, hd, bits);
+        searchOwner = std::make_unique<const VqNearestSearch>(vectors.data(), n, dim, kCodecStart);
     } catch (const std::bad_alloc &) {
         throw zn::RunAborted("VqCodec-Memory allocation problem");
     }
-    const int n = 1 << bits, dim = w * h;
-    const VqNearestSearch search(vectors.data(), n, dim, kCodecStart);
+    const VqNearestSearch &search = *searchOwner;
     const float *in = src->FloatPlane();
     float *out = rec->FloatPlane();
     std::vector<float> block(dim);

@@ -12,9 +12,14 @@
 #include "platform/format.h"
 #include "platform/random.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -58,6 +63,22 @@ std::vector<float> TrainingVectors(const Img *train, int w, int h, long *count)
     return out;
 }
 
+// s[k] += x[k] for every component: each sum takes its terms in the same order, two components at
+// a time where the processor can.
+void AddInto(double *s, const float *x, int dim)
+{
+    int k = 0;
+#if defined(__SSE2__)
+    for (; k + 2 <= dim; k += 2) {
+        const __m128d pair =
+            _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(x + k))));
+        _mm_storeu_pd(s + k, _mm_add_pd(_mm_loadu_pd(s + k), pair));
+    }
+#endif
+    for (; k < dim; ++k)
+        s[k] += x[k];
+}
+
 void InitialCodebook(float *code, int n, int dim, int initType)
 {
     if (initType == kVqInitRandom) {
@@ -72,29 +93,43 @@ void InitialCodebook(float *code, int n, int dim, int initType)
             code[static_cast<size_t>(i) * dim + k] = (static_cast<float>(i) + 0.5f) * step;
 }
 
+// What the searches of one design keep beside the assignment (the code vector of each training
+// vector in the last pass, -1 before the first pass of a rate): each training vector's statistics,
+// and its distance to that code vector as it now stands, then to the one found.
+struct SearchMemory
+{
+    std::vector<VqVectorStats> stats;
+    std::vector<float> dist;
+};
+
 void DesignRate(const std::vector<float> &train, long nT, int dim, int rate, int initType, float threshold,
                 int maxIterations, std::vector<float> &code, std::vector<long> &counts,
-                std::vector<int> &index, std::vector<double> &sums, std::string &logText,
-                const VqDesignLog &log)
+                std::vector<int> &index, std::vector<double> &sums, SearchMemory &memory,
+                std::string &logText, const VqDesignLog &log)
 {
     const int n = 1 << rate;
     logText = zn::Format(" Bitrate :%d\tNumber of vectors :%d\r\n\r\n", rate, n);
     InitialCodebook(code.data(), n, dim, initType);
+    std::fill(index.begin(), index.end(), -1);
 
     double prev = 0.0, cur = 1e8;
     int pass = 0;
     while (std::fabs(cur - prev) > threshold) {
         prev = cur;
-        // Assignment.
+        // Assignment. Each search starts from the block's code vector of the last pass, mostly still
+        // the nearest; its distances are measured first, in one sweep of independent sums.
         const VqNearestSearch search(code.data(), n, dim, kDesignStart);
+        for (long t = 0; t < nT; ++t)
+            if (index[t] >= 0)
+                memory.dist[t] =
+                    VqDistance(&train[static_cast<size_t>(t) * dim], search.Vector(index[t]), dim);
         std::fill(counts.begin(), counts.begin() + n, 0L);
         double total = 0.0;
         for (long t = 0; t < nT; ++t) {
-            float d = 0.0f;
-            const int i = search.Find(&train[static_cast<size_t>(t) * dim], &d);
-            index[t] = i;
-            ++counts[i];
-            total += d;
+            index[t] = search.Find(&train[static_cast<size_t>(t) * dim], memory.stats[t], index[t],
+                                   memory.dist[t], &memory.dist[t]);
+            ++counts[index[t]];
+            total += memory.dist[t];
         }
         cur = total / (static_cast<double>(nT) * dim);
         int empty = 0;
@@ -104,12 +139,8 @@ void DesignRate(const std::vector<float> &train, long nT, int dim, int rate, int
         // Update: centroids, summed in training order; empty cells become flat vectors spread over
         // the grey range.
         std::fill(sums.begin(), sums.begin() + static_cast<size_t>(n) * dim, 0.0);
-        for (long t = 0; t < nT; ++t) {
-            double *s = &sums[static_cast<size_t>(index[t]) * dim];
-            const float *x = &train[static_cast<size_t>(t) * dim];
-            for (int k = 0; k < dim; ++k)
-                s[k] += x[k];
-        }
+        for (long t = 0; t < nT; ++t)
+            AddInto(&sums[static_cast<size_t>(index[t]) * dim], &train[static_cast<size_t>(t) * dim], dim);
         int e = 0;
         for (int i = 0; i < n; ++i) {
             float *c = &code[static_cast<size_t>(i) * dim];
@@ -162,13 +193,18 @@ void VqCodebookDesign(const Img *train, ZnImage *codebook, int w, int h, int rmi
         std::vector<long> counts(nMax);
         std::vector<int> index(nT);
         std::vector<double> sums(static_cast<size_t>(nMax) * dim);
+        SearchMemory memory;
+        memory.stats.resize(static_cast<size_t>(nT));
+        memory.dist.resize(static_cast<size_t>(nT));
+        for (long t = 0; t < nT; ++t)
+            memory.stats[t] = VqMeasureVector(&train_[static_cast<size_t>(t) * dim], dim);
 
         const VqCodebookHeader header{w, h, rmin, rmax};
         VqPlacement cursor(w, cols);
         std::string logText;
         for (int r = rmin; r <= rmax; ++r) {
             DesignRate(train_, nT, dim, r, initType, threshold, maxIterations, code, counts, index, sums,
-                       logText, show);
+                       memory, logText, show);
             VqPutRateVectors(codebook, header, r, code.data(), &cursor);
         }
         if (!logText.empty())

@@ -1,6 +1,7 @@
 // FractalEncoder and FractalDecoder end to end: closed forms on flat pictures, the stream recomputed
 // against the source, the first iteration from flat grey, convergence, round trips on a photograph,
 // and refusals of settings, files and streams the coder cannot take.
+#include "fic_pixels.h"
 #include "image/cdib.h"
 #include "image/znimage.h"
 #include "modules/common/module_results.h"
@@ -18,16 +19,8 @@ namespace fic_coder_test { // one namespace per test file: a folder compiles as 
 
 namespace {
 
-using Pixels = std::vector<uint8_t>;
-
-Pixels MakePixels(int cols, int rows, const std::function<int(int x, int y)> &f)
-{
-    Pixels p(static_cast<size_t>(cols) * rows);
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x)
-            p[static_cast<size_t>(y) * cols + x] = static_cast<uint8_t>(std::clamp(f(x, y), 0, 255));
-    return p;
-}
+using fictest::MakePixels;
+using fictest::Pixels;
 
 // Gradients, edges and some texture.
 Pixels Textured(int cols, int rows)

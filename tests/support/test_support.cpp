@@ -98,6 +98,14 @@ std::vector<std::string> CorpusFiles(const std::string &kind)
     return files;
 }
 
+uint64_t Fnv1a(const void *data, size_t size, uint64_t hash)
+{
+    const auto *p = static_cast<const unsigned char *>(data);
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ p[i]) * 1099511628211ull;
+    return hash;
+}
+
 std::string PhotoPath(const std::string &name, const std::string &ext)
 {
     std::string path = std::string(ZN_BUILD_DIR) + "/photos/" + name + "." + ext;

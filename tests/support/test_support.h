@@ -1,6 +1,8 @@
 // Helpers shared by the tests: scratch folders, oracle tools, outside corpora.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,8 @@ int Run(const std::string &command, std::string *out = nullptr);
 std::string ShellQuote(const std::string &s);
 
 std::vector<unsigned char> ReadFileBytes(const std::string &path);
+// FNV-1a over raw bytes: a checksum that pins a stream, a picture or the bits of a float array.
+uint64_t Fnv1a(const void *data, size_t size, uint64_t hash = 14695981039346656037ull);
 bool WriteFileBytes(const std::string &path, const std::vector<unsigned char> &bytes);
 
 // Files in $ZANTHO_CORPUS/<kind>/ (sorted), or none when the variable is unset.

@@ -8,9 +8,8 @@
 #include "platform/errors.h"
 #include "platform/format.h"
 #include "platform/random.h"
+#include "support/photo_image.h"
 #include "support/test_support.h"
-
-#include "image/cdib.h"
 
 #include <algorithm>
 #include <cmath>
@@ -227,10 +226,8 @@ TEST(VqDesign, RefusesWhatCannotBeDesigned)
 TEST(VqDesign, DesignedCodebookCodesItsTrainingPhotograph)
 {
     ZN_REQUIRE_PHOTO("camera");
-    CDib photo;
-    ASSERT_GT(photo.LoadDibFile(zntest::PhotoPath("camera"), true), 0);
     ZnImage train;
-    train.DibToZnImage(&photo);
+    ASSERT_TRUE(zntest::LoadPhotoImage("camera", &train));
     zn::PinRandSeed(5);
     Design d;
     DesignOn(d, train, 4, 4, 1, 8, kVqInitRandom, 0.01f, 20);
