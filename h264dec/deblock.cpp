@@ -130,24 +130,43 @@ void dec_edge_strength(int strength[4], const DecoderImage &img, const DecoderMa
 
 namespace {
 
-// One 4x4 block's motion as the strength rules compare it; P pictures leave the second list at zero.
-struct BlockMotion
+// The motion of the macroblock's blocks and its neighbours for the strength rules, one array per
+// field (two reference indices, two vectors; P pictures leave the second list at zero): line 0 and
+// entry 0 are the neighbours above and to the left. Kept by rows for horizontal edges and by columns
+// for vertical ones, so that the four blocks along any edge are one vector.
+enum { kRef0, kRef1, kMv0x, kMv0y, kMv1x, kMv1y, kFields };
+struct MotionGrid
 {
-    int ref[2];
-    int mv[2][2];
+    int32_t f[kFields][2][5][8]; // [field][0 by rows, 1 by columns][line][entry]
+    void Put(int r, int c, const int (&v)[kFields])
+    {
+        for (int k = 0; k < kFields; ++k)
+            f[k][0][r][c] = f[k][1][c][r] = v[k];
+    }
 };
 
-// |d| >= 4 as one unsigned comparison: d + 3 lies in 0..6 exactly when |d| < 4.
-inline int Apart(int a, int b)
+typedef int32_t Quad __attribute__((vector_size(16)));
+typedef uint32_t UQuad __attribute__((vector_size(16)));
+
+inline UQuad LoadQuad(const int32_t *p)
 {
-    return static_cast<unsigned>(a - b + 3) > 6u ? 1 : 0;
+    UQuad q;
+    std::memcpy(&q, p, sizeof q);
+    return q;
 }
 
-inline int MotionDiffers(const BlockMotion &a, const BlockMotion &b)
+// Bit i set where block i on the Q side of the edge before line `line` moves differently from its
+// neighbour across: another reference, or a vector component apart by 4 quarter samples or more.
+// |d| >= 4 is one unsigned comparison: d + 3 lies in 0..6 exactly when |d| < 4.
+int EdgeMotionMask(const MotionGrid &g, int dir, int line)
 {
-    return ((a.ref[0] ^ b.ref[0]) | (a.ref[1] ^ b.ref[1])) != 0 ||
-           (Apart(a.mv[0][0], b.mv[0][0]) | Apart(a.mv[0][1], b.mv[0][1]) | Apart(a.mv[1][0], b.mv[1][0]) |
-            Apart(a.mv[1][1], b.mv[1][1]));
+    const int by = dir == 0 ? 1 : 0;
+    Quad any{};
+    for (int k = 0; k < kFields; ++k) {
+        const UQuad p = LoadQuad(&g.f[k][by][line - 1][1]), q = LoadQuad(&g.f[k][by][line][1]);
+        any |= k <= kRef1 ? Quad(p != q) : Quad(p - q + 3u > 6u);
+    }
+    return (any[0] & 1) | (any[1] & 2) | (any[2] & 4) | (any[3] & 8);
 }
 
 } // namespace
@@ -160,29 +179,18 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
     const bool spsi = IsSPPicture(img.type) || img.type == kPictureSI;
     const bool b = IsBPicture(img.type);
     const int bx = 4 * mb_x, by = 4 * mb_y;
-    // g[r][c]: block row r - 1, column c - 1 of the macroblock; row 0 and column 0 are the neighbours.
-    BlockMotion g[5][5];
+    MotionGrid g;
     bool gathered = false, uniform = false;
     auto gather = [&]() {
         gathered = true;
         auto load = [&](int r, int c) {
-            BlockMotion &m = g[r][c];
             const int x = bx + c - 1, y = by + r - 1;
             if (b) {
-                m.ref[0] = (*img.fwd_ref)[y][x];
-                m.ref[1] = (*img.bwd_ref)[y][x];
                 const int *f = (*img.fwd_mv)[x + 4][y], *w = (*img.bwd_mv)[x + 4][y];
-                m.mv[0][0] = f[0];
-                m.mv[0][1] = f[1];
-                m.mv[1][0] = w[0];
-                m.mv[1][1] = w[1];
+                g.Put(r, c, {(*img.fwd_ref)[y][x], (*img.bwd_ref)[y][x], f[0], f[1], w[0], w[1]});
             } else {
-                m.ref[0] = (*img.ref_idx_arr)[y][x];
-                m.ref[1] = 0;
                 const int *v = (*img.mv)[x + 4][y];
-                m.mv[0][0] = v[0];
-                m.mv[0][1] = v[1];
-                m.mv[1][0] = m.mv[1][1] = 0;
+                g.Put(r, c, {(*img.ref_idx_arr)[y][x], 0, v[0], v[1], 0, 0});
             }
         };
         for (int r = 1; r <= 4; ++r)
@@ -197,9 +205,10 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
         // One motion for the whole macroblock (a skipped or 16x16 one, mostly): its inner edges
         // need no comparison.
         uniform = true;
-        for (int r = 1; r <= 4; ++r)
-            for (int c = 1; c <= 4; ++c)
-                uniform = uniform && std::memcmp(&g[r][c], &g[1][1], sizeof(BlockMotion)) == 0;
+        for (int k = 0; k < kFields; ++k)
+            for (int r = 1; r <= 4; ++r)
+                for (int c = 1; c <= 4; ++c)
+                    uniform = uniform && g.f[k][0][r][c] == g.f[k][0][1][1];
     };
     for (int dir = 0; dir < 2; ++dir)
         for (int edge = 0; edge < 4; ++edge) {
@@ -217,23 +226,22 @@ void dec_macroblock_strengths(int strength[2][4][4], const DecoderImage &img, in
                 continue;
             }
             // Block i of the edge on the Q side and its neighbour across, as bits of the coded-block
-            // masks and as positions in g.
+            // masks.
             const int qBit = dir == 0 ? edge : 4 * edge, step = dir == 0 ? 4 : 1;
             const int pBit = edge != 0 ? qBit - (dir == 0 ? 1 : 4) : dir == 0 ? 3 : 12;
-            for (int i = 0; i < 4; ++i) {
-                if ((q.cbp_blocks >> (qBit + step * i) & 1) || (p.cbp_blocks >> (pBit + step * i) & 1)) {
-                    s[i] = 2;
-                    continue;
-                }
+            int coded = 0;
+            for (int i = 0; i < 4; ++i)
+                coded |= ((q.cbp_blocks >> (qBit + step * i) & 1) | (p.cbp_blocks >> (pBit + step * i) & 1))
+                         << i;
+            int moved = 0;
+            if (coded != 15) {
                 if (!gathered)
                     gather();
-                if (uniform && edge != 0) {
-                    s[i] = 0;
-                    continue;
-                }
-                const int r = dir == 0 ? i + 1 : edge + 1, col = dir == 0 ? edge + 1 : i + 1;
-                s[i] = MotionDiffers(dir == 0 ? g[r][col - 1] : g[r - 1][col], g[r][col]);
+                if (!uniform || edge == 0)
+                    moved = EdgeMotionMask(g, dir, edge + 1);
             }
+            for (int i = 0; i < 4; ++i)
+                s[i] = coded >> i & 1 ? 2 : moved >> i & 1;
         }
 }
 

@@ -198,8 +198,8 @@ inline uint8_t Clip8(int v)
 }
 
 #if defined(__SSE2__)
-// The positions without the centre sample j with SSE2 on x86, eight (or four) samples of a row at a
-// time in 16-bit lanes: a six-tap sum of 8-bit samples lies in -2550..10710.
+// SSE2 on x86, eight (or four) samples of a row at a time in 16-bit lanes: a six-tap sum of 8-bit
+// samples lies in -2550..10710.
 template <int L> struct Sse2Row
 {
     static __m128i Load(const uint8_t *p)
@@ -221,25 +221,88 @@ template <int L> struct Sse2Row
             std::memcpy(p, &o, sizeof o);
         }
     }
-    // clip((taps + 16) >> 5), the rounded half sample, still in 16-bit lanes.
-    static __m128i Half(const uint8_t *p, ptrdiff_t step)
+    // The unrounded six-tap sum, in 16-bit lanes.
+    static __m128i Taps(const uint8_t *p, ptrdiff_t step)
     {
         const __m128i outer = _mm_add_epi16(Load(p - 2 * step), Load(p + 3 * step));
         const __m128i near = _mm_add_epi16(Load(p - step), Load(p + 2 * step));
         const __m128i centre = _mm_add_epi16(Load(p), Load(p + step));
-        __m128i t = _mm_add_epi16(outer, _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
-        t = _mm_sub_epi16(t, _mm_mullo_epi16(near, _mm_set1_epi16(5)));
+        const __m128i t = _mm_add_epi16(outer, _mm_mullo_epi16(centre, _mm_set1_epi16(20)));
+        return _mm_sub_epi16(t, _mm_mullo_epi16(near, _mm_set1_epi16(5)));
+    }
+    // clip((taps + 16) >> 5), the rounded half sample, still in 16-bit lanes.
+    static __m128i Round(__m128i t)
+    {
         t = _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(16)), 5);
         return _mm_min_epi16(_mm_max_epi16(t, _mm_setzero_si128()), _mm_set1_epi16(255));
     }
+    static __m128i Half(const uint8_t *p, ptrdiff_t step) { return Round(Taps(p, step)); }
     static __m128i Average(__m128i a, __m128i b) { return _mm_srli_epi16(_mm_add_epi16(a, b), 1); }
 };
+
+// The centre sample j: six taps over unrounded half samples, whose sum (up to about 450000) needs
+// 32-bit lanes: each pair of taps with equal weight is one multiply-add. Then clip((t + 512) >> 10).
+inline __m128i Centre(const __m128i a[6])
+{
+    auto sum = [&](__m128i (*unpack)(__m128i, __m128i)) {
+        __m128i t = _mm_madd_epi16(unpack(a[0], a[5]), _mm_set1_epi16(1));
+        t = _mm_add_epi32(t, _mm_madd_epi16(unpack(a[1], a[4]), _mm_set1_epi16(-5)));
+        t = _mm_add_epi32(t, _mm_madd_epi16(unpack(a[2], a[3]), _mm_set1_epi16(20)));
+        return _mm_srai_epi32(_mm_add_epi32(t, _mm_set1_epi32(512)), 10);
+    };
+    const __m128i v = _mm_packs_epi32(sum(_mm_unpacklo_epi16), sum(_mm_unpackhi_epi16));
+    return _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+inline __m128i Load16(const int16_t *p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
 
 template <int W, int DX, int DY>
 void LumaKernelSse2(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
 {
     constexpr int L = W >= 8 ? 8 : 4;
     using R = Sse2Row<L>;
+    if constexpr (DX == 2 && DY != 0) {
+        // Unrounded horizontal half samples of rows -2..h+2 (eight lanes wide even for four samples),
+        // then the vertical taps over them.
+        constexpr int RW = W >= 8 ? W : 8;
+        int16_t hr[21][RW];
+        for (int y = 0; y < h + 5; ++y)
+            for (int x = 0; x < W; x += L)
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(&hr[y][x]), R::Taps(s + (y - 2) * ss + x, 1));
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < W; x += L) {
+                const __m128i a[6] = {Load16(&hr[y][x]),     Load16(&hr[y + 1][x]), Load16(&hr[y + 2][x]),
+                                      Load16(&hr[y + 3][x]), Load16(&hr[y + 4][x]), Load16(&hr[y + 5][x])};
+                __m128i v = Centre(a);
+                if constexpr (DY != 2)
+                    v = R::Average(v, R::Round(Load16(&hr[y + 2 + DY / 2][x])));
+                R::Store(out + y * os + x, v);
+            }
+        return;
+    } else if constexpr (DY == 2 && DX != 0) {
+        // Per row, unrounded vertical half samples of columns -2..W+2, then the horizontal taps over
+        // them. The last eight-wide run of columns overlaps the one before rather than read past W+2.
+        constexpr int N = W + 5;
+        int16_t vr[N + 8] = {};
+        for (int y = 0; y < h; ++y) {
+            const uint8_t *r = s + y * ss - 2;
+            for (int x = 0;; x += 8) {
+                const int at = std::min(x, N - 8);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(vr + at), Sse2Row<8>::Taps(r + at, ss));
+                if (at == N - 8)
+                    break;
+            }
+            for (int x = 0; x < W; x += L) {
+                const __m128i a[6] = {Load16(vr + x),     Load16(vr + x + 1), Load16(vr + x + 2),
+                                      Load16(vr + x + 3), Load16(vr + x + 4), Load16(vr + x + 5)};
+                R::Store(out + y * os + x, R::Average(Centre(a), R::Round(Load16(vr + x + 2 + DX / 2))));
+            }
+        }
+        return;
+    }
     for (int y = 0; y < h; ++y) {
         const uint8_t *r = s + y * ss;
         for (int x = 0; x < W; x += L) {
@@ -264,7 +327,7 @@ void LumaKernelSse2(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
 template <int W, int DX, int DY> void LumaKernel(const uint8_t *s, ptrdiff_t ss, int h, uint8_t *out, int os)
 {
 #if defined(__SSE2__)
-    if constexpr ((DX != 0 || DY != 0) && (DX == 0 || DY == 0 || (DX != 2 && DY != 2))) {
+    if constexpr (DX != 0 || DY != 0) {
         LumaKernelSse2<W, DX, DY>(s, ss, h, out, os);
         return;
     }
@@ -379,6 +442,44 @@ void h264dec_luma_pred_fast(const LumaPlaneView &p, int x_pos, int y_pos, int w,
         std::memset(dst + right, row[p.width - 1], static_cast<size_t>(n - right));
     }
     fn(win + 2 * kStride + 2, kStride, h, out, stride);
+}
+
+void h264dec_average_pred_reference(const uint8_t *a, const uint8_t *b, uint8_t *out, int stride, int w,
+                                    int h)
+{
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            out[y * stride + x] = static_cast<uint8_t>((a[y * stride + x] + b[y * stride + x] + 1) >> 1);
+}
+
+void h264dec_average_pred_fast(const uint8_t *a, const uint8_t *b, uint8_t *out, int stride, int w, int h)
+{
+#if defined(__SSE2__)
+    // pavgb is exactly (a + b + 1) >> 1 on bytes.
+    if (w == 16 || w == 8 || w == 4) {
+        for (int y = 0; y < h; ++y) {
+            const size_t o = static_cast<size_t>(y) * static_cast<size_t>(stride);
+            if (w == 16) {
+                const __m128i v = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + o)),
+                                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + o)));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), v);
+            } else if (w == 8) {
+                const __m128i v = _mm_avg_epu8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(a + o)),
+                                               _mm_loadl_epi64(reinterpret_cast<const __m128i *>(b + o)));
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o), v);
+            } else {
+                int32_t va, vb;
+                std::memcpy(&va, a + o, sizeof va);
+                std::memcpy(&vb, b + o, sizeof vb);
+                const int32_t v =
+                    _mm_cvtsi128_si32(_mm_avg_epu8(_mm_cvtsi32_si128(va), _mm_cvtsi32_si128(vb)));
+                std::memcpy(out + o, &v, sizeof v);
+            }
+        }
+        return;
+    }
+#endif
+    h264dec_average_pred_reference(a, b, out, stride, w, h);
 }
 
 LumaPlaneView h264dec_luma_view(const H264DecoderState &dec, int ref)

@@ -102,10 +102,7 @@ void SkippedPMotion(H264DecoderState &dec, DecoderMacroblock &mb)
 void ClearLevels(H264DecoderState &dec)
 {
     DecoderImage &img = dec.img;
-    for (auto &col : img.coef)
-        for (auto &blk : col)
-            for (auto &row : blk)
-                std::fill(std::begin(row), std::end(row), 0);
+    std::memset(img.coef, 0, sizeof img.coef);
     if (img.nzcoeff)
         for (int i = 0; i < 4; ++i)
             for (int j = 0; j < 6; ++j)

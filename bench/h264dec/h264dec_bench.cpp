@@ -6,11 +6,8 @@
 // With --hash it decodes each stream once and prints a checksum of its output pictures instead, so
 // that a faster decoder can be checked against the pictures of the one before it.
 // Usage: bench_h264dec [--hash] [STREAM ...]
+#include "h264/support/picture_hash.h"
 #include "h264/support/stream_plan.h"
-#include "h264dec/decoder_state.h"
-#include "h264dec/nal_dispatch.h"
-#include "h264dec/picture_control.h"
-#include "h264dec/picture_output.h"
 
 #include "bench/cpu_time.h"
 
@@ -98,44 +95,6 @@ StreamPlan Plan()
     return plan;
 }
 
-// FNV-1a over the planes of every picture in output order.
-class HashSink : public H264PictureSink
-{
-public:
-    uint64_t hash = 1469598103934665603ull;
-    int pictures = 0;
-    void PictureOutput(H264DecoderState &, const H264PictureRef &p) override
-    {
-        const size_t luma = static_cast<size_t>(p.width) * static_cast<size_t>(p.height);
-        Add(p.y, luma);
-        Add(p.u, luma / 4);
-        Add(p.v, luma / 4);
-        ++pictures;
-    }
-
-private:
-    void Add(const uint8_t *d, size_t n)
-    {
-        for (size_t k = 0; k < n; ++k)
-            hash = (hash ^ d[k]) * 1099511628211ull;
-    }
-};
-
-int DecodeOnce(const std::vector<uint8_t> &stream, H264PictureSink *sink = nullptr)
-{
-    H264DecoderState dec;
-    dec.sink = sink;
-    h264dec_open_memory(dec, stream);
-    int frames = 0;
-    while (h264dec_decode_picture(dec, false) == 2) {
-        ++frames;
-        dec_clear_picture_counters(dec);
-    }
-    // The last reference picture waits for a successor that never comes: the end of the run puts it out.
-    h264dec_output_stored_picture(dec, dec.analysis.vis_pic_type);
-    return frames;
-}
-
 // Best of three runs, in CPU seconds; frames is the count of the last run. False when decoding failed.
 bool TimeDecoding(const std::vector<uint8_t> &stream, int &frames, double &best)
 {
@@ -143,7 +102,7 @@ bool TimeDecoding(const std::vector<uint8_t> &stream, int &frames, double &best)
     for (int r = 0; r < 3; ++r) {
         const double t0 = znbench::OwnCpuSeconds();
         try {
-            frames = DecodeOnce(stream);
+            frames = DecodeWholeStream(stream);
         } catch (const std::exception &e) {
             std::fprintf(stderr, "decoding failed: %s\n", e.what());
             return false;
@@ -164,9 +123,9 @@ int DecodeFiles(int argc, char **argv)
         }
         const std::vector<uint8_t> stream{std::istreambuf_iterator<char>(in), {}};
         if (hash) {
-            HashSink sink;
+            PictureHashSink sink;
             try {
-                DecodeOnce(stream, &sink);
+                DecodeWholeStream(stream, &sink);
             } catch (const std::exception &e) {
                 std::fprintf(stderr, "decoding failed: %s\n", e.what());
                 return 1;
@@ -197,8 +156,8 @@ int main(int argc, char **argv)
     for (const bool cabac : {false, true}) {
         const std::vector<uint8_t> stream = plan.Write(cabac);
         if (hash) {
-            HashSink sink;
-            DecodeOnce(stream, &sink);
+            PictureHashSink sink;
+            DecodeWholeStream(stream, &sink);
             std::printf("CIF %s IBPBP: pictures %d hash %016llx\n", cabac ? "CABAC" : "CAVLC", sink.pictures,
                         static_cast<unsigned long long>(sink.hash));
             continue;

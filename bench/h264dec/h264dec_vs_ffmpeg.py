@@ -1,18 +1,21 @@
 #!/usr/bin/env python3
-"""Decoding speed of the H.264 engine against ffmpeg, both on a pan over the colour photograph.
+"""Decoding speed of the H.264 engine against ffmpeg, both on the same pan over the photograph mosaic.
 
-A 300-frame CIF pan is coded at QP 28 in IBPBP by our encoder (bench_h264enc_run, dialog defaults) and
-by x264 with matching tools (one reference, one B picture, spatial direct, no 8x8 transform, no
-weighted prediction), once in CAVLC and once in CABAC. Our encoder codes 299 pictures of the 300 (the
-last frame has no later anchor for its B picture); x264 is given the same 299. Our streams follow the
-draft syntax, which ffmpeg does not read, hence the peer decodes x264's stream. Our engine decodes our streams from memory with
-the views off (bench_h264dec, best of three, its own CPU time). `ffmpeg -threads 1` decodes x264's
-stream repeated ten times (each copy starts with its parameter sets and an IDR picture) to a null
-output, best of three, timed by its own -benchmark figures (user plus system CPU of the decoding,
-without the start-up, which costs more than a whole pass at this size). Prints both rates in frames
-per CPU second and their ratio.
+A 300-frame CIF pan (bench/pan_source.py) is coded at QP 28 in IBPBP by our encoder (bench_h264enc_run,
+dialog defaults: I and P at QP 28, B at 30) and by x264 with the line the encoder comparison uses
+(x264() of bench/h264enc/h264enc_vs_x264.py: one reference, one B picture, spatial direct, no 8x8
+transform, no weighted prediction, B at QP 28 x 1.26, so 30), once in CAVLC and once in CABAC. Our
+encoder codes 299 pictures of the 300 (the last frame has no later anchor for its B picture); x264 is
+given the same 299. Our streams follow the draft syntax, which ffmpeg does not read, hence the peer
+decodes x264's stream. Our engine decodes our streams from memory with the views off (bench_h264dec,
+best of three, its own CPU time). `ffmpeg -threads 1` decodes x264's stream repeated ten times (each
+copy starts with its parameter sets and an IDR picture) to a null output, best of three, timed by its
+own -benchmark figures (user plus system CPU of the decoding, without the start-up, which costs more
+than a whole pass at this size). Prints both streams' sizes and quantisers, both rates in frames per
+CPU second and their ratio, and checks the checksum of our decoded pictures against the pinned one:
+a faster decoder must put out the same pictures.
 
-Without ffmpeg, x264, the encoder runner or the photograph, it runs bench_h264dec on the writer's
+Without ffmpeg, x264, the encoder runner or the photographs, it runs bench_h264dec on the writer's
 CIF streams and prints only our rate.
 
 Usage: bench/h264dec/h264dec_vs_ffmpeg.py BUILD_DIR
@@ -24,21 +27,18 @@ import subprocess
 import sys
 import tempfile
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "h264enc"))
+from pan_source import make_pan  # noqa: E402
+from h264enc_vs_x264 import x264  # noqa: E402
+
 W, H, FRAMES, QP = 352, 288, 300, 28
 RUNS = 3
 COPIES = 10
-
-
-def run(cmd):
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def make_pan(photo, out):
-    # The photograph at twice its size, a CIF-sized window (twice CIF, scaled down) moving by half a
-    # sample right and a quarter down per frame, so the whole run has sub-sample motion over texture.
-    vf = f"scale=iw*2:ih*2,crop={2*W}:{2*H}:x=16+n:y=16+n/2,scale={W}:{H}:flags=bicubic"
-    run(["ffmpeg", "-v", "error", "-y", "-loop", "1", "-i", photo, "-vf", vf, "-frames:v", str(FRAMES),
-         "-pix_fmt", "yuv420p", "-f", "rawvideo", out])
+# Checksum (bench_h264dec --hash) of our decoding of our encoder's streams of this pan: both entropy
+# coders code the same decisions, so both streams decode to the same 299 pictures.
+PINNED = {False: "805229f146b76b18", True: "805229f146b76b18"}
 
 
 def encode_ours(build, src, cabac, workdir):
@@ -47,18 +47,26 @@ def encode_ours(build, src, cabac, workdir):
     settings = subprocess.run([runner, "--settings", workdir, src, str(W), str(H), str(FRAMES), out, rec,
                                str(QP), "1" if cabac else "0"], check=True, capture_output=True,
                               text=True).stdout.strip()
+    text = open(settings).read()
+    qps = {k: re.search(k + r"\s*=\s*(\d+)", text).group(1) for k in ("QPRemainingFrame", "QPBPicture")}
     res = subprocess.run([runner, settings], check=True, capture_output=True, text=True).stdout
-    return out, int(re.search(r"pictures (\d+)", res).group(1))
+    return out, int(re.search(r"pictures (\d+)", res).group(1)), f"I/P {qps['QPRemainingFrame']} B {qps['QPBPicture']}"
 
 
 def encode_x264(src, frames, cabac, workdir):
-    out = os.path.join(workdir, f"x{int(cabac)}.264")
-    run(["x264", "--threads", "1", "--demuxer", "raw", "--input-csp", "i420", "--input-res", f"{W}x{H}",
-         "--fps", "30", "--frames", str(frames), "--qp", str(QP), "--keyint", "infinite", "--no-scenecut",
-         "--no-8x8dct", "--ref", "1", "--bframes", "1", "--b-adapt", "0", "--b-pyramid", "none",
-         "--direct", "spatial", "--weightp", "0", "--no-weightb", "--partitions", "p8x8,b8x8,i4x4,p4x4"] +
-        ([] if cabac else ["--no-cabac"]) + ["-o", out, src])
-    return out
+    # The same pictures as ours: the first FRAMES of the pan.
+    cut = os.path.join(workdir, "cut.yuv")
+    with open(src, "rb") as f, open(cut, "wb") as g:
+        g.write(f.read(frames * W * H * 3 // 2))
+    xdir = os.path.join(workdir, f"x{int(cabac)}")
+    os.makedirs(xdir, exist_ok=True)
+    x264(cut, W, H, QP, cabac, xdir)
+    out = os.path.join(xdir, "x.264")
+    # x264 writes its options into the stream: the quantiser and the B offset show the match.
+    opts = open(out, "rb").read().decode("latin-1")
+    qp = re.search(r" qp=(\d+)", opts)
+    pb = re.search(r" pb_ratio=([0-9.]+)", opts)
+    return out, f"qp={qp.group(1) if qp else '?'} pb_ratio={pb.group(1) if pb else '?'}"
 
 
 def ffmpeg_fps(stream, frames, workdir):
@@ -82,36 +90,50 @@ def count_frames(stream):
     return int(out.strip())
 
 
+def bench_bin(build):
+    return os.path.join(build, "bench", "h264dec", "bench_h264dec")
+
+
 def ours_fps(build, stream):
-    res = subprocess.run([os.path.join(build, "bench", "h264dec", "bench_h264dec"), stream], check=True,
-                         capture_output=True, text=True).stdout
+    res = subprocess.run([bench_bin(build), stream], check=True, capture_output=True, text=True).stdout
     m = re.search(r"frames (\d+) bytes \d+ cpu_seconds ([0-9.]+) fps ([0-9.]+)", res)
     return int(m.group(1)), float(m.group(3))
 
 
+def ours_hash(build, stream):
+    res = subprocess.run([bench_bin(build), "--hash", stream], check=True, capture_output=True, text=True).stdout
+    m = re.search(r"pictures (\d+) hash ([0-9a-f]+)", res)
+    return int(m.group(1)), m.group(2)
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
-    photo = os.path.join(build, "photos", "astronaut.png")
+    photos = os.path.join(build, "photos")
     runner = os.path.join(build, "bench", "h264enc", "bench_h264enc_run")
-    missing = [t for t in ("ffmpeg", "ffprobe", "x264") if shutil.which(t) is None]
-    missing += [p for p in (photo, runner) if not os.path.exists(p)]
+    missing = [t for t in ("ffmpeg", "ffprobe", "x264", "convert") if shutil.which(t) is None]
+    missing += [p for p in (os.path.join(photos, "astronaut.png"), runner) if not os.path.exists(p)]
     if missing:
         print("missing " + ", ".join(missing) + ": writer streams, our rate only", flush=True)
-        subprocess.run([os.path.join(build, "bench", "h264dec", "bench_h264dec")], check=True)
+        subprocess.run([bench_bin(build)], check=True)
         return
+    status = 0
     with tempfile.TemporaryDirectory() as workdir:
-        src = os.path.join(workdir, "pan.yuv")
-        make_pan(photo, src)
+        src = make_pan(photos, os.path.join(workdir, "pan.yuv"), W, H, FRAMES, workdir)
         for cabac in (False, True):
             name = "CABAC" if cabac else "CAVLC"
-            ours_stream, pictures = encode_ours(build, src, cabac, workdir)
+            ours_stream, pictures, ours_qp = encode_ours(build, src, cabac, workdir)
             frames, fps = ours_fps(build, ours_stream)
-            x_stream = encode_x264(src, pictures, cabac, workdir)
+            x_stream, x_qp = encode_x264(src, pictures, cabac, workdir)
             x_frames = count_frames(x_stream)
             x_fps = ffmpeg_fps(x_stream, x_frames, workdir)
             print(f"CIF QP {QP} IBPBP {name}: ours {frames} frames {os.path.getsize(ours_stream)} bytes"
-                  f" {fps:.1f} fps; ffmpeg {x_frames} frames {os.path.getsize(x_stream)} bytes {x_fps:.1f} fps;"
-                  f" ratio {fps / x_fps:.3f}")
+                  f" ({ours_qp}) {fps:.1f} fps; ffmpeg {x_frames} frames {os.path.getsize(x_stream)} bytes"
+                  f" ({x_qp}) {x_fps:.1f} fps; ratio {fps / x_fps:.3f}", flush=True)
+            hashed, digest = ours_hash(build, ours_stream)
+            same = digest == PINNED[cabac]
+            print(f"  our pictures {hashed} hash {digest}: {'as pinned' if same else 'DIFFERS from ' + PINNED[cabac]}")
+            status |= not same
+    sys.exit(status)
 
 
 if __name__ == "__main__":
