@@ -1,5 +1,6 @@
 // Further round trips of field and picture-adaptive coding: more references, an intra period, POC type
-// 1, slice modes, intra refresh with constrained intra prediction, the progressive pan.
+// 1, slice modes, intra refresh with constrained intra prediction, the progressive pan; CABAC slices
+// with the adaptive and a fixed model in fields and macroblock pairs.
 #include "h264enc/support/field_round_trip.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,32 @@ const FieldRow kRows[] = {
     {"AdaptiveInterlacedIntraRefreshConstrainedIntra",
      5,
      {"InterlaceCodingOption = 1", "RandomIntraMBRefresh = 10", "UseConstrainedIntraPred = 1"},
+     5,
+     1},
+    // CABAC with several slices a picture and the adaptive or a fixed model, fields and macroblock pairs.
+    {"FieldsIbpCabacSlicesAdaptiveModel",
+     5,
+     {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1", "SliceMode = 1",
+      "SliceArgument = 50", "SymbolMode = 1", "ContextInitMethod = 1"},
+     5,
+     1},
+    {"FieldsIbpCabacSlicesFixedModel",
+     5,
+     {"InterlaceCodingOption = 2", "NumberBFrames = 1", "FrameSkip = 1", "SliceMode = 1",
+      "SliceArgument = 50", "SymbolMode = 1", "ContextInitMethod = 0", "FixedModelNumber = 1"},
+     5,
+     1},
+    {"MbaffIbpCabacSlicesAdaptiveModel",
+     5,
+     {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1",
+      "SliceMode = 1", "SliceArgument = 44", "SymbolMode = 1", "ContextInitMethod = 1"},
+     5,
+     1},
+    {"MbaffIbpCabacSlicesFixedModel",
+     5,
+     {"InterlaceCodingOption = 3", "RDOptimization = 1", "NumberBFrames = 1", "FrameSkip = 1",
+      "SliceMode = 1", "SliceArgument = 44", "SymbolMode = 1", "ContextInitMethod = 0",
+      "FixedModelNumber = 2"},
      5,
      1},
 };
