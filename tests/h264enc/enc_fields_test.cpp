@@ -46,18 +46,10 @@ const FieldRow kRows[] = {
      4},
     // Several CABAC slices a picture, the model chosen per slice position: adaptively (each form's
     // choices carried to the other after the decision) or fixed.
-    {"AdaptiveInterlacedIbpCabacSlicesAdaptiveModel",
-     5,
-     {"InterlaceCodingOption = 1", "NumberBFrames = 1", "FrameSkip = 1", "SliceMode = 1",
-      "SliceArgument = 50", "SymbolMode = 1", "ContextInitMethod = 1"},
-     7,
-     4},
-    {"AdaptiveInterlacedIbpCabacSlicesFixedModel",
-     5,
-     {"InterlaceCodingOption = 1", "NumberBFrames = 1", "FrameSkip = 1", "SliceMode = 1",
-      "SliceArgument = 50", "SymbolMode = 1", "ContextInitMethod = 0", "FixedModelNumber = 2"},
-     7,
-     4},
+    {"AdaptiveInterlacedIbpCabacSlicesAdaptiveModel", 5,
+     enc_fields::IbpCabacSlices(1, 50, {"ContextInitMethod = 1"}), 7, 4},
+    {"AdaptiveInterlacedIbpCabacSlicesFixedModel", 5,
+     enc_fields::IbpCabacSlices(1, 50, {"ContextInitMethod = 0", "FixedModelNumber = 2"}), 7, 4},
 };
 
 class FieldRoundTrip : public ::testing::TestWithParam<FieldRow>

@@ -134,6 +134,20 @@ inline void CheckFieldRoundTrip(const FieldRow &row)
 
 inline const std::vector<std::string> kIppp = {"NumberBFrames = 0", "FrameSkip = 0"};
 
+// I B P coding with CABAC and slices of `slice_argument` macroblocks, plus `more` (the model choice).
+inline std::vector<std::string> IbpCabacSlices(int interlace, int slice_argument,
+                                               std::initializer_list<std::string> more)
+{
+    std::vector<std::string> lines = {"InterlaceCodingOption = " + std::to_string(interlace),
+                                      "NumberBFrames = 1",
+                                      "FrameSkip = 1",
+                                      "SliceMode = 1",
+                                      "SliceArgument = " + std::to_string(slice_argument),
+                                      "SymbolMode = 1"};
+    lines.insert(lines.end(), more);
+    return lines;
+}
+
 inline std::vector<std::string> With(std::vector<std::string> base, std::initializer_list<std::string> more)
 {
     base.insert(base.end(), more);
