@@ -234,4 +234,20 @@ void cabac_store_model(CabacModelMemory &memory, const EncoderParams &input, con
         cabac_best_model(memory, *slice.motion, *slice.texture, img.type == kTypeI, img.qp);
 }
 
+void cabac_copy_model_memory(CabacModelMemory &memory, int from)
+{
+    if (memory.initialized.empty())
+        return;
+    const int to = from ? 0 : 1;
+    const int count = memory.slices_per_picture;
+    for (int t = 0; t < CabacModelMemory::kTypes; ++t)
+        for (int i = 0; i < count; ++i) {
+            const int source = to == 0 ? i / 2 : 2 * i;
+            if (source >= count)
+                continue;
+            memory.initialized[memory.Index(to, t, i)] = memory.initialized[memory.Index(from, t, source)];
+            memory.model_number[memory.Index(to, t, i)] = memory.model_number[memory.Index(from, t, source)];
+        }
+}
+
 } // namespace h264enc

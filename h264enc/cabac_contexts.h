@@ -98,6 +98,12 @@ void cabac_init_contexts(EncoderImage &img);
 // After the slice (ContextInitMethod not 0): the best model for what the slice's contexts learnt.
 void cabac_store_model(CabacModelMemory &memory, const EncoderParams &input, const EncoderImage &img,
                        int first_mb);
+// Carries the stored choices of every picture type from one coding structure's row to the other's
+// (`from` 0: the frame row into the field row, 1: the field row into the frame row). A field holds half
+// the frame's macroblocks, so with the same macroblocks per slice field position i covers about what
+// frame positions 2i and 2i + 1 cover: frame position i takes field position i / 2, field position i
+// takes frame position 2i. Positions whose source lies outside the picture stay as they are.
+void cabac_copy_model_memory(CabacModelMemory &memory, int from);
 // Expected bits per bin of the context's adapted state under the pair's start state at qp, weighted
 // by min(usage / 32, 1).
 double cabac_ctx_cost(const CabacModelMemory &memory, const CabacEncContext &ctx, int m, int n, int qp);

@@ -5,6 +5,7 @@
 // previous frame, for a bottom field the top field of its own frame.
 #include "h264enc/field_coding.h"
 
+#include "h264enc/cabac_contexts.h"
 #include "h264enc/enc_deblock.h"
 #include "h264enc/enc_run.h"
 #include "h264enc/enc_weights.h"
@@ -331,6 +332,12 @@ void h264enc_code_interlaced_picture(EncoderRun &run, MacroblockCoder &coder)
         } else if (reference) {
             DropNewestField(run.refs.fld, fieldsBefore);
         }
+        // Only the kept form's model choices survive (the other pass's stores went with its snapshot),
+        // and they carry to the other form's row too: both passes of the next picture code the same
+        // content against references made from this kept form, so what its slices learnt is the best
+        // guess for either structure. Without the carry a form that keeps losing would start every
+        // picture from a choice made pictures ago, or from model 0.
+        cabac_copy_model_memory(run.cabac_models, fields ? 1 : 0);
     }
     if (reference) {
         // The next B pictures find this picture's motion in the form they take.

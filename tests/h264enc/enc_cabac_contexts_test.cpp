@@ -145,6 +145,66 @@ TEST(CabacContexts, SlicePositionsFallBackToThePositionBefore)
     EXPECT_EQ(r.selected, (std::vector<int>{0, 2, 1, 0, 2}));
 }
 
+// The carry between the frame and field rows with nine slice positions (99 macroblocks, 11 a slice):
+// a field slice covers about the frame slices 2i and 2i + 1, so field position i takes frame position
+// 2i and frame position i takes field position i / 2, for every picture type, flags and models alike
+// (an empty source empties the target). Field positions whose frame position 2i lies past the last
+// slice keep what they held.
+TEST(CabacContexts, CopyBetweenFrameAndFieldRows)
+{
+    struct Case
+    {
+        int from;
+        std::vector<int> source; // source position read by each target position 0..8, -1 none
+    };
+    const Case cases[] = {
+        {0, {0, 2, 4, 6, 8, -1, -1, -1, -1}},
+        {1, {0, 0, 1, 1, 2, 2, 3, 3, 4}},
+    };
+    for (const Case &c : cases) {
+        ModelRun r(1, 11);
+        ASSERT_EQ(r.memory.slices_per_picture, 9);
+        const int to = 1 - c.from;
+        for (int t = 0; t < enc::CabacModelMemory::kTypes; ++t)
+            for (int i = 0; i < 9; ++i) {
+                r.memory.initialized[r.memory.Index(c.from, t, i)] = i % 3 != 0 ? 1 : 0;
+                r.memory.model_number[r.memory.Index(c.from, t, i)] = 10 * t + i;
+                r.memory.initialized[r.memory.Index(to, t, i)] = 1;
+                r.memory.model_number[r.memory.Index(to, t, i)] = -1;
+            }
+        enc::cabac_copy_model_memory(r.memory, c.from);
+        for (int t = 0; t < enc::CabacModelMemory::kTypes; ++t)
+            for (int i = 0; i < 9; ++i) {
+                SCOPED_TRACE(testing::Message() << "from " << c.from << " type " << t << " position " << i);
+                const int s = c.source[static_cast<size_t>(i)];
+                EXPECT_EQ(r.memory.initialized[r.memory.Index(to, t, i)], s < 0 ? 1 : (s % 3 != 0 ? 1 : 0));
+                EXPECT_EQ(r.memory.model_number[r.memory.Index(to, t, i)], s < 0 ? -1 : 10 * t + s);
+                // The source row is left as it was.
+                EXPECT_EQ(r.memory.model_number[r.memory.Index(c.from, t, i)], 10 * t + i);
+            }
+    }
+}
+
+// What a frame slice learnt steers the field slice over the same rows once carried: frame positions 2
+// and 3 learn models 2 and 1; field slice 1 (field macroblocks 11..21) then starts with model 2, and
+// after field slices at position 1 learn model 1 (P) and 2 (B), frame positions 2 and 3 start with them.
+TEST(CabacContexts, CarriedChoicesSteerTheOtherStructure)
+{
+    ModelRun r(1, 11);
+    r.Slice(enc::kTypeP, 22, 2);
+    r.Slice(enc::kTypeP, 33, 1);
+    enc::cabac_copy_model_memory(r.memory, 0);
+    r.img.field_pass = 1;
+    r.Slice(enc::kTypeP, 11, 1);
+    r.Slice(enc::kTypeB, 11, 2); // no B choice in either row yet: model 0
+    enc::cabac_copy_model_memory(r.memory, 1);
+    r.img.field_pass = 0;
+    r.Slice(enc::kTypeP, 22, 0);
+    r.Slice(enc::kTypeP, 33, 0);
+    r.Slice(enc::kTypeB, 22, 0);
+    EXPECT_EQ(r.selected, (std::vector<int>{0, 2, 2, 0, 1, 1, 2}));
+}
+
 } // namespace
 
 } // namespace enc_cabac_contexts_test

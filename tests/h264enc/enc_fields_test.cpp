@@ -44,6 +44,12 @@ const FieldRow kRows[] = {
       "SymbolMode = 0"},
      7,
      4},
+    // Several CABAC slices a picture, the model chosen per slice position: adaptively (each form's
+    // choices carried to the other after the decision) or fixed.
+    {"AdaptiveInterlacedIbpCabacSlicesAdaptiveModel", 5,
+     enc_fields::IbpCabacSlices(1, 50, {"ContextInitMethod = 1"}), 7, 4},
+    {"AdaptiveInterlacedIbpCabacSlicesFixedModel", 5,
+     enc_fields::IbpCabacSlices(1, 50, {"ContextInitMethod = 0", "FixedModelNumber = 2"}), 7, 4},
 };
 
 class FieldRoundTrip : public ::testing::TestWithParam<FieldRow>

@@ -1,5 +1,6 @@
 // Further round trips of field and picture-adaptive coding: more references, an intra period, POC type
-// 1, slice modes, intra refresh with constrained intra prediction, the progressive pan.
+// 1, slice modes, intra refresh with constrained intra prediction, the progressive pan; CABAC slices
+// with the adaptive and a fixed model in fields and macroblock pairs.
 #include "h264enc/support/field_round_trip.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,17 @@ const FieldRow kRows[] = {
      {"InterlaceCodingOption = 1", "RandomIntraMBRefresh = 10", "UseConstrainedIntraPred = 1"},
      5,
      1},
+    // CABAC with several slices a picture and the adaptive or a fixed model, fields and macroblock pairs.
+    {"FieldsIbpCabacSlicesAdaptiveModel", 5, enc_fields::IbpCabacSlices(2, 50, {"ContextInitMethod = 1"}), 5,
+     1},
+    {"FieldsIbpCabacSlicesFixedModel", 5,
+     enc_fields::IbpCabacSlices(2, 50, {"ContextInitMethod = 0", "FixedModelNumber = 1"}), 5, 1},
+    {"MbaffIbpCabacSlicesAdaptiveModel", 5,
+     enc_fields::IbpCabacSlices(3, 44, {"RDOptimization = 1", "ContextInitMethod = 1"}), 5, 1},
+    {"MbaffIbpCabacSlicesFixedModel", 5,
+     enc_fields::IbpCabacSlices(3, 44,
+                                {"RDOptimization = 1", "ContextInitMethod = 0", "FixedModelNumber = 2"}),
+     5, 1},
 };
 
 class FieldRoundTrip : public ::testing::TestWithParam<FieldRow>
