@@ -244,13 +244,18 @@ template <int L> struct Sse2Row
 // 32-bit lanes: each pair of taps with equal weight is one multiply-add. Then clip((t + 512) >> 10).
 inline __m128i Centre(const __m128i a[6])
 {
-    auto sum = [&](__m128i (*unpack)(__m128i, __m128i)) {
+    // The unpack is chosen by a flag, not passed as a function: an intrinsic has no address to take
+    // unless the optimiser inlines it away.
+    auto sum = [&](bool high) {
+        auto unpack = [high](__m128i x, __m128i y) {
+            return high ? _mm_unpackhi_epi16(x, y) : _mm_unpacklo_epi16(x, y);
+        };
         __m128i t = _mm_madd_epi16(unpack(a[0], a[5]), _mm_set1_epi16(1));
         t = _mm_add_epi32(t, _mm_madd_epi16(unpack(a[1], a[4]), _mm_set1_epi16(-5)));
         t = _mm_add_epi32(t, _mm_madd_epi16(unpack(a[2], a[3]), _mm_set1_epi16(20)));
         return _mm_srai_epi32(_mm_add_epi32(t, _mm_set1_epi32(512)), 10);
     };
-    const __m128i v = _mm_packs_epi32(sum(_mm_unpacklo_epi16), sum(_mm_unpackhi_epi16));
+    const __m128i v = _mm_packs_epi32(sum(false), sum(true));
     return _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(255));
 }
 
