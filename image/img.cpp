@@ -2,6 +2,7 @@
 // Sums run in double precision so the MSE of 8-bit data stays exact for any practical image size.
 #include "image/img.h"
 
+#include "platform/large_memory.h"
 #include "platform/messages.h"
 
 #include <algorithm>
@@ -21,6 +22,8 @@ void *AllocPlane(size_t bytes)
     void *p = std::calloc(bytes ? bytes : 1, 1);
     if (!p)
         zn::ShowMessage("Fatal: Not enough memory");
+    else
+        zn::AdviseLargeBlock(p, bytes); // the zeros are not written yet: calloc took fresh pages
     return p;
 }
 

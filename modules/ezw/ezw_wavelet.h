@@ -2,6 +2,8 @@
 // time, on double-precision planes, and the display image of the resulting coefficient pyramid.
 #pragma once
 
+#include "platform/large_memory.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -13,8 +15,8 @@
 class ZnImage;
 
 // Leaves new doubles as they are: a plane that is about to be written in full need not be cleared
-// first (at 2048 x 2048 a plane is 32 MB).
-template <class T> struct EzwUninitAllocator : std::allocator<T>
+// first (at 2048 x 2048 a plane is 32 MB). Large planes get large pages.
+template <class T> struct EzwUninitAllocator : zn::LargeBlockAllocator<T>
 {
     template <class U> struct rebind
     {

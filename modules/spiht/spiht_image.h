@@ -4,6 +4,8 @@
 // out. Also the display rule of a coefficient picture.
 #pragma once
 
+#include "platform/large_memory.h"
+
 #include <cstddef>
 #include <ctime>
 #include <vector>
@@ -45,7 +47,7 @@ private:
     int m_levels = -1;
     int m_bytes = 0;
     int m_dcMean = 0, m_dcExponent = 0, m_smoothing = 0;
-    std::vector<float> m_data;
+    std::vector<float, zn::LargeBlockAllocator<float>> m_data;
 };
 
 // Processor time of a stage: starting prints its message, if any, as a progress line to the log;

@@ -1,5 +1,6 @@
 // The platform services that engines rely on: messages, random numbers, temp files and paths.
 #include "platform/keypoll.h"
+#include "platform/large_memory.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/paths.h"
@@ -8,8 +9,10 @@
 #include "support/test_support.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform_test { // one namespace per test file: a folder compiles as one source
 
@@ -119,6 +122,32 @@ TEST(Paths, Table)
     EXPECT_EQ(WithTrailingSlash("/home/u//"), "/home/u/");
     EXPECT_EQ(WithTrailingSlash("/"), "/");
     EXPECT_EQ(WithTrailingSlash(""), "");
+}
+
+// The large-page hint changes no byte: blocks of every size and alignment around the threshold and
+// the 2 MB page keep what was written before and after it, zeros included.
+TEST(LargeMemory, HintKeepsEveryByte)
+{
+    AdviseLargeBlock(nullptr, kLargeBlockBytes * 2); // nothing to advise
+    const std::size_t MB = std::size_t{1} << 20;
+    for (std::size_t bytes : {std::size_t{1}, kLargeBlockBytes - 1, kLargeBlockBytes, 5 * MB + 4093, 9 * MB})
+        for (std::size_t skew : {std::size_t{0}, std::size_t{8}, std::size_t{4096 + 3}}) {
+            SCOPED_TRACE(testing::Message() << bytes << " bytes at offset " << skew);
+            auto *block = static_cast<unsigned char *>(std::calloc(bytes + skew, 1));
+            ASSERT_NE(block, nullptr);
+            block[skew] = 7;
+            AdviseLargeBlock(block + skew, bytes);
+            EXPECT_EQ(block[skew], 7);
+            EXPECT_EQ(block[skew + bytes - 1], bytes == 1 ? 7 : 0);
+            for (std::size_t k = 1; k < bytes; k += 4093)
+                block[skew + k] = static_cast<unsigned char>(k);
+            for (std::size_t k = 1; k < bytes; k += 4093)
+                ASSERT_EQ(block[skew + k], static_cast<unsigned char>(k));
+            std::free(block);
+        }
+    std::vector<double, LargeBlockAllocator<double>> plane(kLargeBlockBytes / sizeof(double) + 3, 0.5);
+    EXPECT_EQ(plane.front(), 0.5);
+    EXPECT_EQ(plane.back(), 0.5);
 }
 
 TEST(KeyPoll, ForgettingCallsTheInstalledForgetter)
