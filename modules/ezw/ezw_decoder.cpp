@@ -64,7 +64,7 @@ private:
     EzwFilterSet m_filters;
     EzwModel m_model;
     EzwArithDecoder m_coder;
-    std::vector<EzwNode> m_list;
+    EzwList m_list;
     EzwSortScratch m_sortScratch;
     std::vector<EzwDecision> *m_decisions;
     long m_remaining = 0;

@@ -62,7 +62,7 @@ private:
     EzwFilterSet m_filters;
     EzwModel m_model;
     EzwArithEncoder m_coder;
-    std::vector<EzwNode> m_list;
+    EzwList m_list;
     EzwSortScratch m_sortScratch;
     std::vector<std::vector<uint8_t>> m_below; // per detail band of level >= 1: a descendant is significant
     std::vector<EzwDecision> *m_decisions;

@@ -47,13 +47,13 @@ void QuickSortDescending(double *v, int *ix, long lo, long hi)
     }
 }
 
-void QuickSortDescendingInPieces(double *v, int *ix, long n, std::vector<double> *work)
+void QuickSortDescendingInPieces(double *v, int *ix, long n, EzwSortValues *work)
 {
     if (n < 2)
         return;
     // tailMax[k]: the largest value from k on.
-    std::vector<double> own;
-    std::vector<double> &tailMax = work ? *work : own;
+    EzwSortValues own;
+    EzwSortValues &tailMax = work ? *work : own;
     tailMax.resize(static_cast<size_t>(n));
     tailMax[static_cast<size_t>(n - 1)] = v[n - 1];
     for (long k = n - 2; k >= 0; --k)
@@ -71,7 +71,7 @@ void QuickSortDescendingInPieces(double *v, int *ix, long n, std::vector<double>
     QuickSortDescending(v, ix, start, n - 1);
 }
 
-void EzwReserveList(std::vector<EzwNode> *list, EzwSortScratch *scratch, std::size_t coefficients)
+void EzwReserveList(EzwList *list, EzwSortScratch *scratch, std::size_t coefficients)
 {
     const std::size_t n = std::min<std::size_t>(coefficients, std::size_t{1} << 24);
     list->reserve(n);
@@ -80,11 +80,11 @@ void EzwReserveList(std::vector<EzwNode> *list, EzwSortScratch *scratch, std::si
     scratch->order.reserve(n);
 }
 
-void Ezw_sort_list(std::vector<EzwNode> *list, EzwSortScratch *scratch)
+void Ezw_sort_list(EzwList *list, EzwSortScratch *scratch)
 {
     EzwSortScratch own;
     EzwSortScratch &w = scratch ? *scratch : own;
-    std::vector<EzwNode> &l = *list;
+    EzwList &l = *list;
     const long n = static_cast<long>(l.size());
     w.values.resize(static_cast<size_t>(n));
     w.order.resize(static_cast<size_t>(n));

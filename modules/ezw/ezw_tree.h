@@ -4,6 +4,7 @@
 #pragma once
 
 #include "modules/ezw/ezw_wavelet.h"
+#include "platform/large_memory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,6 +48,9 @@ struct EzwNode
     double magnitude; // encoder: the magnitude when the coefficient became significant
     double recon;
 };
+
+// The subordinate list: millions of entries at high rates, so it takes large pages.
+using EzwList = std::vector<EzwNode, zn::LargeBlockAllocator<EzwNode>>;
 
 // Clears kVisit on the descendants of detail coefficient (r, c) of band type at level.
 inline void ClearDetailDescendants(const EzwPyramid &p, Flags *f, int level, int type, int r, int c)

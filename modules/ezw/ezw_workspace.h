@@ -14,11 +14,11 @@ struct EzwWorkspace
 {
     EzwPyramid pyramid;
     ezw::Flags flags;
-    std::vector<ezw::EzwNode> list;
+    ezw::EzwList list;
     ezw::EzwSortScratch sort;
 
     // A run starts: its (empty) members take the workspace's storage.
-    static void Lend(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l,
+    static void Lend(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, ezw::EzwList *l,
                      ezw::EzwSortScratch *s)
     {
         if (work)
@@ -26,7 +26,7 @@ struct EzwWorkspace
         l->clear();
     }
     // A run ends: the storage goes back to the workspace, or is released without one.
-    static void Return(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l,
+    static void Return(EzwWorkspace *work, EzwPyramid *p, ezw::Flags *f, ezw::EzwList *l,
                        ezw::EzwSortScratch *s)
     {
         if (work)
@@ -38,7 +38,7 @@ struct EzwWorkspace
     }
 
 private:
-    void Swap(EzwPyramid *p, ezw::Flags *f, std::vector<ezw::EzwNode> *l, ezw::EzwSortScratch *s)
+    void Swap(EzwPyramid *p, ezw::Flags *f, ezw::EzwList *l, ezw::EzwSortScratch *s)
     {
         std::swap(pyramid, *p);
         std::swap(flags, *f);

@@ -32,7 +32,7 @@ TEST(EzwSortList, EqualValuesInTheQuicksortsOrder)
 {
     // Both scans stop on a value equal to the pivot, so equal values change places: not the order a
     // stable sort would keep.
-    std::vector<ezw::EzwNode> list;
+    ezw::EzwList list;
     for (int k = 0; k < 3; ++k)
         list.push_back(ezw::EzwNode{1, 0, k, 0, 0.0, 2.0});
     ezw::Ezw_sort_list(&list);
